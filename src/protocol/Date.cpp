@@ -1,0 +1,17 @@
+#include "protocol/Date.h"
+
+#include <chrono>
+
+namespace wl {
+
+Date dateNow()
+{
+    using namespace std::chrono;
+    const double unix = duration<double>(system_clock::now().time_since_epoch()).count();
+    return dateFromUnix(unix);
+}
+
+Date dateFromUnix(double unixSeconds) { return unixSeconds - kUnixEpochTo2001; }
+double unixFromDate(Date date) { return date + kUnixEpochTo2001; }
+
+} // namespace wl
