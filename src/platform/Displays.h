@@ -1,0 +1,59 @@
+#pragma once
+// The displays of this machine. The desktop backend (platform/linux/XRandrDisplays.h)
+// reads the XRandR monitors: a display's id is its RandR output id, the main display
+// is the primary output. Tests install FixedDisplays (tests/support).
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wl {
+
+struct Display {
+    std::uint32_t id = 0;       // RandR output id
+    std::string name;           // output name, e.g. "HDMI-1"
+    int x = 0, y = 0;           // position in the root window
+    int width = 0, height = 0;  // pixels
+    bool main = false;          // the primary output
+    bool operator==(const Display&) const = default;
+};
+
+class Displays {
+public:
+    virtual ~Displays() = default;
+
+    // The current displays, main display first, then in the system's order. Empty
+    // when no display can be read.
+    virtual std::vector<Display> list() = 0;
+
+    // The main display's id; 0 when there is no display.
+    std::uint32_t mainDisplayID();
+    std::optional<Display> display(std::uint32_t id);
+
+    // Screen changes (added, removed, moved, resized, new primary). Observers are
+    // called on the main thread. Returns a token for removeObserver.
+    int addObserver(std::function<void()> observer);
+    void removeObserver(int token);
+
+    static Displays& standard();
+    static void setStandard(std::shared_ptr<Displays> displays);
+
+protected:
+    // Backends call this when the configuration changed.
+    void notifyObservers();
+    // Called when an observer is added, so a backend can start watching late (for
+    // example once the GUI application exists).
+    virtual void observerAdded() {}
+
+private:
+    std::mutex observerLock_;
+    std::map<int, std::function<void()>> observers_;
+    int nextToken_ = 1;
+};
+
+} // namespace wl

@@ -1,0 +1,36 @@
+#pragma once
+// Displays read from XRandR: each active monitor is one display, named and numbered
+// after its first output (display id = RandR output id); the primary output is the
+// main display. Screen changes are reported through QGuiApplication's screen
+// signals when a QGuiApplication exists. Thread-safe.
+
+#include "platform/Displays.h"
+
+#include <QObject>
+#include <QPointer>
+
+struct _XDisplay;
+
+namespace wl {
+
+class XRandrDisplays final : public Displays {
+public:
+    XRandrDisplays();
+    ~XRandrDisplays() override;
+
+    std::vector<Display> list() override;
+
+protected:
+    void observerAdded() override;
+
+private:
+    void watchScreens();
+    bool openConnection();
+
+    std::mutex lock_;
+    _XDisplay* connection_ = nullptr;
+    bool triedToOpen_ = false;
+    QPointer<QObject> watcher_;
+};
+
+} // namespace wl
