@@ -1,0 +1,69 @@
+#pragma once
+// A WebRTC video encoder on a libavcodec software encoder (libx265, libx264), tuned
+// for live screen sharing: zero latency (one frame in, one frame out), no B-frames,
+// no scene cuts, key frames only on request (the receiver's, or the process-wide
+// key-frame flag), bitrate changes applied before the next frame.
+// H265Encoder and H264Encoder are its two configurations.
+
+#include <api/video_codecs/video_encoder.h>
+#include <modules/video_coding/include/video_codec_interface.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace wl {
+
+struct EncoderSettings {
+    std::string codecName;           // "libx265" / "libx264"
+    webrtc::VideoCodecType codecType; // kVideoCodecH265 / kVideoCodecH264
+    std::map<std::string, std::string> options; // private options (preset, tune, x265-params …)
+    bool tenBitCapable = false;       // Main 10 from 10-bit input frames
+    // libx265 cannot change its bitrate while open: the encoder is reopened (a new key
+    // frame) when the target moves by at least this fraction. 0 = apply in place.
+    double reopenOnBitrateChange = 0;
+};
+
+class FfmpegVideoEncoder : public webrtc::VideoEncoder {
+public:
+    explicit FfmpegVideoEncoder(EncoderSettings settings);
+    ~FfmpegVideoEncoder() override;
+
+    int InitEncode(const webrtc::VideoCodec* codecSettings, const webrtc::VideoEncoder::Settings& settings) override;
+    int32_t RegisterEncodeCompleteCallback(webrtc::EncodedImageCallback* callback) override;
+    int32_t Release() override;
+    int32_t Encode(const webrtc::VideoFrame& frame, const std::vector<webrtc::VideoFrameType>* frameTypes) override;
+    void SetRates(const RateControlParameters& parameters) override;
+    EncoderInfo GetEncoderInfo() const override;
+
+    // For tests and benchmarks: how often the codec was (re)opened.
+    int opens() const { return opens_; }
+    bool tenBitStream() const { return tenBit_; }
+
+private:
+    bool open(int width, int height, bool tenBit);
+    void close();
+    int sendFrame(AVFrame* frame, const webrtc::VideoFrame& source, bool key);
+
+    EncoderSettings settings_;
+    webrtc::EncodedImageCallback* callback_ = nullptr;
+    AVCodecContext* context_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    bool tenBit_ = false;
+    int64_t bitrate_ = 0;        // what the open codec runs at (bits/s)
+    int64_t targetBitrate_ = 0;  // what WebRTC asks for
+    double frameRate_ = 30;
+    int maxFrameRate_ = 30;
+    int64_t nextPts_ = 0;
+    int opens_ = 0;
+    bool initialised_ = false;
+    webrtc::VideoCodecMode mode_ = webrtc::VideoCodecMode::kScreensharing;
+};
+
+} // namespace wl

@@ -1,0 +1,30 @@
+#include "media/H265Encoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace wl {
+
+const char* H265Encoder::x265Params()
+{
+    return "repeat-headers=1:scenecut=0:bframes=0:frame-threads=1:keyint=-1:log-level=error";
+}
+
+H265Encoder::H265Encoder()
+    : FfmpegVideoEncoder(EncoderSettings{
+          "libx265",
+          webrtc::kVideoCodecH265,
+          {{"preset", "ultrafast"}, {"tune", "zerolatency"}, {"forced-idr", "1"}, {"x265-params", x265Params()}},
+          true,
+          // libx265 keeps its bitrate while open: reopen when the target moves by a fifth.
+          0.2})
+{
+}
+
+bool H265Encoder::isAvailable()
+{
+    return avcodec_find_encoder_by_name("libx265") != nullptr;
+}
+
+} // namespace wl

@@ -1,0 +1,118 @@
+#pragma once
+// The host's screen capture on X11. Runs on its own thread, "wickerlane.capture":
+// grabs the shared display with XShm at the frame rate, blacks out the windows
+// registered with CaptureExclusion, composites the cursor from XFixes when it is to
+// be shown, scales down to WLMaxWidth when set, converts to full-range I420 and hands
+// the frame straight to the WebRTC video source.
+//
+// X11 delivers 8 bits per channel only: a 10-bit wish takes the refusal path (logged,
+// tenBitRefused set, capture in 8 bits).
+//
+// Every member may be called from any thread. Completions run on the capture thread;
+// callers that touch controllers hop to their own thread.
+
+#include "media/ScreenVideoSource.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace wl {
+
+class ScreenCapturer {
+public:
+    // '420f' (8-bit 4:2:0 full range) or 'l10r' (10-bit RGB, never granted on X11).
+    enum class PixelFormat { yuv420Full, rgb10 };
+
+    struct Configuration {
+        uint32_t displayId = 0;
+        bool showsCursor = false;
+        PixelFormat pixelFormat = PixelFormat::yuv420Full;
+        int width = 0;  // pixels sent (after WLMaxWidth)
+        int height = 0;
+    };
+
+    struct Size {
+        int width = 0;
+        int height = 0;
+        bool operator==(const Size&) const = default;
+    };
+
+    // A running capture. The host takes it out of the capturer and hands it to stop().
+    class Stream;
+
+    // Takes the source to feed; makes the capture thread. Cannot fail.
+    explicit ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source);
+    ~ScreenCapturer();
+    ScreenCapturer(const ScreenCapturer&) = delete;
+    ScreenCapturer& operator=(const ScreenCapturer&) = delete;
+
+    // Flags the host sets.
+    std::atomic<bool> showsCursor{false};
+    std::atomic<bool> tenBit{false}; // the 10-bit wish
+    std::atomic<int> frameRate{30};
+
+    bool tenBitRefused() const;
+
+    // Frames handed to the source so far, read under countLock.
+    mutable std::mutex countLock;
+    long long framesCaptured = 0;
+
+    std::optional<Size> captureSize() const;
+    std::shared_ptr<Stream> stream() const;
+    std::shared_ptr<Stream> takeStream(); // clears the capturer's stream
+    std::optional<Configuration> configuration() const;
+
+    // Starts capturing displayId (an XRandR output id; unknown → the first display)
+    // with the 10-bit wish. done (optional) runs on the capture thread afterwards.
+    void start(uint32_t displayId, bool tenBitWish, std::function<void()> done = {});
+
+    // Brings the capture's pixel format up to the wish (see the class comment).
+    void applyPixelFormat();
+
+    // Brings the running capture's cursor setting up to showsCursor.
+    void applyCursor(std::function<void()> done = {});
+
+    // Moves the running capture to another display; failures are logged.
+    void switchDisplay(uint32_t displayId, std::function<void()> done = {});
+
+    // Stops that stream; ignores a null stream. Asynchronous.
+    void stop(std::shared_ptr<Stream> stream, std::function<void()> done = {});
+
+    // Runs fn on the capture thread after everything queued before it.
+    void sync(std::function<void()> fn);
+
+    static constexpr const char* threadName = "wickerlane.capture";
+
+private:
+    struct X;
+    void post(std::function<void()> task);
+    void run();
+    bool attempt(uint32_t displayId, bool tenBits, std::string& error);
+    void captureFrame();
+    void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
+
+    rtc::scoped_refptr<ScreenVideoSource> source_;
+    std::unique_ptr<X> x_; // capture-thread only
+
+    mutable std::mutex lock_;
+    std::shared_ptr<Stream> stream_;
+    std::optional<Configuration> configuration_;
+    std::optional<Size> captureSize_;
+    bool tenBitRefused_ = false;
+
+    std::mutex queueLock_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+} // namespace wl

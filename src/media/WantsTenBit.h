@@ -1,0 +1,13 @@
+#pragma once
+// Whether the host should ask for a 10-bit (Main 10) H.265 picture: H.265 is not
+// disabled (WLDisableH265), this machine can decode H.265 (the hevc decoder is present)
+// and 10 bits are not disabled (WLDisable10Bit). Read afresh on every call.
+
+namespace wl {
+
+bool wantsTenBitH265();
+
+// True when libavcodec has an H.265 decoder (our stand-in for a hardware-decode check).
+bool canDecodeH265();
+
+} // namespace wl
