@@ -1,0 +1,22 @@
+#pragma once
+// The helper's audio device: its playout is the host's sound through the default sink;
+// its recording is the helper's microphone while that is on.
+
+#include "media/VoiceAudioDevice.h"
+
+namespace wl {
+
+class PlaybackAudioDevice : public VoiceAudioDevice {
+public:
+    static PlaybackAudioDevice& shared();
+
+    PlaybackAudioDevice(std::shared_ptr<PulseAudioBackend> backend, AudioIO::Options options);
+    ~PlaybackAudioDevice() override;
+
+    int recordingChannels() const override { return 1; }
+
+protected:
+    void microphoneSound(const int16_t* samples, std::size_t frames) override;
+};
+
+} // namespace wl

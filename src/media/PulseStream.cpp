@@ -1,0 +1,220 @@
+#include "media/PulseStream.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace wl {
+
+namespace {
+void signalLoop(void* loop)
+{
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
+void contextStateChanged(pa_context*, void* loop) { signalLoop(loop); }
+void streamStateChanged(pa_stream*, void* loop) { signalLoop(loop); }
+void streamReady(pa_stream*, size_t, void* loop) { signalLoop(loop); }
+} // namespace
+
+PulseStream::PulseStream(Spec spec) : spec_(std::move(spec)) {}
+
+std::unique_ptr<PulseStream> PulseStream::open(const Spec& spec, std::string* error)
+{
+    auto fail = [error](std::string text) {
+        if (error)
+            *error = std::move(text);
+        return nullptr;
+    };
+    pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(std::max(spec.rate, 0)),
+                          static_cast<uint8_t>(std::clamp(spec.channels, 0, 255))};
+    if (spec.rate <= 0 || spec.channels <= 0 || !pa_sample_spec_valid(&format))
+        return fail("unsupported sample format");
+
+    std::unique_ptr<PulseStream> self(new PulseStream(spec));
+    self->loop_ = pa_threaded_mainloop_new();
+    if (!self->loop_)
+        return fail("no main loop");
+    self->context_ = pa_context_new(pa_threaded_mainloop_get_api(self->loop_), spec.name.c_str());
+    if (!self->context_)
+        return fail("no context");
+    pa_context_set_state_callback(self->context_, contextStateChanged, self->loop_);
+    if (pa_context_connect(self->context_, spec.server.empty() ? nullptr : spec.server.c_str(),
+                           PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return fail(pa_strerror(pa_context_errno(self->context_)));
+    pa_threaded_mainloop_lock(self->loop_);
+    if (pa_threaded_mainloop_start(self->loop_) < 0) {
+        pa_threaded_mainloop_unlock(self->loop_);
+        return fail("main loop did not start");
+    }
+    for (;;) {
+        auto state = pa_context_get_state(self->context_);
+        if (state == PA_CONTEXT_READY)
+            break;
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            std::string text = pa_strerror(pa_context_errno(self->context_));
+            pa_threaded_mainloop_unlock(self->loop_);
+            return fail(text);
+        }
+        pa_threaded_mainloop_wait(self->loop_);
+    }
+
+    self->stream_ = pa_stream_new(self->context_, spec.name.c_str(), &format, nullptr);
+    if (!self->stream_) {
+        std::string text = pa_strerror(pa_context_errno(self->context_));
+        pa_threaded_mainloop_unlock(self->loop_);
+        return fail(text);
+    }
+    pa_stream_set_state_callback(self->stream_, streamStateChanged, self->loop_);
+    pa_stream_set_read_callback(self->stream_, streamReady, self->loop_);
+    pa_stream_set_write_callback(self->stream_, streamReady, self->loop_);
+
+    const auto bytesFor = [&](int ms) {
+        return static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(ms) * 1000, &format));
+    };
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.prebuf = static_cast<uint32_t>(-1);
+    attributes.tlength = bytesFor(std::max(spec.bufferMs, 10));
+    attributes.minreq = bytesFor(10);
+    attributes.fragsize = bytesFor(std::max(spec.bufferMs, 10));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING
+                                                      | PA_STREAM_AUTO_TIMING_UPDATE);
+    const char* device = spec.device.empty() ? nullptr : spec.device.c_str();
+    int connected = spec.direction == Direction::record
+        ? pa_stream_connect_record(self->stream_, device, &attributes, flags)
+        : pa_stream_connect_playback(self->stream_, device, &attributes, flags, nullptr, nullptr);
+    if (connected < 0) {
+        std::string text = pa_strerror(pa_context_errno(self->context_));
+        pa_threaded_mainloop_unlock(self->loop_);
+        return fail(text);
+    }
+    for (;;) {
+        auto state = pa_stream_get_state(self->stream_);
+        if (state == PA_STREAM_READY)
+            break;
+        if (!PA_STREAM_IS_GOOD(state)) {
+            std::string text = pa_strerror(pa_context_errno(self->context_));
+            pa_threaded_mainloop_unlock(self->loop_);
+            return fail(text);
+        }
+        pa_threaded_mainloop_wait(self->loop_);
+    }
+    pa_threaded_mainloop_unlock(self->loop_);
+    return self;
+}
+
+PulseStream::~PulseStream()
+{
+    if (loop_)
+        pa_threaded_mainloop_stop(loop_);
+    if (stream_) {
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+    }
+    if (context_) {
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    if (loop_)
+        pa_threaded_mainloop_free(loop_);
+}
+
+bool PulseStream::good() const
+{
+    return !interrupted_ && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))
+        && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+bool PulseStream::read(int16_t* samples, std::size_t frames)
+{
+    auto* out = reinterpret_cast<uint8_t*>(samples);
+    std::size_t remaining = frames * static_cast<std::size_t>(spec_.channels) * sizeof(int16_t);
+    pa_threaded_mainloop_lock(loop_);
+    while (remaining > 0) {
+        if (!good()) {
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        if (!peekData_) {
+            const void* data = nullptr;
+            std::size_t length = 0;
+            if (pa_stream_peek(stream_, &data, &length) < 0) {
+                pa_threaded_mainloop_unlock(loop_);
+                return false;
+            }
+            if (length == 0) {
+                pa_threaded_mainloop_wait(loop_);
+                continue;
+            }
+            if (!data) { // a hole in the recording: skip it
+                pa_stream_drop(stream_);
+                continue;
+            }
+            peekData_ = static_cast<const uint8_t*>(data);
+            peekLength_ = length;
+            peekOffset_ = 0;
+        }
+        std::size_t n = std::min(remaining, peekLength_ - peekOffset_);
+        std::memcpy(out, peekData_ + peekOffset_, n);
+        out += n;
+        remaining -= n;
+        peekOffset_ += n;
+        if (peekOffset_ == peekLength_) {
+            pa_stream_drop(stream_);
+            peekData_ = nullptr;
+        }
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    return true;
+}
+
+bool PulseStream::write(const int16_t* samples, std::size_t frames)
+{
+    const auto* in = reinterpret_cast<const uint8_t*>(samples);
+    std::size_t remaining = frames * static_cast<std::size_t>(spec_.channels) * sizeof(int16_t);
+    pa_threaded_mainloop_lock(loop_);
+    while (remaining > 0) {
+        if (!good()) {
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        std::size_t room = pa_stream_writable_size(stream_);
+        if (room == static_cast<std::size_t>(-1)) {
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        if (room == 0) {
+            pa_threaded_mainloop_wait(loop_);
+            continue;
+        }
+        std::size_t n = std::min(room, remaining);
+        if (pa_stream_write(stream_, in, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        in += n;
+        remaining -= n;
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    return true;
+}
+
+void PulseStream::interrupt()
+{
+    pa_threaded_mainloop_lock(loop_);
+    interrupted_ = true;
+    pa_threaded_mainloop_signal(loop_, 0);
+    pa_threaded_mainloop_unlock(loop_);
+}
+
+std::string PulseStream::deviceName() const
+{
+    pa_threaded_mainloop_lock(loop_);
+    const char* name = pa_stream_get_device_name(stream_);
+    std::string result = name ? name : "";
+    pa_threaded_mainloop_unlock(loop_);
+    return result;
+}
+
+} // namespace wl

@@ -1,0 +1,59 @@
+#pragma once
+// One blocking PulseAudio stream of 16-bit interleaved samples, recording from a source
+// or playing into a sink, with its own connection to the sound server. read() and
+// write() block the calling (audio) thread; interrupt() wakes it from another thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+namespace wl {
+
+class PulseStream {
+public:
+    enum class Direction { record, playback };
+    struct Spec {
+        Direction direction = Direction::record;
+        std::string server;   // empty: the default server (PULSE_SERVER)
+        std::string device;   // source or sink name ("@DEFAULT_MONITOR@" works); empty: default
+        std::string name = "Wickerlane";
+        int rate = 48000;
+        int channels = 1;
+        int bufferMs = 40;    // playback: target latency; record: fragment size
+    };
+
+    // nullptr and *error filled when the server, the device or the format refuses.
+    static std::unique_ptr<PulseStream> open(const Spec& spec, std::string* error);
+    ~PulseStream();
+    PulseStream(const PulseStream&) = delete;
+    PulseStream& operator=(const PulseStream&) = delete;
+
+    // Reads exactly frames frames; false when the stream failed or was interrupted.
+    bool read(int16_t* samples, std::size_t frames);
+    // Writes exactly frames frames, waiting for room; false when failed or interrupted.
+    bool write(const int16_t* samples, std::size_t frames);
+    void interrupt();
+
+    const Spec& spec() const { return spec_; }
+    std::string deviceName() const; // the device the server connected the stream to
+
+private:
+    explicit PulseStream(Spec spec);
+    bool good() const;
+
+    Spec spec_;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool interrupted_ = false; // under the mainloop lock
+    const uint8_t* peekData_ = nullptr;
+    std::size_t peekLength_ = 0;
+    std::size_t peekOffset_ = 0;
+};
+
+} // namespace wl

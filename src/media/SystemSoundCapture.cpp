@@ -1,0 +1,77 @@
+#include "media/SystemSoundCapture.h"
+
+#include "media/AudioThread.h"
+#include "media/PulseStream.h"
+#include "platform/Log.h"
+
+#include <atomic>
+#include <vector>
+
+namespace wl {
+
+SystemSoundCapture::SystemSoundCapture(std::string server, std::string source)
+    : server_(std::move(server)), source_(std::move(source))
+{
+}
+
+SystemSoundCapture::~SystemSoundCapture()
+{
+    stop();
+}
+
+bool SystemSoundCapture::start(Handler handler)
+{
+    std::lock_guard lock(mutex_);
+    if (thread_)
+        return true;
+    PulseStream::Spec spec;
+    spec.direction = PulseStream::Direction::record;
+    spec.server = server_;
+    spec.device = source_.empty() ? "@DEFAULT_MONITOR@" : source_;
+    spec.name = "Wickerlane system sound";
+    spec.rate = kRate;
+    spec.channels = kChannels;
+    spec.bufferMs = 10;
+    std::string error;
+    stream_ = PulseStream::open(spec, &error);
+    if (!stream_) {
+        Log::line("Wickerlane: system sound capture failed: " + error);
+        return false;
+    }
+    stopping_ = std::make_shared<std::atomic<bool>>(false);
+    ended_ = std::make_shared<std::atomic<bool>>(false);
+    PulseStream* stream = stream_.get();
+    thread_ = std::make_unique<AudioThread>(
+        kThreadName, [stream, handler = std::move(handler), stopping = stopping_, ended = ended_] {
+            std::vector<int16_t> frame(kFrames * kChannels);
+            while (!*stopping) {
+                if (!stream->read(frame.data(), kFrames))
+                    break;
+                if (handler)
+                    handler(frame.data(), kFrames);
+            }
+            if (!*stopping)
+                Log::line("Wickerlane: system sound capture ended");
+            *ended = true;
+        });
+    return true;
+}
+
+void SystemSoundCapture::stop()
+{
+    std::lock_guard lock(mutex_);
+    if (!thread_)
+        return;
+    *stopping_ = true;
+    stream_->interrupt();
+    thread_.reset();
+    stream_.reset();
+}
+
+bool SystemSoundCapture::running() const
+{
+    std::lock_guard lock(mutex_);
+    return thread_ && !*ended_;
+}
+
+} // namespace wl

@@ -1,0 +1,187 @@
+#include "media/VoiceAudioDevice.h"
+
+#include "media/AudioDeviceDelegate.h"
+#include "media/PulseAudioBackend.h"
+#include "platform/Log.h"
+
+#include <algorithm>
+
+namespace wl {
+
+VoiceAudioDevice::VoiceAudioDevice(std::shared_ptr<PulseAudioBackend> backend, AudioIO::Options options,
+                                   std::string name)
+    : backend_(std::move(backend)), options_(std::move(options)), name_(std::move(name)),
+      switches_("wickerlane.audio.switch")
+{
+}
+
+VoiceAudioDevice::~VoiceAudioDevice()
+{
+    waitForSwitches();
+    std::lock_guard lock(ioMutex_);
+    io_.reset();
+}
+
+AudioIO& VoiceAudioDevice::io()
+{
+    std::lock_guard lock(ioMutex_);
+    if (!io_) {
+        io_ = std::make_unique<AudioIO>(backend_, options_);
+        io_->setCaptureHandler([this](const int16_t* samples, std::size_t frames) { microphoneSound(samples, frames); });
+        io_->setRenderSource(
+            [this](int16_t* samples, std::size_t frames, int channels) { renderPlayout(samples, frames, channels); });
+        io_->setOnInputChanged([this] { tellInputChanged(); });
+    }
+    return *io_;
+}
+
+void VoiceAudioDevice::setDelegate(AudioDeviceDelegate* delegate)
+{
+    std::lock_guard lock(stateMutex_);
+    delegate_ = delegate;
+}
+
+void VoiceAudioDevice::tellInputChanged()
+{
+    AudioDeviceDelegate* delegate;
+    {
+        std::lock_guard lock(stateMutex_);
+        delegate = delegate_;
+    }
+    if (delegate)
+        delegate->dispatchAsync([delegate] { delegate->notifyAudioInputInterrupted(); });
+}
+
+void VoiceAudioDevice::renderPlayout(int16_t* samples, std::size_t frames, int channels)
+{
+    AudioDeviceDelegate* delegate = nullptr;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (playing_)
+            delegate = delegate_;
+    }
+    if (delegate)
+        delegate->getPlayoutData(samples, frames, static_cast<std::size_t>(channels), AudioIO::kRate);
+    else
+        std::fill(samples, samples + frames * static_cast<std::size_t>(channels), int16_t{0});
+}
+
+bool VoiceAudioDevice::startPlayout()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (playing_)
+            return true;
+        playing_ = true;
+    }
+    auto& engine = io();
+    engine.playbackOn = true;
+    engine.restart();
+    return engine.playbackRunning();
+}
+
+void VoiceAudioDevice::stopPlayout()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!playing_)
+            return;
+        playing_ = false;
+    }
+    auto& engine = io();
+    engine.playbackOn = false;
+    engine.restart();
+}
+
+bool VoiceAudioDevice::isPlaying() const
+{
+    std::lock_guard lock(stateMutex_);
+    return playing_;
+}
+
+bool VoiceAudioDevice::startRecording()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (recording_)
+            return true;
+        recording_ = true;
+    }
+    return startRecordingPath();
+}
+
+void VoiceAudioDevice::stopRecording()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!recording_)
+            return;
+        recording_ = false;
+    }
+    stopRecordingPath();
+}
+
+bool VoiceAudioDevice::isRecording() const
+{
+    std::lock_guard lock(stateMutex_);
+    return recording_;
+}
+
+void VoiceAudioDevice::microphoneChanged(bool) {}
+
+void VoiceAudioDevice::setMicrophone(bool on, std::function<void(MicrophoneResult)> completion)
+{
+    switches_.post([this, on, completion = std::move(completion)] {
+        auto& engine = io();
+        const bool before = engine.microphoneOn;
+        const MicrophoneResult result = engine.switchMicrophone(on);
+        const bool after = engine.microphoneOn;
+        microphoneChanged(after);
+        if (before != after)
+            tellInputChanged();
+        Log::line("Wickerlane: " + name_ + " microphone " + (after ? "on" : "off") + " ("
+                  + microphoneResultName(result) + ")");
+        if (completion)
+            runOnMainThread([completion, result] { completion(result); });
+    });
+}
+
+void VoiceAudioDevice::inputInterrupted()
+{
+    switches_.post([this] {
+        auto& engine = io();
+        if (!engine.microphoneOn)
+            return;
+        auto source = engine.microphoneSource();
+        if (source && *source == engine.microphoneInUse() && engine.microphoneRunning())
+            return;
+        if (!source) {
+            Log::line("Wickerlane: the microphone went away");
+            engine.microphoneOn = false;
+            engine.restart();
+            microphoneChanged(false);
+            return;
+        }
+        Log::line("Wickerlane: following the new microphone " + *source);
+        if (!engine.restart() && !engine.microphoneRunning()) {
+            engine.microphoneOn = false;
+            engine.restart();
+            microphoneChanged(false);
+        }
+    });
+}
+
+void VoiceAudioDevice::stopEngine()
+{
+    waitForSwitches();
+    std::lock_guard lock(ioMutex_);
+    if (io_)
+        io_->stop();
+}
+
+void VoiceAudioDevice::waitForSwitches()
+{
+    switches_.sync([] {});
+}
+
+} // namespace wl

@@ -1,0 +1,67 @@
+#pragma once
+// What the host's and the helper's audio devices share: the lazily made AudioIO, the
+// delegate, WebRTC's playout through the engine's playback stream, the microphone switch
+// and following a changed input device. The device state sits under one small lock.
+
+#include "media/AudioIO.h"
+#include "media/AudioThread.h"
+#include "media/RoleAudioDevice.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace wl {
+
+class PulseAudioBackend;
+
+class VoiceAudioDevice : public RoleAudioDevice {
+public:
+    VoiceAudioDevice(std::shared_ptr<PulseAudioBackend> backend, AudioIO::Options options, std::string name);
+    ~VoiceAudioDevice() override;
+
+    void setDelegate(AudioDeviceDelegate* delegate) override;
+    AudioIO& io() override;
+
+    bool startPlayout() override;
+    void stopPlayout() override;
+    bool isPlaying() const override;
+    bool startRecording() override;
+    void stopRecording() override;
+    bool isRecording() const override;
+
+    void setMicrophone(bool on, std::function<void(MicrophoneResult)> completion) override;
+    void inputInterrupted() override;
+
+    // Waits until every microphone switch asked for so far has finished (tests, shutdown).
+    void waitForSwitches();
+
+protected:
+    // 10 ms of processed microphone sound (48 kHz mono), on the engine's thread.
+    virtual void microphoneSound(const int16_t* samples, std::size_t frames) = 0;
+    // After a microphone switch or an input change, on the switch queue.
+    virtual void microphoneChanged(bool on);
+    virtual bool startRecordingPath() { return true; }
+    virtual void stopRecordingPath() {}
+    // Tells the delegate, through its queue, that the input changed.
+    void tellInputChanged();
+    // Stops the engine; derived devices call it first in their destructors.
+    void stopEngine();
+
+    mutable std::mutex stateMutex_; // the device's state below
+    AudioDeviceDelegate* delegate_ = nullptr;
+    bool playing_ = false;
+    bool recording_ = false;
+
+private:
+    void renderPlayout(int16_t* samples, std::size_t frames, int channels);
+
+    std::shared_ptr<PulseAudioBackend> backend_;
+    AudioIO::Options options_;
+    std::string name_;
+    std::mutex ioMutex_;
+    std::unique_ptr<AudioIO> io_;
+    SerialQueue switches_;
+};
+
+} // namespace wl
