@@ -1,0 +1,133 @@
+#include "mail/MailboxLink.h"
+
+#include "platform/Log.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace wl {
+
+namespace {
+constexpr int kPingIntervalMs = 25000;
+constexpr quint64 kMaxFrameBytes = 65536;
+constexpr quint16 kReplacedCode = 4000;
+} // namespace
+
+MailboxLink::MailboxLink(std::function<std::optional<QUrl>()> makeURL, QObject* parent)
+    : QObject(parent), makeURL_(std::move(makeURL))
+{
+    reconnect_.setSingleShot(true);
+    connect(&reconnect_, &QTimer::timeout, this, [this] { connectNow(); });
+    ping_.setInterval(kPingIntervalMs);
+    connect(&ping_, &QTimer::timeout, this, [this] {
+        if (socket_ && open_)
+            socket_->ping();
+    });
+}
+
+MailboxLink::~MailboxLink()
+{
+    running_ = false;
+    dropSocket();
+}
+
+void MailboxLink::setBackoff(int initialMs, int maximumMs)
+{
+    initialMs_ = std::max(1, initialMs);
+    maximumMs_ = std::max(initialMs_, maximumMs);
+    delayMs_ = initialMs_;
+}
+
+void MailboxLink::start()
+{
+    if (running_)
+        return;
+    running_ = true;
+    delayMs_ = initialMs_;
+    connectNow();
+}
+
+void MailboxLink::stop()
+{
+    running_ = false;
+    reconnect_.stop();
+    dropSocket();
+}
+
+void MailboxLink::dropSocket()
+{
+    ping_.stop();
+    open_ = false;
+    if (!socket_)
+        return;
+    auto socket = std::move(socket_);
+    socket->disconnect(this);
+    socket->close();
+    socket.release()->deleteLater();
+}
+
+void MailboxLink::connectNow()
+{
+    if (!running_)
+        return;
+    dropSocket();
+    auto url = makeURL_ ? makeURL_() : std::nullopt;
+    if (!url) {
+        Log::line("Wickerlane: mailbox link has no address; trying again later");
+        scheduleReconnect();
+        return;
+    }
+    socket_ = std::make_unique<QWebSocket>();
+    socket_->setMaxAllowedIncomingFrameSize(kMaxFrameBytes);
+    socket_->setMaxAllowedIncomingMessageSize(kMaxFrameBytes);
+    auto* socket = socket_.get();
+    connect(socket, &QWebSocket::connected, this, [this] {
+        open_ = true;
+        delayMs_ = initialMs_;
+        ping_.start();
+        if (onOpen)
+            onOpen();
+    });
+    connect(socket, &QWebSocket::textMessageReceived, this, [this](const QString& frame) {
+        if (onEnvelope)
+            onEnvelope(frame.toStdString());
+    });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        if (socket != socket_.get())
+            return;
+        auto code = socket->closeCode();
+        bool replaced = open_ && code == kReplacedCode;
+        dropSocket();
+        if (replaced) {
+            Log::line("Wickerlane: mailbox link replaced by a newer one; not reconnecting");
+            running_ = false;
+            return;
+        }
+        scheduleReconnect();
+    });
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this, socket](QAbstractSocket::SocketError) {
+        if (socket != socket_.get() || open_)
+            return;   // an open link reports its end through disconnected
+        dropSocket();
+        scheduleReconnect();
+    });
+    socket->open(*url);
+}
+
+void MailboxLink::scheduleReconnect()
+{
+    if (!running_)
+        return;
+    reconnect_.start(delayMs_);
+    delayMs_ = std::min(delayMs_ * 2, maximumMs_);
+}
+
+void MailboxLink::acknowledge(const std::string& envelopeId)
+{
+    if (!socket_ || !open_)
+        return;
+    socket_->sendTextMessage(QString::fromStdString(nlohmann::json{{"ack", envelopeId}}.dump()));
+}
+
+} // namespace wl

@@ -1,0 +1,61 @@
+#pragma once
+// The standing WebSocket to this Mac's mailbox on the introduction service
+// (v1/mail/<id> with signed query items). The service sends every waiting envelope as a
+// text frame, oldest first, then new ones as they arrive; the messenger acknowledges
+// each after handling it. The link reconnects with back-off (1 s doubling to 30 s) and
+// pings every 25 s so the service does not drop it as idle.
+
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace wl {
+
+class MailboxLink final : public QObject {
+    Q_OBJECT
+public:
+    // makeURL gives a freshly signed URL for each connection attempt; nullopt when it
+    // cannot (keys unreadable), and the link tries again later.
+    explicit MailboxLink(std::function<std::optional<QUrl>()> makeURL, QObject* parent = nullptr);
+    ~MailboxLink() override;
+
+    void start();
+    void stop();
+    bool isOpen() const { return open_; }
+
+    // Sends {"ack": id}. Ignored while the link is down: the service sends the envelope
+    // again on the next connection.
+    void acknowledge(const std::string& envelopeId);
+
+    // Each text frame as it arrived.
+    std::function<void(const std::string& frame)> onEnvelope;
+    // After every successful (re)connection.
+    std::function<void()> onOpen;
+
+    // Back-off limits; tests shorten them.
+    void setBackoff(int initialMs, int maximumMs);
+    int currentDelayMs() const { return delayMs_; }
+
+private:
+    void connectNow();
+    void scheduleReconnect();
+    void dropSocket();
+
+    std::function<std::optional<QUrl>()> makeURL_;
+    std::unique_ptr<QWebSocket> socket_;
+    QTimer reconnect_;
+    QTimer ping_;
+    bool running_ = false;
+    bool open_ = false;
+    int initialMs_ = 1000;
+    int maximumMs_ = 30000;
+    int delayMs_ = 1000;
+};
+
+} // namespace wl
