@@ -7,8 +7,8 @@ namespace wl {
 Date dateNow()
 {
     using namespace std::chrono;
-    const double unix = duration<double>(system_clock::now().time_since_epoch()).count();
-    return dateFromUnix(unix);
+    const double unixNow = duration<double>(system_clock::now().time_since_epoch()).count();
+    return dateFromUnix(unixNow);
 }
 
 Date dateFromUnix(double unixSeconds) { return unixSeconds - kUnixEpochTo2001; }

@@ -1,10 +1,36 @@
 #include "protocol/ICEServer.h"
 
+#include "protocol/JsonFields.h"
+
 namespace wl {
 
-nlohmann::json ICEServer::toJson() const { return nlohmann::json::object(); }
-std::optional<ICEServer> ICEServer::fromJson(const nlohmann::json&, std::string*) { return std::nullopt; }
-std::string ICEServer::encode() const { return "{}"; }
-std::optional<ICEServer> ICEServer::decode(std::string_view, std::string*) { return std::nullopt; }
+using jsonfields::put;
+
+namespace {
+
+std::optional<ICEServer> readICEServer(const nlohmann::json& j, std::string* error)
+{
+    jsonfields::Reader r(j, error, "ICEServer");
+    ICEServer s;
+    r.strings("urls", s.urls);
+    r.string("username", s.username);
+    r.string("credential", s.credential);
+    if (!r.ok())
+        return std::nullopt;
+    return s;
+}
+
+} // namespace
+
+nlohmann::json ICEServer::toJson() const
+{
+    nlohmann::json j = nlohmann::json::object();
+    j["urls"] = urls;
+    put(j, "username", username);
+    put(j, "credential", credential);
+    return j;
+}
+
+WL_JSON_RECORD_CODING(ICEServer, readICEServer)
 
 } // namespace wl
