@@ -4,10 +4,10 @@
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
 #include "mail/Notifier.h"
-#include "platform/InfoDictionary.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 #include "protocol/KeyRecord.h"
+#include "signalling/IntroductionService.h"
 
 #include <QDateTime>
 #include <QNetworkReply>
@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kRequestTimeoutMs = 15000;
 constexpr double kHelpRequestLifetime = 172800;
-const char* kDefaultServiceURL = "http://127.0.0.1:8787";
 
 bool isQuiet(MailContent::Kind kind)
 {
@@ -87,11 +86,7 @@ QUrl Messenger::serviceURL() const
         if (url.isValid() && !url.isEmpty())
             return url;
     }
-    auto configured = InfoDictionary::standard().string(InfoKey::introductionURL);
-    QUrl url(QString::fromStdString(configured.empty() ? kDefaultServiceURL : configured));
-    if (!url.isValid() || url.host().isEmpty())
-        url = QUrl(kDefaultServiceURL);
-    return url;
+    return IntroductionService::baseURL();
 }
 
 QUrl Messenger::endpoint(const std::string& path) const
