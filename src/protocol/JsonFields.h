@@ -329,6 +329,13 @@ inline std::string dumpCompact(const nlohmann::json& j)
 
 inline std::optional<nlohmann::json> parseText(std::string_view text, std::string* error)
 {
+    // The parser stops at a NUL byte as if the text ended there; JSON text never holds one
+    // (inside strings it must be escaped), so refuse it rather than read a prefix.
+    if (text.find('\0') != std::string_view::npos) {
+        if (error)
+            *error = "malformed JSON: NUL byte";
+        return std::nullopt;
+    }
     try {
         nlohmann::json j = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
         if (j.is_discarded()) {
