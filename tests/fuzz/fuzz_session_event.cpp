@@ -1,0 +1,14 @@
+#include "FuzzCheck.h"
+#include "protocol/SessionEvent.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    wl::fuzz::roundTrip<wl::SessionEvent>(text);
+    wl::fuzz::roundTrip<wl::DisplayInfo>(text);
+    wl::fuzz::roundTrip<wl::CursorShape>(text);
+    return 0;
+}
