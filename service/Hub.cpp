@@ -1,0 +1,334 @@
+#include "Hub.h"
+
+#include "platform/Log.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <vector>
+
+namespace wl::service {
+
+namespace {
+
+void log(const std::string& text)
+{
+    wl::Log::line("wickerlane-introduction: " + text);
+}
+
+std::int64_t unixNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The `kind` of a signalling frame; empty for binary, non-JSON or kind-less frames.
+std::string signalKind(std::string_view data, bool binary)
+{
+    if (binary)
+        return {};
+    auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
+    if (!json.is_object())
+        return {};
+    auto kind = json.find("kind");
+    if (kind == json.end() || !kind->is_string())
+        return {};
+    return kind->get<std::string>();
+}
+
+bool droppedOnConnectPath(const std::string& kind)
+{
+    return kind == "iceServers" || kind == "pairRequest" || kind == "pairInfo";
+}
+
+std::shared_ptr<const std::string> shared(std::string_view data)
+{
+    return std::make_shared<const std::string>(data);
+}
+
+} // namespace
+
+std::string idPrefix(const std::string& id)
+{
+    return id.substr(0, 8);
+}
+
+Hub::Hub(const ServiceConfig& config, MailStore& store, const RelayServers& relays)
+    : config_(config), store_(store), relays_(relays)
+{
+}
+
+void Hub::attach(const std::shared_ptr<Link>& link)
+{
+    links_[link.get()] = link;
+    switch (link->role()) {
+    case Link::Role::host:
+        attachHost(link);
+        break;
+    case Link::Role::connector:
+        attachConnector(link);
+        break;
+    case Link::Role::pairHost:
+        attachPairHost(link);
+        break;
+    case Link::Role::pairJoin:
+        attachPairJoin(link);
+        break;
+    case Link::Role::mailbox:
+        attachMailbox(link);
+        break;
+    }
+}
+
+void Hub::attachHost(const std::shared_ptr<Link>& link)
+{
+    auto& entry = hosts_[link->key()];
+    if (entry.host) {
+        log("host " + idPrefix(link->key()) + " replaced by a newer link");
+        entry.host->close(CloseCode::replaced);
+        if (entry.connector)
+            entry.connector->close(CloseCode::otherSideLeft);
+    }
+    entry.host = link;
+    entry.connector.reset();
+    log("host " + idPrefix(link->key()) + " online");
+}
+
+void Hub::attachConnector(const std::shared_ptr<Link>& link)
+{
+    auto it = hosts_.find(link->key());
+    if (it == hosts_.end() || !it->second.host) {
+        log("connect to " + idPrefix(link->key()) + ": host not online");
+        link->close(CloseCode::nothingToReach);
+        return;
+    }
+    auto& entry = it->second;
+    if (entry.connector) {
+        log("connect to " + idPrefix(link->key()) + ": busy");
+        link->send(shared(R"({"kind":"declined","reason":"busy"})"));
+        link->close(CloseCode::busy);
+        return;
+    }
+    entry.connector = link;
+    // One frame for both sides: the TURN username names the host on both.
+    auto ice = shared(relays_.iceServersFrame(link->key(), unixNow()));
+    entry.host->send(ice);
+    link->send(ice);
+    log("helper bound to host " + idPrefix(link->key()));
+}
+
+void Hub::attachPairHost(const std::shared_ptr<Link>& link)
+{
+    const auto& code = link->key();
+    if (usedCodes_.count(code)) {
+        log("pairing host refused: code already used");
+        link->close(CloseCode::nothingToReach);
+        return;
+    }
+    auto it = pairings_.find(code);
+    if (it != pairings_.end()) {
+        log("pairing host refused: another host waits with that code");
+        link->close(CloseCode::busy);
+        return;
+    }
+    pairings_[code] = Pairing{link, nullptr, Clock::now() + config_.pairingExpiry};
+    log("pairing host waiting");
+}
+
+void Hub::attachPairJoin(const std::shared_ptr<Link>& link)
+{
+    auto it = pairings_.find(link->key());
+    if (it == pairings_.end() || it->second.joiner) {
+        log("pairing join refused: no host waits with that code");
+        link->close(CloseCode::nothingToReach);
+        return;
+    }
+    it->second.joiner = link;
+    usedCodes_[link->key()] = Clock::now();
+    log("pairing joined");
+}
+
+void Hub::attachMailbox(const std::shared_ptr<Link>& link)
+{
+    auto& slot = mailboxes_[link->key()];
+    if (slot) {
+        log("mailbox " + idPrefix(link->key()) + " replaced by a newer link");
+        slot->close(CloseCode::replaced);
+    }
+    slot = link;
+    auto waiting = store_.pending(link->key(), unixNow() - config_.mailMaxAge.count());
+    for (auto& envelope : waiting)
+        link->send(std::make_shared<const std::string>(std::move(envelope.body)));
+    log("mailbox " + idPrefix(link->key()) + " open, " + std::to_string(waiting.size()) + " waiting");
+}
+
+void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool binary)
+{
+    if (link->closing())
+        return;
+    switch (link->role()) {
+    case Link::Role::host: {
+        auto it = hosts_.find(link->key());
+        if (it == hosts_.end() || it->second.host != link || !it->second.connector)
+            return;
+        auto kind = signalKind(data, binary);
+        if (kind.empty() || droppedOnConnectPath(kind))
+            return;
+        auto connector = it->second.connector;
+        connector->send(shared(data));
+        if (kind == "declined" || kind == "bye") {
+            it->second.connector.reset();
+            connector->close(CloseCode::normal);
+            log("host " + idPrefix(link->key()) + " ended the binding (" + kind + ")");
+        }
+        return;
+    }
+    case Link::Role::connector: {
+        auto it = hosts_.find(link->key());
+        if (it == hosts_.end() || it->second.connector != link)
+            return;
+        auto kind = signalKind(data, binary);
+        if (kind.empty() || droppedOnConnectPath(kind))
+            return;
+        it->second.host->send(shared(data));
+        return;
+    }
+    case Link::Role::pairHost:
+    case Link::Role::pairJoin: {
+        auto it = pairings_.find(link->key());
+        if (it == pairings_.end())
+            return;
+        auto& pairing = it->second;
+        bool fromHost = link->role() == Link::Role::pairHost;
+        if ((fromHost ? pairing.host : pairing.joiner) != link)
+            return;
+        auto& other = fromHost ? pairing.joiner : pairing.host;
+        if (!other || signalKind(data, binary).empty())
+            return;
+        other->send(shared(data));
+        return;
+    }
+    case Link::Role::mailbox:
+        mailboxFrame(link, data);
+        return;
+    }
+}
+
+void Hub::mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data)
+{
+    auto it = mailboxes_.find(link->key());
+    if (it == mailboxes_.end() || it->second != link)
+        return;
+    auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
+    if (!json.is_object())
+        return;
+    auto ack = json.find("ack");
+    if (ack == json.end() || !ack->is_string())
+        return;
+    store_.remove(link->key(), ack->get<std::string>());
+}
+
+void Hub::detach(const std::shared_ptr<Link>& link)
+{
+    if (!links_.erase(link.get()))
+        return;
+    const auto& key = link->key();
+    switch (link->role()) {
+    case Link::Role::host: {
+        auto it = hosts_.find(key);
+        if (it == hosts_.end() || it->second.host != link)
+            return;
+        if (it->second.connector)
+            it->second.connector->close(CloseCode::otherSideLeft);
+        hosts_.erase(it);
+        log("host " + idPrefix(key) + " offline");
+        return;
+    }
+    case Link::Role::connector: {
+        auto it = hosts_.find(key);
+        if (it == hosts_.end() || it->second.connector != link)
+            return;
+        it->second.connector.reset();
+        it->second.host->send(shared(R"({"kind":"bye","reason":"helperLeft"})"));
+        log("helper left host " + idPrefix(key));
+        return;
+    }
+    case Link::Role::pairHost:
+    case Link::Role::pairJoin: {
+        auto it = pairings_.find(key);
+        if (it == pairings_.end())
+            return;
+        bool fromHost = link->role() == Link::Role::pairHost;
+        if ((fromHost ? it->second.host : it->second.joiner) != link)
+            return;
+        auto other = fromHost ? it->second.joiner : it->second.host;
+        pairings_.erase(it);
+        if (other)
+            other->close(CloseCode::otherSideLeft);
+        log(fromHost ? "pairing host left" : "pairing joiner left");
+        return;
+    }
+    case Link::Role::mailbox: {
+        auto it = mailboxes_.find(key);
+        if (it != mailboxes_.end() && it->second == link) {
+            mailboxes_.erase(it);
+            log("mailbox " + idPrefix(key) + " closed");
+        }
+        return;
+    }
+    }
+}
+
+bool Hub::isOnline(const std::string& hostId) const
+{
+    auto it = hosts_.find(hostId);
+    return it != hosts_.end() && it->second.host != nullptr;
+}
+
+void Hub::mailArrived(const std::string& recipient, const std::string& body)
+{
+    auto it = mailboxes_.find(recipient);
+    if (it != mailboxes_.end())
+        it->second->send(std::make_shared<const std::string>(body));
+}
+
+void Hub::dropExpiredMail()
+{
+    int dropped = store_.dropOlderThan(unixNow() - config_.mailMaxAge.count());
+    if (dropped > 0)
+        log("dropped " + std::to_string(dropped) + " envelope(s) older than the mail age limit");
+}
+
+void Hub::sweep(Clock::time_point now)
+{
+    std::size_t idle = 0;
+    std::vector<std::shared_ptr<Link>> stuck;
+    for (auto& [raw, link] : links_) {
+        if (link->closing()) {
+            if (now - link->closingSince() > config_.requestTimeout)
+                stuck.push_back(link);
+        } else if (now - link->lastActivity() > config_.idleTimeout) {
+            link->close(CloseCode::idle);
+            ++idle;
+        }
+    }
+    for (auto& link : stuck)
+        link->abort();
+    if (idle)
+        log("closed " + std::to_string(idle) + " idle link(s)");
+    for (auto it = pairings_.begin(); it != pairings_.end();) {
+        if (!it->second.joiner && it->second.expiresAt <= now) {
+            it->second.host->close(CloseCode::idle);
+            usedCodes_[it->first] = now;
+            it = pairings_.erase(it);
+            log("pairing code expired");
+        } else {
+            ++it;
+        }
+    }
+    std::erase_if(usedCodes_, [&](const auto& entry) {
+        return now - entry.second > std::max<Clock::duration>(config_.pairingExpiry, std::chrono::hours(1));
+    });
+}
+
+} // namespace wl::service

@@ -1,0 +1,76 @@
+#pragma once
+// The service's in-memory routing: presence of host links, connector bindings, pairing
+// rendezvous and mailbox links. Everything runs on the one thread of the io_context.
+
+#include "Link.h"
+#include "MailStore.h"
+#include "RelayServers.h"
+#include "ServiceConfig.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace wl::service {
+
+class Hub {
+public:
+    using Clock = Link::Clock;
+
+    Hub(const ServiceConfig& config, MailStore& store, const RelayServers& relays);
+
+    // A WebSocket was accepted for link->role() and link->key(). Rejections (4404, 4409)
+    // close the link; it still ends through detach().
+    void attach(const std::shared_ptr<Link>& link);
+    // A complete frame arrived on an attached link.
+    void frame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
+    // The link's socket is done (closed, reset, failed).
+    void detach(const std::shared_ptr<Link>& link);
+
+    bool isOnline(const std::string& hostId) const;
+    // A new envelope was stored for recipient: push it when its mailbox link is open.
+    void mailArrived(const std::string& recipient, const std::string& body);
+
+    // Closes idle links (4408) and expired pairing codes (4408); forgets old used codes.
+    void sweep(Clock::time_point now = Clock::now());
+
+    // Drops stored envelopes older than the configured age.
+    void dropExpiredMail();
+
+    std::size_t linkCount() const { return links_.size(); }
+
+private:
+    struct HostEntry {
+        std::shared_ptr<Link> host;
+        std::shared_ptr<Link> connector;
+    };
+    struct Pairing {
+        std::shared_ptr<Link> host;
+        std::shared_ptr<Link> joiner;
+        Clock::time_point expiresAt;
+    };
+
+    void attachHost(const std::shared_ptr<Link>& link);
+    void attachConnector(const std::shared_ptr<Link>& link);
+    void attachPairHost(const std::shared_ptr<Link>& link);
+    void attachPairJoin(const std::shared_ptr<Link>& link);
+    void attachMailbox(const std::shared_ptr<Link>& link);
+    void mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data);
+
+    const ServiceConfig& config_;
+    MailStore& store_;
+    const RelayServers& relays_;
+
+    std::unordered_map<Link*, std::shared_ptr<Link>> links_;
+    std::unordered_map<std::string, HostEntry> hosts_;
+    std::unordered_map<std::string, Pairing> pairings_;
+    std::unordered_map<std::string, Clock::time_point> usedCodes_;
+    std::unordered_map<std::string, std::shared_ptr<Link>> mailboxes_;
+};
+
+// "abcdef01" of a device id, for log lines.
+std::string idPrefix(const std::string& id);
+
+} // namespace wl::service

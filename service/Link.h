@@ -1,0 +1,64 @@
+#pragma once
+// One accepted WebSocket as the hub sees it: a role, the id or code it was opened for,
+// a queue of outgoing text frames and a close with a code. The network session behind it
+// reports frames and its end to the Hub.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace wl::service {
+
+class Link : public std::enable_shared_from_this<Link> {
+public:
+    enum class Role { host, connector, pairHost, pairJoin, mailbox };
+    using Clock = std::chrono::steady_clock;
+
+    Link(Role role, std::string key, std::string address)
+        : role_(role), key_(std::move(key)), address_(std::move(address)), lastActivity_(Clock::now())
+    {
+    }
+    virtual ~Link() = default;
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    // Queues a text frame; dropped once the link is closing.
+    virtual void send(std::shared_ptr<const std::string> text) = 0;
+    // Sends the close frame after the queued frames; later calls do nothing.
+    virtual void close(std::uint16_t code) = 0;
+    virtual bool closing() const = 0;
+    // Drops the connection without a close handshake (a peer that stopped reading).
+    virtual void abort() = 0;
+    Clock::time_point closingSince() const { return closingSince_; }
+
+    Role role() const { return role_; }
+    const std::string& key() const { return key_; }
+    const std::string& address() const { return address_; }
+    Clock::time_point lastActivity() const { return lastActivity_; }
+    void touch(Clock::time_point now = Clock::now()) { lastActivity_ = now; }
+
+protected:
+    void markClosing() { closingSince_ = Clock::now(); }
+
+private:
+    Role role_;
+    std::string key_;
+    std::string address_;
+    Clock::time_point lastActivity_;
+    Clock::time_point closingSince_{};
+};
+
+// Close codes of the service.
+namespace CloseCode {
+inline constexpr std::uint16_t normal = 1000;
+inline constexpr std::uint16_t tooBig = 1009;
+inline constexpr std::uint16_t replaced = 4000;
+inline constexpr std::uint16_t nothingToReach = 4404;
+inline constexpr std::uint16_t idle = 4408;
+inline constexpr std::uint16_t busy = 4409;
+inline constexpr std::uint16_t otherSideLeft = 4410;
+inline constexpr std::uint16_t rateLimited = 4429;
+} // namespace CloseCode
+
+} // namespace wl::service

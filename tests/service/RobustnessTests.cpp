@@ -1,0 +1,248 @@
+// Bad input, limits and time-outs: the service keeps answering the next good client.
+
+#include "ServiceTestKit.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+
+namespace wl::test {
+namespace {
+
+// A raw TCP connection to the service.
+class RawSocket {
+public:
+    explicit RawSocket(std::uint16_t port)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval timeout{5, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawSocket()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool connected() const { return connected_; }
+    void write(const std::string& data) { (void)::send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }
+    // True when the service closes the connection (EOF or reset) within the receive time-out.
+    bool closedByPeer()
+    {
+        char buffer[256];
+        while (true) {
+            auto n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n == 0 || (n < 0 && errno == ECONNRESET))
+                return true;
+            if (n < 0)
+                return false;
+        }
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+class Robustness : public ServiceTest {
+protected:
+    // Host and helper bind and exchange a frame each way.
+    void expectServiceWorks()
+    {
+        TestDevice device;
+        WsTestClient host, connector;
+        ASSERT_TRUE(host.open(port(), device.hostTarget()));
+        ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
+        ASSERT_EQ(kindOf(host.receive()), "iceServers");
+        ASSERT_EQ(kindOf(connector.receive()), "iceServers");
+        connector.send(signal("offer", "\"sdp\":\"v=0\""));
+        EXPECT_EQ(host.receive(), signal("offer", "\"sdp\":\"v=0\""));
+        host.send(signal("answer"));
+        EXPECT_EQ(connector.receive(), signal("answer"));
+        EXPECT_TRUE(online(device.id));
+    }
+};
+
+TEST_F(Robustness, HttpRoutingAnswers)
+{
+    startService();
+    const std::string id(64, 'a');
+    EXPECT_EQ(http("GET", "/nothing"), 404);
+    EXPECT_EQ(http("GET", "/v1/status"), 404);
+    EXPECT_EQ(http("GET", "/v1/status/" + id + "/more"), 404);
+    EXPECT_EQ(http("GET", "/v2/status/" + id), 404);
+    EXPECT_EQ(http("GET", "/v1/status/" + std::string(64, 'A')), 400);
+    EXPECT_EQ(http("GET", "/v1/status/" + id.substr(1)), 400);
+    EXPECT_EQ(http("GET", "/v1/keys/xyz"), 400);
+    EXPECT_EQ(http("POST", "/v1/status/" + id, "{}"), 405);
+    EXPECT_EQ(http("DELETE", "/v1/keys/" + id), 405);
+    EXPECT_EQ(http("PUT", "/v1/mail/" + id, "{}"), 405);
+    EXPECT_EQ(http("POST", "/v1/host/" + id, "{}"), 405);
+    for (const std::string& path : {"/v1/host/" + id, "/v1/connect/" + id, "/v1/mail/" + id,
+                                   std::string("/v1/pair/host/ABCDEFGH"), std::string("/v1/pair/join/ABCDEFGH")})
+        EXPECT_EQ(http("GET", path), 426) << path;
+    std::string body;
+    EXPECT_EQ(http("GET", "/v1/status/" + id, {}, &body), 200);
+    EXPECT_EQ(nlohmann::json::parse(body), nlohmann::json({{"online", false}}));
+    // A WebSocket to an unknown path is refused before the upgrade.
+    WsTestClient client;
+    int status = 0;
+    EXPECT_FALSE(client.open(port(), "/v1/elsewhere/" + id, &status));
+    EXPECT_EQ(status, 404);
+}
+
+TEST_F(Robustness, FramesOverTheLimitClose1009)
+{
+    startService();
+    TestDevice device;
+    WsTestClient host, connector;
+    ASSERT_TRUE(host.open(port(), device.hostTarget()));
+    ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
+    ASSERT_EQ(kindOf(host.receive()), "iceServers");
+    ASSERT_EQ(kindOf(connector.receive()), "iceServers");
+    // Exactly at the limit passes through.
+    std::string atLimit = "{\"kind\":\"offer\",\"sdp\":\"" + std::string(65536 - 25, 'x') + "\"}";
+    ASSERT_EQ(atLimit.size(), 65536u);
+    connector.send(atLimit);
+    EXPECT_EQ(host.receive(), atLimit);
+    connector.send(atLimit + " ");
+    EXPECT_EQ(connector.waitClosed(), 1009);
+    EXPECT_EQ(kindOf(host.receive()), "bye");
+    expectServiceWorks();
+}
+
+TEST_F(Robustness, ThousandRandomFramesAndMalformedJson)
+{
+    startService();
+    TestDevice device;
+    WsTestClient host, connector;
+    ASSERT_TRUE(host.open(port(), device.hostTarget()));
+    ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
+    ASSERT_EQ(kindOf(host.receive()), "iceServers");
+    ASSERT_EQ(kindOf(connector.receive()), "iceServers");
+
+    std::mt19937 random(20240607);
+    const std::vector<std::string> pieces = {"{", "}", "[", "]", "\"kind\"", ":", ",", "\"offer\"", "null", "1e999",
+                                             "\"\\u0000\"", "\\", "true", " ", "\u00e9", "{\"kind\":", "\"ack\""};
+    int forwardedCandidates = 0;
+    for (int i = 0; i < 1000; ++i) {
+        std::string frame;
+        if (i % 3 == 0) {
+            // Random bytes: sent as binary (text frames must be UTF-8, below).
+            std::uniform_int_distribution<int> length(0, 300), byte(0, 255);
+            int n = length(random);
+            for (int j = 0; j < n; ++j)
+                frame.push_back(static_cast<char>(byte(random)));
+        } else {
+            std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1), count(1, 30);
+            for (std::size_t j = count(random); j > 0; --j)
+                frame += pieces[pick(random)];
+        }
+        auto* sender = i % 2 ? &host : &connector;
+        if (i % 5 == 0 || i % 3 == 0)
+            sender->sendBinary(frame);
+        else if (i % 7 == 0) {
+            // Kind-valued frames are real signalling and go through.
+            sender->send(signal("candidate", "\"n\":" + std::to_string(i)));
+            if (sender == &connector)
+                ++forwardedCandidates;
+        } else
+            sender->send(frame);
+        ASSERT_FALSE(sender->isClosed()) << "frame " << i;
+    }
+    // Only the candidates came through, in order.
+    host.send(signal("answer"));
+    for (int i = 0; i < forwardedCandidates; ++i)
+        ASSERT_EQ(kindOf(host.receive()), "candidate") << i;
+    EXPECT_EQ(kindOf(connector.receive()), "candidate");
+    // A text frame that is not UTF-8 ends that link (1007), and only that one.
+    connector.send("{\"kind\":\"offer\",\"sdp\":\"\xff\xfe\"}");
+    EXPECT_EQ(connector.waitClosed(), 1007);
+    EXPECT_EQ(kindOf(host.receive()), "bye");
+    EXPECT_FALSE(host.isClosed());
+    expectServiceWorks();
+}
+
+TEST_F(Robustness, HalfOpenConnectionsAreTimedOut)
+{
+    startService({"--request-timeout", "0.5"});
+    // Half-sent requests and silent connections do not hold up anybody else.
+    std::vector<std::unique_ptr<RawSocket>> stalled;
+    for (int i = 0; i < 20; ++i) {
+        stalled.push_back(std::make_unique<RawSocket>(port()));
+        ASSERT_TRUE(stalled.back()->connected());
+        if (i % 2)
+            stalled.back()->write("GET /v1/status/" + std::string(64, '0') + " HTTP/1.1\r\nHost: x\r\n");
+    }
+    RawSocket partialBody(port());
+    partialBody.write("POST /v1/mail/" + std::string(64, '0') +
+                      " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{\"id\":");
+    expectServiceWorks();
+    for (auto& socket : stalled)
+        EXPECT_TRUE(socket->closedByPeer());
+    EXPECT_TRUE(partialBody.closedByPeer());
+    // Garbage instead of HTTP gets a 400 and the connection closed.
+    RawSocket garbage(port());
+    garbage.write("\x16\x03\x01 hello there\r\n\r\n");
+    EXPECT_TRUE(garbage.closedByPeer());
+    expectServiceWorks();
+}
+
+TEST_F(Robustness, IdleLinksAreClosedAndPingsKeepThemOpen)
+{
+    startService({"--idle-timeout", "0.4"});
+    TestDevice quiet, chatty;
+    WsTestClient quietHost, chattyHost;
+    ASSERT_TRUE(quietHost.open(port(), quiet.hostTarget()));
+    ASSERT_TRUE(chattyHost.open(port(), chatty.hostTarget()));
+    auto started = std::chrono::steady_clock::now();
+    while (!quietHost.isClosed() && std::chrono::steady_clock::now() - started < std::chrono::seconds(3)) {
+        chattyHost.ping();
+        quietHost.quietFor(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(quietHost.waitClosed(std::chrono::milliseconds(0)), 4408);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(350));
+    EXPECT_FALSE(chattyHost.isClosed());
+    EXPECT_TRUE(waitOnline(quiet.id, false));
+    EXPECT_TRUE(online(chatty.id));
+}
+
+TEST_F(Robustness, PerAddressRateLimits)
+{
+    startService({"--connection-rate", "4"});
+    // The launcher's readiness probe took one of the four.
+    const std::string target = "/v1/status/" + std::string(64, '0');
+    EXPECT_EQ(http("GET", target), 200);
+    EXPECT_EQ(http("GET", target), 200);
+    EXPECT_EQ(http("GET", target), 200);
+    EXPECT_EQ(http("GET", target), 429);
+    TestDevice device;
+    WsTestClient client;
+    ASSERT_TRUE(client.open(port(), device.hostTarget()));
+    EXPECT_EQ(client.waitClosed(), 4429);
+    EXPECT_FALSE(online(device.id));   // also refused: still over the limit
+}
+
+TEST_F(Robustness, RequestRateLimit)
+{
+    startService({"--request-rate", "3"});
+    // Three requests a minute: the launcher's probe took one, two more pass.
+    const std::string target = "/v1/status/" + std::string(64, '0');
+    EXPECT_EQ(http("GET", target), 200);
+    EXPECT_EQ(http("GET", target), 200);
+    EXPECT_EQ(http("GET", target), 429);
+    TestDevice device;
+    WsTestClient client;
+    ASSERT_TRUE(client.open(port(), device.hostTarget()));
+    EXPECT_EQ(client.waitClosed(), 4429);
+}
+
+} // namespace
+} // namespace wl::test

@@ -1,0 +1,145 @@
+// Units of the service core that have rules of their own: request targets and their
+// query items, rate limits, relay credentials, the command line, the mail store.
+
+#include "MailStore.h"
+#include "RateLimiter.h"
+#include "RelayServers.h"
+#include "RequestTarget.h"
+#include "ServiceConfig.h"
+#include "TestDirs.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace wl::service {
+namespace {
+
+TEST(ServiceUnitTarget, RoutesAndKeys)
+{
+    const std::string id(64, 'f');
+    auto status = RequestTarget::parse("/v1/status/" + id);
+    EXPECT_EQ(status.kind, RouteKind::status);
+    EXPECT_TRUE(status.keyValid);
+    EXPECT_FALSE(RequestTarget::parse("/v1/status/" + std::string(64, 'F')).keyValid);
+    EXPECT_EQ(RequestTarget::parse("/v1/status/" + id + "/").kind, RouteKind::unknown);
+    EXPECT_EQ(RequestTarget::parse("v1/status/" + id).kind, RouteKind::unknown);
+    EXPECT_EQ(RequestTarget::parse("/v1/pair/join/ABCDEFGH").kind, RouteKind::pairJoin);
+    EXPECT_TRUE(RequestTarget::parse("/v1/pair/host/0123ZYXW").keyValid);
+    EXPECT_FALSE(RequestTarget::parse("/v1/pair/host/0123ZYXU").keyValid);   // U is not in the alphabet
+    EXPECT_EQ(RequestTarget::parse("/v1/pair/" + id).kind, RouteKind::unknown);
+}
+
+TEST(ServiceUnitTarget, QueryItemsArePercentDecodedAndPlusIsKept)
+{
+    auto target = RequestTarget::parse("/v1/host/x?pub=ab%2Bc%2F%3D&ts=12&sig=a+b&empty=&sig2");
+    EXPECT_TRUE(target.queryValid);
+    EXPECT_EQ(target.single("pub"), "ab+c/=");
+    EXPECT_EQ(target.single("sig"), "a+b");
+    EXPECT_EQ(target.single("empty"), "");
+    EXPECT_EQ(target.single("missing"), std::nullopt);
+    auto repeated = RequestTarget::parse("/v1/host/x?ts=1&ts=1");
+    EXPECT_EQ(repeated.single("ts"), std::nullopt);
+    EXPECT_FALSE(RequestTarget::parse("/v1/host/x?pub=%2").queryValid);
+    EXPECT_FALSE(RequestTarget::parse("/v1/host/x?pub=%zz").queryValid);
+    EXPECT_EQ(percentDecode("%41%62"), "Ab");
+    EXPECT_EQ(percentDecode("100%"), std::nullopt);
+}
+
+TEST(ServiceUnitRateLimiter, WindowAndRefill)
+{
+    using namespace std::chrono_literals;
+    RateLimiter limiter(3, 10s);
+    auto t0 = RateLimiter::Clock::now();
+    EXPECT_TRUE(limiter.allow("a", t0));
+    EXPECT_TRUE(limiter.allow("a", t0));
+    EXPECT_TRUE(limiter.allow("a", t0));
+    EXPECT_FALSE(limiter.allow("a", t0 + 1s));
+    EXPECT_TRUE(limiter.allow("b", t0 + 1s));        // per key
+    EXPECT_TRUE(limiter.allow("a", t0 + 3400ms));    // one event back after a third of the window
+    EXPECT_FALSE(limiter.allow("a", t0 + 3500ms));
+    limiter.prune(t0 + 60s);
+    EXPECT_EQ(limiter.trackedKeys(), 0u);
+}
+
+TEST(ServiceUnitRelays, FrameShapes)
+{
+    RelayServers none({}, {}, {}, std::chrono::seconds(86400));
+    EXPECT_EQ(nlohmann::json::parse(none.iceServersFrame("id", 0)),
+              nlohmann::json::parse(R"({"kind":"iceServers","iceServers":[]})"));
+    // RFC 2202 test case 2 for HMAC-SHA1: key "Jefe", "what do ya want for nothing?".
+    EXPECT_EQ(RelayServers::turnCredential("Jefe", "what do ya want for nothing?"), "7/zfauXrL6LSdBbV8YTfnCWafHk=");
+    RelayServers noSecret({}, {"turn:h"}, {}, std::chrono::seconds(60));
+    auto frame = nlohmann::json::parse(noSecret.iceServersFrame("id", 100));
+    EXPECT_FALSE(frame["iceServers"][0].contains("username"));
+    RelayServers withSecret({}, {"turn:h"}, "s", std::chrono::seconds(60));
+    frame = nlohmann::json::parse(withSecret.iceServersFrame("abc", 100));
+    EXPECT_EQ(frame["iceServers"][0]["username"], "160:abc");
+}
+
+TEST(ServiceUnitConfig, CommandLine)
+{
+    const char* args[] = {"svc", "--listen", "0.0.0.0", "--port=0", "--stun", "stun:a", "--stun", "stun:b",
+                          "--idle-timeout", "0.25", "--pairing-expiry", "2", "--connection-rate", "7", "--db", "/tmp/x.db"};
+    auto parsed = parseCommandLine(static_cast<int>(std::size(args)), args);
+    ASSERT_TRUE(parsed.config) << parsed.message;
+    EXPECT_EQ(parsed.config->listenAddress, "0.0.0.0");
+    EXPECT_EQ(parsed.config->port, 0);
+    EXPECT_EQ(parsed.config->stunUrls, (std::vector<std::string>{"stun:a", "stun:b"}));
+    EXPECT_EQ(parsed.config->idleTimeout, std::chrono::milliseconds(250));
+    EXPECT_EQ(parsed.config->pairingExpiry, std::chrono::milliseconds(2000));
+    EXPECT_EQ(parsed.config->connectionsPer10Seconds, 7u);
+    EXPECT_EQ(parsed.config->maxFrameBytes, 65536u);
+
+    const char* help[] = {"svc", "--help"};
+    auto helpParsed = parseCommandLine(2, help);
+    EXPECT_FALSE(helpParsed.config);
+    EXPECT_FALSE(helpParsed.isError);
+    EXPECT_NE(helpParsed.message.find("--pairing-expiry"), std::string::npos);
+
+    for (auto bad : std::vector<std::vector<const char*>>{{"svc", "--port", "70000"},
+                                                          {"svc", "--idle-timeout", "-1"},
+                                                          {"svc", "--cert", "a.pem"},
+                                                          {"svc", "--frobnicate"},
+                                                          {"svc", "--port"}}) {
+        auto result = parseCommandLine(static_cast<int>(bad.size()), bad.data());
+        EXPECT_FALSE(result.config);
+        EXPECT_TRUE(result.isError);
+    }
+}
+
+TEST(ServiceUnitMailStore, KeepsEnvelopesInOrderAndSurvivesReopening)
+{
+    wl::test::TempDir dir;
+    auto path = (dir.path() / "sub" / "db.sqlite").string();
+    {
+        std::string error;
+        auto store = MailStore::open(path, &error);
+        ASSERT_TRUE(store) << error;
+        EXPECT_TRUE(store->insertEnvelope("r", "e1", "s", std::string("a\0b", 3), 100));
+        EXPECT_TRUE(store->insertEnvelope("r", "e2", "s", "two", 200));
+        EXPECT_TRUE(store->insertEnvelope("q", "e1", "s", "other mailbox", 200));
+        EXPECT_TRUE(store->hasEnvelope("r", "e1"));
+        EXPECT_EQ(store->mailboxCount("r"), 2u);
+        EXPECT_TRUE(store->putKeyRecord("r", "{}", "key"));
+        EXPECT_TRUE(store->putKeyRecord("r", "{\"v\":2}", "key2"));
+    }
+    std::string error;
+    auto store = MailStore::open(path, &error);
+    ASSERT_TRUE(store) << error;
+    auto pending = store->pending("r", 0);
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0].body, std::string("a\0b", 3));
+    EXPECT_EQ(pending[1].id, "e2");
+    EXPECT_EQ(store->pending("r", 150).size(), 1u);
+    EXPECT_EQ(store->keyRecord("r"), "{\"v\":2}");
+    EXPECT_EQ(store->signingKeyOf("r"), "key2");
+    EXPECT_TRUE(store->remove("r", "e1"));
+    EXPECT_FALSE(store->remove("r", "e1"));
+    EXPECT_EQ(store->dropOlderThan(250), 2);
+    EXPECT_EQ(store->mailboxCount("q"), 0u);
+
+    EXPECT_FALSE(MailStore::open("/proc/no/such/place/db.sqlite", &error));
+}
+
+} // namespace
+} // namespace wl::service
