@@ -30,8 +30,11 @@ struct MailEnvelope {
                                                const std::string& toId, const std::string& recipientMailKeyBase64);
     // The text the sender signs.
     std::string signedText() const;
+    // True when from is the fingerprint of that key and its signature over signedText() holds.
     bool signatureHolds(const std::string& senderSigningKeyBase64) const;
-    // nullopt when to != ownId, the signature fails against the sender key, or the box does not open.
+    // nullopt when to != ownId, the signature does not hold for the sender key (as above), any
+    // field is not strict base64 of the right size, the agreement is all-zero, or the box
+    // does not open or does not hold a MailContent.
     std::optional<MailContent> open(const AgreementKey& recipient, const std::string& ownId,
                                     const std::string& senderSigningKeyBase64) const;
 
