@@ -363,9 +363,12 @@ void Messenger::publishKeyRecord(std::function<void(bool)> done)
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
     request.setTransferTimeout(kRequestTimeoutMs);
     auto* reply = network_.put(request, QByteArray::fromStdString(record.encode()));
+    keyPublishing_ = true;
     QPointer<Messenger> self(this);
     connect(reply, &QNetworkReply::finished, this, [self, reply, done] {
         reply->deleteLater();
+        if (self)
+            self->keyPublishing_ = false;
         auto outcome = outcomeOf(reply);
         bool ok = outcome.status && *outcome.status == 200;
         if (!ok)
@@ -397,7 +400,7 @@ void Messenger::start()
         };
         // A key record that could not be published at start goes out once the service answers.
         link_->onOpen = [self] {
-            if (self && !self->keyPublished_)
+            if (self && !self->keyPublished_ && !self->keyPublishing_)
                 self->publishKeyRecord();
         };
     }

@@ -143,6 +143,7 @@ private:
     std::deque<std::string> seenOrder_;
     std::unordered_set<std::string> seenIds_;
     bool keyPublished_ = false;
+    bool keyPublishing_ = false;
 };
 
 } // namespace wl

@@ -1,0 +1,39 @@
+// The mailbox link through a service restart: it backs off while the service is gone,
+// comes back by itself, and then receives what was posted while it was away.
+#include "MailTestKit.h"
+
+#include <gtest/gtest.h>
+
+namespace wl::test {
+namespace {
+
+TEST(MailboxLinkRecovery, ReconnectsWithBackOffAndCollectsWaitingMail)
+{
+    ServiceProcess service;
+    ASSERT_TRUE(service.start()) << service.log();
+    Mac a{"Anna's Mac"}, b{"Ben's Mac"};
+    a.make(service.httpUrl());
+    b.make(service.httpUrl());
+    a.pairWith(b);
+    b.pairWith(a);
+    ASSERT_TRUE(a.start(service));
+    ASSERT_TRUE(b.start(service));
+    auto* link = b.messenger->mailboxLink();
+    link->setBackoff(20, 80);
+
+    service.kill9();
+    ASSERT_TRUE(waitUntil([&] { return !link->isOpen(); }));
+    // Failed attempts double the wait up to its limit.
+    ASSERT_TRUE(waitUntil([&] { return link->currentDelayMs() == 80; }));
+
+    ASSERT_TRUE(service.start()) << service.log();
+    // Posted while B is (possibly still) away: kept in the mailbox (SQLite) until B is back.
+    ASSERT_TRUE(sendAndWait(*a.messenger, textMail("while you were away"), b.record()).ok());
+    ASSERT_TRUE(waitUntil([&] { return link->isOpen(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return b.received.size() == 1; }, 10000));
+    EXPECT_EQ(b.received[0].content.text, "while you were away");
+    EXPECT_EQ(link->currentDelayMs(), 20);   // an open link starts the back-off again
+}
+
+} // namespace
+} // namespace wl::test
