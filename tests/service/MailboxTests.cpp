@@ -206,3 +206,39 @@ TEST(MailboxDurability, KillNineLosesNothingUnacknowledged)
 
 } // namespace
 } // namespace wl::test
+
+namespace wl::test {
+namespace {
+
+TEST_F(Mailbox, LogNamesEventsButNeverKeysBodiesOrCodes)
+{
+    TestDevice ann, bo;
+    ASSERT_TRUE(publishKeys(ann));
+    ASSERT_TRUE(publishKeys(bo));
+    auto body = sealFor(bo, ann, "private words");
+    ASSERT_EQ(http("POST", "/v1/mail/" + ann.id, body), 202);
+    {
+        WsTestClient mailbox, host, pairHost, pairJoin;
+        ASSERT_TRUE(mailbox.open(port(), ann.mailboxTarget()));
+        ASSERT_TRUE(mailbox.receive());
+        ASSERT_TRUE(host.open(port(), ann.hostTarget()));
+        ASSERT_TRUE(pairHost.open(port(), "/v1/pair/host/QRST5678"));
+        ASSERT_TRUE(pairJoin.open(port(), "/v1/pair/join/QRST5678"));
+        pairJoin.close();
+        EXPECT_EQ(pairHost.waitClosed(), 4410);
+        host.close();
+        mailbox.close();
+    }
+    ASSERT_TRUE(waitOnline(ann.id, false));
+    auto log = service->log();
+    EXPECT_NE(log.find("host " + ann.id.substr(0, 8) + " online"), std::string::npos) << log;
+    EXPECT_NE(log.find("mailbox " + ann.id.substr(0, 8) + " open, 1 waiting"), std::string::npos) << log;
+    for (const auto& secret : {ann.key.publicKeyBase64(), bo.key.publicKeyBase64(), ann.mail.publicKeyBase64(),
+                               nlohmann::json::parse(body)["box"].get<std::string>(),
+                               nlohmann::json::parse(body)["signature"].get<std::string>(), std::string("QRST5678"),
+                               ann.id, bo.id})
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+}
+
+} // namespace
+} // namespace wl::test

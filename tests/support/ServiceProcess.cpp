@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +30,20 @@ std::string readFile(const std::string& path)
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+bool canConnect(std::uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
 }
 
 std::string zeroId()
@@ -148,8 +163,10 @@ bool ServiceProcess::start()
     }
     if (port_ == 0)
         return false;
+    bool tls = std::find(extraArguments_.begin(), extraArguments_.end(), "--cert") != extraArguments_.end();
     while (std::chrono::steady_clock::now() < deadline) {
-        if (httpRequest(port_, "GET", "/v1/status/" + zeroId()) == 200)
+        // Over TLS the plain probe cannot answer: a TCP connection is enough there.
+        if (tls ? canConnect(port_) : httpRequest(port_, "GET", "/v1/status/" + zeroId()) == 200)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -33,6 +33,7 @@ public:
     // kill9() when running, then start() on the same port and database.
     bool restart();
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     std::uint16_t port() const { return port_; }
     std::string httpUrl() const;    // "http://127.0.0.1:<port>"
