@@ -13,7 +13,26 @@ namespace wl {
 std::shared_ptr<WebSocketSignalChannel> WebSocketSignalChannel::make(const QUrl& url)
 {
     return std::shared_ptr<WebSocketSignalChannel>(new WebSocketSignalChannel(url),
-                                                   [](WebSocketSignalChannel* channel) { channel->deleteLater(); });
+                                                   [](WebSocketSignalChannel* channel) {
+                                                       channel->shutDownQuietly();
+                                                       channel->deleteLater();
+                                                   });
+}
+
+void WebSocketSignalChannel::shutDownQuietly()
+{
+    // Nobody holds the channel any more: no handler may run after this.
+    onOpen = nullptr;
+    onMessage = nullptr;
+    onClose = nullptr;
+    if (ping_)
+        ping_->stop();
+    if (socket_) {
+        socket_->disconnect(this);
+        if (!closed_ && socket_->state() != QAbstractSocket::UnconnectedState)
+            socket_->close(QWebSocketProtocol::CloseCodeNormal);
+    }
+    closed_ = true;
 }
 
 WebSocketSignalChannel::WebSocketSignalChannel(const QUrl& url) : url_(url)

@@ -31,8 +31,9 @@ public:
     static constexpr qint64 kMaxMessageBytes = 65536;
     static constexpr std::chrono::milliseconds kPingInterval{25000};
 
-    // Owned by shared pointers; the object is deleted later on its own thread, so
-    // dropping the last reference inside a handler is safe.
+    // Owned by shared pointers. When the last reference goes, the socket closes (1000)
+    // without calling any handler, and the object is deleted later on its own thread,
+    // so dropping the last reference inside a handler is safe.
     static std::shared_ptr<WebSocketSignalChannel> make(const QUrl& url);
 
     ~WebSocketSignalChannel() override;
@@ -54,6 +55,7 @@ public:
 private:
     explicit WebSocketSignalChannel(const QUrl& url);
 
+    void shutDownQuietly();
     void handleConnected();
     void handleText(const QString& text);
     void handleBinary(const QByteArray& bytes);

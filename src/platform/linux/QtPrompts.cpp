@@ -42,6 +42,8 @@ void present(QWidget* dialog, bool floating)
 {
     if (floating)
         dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    // Modal before it is first shown: a visible window does not take a new modality.
+    dialog->setWindowModality(Qt::ApplicationModal);
     dialog->show();
     dialog->raise();
     dialog->activateWindow();

@@ -38,16 +38,22 @@ SecretKeyStore::SecretKeyStore(std::string service) : service_(std::move(service
 
 bool SecretKeyStore::keyringAnswers()
 {
+    // Usable only when the keyring has a default collection that is already unlocked:
+    // anything else would make the first store wait on a password prompt.
     GError* error = nullptr;
-    gchar* found = secret_password_lookup_sync(schema(), nullptr, &error, "service", "org.wickerlane.probe", "item",
-                                               "probe", nullptr);
-    if (found)
-        secret_password_free(found);
-    if (error) {
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+    if (!service) {
         g_clear_error(&error);
         return false;
     }
-    return true;
+    SecretCollection* collection =
+        secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
+    bool usable = !error && collection && !secret_collection_get_locked(collection);
+    g_clear_error(&error);
+    if (collection)
+        g_object_unref(collection);
+    g_object_unref(service);
+    return usable;
 }
 
 KeyStore::ReadStatus SecretKeyStore::read(const std::string& item, std::string& bytes)

@@ -14,7 +14,8 @@ class SecretKeyStore final : public KeyStore {
 public:
     explicit SecretKeyStore(std::string service);
 
-    // True when a Secret Service keyring answers a lookup on this session bus.
+    // True when a Secret Service keyring answers on this session bus with an unlocked
+    // default collection (so storing a key never waits on a prompt).
     static bool keyringAnswers();
 
     ReadStatus read(const std::string& item, std::string& bytes) override;

@@ -1,0 +1,94 @@
+#include "platform/linux/DesktopPlatform.h"
+#include "platform/linux/FileKeyStore.h"
+#include "platform/linux/SecretKeyStore.h"
+
+#include "TestDirs.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace wl;
+
+namespace {
+mode_t modeOf(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return 0;
+    return info.st_mode & 07777;
+}
+} // namespace
+
+TEST(FileKeyStore, StoresKeysInOwnerOnlyFiles)
+{
+    test::TempDir dir;
+    FileKeyStore store(dir.path() / "Wickerlane" / "identity");
+    std::string key("\x00\x01\x02secret\xff", 10);
+    std::string read;
+    EXPECT_EQ(store.read("device-signing", read), KeyStore::ReadStatus::notFound);
+
+    ASSERT_TRUE(store.write("device-signing", key));
+    EXPECT_EQ(modeOf(store.folder() / "device-signing"), 0600u);
+    EXPECT_EQ(modeOf(store.folder()), 0700u);
+    ASSERT_EQ(store.read("device-signing", read), KeyStore::ReadStatus::found);
+    EXPECT_EQ(read, key);
+
+    // Replacing keeps the mode and leaves no temporary file.
+    ASSERT_TRUE(store.write("device-signing", "other"));
+    EXPECT_EQ(modeOf(store.folder() / "device-signing"), 0600u);
+    ASSERT_EQ(store.read("device-signing", read), KeyStore::ReadStatus::found);
+    EXPECT_EQ(read, "other");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store.folder()), {}), 1);
+
+    EXPECT_TRUE(store.remove("device-signing"));
+    EXPECT_EQ(store.read("device-signing", read), KeyStore::ReadStatus::notFound);
+    EXPECT_TRUE(store.remove("device-signing"));
+}
+
+TEST(FileKeyStore, UnreadableItemsAndBadNamesFail)
+{
+    test::TempDir dir;
+    FileKeyStore store(dir.path());
+    // A folder where the key file should be cannot be read (even by root).
+    std::filesystem::create_directory(dir.path() / "mail-agreement");
+    std::string read = "untouched";
+    EXPECT_EQ(store.read("mail-agreement", read), KeyStore::ReadStatus::failed);
+    EXPECT_EQ(read, "untouched");
+
+    EXPECT_EQ(store.read("../escape", read), KeyStore::ReadStatus::failed);
+    EXPECT_FALSE(store.write("../escape", "x"));
+    EXPECT_FALSE(store.write("", "x"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path() / "escape"));
+}
+
+TEST(FileKeyStore, WriteFailsWhenTheFolderCannotBeMade)
+{
+    test::TempDir dir;
+    std::filesystem::path blocker = dir.path() / "file";
+    { std::ofstream(blocker) << "x"; }
+    FileKeyStore store(blocker / "identity");
+    EXPECT_FALSE(store.write("device-signing", "key"));
+}
+
+TEST(DesktopKeyStore, ServiceNameAndFallbackFolder)
+{
+    EXPECT_EQ(keyStoreService(), "org.wickerlane.Wickerlane.identity");
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", "/tmp/wl-data-home", 1);
+    EXPECT_EQ(FileKeyStore::defaultFolder(), std::filesystem::path("/tmp/wl-data-home/Wickerlane/identity"));
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+
+    // Whatever the session offers, the chosen store works for a round trip unless it
+    // is a keyring (which the test must not fill): then only the type is checked.
+    auto store = makeDesktopKeyStore();
+    ASSERT_TRUE(store);
+    if (!SecretKeyStore::keyringAnswers()) {
+        EXPECT_NE(dynamic_cast<FileKeyStore*>(store.get()), nullptr);
+    }
+}

@@ -1,0 +1,161 @@
+#include "signalling/IntroductionService.h"
+
+#include "WaitUntil.h"
+#include "platform/InfoDictionary.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+using namespace wl;
+using wl::test::waitUntil;
+
+namespace {
+
+void useIntroductionService(const std::string& baseURL)
+{
+    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL}}));
+}
+
+// Answers every request with a fixed raw HTTP response (or closes without one) and
+// records the request lines.
+class TinyHttpServer {
+public:
+    explicit TinyHttpServer(QByteArray response) : response_(std::move(response))
+    {
+        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    buffer_ += socket->readAll();
+                    if (!buffer_.contains("\r\n\r\n"))
+                        return;
+                    requestLines_.push_back(buffer_.left(buffer_.indexOf("\r\n")).toStdString());
+                    buffer_.clear();
+                    if (!response_.isEmpty())
+                        socket->write(response_);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        server_.listen(QHostAddress::LocalHost, 0);
+    }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(server_.serverPort()) + "/"; }
+    std::vector<std::string> requestLines_;
+
+private:
+    QTcpServer server_;
+    QByteArray response_;
+    QByteArray buffer_;
+};
+
+QByteArray httpResponse(int status, const QByteArray& body)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::optional<bool> askOnline(const std::string& base, const std::string& id = std::string(64, 'a'))
+{
+    useIntroductionService(base);
+    std::optional<bool> answer;
+    int calls = 0;
+    IntroductionService::isOnline(id, [&](bool online) {
+        answer = online;
+        ++calls;
+    });
+    waitUntil([&] { return calls > 0; }, 8000);
+    wl::test::processEventsFor(20);
+    EXPECT_LE(calls, 1);
+    return answer;
+}
+
+class IntroductionServiceTest : public ::testing::Test {
+protected:
+    void TearDown() override { InfoDictionary::setStandard(nullptr); }
+};
+
+} // namespace
+
+TEST_F(IntroductionServiceTest, WebSocketURLs)
+{
+    useIntroductionService("http://127.0.0.1:8787/");
+    EXPECT_EQ(IntroductionService::webSocketURL("v1/connect/abc").toString(), "ws://127.0.0.1:8787/v1/connect/abc");
+
+    useIntroductionService("https://intro.example.org");
+    EXPECT_EQ(IntroductionService::webSocketURL("v1/pair/join/ABCD2345").toString(),
+              "wss://intro.example.org/v1/pair/join/ABCD2345");
+
+    // A base with a path keeps it; the path is appended as a component.
+    useIntroductionService("https://example.org/intro");
+    EXPECT_EQ(IntroductionService::webSocketURL("v1/host/ff").toString(), "wss://example.org/intro/v1/host/ff");
+    EXPECT_EQ(IntroductionService::httpURL("v1/status/ff").toString(), "https://example.org/intro/v1/status/ff");
+
+    // Query items only when there are some, percent-encoded so base64 survives.
+    useIntroductionService("http://127.0.0.1:8787/");
+    QUrl signedURL = IntroductionService::webSocketURL(
+        "v1/host/ab", {{"pub", "a+b/c=="}, {"ts", "1700000000"}, {"sig", "x y&z"}});
+    EXPECT_EQ(signedURL.toString(QUrl::FullyEncoded),
+              "ws://127.0.0.1:8787/v1/host/ab?pub=a%2Bb%2Fc%3D%3D&ts=1700000000&sig=x%20y%26z");
+    QUrlQuery query(signedURL);
+    EXPECT_EQ(query.queryItemValue("pub", QUrl::FullyDecoded), "a+b/c==");
+    EXPECT_EQ(query.queryItemValue("sig", QUrl::FullyDecoded), "x y&z");
+    EXPECT_FALSE(IntroductionService::webSocketURL("v1/host/ab", {}).hasQuery());
+
+    // Unusable settings fall back to the default service.
+    for (const char* bad : {"", "not a url", "ftp://example.org/", "http://"}) {
+        useIntroductionService(bad);
+        EXPECT_EQ(IntroductionService::webSocketURL("v1/status/x").toString(), "ws://127.0.0.1:8787/v1/status/x")
+            << bad;
+    }
+}
+
+TEST_F(IntroductionServiceTest, IsOnlineOnlyForStatus200WithOnlineTrue)
+{
+    TinyHttpServer online(httpResponse(200, "{\"online\": true}"));
+    EXPECT_EQ(askOnline(online.base(), "0123abcd"), true);
+    ASSERT_EQ(online.requestLines_.size(), 1u);
+    EXPECT_EQ(online.requestLines_[0], "GET /v1/status/0123abcd HTTP/1.1");
+
+    TinyHttpServer offline(httpResponse(200, "{\"online\": false}"));
+    EXPECT_EQ(askOnline(offline.base()), false);
+
+    TinyHttpServer notFound(httpResponse(404, "{\"online\": true}"));
+    EXPECT_EQ(askOnline(notFound.base()), false);
+
+    TinyHttpServer garbage(httpResponse(200, "<html>online</html>"));
+    EXPECT_EQ(askOnline(garbage.base()), false);
+
+    TinyHttpServer wrongType(httpResponse(200, "{\"online\": \"true\"}"));
+    EXPECT_EQ(askOnline(wrongType.base()), false);
+
+    TinyHttpServer noAnswer(QByteArray{});
+    EXPECT_EQ(askOnline(noAnswer.base()), false);
+
+    TinyHttpServer notHttp("SSH-2.0-OpenSSH\r\n\r\n");
+    EXPECT_EQ(askOnline(notHttp.base()), false);
+
+    quint16 port;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+    }
+    EXPECT_EQ(askOnline("http://127.0.0.1:" + std::to_string(port) + "/"), false);
+}
+
+TEST_F(IntroductionServiceTest, IsOnlineSkipsTheCallbackWhenItsContextIsGone)
+{
+    TinyHttpServer online(httpResponse(200, "{\"online\": true}"));
+    useIntroductionService(online.base());
+    auto context = std::make_unique<QObject>();
+    bool called = false;
+    IntroductionService::isOnline("ab", [&](bool) { called = true; }, context.get());
+    context.reset();
+    ASSERT_TRUE(waitUntil([&] { return online.requestLines_.size() == 1; }));
+    wl::test::processEventsFor(50);
+    EXPECT_FALSE(called);
+}

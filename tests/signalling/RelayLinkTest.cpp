@@ -1,0 +1,185 @@
+#include "signalling/RelayLink.h"
+#include "signalling/RelaySessionTransport.h"
+
+#include "LocalWebSocketServer.h"
+#include "ManualTimers.h"
+#include "WaitUntil.h"
+#include "identity/DeviceIdentity.h"
+#include "identity/SignedQuery.h"
+#include "platform/InfoDictionary.h"
+
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+using namespace wl;
+using namespace std::chrono_literals;
+using wl::test::LocalWebSocketServer;
+using wl::test::ManualTimers;
+using wl::test::waitUntil;
+
+namespace {
+
+void useIntroductionService(const QString& baseURL)
+{
+    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL.toStdString()}}));
+}
+
+QString introductionAt(quint16 port)
+{
+    return QStringLiteral("http://127.0.0.1:%1/").arg(port);
+}
+
+struct StatusRecorder {
+    std::vector<bool> changes;
+    std::vector<SignalMessage> messages;
+    void attach(RelayLink& link)
+    {
+        link.onStatusChange = [this](bool online) { changes.push_back(online); };
+        link.onMessage = [this](const SignalMessage& m) { messages.push_back(m); };
+    }
+};
+
+class RelayLinkTest : public ::testing::Test {
+protected:
+    void TearDown() override { InfoDictionary::setStandard(nullptr); }
+};
+
+} // namespace
+
+TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
+{
+    LocalWebSocketServer server;
+    useIntroductionService(server.baseURL());
+    ManualTimers timers;
+    RelayLink link(timers.factory());
+    StatusRecorder recorder;
+    recorder.attach(link);
+
+    link.connect();
+    EXPECT_TRUE(link.active);
+    ASSERT_TRUE(waitUntil([&] { return recorder.changes == std::vector<bool>{true}; }));
+    ASSERT_EQ(server.count(), 1u);
+
+    std::string id = ownDeviceId();
+    ASSERT_FALSE(id.empty());
+    const QUrl& url = server.last().requestUrl;
+    EXPECT_EQ(url.path().toStdString(), "/v1/host/" + id);
+    QUrlQuery query(url);
+    auto item = [&](const char* name) { return query.queryItemValue(name, QUrl::FullyDecoded).toStdString(); };
+    EXPECT_TRUE(checkSignedQuery(kPurposeHost, id, item("pub"), item("ts"), item("sig"),
+                                 static_cast<std::int64_t>(std::time(nullptr))));
+
+    server.last().socket->sendTextMessage(QStringLiteral("{\"kind\":\"hello\",\"name\":\"Ada\"}"));
+    ASSERT_TRUE(waitUntil([&] { return recorder.messages.size() == 1; }));
+    EXPECT_EQ(recorder.messages[0].name, "Ada");
+
+    RelaySessionTransport transport(&link);
+    auto declined = SignalMessage::make(SignalMessage::Kind::declined);
+    declined.reason = "busy";
+    transport.send(declined);
+    transport.close();   // does nothing: the link stays
+    ASSERT_TRUE(waitUntil([&] { return server.last().received.size() == 1; }));
+    EXPECT_EQ(SignalMessage::decode(server.last().received[0]), declined);
+    EXPECT_TRUE(link.isConnected());
+    EXPECT_EQ(timers.activeCount(), 0u);
+}
+
+TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyThenResetsWhenOpen)
+{
+    quint16 port = wl::test::unusedLoopbackPort();
+    useIntroductionService(introductionAt(port));
+    ManualTimers timers;
+    RelayLink link(timers.factory());
+    StatusRecorder recorder;
+    recorder.attach(link);
+    EXPECT_EQ(link.retryDelay, 1.0);
+
+    link.connect();
+    const std::vector<std::chrono::milliseconds> expected = {1s, 2s, 4s, 8s, 16s, 30s, 30s};
+    for (std::size_t attempt = 0; attempt < expected.size(); ++attempt) {
+        ASSERT_TRUE(waitUntil([&] { return timers.activeCount() == 1; })) << "attempt " << attempt;
+        EXPECT_EQ(link.channel, nullptr);
+        EXPECT_EQ(timers.delays().back(), expected[attempt]);
+        if (attempt + 1 < expected.size()) {
+            ASSERT_TRUE(timers.fireNext());
+        }
+    }
+    EXPECT_EQ(recorder.changes, std::vector<bool>(expected.size(), false));
+    EXPECT_EQ(link.retryDelay, 30.0);
+
+    // The service comes up: the next attempt opens and the delay starts over.
+    LocalWebSocketServer server(port);
+    ASSERT_TRUE(server.listening());
+    ASSERT_TRUE(timers.fireNext());
+    ASSERT_TRUE(waitUntil([&] { return !recorder.changes.empty() && recorder.changes.back(); }));
+    EXPECT_EQ(link.retryDelay, 1.0);
+
+    // The service drops the link: reconnect after one second.
+    server.last().socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+    ASSERT_TRUE(waitUntil([&] { return timers.activeCount() == 1; }));
+    EXPECT_FALSE(recorder.changes.back());
+    EXPECT_EQ(timers.delays().back(), 1s);
+    ASSERT_TRUE(timers.fireNext());
+    ASSERT_TRUE(waitUntil([&] { return server.count() == 2 && link.isConnected(); }));
+}
+
+TEST_F(RelayLinkTest, StopEndsReconnection)
+{
+    useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
+    ManualTimers timers;
+    RelayLink link(timers.factory());
+    StatusRecorder recorder;
+    recorder.attach(link);
+    link.connect();
+    ASSERT_TRUE(waitUntil([&] { return timers.activeCount() == 1; }));
+
+    link.stop();
+    EXPECT_FALSE(link.active);
+    EXPECT_EQ(timers.activeCount(), 0u);
+    EXPECT_FALSE(timers.fireNext());
+    EXPECT_EQ(recorder.changes, (std::vector<bool>{false, false}));
+    wl::test::processEventsFor(30);
+    EXPECT_EQ(timers.delays().size(), 1u);
+}
+
+TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
+{
+    LocalWebSocketServer server;
+    useIntroductionService(server.baseURL());
+    ManualTimers timers;
+    RelayLink link(timers.factory());
+    StatusRecorder recorder;
+    recorder.attach(link);
+    link.connect();
+    ASSERT_TRUE(waitUntil([&] { return link.isConnected(); }));
+
+    link.stop();
+    EXPECT_EQ(link.channel, nullptr);
+    EXPECT_EQ(recorder.changes, (std::vector<bool>{true, false}));
+    ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
+    EXPECT_EQ(server.last().closeCode, QWebSocketProtocol::CloseCodeNormal);
+    wl::test::processEventsFor(30);
+    EXPECT_EQ(timers.delays().size(), 0u);
+    EXPECT_EQ(recorder.changes.size(), 2u);
+    EXPECT_EQ(server.count(), 1u);
+}
+
+TEST_F(RelayLinkTest, SessionTransportOutlivingItsLinkDoesNothing)
+{
+    LocalWebSocketServer server;
+    useIntroductionService(server.baseURL());
+    ManualTimers timers;
+    auto link = std::make_unique<RelayLink>(timers.factory());
+    RelaySessionTransport transport(link.get());
+    transport.send(SignalMessage::make(SignalMessage::Kind::bye));   // no channel yet: nothing
+    link->connect();
+    ASSERT_TRUE(waitUntil([&] { return link->isConnected(); }));
+    link.reset();
+    transport.send(SignalMessage::make(SignalMessage::Kind::bye));
+    ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
+    EXPECT_TRUE(server.last().received.empty());
+}

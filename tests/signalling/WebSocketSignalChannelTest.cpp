@@ -1,0 +1,209 @@
+#include "signalling/WebSocketSignalChannel.h"
+
+#include "LocalWebSocketServer.h"
+#include "WaitUntil.h"
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace wl;
+using wl::test::LocalWebSocketServer;
+using wl::test::waitUntil;
+
+namespace {
+
+SignalMessage bye(const std::string& reason)
+{
+    auto message = SignalMessage::make(SignalMessage::Kind::bye);
+    message.reason = reason;
+    return message;
+}
+
+struct Recorder {
+    int opens = 0;
+    int closes = 0;
+    std::vector<SignalMessage> messages;
+
+    void attach(WebSocketSignalChannel& channel)
+    {
+        channel.onOpen = [this] { ++opens; };
+        channel.onClose = [this] { ++closes; };
+        channel.onMessage = [this](const SignalMessage& m) { messages.push_back(m); };
+    }
+};
+
+QUrl urlOf(const LocalWebSocketServer& server, const QString& path = QStringLiteral("v1/connect/abc"))
+{
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1/%2").arg(server.port()).arg(path));
+}
+
+} // namespace
+
+TEST(WebSocketSignalChannel, MessagesSentBeforeOpenGoOutInOrderOnOpen)
+{
+    LocalWebSocketServer server;
+    ASSERT_TRUE(server.listening());
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    Recorder recorder;
+    recorder.attach(*channel);
+
+    channel->send(bye("first"));
+    channel->open();
+    channel->send(bye("second"));
+    ASSERT_TRUE(waitUntil([&] { return server.count() == 1 && server.last().received.size() == 2; }));
+    EXPECT_EQ(recorder.opens, 1);
+    EXPECT_EQ(SignalMessage::decode(server.last().received[0]), bye("first"));
+    EXPECT_EQ(SignalMessage::decode(server.last().received[1]), bye("second"));
+    EXPECT_EQ(server.last().requestUrl.path(), "/v1/connect/abc");
+
+    // Both directions once open.
+    channel->send(bye("third"));
+    server.last().socket->sendTextMessage(QString::fromStdString(bye("fromServer").encode()));
+    ASSERT_TRUE(waitUntil([&] { return recorder.messages.size() == 1 && server.last().received.size() == 3; }));
+    EXPECT_EQ(recorder.messages[0], bye("fromServer"));
+    EXPECT_TRUE(channel->isOpen());
+    EXPECT_EQ(recorder.closes, 0);
+}
+
+TEST(WebSocketSignalChannel, CloseActsOnceWithNormalClosure)
+{
+    LocalWebSocketServer server;
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.opens == 1; }));
+
+    channel->close();
+    channel->close();
+    EXPECT_EQ(recorder.closes, 1);
+    EXPECT_TRUE(channel->isClosed());
+    ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
+    EXPECT_EQ(server.last().closeCode, QWebSocketProtocol::CloseCodeNormal);
+
+    // Nothing goes out or comes in after close, and it never reconnects.
+    channel->send(bye("late"));
+    channel->open();
+    wl::test::processEventsFor(50);
+    EXPECT_EQ(server.count(), 1u);
+    EXPECT_TRUE(server.last().received.empty());
+    EXPECT_EQ(recorder.closes, 1);
+}
+
+TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
+{
+    LocalWebSocketServer server;
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.opens == 1; }));
+    server.last().socket->close(QWebSocketProtocol::CloseCode(4410));
+    ASSERT_TRUE(waitUntil([&] { return recorder.closes == 1; }));
+    channel->close();
+    wl::test::processEventsFor(30);
+    EXPECT_EQ(recorder.closes, 1);
+    EXPECT_EQ(server.count(), 1u);
+}
+
+TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
+{
+    auto channel = WebSocketSignalChannel::make(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(wl::test::unusedLoopbackPort())));
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->send(bye("never"));
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.closes == 1; }));
+    EXPECT_EQ(recorder.opens, 0);
+    wl::test::processEventsFor(30);
+    EXPECT_EQ(recorder.closes, 1);
+}
+
+TEST(WebSocketSignalChannel, FrameOver65536BytesIsRefused)
+{
+    LocalWebSocketServer server;
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.opens == 1; }));
+
+    // Exactly at the limit is fine.
+    auto atLimit = bye("");
+    std::string base = atLimit.encode();
+    atLimit.reason = std::string(65536 - base.size(), 'x');
+    ASSERT_EQ(atLimit.encode().size(), 65536u);
+    server.last().socket->sendTextMessage(QString::fromStdString(atLimit.encode()));
+    ASSERT_TRUE(waitUntil([&] { return recorder.messages.size() == 1; }));
+
+    auto tooLarge = bye(std::string(70000, 'y'));
+    server.last().socket->sendTextMessage(QString::fromStdString(tooLarge.encode()));
+    ASSERT_TRUE(waitUntil([&] { return recorder.closes == 1; }));
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
+    EXPECT_EQ(server.last().closeCode, QWebSocketProtocol::CloseCodeTooMuchData);
+}
+
+TEST(WebSocketSignalChannel, OversizedOutgoingAndUnreadableIncomingMessagesAreDropped)
+{
+    CapturedLog log;
+    LocalWebSocketServer server;
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.opens == 1; }));
+
+    channel->send(bye(std::string(70000, 'z')));
+    channel->send(bye("small"));
+    server.last().socket->sendTextMessage(QStringLiteral("not json"));
+    server.last().socket->sendTextMessage(QStringLiteral("{\"kind\":\"nonsense\"}"));
+    server.last().socket->sendBinaryMessage(QByteArray("\x01\x02", 2));
+    server.last().socket->sendTextMessage(QString::fromStdString(bye("after").encode()));
+    ASSERT_TRUE(waitUntil([&] { return server.last().received.size() == 1 && recorder.messages.size() == 1; }));
+    EXPECT_EQ(SignalMessage::decode(server.last().received[0]), bye("small"));
+    EXPECT_EQ(recorder.messages[0], bye("after"));
+    EXPECT_EQ(recorder.closes, 0);
+    EXPECT_TRUE(log.contains("over the limit"));
+}
+
+TEST(WebSocketSignalChannel, DroppingTheLastReferenceInsideOnCloseIsSafe)
+{
+    LocalWebSocketServer server;
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    std::weak_ptr<WebSocketSignalChannel> weak = channel;
+    int closes = 0;
+    channel->onClose = [&] {
+        ++closes;
+        channel.reset();
+    };
+    channel->onOpen = [&] { server.last().socket->close(); };
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return closes == 1; }));
+    EXPECT_TRUE(weak.expired());
+    wl::test::processEventsFor(30);
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(WebSocketSignalChannel, SendAndCloseFromAnotherThreadHopToTheOwner)
+{
+    LocalWebSocketServer server;
+    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.opens == 1; }));
+    std::thread worker([&] {
+        for (int i = 0; i < 20; ++i)
+            channel->send(bye(std::to_string(i)));
+        channel->close();
+    });
+    worker.join();
+    ASSERT_TRUE(waitUntil([&] { return recorder.closes == 1 && server.last().closed; }));
+    ASSERT_EQ(server.last().received.size(), 20u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(SignalMessage::decode(server.last().received[i]), bye(std::to_string(i)));
+}
