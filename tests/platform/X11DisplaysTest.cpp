@@ -1,5 +1,8 @@
 #include "platform/linux/XRandrDisplays.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -75,4 +78,22 @@ TEST(X11Displays, ThePrimaryOutputIsTheMainDisplay)
     EXPECT_TRUE(list.front().main);
     for (std::size_t i = 1; i < list.size(); ++i)
         EXPECT_FALSE(list[i].main);
+}
+
+TEST(DisplaysWatch, ScreenSignalsReachTheObservers)
+{
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    XRandrDisplays displays;
+    int changes = 0;
+    int token = displays.addObserver([&] { ++changes; });
+    Q_EMIT app->primaryScreenChanged(QGuiApplication::primaryScreen());
+    EXPECT_EQ(changes, 1);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        Q_EMIT screen->geometryChanged(screen->geometry());
+        EXPECT_EQ(changes, 2);
+    }
+    displays.removeObserver(token);
+    Q_EMIT app->primaryScreenChanged(QGuiApplication::primaryScreen());
+    EXPECT_EQ(changes, 2);
 }

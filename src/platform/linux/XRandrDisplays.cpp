@@ -20,8 +20,14 @@ XRandrDisplays::XRandrDisplays()
 
 XRandrDisplays::~XRandrDisplays()
 {
-    if (watcher_)
-        watcher_->deleteLater();
+    // Screen signals still queued or emitted from now on find no object to call.
+    alive_.reset();
+    if (watcher_) {
+        if (QThread::currentThread() == watcher_->thread())
+            delete watcher_.data();
+        else
+            watcher_->deleteLater();
+    }
     if (connection_)
         XCloseDisplay(connection_);
 }
@@ -119,7 +125,11 @@ void XRandrDisplays::watchScreens()
         watcher_ = new QObject(app);
     }
     QObject* watcher = watcher_;
-    auto changed = [this] { notifyObservers(); };
+    std::weak_ptr<XRandrDisplays*> weak = alive_;
+    auto changed = [weak] {
+        if (auto self = weak.lock())
+            (*self)->notifyObservers();
+    };
     auto watchScreen = [watcher, changed](QScreen* screen) {
         QObject::connect(screen, &QScreen::geometryChanged, watcher, changed);
     };

@@ -31,6 +31,7 @@ private:
     _XDisplay* connection_ = nullptr;
     bool triedToOpen_ = false;
     QPointer<QObject> watcher_;
+    std::shared_ptr<XRandrDisplays*> alive_ = std::make_shared<XRandrDisplays*>(this);
 };
 
 } // namespace wl
