@@ -20,6 +20,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/hwcontext.h>
 #include <libavutil/pixdesc.h>
 }
@@ -78,9 +79,22 @@ rtc::scoped_refptr<webrtc::I010Buffer> fromP010(const AVFrame* f)
     return out;
 }
 
+// libavcodec's chatter (encoder statistics, banners) stays out of the log.
+void quietLibav()
+{
+    static const bool once = [] {
+        av_log_set_level(AV_LOG_ERROR);
+        return true;
+    }();
+    (void)once;
+}
+
 } // namespace
 
-FfmpegVideoDecoder::FfmpegVideoDecoder(int codecId, std::string name) : codecId_(codecId), name_(std::move(name)) {}
+FfmpegVideoDecoder::FfmpegVideoDecoder(int codecId, std::string name) : codecId_(codecId), name_(std::move(name))
+{
+    quietLibav();
+}
 
 FfmpegVideoDecoder::~FfmpegVideoDecoder()
 {

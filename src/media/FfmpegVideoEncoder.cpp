@@ -15,6 +15,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -35,9 +36,22 @@ void releaseBuffer(void* opaque, uint8_t*)
     delete static_cast<rtc::scoped_refptr<webrtc::VideoFrameBuffer>*>(opaque);
 }
 
+// libavcodec's chatter (encoder statistics, banners) stays out of the log.
+void quietLibav()
+{
+    static const bool once = [] {
+        av_log_set_level(AV_LOG_ERROR);
+        return true;
+    }();
+    (void)once;
+}
+
 } // namespace
 
-FfmpegVideoEncoder::FfmpegVideoEncoder(EncoderSettings settings) : settings_(std::move(settings)) {}
+FfmpegVideoEncoder::FfmpegVideoEncoder(EncoderSettings settings) : settings_(std::move(settings))
+{
+    quietLibav();
+}
 
 FfmpegVideoEncoder::~FfmpegVideoEncoder()
 {

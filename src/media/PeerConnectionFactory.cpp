@@ -17,9 +17,11 @@
 #include <modules/audio_device/include/fake_audio_device.h>
 #include <modules/audio_processing/include/audio_processing.h>
 #include <rtc_base/fake_network.h>
+#include <rtc_base/logging.h>
 #include <rtc_base/ssl_adapter.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 
 namespace wl {
@@ -85,6 +87,10 @@ webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory()
     FactoryState& s = state();
     if (s.factory)
         return s.factory.get();
+
+    // The library's own diagnostics: warnings and errors only, unless asked for.
+    if (!std::getenv("WL_WEBRTC_VERBOSE"))
+        rtc::LogMessage::LogToDebug(rtc::LS_WARNING);
 
     static bool sslReady = rtc::InitializeSSL();
     if (!sslReady) {

@@ -1,0 +1,73 @@
+#pragma once
+// Two real peer connections of the shared factory, connected on 127.0.0.1 inside the
+// test process, the way a session sets them up: the receiving side offers to receive
+// video (H.265 first, then H.264), the sending side answers with a screen track.
+
+#include "media/ScreenVideoSource.h"
+
+#include <api/peer_connection_interface.h>
+#include <api/stats/rtcstats_objects.h>
+#include <api/video/video_frame.h>
+#include <api/video/video_sink_interface.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace wl::test {
+
+// Collects decoded frames; any thread.
+class FrameSink : public rtc::VideoSinkInterface<webrtc::VideoFrame> {
+public:
+    void OnFrame(const webrtc::VideoFrame& frame) override;
+    // Waits until pred(frame) holds for a delivered frame (checked on each new one).
+    std::optional<webrtc::VideoFrame> waitFor(std::function<bool(const webrtc::VideoFrame&)> pred,
+                                              std::chrono::milliseconds timeout);
+    long long count() const;
+    std::optional<webrtc::VideoFrame> last() const;
+    // Called on every frame on the decoding thread, with its arrival time (µs).
+    std::function<void(const webrtc::VideoFrame&, int64_t)> onFrame;
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::optional<webrtc::VideoFrame> last_;
+    long long count_ = 0;
+};
+
+struct StreamStats {
+    std::string codec;          // mime type, e.g. "video/H265"
+    long long framesDecoded = 0;
+    long long keyFramesDecoded = 0;
+    long long bytesReceived = 0;
+    std::string decoder;
+};
+
+class LoopbackPeers {
+public:
+    explicit LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source);
+    ~LoopbackPeers();
+
+    // Offer/answer and candidates; true when both sides are connected.
+    bool connect(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    FrameSink& sink() { return sink_; }
+    StreamStats receiverStats();
+    webrtc::PeerConnectionInterface* sender() { return sender_.get(); }
+    webrtc::PeerConnectionInterface* receiver() { return receiver_.get(); }
+
+private:
+    class Observer;
+    std::unique_ptr<Observer> senderObserver_;
+    std::unique_ptr<Observer> receiverObserver_;
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> sender_;
+    rtc::scoped_refptr<webrtc::PeerConnectionInterface> receiver_;
+    rtc::scoped_refptr<ScreenVideoSource> source_;
+    rtc::scoped_refptr<webrtc::VideoTrackInterface> receivedTrack_;
+    FrameSink sink_;
+};
+
+} // namespace wl::test

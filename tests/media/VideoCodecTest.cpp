@@ -1,0 +1,303 @@
+// Our H.265 and H.264 codecs driven through WebRTC's encoder and decoder interfaces.
+#include "media/H264Encoder.h"
+#include "media/H265Decoder.h"
+#include "media/H265Encoder.h"
+#include "media/KeyFrameRequest.h"
+#include "media/VideoCodecFactories.h"
+#include "media/WantsTenBit.h"
+#include "platform/Defaults.h"
+
+#include <api/video/encoded_image.h>
+#include <api/video/i010_buffer.h>
+#include <api/video/i420_buffer.h>
+#include <api/video_codecs/video_codec.h>
+#include <modules/video_coding/include/video_error_codes.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using webrtc::VideoFrameType;
+
+class Collect : public webrtc::EncodedImageCallback {
+public:
+    Result OnEncodedImage(const webrtc::EncodedImage& image, const webrtc::CodecSpecificInfo* info) override
+    {
+        images.push_back(image);
+        codecTypes.push_back(info ? info->codecType : webrtc::kVideoCodecGeneric);
+        return Result(Result::OK);
+    }
+    std::vector<webrtc::EncodedImage> images;
+    std::vector<webrtc::VideoCodecType> codecTypes;
+};
+
+class DecodedFrames : public webrtc::DecodedImageCallback {
+public:
+    int32_t Decoded(webrtc::VideoFrame& frame) override
+    {
+        frames.push_back(frame);
+        return 0;
+    }
+    std::vector<webrtc::VideoFrame> frames;
+};
+
+webrtc::VideoCodec settingsFor(webrtc::VideoCodecType type, int w, int h, int kbps = 1000)
+{
+    webrtc::VideoCodec codec;
+    codec.codecType = type;
+    codec.width = uint16_t(w);
+    codec.height = uint16_t(h);
+    codec.startBitrate = unsigned(kbps);
+    codec.maxBitrate = unsigned(kbps * 2);
+    codec.maxFramerate = 30;
+    codec.mode = webrtc::VideoCodecMode::kScreensharing;
+    return codec;
+}
+
+const webrtc::VideoEncoder::Settings kEncoderSettings(webrtc::VideoEncoder::Capabilities(false), 2, 1200);
+
+webrtc::VideoFrame frame8(int w, int h, int n)
+{
+    auto buffer = webrtc::I420Buffer::Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            buffer->MutableDataY()[y * buffer->StrideY() + x] = uint8_t((x + n * 4) ^ y);
+    for (int y = 0; y < h / 2; ++y)
+        for (int x = 0; x < w / 2; ++x) {
+            buffer->MutableDataU()[y * buffer->StrideU() + x] = uint8_t(128 + x / 4);
+            buffer->MutableDataV()[y * buffer->StrideV() + x] = uint8_t(128 - y / 4);
+        }
+    return webrtc::VideoFrame::Builder()
+        .set_video_frame_buffer(buffer)
+        .set_timestamp_rtp(uint32_t(n * 3000))
+        .set_timestamp_us(n * 33333)
+        .build();
+}
+
+webrtc::VideoFrame frame10(int w, int h, int n)
+{
+    auto buffer = webrtc::I010Buffer::Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            buffer->MutableDataY()[y * buffer->StrideY() + x] = uint16_t(((x * 4 + n * 8) ^ (y * 3)) & 1023);
+    for (int y = 0; y < h / 2; ++y)
+        for (int x = 0; x < w / 2; ++x) {
+            buffer->MutableDataU()[y * buffer->StrideU() + x] = uint16_t(512 + x);
+            buffer->MutableDataV()[y * buffer->StrideV() + x] = uint16_t(512 - y);
+        }
+    return webrtc::VideoFrame::Builder()
+        .set_video_frame_buffer(buffer)
+        .set_timestamp_rtp(uint32_t(n * 3000))
+        .set_timestamp_us(n * 33333)
+        .build();
+}
+
+bool isKey(const webrtc::EncodedImage& image)
+{
+    return image._frameType == VideoFrameType::kVideoFrameKey;
+}
+
+void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType type)
+{
+    Collect out;
+    auto codec = settingsFor(type, 320, 240);
+    ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    encoder.RegisterEncodeCompleteCallback(&out);
+    std::vector<VideoFrameType> delta{VideoFrameType::kVideoFrameDelta};
+    std::vector<VideoFrameType> key{VideoFrameType::kVideoFrameKey};
+    { std::lock_guard g(wl::keyFrameRequestLock()); wl::keyFrameRequested() = false; }
+
+    for (int n = 0; n < 10; ++n)
+        ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(out.images.size(), 10u) << "zero latency: one frame in, one frame out";
+    EXPECT_TRUE(isKey(out.images[0]));
+    for (size_t i = 1; i < out.images.size(); ++i)
+        EXPECT_FALSE(isKey(out.images[i])) << "no key frame unless asked, frame " << i;
+    EXPECT_EQ(out.codecTypes[0], type);
+    EXPECT_EQ(out.images[3].Timestamp(), 9000u) << "RTP timestamp carried through";
+
+    // The process-wide flag: set under the lock, read and cleared by the encoder.
+    {
+        std::lock_guard g(wl::keyFrameRequestLock());
+        wl::keyFrameRequested() = true;
+    }
+    size_t before = out.images.size();
+    for (int n = 10; n < 12; ++n)
+        ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_GE(out.images.size(), before + 2);
+    EXPECT_TRUE(isKey(out.images[before]) || isKey(out.images[before + 1])) << "key frame within 2 frames";
+    {
+        std::lock_guard g(wl::keyFrameRequestLock());
+        EXPECT_FALSE(wl::keyFrameRequested()) << "the encoder clears the flag";
+    }
+
+    // The receiver's request (RTCP PLI/FIR arrives as a key frame type).
+    before = out.images.size();
+    ASSERT_EQ(encoder.Encode(frame8(320, 240, 12), &key), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(encoder.Encode(frame8(320, 240, 13), &delta), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_TRUE(isKey(out.images[before]));
+    EXPECT_FALSE(isKey(out.images[before + 1]));
+    encoder.Release();
+}
+
+TEST(H265Codec, KeyFramesOnlyOnTheFlagOrTheReceiversRequest)
+{
+    ASSERT_TRUE(wl::H265Encoder::isAvailable());
+    wl::H265Encoder encoder;
+    keyFramesOnDemand(encoder, webrtc::kVideoCodecH265);
+}
+
+TEST(H264Codec, KeyFramesOnlyOnTheFlagOrTheReceiversRequest)
+{
+    ASSERT_TRUE(wl::H264Encoder::isAvailable());
+    wl::H264Encoder encoder;
+    keyFramesOnDemand(encoder, webrtc::kVideoCodecH264);
+}
+
+TEST(H265Codec, MainTenStreamReachesTheRendererAsTenBitBuffer)
+{
+    wl::H265Encoder encoder;
+    Collect out;
+    auto codec = settingsFor(webrtc::kVideoCodecH265, 256, 128);
+    ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    encoder.RegisterEncodeCompleteCallback(&out);
+    for (int n = 0; n < 3; ++n)
+        ASSERT_EQ(encoder.Encode(frame10(256, 128, n), nullptr), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_TRUE(encoder.tenBitStream());
+    ASSERT_EQ(out.images.size(), 3u);
+
+    wl::H265Decoder decoder;
+    DecodedFrames decoded;
+    webrtc::VideoDecoder::Settings settings;
+    settings.set_codec_type(webrtc::kVideoCodecH265);
+    settings.set_number_of_cores(2);
+    ASSERT_TRUE(decoder.Configure(settings));
+    decoder.RegisterDecodeCompleteCallback(&decoded);
+    for (auto& image : out.images)
+        ASSERT_EQ(decoder.Decode(image, false, 0), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(decoded.frames.size(), 3u);
+    auto buffer = decoded.frames[2].video_frame_buffer();
+    ASSERT_EQ(buffer->type(), webrtc::VideoFrameBuffer::Type::kI010);
+    EXPECT_EQ(buffer->width(), 256);
+    EXPECT_EQ(decoded.frames[2].timestamp(), out.images[2].Timestamp());
+    // Values survive with 10-bit precision (not squeezed through 8 bits).
+    auto sourceBuffer = frame10(256, 128, 2).video_frame_buffer();
+    const auto* source = sourceBuffer->GetI010();
+    const auto* got = buffer->GetI010();
+    double total = 0;
+    int oddValues = 0;
+    for (int x = 0; x < 256; ++x) {
+        total += std::abs(int(got->DataY()[40 * got->StrideY() + x]) - int(source->DataY()[40 * source->StrideY() + x]));
+        oddValues += got->DataY()[40 * got->StrideY() + x] % 4 != 0;
+    }
+    EXPECT_LT(total / 256, 24.0);
+    EXPECT_GT(oddValues, 0) << "all samples multiples of 4: only 8 bits of information";
+    ASSERT_TRUE(decoded.frames[2].color_space().has_value());
+    EXPECT_EQ(decoded.frames[2].color_space()->range(), webrtc::ColorSpace::RangeID::kFull);
+
+    // Back to 8-bit frames: the stream follows, and so does the decoder's buffer.
+    out.images.clear();
+    decoded.frames.clear();
+    ASSERT_EQ(encoder.Encode(frame8(256, 128, 4), nullptr), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_FALSE(encoder.tenBitStream());
+    ASSERT_EQ(out.images.size(), 1u);
+    EXPECT_TRUE(isKey(out.images[0]));
+    ASSERT_EQ(decoder.Decode(out.images[0], false, 0), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(decoded.frames.size(), 1u);
+    EXPECT_EQ(decoded.frames[0].video_frame_buffer()->type(), webrtc::VideoFrameBuffer::Type::kI420);
+}
+
+TEST(H265Codec, DecoderRejectsGarbageAndWaitsForAKeyFrame)
+{
+    wl::H265Decoder decoder;
+    DecodedFrames decoded;
+    webrtc::VideoDecoder::Settings settings;
+    settings.set_codec_type(webrtc::kVideoCodecH265);
+    ASSERT_TRUE(decoder.Configure(settings));
+    decoder.RegisterDecodeCompleteCallback(&decoded);
+    uint8_t junk[64];
+    for (int i = 0; i < 64; ++i)
+        junk[i] = uint8_t(i * 37);
+    webrtc::EncodedImage image;
+    image.SetEncodedData(webrtc::EncodedImageBuffer::Create(junk, sizeof junk));
+    image._frameType = VideoFrameType::kVideoFrameDelta;
+    EXPECT_EQ(decoder.Decode(image, false, 0), WEBRTC_VIDEO_CODEC_ERROR) << "a delta frame before any key frame";
+    image._frameType = VideoFrameType::kVideoFrameKey;
+    EXPECT_NE(decoder.Decode(image, false, 0), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_TRUE(decoded.frames.empty());
+    webrtc::EncodedImage empty;
+    EXPECT_EQ(decoder.Decode(empty, false, 0), WEBRTC_VIDEO_CODEC_ERR_PARAMETER);
+}
+
+TEST(H265Codec, BitrateChangesApplyAtOnce)
+{
+    wl::H265Encoder encoder;
+    Collect out;
+    auto codec = settingsFor(webrtc::kVideoCodecH265, 320, 240, 300);
+    ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    encoder.RegisterEncodeCompleteCallback(&out);
+    for (int n = 0; n < 3; ++n)
+        encoder.Encode(frame8(320, 240, n), nullptr);
+    EXPECT_EQ(encoder.opens(), 1);
+    webrtc::VideoBitrateAllocation allocation;
+    allocation.SetBitrate(0, 0, 3'000'000);
+    encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+    size_t before = out.images.size();
+    encoder.Encode(frame8(320, 240, 3), nullptr);
+    EXPECT_EQ(encoder.opens(), 2) << "libx265 takes a new bitrate only when reopened";
+    EXPECT_TRUE(isKey(out.images[before]));
+    // A small drift does not cost a key frame.
+    allocation.SetBitrate(0, 0, 3'100'000);
+    encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+    encoder.Encode(frame8(320, 240, 4), nullptr);
+    EXPECT_EQ(encoder.opens(), 2);
+}
+
+TEST(H264Codec, BitrateChangesApplyInPlace)
+{
+    wl::H264Encoder encoder;
+    Collect out;
+    auto codec = settingsFor(webrtc::kVideoCodecH264, 320, 240, 300);
+    ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    encoder.RegisterEncodeCompleteCallback(&out);
+    encoder.Encode(frame8(320, 240, 0), nullptr);
+    webrtc::VideoBitrateAllocation allocation;
+    allocation.SetBitrate(0, 0, 3'000'000);
+    encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+    encoder.Encode(frame8(320, 240, 1), nullptr);
+    EXPECT_EQ(encoder.opens(), 1);
+    EXPECT_FALSE(isKey(out.images.back()));
+}
+
+TEST(VideoCodecFactories, OrderAndSettings)
+{
+    auto& defaults = wl::Defaults::standard();
+    defaults.setBool("WLDisableH265", false);
+    auto formats = wl::preferredVideoFormats(true);
+    ASSERT_EQ(formats.size(), 3u);
+    EXPECT_EQ(formats[0].name, "H265");
+    EXPECT_TRUE(formats[0].parameters.empty()) << "bare H265/90000";
+    EXPECT_EQ(formats[1].name, "H264");
+    EXPECT_EQ(formats[1].parameters.at("packetization-mode"), "1");
+    EXPECT_EQ(formats[2].name, "VP8");
+    for (const auto& f : wl::preferredVideoFormats(false))
+        EXPECT_NE(f.name, "VP9");
+
+    wl::VideoEncoderFactory encoders;
+    EXPECT_NE(encoders.CreateVideoEncoder(webrtc::SdpVideoFormat("H265")), nullptr);
+    EXPECT_EQ(encoders.CreateVideoEncoder(webrtc::SdpVideoFormat("VP9")), nullptr);
+
+    defaults.setBool("WLDisableH265", true);
+    EXPECT_EQ(wl::preferredVideoFormats(true)[0].name, "H264");
+    EXPECT_EQ(wl::preferredVideoFormats(false)[0].name, "H264");
+    EXPECT_FALSE(wl::wantsTenBitH265());
+    defaults.setBool("WLDisableH265", false);
+    EXPECT_TRUE(wl::wantsTenBitH265());
+    defaults.setBool("WLDisable10Bit", true);
+    EXPECT_FALSE(wl::wantsTenBitH265());
+    defaults.setBool("WLDisable10Bit", false);
+}
+
+} // namespace
