@@ -13,7 +13,7 @@ namespace wl {
 class DBusNotifier final : public QObject, public Notifier {
     Q_OBJECT
 public:
-    // The service name and path are those of the freedesktop specification unless a
+    // The service name and path are those of the freedesktop notification standard unless a
     // test gives its own.
     explicit DBusNotifier(QString service = QStringLiteral("org.freedesktop.Notifications"),
                           QString path = QStringLiteral("/org/freedesktop/Notifications"), QObject* parent = nullptr);
