@@ -226,7 +226,14 @@ bool AudioIO::restart()
                     break;
                 if (e->processing) {
                     e->processing->set_stream_delay_ms(delayMs);
-                    e->processing->ProcessStream(input.data(), inputConfig, outputConfig, output.data());
+                    // In place when no resampling is needed: the module leaves the frame
+                    // untouched when none of its parts has work to do.
+                    if (rate == kRate) {
+                        e->processing->ProcessStream(input.data(), inputConfig, outputConfig, input.data());
+                        output = input;
+                    } else {
+                        e->processing->ProcessStream(input.data(), inputConfig, outputConfig, output.data());
+                    }
                 } else if (rate == kRate) {
                     output = input;
                 } else {

@@ -5,17 +5,27 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace wl {
 
 namespace {
-// At most this much microphone sound waits for the system sound (keeps the voice in
-// step with the picture when the two clocks drift).
-constexpr std::size_t kMaxMicrophoneBacklog = 3 * AudioIO::kFrames;
+// At most this much system sound waits for the microphone: enough for the bursts of an
+// idle output's monitor, little enough to keep the sound in step with the picture.
+constexpr std::size_t kMaxSystemBacklogFrames = 15 * AudioIO::kFrames;
+// The microphone paces the recording while its last frame is at most this old.
+constexpr int64_t kMicrophoneStallUs = 50'000;
 
 int16_t saturate(int value)
 {
     return static_cast<int16_t>(std::clamp(value, -32768, 32767));
+}
+
+int64_t nowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 } // namespace
 
@@ -28,7 +38,7 @@ SystemAudioDevice& SystemAudioDevice::shared()
 SystemAudioDevice::SystemAudioDevice(std::shared_ptr<PulseAudioBackend> backend, Options options)
     : VoiceAudioDevice(backend, options.io, "host"),
       systemSound_(options.io.server.empty() ? backend->server() : options.io.server, options.systemSound),
-      microphoneRing_(AudioIO::kRate / 10)
+      systemRing_(2 * kMaxSystemBacklogFrames * SystemSoundCapture::kChannels)
 {
 }
 
@@ -48,7 +58,7 @@ void SystemAudioDevice::microphoneChanged(bool on)
 {
     std::lock_guard lock(stateMutex_);
     mixing_ = on;
-    microphoneRing_.clear();
+    systemRing_.clear();
 }
 
 void SystemAudioDevice::switchMicrophoneOff()
@@ -61,71 +71,58 @@ void SystemAudioDevice::switchMicrophoneOff()
 
 bool SystemAudioDevice::startRecordingPath()
 {
-    microphoneRing_.clear();
-    const bool started = systemSound_.start(
-        [this](const int16_t* samples, std::size_t frames) { deliverSystemSound(samples, frames); });
-    std::lock_guard lock(stateMutex_);
-    systemSoundRunning_ = started;
-    // Without system sound the microphone alone is sent (see microphoneSound).
+    systemRing_.clear();
+    // Without system sound the microphone alone is sent.
+    systemSound_.start([this](const int16_t* samples, std::size_t frames) { deliverSystemSound(samples, frames); });
     return true;
 }
 
 void SystemAudioDevice::stopRecordingPath()
 {
     systemSound_.stop();
-    std::lock_guard lock(stateMutex_);
-    systemSoundRunning_ = false;
+    systemRing_.clear();
+}
+
+bool SystemAudioDevice::microphoneFlowing() const
+{
+    return nowUs() - lastMicrophoneUs_.load() <= kMicrophoneStallUs;
 }
 
 void SystemAudioDevice::deliverSystemSound(const int16_t* samples, std::size_t frames)
 {
     AudioDeviceDelegate* delegate;
-    bool mix;
     {
         std::lock_guard lock(stateMutex_);
         if (!recording_ || !delegate_)
             return;
-        delegate = delegate_;
-        mix = mixing_;
-    }
-    const std::size_t channels = SystemSoundCapture::kChannels;
-    if (!mix) {
-        delegate->deliverRecordedData(samples, frames, channels, SystemSoundCapture::kRate);
-        return;
-    }
-    mixBuffer_.assign(samples, samples + frames * channels);
-    micBuffer_.resize(frames);
-    while (microphoneRing_.size() > kMaxMicrophoneBacklog + frames)
-        microphoneRing_.pop(micBuffer_.data(), frames);
-    microphoneRing_.pop(micBuffer_.data(), frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        for (std::size_t c = 0; c < channels; ++c)
-            mixBuffer_[i * channels + c] = saturate(mixBuffer_[i * channels + c] + micBuffer_[i]);
-    delegate->deliverRecordedData(mixBuffer_.data(), frames, channels, SystemSoundCapture::kRate);
-}
-
-void SystemAudioDevice::microphoneSound(const int16_t* samples, std::size_t frames)
-{
-    AudioDeviceDelegate* delegate;
-    {
-        std::lock_guard lock(stateMutex_);
-        if (!recording_ || !mixing_)
-            return;
-        if (systemSoundRunning_ && systemSound_.running()) {
-            microphoneRing_.push(samples, frames);
+        if (mixing_ && microphoneFlowing()) {
+            systemRing_.push(samples, frames * SystemSoundCapture::kChannels);
             return;
         }
         delegate = delegate_;
     }
-    if (!delegate)
-        return;
-    // No system sound: the microphone alone paces the recording.
+    delegate->deliverRecordedData(samples, frames, SystemSoundCapture::kChannels, SystemSoundCapture::kRate);
+}
+
+void SystemAudioDevice::microphoneSound(const int16_t* samples, std::size_t frames)
+{
+    lastMicrophoneUs_ = nowUs();
+    AudioDeviceDelegate* delegate;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!recording_ || !mixing_ || !delegate_)
+            return;
+        delegate = delegate_;
+    }
     const std::size_t channels = SystemSoundCapture::kChannels;
-    directBuffer_.resize(frames * channels);
+    mixBuffer_.resize(frames * channels);
+    while (systemRing_.size() > (kMaxSystemBacklogFrames + frames) * channels)
+        systemRing_.pop(mixBuffer_.data(), frames * channels);
+    systemRing_.pop(mixBuffer_.data(), frames * channels);
     for (std::size_t i = 0; i < frames; ++i)
         for (std::size_t c = 0; c < channels; ++c)
-            directBuffer_[i * channels + c] = samples[i];
-    delegate->deliverRecordedData(directBuffer_.data(), frames, channels, AudioIO::kRate);
+            mixBuffer_[i * channels + c] = saturate(mixBuffer_[i * channels + c] + samples[i]);
+    delegate->deliverRecordedData(mixBuffer_.data(), frames, channels, AudioIO::kRate);
 }
 
 } // namespace wl

@@ -2,11 +2,16 @@
 // The host's audio device. Its recording is the system sound (the default sink's monitor,
 // captured on "wickerlane.capture.audio") with the host's microphone mixed in while that
 // is on; its playout is the helper's voice through the default sink.
+//
+// A monitor of an idle output delivers sound in bursts or not at all, so while the
+// microphone is mixed in and flowing, the microphone paces the recording and the system
+// sound waits in a ring; otherwise the system sound is handed on as it comes.
 
 #include "media/SampleRing.h"
 #include "media/SystemSoundCapture.h"
 #include "media/VoiceAudioDevice.h"
 
+#include <atomic>
 #include <vector>
 
 namespace wl {
@@ -41,13 +46,13 @@ protected:
     void stopRecordingPath() override;
 
 private:
+    bool microphoneFlowing() const;
+
     SystemSoundCapture systemSound_;
-    SampleRing microphoneRing_;
-    bool mixing_ = false;           // under stateMutex_
-    bool systemSoundRunning_ = false; // under stateMutex_
-    std::vector<int16_t> mixBuffer_;  // capture thread only
-    std::vector<int16_t> micBuffer_;  // capture thread only
-    std::vector<int16_t> directBuffer_; // microphone thread only
+    SampleRing systemRing_;                   // stereo system sound waiting for the microphone
+    bool mixing_ = false;                     // under stateMutex_
+    std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame
+    std::vector<int16_t> mixBuffer_;          // microphone thread only
 };
 
 } // namespace wl

@@ -1,0 +1,599 @@
+// The audio devices against a private PulseAudio (scripts/with-test-env): null sinks for
+// the system sound and the speakers, null sinks' monitors standing for microphones.
+
+#include "media/AudioIO.h"
+#include "media/AudioThread.h"
+#include "media/PlaybackAudioDevice.h"
+#include "media/PulseAudioBackend.h"
+#include "media/PulseStream.h"
+#include "media/SampleRing.h"
+#include "media/SessionAudioDevice.h"
+#include "media/SystemAudioDevice.h"
+#include "media/SystemSoundCapture.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace wl {
+namespace {
+
+QCoreApplication& app()
+{
+    if (auto* existing = QCoreApplication::instance())
+        return *existing;
+    static int argc = 1;
+    static char name[] = "wl_media_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+// Pumps the main thread's events until done() holds or the time is up.
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+std::string run(const std::string& command)
+{
+    std::string output;
+    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
+        output.pop_back();
+    return output;
+}
+
+// Test sinks and sources, removed again at the end of the test.
+class Modules {
+public:
+    ~Modules()
+    {
+        for (auto& id : ids_)
+            run("pactl unload-module " + id);
+    }
+    void nullSink(const std::string& name)
+    {
+        ids_.push_back(run("pactl load-module module-null-sink sink_name=" + name + " rate=48000 channels=2"));
+    }
+    void nullSource(const std::string& name)
+    {
+        ids_.push_back(run("pactl load-module module-null-source source_name=" + name + " rate=48000 channels=1"));
+    }
+
+private:
+    std::vector<std::string> ids_;
+};
+
+// Level of one frequency in mono samples, in dB relative to a full-scale sine.
+double toneLevelDb(const std::vector<int16_t>& samples, double frequency, int rate = 48000)
+{
+    if (samples.empty())
+        return -200;
+    const double w = 2 * std::numbers::pi * frequency / rate;
+    const double coefficient = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (int16_t sample : samples) {
+        const double s0 = sample / 32768.0 + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    const double amplitude = 2 * std::sqrt(std::max(power, 1e-30)) / samples.size();
+    return 20 * std::log10(amplitude);
+}
+
+std::vector<int16_t> sine(double frequency, std::size_t frames, int channels, double amplitude, std::size_t& phase)
+{
+    std::vector<int16_t> out(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i, ++phase) {
+        const auto value = static_cast<int16_t>(amplitude * 32767 * std::sin(2 * std::numbers::pi * frequency * phase / 48000));
+        for (int c = 0; c < channels; ++c)
+            out[i * channels + c] = value;
+    }
+    return out;
+}
+
+// Plays a sine into a sink until destroyed.
+class TonePlayer {
+public:
+    TonePlayer(const std::string& sink, double frequency, double amplitude = 0.3)
+    {
+        PulseStream::Spec spec;
+        spec.direction = PulseStream::Direction::playback;
+        spec.device = sink;
+        spec.channels = 2;
+        spec.bufferMs = 40;
+        spec.name = "test tone";
+        stream_ = PulseStream::open(spec, &error_);
+        if (!stream_)
+            return;
+        thread_ = std::thread([this, frequency, amplitude] {
+            std::size_t phase = 0;
+            while (!stop_) {
+                auto chunk = sine(frequency, 480, 2, amplitude, phase);
+                if (!stream_->write(chunk.data(), 480))
+                    break;
+            }
+        });
+    }
+    ~TonePlayer()
+    {
+        stop_ = true;
+        if (stream_)
+            stream_->interrupt();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool ok() const { return stream_ != nullptr; }
+    const std::string& error() const { return error_; }
+
+private:
+    std::unique_ptr<PulseStream> stream_;
+    std::string error_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
+
+// Keeps a null sink rendering in short blocks: an idle null sink sleeps in blocks of two
+// seconds, which would delay what is played into it by that much. Returns once sound flows.
+class SinkKeepAlive {
+public:
+    explicit SinkKeepAlive(const std::string& sink)
+    {
+        PulseStream::Spec spec;
+        spec.direction = PulseStream::Direction::record;
+        spec.device = sink + ".monitor";
+        spec.bufferMs = 10;
+        spec.name = "test keep-alive";
+        stream_ = PulseStream::open(spec, nullptr);
+        if (!stream_)
+            return;
+        std::vector<int16_t> frame(480);
+        stream_->read(frame.data(), 480); // the first block after the long sleep
+        thread_ = std::thread([this] {
+            std::vector<int16_t> buffer(480);
+            while (!stop_ && stream_->read(buffer.data(), 480)) {
+            }
+        });
+    }
+    ~SinkKeepAlive()
+    {
+        stop_ = true;
+        if (stream_)
+            stream_->interrupt();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::unique_ptr<PulseStream> stream_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
+
+// Records a source (mono mix) for a while.
+std::vector<int16_t> record(const std::string& source, std::chrono::milliseconds duration)
+{
+    PulseStream::Spec spec;
+    spec.direction = PulseStream::Direction::record;
+    spec.device = source;
+    spec.channels = 1;
+    spec.bufferMs = 10;
+    std::string error;
+    auto stream = PulseStream::open(spec, &error);
+    if (!stream)
+        return {};
+    const std::size_t frames = static_cast<std::size_t>(duration.count()) * 48;
+    std::vector<int16_t> samples(frames);
+    if (!stream->read(samples.data(), frames))
+        return {};
+    return samples;
+}
+
+// WebRTC's side of a session device, for tests: recorded sound goes into a ring (mono
+// mix), playout comes from a function.
+class TestTransport : public webrtc::AudioTransport {
+public:
+    int32_t RecordedDataIsAvailable(const void* audioSamples, size_t nSamples, size_t, size_t nChannels,
+                                    uint32_t samplesPerSec, uint32_t, int32_t, uint32_t, bool,
+                                    uint32_t& newMicLevel) override
+    {
+        newMicLevel = 0;
+        const auto* samples = static_cast<const int16_t*>(audioSamples);
+        std::vector<int16_t> mono(nSamples);
+        for (size_t i = 0; i < nSamples; ++i) {
+            int sum = 0;
+            for (size_t c = 0; c < nChannels; ++c)
+                sum += samples[i * nChannels + c];
+            mono[i] = static_cast<int16_t>(sum / static_cast<int>(nChannels));
+        }
+        recorded.push(mono.data(), mono.size());
+        if (calls++ == 0) {
+            std::lock_guard lock(mutex);
+            firstThread = AudioThread::currentName();
+            channels = nChannels;
+            rate = samplesPerSec;
+        }
+        return 0;
+    }
+    int32_t NeedMorePlayData(size_t nSamples, size_t, size_t nChannels, uint32_t, void* audioSamples,
+                             size_t& nSamplesOut, int64_t* elapsed, int64_t* ntp) override
+    {
+        *elapsed = 0;
+        *ntp = 0;
+        auto* out = static_cast<int16_t*>(audioSamples);
+        std::vector<int16_t> mono(nSamples);
+        if (play)
+            play(mono.data(), nSamples);
+        for (size_t i = 0; i < nSamples; ++i)
+            for (size_t c = 0; c < nChannels; ++c)
+                out[i * nChannels + c] = mono[i];
+        nSamplesOut = nSamples;
+        return 0;
+    }
+    void PullRenderData(int, int, size_t, size_t, void*, int64_t*, int64_t*) override {}
+
+    std::vector<int16_t> take(std::size_t count)
+    {
+        std::vector<int16_t> out(count);
+        recorded.pop(out.data(), count);
+        return out;
+    }
+
+    SampleRing recorded{48000 * 4};
+    std::function<void(int16_t*, std::size_t)> play; // mono, 48 kHz
+    std::atomic<int> calls{0};
+    std::mutex mutex;
+    std::string firstThread;
+    std::size_t channels = 0;
+    uint32_t rate = 0;
+};
+
+class AudioDevices : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app();
+        backend_ = std::make_shared<PulseAudioBackend>();
+        if (!std::getenv("PULSE_SERVER") || !backend_->connected())
+            GTEST_SKIP() << "needs the PulseAudio of scripts/with-test-env";
+    }
+    AudioIO::Options quiet(const std::string& microphone = {}, const std::string& speaker = {})
+    {
+        AudioIO::Options options;
+        options.microphone = microphone;
+        options.speaker = speaker;
+        options.noiseSuppression = false; // test tones are steady: keep them
+        return options;
+    }
+    MicrophoneResult switchMicrophone(RoleAudioDevice& device, bool on)
+    {
+        std::optional<MicrophoneResult> result;
+        bool onMainThread = false;
+        device.setMicrophone(on, [&](MicrophoneResult r) {
+            result = r;
+            onMainThread = QThread::currentThread() == app().thread();
+        });
+        EXPECT_TRUE(pumpUntil([&] { return result.has_value(); }));
+        EXPECT_TRUE(onMainThread) << "the completion runs on the main thread";
+        return result.value_or(MicrophoneResult::notAllowed);
+    }
+
+    std::shared_ptr<PulseAudioBackend> backend_;
+};
+
+TEST(SampleRingTest, DropsOldestWhenFullAndPadsWithSilence)
+{
+    SampleRing ring(4);
+    const int16_t in[] = {1, 2, 3, 4, 5, 6};
+    ring.push(in, 3);
+    ring.push(in + 3, 3); // 1 and 2 drop out
+    EXPECT_EQ(ring.size(), 4u);
+    int16_t out[6] = {9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(ring.pop(out, 6), 4u);
+    EXPECT_EQ(std::vector<int16_t>(out, out + 6), (std::vector<int16_t>{3, 4, 5, 6, 0, 0}));
+    ring.push(in, 6); // more than it holds: the newest four stay
+    EXPECT_EQ(ring.pop(out, 2), 2u);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_EQ(out[1], 4);
+}
+
+TEST_F(AudioDevices, HostSoundReachesHelperPlayback)
+{
+    // Host: system sound from the default sink (wl_system); helper: plays into wl_playback.
+    SystemAudioDevice host(backend_, {quiet(), {}});
+    PlaybackAudioDevice helper(backend_, quiet({}, "wl_playback"));
+    SystemAudioDevice spareHost(backend_, {quiet(), {}});
+    PlaybackAudioDevice spareHelper(backend_, quiet());
+    auto hostSession = SessionAudioDevice::create(host, spareHelper);
+    auto helperSession = SessionAudioDevice::create(spareHost, helper);
+    helperSession->setCurrentRole(SessionAudioDevice::Role::helping);
+
+    // The network between them: what the host records, the helper plays.
+    TestTransport hostSide, helperSide;
+    helperSide.play = [&](int16_t* out, std::size_t n) { hostSide.recorded.pop(out, n); };
+    hostSession->RegisterAudioCallback(&hostSide);
+    helperSession->RegisterAudioCallback(&helperSide);
+    ASSERT_EQ(hostSession->Init(), 0);
+    ASSERT_EQ(helperSession->Init(), 0);
+    hostSession->InitRecording();
+    hostSession->StartRecording();
+    helperSession->InitPlayout();
+    helperSession->StartPlayout();
+    EXPECT_TRUE(helper.io().playbackRunning());
+
+    TonePlayer tone("wl_system", 1000);
+    ASSERT_TRUE(tone.ok()) << tone.error();
+    std::this_thread::sleep_for(300ms); // streams settle
+    auto heard = record("wl_playback.monitor", 600ms);
+    ASSERT_FALSE(heard.empty());
+    const double level = toneLevelDb(heard, 1000);
+    EXPECT_GT(level, -25.0) << "the host's 1 kHz tone reaches the helper's speaker";
+    EXPECT_GT(level - toneLevelDb(heard, 1700), 30.0);
+    {
+        std::lock_guard lock(hostSide.mutex);
+        EXPECT_EQ(hostSide.firstThread, SystemSoundCapture::kThreadName);
+        EXPECT_EQ(hostSide.channels, 2u);
+        EXPECT_EQ(hostSide.rate, 48000u);
+    }
+
+    hostSession->StopRecording();
+    helperSession->StopPlayout();
+    EXPECT_FALSE(helper.io().playbackRunning());
+}
+
+TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
+{
+    Modules modules;
+    modules.nullSink("wl_voice");   // the helper's voice goes in here; its monitor is the microphone
+    modules.nullSink("wl_speaker"); // the host's speakers
+    TonePlayer voice("wl_voice", 700);
+    ASSERT_TRUE(voice.ok()) << voice.error();
+
+    SystemAudioDevice host(backend_, {quiet("wl_voice.monitor", "wl_speaker"), {}});
+    PlaybackAudioDevice helper(backend_, quiet("wl_voice.monitor", "wl_playback"));
+    SystemAudioDevice spareHost(backend_, {quiet(), {}});
+    PlaybackAudioDevice spareHelper(backend_, quiet());
+    auto hostSession = SessionAudioDevice::create(host, spareHelper);
+    auto helperSession = SessionAudioDevice::create(spareHost, helper);
+    helperSession->setCurrentRole(SessionAudioDevice::Role::helping);
+    TestTransport hostSide, helperSide;
+    hostSide.play = [&](int16_t* out, std::size_t n) { helperSide.recorded.pop(out, n); };
+    hostSession->RegisterAudioCallback(&hostSide);
+    helperSession->RegisterAudioCallback(&helperSide);
+    hostSession->Init();
+    helperSession->Init();
+
+    // The helper's microphone to the host's speakers.
+    ASSERT_EQ(switchMicrophone(helper, true), MicrophoneResult::done);
+    EXPECT_TRUE(helper.io().microphoneOn);
+    helperSession->StartRecording();
+    hostSession->StartPlayout();
+    std::this_thread::sleep_for(300ms);
+    auto heard = record("wl_speaker.monitor", 600ms);
+    EXPECT_GT(toneLevelDb(heard, 700), -30.0) << "the helper's voice plays on the host";
+    helperSession->StopRecording();
+    hostSession->StopPlayout();
+
+    // The host's microphone mixed into the system sound, and out again.
+    TonePlayer system("wl_system", 1000);
+    ASSERT_TRUE(system.ok()) << system.error();
+    hostSession->StartRecording();
+    // An idle null sink's monitor needs a moment before it delivers.
+    ASSERT_TRUE(pumpUntil([&] { return hostSide.calls > 20; }, 4s));
+    hostSide.recorded.clear();
+    std::this_thread::sleep_for(400ms);
+    auto unmixed = hostSide.take(9600);
+    EXPECT_GT(toneLevelDb(unmixed, 1000), -30.0) << "the system sound is recorded";
+    EXPECT_LT(toneLevelDb(unmixed, 700), -60.0) << "microphone off: not in the sound";
+    ASSERT_EQ(switchMicrophone(host, true), MicrophoneResult::done);
+    EXPECT_TRUE(host.mixing());
+    std::this_thread::sleep_for(300ms);
+    hostSide.recorded.clear();
+    std::this_thread::sleep_for(400ms);
+    auto mixed = hostSide.take(9600);
+    EXPECT_GT(toneLevelDb(mixed, 700), -30.0) << "microphone on: mixed in";
+    EXPECT_GT(toneLevelDb(mixed, 1000), -30.0) << "with the system sound";
+    host.switchMicrophoneOff();
+    EXPECT_FALSE(host.mixing());
+    EXPECT_FALSE(host.io().microphoneOn);
+    hostSession->StopRecording();
+}
+
+// What one speaker-to-microphone loop leaves of a played 1 kHz tone, in dB.
+double echoLevel(std::shared_ptr<PulseAudioBackend> backend, bool cancel)
+{
+    AudioIO::Options options;
+    options.microphone = "wl_echo.monitor"; // the microphone hears the speaker directly
+    options.speaker = "wl_echo";
+    options.noiseSuppression = false;
+    options.echoCancellation = cancel;
+    PlaybackAudioDevice helper(backend, options);
+    SystemAudioDevice spareHost(backend, {});
+    auto session = SessionAudioDevice::create(spareHost, helper);
+    session->setCurrentRole(SessionAudioDevice::Role::helping);
+    TestTransport transport;
+    // A 1 kHz tone in bursts, as speech comes: the canceller leaves a steady tone alone
+    // (it takes it for stationary background, not for an echo).
+    std::size_t phase = 0;
+    transport.play = [&](int16_t* out, std::size_t n) {
+        const bool on = ((phase / 4800) * 2654435761u % 7) < 4; // 100 ms slots, 4 of 7 on
+        auto chunk = sine(1000, n, 1, on ? 0.25 : 0.0, phase);
+        std::copy(chunk.begin(), chunk.end(), out);
+    };
+    session->RegisterAudioCallback(&transport);
+    session->Init();
+    std::optional<MicrophoneResult> result;
+    helper.setMicrophone(true, [&](MicrophoneResult r) { result = r; });
+    pumpUntil([&] { return result.has_value(); });
+    if (result != MicrophoneResult::done)
+        return 1000;
+    session->StartRecording();
+    session->StartPlayout();
+    std::this_thread::sleep_for(5s); // the canceller converges
+    transport.recorded.clear();
+    std::this_thread::sleep_for(1s);
+    auto heard = transport.take(48000);
+    session->StopPlayout();
+    session->StopRecording();
+    helper.io().stop();
+    return toneLevelDb(heard, 1000);
+}
+
+TEST_F(AudioDevices, EchoCancellationLowersAPlayedToneByFifteenDecibels)
+{
+    Modules modules;
+    modules.nullSink("wl_echo");
+    SinkKeepAlive running("wl_echo");
+    const double without = echoLevel(backend_, false);
+    const double with = echoLevel(backend_, true);
+    ASSERT_LT(without, 100.0) << "microphone did not start";
+    std::printf("echo of the played tone: %.1f dB without cancellation, %.1f dB with\n", without, with);
+    EXPECT_GT(without, -30.0) << "the loop carries the tone";
+    EXPECT_GE(without - with, 15.0) << "without " << without << " dB, with " << with << " dB";
+}
+
+TEST_F(AudioDevices, MicrophoneResults)
+{
+    // No such input device.
+    PlaybackAudioDevice missing(backend_, quiet("wl_no_such_source"));
+    EXPECT_EQ(switchMicrophone(missing, true), MicrophoneResult::noMicrophone);
+    EXPECT_FALSE(missing.io().microphoneOn);
+
+    // Only a monitor of an output as the default source: no microphone either.
+    run("pactl set-default-source wl_system.monitor");
+    PlaybackAudioDevice monitorOnly(backend_, quiet());
+    EXPECT_EQ(switchMicrophone(monitorOnly, true), MicrophoneResult::noMicrophone);
+    run("pactl set-default-source wl_mic");
+
+    // An engine that cannot start: the device exists, the streams' server is gone.
+    auto unreachable = quiet();
+    unreachable.server = "unix:/nonexistent/wickerlane/native";
+    SystemAudioDevice broken(backend_, {unreachable, {}});
+    EXPECT_EQ(switchMicrophone(broken, true), MicrophoneResult::couldNotStart);
+    EXPECT_FALSE(broken.io().microphoneOn);
+    EXPECT_FALSE(broken.mixing());
+
+    // The default microphone.
+    SystemAudioDevice host(backend_, {quiet(), {}});
+    EXPECT_EQ(switchMicrophone(host, true), MicrophoneResult::done);
+    EXPECT_TRUE(host.io().microphoneOn);
+    EXPECT_TRUE(host.io().microphoneRunning());
+    EXPECT_EQ(host.io().microphoneInUse(), "wl_mic");
+    EXPECT_TRUE(host.mixing());
+    EXPECT_EQ(switchMicrophone(host, false), MicrophoneResult::done);
+    EXPECT_FALSE(host.io().microphoneOn);
+    EXPECT_FALSE(host.io().microphoneRunning());
+    EXPECT_FALSE(host.mixing());
+}
+
+TEST_F(AudioDevices, ChangedInputDeviceIsFollowed)
+{
+    Modules modules;
+    modules.nullSource("wl_mic2");
+    PlaybackAudioDevice helper(backend_, quiet());
+    SystemAudioDevice spareHost(backend_, {quiet(), {}});
+    auto session = SessionAudioDevice::create(spareHost, helper);
+    session->setCurrentRole(SessionAudioDevice::Role::helping);
+    std::atomic<int> interruptions{0};
+    session->setOnInputInterrupted([&] { ++interruptions; });
+    ASSERT_EQ(switchMicrophone(helper, true), MicrophoneResult::done);
+    EXPECT_EQ(helper.io().microphoneInUse(), "wl_mic");
+    pumpUntil([&] { return interruptions > 0; }, 1s); // the switch itself counts as a change
+    const int before = interruptions;
+
+    run("pactl set-default-source wl_mic2");
+    EXPECT_TRUE(pumpUntil([&] { return interruptions > before && helper.io().microphoneInUse() == "wl_mic2"; }));
+    EXPECT_TRUE(helper.io().microphoneRunning());
+    run("pactl set-default-source wl_mic");
+    EXPECT_TRUE(pumpUntil([&] { return helper.io().microphoneInUse() == "wl_mic"; }));
+    helper.io().stop();
+}
+
+TEST_F(AudioDevices, RoleChangeMovesRunningPlayoutAndRecording)
+{
+    SystemAudioDevice host(backend_, {quiet({}, "wl_playback"), {}});
+    PlaybackAudioDevice helper(backend_, quiet({}, "wl_playback"));
+    auto session = SessionAudioDevice::create(host, helper);
+    EXPECT_EQ(session->currentRole(), SessionAudioDevice::Role::hosting);
+    session->Init();
+    session->StartPlayout();
+    session->StartRecording();
+    EXPECT_TRUE(host.isPlaying());
+    EXPECT_TRUE(host.isRecording());
+    EXPECT_FALSE(helper.isPlaying());
+
+    session->setCurrentRole(SessionAudioDevice::Role::helping);
+    EXPECT_FALSE(host.isPlaying());
+    EXPECT_FALSE(host.isRecording());
+    EXPECT_TRUE(helper.isPlaying());
+    EXPECT_TRUE(helper.isRecording());
+    EXPECT_TRUE(helper.io().playbackRunning());
+
+    session->Terminate();
+    EXPECT_FALSE(helper.isPlaying());
+    EXPECT_FALSE(session->Playing());
+    EXPECT_EQ(SessionAudioDevice::shared()->currentRole(), SessionAudioDevice::Role::hosting);
+}
+
+} // namespace
+} // namespace wl
+
+namespace wl {
+namespace {
+
+TEST_F(AudioDevices, SystemSoundComesFromTheDefaultSinkOnItsOwnThread)
+{
+    TonePlayer tone("wl_system", 1000);
+    ASSERT_TRUE(tone.ok()) << tone.error();
+    SampleRing heard(48000);
+    std::mutex mutex;
+    std::string threadName;
+    SystemSoundCapture capture;
+    ASSERT_TRUE(capture.start([&](const int16_t* samples, std::size_t frames) {
+        std::vector<int16_t> left(frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            left[i] = samples[2 * i];
+        heard.push(left.data(), frames);
+        std::lock_guard lock(mutex);
+        threadName = AudioThread::currentName();
+    }));
+    EXPECT_TRUE(pumpUntil([&] { return heard.size() >= 24000; }, 3s));
+    capture.stop();
+    EXPECT_FALSE(capture.running());
+    std::vector<int16_t> samples(24000);
+    heard.pop(samples.data(), samples.size());
+    EXPECT_GT(toneLevelDb(samples, 1000), -25.0);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(threadName, "wickerlane.capture.audio");
+}
+
+} // namespace
+} // namespace wl
