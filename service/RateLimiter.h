@@ -1,6 +1,7 @@
 #pragma once
-// Per-key rate limits over a sliding window (token buckets that refill continuously):
-// at most `limit` events per `window`, bursts included.
+// Per-key rate limits as token buckets: a key may spend `limit` events at once, and gets
+// them back continuously at `limit` per `window`. Memory stays one small entry per key,
+// whatever the limit.
 
 #include <chrono>
 #include <cstddef>

@@ -40,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kClientThreads = 3;
+constexpr int kClientThreads = 4;
 constexpr int kPairs = 16;
 constexpr int kWindow = 8;
 constexpr auto kWarmUp = std::chrono::milliseconds(300);

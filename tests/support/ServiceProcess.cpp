@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,15 +128,25 @@ bool ServiceProcess::start()
     argv.push_back(nullptr);
 
     auto offset = static_cast<std::size_t>(std::filesystem::exists(logPath_) ? std::filesystem::file_size(logPath_) : 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
+    // fork + exec rather than posix_spawn: the child asks to be killed when the test process
+    // dies, so a crashed test never leaves a service behind. Only async-signal-safe calls
+    // between fork and exec.
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0)
         return false;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        int fd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+        }
+        execve(binary.c_str(), argv.data(), environ);
+        _exit(127);
+    }
     pid_ = pid;
 
     // Wait for "listening on 127.0.0.1:<port>" in this run's part of the log.
