@@ -312,6 +312,21 @@ private:
             return;
         }
         parser_->body_limit(decision.bodyLimit);
+        if (beast::iequals(request[http::field::expect], "100-continue")) {
+            // Clients such as curl wait for this before they send a body.
+            auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+            auto self = this->shared_from_this();
+            http::async_write(stream_, *interim, [self, interim](beast::error_code ec, std::size_t) {
+                if (!ec)
+                    self->readBody();
+            });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
         auto self = this->shared_from_this();
         http::async_read(stream_, buffer_, *parser_, [self](beast::error_code ec, std::size_t) { self->onBody(ec); });
     }

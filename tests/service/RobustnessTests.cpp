@@ -33,6 +33,19 @@ public:
     }
     bool connected() const { return connected_; }
     void write(const std::string& data) { (void)::send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }
+    // What arrives until `marker` is seen (or the time-out).
+    std::string readUntil(const std::string& marker)
+    {
+        std::string text;
+        char buffer[1024];
+        while (text.find(marker) == std::string::npos) {
+            auto n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
     // True when the service closes the connection (EOF or reset) within the receive time-out.
     bool closedByPeer()
     {
@@ -193,6 +206,18 @@ TEST_F(Robustness, HalfOpenConnectionsAreTimedOut)
     garbage.write("\x16\x03\x01 hello there\r\n\r\n");
     EXPECT_TRUE(garbage.closedByPeer());
     expectServiceWorks();
+}
+
+TEST_F(Robustness, ExpectContinueGetsAnInterimAnswer)
+{
+    startService();
+    RawSocket socket(port());
+    const std::string body = "{\"not\":\"an envelope\"}";
+    socket.write("POST /v1/mail/" + std::string(64, '0') + " HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    EXPECT_NE(socket.readUntil("\r\n\r\n").find("HTTP/1.1 100 Continue"), std::string::npos);
+    socket.write(body);
+    EXPECT_NE(socket.readUntil("\r\n\r\n").find("HTTP/1.1 400"), std::string::npos);
 }
 
 TEST_F(Robustness, IdleLinksAreClosedAndPingsKeepThemOpen)
