@@ -4,6 +4,8 @@
 #include "media/PulseAudioBackend.h"
 #include "platform/Log.h"
 
+#include <modules/audio_processing/include/audio_processing.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -15,6 +17,8 @@ namespace {
 constexpr std::size_t kMaxSystemBacklogFrames = 15 * AudioIO::kFrames;
 // The microphone paces the recording while its last frame is at most this old.
 constexpr int64_t kMicrophoneStallUs = 50'000;
+// The played voice counts as playing while its last frame is at most this old.
+constexpr int64_t kPlayoutStaleUs = 200'000;
 
 int16_t saturate(int value)
 {
@@ -36,7 +40,7 @@ SystemAudioDevice& SystemAudioDevice::shared()
 }
 
 SystemAudioDevice::SystemAudioDevice(std::shared_ptr<PulseAudioBackend> backend, Options options)
-    : VoiceAudioDevice(backend, options.io, "host"),
+    : VoiceAudioDevice(backend, options.io, "host"), options_(options),
       systemSound_(options.io.server.empty() ? backend->server() : options.io.server, options.systemSound),
       systemRing_(2 * kMaxSystemBacklogFrames * SystemSoundCapture::kChannels)
 {
@@ -88,8 +92,40 @@ bool SystemAudioDevice::microphoneFlowing() const
     return nowUs() - lastMicrophoneUs_.load() <= kMicrophoneStallUs;
 }
 
-void SystemAudioDevice::deliverSystemSound(const int16_t* samples, std::size_t frames)
+void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t frames, int channels)
 {
+    if (!options_.removeOwnPlayout || frames != AudioIO::kFrames)
+        return;
+    std::lock_guard lock(ownPlayoutMutex_);
+    if (!ownPlayout_) {
+        webrtc::AudioProcessing::Config config;
+        config.echo_canceller.enabled = true;
+        config.pipeline.multi_channel_capture = true; // the system sound stays stereo
+        config.pipeline.multi_channel_render = true;
+        ownPlayout_ = webrtc::AudioProcessingBuilder().SetConfig(config).Create();
+        if (!ownPlayout_)
+            return;
+    }
+    const webrtc::StreamConfig format(AudioIO::kRate, static_cast<std::size_t>(channels));
+    reference_.assign(samples, samples + frames * static_cast<std::size_t>(channels));
+    ownPlayout_->ProcessReverseStream(reference_.data(), format, format, reference_.data());
+    lastPlayoutUs_ = nowUs();
+}
+
+void SystemAudioDevice::deliverSystemSound(const int16_t* input, std::size_t frames)
+{
+    const int16_t* samples = input;
+    // While the helper's voice plays, take it out of what the monitor heard.
+    if (nowUs() - lastPlayoutUs_.load() <= kPlayoutStaleUs && frames == AudioIO::kFrames) {
+        std::lock_guard lock(ownPlayoutMutex_);
+        if (ownPlayout_) {
+            const webrtc::StreamConfig format(SystemSoundCapture::kRate, SystemSoundCapture::kChannels);
+            cleaned_.assign(input, input + frames * SystemSoundCapture::kChannels);
+            ownPlayout_->set_stream_delay_ms(AudioIO::Options{}.playbackBufferMs + 10);
+            ownPlayout_->ProcessStream(cleaned_.data(), format, format, cleaned_.data());
+            samples = cleaned_.data();
+        }
+    }
     AudioDeviceDelegate* delegate;
     {
         std::lock_guard lock(stateMutex_);

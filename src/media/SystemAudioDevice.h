@@ -6,12 +6,23 @@
 // A monitor of an idle output delivers sound in bursts or not at all, so while the
 // microphone is mixed in and flowing, the microphone paces the recording and the system
 // sound waits in a ring; otherwise the system sound is handed on as it comes.
+//
+// The helper's voice, played through the default sink, comes back in that sink's monitor;
+// while it plays, an echo canceller with the played voice as reference takes it out of
+// the system sound again, so the helper does not hear themselves.
 
 #include "media/SampleRing.h"
 #include "media/SystemSoundCapture.h"
 #include "media/VoiceAudioDevice.h"
 
+#include <api/scoped_refptr.h>
+
+namespace webrtc {
+class AudioProcessing;
+}
+
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 namespace wl {
@@ -21,6 +32,7 @@ public:
     struct Options {
         AudioIO::Options io;
         std::string systemSound; // source of the system sound; empty: the default sink's monitor
+        bool removeOwnPlayout = true; // cancel the played voice out of the system sound
     };
 
     static SystemAudioDevice& shared();
@@ -44,15 +56,23 @@ protected:
     void microphoneChanged(bool on) override;
     bool startRecordingPath() override;
     void stopRecordingPath() override;
+    void playoutRendered(const int16_t* samples, std::size_t frames, int channels) override;
 
 private:
     bool microphoneFlowing() const;
 
+    Options options_;
     SystemSoundCapture systemSound_;
+    // The canceller of the played voice in the system sound; made when playout starts.
+    std::mutex ownPlayoutMutex_;
+    rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // under ownPlayoutMutex_
+    std::atomic<int64_t> lastPlayoutUs_{0};
     SampleRing systemRing_;                   // stereo system sound waiting for the microphone
     bool mixing_ = false;                     // under stateMutex_
     std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame
     std::vector<int16_t> mixBuffer_;          // microphone thread only
+    std::vector<int16_t> reference_;          // playback thread only
+    std::vector<int16_t> cleaned_;            // capture thread only
 };
 
 } // namespace wl

@@ -64,6 +64,7 @@ void VoiceAudioDevice::renderPlayout(int16_t* samples, std::size_t frames, int c
         delegate->getPlayoutData(samples, frames, static_cast<std::size_t>(channels), AudioIO::kRate);
     else
         std::fill(samples, samples + frames * static_cast<std::size_t>(channels), int16_t{0});
+    playoutRendered(samples, frames, channels);
 }
 
 bool VoiceAudioDevice::startPlayout()

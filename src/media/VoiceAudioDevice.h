@@ -41,6 +41,8 @@ protected:
     virtual void microphoneSound(const int16_t* samples, std::size_t frames) = 0;
     // After a microphone switch or an input change, on the switch queue.
     virtual void microphoneChanged(bool on);
+    // 10 ms of sound just handed to the speakers (48 kHz interleaved), on the engine's thread.
+    virtual void playoutRendered(const int16_t*, std::size_t, int) {}
     virtual bool startRecordingPath() { return true; }
     virtual void stopRecordingPath() {}
     // Tells the delegate, through its queue, that the input changed.

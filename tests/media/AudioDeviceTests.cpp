@@ -480,6 +480,54 @@ TEST_F(AudioDevices, EchoCancellationLowersAPlayedToneByFifteenDecibels)
     EXPECT_GE(without - with, 15.0) << "without " << without << " dB, with " << with << " dB";
 }
 
+struct OwnPlayoutLevels {
+    double voice = 1000; // the helper's voice, played by the host, in the host's sound
+    double system = 1000; // the system's own sound
+};
+
+OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> backend, bool remove)
+{
+    SystemAudioDevice::Options options;
+    options.io.noiseSuppression = false;
+    options.removeOwnPlayout = remove;
+    SystemAudioDevice host(backend, options); // plays into the default sink, wl_system
+    PlaybackAudioDevice spareHelper(backend, {});
+    auto session = SessionAudioDevice::create(host, spareHelper);
+    TestTransport transport;
+    std::size_t phase = 0;
+    transport.play = [&](int16_t* out, std::size_t n) { // the helper talking, in bursts
+        const bool on = ((phase / 4800) * 2654435761u % 7) < 4;
+        auto chunk = sine(700, n, 1, on ? 0.25 : 0.0, phase);
+        std::copy(chunk.begin(), chunk.end(), out);
+    };
+    session->RegisterAudioCallback(&transport);
+    session->Init();
+    SinkKeepAlive running("wl_system");
+    TonePlayer system("wl_system", 1000, 0.1);
+    if (!system.ok())
+        return {};
+    session->StartRecording();
+    session->StartPlayout();
+    std::this_thread::sleep_for(5s); // the canceller converges
+    transport.recorded.clear();
+    std::this_thread::sleep_for(1s);
+    auto heard = transport.take(48000);
+    session->Terminate();
+    return {toneLevelDb(heard, 700), toneLevelDb(heard, 1000)};
+}
+
+TEST_F(AudioDevices, HelpersVoicePlayedByTheHostIsTakenOutOfTheSystemSound)
+{
+    const auto kept = ownPlayoutInSystemSound(backend_, false);
+    const auto removed = ownPlayoutInSystemSound(backend_, true);
+    std::printf("voice in the host's sound: %.1f dB kept, %.1f dB removed; system sound %.1f / %.1f dB\n",
+                kept.voice, removed.voice, kept.system, removed.system);
+    EXPECT_GT(kept.voice, -30.0) << "the monitor hears the played voice";
+    // The canceller ducks the system sound somewhat while the voice plays (double talk).
+    EXPECT_GE(kept.voice - removed.voice, 10.0);
+    EXPECT_GT(removed.system, kept.system - 12.0) << "the system's own sound stays";
+}
+
 TEST_F(AudioDevices, MicrophoneResults)
 {
     // No such input device.
