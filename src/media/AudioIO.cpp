@@ -176,36 +176,36 @@ bool AudioIO::restart()
             ok = false;
         } else {
             auto info = backend_->sourceInfo(*source);
-            PulseStream::Spec spec;
-            spec.direction = PulseStream::Direction::record;
-            spec.server = options_.server.empty() ? backend_->server() : options_.server;
-            spec.device = *source;
-            spec.name = "Wickerlane microphone";
-            spec.rate = captureRateFor(info ? info->rate : kRate);
-            spec.channels = 1;
-            spec.bufferMs = 10;
+            PulseStream::StreamSetup setup;
+            setup.direction = PulseStream::Direction::record;
+            setup.server = options_.server.empty() ? backend_->server() : options_.server;
+            setup.device = *source;
+            setup.name = "Wickerlane microphone";
+            setup.rate = captureRateFor(info ? info->rate : kRate);
+            setup.channels = 1;
+            setup.bufferMs = 10;
             std::string error;
-            engine->microphone = PulseStream::open(spec, &error);
+            engine->microphone = PulseStream::open(setup, &error);
             if (!engine->microphone) {
                 Log::line("Wickerlane: the microphone could not start: " + error);
                 ok = false;
             } else {
                 engine->microphoneName = *source;
-                engine->microphoneRate = spec.rate;
+                engine->microphoneRate = setup.rate;
             }
         }
     }
     if (wantPlayback) {
-        PulseStream::Spec spec;
-        spec.direction = PulseStream::Direction::playback;
-        spec.server = options_.server.empty() ? backend_->server() : options_.server;
-        spec.device = options_.speaker;
-        spec.name = "Wickerlane playback";
-        spec.rate = kRate;
-        spec.channels = kPlaybackChannels;
-        spec.bufferMs = options_.playbackBufferMs;
+        PulseStream::StreamSetup setup;
+        setup.direction = PulseStream::Direction::playback;
+        setup.server = options_.server.empty() ? backend_->server() : options_.server;
+        setup.device = options_.speaker;
+        setup.name = "Wickerlane playback";
+        setup.rate = kRate;
+        setup.channels = kPlaybackChannels;
+        setup.bufferMs = options_.playbackBufferMs;
         std::string error;
-        engine->speaker = PulseStream::open(spec, &error);
+        engine->speaker = PulseStream::open(setup, &error);
         if (!engine->speaker) {
             Log::line("Wickerlane: audio playback could not start: " + error);
             ok = false;

@@ -17,29 +17,29 @@ void streamStateChanged(pa_stream*, void* loop) { signalLoop(loop); }
 void streamReady(pa_stream*, size_t, void* loop) { signalLoop(loop); }
 } // namespace
 
-PulseStream::PulseStream(Spec spec) : spec_(std::move(spec)) {}
+PulseStream::PulseStream(StreamSetup setup) : spec_(std::move(setup)) {}
 
-std::unique_ptr<PulseStream> PulseStream::open(const Spec& spec, std::string* error)
+std::unique_ptr<PulseStream> PulseStream::open(const StreamSetup& setup, std::string* error)
 {
     auto fail = [error](std::string text) {
         if (error)
             *error = std::move(text);
         return nullptr;
     };
-    pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(std::max(spec.rate, 0)),
-                          static_cast<uint8_t>(std::clamp(spec.channels, 0, 255))};
-    if (spec.rate <= 0 || spec.channels <= 0 || !pa_sample_spec_valid(&format))
+    pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(std::max(setup.rate, 0)),
+                          static_cast<uint8_t>(std::clamp(setup.channels, 0, 255))};
+    if (setup.rate <= 0 || setup.channels <= 0 || !pa_sample_spec_valid(&format))
         return fail("unsupported sample format");
 
-    std::unique_ptr<PulseStream> self(new PulseStream(spec));
+    std::unique_ptr<PulseStream> self(new PulseStream(setup));
     self->loop_ = pa_threaded_mainloop_new();
     if (!self->loop_)
         return fail("no main loop");
-    self->context_ = pa_context_new(pa_threaded_mainloop_get_api(self->loop_), spec.name.c_str());
+    self->context_ = pa_context_new(pa_threaded_mainloop_get_api(self->loop_), setup.name.c_str());
     if (!self->context_)
         return fail("no context");
     pa_context_set_state_callback(self->context_, contextStateChanged, self->loop_);
-    if (pa_context_connect(self->context_, spec.server.empty() ? nullptr : spec.server.c_str(),
+    if (pa_context_connect(self->context_, setup.server.empty() ? nullptr : setup.server.c_str(),
                            PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return fail(pa_strerror(pa_context_errno(self->context_)));
     pa_threaded_mainloop_lock(self->loop_);
@@ -59,7 +59,7 @@ std::unique_ptr<PulseStream> PulseStream::open(const Spec& spec, std::string* er
         pa_threaded_mainloop_wait(self->loop_);
     }
 
-    self->stream_ = pa_stream_new(self->context_, spec.name.c_str(), &format, nullptr);
+    self->stream_ = pa_stream_new(self->context_, setup.name.c_str(), &format, nullptr);
     if (!self->stream_) {
         std::string text = pa_strerror(pa_context_errno(self->context_));
         pa_threaded_mainloop_unlock(self->loop_);
@@ -75,13 +75,13 @@ std::unique_ptr<PulseStream> PulseStream::open(const Spec& spec, std::string* er
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.prebuf = static_cast<uint32_t>(-1);
-    attributes.tlength = bytesFor(std::max(spec.bufferMs, 10));
+    attributes.tlength = bytesFor(std::max(setup.bufferMs, 10));
     attributes.minreq = bytesFor(10);
-    attributes.fragsize = bytesFor(std::max(spec.bufferMs, 10));
+    attributes.fragsize = bytesFor(std::max(setup.bufferMs, 10));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING
                                                       | PA_STREAM_AUTO_TIMING_UPDATE);
-    const char* device = spec.device.empty() ? nullptr : spec.device.c_str();
-    int connected = spec.direction == Direction::record
+    const char* device = setup.device.empty() ? nullptr : setup.device.c_str();
+    int connected = setup.direction == Direction::record
         ? pa_stream_connect_record(self->stream_, device, &attributes, flags)
         : pa_stream_connect_playback(self->stream_, device, &attributes, flags, nullptr, nullptr);
     if (connected < 0) {

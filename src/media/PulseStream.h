@@ -17,7 +17,7 @@ namespace wl {
 class PulseStream {
 public:
     enum class Direction { record, playback };
-    struct Spec {
+    struct StreamSetup {
         Direction direction = Direction::record;
         std::string server;   // empty: the default server (PULSE_SERVER)
         std::string device;   // source or sink name ("@DEFAULT_MONITOR@" works); empty: default
@@ -28,7 +28,7 @@ public:
     };
 
     // nullptr and *error filled when the server, the device or the format refuses.
-    static std::unique_ptr<PulseStream> open(const Spec& spec, std::string* error);
+    static std::unique_ptr<PulseStream> open(const StreamSetup& setup, std::string* error);
     ~PulseStream();
     PulseStream(const PulseStream&) = delete;
     PulseStream& operator=(const PulseStream&) = delete;
@@ -39,14 +39,14 @@ public:
     bool write(const int16_t* samples, std::size_t frames);
     void interrupt();
 
-    const Spec& spec() const { return spec_; }
+    const StreamSetup& setup() const { return spec_; }
     std::string deviceName() const; // the device the server connected the stream to
 
 private:
-    explicit PulseStream(Spec spec);
+    explicit PulseStream(StreamSetup setup);
     bool good() const;
 
-    Spec spec_;
+    StreamSetup spec_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;

@@ -24,16 +24,16 @@ bool SystemSoundCapture::start(Handler handler)
     std::lock_guard lock(mutex_);
     if (thread_)
         return true;
-    PulseStream::Spec spec;
-    spec.direction = PulseStream::Direction::record;
-    spec.server = server_;
-    spec.device = source_.empty() ? "@DEFAULT_MONITOR@" : source_;
-    spec.name = "Wickerlane system sound";
-    spec.rate = kRate;
-    spec.channels = kChannels;
-    spec.bufferMs = 10;
+    PulseStream::StreamSetup setup;
+    setup.direction = PulseStream::Direction::record;
+    setup.server = server_;
+    setup.device = source_.empty() ? "@DEFAULT_MONITOR@" : source_;
+    setup.name = "Wickerlane system sound";
+    setup.rate = kRate;
+    setup.channels = kChannels;
+    setup.bufferMs = 10;
     std::string error;
-    stream_ = PulseStream::open(spec, &error);
+    stream_ = PulseStream::open(setup, &error);
     if (!stream_) {
         Log::line("Wickerlane: system sound capture failed: " + error);
         return false;

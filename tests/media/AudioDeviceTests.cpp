@@ -125,13 +125,13 @@ class TonePlayer {
 public:
     TonePlayer(const std::string& sink, double frequency, double amplitude = 0.3)
     {
-        PulseStream::Spec spec;
-        spec.direction = PulseStream::Direction::playback;
-        spec.device = sink;
-        spec.channels = 2;
-        spec.bufferMs = 40;
-        spec.name = "test tone";
-        stream_ = PulseStream::open(spec, &error_);
+        PulseStream::StreamSetup setup;
+        setup.direction = PulseStream::Direction::playback;
+        setup.device = sink;
+        setup.channels = 2;
+        setup.bufferMs = 40;
+        setup.name = "test tone";
+        stream_ = PulseStream::open(setup, &error_);
         if (!stream_)
             return;
         thread_ = std::thread([this, frequency, amplitude] {
@@ -167,12 +167,12 @@ class SinkKeepAlive {
 public:
     explicit SinkKeepAlive(const std::string& sink)
     {
-        PulseStream::Spec spec;
-        spec.direction = PulseStream::Direction::record;
-        spec.device = sink + ".monitor";
-        spec.bufferMs = 10;
-        spec.name = "test keep-alive";
-        stream_ = PulseStream::open(spec, nullptr);
+        PulseStream::StreamSetup setup;
+        setup.direction = PulseStream::Direction::record;
+        setup.device = sink + ".monitor";
+        setup.bufferMs = 10;
+        setup.name = "test keep-alive";
+        stream_ = PulseStream::open(setup, nullptr);
         if (!stream_)
             return;
         std::vector<int16_t> frame(480);
@@ -201,13 +201,13 @@ private:
 // Records a source (mono mix) for a while.
 std::vector<int16_t> record(const std::string& source, std::chrono::milliseconds duration)
 {
-    PulseStream::Spec spec;
-    spec.direction = PulseStream::Direction::record;
-    spec.device = source;
-    spec.channels = 1;
-    spec.bufferMs = 10;
+    PulseStream::StreamSetup setup;
+    setup.direction = PulseStream::Direction::record;
+    setup.device = source;
+    setup.channels = 1;
+    setup.bufferMs = 10;
     std::string error;
-    auto stream = PulseStream::open(spec, &error);
+    auto stream = PulseStream::open(setup, &error);
     if (!stream)
         return {};
     const std::size_t frames = static_cast<std::size_t>(duration.count()) * 48;
