@@ -125,6 +125,7 @@ bool FfmpegVideoEncoder::open(int width, int height, bool tenBit)
     context_->framerate = AVRational{fps, 1};
     context_->gop_size = -1;
     context_->max_b_frames = 0;
+    context_->thread_count = 0; // the codec's own choice (x264: sliced threads, no added delay)
     context_->bit_rate = targetBitrate_;
     context_->rc_max_rate = targetBitrate_;
     // About one second of VBV: sharp pictures after a change, no long bursts.

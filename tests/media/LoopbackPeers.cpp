@@ -181,9 +181,9 @@ private:
     }
 };
 
-LoopbackPeers::LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source)
+LoopbackPeers::LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec)
     : senderObserver_(std::make_unique<Observer>()), receiverObserver_(std::make_unique<Observer>()),
-      source_(std::move(source))
+      source_(std::move(source)), onlyCodec_(std::move(onlyCodec))
 {
 }
 
@@ -224,6 +224,14 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     if (!transceiver.ok())
         return false;
     auto codecs = preferredVideoCodecs();
+    if (!onlyCodec_.empty()) {
+        std::vector<webrtc::RtpCodecCapability> chosen;
+        for (const auto& c : codecs) {
+            if (c.name == onlyCodec_)
+                chosen.push_back(c);
+        }
+        codecs = chosen;
+    }
     if (!transceiver.value()->SetCodecPreferences(codecs).ok())
         return false;
     receivedTrack_ = rtc::scoped_refptr<webrtc::VideoTrackInterface>(

@@ -49,7 +49,9 @@ struct StreamStats {
 
 class LoopbackPeers {
 public:
-    explicit LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source);
+    // onlyCodec: when set, the receiver offers that codec alone (e.g. "VP8" for the
+    // library's own codec as a reference in benchmarks).
+    explicit LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec = {});
     ~LoopbackPeers();
 
     // Offer/answer and candidates; true when both sides are connected.
@@ -68,6 +70,7 @@ private:
     rtc::scoped_refptr<ScreenVideoSource> source_;
     rtc::scoped_refptr<webrtc::VideoTrackInterface> receivedTrack_;
     FrameSink sink_;
+    std::string onlyCodec_;
 };
 
 } // namespace wl::test
