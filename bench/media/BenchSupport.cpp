@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -28,6 +29,7 @@ Xvfb::Xvfb(int width, int height)
     std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     pid_ = fork();
     if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlives a benchmark that dies
         int null = ::open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);

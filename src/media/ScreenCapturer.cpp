@@ -110,6 +110,7 @@ struct ScreenCapturer::X {
     }
 
     // The rectangle of an XRandR output (by id), else of the first monitor, else the root.
+    // False when the id was not found.
     bool findDisplay(uint32_t displayId, Rect& rect, uint32_t& chosen)
     {
         int count = 0;
@@ -122,13 +123,7 @@ struct ScreenCapturer::X {
             }
         }
         bool found = pick >= 0;
-        if (pick < 0) {
-            for (int i = 0; monitors && i < count && pick < 0; ++i) {
-                if (monitors[i].primary)
-                    pick = i;
-            }
-        }
-        if (pick < 0 && count > 0)
+        if (pick < 0 && count > 0) // unknown display: the first one
             pick = 0;
         if (pick >= 0) {
             const auto& m = monitors[pick];
