@@ -32,6 +32,7 @@ struct Result {
     double p50 = 0, p95 = 0;
     int samples = 0, missed = 0;
     std::string codec;
+    wl::test::StreamStats stats;
 };
 
 double markerLuma(const webrtc::VideoFrame& frame)
@@ -80,7 +81,7 @@ Result measure(int width, int height, const std::string& codec, int samples)
     bool wantBright = false;
     int64_t changedAt = 0;
     double latencyMs = 0;
-    peers.sink().onFrame = [&](const webrtc::VideoFrame& frame, int64_t now) {
+    peers.sink().setOnFrame([&](const webrtc::VideoFrame& frame, int64_t now) {
         {
             std::lock_guard guard(lock);
             if (!pending)
@@ -93,7 +94,7 @@ Result measure(int width, int height, const std::string& codec, int samples)
             pending = false;
             seen.notify_all();
         }
-    };
+    });
     // Let the bandwidth estimate ramp up before measuring.
     std::this_thread::sleep_for(2s);
 
@@ -122,8 +123,9 @@ Result measure(int width, int height, const std::string& codec, int samples)
         guard.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(60 + random() % 90));
     }
-    peers.sink().onFrame = nullptr;
-    result.codec = peers.receiverStats().codec;
+    peers.sink().setOnFrame(nullptr);
+    result.stats = peers.receiverStats();
+    result.codec = result.stats.codec;
     capturer.stop(capturer.takeStream());
     result.samples = int(latencies.size());
     result.p50 = wl::bench::percentile(latencies, 0.5);
@@ -136,6 +138,8 @@ Result measure(int width, int height, const std::string& codec, int samples)
 int main(int argc, char** argv)
 {
     int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 60;
+    // A second argument "720" measures 1280x720 only (quicker while tuning).
+    bool onlyFirstSize = argc > 2 && std::string(argv[2]) == "720";
     wl::Defaults::standard().setBool("WLLoopbackOnly", true);
     wl::Log::setSink([](const std::string&) {});
     if (!wl::makePeerConnectionFactory())
@@ -144,13 +148,23 @@ int main(int argc, char** argv)
     std::printf("%-10s %-11s %8s %8s %7s | %-10s %8s %8s | %7s %7s\n", "size", "ours", "p50 ms", "p95 ms", "missed",
                 "reference", "p50 ms", "p95 ms", "p50 x", "p95 x");
     for (auto [w, h] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
+        if (onlyFirstSize && w != 1280)
+            break;
         Result reference = measure(w, h, "VP8", samples);
+        std::printf("%4dx%-5d reference %s per frame: encode %.1f ms, jitter buffer %.1f ms (target %.1f ms), decode %.1f ms\n",
+                    w, h, reference.codec.c_str(), reference.stats.encodeMsPerFrame,
+                    reference.stats.jitterBufferMsPerFrame, reference.stats.jitterTargetMsPerFrame,
+                    reference.stats.decodeMsPerFrame);
         for (const char* codec : {"H265", "H264"}) {
             Result ours = measure(w, h, codec, samples);
             std::printf("%4dx%-5d %-11s %8.1f %8.1f %7d | %-10s %8.1f %8.1f | %7.2f %7.2f\n", w, h, ours.codec.c_str(),
                         ours.p50, ours.p95, ours.missed, reference.codec.c_str(), reference.p50, reference.p95,
                         reference.p50 > 0 ? ours.p50 / reference.p50 : 0,
                         reference.p95 > 0 ? ours.p95 / reference.p95 : 0);
+            std::printf("           per frame: encode %.1f ms, jitter buffer %.1f ms (target %.1f ms), decode %.1f ms;"
+                        " %lld key frames sent\n",
+                        ours.stats.encodeMsPerFrame, ours.stats.jitterBufferMsPerFrame, ours.stats.jitterTargetMsPerFrame,
+                        ours.stats.decodeMsPerFrame, ours.stats.keyFramesEncoded);
             if (w == 1280)
                 std::printf("           target p50 <= 50 ms: %s (anchor 53 ms: ratio %.2f); p95 <= 90 ms: %s\n",
                             ours.p50 <= 50 ? "met" : "MISSED", ours.p50 / 53.0, ours.p95 <= 90 ? "met" : "MISSED");

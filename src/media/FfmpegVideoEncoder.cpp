@@ -146,6 +146,7 @@ bool FfmpegVideoEncoder::open(int width, int height, bool tenBit)
     height_ = height;
     tenBit_ = tenBit;
     bitrate_ = targetBitrate_;
+    framesAboveRate_ = 0;
     ++opens_;
     return true;
 }
@@ -189,8 +190,14 @@ int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame, const std::v
 
     bool reopen = !context_ || buffer->width() != width_ || buffer->height() != height_ || tenBitInput != tenBit_;
     if (!reopen && settings_.reopenOnBitrateChange > 0 && bitrate_ > 0) {
-        double change = std::fabs(double(targetBitrate_ - bitrate_)) / double(bitrate_);
-        reopen = change >= settings_.reopenOnBitrateChange;
+        double ratio = double(targetBitrate_) / double(bitrate_);
+        if (ratio <= 1.0 - settings_.reopenOnBitrateChange) {
+            reopen = true;
+        } else if (settings_.reopenOnBitrateRise > 0 && ratio >= 1.0 + settings_.reopenOnBitrateRise) {
+            reopen = ++framesAboveRate_ >= settings_.riseHoldFrames;
+        } else {
+            framesAboveRate_ = 0;
+        }
     }
     if (reopen) {
         if (!open(buffer->width(), buffer->height(), tenBitInput))
@@ -268,6 +275,13 @@ int FfmpegVideoEncoder::sendFrame(AVFrame* av, const webrtc::VideoFrame& source,
         image.SetEncodeTime(started, rtc::TimeMillis());
         image.SetColorSpace(source.color_space());
         image.qp_ = -1;
+        if (settings_.showAtOnce) {
+            // Min and max playout delay 0 (the RTP playout-delay extension): the receiver
+            // decodes and shows each frame as soon as it is complete instead of holding it
+            // for its jitter estimate. A person steering a remote screen needs the newest
+            // picture now; smoothness matters less than for camera video.
+            image.playout_delay_ = webrtc::VideoPlayoutDelay(0, 0);
+        }
         av_packet_unref(packet_);
 
         webrtc::CodecSpecificInfo info;

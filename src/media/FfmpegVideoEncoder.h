@@ -23,9 +23,19 @@ struct EncoderSettings {
     webrtc::VideoCodecType codecType; // kVideoCodecH265 / kVideoCodecH264
     std::map<std::string, std::string> options; // private options (preset, tune, x265-params …)
     bool tenBitCapable = false;       // Main 10 from 10-bit input frames
-    // libx265 cannot change its bitrate while open: the encoder is reopened (a new key
-    // frame) when the target moves by at least this fraction. 0 = apply in place.
+    // libx265 cannot change its bitrate while open: the encoder is reopened, which costs
+    // a key frame. 0 = apply in place (libx264).
+    // A target below the running rate by at least this fraction reopens at once: the
+    // excess bits would only queue up in the sender's pacer and add delay.
     double reopenOnBitrateChange = 0;
+    // A target above the running rate by at least this fraction reopens only once it has
+    // held for riseHoldFrames frames. The bandwidth estimate climbs in many small steps
+    // after a start; a key frame per step made every frame behind it wait in the pacer
+    // and taught the receiver's jitter buffer to hold frames back (tens of ms each).
+    double reopenOnBitrateRise = 0;
+    int riseHoldFrames = 0;
+    // Ask the receiver to show frames as soon as they are decoded (playout delay 0).
+    bool showAtOnce = false;
 };
 
 class FfmpegVideoEncoder : public webrtc::VideoEncoder {
@@ -62,6 +72,7 @@ private:
     int maxFrameRate_ = 30;
     int64_t nextPts_ = 0;
     int opens_ = 0;
+    int framesAboveRate_ = 0; // consecutive frames whose target was well above bitrate_
     bool initialised_ = false;
     webrtc::VideoCodecMode mode_ = webrtc::VideoCodecMode::kScreensharing;
 };

@@ -17,8 +17,14 @@ H265Encoder::H265Encoder()
           webrtc::kVideoCodecH265,
           {{"preset", "ultrafast"}, {"tune", "zerolatency"}, {"forced-idr", "1"}, {"x265-params", x265Params()}},
           true,
-          // libx265 keeps its bitrate while open: reopen when the target moves by a fifth.
-          0.2})
+          // libx265 keeps its bitrate while open, and each reopen is a key frame: reopen
+          // at once when the target drops by a quarter, but when it rises by half only
+          // after it has held for about a second (30 frames), once the estimate settles.
+          0.25,
+          0.5,
+          30,
+          // Screen frames are shown as soon as they are decoded (see FfmpegVideoEncoder).
+          true})
 {
 }
 

@@ -15,7 +15,6 @@
 #include <api/transport/field_trial_based_config.h>
 #include <media/engine/webrtc_media_engine.h>
 #include <modules/audio_device/include/fake_audio_device.h>
-#include <modules/audio_processing/include/audio_processing.h>
 #include <rtc_base/fake_network.h>
 #include <rtc_base/logging.h>
 #include <rtc_base/ssl_adapter.h>
@@ -135,7 +134,12 @@ webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory()
         webrtc::CreateAudioEncoderFactory<webrtc::AudioEncoderOpus, webrtc::AudioEncoderG711>();
     media.audio_decoder_factory =
         webrtc::CreateAudioDecoderFactory<webrtc::AudioDecoderOpus, webrtc::AudioDecoderG711>();
-    media.audio_processing = webrtc::AudioProcessingBuilder().Create();
+    // No audio processing module. Our audio devices already cancel the echo and resample
+    // (SessionAudioDevice, AudioIO); the library's default processing would add noise
+    // suppression and gain control on top: it would pump and thin out the host's music
+    // and system sounds and process the helper's voice a second time. The voice engine
+    // accepts a null module and passes captured audio straight to the encoder.
+    media.audio_processing = nullptr;
     media.video_encoder_factory = std::make_unique<VideoEncoderFactory>();
     media.video_decoder_factory = std::make_unique<VideoDecoderFactory>();
     media.trials = deps.trials.get();

@@ -15,14 +15,23 @@ namespace wl::test {
 void FrameSink::OnFrame(const webrtc::VideoFrame& frame)
 {
     int64_t now = rtc::TimeMicros();
-    if (onFrame)
-        onFrame(frame, now);
+    {
+        std::lock_guard guard(callbackLock_);
+        if (onFrame_)
+            onFrame_(frame, now);
+    }
     {
         std::lock_guard guard(lock_);
         last_ = frame;
         ++count_;
     }
     changed_.notify_all();
+}
+
+void FrameSink::setOnFrame(std::function<void(const webrtc::VideoFrame&, int64_t)> callback)
+{
+    std::lock_guard guard(callbackLock_);
+    onFrame_ = std::move(callback);
 }
 
 std::optional<webrtc::VideoFrame> FrameSink::waitFor(std::function<bool(const webrtc::VideoFrame&)> pred,
@@ -234,6 +243,11 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     }
     if (!transceiver.value()->SetCodecPreferences(codecs).ok())
         return false;
+    auto audioTrack = [&](const char* id) {
+        return factory->CreateAudioTrack(id, factory->CreateAudioSource(cricket::AudioOptions()).get());
+    };
+    if (withAudio && !receiver_->AddTrack(audioTrack("voice-receiver"), {"voice"}).ok())
+        return false;
     receivedTrack_ = rtc::scoped_refptr<webrtc::VideoTrackInterface>(
         static_cast<webrtc::VideoTrackInterface*>(transceiver.value()->receiver()->track().release()));
     receivedTrack_->AddOrUpdateSink(&sink_, rtc::VideoSinkWants());
@@ -243,6 +257,8 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
         return false;
     auto track = factory->CreateVideoTrack("screen0", source_.get());
     if (!sender_->AddTrack(track, {"screen"}).ok())
+        return false;
+    if (withAudio && !sender_->AddTrack(audioTrack("voice-sender"), {"voice"}).ok())
         return false;
     auto answer = create(sender_.get(), false);
     if (!answer || !setRemote(receiver_.get(), *answer) || !setLocal(sender_.get(), std::move(answer)))
@@ -259,15 +275,26 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     return true;
 }
 
+namespace {
+
+rtc::scoped_refptr<const webrtc::RTCStatsReport> statsOf(webrtc::PeerConnectionInterface* pc)
+{
+    auto callback = rtc::make_ref_counted<StatsCallback>();
+    auto future = callback->result.get_future();
+    pc->GetStats(callback.get());
+    if (future.wait_for(kStep) != std::future_status::ready)
+        return nullptr;
+    return future.get();
+}
+
+} // namespace
+
 StreamStats LoopbackPeers::receiverStats()
 {
     StreamStats out;
-    auto callback = rtc::make_ref_counted<StatsCallback>();
-    auto future = callback->result.get_future();
-    receiver_->GetStats(callback.get());
-    if (future.wait_for(kStep) != std::future_status::ready)
+    auto report = statsOf(receiver_.get());
+    if (!report)
         return out;
-    auto report = future.get();
     for (const auto* inbound : report->GetStatsOfType<webrtc::RTCInboundRTPStreamStats>()) {
         if (!inbound->kind.is_defined() || *inbound->kind != "video")
             continue;
@@ -275,6 +302,42 @@ StreamStats LoopbackPeers::receiverStats()
         out.keyFramesDecoded = inbound->key_frames_decoded.ValueOrDefault(0);
         out.bytesReceived = (long long)inbound->bytes_received.ValueOrDefault(0);
         out.decoder = inbound->decoder_implementation.ValueOrDefault("");
+        double emitted = double(inbound->jitter_buffer_emitted_count.ValueOrDefault(0));
+        if (emitted > 0) {
+            out.jitterBufferMsPerFrame = inbound->jitter_buffer_delay.ValueOrDefault(0) * 1000 / emitted;
+            out.jitterTargetMsPerFrame = inbound->jitter_buffer_target_delay.ValueOrDefault(0) * 1000 / emitted;
+        }
+        if (out.framesDecoded > 0)
+            out.decodeMsPerFrame = inbound->total_decode_time.ValueOrDefault(0) * 1000 / double(out.framesDecoded);
+        if (inbound->codec_id.is_defined()) {
+            if (const auto* codec = report->GetAs<webrtc::RTCCodecStats>(*inbound->codec_id))
+                out.codec = codec->mime_type.ValueOrDefault("");
+        }
+    }
+    if (auto sent = statsOf(sender_.get())) {
+        for (const auto* outbound : sent->GetStatsOfType<webrtc::RTCOutboundRTPStreamStats>()) {
+            if (!outbound->kind.is_defined() || *outbound->kind != "video")
+                continue;
+            double frames = double(outbound->frames_encoded.ValueOrDefault(0));
+            if (frames > 0)
+                out.encodeMsPerFrame = outbound->total_encode_time.ValueOrDefault(0) * 1000 / frames;
+            out.keyFramesEncoded = outbound->key_frames_encoded.ValueOrDefault(0);
+        }
+    }
+    return out;
+}
+
+AudioStats LoopbackPeers::inboundAudio(webrtc::PeerConnectionInterface* side)
+{
+    AudioStats out;
+    auto report = side ? statsOf(side) : nullptr;
+    if (!report)
+        return out;
+    for (const auto* inbound : report->GetStatsOfType<webrtc::RTCInboundRTPStreamStats>()) {
+        if (!inbound->kind.is_defined() || *inbound->kind != "audio")
+            continue;
+        out.packetsReceived = inbound->packets_received.ValueOrDefault(0);
+        out.bytesReceived = (long long)inbound->bytes_received.ValueOrDefault(0);
         if (inbound->codec_id.is_defined()) {
             if (const auto* codec = report->GetAs<webrtc::RTCCodecStats>(*inbound->codec_id))
                 out.codec = codec->mime_type.ValueOrDefault("");

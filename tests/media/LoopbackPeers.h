@@ -29,10 +29,13 @@ public:
                                               std::chrono::milliseconds timeout);
     long long count() const;
     std::optional<webrtc::VideoFrame> last() const;
-    // Called on every frame on the decoding thread, with its arrival time (µs).
-    std::function<void(const webrtc::VideoFrame&, int64_t)> onFrame;
+    // Called on every frame on the decoding thread, with its arrival time (µs). Set it
+    // from any thread; once this returns, the previous callback is no longer running.
+    void setOnFrame(std::function<void(const webrtc::VideoFrame&, int64_t)> callback);
 
 private:
+    std::mutex callbackLock_;
+    std::function<void(const webrtc::VideoFrame&, int64_t)> onFrame_;
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::optional<webrtc::VideoFrame> last_;
@@ -45,6 +48,19 @@ struct StreamStats {
     long long keyFramesDecoded = 0;
     long long bytesReceived = 0;
     std::string decoder;
+    // Where the time goes (ms per frame, averaged since the stream started): waiting in
+    // the jitter buffer, decoding, and (sender side) encoding.
+    double jitterBufferMsPerFrame = 0;
+    double jitterTargetMsPerFrame = 0;
+    double decodeMsPerFrame = 0;
+    double encodeMsPerFrame = 0;
+    long long keyFramesEncoded = 0;
+};
+
+struct AudioStats {
+    std::string codec;          // mime type, e.g. "audio/opus"
+    long long packetsReceived = 0;
+    long long bytesReceived = 0;
 };
 
 class LoopbackPeers {
@@ -57,7 +73,13 @@ public:
     // Offer/answer and candidates; true when both sides are connected.
     bool connect(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     FrameSink& sink() { return sink_; }
+    // The receiver's inbound video stream, with the sender's encode time filled in.
     StreamStats receiverStats();
+    // Set before connect(): each side also sends an audio track from the factory's audio
+    // device, so audio flows both ways beside the video.
+    bool withAudio = false;
+    // The inbound audio stream of one side (sender() or receiver()).
+    AudioStats inboundAudio(webrtc::PeerConnectionInterface* side);
     webrtc::PeerConnectionInterface* sender() { return sender_.get(); }
     webrtc::PeerConnectionInterface* receiver() { return receiver_.get(); }
 

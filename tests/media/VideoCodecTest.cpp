@@ -231,28 +231,88 @@ TEST(H265Codec, DecoderRejectsGarbageAndWaitsForAKeyFrame)
     EXPECT_EQ(decoder.Decode(empty, false, 0), WEBRTC_VIDEO_CODEC_ERR_PARAMETER);
 }
 
-TEST(H265Codec, BitrateChangesApplyAtOnce)
+// libx265 takes a new bitrate only when reopened, and each reopen is a key frame. A drop
+// must apply at once (the excess would queue in the pacer); a rise waits until it has
+// held for about a second, so that a climbing estimate costs one key frame, not one per
+// step; small drifts cost nothing.
+TEST(H265Codec, BitrateDropsApplyAtOnceRisesOnceSettled)
 {
     wl::H265Encoder encoder;
     Collect out;
-    auto codec = settingsFor(webrtc::kVideoCodecH265, 320, 240, 300);
+    auto codec = settingsFor(webrtc::kVideoCodecH265, 320, 240, 3000);
     ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
     encoder.RegisterEncodeCompleteCallback(&out);
-    for (int n = 0; n < 3; ++n)
+    int n = 0;
+    for (; n < 3; ++n)
         encoder.Encode(frame8(320, 240, n), nullptr);
     EXPECT_EQ(encoder.opens(), 1);
-    webrtc::VideoBitrateAllocation allocation;
-    allocation.SetBitrate(0, 0, 3'000'000);
-    encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+    auto setRate = [&](uint32_t bps) {
+        webrtc::VideoBitrateAllocation allocation;
+        allocation.SetBitrate(0, 0, bps);
+        encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+    };
+
+    setRate(2'900'000); // a small drift down
+    encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 1);
+
+    setRate(300'000); // the network got worse
     size_t before = out.images.size();
-    encoder.Encode(frame8(320, 240, 3), nullptr);
-    EXPECT_EQ(encoder.opens(), 2) << "libx265 takes a new bitrate only when reopened";
+    encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 2) << "a drop applies on the next frame";
     EXPECT_TRUE(isKey(out.images[before]));
-    // A small drift does not cost a key frame.
-    allocation.SetBitrate(0, 0, 3'100'000);
-    encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
-    encoder.Encode(frame8(320, 240, 4), nullptr);
+
+    // The estimate climbs in steps: no reopen until a rise has held for 30 frames.
+    int keys = 0;
+    for (int i = 0; i < 29; ++i) {
+        setRate(uint32_t(450'000 + i * 50'000));
+        before = out.images.size();
+        encoder.Encode(frame8(320, 240, n++), nullptr);
+        keys += isKey(out.images[before]) ? 1 : 0;
+    }
     EXPECT_EQ(encoder.opens(), 2);
+    EXPECT_EQ(keys, 0) << "no key frame per step of a climbing estimate";
+    before = out.images.size();
+    encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 3) << "the settled rise applies once";
+    EXPECT_TRUE(isKey(out.images[before]));
+
+    // A rise that falls back before it has held does not reopen.
+    for (int i = 0; i < 20; ++i) {
+        setRate(5'000'000);
+        encoder.Encode(frame8(320, 240, n++), nullptr);
+    }
+    setRate(1'900'000);
+    for (int i = 0; i < 20; ++i)
+        encoder.Encode(frame8(320, 240, n++), nullptr);
+    setRate(5'000'000);
+    for (int i = 0; i < 20; ++i)
+        encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 3);
+}
+
+// Our H.265 stream asks the receiver to show each frame at once (playout delay 0: the
+// receiver skips its jitter-buffer hold); H.264 leaves the receiver's timing alone.
+TEST(VideoCodecs, OnlyH265AsksForImmediatePlayout)
+{
+    for (auto type : {webrtc::kVideoCodecH265, webrtc::kVideoCodecH264}) {
+        std::unique_ptr<webrtc::VideoEncoder> encoder = type == webrtc::kVideoCodecH265
+                                                            ? wl::H265Encoder::create()
+                                                            : wl::H264Encoder::create();
+        Collect out;
+        auto codec = settingsFor(type, 320, 240, 1000);
+        ASSERT_EQ(encoder->InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+        encoder->RegisterEncodeCompleteCallback(&out);
+        encoder->Encode(frame8(320, 240, 0), nullptr);
+        encoder->Encode(frame8(320, 240, 1), nullptr);
+        ASSERT_EQ(out.images.size(), 2u);
+        for (const auto& image : out.images) {
+            if (type == webrtc::kVideoCodecH265)
+                EXPECT_EQ(image.playout_delay_, webrtc::VideoPlayoutDelay(0, 0));
+            else
+                EXPECT_EQ(image.playout_delay_, webrtc::VideoPlayoutDelay()) << "H.264 unchanged";
+        }
+    }
 }
 
 TEST(H264Codec, BitrateChangesApplyInPlace)
