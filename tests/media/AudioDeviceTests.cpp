@@ -21,6 +21,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -161,45 +163,63 @@ private:
     std::atomic<bool> stop_{false};
 };
 
-// Keeps a null sink rendering in short blocks: an idle null sink sleeps in blocks of two
-// seconds, which would delay what is played into it by that much. Returns once sound flows.
+// Keeps null sinks rendering in short blocks: an idle null sink sleeps in blocks of two
+// seconds, which would delay what is played into it, and what its monitor delivers, by up
+// to that much. Returns once sound flows from all of them (waiting for them together).
 class SinkKeepAlive {
 public:
-    explicit SinkKeepAlive(const std::string& sink)
+    explicit SinkKeepAlive(std::initializer_list<std::string> sinks)
     {
-        PulseStream::StreamSetup setup;
-        setup.direction = PulseStream::Direction::record;
-        setup.device = sink + ".monitor";
-        setup.bufferMs = 10;
-        setup.name = "test keep-alive";
-        stream_ = PulseStream::open(setup, nullptr);
-        if (!stream_)
-            return;
-        std::vector<int16_t> frame(480);
-        stream_->read(frame.data(), 480); // the first block after the long sleep
-        thread_ = std::thread([this] {
-            std::vector<int16_t> buffer(480);
-            while (!stop_ && stream_->read(buffer.data(), 480)) {
-            }
-        });
+        for (const auto& sink : sinks) {
+            PulseStream::StreamSetup setup;
+            setup.direction = PulseStream::Direction::record;
+            setup.device = sink + ".monitor";
+            setup.bufferMs = 10;
+            setup.name = "test keep-alive";
+            auto stream = PulseStream::open(setup, nullptr);
+            if (!stream)
+                continue;
+            auto* reader = stream.get();
+            streams_.push_back(std::move(stream));
+            threads_.emplace_back([this, reader] {
+                std::vector<int16_t> buffer(480);
+                bool first = true;
+                while (!stop_ && reader->read(buffer.data(), 480)) {
+                    if (first)
+                        ++flowing_;
+                    first = false;
+                }
+            });
+        }
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (flowing_ < streams_.size() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
     }
     ~SinkKeepAlive()
     {
         stop_ = true;
-        if (stream_)
-            stream_->interrupt();
-        if (thread_.joinable())
-            thread_.join();
+        for (auto& stream : streams_)
+            stream->interrupt();
+        for (auto& thread : threads_)
+            thread.join();
     }
 
 private:
-    std::unique_ptr<PulseStream> stream_;
-    std::thread thread_;
+    std::vector<std::unique_ptr<PulseStream>> streams_;
+    std::vector<std::thread> threads_;
     std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> flowing_{0};
 };
 
-// Records a source (mono mix) for a while.
-std::vector<int16_t> record(const std::string& source, std::chrono::milliseconds duration)
+// Listens to a source (mono mix) in steps of 100 ms until `heard` has held for every
+// window back to the one that ended where the newest begins (so the newest window holds
+// no start of a sound, whose edge would smear over all frequencies), or the deadline
+// passes; returns the newest window either way. Sound through PulseAudio arrives after a
+// start-up delay that grows under load, so tests wait for what they expect to hear
+// instead of sleeping a fixed time.
+std::vector<int16_t> listenUntil(const std::string& source, std::chrono::milliseconds window,
+                                 const std::function<bool(const std::vector<int16_t>&)>& heard,
+                                 std::chrono::milliseconds deadline = 6s)
 {
     PulseStream::StreamSetup setup;
     setup.direction = PulseStream::Direction::record;
@@ -210,11 +230,44 @@ std::vector<int16_t> record(const std::string& source, std::chrono::milliseconds
     auto stream = PulseStream::open(setup, &error);
     if (!stream)
         return {};
-    const std::size_t frames = static_cast<std::size_t>(duration.count()) * 48;
-    std::vector<int16_t> samples(frames);
-    if (!stream->read(samples.data(), frames))
-        return {};
-    return samples;
+    const std::size_t size = static_cast<std::size_t>(window.count()) * 48;
+    const std::size_t piece = 4800; // 100 ms
+    std::vector<int16_t> samples;
+    std::vector<int16_t> chunk(piece);
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    std::size_t held = 0; // windows in a row for which heard held
+    while (stream->read(chunk.data(), piece)) {
+        samples.insert(samples.end(), chunk.begin(), chunk.end());
+        if (samples.size() > size)
+            samples.erase(samples.begin(), samples.end() - static_cast<std::ptrdiff_t>(size));
+        if (samples.size() < size)
+            continue;
+        held = heard(samples) ? held + 1 : 0;
+        if (held > size / piece || std::chrono::steady_clock::now() > end)
+            return samples;
+    }
+    return {};
+}
+
+// Takes windows of `count` samples from a ring as they come in (the ring emptied first)
+// until `heard` holds for two in a row (the second then holds no start of a sound), or the
+// deadline passes; returns the last window, or nothing when the ring stopped filling.
+std::vector<int16_t> takeUntil(SampleRing& ring, std::size_t count,
+                               const std::function<bool(const std::vector<int16_t>&)>& heard,
+                               std::chrono::milliseconds deadline = 6s)
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    ring.clear();
+    std::vector<int16_t> window(count);
+    int held = 0;
+    for (;;) {
+        if (!pumpUntil([&] { return ring.size() >= count; }, 3s))
+            return {};
+        ring.pop(window.data(), count);
+        held = heard(window) ? held + 1 : 0;
+        if (held >= 2 || std::chrono::steady_clock::now() > end)
+            return window;
+    }
 }
 
 // WebRTC's side of a session device, for tests: recorded sound goes into a ring (mono
@@ -328,6 +381,7 @@ TEST(SampleRingTest, DropsOldestWhenFullAndPadsWithSilence)
 TEST_F(AudioDevices, HostSoundReachesHelperPlayback)
 {
     // Host: system sound from the default sink (wl_system); helper: plays into wl_playback.
+    SinkKeepAlive running({"wl_system", "wl_playback"});
     SystemAudioDevice host(backend_, {quiet(), {}});
     PlaybackAudioDevice helper(backend_, quiet({}, "wl_playback"));
     SystemAudioDevice spareHost(backend_, {quiet(), {}});
@@ -336,9 +390,14 @@ TEST_F(AudioDevices, HostSoundReachesHelperPlayback)
     auto helperSession = SessionAudioDevice::create(spareHost, helper);
     helperSession->setCurrentRole(SessionAudioDevice::Role::helping);
 
-    // The network between them: what the host records, the helper plays.
+    // The network between them: what the host records, the helper plays, with at most
+    // 100 ms waiting in between (a burst of the monitor must not delay all that follows).
     TestTransport hostSide, helperSide;
-    helperSide.play = [&](int16_t* out, std::size_t n) { hostSide.recorded.pop(out, n); };
+    helperSide.play = [&](int16_t* out, std::size_t n) {
+        while (hostSide.recorded.size() > 4800 + n)
+            hostSide.recorded.pop(out, n);
+        hostSide.recorded.pop(out, n);
+    };
     hostSession->RegisterAudioCallback(&hostSide);
     helperSession->RegisterAudioCallback(&helperSide);
     ASSERT_EQ(hostSession->Init(), 0);
@@ -351,8 +410,7 @@ TEST_F(AudioDevices, HostSoundReachesHelperPlayback)
 
     TonePlayer tone("wl_system", 1000);
     ASSERT_TRUE(tone.ok()) << tone.error();
-    std::this_thread::sleep_for(300ms); // streams settle
-    auto heard = record("wl_playback.monitor", 600ms);
+    auto heard = listenUntil("wl_playback.monitor", 600ms, [](const auto& w) { return toneLevelDb(w, 1000) > -25.0; });
     ASSERT_FALSE(heard.empty());
     const double level = toneLevelDb(heard, 1000);
     EXPECT_GT(level, -25.0) << "the host's 1 kHz tone reaches the helper's speaker";
@@ -374,6 +432,7 @@ TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
     Modules modules;
     modules.nullSink("wl_voice");   // the helper's voice goes in here; its monitor is the microphone
     modules.nullSink("wl_speaker"); // the host's speakers
+    SinkKeepAlive running({"wl_voice", "wl_speaker", "wl_system"});
     TonePlayer voice("wl_voice", 700);
     ASSERT_TRUE(voice.ok()) << voice.error();
 
@@ -396,8 +455,7 @@ TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
     EXPECT_TRUE(helper.io().microphoneOn);
     helperSession->StartRecording();
     hostSession->StartPlayout();
-    std::this_thread::sleep_for(300ms);
-    auto heard = record("wl_speaker.monitor", 600ms);
+    auto heard = listenUntil("wl_speaker.monitor", 600ms, [](const auto& w) { return toneLevelDb(w, 700) > -30.0; });
     EXPECT_GT(toneLevelDb(heard, 700), -30.0) << "the helper's voice plays on the host";
     helperSession->StopRecording();
     hostSession->StopPlayout();
@@ -406,19 +464,14 @@ TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
     TonePlayer system("wl_system", 1000);
     ASSERT_TRUE(system.ok()) << system.error();
     hostSession->StartRecording();
-    // An idle null sink's monitor needs a moment before it delivers.
-    ASSERT_TRUE(pumpUntil([&] { return hostSide.calls > 20; }, 4s));
-    hostSide.recorded.clear();
-    std::this_thread::sleep_for(400ms);
-    auto unmixed = hostSide.take(9600);
+    auto unmixed = takeUntil(hostSide.recorded, 9600, [](const auto& w) { return toneLevelDb(w, 1000) > -30.0; });
     EXPECT_GT(toneLevelDb(unmixed, 1000), -30.0) << "the system sound is recorded";
     EXPECT_LT(toneLevelDb(unmixed, 700), -60.0) << "microphone off: not in the sound";
     ASSERT_EQ(switchMicrophone(host, true), MicrophoneResult::done);
     EXPECT_TRUE(host.mixing());
-    std::this_thread::sleep_for(300ms);
-    hostSide.recorded.clear();
-    std::this_thread::sleep_for(400ms);
-    auto mixed = hostSide.take(9600);
+    auto mixed = takeUntil(hostSide.recorded, 9600, [](const auto& w) {
+        return toneLevelDb(w, 700) > -30.0 && toneLevelDb(w, 1000) > -30.0;
+    });
     EXPECT_GT(toneLevelDb(mixed, 700), -30.0) << "microphone on: mixed in";
     EXPECT_GT(toneLevelDb(mixed, 1000), -30.0) << "with the system sound";
     host.switchMicrophoneOff();
@@ -427,8 +480,10 @@ TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
     hostSession->StopRecording();
 }
 
-// What one speaker-to-microphone loop leaves of a played 1 kHz tone, in dB.
-double echoLevel(std::shared_ptr<PulseAudioBackend> backend, bool cancel)
+// What one speaker-to-microphone loop leaves of a played 1 kHz tone, in dB: the level in
+// the first second of recording that reaches `enough`, or in the last one when none does
+// before the deadline (the canceller needs a while to converge, longer under load).
+double echoLevel(std::shared_ptr<PulseAudioBackend> backend, bool cancel, const std::function<bool(double)>& enough)
 {
     AudioIO::Options options;
     options.microphone = "wl_echo.monitor"; // the microphone hears the speaker directly
@@ -457,24 +512,25 @@ double echoLevel(std::shared_ptr<PulseAudioBackend> backend, bool cancel)
         return 1000;
     session->StartRecording();
     session->StartPlayout();
-    std::this_thread::sleep_for(5s); // the canceller converges
-    transport.recorded.clear();
-    std::this_thread::sleep_for(1s);
-    auto heard = transport.take(48000);
+    // Measure only once the tone is played into the loop: before that, silence would pass.
+    if (listenUntil("wl_echo.monitor", 500ms, [](const auto& w) { return toneLevelDb(w, 1000) > -40.0; }).empty())
+        return 1000;
+    auto heard = takeUntil(transport.recorded, 48000, [&](const auto& w) { return enough(toneLevelDb(w, 1000)); }, 15s);
     session->StopPlayout();
     session->StopRecording();
     helper.io().stop();
-    return toneLevelDb(heard, 1000);
+    return heard.empty() ? 1000 : toneLevelDb(heard, 1000);
 }
 
 TEST_F(AudioDevices, EchoCancellationLowersAPlayedToneByFifteenDecibels)
 {
     Modules modules;
     modules.nullSink("wl_echo");
-    SinkKeepAlive running("wl_echo");
-    const double without = echoLevel(backend_, false);
-    const double with = echoLevel(backend_, true);
+    SinkKeepAlive running({"wl_echo"});
+    const double without = echoLevel(backend_, false, [](double level) { return level > -30.0; });
     ASSERT_LT(without, 100.0) << "microphone did not start";
+    const double with = echoLevel(backend_, true, [&](double level) { return without - level >= 15.0; });
+    ASSERT_LT(with, 100.0) << "microphone did not start";
     std::printf("echo of the played tone: %.1f dB without cancellation, %.1f dB with\n", without, with);
     EXPECT_GT(without, -30.0) << "the loop carries the tone";
     EXPECT_GE(without - with, 15.0) << "without " << without << " dB, with " << with << " dB";
@@ -485,7 +541,10 @@ struct OwnPlayoutLevels {
     double system = 1000; // the system's own sound
 };
 
-OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> backend, bool remove)
+// The levels in the first second of the host's recorded sound that reaches `enough`, or in
+// the last one when none does before the deadline.
+OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> backend, bool remove,
+                                         const std::function<bool(const OwnPlayoutLevels&)>& enough)
 {
     SystemAudioDevice::Options options;
     options.io.noiseSuppression = false;
@@ -502,24 +561,33 @@ OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> back
     };
     session->RegisterAudioCallback(&transport);
     session->Init();
-    SinkKeepAlive running("wl_system");
+    SinkKeepAlive running({"wl_system"});
     TonePlayer system("wl_system", 1000, 0.1);
     if (!system.ok())
         return {};
     session->StartRecording();
     session->StartPlayout();
-    std::this_thread::sleep_for(5s); // the canceller converges
-    transport.recorded.clear();
-    std::this_thread::sleep_for(1s);
-    auto heard = transport.take(48000);
+    // Measure only once the voice plays into the sink: before that, silence would pass.
+    if (listenUntil("wl_system.monitor", 500ms, [](const auto& w) { return toneLevelDb(w, 700) > -40.0; }).empty())
+        return {};
+    const auto levels = [](const std::vector<int16_t>& w) { return OwnPlayoutLevels{toneLevelDb(w, 700), toneLevelDb(w, 1000)}; };
+    auto heard = takeUntil(transport.recorded, 48000, [&](const auto& w) { return enough(levels(w)); }, 15s);
     session->Terminate();
-    return {toneLevelDb(heard, 700), toneLevelDb(heard, 1000)};
+    if (heard.empty())
+        return {};
+    return levels(heard);
 }
 
 TEST_F(AudioDevices, HelpersVoicePlayedByTheHostIsTakenOutOfTheSystemSound)
 {
-    const auto kept = ownPlayoutInSystemSound(backend_, false);
-    const auto removed = ownPlayoutInSystemSound(backend_, true);
+    const auto kept = ownPlayoutInSystemSound(backend_, false, [](const OwnPlayoutLevels& l) {
+        return l.voice > -30.0 && l.system > -30.0;
+    });
+    ASSERT_LT(kept.voice, 100.0) << "the host's sound did not flow";
+    const auto removed = ownPlayoutInSystemSound(backend_, true, [&](const OwnPlayoutLevels& l) {
+        return kept.voice - l.voice >= 10.0 && l.system > kept.system - 12.0;
+    });
+    ASSERT_LT(removed.voice, 100.0) << "the host's sound did not flow";
     std::printf("voice in the host's sound: %.1f dB kept, %.1f dB removed; system sound %.1f / %.1f dB\n",
                 kept.voice, removed.voice, kept.system, removed.system);
     EXPECT_GT(kept.voice, -30.0) << "the monitor hears the played voice";
@@ -619,6 +687,7 @@ namespace {
 
 TEST_F(AudioDevices, SystemSoundComesFromTheDefaultSinkOnItsOwnThread)
 {
+    SinkKeepAlive running({"wl_system"});
     TonePlayer tone("wl_system", 1000);
     ASSERT_TRUE(tone.ok()) << tone.error();
     SampleRing heard(48000);
@@ -633,7 +702,7 @@ TEST_F(AudioDevices, SystemSoundComesFromTheDefaultSinkOnItsOwnThread)
         std::lock_guard lock(mutex);
         threadName = AudioThread::currentName();
     }));
-    EXPECT_TRUE(pumpUntil([&] { return heard.size() >= 24000; }, 3s));
+    EXPECT_TRUE(pumpUntil([&] { return heard.size() >= 24000; }, 6s));
     capture.stop();
     EXPECT_FALSE(capture.running());
     std::vector<int16_t> samples(24000);
