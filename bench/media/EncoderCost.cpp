@@ -44,6 +44,8 @@ std::vector<rtc::scoped_refptr<webrtc::I420Buffer>> screenFrames(int w, int h, i
 {
     std::vector<rtc::scoped_refptr<webrtc::I420Buffer>> frames;
     wl::test::XScreen screen;
+    if (!screen.ok())
+        return frames;
     for (int i = 0; i < count; ++i) {
         if (i % 30 == 0)
             screen.paintPattern(i / 30 + 1); // a new "window" every second
@@ -131,6 +133,10 @@ int main(int argc, char** argv)
         if (!xvfb.ok())
             return 1;
         auto frames = screenFrames(w, h, count);
+        if (frames.empty()) {
+            std::fprintf(stderr, "could not open the Xvfb display\n");
+            return 1;
+        }
         std::string raw = "/tmp/wl-bench-frames-" + std::to_string(getpid()) + ".yuv";
         {
             std::ofstream out(raw, std::ios::binary);

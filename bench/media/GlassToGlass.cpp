@@ -58,6 +58,10 @@ Result measure(int width, int height, const std::string& codec, int samples)
         return result;
     }
     wl::test::XScreen screen;
+    if (!screen.ok()) {
+        std::fprintf(stderr, "could not open the Xvfb display\n");
+        return result;
+    }
     screen.paintPattern(3);
     int mx = width / 10, my = height / 10, mw = width / 10, mh = height / 10;
     screen.fill(mx, my, mw, mh, {0, 0, 0});
@@ -151,7 +155,7 @@ int main(int argc, char** argv)
         if (onlyFirstSize && w != 1280)
             break;
         Result reference = measure(w, h, "VP8", samples);
-        std::printf("%4dx%-5d reference %s per frame: encode %.1f ms, jitter buffer %.1f ms (target %.1f ms), decode %.1f ms\n",
+        std::printf("%4dx%-5d reference %s per frame: encode %.1f ms, jitterBufferDelay stat %.1f ms (target %.1f ms), decode %.1f ms\n",
                     w, h, reference.codec.c_str(), reference.stats.encodeMsPerFrame,
                     reference.stats.jitterBufferMsPerFrame, reference.stats.jitterTargetMsPerFrame,
                     reference.stats.decodeMsPerFrame);
@@ -161,7 +165,7 @@ int main(int argc, char** argv)
                         ours.p50, ours.p95, ours.missed, reference.codec.c_str(), reference.p50, reference.p95,
                         reference.p50 > 0 ? ours.p50 / reference.p50 : 0,
                         reference.p95 > 0 ? ours.p95 / reference.p95 : 0);
-            std::printf("           per frame: encode %.1f ms, jitter buffer %.1f ms (target %.1f ms), decode %.1f ms;"
+            std::printf("           per frame: encode %.1f ms, jitterBufferDelay stat %.1f ms (target %.1f ms), decode %.1f ms;"
                         " %lld key frames sent\n",
                         ours.stats.encodeMsPerFrame, ours.stats.jitterBufferMsPerFrame, ours.stats.jitterTargetMsPerFrame,
                         ours.stats.decodeMsPerFrame, ours.stats.keyFramesEncoded);
