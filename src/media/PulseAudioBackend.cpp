@@ -4,6 +4,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace wl {
@@ -99,6 +101,23 @@ bool PulseAudioBackend::ensureConnectedLocked()
 {
     if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY)
         return true;
+    // A busy server refuses connections for a moment once its socket's queue is full
+    // (see PulseStream::open): try again a few times.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        bool refused = false;
+        if (connectLocked(&refused))
+            return true;
+        if (!refused || attempt == kAttempts)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 << (attempt - 1)));
+    }
+    Log::line("Wickerlane: cannot reach the sound server");
+    return false;
+}
+
+bool PulseAudioBackend::connectLocked(bool* refused)
+{
     disconnectLocked();
     loop_ = pa_threaded_mainloop_new();
     if (!loop_)
@@ -112,6 +131,7 @@ bool PulseAudioBackend::ensureConnectedLocked()
         context_, [](pa_context*, void* loop) { signalLoop(loop); }, loop_);
     if (pa_context_connect(context_, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN,
                            nullptr) < 0) {
+        *refused = pa_context_errno(context_) == PA_ERR_CONNECTIONREFUSED;
         disconnectLocked();
         return false;
     }
@@ -128,8 +148,10 @@ bool PulseAudioBackend::ensureConnectedLocked()
             ready = true;
             break;
         }
-        if (!PA_CONTEXT_IS_GOOD(state))
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            *refused = pa_context_errno(context_) == PA_ERR_CONNECTIONREFUSED;
             break;
+        }
         pa_threaded_mainloop_wait(loop_);
     }
     if (ready) {
@@ -154,10 +176,8 @@ bool PulseAudioBackend::ensureConnectedLocked()
         }
     }
     pa_threaded_mainloop_unlock(loop_);
-    if (!ready) {
-        Log::line("Wickerlane: cannot reach the sound server");
+    if (!ready)
         disconnectLocked();
-    }
     return ready;
 }
 

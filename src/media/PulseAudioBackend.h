@@ -48,6 +48,7 @@ public:
 
 private:
     bool ensureConnectedLocked();
+    bool connectLocked(bool* refused); // one attempt
     void disconnectLocked();
     void serverChanged();
     struct ServerNames {

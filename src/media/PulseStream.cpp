@@ -3,7 +3,9 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace wl {
 
@@ -20,6 +22,21 @@ void streamReady(pa_stream*, size_t, void* loop) { signalLoop(loop); }
 PulseStream::PulseStream(StreamSetup setup) : spec_(std::move(setup)) {}
 
 std::unique_ptr<PulseStream> PulseStream::open(const StreamSetup& setup, std::string* error)
+{
+    // A busy server accepts connections late, and the few its socket queues meanwhile fill
+    // quickly: further ones are refused at once. Such a refusal passes within moments, so
+    // try again a few times (about a third of a second in all) before giving up.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        bool refused = false;
+        auto stream = openOnce(setup, error, &refused);
+        if (stream || !refused || attempt == kAttempts)
+            return stream;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 << (attempt - 1)));
+    }
+}
+
+std::unique_ptr<PulseStream> PulseStream::openOnce(const StreamSetup& setup, std::string* error, bool* refused)
 {
     auto fail = [error](std::string text) {
         if (error)
@@ -40,8 +57,10 @@ std::unique_ptr<PulseStream> PulseStream::open(const StreamSetup& setup, std::st
         return fail("no context");
     pa_context_set_state_callback(self->context_, contextStateChanged, self->loop_);
     if (pa_context_connect(self->context_, setup.server.empty() ? nullptr : setup.server.c_str(),
-                           PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+                           PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        *refused = pa_context_errno(self->context_) == PA_ERR_CONNECTIONREFUSED;
         return fail(pa_strerror(pa_context_errno(self->context_)));
+    }
     pa_threaded_mainloop_lock(self->loop_);
     if (pa_threaded_mainloop_start(self->loop_) < 0) {
         pa_threaded_mainloop_unlock(self->loop_);
@@ -52,6 +71,7 @@ std::unique_ptr<PulseStream> PulseStream::open(const StreamSetup& setup, std::st
         if (state == PA_CONTEXT_READY)
             break;
         if (!PA_CONTEXT_IS_GOOD(state)) {
+            *refused = pa_context_errno(self->context_) == PA_ERR_CONNECTIONREFUSED;
             std::string text = pa_strerror(pa_context_errno(self->context_));
             pa_threaded_mainloop_unlock(self->loop_);
             return fail(text);

@@ -44,6 +44,8 @@ public:
 
 private:
     explicit PulseStream(StreamSetup setup);
+    // One attempt; *refused tells whether the server refused the connection.
+    static std::unique_ptr<PulseStream> openOnce(const StreamSetup& setup, std::string* error, bool* refused);
     bool good() const;
 
     StreamSetup spec_;
