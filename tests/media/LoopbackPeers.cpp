@@ -143,9 +143,11 @@ public:
     {
         std::string sdp;
         candidate->ToString(&sdp);
-        std::lock_guard guard(lock);
-        pending.push_back({candidate->sdp_mid(), candidate->sdp_mline_index(), sdp});
-        flushLocked();
+        {
+            std::lock_guard guard(lock);
+            pending.push_back({candidate->sdp_mid(), candidate->sdp_mline_index(), sdp});
+        }
+        flush();
     }
     void OnConnectionChange(webrtc::PeerConnectionInterface::PeerConnectionState state) override
     {
@@ -157,9 +159,11 @@ public:
 
     void release(webrtc::PeerConnectionInterface* target)
     {
-        std::lock_guard guard(lock);
-        other = target;
-        flushLocked();
+        {
+            std::lock_guard guard(lock);
+            other = target;
+        }
+        flush();
     }
 
     struct Candidate {
@@ -175,18 +179,27 @@ public:
     bool failed = false;
 
 private:
-    void flushLocked()
+    // Hands the pending candidates to the other peer outside the lock: AddIceCandidate
+    // waits for the signalling thread, which may itself be waiting for this lock in
+    // OnConnectionChange.
+    void flush()
     {
-        if (!other)
-            return;
-        for (auto& c : pending) {
+        std::vector<Candidate> ready;
+        webrtc::PeerConnectionInterface* target = nullptr;
+        {
+            std::lock_guard guard(lock);
+            if (!other)
+                return;
+            target = other;
+            ready.swap(pending);
+        }
+        for (auto& c : ready) {
             webrtc::SdpParseError error;
             std::unique_ptr<webrtc::IceCandidateInterface> parsed(
                 webrtc::CreateIceCandidate(c.mid, c.index, c.sdp, &error));
             if (parsed)
-                other->AddIceCandidate(std::move(parsed), [](webrtc::RTCError) {});
+                target->AddIceCandidate(std::move(parsed), [](webrtc::RTCError) {});
         }
-        pending.clear();
     }
 };
 
