@@ -449,9 +449,15 @@ std::string Messenger::handleFrame(const std::string& frame)
         Log::line("Wickerlane: dropped mail whose signature doesn't hold");
         return envelope->id;
     }
-    markSeen(envelope->id);
     auto mailKey = identity().mailKey ? identity().mailKey() : std::nullopt;
-    auto content = mailKey ? envelope->open(*mailKey, ownId, sender->publicKey) : std::nullopt;
+    if (!mailKey) {
+        // Not this mail's fault: leave it with the service, which sends it again on the
+        // next connection, when the key may be readable.
+        Log::line("Wickerlane: mail kept for later: this Mac's mail key can't be read");
+        return {};
+    }
+    markSeen(envelope->id);
+    auto content = envelope->open(*mailKey, ownId, sender->publicKey);
     if (!content) {
         Log::line("Wickerlane: dropped mail that doesn't open");
         return envelope->id;

@@ -142,6 +142,56 @@ TEST_F(MessengerService, QuietRepeatedAndUnpairedMailIsHandledOnceAndAlwaysAckno
     EXPECT_NE(framesAtB.back().find(b.messenger->messages().back().id), std::string::npos);
 }
 
+TEST_F(MessengerService, MailArrivingWhileTheMailKeyCannotBeReadIsKeptForLater)
+{
+    // B's own mail key can be read at start (to publish the key record), then not for a
+    // while, as with a locked keyring.
+    auto locked = std::make_shared<bool>(false);
+    MessengerOptions options;
+    options.identity = MailIdentity::inMemory(b.defaults, b.name, b.device, b.mail, b.person);
+    auto mailKey = options.identity.mailKey;
+    options.identity.mailKey = [locked, mailKey]() -> std::optional<AgreementKey> {
+        if (*locked)
+            return std::nullopt;
+        return mailKey();
+    };
+    const auto url = service.httpUrl();
+    options.serviceURL = [url] { return QUrl(QString::fromStdString(url)); };
+    options.notifier = &b.notifier;
+    options.prompts = &b.prompts;
+    b.destroy();
+    Messenger messenger("WLMessages", [this] { return b.contacts; }, options);
+    std::vector<std::string> frames;
+    messenger.start();
+    messenger.mailboxLink()->onEnvelope = [&](const std::string& frame) {
+        frames.push_back(frame);
+        messenger.receiveFrame(frame);
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        return messenger.mailboxLink()->isOpen() &&
+               ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + b.id()) == 200;
+    }));
+    ASSERT_TRUE(a.start(service));
+
+    *locked = true;
+    ASSERT_TRUE(sendAndWait(*a.messenger, textMail("while locked"), b.record()).ok());
+    ASSERT_TRUE(waitUntil([&] { return frames.size() == 1; }, 10000));
+    EXPECT_TRUE(messenger.messages().empty());
+
+    // Readable again: the next connection brings the same mail, which is now stored.
+    *locked = false;
+    messenger.stop();
+    messenger.start();
+    messenger.mailboxLink()->onEnvelope = [&](const std::string& frame) {
+        frames.push_back(frame);
+        messenger.receiveFrame(frame);
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        return std::any_of(messenger.messages().begin(), messenger.messages().end(),
+                           [](const StoredMessage& m) { return m.content.text == "while locked"; });
+    }, 10000));
+}
+
 TEST_F(MessengerService, HistoryKeepsTheNewest200AcrossARestart)
 {
     // 199 older messages already stored.
