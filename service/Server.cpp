@@ -212,9 +212,15 @@ private:
 
     void finish()
     {
-        closing_ = true;
-        queue_.clear();
-        head_ = 0;
+        // The link is over: close the socket so that a write still waiting on a peer that
+        // does not read ends now. That write's frame stays queued until its handler has run.
+        abort();
+        if (writing_)
+            queue_.resize(head_ + 1);
+        else {
+            queue_.clear();
+            head_ = 0;
+        }
         if (attached_) {
             attached_ = false;
             context_.hub.detach(shared_from_this());

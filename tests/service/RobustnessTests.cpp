@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
 
 namespace wl::test {
@@ -15,9 +16,11 @@ namespace {
 // A raw TCP connection to the service.
 class RawSocket {
 public:
-    explicit RawSocket(std::uint16_t port)
+    explicit RawSocket(std::uint16_t port, int receiveBuffer = 0)
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -33,6 +36,8 @@ public:
     }
     bool connected() const { return connected_; }
     void write(const std::string& data) { (void)::send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }
+    // Half-closes: the service reads the end of the stream while we could still read.
+    void shutdownSend() { ::shutdown(fd_, SHUT_WR); }
     // What arrives until `marker` is seen (or the time-out).
     std::string readUntil(const std::string& marker)
     {
@@ -63,6 +68,20 @@ private:
     int fd_ = -1;
     bool connected_ = false;
 };
+
+// The sockets a process holds open.
+int socketCount(pid_t pid)
+{
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code linkError;
+        auto target = std::filesystem::read_symlink(entry.path(), linkError);
+        if (!linkError && target.string().rfind("socket:", 0) == 0)
+            ++count;
+    }
+    return count;
+}
 
 class Robustness : public ServiceTest {
 protected:
@@ -205,6 +224,45 @@ TEST_F(Robustness, HalfOpenConnectionsAreTimedOut)
     RawSocket garbage(port());
     garbage.write("\x16\x03\x01 hello there\r\n\r\n");
     EXPECT_TRUE(garbage.closedByPeer());
+    expectServiceWorks();
+}
+
+TEST_F(Robustness, APeerThatEndsItsSideWhileAWriteIsPendingIsLetGo)
+{
+    startService();
+    // Only the listening socket once the start-up probe has gone.
+    auto onlyListening = [&] {
+        for (int i = 0; i < 500; ++i) {
+            if (socketCount(service->pid()) <= 1)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    ASSERT_TRUE(onlyListening());
+    {
+        // A host link that never reads (a tiny receive buffer) and then ends its sending side,
+        // while the service still has frames for it on the way.
+        TestDevice device;
+        RawSocket host(port(), 4096);
+        ASSERT_TRUE(host.connected());
+        host.write("GET " + device.hostTarget() +
+                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        ASSERT_NE(host.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+        WsTestClient connector;
+        ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
+        ASSERT_EQ(kindOf(connector.receive()), "iceServers");
+        const std::string filler = signal("filler", "\"pad\":\"" + std::string(60000, 'x') + "\"");
+        for (int i = 0; i < 160; ++i)
+            connector.send(filler);
+        host.shutdownSend();
+        EXPECT_EQ(connector.waitClosed(), 4410);
+
+        // The service closes the host's socket rather than keep writing to it (from frames it
+        // already let go of) for as long as the host does not read.
+        EXPECT_TRUE(onlyListening()) << socketCount(service->pid()) << " sockets open";
+    }
     expectServiceWorks();
 }
 
