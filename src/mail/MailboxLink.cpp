@@ -12,6 +12,7 @@ namespace {
 constexpr int kPingIntervalMs = 25000;
 constexpr quint64 kMaxFrameBytes = 65536;
 constexpr quint16 kReplacedCode = 4000;
+constexpr quint16 kRateLimitedCode = 4429;
 } // namespace
 
 MailboxLink::MailboxLink(std::function<std::optional<QUrl>()> makeURL, QObject* parent)
@@ -104,6 +105,10 @@ void MailboxLink::connectNow()
             running_ = false;
             return;
         }
+        // Over the service's rate limit: the brief opening was no success, and trying
+        // again soon only keeps the limit hit. Wait the longest.
+        if (code == kRateLimitedCode)
+            delayMs_ = maximumMs_;
         scheduleReconnect();
     });
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this, socket](QAbstractSocket::SocketError) {

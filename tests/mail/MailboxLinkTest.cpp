@@ -35,5 +35,28 @@ TEST(MailboxLinkRecovery, ReconnectsWithBackOffAndCollectsWaitingMail)
     EXPECT_EQ(link->currentDelayMs(), 20);   // an open link starts the back-off again
 }
 
+TEST(MailboxLinkRecovery, WaitsTheLongestAfterTheServiceRefusesItForTooManyConnections)
+{
+    // One new connection per 10 s from this address: the service accepts the WebSocket and
+    // closes it at once with 4429.
+    ServiceProcess service({"--connection-rate", "1"});
+    ASSERT_TRUE(service.start()) << service.log();
+    const std::string id(64, 'a');
+    ServiceProcess::httpRequest(service.port(), "GET", "/v1/status/" + id);
+    ServiceProcess::httpRequest(service.port(), "GET", "/v1/status/" + id);
+    const auto url = QUrl(QString::fromStdString(service.wsUrl() + "/v1/mail/" + id));
+    MailboxLink link([url]() -> std::optional<QUrl> { return url; });
+    link.setBackoff(20, 2000);
+    int opens = 0;
+    link.onOpen = [&] { ++opens; };
+    link.start();
+    ASSERT_TRUE(waitUntil([&] { return opens >= 1; }, 5000));
+    // The short opening is no success: no tries every 20 ms against the limit.
+    processEventsFor(500);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(link.currentDelayMs(), 2000);
+    link.stop();
+}
+
 } // namespace
 } // namespace wl::test
