@@ -97,7 +97,8 @@ void Hub::attachHost(const std::shared_ptr<Link>& link)
 void Hub::attachConnector(const std::shared_ptr<Link>& link)
 {
     auto it = hosts_.find(link->key());
-    if (it == hosts_.end() || !it->second.host) {
+    // A host link the service is closing (idle, dead peer) no longer counts.
+    if (it == hosts_.end() || !it->second.host || it->second.host->closing()) {
         log("connect to " + idPrefix(link->key()) + ": host not online");
         link->close(CloseCode::nothingToReach);
         return;
@@ -282,7 +283,7 @@ void Hub::detach(const std::shared_ptr<Link>& link)
 bool Hub::isOnline(const std::string& hostId) const
 {
     auto it = hosts_.find(hostId);
-    return it != hosts_.end() && it->second.host != nullptr;
+    return it != hosts_.end() && it->second.host != nullptr && !it->second.host->closing();
 }
 
 void Hub::mailArrived(const std::string& recipient, const std::string& body)

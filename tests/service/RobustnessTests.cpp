@@ -297,6 +297,27 @@ TEST_F(Robustness, IdleLinksAreClosedAndPingsKeepThemOpen)
     EXPECT_TRUE(online(chatty.id));
 }
 
+TEST_F(Robustness, AHostClosedForIdlenessIsOfflineAtOnce)
+{
+    startService({"--idle-timeout", "0.3"});
+    // A host whose machine went away: it answers neither frames nor the service's close.
+    TestDevice gone;
+    RawSocket host(port());
+    ASSERT_TRUE(host.connected());
+    host.write("GET " + gone.hostTarget() +
+               " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_NE(host.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    ASSERT_TRUE(online(gone.id));
+    // Once the service has sent its close (4408), the link no longer counts.
+    const std::string idleClose("\x88\x02\x11\x38", 4);
+    ASSERT_NE(host.readUntil(idleClose).find(idleClose), std::string::npos);
+    EXPECT_FALSE(online(gone.id));
+    WsTestClient helper;
+    ASSERT_TRUE(helper.open(port(), "/v1/connect/" + gone.id));
+    EXPECT_EQ(helper.waitClosed(), 4404);
+}
+
 TEST_F(Robustness, PerAddressRateLimits)
 {
     startService({"--connection-rate", "4"});
