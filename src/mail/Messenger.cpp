@@ -434,6 +434,10 @@ std::string Messenger::handleFrame(const std::string& frame)
         return {};
     }
     auto ownId = identity().deviceId();
+    if (ownId.empty()) {
+        Log::line("Wickerlane: mail kept for later: this Mac's device key can't be read");
+        return {};
+    }
     if (envelope->to != ownId) {
         Log::line("Wickerlane: dropped mail addressed to another Mac");
         return envelope->id;

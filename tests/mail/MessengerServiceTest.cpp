@@ -142,7 +142,7 @@ TEST_F(MessengerService, QuietRepeatedAndUnpairedMailIsHandledOnceAndAlwaysAckno
     EXPECT_NE(framesAtB.back().find(b.messenger->messages().back().id), std::string::npos);
 }
 
-TEST_F(MessengerService, MailArrivingWhileTheMailKeyCannotBeReadIsKeptForLater)
+TEST_F(MessengerService, MailArrivingWhileThisMacsKeysCannotBeReadIsKeptForLater)
 {
     // B's own mail key can be read at start (to publish the key record), then not for a
     // while, as with a locked keyring.
@@ -154,6 +154,14 @@ TEST_F(MessengerService, MailArrivingWhileTheMailKeyCannotBeReadIsKeptForLater)
         if (*locked)
             return std::nullopt;
         return mailKey();
+    };
+    // The same for the device key, once the link is open.
+    auto deviceLocked = std::make_shared<bool>(false);
+    auto deviceKey = options.identity.deviceKey;
+    options.identity.deviceKey = [deviceLocked, deviceKey]() -> std::optional<SigningKey> {
+        if (*deviceLocked)
+            return std::nullopt;
+        return deviceKey();
     };
     const auto url = service.httpUrl();
     options.serviceURL = [url] { return QUrl(QString::fromStdString(url)); };
@@ -190,6 +198,18 @@ TEST_F(MessengerService, MailArrivingWhileTheMailKeyCannotBeReadIsKeptForLater)
         return std::any_of(messenger.messages().begin(), messenger.messages().end(),
                            [](const StoredMessage& m) { return m.content.text == "while locked"; });
     }, 10000));
+
+    ASSERT_TRUE(waitUntil([&] { return messenger.mailboxLink()->isOpen(); }));
+    const auto before = frames.size();
+    *deviceLocked = true;
+    ASSERT_TRUE(sendAndWait(*a.messenger, textMail("device key locked"), b.record()).ok());
+    ASSERT_TRUE(waitUntil([&] { return frames.size() == before + 1; }, 10000));
+    EXPECT_EQ(messenger.messages().size(), 1u);
+    *deviceLocked = false;
+    messenger.stop();
+    messenger.start();
+    ASSERT_TRUE(waitUntil([&] { return messenger.messages().size() == 2; }, 10000));
+    EXPECT_EQ(messenger.messages().back().content.text, "device key locked");
 }
 
 TEST_F(MessengerService, HistoryKeepsTheNewest200AcrossARestart)
