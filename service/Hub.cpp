@@ -139,7 +139,7 @@ void Hub::attachPairHost(const std::shared_ptr<Link>& link)
 void Hub::attachPairJoin(const std::shared_ptr<Link>& link)
 {
     auto it = pairings_.find(link->key());
-    if (it == pairings_.end() || it->second.joiner) {
+    if (it == pairings_.end() || it->second.joiner || it->second.host->closing()) {
         log("pairing join refused: no host waits with that code");
         link->close(CloseCode::nothingToReach);
         return;

@@ -318,6 +318,22 @@ TEST_F(Robustness, AHostClosedForIdlenessIsOfflineAtOnce)
     EXPECT_EQ(helper.waitClosed(), 4404);
 }
 
+TEST_F(Robustness, APairingHostClosedForIdlenessTakesNoJoiner)
+{
+    startService({"--idle-timeout", "0.3"});
+    RawSocket host(port());
+    ASSERT_TRUE(host.connected());
+    host.write("GET /v1/pair/host/ABCD2345 HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+               "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+               "Sec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_NE(host.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    const std::string idleClose("\x88\x02\x11\x38", 4);
+    ASSERT_NE(host.readUntil(idleClose).find(idleClose), std::string::npos);
+    WsTestClient joiner;
+    ASSERT_TRUE(joiner.open(port(), "/v1/pair/join/ABCD2345"));
+    EXPECT_EQ(joiner.waitClosed(), 4404);
+}
+
 TEST_F(Robustness, PerAddressRateLimits)
 {
     startService({"--connection-rate", "4"});
