@@ -418,8 +418,15 @@ void Messenger::stop()
 void Messenger::receiveFrame(const std::string& frame)
 {
     auto ackId = handleFrame(frame);
-    if (!ackId.empty() && link_)
-        link_->acknowledge(ackId);
+    if (ackId.empty() || !link_)
+        return;
+    // The service deletes what is acknowledged: the history and the seen ids must be on
+    // disk first. Unacknowledged, the mail comes again on the next connection.
+    if (!defaults().sync()) {
+        Log::line("Wickerlane: mail kept for later: the settings could not be written");
+        return;
+    }
+    link_->acknowledge(ackId);
 }
 
 std::string Messenger::handleFrame(const std::string& frame)

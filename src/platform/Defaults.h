@@ -34,6 +34,11 @@ public:
     virtual std::vector<std::string> stringList(const std::string& key) const = 0;
     virtual void setStringList(const std::string& key, const std::vector<std::string>& value) = 0;
 
+    // Writes pending changes to lasting storage now; false when they could not be written.
+    // Callers that are about to let go of the only other copy of something (mail the
+    // service deletes once acknowledged) call it first.
+    virtual bool sync() { return true; }
+
     // The process-wide settings. Start-up installs the desktop backend; until then
     // (and in tests that install nothing) an in-memory store answers.
     static Defaults& standard();
@@ -41,7 +46,7 @@ public:
 };
 
 // Settings held in memory only; thread-safe. Used by tests and as the fallback.
-class MemoryDefaults final : public Defaults {
+class MemoryDefaults : public Defaults {
 public:
     bool contains(const std::string& key) const override;
     void remove(const std::string& key) override;

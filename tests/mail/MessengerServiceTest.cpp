@@ -212,6 +212,60 @@ TEST_F(MessengerService, MailArrivingWhileThisMacsKeysCannotBeReadIsKeptForLater
     EXPECT_EQ(messenger.messages().back().content.text, "device key locked");
 }
 
+TEST_F(MessengerService, MailIsAcknowledgedOnlyOnceTheSettingsAreWritten)
+{
+    // Settings that cannot be written for now (a full disk, say).
+    struct UnwritableDefaults : MemoryDefaults {
+        bool writable = false;
+        bool sync() override { return writable; }
+    };
+    auto settings = std::make_shared<UnwritableDefaults>();
+    MessengerOptions options;
+    options.identity = MailIdentity::inMemory(settings, b.name, b.device, b.mail, b.person);
+    const auto url = service.httpUrl();
+    options.serviceURL = [url] { return QUrl(QString::fromStdString(url)); };
+    options.notifier = &b.notifier;
+    options.prompts = &b.prompts;
+    b.destroy();
+    Messenger messenger("WLMessages", [this] { return b.contacts; }, options);
+    std::vector<std::string> frames;
+    auto listen = [&] {
+        messenger.mailboxLink()->onEnvelope = [&](const std::string& frame) {
+            frames.push_back(frame);
+            messenger.receiveFrame(frame);
+        };
+    };
+    messenger.start();
+    listen();
+    ASSERT_TRUE(waitUntil([&] {
+        return messenger.mailboxLink()->isOpen() &&
+               ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + b.id()) == 200;
+    }));
+    ASSERT_TRUE(a.start(service));
+
+    ASSERT_TRUE(sendAndWait(*a.messenger, textMail("not on disk yet"), b.record()).ok());
+    ASSERT_TRUE(waitUntil([&] { return frames.size() == 1; }, 10000));
+    EXPECT_EQ(messenger.messages().size(), 1u);
+
+    // Not acknowledged: the next connection brings it again, and it is handled once.
+    settings->writable = true;
+    messenger.stop();
+    messenger.start();
+    listen();
+    ASSERT_TRUE(waitUntil([&] { return frames.size() == 2; }, 10000));
+    EXPECT_EQ(frames[0], frames[1]);
+    EXPECT_EQ(messenger.messages().size(), 1u);
+
+    // Acknowledged now: a further connection brings only new mail.
+    messenger.stop();
+    messenger.start();
+    listen();
+    ASSERT_TRUE(waitUntil([&] { return messenger.mailboxLink()->isOpen(); }));
+    ASSERT_TRUE(sendAndWait(*a.messenger, textMail("after"), b.record()).ok());
+    ASSERT_TRUE(waitUntil([&] { return messenger.messages().size() == 2; }, 10000));
+    EXPECT_EQ(frames.size(), 3u);
+}
+
 TEST_F(MessengerService, HistoryKeepsTheNewest200AcrossARestart)
 {
     // 199 older messages already stored.

@@ -36,10 +36,11 @@ QString SettingsDefaults::fileName() const
     return settings_->fileName();
 }
 
-void SettingsDefaults::sync()
+bool SettingsDefaults::sync()
 {
     std::lock_guard guard(lock_);
     settings_->sync();
+    return settings_->status() == QSettings::NoError;
 }
 
 bool SettingsDefaults::contains(const std::string& key) const

@@ -24,7 +24,7 @@ public:
 
     QString fileName() const;
     // Writes pending changes to disk (also done on destruction and by Qt's own timer).
-    void sync();
+    bool sync() override;
 
     bool contains(const std::string& key) const override;
     void remove(const std::string& key) override;
