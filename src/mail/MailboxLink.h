@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include "signalling/RelayLink.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,9 +55,10 @@ private:
     QTimer ping_;
     bool running_ = false;
     bool open_ = false;
-    int initialMs_ = 1000;
-    int maximumMs_ = 30000;
-    int delayMs_ = 1000;
+    // The relay link's back-off: 1 s doubling to 30 s.
+    int initialMs_ = static_cast<int>(RelayLink::kFirstRetryDelay * 1000);
+    int maximumMs_ = static_cast<int>(RelayLink::kMaxRetryDelay * 1000);
+    int delayMs_ = initialMs_;
 };
 
 } // namespace wl
