@@ -25,8 +25,7 @@ bool isDecimal(const std::string& text)
 
 HttpApi::HttpApi(const ServiceConfig& config, MailStore& store, Hub& hub)
     : unixClock([] {
-          return std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::system_clock::now().time_since_epoch())
+          return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
               .count();
       }),
       config_(config), store_(store), hub_(hub)
@@ -61,9 +60,10 @@ RouteDecision HttpApi::route(Method method, const RequestTarget& target, bool is
         return decision;
     }
     if (!target.keyValid) {
-        decision.answer = error(400, target.kind == RouteKind::pairHost || target.kind == RouteKind::pairJoin
-                                         ? "malformed pairing code"
-                                         : "malformed device id");
+        decision.answer =
+            error(400,
+                  target.kind == RouteKind::pairHost || target.kind == RouteKind::pairJoin ? "malformed pairing code"
+                                                                                           : "malformed device id");
         return decision;
     }
     switch (target.kind) {
@@ -83,8 +83,7 @@ RouteDecision HttpApi::route(Method method, const RequestTarget& target, bool is
             return decision;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     // The WebSocket routes.
     if (method != Method::get) {
@@ -108,18 +107,10 @@ RouteDecision HttpApi::route(Method method, const RequestTarget& target, bool is
         else
             decision.webSocket = Link::Role::mailbox;
         break;
-    case RouteKind::connect:
-        decision.webSocket = Link::Role::connector;
-        break;
-    case RouteKind::pairHost:
-        decision.webSocket = Link::Role::pairHost;
-        break;
-    case RouteKind::pairJoin:
-        decision.webSocket = Link::Role::pairJoin;
-        break;
-    default:
-        decision.answer = error(404, "unknown path");
-        break;
+    case RouteKind::connect: decision.webSocket = Link::Role::connector; break;
+    case RouteKind::pairHost: decision.webSocket = Link::Role::pairHost; break;
+    case RouteKind::pairJoin: decision.webSocket = Link::Role::pairJoin; break;
+    default: decision.answer = error(404, "unknown path"); break;
     }
     return decision;
 }
@@ -127,14 +118,10 @@ RouteDecision HttpApi::route(Method method, const RequestTarget& target, bool is
 HttpAnswer HttpApi::handle(Method method, const RequestTarget& target, const std::string& body)
 {
     switch (target.kind) {
-    case RouteKind::status:
-        return HttpAnswer{200, nlohmann::json{{"online", hub_.isOnline(target.key)}}.dump()};
-    case RouteKind::keys:
-        return method == Method::put ? putKey(target, body) : getKey(target);
-    case RouteKind::mail:
-        return postMail(target, body);
-    default:
-        return error(404, "unknown path");
+    case RouteKind::status: return HttpAnswer{200, nlohmann::json{{"online", hub_.isOnline(target.key)}}.dump()};
+    case RouteKind::keys: return method == Method::put ? putKey(target, body) : getKey(target);
+    case RouteKind::mail: return postMail(target, body);
+    default: return error(404, "unknown path");
     }
 }
 

@@ -26,9 +26,9 @@ struct HttpAnswer {
 enum class Method { get, put, post, other };
 
 struct RouteDecision {
-    std::optional<HttpAnswer> answer;       // answer now, without reading a body
-    std::optional<Link::Role> webSocket;    // accept the upgrade in this role
-    std::size_t bodyLimit = 0;              // otherwise: read a body of at most this size, then handle()
+    std::optional<HttpAnswer> answer; // answer now, without reading a body
+    std::optional<Link::Role> webSocket; // accept the upgrade in this role
+    std::size_t bodyLimit = 0; // otherwise: read a body of at most this size, then handle()
 };
 
 class HttpApi {
@@ -62,7 +62,7 @@ private:
     const ServiceConfig& config_;
     MailStore& store_;
     Hub& hub_;
-    std::unordered_map<std::string, std::deque<Clock::time_point>> sent_;   // accepted envelopes per sender
+    std::unordered_map<std::string, std::deque<Clock::time_point>> sent_; // accepted envelopes per sender
 };
 
 } // namespace wl::service

@@ -62,21 +62,11 @@ void Hub::attach(const std::shared_ptr<Link>& link)
 {
     links_[link.get()] = link;
     switch (link->role()) {
-    case Link::Role::host:
-        attachHost(link);
-        break;
-    case Link::Role::connector:
-        attachConnector(link);
-        break;
-    case Link::Role::pairHost:
-        attachPairHost(link);
-        break;
-    case Link::Role::pairJoin:
-        attachPairJoin(link);
-        break;
-    case Link::Role::mailbox:
-        attachMailbox(link);
-        break;
+    case Link::Role::host: attachHost(link); break;
+    case Link::Role::connector: attachConnector(link); break;
+    case Link::Role::pairHost: attachPairHost(link); break;
+    case Link::Role::pairJoin: attachPairJoin(link); break;
+    case Link::Role::mailbox: attachMailbox(link); break;
     }
 }
 
@@ -209,9 +199,7 @@ void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool b
         other->send(shared(data));
         return;
     }
-    case Link::Role::mailbox:
-        mailboxFrame(link, data);
-        return;
+    case Link::Role::mailbox: mailboxFrame(link, data); return;
     }
 }
 

@@ -36,28 +36,27 @@ const char* const statementTexts[statementCount] = {
     "DELETE FROM mail WHERE received_at < ?1",
 };
 
-const char* const schema =
-    "PRAGMA journal_mode=WAL;"
-    "PRAGMA synchronous=FULL;"
-    "CREATE TABLE IF NOT EXISTS keys("
-    "  id TEXT PRIMARY KEY NOT NULL,"
-    "  record TEXT NOT NULL,"
-    "  signing_key TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS mail("
-    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  recipient TEXT NOT NULL,"
-    "  envelope_id TEXT NOT NULL,"
-    "  sender TEXT NOT NULL,"
-    "  body BLOB NOT NULL,"
-    "  received_at INTEGER NOT NULL,"
-    "  UNIQUE(recipient, envelope_id));"
-    "CREATE INDEX IF NOT EXISTS mail_by_recipient ON mail(recipient, seq);"
-    "CREATE INDEX IF NOT EXISTS mail_by_age ON mail(received_at);";
+const char* const schema = "PRAGMA journal_mode=WAL;"
+                           "PRAGMA synchronous=FULL;"
+                           "CREATE TABLE IF NOT EXISTS keys("
+                           "  id TEXT PRIMARY KEY NOT NULL,"
+                           "  record TEXT NOT NULL,"
+                           "  signing_key TEXT NOT NULL);"
+                           "CREATE TABLE IF NOT EXISTS mail("
+                           "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                           "  recipient TEXT NOT NULL,"
+                           "  envelope_id TEXT NOT NULL,"
+                           "  sender TEXT NOT NULL,"
+                           "  body BLOB NOT NULL,"
+                           "  received_at INTEGER NOT NULL,"
+                           "  UNIQUE(recipient, envelope_id));"
+                           "CREATE INDEX IF NOT EXISTS mail_by_recipient ON mail(recipient, seq);"
+                           "CREATE INDEX IF NOT EXISTS mail_by_age ON mail(received_at);";
 
 // Resets the statement when leaving the scope.
 struct Use {
     sqlite3_stmt* s;
-    explicit Use(sqlite3_stmt* statement) : s(statement) {}
+    explicit Use(sqlite3_stmt* statement) : s(statement) { }
     ~Use()
     {
         sqlite3_reset(s);
@@ -93,7 +92,7 @@ void logFailure(sqlite3* db, const char* what)
 
 } // namespace
 
-MailStore::MailStore(sqlite3* db) : db_(db) {}
+MailStore::MailStore(sqlite3* db) : db_(db) { }
 
 MailStore::~MailStore()
 {
@@ -109,8 +108,8 @@ std::unique_ptr<MailStore> MailStore::open(const std::string& path, std::string*
     if (!parent.empty())
         std::filesystem::create_directories(parent, ignored);
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         if (error)
             *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));

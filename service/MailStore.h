@@ -18,7 +18,7 @@ public:
     struct Envelope {
         std::int64_t seq = 0;
         std::string id;
-        std::string body;   // the exact bytes that were posted
+        std::string body; // the exact bytes that were posted
     };
 
     // nullopt (with a message in error) when the database cannot be opened or set up.

@@ -8,8 +8,8 @@
 
 namespace wl::service {
 
-RelayServers::RelayServers(std::vector<std::string> stunUrls, std::vector<std::string> turnUrls,
-                           std::string turnSecret, std::chrono::seconds lifetime)
+RelayServers::RelayServers(std::vector<std::string> stunUrls, std::vector<std::string> turnUrls, std::string turnSecret,
+                           std::chrono::seconds lifetime)
     : stun_(std::move(stunUrls)), turn_(std::move(turnUrls)), secret_(std::move(turnSecret)), lifetime_(lifetime)
 {
 }

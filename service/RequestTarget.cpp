@@ -141,7 +141,7 @@ std::optional<std::string> RequestTarget::single(std::string_view name) const
 bool RequestTarget::isWebSocketRoute() const
 {
     return kind == RouteKind::host || kind == RouteKind::connect || kind == RouteKind::pairHost ||
-           kind == RouteKind::pairJoin || kind == RouteKind::mail;
+        kind == RouteKind::pairJoin || kind == RouteKind::mail;
 }
 
 } // namespace wl::service

@@ -9,22 +9,22 @@
 namespace wl::service {
 
 enum class RouteKind {
-    unknown,     // 404
-    status,      // v1/status/<id>
-    keys,        // v1/keys/<id>
-    mail,        // v1/mail/<id>: POST delivers, a WebSocket is the mailbox link
-    host,        // v1/host/<id>
-    connect,     // v1/connect/<id>
-    pairHost,    // v1/pair/host/<code>
-    pairJoin,    // v1/pair/join/<code>
+    unknown, // 404
+    status, // v1/status/<id>
+    keys, // v1/keys/<id>
+    mail, // v1/mail/<id>: POST delivers, a WebSocket is the mailbox link
+    host, // v1/host/<id>
+    connect, // v1/connect/<id>
+    pairHost, // v1/pair/host/<code>
+    pairJoin, // v1/pair/join/<code>
 };
 
 struct RequestTarget {
     RouteKind kind = RouteKind::unknown;
-    std::string key;          // device id or pairing code
-    bool keyValid = false;    // id: 64 lower-case hex; code: 8 symbols of the pairing alphabet
-    std::vector<std::pair<std::string, std::string>> query;   // percent-decoded, '+' kept
-    bool queryValid = true;   // false on a malformed percent escape
+    std::string key; // device id or pairing code
+    bool keyValid = false; // id: 64 lower-case hex; code: 8 symbols of the pairing alphabet
+    std::vector<std::pair<std::string, std::string>> query; // percent-decoded, '+' kept
+    bool queryValid = true; // false on a malformed percent escape
 
     static RequestTarget parse(std::string_view target);
 

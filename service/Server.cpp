@@ -36,30 +36,21 @@ void log(const std::string& text)
 Method methodOf(http::verb verb)
 {
     switch (verb) {
-    case http::verb::get:
-        return Method::get;
-    case http::verb::put:
-        return Method::put;
-    case http::verb::post:
-        return Method::post;
-    default:
-        return Method::other;
+    case http::verb::get: return Method::get;
+    case http::verb::put: return Method::put;
+    case http::verb::post: return Method::post;
+    default: return Method::other;
     }
 }
 
 const char* roleName(Link::Role role)
 {
     switch (role) {
-    case Link::Role::host:
-        return "host link";
-    case Link::Role::connector:
-        return "connect";
-    case Link::Role::pairHost:
-        return "pairing host";
-    case Link::Role::pairJoin:
-        return "pairing join";
-    case Link::Role::mailbox:
-        return "mailbox link";
+    case Link::Role::host: return "host link";
+    case Link::Role::connector: return "connect";
+    case Link::Role::pairHost: return "pairing host";
+    case Link::Role::pairJoin: return "pairing join";
+    case Link::Role::mailbox: return "mailbox link";
     }
     return "link";
 }
@@ -159,8 +150,8 @@ private:
         touch();
         if (attached_) {
             auto data = buffer_.cdata();
-            context_.hub.frame(shared_from_this(),
-                               std::string_view(static_cast<const char*>(data.data()), data.size()), !ws_.got_text());
+            context_.hub.frame(shared_from_this(), std::string_view(static_cast<const char*>(data.data()), data.size()),
+                               !ws_.got_text());
         }
         buffer_.consume(buffer_.size());
         if (buffer_.capacity() > 16 * 1024)
@@ -173,8 +164,7 @@ private:
         writing_ = true;
         ws_.text(true);
         auto self = std::static_pointer_cast<WsSession>(shared_from_this());
-        ws_.async_write(asio::buffer(*queue_[head_]),
-                        [self](beast::error_code ec, std::size_t) { self->onWrite(ec); });
+        ws_.async_write(asio::buffer(*queue_[head_]), [self](beast::error_code ec, std::size_t) { self->onWrite(ec); });
     }
 
     void onWrite(beast::error_code ec)
@@ -367,15 +357,14 @@ private:
         response->prepare_payload();
         beast::get_lowest_layer(stream_).expires_after(context_.config.requestTimeout);
         auto self = this->shared_from_this();
-        http::async_write(stream_, *response,
-                          [self, response, keepAlive, drain](beast::error_code ec, std::size_t) {
-                              if (ec)
-                                  return;
-                              if (keepAlive)
-                                  self->readHeader();
-                              else
-                                  self->shutdown(drain);
-                          });
+        http::async_write(stream_, *response, [self, response, keepAlive, drain](beast::error_code ec, std::size_t) {
+            if (ec)
+                return;
+            if (keepAlive)
+                self->readHeader();
+            else
+                self->shutdown(drain);
+        });
     }
 
     // Closes our side; with drain, reads and discards what the client still sends (an
@@ -389,20 +378,20 @@ private:
             return;
         drainBuffer_.resize(4096);
         drained_ = 0;
-        beast::get_lowest_layer(stream_).expires_after(std::min<std::chrono::milliseconds>(
-            context_.config.requestTimeout, std::chrono::milliseconds(2000)));
+        beast::get_lowest_layer(stream_).expires_after(
+            std::min<std::chrono::milliseconds>(context_.config.requestTimeout, std::chrono::milliseconds(2000)));
         drainMore();
     }
 
     void drainMore()
     {
         auto self = this->shared_from_this();
-        beast::get_lowest_layer(stream_).async_read_some(
-            asio::buffer(drainBuffer_), [self](beast::error_code ec, std::size_t n) {
-                self->drained_ += n;
-                if (!ec && self->drained_ < 4u * 1024 * 1024)
-                    self->drainMore();
-            });
+        beast::get_lowest_layer(stream_).async_read_some(asio::buffer(drainBuffer_),
+                                                         [self](beast::error_code ec, std::size_t n) {
+                                                             self->drained_ += n;
+                                                             if (!ec && self->drained_ < 4u * 1024 * 1024)
+                                                                 self->drainMore();
+                                                         });
     }
 
     Stream stream_;
@@ -476,8 +465,8 @@ bool Server::start(std::string* error)
         acceptor_.listen(asio::socket_base::max_listen_connections, ec);
     if (ec) {
         if (error)
-            *error = "cannot listen on " + config.listenAddress + ":" + std::to_string(config.port) + ": " +
-                     ec.message();
+            *error =
+                "cannot listen on " + config.listenAddress + ":" + std::to_string(config.port) + ": " + ec.message();
         return false;
     }
     port_ = acceptor_.local_endpoint().port();
@@ -524,14 +513,12 @@ void Server::accept()
         if (context_.tls) {
             auto stream = std::make_shared<TlsStream>(beast::tcp_stream(std::move(socket)), *context_.tls);
             beast::get_lowest_layer(*stream).expires_after(context_.config.requestTimeout);
-            stream->async_handshake(asio::ssl::stream_base::server,
-                                    [this, stream, address, overLimit](beast::error_code handshakeError) {
-                                        if (handshakeError)
-                                            return;
-                                        std::make_shared<HttpSession<TlsStream>>(std::move(*stream), context_,
-                                                                                 address, overLimit)
-                                            ->run();
-                                    });
+            stream->async_handshake(
+                asio::ssl::stream_base::server, [this, stream, address, overLimit](beast::error_code handshakeError) {
+                    if (handshakeError)
+                        return;
+                    std::make_shared<HttpSession<TlsStream>>(std::move(*stream), context_, address, overLimit)->run();
+                });
         } else {
             std::make_shared<HttpSession<beast::tcp_stream>>(beast::tcp_stream(std::move(socket)), context_, address,
                                                              overLimit)

@@ -11,14 +11,14 @@ namespace wl::service {
 
 struct ServiceConfig {
     std::string listenAddress = "127.0.0.1";
-    std::uint16_t port = 8787;                 // 0 picks a free port (logged once listening)
-    std::string databasePath;                  // empty: defaultDatabasePath()
-    std::string certificatePath;               // TLS when both are given
+    std::uint16_t port = 8787; // 0 picks a free port (logged once listening)
+    std::string databasePath; // empty: defaultDatabasePath()
+    std::string certificatePath; // TLS when both are given
     std::string privateKeyPath;
 
     std::vector<std::string> stunUrls;
     std::vector<std::string> turnUrls;
-    std::string turnSecret;                    // coturn use-auth-secret; empty: TURN urls go out without credentials
+    std::string turnSecret; // coturn use-auth-secret; empty: TURN urls go out without credentials
     std::chrono::seconds turnCredentialLifetime{24 * 3600};
 
     // Limits.
@@ -27,18 +27,18 @@ struct ServiceConfig {
     std::size_t maxKeyBodyBytes = 4 * 1024;
     std::size_t mailboxCapacity = 500;
     std::size_t senderMailsPerMinute = 60;
-    std::size_t connectionsPer10Seconds = 60;  // per remote address
-    std::size_t requestsPerMinute = 1200;      // per remote address (HTTP requests and upgrades)
+    std::size_t connectionsPer10Seconds = 60; // per remote address
+    std::size_t requestsPerMinute = 1200; // per remote address (HTTP requests and upgrades)
     std::chrono::milliseconds idleTimeout{90'000};
     std::chrono::milliseconds pairingExpiry{600'000};
-    std::chrono::milliseconds requestTimeout{30'000};   // TLS handshake, HTTP request, close handshake
+    std::chrono::milliseconds requestTimeout{30'000}; // TLS handshake, HTTP request, close handshake
     std::chrono::seconds mailMaxAge{30 * 24 * 3600};
     std::int64_t signedQueryWindowSeconds = 300;
 };
 
 struct ParsedCommandLine {
-    std::optional<ServiceConfig> config;   // nullopt: stop (help shown or error)
-    std::string message;                   // help text or the error
+    std::optional<ServiceConfig> config; // nullopt: stop (help shown or error)
+    std::string message; // help text or the error
     bool isError = false;
 };
 

@@ -105,7 +105,7 @@ double runMs(const std::string& command)
 double ffmpegCost(const std::string& raw, int w, int h, int count, const std::string& encoderArgs)
 {
     std::string input = "ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt yuvj420p -s " +
-                        std::to_string(w) + "x" + std::to_string(h) + " -r " + std::to_string(kFps) + " -i " + raw;
+        std::to_string(w) + "x" + std::to_string(h) + " -r " + std::to_string(kFps) + " -i " + raw;
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         double encode = runMs(input + " " + encoderArgs + " -f null - >/dev/null 2>&1");
@@ -124,9 +124,11 @@ int main(int argc, char** argv)
     int count = argc > 1 ? std::max(30, std::atoi(argv[1])) : 150;
     wl::Log::setSink([](const std::string&) {});
     std::string bitrate = std::to_string(kBitrateKbps) + "k";
-    std::string rate = " -b:v " + bitrate + " -maxrate " + bitrate + " -bufsize " + bitrate + " -r " + std::to_string(kFps);
-    std::printf("encoder cost, %d screen frames, %d kbit/s, ms per frame (ours vs ffmpeg command line, same settings)\n",
-                count, kBitrateKbps);
+    std::string rate =
+        " -b:v " + bitrate + " -maxrate " + bitrate + " -bufsize " + bitrate + " -r " + std::to_string(kFps);
+    std::printf(
+        "encoder cost, %d screen frames, %d kbit/s, ms per frame (ours vs ffmpeg command line, same settings)\n", count,
+        kBitrateKbps);
     std::printf("%-10s %-6s %10s %10s %8s %s\n", "size", "codec", "ours ms", "ffmpeg ms", "ratio", "target <= 1.2");
     for (auto [w, h] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
         wl::bench::Xvfb xvfb(w, h);
@@ -158,7 +160,8 @@ int main(int argc, char** argv)
         double ours264 = ourCost(h264, webrtc::kVideoCodecH264, frames);
         double ref264 = ffmpegCost(raw, w, h, count,
                                    "-c:v libx264 -preset ultrafast -tune zerolatency -profile:v baseline -forced-idr 1 "
-                                   "-x264-params " + std::string(wl::H264Encoder::x264Params()) + rate);
+                                   "-x264-params " +
+                                       std::string(wl::H264Encoder::x264Params()) + rate);
         std::remove(raw.c_str());
         for (auto [name, ours, ref] : {std::tuple{"H.265", ours265, ref265}, std::tuple{"H.264", ours264, ref264}}) {
             double ratio = ref > 0 ? ours / ref : 0;

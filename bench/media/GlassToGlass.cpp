@@ -155,20 +155,21 @@ int main(int argc, char** argv)
         if (onlyFirstSize && w != 1280)
             break;
         Result reference = measure(w, h, "VP8", samples);
-        std::printf("%4dx%-5d reference %s per frame: encode %.1f ms, jitterBufferDelay stat %.1f ms (target %.1f ms), decode %.1f ms\n",
-                    w, h, reference.codec.c_str(), reference.stats.encodeMsPerFrame,
-                    reference.stats.jitterBufferMsPerFrame, reference.stats.jitterTargetMsPerFrame,
-                    reference.stats.decodeMsPerFrame);
+        std::printf(
+            "%4dx%-5d reference %s per frame: encode %.1f ms, jitterBufferDelay stat %.1f ms (target %.1f ms), decode %.1f ms\n",
+            w, h, reference.codec.c_str(), reference.stats.encodeMsPerFrame, reference.stats.jitterBufferMsPerFrame,
+            reference.stats.jitterTargetMsPerFrame, reference.stats.decodeMsPerFrame);
         for (const char* codec : {"H265", "H264"}) {
             Result ours = measure(w, h, codec, samples);
             std::printf("%4dx%-5d %-11s %8.1f %8.1f %7d | %-10s %8.1f %8.1f | %7.2f %7.2f\n", w, h, ours.codec.c_str(),
                         ours.p50, ours.p95, ours.missed, reference.codec.c_str(), reference.p50, reference.p95,
                         reference.p50 > 0 ? ours.p50 / reference.p50 : 0,
                         reference.p95 > 0 ? ours.p95 / reference.p95 : 0);
-            std::printf("           per frame: encode %.1f ms, jitterBufferDelay stat %.1f ms (target %.1f ms), decode %.1f ms;"
-                        " %lld key frames sent\n",
-                        ours.stats.encodeMsPerFrame, ours.stats.jitterBufferMsPerFrame, ours.stats.jitterTargetMsPerFrame,
-                        ours.stats.decodeMsPerFrame, ours.stats.keyFramesEncoded);
+            std::printf(
+                "           per frame: encode %.1f ms, jitterBufferDelay stat %.1f ms (target %.1f ms), decode %.1f ms;"
+                " %lld key frames sent\n",
+                ours.stats.encodeMsPerFrame, ours.stats.jitterBufferMsPerFrame, ours.stats.jitterTargetMsPerFrame,
+                ours.stats.decodeMsPerFrame, ours.stats.keyFramesEncoded);
             if (w == 1280)
                 std::printf("           target p50 <= 50 ms: %s (anchor 53 ms: ratio %.2f); p95 <= 90 ms: %s\n",
                             ours.p50 <= 50 ? "met" : "MISSED", ours.p50 / 53.0, ours.p95 <= 90 ? "met" : "MISSED");

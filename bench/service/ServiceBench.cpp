@@ -73,9 +73,8 @@ std::string hostTarget(const wl::SigningKey& key)
     std::string id = wl::fingerprintOfRaw(key.publicKeyRaw());
     std::string target = "/v1/host/" + id;
     char separator = '?';
-    auto unixNow = std::chrono::duration_cast<std::chrono::seconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count();
+    auto unixNow =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     for (const auto& [name, value] : wl::signedQueryItems(wl::kPurposeHost, key, unixNow)) {
         target += separator + name + "=" + percentEncode(value);
         separator = '&';
@@ -100,7 +99,7 @@ std::int64_t frameTime(std::string_view frame)
 
 // One client WebSocket with a write queue and a read loop.
 struct Endpoint : std::enable_shared_from_this<Endpoint> {
-    explicit Endpoint(asio::io_context& io) : ws(io) {}
+    explicit Endpoint(asio::io_context& io) : ws(io) { }
 
     bool open(std::uint16_t port, const std::string& target)
     {
@@ -182,7 +181,7 @@ public:
 
 private:
     struct Session : std::enable_shared_from_this<Session> {
-        explicit Session(tcp::socket socket) : ws(std::move(socket)) {}
+        explicit Session(tcp::socket socket) : ws(std::move(socket)) { }
         void start()
         {
             auto self = shared_from_this();
@@ -277,13 +276,13 @@ double serviceThroughput(std::uint16_t port)
         if (!host->open(port, hostTarget(key)) ||
             !connector->open(port, "/v1/connect/" + wl::fingerprintOfRaw(key.publicKeyRaw())))
             return 0;
-        host->readOne();        // iceServers
-        connector->readOne();   // iceServers
+        host->readOne(); // iceServers
+        connector->readOne(); // iceServers
         Endpoint* hostRaw = host.get();
         Endpoint* connectorRaw = connector.get();
         host->onFrame = [hostRaw, &messages](std::string_view frame) {
             messages.fetch_add(1, std::memory_order_relaxed);
-            hostRaw->send(std::string(frame));   // back through the service
+            hostRaw->send(std::string(frame)); // back through the service
         };
         connector->onFrame = [connectorRaw, &messages, &stopping](std::string_view) {
             messages.fetch_add(1, std::memory_order_relaxed);
@@ -414,8 +413,7 @@ long residentKiB(pid_t pid)
 }
 
 // Opens `count` host links with distinct keys, concurrently in bounded batches.
-int openIdleLinks(std::uint16_t port, int count, std::vector<std::shared_ptr<Endpoint>>& held,
-                  asio::io_context& io)
+int openIdleLinks(std::uint16_t port, int count, std::vector<std::shared_ptr<Endpoint>>& held, asio::io_context& io)
 {
     std::vector<std::string> targets;
     targets.reserve(static_cast<std::size_t>(count));
@@ -432,23 +430,24 @@ int openIdleLinks(std::uint16_t port, int count, std::vector<std::shared_ptr<End
         auto target = targets[static_cast<std::size_t>(started++)];
         ++pending;
         beast::get_lowest_layer(endpoint->ws).expires_after(std::chrono::seconds(20));
-        beast::get_lowest_layer(endpoint->ws).async_connect(
-            tcp::endpoint(asio::ip::make_address("127.0.0.1"), port),
-            [endpoint, target, &opened, &pending, &startNext](beast::error_code ec) {
-                if (ec) {
-                    --pending;
-                    startNext();
-                    return;
-                }
-                endpoint->ws.async_handshake("127.0.0.1", target,
-                                             [endpoint, &opened, &pending, &startNext](beast::error_code error) {
-                                                 beast::get_lowest_layer(endpoint->ws).expires_never();
-                                                 if (!error)
-                                                     ++opened;
-                                                 --pending;
-                                                 startNext();
-                                             });
-            });
+        beast::get_lowest_layer(endpoint->ws)
+            .async_connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port),
+                           [endpoint, target, &opened, &pending, &startNext](beast::error_code ec) {
+                               if (ec) {
+                                   --pending;
+                                   startNext();
+                                   return;
+                               }
+                               endpoint->ws.async_handshake(
+                                   "127.0.0.1", target,
+                                   [endpoint, &opened, &pending, &startNext](beast::error_code error) {
+                                       beast::get_lowest_layer(endpoint->ws).expires_never();
+                                       if (!error)
+                                           ++opened;
+                                       --pending;
+                                       startNext();
+                                   });
+                           });
     };
     for (int i = 0; i < 256; ++i)
         startNext();
@@ -477,8 +476,8 @@ const char* verdict(bool met)
 int main()
 {
     raiseDescriptorLimit();
-    const std::vector<std::string> benchLimits = {"--connection-rate", "1000000", "--request-rate", "10000000",
-                                                  "--idle-timeout", "600"};
+    const std::vector<std::string> benchLimits = {"--connection-rate", "1000000",        "--request-rate",
+                                                  "10000000",          "--idle-timeout", "600"};
 
     // 1. Throughput next to the echo server.
     double service = 0, echo = 0;
@@ -518,7 +517,7 @@ int main()
             return 1;
         asio::io_context io(1);
         std::vector<std::shared_ptr<Endpoint>> warm, held;
-        openIdleLinks(process.port(), 100, warm, io);   // first allocations of the process
+        openIdleLinks(process.port(), 100, warm, io); // first allocations of the process
         long before = residentKiB(process.pid());
         int opened = openIdleLinks(process.port(), kIdleLinks, held, io);
         // Let the service finish its side of the last handshakes.

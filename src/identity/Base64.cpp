@@ -29,9 +29,9 @@ std::string base64Encode(std::string_view bytes)
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t v = (std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16)
-            | (std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8)
-            | std::uint32_t(static_cast<unsigned char>(bytes[i + 2]));
+        const std::uint32_t v = (std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16) |
+            (std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8) |
+            std::uint32_t(static_cast<unsigned char>(bytes[i + 2]));
         out += kAlphabet[(v >> 18) & 63];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];
@@ -44,8 +44,8 @@ std::string base64Encode(std::string_view bytes)
         out += kAlphabet[(v >> 12) & 63];
         out += "==";
     } else if (rest == 2) {
-        const std::uint32_t v = (std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16)
-            | (std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8);
+        const std::uint32_t v = (std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16) |
+            (std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8);
         out += kAlphabet[(v >> 18) & 63];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];

@@ -55,8 +55,7 @@ std::optional<Key> loadOrMake(std::optional<Key>& slot, const std::string& item)
     case KeyStore::ReadStatus::failed:
         Log::line("Wickerlane: the key \"" + item + "\" could not be read from the key store.");
         return std::nullopt;
-    case KeyStore::ReadStatus::notFound:
-        break;
+    case KeyStore::ReadStatus::notFound: break;
     }
     Key key = Key::generate();
     if (!store.write(item, key.raw()))
@@ -149,7 +148,10 @@ std::string derivePINKey(const std::string& pin, std::string_view salt)
     return key ? *key : std::string();
 }
 
-std::string makePINSalt() { return randomBytes(16); }
+std::string makePINSalt()
+{
+    return randomBytes(16);
+}
 
 std::string makePINProof(std::string_view key, const std::string& hostNonce, const std::string& helperNonce)
 {
@@ -214,12 +216,12 @@ std::optional<std::string> normalizePairingCode(std::string_view typed)
 std::string pairingComparisonNumber(const std::string& code, const std::string& hostPublicKeyBase64,
                                     const std::string& helperPublicKeyBase64)
 {
-    const std::string digest
-        = crypto::sha256("wickerlane-pair|" + code + "|" + hostPublicKeyBase64 + "|" + helperPublicKeyBase64);
-    const std::uint32_t value = (std::uint32_t(static_cast<unsigned char>(digest[0])) << 24)
-        | (std::uint32_t(static_cast<unsigned char>(digest[1])) << 16)
-        | (std::uint32_t(static_cast<unsigned char>(digest[2])) << 8)
-        | std::uint32_t(static_cast<unsigned char>(digest[3]));
+    const std::string digest =
+        crypto::sha256("wickerlane-pair|" + code + "|" + hostPublicKeyBase64 + "|" + helperPublicKeyBase64);
+    const std::uint32_t value = (std::uint32_t(static_cast<unsigned char>(digest[0])) << 24) |
+        (std::uint32_t(static_cast<unsigned char>(digest[1])) << 16) |
+        (std::uint32_t(static_cast<unsigned char>(digest[2])) << 8) |
+        std::uint32_t(static_cast<unsigned char>(digest[3]));
     char text[8];
     std::snprintf(text, sizeof text, "%06u", static_cast<unsigned>(value % 1000000u));
     return text;

@@ -43,8 +43,8 @@ std::string derivePINKey(const std::string& pin, std::string_view salt);
 std::string makePINSalt();
 // Base64 HMAC-SHA256(key, "wickerlane-pin|" + hostNonce + "|" + helperNonce).
 std::string makePINProof(std::string_view key, const std::string& hostNonce, const std::string& helperNonce);
-bool checkPINProof(const std::optional<std::string>& proofBase64, std::string_view key,
-                   const std::string& hostNonce, const std::string& helperNonce);
+bool checkPINProof(const std::optional<std::string>& proofBase64, std::string_view key, const std::string& hostNonce,
+                   const std::string& helperNonce);
 // At least 6 characters, ASCII digits only.
 bool isValidPIN(const std::string& text);
 

@@ -23,7 +23,10 @@ struct PkeyCtxFree {
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
-const unsigned char* bytesOf(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+const unsigned char* bytesOf(std::string_view s)
+{
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
 
 Pkey privateKey(int type, std::string_view raw32)
 {
@@ -44,8 +47,8 @@ std::optional<std::string> publicOf(int type, std::string_view raw32)
         return std::nullopt;
     std::string out(32, '\0');
     std::size_t length = out.size();
-    if (EVP_PKEY_get_raw_public_key(key.get(), reinterpret_cast<unsigned char*>(out.data()), &length) != 1
-        || length != 32)
+    if (EVP_PKEY_get_raw_public_key(key.get(), reinterpret_cast<unsigned char*>(out.data()), &length) != 1 ||
+        length != 32)
         return std::nullopt;
     return out;
 }
@@ -54,11 +57,7 @@ std::optional<std::string> publicOf(int type, std::string_view raw32)
 
 // ---- SigningKey ----
 
-SigningKey::SigningKey(std::string raw, std::string publicRaw)
-    : raw_(std::move(raw))
-    , public_(std::move(publicRaw))
-{
-}
+SigningKey::SigningKey(std::string raw, std::string publicRaw) : raw_(std::move(raw)), public_(std::move(publicRaw)) { }
 
 SigningKey SigningKey::generate()
 {
@@ -76,8 +75,14 @@ std::optional<SigningKey> SigningKey::fromRaw(std::string_view raw32)
     return SigningKey(std::string(raw32), std::move(*pub));
 }
 
-std::string SigningKey::publicKeyRaw() const { return public_; }
-std::string SigningKey::publicKeyBase64() const { return base64Encode(public_); }
+std::string SigningKey::publicKeyRaw() const
+{
+    return public_;
+}
+std::string SigningKey::publicKeyBase64() const
+{
+    return base64Encode(public_);
+}
 
 std::string SigningKey::sign(std::string_view text) const
 {
@@ -89,19 +94,17 @@ std::string SigningKey::sign(std::string_view text) const
     std::size_t length = signature.size();
     static const unsigned char empty = 0;
     const unsigned char* data = text.empty() ? &empty : bytesOf(text);
-    if (EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1
-        || EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &length, data, text.size())
-            != 1
-        || length != 64)
+    if (EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
+        EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &length, data, text.size()) !=
+            1 ||
+        length != 64)
         return {};
     return base64Encode(signature);
 }
 
 // ---- AgreementKey ----
 
-AgreementKey::AgreementKey(std::string raw, std::string publicRaw)
-    : raw_(std::move(raw))
-    , public_(std::move(publicRaw))
+AgreementKey::AgreementKey(std::string raw, std::string publicRaw) : raw_(std::move(raw)), public_(std::move(publicRaw))
 {
 }
 
@@ -121,8 +124,14 @@ std::optional<AgreementKey> AgreementKey::fromRaw(std::string_view raw32)
     return AgreementKey(std::string(raw32), std::move(*pub));
 }
 
-std::string AgreementKey::publicKeyRaw() const { return public_; }
-std::string AgreementKey::publicKeyBase64() const { return base64Encode(public_); }
+std::string AgreementKey::publicKeyRaw() const
+{
+    return public_;
+}
+std::string AgreementKey::publicKeyBase64() const
+{
+    return base64Encode(public_);
+}
 
 std::optional<std::string> AgreementKey::sharedSecret(std::string_view peerPublicRaw) const
 {
@@ -160,9 +169,15 @@ std::string hexEncode(std::string_view bytes)
     return out;
 }
 
-std::string sha256(std::string_view bytes) { return crypto::sha256(bytes); }
+std::string sha256(std::string_view bytes)
+{
+    return crypto::sha256(bytes);
+}
 
-std::string fingerprintOfRaw(std::string_view publicKeyRaw) { return hexEncode(crypto::sha256(publicKeyRaw)); }
+std::string fingerprintOfRaw(std::string_view publicKeyRaw)
+{
+    return hexEncode(crypto::sha256(publicKeyRaw));
+}
 
 std::optional<std::string> keyFingerprint(const std::string& publicKeyBase64)
 {
@@ -187,8 +202,8 @@ bool verifySignature(const std::optional<std::string>& signatureBase64, std::str
         return false;
     static const unsigned char empty = 0;
     const unsigned char* data = text.empty() ? &empty : bytesOf(text);
-    return EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1
-        && EVP_DigestVerify(ctx.get(), bytesOf(*signature), signature->size(), data, text.size()) == 1;
+    return EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+        EVP_DigestVerify(ctx.get(), bytesOf(*signature), signature->size(), data, text.size()) == 1;
 }
 
 } // namespace wl

@@ -25,14 +25,13 @@ std::optional<std::vector<std::pair<std::string, std::string>>> signedQueryItems
     auto key = deviceSigningKey();
     if (!key)
         return std::nullopt;
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     return signedQueryItems(purpose, *key, static_cast<std::int64_t>(now));
 }
 
-bool checkSignedQuery(const std::string& purpose, const std::string& id, const std::string& pub,
-                      const std::string& ts, const std::string& sig, std::int64_t nowUnix)
+bool checkSignedQuery(const std::string& purpose, const std::string& id, const std::string& pub, const std::string& ts,
+                      const std::string& sig, std::int64_t nowUnix)
 {
     // ts: a plain decimal integer (optional leading minus), nothing else.
     if (ts.empty() || ts.size() > 19)

@@ -26,7 +26,7 @@ std::vector<std::pair<std::string, std::string>> signedQueryItems(const std::str
 std::optional<std::vector<std::pair<std::string, std::string>>> signedQueryItems(const std::string& purpose);
 
 // id must be fingerprint(pub), ts a decimal integer within 300 s of now, sig valid.
-bool checkSignedQuery(const std::string& purpose, const std::string& id, const std::string& pub,
-                      const std::string& ts, const std::string& sig, std::int64_t nowUnix);
+bool checkSignedQuery(const std::string& purpose, const std::string& id, const std::string& pub, const std::string& ts,
+                      const std::string& sig, std::int64_t nowUnix);
 
 } // namespace wl

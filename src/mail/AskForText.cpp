@@ -5,8 +5,7 @@
 namespace wl {
 
 std::optional<std::string> askForText(const std::string& message, const std::string& informativeText,
-                                      const std::string& initialText, const std::string& confirmTitle,
-                                      Prompts* prompts)
+                                      const std::string& initialText, const std::string& confirmTitle, Prompts* prompts)
 {
     TextRequest request;
     request.title = message;

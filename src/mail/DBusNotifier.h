@@ -32,7 +32,7 @@ private:
     QString path_;
     bool connected_ = false;
     bool reportedMissing_ = false;
-    std::map<uint, std::string> identifiers_;   // notification id → our identifier
+    std::map<uint, std::string> identifiers_; // notification id → our identifier
 };
 
 } // namespace wl

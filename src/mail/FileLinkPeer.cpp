@@ -59,8 +59,8 @@ struct FileLinkPeer::Impl : webrtc::PeerConnectionObserver, webrtc::DataChannelO
     std::mutex channelLock; // the serving side's channel arrives on the signalling thread
 
     // PeerConnectionObserver (signalling thread).
-    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override {}
-    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override {}
+    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override { }
+    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override { }
 
     void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface> incoming) override
     {
@@ -137,7 +137,7 @@ namespace {
 
 class LocalDescriptionDone : public webrtc::SetLocalDescriptionObserverInterface {
 public:
-    explicit LocalDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
+    explicit LocalDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) { }
     void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
 
 private:
@@ -146,7 +146,7 @@ private:
 
 class RemoteDescriptionDone : public webrtc::SetRemoteDescriptionObserverInterface {
 public:
-    explicit RemoteDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) {}
+    explicit RemoteDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) { }
     void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
 
 private:
@@ -163,11 +163,8 @@ std::string errorText(const webrtc::RTCError& error)
 
 FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                            std::vector<TransferredFile> files, QObject* parent)
-    : QObject(parent)
-    , role_(role)
-    , signal_(std::move(signal))
-    , files_(std::move(files))
-    , impl_(std::make_unique<Impl>())
+    : QObject(parent), role_(role), signal_(std::move(signal)), files_(std::move(files)),
+      impl_(std::make_unique<Impl>())
 {
     impl_->hop->owner = this;
     webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory();
@@ -292,9 +289,9 @@ void FileLinkPeer::applyOffer(const SignalMessage& offer)
                             const webrtc::SessionDescriptionInterface* local =
                                 answerError.ok() ? peer.impl_->pc->local_description() : nullptr;
                             if (!local || !local->ToString(&sdp)) {
-                                Log::line("Wickerlane: could not create file answer: " +
-                                          (answerError.ok() ? std::string("no local description")
-                                                            : errorText(answerError)));
+                                Log::line(
+                                    "Wickerlane: could not create file answer: " +
+                                    (answerError.ok() ? std::string("no local description") : errorText(answerError)));
                                 peer.end();
                                 return;
                             }
@@ -415,11 +412,8 @@ void FileLinkPeer::pump()
         }
         const TransferredFile& file = files_[sendFile_];
         if (!headerSent_) {
-            sendText(nlohmann::json{{"kind", "file"},
-                                    {"id", file.id},
-                                    {"name", file.name},
-                                    {"type", file.type},
-                                    {"size", file.data.size()}}
+            sendText(nlohmann::json{
+                {"kind", "file"}, {"id", file.id}, {"name", file.name}, {"type", file.type}, {"size", file.data.size()}}
                          .dump());
             headerSent_ = true;
             sendOffset_ = 0;
@@ -566,7 +560,8 @@ void FileLinkPeer::fail(const std::string& why)
 
 void FileLinkPeer::endSoon()
 {
-    QMetaObject::invokeMethod(this, [this] { end(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { end(); }, Qt::QueuedConnection);
 }
 
 void FileLinkPeer::end()

@@ -11,8 +11,8 @@ namespace wl {
 
 enum class HelpTopic { printer, email, internet, password, looksWrong, other };
 
-inline constexpr std::array<HelpTopic, 6> kAllHelpTopics = {HelpTopic::printer,  HelpTopic::email,
-                                                            HelpTopic::internet, HelpTopic::password,
+inline constexpr std::array<HelpTopic, 6> kAllHelpTopics = {HelpTopic::printer,    HelpTopic::email,
+                                                            HelpTopic::internet,   HelpTopic::password,
                                                             HelpTopic::looksWrong, HelpTopic::other};
 
 // "Printer", "Email", "Wi-Fi or internet", "A password", "Something looks wrong", "Something else".

@@ -37,9 +37,9 @@ MailIdentity MailIdentity::inMemory(std::shared_ptr<Defaults> defaults, std::str
         AgreementKey mail;
         SigningKey person;
     };
-    auto keys = std::make_shared<Keys>(Keys{device ? *device : SigningKey::generate(),
-                                            mail ? *mail : AgreementKey::generate(),
-                                            person ? *person : SigningKey::generate()});
+    auto keys =
+        std::make_shared<Keys>(Keys{device ? *device : SigningKey::generate(), mail ? *mail : AgreementKey::generate(),
+                                    person ? *person : SigningKey::generate()});
     MailIdentity identity;
     identity.deviceKey = [keys] { return std::optional<SigningKey>(keys->device); };
     identity.mailKey = [keys] { return std::optional<AgreementKey>(keys->mail); };

@@ -111,12 +111,13 @@ void MailboxLink::connectNow()
             delayMs_ = maximumMs_;
         scheduleReconnect();
     });
-    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this, socket](QAbstractSocket::SocketError) {
-        if (socket != socket_.get() || open_)
-            return;   // an open link reports its end through disconnected
-        dropSocket();
-        scheduleReconnect();
-    });
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this, socket](QAbstractSocket::SocketError) {
+                if (socket != socket_.get() || open_)
+                    return; // an open link reports its end through disconnected
+                dropSocket();
+                scheduleReconnect();
+            });
     socket->open(*url);
 }
 

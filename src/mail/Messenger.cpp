@@ -65,11 +65,20 @@ Messenger::~Messenger()
         link_->stop();
 }
 
-Date Messenger::now() const { return options_.clock ? options_.clock() : dateNow(); }
+Date Messenger::now() const
+{
+    return options_.clock ? options_.clock() : dateNow();
+}
 
-Prompts& Messenger::prompts() const { return options_.prompts ? *options_.prompts : Prompts::standard(); }
+Prompts& Messenger::prompts() const
+{
+    return options_.prompts ? *options_.prompts : Prompts::standard();
+}
 
-std::vector<PairedDevice> Messenger::contacts() const { return contacts_ ? contacts_() : std::vector<PairedDevice>{}; }
+std::vector<PairedDevice> Messenger::contacts() const
+{
+    return contacts_ ? contacts_() : std::vector<PairedDevice>{};
+}
 
 std::optional<PairedDevice> Messenger::contact(const std::string& id) const
 {
@@ -99,8 +108,7 @@ QUrl Messenger::endpoint(const std::string& path) const
     return base;
 }
 
-std::optional<QUrl> Messenger::signedEndpoint(const std::string& path, const std::string& purpose,
-                                              bool webSocket) const
+std::optional<QUrl> Messenger::signedEndpoint(const std::string& path, const std::string& purpose, bool webSocket) const
 {
     auto key = identity().deviceKey ? identity().deviceKey() : std::nullopt;
     if (!key)
@@ -173,7 +181,10 @@ std::optional<StoredMessage> Messenger::message(const std::string& id) const
     return std::nullopt;
 }
 
-bool Messenger::seen(const std::string& id) const { return seenIds_.count(id) != 0; }
+bool Messenger::seen(const std::string& id) const
+{
+    return seenIds_.count(id) != 0;
+}
 
 void Messenger::markSeen(const std::string& id)
 {
@@ -200,7 +211,7 @@ std::vector<StoredMessage> Messenger::openHelpRequests(const std::set<std::strin
         // Only the Mac that asked can withdraw its request.
         bool withdrawn = std::any_of(messages_.begin(), messages_.end(), [&](const StoredMessage& other) {
             return !other.outgoing && other.content.kind == MailContent::Kind::cancel &&
-                   other.content.replyTo == message.id && other.peerId == message.peerId;
+                other.content.replyTo == message.id && other.peerId == message.peerId;
         });
         if (!withdrawn)
             open.push_back(message);
@@ -531,8 +542,7 @@ void Messenger::announce(const StoredMessage& message)
         title = message.peerName + " sent you a password";
         body = content.label.value_or("");
         break;
-    default:
-        return;   // cancels and receipts only change what is shown
+    default: return; // cancels and receipts only change what is shown
     }
     auto& notifier = options_.notifier ? *options_.notifier : Notifier::standard();
     notifier.post(title, body, message.id);

@@ -37,9 +37,9 @@ struct MessengerOptions {
     MailIdentity identity = MailIdentity::standard();
     // The introduction service's base address; the configured one when empty.
     std::function<QUrl()> serviceURL;
-    Notifier* notifier = nullptr;            // Notifier::standard() when null
-    Prompts* prompts = nullptr;              // Prompts::standard() when null
-    std::function<Date()> clock;             // dateNow when empty
+    Notifier* notifier = nullptr; // Notifier::standard() when null
+    Prompts* prompts = nullptr; // Prompts::standard() when null
+    std::function<Date()> clock; // dateNow when empty
 };
 
 class Messenger final : public QObject {
@@ -49,7 +49,7 @@ public:
     struct SendError {
         enum class Kind { refused, noKey, offline };
         Kind kind = Kind::offline;
-        int status = 0;   // the response status of refused
+        int status = 0; // the response status of refused
 
         static SendError refused(int status) { return {Kind::refused, status}; }
         static SendError noKey() { return {Kind::noKey, 0}; }
@@ -58,7 +58,7 @@ public:
     };
 
     struct SendResult {
-        std::optional<StoredMessage> message;   // the stored outgoing message on success
+        std::optional<StoredMessage> message; // the stored outgoing message on success
         std::optional<SendError> error;
         bool ok() const { return message.has_value(); }
     };

@@ -89,7 +89,10 @@ LegacyHelperLocation LegacyHelperLocation::standard()
     return {config / "Wickerlane Helper" / "Wickerlane Helper.conf", data / "Wickerlane Helper" / "identity"};
 }
 
-void migrateMergedApps() { migrateMergedApps(Defaults::standard(), KeyStore::standard(), LegacyHelperLocation::standard()); }
+void migrateMergedApps()
+{
+    migrateMergedApps(Defaults::standard(), KeyStore::standard(), LegacyHelperLocation::standard());
+}
 
 void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperLocation& legacy)
 {
@@ -135,9 +138,9 @@ void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperLoc
             resetIdentityCache();
     }
     defaults.setBool(kMergedAppsKey, true);
-    Log::line("Wickerlane: brought over from the former helper program: " + std::to_string(hosts) +
-              " paired Macs, " + std::to_string(helpers) + " paired helpers, " + std::to_string(messages) +
-              " messages, " + std::to_string(keyCount) + " keys" + (request ? ", the active help request" : ""));
+    Log::line("Wickerlane: brought over from the former helper program: " + std::to_string(hosts) + " paired Macs, " +
+              std::to_string(helpers) + " paired helpers, " + std::to_string(messages) + " messages, " +
+              std::to_string(keyCount) + " keys" + (request ? ", the active help request" : ""));
 }
 
 } // namespace wl

@@ -14,8 +14,8 @@
 namespace wl {
 
 struct LegacyHelperLocation {
-    std::filesystem::path settingsFile;   // a QSettings INI file
-    std::filesystem::path keyFolder;      // key files as FileKeyStore keeps them
+    std::filesystem::path settingsFile; // a QSettings INI file
+    std::filesystem::path keyFolder; // key files as FileKeyStore keeps them
 
     // $XDG_CONFIG_HOME/Wickerlane Helper/Wickerlane Helper.conf and
     // $XDG_DATA_HOME/Wickerlane Helper/identity.

@@ -108,8 +108,9 @@ void MyMacs::showSendFailure(const std::string& title, const Messenger::SendErro
 
 void MyMacs::ask(const PairedDevice& device)
 {
-    if (!confirm || !confirm("Add " + device.name + " to your Macs?",
-                             "It will be asked to join. Your Macs can then help and ask each other.", "Ask", "Cancel"))
+    if (!confirm ||
+        !confirm("Add " + device.name + " to your Macs?",
+                 "It will be asked to join. Your Macs can then help and ask each other.", "Ask", "Cancel"))
         return;
     asking_.insert(device.id);
     saveSets();
@@ -137,10 +138,11 @@ void MyMacs::handleLinkRequest(const MailContent&, const PairedDevice& sender)
         if (!self)
             return;
         bool yes = self->confirm &&
-                   self->confirm("Join " + sender.name + "'s Macs?",
-                                 sender.name + " asks to add this computer to its Macs. Your Macs can help and ask "
-                                               "each other.",
-                                 "Join", "Don't Join");
+            self->confirm("Join " + sender.name + "'s Macs?",
+                          sender.name +
+                              " asks to add this computer to its Macs. Your Macs can help and ask "
+                              "each other.",
+                          "Join", "Don't Join");
         if (yes) {
             self->accepted_.insert(sender.id);
             self->saveSets();
@@ -308,9 +310,9 @@ void MyMacs::remove(const PairedDevice& device)
         return;
     auto next = *roster_;
     next.version += 1;
-    next.macs.erase(std::remove_if(next.macs.begin(), next.macs.end(),
-                                   [&](const RosterMac& mac) { return mac.id == device.id; }),
-                    next.macs.end());
+    next.macs.erase(
+        std::remove_if(next.macs.begin(), next.macs.end(), [&](const RosterMac& mac) { return mac.id == device.id; }),
+        next.macs.end());
     // The removed Mac hears of it too, so it lets go of the person key.
     auto known = messenger_.contact(device.id);
     publish(next, {device.id}, "", {known ? *known : device});

@@ -26,7 +26,8 @@ class MyMacs final : public QObject {
     Q_PROPERTY(std::set<std::string> asking READ asking NOTIFY changed)
 public:
     // Given the roster's other Macs and the ids that the new roster no longer holds.
-    using Listener = std::function<void(const std::vector<PairedDevice>& macs, const std::vector<std::string>& removedIds)>;
+    using Listener =
+        std::function<void(const std::vector<PairedDevice>& macs, const std::vector<std::string>& removedIds)>;
     // Title, informative text, confirming and cancelling button; true for the confirming one.
     using Confirm = std::function<bool(const std::string& title, const std::string& informativeText,
                                        const std::string& confirmTitle, const std::string& cancelTitle)>;
@@ -64,15 +65,15 @@ private:
     // Stores the roster (signed), tells the listeners; nullopt forgets it.
     void adopt(std::optional<SignedRoster> signedRoster, const std::vector<std::string>& removedIds);
     // Signs, saves and mails the roster to its Macs (and to `alsoTo`); `newcomer` gets the person key.
-    void publish(const MyMacsRoster& roster, const std::vector<std::string>& removedIds,
-                 const std::string& newcomer, const std::vector<PairedDevice>& alsoTo);
+    void publish(const MyMacsRoster& roster, const std::vector<std::string>& removedIds, const std::string& newcomer,
+                 const std::vector<PairedDevice>& alsoTo);
     RosterMac ownEntry() const;
     void showSendFailure(const std::string& title, const Messenger::SendError& error);
 
     Messenger& messenger_;
     std::optional<MyMacsRoster> roster_;
     std::set<std::string> asking_;
-    std::set<std::string> accepted_;   // Macs this one said yes to, until their roster arrives
+    std::set<std::string> accepted_; // Macs this one said yes to, until their roster arrives
 };
 
 } // namespace wl

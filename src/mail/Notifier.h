@@ -14,7 +14,7 @@ public:
 
     // Called once when the messenger starts: find the notification service and listen
     // for clicks. Posting works without it.
-    virtual void prepare() {}
+    virtual void prepare() { }
     // Shows a notification at once, with the default sound. Nothing happens when the
     // desktop has no notification service.
     virtual void post(const std::string& title, const std::string& body, const std::string& identifier) = 0;

@@ -17,9 +17,7 @@
 namespace wl {
 
 PairingClient::PairingClient(std::string code, QObject* parent)
-    : QObject(parent)
-    , name(fullUserName())
-    , code_(std::move(code))
+    : QObject(parent), name(fullUserName()), code_(std::move(code))
 {
 }
 
@@ -104,11 +102,8 @@ void PairingClient::handle(const SignalMessage& message)
             paired(device);
         return;
     }
-    case SignalMessage::Kind::declined:
-        fail(kDeclinedText);
-        return;
-    default:
-        return;
+    case SignalMessage::Kind::declined: fail(kDeclinedText); return;
+    default: return;
     }
 }
 

@@ -14,10 +14,8 @@
 namespace wl {
 
 PairingHost::PairingHost(std::string code, TimerFactory timers, QObject* parent)
-    : QObject(parent)
-    , name(QSysInfo::machineHostName().toStdString())
-    , code_(std::move(code))
-    , timers_(timers ? std::move(timers) : qtTimerFactory())
+    : QObject(parent), name(QSysInfo::machineHostName().toStdString()), code_(std::move(code)),
+      timers_(timers ? std::move(timers) : qtTimerFactory())
 {
 }
 

@@ -32,7 +32,7 @@ protected:
 
 } // namespace
 
-PairingPanelController::PairingPanelController(QObject* parent) : QObject(parent) {}
+PairingPanelController::PairingPanelController(QObject* parent) : QObject(parent) { }
 
 PairingPanelController::~PairingPanelController()
 {

@@ -73,8 +73,8 @@ public:
         setWindowTitle(QStringLiteral("Confirm it's you"));
         setWindowFlag(Qt::WindowStaysOnTopHint);
         auto* layout = new QVBoxLayout(this);
-        auto* text = new QLabel(QString::fromStdString("Wickerlane wants to " + reason +
-                                                       ". Enter your password to allow this."));
+        auto* text = new QLabel(
+            QString::fromStdString("Wickerlane wants to " + reason + ". Enter your password to allow this."));
         text->setWordWrap(true);
         layout->addWidget(text);
         field_ = new QLineEdit;
@@ -103,7 +103,10 @@ PamOwnerCheck::PamOwnerCheck(std::string pamService, AskPassword askPassword)
         ask_ = &PamOwnerCheck::askInDialog;
 }
 
-PamOwnerCheck::~PamOwnerCheck() { *alive_ = false; }
+PamOwnerCheck::~PamOwnerCheck()
+{
+    *alive_ = false;
+}
 
 std::string PamOwnerCheck::currentUser()
 {

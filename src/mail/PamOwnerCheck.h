@@ -17,8 +17,8 @@ class PamOwnerCheck final : public OwnerCheck {
 public:
     // Given the reason, answers the typed password, or nullopt when the user cancels.
     // Runs on the main thread; the default shows the password dialog.
-    using AskPassword = std::function<void(const std::string& reason,
-                                           std::function<void(std::optional<std::string>)> answer)>;
+    using AskPassword =
+        std::function<void(const std::string& reason, std::function<void(std::optional<std::string>)> answer)>;
 
     explicit PamOwnerCheck(std::string pamService = "login", AskPassword askPassword = {});
     ~PamOwnerCheck() override;

@@ -14,13 +14,19 @@ namespace wl {
 namespace {
 using Kind = MailContent::Kind;
 
-bool isPassword(const StoredMessage& message) { return message.content.kind == Kind::password; }
-bool isOnce(const StoredMessage& message) { return message.content.lifetime == std::optional<std::string>("once"); }
+bool isPassword(const StoredMessage& message)
+{
+    return message.content.kind == Kind::password;
+}
+bool isOnce(const StoredMessage& message)
+{
+    return message.content.lifetime == std::optional<std::string>("once");
+}
 
 std::string passwordName(const StoredMessage& message)
 {
     return message.content.label && !message.content.label->empty() ? "the " + *message.content.label + " password"
-                                                                      : "a password";
+                                                                    : "a password";
 }
 } // namespace
 

@@ -26,8 +26,8 @@ class SendPasswordPanelController;
 class PasswordCenter final : public QObject {
     Q_OBJECT
 public:
-    static constexpr double kMaximumLifetime = 3660;   // seconds after it was stored
-    static constexpr double kOnceGrace = 60;           // seconds after a once-password was opened
+    static constexpr double kMaximumLifetime = 3660; // seconds after it was stored
+    static constexpr double kOnceGrace = 60; // seconds after a once-password was opened
     static constexpr double kSentListAge = 86400;
     static constexpr int kSweepIntervalMs = 5000;
 

@@ -40,6 +40,9 @@ std::string explanation(PasswordLifetime lifetime)
     return {};
 }
 
-double interval(PasswordLifetime lifetime) { return lifetime == PasswordLifetime::oneHour ? 3600.0 : 900.0; }
+double interval(PasswordLifetime lifetime)
+{
+    return lifetime == PasswordLifetime::oneHour ? 3600.0 : 900.0;
+}
 
 } // namespace wl

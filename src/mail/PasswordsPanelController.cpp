@@ -4,7 +4,7 @@
 
 namespace wl {
 
-PasswordsPanelController::PasswordsPanelController(PasswordCenter* center) : center_(center) {}
+PasswordsPanelController::PasswordsPanelController(PasswordCenter* center) : center_(center) { }
 
 void PasswordsPanelController::show()
 {

@@ -4,7 +4,7 @@
 
 namespace wl {
 
-SendPasswordPanelController::SendPasswordPanelController(PasswordCenter* center) : center_(center) {}
+SendPasswordPanelController::SendPasswordPanelController(PasswordCenter* center) : center_(center) { }
 
 void SendPasswordPanelController::show(const PairedDevice&, const std::optional<StoredMessage>&)
 {

@@ -11,7 +11,7 @@ enum class SentPasswordState { sent, delivered, opened, unsent, expired };
 inline bool isLive(SentPasswordState state)
 {
     return state == SentPasswordState::sent || state == SentPasswordState::delivered ||
-           state == SentPasswordState::opened;
+        state == SentPasswordState::opened;
 }
 
 inline std::string toString(SentPasswordState state)

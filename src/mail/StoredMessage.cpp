@@ -5,8 +5,8 @@ namespace wl {
 nlohmann::json StoredMessage::toJson() const
 {
     nlohmann::json j = {
-        {"id", id}, {"peerId", peerId}, {"peerName", peerName}, {"outgoing", outgoing},
-        {"content", content.toJson()}, {"at", at},
+        {"id", id}, {"peerId", peerId}, {"peerName", peerName}, {"outgoing", outgoing}, {"content", content.toJson()},
+        {"at", at},
     };
     if (sealed)
         j["sealed"] = sealed->toJson();
@@ -63,7 +63,10 @@ std::optional<StoredMessage> StoredMessage::fromJson(const nlohmann::json& j, st
     return m;
 }
 
-std::string StoredMessage::encode() const { return toJson().dump(); }
+std::string StoredMessage::encode() const
+{
+    return toJson().dump();
+}
 
 std::optional<StoredMessage> StoredMessage::decode(std::string_view text, std::string* error)
 {

@@ -16,12 +16,12 @@
 namespace wl {
 
 struct StoredMessage {
-    std::string id;          // the mail's envelope id
-    std::string peerId;      // the other Mac's device id
+    std::string id; // the mail's envelope id
+    std::string peerId; // the other Mac's device id
     std::string peerName;
     bool outgoing = false;
     MailContent content;
-    Date at = 0;             // when it was stored
+    Date at = 0; // when it was stored
     std::optional<MailEnvelope> sealed;
     std::optional<Date> openedAt;
 

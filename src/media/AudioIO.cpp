@@ -55,10 +55,8 @@ int captureRateFor(int sourceRate)
     case 16000:
     case 32000:
     case 44100:
-    case 48000:
-        return sourceRate;
-    default:
-        return AudioIO::kRate;
+    case 48000: return sourceRate;
+    default: return AudioIO::kRate;
     }
 }
 

@@ -29,9 +29,9 @@ public:
     static constexpr int kPlaybackChannels = 2;
 
     struct Options {
-        std::string server;         // streams' server; empty: the backend's
-        std::string microphone;     // source name; empty: the server's default source
-        std::string speaker;        // sink name; empty: the server's default sink
+        std::string server; // streams' server; empty: the backend's
+        std::string microphone; // source name; empty: the server's default source
+        std::string speaker; // sink name; empty: the server's default sink
         bool echoCancellation = true;
         bool noiseSuppression = true;
         int playbackBufferMs = 40;

@@ -250,8 +250,8 @@ int FfmpegVideoDecoder::deliver(AVFrame* frame, const webrtc::EncodedImage& imag
         libyuv::I010Copy(reinterpret_cast<const uint16_t*>(source->data[0]), source->linesize[0] / 2,
                          reinterpret_cast<const uint16_t*>(source->data[1]), source->linesize[1] / 2,
                          reinterpret_cast<const uint16_t*>(source->data[2]), source->linesize[2] / 2,
-                         out->MutableDataY(), out->StrideY(), out->MutableDataU(), out->StrideU(),
-                         out->MutableDataV(), out->StrideV(), w, h);
+                         out->MutableDataY(), out->StrideY(), out->MutableDataU(), out->StrideU(), out->MutableDataV(),
+                         out->StrideV(), w, h);
         buffer = out;
         break;
     }
@@ -263,12 +263,12 @@ int FfmpegVideoDecoder::deliver(AVFrame* frame, const webrtc::EncodedImage& imag
         buffer = out;
         break;
     }
-    case AV_PIX_FMT_P010LE:
-        buffer = fromP010(source);
-        break;
+    case AV_PIX_FMT_P010LE: buffer = fromP010(source); break;
     default:
         Log::line(std::string("Wickerlane: video decoder ") + name_ + " produced an unexpected pixel format: " +
-                  (av_get_pix_fmt_name(AVPixelFormat(source->format)) ? av_get_pix_fmt_name(AVPixelFormat(source->format)) : "?"));
+                  (av_get_pix_fmt_name(AVPixelFormat(source->format))
+                       ? av_get_pix_fmt_name(AVPixelFormat(source->format))
+                       : "?"));
         return WEBRTC_VIDEO_CODEC_ERROR;
     }
 

@@ -168,7 +168,8 @@ void FfmpegVideoEncoder::SetRates(const RateControlParameters& parameters)
     }
 }
 
-int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame, const std::vector<webrtc::VideoFrameType>* frameTypes)
+int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame,
+                                   const std::vector<webrtc::VideoFrameType>* frameTypes)
 {
     if (!initialised_ || !callback_)
         return WEBRTC_VIDEO_CODEC_UNINITIALIZED;
@@ -271,7 +272,7 @@ int FfmpegVideoEncoder::sendFrame(AVFrame* av, const webrtc::VideoFrame& source,
         image.rotation_ = source.rotation();
         image._frameType = keyFrame ? webrtc::VideoFrameType::kVideoFrameKey : webrtc::VideoFrameType::kVideoFrameDelta;
         image.content_type_ = mode_ == webrtc::VideoCodecMode::kScreensharing ? webrtc::VideoContentType::SCREENSHARE
-                                                                               : webrtc::VideoContentType::UNSPECIFIED;
+                                                                              : webrtc::VideoContentType::UNSPECIFIED;
         image.SetEncodeTime(started, rtc::TimeMillis());
         image.SetColorSpace(source.color_space());
         image.qp_ = -1;

@@ -19,10 +19,10 @@ struct AVPacket;
 namespace wl {
 
 struct EncoderSettings {
-    std::string codecName;           // "libx265" / "libx264"
+    std::string codecName; // "libx265" / "libx264"
     webrtc::VideoCodecType codecType; // kVideoCodecH265 / kVideoCodecH264
     std::map<std::string, std::string> options; // private options (preset, tune, x265-params …)
-    bool tenBitCapable = false;       // Main 10 from 10-bit input frames
+    bool tenBitCapable = false; // Main 10 from 10-bit input frames
     // libx265 cannot change its bitrate while open: the encoder is reopened, which costs
     // a key frame. 0 = apply in place (libx264).
     // A target below the running rate by at least this fraction reopens at once: the
@@ -66,8 +66,8 @@ private:
     int width_ = 0;
     int height_ = 0;
     bool tenBit_ = false;
-    int64_t bitrate_ = 0;        // what the open codec runs at (bits/s)
-    int64_t targetBitrate_ = 0;  // what WebRTC asks for
+    int64_t bitrate_ = 0; // what the open codec runs at (bits/s)
+    int64_t targetBitrate_ = 0; // what WebRTC asks for
     double frameRate_ = 30;
     int maxFrameRate_ = 30;
     int64_t nextPts_ = 0;

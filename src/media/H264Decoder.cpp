@@ -6,7 +6,7 @@ extern "C" {
 
 namespace wl {
 
-H264Decoder::H264Decoder() : FfmpegVideoDecoder(AV_CODEC_ID_H264, "h264") {}
+H264Decoder::H264Decoder() : FfmpegVideoDecoder(AV_CODEC_ID_H264, "h264") { }
 
 bool H264Decoder::isAvailable()
 {

@@ -6,7 +6,7 @@ extern "C" {
 
 namespace wl {
 
-H265Decoder::H265Decoder() : FfmpegVideoDecoder(AV_CODEC_ID_HEVC, "hevc") {}
+H265Decoder::H265Decoder() : FfmpegVideoDecoder(AV_CODEC_ID_HEVC, "hevc") { }
 
 bool H265Decoder::isAvailable()
 {

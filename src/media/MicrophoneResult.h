@@ -4,8 +4,8 @@
 namespace wl {
 
 enum class MicrophoneResult {
-    notAllowed = 0,    // access to the microphone was not granted
-    noMicrophone = 1,  // there is no default audio input device
+    notAllowed = 0, // access to the microphone was not granted
+    noMicrophone = 1, // there is no default audio input device
     couldNotStart = 2, // the audio engine did not start
     done = 3,
 };

@@ -168,8 +168,7 @@ std::vector<webrtc::RtpCodecCapability> preferredVideoCodecs()
             return 2;
         return 3; // rtx, red, ulpfec
     };
-    std::stable_sort(codecs.begin(), codecs.end(),
-                     [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+    std::stable_sort(codecs.begin(), codecs.end(), [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
     return codecs;
 }
 

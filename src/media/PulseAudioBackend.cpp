@@ -68,7 +68,7 @@ void sourceInfoArrived(pa_context*, const pa_source_info* info, int eol, void* u
 
 } // namespace
 
-PulseAudioBackend::PulseAudioBackend(std::string server) : server_(std::move(server)) {}
+PulseAudioBackend::PulseAudioBackend(std::string server) : server_(std::move(server)) { }
 
 PulseAudioBackend::~PulseAudioBackend()
 {
@@ -129,8 +129,8 @@ bool PulseAudioBackend::connectLocked(bool* refused)
     }
     pa_context_set_state_callback(
         context_, [](pa_context*, void* loop) { signalLoop(loop); }, loop_);
-    if (pa_context_connect(context_, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN,
-                           nullptr) < 0) {
+    if (pa_context_connect(context_, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) <
+        0) {
         *refused = pa_context_errno(context_) == PA_ERR_CONNECTIONREFUSED;
         disconnectLocked();
         return false;

@@ -14,12 +14,21 @@ void signalLoop(void* loop)
 {
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
 }
-void contextStateChanged(pa_context*, void* loop) { signalLoop(loop); }
-void streamStateChanged(pa_stream*, void* loop) { signalLoop(loop); }
-void streamReady(pa_stream*, size_t, void* loop) { signalLoop(loop); }
+void contextStateChanged(pa_context*, void* loop)
+{
+    signalLoop(loop);
+}
+void streamStateChanged(pa_stream*, void* loop)
+{
+    signalLoop(loop);
+}
+void streamReady(pa_stream*, size_t, void* loop)
+{
+    signalLoop(loop);
+}
 } // namespace
 
-PulseStream::PulseStream(StreamSetup setup) : spec_(std::move(setup)) {}
+PulseStream::PulseStream(StreamSetup setup) : spec_(std::move(setup)) { }
 
 std::unique_ptr<PulseStream> PulseStream::open(const StreamSetup& setup, std::string* error)
 {
@@ -98,8 +107,8 @@ std::unique_ptr<PulseStream> PulseStream::openOnce(const StreamSetup& setup, std
     attributes.tlength = bytesFor(std::max(setup.bufferMs, 10));
     attributes.minreq = bytesFor(10);
     attributes.fragsize = bytesFor(std::max(setup.bufferMs, 10));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING
-                                                      | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                      PA_STREAM_AUTO_TIMING_UPDATE);
     const char* device = setup.device.empty() ? nullptr : setup.device.c_str();
     int connected = setup.direction == Direction::record
         ? pa_stream_connect_record(self->stream_, device, &attributes, flags)
@@ -142,8 +151,8 @@ PulseStream::~PulseStream()
 
 bool PulseStream::good() const
 {
-    return !interrupted_ && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))
-        && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    return !interrupted_ && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) &&
+        pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
 bool PulseStream::read(int16_t* samples, std::size_t frames)

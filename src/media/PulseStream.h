@@ -19,12 +19,12 @@ public:
     enum class Direction { record, playback };
     struct StreamSetup {
         Direction direction = Direction::record;
-        std::string server;   // empty: the default server (PULSE_SERVER)
-        std::string device;   // source or sink name ("@DEFAULT_MONITOR@" works); empty: default
+        std::string server; // empty: the default server (PULSE_SERVER)
+        std::string device; // source or sink name ("@DEFAULT_MONITOR@" works); empty: default
         std::string name = "Wickerlane";
         int rate = 48000;
         int channels = 1;
-        int bufferMs = 40;    // playback: target latency; record: fragment size
+        int bufferMs = 40; // playback: target latency; record: fragment size
     };
 
     // nullptr and *error filled when the server, the device or the format refuses.

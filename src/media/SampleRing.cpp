@@ -4,7 +4,7 @@
 
 namespace wl {
 
-SampleRing::SampleRing(std::size_t capacity) : buffer_(std::max<std::size_t>(capacity, 1)) {}
+SampleRing::SampleRing(std::size_t capacity) : buffer_(std::max<std::size_t>(capacity, 1)) { }
 
 void SampleRing::push(const int16_t* samples, std::size_t count)
 {

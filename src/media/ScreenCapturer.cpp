@@ -154,7 +154,8 @@ struct ScreenCapturer::X {
             image = XShmCreateImage(display, visual, unsigned(depth), ZPixmap, nullptr, &segment, unsigned(rect.width),
                                     unsigned(rect.height));
             if (image) {
-                segment.shmid = shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(image->height), IPC_CREAT | 0600);
+                segment.shmid =
+                    shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(image->height), IPC_CREAT | 0600);
                 segment.shmaddr = image->data = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
                 segment.readOnly = False;
                 shmctl(segment.shmid, IPC_RMID, nullptr);
@@ -189,8 +190,8 @@ struct ScreenCapturer::X {
         }
         if (image)
             XDestroyImage(image);
-        image = XGetImage(display, root, region.x, region.y, unsigned(region.width), unsigned(region.height),
-                          AllPlanes, ZPixmap);
+        image = XGetImage(display, root, region.x, region.y, unsigned(region.width), unsigned(region.height), AllPlanes,
+                          ZPixmap);
         return image;
     }
 

@@ -35,7 +35,7 @@ public:
         uint32_t displayId = 0;
         bool showsCursor = false;
         PixelFormat pixelFormat = PixelFormat::yuv420Full;
-        int width = 0;  // pixels sent (after WLMaxWidth)
+        int width = 0; // pixels sent (after WLMaxWidth)
         int height = 0;
     };
 

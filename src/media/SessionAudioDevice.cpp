@@ -120,8 +120,7 @@ void SessionAudioDevice::deliverRecordedData(const int16_t* samples, std::size_t
         return;
     uint32_t newMicLevel = 0;
     transport_->RecordedDataIsAvailable(samples, frames, channels * sizeof(int16_t), channels,
-                                        static_cast<uint32_t>(sampleRate), kPlayoutDelayMs, 0, 0, false,
-                                        newMicLevel);
+                                        static_cast<uint32_t>(sampleRate), kPlayoutDelayMs, 0, 0, false, newMicLevel);
 }
 
 void SessionAudioDevice::getPlayoutData(int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate)
@@ -167,9 +166,18 @@ int32_t SessionAudioDevice::Terminate()
     return 0;
 }
 
-bool SessionAudioDevice::Initialized() const { return initialized_; }
-int16_t SessionAudioDevice::PlayoutDevices() { return 1; }
-int16_t SessionAudioDevice::RecordingDevices() { return 1; }
+bool SessionAudioDevice::Initialized() const
+{
+    return initialized_;
+}
+int16_t SessionAudioDevice::PlayoutDevices()
+{
+    return 1;
+}
+int16_t SessionAudioDevice::RecordingDevices()
+{
+    return 1;
+}
 
 int32_t SessionAudioDevice::PlayoutDeviceName(uint16_t index, char name[webrtc::kAdmMaxDeviceNameSize],
                                               char guid[webrtc::kAdmMaxGuidSize])
@@ -193,10 +201,22 @@ int32_t SessionAudioDevice::RecordingDeviceName(uint16_t index, char name[webrtc
     return 0;
 }
 
-int32_t SessionAudioDevice::SetPlayoutDevice(uint16_t index) { return index == 0 ? 0 : -1; }
-int32_t SessionAudioDevice::SetPlayoutDevice(WindowsDeviceType) { return 0; }
-int32_t SessionAudioDevice::SetRecordingDevice(uint16_t index) { return index == 0 ? 0 : -1; }
-int32_t SessionAudioDevice::SetRecordingDevice(WindowsDeviceType) { return 0; }
+int32_t SessionAudioDevice::SetPlayoutDevice(uint16_t index)
+{
+    return index == 0 ? 0 : -1;
+}
+int32_t SessionAudioDevice::SetPlayoutDevice(WindowsDeviceType)
+{
+    return 0;
+}
+int32_t SessionAudioDevice::SetRecordingDevice(uint16_t index)
+{
+    return index == 0 ? 0 : -1;
+}
+int32_t SessionAudioDevice::SetRecordingDevice(WindowsDeviceType)
+{
+    return 0;
+}
 
 int32_t SessionAudioDevice::PlayoutIsAvailable(bool* available)
 {
@@ -211,7 +231,10 @@ int32_t SessionAudioDevice::InitPlayout()
     return 0;
 }
 
-bool SessionAudioDevice::PlayoutIsInitialized() const { return playoutInitialized_; }
+bool SessionAudioDevice::PlayoutIsInitialized() const
+{
+    return playoutInitialized_;
+}
 
 int32_t SessionAudioDevice::RecordingIsAvailable(bool* available)
 {
@@ -226,7 +249,10 @@ int32_t SessionAudioDevice::InitRecording()
     return 0;
 }
 
-bool SessionAudioDevice::RecordingIsInitialized() const { return recordingInitialized_; }
+bool SessionAudioDevice::RecordingIsInitialized() const
+{
+    return recordingInitialized_;
+}
 
 int32_t SessionAudioDevice::StartPlayout()
 {
@@ -249,7 +275,10 @@ int32_t SessionAudioDevice::StopPlayout()
     return 0;
 }
 
-bool SessionAudioDevice::Playing() const { return playing_; }
+bool SessionAudioDevice::Playing() const
+{
+    return playing_;
+}
 
 int32_t SessionAudioDevice::StartRecording()
 {
@@ -271,11 +300,26 @@ int32_t SessionAudioDevice::StopRecording()
     return 0;
 }
 
-bool SessionAudioDevice::Recording() const { return recording_; }
-int32_t SessionAudioDevice::InitSpeaker() { return 0; }
-bool SessionAudioDevice::SpeakerIsInitialized() const { return true; }
-int32_t SessionAudioDevice::InitMicrophone() { return 0; }
-bool SessionAudioDevice::MicrophoneIsInitialized() const { return true; }
+bool SessionAudioDevice::Recording() const
+{
+    return recording_;
+}
+int32_t SessionAudioDevice::InitSpeaker()
+{
+    return 0;
+}
+bool SessionAudioDevice::SpeakerIsInitialized() const
+{
+    return true;
+}
+int32_t SessionAudioDevice::InitMicrophone()
+{
+    return 0;
+}
+bool SessionAudioDevice::MicrophoneIsInitialized() const
+{
+    return true;
+}
 
 int32_t SessionAudioDevice::SpeakerVolumeIsAvailable(bool* available)
 {
@@ -283,10 +327,22 @@ int32_t SessionAudioDevice::SpeakerVolumeIsAvailable(bool* available)
         *available = false;
     return 0;
 }
-int32_t SessionAudioDevice::SetSpeakerVolume(uint32_t) { return -1; }
-int32_t SessionAudioDevice::SpeakerVolume(uint32_t*) const { return -1; }
-int32_t SessionAudioDevice::MaxSpeakerVolume(uint32_t*) const { return -1; }
-int32_t SessionAudioDevice::MinSpeakerVolume(uint32_t*) const { return -1; }
+int32_t SessionAudioDevice::SetSpeakerVolume(uint32_t)
+{
+    return -1;
+}
+int32_t SessionAudioDevice::SpeakerVolume(uint32_t*) const
+{
+    return -1;
+}
+int32_t SessionAudioDevice::MaxSpeakerVolume(uint32_t*) const
+{
+    return -1;
+}
+int32_t SessionAudioDevice::MinSpeakerVolume(uint32_t*) const
+{
+    return -1;
+}
 
 int32_t SessionAudioDevice::MicrophoneVolumeIsAvailable(bool* available)
 {
@@ -294,10 +350,22 @@ int32_t SessionAudioDevice::MicrophoneVolumeIsAvailable(bool* available)
         *available = false;
     return 0;
 }
-int32_t SessionAudioDevice::SetMicrophoneVolume(uint32_t) { return -1; }
-int32_t SessionAudioDevice::MicrophoneVolume(uint32_t*) const { return -1; }
-int32_t SessionAudioDevice::MaxMicrophoneVolume(uint32_t*) const { return -1; }
-int32_t SessionAudioDevice::MinMicrophoneVolume(uint32_t*) const { return -1; }
+int32_t SessionAudioDevice::SetMicrophoneVolume(uint32_t)
+{
+    return -1;
+}
+int32_t SessionAudioDevice::MicrophoneVolume(uint32_t*) const
+{
+    return -1;
+}
+int32_t SessionAudioDevice::MaxMicrophoneVolume(uint32_t*) const
+{
+    return -1;
+}
+int32_t SessionAudioDevice::MinMicrophoneVolume(uint32_t*) const
+{
+    return -1;
+}
 
 int32_t SessionAudioDevice::SpeakerMuteIsAvailable(bool* available)
 {
@@ -305,8 +373,14 @@ int32_t SessionAudioDevice::SpeakerMuteIsAvailable(bool* available)
         *available = false;
     return 0;
 }
-int32_t SessionAudioDevice::SetSpeakerMute(bool) { return -1; }
-int32_t SessionAudioDevice::SpeakerMute(bool*) const { return -1; }
+int32_t SessionAudioDevice::SetSpeakerMute(bool)
+{
+    return -1;
+}
+int32_t SessionAudioDevice::SpeakerMute(bool*) const
+{
+    return -1;
+}
 
 int32_t SessionAudioDevice::MicrophoneMuteIsAvailable(bool* available)
 {
@@ -314,8 +388,14 @@ int32_t SessionAudioDevice::MicrophoneMuteIsAvailable(bool* available)
         *available = false;
     return 0;
 }
-int32_t SessionAudioDevice::SetMicrophoneMute(bool) { return -1; }
-int32_t SessionAudioDevice::MicrophoneMute(bool*) const { return -1; }
+int32_t SessionAudioDevice::SetMicrophoneMute(bool)
+{
+    return -1;
+}
+int32_t SessionAudioDevice::MicrophoneMute(bool*) const
+{
+    return -1;
+}
 
 int32_t SessionAudioDevice::StereoPlayoutIsAvailable(bool* available) const
 {
@@ -323,7 +403,10 @@ int32_t SessionAudioDevice::StereoPlayoutIsAvailable(bool* available) const
         *available = true;
     return 0;
 }
-int32_t SessionAudioDevice::SetStereoPlayout(bool enable) { return enable ? 0 : -1; }
+int32_t SessionAudioDevice::SetStereoPlayout(bool enable)
+{
+    return enable ? 0 : -1;
+}
 int32_t SessionAudioDevice::StereoPlayout(bool* enabled) const
 {
     if (enabled)
@@ -337,7 +420,10 @@ int32_t SessionAudioDevice::StereoRecordingIsAvailable(bool* available) const
         *available = true;
     return 0;
 }
-int32_t SessionAudioDevice::SetStereoRecording(bool) { return 0; }
+int32_t SessionAudioDevice::SetStereoRecording(bool)
+{
+    return 0;
+}
 int32_t SessionAudioDevice::StereoRecording(bool* enabled) const
 {
     // The host's sound is stereo; the helper's microphone is mono (sent as it comes).
@@ -354,11 +440,29 @@ int32_t SessionAudioDevice::PlayoutDelay(uint16_t* delayMS) const
     return 0;
 }
 
-bool SessionAudioDevice::BuiltInAECIsAvailable() const { return false; }
-bool SessionAudioDevice::BuiltInAGCIsAvailable() const { return false; }
-bool SessionAudioDevice::BuiltInNSIsAvailable() const { return false; }
-int32_t SessionAudioDevice::EnableBuiltInAEC(bool) { return -1; }
-int32_t SessionAudioDevice::EnableBuiltInAGC(bool) { return -1; }
-int32_t SessionAudioDevice::EnableBuiltInNS(bool) { return -1; }
+bool SessionAudioDevice::BuiltInAECIsAvailable() const
+{
+    return false;
+}
+bool SessionAudioDevice::BuiltInAGCIsAvailable() const
+{
+    return false;
+}
+bool SessionAudioDevice::BuiltInNSIsAvailable() const
+{
+    return false;
+}
+int32_t SessionAudioDevice::EnableBuiltInAEC(bool)
+{
+    return -1;
+}
+int32_t SessionAudioDevice::EnableBuiltInAGC(bool)
+{
+    return -1;
+}
+int32_t SessionAudioDevice::EnableBuiltInNS(bool)
+{
+    return -1;
+}
 
 } // namespace wl

@@ -109,8 +109,7 @@ private:
     // AudioDeviceDelegate
     void dispatchAsync(std::function<void()> work) override;
     void notifyAudioInputInterrupted() override;
-    void deliverRecordedData(const int16_t* samples, std::size_t frames, std::size_t channels,
-                             int sampleRate) override;
+    void deliverRecordedData(const int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate) override;
     void getPlayoutData(int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate) override;
 
     RoleAudioDevice& current();

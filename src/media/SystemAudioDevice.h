@@ -67,12 +67,12 @@ private:
     std::mutex ownPlayoutMutex_;
     rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // under ownPlayoutMutex_
     std::atomic<int64_t> lastPlayoutUs_{0};
-    SampleRing systemRing_;                   // stereo system sound waiting for the microphone
-    bool mixing_ = false;                     // under stateMutex_
+    SampleRing systemRing_; // stereo system sound waiting for the microphone
+    bool mixing_ = false; // under stateMutex_
     std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame
-    std::vector<int16_t> mixBuffer_;          // microphone thread only
-    std::vector<int16_t> reference_;          // playback thread only
-    std::vector<int16_t> cleaned_;            // capture thread only
+    std::vector<int16_t> mixBuffer_; // microphone thread only
+    std::vector<int16_t> reference_; // playback thread only
+    std::vector<int16_t> cleaned_; // capture thread only
 };
 
 } // namespace wl

@@ -27,7 +27,8 @@ AudioIO& VoiceAudioDevice::io()
     std::lock_guard lock(ioMutex_);
     if (!io_) {
         io_ = std::make_unique<AudioIO>(backend_, options_);
-        io_->setCaptureHandler([this](const int16_t* samples, std::size_t frames) { microphoneSound(samples, frames); });
+        io_->setCaptureHandler(
+            [this](const int16_t* samples, std::size_t frames) { microphoneSound(samples, frames); });
         io_->setRenderSource(
             [this](int16_t* samples, std::size_t frames, int channels) { renderPlayout(samples, frames, channels); });
         io_->setOnInputChanged([this] { tellInputChanged(); });
@@ -128,7 +129,7 @@ bool VoiceAudioDevice::isRecording() const
     return recording_;
 }
 
-void VoiceAudioDevice::microphoneChanged(bool) {}
+void VoiceAudioDevice::microphoneChanged(bool) { }
 
 void VoiceAudioDevice::setMicrophone(bool on, std::function<void(MicrophoneResult)> completion)
 {
@@ -140,8 +141,8 @@ void VoiceAudioDevice::setMicrophone(bool on, std::function<void(MicrophoneResul
         microphoneChanged(after);
         if (before != after)
             tellInputChanged();
-        Log::line("Wickerlane: " + name_ + " microphone " + (after ? "on" : "off") + " ("
-                  + microphoneResultName(result) + ")");
+        Log::line("Wickerlane: " + name_ + " microphone " + (after ? "on" : "off") + " (" +
+                  microphoneResultName(result) + ")");
         if (completion)
             runOnMainThread([completion, result] { completion(result); });
     });

@@ -42,9 +42,9 @@ protected:
     // After a microphone switch or an input change, on the switch queue.
     virtual void microphoneChanged(bool on);
     // 10 ms of sound just handed to the speakers (48 kHz interleaved), on the engine's thread.
-    virtual void playoutRendered(const int16_t*, std::size_t, int) {}
+    virtual void playoutRendered(const int16_t*, std::size_t, int) { }
     virtual bool startRecordingPath() { return true; }
-    virtual void stopRecordingPath() {}
+    virtual void stopRecordingPath() { }
     // Tells the delegate, through its queue, that the input changed.
     void tellInputChanged();
     // Stops the engine; derived devices call it first in their destructors.

@@ -15,11 +15,11 @@
 namespace wl {
 
 struct Display {
-    std::uint32_t id = 0;       // RandR output id
-    std::string name;           // output name, e.g. "HDMI-1"
-    int x = 0, y = 0;           // position in the root window
-    int width = 0, height = 0;  // pixels
-    bool main = false;          // the primary output
+    std::uint32_t id = 0; // RandR output id
+    std::string name; // output name, e.g. "HDMI-1"
+    int x = 0, y = 0; // position in the root window
+    int width = 0, height = 0; // pixels
+    bool main = false; // the primary output
     bool operator==(const Display&) const = default;
 };
 
@@ -48,7 +48,7 @@ protected:
     void notifyObservers();
     // Called when an observer is added, so a backend can start watching late (for
     // example once the GUI application exists).
-    virtual void observerAdded() {}
+    virtual void observerAdded() { }
 
 private:
     std::mutex observerLock_;

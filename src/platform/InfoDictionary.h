@@ -29,7 +29,7 @@ public:
 class MapInfoDictionary final : public InfoDictionary {
 public:
     MapInfoDictionary() = default;
-    explicit MapInfoDictionary(std::map<std::string, std::string> values) : values_(std::move(values)) {}
+    explicit MapInfoDictionary(std::map<std::string, std::string> values) : values_(std::move(values)) { }
     std::optional<std::string> value(const std::string& key) const override;
 
 private:

@@ -18,7 +18,7 @@ public:
 };
 
 // Starts a timer that calls fire once after delay, unless cancelled first.
-using TimerFactory = std::function<std::unique_ptr<OneShotTimer>(std::chrono::milliseconds delay,
-                                                                 std::function<void()> fire)>;
+using TimerFactory =
+    std::function<std::unique_ptr<OneShotTimer>(std::chrono::milliseconds delay, std::function<void()> fire)>;
 
 } // namespace wl

@@ -17,25 +17,25 @@ struct AlertRequest {
     // Button titles, first = the default button. Empty → a single "OK".
     std::vector<std::string> buttons;
     Style style = Style::informational;
-    bool floating = false;              // stays on top of other windows
+    bool floating = false; // stays on top of other windows
 };
 
 struct TextRequest {
     std::string title;
     std::string informativeText;
     std::string initialText;
-    std::string confirmTitle = "OK";    // the title of the confirming button
+    std::string confirmTitle = "OK"; // the title of the confirming button
     std::string cancelTitle = "Cancel";
-    bool secure = false;                // hide the typed characters (PINs, passwords)
+    bool secure = false; // hide the typed characters (PINs, passwords)
     bool floating = false;
 };
 
 struct OpenPanelRequest {
     std::string title;
-    std::string directory;              // start folder; "" = the user's choice last time / home
+    std::string directory; // start folder; "" = the user's choice last time / home
     std::vector<std::string> nameFilters; // e.g. "Images (*.png *.jpg)"; empty = all files
     bool multiple = false;
-    bool directories = false;           // choose folders instead of files
+    bool directories = false; // choose folders instead of files
 };
 
 struct SavePanelRequest {

@@ -11,7 +11,13 @@ Date dateNow()
     return dateFromUnix(unixNow);
 }
 
-Date dateFromUnix(double unixSeconds) { return unixSeconds - kUnixEpochTo2001; }
-double unixFromDate(Date date) { return date + kUnixEpochTo2001; }
+Date dateFromUnix(double unixSeconds)
+{
+    return unixSeconds - kUnixEpochTo2001;
+}
+double unixFromDate(Date date)
+{
+    return date + kUnixEpochTo2001;
+}
 
 } // namespace wl

@@ -58,10 +58,7 @@ bool toInteger(const nlohmann::json& v, T& out)
 
 class Reader {
 public:
-    Reader(const nlohmann::json& j, std::string* error, const char* record)
-        : j_(j)
-        , error_(error)
-        , record_(record)
+    Reader(const nlohmann::json& j, std::string* error, const char* record) : j_(j), error_(error), record_(record)
     {
         if (!j_.is_object())
             fail("", "is not a JSON object");
@@ -378,13 +375,16 @@ std::optional<T> decodeText(std::string_view text, std::string* error)
 
 // fromJson, encode and decode of a record T whose reading is done by `readFunction`
 // (a function std::optional<T>(const nlohmann::json&, std::string*)).
-#define WL_JSON_RECORD_CODING(T, readFunction)                                                     \
-    std::optional<T> T::fromJson(const nlohmann::json& j, std::string* error)                    \
-    {                                                                                            \
-        return ::wl::jsonfields::safeFromJson<T>(j, error, readFunction);                        \
-    }                                                                                            \
-    std::string T::encode() const { return ::wl::jsonfields::dumpCompact(toJson()); }            \
-    std::optional<T> T::decode(std::string_view text, std::string* error)                        \
-    {                                                                                            \
-        return ::wl::jsonfields::decodeText<T>(text, error);                                     \
+#define WL_JSON_RECORD_CODING(T, readFunction)                                                                         \
+    std::optional<T> T::fromJson(const nlohmann::json& j, std::string* error)                                          \
+    {                                                                                                                  \
+        return ::wl::jsonfields::safeFromJson<T>(j, error, readFunction);                                              \
+    }                                                                                                                  \
+    std::string T::encode() const                                                                                      \
+    {                                                                                                                  \
+        return ::wl::jsonfields::dumpCompact(toJson());                                                                \
+    }                                                                                                                  \
+    std::optional<T> T::decode(std::string_view text, std::string* error)                                              \
+    {                                                                                                                  \
+        return ::wl::jsonfields::decodeText<T>(text, error);                                                           \
     }

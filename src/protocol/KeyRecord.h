@@ -15,10 +15,10 @@ namespace wl {
 
 struct KeyRecord {
     std::string id;
-    std::string signingKey;   // base64 Ed25519 public key
-    std::string mailKey;      // base64 X25519 public key
+    std::string signingKey; // base64 Ed25519 public key
+    std::string mailKey; // base64 X25519 public key
     Date publishedAt = 0;
-    std::string signature;    // base64
+    std::string signature; // base64
 
     static KeyRecord make(const SigningKey& device, const AgreementKey& mail, Date publishedAt);
     static std::string signedText(const std::string& id, const std::string& signingKey, const std::string& mailKey);

@@ -10,8 +10,8 @@ using jsonfields::put;
 
 namespace {
 
-constexpr std::array<const char*, 10> kKindWords = {"message", "helpRequest", "reply", "cancel", "password",
-                                                     "receipt", "access", "linkRequest", "linkReply", "myMacs"};
+constexpr std::array<const char*, 10> kKindWords = {"message", "helpRequest", "reply",       "cancel",    "password",
+                                                    "receipt", "access",      "linkRequest", "linkReply", "myMacs"};
 
 std::optional<MailContent> readMailContent(const nlohmann::json& j, std::string* error)
 {

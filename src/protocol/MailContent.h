@@ -13,8 +13,7 @@
 namespace wl {
 
 struct MailContent {
-    enum class Kind { message, helpRequest, reply, cancel, password, receipt, access, linkRequest, linkReply,
-                      myMacs };
+    enum class Kind { message, helpRequest, reply, cancel, password, receipt, access, linkRequest, linkReply, myMacs };
 
     Kind kind = Kind::message;
     Date sentAt = 0;

@@ -14,13 +14,13 @@
 namespace wl {
 
 struct MailEnvelope {
-    std::string id;             // lower-case UUID
-    std::string from;           // sender device id
-    std::string to;             // recipient device id
-    std::string ephemeralKey;   // base64 X25519 public key
-    std::string nonce;          // base64, 12 bytes
-    std::string box;            // base64 ciphertext with the tag appended
-    std::string signature;      // base64
+    std::string id; // lower-case UUID
+    std::string from; // sender device id
+    std::string to; // recipient device id
+    std::string ephemeralKey; // base64 X25519 public key
+    std::string nonce; // base64, 12 bytes
+    std::string box; // base64 ciphertext with the tag appended
+    std::string signature; // base64
 
     static MailEnvelope seal(const MailContent& content, const SigningKey& sender, const std::string& toId,
                              const std::string& recipientMailKeyBase64);

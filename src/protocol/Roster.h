@@ -28,7 +28,7 @@ struct RosterMac {
 };
 
 struct MyMacsRoster {
-    std::string person;   // base64 person signing public key
+    std::string person; // base64 person signing public key
     std::int64_t version = 0;
     std::vector<RosterMac> macs;
 
@@ -43,8 +43,8 @@ struct MyMacsRoster {
 inline constexpr const char* kRosterSignatureTag = "wickerlane-mymacs|";
 
 struct SignedRoster {
-    std::string roster;      // exact JSON text of a MyMacsRoster
-    std::string signature;   // base64
+    std::string roster; // exact JSON text of a MyMacsRoster
+    std::string signature; // base64
 
     static SignedRoster sign(const MyMacsRoster& roster, const SigningKey& personKey);
     // The roster when the text decodes and the signature by its person key holds.

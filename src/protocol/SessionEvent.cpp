@@ -10,10 +10,11 @@ using jsonfields::put;
 
 namespace {
 
-constexpr std::array<const char*, 19> kKindWords
-    = {"pointer", "suggest",        "hide",     "mouseMove", "mouseDown",  "mouseUp",      "scroll",
-       "key",     "requestControl", "releaseControl", "mode", "localActivity", "notice",  "cursor",
-       "displays", "microphone",    "end",      "selectDisplay", "keyFrame"};
+constexpr std::array<const char*, 19> kKindWords = {
+    "pointer",    "suggest",       "hide",          "mouseMove",      "mouseDown",
+    "mouseUp",    "scroll",        "key",           "requestControl", "releaseControl",
+    "mode",       "localActivity", "notice",        "cursor",         "displays",
+    "microphone", "end",           "selectDisplay", "keyFrame"};
 
 std::optional<DisplayInfo> readDisplayInfo(const nlohmann::json& j, std::string* error)
 {
@@ -70,7 +71,10 @@ std::optional<SessionEvent> readSessionEvent(const nlohmann::json& j, std::strin
 
 } // namespace
 
-std::string toString(HelpMode mode) { return mode == HelpMode::control ? "control" : "guide"; }
+std::string toString(HelpMode mode)
+{
+    return mode == HelpMode::control ? "control" : "guide";
+}
 
 std::optional<HelpMode> helpModeFromString(std::string_view text)
 {

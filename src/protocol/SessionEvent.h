@@ -30,7 +30,7 @@ struct DisplayInfo {
 };
 
 struct CursorShape {
-    std::string png;   // base64 PNG
+    std::string png; // base64 PNG
     double width = 0;
     double height = 0;
     double hotSpotX = 0;
@@ -46,9 +46,27 @@ struct CursorShape {
 };
 
 struct SessionEvent {
-    enum class Kind { pointer, suggest, hide, mouseMove, mouseDown, mouseUp, scroll, key, requestControl,
-                      releaseControl, mode, localActivity, notice, cursor, displays, microphone, end,
-                      selectDisplay, keyFrame };
+    enum class Kind {
+        pointer,
+        suggest,
+        hide,
+        mouseMove,
+        mouseDown,
+        mouseUp,
+        scroll,
+        key,
+        requestControl,
+        releaseControl,
+        mode,
+        localActivity,
+        notice,
+        cursor,
+        displays,
+        microphone,
+        end,
+        selectDisplay,
+        keyFrame
+    };
 
     Kind kind = Kind::pointer;
     double x = 0;

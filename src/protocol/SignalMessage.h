@@ -14,8 +14,20 @@
 namespace wl {
 
 struct SignalMessage {
-    enum class Kind { hello, challenge, prove, accepted, declined, offer, answer, candidate, bye, iceServers,
-                      pairRequest, pairInfo };
+    enum class Kind {
+        hello,
+        challenge,
+        prove,
+        accepted,
+        declined,
+        offer,
+        answer,
+        candidate,
+        bye,
+        iceServers,
+        pairRequest,
+        pairInfo
+    };
 
     Kind kind = Kind::hello;
     std::optional<std::string> name;

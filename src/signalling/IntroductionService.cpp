@@ -51,11 +51,11 @@ QUrl IntroductionService::baseURL()
 {
     QString text = QString::fromStdString(InfoDictionary::standard().string(InfoKey::introductionURL)).trimmed();
     QUrl url(text, QUrl::StrictMode);
-    if (text.isEmpty() || !url.isValid() || url.host().isEmpty()
-        || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+    if (text.isEmpty() || !url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
         if (!text.isEmpty())
-            Log::line("Wickerlane: the introduction URL " + text.toStdString() + " is not usable; using "
-                      + kDefaultBaseURL);
+            Log::line("Wickerlane: the introduction URL " + text.toStdString() + " is not usable; using " +
+                      kDefaultBaseURL);
         url = QUrl(QString::fromLatin1(kDefaultBaseURL));
     }
     QString path = url.path();
@@ -89,8 +89,7 @@ QNetworkAccessManager& IntroductionService::network()
     return *manager;
 }
 
-void IntroductionService::isOnline(const std::string& deviceId, std::function<void(bool)> callback,
-                                   QObject* context)
+void IntroductionService::isOnline(const std::string& deviceId, std::function<void(bool)> callback, QObject* context)
 {
     QNetworkRequest request(httpURL("v1/status/" + deviceId));
     request.setTransferTimeout(kRequestTimeoutMs);

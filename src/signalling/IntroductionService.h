@@ -33,8 +33,7 @@ public:
     // Asks v1/status/<id>: true only for status 200 with the JSON field "online" true;
     // false on any failure (also after 15 s without an answer). The callback runs
     // once on the main thread; when context is given and destroyed first, never.
-    static void isOnline(const std::string& deviceId, std::function<void(bool)> callback,
-                         QObject* context = nullptr);
+    static void isOnline(const std::string& deviceId, std::function<void(bool)> callback, QObject* context = nullptr);
 
     // The shared network access manager of the main thread.
     static QNetworkAccessManager& network();

@@ -37,8 +37,8 @@ std::string opusPayloadType(const std::string& line)
         return {};
     std::string pt = line.substr(prefix.size(), space - prefix.size());
     std::string codec = lower(trim(line.substr(space + 1)));
-    if (codec.rfind("opus/48000", 0) != 0 || pt.empty()
-        || !std::all_of(pt.begin(), pt.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (codec.rfind("opus/48000", 0) != 0 || pt.empty() ||
+        !std::all_of(pt.begin(), pt.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return {};
     return pt;
 }
@@ -64,8 +64,7 @@ std::string withStereoParameters(const std::string& parameters)
         start = end + 1;
     }
     for (const auto& [key, value] : wanted) {
-        auto it = std::find_if(items.begin(), items.end(),
-                               [&](const auto& item) { return lower(item.first) == key; });
+        auto it = std::find_if(items.begin(), items.end(), [&](const auto& item) { return lower(item.first) == key; });
         if (it != items.end())
             it->second = value;
         else
@@ -128,8 +127,8 @@ std::string preferOpusStereo(const std::string& sdp)
         if (line.text.rfind(prefix, 0) != 0)
             continue;
         std::size_t space = line.text.find(' ', prefix.size());
-        std::string pt = line.text.substr(prefix.size(),
-                                          space == std::string::npos ? std::string::npos : space - prefix.size());
+        std::string pt =
+            line.text.substr(prefix.size(), space == std::string::npos ? std::string::npos : space - prefix.size());
         if (!opus.count(pt))
             continue;
         std::string parameters = space == std::string::npos ? std::string() : line.text.substr(space + 1);

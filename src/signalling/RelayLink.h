@@ -26,9 +26,9 @@ public:
 
     std::function<void(const SignalMessage&)> onMessage;
     std::function<void(bool)> onStatusChange;
-    std::shared_ptr<WebSocketSignalChannel> channel;   // null while disconnected
+    std::shared_ptr<WebSocketSignalChannel> channel; // null while disconnected
     bool active = false;
-    double retryDelay = kFirstRetryDelay;              // seconds
+    double retryDelay = kFirstRetryDelay; // seconds
 
     // Makes the link active and opens a channel (does nothing while one exists).
     void connect();

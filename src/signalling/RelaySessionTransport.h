@@ -12,9 +12,9 @@ namespace wl {
 
 class RelaySessionTransport final : public SignalTransport {
 public:
-    explicit RelaySessionTransport(RelayLink* link) : link_(link) {}
+    explicit RelaySessionTransport(RelayLink* link) : link_(link) { }
     void send(const SignalMessage& message) override;
-    void close() override {}
+    void close() override { }
 
 private:
     QPointer<RelayLink> link_;

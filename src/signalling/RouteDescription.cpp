@@ -18,8 +18,7 @@ const webrtc::RTCIceCandidatePairStats* pairInUse(const webrtc::RTCStatsReport& 
             return &stats->cast_to<webrtc::RTCIceCandidatePairStats>();
     }
     for (const auto* pair : report.GetStatsOfType<webrtc::RTCIceCandidatePairStats>()) {
-        if (pair->nominated.is_defined() && *pair->nominated && pair->state.is_defined()
-            && *pair->state == "succeeded")
+        if (pair->nominated.is_defined() && *pair->nominated && pair->state.is_defined() && *pair->state == "succeeded")
             return pair;
     }
     return nullptr;
@@ -63,8 +62,8 @@ std::optional<std::string> routeDescription(const webrtc::RTCStatsReport& report
     const auto* remote = candidate(report, pair->remote_candidate_id);
     if (isRelay(local)) {
         std::string protocol = local->relay_protocol.is_defined() && !local->relay_protocol->empty()
-                                   ? *local->relay_protocol
-                                   : std::string("relay");
+            ? *local->relay_protocol
+            : std::string("relay");
         return "Relayed (" + upper(protocol) + ")";
     }
     if (isRelay(remote))

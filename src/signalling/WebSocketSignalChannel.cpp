@@ -47,11 +47,12 @@ WebSocketSignalChannel::WebSocketSignalChannel(const QUrl& url) : url_(url)
     });
     QObject::connect(socket_, &QWebSocket::connected, this, &WebSocketSignalChannel::handleConnected);
     QObject::connect(socket_, &QWebSocket::disconnected, this, [this] { close(); });
-    QObject::connect(socket_, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
-        if (!closed_)
-            Log::line("Wickerlane: signalling link error: " + socket_->errorString().toStdString());
-        close();
-    });
+    QObject::connect(socket_, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+                     [this](QAbstractSocket::SocketError) {
+                         if (!closed_)
+                             Log::line("Wickerlane: signalling link error: " + socket_->errorString().toStdString());
+                         close();
+                     });
     QObject::connect(socket_, &QWebSocket::textMessageReceived, this, &WebSocketSignalChannel::handleText);
     QObject::connect(socket_, &QWebSocket::binaryMessageReceived, this, &WebSocketSignalChannel::handleBinary);
 }
@@ -91,8 +92,8 @@ void WebSocketSignalChannel::send(const SignalMessage& message)
     std::string text = message.encode();
     if (static_cast<qint64>(text.size()) > kMaxMessageBytes) {
         // The other side would close the link for it (1009): drop it instead.
-        Log::line("Wickerlane: a signalling message of " + std::to_string(text.size())
-                  + " bytes is over the limit and was not sent");
+        Log::line("Wickerlane: a signalling message of " + std::to_string(text.size()) +
+                  " bytes is over the limit and was not sent");
         return;
     }
     if (!opened_) {
@@ -139,8 +140,8 @@ void WebSocketSignalChannel::handleText(const QString& text)
         return;
     }
     std::string error;
-    auto message = SignalMessage::decode(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())),
-                                         &error);
+    auto message =
+        SignalMessage::decode(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), &error);
     if (!message) {
         Log::line("Wickerlane: dropped an unreadable signalling message: " + error);
         return;

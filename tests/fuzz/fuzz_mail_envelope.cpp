@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto content = wl::MailContent::decode(text)) {
         // Whatever decodes as content seals and opens again unchanged.
         const std::string senderId = wl::fingerprintOfRaw(keys.sender.publicKeyRaw());
-        auto sealed = wl::MailEnvelope::trySeal(*content, keys.sender, keys.recipientId,
-                                                keys.recipient.publicKeyBase64());
+        auto sealed =
+            wl::MailEnvelope::trySeal(*content, keys.sender, keys.recipientId, keys.recipient.publicKeyBase64());
         wl::fuzz::require(sealed.has_value(), "content seals");
         wl::fuzz::require(sealed->from == senderId, "sender id");
         auto opened = sealed->open(keys.recipient, keys.recipientId, keys.sender.publicKeyBase64());

@@ -31,8 +31,8 @@ TEST(Base64, DecodesWhatItEncodes)
 
 TEST(Base64, RejectsEverythingNotStrictStandardBase64)
 {
-    for (const char* bad : {"Zg", "Zg=", "Zg===", "Z===", "Zm9v=", "=Zg=", "Zg=a", "Zm=v", "Zh==", "Zm9=",
-                            "Zm 9v", "Zm9v\n", " Zm9v", "Zm-v", "Zm_v"}) {
+    for (const char* bad : {"Zg", "Zg=", "Zg===", "Z===", "Zm9v=", "=Zg=", "Zg=a", "Zm=v", "Zh==", "Zm9=", "Zm 9v",
+                            "Zm9v\n", " Zm9v", "Zm-v", "Zm_v"}) {
         EXPECT_FALSE(base64Decode(bad)) << bad;
     }
     EXPECT_FALSE(base64Decode(std::string("Zm9\0", 4)));

@@ -179,8 +179,8 @@ TEST(Pin, ValidPinsAreSixOrMoreAsciiDigits)
     EXPECT_FALSE(isValidPIN("123 456"));
     EXPECT_FALSE(isValidPIN("-123456"));
     // Numerals of other scripts are typed differently on another keyboard: refused.
-    EXPECT_FALSE(isValidPIN("\u0661\u0662\u0663\u0664\u0665\u0666"));  // Arabic-Indic
-    EXPECT_FALSE(isValidPIN("\uff11\uff12\uff13\uff14\uff15\uff16"));  // full-width
+    EXPECT_FALSE(isValidPIN("\u0661\u0662\u0663\u0664\u0665\u0666")); // Arabic-Indic
+    EXPECT_FALSE(isValidPIN("\uff11\uff12\uff13\uff14\uff15\uff16")); // full-width
     EXPECT_FALSE(isValidPIN("12345\u0667"));
 }
 
@@ -205,7 +205,7 @@ TEST(Pairing, NormalizationReadsWhatPeopleType)
     EXPECT_EQ(normalizePairingCode(" 7K3M Q9TZ "), std::string("7K3MQ9TZ"));
     EXPECT_EQ(normalizePairingCode("oOiIlL00"), std::string("00111100"));
     EXPECT_EQ(normalizePairingCode("ab.cd_ef/gh"), std::string("ABCDEFGH"));
-    EXPECT_EQ(normalizePairingCode("UUUU7K3MQ9TZ"), std::string("7K3MQ9TZ"));  // U is not a symbol
+    EXPECT_EQ(normalizePairingCode("UUUU7K3MQ9TZ"), std::string("7K3MQ9TZ")); // U is not a symbol
     EXPECT_FALSE(normalizePairingCode("7K3MQ9T"));
     EXPECT_FALSE(normalizePairingCode("7K3MQ9TZ0"));
     EXPECT_FALSE(normalizePairingCode(""));

@@ -118,7 +118,7 @@ TEST(Keys, X25519AgreesAndRefusesLowOrderPoints)
     EXPECT_EQ(hexEncode(*alice->sharedSecret(bob->publicKeyRaw())), expected);
     EXPECT_EQ(hexEncode(*bob->sharedSecret(alice->publicKeyRaw())), expected);
 
-    EXPECT_FALSE(alice->sharedSecret(std::string(32, '\0')));   // all-zero result
+    EXPECT_FALSE(alice->sharedSecret(std::string(32, '\0'))); // all-zero result
     std::string one(32, '\0');
     one[0] = 1;
     EXPECT_FALSE(alice->sharedSecret(one));

@@ -52,8 +52,9 @@ TEST_F(PairedDevices, SaveAndLoadKeepEveryField)
 TEST_F(PairedDevices, UndecodableDataLoadsAsEmpty)
 {
     PairedDeviceStore store{"WLPairedHosts"};
-    for (const char* bad : {"", "not json", "{}", "[1]", "[{\"id\":\"a\"}]", "[{\"id\":1,\"name\":\"n\","
-                                                                          "\"publicKey\":\"k\",\"pairedAt\":0}]"}) {
+    for (const char* bad : {"", "not json", "{}", "[1]", "[{\"id\":\"a\"}]",
+                            "[{\"id\":1,\"name\":\"n\","
+                            "\"publicKey\":\"k\",\"pairedAt\":0}]"}) {
         defaults->setData("WLPairedHosts", bad);
         EXPECT_TRUE(store.load().empty()) << bad;
     }

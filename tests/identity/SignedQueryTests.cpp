@@ -49,12 +49,12 @@ TEST(SignedQuery, ItemsCheckAtTheService)
     EXPECT_FALSE(checkSignedQuery(kPurposeHost, id, pub, "1700000001", sig, now));
     EXPECT_FALSE(checkSignedQuery(kPurposeHost, id, pub, ts, "", now));
     EXPECT_FALSE(checkSignedQuery(kPurposeHost, id, pub, ts, "%%%", now));
-    for (const char* badTs : {"", "+1700000000", "1700000000 ", " 1700000000", "1.7e9", "17000000000000000000000",
-                              "abc", "0x65"})
+    for (const char* badTs :
+         {"", "+1700000000", "1700000000 ", " 1700000000", "1.7e9", "17000000000000000000000", "abc", "0x65"})
         EXPECT_FALSE(checkSignedQuery(kPurposeHost, id, pub, badTs, sig, now)) << badTs;
     // Extreme clocks do not overflow into acceptance.
-    EXPECT_FALSE(checkSignedQuery(kPurposeHost, id, pub, "-9223372036854775808", sig,
-                                  std::numeric_limits<std::int64_t>::max()));
+    EXPECT_FALSE(
+        checkSignedQuery(kPurposeHost, id, pub, "-9223372036854775808", sig, std::numeric_limits<std::int64_t>::max()));
 }
 
 TEST(SignedQuery, DeviceKeyItems)

@@ -94,7 +94,7 @@ public:
                 target(message);
         });
     }
-    void close() override {}
+    void close() override { }
 };
 
 struct Outcome {
@@ -127,19 +127,20 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     // The host's standing link, as the relay link opens it.
     SigningKey hostKey = SigningKey::generate();
     const std::string hostId = fingerprintOfRaw(hostKey.publicKeyRaw());
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     auto hostLink = WebSocketSignalChannel::make(
         IntroductionService::webSocketURL("v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
     hostLink->open();
     ASSERT_TRUE(waitUntil([&] { return hostLink->isOpen(); }));
 
     const std::vector<TransferredFile> pictures = threePictures();
-    auto serve = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, hostLink, std::vector<ICEServer>{},
-                                                pictures);
+    auto serve =
+        std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, hostLink, std::vector<ICEServer>{}, pictures);
     ASSERT_NE(serve->peerConnection(), nullptr);
-    serve->signAnswer = [](const std::string& sdp) { return std::optional<std::string>("answer:" + std::to_string(sdp.size())); };
+    serve->signAnswer = [](const std::string& sdp) {
+        return std::optional<std::string>("answer:" + std::to_string(sdp.size()));
+    };
     Outcome served;
     watch(*serve, served);
     std::optional<SignalMessage> offerSeen;
@@ -153,9 +154,10 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     };
 
     auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + hostId));
-    auto collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, helperLink,
-                                                  std::vector<ICEServer>{});
-    collect->signOffer = [](const std::string& sdp) { return std::optional<std::string>("offer:" + std::to_string(sdp.size())); };
+    auto collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, helperLink, std::vector<ICEServer>{});
+    collect->signOffer = [](const std::string& sdp) {
+        return std::optional<std::string>("offer:" + std::to_string(sdp.size()));
+    };
     Outcome collected;
     watch(*collect, collected);
     std::optional<SignalMessage> answerSeen;
@@ -223,7 +225,9 @@ struct PipedPair {
 TEST_F(FileLinkTest, ServingBeyondTheLimitsFailsTheLink)
 {
     std::vector<std::vector<TransferredFile>> cases = {
-        {{"1", "a", "image/png", "x"}, {"2", "b", "image/png", "y"}, {"3", "c", "image/png", "z"},
+        {{"1", "a", "image/png", "x"},
+         {"2", "b", "image/png", "y"},
+         {"3", "c", "image/png", "z"},
          {"4", "d", "image/png", "w"}},
         {{"1", "big", "image/png", std::string(FileLinkPeer::kMaxFileSize + 1, 'b')}},
     };
@@ -304,8 +308,8 @@ public:
         : script_(std::move(script)), toCollector_(std::move(toCollector))
     {
         webrtc::PeerConnectionDependencies dependencies(this);
-        auto result = makePeerConnectionFactory()->CreatePeerConnectionOrError(makeRTCConfiguration({}),
-                                                                              std::move(dependencies));
+        auto result =
+            makePeerConnectionFactory()->CreatePeerConnectionOrError(makeRTCConfiguration({}), std::move(dependencies));
         if (result.ok())
             pc_ = result.MoveValue();
     }
@@ -361,8 +365,8 @@ public:
     }
 
     // Signalling thread from here on.
-    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override {}
-    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override {}
+    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override { }
+    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override { }
     void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override
     {
         forward(candidateMessage(*candidate));
@@ -389,7 +393,7 @@ public:
 
 private:
     struct RemoteDone : webrtc::SetRemoteDescriptionObserverInterface {
-        explicit RemoteDone(std::function<void()> next) : next_(std::move(next)) {}
+        explicit RemoteDone(std::function<void()> next) : next_(std::move(next)) { }
         void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override
         {
             if (error.ok())
@@ -398,7 +402,7 @@ private:
         std::function<void()> next_;
     };
     struct LocalDone : webrtc::SetLocalDescriptionObserverInterface {
-        explicit LocalDone(std::function<void()> next) : next_(std::move(next)) {}
+        explicit LocalDone(std::function<void()> next) : next_(std::move(next)) { }
         void OnSetLocalDescriptionComplete(webrtc::RTCError error) override
         {
             if (error.ok())
@@ -414,7 +418,8 @@ private:
         played_ = true;
         for (const Frame& frame : script_) {
             if (frame.binary)
-                channel_->Send(webrtc::DataBuffer(rtc::CopyOnWriteBuffer(frame.bytes.data(), frame.bytes.size()), true));
+                channel_->Send(
+                    webrtc::DataBuffer(rtc::CopyOnWriteBuffer(frame.bytes.data(), frame.bytes.size()), true));
             else
                 channel_->Send(webrtc::DataBuffer(frame.bytes));
         }
@@ -442,9 +447,9 @@ using Frame = ScriptedSender::Frame;
 
 Frame header(const std::string& id, std::uint64_t size)
 {
-    return {nlohmann::json{{"kind", "file"}, {"id", id}, {"name", "n" + id}, {"type", "image/png"}, {"size", size}}
-                .dump(),
-            false};
+    return {
+        nlohmann::json{{"kind", "file"}, {"id", id}, {"name", "n" + id}, {"type", "image/png"}, {"size", size}}.dump(),
+        false};
 }
 Frame done(std::uint64_t count)
 {
@@ -510,8 +515,9 @@ TEST_F(FileLinkTest, CollectorFailsTheLinkWhenTheTransferDoesNotAddUp)
         {"a new header inside a file", {header("1", 10), bytes(5), header("2", 5), bytes(5), done(2)}},
         {"bytes outside a file", {bytes(10), header("1", 10), bytes(10), done(1)}},
         {"a file over 20 MiB", {header("1", FileLinkPeer::kMaxFileSize + 1), done(1)}},
-        {"a fourth file", {header("1", 1), bytes(1), header("2", 1), bytes(1), header("3", 1), bytes(1),
-                           header("4", 1), bytes(1), done(4)}},
+        {"a fourth file",
+         {header("1", 1), bytes(1), header("2", 1), bytes(1), header("3", 1), bytes(1), header("4", 1), bytes(1),
+          done(4)}},
         {"a count that does not match", {header("1", 3), bytes(3), done(2)}},
         {"a negative size", {{R"({"kind":"file","id":"1","name":"a","type":"image/png","size":-4})", false}, done(1)}},
         {"an unreadable header", {{"{not json", false}, done(0)}},

@@ -43,8 +43,7 @@ struct Mac {
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
         passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, &ownerCheck);
         myMacs = std::make_unique<MyMacs>(*messenger);
-        myMacs->confirm = [this](const std::string& title, const std::string&, const std::string&,
-                                 const std::string&) {
+        myMacs->confirm = [this](const std::string& title, const std::string&, const std::string&, const std::string&) {
             confirmations.push_back(title);
             return confirmAnswer;
         };
@@ -81,7 +80,7 @@ struct Mac {
         messenger->start();
         return waitUntil([&] {
             return messenger->mailboxLink() && messenger->mailboxLink()->isOpen() &&
-                   ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + id()) == 200;
+                ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + id()) == 200;
         });
     }
 

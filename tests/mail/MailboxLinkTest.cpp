@@ -32,7 +32,7 @@ TEST(MailboxLinkRecovery, ReconnectsWithBackOffAndCollectsWaitingMail)
     ASSERT_TRUE(waitUntil([&] { return link->isOpen(); }, 10000));
     ASSERT_TRUE(waitUntil([&] { return b.received.size() == 1; }, 10000));
     EXPECT_EQ(b.received[0].content.text, "while you were away");
-    EXPECT_EQ(link->currentDelayMs(), 20);   // an open link starts the back-off again
+    EXPECT_EQ(link->currentDelayMs(), 20); // an open link starts the back-off again
 }
 
 TEST(MailboxLinkRecovery, WaitsTheLongestAfterTheServiceRefusesItForTooManyConnections)

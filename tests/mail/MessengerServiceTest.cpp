@@ -34,10 +34,12 @@ protected:
 
     bool bHas(const std::string& text)
     {
-        return waitUntil([&] {
-            return std::any_of(b.messenger->messages().begin(), b.messenger->messages().end(),
-                               [&](const StoredMessage& m) { return m.content.text == text; });
-        }, 10000);
+        return waitUntil(
+            [&] {
+                return std::any_of(b.messenger->messages().begin(), b.messenger->messages().end(),
+                                   [&](const StoredMessage& m) { return m.content.text == text; });
+            },
+            10000);
     }
 
     ServiceProcess service;
@@ -89,7 +91,7 @@ TEST_F(MessengerService, QuietRepeatedAndUnpairedMailIsHandledOnceAndAlwaysAckno
 {
     Mac stranger{"Stranger"};
     stranger.make(service.httpUrl());
-    stranger.pairWith(b);   // it knows B; B never paired with it
+    stranger.pairWith(b); // it knows B; B never paired with it
     ASSERT_TRUE(a.start(service));
     ASSERT_TRUE(b.start(service));
     ASSERT_TRUE(stranger.start(service));
@@ -168,7 +170,8 @@ TEST_F(MessengerService, MailArrivingWhileThisMacsKeysCannotBeReadIsKeptForLater
     options.notifier = &b.notifier;
     options.prompts = &b.prompts;
     b.destroy();
-    Messenger messenger("WLMessages", [this] { return b.contacts; }, options);
+    Messenger messenger(
+        "WLMessages", [this] { return b.contacts; }, options);
     std::vector<std::string> frames;
     messenger.start();
     messenger.mailboxLink()->onEnvelope = [&](const std::string& frame) {
@@ -177,7 +180,7 @@ TEST_F(MessengerService, MailArrivingWhileThisMacsKeysCannotBeReadIsKeptForLater
     };
     ASSERT_TRUE(waitUntil([&] {
         return messenger.mailboxLink()->isOpen() &&
-               ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + b.id()) == 200;
+            ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + b.id()) == 200;
     }));
     ASSERT_TRUE(a.start(service));
 
@@ -194,10 +197,12 @@ TEST_F(MessengerService, MailArrivingWhileThisMacsKeysCannotBeReadIsKeptForLater
         frames.push_back(frame);
         messenger.receiveFrame(frame);
     };
-    ASSERT_TRUE(waitUntil([&] {
-        return std::any_of(messenger.messages().begin(), messenger.messages().end(),
-                           [](const StoredMessage& m) { return m.content.text == "while locked"; });
-    }, 10000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return std::any_of(messenger.messages().begin(), messenger.messages().end(),
+                               [](const StoredMessage& m) { return m.content.text == "while locked"; });
+        },
+        10000));
 
     ASSERT_TRUE(waitUntil([&] { return messenger.mailboxLink()->isOpen(); }));
     const auto before = frames.size();
@@ -227,7 +232,8 @@ TEST_F(MessengerService, MailIsAcknowledgedOnlyOnceTheSettingsAreWritten)
     options.notifier = &b.notifier;
     options.prompts = &b.prompts;
     b.destroy();
-    Messenger messenger("WLMessages", [this] { return b.contacts; }, options);
+    Messenger messenger(
+        "WLMessages", [this] { return b.contacts; }, options);
     std::vector<std::string> frames;
     auto listen = [&] {
         messenger.mailboxLink()->onEnvelope = [&](const std::string& frame) {
@@ -239,7 +245,7 @@ TEST_F(MessengerService, MailIsAcknowledgedOnlyOnceTheSettingsAreWritten)
     listen();
     ASSERT_TRUE(waitUntil([&] {
         return messenger.mailboxLink()->isOpen() &&
-               ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + b.id()) == 200;
+            ServiceProcess::httpRequest(service.port(), "GET", "/v1/keys/" + b.id()) == 200;
     }));
     ASSERT_TRUE(a.start(service));
 

@@ -64,7 +64,7 @@ TEST(MigrateMergedAppsTest, ImportsOnceWithoutReplacingWhatIsThere)
     EXPECT_EQ(ids, (std::vector<std::string>{"m-old", "m-both", "m-new"}));
     std::string bytes;
     ASSERT_EQ(keys.read("device-signing", bytes), KeyStore::ReadStatus::found);
-    EXPECT_EQ(bytes, std::string(32, 'x'));   // the identity in use stays
+    EXPECT_EQ(bytes, std::string(32, 'x')); // the identity in use stays
     ASSERT_EQ(keys.read("mail-agreement", bytes), KeyStore::ReadStatus::found);
     EXPECT_EQ(bytes, std::string(32, 'm'));
     EXPECT_TRUE(log.contains("Wickerlane: brought over from the former helper program: 1 paired Macs"));

@@ -9,7 +9,10 @@
 namespace wl::test {
 namespace {
 
-SigningKey personOf(const Mac& mac) { return *mac.messenger->identity().personKey(); }
+SigningKey personOf(const Mac& mac)
+{
+    return *mac.messenger->identity().personKey();
+}
 
 struct Change {
     std::vector<PairedDevice> macs;
@@ -64,7 +67,7 @@ TEST_F(MyMacsFlow, JoiningSharesTheSignedRosterAndThePersonKey)
     EXPECT_EQ(a.myMacs->roster()->version, 1);
     EXPECT_EQ(a.myMacs->roster()->person, a.person.publicKeyBase64());
     EXPECT_EQ(*b.myMacs->roster(), *a.myMacs->roster());
-    EXPECT_EQ(personOf(b), a.person);   // adopted
+    EXPECT_EQ(personOf(b), a.person); // adopted
     EXPECT_TRUE(a.myMacs->isMine(b.id()));
     EXPECT_TRUE(b.myMacs->isMine(a.id()));
     EXPECT_FALSE(a.myMacs->isMine(a.id()));

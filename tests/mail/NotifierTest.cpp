@@ -51,8 +51,8 @@ TEST(DBusNotifierTest, PostsWithTheDefaultSoundAndReportsClicks)
     auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notifications"));
     ASSERT_TRUE(bus.isConnected());
     FakeNotificationService fake;
-    ASSERT_TRUE(bus.registerObject(kPath, &fake, QDBusConnection::ExportScriptableSlots |
-                                                    QDBusConnection::ExportScriptableSignals));
+    ASSERT_TRUE(bus.registerObject(kPath, &fake,
+                                   QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportScriptableSignals));
     ASSERT_TRUE(bus.registerService(kName));
 
     DBusNotifier notifier(kName, kPath);
@@ -72,7 +72,7 @@ TEST(DBusNotifierTest, PostsWithTheDefaultSoundAndReportsClicks)
     Q_EMIT fake.ActionInvoked(42, QStringLiteral("default"));
     ASSERT_TRUE(waitUntil([&] { return clicked.size() == 1; }));
     EXPECT_EQ(clicked[0], "message-2");
-    Q_EMIT fake.ActionInvoked(99, QStringLiteral("default"));   // not ours
+    Q_EMIT fake.ActionInvoked(99, QStringLiteral("default")); // not ours
     processEventsFor(50);
     EXPECT_EQ(clicked.size(), 1u);
 
@@ -85,7 +85,7 @@ TEST(DBusNotifierTest, WithoutAServiceNothingIsPosted)
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS"))
         GTEST_SKIP() << "no D-Bus session";
     DBusNotifier notifier(QStringLiteral("org.wickerlane.test.Nobody"), kPath);
-    notifier.post("title", "body", "id");   // logs once, does not block or fail
+    notifier.post("title", "body", "id"); // logs once, does not block or fail
     SUCCEED();
 }
 

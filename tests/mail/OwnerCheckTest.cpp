@@ -14,7 +14,7 @@ namespace {
 TEST(PamOwnerCheckTest, CancelOrAWrongPasswordIsARefusal)
 {
     std::vector<std::string> asked;
-    std::optional<std::string> typed;   // what the stand-in dialog answers
+    std::optional<std::string> typed; // what the stand-in dialog answers
     PamOwnerCheck check("login", [&](const std::string& reason, auto answer) {
         asked.push_back(reason);
         answer(typed);
@@ -22,7 +22,7 @@ TEST(PamOwnerCheckTest, CancelOrAWrongPasswordIsARefusal)
 
     std::optional<bool> result;
     check.check("show the Wi-Fi password from Anna", [&](bool ok) { result = ok; });
-    ASSERT_TRUE(result.has_value());   // a cancel answers at once
+    ASSERT_TRUE(result.has_value()); // a cancel answers at once
     EXPECT_FALSE(*result);
 
     typed = "certainly not the password";
@@ -32,12 +32,12 @@ TEST(PamOwnerCheckTest, CancelOrAWrongPasswordIsARefusal)
         result = ok;
         answeredOn = QThread::currentThread();
     });
-    EXPECT_FALSE(result.has_value());   // PAM runs elsewhere
+    EXPECT_FALSE(result.has_value()); // PAM runs elsewhere
     ASSERT_TRUE(waitUntil([&] { return result.has_value(); }, 15000));
     EXPECT_FALSE(*result);
     EXPECT_EQ(answeredOn, QThread::currentThread());
-    EXPECT_EQ(asked, (std::vector<std::string>{"show the Wi-Fi password from Anna",
-                                                "copy the Wi-Fi password from Anna"}));
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"show the Wi-Fi password from Anna", "copy the Wi-Fi password from Anna"}));
 }
 
 TEST(PamOwnerCheckTest, TheStandardCheckRefusesUntilOneIsInstalled)

@@ -244,8 +244,7 @@ TEST_F(PairingTest, LinkClosingBeforeTheEnd)
         EXPECT_EQ(hostEvents.finishes, 1);
         EXPECT_EQ(hostEvents.reason, std::nullopt);
         ASSERT_TRUE(waitUntil([&] { return clientEvents.failures == 1; }));
-        EXPECT_EQ(clientEvents.failure,
-                  "The connection closed before pairing finished. Try again with a new code.");
+        EXPECT_EQ(clientEvents.failure, "The connection closed before pairing finished. Try again with a new code.");
         EXPECT_EQ(clientEvents.pairs, 0);
     }
     // The helper goes away after its request.

@@ -57,21 +57,23 @@ protected:
 
     int receiptsAtA(const std::string& id, const std::string& text)
     {
-        return static_cast<int>(std::count_if(a.messenger->messages().begin(), a.messenger->messages().end(),
-                                              [&](const StoredMessage& m) {
-                                                  return !m.outgoing && m.content.kind == MailContent::Kind::receipt &&
-                                                         m.content.replyTo == id && m.content.text == text;
-                                              }));
+        return static_cast<int>(
+            std::count_if(a.messenger->messages().begin(), a.messenger->messages().end(), [&](const StoredMessage& m) {
+                return !m.outgoing && m.content.kind == MailContent::Kind::receipt && m.content.replyTo == id &&
+                    m.content.text == text;
+            }));
     }
 
     // A message from B to A after everything B sent before it.
     void syncBtoA(const std::string& text)
     {
         ASSERT_TRUE(sendAndWait(*b.messenger, textMail(text), a.record()).ok());
-        ASSERT_TRUE(waitUntil([&] {
-            return std::any_of(a.received.begin(), a.received.end(),
-                               [&](const StoredMessage& m) { return m.content.text == text; });
-        }, 10000));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return std::any_of(a.received.begin(), a.received.end(),
+                                   [&](const StoredMessage& m) { return m.content.text == text; });
+            },
+            10000));
     }
 
     ServiceProcess service;
@@ -82,7 +84,7 @@ protected:
 TEST_F(PasswordFlow, SendDeliverRevealOnceAndUnsend)
 {
     auto sent = sendPassword(PasswordLifetime::once);
-    EXPECT_FALSE(sent.content.secret.has_value());   // the sender's history never keeps the secret
+    EXPECT_FALSE(sent.content.secret.has_value()); // the sender's history never keeps the secret
     EXPECT_FALSE(a.messenger->messages().back().content.secret.has_value());
     EXPECT_EQ(activityAtA, (std::vector<std::string>{"Sent Ben's Mac a password for Wi-Fi"}));
     EXPECT_EQ(a.passwords->status(sent, a.messenger->now()), SentPasswordState::sent);
@@ -167,13 +169,13 @@ TEST_F(PasswordFlow, ExpiryEndsAPasswordAtItsCap)
     ASSERT_TRUE(waitUntil([&] { return b.passwords->received().size() == 1; }, 10000));
     auto got = b.passwords->received()[0];
     auto end = b.passwords->expiry(got);
-    EXPECT_NEAR(end - got.at, 900, 5);   // its expiresAt; well inside the cap
+    EXPECT_NEAR(end - got.at, 900, 5); // its expiresAt; well inside the cap
 
     b.clockOffset = end - dateNow() - 1;
     b.ownerCheck.answer(true);
-    EXPECT_TRUE(reveal(b, got).has_value());   // before the end
+    EXPECT_TRUE(reveal(b, got).has_value()); // before the end
     b.clockOffset = end - dateNow();
-    EXPECT_FALSE(reveal(b, got).has_value());  // at the end: no prompt, no secret
+    EXPECT_FALSE(reveal(b, got).has_value()); // at the end: no prompt, no secret
     b.passwords->sweep();
     EXPECT_TRUE(b.passwords->received().empty());
     EXPECT_EQ(a.passwords->status(sent, sent.content.expiresAt.value()), SentPasswordState::expired);

@@ -12,7 +12,7 @@
 namespace wl::test {
 namespace {
 
-constexpr Date T = 700000000;   // a fixed "now"
+constexpr Date T = 700000000; // a fixed "now"
 
 StoredMessage password(const std::string& id, bool outgoing, Date at, std::optional<Date> expiresAt,
                        std::optional<std::string> lifetime = std::string("fifteenMinutes"), std::string peer = "peer-1")
@@ -75,10 +75,10 @@ TEST_F(Rules, ExpiryIsCappedAtAnHourAndAMinuteAndAMinuteAfterOpeningOnce)
     once.openedAt = T + 10;
     EXPECT_EQ(center().expiry(once), T + 70);
     once.openedAt = T + 890;
-    EXPECT_EQ(center().expiry(once), T + 900);   // the earlier of the two
+    EXPECT_EQ(center().expiry(once), T + 900); // the earlier of the two
     auto longer = password("l", false, T, T + 900);
     longer.openedAt = T + 10;
-    EXPECT_EQ(center().expiry(longer), T + 900);   // only "once" shortens
+    EXPECT_EQ(center().expiry(longer), T + 900); // only "once" shortens
 }
 
 TEST_F(Rules, SentPasswordStatusFollowsTheRulesInOrder)
@@ -101,7 +101,7 @@ TEST_F(Rules, SentPasswordStatusFollowsTheRulesInOrder)
           about("r2", MailContent::Kind::receipt, "o", false, "opened")});
     EXPECT_EQ(center().status(sent, T + 899), SentPasswordState::opened);
     EXPECT_EQ(center().status(sent, T + 900), SentPasswordState::expired);
-    EXPECT_EQ(center().status(once, T + 5000), SentPasswordState::opened);   // a once-password stays opened
+    EXPECT_EQ(center().status(once, T + 5000), SentPasswordState::opened); // a once-password stays opened
 
     load({sent, about("r", MailContent::Kind::receipt, "s", false, "opened"),
           about("c", MailContent::Kind::cancel, "s", true)});
@@ -202,8 +202,9 @@ TEST(Tables, TopicsAndLifetimes)
     std::vector<std::string> titles;
     for (auto topic : kAllHelpTopics)
         titles.push_back(rawValue(topic));
-    EXPECT_EQ(titles, (std::vector<std::string>{"Printer", "Email", "Wi-Fi or internet", "A password",
-                                                "Something looks wrong", "Something else"}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Printer", "Email", "Wi-Fi or internet", "A password", "Something looks wrong",
+                                        "Something else"}));
     EXPECT_EQ(helpTopicFromRaw("A password"), HelpTopic::password);
     EXPECT_FALSE(helpTopicFromRaw("a password").has_value());
     EXPECT_EQ(interval(PasswordLifetime::once), 900);

@@ -115,7 +115,8 @@ std::vector<int16_t> sine(double frequency, std::size_t frames, int channels, do
 {
     std::vector<int16_t> out(frames * channels);
     for (std::size_t i = 0; i < frames; ++i, ++phase) {
-        const auto value = static_cast<int16_t>(amplitude * 32767 * std::sin(2 * std::numbers::pi * frequency * phase / 48000));
+        const auto value =
+            static_cast<int16_t>(amplitude * 32767 * std::sin(2 * std::numbers::pi * frequency * phase / 48000));
         for (int c = 0; c < channels; ++c)
             out[i * channels + c] = value;
     }
@@ -311,7 +312,7 @@ public:
         nSamplesOut = nSamples;
         return 0;
     }
-    void PullRenderData(int, int, size_t, size_t, void*, int64_t*, int64_t*) override {}
+    void PullRenderData(int, int, size_t, size_t, void*, int64_t*, int64_t*) override { }
 
     std::vector<int16_t> take(std::size_t count)
     {
@@ -430,7 +431,7 @@ TEST_F(AudioDevices, HostSoundReachesHelperPlayback)
 TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
 {
     Modules modules;
-    modules.nullSink("wl_voice");   // the helper's voice goes in here; its monitor is the microphone
+    modules.nullSink("wl_voice"); // the helper's voice goes in here; its monitor is the microphone
     modules.nullSink("wl_speaker"); // the host's speakers
     SinkKeepAlive running({"wl_voice", "wl_speaker", "wl_system"});
     TonePlayer voice("wl_voice", 700);
@@ -469,9 +470,8 @@ TEST_F(AudioDevices, MicrophonesReachTheOtherSide)
     EXPECT_LT(toneLevelDb(unmixed, 700), -60.0) << "microphone off: not in the sound";
     ASSERT_EQ(switchMicrophone(host, true), MicrophoneResult::done);
     EXPECT_TRUE(host.mixing());
-    auto mixed = takeUntil(hostSide.recorded, 9600, [](const auto& w) {
-        return toneLevelDb(w, 700) > -30.0 && toneLevelDb(w, 1000) > -30.0;
-    });
+    auto mixed = takeUntil(hostSide.recorded, 9600,
+                           [](const auto& w) { return toneLevelDb(w, 700) > -30.0 && toneLevelDb(w, 1000) > -30.0; });
     EXPECT_GT(toneLevelDb(mixed, 700), -30.0) << "microphone on: mixed in";
     EXPECT_GT(toneLevelDb(mixed, 1000), -30.0) << "with the system sound";
     host.switchMicrophoneOff();
@@ -515,7 +515,8 @@ double echoLevel(std::shared_ptr<PulseAudioBackend> backend, bool cancel, const 
     // Measure only once the tone is played into the loop: before that, silence would pass.
     if (listenUntil("wl_echo.monitor", 500ms, [](const auto& w) { return toneLevelDb(w, 1000) > -40.0; }).empty())
         return 1000;
-    auto heard = takeUntil(transport.recorded, 48000, [&](const auto& w) { return enough(toneLevelDb(w, 1000)); }, 15s);
+    auto heard = takeUntil(
+        transport.recorded, 48000, [&](const auto& w) { return enough(toneLevelDb(w, 1000)); }, 15s);
     session->StopPlayout();
     session->StopRecording();
     helper.io().stop();
@@ -570,8 +571,11 @@ OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> back
     // Measure only once the voice plays into the sink: before that, silence would pass.
     if (listenUntil("wl_system.monitor", 500ms, [](const auto& w) { return toneLevelDb(w, 700) > -40.0; }).empty())
         return {};
-    const auto levels = [](const std::vector<int16_t>& w) { return OwnPlayoutLevels{toneLevelDb(w, 700), toneLevelDb(w, 1000)}; };
-    auto heard = takeUntil(transport.recorded, 48000, [&](const auto& w) { return enough(levels(w)); }, 15s);
+    const auto levels = [](const std::vector<int16_t>& w) {
+        return OwnPlayoutLevels{toneLevelDb(w, 700), toneLevelDb(w, 1000)};
+    };
+    auto heard = takeUntil(
+        transport.recorded, 48000, [&](const auto& w) { return enough(levels(w)); }, 15s);
     session->Terminate();
     if (heard.empty())
         return {};
@@ -580,16 +584,15 @@ OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> back
 
 TEST_F(AudioDevices, HelpersVoicePlayedByTheHostIsTakenOutOfTheSystemSound)
 {
-    const auto kept = ownPlayoutInSystemSound(backend_, false, [](const OwnPlayoutLevels& l) {
-        return l.voice > -30.0 && l.system > -30.0;
-    });
+    const auto kept = ownPlayoutInSystemSound(
+        backend_, false, [](const OwnPlayoutLevels& l) { return l.voice > -30.0 && l.system > -30.0; });
     ASSERT_LT(kept.voice, 100.0) << "the host's sound did not flow";
     const auto removed = ownPlayoutInSystemSound(backend_, true, [&](const OwnPlayoutLevels& l) {
         return kept.voice - l.voice >= 10.0 && l.system > kept.system - 12.0;
     });
     ASSERT_LT(removed.voice, 100.0) << "the host's sound did not flow";
-    std::printf("voice in the host's sound: %.1f dB kept, %.1f dB removed; system sound %.1f / %.1f dB\n",
-                kept.voice, removed.voice, kept.system, removed.system);
+    std::printf("voice in the host's sound: %.1f dB kept, %.1f dB removed; system sound %.1f / %.1f dB\n", kept.voice,
+                removed.voice, kept.system, removed.system);
     EXPECT_GT(kept.voice, -30.0) << "the monitor hears the played voice";
     // The canceller ducks the system sound somewhat while the voice plays (double talk).
     EXPECT_GE(kept.voice - removed.voice, 10.0);

@@ -116,7 +116,8 @@ bool setLocal(webrtc::PeerConnectionInterface* pc, std::unique_ptr<webrtc::Sessi
 {
     auto observer = rtc::make_ref_counted<SetObserver>();
     auto future = observer->result.get_future();
-    pc->SetLocalDescription(std::move(desc), rtc::scoped_refptr<webrtc::SetLocalDescriptionObserverInterface>(observer));
+    pc->SetLocalDescription(std::move(desc),
+                            rtc::scoped_refptr<webrtc::SetLocalDescriptionObserverInterface>(observer));
     return future.wait_for(kStep) == std::future_status::ready && future.get();
 }
 
@@ -136,9 +137,9 @@ bool setRemote(webrtc::PeerConnectionInterface* pc, const webrtc::SessionDescrip
 
 class LoopbackPeers::Observer : public webrtc::PeerConnectionObserver {
 public:
-    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override {}
-    void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface>) override {}
-    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override {}
+    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override { }
+    void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface>) override { }
+    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override { }
     void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override
     {
         std::string sdp;

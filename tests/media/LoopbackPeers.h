@@ -43,7 +43,7 @@ private:
 };
 
 struct StreamStats {
-    std::string codec;          // mime type, e.g. "video/H265"
+    std::string codec; // mime type, e.g. "video/H265"
     long long framesDecoded = 0;
     long long keyFramesDecoded = 0;
     long long bytesReceived = 0;
@@ -58,7 +58,7 @@ struct StreamStats {
 };
 
 struct AudioStats {
-    std::string codec;          // mime type, e.g. "audio/opus"
+    std::string codec; // mime type, e.g. "audio/opus"
     long long packetsReceived = 0;
     long long bytesReceived = 0;
 };

@@ -107,7 +107,10 @@ void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType typ
     encoder.RegisterEncodeCompleteCallback(&out);
     std::vector<VideoFrameType> delta{VideoFrameType::kVideoFrameDelta};
     std::vector<VideoFrameType> key{VideoFrameType::kVideoFrameKey};
-    { std::lock_guard g(wl::keyFrameRequestLock()); wl::keyFrameRequested() = false; }
+    {
+        std::lock_guard g(wl::keyFrameRequestLock());
+        wl::keyFrameRequested() = false;
+    }
 
     for (int n = 0; n < 10; ++n)
         ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
@@ -189,7 +192,8 @@ TEST(H265Codec, MainTenStreamReachesTheRendererAsTenBitBuffer)
     double total = 0;
     int oddValues = 0;
     for (int x = 0; x < 256; ++x) {
-        total += std::abs(int(got->DataY()[40 * got->StrideY() + x]) - int(source->DataY()[40 * source->StrideY() + x]));
+        total +=
+            std::abs(int(got->DataY()[40 * got->StrideY() + x]) - int(source->DataY()[40 * source->StrideY() + x]));
         oddValues += got->DataY()[40 * got->StrideY() + x] % 4 != 0;
     }
     EXPECT_LT(total / 256, 24.0);
@@ -296,9 +300,8 @@ TEST(H265Codec, BitrateDropsApplyAtOnceRisesOnceSettled)
 TEST(VideoCodecs, OnlyH265AsksForImmediatePlayout)
 {
     for (auto type : {webrtc::kVideoCodecH265, webrtc::kVideoCodecH264}) {
-        std::unique_ptr<webrtc::VideoEncoder> encoder = type == webrtc::kVideoCodecH265
-                                                            ? wl::H265Encoder::create()
-                                                            : wl::H264Encoder::create();
+        std::unique_ptr<webrtc::VideoEncoder> encoder =
+            type == webrtc::kVideoCodecH265 ? wl::H265Encoder::create() : wl::H264Encoder::create();
         Collect out;
         auto codec = settingsFor(type, 320, 240, 1000);
         ASSERT_EQ(encoder->InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);

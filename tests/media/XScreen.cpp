@@ -24,7 +24,7 @@ unsigned long pixel(Rgb c)
 }
 } // namespace
 
-XScreen::XScreen() : display_(XOpenDisplay(nullptr)) {}
+XScreen::XScreen() : display_(XOpenDisplay(nullptr)) { }
 
 XScreen::~XScreen()
 {

@@ -22,8 +22,8 @@ public:
     int width() const;
     int height() const;
 
-    void fill(int x, int y, int w, int h, Rgb color);       // on the root window
-    void paintPattern(int seed);                             // blocks, stripes and text-like detail
+    void fill(int x, int y, int w, int h, Rgb color); // on the root window
+    void paintPattern(int seed); // blocks, stripes and text-like detail
     unsigned long showWindow(int x, int y, int w, int h, Rgb color); // mapped and painted
     void destroyWindow(unsigned long window);
     void sync();
@@ -39,7 +39,7 @@ private:
 std::vector<uint8_t> frameToBgrx(const webrtc::VideoFrame& frame);
 
 struct Difference {
-    double meanAbs = 0;       // per channel
+    double meanAbs = 0; // per channel
     double largeFraction = 0; // pixels with a channel off by more than the tolerance
 };
 Difference compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int tolerance);

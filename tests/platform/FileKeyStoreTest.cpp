@@ -14,7 +14,7 @@ using namespace wl;
 namespace {
 mode_t modeOf(const std::filesystem::path& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         return 0;
     return info.st_mode & 07777;
@@ -67,7 +67,9 @@ TEST(FileKeyStore, WriteFailsWhenTheFolderCannotBeMade)
 {
     test::TempDir dir;
     std::filesystem::path blocker = dir.path() / "file";
-    { std::ofstream(blocker) << "x"; }
+    {
+        std::ofstream(blocker) << "x";
+    }
     FileKeyStore store(blocker / "identity");
     EXPECT_FALSE(store.write("device-signing", "key"));
 }

@@ -52,7 +52,7 @@ TEST(X11Displays, ListsTheMonitorsOfTheServer)
     EXPECT_EQ(main.name, outputs.front().second);
     EXPECT_EQ(main.x, 0);
     EXPECT_EQ(main.y, 0);
-    EXPECT_EQ(main.width, 1920);   // the test server's screen (scripts/with-test-env)
+    EXPECT_EQ(main.width, 1920); // the test server's screen (scripts/with-test-env)
     EXPECT_EQ(main.height, 1080);
     EXPECT_EQ(displays.mainDisplayID(), main.id);
     EXPECT_EQ(displays.display(main.id), main);

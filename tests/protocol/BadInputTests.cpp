@@ -32,9 +32,22 @@ void expectAccepted(const std::string& text)
     EXPECT_TRUE(T::decode(text, &error)) << text << ": " << error;
 }
 
-const char* kMalformed[] = {"", " ", "{", "}", "[]", "null", "true", "1", "\"text\"", "{\"kind\":}",
-                            "{'kind':'hello'}", "{\"kind\":\"hello\",}", "{\"kind\":\"hello\"} trailing",
-                            "{\"kind\":\"hello\"\x00}", "{\"kind\":\"\xff\xfe\"}", "{\"kind\":NaN}",
+const char* kMalformed[] = {"",
+                            " ",
+                            "{",
+                            "}",
+                            "[]",
+                            "null",
+                            "true",
+                            "1",
+                            "\"text\"",
+                            "{\"kind\":}",
+                            "{'kind':'hello'}",
+                            "{\"kind\":\"hello\",}",
+                            "{\"kind\":\"hello\"} trailing",
+                            "{\"kind\":\"hello\"\x00}",
+                            "{\"kind\":\"\xff\xfe\"}",
+                            "{\"kind\":NaN}",
                             "{\"kind\":\"hello\",\"name\":\"\\ud800\"}"};
 
 template <class T>
@@ -123,11 +136,14 @@ TEST(BadInput, SessionEvent)
     expectRejected<SessionEvent>(R"({"kind":"selectDisplay","x":0,"y":0,"displayID":-1})");
     expectRejected<SessionEvent>(R"({"kind":"selectDisplay","x":0,"y":0,"displayID":4294967296})");
     expectRejected<SessionEvent>(R"({"kind":"selectDisplay","x":0,"y":0,"displayID":1.5})");
-    expectRejected<SessionEvent>(R"({"kind":"displays","x":0,"y":0,"displays":[{"id":-1,"name":"a","width":1,"height":1}]})");
-    expectRejected<SessionEvent>(R"({"kind":"displays","x":0,"y":0,"displays":[{"id":4294967296,"name":"a","width":1,"height":1}]})");
+    expectRejected<SessionEvent>(
+        R"({"kind":"displays","x":0,"y":0,"displays":[{"id":-1,"name":"a","width":1,"height":1}]})");
+    expectRejected<SessionEvent>(
+        R"({"kind":"displays","x":0,"y":0,"displays":[{"id":4294967296,"name":"a","width":1,"height":1}]})");
     expectRejected<SessionEvent>(R"({"kind":"displays","x":0,"y":0,"displays":[{"id":1,"width":1,"height":1}]})");
     expectRejected<SessionEvent>(R"({"kind":"displays","x":0,"y":0,"displays":{"id":1}})");
-    expectRejected<SessionEvent>(R"({"kind":"cursor","x":0,"y":0,"cursorShape":{"png":"","width":1,"height":1,"hotSpotX":0,"hotSpotY":0}})");
+    expectRejected<SessionEvent>(
+        R"({"kind":"cursor","x":0,"y":0,"cursorShape":{"png":"","width":1,"height":1,"hotSpotX":0,"hotSpotY":0}})");
     expectRejected<SessionEvent>(R"({"kind":"cursor","x":0,"y":0,"cursorShape":"png"})");
     // Whole floats are integers in range.
     auto whole = SessionEvent::decode(R"({"kind":"selectDisplay","x":0,"y":0,"displayID":4294967295.0,"button":1.0})");
@@ -166,7 +182,8 @@ TEST(BadInput, StoredAndMailRecords)
     expectRejected<MailContent>(R"({"kind":"myMacs","sentAt":1,"roster":{"roster":"{}"}})");
 
     expectRejected<MailEnvelope>(R"({"id":"u","from":"f","to":"t","ephemeralKey":"e","nonce":"n","box":"b"})");
-    expectRejected<MailEnvelope>(R"({"id":"u","from":"f","to":"t","ephemeralKey":"e","nonce":"n","box":1,"signature":"s"})");
+    expectRejected<MailEnvelope>(
+        R"({"id":"u","from":"f","to":"t","ephemeralKey":"e","nonce":"n","box":1,"signature":"s"})");
     expectRejected<KeyRecord>(R"({"id":"i","signingKey":"s","mailKey":"m","signature":"x"})");
     expectRejected<KeyRecord>(R"({"id":"i","signingKey":"s","mailKey":"m","publishedAt":"x","signature":"x"})");
 
@@ -185,5 +202,5 @@ TEST(BadInput, EncodingNeverThrowsOnBadText)
     EXPECT_NO_THROW(text = m.encode());
     auto back = SignalMessage::decode(text);
     ASSERT_TRUE(back);
-    EXPECT_NE(back->name, m.name);  // replaced, not passed through
+    EXPECT_NE(back->name, m.name); // replaced, not passed through
 }

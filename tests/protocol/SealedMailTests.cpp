@@ -81,8 +81,8 @@ TEST(SealedMail, OpensForItsRecipientOnly)
 TEST(SealedMail, FailsClosedWhenAnyFieldIsAltered)
 {
     const Mac alice, bob;
-    const MailEnvelope envelope
-        = MailEnvelope::seal(sampleContent(), alice.device, bob.id(), bob.mail.publicKeyBase64());
+    const MailEnvelope envelope =
+        MailEnvelope::seal(sampleContent(), alice.device, bob.id(), bob.mail.publicKeyBase64());
     const std::string senderKey = alice.device.publicKeyBase64();
     ASSERT_TRUE(envelope.open(bob.mail, bob.id(), senderKey));
 
@@ -158,8 +158,8 @@ TEST(SealedMail, KnownAnswerOfTheKeySchedule)
             out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
         return out;
     };
-    auto okm = crypto::hkdfSha256(hex("0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b"), hex("000102030405060708090a0b0c"),
-                                  hex("f0f1f2f3f4f5f6f7f8f9"), 42);
+    auto okm = crypto::hkdfSha256(hex("0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b"),
+                                  hex("000102030405060708090a0b0c"), hex("f0f1f2f3f4f5f6f7f8f9"), 42);
     ASSERT_TRUE(okm);
     EXPECT_EQ(hexEncode(*okm), "3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865");
 
@@ -218,8 +218,8 @@ TEST(Rosters, SignedByThePersonKey)
     const MyMacsRoster roster{person.publicKeyBase64(), 3, {{"id1", "pk1", "Studio | \"Mac\""}, {"id2", "pk2", "Air"}}};
     const SignedRoster signedRoster = SignedRoster::sign(roster, person);
     EXPECT_EQ(signedRoster.roster, roster.encode());
-    EXPECT_TRUE(verifySignature(signedRoster.signature, "wickerlane-mymacs|" + signedRoster.roster,
-                                person.publicKeyBase64()));
+    EXPECT_TRUE(
+        verifySignature(signedRoster.signature, "wickerlane-mymacs|" + signedRoster.roster, person.publicKeyBase64()));
     EXPECT_EQ(signedRoster.verified(), roster);
     EXPECT_EQ(SignedRoster::decode(signedRoster.encode())->verified(), roster);
 

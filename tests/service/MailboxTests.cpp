@@ -116,7 +116,7 @@ TEST_F(Mailbox, DeliversOldestFirstRedeliversAndDeletesOnAck)
         WsTestClient mailbox;
         ASSERT_TRUE(mailbox.open(port(), ann.mailboxTarget()));
         for (const auto& body : posted)
-            EXPECT_EQ(mailbox.receive(), body);   // oldest first, the exact bytes posted
+            EXPECT_EQ(mailbox.receive(), body); // oldest first, the exact bytes posted
         // New mail arrives on the open link.
         posted.push_back(sealFor(bo, ann, "live"));
         ASSERT_EQ(http("POST", "/v1/mail/" + ann.id, posted.back()), 202);
@@ -187,7 +187,7 @@ TEST(MailboxDurability, KillNineLosesNothingUnacknowledged)
         }
         EXPECT_EQ(received, ids);
         EXPECT_TRUE(mailbox.quietFor(std::chrono::milliseconds(50)));
-        mailbox.close();   // the service has read every acknowledgement once it answers the close
+        mailbox.close(); // the service has read every acknowledgement once it answers the close
     }
     // Acknowledged means gone, across another kill -9 too.
     service.kill9();
@@ -233,10 +233,10 @@ TEST_F(Mailbox, LogNamesEventsButNeverKeysBodiesOrCodes)
     auto log = service->log();
     EXPECT_NE(log.find("host " + ann.id.substr(0, 8) + " online"), std::string::npos) << log;
     EXPECT_NE(log.find("mailbox " + ann.id.substr(0, 8) + " open, 1 waiting"), std::string::npos) << log;
-    for (const auto& secret : {ann.key.publicKeyBase64(), bo.key.publicKeyBase64(), ann.mail.publicKeyBase64(),
-                               nlohmann::json::parse(body)["box"].get<std::string>(),
-                               nlohmann::json::parse(body)["signature"].get<std::string>(), std::string("QRST5678"),
-                               ann.id, bo.id})
+    for (const auto& secret :
+         {ann.key.publicKeyBase64(), bo.key.publicKeyBase64(), ann.mail.publicKeyBase64(),
+          nlohmann::json::parse(body)["box"].get<std::string>(),
+          nlohmann::json::parse(body)["signature"].get<std::string>(), std::string("QRST5678"), ann.id, bo.id})
         EXPECT_EQ(log.find(secret), std::string::npos) << secret;
 }
 

@@ -30,7 +30,7 @@ TEST_F(Pairing, FramesAreForwardedAndTheCodeWorksOnce)
 {
     WsTestClient host, joiner;
     ASSERT_TRUE(host.open(port(), "/v1/pair/host/7K3MXQ9R"));
-    host.send(signal("pairInfo", "\"name\":\"too early\""));   // nobody there yet: dropped
+    host.send(signal("pairInfo", "\"name\":\"too early\"")); // nobody there yet: dropped
 
     // A second host for a waiting code is refused.
     WsTestClient rival;

@@ -25,10 +25,7 @@ protected:
     void SetUp() override { startService(); }
 
     // Host link open and waiting; returns false on failure.
-    bool openHost(WsTestClient& client, const TestDevice& device)
-    {
-        return client.open(port(), device.hostTarget());
-    }
+    bool openHost(WsTestClient& client, const TestDevice& device) { return client.open(port(), device.hostTarget()); }
     // Binds a connector to host and swallows the iceServers frames on both sides.
     void bind(WsTestClient& host, WsTestClient& connector, const TestDevice& device)
     {
@@ -89,7 +86,7 @@ TEST_F(PresenceConnect, SignedQueryFailuresAre401)
     // A tampered signature.
     auto items = signedQueryItems(kPurposeHost, device.key, unixNow());
     std::string badSig = "?pub=" + percentEncode(items[0].second) + "&ts=" + items[1].second +
-                         "&sig=" + percentEncode(other.key.sign("wickerlane-host|" + device.id + "|" + items[1].second));
+        "&sig=" + percentEncode(other.key.sign("wickerlane-host|" + device.id + "|" + items[1].second));
     EXPECT_TRUE(refused("/v1/host/" + device.id + badSig));
     // Missing and repeated items; '+' is not a space.
     EXPECT_TRUE(refused("/v1/host/" + device.id));
@@ -129,18 +126,18 @@ TEST_F(PresenceConnect, BindingSendsIceServersFirstAndForwardsVerbatim)
     connector.send(hello);
     auto hostFirst = host.receive();
     EXPECT_EQ(kindOf(hostFirst), "iceServers");
-    EXPECT_EQ(host.receive(), hello);   // byte for byte
+    EXPECT_EQ(host.receive(), hello); // byte for byte
 
     host.send(signal("challenge", "\"nonce\":\"abc\""));
     auto connectorFirst = connector.receive();
     EXPECT_EQ(kindOf(connectorFirst), "iceServers");
-    EXPECT_EQ(connectorFirst, hostFirst);   // same servers and credentials on both sides
+    EXPECT_EQ(connectorFirst, hostFirst); // same servers and credentials on both sides
     EXPECT_EQ(connector.receive(), signal("challenge", "\"nonce\":\"abc\""));
 
     auto ice = nlohmann::json::parse(*hostFirst);
     ASSERT_TRUE(ice.contains("iceServers"));
     EXPECT_TRUE(ice["iceServers"].is_array());
-    EXPECT_TRUE(ice["iceServers"].empty());   // nothing configured
+    EXPECT_TRUE(ice["iceServers"].empty()); // nothing configured
 
     // iceServers, pairRequest, pairInfo, binary, non-JSON and kind-less frames are dropped both ways.
     for (auto* sender : {&connector, &host}) {

@@ -118,7 +118,7 @@ TEST_F(Robustness, HttpRoutingAnswers)
     EXPECT_EQ(http("PUT", "/v1/mail/" + id, "{}"), 405);
     EXPECT_EQ(http("POST", "/v1/host/" + id, "{}"), 405);
     for (const std::string& path : {"/v1/host/" + id, "/v1/connect/" + id, "/v1/mail/" + id,
-                                   std::string("/v1/pair/host/ABCDEFGH"), std::string("/v1/pair/join/ABCDEFGH")})
+                                    std::string("/v1/pair/host/ABCDEFGH"), std::string("/v1/pair/join/ABCDEFGH")})
         EXPECT_EQ(http("GET", path), 426) << path;
     std::string body;
     EXPECT_EQ(http("GET", "/v1/status/" + id, {}, &body), 200);
@@ -161,8 +161,9 @@ TEST_F(Robustness, ThousandRandomFramesAndMalformedJson)
     ASSERT_EQ(kindOf(connector.receive()), "iceServers");
 
     std::mt19937 random(20240607);
-    const std::vector<std::string> pieces = {"{", "}", "[", "]", "\"kind\"", ":", ",", "\"offer\"", "null", "1e999",
-                                             "\"\\u0000\"", "\\", "true", " ", "\u00e9", "{\"kind\":", "\"ack\""};
+    const std::vector<std::string> pieces = {"{",    "}",         "[",      "]",          "\"kind\"",    ":",
+                                             ",",    "\"offer\"", "null",   "1e999",      "\"\\u0000\"", "\\",
+                                             "true", " ",         "\u00e9", "{\"kind\":", "\"ack\""};
     int forwardedCandidates = 0;
     for (int i = 0; i < 1000; ++i) {
         std::string frame;
@@ -271,8 +272,10 @@ TEST_F(Robustness, ExpectContinueGetsAnInterimAnswer)
     startService();
     RawSocket socket(port());
     const std::string body = "{\"not\":\"an envelope\"}";
-    socket.write("POST /v1/mail/" + std::string(64, '0') + " HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
-                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    socket.write("POST /v1/mail/" + std::string(64, '0') +
+                 " HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                 "Content-Length: " +
+                 std::to_string(body.size()) + "\r\n\r\n");
     EXPECT_NE(socket.readUntil("\r\n\r\n").find("HTTP/1.1 100 Continue"), std::string::npos);
     socket.write(body);
     EXPECT_NE(socket.readUntil("\r\n\r\n").find("HTTP/1.1 400"), std::string::npos);
@@ -347,7 +350,7 @@ TEST_F(Robustness, PerAddressRateLimits)
     WsTestClient client;
     ASSERT_TRUE(client.open(port(), device.hostTarget()));
     EXPECT_EQ(client.waitClosed(), 4429);
-    EXPECT_FALSE(online(device.id));   // also refused: still over the limit
+    EXPECT_FALSE(online(device.id)); // also refused: still over the limit
 }
 
 TEST_F(Robustness, RequestRateLimit)

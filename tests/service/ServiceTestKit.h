@@ -67,7 +67,7 @@ protected:
         service = std::make_unique<ServiceProcess>(std::move(arguments));
         ASSERT_TRUE(service->start()) << "the service did not start: " << service->log();
     }
-    void SetUp() override {}
+    void SetUp() override { }
     void TearDown() override
     {
         if (service && HasFailure())

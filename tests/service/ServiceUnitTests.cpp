@@ -25,7 +25,7 @@ TEST(ServiceUnitTarget, RoutesAndKeys)
     EXPECT_EQ(RequestTarget::parse("v1/status/" + id).kind, RouteKind::unknown);
     EXPECT_EQ(RequestTarget::parse("/v1/pair/join/ABCDEFGH").kind, RouteKind::pairJoin);
     EXPECT_TRUE(RequestTarget::parse("/v1/pair/host/0123ZYXW").keyValid);
-    EXPECT_FALSE(RequestTarget::parse("/v1/pair/host/0123ZYXU").keyValid);   // U is not in the alphabet
+    EXPECT_FALSE(RequestTarget::parse("/v1/pair/host/0123ZYXU").keyValid); // U is not in the alphabet
     EXPECT_EQ(RequestTarget::parse("/v1/pair/" + id).kind, RouteKind::unknown);
 }
 
@@ -54,8 +54,8 @@ TEST(ServiceUnitRateLimiter, WindowAndRefill)
     EXPECT_TRUE(limiter.allow("a", t0));
     EXPECT_TRUE(limiter.allow("a", t0));
     EXPECT_FALSE(limiter.allow("a", t0 + 1s));
-    EXPECT_TRUE(limiter.allow("b", t0 + 1s));        // per key
-    EXPECT_TRUE(limiter.allow("a", t0 + 3400ms));    // one event back after a third of the window
+    EXPECT_TRUE(limiter.allow("b", t0 + 1s)); // per key
+    EXPECT_TRUE(limiter.allow("a", t0 + 3400ms)); // one event back after a third of the window
     EXPECT_FALSE(limiter.allow("a", t0 + 3500ms));
     limiter.prune(t0 + 60s);
     EXPECT_EQ(limiter.trackedKeys(), 0u);
@@ -78,8 +78,22 @@ TEST(ServiceUnitRelays, FrameShapes)
 
 TEST(ServiceUnitConfig, CommandLine)
 {
-    const char* args[] = {"svc", "--listen", "0.0.0.0", "--port=0", "--stun", "stun:a", "--stun", "stun:b",
-                          "--idle-timeout", "0.25", "--pairing-expiry", "2", "--connection-rate", "7", "--db", "/tmp/x.db"};
+    const char* args[] = {"svc",
+                          "--listen",
+                          "0.0.0.0",
+                          "--port=0",
+                          "--stun",
+                          "stun:a",
+                          "--stun",
+                          "stun:b",
+                          "--idle-timeout",
+                          "0.25",
+                          "--pairing-expiry",
+                          "2",
+                          "--connection-rate",
+                          "7",
+                          "--db",
+                          "/tmp/x.db"};
     auto parsed = parseCommandLine(static_cast<int>(std::size(args)), args);
     ASSERT_TRUE(parsed.config) << parsed.message;
     EXPECT_EQ(parsed.config->listenAddress, "0.0.0.0");

@@ -28,7 +28,8 @@ TEST(ServiceTls, HttpsAndWebSocketsOnOnePort)
     auto cert = (dir.path() / "cert.pem").string();
     auto key = (dir.path() / "key.pem").string();
     std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
-                          "-subj /CN=127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1";
+                          "-subj /CN=127.0.0.1 -keyout " +
+        key + " -out " + cert + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0)
         GTEST_SKIP() << "openssl cannot make a test certificate here";
 

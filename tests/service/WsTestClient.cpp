@@ -13,7 +13,7 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-WsTestClient::WsTestClient() : ws_(io_) {}
+WsTestClient::WsTestClient() : ws_(io_) { }
 
 WsTestClient::~WsTestClient()
 {
@@ -43,19 +43,18 @@ bool WsTestClient::open(std::uint16_t port, const std::string& target, int* stat
     auto& stream = beast::get_lowest_layer(ws_);
     stream.expires_after(kWait);
     auto host = "127.0.0.1:" + std::to_string(port);
-    stream.async_connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port),
-                         [this, state, host, target](beast::error_code ec) {
-                             if (ec) {
-                                 state->result = ec;
-                                 state->finished = true;
-                                 return;
-                             }
-                             ws_.async_handshake(state->response, host, target,
-                                                 [state](beast::error_code handshakeError) {
-                                                     state->result = handshakeError;
-                                                     state->finished = true;
-                                                 });
-                         });
+    stream.async_connect(
+        tcp::endpoint(asio::ip::make_address("127.0.0.1"), port), [this, state, host, target](beast::error_code ec) {
+            if (ec) {
+                state->result = ec;
+                state->finished = true;
+                return;
+            }
+            ws_.async_handshake(state->response, host, target, [state](beast::error_code handshakeError) {
+                state->result = handshakeError;
+                state->finished = true;
+            });
+        });
     runUntil([&] { return state->finished; }, kWait + Duration(1000));
     stream.expires_never();
     if (status)

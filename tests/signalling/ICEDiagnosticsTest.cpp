@@ -22,10 +22,11 @@ std::vector<ICEServer> relays()
 TEST(ICEDiagnostics, SummaryLines)
 {
     ICEDiagnostics empty({}, false);
-    EXPECT_EQ(empty.summary(), "Routes found here: none\n"
-                               "Routes from the other Mac: none\n"
-                               "Relay servers received: 0\n"
-                               "Relay errors: none");
+    EXPECT_EQ(empty.summary(),
+              "Routes found here: none\n"
+              "Routes from the other Mac: none\n"
+              "Relay servers received: 0\n"
+              "Relay errors: none");
 
     ICEDiagnostics diagnostics(relays(), true);
     diagnostics.recordCandidate("candidate:1 1 udp 2122260223 127.0.0.1 50000 typ host generation 0", true);
@@ -99,7 +100,7 @@ TEST(ConnectionFailureGrace, GivesUpOnlyAfterTenSecondsOfFailure)
     EXPECT_EQ(grace.timer, nullptr);
     grace.update(State::kIceConnectionFailed);
     ASSERT_NE(grace.timer, nullptr);
-    grace.update(State::kIceConnectionFailed);   // already waiting: no second timer
+    grace.update(State::kIceConnectionFailed); // already waiting: no second timer
     EXPECT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{std::chrono::seconds(10)});
 
     // Recovery cancels the grace.

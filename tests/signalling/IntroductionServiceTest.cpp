@@ -16,8 +16,8 @@ namespace {
 
 void useIntroductionService(const std::string& baseURL)
 {
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL}}));
+    InfoDictionary::setStandard(
+        std::make_shared<MapInfoDictionary>(std::map<std::string, std::string>{{"WLIntroductionURL", baseURL}}));
 }
 
 // Answers every request with a fixed raw HTTP response (or closes without one) and
@@ -54,8 +54,9 @@ private:
 
 QByteArray httpResponse(int status, const QByteArray& body)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return "HTTP/1.1 " + QByteArray::number(status) +
+        " X\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
 }
 
 std::optional<bool> askOnline(const std::string& base, const std::string& id = std::string(64, 'a'))
@@ -96,8 +97,8 @@ TEST_F(IntroductionServiceTest, WebSocketURLs)
 
     // Query items only when there are some, percent-encoded so base64 survives.
     useIntroductionService("http://127.0.0.1:8787/");
-    QUrl signedURL = IntroductionService::webSocketURL(
-        "v1/host/ab", {{"pub", "a+b/c=="}, {"ts", "1700000000"}, {"sig", "x y&z"}});
+    QUrl signedURL =
+        IntroductionService::webSocketURL("v1/host/ab", {{"pub", "a+b/c=="}, {"ts", "1700000000"}, {"sig", "x y&z"}});
     EXPECT_EQ(signedURL.toString(QUrl::FullyEncoded),
               "ws://127.0.0.1:8787/v1/host/ab?pub=a%2Bb%2Fc%3D%3D&ts=1700000000&sig=x%20y%26z");
     QUrlQuery query(signedURL);
@@ -153,7 +154,8 @@ TEST_F(IntroductionServiceTest, IsOnlineSkipsTheCallbackWhenItsContextIsGone)
     useIntroductionService(online.base());
     auto context = std::make_unique<QObject>();
     bool called = false;
-    IntroductionService::isOnline("ab", [&](bool) { called = true; }, context.get());
+    IntroductionService::isOnline(
+        "ab", [&](bool) { called = true; }, context.get());
     context.reset();
     ASSERT_TRUE(waitUntil([&] { return online.requestLines_.size() == 1; }));
     wl::test::processEventsFor(50);

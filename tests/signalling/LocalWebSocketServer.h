@@ -32,7 +32,7 @@ public:
 
     bool listening() const { return server_.isListening(); }
     quint16 port() const { return server_.serverPort(); }
-    QString baseURL() const;   // "http://127.0.0.1:<port>/"
+    QString baseURL() const; // "http://127.0.0.1:<port>/"
 
     std::size_t count() const { return peers_.size(); }
     Peer& peer(std::size_t index) { return *peers_.at(index); }

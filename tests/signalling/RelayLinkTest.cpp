@@ -81,7 +81,7 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     auto declined = SignalMessage::make(SignalMessage::Kind::declined);
     declined.reason = "busy";
     transport.send(declined);
-    transport.close();   // does nothing: the link stays
+    transport.close(); // does nothing: the link stays
     ASSERT_TRUE(waitUntil([&] { return server.last().received.size() == 1; }));
     EXPECT_EQ(SignalMessage::decode(server.last().received[0]), declined);
     EXPECT_TRUE(link.isConnected());
@@ -175,7 +175,7 @@ TEST_F(RelayLinkTest, SessionTransportOutlivingItsLinkDoesNothing)
     ManualTimers timers;
     auto link = std::make_unique<RelayLink>(timers.factory());
     RelaySessionTransport transport(link.get());
-    transport.send(SignalMessage::make(SignalMessage::Kind::bye));   // no channel yet: nothing
+    transport.send(SignalMessage::make(SignalMessage::Kind::bye)); // no channel yet: nothing
     link->connect();
     ASSERT_TRUE(waitUntil([&] { return link->isConnected(); }));
     link.reset();

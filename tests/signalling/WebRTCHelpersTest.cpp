@@ -28,8 +28,7 @@ TEST_F(RTCConfiguration, DefaultSTUNThenOneEntryPerRelay)
 {
     std::vector<ICEServer> relays = {
         ICEServer{{"turn:127.0.0.1:3478?transport=udp", "turn:127.0.0.1:3478?transport=tcp"}, "1700:ab", "secret"},
-        ICEServer{{"stun:127.0.0.1:3478"}, "only-user", std::nullopt},
-        ICEServer{{}, std::nullopt, std::nullopt}};
+        ICEServer{{"stun:127.0.0.1:3478"}, "only-user", std::nullopt}, ICEServer{{}, std::nullopt, std::nullopt}};
     auto config = makeRTCConfiguration(relays);
     EXPECT_EQ(config.sdp_semantics, webrtc::SdpSemantics::kUnifiedPlan);
     EXPECT_EQ(config.continual_gathering_policy, webrtc::PeerConnectionInterface::GATHER_CONTINUALLY);
@@ -41,7 +40,7 @@ TEST_F(RTCConfiguration, DefaultSTUNThenOneEntryPerRelay)
     EXPECT_EQ(config.servers[1].username, "1700:ab");
     EXPECT_EQ(config.servers[1].password, "secret");
     EXPECT_EQ(config.servers[2].urls, relays[1].urls);
-    EXPECT_EQ(config.servers[2].username, "");   // no credential: neither is set
+    EXPECT_EQ(config.servers[2].username, ""); // no credential: neither is set
     EXPECT_EQ(config.servers[2].password, "");
 }
 
@@ -104,7 +103,7 @@ TEST(PreferOpusStereo, SetsTheFourParametersOnTheOpusLineOnly)
                                  "a=fmtp:63 111/111\r\n"
                                  "a=rtpmap:0 PCMU/8000\r\n";
     EXPECT_EQ(preferOpusStereo(sdp), expected);
-    EXPECT_EQ(preferOpusStereo(expected), expected);   // idempotent
+    EXPECT_EQ(preferOpusStereo(expected), expected); // idempotent
 
     // No opus: unchanged. Opus without a format line: one is added after its map.
     const std::string video = "v=0\nm=video 9 UDP/TLS/RTP/SAVPF 96\na=rtpmap:96 H265/90000\n";

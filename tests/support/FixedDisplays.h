@@ -7,7 +7,7 @@ namespace wl::test {
 class FixedDisplays final : public Displays {
 public:
     FixedDisplays() = default;
-    explicit FixedDisplays(std::vector<Display> displays) : displays_(std::move(displays)) {}
+    explicit FixedDisplays(std::vector<Display> displays) : displays_(std::move(displays)) { }
 
     std::vector<Display> list() override;
     void setDisplays(std::vector<Display> displays);

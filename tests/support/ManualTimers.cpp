@@ -6,7 +6,7 @@ namespace {
 template <typename Entry>
 class ManualTimer final : public OneShotTimer {
 public:
-    explicit ManualTimer(std::weak_ptr<Entry> entry) : entry_(std::move(entry)) {}
+    explicit ManualTimer(std::weak_ptr<Entry> entry) : entry_(std::move(entry)) { }
     ~ManualTimer() override { cancel(); }
     void cancel() override
     {
@@ -24,7 +24,7 @@ private:
 };
 } // namespace
 
-ManualTimers::ManualTimers() : state_(std::make_shared<State>()) {}
+ManualTimers::ManualTimers() : state_(std::make_shared<State>()) { }
 
 TimerFactory ManualTimers::factory()
 {

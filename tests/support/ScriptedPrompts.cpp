@@ -51,8 +51,11 @@ void ScriptedPrompts::clear()
 int ScriptedPrompts::alert(const AlertRequest& request)
 {
     std::lock_guard guard(lock_);
-    questions_.push_back({Question::Kind::alert, request.title, request.informativeText,
-                          request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons, {}});
+    questions_.push_back({Question::Kind::alert,
+                          request.title,
+                          request.informativeText,
+                          request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons,
+                          {}});
     if (alerts_.empty())
         return -1;
     int answer = alerts_.front();

@@ -17,13 +17,13 @@ public:
         enum class Kind { alert, text, open, save } kind;
         std::string title;
         std::string informativeText;
-        std::vector<std::string> buttons;   // alerts
-        std::string initialText;            // text prompts
+        std::vector<std::string> buttons; // alerts
+        std::string initialText; // text prompts
     };
 
     // Answers are taken in order, each by the next question of its kind.
     void answerAlert(int buttonIndex);
-    void answerText(std::optional<std::string> text);   // returned as given, then trimmed
+    void answerText(std::optional<std::string> text); // returned as given, then trimmed
     void answerOpen(std::vector<std::string> paths);
     void answerSave(std::optional<std::string> path);
 

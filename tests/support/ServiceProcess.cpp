@@ -53,8 +53,7 @@ std::string zeroId()
 
 } // namespace
 
-ServiceProcess::ServiceProcess(std::vector<std::string> extraArguments)
-    : extraArguments_(std::move(extraArguments))
+ServiceProcess::ServiceProcess(std::vector<std::string> extraArguments) : extraArguments_(std::move(extraArguments))
 {
     databasePath_ = (dir_.path() / "service.sqlite").string();
     logPath_ = (dir_.path() / "service.log").string();
@@ -110,16 +109,8 @@ bool ServiceProcess::start()
     if (binary.empty())
         return false;
 
-    std::vector<std::string> arguments = {binary,
-                                          "--listen",
-                                          "127.0.0.1",
-                                          "--port",
-                                          std::to_string(port_),
-                                          "--db",
-                                          databasePath_,
-                                          "--connection-rate",
-                                          "100000",
-                                          "--request-rate",
+    std::vector<std::string> arguments = {binary,   "--listen",    "127.0.0.1",         "--port", std::to_string(port_),
+                                          "--db",   databasePath_, "--connection-rate", "100000", "--request-rate",
                                           "1000000"};
     arguments.insert(arguments.end(), extraArguments_.begin(), extraArguments_.end());
     std::vector<char*> argv;
@@ -127,7 +118,8 @@ bool ServiceProcess::start()
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    auto offset = static_cast<std::size_t>(std::filesystem::exists(logPath_) ? std::filesystem::file_size(logPath_) : 0);
+    auto offset =
+        static_cast<std::size_t>(std::filesystem::exists(logPath_) ? std::filesystem::file_size(logPath_) : 0);
     // fork + exec rather than posix_spawn: the child asks to be killed when the test process
     // dies, so a crashed test never leaves a service behind. Only async-signal-safe calls
     // between fork and exec.
@@ -164,7 +156,8 @@ bool ServiceProcess::start()
             if (at != std::string::npos) {
                 auto end = text.find_first_not_of("0123456789", at + marker.size());
                 if (end != std::string::npos) {
-                    port_ = static_cast<std::uint16_t>(std::stoi(text.substr(at + marker.size(), end - at - marker.size())));
+                    port_ = static_cast<std::uint16_t>(
+                        std::stoi(text.substr(at + marker.size(), end - at - marker.size())));
                     break;
                 }
             }

@@ -36,8 +36,8 @@ public:
     pid_t pid() const { return pid_; }
 
     std::uint16_t port() const { return port_; }
-    std::string httpUrl() const;    // "http://127.0.0.1:<port>"
-    std::string wsUrl() const;      // "ws://127.0.0.1:<port>"
+    std::string httpUrl() const; // "http://127.0.0.1:<port>"
+    std::string wsUrl() const; // "ws://127.0.0.1:<port>"
     const std::string& databasePath() const { return databasePath_; }
     // Everything the service logged so far (all runs).
     std::string log() const;

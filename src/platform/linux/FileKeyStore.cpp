@@ -18,8 +18,8 @@ bool validItemName(const std::string& item)
     if (item.empty() || item.size() > 200 || item[0] == '.')
         return false;
     for (char c : item) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'
-                  || c == '_';
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+            c == '_';
         if (!ok)
             return false;
     }
@@ -53,7 +53,7 @@ bool writeAll(int fd, const std::string& bytes)
 
 } // namespace
 
-FileKeyStore::FileKeyStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+FileKeyStore::FileKeyStore(std::filesystem::path folder) : folder_(std::move(folder)) { }
 
 std::filesystem::path FileKeyStore::defaultFolder()
 {

@@ -34,7 +34,8 @@ Result onMainThread(Fn fn)
     if (QThread::currentThread() == app->thread())
         return fn();
     Result result{};
-    QMetaObject::invokeMethod(app, [&] { result = fn(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&] { result = fn(); }, Qt::BlockingQueuedConnection);
     return result;
 }
 
@@ -74,21 +75,15 @@ int QtPrompts::alert(const AlertRequest& request)
         box.setText(q(request.title));
         box.setInformativeText(q(request.informativeText));
         switch (request.style) {
-        case AlertRequest::Style::informational:
-            box.setIcon(QMessageBox::Information);
-            break;
-        case AlertRequest::Style::warning:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case AlertRequest::Style::critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
+        case AlertRequest::Style::informational: box.setIcon(QMessageBox::Information); break;
+        case AlertRequest::Style::warning: box.setIcon(QMessageBox::Warning); break;
+        case AlertRequest::Style::critical: box.setIcon(QMessageBox::Critical); break;
         }
         std::vector<std::string> titles = request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons;
         std::vector<QAbstractButton*> buttons;
         for (std::size_t i = 0; i < titles.size(); ++i) {
             auto role = i == 0 ? QMessageBox::AcceptRole
-                        : (titles[i] == "Cancel" ? QMessageBox::RejectRole : QMessageBox::ActionRole);
+                               : (titles[i] == "Cancel" ? QMessageBox::RejectRole : QMessageBox::ActionRole);
             QPushButton* button = box.addButton(q(titles[i]), role);
             buttons.push_back(button);
             if (i == 0)

@@ -20,7 +20,14 @@ const SecretSchema* schema()
             {"item", SECRET_SCHEMA_ATTRIBUTE_STRING},
             {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
         },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     };
     return &value;
 }
@@ -34,7 +41,7 @@ std::string takeError(GError*& error)
 
 } // namespace
 
-SecretKeyStore::SecretKeyStore(std::string service) : service_(std::move(service)) {}
+SecretKeyStore::SecretKeyStore(std::string service) : service_(std::move(service)) { }
 
 bool SecretKeyStore::keyringAnswers()
 {
@@ -87,9 +94,9 @@ bool SecretKeyStore::write(const std::string& item, const std::string& bytes)
     QByteArray text = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64();
     std::string label = "Wickerlane " + item;
     GError* error = nullptr;
-    gboolean ok = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), text.constData(),
-                                             nullptr, &error, "service", service_.c_str(), "item", item.c_str(),
-                                             nullptr);
+    gboolean ok =
+        secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), text.constData(), nullptr,
+                                   &error, "service", service_.c_str(), "item", item.c_str(), nullptr);
     if (error || !ok) {
         Log::line("Wickerlane: keyring store of " + item + " failed: " + takeError(error));
         return false;

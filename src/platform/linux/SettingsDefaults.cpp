@@ -14,8 +14,8 @@ QString qkey(const std::string& key)
 } // namespace
 
 SettingsDefaults::SettingsDefaults()
-    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                            QStringLiteral("Wickerlane"), QStringLiteral("Wickerlane")))
+    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wickerlane"),
+                                            QStringLiteral("Wickerlane")))
 {
 }
 
@@ -96,12 +96,10 @@ bool SettingsDefaults::boolValue(const std::string& key) const
     std::lock_guard guard(lock_);
     QVariant v = settings_->value(qkey(key));
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool();
+    case QMetaType::Bool: return v.toBool();
     case QMetaType::Double:
     case QMetaType::Int:
-    case QMetaType::LongLong:
-        return v.toDouble() != 0;
+    case QMetaType::LongLong: return v.toDouble() != 0;
     case QMetaType::QString: {
         // Values read back from the INI file are text.
         QString text = v.toString().trimmed().toLower();
@@ -111,8 +109,7 @@ bool SettingsDefaults::boolValue(const std::string& key) const
         double number = text.toDouble(&ok);
         return ok && number != 0;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -127,12 +124,10 @@ std::optional<double> SettingsDefaults::number(const std::string& key) const
     std::lock_guard guard(lock_);
     QVariant v = settings_->value(qkey(key));
     switch (v.typeId()) {
-    case QMetaType::Bool:
-        return v.toBool() ? 1.0 : 0.0;
+    case QMetaType::Bool: return v.toBool() ? 1.0 : 0.0;
     case QMetaType::Double:
     case QMetaType::Int:
-    case QMetaType::LongLong:
-        return v.toDouble();
+    case QMetaType::LongLong: return v.toDouble();
     case QMetaType::QString: {
         QString text = v.toString().trimmed();
         if (text == QLatin1String("true"))
@@ -145,8 +140,7 @@ std::optional<double> SettingsDefaults::number(const std::string& key) const
             return number;
         return std::nullopt;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 

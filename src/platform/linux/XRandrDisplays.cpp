@@ -45,8 +45,8 @@ bool XRandrDisplays::openConnection()
         return false;
     }
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(connection_, &eventBase, &errorBase) || !XRRQueryVersion(connection_, &major, &minor)
-        || major < 1 || (major == 1 && minor < 5)) {
+    if (!XRRQueryExtension(connection_, &eventBase, &errorBase) || !XRRQueryVersion(connection_, &major, &minor) ||
+        major < 1 || (major == 1 && minor < 5)) {
         Log::line("Wickerlane: the X server has no RandR 1.5; no displays are known");
         XCloseDisplay(connection_);
         connection_ = nullptr;
