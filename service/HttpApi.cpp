@@ -198,7 +198,7 @@ HttpAnswer HttpApi::postMail(const RequestTarget& target, const std::string& bod
     if (!store_.insertEnvelope(target.key, envelope->id, envelope->from, body, unixClock()))
         return error(500, "cannot store the envelope");
     sent_[envelope->from].push_back(now);
-    hub_.mailArrived(target.key, body);
+    hub_.mailArrived(target.key);
     return HttpAnswer{202, "{}"};
 }
 

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -53,8 +54,8 @@ std::string idPrefix(const std::string& id)
     return id.substr(0, 8);
 }
 
-Hub::Hub(const ServiceConfig& config, MailStore& store, const RelayServers& relays)
-    : config_(config), store_(store), relays_(relays)
+Hub::Hub(const ServiceConfig& config, MailStore& store, const RelayServers& relays, SendBudget& budget)
+    : config_(config), store_(store), relays_(relays), budget_(budget)
 {
 }
 
@@ -75,7 +76,7 @@ void Hub::attachHost(const std::shared_ptr<Link>& link)
     auto& entry = hosts_[link->key()];
     if (entry.host) {
         log("host " + idPrefix(link->key()) + " replaced by a newer link");
-        entry.host->close(CloseCode::replaced);
+        entry.host->closeNow(CloseCode::replaced);
         if (entry.connector)
             entry.connector->close(CloseCode::otherSideLeft);
     }
@@ -141,16 +142,48 @@ void Hub::attachPairJoin(const std::shared_ptr<Link>& link)
 
 void Hub::attachMailbox(const std::shared_ptr<Link>& link)
 {
-    auto& slot = mailboxes_[link->key()];
-    if (slot) {
+    auto& mailbox = mailboxes_[link->key()];
+    if (mailbox.link) {
+        // What the older link still had queued goes at once: it is sent again on this one.
         log("mailbox " + idPrefix(link->key()) + " replaced by a newer link");
-        slot->close(CloseCode::replaced);
+        mailbox.link->closeNow(CloseCode::replaced);
     }
-    slot = link;
-    auto waiting = store_.pending(link->key(), unixNow() - config_.mailMaxAge.count());
-    for (auto& envelope : waiting)
-        link->send(std::make_shared<const std::string>(std::move(envelope.body)));
-    log("mailbox " + idPrefix(link->key()) + " open, " + std::to_string(waiting.size()) + " waiting");
+    mailbox = Mailbox{link, 0, false};
+    log("mailbox " + idPrefix(link->key()) + " open, " + std::to_string(store_.mailboxCount(link->key())) + " waiting");
+    pump(mailbox);
+}
+
+// Sends stored mail after the cursor while the link's queue is under the window and the
+// send budget has room for mail; drained() and sweep() go on from there.
+void Hub::pump(Mailbox& mailbox)
+{
+    const auto& link = mailbox.link;
+    const auto notBefore = unixNow() - config_.mailMaxAge.count();
+    while (!mailbox.caughtUp && !link->closing()) {
+        if (link->queuedBytes() >= mailWindowBytes ||
+            !budget_.hasRoom(std::min(config_.maxMailBodyBytes, mailWindowBytes), SendBudget::mailShare))
+            return;
+        auto page = store_.pending(link->key(), mailbox.cursor, notBefore, mailPageCount);
+        for (auto& envelope : page) {
+            if (link->queuedBytes() >= mailWindowBytes || !budget_.hasRoom(envelope.body.size(), SendBudget::mailShare))
+                return;
+            mailbox.cursor = envelope.seq;
+            link->send(std::make_shared<const std::string>(std::move(envelope.body)));
+            if (link->closing())
+                return;
+        }
+        if (page.size() < mailPageCount)
+            mailbox.caughtUp = true;
+    }
+}
+
+void Hub::drained(const std::shared_ptr<Link>& link)
+{
+    if (link->role() != Link::Role::mailbox)
+        return;
+    auto it = mailboxes_.find(link->key());
+    if (it != mailboxes_.end() && it->second.link == link)
+        pump(it->second);
 }
 
 void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool binary)
@@ -206,7 +239,7 @@ void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool b
 void Hub::mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data)
 {
     auto it = mailboxes_.find(link->key());
-    if (it == mailboxes_.end() || it->second != link)
+    if (it == mailboxes_.end() || it->second.link != link)
         return;
     auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
     if (!json.is_object())
@@ -259,7 +292,7 @@ void Hub::detach(const std::shared_ptr<Link>& link)
     }
     case Link::Role::mailbox: {
         auto it = mailboxes_.find(key);
-        if (it != mailboxes_.end() && it->second == link) {
+        if (it != mailboxes_.end() && it->second.link == link) {
             mailboxes_.erase(it);
             log("mailbox " + idPrefix(key) + " closed");
         }
@@ -274,11 +307,13 @@ bool Hub::isOnline(const std::string& hostId) const
     return it != hosts_.end() && it->second.host != nullptr && !it->second.host->closing();
 }
 
-void Hub::mailArrived(const std::string& recipient, const std::string& body)
+void Hub::mailArrived(const std::string& recipient)
 {
     auto it = mailboxes_.find(recipient);
-    if (it != mailboxes_.end())
-        it->second->send(std::make_shared<const std::string>(body));
+    if (it == mailboxes_.end())
+        return;
+    it->second.caughtUp = false;
+    pump(it->second);
 }
 
 void Hub::dropExpiredMail()
@@ -292,9 +327,10 @@ void Hub::sweep(Clock::time_point now)
 {
     std::size_t idle = 0;
     std::vector<std::shared_ptr<Link>> stuck;
+    const auto closeLimit = std::min(config_.closeTimeout, config_.requestTimeout);
     for (auto& [raw, link] : links_) {
         if (link->closing()) {
-            if (now - link->closingSince() > config_.requestTimeout)
+            if (now - link->closingSince() > closeLimit)
                 stuck.push_back(link);
         } else if (now - link->lastActivity() > config_.idleTimeout) {
             link->close(CloseCode::idle);
@@ -314,6 +350,10 @@ void Hub::sweep(Clock::time_point now)
         } else {
             ++it;
         }
+    }
+    for (auto& [key, mailbox] : mailboxes_) {
+        if (!mailbox.caughtUp)
+            pump(mailbox);
     }
     std::erase_if(usedCodes_, [&](const auto& entry) {
         return now - entry.second > std::max<Clock::duration>(config_.pairingExpiry, std::chrono::hours(1));

@@ -5,6 +5,7 @@
 #include "Link.h"
 #include "MailStore.h"
 #include "RelayServers.h"
+#include "SendBudget.h"
 #include "ServiceConfig.h"
 
 #include <functional>
@@ -19,7 +20,12 @@ class Hub {
 public:
     using Clock = Link::Clock;
 
-    Hub(const ServiceConfig& config, MailStore& store, const RelayServers& relays);
+    // Stored mail goes out on a mailbox link in a window of about this many bytes: more as the
+    // client reads.
+    static constexpr std::size_t mailWindowBytes = 256 * 1024;
+    static constexpr std::size_t mailPageCount = 8;
+
+    Hub(const ServiceConfig& config, MailStore& store, const RelayServers& relays, SendBudget& budget);
 
     // A WebSocket was accepted for link->role() and link->key(). Rejections (4404, 4409)
     // close the link; it still ends through detach().
@@ -28,12 +34,16 @@ public:
     void frame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
     // The link's socket is done (closed, reset, failed).
     void detach(const std::shared_ptr<Link>& link);
+    // A frame of an attached link was written: a mailbox link may take more stored mail.
+    void drained(const std::shared_ptr<Link>& link);
 
     bool isOnline(const std::string& hostId) const;
-    // A new envelope was stored for recipient: push it when its mailbox link is open.
-    void mailArrived(const std::string& recipient, const std::string& body);
+    // A new envelope was stored for recipient: send it when its mailbox link is open.
+    void mailArrived(const std::string& recipient);
 
-    // Closes idle links (4408) and expired pairing codes (4408); forgets old used codes.
+    // Closes idle links (4408) and expired pairing codes (4408); drops links stuck in their
+    // close handshake; forgets old used codes; goes on with mailbox streams that waited for
+    // room in the send budget.
     void sweep(Clock::time_point now = Clock::now());
 
     // Drops stored envelopes older than the configured age.
@@ -45,6 +55,11 @@ private:
     struct HostEntry {
         std::shared_ptr<Link> host;
         std::shared_ptr<Link> connector;
+    };
+    struct Mailbox {
+        std::shared_ptr<Link> link;
+        std::int64_t cursor = 0; // sequence number of the last envelope sent on this link
+        bool caughtUp = false; // everything stored was sent (until new mail arrives)
     };
     struct Pairing {
         std::shared_ptr<Link> host;
@@ -58,16 +73,18 @@ private:
     void attachPairJoin(const std::shared_ptr<Link>& link);
     void attachMailbox(const std::shared_ptr<Link>& link);
     void mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data);
+    void pump(Mailbox& mailbox);
 
     const ServiceConfig& config_;
     MailStore& store_;
     const RelayServers& relays_;
+    SendBudget& budget_;
 
     std::unordered_map<Link*, std::shared_ptr<Link>> links_;
     std::unordered_map<std::string, HostEntry> hosts_;
     std::unordered_map<std::string, Pairing> pairings_;
     std::unordered_map<std::string, Clock::time_point> usedCodes_;
-    std::unordered_map<std::string, std::shared_ptr<Link>> mailboxes_;
+    std::unordered_map<std::string, Mailbox> mailboxes_;
 };
 
 // "abcdef01" of a device id, for log lines.

@@ -23,10 +23,15 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // Queues a text frame; dropped once the link is closing.
+    // Queues a text frame; dropped once the link is closing. A link whose queue would grow
+    // beyond its own limit or the service's send budget is dropped (the peer does not read).
     virtual void send(std::shared_ptr<const std::string> text) = 0;
     // Sends the close frame after the queued frames; later calls do nothing.
     virtual void close(std::uint16_t code) = 0;
+    // Drops the queued frames (all but one already on the wire) and sends the close frame.
+    virtual void closeNow(std::uint16_t code) = 0;
+    // Bytes queued and not yet written, the frame on the wire included.
+    virtual std::size_t queuedBytes() const = 0;
     virtual bool closing() const = 0;
     // Drops the connection without a close handshake (a peer that stopped reading).
     virtual void abort() = 0;

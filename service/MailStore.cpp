@@ -31,7 +31,8 @@ const char* const statementTexts[statementCount] = {
     "SELECT 1 FROM mail WHERE recipient = ?1 AND envelope_id = ?2",
     "SELECT COUNT(*) FROM mail WHERE recipient = ?1",
     "INSERT INTO mail(recipient, envelope_id, sender, body, received_at) VALUES(?1, ?2, ?3, ?4, ?5)",
-    "SELECT seq, envelope_id, body FROM mail WHERE recipient = ?1 AND received_at >= ?2 ORDER BY seq",
+    "SELECT seq, envelope_id, body FROM mail WHERE recipient = ?1 AND seq > ?2 AND received_at >= ?3 "
+    "ORDER BY seq LIMIT ?4",
     "DELETE FROM mail WHERE recipient = ?1 AND envelope_id = ?2",
     "DELETE FROM mail WHERE received_at < ?1",
 };
@@ -51,7 +52,10 @@ const char* const schema = "PRAGMA journal_mode=WAL;"
                            "  received_at INTEGER NOT NULL,"
                            "  UNIQUE(recipient, envelope_id));"
                            "CREATE INDEX IF NOT EXISTS mail_by_recipient ON mail(recipient, seq);"
-                           "CREATE INDEX IF NOT EXISTS mail_by_age ON mail(received_at);";
+                           "CREATE INDEX IF NOT EXISTS mail_by_age ON mail(received_at);"
+                           "CREATE TABLE IF NOT EXISTS service("
+                           "  name TEXT PRIMARY KEY NOT NULL,"
+                           "  value INTEGER NOT NULL);";
 
 // Resets the statement when leaving the scope.
 struct Use {
@@ -103,28 +107,83 @@ MailStore::~MailStore()
 
 std::unique_ptr<MailStore> MailStore::open(const std::string& path, std::string* error)
 {
-    std::error_code ignored;
-    auto parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty())
-        std::filesystem::create_directories(parent, ignored);
+    auto fail = [&](std::string message) {
+        if (error)
+            *error = std::move(message);
+        return nullptr;
+    };
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    auto parent = fs::path(path).parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, ec)) {
+        fs::create_directories(parent, ec);
+        if (ec)
+            return fail("cannot create the folder " + parent.string() + " for the database " + path + ": " +
+                        ec.message());
+    }
+    if (fs::is_directory(path, ec))
+        return fail("the database " + path + " is a folder, not a file");
+
     sqlite3* db = nullptr;
     int rc =
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        if (error)
-            *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-        sqlite3_close(db);
-        return nullptr;
-    }
-    std::unique_ptr<MailStore> store(new MailStore(db));
-    sqlite3_busy_timeout(db, 5000);
-    char* message = nullptr;
-    if (sqlite3_exec(db, schema, nullptr, nullptr, &message) != SQLITE_OK) {
-        if (error)
-            *error = "cannot set up " + path + ": " + (message ? message : "unknown error");
+    std::unique_ptr<MailStore> store(db ? new MailStore(db) : nullptr);
+    if (rc != SQLITE_OK)
+        return fail("cannot open the database " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+
+    // One service per database: the connection keeps its lock on the file until the process
+    // ends, so a second instance on the same file finds it locked and refuses to start.
+    auto run = [&](const char* sql, const char* what) {
+        char* message = nullptr;
+        int code = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+        std::string text = message ? message : sqlite3_errstr(code);
         sqlite3_free(message);
-        return nullptr;
+        if (code == SQLITE_OK)
+            return std::string();
+        code = sqlite3_extended_errcode(db) & 0xff;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            return "the database " + path + " is in use by another process (another wickerlane-introduction?)";
+        if (code == SQLITE_NOTADB)
+            return "the database " + path + " is not a database file";
+        if (code == SQLITE_CORRUPT)
+            return "the database " + path + " is damaged: " + text;
+        return std::string("cannot ") + what + " the database " + path + ": " + text;
+    };
+    if (auto problem = run("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL;", "read"); !problem.empty())
+        return fail(problem);
+
+    // The quick check reads every page once: a damaged file is found now, not when some
+    // mailbox happens to touch the bad page.
+    {
+        sqlite3_stmt* check = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr) != SQLITE_OK)
+            return fail(run("PRAGMA quick_check(1)", "check"));
+        std::string verdict;
+        int step = sqlite3_step(check);
+        if (step == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(check, 0);
+            verdict = text ? reinterpret_cast<const char*>(text) : "";
+        } else {
+            verdict = sqlite3_errmsg(db);
+        }
+        sqlite3_finalize(check);
+        if (verdict != "ok")
+            return fail("the database " + path + " failed its integrity check: " + verdict);
     }
+
+    if (auto problem = run(schema, "set up"); !problem.empty())
+        return fail(problem);
+    // A real write, committed to disk: a database that can be read but not written (read-only
+    // file or folder, full disk) stops the service now rather than at the first mail.
+    if (sqlite3_db_readonly(db, "main") == 1)
+        return fail("cannot write the database " + path + ": it opened read-only");
+    // The count of starts changes at every start, so the write always reaches the disk.
+    const char* probe = "INSERT INTO service(name, value) VALUES('starts', 1) "
+                        "ON CONFLICT(name) DO UPDATE SET value = value + 1";
+    if (auto problem = run(probe, "write"); !problem.empty())
+        return fail(problem);
+
+    sqlite3_busy_timeout(db, 5000);
     if (!store->prepare(error))
         return nullptr;
     return store;
@@ -206,11 +265,12 @@ bool MailStore::insertEnvelope(const std::string& recipient, const std::string& 
     return true;
 }
 
-std::vector<MailStore::Envelope> MailStore::pending(const std::string& recipient, std::int64_t notBeforeUnix)
+std::vector<MailStore::Envelope> MailStore::pending(const std::string& recipient, std::int64_t afterSeq,
+                                                    std::int64_t notBeforeUnix, std::size_t limit)
 {
     std::vector<Envelope> result;
     Use use(statement(pendingMail));
-    use.text(1, recipient).integer(2, notBeforeUnix);
+    use.text(1, recipient).integer(2, afterSeq).integer(3, notBeforeUnix).integer(4, static_cast<std::int64_t>(limit));
     int rc;
     while ((rc = sqlite3_step(use.s)) == SQLITE_ROW)
         result.push_back(Envelope{sqlite3_column_int64(use.s, 0), use.column(1), use.column(2)});

@@ -21,7 +21,8 @@ public:
         std::string body; // the exact bytes that were posted
     };
 
-    // nullopt (with a message in error) when the database cannot be opened or set up.
+    // Null (with a message in error naming the file and the reason) when the database can't
+    // be opened, fails its quick check, can't be written, or is in use by another process.
     static std::unique_ptr<MailStore> open(const std::string& path, std::string* error);
     ~MailStore();
     MailStore(const MailStore&) = delete;
@@ -35,8 +36,10 @@ public:
     std::size_t mailboxCount(const std::string& recipient);
     bool insertEnvelope(const std::string& recipient, const std::string& envelopeId, const std::string& sender,
                         const std::string& body, std::int64_t receivedAtUnix);
-    // Waiting envelopes, oldest first, received at or after notBeforeUnix.
-    std::vector<Envelope> pending(const std::string& recipient, std::int64_t notBeforeUnix);
+    // Up to `limit` waiting envelopes after sequence number afterSeq, oldest first, received at
+    // or after notBeforeUnix.
+    std::vector<Envelope> pending(const std::string& recipient, std::int64_t afterSeq, std::int64_t notBeforeUnix,
+                                  std::size_t limit);
     // True when something was deleted.
     bool remove(const std::string& recipient, const std::string& envelopeId);
     // Drops envelopes received before the given time; returns how many.

@@ -1,8 +1,12 @@
 #include "ServiceConfig.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -30,6 +34,25 @@ std::optional<std::size_t> parseCount(const std::string& text)
     return value;
 }
 
+// The first line of a secret file, without its line end; the file must hold something.
+std::optional<std::string> readSecretFile(const std::string& path, std::string* error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read the TURN secret file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+        line.pop_back();
+    if (line.empty()) {
+        *error = "the TURN secret file " + path + " is empty";
+        return std::nullopt;
+    }
+    return line;
+}
+
 std::chrono::milliseconds secondsToMillis(double seconds)
 {
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(seconds * 1000.0)));
@@ -49,7 +72,9 @@ std::string helpText()
            "  --cert PATH --key PATH      serve TLS with this PEM certificate chain and private key\n"
            "  --stun URL                  STUN server handed to clients (repeatable)\n"
            "  --turn URL                  TURN server handed to clients (repeatable)\n"
-           "  --turn-secret SECRET        shared secret for time-limited TURN credentials (coturn use-auth-secret)\n"
+           "  --turn-secret-file PATH     file holding the shared secret for time-limited TURN credentials\n"
+           "                              (coturn use-auth-secret); or set WICKERLANE_TURN_SECRET\n"
+           "  --turn-secret SECRET        the same secret on the command line (visible in the process list)\n"
            "  --turn-lifetime SECONDS     lifetime of TURN credentials (default 86400)\n"
            "  --max-frame BYTES           largest WebSocket frame (default 65536)\n"
            "  --max-mail-body BYTES       largest mail POST body (default 65536)\n"
@@ -58,9 +83,14 @@ std::string helpText()
            "  --sender-rate N             envelopes one sender may post per minute (default 60)\n"
            "  --connection-rate N         new connections per address per 10 s (default 60)\n"
            "  --request-rate N            requests per address per minute (default 1200)\n"
+           "  --connections-per-address N connections one address may hold open at once (default 256)\n"
+           "  --max-connections N         connections open at once in all (default: what the descriptor limit allows)\n"
+           "  --send-budget BYTES         frames queued for sending to slow readers, all links together\n"
+           "                              (default 67108864)\n"
            "  --idle-timeout SECONDS      close links silent this long (default 90)\n"
            "  --pairing-expiry SECONDS    how long a host waits with a pairing code (default 600)\n"
-           "  --request-timeout SECONDS   TLS handshake, HTTP request and close handshake limit (default 30)\n"
+           "  --request-timeout SECONDS   TLS handshake, HTTP request and WebSocket handshake limit (default 30)\n"
+           "  --first-byte-timeout SECONDS  wait this long for a new connection's first byte (default 5)\n"
            "  --mail-max-age SECONDS      drop stored envelopes older than this (default 2592000, 30 days)\n"
            "  --help                      show this text\n";
 }
@@ -73,7 +103,7 @@ std::string defaultDatabasePath()
     else if (const char* home = std::getenv("HOME"); home && *home)
         base = std::string(home) + "/.local/share";
     else
-        base = ".";
+        return {};
     return base + "/wickerlane-introduction/service.sqlite";
 }
 
@@ -88,6 +118,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return result;
     };
 
+    std::string turnSecretFile;
     using Setter = std::function<bool(const std::string&)>;
     auto count = [](std::size_t& target, std::size_t minimum) -> Setter {
         return [&target, minimum](const std::string& v) {
@@ -140,6 +171,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         {"--stun", list(config.stunUrls)},
         {"--turn", list(config.turnUrls)},
         {"--turn-secret", text(config.turnSecret)},
+        {"--turn-secret-file",
+         [&](const std::string& v) {
+             if (v.empty())
+                 return false;
+             turnSecretFile = v;
+             return true;
+         }},
         {"--turn-lifetime",
          [&](const std::string& v) {
              auto n = parseCount(v);
@@ -155,9 +193,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         {"--sender-rate", count(config.senderMailsPerMinute, 1)},
         {"--connection-rate", count(config.connectionsPer10Seconds, 1)},
         {"--request-rate", count(config.requestsPerMinute, 1)},
+        {"--connections-per-address", count(config.connectionsPerAddress, 1)},
+        {"--max-connections", count(config.maxConnections, 1)},
+        {"--send-budget", count(config.sendBudgetBytes, 1024 * 1024)},
         {"--idle-timeout", millis(config.idleTimeout)},
         {"--pairing-expiry", millis(config.pairingExpiry)},
         {"--request-timeout", millis(config.requestTimeout)},
+        {"--first-byte-timeout", millis(config.firstByteTimeout)},
         {"--mail-max-age",
          [&](const std::string& v) {
              auto n = parseCount(v);
@@ -194,8 +236,24 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     }
     if (config.certificatePath.empty() != config.privateKeyPath.empty())
         return fail("--cert and --key go together");
+    if (config.sendBudgetBytes / 16 < std::max(config.maxFrameBytes, config.maxMailBodyBytes))
+        return fail("--send-budget must be at least 16 times --max-frame and --max-mail-body");
+    if (!turnSecretFile.empty()) {
+        if (!config.turnSecret.empty())
+            return fail("--turn-secret and --turn-secret-file exclude each other");
+        std::string error;
+        auto secret = readSecretFile(turnSecretFile, &error);
+        if (!secret)
+            return fail(error);
+        config.turnSecret = *secret;
+    } else if (config.turnSecret.empty()) {
+        if (const char* secret = std::getenv("WICKERLANE_TURN_SECRET"); secret && *secret)
+            config.turnSecret = secret;
+    }
     if (config.databasePath.empty())
         config.databasePath = defaultDatabasePath();
+    if (config.databasePath.empty())
+        return fail("no database path: neither XDG_DATA_HOME nor HOME is set; give --db PATH");
     result.config = config;
     return result;
 }

@@ -18,7 +18,9 @@ struct ServiceConfig {
 
     std::vector<std::string> stunUrls;
     std::vector<std::string> turnUrls;
-    std::string turnSecret; // coturn use-auth-secret; empty: TURN urls go out without credentials
+    // coturn use-auth-secret; empty: TURN urls go out without credentials. Also read from
+    // --turn-secret-file or $WICKERLANE_TURN_SECRET, so that it needn't show in the process list.
+    std::string turnSecret;
     std::chrono::seconds turnCredentialLifetime{24 * 3600};
 
     // Limits.
@@ -29,9 +31,14 @@ struct ServiceConfig {
     std::size_t senderMailsPerMinute = 60;
     std::size_t connectionsPer10Seconds = 60; // per remote address
     std::size_t requestsPerMinute = 1200; // per remote address (HTTP requests and upgrades)
+    std::size_t connectionsPerAddress = 256; // open at once per remote address
+    std::size_t maxConnections = 0; // open at once in all; 0: what the descriptor limit allows
+    std::size_t sendBudgetBytes = 64u * 1024 * 1024; // frames queued for sending, all links together
     std::chrono::milliseconds idleTimeout{90'000};
     std::chrono::milliseconds pairingExpiry{600'000};
-    std::chrono::milliseconds requestTimeout{30'000}; // TLS handshake, HTTP request, close handshake
+    std::chrono::milliseconds requestTimeout{30'000}; // TLS handshake, HTTP request, WebSocket handshake
+    std::chrono::milliseconds firstByteTimeout{5'000}; // a new connection's first byte, the next request's
+    std::chrono::milliseconds closeTimeout{5'000}; // a WebSocket close handshake, then the socket goes
     std::chrono::seconds mailMaxAge{30 * 24 * 3600};
     std::int64_t signedQueryWindowSeconds = 300;
 };
@@ -44,7 +51,8 @@ struct ParsedCommandLine {
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 std::string helpText();
-// $XDG_DATA_HOME/wickerlane-introduction/service.sqlite, else ~/.local/share/...
+// $XDG_DATA_HOME/wickerlane-introduction/service.sqlite, else ~/.local/share/...; empty
+// when neither variable is set (the service then needs --db).
 std::string defaultDatabasePath();
 
 } // namespace wl::service

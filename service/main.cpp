@@ -46,20 +46,24 @@ int main(int argc, char** argv)
     raiseDescriptorLimit();
 
     std::string error;
+    wl::Log::line("wickerlane-introduction: database " + config.databasePath);
     auto store = MailStore::open(config.databasePath, &error);
     if (!store) {
-        wl::Log::line("wickerlane-introduction: " + error);
+        wl::Log::line("wickerlane-introduction: not starting: " + error);
         return 1;
     }
 
+    // Declared before the io_context: sessions that the io_context still holds when it goes
+    // give their queued bytes back to it.
+    SendBudget budget(config.sendBudgetBytes);
     boost::asio::io_context io(1);
     RelayServers relays(config.stunUrls, config.turnUrls, config.turnSecret, config.turnCredentialLifetime);
-    Hub hub(config, *store, relays);
+    Hub hub(config, *store, relays, budget);
     hub.dropExpiredMail();
     HttpApi api(config, *store, hub);
-    Server server(io, config, hub, api);
+    Server server(io, config, hub, api, budget);
     if (!server.start(&error)) {
-        wl::Log::line("wickerlane-introduction: " + error);
+        wl::Log::line("wickerlane-introduction: not starting: " + error);
         return 1;
     }
 

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace wl::test {
 
@@ -96,9 +97,40 @@ protected:
         }
         return false;
     }
+    // Waits (bounded) until the service's log holds text.
+    bool waitForLog(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (service->log().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
     bool publishKeys(const TestDevice& device) const
     {
         return http("PUT", device.keysTarget(), device.keyRecordJson()) == 200;
+    }
+    // A host link for device and a helper bound to it, both past their `iceServers`.
+    void bind(const TestDevice& device, WsTestClient& host, WsTestClient& connector)
+    {
+        ASSERT_TRUE(host.open(port(), device.hostTarget()));
+        ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
+        ASSERT_EQ(kindOf(host.receive()), "iceServers");
+        ASSERT_EQ(kindOf(connector.receive()), "iceServers");
+    }
+    // Host and helper bind and exchange a frame each way.
+    void expectServiceWorks()
+    {
+        TestDevice device;
+        WsTestClient host, connector;
+        ASSERT_NO_FATAL_FAILURE(bind(device, host, connector));
+        connector.send(signal("offer", "\"sdp\":\"v=0\""));
+        EXPECT_EQ(host.receive(), signal("offer", "\"sdp\":\"v=0\""));
+        host.send(signal("answer"));
+        EXPECT_EQ(connector.receive(), signal("answer"));
+        EXPECT_TRUE(online(device.id));
     }
     static std::string sealFor(const TestDevice& from, const TestDevice& to, const std::string& text = "hello")
     {

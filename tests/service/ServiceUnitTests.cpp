@@ -9,6 +9,7 @@
 #include "TestDirs.h"
 
 #include <gtest/gtest.h>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 namespace wl::service {
@@ -121,6 +122,51 @@ TEST(ServiceUnitConfig, CommandLine)
     }
 }
 
+TEST(ServiceUnitConfig, TurnSecretFromAFileOrTheEnvironment)
+{
+    wl::test::TempDir dir;
+    auto secretFile = (dir.path() / "turn-secret").string();
+    std::ofstream(secretFile) << "s3cret with spaces\n";
+    const char* fromFile[] = {"svc", "--db", "/tmp/x.db", "--turn-secret-file", secretFile.c_str()};
+    auto parsed = parseCommandLine(5, fromFile);
+    ASSERT_TRUE(parsed.config) << parsed.message;
+    EXPECT_EQ(parsed.config->turnSecret, "s3cret with spaces");
+
+    auto missing = (dir.path() / "missing").string();
+    const char* fromMissing[] = {"svc", "--db", "/tmp/x.db", "--turn-secret-file", missing.c_str()};
+    parsed = parseCommandLine(5, fromMissing);
+    EXPECT_FALSE(parsed.config);
+    EXPECT_NE(parsed.message.find("cannot read the TURN secret file " + missing), std::string::npos);
+
+    auto empty = (dir.path() / "empty").string();
+    std::ofstream(empty) << "\n";
+    const char* fromEmpty[] = {"svc", "--db", "/tmp/x.db", "--turn-secret-file", empty.c_str()};
+    parsed = parseCommandLine(5, fromEmpty);
+    EXPECT_FALSE(parsed.config);
+    EXPECT_NE(parsed.message.find("is empty"), std::string::npos);
+
+    const char* both[] = {"svc", "--db", "/tmp/x.db", "--turn-secret", "a", "--turn-secret-file", secretFile.c_str()};
+    EXPECT_FALSE(parseCommandLine(7, both).config);
+
+    setenv("WICKERLANE_TURN_SECRET", "from-env", 1);
+    const char* plain[] = {"svc", "--db", "/tmp/x.db"};
+    parsed = parseCommandLine(3, plain);
+    unsetenv("WICKERLANE_TURN_SECRET");
+    ASSERT_TRUE(parsed.config);
+    EXPECT_EQ(parsed.config->turnSecret, "from-env");
+}
+
+TEST(ServiceUnitConfig, SendBudgetLeavesRoomForTheLargestFrame)
+{
+    const char* tooSmall[] = {"svc", "--db", "/tmp/x.db", "--send-budget", "1048576", "--max-frame", "131072"};
+    EXPECT_FALSE(parseCommandLine(7, tooSmall).config);
+    const char* fine[] = {"svc", "--db", "/tmp/x.db", "--send-budget", "2097152", "--connections-per-address", "3"};
+    auto parsed = parseCommandLine(7, fine);
+    ASSERT_TRUE(parsed.config) << parsed.message;
+    EXPECT_EQ(parsed.config->sendBudgetBytes, 2097152u);
+    EXPECT_EQ(parsed.config->connectionsPerAddress, 3u);
+}
+
 TEST(ServiceUnitMailStore, KeepsEnvelopesInOrderAndSurvivesReopening)
 {
     wl::test::TempDir dir;
@@ -140,11 +186,17 @@ TEST(ServiceUnitMailStore, KeepsEnvelopesInOrderAndSurvivesReopening)
     std::string error;
     auto store = MailStore::open(path, &error);
     ASSERT_TRUE(store) << error;
-    auto pending = store->pending("r", 0);
+    auto pending = store->pending("r", 0, 0, 10);
     ASSERT_EQ(pending.size(), 2u);
     EXPECT_EQ(pending[0].body, std::string("a\0b", 3));
     EXPECT_EQ(pending[1].id, "e2");
-    EXPECT_EQ(store->pending("r", 150).size(), 1u);
+    EXPECT_EQ(store->pending("r", 0, 150, 10).size(), 1u);
+    // Pages: a limit, and after a sequence number.
+    ASSERT_EQ(store->pending("r", 0, 0, 1).size(), 1u);
+    auto rest = store->pending("r", pending[0].seq, 0, 10);
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0].id, "e2");
+    EXPECT_TRUE(store->pending("r", pending[1].seq, 0, 10).empty());
     EXPECT_EQ(store->keyRecord("r"), "{\"v\":2}");
     EXPECT_EQ(store->signingKeyOf("r"), "key2");
     EXPECT_TRUE(store->remove("r", "e1"));

@@ -57,7 +57,8 @@ bool WsTestClient::open(std::uint16_t port, const std::string& target, int* stat
         });
     runUntil([&] { return state->finished; }, kWait + Duration(1000));
     stream.expires_never();
-    if (status)
+    // A status only when an answer came: refused (declined) or switched.
+    if (status && state->finished && (!state->result || state->result == websocket::error::upgrade_declined))
         *status = static_cast<int>(state->response.result_int());
     if (!state->finished || state->result) {
         closed_ = true;

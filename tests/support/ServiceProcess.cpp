@@ -109,9 +109,19 @@ bool ServiceProcess::start()
     if (binary.empty())
         return false;
 
-    std::vector<std::string> arguments = {binary,   "--listen",    "127.0.0.1",         "--port", std::to_string(port_),
-                                          "--db",   databasePath_, "--connection-rate", "100000", "--request-rate",
-                                          "1000000"};
+    std::vector<std::string> arguments = {binary,
+                                          "--listen",
+                                          "127.0.0.1",
+                                          "--port",
+                                          std::to_string(port_),
+                                          "--db",
+                                          databasePath_,
+                                          "--connection-rate",
+                                          "100000",
+                                          "--request-rate",
+                                          "1000000",
+                                          "--connections-per-address",
+                                          "100000"};
     arguments.insert(arguments.end(), extraArguments_.begin(), extraArguments_.end());
     std::vector<char*> argv;
     for (auto& argument : arguments)
