@@ -24,8 +24,8 @@ enum Statement {
 };
 
 const char* const statementTexts[statementCount] = {
-    "INSERT INTO keys(id, record, signing_key) VALUES(?1, ?2, ?3) "
-    "ON CONFLICT(id) DO UPDATE SET record = excluded.record, signing_key = excluded.signing_key",
+    ("INSERT INTO keys(id, record, signing_key) VALUES(?1, ?2, ?3) "
+     "ON CONFLICT(id) DO UPDATE SET record = excluded.record, signing_key = excluded.signing_key"),
     "SELECT record FROM keys WHERE id = ?1",
     "SELECT signing_key FROM keys WHERE id = ?1",
     "SELECT 1 FROM mail WHERE recipient = ?1 AND envelope_id = ?2",

@@ -97,7 +97,9 @@ void MailboxLink::connectNow()
     connect(socket, &QWebSocket::disconnected, this, [this, socket] {
         if (socket != socket_.get())
             return;
-        auto code = socket->closeCode();
+        // The service's own codes (4000 and up) lie outside Qt's CloseCode enumerators:
+        // compare them as numbers.
+        const int code = static_cast<int>(socket->closeCode());
         bool replaced = open_ && code == kReplacedCode;
         dropSocket();
         if (replaced) {

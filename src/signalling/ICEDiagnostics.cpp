@@ -82,7 +82,7 @@ std::string ICEDiagnostics::describe(const std::map<std::string, int>& counts)
             add(it->first, it->second);
     }
     for (const auto& [type, count] : counts)
-        if (std::find_if(std::begin(known), std::end(known), [&](const char* k) { return type == k; }) ==
+        if (std::find_if(std::begin(known), std::end(known), [&type = type](const char* k) { return type == k; }) ==
             std::end(known))
             add(type, count);
     return text.empty() ? "none" : text;

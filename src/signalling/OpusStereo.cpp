@@ -64,7 +64,8 @@ std::string withStereoParameters(const std::string& parameters)
         start = end + 1;
     }
     for (const auto& [key, value] : wanted) {
-        auto it = std::find_if(items.begin(), items.end(), [&](const auto& item) { return lower(item.first) == key; });
+        auto it = std::find_if(items.begin(), items.end(),
+                               [&key = key](const auto& item) { return lower(item.first) == key; });
         if (it != items.end())
             it->second = value;
         else
