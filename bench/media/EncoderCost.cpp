@@ -2,6 +2,8 @@
 // `ffmpeg` command-line encoders with the same settings on the same frames (the
 // reference, measured in the same run; target: within 1.2x). Frames are screen
 // pictures from a private Xvfb with moving content, converted as the capturer does.
+// A run that fails says why and exits with 2; a missed target prints MISSED and exits
+// with 1.
 #include "BenchSupport.h"
 #include "XScreen.h"
 
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -62,7 +65,8 @@ std::vector<rtc::scoped_refptr<webrtc::I420Buffer>> screenFrames(int w, int h, i
     return frames;
 }
 
-double ourCost(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType type,
+// Milliseconds per frame of one of our encoders; a failed run ends the benchmark.
+double ourCost(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType type, const char* name,
                const std::vector<rtc::scoped_refptr<webrtc::I420Buffer>>& frames)
 {
     webrtc::VideoCodec codec;
@@ -75,7 +79,7 @@ double ourCost(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType type,
     codec.mode = webrtc::VideoCodecMode::kScreensharing;
     webrtc::VideoEncoder::Settings settings(webrtc::VideoEncoder::Capabilities(false), 8, 1200);
     if (encoder.InitEncode(&codec, settings) != WEBRTC_VIDEO_CODEC_OK)
-        return -1;
+        wl::bench::failRun(std::string("our ") + name + " encoder did not start");
     Sink sink;
     encoder.RegisterEncodeCompleteCallback(&sink);
     auto started = std::chrono::steady_clock::now();
@@ -85,19 +89,40 @@ double ourCost(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType type,
                          .set_timestamp_rtp(uint32_t(i * 3000))
                          .set_timestamp_us(int64_t(i) * 33333)
                          .build();
-        encoder.Encode(frame, nullptr);
+        if (encoder.Encode(frame, nullptr) != WEBRTC_VIDEO_CODEC_OK)
+            wl::bench::failRun(std::string("our ") + name + " encoder refused frame " + std::to_string(i));
     }
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     encoder.Release();
+    if (sink.frames == 0)
+        wl::bench::failRun(std::string("our ") + name + " encoder put out no frames");
     return ms / double(frames.size());
 }
 
+// Runs a shell command; a failure ends the benchmark with the command and what it said.
 double runMs(const std::string& command)
 {
+    char errors[] = "/tmp/wl-bench-ffmpeg-XXXXXX";
+    int fd = mkstemp(errors);
+    if (fd < 0)
+        wl::bench::failRun("could not make a temporary file");
+    close(fd);
     auto started = std::chrono::steady_clock::now();
-    int status = std::system(command.c_str());
+    int status = std::system((command + " >/dev/null 2>" + errors).c_str());
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-    return status == 0 ? ms : -1;
+    if (status != 0) {
+        std::ifstream in(errors);
+        std::string said, line;
+        while (std::getline(in, line) && said.size() < 4000)
+            said += "  " + line + "\n";
+        std::remove(errors);
+        std::string how = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                            : "status " + std::to_string(status);
+        wl::bench::failRun("the reference command failed (" + how + "): " + command +
+                           (said.empty() ? std::string() : "\n" + said));
+    }
+    std::remove(errors);
+    return ms;
 }
 
 // ffmpeg's own encoder on the same raw frames: wall time of the encode run minus a
@@ -108,12 +133,12 @@ double ffmpegCost(const std::string& raw, int w, int h, int count, const std::st
         std::to_string(w) + "x" + std::to_string(h) + " -r " + std::to_string(kFps) + " -i " + raw;
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
-        double encode = runMs(input + " " + encoderArgs + " -f null - >/dev/null 2>&1");
-        double copy = runMs(input + " -c:v copy -f null - >/dev/null 2>&1");
-        if (encode < 0 || copy < 0)
-            return -1;
+        double encode = runMs(input + " " + encoderArgs + " -f null -");
+        double copy = runMs(input + " -c:v copy -f null -");
         best = std::min(best, (encode - copy) / count);
     }
+    if (best <= 0)
+        wl::bench::failRun("ffmpeg's encode took no longer than its stream copy: no reference");
     return best;
 }
 
@@ -122,7 +147,8 @@ double ffmpegCost(const std::string& raw, int w, int h, int count, const std::st
 int main(int argc, char** argv)
 {
     int count = argc > 1 ? std::max(30, std::atoi(argv[1])) : 150;
-    wl::Log::setSink([](const std::string&) {});
+    wl::bench::keepLogLines();
+    bool missedTarget = false;
     std::string bitrate = std::to_string(kBitrateKbps) + "k";
     std::string rate =
         " -b:v " + bitrate + " -maxrate " + bitrate + " -bufsize " + bitrate + " -r " + std::to_string(kFps);
@@ -133,13 +159,12 @@ int main(int argc, char** argv)
     for (auto [w, h] : {std::pair{1280, 720}, std::pair{1920, 1080}}) {
         wl::bench::Xvfb xvfb(w, h);
         if (!xvfb.ok())
-            return 1;
+            wl::bench::failRun("could not start Xvfb: " + xvfb.error());
         auto frames = screenFrames(w, h, count);
-        if (frames.empty()) {
-            std::fprintf(stderr, "could not open the Xvfb display\n");
-            return 1;
-        }
+        if (frames.empty())
+            wl::bench::failRun("could not open the Xvfb display");
         std::string raw = "/tmp/wl-bench-frames-" + std::to_string(getpid()) + ".yuv";
+        wl::bench::removeOnFailure(raw);
         {
             std::ofstream out(raw, std::ios::binary);
             for (const auto& f : frames) {
@@ -150,26 +175,32 @@ int main(int argc, char** argv)
                 for (int y = 0; y < h / 2; ++y)
                     out.write(reinterpret_cast<const char*>(f->DataV() + y * f->StrideV()), w / 2);
             }
+            out.close();
+            if (!out)
+                wl::bench::failRun("could not write the frames to " + raw);
         }
         wl::H265Encoder h265;
-        double ours265 = ourCost(h265, webrtc::kVideoCodecH265, frames);
+        double ours265 = ourCost(h265, webrtc::kVideoCodecH265, "H.265", frames);
         double ref265 = ffmpegCost(raw, w, h, count,
                                    "-c:v libx265 -preset ultrafast -tune zerolatency -forced-idr 1 -x265-params " +
                                        std::string(wl::H265Encoder::x265Params()) + rate);
         wl::H264Encoder h264;
-        double ours264 = ourCost(h264, webrtc::kVideoCodecH264, frames);
+        double ours264 = ourCost(h264, webrtc::kVideoCodecH264, "H.264", frames);
         double ref264 = ffmpegCost(raw, w, h, count,
                                    "-c:v libx264 -preset ultrafast -tune zerolatency -profile:v baseline -forced-idr 1 "
                                    "-x264-params " +
                                        std::string(wl::H264Encoder::x264Params()) + rate);
         std::remove(raw.c_str());
         for (auto [name, ours, ref] : {std::tuple{"H.265", ours265, ref265}, std::tuple{"H.264", ours264, ref264}}) {
-            double ratio = ref > 0 ? ours / ref : 0;
-            std::printf("%4dx%-5d %-6s %10.2f %10.2f %8.2f %s\n", w, h, name, ours, ref, ratio,
-                        ratio <= 1.2 ? "met" : "MISSED");
+            double ratio = ours / ref; // both measured: a failed run ended the benchmark above
+            bool met = ratio <= 1.2;
+            missedTarget = missedTarget || !met;
+            std::printf("%4dx%-5d %-6s %10.2f %10.2f %8.2f %s\n", w, h, name, ours, ref, ratio, met ? "met" : "MISSED");
         }
         std::fflush(stdout);
     }
+    if (missedTarget)
+        std::printf("MISSED: a target was not met\n");
     std::fflush(stdout);
-    std::_Exit(0);
+    std::_Exit(missedTarget ? 1 : 0);
 }

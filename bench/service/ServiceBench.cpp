@@ -466,14 +466,33 @@ void raiseDescriptorLimit()
     }
 }
 
+// Every missed target is remembered: the benchmark then exits with 1.
+bool missedTarget = false;
+
 const char* verdict(bool met)
 {
+    missedTarget = missedTarget || !met;
     return met ? "met" : "MISSED";
 }
 
-} // namespace
+// A run that failed ends the benchmark (main says why and exits with 2): it is never
+// reported as a result. Thrown, so the service processes in scope are stopped.
+struct RunFailed {
+    std::string why;
+};
 
-int main()
+[[noreturn]] void failRun(const std::string& why)
+{
+    throw RunFailed{why};
+}
+
+void startOrFail(wl::test::ServiceProcess& process)
+{
+    if (!process.start())
+        failRun("the service did not start" + (process.log().empty() ? " (it wrote nothing)" : ":\n" + process.log()));
+}
+
+int run()
 {
     raiseDescriptorLimit();
     const std::vector<std::string> benchLimits = {"--connection-rate", "1000000",        "--request-rate",
@@ -483,15 +502,16 @@ int main()
     double service = 0, echo = 0;
     {
         wl::test::ServiceProcess process(benchLimits);
-        if (!process.start()) {
-            std::fprintf(stderr, "the service did not start:\n%s\n", process.log().c_str());
-            return 1;
-        }
+        startOrFail(process);
         EchoServer echoServer;
         echo = echoThroughput(echoServer.port());
+        if (echo <= 0)
+            failRun("no message came back from the echo server");
         service = serviceThroughput(process.port());
+        if (service <= 0)
+            failRun("no message was forwarded through the service");
     }
-    double ratio = echo > 0 ? service / echo : 0;
+    double ratio = service / echo;
     std::printf("forwarding through the service: %.0f messages/s (%d host/helper pairs, %d frames in flight each)\n",
                 service, kPairs, kWindow);
     std::printf("plain Beast echo server:        %.0f messages/s (%d clients, %d frames in flight each)\n", echo,
@@ -501,9 +521,10 @@ int main()
     // 2. Latency at 1,000 messages/s.
     {
         wl::test::ServiceProcess process(benchLimits);
-        if (!process.start())
-            return 1;
+        startOrFail(process);
         auto samples = serviceLatency(process.port(), 1000, std::chrono::milliseconds(3000));
+        if (samples.empty())
+            failRun("no frame was forwarded in the latency run");
         double p50 = percentile(samples, 0.50), p99 = percentile(samples, 0.99);
         std::printf("forwarding latency at 1000 messages/s: p50 %.3f ms, p99 %.3f ms over %zu frames "
                     "(target p99 < 5 ms: %s)\n",
@@ -513,8 +534,7 @@ int main()
     // 3. Memory per idle relay link.
     {
         wl::test::ServiceProcess process(benchLimits);
-        if (!process.start())
-            return 1;
+        startOrFail(process);
         asio::io_context io(1);
         std::vector<std::shared_ptr<Endpoint>> warm, held;
         openIdleLinks(process.port(), 100, warm, io); // first allocations of the process
@@ -523,6 +543,10 @@ int main()
         // Let the service finish its side of the last handshakes.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long after = residentKiB(process.pid());
+        if (before < 0 || after < 0)
+            failRun("could not read the service's resident memory");
+        if (opened == 0)
+            failRun("no idle relay link opened");
         double perLink = opened > 0 ? static_cast<double>(after - before) / opened : 0;
         std::printf("idle relay links: %d of %d open, service resident memory %ld -> %ld KiB, %.1f KiB per link "
                     "(target < 30 KiB: %s)\n",
@@ -533,5 +557,20 @@ int main()
         for (auto& endpoint : warm)
             endpoint->drop();
     }
-    return 0;
+    if (missedTarget)
+        std::printf("MISSED: a target was not met\n");
+    return missedTarget ? 1 : 0;
+}
+
+} // namespace
+
+int main()
+{
+    try {
+        return run();
+    } catch (const RunFailed& failure) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "FAILED: %s\n", failure.why.c_str());
+        return 2;
+    }
 }
