@@ -32,6 +32,7 @@ class PeerConnectionInterface;
 
 namespace wl {
 
+class DataChannelLink;
 class SignalTransport;
 
 class FileLinkPeer : public QObject {
@@ -88,8 +89,8 @@ private:
     void end();
     void teardown();
     void sendText(const std::string& text);
-    void flushCandidates();
     void endSoon();
+    void adoptChannel(std::shared_ptr<DataChannelLink> channel);
 
     Role role_;
     std::shared_ptr<SignalTransport> signal_;
@@ -110,10 +111,6 @@ private:
     std::size_t expectedSize_ = 0;
     bool inFile_ = false;
     bool gotDone_ = false;
-
-    // Remote candidates waiting for the remote description.
-    bool remoteSet_ = false;
-    std::vector<SignalMessage> pendingCandidates_;
 };
 
 } // namespace wl

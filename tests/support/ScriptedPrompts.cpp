@@ -1,11 +1,37 @@
 #include "ScriptedPrompts.h"
 
+#include "WaitUntil.h"
+
 namespace wl::test {
 
-void ScriptedPrompts::answerAlert(int buttonIndex)
+void ScriptedPrompts::answerAlert(int buttonIndex, bool checked)
 {
     std::lock_guard guard(lock_);
-    alerts_.push_back(buttonIndex);
+    alerts_.push_back({buttonIndex, checked});
+}
+
+void ScriptedPrompts::answerSecrets(std::optional<std::pair<std::string, std::string>> secrets)
+{
+    std::lock_guard guard(lock_);
+    secrets_.push_back(std::move(secrets));
+}
+
+void ScriptedPrompts::holdAlerts(bool hold)
+{
+    std::lock_guard guard(lock_);
+    hold_ = hold;
+}
+
+bool ScriptedPrompts::alertWaiting() const
+{
+    std::lock_guard guard(lock_);
+    return waiting_;
+}
+
+void ScriptedPrompts::answerHeld(int buttonIndex, bool checked)
+{
+    std::lock_guard guard(lock_);
+    held_ = AlertAnswer{buttonIndex, checked};
 }
 
 void ScriptedPrompts::answerText(std::optional<std::string> text)
@@ -43,6 +69,7 @@ void ScriptedPrompts::clear()
     std::lock_guard guard(lock_);
     questions_.clear();
     alerts_.clear();
+    secrets_.clear();
     texts_.clear();
     opens_.clear();
     saves_.clear();
@@ -50,16 +77,60 @@ void ScriptedPrompts::clear()
 
 int ScriptedPrompts::alert(const AlertRequest& request)
 {
+    return alertWithCheckbox(request).button;
+}
+
+AlertAnswer ScriptedPrompts::alertWithCheckbox(const AlertRequest& request)
+{
+    std::unique_lock guard(lock_);
+    Question question{Question::Kind::alert,
+                      request.title,
+                      request.informativeText,
+                      request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons,
+                      {},
+                      request.checkbox,
+                      request.floating,
+                      {}};
+    questions_.push_back(question);
+    if (!alerts_.empty()) {
+        AlertAnswer answer = alerts_.front();
+        alerts_.pop_front();
+        return answer;
+    }
+    if (!hold_)
+        return {-1, request.checkboxInitial};
+    // A modal alert: the event loop runs until the test answers.
+    waiting_ = true;
+    held_.reset();
+    guard.unlock();
+    waitUntil(
+        [this] {
+            std::lock_guard check(lock_);
+            return held_.has_value();
+        },
+        30000);
+    guard.lock();
+    waiting_ = false;
+    AlertAnswer answer = held_.value_or(AlertAnswer{-1, request.checkboxInitial});
+    held_.reset();
+    return answer;
+}
+
+std::optional<std::pair<std::string, std::string>> ScriptedPrompts::askForTwoSecrets(const TwoSecretsRequest& request)
+{
     std::lock_guard guard(lock_);
-    questions_.push_back({Question::Kind::alert,
+    questions_.push_back({Question::Kind::secrets,
                           request.title,
                           request.informativeText,
-                          request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons,
-                          {}});
-    if (alerts_.empty())
-        return -1;
-    int answer = alerts_.front();
-    alerts_.pop_front();
+                          {request.confirmTitle, request.cancelTitle},
+                          {},
+                          {},
+                          request.floating,
+                          {request.firstPlaceholder, request.secondPlaceholder}});
+    if (secrets_.empty())
+        return std::nullopt;
+    auto answer = secrets_.front();
+    secrets_.pop_front();
     return answer;
 }
 

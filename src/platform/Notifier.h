@@ -1,6 +1,7 @@
 #pragma once
-// Local notifications: new mail, Macs coming online. The desktop backend is
-// DBusNotifier (org.freedesktop.Notifications); tests install a recording fake.
+// Local notifications: new mail, Macs coming online. Start-up installs the desktop
+// backend (org.freedesktop.Notifications on the session bus); tests install a
+// recording fake. Until one is installed notifications go nowhere.
 
 #include <functional>
 #include <memory>
@@ -22,7 +23,7 @@ public:
     // Called on the main thread with the identifier of a notification the user clicked.
     std::function<void(const std::string& identifier)> onActivated;
 
-    // The process-wide notifier: the D-Bus backend unless one was installed.
+    // The process-wide notifier (a silent one until one is installed).
     static Notifier& standard();
     static void setStandard(std::shared_ptr<Notifier> notifier);
 };

@@ -1,4 +1,4 @@
-#include "mail/PairingPanelController.h"
+#include "host/PairingPanelController.h"
 
 #include <QCloseEvent>
 #include <QFont>

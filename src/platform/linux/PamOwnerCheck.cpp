@@ -1,4 +1,4 @@
-#include "mail/PamOwnerCheck.h"
+#include "platform/linux/PamOwnerCheck.h"
 
 #include "platform/Log.h"
 

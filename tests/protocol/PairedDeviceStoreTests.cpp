@@ -1,4 +1,4 @@
-#include "identity/PairedDeviceStore.h"
+#include "protocol/PairedDeviceStore.h"
 #include "platform/Defaults.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // off the main thread, and the answer comes back on the main thread.
 #include "WaitUntil.h"
 
-#include "mail/PamOwnerCheck.h"
+#include "platform/linux/PamOwnerCheck.h"
 
 #include <QThread>
 

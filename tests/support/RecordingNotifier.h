@@ -1,6 +1,6 @@
 #pragma once
 // A notifier that records what would have been shown.
-#include "mail/Notifier.h"
+#include "platform/Notifier.h"
 
 #include <string>
 #include <vector>

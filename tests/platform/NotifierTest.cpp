@@ -2,7 +2,7 @@
 // test environment (its own connection and name, so a running daemon is not disturbed).
 #include "WaitUntil.h"
 
-#include "mail/DBusNotifier.h"
+#include "platform/linux/DBusNotifier.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

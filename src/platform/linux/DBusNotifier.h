@@ -1,7 +1,7 @@
 #pragma once
 // Notifications through the freedesktop notification service on the session bus.
 
-#include "mail/Notifier.h"
+#include "platform/Notifier.h"
 
 #include <QObject>
 #include <QString>

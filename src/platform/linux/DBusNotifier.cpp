@@ -1,4 +1,4 @@
-#include "mail/DBusNotifier.h"
+#include "platform/linux/DBusNotifier.h"
 
 #include "platform/Log.h"
 
@@ -11,35 +11,11 @@
 #include <QPointer>
 #include <QVariantMap>
 
-#include <mutex>
-
 namespace wl {
 
 namespace {
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
-
-std::mutex notifierLock;
-std::shared_ptr<Notifier>& notifierSlot()
-{
-    static std::shared_ptr<Notifier> slot;
-    return slot;
-}
 } // namespace
-
-Notifier& Notifier::standard()
-{
-    std::lock_guard guard(notifierLock);
-    auto& slot = notifierSlot();
-    if (!slot)
-        slot = std::make_shared<DBusNotifier>();
-    return *slot;
-}
-
-void Notifier::setStandard(std::shared_ptr<Notifier> notifier)
-{
-    std::lock_guard guard(notifierLock);
-    notifierSlot() = std::move(notifier);
-}
 
 DBusNotifier::DBusNotifier(QString service, QString path, QObject* parent)
     : QObject(parent), service_(std::move(service)), path_(std::move(path))

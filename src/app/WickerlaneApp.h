@@ -1,0 +1,35 @@
+#pragma once
+// The program's objects, made once at start-up in a fixed order and kept for the life
+// of the process: the services hub and the host controller (the helper's side follows).
+// main() makes one after choosing the platform backends; e2e tests make one over
+// their own fakes.
+
+#include "app/AppServices.h"
+
+#include <memory>
+
+namespace wl {
+
+class WickerlaneApp {
+public:
+    struct Options {
+        MessengerOptions messenger; // the process-wide identity and services when empty
+        OwnerCheck* ownerCheck = nullptr;
+    };
+
+    WickerlaneApp();
+    explicit WickerlaneApp(Options options);
+    ~WickerlaneApp();
+
+    // The start-up sequence: the hub, the questions, the roster announced, the messenger
+    // started.
+    void start();
+
+    AppServices* services() const { return services_.get(); }
+
+private:
+    Options options_;
+    std::unique_ptr<AppServices> services_;
+};
+
+} // namespace wl
