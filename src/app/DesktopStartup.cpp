@@ -13,9 +13,11 @@
 #include "platform/OneShotTimer.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
+#include "platform/SystemServices.h"
 #include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopPlatform.h"
 #include "platform/linux/FileKeyStore.h"
+#include "platform/linux/HostServices.h"
 #include "platform/linux/PamOwnerCheck.h"
 #include "platform/linux/ProgramInfoDictionary.h"
 #include "platform/linux/QtLog.h"
@@ -38,6 +40,11 @@ void chooseDesktopBackends()
     OwnerCheck::setStandard(std::make_shared<PamOwnerCheck>());
     Notifier::setStandard(std::make_shared<DBusNotifier>());
     Displays::setStandard(std::make_shared<XRandrDisplays>());
+    AdminPrompt::setStandard(std::make_shared<PolkitAdminPrompt>());
+    PowerManagement::setStandard(std::make_shared<DBusPowerManagement>());
+    LoginItem::setStandard(std::make_shared<XdgLoginItem>());
+    Permissions::setStandard(std::make_shared<X11Permissions>());
+    Workspace::setStandard(std::make_shared<DesktopWorkspace>());
     // The one audio device WebRTC's factory is made with, when the first peer needs it.
     factoryAudioDevice() = SessionAudioDevice::shared();
 }

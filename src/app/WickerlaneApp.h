@@ -4,7 +4,8 @@
 // main() makes one after choosing the platform backends; e2e tests make one over
 // their own fakes.
 
-#include "app/AppServices.h"
+#include "host/HostController.h"
+#include "mail/AppServices.h"
 
 #include <memory>
 
@@ -15,21 +16,24 @@ public:
     struct Options {
         MessengerOptions messenger; // the process-wide identity and services when empty
         OwnerCheck* ownerCheck = nullptr;
+        HostController::Options host;
     };
 
     WickerlaneApp();
     explicit WickerlaneApp(Options options);
     ~WickerlaneApp();
 
-    // The start-up sequence: the hub, the questions, the roster announced, the messenger
-    // started.
+    // The start-up sequence: the hub, the host controller, the hub's questions, the
+    // roster announced, the messenger started.
     void start();
 
     AppServices* services() const { return services_.get(); }
+    HostController* host() const { return host_.get(); }
 
 private:
     Options options_;
     std::unique_ptr<AppServices> services_;
+    std::unique_ptr<HostController> host_;
 };
 
 } // namespace wl

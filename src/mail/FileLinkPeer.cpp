@@ -41,6 +41,8 @@ FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, s
     };
     events.connectionState = [this](PeerLink::PeerConnectionState state) {
         using State = PeerLink::PeerConnectionState;
+        if (state == State::kConnected)
+            connected_ = true;
         if (state == State::kFailed || state == State::kClosed)
             connectionEnded();
     };

@@ -61,6 +61,8 @@ public:
     Role role() const { return role_; }
     webrtc::PeerConnectionInterface* peerConnection() const;
     bool isFinished() const { return finished_; }
+    // Whether the connection has stood at some point.
+    bool hasConnected() const { return connected_; }
 
     // Collect: creates the channel and the offer, signs the offer's SDP with signOffer and
     // sends it as an `offer` message. Serve: does nothing.
@@ -98,6 +100,7 @@ private:
     std::unique_ptr<Impl> impl_;
     bool finished_ = false;
     bool delivered_ = false;
+    bool connected_ = false;
 
     // Serving progress.
     bool sending_ = false;

@@ -1,4 +1,4 @@
-#include "app/AppServices.h"
+#include "mail/AppServices.h"
 
 #include <QPointer>
 

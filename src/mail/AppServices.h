@@ -1,5 +1,7 @@
 #pragma once
-// The services hub: the one object the host side and the helper side share. It makes
+// The services hub: the one object the host side and the helper side share (the
+// application shell makes it at start-up; it lives with the mail services it owns so
+// that both controllers can take it without reaching up into the shell). It makes
 // and owns the messenger, the password centre and My Macs, and is where the two
 // controllers, which never refer to each other, meet: each adds its list of paired
 // machines and its mail handlers, and each answers one question about itself.
