@@ -185,8 +185,10 @@ void HostController::turnOffUnattendedAccess(const PairedDevice& given)
     tellHelpersAboutAccess();
 }
 
-void HostController::removeHelper(const PairedDevice& given)
+void HostController::removeHelper(const PairedDevice& helper)
 {
+    // A copy: the caller may hand in an entry of the list this changes.
+    const PairedDevice given = helper;
     if (given.unattended) {
         MailContent content;
         content.kind = MailContent::Kind::access;

@@ -222,6 +222,7 @@ void ScriptedHelper::startPeer()
         offer.sdp = *sdp;
         const std::string hostNonce = challenge && challenge->nonce ? *challenge->nonce : "";
         offer.signature = key.sign(offerSignatureMessage(hostNonce, *sdp));
+        this->offer = offer;
         send(offer);
     });
 }

@@ -81,6 +81,8 @@ public:
     // ---- live session ----
     // Makes the peer, opens "guide" and sends the signed offer.
     void startPeer();
+    // The signed offer sent, as it went out.
+    std::optional<SignalMessage> offer;
     bool answerVerified() const { return answerVerified_; }
     bool peerConnected() const;
     std::vector<SessionEvent> events() const;

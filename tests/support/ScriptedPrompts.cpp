@@ -1,7 +1,5 @@
 #include "ScriptedPrompts.h"
 
-#include "WaitUntil.h"
-
 namespace wl::test {
 
 void ScriptedPrompts::answerAlert(int buttonIndex, bool checked)
@@ -16,22 +14,10 @@ void ScriptedPrompts::answerSecrets(std::optional<std::pair<std::string, std::st
     secrets_.push_back(std::move(secrets));
 }
 
-void ScriptedPrompts::holdAlerts(bool hold)
+bool ScriptedPrompts::alertOpen() const
 {
     std::lock_guard guard(lock_);
-    hold_ = hold;
-}
-
-bool ScriptedPrompts::alertWaiting() const
-{
-    std::lock_guard guard(lock_);
-    return waiting_;
-}
-
-void ScriptedPrompts::answerHeld(int buttonIndex, bool checked)
-{
-    std::lock_guard guard(lock_);
-    held_ = AlertAnswer{buttonIndex, checked};
+    return open_;
 }
 
 void ScriptedPrompts::answerText(std::optional<std::string> text)
@@ -97,23 +83,15 @@ AlertAnswer ScriptedPrompts::alertWithCheckbox(const AlertRequest& request)
         alerts_.pop_front();
         return answer;
     }
-    if (!hold_)
+    auto answerer = onAlert;
+    if (!answerer)
         return {-1, request.checkboxInitial};
-    // A modal alert: the event loop runs until the test answers.
-    waiting_ = true;
-    held_.reset();
+    open_ = true;
     guard.unlock();
-    waitUntil(
-        [this] {
-            std::lock_guard check(lock_);
-            return held_.has_value();
-        },
-        30000);
+    auto answer = answerer(question);
     guard.lock();
-    waiting_ = false;
-    AlertAnswer answer = held_.value_or(AlertAnswer{-1, request.checkboxInitial});
-    held_.reset();
-    return answer;
+    open_ = false;
+    return answer.value_or(AlertAnswer{-1, request.checkboxInitial});
 }
 
 std::optional<std::pair<std::string, std::string>> ScriptedPrompts::askForTwoSecrets(const TwoSecretsRequest& request)

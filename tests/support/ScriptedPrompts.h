@@ -2,12 +2,13 @@
 // Prompts for tests: records every question and answers from a script. Without a
 // scripted answer an alert answers -1 (dismissed), a text prompt and panels cancel.
 //
-// Alerts can be held open: while holding, an alert without a scripted answer keeps the
-// Qt event loop running (as a modal alert does) until the test answers it with
-// answerHeld(), or 30 seconds pass (then it is dismissed).
+// An alert without a scripted answer may be answered by onAlert instead, which runs
+// while the alert is "open": it may run the event loop (waitUntil) to let things happen
+// meanwhile, as they would behind a modal alert, and then answer.
 #include "platform/Prompts.h"
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <variant>
@@ -31,11 +32,10 @@ public:
     // Answers are taken in order, each by the next question of its kind.
     void answerAlert(int buttonIndex, bool checked = false);
     void answerSecrets(std::optional<std::pair<std::string, std::string>> secrets);
-    // Alerts without a scripted answer wait for answerHeld().
-    void holdAlerts(bool hold);
-    // Whether an alert is open and waiting.
-    bool alertWaiting() const;
-    void answerHeld(int buttonIndex, bool checked = false);
+    // Answers alerts that have no scripted answer (nullopt: dismissed).
+    std::function<std::optional<AlertAnswer>(const Question&)> onAlert;
+    // Whether an alert is open (inside onAlert).
+    bool alertOpen() const;
     void answerText(std::optional<std::string> text); // returned as given, then trimmed
     void answerOpen(std::vector<std::string> paths);
     void answerSave(std::optional<std::string> path);
@@ -56,9 +56,7 @@ private:
     std::vector<Question> questions_;
     std::deque<AlertAnswer> alerts_;
     std::deque<std::optional<std::pair<std::string, std::string>>> secrets_;
-    bool hold_ = false;
-    bool waiting_ = false;
-    std::optional<AlertAnswer> held_;
+    bool open_ = false;
     std::deque<std::optional<std::string>> texts_;
     std::deque<std::vector<std::string>> opens_;
     std::deque<std::optional<std::string>> saves_;
