@@ -25,9 +25,9 @@ bool identityReadableOrQuit(Prompts& prompts);
 
 inline constexpr const char* kKeyUnreadableTitle = "Wickerlane can't read this computer's key";
 inline constexpr const char* kKeyUnreadableText =
-    "The key that identifies this computer to the computers it is paired with is kept in the desktop "
-    "keyring, which is locked or not running. Without it Wickerlane can't connect to them or read its "
-    "messages, and it won't make a new key in its place.\n\nUnlock the keyring (signing in again does), "
-    "then open Wickerlane again.";
+    "The key that identifies this computer to the computers it is paired with can't be read: the desktop "
+    "keyring that keeps it is locked or not running, or its file can't be read. Without it Wickerlane can't "
+    "connect to them or read its messages, and it won't make a new key in its place.\n\nUnlock the keyring "
+    "(signing in again does), then open Wickerlane again.";
 
 } // namespace wl

@@ -274,6 +274,11 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     ASSERT_TRUE(ada.waitFor(Kind::accepted));
     EXPECT_TRUE(rig.historyHas("Sent 2 request pictures to Ada Lovelace"));
     EXPECT_EQ(rig.prompts.count(), 0u) << "a picture fetch asks nobody";
+    // A second prove once the file link exists is ignored.
+    ada.prove();
+    test::processEventsFor(200);
+    EXPECT_EQ(rig.sentOf(Kind::accepted).size(), 1u);
+    EXPECT_TRUE(rig.sentOf(Kind::declined).empty());
 
     // The helper's side of the file link, signing its offer for this handshake.
     struct Relay : SignalTransport {

@@ -307,6 +307,12 @@ TEST_F(HostSessionLive, TheHelperSeesTheScreenAndTheSessionState)
         },
         20000));
 
+    // A prove once the peer exists is ignored: no second question, no refusal.
+    ada.prove();
+    test::processEventsFor(200);
+    EXPECT_EQ(rig.prompts.count(), 1u);
+    EXPECT_TRUE(rig.sentOf(Kind::declined).empty());
+
     // A bye while the connection stands only tells that the helper's link closed.
     {
         CapturedLog log;
