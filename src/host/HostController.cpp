@@ -96,19 +96,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     opensAtLogin_ = wl::opensAtLogin();
 
     tellHelpersNoScreenRecording();
-    std::function<void()> tick;
-    auto arm = std::make_shared<std::function<void()>>();
-    *arm = [self, arm] {
-        if (!self)
-            return;
-        self->permissionTimer_ = self->timers()(kPermissionInterval, [self, arm] {
-            if (!self)
-                return;
-            self->checkPermissions();
-            (*arm)();
-        });
-    };
-    (*arm)();
+    armPermissionTimer();
     tellHelpersAboutAccess();
 
     relay_->onStatusChange = [self](bool online) {
@@ -271,6 +259,17 @@ std::optional<std::size_t> HostController::helperIndex(const std::string& id) co
 }
 
 // ---- permissions and telling helpers ----
+
+void HostController::armPermissionTimer()
+{
+    QPointer<HostController> self(this);
+    permissionTimer_ = timers()(kPermissionInterval, [self] {
+        if (!self)
+            return;
+        self->checkPermissions();
+        self->armPermissionTimer();
+    });
+}
 
 void HostController::checkPermissions()
 {

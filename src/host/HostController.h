@@ -211,6 +211,7 @@ private:
     void sendOnSession(const SignalMessage& message);
     void decline(const std::string& reason, Route route);
     void armHandshakeTimer();
+    void armPermissionTimer();
     void handshakeTimeCheck();
     bool attemptConnected() const;
     void saveHelpers();

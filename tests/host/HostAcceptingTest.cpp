@@ -82,7 +82,8 @@ TEST(HostSessionAccepting, TheSwitchOpensAndClosesTheRelayLinkAndKeepsAwake)
     EXPECT_EQ(rig.host->statusLine(), "Ada Lovelace is helping");
 
     // Off: the link closes (offline at the service), the assertion is released and the
-    // watch removed; the session itself is not the switch's business once accepted.
+    // watch removed. The attempt's connection never stood (the helper sent no offer), so
+    // it can't go on without the link and ends with it.
     rig.host->setAcceptingHelpRequests(false);
     EXPECT_FALSE(rig.host->isListening());
     EXPECT_FALSE(rig.host->isOnline());
@@ -90,7 +91,7 @@ TEST(HostSessionAccepting, TheSwitchOpensAndClosesTheRelayLinkAndKeepsAwake)
     EXPECT_TRUE(rig.power->held.empty());
     EXPECT_FALSE(rig.power->watching());
     ASSERT_TRUE(waitUntil([&] { return !onlineAtService(rig); }));
-    rig.host->endSession(HostController::EndReason::stopped);
+    EXPECT_FALSE(rig.host->helperName());
     EXPECT_EQ(rig.host->statusLine(), "Not accepting help requests");
 
     // Accepting was stored: the next launch connects by itself.

@@ -253,6 +253,12 @@ protected:
         ASSERT_TRUE(rig.started);
         rig.pair({ada.record()});
     }
+    void TearDown() override
+    {
+        rig.destroy();
+        // A peer that said goodbye closes half a second later: let it.
+        test::processEventsFor(HostPeer::kGoodbyeDelayMs + 200);
+    }
 
     // Admitted with consent, the helper's peer connected and "guide" open.
     void startLiveSession()
@@ -264,6 +270,8 @@ protected:
         ada.startPeer();
         ASSERT_TRUE(waitUntil([&] { return ada.peerConnected() && ada.guideOpen(); }, 20000));
         ASSERT_TRUE(waitUntil([&] { return rig.host->peer() && rig.host->peer()->hasConnected(); }, 10000));
+        // The host's end of "guide" is open too once it has told the session's state.
+        ASSERT_TRUE(waitUntil([&] { return rig.host->peer()->guideChannelOpen() && ada.events().size() >= 3; }));
     }
 
     HostRig rig;
@@ -327,6 +335,14 @@ TEST_F(HostSessionLive, TheHelperSeesTheScreenAndTheSessionState)
     test::processEventsFor(300);
     EXPECT_EQ(rig.sentOf(Kind::answer).size(), 1u);
     EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
+
+    // The introduction service goes away: the session carries on directly, and the
+    // status line still names the helper.
+    rig.service.kill9();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->isOnline(); }));
+    test::processEventsFor(200);
+    EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
+    EXPECT_EQ(rig.host->statusLine(), "Ada Lovelace is helping");
 
     // The helper ends it.
     rig.sent.clear();

@@ -39,8 +39,7 @@ ScriptedHelper::ScriptedHelper(std::string name) : name(std::move(name)), key(Si
 
 ScriptedHelper::~ScriptedHelper()
 {
-    if (peer_)
-        peer_->close();
+    dropPeer();
     if (channel_) {
         channel_->onClose = nullptr;
         channel_->onMessage = nullptr;
@@ -203,7 +202,9 @@ void ScriptedHelper::startPeer()
         auto codecs = preferredVideoCodecs();
         transceiver.value()->SetCodecPreferences(codecs);
         auto track = transceiver.value()->receiver()->track();
-        static_cast<webrtc::VideoTrackInterface*>(track.get())->AddOrUpdateSink(&frames_, rtc::VideoSinkWants());
+        video_ =
+            rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
+        video_->AddOrUpdateSink(&frames_, rtc::VideoSinkWants());
     }
     auto* factory = makePeerConnectionFactory();
     connection->AddTrack(factory->CreateAudioTrack("voice0", factory->CreateAudioSource(cricket::AudioOptions()).get()),
@@ -250,6 +251,10 @@ bool ScriptedHelper::guideOpen() const
 
 void ScriptedHelper::dropPeer()
 {
+    // No frame may reach the catcher once this helper is going.
+    if (video_)
+        video_->RemoveSink(&frames_);
+    video_ = nullptr;
     guide_.reset();
     if (peer_)
         peer_->close();

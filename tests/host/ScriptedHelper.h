@@ -9,6 +9,7 @@
 #include "protocol/SessionEvent.h"
 #include "protocol/SignalMessage.h"
 
+#include <api/media_stream_interface.h>
 #include <api/video/video_frame.h>
 #include <api/video/video_sink_interface.h>
 
@@ -106,6 +107,7 @@ private:
     std::size_t taken_ = 0;
 
     std::unique_ptr<PeerLink> peer_;
+    rtc::scoped_refptr<webrtc::VideoTrackInterface> video_;
     std::shared_ptr<DataChannelLink> guide_;
     std::vector<SessionEvent> events_;
     FrameCatcher frames_;

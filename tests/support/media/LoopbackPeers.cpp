@@ -194,8 +194,10 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     };
     if (withAudio && !receiver()->AddTrack(audioTrack("voice-receiver"), {"voice"}).ok())
         return false;
-    receivedTrack_ = rtc::scoped_refptr<webrtc::VideoTrackInterface>(
-        static_cast<webrtc::VideoTrackInterface*>(transceiver.value()->receiver()->track().release()));
+    // The receiver's track, held by its own reference (no extra one left behind).
+    auto receivedTrack = transceiver.value()->receiver()->track();
+    receivedTrack_ =
+        rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(receivedTrack.get()));
     receivedTrack_->AddOrUpdateSink(&sink_, rtc::VideoSinkWants());
 
     auto offer = localDescription(*receiver_->link);
