@@ -90,7 +90,7 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     EXPECT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{10s});
 }
 
-TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyThenResetsWhenOpen)
+TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterStayingOpen)
 {
     quint16 port = wl::test::unusedLoopbackPort();
     useIntroductionService(introductionAt(port));
