@@ -1,0 +1,30 @@
+#pragma once
+// The widget that shows the host's picture: the whole picture, aspect kept, letterboxed
+// on black. The renderer enqueues each converted picture on the main thread; the last
+// one stays until another comes.
+
+#include <QImage>
+#include <QWidget>
+
+namespace wl {
+
+class FrameLayer final : public QWidget {
+    Q_OBJECT
+public:
+    explicit FrameLayer(QWidget* parent = nullptr);
+
+    void enqueue(QImage picture);
+    const QImage& picture() const { return picture_; }
+    long long enqueued() const { return enqueued_; }
+    // Where the picture is drawn inside the widget (empty before the first picture).
+    QRectF pictureRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture_;
+    long long enqueued_ = 0;
+};
+
+} // namespace wl
