@@ -27,9 +27,7 @@ QLabel* wrapped(const QString& text, QWidget* parent)
 QLabel* secondary(const QString& text, QWidget* parent)
 {
     auto* label = wrapped(text, parent);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::Disabled, QPalette::WindowText));
-    label->setPalette(palette);
+    label->setStyleSheet(QStringLiteral("color: #6e6e73;"));
     return label;
 }
 
@@ -216,6 +214,7 @@ void PairingSheet::pairAction()
     const bool started = controller_->pair(code_->text().toStdString(), name_->text().toStdString());
     showCodeError_ = !started;
     codeError_->setVisible(showCodeError_);
+    pages_->setFixedHeight(pages_->currentWidget()->sizeHint().height());
     adjustSize();
 }
 
@@ -234,8 +233,8 @@ void PairingSheet::refresh()
     case Kind::idle: pages_->setCurrentIndex(0); break;
     case Kind::connecting: pages_->setCurrentIndex(1); break;
     case Kind::verify:
-        verifyText_->setText(QStringLiteral("Check that %1 shows this same number:")
-                                 .arg(QString::fromStdString(state.hostName)));
+        verifyText_->setText(
+            QStringLiteral("Check that %1 shows this same number:").arg(QString::fromStdString(state.hostName)));
         number_->setText(QString::fromStdString(state.number));
         number_->setAccessibleName(QStringLiteral("Number ") + QString::fromStdString(state.number));
         pages_->setCurrentIndex(2);
@@ -249,11 +248,8 @@ void PairingSheet::refresh()
         pages_->setCurrentIndex(4);
         break;
     }
-    // Each page takes only its own height.
-    for (int i = 0; i < pages_->count(); ++i)
-        pages_->widget(i)->setSizePolicy(QSizePolicy::Preferred,
-                                         i == pages_->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored);
-    pages_->adjustSize();
+    // The sheet takes the height of the page shown.
+    pages_->setFixedHeight(pages_->currentWidget()->sizeHint().height());
     adjustSize();
 }
 

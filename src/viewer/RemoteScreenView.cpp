@@ -10,8 +10,7 @@
 
 namespace wl {
 
-RemoteScreenView::RemoteScreenView(std::shared_ptr<ViewerPeer> peer, QWidget* parent)
-    : QWidget(parent), peer_(peer)
+RemoteScreenView::RemoteScreenView(std::shared_ptr<ViewerPeer> peer, QWidget* parent) : QWidget(parent), peer_(peer)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -37,7 +36,8 @@ std::optional<QPointF> RemoteScreenView::fractionAt(QPointF position) const
     const QRectF picture = layer_->pictureRect();
     if (picture.isEmpty() || !picture.contains(position))
         return std::nullopt;
-    return QPointF((position.x() - picture.left()) / picture.width(), (position.y() - picture.top()) / picture.height());
+    return QPointF((position.x() - picture.left()) / picture.width(),
+                   (position.y() - picture.top()) / picture.height());
 }
 
 void RemoteScreenView::sendAt(SessionEvent::Kind kind, QPointF position)

@@ -15,6 +15,8 @@ extern "C" {
 #include <QImage>
 #include <QMetaObject>
 
+#include <cstdlib>
+
 namespace wl {
 
 // The conversion to RGB, used on the decoding thread only (WebRTC calls a sink from
@@ -86,11 +88,16 @@ struct SampleBufferRenderer::Converter {
             lastFullRange = fullRange;
             lastContext = context;
         }
-        QImage picture(width, height, QImage::Format_RGB32);
-        if (picture.isNull())
+        // libswscale writes whole vectors: rows aligned to 64 bytes, and spare rows
+        // after the last, so that it never writes past the picture's memory.
+        const int stride = (width * 4 + 63) / 64 * 64;
+        auto* memory = static_cast<uint8_t*>(std::malloc(std::size_t(stride) * (height + 2)));
+        if (!memory)
             return {};
-        uint8_t* out[4] = {picture.bits(), nullptr, nullptr, nullptr};
-        int outStrides[4] = {int(picture.bytesPerLine()), 0, 0, 0};
+        QImage picture(
+            memory, width, height, stride, QImage::Format_RGB32, [](void* data) { std::free(data); }, memory);
+        uint8_t* out[4] = {memory, nullptr, nullptr, nullptr};
+        int outStrides[4] = {stride, 0, 0, 0};
         if (sws_scale(context, planes, strides, 0, height, out, outStrides) != height)
             return {};
         return picture;

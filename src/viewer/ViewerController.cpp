@@ -81,10 +81,11 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
             self->handleAccessNotice(content, sender);
     });
     QObject::connect(&myMacs_, &MyMacs::changed, this, [this] { Q_EMIT changed(); });
-    myMacs_.onChange.push_back([self](const std::vector<PairedDevice>& roster, const std::vector<std::string>& removed) {
-        if (self)
-            self->myMacsRosterChanged(roster, removed);
-    });
+    myMacs_.onChange.push_back(
+        [self](const std::vector<PairedDevice>& roster, const std::vector<std::string>& removed) {
+            if (self)
+                self->myMacsRosterChanged(roster, removed);
+        });
 }
 
 ViewerController::~ViewerController()

@@ -150,8 +150,7 @@ void ViewerController::handleSignal(const SignalMessage& message)
         // A refusal says the host doesn't (or no longer) admit this helper unattended
         // only for these reasons; a busy host or a wrong PIN says nothing about that.
         const std::string reason = message.reason.value_or("");
-        if (handshake_->unattended &&
-            (reason == "notUnattended" || reason == "lockedOut" || reason == "notPaired") &&
+        if (handshake_->unattended && (reason == "notUnattended" || reason == "lockedOut" || reason == "notPaired") &&
             knownUnattended_.count(handshake_->device.id)) {
             auto ids = knownUnattended_;
             ids.erase(handshake_->device.id);
@@ -178,7 +177,8 @@ void ViewerController::handleChallenge(const SignalMessage& message)
         teardown(failed);
         return;
     }
-    if (!verifySignature(message.signature, hostProofMessage(handshake.device.id, handshake.helperNonce, *message.nonce),
+    if (!verifySignature(message.signature,
+                         hostProofMessage(handshake.device.id, handshake.helperNonce, *message.nonce),
                          handshake.device.publicKey)) {
         teardown(failed);
         return;
@@ -312,14 +312,18 @@ std::string ViewerController::declineMessage(const std::optional<std::string>& r
     if (word == "notVerified")
         return name + " couldn't verify this Mac, so it said no.";
     if (word == "notUnattended")
-        return "Unattended access isn't on for this Mac at " + name + ". Use Ask to help, or turn it on in "
-            "Wickerlane's menu on " + name + ".";
+        return "Unattended access isn't on for this Mac at " + name +
+            ". Use Ask to help, or turn it on in "
+            "Wickerlane's menu on " +
+            name + ".";
     if (word == "wrongPin")
         return "That PIN wasn't right. After 5 wrong PINs, unattended access locks until it's turned back on at " +
             name + ".";
     if (word == "lockedOut")
-        return "Unattended access to " + name + " is locked after too many wrong PINs. It has to be turned back on "
-            "at " + name + ", with its administrator password.";
+        return "Unattended access to " + name +
+            " is locked after too many wrong PINs. It has to be turned back on "
+            "at " +
+            name + ", with its administrator password.";
     return name + " said not now.";
 }
 
@@ -330,8 +334,9 @@ void ViewerController::transportClosed(const PairedDevice& device)
         teardown("Couldn't reach " + name + ". It may be offline or already in a session.");
         return;
     }
-    if (peer_ && (peer_->connectionState() == ViewerPeer::ConnectionState::connected ||
-                  peer_->connectionState() == ViewerPeer::ConnectionState::completed)) {
+    if (peer_ &&
+        (peer_->connectionState() == ViewerPeer::ConnectionState::connected ||
+         peer_->connectionState() == ViewerPeer::ConnectionState::completed)) {
         Log::line("Wickerlane: link to the introduction service closed; the session carries on directly");
         // The closed link is dropped here, inside its own close: let it go later.
         transport_.reset();

@@ -156,9 +156,9 @@ void ViewerPeer::start()
     auto video = connection->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, videoInit);
     if (video.ok()) {
         auto transceiver = video.MoveValue();
-        std::vector<webrtc::RtpCodecCapability> capabilities =
-            factory ? factory->GetRtpReceiverCapabilities(cricket::MEDIA_TYPE_VIDEO).codecs
-                    : std::vector<webrtc::RtpCodecCapability>{};
+        std::vector<webrtc::RtpCodecCapability> capabilities = factory
+            ? factory->GetRtpReceiverCapabilities(cricket::MEDIA_TYPE_VIDEO).codecs
+            : std::vector<webrtc::RtpCodecCapability>{};
         const auto ranking = codecRanking();
         auto position = [&](const std::string& name) {
             auto it = std::find(ranking.begin(), ranking.end(), name);
@@ -241,26 +241,26 @@ void ViewerPeer::start()
             auto changed = webrtc::CreateSessionDescription(webrtc::SdpType::kOffer, sdp, &parseError);
             if (!changed)
                 return;
-            held->SetLocalDescription(
-                std::move(changed), rtc::make_ref_counted<LocalSet>([weak, link, sdp](webrtc::RTCError result) {
-                    if (!result.ok())
-                        return;
-                    auto peer = weak.lock();
-                    if (!peer)
-                        return;
-                    // The link posts only while open; a closed peer sends nothing.
-                    link->post([weak, sdp] {
-                        auto self = weak.lock();
-                        if (!self || self->closed_)
-                            return;
-                        SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
-                        offer.sdp = sdp;
-                        if (self->signOffer)
-                            offer.signature = self->signOffer(sdp);
-                        if (self->signal_)
-                            self->signal_->send(offer);
-                    });
-                }));
+            held->SetLocalDescription(std::move(changed),
+                                      rtc::make_ref_counted<LocalSet>([weak, link, sdp](webrtc::RTCError result) {
+                                          if (!result.ok())
+                                              return;
+                                          auto peer = weak.lock();
+                                          if (!peer)
+                                              return;
+                                          // The link posts only while open; a closed peer sends nothing.
+                                          link->post([weak, sdp] {
+                                              auto self = weak.lock();
+                                              if (!self || self->closed_)
+                                                  return;
+                                              SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
+                                              offer.sdp = sdp;
+                                              if (self->signOffer)
+                                                  offer.signature = self->signOffer(sdp);
+                                              if (self->signal_)
+                                                  self->signal_->send(offer);
+                                          });
+                                      }));
         }).get(),
         webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
 }

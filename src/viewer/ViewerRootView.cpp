@@ -191,6 +191,7 @@ QWidget* ViewerRootView::makeSession()
     setColour(status_, kSecondary);
     status_->setTextFormat(Qt::PlainText);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_->setMinimumWidth(220);
     row->addWidget(status_, 1);
     modeLabel_ = new QLabel(bar);
     row->addWidget(modeLabel_);
@@ -277,7 +278,8 @@ void ViewerRootView::refresh()
         screens_->setCurrentWidget(browsing_);
         break;
     case Kind::waiting:
-        waitingLabel_->setText(QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(phase.text)));
+        waitingLabel_->setText(
+            QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(phase.text)));
         screens_->setCurrentIndex(1);
         break;
     case Kind::message:
@@ -338,11 +340,13 @@ void ViewerRootView::refresh()
 
     releaseButton_->setVisible(c.mode() == HelpMode::control);
     takeOverButton_->setVisible(c.mode() == HelpMode::guide);
-    takeOverButton_->setText(c.controlRequested() ? QStringLiteral("Asking\u2026") : QStringLiteral("Ask to Take Over"));
+    takeOverButton_->setText(c.controlRequested() ? QStringLiteral("Asking\u2026")
+                                                  : QStringLiteral("Ask to Take Over"));
     takeOverButton_->setEnabled(!c.controlRequested());
 
     soundButton_->setText(c.soundOn() ? QStringLiteral("Sound on") : QStringLiteral("Sound off"));
-    soundButton_->setToolTip(c.soundOn() ? QStringLiteral("Mute their Mac's sound") : QStringLiteral("Play their Mac's sound"));
+    soundButton_->setToolTip(c.soundOn() ? QStringLiteral("Mute their Mac's sound")
+                                         : QStringLiteral("Play their Mac's sound"));
     soundButton_->setAccessibleName(c.soundOn() ? QStringLiteral("Mute sound") : QStringLiteral("Unmute sound"));
 
     theirMic_->setText(c.theirMicrophoneOn() ? QStringLiteral("Their mic on") : QStringLiteral("Their mic off"));

@@ -54,7 +54,8 @@ protected:
     void TearDown() override
     {
         if (HasFailure()) {
-            std::cerr << "---- host log ----\n" << (host ? host->log() : "") << "\n---- helper log ----\n"
+            std::cerr << "---- host log ----\n"
+                      << (host ? host->log() : "") << "\n---- helper log ----\n"
                       << (helper ? helper->log() : "") << std::endl;
         }
         helper.reset();
@@ -155,7 +156,8 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
 
     // Connect; the host's user lets the helper show them (guide mode).
     host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
-    ASSERT_TRUE(helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}}).value("ok", false));
+    ASSERT_TRUE(
+        helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}}).value("ok", false));
     ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 10); }, 30000)) << helper->state().dump();
     EXPECT_TRUE(host->state()["host"].value("inSession", false));
     EXPECT_EQ(helper->state()["viewer"].value("screen", ""), "connected");
@@ -182,7 +184,8 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
     // The helper ends: both sides go back to idle.
     helper->command({{"cmd", "end"}});
     EXPECT_TRUE(helper->waitFor([](const json& s) {
-        return phaseOf(s) == "browsing" && !s["viewer"].value("peer", true) && s["viewer"].value("screen", "") == "browsing";
+        return phaseOf(s) == "browsing" && !s["viewer"].value("peer", true) &&
+            s["viewer"].value("screen", "") == "browsing";
     }));
     EXPECT_TRUE(host->waitFor([](const json& s) {
         return !s["host"].value("inSession", true) && !s["host"].value("peer", true) &&

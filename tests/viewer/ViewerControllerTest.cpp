@@ -197,8 +197,9 @@ TEST_F(ViewerHandshake, RefusalAndGoodbyeTexts)
         {"notVerified", "Ada's Mac couldn't verify this Mac, so it said no."},
         {"wrongPin",
          "That PIN wasn't right. After 5 wrong PINs, unattended access locks until it's turned back on at Ada's Mac."},
-        {"lockedOut", "Unattended access to Ada's Mac is locked after too many wrong PINs. It has to be turned back on "
-                      "at Ada's Mac, with its administrator password."},
+        {"lockedOut",
+         "Unattended access to Ada's Mac is locked after too many wrong PINs. It has to be turned back on "
+         "at Ada's Mac, with its administrator password."},
         {"notNow", "Ada's Mac said not now."},
         {"noAttachments", "Ada's Mac said not now."},
     };

@@ -18,6 +18,14 @@ namespace {
 
 using State = ViewerController::PairingState;
 
+void snapshot(QWidget& widget, const std::string& name)
+{
+    widget.show();
+    processEventsFor(30);
+    if (const char* folder = std::getenv("WL_GALLERY_DIR"))
+        widget.grab().save(QString::fromStdString(std::string(folder) + "/" + name + ".png"));
+}
+
 class ViewerPairing : public ::testing::Test {
 protected:
     void SetUp() override
@@ -33,8 +41,8 @@ protected:
         InfoDictionary::setStandard(nullptr);
     }
 
-    // A host waiting with a new code, answering with `allow` once asked.
-    std::unique_ptr<PairingHost> waitingHost(bool allow)
+    // A host waiting with a new code, answering with `allow` once asked (or not at all).
+    std::unique_ptr<PairingHost> waitingHost(std::optional<bool> allow)
     {
         auto host = std::make_unique<PairingHost>(newPairingCode());
         host->name = "Ada Lovelace";
@@ -42,7 +50,8 @@ protected:
         PairingHost* raw = host.get();
         host->onRequest = [this, raw, allow](const std::string&, const std::string&, const std::string& number) {
             hostNumber = number;
-            raw->answer(allow);
+            if (allow)
+                raw->answer(*allow);
         };
         host->start();
         waitUntil([&] { return raw->channel() && raw->channel()->isOpen(); });
@@ -123,10 +132,32 @@ TEST_F(ViewerPairing, TheSheetFollowsThePairing)
     EXPECT_FALSE(sheet.showsCodeError());
     ASSERT_TRUE(waitUntil([&] { return sheet.pageName() == "failed"; }, 10000));
     EXPECT_EQ(v.pairingState().text, "Pairing wasn't allowed on the other Mac.");
+    snapshot(sheet, "pairing-failed");
     // Try Again brings back the form with what was typed.
     v.cancelPairing();
     EXPECT_EQ(sheet.pageName(), "idle");
     EXPECT_EQ(sheet.nameField()->text(), "Lab Mac");
+}
+
+TEST_F(ViewerPairing, TheSheetShowsTheNumberUntilTheHostAllows)
+{
+    ViewerController& v = *rig.viewer;
+    PairingSheet sheet(v);
+    auto host = waitingHost(std::nullopt);
+    sheet.codeField()->setText(QString::fromStdString(host->code()));
+    sheet.pairAction();
+    EXPECT_EQ(sheet.pageName(), "connecting");
+    snapshot(sheet, "pairing-connecting");
+    ASSERT_TRUE(waitUntil([&] { return sheet.pageName() == "verify"; }, 10000));
+    EXPECT_EQ(v.pairingState().number, hostNumber);
+    EXPECT_EQ(v.pairingState().hostName, "Ada Lovelace");
+    snapshot(sheet, "pairing-verify");
+    host->answer(true);
+    ASSERT_TRUE(waitUntil([&] { return sheet.pageName() == "paired"; }, 10000));
+    snapshot(sheet, "pairing-paired");
+    // Closing the sheet ends nothing further and brings back the form next time.
+    v.cancelPairing();
+    EXPECT_EQ(sheet.pageName(), "idle");
 }
 
 } // namespace
