@@ -33,6 +33,8 @@ void FrameLayer::paintEvent(QPaintEvent*)
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(pictureRect(), picture_);
+    painter.end();
+    Q_EMIT painted();
 }
 
 } // namespace wl

@@ -19,6 +19,10 @@ public:
     // Where the picture is drawn inside the widget (empty before the first picture).
     QRectF pictureRect() const;
 
+Q_SIGNALS:
+    // A picture was painted on the screen.
+    void painted();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

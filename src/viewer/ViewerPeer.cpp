@@ -409,6 +409,30 @@ void ViewerPeer::describeStats(std::function<void(std::string)> done)
     });
 }
 
+void ViewerPeer::transportBytes(std::function<void(ByteCounts)> done)
+{
+    if (!hasConnection())
+        return;
+    impl_->link->getStats([done = std::move(done)](rtc::scoped_refptr<const webrtc::RTCStatsReport> report) {
+        if (!report || !done)
+            return;
+        ByteCounts counts;
+        for (const auto* transport : report->GetStatsOfType<webrtc::RTCTransportStats>()) {
+            counts.sent += static_cast<long long>(transport->bytes_sent.ValueOrDefault(0));
+            counts.received += static_cast<long long>(transport->bytes_received.ValueOrDefault(0));
+        }
+        for (const auto* inbound : report->GetStatsOfType<webrtc::RTCInboundRTPStreamStats>()) {
+            const long long bytes = static_cast<long long>(inbound->bytes_received.ValueOrDefault(0)) +
+                static_cast<long long>(inbound->header_bytes_received.ValueOrDefault(0));
+            if (inbound->kind.is_defined() && *inbound->kind == "video")
+                counts.videoReceived += bytes;
+            else
+                counts.audioReceived += bytes;
+        }
+        done(counts);
+    });
+}
+
 bool ViewerPeer::hasRemoteAudio() const
 {
     return impl_->remoteAudioTrack != nullptr;

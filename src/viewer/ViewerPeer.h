@@ -71,6 +71,16 @@ public:
     // connection is gone).
     void describeStats(std::function<void(std::string)> done);
     static std::string describeStats(const webrtc::RTCStatsReport& report);
+    // Bytes so far: sent and received over the connection's transports, and the
+    // received video and sound payload.
+    struct ByteCounts {
+        long long sent = 0;
+        long long received = 0;
+        long long videoReceived = 0;
+        long long audioReceived = 0;
+    };
+    // Handed to done on the main thread.
+    void transportBytes(std::function<void(ByteCounts)> done);
     // Ends the connection; with a goodbye and "guide" open the event goes out first and
     // the connection closes half a second later. No callback follows.
     void close(std::optional<SessionEvent> goodbye = std::nullopt);

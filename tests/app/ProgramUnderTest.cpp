@@ -121,11 +121,23 @@ void ProgramUnderTest::kill9()
 
 nlohmann::json ProgramUnderTest::command(const nlohmann::json& command, int timeoutMs)
 {
-    if (toProgram_ < 0)
+    if (!sendCommand(command))
         return {{"error", "not running"}};
+    return readAnswer(timeoutMs);
+}
+
+bool ProgramUnderTest::sendCommand(const nlohmann::json& command)
+{
+    if (toProgram_ < 0)
+        return false;
     const std::string line = command.dump() + "\n";
-    if (write(toProgram_, line.data(), line.size()) != ssize_t(line.size()))
-        return {{"error", "write failed"}};
+    return write(toProgram_, line.data(), line.size()) == ssize_t(line.size());
+}
+
+nlohmann::json ProgramUnderTest::readAnswer(int timeoutMs)
+{
+    if (fromProgram_ < 0)
+        return {{"error", "not running"}};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
         auto end = buffered_.find('\n');

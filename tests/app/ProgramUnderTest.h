@@ -24,9 +24,13 @@ public:
     bool start();
     void kill9();
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     // One command and its answer; {"error": ...} when no answer came in time.
     nlohmann::json command(const nlohmann::json& command, int timeoutMs = 15000);
+    // Sends a command whose answer comes later (readAnswer takes it).
+    bool sendCommand(const nlohmann::json& command);
+    nlohmann::json readAnswer(int timeoutMs);
     nlohmann::json state() { return command({{"cmd", "state"}}); }
     // Polls the state until the condition holds or the time is up.
     bool waitFor(const std::function<bool(const nlohmann::json& state)>& condition, int timeoutMs = 20000);

@@ -20,6 +20,12 @@
 //   frame {path}                 → {width,height}: the last picture shown, saved as PNG
 //   allowUnattended {id}         → the host allows a paired helper unattended access
 //   history                      → {lines}: the host's session history
+//   watchMarker {x0,y0,x1,y1,bright,timeoutMs}
+//                                → later: {seenAt} (steady-clock nanoseconds) when a painted
+//                                  picture shows the region bright (or dark), or {timeout}
+//   bytes                        → later: {sent, received}: the helper's transport bytes
+//   hideWindow                   → closes nothing, hides the main window (a host's screen
+//                                  shows only what the test paints)
 //   quit                         → exits at once
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
@@ -51,6 +57,10 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,7 +132,32 @@ public:
         });
     }
 
-    json run(const json& command)
+    // Writes one answer line.
+    std::function<void(const json&)> reply;
+
+    // The answer, or nullopt when it comes later through reply.
+    std::optional<json> run(const json& command)
+    {
+        const std::string cmd = command.value("cmd", "");
+        if (cmd == "watchMarker")
+            return watchMarker(command);
+        if (cmd == "bytes") {
+            wl::ViewerController& viewer = *program_.viewer();
+            if (!viewer.peer())
+                return json{{"error", "no session"}};
+            auto answer = reply;
+            viewer.peer()->transportBytes([answer](wl::ViewerPeer::ByteCounts counts) {
+                answer({{"sent", counts.sent},
+                        {"received", counts.received},
+                        {"video", counts.videoReceived},
+                        {"audio", counts.audioReceived}});
+            });
+            return std::nullopt;
+        }
+        return runNow(command);
+    }
+
+    json runNow(const json& command)
     {
         const std::string cmd = command.value("cmd", "");
         wl::HostController& host = *program_.host();
@@ -210,6 +245,11 @@ public:
                 lines.push_back(line);
             return {{"lines", lines}};
         }
+        if (cmd == "hideWindow") {
+            if (auto* window = program_.mainWindow())
+                window->hide();
+            return {{"ok", true}};
+        }
         if (cmd == "quit") {
             wl::Defaults::standard().sync();
             std::_Exit(0);
@@ -218,6 +258,56 @@ public:
     }
 
 private:
+    std::optional<json> watchMarker(const json& command)
+    {
+        auto* window = program_.mainWindow();
+        auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
+        wl::FrameLayer* layer = screen ? screen->layer() : nullptr;
+        if (!layer)
+            return json{{"error", "no picture"}};
+        struct Watch {
+            QMetaObject::Connection connection;
+            QTimer* timer = nullptr;
+            bool done = false;
+        };
+        auto watch = std::make_shared<Watch>();
+        const double x0 = command.value("x0", 0.12), y0 = command.value("y0", 0.12);
+        const double x1 = command.value("x1", 0.18), y1 = command.value("y1", 0.18);
+        const bool bright = command.value("bright", true);
+        auto answer = reply;
+        auto finish = [watch, answer](const json& result) {
+            if (watch->done)
+                return;
+            watch->done = true;
+            QObject::disconnect(watch->connection);
+            if (watch->timer)
+                watch->timer->deleteLater();
+            answer(result);
+        };
+        watch->connection = QObject::connect(layer, &wl::FrameLayer::painted, layer, [=] {
+            const QImage& picture = layer->picture();
+            if (picture.isNull())
+                return;
+            double total = 0;
+            int count = 0;
+            for (int y = int(y0 * picture.height()); y < int(y1 * picture.height()); y += 4) {
+                const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+                for (int x = int(x0 * picture.width()); x < int(x1 * picture.width()); x += 4, ++count)
+                    total += qGray(row[x]);
+            }
+            const double luma = count ? total / count : 0;
+            if (bright ? luma > 200 : luma < 55) {
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                finish({{"seenAt", std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()}});
+            }
+        });
+        watch->timer = new QTimer(layer);
+        watch->timer->setSingleShot(true);
+        QObject::connect(watch->timer, &QTimer::timeout, layer, [finish] { finish({{"timeout", true}}); });
+        watch->timer->start(command.value("timeoutMs", 2000));
+        return std::nullopt;
+    }
+
     json state()
     {
         wl::HostController& host = *program_.host();
@@ -313,6 +403,11 @@ int main(int argc, char** argv)
     wl::WickerlaneApp program;
     program.start();
     Testbed testbed(program, *prompts, *owner, *admin);
+    testbed.reply = [](const json& answer) {
+        std::string out = answer.dump() + "\n";
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+    };
 
     // One command a line on standard input; one answer a line on standard output.
     std::string pending;
@@ -328,15 +423,14 @@ int main(int argc, char** argv)
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
             std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
-            json answer;
+            std::optional<json> answer;
             try {
                 answer = testbed.run(json::parse(line));
             } catch (const std::exception& error) {
-                answer = {{"error", error.what()}};
+                answer = json{{"error", error.what()}};
             }
-            std::string out = answer.dump() + "\n";
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            std::fflush(stdout);
+            if (answer)
+                testbed.reply(*answer);
         }
     });
     std::printf("{\"ready\":true}\n");
