@@ -1,6 +1,7 @@
 #include "viewer/ViewerRootView.h"
 
 #include "mail/PasswordCenter.h"
+#include "viewer/PairingSheet.h"
 #include "mail/SendPasswordPanelController.h"
 #include "viewer/RemoteScreenView.h"
 #include "viewer/ViewerController.h"
@@ -76,7 +77,34 @@ QWidget* ViewerRootView::makeDeviceList()
     deviceRows_->setContentsMargins(20, 16, 20, 16);
     deviceRows_->setSpacing(8);
     scroll->setWidget(deviceList_);
-    return scroll;
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(20, 12, 20, 0);
+    top->addStretch(1);
+    auto* add = new QPushButton(QStringLiteral("Pair with a Mac\u2026"), page);
+    connect(add, &QPushButton::clicked, this, &ViewerRootView::showPairingSheet);
+    top->addWidget(add);
+    layout->addLayout(top);
+    layout->addWidget(scroll, 1);
+    return page;
+}
+
+void ViewerRootView::showPairingSheet()
+{
+    if (!controller_ || pairingSheet_)
+        return;
+    pairingSheet_ = new PairingSheet(*controller_, this);
+    pairingSheet_->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<ViewerController> controller = controller_;
+    // However the sheet goes away, a pairing still waiting ends with it.
+    connect(pairingSheet_, &QDialog::finished, this, [controller] {
+        if (controller)
+            controller->cancelPairing();
+    });
+    pairingSheet_->open();
 }
 
 void ViewerRootView::refreshDeviceList()

@@ -6,6 +6,7 @@
 // devices". Its controls call the controller's operations; it keeps no state of its own.
 
 #include "protocol/SessionEvent.h"
+#include "viewer/PairingSheet.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -38,6 +39,9 @@ public:
     void selectDisplay(const DisplayInfo& display);
     void microphoneButton();
     void sendPasswordButton();
+    // The sheet that pairs a new Mac (its dismissal ends a pairing still waiting).
+    void showPairingSheet();
+    PairingSheet* pairingSheet() const { return pairingSheet_; }
 
     // For tests and the gallery: the texts shown now.
     QString waitingText() const;
@@ -82,6 +86,7 @@ private:
     QLabel* notice_ = nullptr;
     RemoteScreenView* remoteScreen_ = nullptr;
     ViewerPeer* shownPeer_ = nullptr;
+    QPointer<PairingSheet> pairingSheet_;
 };
 
 } // namespace wl

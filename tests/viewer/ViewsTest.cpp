@@ -185,6 +185,30 @@ TEST_F(ViewerViews, BackToDevicesAsksForPresenceAgain)
     EXPECT_EQ(rig.presenceAsked.size(), asked + 2);
 }
 
+TEST_F(ViewerViews, DismissingThePairingSheetEndsThePairing)
+{
+    ViewerRootView view(*rig.viewer);
+    view.resize(900, 560);
+    view.show();
+    view.showPairingSheet();
+    ASSERT_TRUE(view.pairingSheet());
+    QPointer<PairingSheet> sheet = view.pairingSheet();
+    sheet->codeField()->setText("K7QM-3XRP");
+    sheet->pairAction();
+    EXPECT_EQ(rig.viewer->pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    snapshot(view, "root-browsing-pairing");
+    sheet->reject(); // Escape, or the window closed
+    processEventsFor(20);
+    EXPECT_EQ(rig.viewer->pairingState().kind, ViewerController::PairingState::Kind::idle);
+    EXPECT_FALSE(rig.viewer->pairing());
+    EXPECT_FALSE(sheet);
+    // Opened again: the code form, empty.
+    view.showPairingSheet();
+    ASSERT_TRUE(view.pairingSheet());
+    EXPECT_EQ(view.pairingSheet()->pageName(), "idle");
+    EXPECT_TRUE(view.pairingSheet()->codeField()->text().isEmpty());
+}
+
 TEST_F(ViewerViews, EachStateOfThePairingSheet)
 {
     PairingSheet sheet(*rig.viewer);
