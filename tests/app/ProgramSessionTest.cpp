@@ -135,7 +135,8 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
 {
     ASSERT_NO_FATAL_FAILURE(pair());
 
-    // The host's screen: a pattern the helper must see.
+    // The host's screen: a pattern the helper must see (the host's own window out of the way).
+    host->command({{"cmd", "hideWindow"}});
     std::vector<uint8_t> screen;
     {
         const char* saved = std::getenv("DISPLAY");
@@ -173,6 +174,8 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     EXPECT_TRUE(matched) << "mean " << difference.meanAbs << ", large " << difference.largeFraction;
+    if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
+        helper->command({{"cmd", "windowShot"}, {"path", std::string(gallery) + "/program-helper-session.png"}});
 
     // The helper's pointer reaches the host's guide overlay.
     ASSERT_TRUE(helper->command({{"cmd", "pointer"}, {"x", 0.25}, {"y", 0.75}}).value("ok", false));

@@ -24,6 +24,7 @@
 //                                → later: {seenAt} (steady-clock nanoseconds) when a painted
 //                                  picture shows the region bright (or dark), or {timeout}
 //   bytes                        → later: {sent, received}: the helper's transport bytes
+//   windowShot {path}            → the main window as it looks now, saved as PNG
 //   hideWindow                   → closes nothing, hides the main window (a host's screen
 //                                  shows only what the test paints)
 //   quit                         → exits at once
@@ -244,6 +245,11 @@ public:
             for (std::string line; std::getline(in, line);)
                 lines.push_back(line);
             return {{"lines", lines}};
+        }
+        if (cmd == "windowShot") {
+            auto* window = program_.mainWindow();
+            const bool saved = window && window->grab().save(QString::fromStdString(command.value("path", "")), "PNG");
+            return {{"ok", saved}};
         }
         if (cmd == "hideWindow") {
             if (auto* window = program_.mainWindow())
