@@ -1,24 +1,14 @@
 #include "mail/FileLinkPeer.h"
 
-#include "media/PeerConnectionFactory.h"
 #include "platform/Log.h"
-#include "signalling/CandidateMessage.h"
-#include "signalling/WebRTCConfiguration.h"
+#include "signalling/PeerLink.h"
 #include "signalling/SignalTransport.h"
-
-#include <api/data_channel_interface.h>
-#include <api/jsep.h>
-#include <api/make_ref_counted.h>
-#include <api/peer_connection_interface.h>
-#include <api/set_local_description_observer_interface.h>
-#include <api/set_remote_description_observer_interface.h>
+#include "signalling/WebRTCConfiguration.h"
 
 #include <QMetaObject>
 #include <QTimer>
 
 #include <nlohmann/json.hpp>
-
-#include <mutex>
 
 namespace wl {
 
@@ -32,227 +22,108 @@ constexpr std::uint64_t kHighWater = 1024 * 1024;
 // before it closes the connection anyway.
 constexpr int kCloseGraceMs = 2000;
 
-// The main-thread door for WebRTC's threads. The owner clears itself here before it
-// goes away, so a late callback never reaches a dead object.
-struct MainHop {
-    std::mutex lock;
-    FileLinkPeer* owner = nullptr;
-
-    template <typename Fn>
-    void post(Fn fn)
-    {
-        std::lock_guard guard(lock);
-        if (!owner)
-            return;
-        FileLinkPeer* target = owner;
-        QMetaObject::invokeMethod(
-            target, [target, fn = std::move(fn)]() mutable { fn(*target); }, Qt::QueuedConnection);
-    }
-};
-
 } // namespace
 
-struct FileLinkPeer::Impl : webrtc::PeerConnectionObserver, webrtc::DataChannelObserver {
-    std::shared_ptr<MainHop> hop = std::make_shared<MainHop>();
-    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc;
-    rtc::scoped_refptr<webrtc::DataChannelInterface> channel;
-    std::mutex channelLock; // the serving side's channel arrives on the signalling thread
-
-    // PeerConnectionObserver (signalling thread).
-    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override { }
-    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override { }
-
-    void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface> incoming) override
-    {
-        if (!incoming || incoming->label() != kChannelLabel)
-            return;
-        {
-            std::lock_guard guard(channelLock);
-            if (channel)
-                return; // one channel per link
-            channel = incoming;
-        }
-        // Registered here, on the signalling thread, so that no state change is missed.
-        incoming->RegisterObserver(this);
-        hop->post([](FileLinkPeer& self) { self.channelOpened(); });
-    }
-
-    void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override
-    {
-        if (!candidate)
-            return;
-        SignalMessage message = candidateMessage(*candidate);
-        hop->post([message = std::move(message)](FileLinkPeer& self) {
-            if (!self.finished_ && self.signal_)
-                self.signal_->send(message);
-        });
-    }
-
-    void OnConnectionChange(webrtc::PeerConnectionInterface::PeerConnectionState state) override
-    {
-        using State = webrtc::PeerConnectionInterface::PeerConnectionState;
-        if (state == State::kFailed || state == State::kClosed)
-            hop->post([](FileLinkPeer& self) { self.connectionEnded(); });
-    }
-
-    // DataChannelObserver (signalling thread).
-    void OnStateChange() override
-    {
-        rtc::scoped_refptr<webrtc::DataChannelInterface> current;
-        {
-            std::lock_guard guard(channelLock);
-            current = channel;
-        }
-        if (!current)
-            return;
-        auto state = current->state();
-        if (state == webrtc::DataChannelInterface::kOpen)
-            hop->post([](FileLinkPeer& self) { self.channelOpened(); });
-        else if (state == webrtc::DataChannelInterface::kClosed)
-            hop->post([](FileLinkPeer& self) { self.channelClosed(); });
-    }
-
-    void OnMessage(const webrtc::DataBuffer& buffer) override
-    {
-        std::string bytes(reinterpret_cast<const char*>(buffer.data.data()), buffer.data.size());
-        if (buffer.binary)
-            hop->post([bytes = std::move(bytes)](FileLinkPeer& self) { self.handleBinary(bytes); });
-        else
-            hop->post([bytes = std::move(bytes)](FileLinkPeer& self) { self.handleText(bytes); });
-    }
-
-    void OnBufferedAmountChange(uint64_t) override
-    {
-        hop->post([](FileLinkPeer& self) { self.pump(); });
-    }
-
-    rtc::scoped_refptr<webrtc::DataChannelInterface> currentChannel()
-    {
-        std::lock_guard guard(channelLock);
-        return channel;
-    }
+struct FileLinkPeer::Impl {
+    std::unique_ptr<PeerLink> link;
+    std::shared_ptr<DataChannelLink> channel;
 };
-
-namespace {
-
-class LocalDescriptionDone : public webrtc::SetLocalDescriptionObserverInterface {
-public:
-    explicit LocalDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) { }
-    void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
-
-private:
-    std::function<void(webrtc::RTCError)> done_;
-};
-
-class RemoteDescriptionDone : public webrtc::SetRemoteDescriptionObserverInterface {
-public:
-    explicit RemoteDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) { }
-    void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
-
-private:
-    std::function<void(webrtc::RTCError)> done_;
-};
-
-std::string errorText(const webrtc::RTCError& error)
-{
-    std::string text = error.message();
-    return text.empty() ? std::string(webrtc::ToString(error.type())) : text;
-}
-
-} // namespace
 
 FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                            std::vector<TransferredFile> files, QObject* parent)
     : QObject(parent), role_(role), signal_(std::move(signal)), files_(std::move(files)),
       impl_(std::make_unique<Impl>())
 {
-    impl_->hop->owner = this;
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory();
-    if (!factory) {
-        Log::line("Wickerlane: file link: no peer-connection factory");
-        return;
-    }
-    webrtc::PeerConnectionDependencies dependencies(impl_.get());
-    auto result = factory->CreatePeerConnectionOrError(makeRTCConfiguration(relays), std::move(dependencies));
-    if (!result.ok()) {
-        Log::line("Wickerlane: file link: could not create the peer connection: " + errorText(result.error()));
-        return;
-    }
-    impl_->pc = result.MoveValue();
+    PeerLink::Events events;
+    events.localCandidate = [this](const SignalMessage& message) {
+        if (!finished_ && signal_)
+            signal_->send(message);
+    };
+    events.connectionState = [this](PeerLink::PeerConnectionState state) {
+        using State = PeerLink::PeerConnectionState;
+        if (state == State::kConnected)
+            connected_ = true;
+        if (state == State::kFailed || state == State::kClosed)
+            connectionEnded();
+    };
+    events.dataChannel = [this](std::shared_ptr<DataChannelLink> incoming) {
+        if (incoming->label() != kChannelLabel || impl_->channel)
+            return; // one channel per link
+        adoptChannel(std::move(incoming));
+        channelOpened();
+    };
+    impl_->link =
+        std::make_unique<PeerLink>(makeRTCConfiguration(relays), std::move(events), "Wickerlane: file link: ");
 }
 
 FileLinkPeer::~FileLinkPeer()
 {
-    {
-        std::lock_guard guard(impl_->hop->lock);
-        impl_->hop->owner = nullptr;
-    }
     finished_ = true;
     teardown();
 }
 
 webrtc::PeerConnectionInterface* FileLinkPeer::peerConnection() const
 {
-    return impl_->pc.get();
+    return impl_->link ? impl_->link->connection() : nullptr;
+}
+
+void FileLinkPeer::adoptChannel(std::shared_ptr<DataChannelLink> channel)
+{
+    channel->events.state = [this](webrtc::DataChannelInterface::DataState state) {
+        if (state == webrtc::DataChannelInterface::kOpen)
+            channelOpened();
+        else if (state == webrtc::DataChannelInterface::kClosed)
+            channelClosed();
+    };
+    channel->events.message = [this](const std::string& bytes, bool binary) {
+        if (binary)
+            handleBinary(bytes);
+        else
+            handleText(bytes);
+    };
+    channel->events.bufferedAmount = [this](uint64_t) { pump(); };
+    impl_->channel = std::move(channel);
 }
 
 void FileLinkPeer::start()
 {
     if (role_ != Role::collect || finished_)
         return;
-    if (!impl_->pc) {
+    if (!peerConnection()) {
         endSoon();
         return;
     }
-    if (impl_->currentChannel())
+    if (impl_->channel)
         return; // started already
 
-    webrtc::DataChannelInit init;
-    init.ordered = true;
-    auto created = impl_->pc->CreateDataChannelOrError(kChannelLabel, &init);
-    if (!created.ok()) {
-        Log::line("Wickerlane: file link: could not create the channel: " + errorText(created.error()));
+    auto channel = impl_->link->createDataChannel(kChannelLabel, true);
+    if (!channel) {
         endSoon();
         return;
     }
-    {
-        std::lock_guard guard(impl_->channelLock);
-        impl_->channel = created.MoveValue();
-    }
-    impl_->channel->RegisterObserver(impl_.get());
-
-    auto hop = impl_->hop;
-    impl_->pc->SetLocalDescription(rtc::make_ref_counted<LocalDescriptionDone>([hop](webrtc::RTCError error) {
-        hop->post([error = std::move(error)](FileLinkPeer& self) {
-            if (self.finished_)
-                return;
-            if (!error.ok()) {
-                Log::line("Wickerlane: could not create file offer: " + errorText(error));
-                self.end();
-                return;
-            }
-            std::string sdp;
-            const webrtc::SessionDescriptionInterface* local = self.impl_->pc->local_description();
-            if (!local || !local->ToString(&sdp)) {
-                Log::line("Wickerlane: could not create file offer: no local description");
-                self.end();
-                return;
-            }
-            SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
-            offer.sdp = sdp;
-            if (self.signOffer)
-                offer.signature = self.signOffer(sdp);
-            if (self.signal_)
-                self.signal_->send(offer);
-        });
-    }));
+    adoptChannel(std::move(channel));
+    impl_->link->setLocalDescription([this](std::optional<std::string> sdp, std::string error) {
+        if (finished_)
+            return;
+        if (!sdp) {
+            Log::line("Wickerlane: could not create file offer: " + error);
+            end();
+            return;
+        }
+        SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
+        offer.sdp = *sdp;
+        if (signOffer)
+            offer.signature = signOffer(*sdp);
+        if (signal_)
+            signal_->send(offer);
+    });
 }
 
 void FileLinkPeer::applyOffer(const SignalMessage& offer)
 {
     if (role_ != Role::serve || finished_)
         return;
-    if (!impl_->pc) {
+    if (!peerConnection()) {
         endSoon();
         return;
     }
@@ -260,110 +131,52 @@ void FileLinkPeer::applyOffer(const SignalMessage& offer)
         Log::line("Wickerlane: file link: an offer without SDP");
         return;
     }
-    webrtc::SdpParseError parseError;
-    auto description = webrtc::CreateSessionDescription(webrtc::SdpType::kOffer, *offer.sdp, &parseError);
-    if (!description) {
-        Log::line("Wickerlane: could not apply file offer: " + parseError.description);
-        end();
-        return;
-    }
-    auto hop = impl_->hop;
-    impl_->pc->SetRemoteDescription(
-        std::move(description), rtc::make_ref_counted<RemoteDescriptionDone>([hop](webrtc::RTCError error) {
-            hop->post([hop, error = std::move(error)](FileLinkPeer& self) {
-                if (self.finished_)
-                    return;
-                if (!error.ok()) {
-                    Log::line("Wickerlane: could not apply file offer: " + errorText(error));
-                    self.end();
-                    return;
-                }
-                self.remoteSet_ = true;
-                self.flushCandidates();
-                self.impl_->pc->SetLocalDescription(
-                    rtc::make_ref_counted<LocalDescriptionDone>([hop](webrtc::RTCError answerError) {
-                        hop->post([answerError = std::move(answerError)](FileLinkPeer& peer) {
-                            if (peer.finished_)
-                                return;
-                            std::string sdp;
-                            const webrtc::SessionDescriptionInterface* local =
-                                answerError.ok() ? peer.impl_->pc->local_description() : nullptr;
-                            if (!local || !local->ToString(&sdp)) {
-                                Log::line(
-                                    "Wickerlane: could not create file answer: " +
-                                    (answerError.ok() ? std::string("no local description") : errorText(answerError)));
-                                peer.end();
-                                return;
-                            }
-                            SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
-                            answer.sdp = sdp;
-                            if (peer.signAnswer)
-                                answer.signature = peer.signAnswer(sdp);
-                            if (peer.signal_)
-                                peer.signal_->send(answer);
-                        });
-                    }));
-            });
-        }));
+    impl_->link->setRemoteDescription(webrtc::SdpType::kOffer, *offer.sdp, [this](std::string error) {
+        if (finished_)
+            return;
+        if (!error.empty()) {
+            Log::line("Wickerlane: could not apply file offer: " + error);
+            end();
+            return;
+        }
+        impl_->link->setLocalDescription([this](std::optional<std::string> sdp, std::string answerError) {
+            if (finished_)
+                return;
+            if (!sdp) {
+                Log::line("Wickerlane: could not create file answer: " + answerError);
+                end();
+                return;
+            }
+            SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
+            answer.sdp = *sdp;
+            if (signAnswer)
+                answer.signature = signAnswer(*sdp);
+            if (signal_)
+                signal_->send(answer);
+        });
+    });
 }
 
 void FileLinkPeer::applyAnswer(const SignalMessage& answer)
 {
-    if (role_ != Role::collect || finished_ || !impl_->pc)
+    if (role_ != Role::collect || finished_ || !peerConnection())
         return;
     if (!answer.sdp) {
         Log::line("Wickerlane: could not apply file answer: no SDP");
         return;
     }
-    webrtc::SdpParseError parseError;
-    auto description = webrtc::CreateSessionDescription(webrtc::SdpType::kAnswer, *answer.sdp, &parseError);
-    if (!description) {
-        Log::line("Wickerlane: could not apply file answer: " + parseError.description);
-        return;
-    }
-    auto hop = impl_->hop;
-    impl_->pc->SetRemoteDescription(
-        std::move(description), rtc::make_ref_counted<RemoteDescriptionDone>([hop](webrtc::RTCError error) {
-            hop->post([error = std::move(error)](FileLinkPeer& self) {
-                if (self.finished_)
-                    return;
-                if (!error.ok()) {
-                    Log::line("Wickerlane: could not apply file answer: " + errorText(error));
-                    return;
-                }
-                self.remoteSet_ = true;
-                self.flushCandidates();
-            });
-        }));
+    impl_->link->setRemoteDescription(webrtc::SdpType::kAnswer, *answer.sdp, [](std::string error) {
+        if (!error.empty())
+            Log::line("Wickerlane: could not apply file answer: " + error);
+    });
 }
 
 void FileLinkPeer::addRemoteCandidate(const SignalMessage& candidate)
 {
-    if (finished_ || !impl_->pc || !candidate.sdp)
+    if (finished_ || !peerConnection() || !candidate.sdp)
         return;
-    if (!remoteSet_) {
-        pendingCandidates_.push_back(candidate);
-        return;
-    }
-    webrtc::SdpParseError parseError;
-    std::unique_ptr<webrtc::IceCandidateInterface> parsed(webrtc::CreateIceCandidate(
-        candidate.sdpMid.value_or(""), candidate.sdpMLineIndex.value_or(0), *candidate.sdp, &parseError));
-    if (!parsed) {
-        Log::line("Wickerlane: file link: ignored a malformed candidate: " + parseError.description);
-        return;
-    }
-    impl_->pc->AddIceCandidate(std::move(parsed), [](webrtc::RTCError error) {
-        if (!error.ok())
-            Log::line("Wickerlane: file link: could not add a candidate: " + errorText(error));
-    });
-}
-
-void FileLinkPeer::flushCandidates()
-{
-    std::vector<SignalMessage> waiting;
-    waiting.swap(pendingCandidates_);
-    for (const SignalMessage& candidate : waiting)
-        addRemoteCandidate(candidate);
+    if (!impl_->link->addRemoteCandidate(candidate))
+        Log::line("Wickerlane: file link: ignored a malformed candidate");
 }
 
 void FileLinkPeer::close()
@@ -380,8 +193,8 @@ void FileLinkPeer::channelOpened()
 {
     if (finished_ || role_ != Role::serve || sending_)
         return;
-    auto channel = impl_->currentChannel();
-    if (!channel || channel->state() != webrtc::DataChannelInterface::kOpen)
+    auto channel = impl_->channel;
+    if (!channel || !channel->isOpen())
         return;
     if (files_.size() > kMaxFiles) {
         fail("too many files to serve (" + std::to_string(files_.size()) + ")");
@@ -401,10 +214,10 @@ void FileLinkPeer::pump()
 {
     if (finished_ || !sending_ || sentDone_)
         return;
-    auto channel = impl_->currentChannel();
+    auto channel = impl_->channel;
     if (!channel)
         return;
-    while (!sentDone_ && channel->buffered_amount() < kHighWater) {
+    while (!sentDone_ && channel->bufferedAmount() < kHighWater) {
         if (sendFile_ >= files_.size()) {
             sendText(nlohmann::json{{"kind", "done"}, {"count", files_.size()}}.dump());
             sentDone_ = true;
@@ -420,8 +233,7 @@ void FileLinkPeer::pump()
         }
         if (sendOffset_ < file.data.size()) {
             std::size_t length = std::min(kChunkSize, file.data.size() - sendOffset_);
-            rtc::CopyOnWriteBuffer chunk(file.data.data() + sendOffset_, length);
-            if (!channel->Send(webrtc::DataBuffer(chunk, true))) {
+            if (!channel->send(file.data.substr(sendOffset_, length), true)) {
                 fail("could not send a chunk");
                 return;
             }
@@ -436,8 +248,8 @@ void FileLinkPeer::pump()
 
 void FileLinkPeer::sendText(const std::string& text)
 {
-    auto channel = impl_->currentChannel();
-    if (channel && !channel->Send(webrtc::DataBuffer(text)))
+    auto channel = impl_->channel;
+    if (channel && !channel->send(text, false))
         Log::line("Wickerlane: file link: could not send a header");
 }
 
@@ -456,9 +268,8 @@ void FileLinkPeer::handleText(const std::string& text)
     if (role_ == Role::serve) {
         if (kind == "received" && sentDone_) {
             // The collector has everything: close the channel, then the connection.
-            auto channel = impl_->currentChannel();
-            if (channel)
-                channel->Close();
+            if (auto channel = impl_->channel)
+                channel->requestClose();
             QTimer::singleShot(kCloseGraceMs, this, [this] { end(); });
         }
         return;
@@ -579,21 +390,11 @@ void FileLinkPeer::end()
 
 void FileLinkPeer::teardown()
 {
-    rtc::scoped_refptr<webrtc::DataChannelInterface> channel;
-    {
-        std::lock_guard guard(impl_->channelLock);
-        channel = std::move(impl_->channel);
-        impl_->channel = nullptr;
-    }
-    if (channel) {
-        channel->UnregisterObserver();
-        channel->Close();
-    }
-    if (impl_->pc) {
-        impl_->pc->Close();
-        impl_->pc = nullptr;
-    }
-    pendingCandidates_.clear();
+    if (auto channel = std::move(impl_->channel))
+        channel->close();
+    impl_->channel = nullptr;
+    if (impl_->link)
+        impl_->link->close();
 }
 
 } // namespace wl

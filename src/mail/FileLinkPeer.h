@@ -32,6 +32,7 @@ class PeerConnectionInterface;
 
 namespace wl {
 
+class DataChannelLink;
 class SignalTransport;
 
 class FileLinkPeer : public QObject {
@@ -60,6 +61,8 @@ public:
     Role role() const { return role_; }
     webrtc::PeerConnectionInterface* peerConnection() const;
     bool isFinished() const { return finished_; }
+    // Whether the connection has stood at some point.
+    bool hasConnected() const { return connected_; }
 
     // Collect: creates the channel and the offer, signs the offer's SDP with signOffer and
     // sends it as an `offer` message. Serve: does nothing.
@@ -88,8 +91,8 @@ private:
     void end();
     void teardown();
     void sendText(const std::string& text);
-    void flushCandidates();
     void endSoon();
+    void adoptChannel(std::shared_ptr<DataChannelLink> channel);
 
     Role role_;
     std::shared_ptr<SignalTransport> signal_;
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<Impl> impl_;
     bool finished_ = false;
     bool delivered_ = false;
+    bool connected_ = false;
 
     // Serving progress.
     bool sending_ = false;
@@ -110,10 +114,6 @@ private:
     std::size_t expectedSize_ = 0;
     bool inFile_ = false;
     bool gotDone_ = false;
-
-    // Remote candidates waiting for the remote description.
-    bool remoteSet_ = false;
-    std::vector<SignalMessage> pendingCandidates_;
 };
 
 } // namespace wl

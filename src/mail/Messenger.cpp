@@ -3,7 +3,7 @@
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
-#include "mail/Notifier.h"
+#include "platform/Notifier.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 #include "protocol/KeyRecord.h"

@@ -4,11 +4,7 @@
 #include "mail/Messenger.h"
 #include "mail/StoredMessage.h"
 #include "platform/Log.h"
-#include "platform/linux/FileKeyStore.h"
-#include "platform/linux/SettingsDefaults.h"
 #include "protocol/PairedDevice.h"
-
-#include <QString>
 
 #include <cstdlib>
 #include <set>
@@ -89,18 +85,24 @@ LegacyHelperLocation LegacyHelperLocation::standard()
     return {config / "Wickerlane Helper" / "Wickerlane Helper.conf", data / "Wickerlane Helper" / "identity"};
 }
 
-void migrateMergedApps()
+bool LegacyHelperLocation::hasSettings() const
 {
-    migrateMergedApps(Defaults::standard(), KeyStore::standard(), LegacyHelperLocation::standard());
+    std::error_code error;
+    return std::filesystem::is_regular_file(settingsFile, error);
 }
 
-void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperLocation& legacy)
+bool LegacyHelperLocation::hasKeys() const
+{
+    std::error_code error;
+    return std::filesystem::is_directory(keyFolder, error);
+}
+
+void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperStores& legacy)
 {
     if (defaults.boolValue(kMergedAppsKey))
         return;
-    std::error_code error;
-    bool haveSettings = std::filesystem::is_regular_file(legacy.settingsFile, error);
-    bool haveKeys = std::filesystem::is_directory(legacy.keyFolder, error);
+    bool haveSettings = legacy.settings != nullptr;
+    bool haveKeys = legacy.keys != nullptr;
     if (!haveSettings && !haveKeys) {
         defaults.setBool(kMergedAppsKey, true);
         Log::line("Wickerlane: no former helper program to bring over");
@@ -110,7 +112,7 @@ void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperLoc
     int hosts = 0, helpers = 0, messages = 0, keyCount = 0;
     bool request = false;
     if (haveSettings) {
-        SettingsDefaults old(QString::fromStdString(legacy.settingsFile.string()));
+        Defaults& old = *legacy.settings;
         hosts = mergeDevices(defaults, old, "WLPairedHosts");
         helpers = mergeDevices(defaults, old, "WLPairedHelpers");
         messages = mergeMessages(defaults, old, "WLMessages");
@@ -122,7 +124,7 @@ void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperLoc
     }
     if (haveKeys) {
         // Keys only where this installation has none yet: an identity in use is never replaced.
-        FileKeyStore old(legacy.keyFolder);
+        KeyStore& old = *legacy.keys;
         for (const char* item : {kDeviceSigningItem, kPersonSigningItem, kMailAgreementItem}) {
             std::string bytes, existing;
             if (old.read(item, bytes) != KeyStore::ReadStatus::found || bytes.size() != 32)

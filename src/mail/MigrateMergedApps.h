@@ -13,18 +13,26 @@
 
 namespace wl {
 
+// Where the former program kept its things.
 struct LegacyHelperLocation {
-    std::filesystem::path settingsFile; // a QSettings INI file
-    std::filesystem::path keyFolder; // key files as FileKeyStore keeps them
+    std::filesystem::path settingsFile; // its settings file
+    std::filesystem::path keyFolder; // its key files
 
     // $XDG_CONFIG_HOME/Wickerlane Helper/Wickerlane Helper.conf and
     // $XDG_DATA_HOME/Wickerlane Helper/identity.
     static LegacyHelperLocation standard();
+    bool hasSettings() const;
+    bool hasKeys() const;
+};
+
+// The former program's settings and keys as start-up opened them; null when absent.
+struct LegacyHelperStores {
+    Defaults* settings = nullptr;
+    KeyStore* keys = nullptr;
 };
 
 inline constexpr const char* kMergedAppsKey = "WLMergedApps";
 
-void migrateMergedApps();
-void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperLocation& legacy);
+void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperStores& legacy);
 
 } // namespace wl

@@ -2,6 +2,7 @@
 
 #include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
+#include "platform/Account.h"
 #include "platform/Log.h"
 #include "protocol/Date.h"
 #include "protocol/SignalMessage.h"
@@ -10,9 +11,6 @@
 
 #include <QPointer>
 #include <QTimer>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace wl {
 
@@ -30,15 +28,7 @@ PairingClient::~PairingClient()
 
 std::string PairingClient::fullUserName()
 {
-    if (const passwd* entry = getpwuid(getuid())) {
-        std::string gecos = entry->pw_gecos ? entry->pw_gecos : "";
-        std::string full = gecos.substr(0, gecos.find(','));
-        if (!full.empty())
-            return full;
-        if (entry->pw_name && *entry->pw_name)
-            return entry->pw_name;
-    }
-    return "Mac";
+    return userFullName();
 }
 
 void PairingClient::start()

@@ -2,20 +2,18 @@
 
 #include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
+#include "platform/Account.h"
 #include "platform/Log.h"
-#include "platform/linux/QtTimers.h"
 #include "protocol/SignalMessage.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
 
 #include <QPointer>
-#include <QSysInfo>
 
 namespace wl {
 
 PairingHost::PairingHost(std::string code, TimerFactory timers, QObject* parent)
-    : QObject(parent), name(QSysInfo::machineHostName().toStdString()), code_(std::move(code)),
-      timers_(timers ? std::move(timers) : qtTimerFactory())
+    : QObject(parent), name(userFullName()), code_(std::move(code)), timers_(std::move(timers))
 {
 }
 
@@ -43,7 +41,7 @@ void PairingHost::start()
             self->channelClosed();
     };
     channel_ = channel;
-    expiryTimer_ = timers_(kDefaultExpiry, [self] {
+    expiryTimer_ = timersOr(timers_)(kDefaultExpiry, [self] {
         if (!self)
             return;
         Log::line("Wickerlane: pairing code expired");
@@ -89,7 +87,7 @@ void PairingHost::answer(bool allow)
     if (channel_)
         channel_->send(SignalMessage::make(allow ? SignalMessage::Kind::accepted : SignalMessage::Kind::declined));
     QPointer<PairingHost> self(this);
-    answerTimer_ = timers_(kDefaultAnswerDelay, [self] {
+    answerTimer_ = timersOr(timers_)(kDefaultAnswerDelay, [self] {
         if (self)
             self->finish();
     });

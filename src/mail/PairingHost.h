@@ -36,8 +36,8 @@ public:
     static constexpr std::chrono::milliseconds kDefaultExpiry{600'000};
     static constexpr std::chrono::milliseconds kDefaultAnswerDelay{1'000};
 
-    // code: from newPairingCode(). timers: the expiry and answer timers (Qt timers when
-    // empty; tests fire them by hand).
+    // code: from newPairingCode(). timers: the expiry and answer timers (the process-wide
+    // timers when empty; tests fire them by hand).
     explicit PairingHost(std::string code, TimerFactory timers = {}, QObject* parent = nullptr);
     ~PairingHost() override;
 
@@ -46,7 +46,7 @@ public:
     // The reason, or nullopt when cancelled or after an answer.
     std::function<void(const std::optional<std::string>& reason)> onFinished;
 
-    // This Mac's name as the helper will see it (defaults to the machine's host name).
+    // This Mac's name as the helper will see it: its user's full name.
     std::string name;
 
     // This Mac's signing key; unset: the device key, read at start.

@@ -34,4 +34,12 @@ void PlaybackAudioDevice::microphoneSound(const int16_t* samples, std::size_t fr
         delegate->deliverRecordedData(samples, frames, 1, AudioIO::kRate);
 }
 
+void PlaybackAudioDevice::switchMicrophoneOff()
+{
+    auto& engine = io();
+    engine.microphoneOn = false;
+    engine.restart();
+    tellInputChanged();
+}
+
 } // namespace wl

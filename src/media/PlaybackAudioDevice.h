@@ -15,6 +15,10 @@ public:
 
     int recordingChannels() const override { return 1; }
 
+    // Switches the microphone off at once (a session ending): the engine restarts
+    // without it and the delegate is told that the input changed.
+    void switchMicrophoneOff();
+
 protected:
     void microphoneSound(const int16_t* samples, std::size_t frames) override;
 };

@@ -61,6 +61,11 @@ public:
 
     bool tenBitRefused() const;
 
+    // Whether a capture can deliver 10 bits per channel at all. The X server hands out
+    // 8 bits per channel whatever its depth, so this is false: a 10-bit wish would only
+    // take the refusal path.
+    static bool deliversTenBits() { return false; }
+
     // Frames handed to the source so far, read under countLock.
     mutable std::mutex countLock;
     long long framesCaptured = 0;

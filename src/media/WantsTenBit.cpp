@@ -1,5 +1,6 @@
 #include "media/WantsTenBit.h"
 
+#include "media/ScreenCapturer.h"
 #include "platform/Defaults.h"
 
 extern "C" {
@@ -16,7 +17,8 @@ bool canDecodeH265()
 bool wantsTenBitH265()
 {
     auto& defaults = Defaults::standard();
-    return !defaults.boolValue("WLDisableH265") && canDecodeH265() && !defaults.boolValue("WLDisable10Bit");
+    return !defaults.boolValue("WLDisableH265") && canDecodeH265() && !defaults.boolValue("WLDisable10Bit") &&
+        ScreenCapturer::deliversTenBits();
 }
 
 } // namespace wl

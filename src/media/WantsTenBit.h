@@ -1,7 +1,9 @@
 #pragma once
 // Whether the host should ask for a 10-bit (Main 10) H.265 picture: H.265 is not
-// disabled (WLDisableH265), this machine can decode H.265 (the hevc decoder is present)
-// and 10 bits are not disabled (WLDisable10Bit). Read afresh on every call.
+// disabled (WLDisableH265), this machine can decode H.265 (the hevc decoder is present),
+// 10 bits are not disabled (WLDisable10Bit) and the screen capture can deliver 10 bits
+// at all (on X11 it cannot, so no session asks for them and logs a refusal). Read
+// afresh on every call.
 
 namespace wl {
 

@@ -1,14 +1,19 @@
 #include "platform/Displays.h"
 
-#include "platform/linux/XRandrDisplays.h"
-
 namespace wl {
 
 namespace {
+
+// Stands in until start-up installs the desktop backend: no displays.
+class NoDisplays final : public Displays {
+public:
+    std::vector<Display> list() override { return {}; }
+};
+
 std::mutex standardLock;
 std::shared_ptr<Displays>& standardSlot()
 {
-    static std::shared_ptr<Displays> slot = std::make_shared<XRandrDisplays>();
+    static std::shared_ptr<Displays> slot = std::make_shared<NoDisplays>();
     return slot;
 }
 } // namespace
@@ -70,7 +75,7 @@ Displays& Displays::standard()
 void Displays::setStandard(std::shared_ptr<Displays> displays)
 {
     std::lock_guard guard(standardLock);
-    standardSlot() = displays ? std::move(displays) : std::make_shared<XRandrDisplays>();
+    standardSlot() = displays ? std::move(displays) : std::make_shared<NoDisplays>();
 }
 
 } // namespace wl

@@ -1,7 +1,8 @@
 #pragma once
-// The displays of this machine. The desktop backend (platform/linux/XRandrDisplays.h)
-// reads the XRandR monitors: a display's id is its RandR output id, the main display
-// is the primary output. Tests install FixedDisplays (tests/support).
+// The displays of this machine. The desktop backend reads the XRandR monitors: a
+// display's id is its RandR output id, the main display is the primary output.
+// Start-up installs it; tests install FixedDisplays (tests/support). Until one is
+// installed there are no displays.
 
 #include <cstdint>
 #include <functional>
@@ -16,7 +17,8 @@ namespace wl {
 
 struct Display {
     std::uint32_t id = 0; // RandR output id
-    std::string name; // output name, e.g. "HDMI-1"
+    std::string name; // the monitor's own name (from its EDID) where it has one, else the output's
+    std::string output; // the RandR output's name, e.g. "HDMI-1"
     int x = 0, y = 0; // position in the root window
     int width = 0, height = 0; // pixels
     bool main = false; // the primary output

@@ -1,7 +1,5 @@
 #include "platform/InfoDictionary.h"
 
-#include "platform/linux/ProgramInfoDictionary.h"
-
 #include <mutex>
 
 namespace wl {
@@ -10,7 +8,7 @@ namespace {
 std::mutex standardLock;
 std::shared_ptr<InfoDictionary>& standardSlot()
 {
-    static std::shared_ptr<InfoDictionary> slot = std::make_shared<ProgramInfoDictionary>();
+    static std::shared_ptr<InfoDictionary> slot = std::make_shared<MapInfoDictionary>();
     return slot;
 }
 } // namespace
@@ -29,7 +27,7 @@ InfoDictionary& InfoDictionary::standard()
 void InfoDictionary::setStandard(std::shared_ptr<InfoDictionary> dictionary)
 {
     std::lock_guard guard(standardLock);
-    standardSlot() = dictionary ? std::move(dictionary) : std::make_shared<ProgramInfoDictionary>();
+    standardSlot() = dictionary ? std::move(dictionary) : std::make_shared<MapInfoDictionary>();
 }
 
 std::optional<std::string> MapInfoDictionary::value(const std::string& key) const

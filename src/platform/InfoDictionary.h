@@ -1,8 +1,8 @@
 #pragma once
 // The program's information keys (WLIntroductionURL, SUFeedURL, SUPublicEDKey).
-// The desktop backend (platform/linux/ProgramInfoDictionary.h) answers from
-// compiled-in defaults, overridden by the setting of the same name, then by the
-// environment variable of the same name. Tests install a fixed map.
+// The desktop backend answers from compiled-in defaults, overridden by the setting of
+// the same name, then by the environment variable of the same name; start-up installs
+// it. Tests install a fixed map. Until one is installed no key has a value.
 
 #include <map>
 #include <memory>
@@ -20,7 +20,7 @@ public:
     // The value, or "" when absent.
     std::string string(const std::string& key) const;
 
-    // The process-wide dictionary: the desktop backend unless one was installed.
+    // The process-wide dictionary (empty until one is installed).
     static InfoDictionary& standard();
     static void setStandard(std::shared_ptr<InfoDictionary> dictionary);
 };

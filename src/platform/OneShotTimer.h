@@ -1,7 +1,8 @@
 #pragma once
 // One-shot timers that code with a delay takes from a factory, so tests can fire
-// them by hand instead of waiting. The desktop factory (platform/linux/QtTimers.h)
-// uses QTimer on the calling thread; tests use ManualTimers (tests/support).
+// them by hand instead of waiting. Start-up installs the Qt timers (QTimer on the
+// calling thread) as the process-wide factory; tests use ManualTimers (tests/support)
+// where they fire timers themselves.
 
 #include <chrono>
 #include <functional>
@@ -20,5 +21,12 @@ public:
 // Starts a timer that calls fire once after delay, unless cancelled first.
 using TimerFactory =
     std::function<std::unique_ptr<OneShotTimer>(std::chrono::milliseconds delay, std::function<void()> fire)>;
+
+// The process-wide factory. Until start-up installs one, timers never fire (and the
+// first one says so in the log). Thread-safe.
+TimerFactory standardTimers();
+void setStandardTimers(TimerFactory timers);
+// The given factory, or the process-wide one when it is empty.
+TimerFactory timersOr(TimerFactory timers);
 
 } // namespace wl

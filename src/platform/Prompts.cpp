@@ -1,16 +1,62 @@
 #include "platform/Prompts.h"
 
-#include "platform/linux/QtPrompts.h"
+#include "platform/Log.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace wl {
 
 namespace {
+
+// Stands in until start-up installs the desktop prompts: it cannot ask, so every
+// question is dismissed, and the first one says so in the log.
+class NoPrompts final : public Prompts {
+public:
+    int alert(const AlertRequest& request) override
+    {
+        cannotAsk(request.title);
+        return -1;
+    }
+    AlertAnswer alertWithCheckbox(const AlertRequest& request) override
+    {
+        cannotAsk(request.title);
+        return {-1, request.checkboxInitial};
+    }
+    std::optional<std::pair<std::string, std::string>> askForTwoSecrets(const TwoSecretsRequest& request) override
+    {
+        cannotAsk(request.title);
+        return std::nullopt;
+    }
+    std::optional<std::string> askForText(const TextRequest& request) override
+    {
+        cannotAsk(request.title);
+        return std::nullopt;
+    }
+    std::vector<std::string> openPanel(const OpenPanelRequest& request) override
+    {
+        cannotAsk(request.title);
+        return {};
+    }
+    std::optional<std::string> savePanel(const SavePanelRequest& request) override
+    {
+        cannotAsk(request.title);
+        return std::nullopt;
+    }
+
+private:
+    void cannotAsk(const std::string& title)
+    {
+        if (!told_.exchange(true))
+            Log::line("Wickerlane: can't ask \"" + title + "\": no prompts are available");
+    }
+    std::atomic<bool> told_{false};
+};
+
 std::mutex standardLock;
 std::shared_ptr<Prompts>& standardSlot()
 {
-    static std::shared_ptr<Prompts> slot = std::make_shared<QtPrompts>();
+    static std::shared_ptr<Prompts> slot = std::make_shared<NoPrompts>();
     return slot;
 }
 
@@ -29,7 +75,7 @@ Prompts& Prompts::standard()
 void Prompts::setStandard(std::shared_ptr<Prompts> prompts)
 {
     std::lock_guard guard(standardLock);
-    standardSlot() = prompts ? std::move(prompts) : std::make_shared<QtPrompts>();
+    standardSlot() = prompts ? std::move(prompts) : std::make_shared<NoPrompts>();
 }
 
 std::string trimmedText(const std::string& text)

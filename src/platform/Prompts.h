@@ -1,11 +1,13 @@
 #pragma once
 // Alerts, text prompts and open/save panels. Each call is modal and answers when
-// the user has chosen. The desktop backend (platform/linux/QtPrompts.h) shows Qt
-// dialogs, raised and activated; tests install ScriptedPrompts (tests/support).
+// the user has chosen. Start-up installs the desktop backend (Qt dialogs, raised and
+// activated); tests install ScriptedPrompts (tests/support). Until one is installed
+// every question is dismissed.
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wl {
@@ -18,6 +20,24 @@ struct AlertRequest {
     std::vector<std::string> buttons;
     Style style = Style::informational;
     bool floating = false; // stays on top of other windows
+    std::string checkbox; // the title of a checkbox below the text; "" for none
+    bool checkboxInitial = false;
+};
+
+struct AlertAnswer {
+    int button = -1; // as alert() answers
+    bool checked = false; // the checkbox's state when the alert closed
+};
+
+// Two secure fields (a new PIN and the same again).
+struct TwoSecretsRequest {
+    std::string title;
+    std::string informativeText;
+    std::string firstPlaceholder;
+    std::string secondPlaceholder;
+    std::string confirmTitle = "OK";
+    std::string cancelTitle = "Cancel";
+    bool floating = false;
 };
 
 struct TextRequest {
@@ -51,6 +71,10 @@ public:
 
     // The index of the chosen button; -1 when the alert could not be shown or was dismissed.
     virtual int alert(const AlertRequest& request) = 0;
+    // The same, with the checkbox the request names.
+    virtual AlertAnswer alertWithCheckbox(const AlertRequest& request) = 0;
+    // Both texts as typed (untrimmed); nullopt on cancel.
+    virtual std::optional<std::pair<std::string, std::string>> askForTwoSecrets(const TwoSecretsRequest& request) = 0;
     // The typed text, trimmed of surrounding white space; nullopt on cancel.
     virtual std::optional<std::string> askForText(const TextRequest& request) = 0;
     // Chosen paths; empty on cancel.
@@ -58,7 +82,7 @@ public:
     // The chosen path; nullopt on cancel.
     virtual std::optional<std::string> savePanel(const SavePanelRequest& request) = 0;
 
-    // The process-wide prompts: the Qt backend unless one was installed.
+    // The process-wide prompts; they dismiss every question until one is installed.
     static Prompts& standard();
     static void setStandard(std::shared_ptr<Prompts> prompts);
 };

@@ -1,13 +1,8 @@
 #include "signalling/ConnectionFailureGrace.h"
 
-#include "platform/linux/QtTimers.h"
-
 namespace wl {
 
-ConnectionFailureGrace::ConnectionFailureGrace(TimerFactory timers)
-    : timers_(timers ? std::move(timers) : qtTimerFactory())
-{
-}
+ConnectionFailureGrace::ConnectionFailureGrace(TimerFactory timers) : timers_(std::move(timers)) { }
 
 void ConnectionFailureGrace::update(webrtc::PeerConnectionInterface::IceConnectionState state)
 {
@@ -15,7 +10,7 @@ void ConnectionFailureGrace::update(webrtc::PeerConnectionInterface::IceConnecti
         if (timer)
             return;
         // The timer lives in this object; the callback runs only while it does.
-        timer = timers_(kGrace, [this] {
+        timer = timersOr(timers_)(kGrace, [this] {
             auto fired = std::move(timer);
             timer.reset();
             if (auto handler = giveUp)

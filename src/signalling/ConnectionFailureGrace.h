@@ -17,7 +17,7 @@ class ConnectionFailureGrace {
 public:
     static constexpr std::chrono::milliseconds kGrace{10000};
 
-    // timers: Qt timers when empty.
+    // timers: the process-wide timers when empty.
     explicit ConnectionFailureGrace(TimerFactory timers = {});
     ConnectionFailureGrace(const ConnectionFailureGrace&) = delete;
     ConnectionFailureGrace& operator=(const ConnectionFailureGrace&) = delete;

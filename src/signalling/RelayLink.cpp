@@ -3,7 +3,6 @@
 #include "identity/DeviceIdentity.h"
 #include "identity/SignedQuery.h"
 #include "platform/Log.h"
-#include "platform/linux/QtTimers.h"
 #include "signalling/IntroductionService.h"
 
 #include <QPointer>
@@ -13,14 +12,12 @@
 
 namespace wl {
 
-RelayLink::RelayLink(TimerFactory timers, QObject* parent)
-    : QObject(parent), timers_(timers ? std::move(timers) : qtTimerFactory())
-{
-}
+RelayLink::RelayLink(TimerFactory timers, QObject* parent) : QObject(parent), timers_(std::move(timers)) { }
 
 RelayLink::~RelayLink()
 {
     retry_.reset();
+    stable_.reset();
     if (channel) {
         channel->onClose = nullptr;
         channel->onMessage = nullptr;
@@ -48,11 +45,8 @@ void RelayLink::connect()
     WebSocketSignalChannel* raw = next.get();
     QPointer<RelayLink> self(this);
     next->onOpen = [self] {
-        if (!self)
-            return;
-        self->retryDelay = kFirstRetryDelay;
-        if (auto handler = self->onStatusChange)
-            handler(true);
+        if (self)
+            self->channelOpened();
     };
     next->onMessage = [self](const SignalMessage& message) {
         if (!self)
@@ -68,12 +62,35 @@ void RelayLink::connect()
     next->open();
 }
 
+void RelayLink::channelOpened()
+{
+    // The delay starts over only once the link has proved itself by staying open.
+    QPointer<RelayLink> self(this);
+    stable_ = timersOr(timers_)(kStableAfter, [self] {
+        if (!self)
+            return;
+        self->stable_.reset();
+        self->retryDelay = kFirstRetryDelay;
+    });
+    if (auto handler = onStatusChange)
+        handler(true);
+}
+
 void RelayLink::channelClosed(WebSocketSignalChannel* which)
 {
     if (channel.get() != which)
         return;
     auto keep = std::move(channel);
     channel.reset();
+    stable_.reset();
+    const int code = keep ? keep->closeCode() : 0;
+    if (code == kRateLimitedCloseCode) {
+        Log::line("Wickerlane: the introduction service has too many links from here; trying again later");
+        retryDelay = kMaxRetryDelay;
+    } else if (code == kReplacedCloseCode) {
+        Log::line("Wickerlane: another link of this Mac replaced the relay link; trying again later");
+        retryDelay = kMaxRetryDelay;
+    }
     if (auto handler = onStatusChange)
         handler(false);
     if (active && !channel)
@@ -87,7 +104,7 @@ void RelayLink::scheduleRetry()
     auto delay = std::chrono::milliseconds(static_cast<long long>(std::llround(retryDelay * 1000)));
     retryDelay = std::min(retryDelay * 2, kMaxRetryDelay);
     QPointer<RelayLink> self(this);
-    retry_ = timers_(delay, [self] {
+    retry_ = timersOr(timers_)(delay, [self] {
         if (!self || !self->active)
             return;
         self->retry_.reset();
@@ -99,6 +116,7 @@ void RelayLink::stop()
 {
     active = false;
     retry_.reset();
+    stable_.reset();
     if (auto current = std::move(channel)) {
         channel.reset();
         current->onClose = nullptr;

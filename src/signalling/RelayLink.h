@@ -1,14 +1,18 @@
 #pragma once
 // The host's standing signalling link: a WebSocket to v1/host/<this device's id>
 // with the signed query items of purpose "wickerlane-host". While active it connects
-// again after each close, waiting retryDelay seconds (1, doubling up to 30; back to
-// 1 once a link opens). stop() ends it for good. Main thread only.
+// again after each close, waiting retryDelay seconds (1, doubling up to 30). The delay
+// goes back to 1 only once a link has stayed open for 10 seconds, so a service that
+// accepts and then closes at once cannot make it reconnect every second; after a close
+// for too many connections (4429) or for being replaced by another link of this Mac
+// (4000) it waits the longest. stop() ends it for good. Main thread only.
 
 #include "platform/OneShotTimer.h"
 #include "signalling/WebSocketSignalChannel.h"
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -19,8 +23,11 @@ class RelayLink final : public QObject {
 public:
     static constexpr double kFirstRetryDelay = 1;
     static constexpr double kMaxRetryDelay = 30;
+    static constexpr std::chrono::milliseconds kStableAfter{10000};
+    static constexpr int kReplacedCloseCode = 4000;
+    static constexpr int kRateLimitedCloseCode = 4429;
 
-    // timers: the back-off timer factory (Qt timers when empty).
+    // timers: the back-off and stability timers (the process-wide timers when empty).
     explicit RelayLink(TimerFactory timers = {}, QObject* parent = nullptr);
     ~RelayLink() override;
 
@@ -39,11 +46,13 @@ public:
     bool retryPending() const { return retry_ && retry_->isActive(); }
 
 private:
+    void channelOpened();
     void channelClosed(WebSocketSignalChannel* which);
     void scheduleRetry();
 
     TimerFactory timers_;
     std::unique_ptr<OneShotTimer> retry_;
+    std::unique_ptr<OneShotTimer> stable_;
 };
 
 } // namespace wl

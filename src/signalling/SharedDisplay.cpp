@@ -70,7 +70,7 @@ QScreen* qscreenForDisplay()
     if (screens.isEmpty())
         return nullptr;
     if (auto display = screenForDisplay()) {
-        QString name = QString::fromStdString(display->name);
+        QString name = QString::fromStdString(display->output.empty() ? display->name : display->output);
         for (QScreen* screen : screens)
             if (!name.isEmpty() && screen->name() == name)
                 return screen;

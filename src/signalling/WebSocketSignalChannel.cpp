@@ -46,7 +46,11 @@ WebSocketSignalChannel::WebSocketSignalChannel(const QUrl& url) : url_(url)
             socket_->ping();
     });
     QObject::connect(socket_, &QWebSocket::connected, this, &WebSocketSignalChannel::handleConnected);
-    QObject::connect(socket_, &QWebSocket::disconnected, this, [this] { close(); });
+    QObject::connect(socket_, &QWebSocket::disconnected, this, [this] {
+        if (!closed_)
+            closeCode_ = socket_->closeCode();
+        close();
+    });
     QObject::connect(socket_, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
                      [this](QAbstractSocket::SocketError) {
                          if (!closed_)

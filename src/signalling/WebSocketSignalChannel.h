@@ -48,6 +48,9 @@ public:
 
     bool isOpen() const { return opened_ && !closed_; }
     bool isClosed() const { return closed_; }
+    // The close code the other side gave when it closed the link; 0 when it did not
+    // (this side closed it, or the connection failed).
+    int closeCode() const { return closeCode_; }
 
     // Tests: a shorter ping interval.
     void setPingInterval(std::chrono::milliseconds interval) { pingInterval_ = interval; }
@@ -69,6 +72,7 @@ private:
     bool started_ = false;
     bool opened_ = false;
     bool closed_ = false;
+    int closeCode_ = 0;
 };
 
 } // namespace wl

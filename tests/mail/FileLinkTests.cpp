@@ -12,17 +12,10 @@
 #include "platform/Defaults.h"
 #include "platform/InfoDictionary.h"
 #include "platform/Log.h"
-#include "signalling/CandidateMessage.h"
 #include "signalling/IntroductionService.h"
+#include "signalling/PeerLink.h"
 #include "signalling/WebRTCConfiguration.h"
 #include "signalling/WebSocketSignalChannel.h"
-
-#include <api/data_channel_interface.h>
-#include <api/jsep.h>
-#include <api/make_ref_counted.h>
-#include <api/peer_connection_interface.h>
-#include <api/set_local_description_observer_interface.h>
-#include <api/set_remote_description_observer_interface.h>
 
 #include <QCoreApplication>
 
@@ -295,9 +288,9 @@ TEST_F(FileLinkTest, CloseEndsWithoutCallbacks)
     EXPECT_EQ(quiet.ended, 0);
 }
 
-// A sender that answers the collector's offer with a bare peer connection and, once the
+// A sender that answers the collector's offer with a plain peer link and, once the
 // channel is open, sends a fixed list of frames.
-class ScriptedSender final : public webrtc::PeerConnectionObserver, public webrtc::DataChannelObserver {
+class ScriptedSender final {
 public:
     struct Frame {
         std::string bytes;
@@ -307,122 +300,52 @@ public:
     ScriptedSender(std::vector<Frame> script, std::function<void(const SignalMessage&)> toCollector)
         : script_(std::move(script)), toCollector_(std::move(toCollector))
     {
-        webrtc::PeerConnectionDependencies dependencies(this);
-        auto result =
-            makePeerConnectionFactory()->CreatePeerConnectionOrError(makeRTCConfiguration({}), std::move(dependencies));
-        if (result.ok())
-            pc_ = result.MoveValue();
+        PeerLink::Events events;
+        events.localCandidate = [this](const SignalMessage& candidate) { forward(candidate); };
+        events.dataChannel = [this](std::shared_ptr<DataChannelLink> channel) {
+            channel_ = channel;
+            channel_->events.state = [this](webrtc::DataChannelInterface::DataState state) {
+                if (state == webrtc::DataChannelInterface::kOpen)
+                    play();
+            };
+            channel_->events.message = [this](const std::string& bytes, bool) { texts_.push_back(bytes); };
+            if (channel_->isOpen())
+                play();
+        };
+        link_ = std::make_unique<PeerLink>(makeRTCConfiguration({}), std::move(events), "Wickerlane: test sender: ");
     }
 
-    ~ScriptedSender() override
-    {
-        {
-            std::lock_guard guard(lock_);
-            if (channel_)
-                channel_->UnregisterObserver();
-        }
-        if (pc_)
-            pc_->Close();
-    }
+    bool ready() const { return link_->connection() != nullptr; }
+    std::vector<std::string> textsReceived() const { return texts_; }
 
-    bool ready() const { return pc_ != nullptr; }
-
-    std::vector<std::string> textsReceived()
-    {
-        std::lock_guard guard(lock_);
-        return texts_;
-    }
-
-    // Main thread: the collector's offer and candidates.
+    // The collector's offer and candidates.
     void handle(const SignalMessage& message)
     {
         if (message.kind == SignalMessage::Kind::offer && message.sdp) {
-            auto self = alive_;
-            pc_->SetRemoteDescription(webrtc::CreateSessionDescription(webrtc::SdpType::kOffer, *message.sdp),
-                                      rtc::make_ref_counted<RemoteDone>([this, self] {
-                                          pc_->SetLocalDescription(rtc::make_ref_counted<LocalDone>([this, self] {
-                                              SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
-                                              std::string sdp;
-                                              pc_->local_description()->ToString(&sdp);
-                                              answer.sdp = sdp;
-                                              forward(answer);
-                                          }));
-                                      }));
-            remoteSet_ = true;
-            for (auto& candidate : waiting_)
-                handle(candidate);
-            waiting_.clear();
-        } else if (message.kind == SignalMessage::Kind::candidate && message.sdp) {
-            if (!remoteSet_) {
-                waiting_.push_back(message);
-                return;
-            }
-            std::unique_ptr<webrtc::IceCandidateInterface> candidate(webrtc::CreateIceCandidate(
-                message.sdpMid.value_or(""), message.sdpMLineIndex.value_or(0), *message.sdp, nullptr));
-            if (candidate)
-                pc_->AddIceCandidate(std::move(candidate), [](webrtc::RTCError) {});
+            link_->setRemoteDescription(webrtc::SdpType::kOffer, *message.sdp, [this](std::string error) {
+                if (!error.empty())
+                    return;
+                link_->setLocalDescription([this](std::optional<std::string> sdp, std::string) {
+                    if (!sdp)
+                        return;
+                    SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
+                    answer.sdp = *sdp;
+                    forward(answer);
+                });
+            });
+        } else if (message.kind == SignalMessage::Kind::candidate) {
+            link_->addRemoteCandidate(message);
         }
-    }
-
-    // Signalling thread from here on.
-    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override { }
-    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override { }
-    void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override
-    {
-        forward(candidateMessage(*candidate));
-    }
-    void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface> channel) override
-    {
-        std::lock_guard guard(lock_);
-        channel_ = channel;
-        channel_->RegisterObserver(this);
-        if (channel_->state() == webrtc::DataChannelInterface::kOpen)
-            play();
-    }
-    void OnStateChange() override
-    {
-        std::lock_guard guard(lock_);
-        if (channel_ && channel_->state() == webrtc::DataChannelInterface::kOpen)
-            play();
-    }
-    void OnMessage(const webrtc::DataBuffer& buffer) override
-    {
-        std::lock_guard guard(lock_);
-        texts_.emplace_back(reinterpret_cast<const char*>(buffer.data.data()), buffer.data.size());
     }
 
 private:
-    struct RemoteDone : webrtc::SetRemoteDescriptionObserverInterface {
-        explicit RemoteDone(std::function<void()> next) : next_(std::move(next)) { }
-        void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override
-        {
-            if (error.ok())
-                next_();
-        }
-        std::function<void()> next_;
-    };
-    struct LocalDone : webrtc::SetLocalDescriptionObserverInterface {
-        explicit LocalDone(std::function<void()> next) : next_(std::move(next)) { }
-        void OnSetLocalDescriptionComplete(webrtc::RTCError error) override
-        {
-            if (error.ok())
-                next_();
-        }
-        std::function<void()> next_;
-    };
-
     void play()
     {
         if (played_)
             return;
         played_ = true;
-        for (const Frame& frame : script_) {
-            if (frame.binary)
-                channel_->Send(
-                    webrtc::DataBuffer(rtc::CopyOnWriteBuffer(frame.bytes.data(), frame.bytes.size()), true));
-            else
-                channel_->Send(webrtc::DataBuffer(frame.bytes));
-        }
+        for (const Frame& frame : script_)
+            channel_->send(frame.bytes, frame.binary);
     }
 
     void forward(const SignalMessage& message)
@@ -433,13 +356,10 @@ private:
 
     std::vector<Frame> script_;
     std::function<void(const SignalMessage&)> toCollector_;
-    rtc::scoped_refptr<webrtc::PeerConnectionInterface> pc_;
-    std::mutex lock_;
-    rtc::scoped_refptr<webrtc::DataChannelInterface> channel_;
+    std::unique_ptr<PeerLink> link_;
+    std::shared_ptr<DataChannelLink> channel_;
     std::vector<std::string> texts_;
     bool played_ = false;
-    bool remoteSet_ = false;
-    std::vector<SignalMessage> waiting_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

@@ -51,7 +51,10 @@ TEST(MigrateMergedAppsTest, ImportsOnceWithoutReplacingWhatIsThere)
     ASSERT_TRUE(keys.write("device-signing", std::string(32, 'x')));
 
     CapturedLog log;
-    migrateMergedApps(defaults, keys, legacy);
+    ASSERT_TRUE(legacy.hasSettings() && legacy.hasKeys());
+    SettingsDefaults oldSettings(QString::fromStdString(legacy.settingsFile.string()));
+    FileKeyStore oldKeys(legacy.keyFolder);
+    migrateMergedApps(defaults, keys, {&oldSettings, &oldKeys});
     EXPECT_TRUE(defaults.boolValue("WLMergedApps"));
     auto hosts = *PairedDevice::decodeList(*defaults.data("WLPairedHosts"));
     ASSERT_EQ(hosts.size(), 2u);
@@ -71,7 +74,7 @@ TEST(MigrateMergedAppsTest, ImportsOnceWithoutReplacingWhatIsThere)
 
     // Once only.
     defaults.remove("WLPairedHosts");
-    migrateMergedApps(defaults, keys, legacy);
+    migrateMergedApps(defaults, keys, {&oldSettings, &oldKeys});
     EXPECT_FALSE(defaults.contains("WLPairedHosts"));
 }
 
@@ -81,7 +84,9 @@ TEST(MigrateMergedAppsTest, NothingToImportStillSetsTheFlag)
     MemoryDefaults defaults;
     MemoryKeyStore keys;
     CapturedLog log;
-    migrateMergedApps(defaults, keys, {dir.path() / "none.conf", dir.path() / "none"});
+    LegacyHelperLocation none{dir.path() / "none.conf", dir.path() / "none"};
+    EXPECT_FALSE(none.hasSettings() || none.hasKeys());
+    migrateMergedApps(defaults, keys, {});
     EXPECT_TRUE(defaults.boolValue("WLMergedApps"));
     EXPECT_TRUE(log.contains("Wickerlane: no former helper program to bring over"));
 }

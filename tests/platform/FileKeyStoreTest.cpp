@@ -3,6 +3,7 @@
 #include "platform/linux/SecretKeyStore.h"
 
 #include "TestDirs.h"
+#include "platform/Log.h"
 
 #include <gtest/gtest.h>
 
@@ -85,12 +86,52 @@ TEST(DesktopKeyStore, ServiceNameAndFallbackFolder)
         setenv("XDG_DATA_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_DATA_HOME");
+}
 
-    // Whatever the session offers, the chosen store works for a round trip unless it
-    // is a keyring (which the test must not fill): then only the type is checked.
-    auto store = makeDesktopKeyStore();
-    ASSERT_TRUE(store);
-    if (!SecretKeyStore::keyringAnswers()) {
-        EXPECT_NE(dynamic_cast<FileKeyStore*>(store.get()), nullptr);
+// The store is chosen once per installation and recorded; a later launch never falls
+// back to another store (which would make new keys and break every pairing).
+TEST(DesktopKeyStore, TheChoiceIsRecordedAndAnUnreadableKeyringMakesNoNewKeys)
+{
+    test::TempDir home;
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", home.str().c_str(), 1);
+    const auto folder = FileKeyStore::defaultFolder();
+
+    // First launch with a keyring: the keyring, recorded.
+    MemoryDefaults withKeyring;
+    EXPECT_NE(dynamic_cast<SecretKeyStore*>(makeDesktopKeyStore(withKeyring, true).get()), nullptr);
+    EXPECT_EQ(withKeyring.string(kKeyStoreKey), "keyring");
+
+    // A later launch whose keyring is locked or gone: nothing can be read or stored,
+    // and no key file appears.
+    {
+        CapturedLog log;
+        auto store = makeDesktopKeyStore(withKeyring, false);
+        ASSERT_NE(dynamic_cast<UnreadableKeyStore*>(store.get()), nullptr);
+        std::string bytes;
+        EXPECT_EQ(store->read("device-signing", bytes), KeyStore::ReadStatus::failed);
+        EXPECT_FALSE(store->write("device-signing", std::string(32, 'k')));
+        EXPECT_TRUE(log.contains("locked or not running"));
     }
+    EXPECT_FALSE(std::filesystem::exists(folder / "device-signing"));
+    EXPECT_EQ(withKeyring.string(kKeyStoreKey), "keyring");
+
+    // First launch without a keyring: files, recorded; a keyring that shows up later
+    // does not take over.
+    MemoryDefaults withoutKeyring;
+    EXPECT_NE(dynamic_cast<FileKeyStore*>(makeDesktopKeyStore(withoutKeyring, false).get()), nullptr);
+    EXPECT_EQ(withoutKeyring.string(kKeyStoreKey), "files");
+    EXPECT_NE(dynamic_cast<FileKeyStore*>(makeDesktopKeyStore(withoutKeyring, true).get()), nullptr);
+
+    // An installation from before the choice was recorded that has key files keeps them.
+    ASSERT_TRUE(FileKeyStore(folder).write("device-signing", std::string(32, 'd')));
+    MemoryDefaults older;
+    EXPECT_NE(dynamic_cast<FileKeyStore*>(makeDesktopKeyStore(older, true).get()), nullptr);
+    EXPECT_EQ(older.string(kKeyStoreKey), "files");
+
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }

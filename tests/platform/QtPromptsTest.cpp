@@ -1,6 +1,7 @@
 #include "platform/linux/QtPrompts.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -86,4 +87,56 @@ TEST(QtPrompts, AnotherThreadWaitsForTheMainThreadsDialog)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     worker.join();
     EXPECT_EQ(answer, 1);
+}
+
+TEST(QtPrompts, AnAlertWithACheckboxAnswersItsState)
+{
+    QtPrompts prompts;
+    AlertRequest request{"Ada wants to help", "Show me or take over.", {"Show me", "Take over", "Not now"}};
+    request.checkbox = "Start with my microphone on";
+    request.floating = true;
+    bool stayedOnTop = false;
+    whenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        ASSERT_NE(box->checkBox(), nullptr);
+        EXPECT_EQ(box->checkBox()->text(), "Start with my microphone on");
+        EXPECT_FALSE(box->checkBox()->isChecked());
+        stayedOnTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        box->checkBox()->setChecked(true);
+        buttonTitled(box, "Take over")->click();
+    });
+    AlertAnswer answer = prompts.alertWithCheckbox(request);
+    EXPECT_EQ(answer.button, 1);
+    EXPECT_TRUE(answer.checked);
+    EXPECT_TRUE(stayedOnTop);
+}
+
+TEST(QtPrompts, TwoSecretsComeBackAsTypedOrNotAtAllOnCancel)
+{
+    QtPrompts prompts;
+    TwoSecretsRequest request{"Set a PIN for Ada?",
+                              "Leave both boxes empty for no PIN.",
+                              "PIN (6 or more digits)",
+                              "Same PIN again",
+                              "Turn On",
+                              "Cancel",
+                              true};
+    whenModal([&](QWidget* modal) {
+        auto* first = modal->findChild<QLineEdit*>("first");
+        auto* second = modal->findChild<QLineEdit*>("second");
+        ASSERT_TRUE(first && second);
+        EXPECT_EQ(first->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(second->placeholderText(), "Same PIN again");
+        first->setText("123456");
+        second->setText("123457");
+        buttonTitled(modal, "Turn On")->click();
+    });
+    auto answer = prompts.askForTwoSecrets(request);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->first, "123456");
+    EXPECT_EQ(answer->second, "123457");
+
+    whenModal([&](QWidget* modal) { buttonTitled(modal, "Cancel")->click(); });
+    EXPECT_EQ(prompts.askForTwoSecrets(request), std::nullopt);
 }

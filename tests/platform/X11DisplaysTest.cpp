@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <cstdlib>
@@ -49,7 +50,8 @@ TEST(X11Displays, ListsTheMonitorsOfTheServer)
     const wl::Display& main = list.front();
     EXPECT_TRUE(main.main);
     EXPECT_EQ(main.id, outputs.front().first);
-    EXPECT_EQ(main.name, outputs.front().second);
+    EXPECT_EQ(main.output, outputs.front().second);
+    EXPECT_EQ(main.name, outputs.front().second) << "the test server's outputs carry no EDID";
     EXPECT_EQ(main.x, 0);
     EXPECT_EQ(main.y, 0);
     EXPECT_EQ(main.width, 1920); // the test server's screen (scripts/with-test-env)
@@ -78,6 +80,66 @@ TEST(X11Displays, ThePrimaryOutputIsTheMainDisplay)
     EXPECT_TRUE(list.front().main);
     for (std::size_t i = 1; i < list.size(); ++i)
         EXPECT_FALSE(list[i].main);
+}
+
+namespace {
+// A 128-byte EDID base block with the given monitor name descriptor (and a serial
+// number descriptor before it, as real monitors have).
+std::string edidNamed(const std::string& name)
+{
+    std::string edid(128, '\0');
+    const unsigned char header[8] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
+    edid.replace(0, 8, reinterpret_cast<const char*>(header), 8);
+    auto descriptor = [&](std::size_t at, unsigned char tag, const std::string& text) {
+        edid[at + 3] = static_cast<char>(tag);
+        std::string body = text.substr(0, 13);
+        if (body.size() < 13)
+            body += '\n';
+        body.resize(13, ' ');
+        edid.replace(at + 5, 13, body);
+    };
+    descriptor(72, 0xff, "SN12345");
+    descriptor(90, 0xfc, name);
+    return edid;
+}
+} // namespace
+
+TEST(DisplayNames, TheMonitorNameComesFromTheEDID)
+{
+    EXPECT_EQ(monitorNameFromEDID(edidNamed("DELL U2720Q")), "DELL U2720Q");
+    EXPECT_EQ(monitorNameFromEDID(edidNamed("ThirteenChars")), "ThirteenChars");
+    EXPECT_EQ(monitorNameFromEDID(edidNamed("")), std::nullopt);
+    std::string noName = edidNamed("X");
+    noName[93] = static_cast<char>(0xfd); // the descriptor becomes range limits
+    EXPECT_EQ(monitorNameFromEDID(noName), std::nullopt);
+    EXPECT_EQ(monitorNameFromEDID(edidNamed("Short").substr(0, 100)), std::nullopt);
+    std::string badHeader = edidNamed("Short");
+    badHeader[1] = 0;
+    EXPECT_EQ(monitorNameFromEDID(badHeader), std::nullopt);
+}
+
+TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
+{
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs the test X server";
+    auto outputs = serverOutputs();
+    ASSERT_FALSE(outputs.empty());
+    ::Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    Atom edid = XInternAtom(dpy, RR_PROPERTY_RANDR_EDID, False);
+    const std::string block = edidNamed("Studio View");
+    XRRChangeOutputProperty(dpy, outputs.front().first, edid, XA_INTEGER, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(block.data()), static_cast<int>(block.size()));
+    XSync(dpy, False);
+
+    XRandrDisplays displays;
+    auto main = displays.display(outputs.front().first);
+    XRRDeleteOutputProperty(dpy, outputs.front().first, edid);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->name, "Studio View");
+    EXPECT_EQ(main->output, outputs.front().second);
 }
 
 TEST(DisplaysWatch, ScreenSignalsReachTheObservers)

@@ -85,10 +85,12 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     ASSERT_TRUE(waitUntil([&] { return server.last().received.size() == 1; }));
     EXPECT_EQ(SignalMessage::decode(server.last().received[0]), declined);
     EXPECT_TRUE(link.isConnected());
-    EXPECT_EQ(timers.activeCount(), 0u);
+    // No retry waits; only the check that the link stays open.
+    EXPECT_EQ(timers.activeCount(), 1u);
+    EXPECT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{10s});
 }
 
-TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyThenResetsWhenOpen)
+TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterStayingOpen)
 {
     quint16 port = wl::test::unusedLoopbackPort();
     useIntroductionService(introductionAt(port));
@@ -111,20 +113,51 @@ TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyThenResetsWhenOpen)
     EXPECT_EQ(recorder.changes, std::vector<bool>(expected.size(), false));
     EXPECT_EQ(link.retryDelay, 30.0);
 
-    // The service comes up: the next attempt opens and the delay starts over.
+    // The service comes up and accepts, but drops the link at once: that was no
+    // success, so the next try still waits the longest.
     LocalWebSocketServer server(port);
     ASSERT_TRUE(server.listening());
     ASSERT_TRUE(timers.fireNext());
     ASSERT_TRUE(waitUntil([&] { return !recorder.changes.empty() && recorder.changes.back(); }));
-    EXPECT_EQ(link.retryDelay, 1.0);
-
-    // The service drops the link: reconnect after one second.
+    EXPECT_EQ(link.retryDelay, 30.0);
     server.last().socket->close(QWebSocketProtocol::CloseCodeGoingAway);
-    ASSERT_TRUE(waitUntil([&] { return timers.activeCount() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.changes.back() && timers.delays().back() == 30s; }));
+
+    // A link that stays open ten seconds resets the delay: the next loss waits one second.
+    ASSERT_TRUE(timers.fireNext());
+    ASSERT_TRUE(waitUntil([&] { return server.count() == 2 && link.isConnected(); }));
+    EXPECT_EQ(timers.delays().back(), 10s);
+    ASSERT_TRUE(timers.fireNext());
+    EXPECT_EQ(link.retryDelay, 1.0);
+    server.last().socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+    ASSERT_TRUE(waitUntil([&] { return timers.activeCount() == 1 && !link.channel; }));
     EXPECT_FALSE(recorder.changes.back());
     EXPECT_EQ(timers.delays().back(), 1s);
     ASSERT_TRUE(timers.fireNext());
-    ASSERT_TRUE(waitUntil([&] { return server.count() == 2 && link.isConnected(); }));
+    ASSERT_TRUE(waitUntil([&] { return server.count() == 3 && link.isConnected(); }));
+}
+
+TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
+{
+    LocalWebSocketServer server;
+    useIntroductionService(server.baseURL());
+    ManualTimers timers;
+    RelayLink link(timers.factory());
+    StatusRecorder recorder;
+    recorder.attach(link);
+    link.connect();
+
+    for (int code : {4429, 4000}) {
+        ASSERT_TRUE(waitUntil([&] { return link.isConnected(); })) << code;
+        // Even a link that had proved itself waits the longest after these.
+        ASSERT_TRUE(timers.fireNext());
+        EXPECT_EQ(link.retryDelay, 1.0);
+        server.last().socket->close(static_cast<QWebSocketProtocol::CloseCode>(code));
+        ASSERT_TRUE(waitUntil([&] { return !link.channel && timers.activeCount() == 1; })) << code;
+        EXPECT_EQ(timers.delays().back(), 30s) << code;
+        ASSERT_TRUE(timers.fireNext());
+    }
+    ASSERT_TRUE(waitUntil([&] { return link.isConnected() && server.count() == 3; }));
 }
 
 TEST_F(RelayLinkTest, StopEndsReconnection)
@@ -163,7 +196,8 @@ TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
     ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
     EXPECT_EQ(server.last().closeCode, QWebSocketProtocol::CloseCodeNormal);
     wl::test::processEventsFor(30);
-    EXPECT_EQ(timers.delays().size(), 0u);
+    EXPECT_EQ(timers.delays().size(), 1u); // only the stay-open check, cancelled
+    EXPECT_EQ(timers.activeCount(), 0u);
     EXPECT_EQ(recorder.changes.size(), 2u);
     EXPECT_EQ(server.count(), 1u);
 }

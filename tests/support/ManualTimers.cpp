@@ -54,9 +54,35 @@ std::size_t ManualTimers::activeCount() const
     return count;
 }
 
+std::size_t ManualTimers::activeCount(std::chrono::milliseconds delay) const
+{
+    std::size_t count = 0;
+    for (const auto& entry : state_->entries)
+        if (entry->active && entry->delay == delay)
+            ++count;
+    return count;
+}
+
+bool ManualTimers::fireNext(std::chrono::milliseconds delay)
+{
+    // Copied: firing may start new timers.
+    auto entries = state_->entries;
+    for (const auto& entry : entries) {
+        if (!entry->active || entry->delay != delay)
+            continue;
+        entry->active = false;
+        auto fire = entry->fire;
+        if (fire)
+            fire();
+        return true;
+    }
+    return false;
+}
+
 bool ManualTimers::fireNext()
 {
-    for (const auto& entry : state_->entries) {
+    auto entries = state_->entries;
+    for (const auto& entry : entries) {
         if (!entry->active)
             continue;
         entry->active = false;

@@ -20,6 +20,10 @@ public:
     std::size_t activeCount() const;
     // Fires the oldest active timer; false when none is active.
     bool fireNext();
+    // Fires the oldest active timer started with this delay; false when there is none.
+    bool fireNext(std::chrono::milliseconds delay);
+    // Timers with this delay started and neither fired nor cancelled.
+    std::size_t activeCount(std::chrono::milliseconds delay) const;
 
 private:
     struct Entry {

@@ -2,10 +2,22 @@
 
 namespace wl::test {
 
-void ScriptedPrompts::answerAlert(int buttonIndex)
+void ScriptedPrompts::answerAlert(int buttonIndex, bool checked)
 {
     std::lock_guard guard(lock_);
-    alerts_.push_back(buttonIndex);
+    alerts_.push_back({buttonIndex, checked});
+}
+
+void ScriptedPrompts::answerSecrets(std::optional<std::pair<std::string, std::string>> secrets)
+{
+    std::lock_guard guard(lock_);
+    secrets_.push_back(std::move(secrets));
+}
+
+bool ScriptedPrompts::alertOpen() const
+{
+    std::lock_guard guard(lock_);
+    return open_;
 }
 
 void ScriptedPrompts::answerText(std::optional<std::string> text)
@@ -43,6 +55,7 @@ void ScriptedPrompts::clear()
     std::lock_guard guard(lock_);
     questions_.clear();
     alerts_.clear();
+    secrets_.clear();
     texts_.clear();
     opens_.clear();
     saves_.clear();
@@ -50,16 +63,52 @@ void ScriptedPrompts::clear()
 
 int ScriptedPrompts::alert(const AlertRequest& request)
 {
+    return alertWithCheckbox(request).button;
+}
+
+AlertAnswer ScriptedPrompts::alertWithCheckbox(const AlertRequest& request)
+{
+    std::unique_lock guard(lock_);
+    Question question{Question::Kind::alert,
+                      request.title,
+                      request.informativeText,
+                      request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons,
+                      {},
+                      request.checkbox,
+                      request.floating,
+                      {}};
+    questions_.push_back(question);
+    if (!alerts_.empty()) {
+        AlertAnswer answer = alerts_.front();
+        alerts_.pop_front();
+        return answer;
+    }
+    auto answerer = onAlert;
+    if (!answerer)
+        return {-1, request.checkboxInitial};
+    open_ = true;
+    guard.unlock();
+    auto answer = answerer(question);
+    guard.lock();
+    open_ = false;
+    return answer.value_or(AlertAnswer{-1, request.checkboxInitial});
+}
+
+std::optional<std::pair<std::string, std::string>> ScriptedPrompts::askForTwoSecrets(const TwoSecretsRequest& request)
+{
     std::lock_guard guard(lock_);
-    questions_.push_back({Question::Kind::alert,
+    questions_.push_back({Question::Kind::secrets,
                           request.title,
                           request.informativeText,
-                          request.buttons.empty() ? std::vector<std::string>{"OK"} : request.buttons,
-                          {}});
-    if (alerts_.empty())
-        return -1;
-    int answer = alerts_.front();
-    alerts_.pop_front();
+                          {request.confirmTitle, request.cancelTitle},
+                          {},
+                          {},
+                          request.floating,
+                          {request.firstPlaceholder, request.secondPlaceholder}});
+    if (secrets_.empty())
+        return std::nullopt;
+    auto answer = secrets_.front();
+    secrets_.pop_front();
     return answer;
 }
 

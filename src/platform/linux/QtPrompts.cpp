@@ -3,7 +3,12 @@
 #include "platform/Log.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -67,10 +72,23 @@ QStringList filters(const std::vector<std::string>& nameFilters)
 
 int QtPrompts::alert(const AlertRequest& request)
 {
+    AlertRequest plain = request;
+    plain.checkbox.clear();
+    return alertWithCheckbox(plain).button;
+}
+
+AlertAnswer QtPrompts::alertWithCheckbox(const AlertRequest& request)
+{
     if (!canShow())
-        return -1;
-    return onMainThread<int>([&]() -> int {
+        return {-1, request.checkboxInitial};
+    return onMainThread<AlertAnswer>([&]() -> AlertAnswer {
         QMessageBox box;
+        QCheckBox* checkbox = nullptr;
+        if (!request.checkbox.empty()) {
+            checkbox = new QCheckBox(q(request.checkbox), &box);
+            checkbox->setChecked(request.checkboxInitial);
+            box.setCheckBox(checkbox);
+        }
         box.setWindowTitle(QApplication::applicationDisplayName());
         box.setText(q(request.title));
         box.setInformativeText(q(request.informativeText));
@@ -93,11 +111,57 @@ int QtPrompts::alert(const AlertRequest& request)
         }
         present(&box, request.floating);
         box.exec();
+        AlertAnswer answer{-1, checkbox ? checkbox->isChecked() : request.checkboxInitial};
         QAbstractButton* clicked = box.clickedButton();
         for (std::size_t i = 0; i < buttons.size(); ++i)
             if (buttons[i] == clicked)
-                return static_cast<int>(i);
-        return -1;
+                answer.button = static_cast<int>(i);
+        return answer;
+    });
+}
+
+std::optional<std::pair<std::string, std::string>> QtPrompts::askForTwoSecrets(const TwoSecretsRequest& request)
+{
+    if (!canShow())
+        return std::nullopt;
+    using Answer = std::optional<std::pair<std::string, std::string>>;
+    return onMainThread<Answer>([&]() -> Answer {
+        QDialog dialog;
+        dialog.setWindowTitle(QApplication::applicationDisplayName());
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* title = new QLabel(q(request.title), &dialog);
+        QFont bold = title->font();
+        bold.setBold(true);
+        title->setFont(bold);
+        title->setObjectName("title");
+        layout->addWidget(title);
+        auto* text = new QLabel(q(request.informativeText), &dialog);
+        text->setWordWrap(true);
+        text->setObjectName("informativeText");
+        layout->addWidget(text);
+        auto field = [&](const std::string& placeholder, const char* name) {
+            auto* edit = new QLineEdit(&dialog);
+            edit->setEchoMode(QLineEdit::Password);
+            edit->setPlaceholderText(q(placeholder));
+            edit->setObjectName(name);
+            edit->setMinimumWidth(240);
+            layout->addWidget(edit);
+            return edit;
+        };
+        QLineEdit* first = field(request.firstPlaceholder, "first");
+        QLineEdit* second = field(request.secondPlaceholder, "second");
+        auto* buttons = new QDialogButtonBox(&dialog);
+        QPushButton* confirm = buttons->addButton(q(request.confirmTitle), QDialogButtonBox::AcceptRole);
+        buttons->addButton(q(request.cancelTitle), QDialogButtonBox::RejectRole);
+        confirm->setDefault(true);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        layout->addWidget(buttons);
+        first->setFocus();
+        present(&dialog, request.floating);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return std::make_pair(first->text().toStdString(), second->text().toStdString());
     });
 }
 

@@ -11,6 +11,8 @@ namespace wl {
 class QtPrompts final : public Prompts {
 public:
     int alert(const AlertRequest& request) override;
+    AlertAnswer alertWithCheckbox(const AlertRequest& request) override;
+    std::optional<std::pair<std::string, std::string>> askForTwoSecrets(const TwoSecretsRequest& request) override;
     std::optional<std::string> askForText(const TextRequest& request) override;
     std::vector<std::string> openPanel(const OpenPanelRequest& request) override;
     std::optional<std::string> savePanel(const SavePanelRequest& request) override;

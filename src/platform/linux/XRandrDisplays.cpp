@@ -13,6 +13,56 @@
 
 namespace wl {
 
+namespace {
+
+// The EDID property of an output; empty when it has none.
+std::string outputEDID(::Display* dpy, RROutput output)
+{
+    Atom edid = XInternAtom(dpy, RR_PROPERTY_RANDR_EDID, True);
+    if (edid == None)
+        return {};
+    unsigned char* data = nullptr;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    std::string bytes;
+    if (XRRGetOutputProperty(dpy, output, edid, 0, 256, False, False, AnyPropertyType, &type, &format, &count,
+                             &remaining, &data) == Success &&
+        data && format == 8)
+        bytes.assign(reinterpret_cast<const char*>(data), count);
+    if (data)
+        XFree(data);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<std::string> monitorNameFromEDID(std::string_view edid)
+{
+    static const unsigned char header[8] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
+    if (edid.size() < 128 || edid.compare(0, 8, std::string_view(reinterpret_cast<const char*>(header), 8)) != 0)
+        return std::nullopt;
+    // Four 18-byte descriptors; a display descriptor starts with three zero bytes and
+    // its tag; 0xFC holds the name: up to 13 characters, ended by a line feed, padded.
+    for (std::size_t at : {54u, 72u, 90u, 108u}) {
+        auto byte = [&](std::size_t i) { return static_cast<unsigned char>(edid[at + i]); };
+        if (byte(0) != 0 || byte(1) != 0 || byte(2) != 0 || byte(3) != 0xfc)
+            continue;
+        std::string name;
+        for (std::size_t i = 5; i < 18; ++i) {
+            unsigned char c = byte(i);
+            if (c == 0x0a || c == 0)
+                break;
+            name += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
+        }
+        while (!name.empty() && name.back() == ' ')
+            name.pop_back();
+        if (!name.empty())
+            return name;
+    }
+    return std::nullopt;
+}
+
 XRandrDisplays::XRandrDisplays()
 {
     watchScreens();
@@ -80,16 +130,17 @@ std::vector<Display> XRandrDisplays::list()
         d.main = monitor.primary != 0;
         if (resources) {
             if (XRROutputInfo* info = XRRGetOutputInfo(dpy, resources, monitor.outputs[0])) {
-                d.name.assign(info->name, static_cast<std::size_t>(info->nameLen));
+                d.output.assign(info->name, static_cast<std::size_t>(info->nameLen));
                 XRRFreeOutputInfo(info);
             }
         }
-        if (d.name.empty()) {
+        if (d.output.empty()) {
             if (char* atom = XGetAtomName(dpy, monitor.name)) {
-                d.name = atom;
+                d.output = atom;
                 XFree(atom);
             }
         }
+        d.name = monitorNameFromEDID(outputEDID(dpy, monitor.outputs[0])).value_or(d.output);
         result.push_back(std::move(d));
     }
     if (monitors)

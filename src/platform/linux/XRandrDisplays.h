@@ -1,17 +1,24 @@
 #pragma once
-// Displays read from XRandR: each active monitor is one display, named and numbered
-// after its first output (display id = RandR output id); the primary output is the
-// main display. Screen changes are reported through QGuiApplication's screen
-// signals when a QGuiApplication exists. Thread-safe.
+// Displays read from XRandR: each active monitor is one display, numbered after its
+// first output (display id = RandR output id) and named by the monitor's own name from
+// that output's EDID, else by the output's name; the primary output is the main display. Screen changes are reported
+// through QGuiApplication's screen signals when a QGuiApplication exists. Thread-safe.
 
 #include "platform/Displays.h"
 
 #include <QObject>
 #include <QPointer>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 struct _XDisplay;
 
 namespace wl {
+
+// The monitor name descriptor of an EDID block; nullopt when the block has none.
+std::optional<std::string> monitorNameFromEDID(std::string_view edid);
 
 class XRandrDisplays final : public Displays {
 public:

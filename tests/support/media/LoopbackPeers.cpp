@@ -1,6 +1,7 @@
 #include "LoopbackPeers.h"
 
 #include "media/PeerConnectionFactory.h"
+#include "signalling/PeerLink.h"
 
 #include <api/jsep.h>
 #include <api/rtp_transceiver_interface.h>
@@ -70,143 +71,71 @@ std::optional<webrtc::VideoFrame> FrameSink::last() const
 
 namespace {
 
-class CreateObserver : public webrtc::CreateSessionDescriptionObserver {
-public:
-    std::promise<std::unique_ptr<webrtc::SessionDescriptionInterface>> result;
-    void OnSuccess(webrtc::SessionDescriptionInterface* desc) override
-    {
-        result.set_value(std::unique_ptr<webrtc::SessionDescriptionInterface>(desc));
-    }
-    void OnFailure(webrtc::RTCError) override { result.set_value(nullptr); }
-};
-
-class SetObserver : public webrtc::SetLocalDescriptionObserverInterface,
-                    public webrtc::SetRemoteDescriptionObserverInterface {
-public:
-    std::promise<bool> result;
-    void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { result.set_value(error.ok()); }
-    void OnSetRemoteDescriptionComplete(webrtc::RTCError error) override { result.set_value(error.ok()); }
-};
-
-class StatsCallback : public webrtc::RTCStatsCollectorCallback {
-public:
-    std::promise<rtc::scoped_refptr<const webrtc::RTCStatsReport>> result;
-    void OnStatsDelivered(const rtc::scoped_refptr<const webrtc::RTCStatsReport>& report) override
-    {
-        result.set_value(report);
-    }
-};
-
 constexpr auto kStep = std::chrono::seconds(10);
 
-std::unique_ptr<webrtc::SessionDescriptionInterface> create(webrtc::PeerConnectionInterface* pc, bool offer)
+// Waits for a completion that the link reports on WebRTC's thread.
+template <typename T>
+std::optional<T> await(std::future<T>& future)
 {
-    auto observer = rtc::make_ref_counted<CreateObserver>();
-    auto future = observer->result.get_future();
-    if (offer)
-        pc->CreateOffer(observer.get(), {});
-    else
-        pc->CreateAnswer(observer.get(), {});
     if (future.wait_for(kStep) != std::future_status::ready)
-        return nullptr;
+        return std::nullopt;
     return future.get();
 }
 
-bool setLocal(webrtc::PeerConnectionInterface* pc, std::unique_ptr<webrtc::SessionDescriptionInterface> desc)
+std::optional<std::string> localDescription(PeerLink& link)
 {
-    auto observer = rtc::make_ref_counted<SetObserver>();
-    auto future = observer->result.get_future();
-    pc->SetLocalDescription(std::move(desc),
-                            rtc::scoped_refptr<webrtc::SetLocalDescriptionObserverInterface>(observer));
-    return future.wait_for(kStep) == std::future_status::ready && future.get();
+    std::promise<std::optional<std::string>> done;
+    auto future = done.get_future();
+    link.setLocalDescription([&done](std::optional<std::string> sdp, std::string) { done.set_value(sdp); });
+    return await(future).value_or(std::nullopt);
 }
 
-bool setRemote(webrtc::PeerConnectionInterface* pc, const webrtc::SessionDescriptionInterface& desc)
+bool remoteDescription(PeerLink& link, webrtc::SdpType type, const std::string& sdp)
 {
-    std::string sdp;
-    desc.ToString(&sdp);
-    auto copy = webrtc::CreateSessionDescription(desc.GetType(), sdp);
-    auto observer = rtc::make_ref_counted<SetObserver>();
-    auto future = observer->result.get_future();
-    pc->SetRemoteDescription(std::move(copy),
-                             rtc::scoped_refptr<webrtc::SetRemoteDescriptionObserverInterface>(observer));
-    return future.wait_for(kStep) == std::future_status::ready && future.get();
+    std::promise<bool> done;
+    auto future = done.get_future();
+    link.setRemoteDescription(type, sdp, [&done](std::string error) { done.set_value(error.empty()); });
+    return await(future).value_or(false);
 }
 
 } // namespace
 
-class LoopbackPeers::Observer : public webrtc::PeerConnectionObserver {
-public:
-    void OnSignalingChange(webrtc::PeerConnectionInterface::SignalingState) override { }
-    void OnDataChannel(rtc::scoped_refptr<webrtc::DataChannelInterface>) override { }
-    void OnIceGatheringChange(webrtc::PeerConnectionInterface::IceGatheringState) override { }
-    void OnIceCandidate(const webrtc::IceCandidateInterface* candidate) override
-    {
-        std::string sdp;
-        candidate->ToString(&sdp);
-        {
-            std::lock_guard guard(lock);
-            pending.push_back({candidate->sdp_mid(), candidate->sdp_mline_index(), sdp});
-        }
-        flush();
-    }
-    void OnConnectionChange(webrtc::PeerConnectionInterface::PeerConnectionState state) override
-    {
-        std::lock_guard guard(lock);
-        connected = state == webrtc::PeerConnectionInterface::PeerConnectionState::kConnected;
-        failed = state == webrtc::PeerConnectionInterface::PeerConnectionState::kFailed;
-        changed.notify_all();
-    }
-
-    void release(webrtc::PeerConnectionInterface* target)
-    {
-        {
-            std::lock_guard guard(lock);
-            other = target;
-        }
-        flush();
-    }
-
-    struct Candidate {
-        std::string mid;
-        int index;
-        std::string sdp;
-    };
+// One side's connection state, as its link reports it on WebRTC's thread.
+struct LoopbackPeers::Side {
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<Candidate> pending;
-    webrtc::PeerConnectionInterface* other = nullptr;
     bool connected = false;
     bool failed = false;
+    std::unique_ptr<PeerLink> link;
 
-private:
-    // Hands the pending candidates to the other peer outside the lock: AddIceCandidate
-    // waits for the signalling thread, which may itself be waiting for this lock in
-    // OnConnectionChange.
-    void flush()
+    void make(const webrtc::PeerConnectionInterface::RTCConfiguration& config, Side& other)
     {
-        std::vector<Candidate> ready;
-        webrtc::PeerConnectionInterface* target = nullptr;
-        {
+        PeerLink::Events events;
+        // Candidates go straight to the other side, which holds them until its remote
+        // description is set.
+        events.localCandidate = [&other](const SignalMessage& candidate) {
+            if (other.link)
+                other.link->addRemoteCandidate(candidate);
+        };
+        events.connectionState = [this](PeerLink::PeerConnectionState state) {
             std::lock_guard guard(lock);
-            if (!other)
-                return;
-            target = other;
-            ready.swap(pending);
-        }
-        for (auto& c : ready) {
-            webrtc::SdpParseError error;
-            std::unique_ptr<webrtc::IceCandidateInterface> parsed(
-                webrtc::CreateIceCandidate(c.mid, c.index, c.sdp, &error));
-            if (parsed)
-                target->AddIceCandidate(std::move(parsed), [](webrtc::RTCError) {});
-        }
+            connected = state == PeerLink::PeerConnectionState::kConnected;
+            failed = state == PeerLink::PeerConnectionState::kFailed;
+            changed.notify_all();
+        };
+        link = std::make_unique<PeerLink>(config, std::move(events), "Wickerlane: test peer: ", immediateDispatch());
+    }
+
+    bool waitConnected(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock guard(lock);
+        return changed.wait_until(guard, deadline, [&] { return connected || failed; }) && !failed;
     }
 };
 
 LoopbackPeers::LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec)
-    : senderObserver_(std::make_unique<Observer>()), receiverObserver_(std::make_unique<Observer>()),
-      source_(std::move(source)), onlyCodec_(std::move(onlyCodec))
+    : sender_(std::make_unique<Side>()), receiver_(std::make_unique<Side>()), source_(std::move(source)),
+      onlyCodec_(std::move(onlyCodec))
 {
 }
 
@@ -214,14 +143,21 @@ LoopbackPeers::~LoopbackPeers()
 {
     if (receivedTrack_)
         receivedTrack_->RemoveSink(&sink_);
-    if (sender_)
-        sender_->Close();
-    if (receiver_)
-        receiver_->Close();
-    senderObserver_->release(nullptr);
-    receiverObserver_->release(nullptr);
-    sender_ = nullptr;
-    receiver_ = nullptr;
+    // Shut both before either goes: each hands candidates to the other.
+    if (sender_->link)
+        sender_->link->close();
+    if (receiver_->link)
+        receiver_->link->close();
+}
+
+webrtc::PeerConnectionInterface* LoopbackPeers::sender()
+{
+    return sender_->link ? sender_->link->connection() : nullptr;
+}
+
+webrtc::PeerConnectionInterface* LoopbackPeers::receiver()
+{
+    return receiver_->link ? receiver_->link->connection() : nullptr;
 }
 
 bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
@@ -231,19 +167,15 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
         return false;
     webrtc::PeerConnectionInterface::RTCConfiguration config; // no ICE servers: nothing leaves the machine
     config.sdp_semantics = webrtc::SdpSemantics::kUnifiedPlan;
-    auto made = factory->CreatePeerConnectionOrError(config, webrtc::PeerConnectionDependencies(senderObserver_.get()));
-    if (!made.ok())
+    sender_->make(config, *receiver_);
+    receiver_->make(config, *sender_);
+    if (!sender() || !receiver())
         return false;
-    sender_ = made.MoveValue();
-    made = factory->CreatePeerConnectionOrError(config, webrtc::PeerConnectionDependencies(receiverObserver_.get()));
-    if (!made.ok())
-        return false;
-    receiver_ = made.MoveValue();
 
     // The receiving side offers to receive video, our codecs first.
     webrtc::RtpTransceiverInit init;
     init.direction = webrtc::RtpTransceiverDirection::kRecvOnly;
-    auto transceiver = receiver_->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, init);
+    auto transceiver = receiver()->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, init);
     if (!transceiver.ok())
         return false;
     auto codecs = preferredVideoCodecs();
@@ -260,45 +192,47 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     auto audioTrack = [&](const char* id) {
         return factory->CreateAudioTrack(id, factory->CreateAudioSource(cricket::AudioOptions()).get());
     };
-    if (withAudio && !receiver_->AddTrack(audioTrack("voice-receiver"), {"voice"}).ok())
+    if (withAudio && !receiver()->AddTrack(audioTrack("voice-receiver"), {"voice"}).ok())
         return false;
-    receivedTrack_ = rtc::scoped_refptr<webrtc::VideoTrackInterface>(
-        static_cast<webrtc::VideoTrackInterface*>(transceiver.value()->receiver()->track().release()));
+    // The receiver's track, held by its own reference (no extra one left behind).
+    auto receivedTrack = transceiver.value()->receiver()->track();
+    receivedTrack_ =
+        rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(receivedTrack.get()));
     receivedTrack_->AddOrUpdateSink(&sink_, rtc::VideoSinkWants());
 
-    auto offer = create(receiver_.get(), true);
-    if (!offer || !setRemote(sender_.get(), *offer) || !setLocal(receiver_.get(), std::move(offer)))
+    auto offer = localDescription(*receiver_->link);
+    if (!offer || !remoteDescription(*sender_->link, webrtc::SdpType::kOffer, *offer))
         return false;
     auto track = factory->CreateVideoTrack("screen0", source_.get());
-    if (!sender_->AddTrack(track, {"screen"}).ok())
+    if (!sender()->AddTrack(track, {"screen"}).ok())
         return false;
-    if (withAudio && !sender_->AddTrack(audioTrack("voice-sender"), {"voice"}).ok())
+    if (withAudio && !sender()->AddTrack(audioTrack("voice-sender"), {"voice"}).ok())
         return false;
-    auto answer = create(sender_.get(), false);
-    if (!answer || !setRemote(receiver_.get(), *answer) || !setLocal(sender_.get(), std::move(answer)))
+    auto answer = localDescription(*sender_->link);
+    if (!answer || !remoteDescription(*receiver_->link, webrtc::SdpType::kAnswer, *answer))
         return false;
-    senderObserver_->release(receiver_.get());
-    receiverObserver_->release(sender_.get());
 
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (Observer* o : {senderObserver_.get(), receiverObserver_.get()}) {
-        std::unique_lock guard(o->lock);
-        if (!o->changed.wait_until(guard, deadline, [&] { return o->connected || o->failed; }) || o->failed)
-            return false;
-    }
-    return true;
+    return sender_->waitConnected(deadline) && receiver_->waitConnected(deadline);
 }
 
 namespace {
+
+class StatsCallback : public webrtc::RTCStatsCollectorCallback {
+public:
+    std::promise<rtc::scoped_refptr<const webrtc::RTCStatsReport>> result;
+    void OnStatsDelivered(const rtc::scoped_refptr<const webrtc::RTCStatsReport>& report) override
+    {
+        result.set_value(report);
+    }
+};
 
 rtc::scoped_refptr<const webrtc::RTCStatsReport> statsOf(webrtc::PeerConnectionInterface* pc)
 {
     auto callback = rtc::make_ref_counted<StatsCallback>();
     auto future = callback->result.get_future();
     pc->GetStats(callback.get());
-    if (future.wait_for(kStep) != std::future_status::ready)
-        return nullptr;
-    return future.get();
+    return await(future).value_or(nullptr);
 }
 
 } // namespace
@@ -306,7 +240,7 @@ rtc::scoped_refptr<const webrtc::RTCStatsReport> statsOf(webrtc::PeerConnectionI
 StreamStats LoopbackPeers::receiverStats()
 {
     StreamStats out;
-    auto report = statsOf(receiver_.get());
+    auto report = statsOf(receiver());
     if (!report)
         return out;
     for (const auto* inbound : report->GetStatsOfType<webrtc::RTCInboundRTPStreamStats>()) {
@@ -328,7 +262,7 @@ StreamStats LoopbackPeers::receiverStats()
                 out.codec = codec->mime_type.ValueOrDefault("");
         }
     }
-    if (auto sent = statsOf(sender_.get())) {
+    if (auto sent = statsOf(sender())) {
         for (const auto* outbound : sent->GetStatsOfType<webrtc::RTCOutboundRTPStreamStats>()) {
             if (!outbound->kind.is_defined() || *outbound->kind != "video")
                 continue;

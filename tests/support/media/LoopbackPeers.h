@@ -1,7 +1,7 @@
 #pragma once
-// Two real peer connections of the shared factory, connected on 127.0.0.1 inside the
-// test process, the way a session sets them up: the receiving side offers to receive
-// video (H.265 first, then H.264), the sending side answers with a screen track.
+// Two real peer connections of the shared factory (each through the program's peer
+// link), connected on 127.0.0.1 inside the test process, the way a session sets them up: the receiving side offers to
+// receive video (H.265 first, then H.264), the sending side answers with a screen track.
 
 #include "media/ScreenVideoSource.h"
 
@@ -80,15 +80,13 @@ public:
     bool withAudio = false;
     // The inbound audio stream of one side (sender() or receiver()).
     AudioStats inboundAudio(webrtc::PeerConnectionInterface* side);
-    webrtc::PeerConnectionInterface* sender() { return sender_.get(); }
-    webrtc::PeerConnectionInterface* receiver() { return receiver_.get(); }
+    webrtc::PeerConnectionInterface* sender();
+    webrtc::PeerConnectionInterface* receiver();
 
 private:
-    class Observer;
-    std::unique_ptr<Observer> senderObserver_;
-    std::unique_ptr<Observer> receiverObserver_;
-    rtc::scoped_refptr<webrtc::PeerConnectionInterface> sender_;
-    rtc::scoped_refptr<webrtc::PeerConnectionInterface> receiver_;
+    struct Side;
+    std::unique_ptr<Side> sender_;
+    std::unique_ptr<Side> receiver_;
     rtc::scoped_refptr<ScreenVideoSource> source_;
     rtc::scoped_refptr<webrtc::VideoTrackInterface> receivedTrack_;
     FrameSink sink_;

@@ -1,0 +1,79 @@
+#include "app/DesktopStartup.h"
+
+#include "identity/DeviceIdentity.h"
+#include "mail/MigrateMergedApps.h"
+#include "media/PeerConnectionFactory.h"
+#include "media/SessionAudioDevice.h"
+#include "platform/Defaults.h"
+#include "platform/Displays.h"
+#include "platform/InfoDictionary.h"
+#include "platform/KeyStore.h"
+#include "platform/Log.h"
+#include "platform/Notifier.h"
+#include "platform/OneShotTimer.h"
+#include "platform/OwnerCheck.h"
+#include "platform/Prompts.h"
+#include "platform/SystemServices.h"
+#include "platform/linux/DBusNotifier.h"
+#include "platform/linux/DesktopPlatform.h"
+#include "platform/linux/FileKeyStore.h"
+#include "platform/linux/HostServices.h"
+#include "platform/linux/PamOwnerCheck.h"
+#include "platform/linux/ProgramInfoDictionary.h"
+#include "platform/linux/QtLog.h"
+#include "platform/linux/QtPrompts.h"
+#include "platform/linux/QtTimers.h"
+#include "platform/linux/SettingsDefaults.h"
+#include "platform/linux/XRandrDisplays.h"
+
+namespace wl {
+
+void chooseDesktopBackends()
+{
+    installQtLogSink();
+    setStandardTimers(qtTimerFactory());
+    auto settings = std::make_shared<SettingsDefaults>();
+    Defaults::setStandard(settings);
+    KeyStore::setStandard(makeDesktopKeyStore(*settings));
+    InfoDictionary::setStandard(std::make_shared<ProgramInfoDictionary>());
+    Prompts::setStandard(std::make_shared<QtPrompts>());
+    OwnerCheck::setStandard(std::make_shared<PamOwnerCheck>());
+    Notifier::setStandard(std::make_shared<DBusNotifier>());
+    Displays::setStandard(std::make_shared<XRandrDisplays>());
+    AdminPrompt::setStandard(std::make_shared<PolkitAdminPrompt>());
+    PowerManagement::setStandard(std::make_shared<DBusPowerManagement>());
+    LoginItem::setStandard(std::make_shared<XdgLoginItem>());
+    Permissions::setStandard(std::make_shared<X11Permissions>());
+    Workspace::setStandard(std::make_shared<DesktopWorkspace>());
+    // The one audio device WebRTC's factory is made with, when the first peer needs it.
+    factoryAudioDevice() = SessionAudioDevice::shared();
+}
+
+void migrateFormerHelperProgram()
+{
+    if (Defaults::standard().boolValue(kMergedAppsKey))
+        return;
+    const auto legacy = LegacyHelperLocation::standard();
+    std::unique_ptr<SettingsDefaults> settings;
+    std::unique_ptr<FileKeyStore> keys;
+    if (legacy.hasSettings())
+        settings = std::make_unique<SettingsDefaults>(QString::fromStdString(legacy.settingsFile.string()));
+    if (legacy.hasKeys())
+        keys = std::make_unique<FileKeyStore>(legacy.keyFolder);
+    migrateMergedApps(Defaults::standard(), KeyStore::standard(), {settings.get(), keys.get()});
+}
+
+bool identityReadableOrQuit(Prompts& prompts)
+{
+    if (deviceSigningKey())
+        return true;
+    Log::line("Wickerlane: this computer's device key can't be read; no new key is made in its place");
+    AlertRequest alert;
+    alert.title = kKeyUnreadableTitle;
+    alert.informativeText = kKeyUnreadableText;
+    alert.buttons = {"Quit", "Continue"};
+    alert.style = AlertRequest::Style::critical;
+    return prompts.alert(alert) != 0;
+}
+
+} // namespace wl

@@ -1,0 +1,403 @@
+// The host controller's side of the signed handshake: the hello and its checks, the
+// challenge, the helper's proof, consent or unattended admission, the picture fetch,
+// and the offer.
+#include "host/HostController.h"
+
+#include "host/HelpRequestCenter.h"
+#include "host/HostPeer.h"
+#include "host/SessionHistory.h"
+#include "identity/Base64.h"
+#include "identity/DeviceIdentity.h"
+#include "identity/Keys.h"
+#include "identity/Random.h"
+#include "mail/AppServices.h"
+#include "mail/FileLinkPeer.h"
+#include "media/SystemAudioDevice.h"
+#include "platform/Log.h"
+#include "platform/Prompts.h"
+#include "platform/SystemServices.h"
+#include "signalling/RelayLink.h"
+#include "signalling/RelaySessionTransport.h"
+
+#include <QPointer>
+#include <QTimer>
+
+namespace wl {
+
+namespace {
+
+// The session's transport over the relay link, reporting each message it sends.
+class ObservedSessionTransport final : public SignalTransport {
+public:
+    ObservedSessionTransport(RelayLink* link, std::function<void(const SignalMessage&)> sent)
+        : inner_(link), sent_(std::move(sent))
+    {
+    }
+    void send(const SignalMessage& message) override
+    {
+        inner_.send(message);
+        if (sent_)
+            sent_(message);
+    }
+    void close() override { inner_.close(); }
+
+private:
+    RelaySessionTransport inner_;
+    std::function<void(const SignalMessage&)> sent_;
+};
+
+SignalMessage declined(const std::string& reason)
+{
+    SignalMessage message = SignalMessage::make(SignalMessage::Kind::declined);
+    message.reason = reason;
+    return message;
+}
+
+} // namespace
+
+void HostController::sendOnRelay(const SignalMessage& message)
+{
+    auto channel = relay_->channel;
+    if (!channel)
+        return;
+    channel->send(message);
+    if (auto observer = onSignalSent)
+        observer(message, Route::relayChannel);
+}
+
+void HostController::sendOnSession(const SignalMessage& message)
+{
+    if (auto transport = sessionTransport_)
+        transport->send(message);
+}
+
+void HostController::decline(const std::string& reason, Route route)
+{
+    if (route == Route::relayChannel)
+        sendOnRelay(declined(reason));
+    else
+        sendOnSession(declined(reason));
+}
+
+void HostController::handleSignal(const SignalMessage& message)
+{
+    using Kind = SignalMessage::Kind;
+    switch (message.kind) {
+    case Kind::hello: handleHello(message); return;
+    case Kind::prove: handleProof(message); return;
+    case Kind::offer: handleOffer(message); return;
+    case Kind::candidate:
+        if (peer_)
+            peer_->addRemoteCandidate(message);
+        if (filePeer_)
+            filePeer_->addRemoteCandidate(message);
+        return;
+    case Kind::bye:
+        if (!sessionTransport_)
+            return;
+        if (peer_ &&
+            (peer_->connectionState() == HostPeer::ConnectionState::connected ||
+             peer_->connectionState() == HostPeer::ConnectionState::completed)) {
+            Log::line("Wickerlane: the helper's link to the introduction service closed; the session carries on "
+                      "directly");
+            return;
+        }
+        endSession(EndReason::helperLeft);
+        return;
+    case Kind::iceServers:
+        if (!peer_)
+            sessionRelays_ = message.iceServers.value_or(std::vector<ICEServer>{});
+        return;
+    case Kind::challenge:
+    case Kind::accepted:
+    case Kind::declined:
+    case Kind::answer:
+    case Kind::pairRequest:
+    case Kind::pairInfo: return;
+    }
+}
+
+void HostController::handleHello(const SignalMessage& message)
+{
+    // 1. Busy: before the helper is even looked up.
+    if (sessionTransport_ || (services_.isHelping && services_.isHelping())) {
+        decline("busy", Route::relayChannel);
+        return;
+    }
+    // 2. Paired.
+    std::optional<PairedDevice> helper;
+    if (message.publicKey && message.nonce) {
+        for (const auto& candidate : helpers_) {
+            if (candidate.publicKey == *message.publicKey) {
+                helper = candidate;
+                break;
+            }
+        }
+    }
+    if (!helper) {
+        decline("notPaired", Route::relayChannel);
+        return;
+    }
+    const bool wantsUnattended = message.unattended.value_or(false);
+    std::optional<std::vector<TransferredFile>> attachments;
+    // 3. A picture fetch skips the remaining checks.
+    if (message.purpose == std::optional<std::string>("attachments")) {
+        attachments = helpRequests().attachmentsForRequest(helper->id, message.requestId.value_or(""));
+        if (!attachments) {
+            decline("noAttachments", Route::relayChannel);
+            return;
+        }
+    } else {
+        // 4. Screen Recording, before the unattended checks.
+        if (!Permissions::standard().canRecordScreen()) {
+            decline("noScreenRecording", Route::relayChannel);
+            tellHelpersNoScreenRecording();
+            return;
+        }
+        // 5. Unattended access.
+        if (wantsUnattended) {
+            if (!helper->unattended) {
+                decline("notUnattended", Route::relayChannel);
+                return;
+            }
+            if (helper->unattended->failedAttempts >= kMaxWrongPINs) {
+                decline("lockedOut", Route::relayChannel);
+                return;
+            }
+        }
+    }
+
+    // 6. The attempt begins.
+    Handshake handshake;
+    handshake.helper = *helper;
+    handshake.helperNonce = *message.nonce;
+    handshake.hostNonce = base64Encode(randomBytes(16));
+    handshake.unattended = !attachments && wantsUnattended;
+    handshake.attachments = attachments;
+    handshake_ = handshake;
+    QPointer<HostController> self(this);
+    sessionTransport_ = std::make_shared<ObservedSessionTransport>(relay_.get(), [self](const SignalMessage& sent) {
+        if (self && self->onSignalSent)
+            self->onSignalSent(sent, Route::sessionTransport);
+    });
+    fileOfferApplied_ = false;
+    armHandshakeTimer();
+
+    // 7. The challenge.
+    SignalMessage challenge = SignalMessage::make(SignalMessage::Kind::challenge);
+    challenge.nonce = handshake.hostNonce;
+    challenge.signature = signAsDevice(hostProofMessage(ownDeviceId(), handshake.helperNonce, handshake.hostNonce));
+    if (handshake.unattended && helper->unattended && helper->unattended->pinSalt)
+        challenge.salt = helper->unattended->pinSalt;
+    sendOnRelay(challenge);
+}
+
+void HostController::armHandshakeTimer()
+{
+    QPointer<HostController> self(this);
+    handshakeTimer_ = timers()(kHandshakeTimeLimit, [self] {
+        if (self)
+            self->handshakeTimeCheck();
+    });
+}
+
+bool HostController::attemptConnected() const
+{
+    return (peer_ && peer_->hasConnected()) || (filePeer_ && filePeer_->hasConnected());
+}
+
+void HostController::handshakeTimeCheck()
+{
+    handshakeTimer_.reset();
+    if (!sessionTransport_ || attemptConnected())
+        return;
+    if (askingConsent_) {
+        // The user is still deciding; look again once the question has had its time.
+        armHandshakeTimer();
+        return;
+    }
+    Log::line("Wickerlane: the helper's connection didn't come up in time; ending the attempt");
+    endSession(EndReason::stopped);
+}
+
+void HostController::handleProof(const SignalMessage& message)
+{
+    if (!handshake_ || peer_ || filePeer_)
+        return;
+    const Handshake handshake = *handshake_;
+    const std::string proof = helperProofMessage(ownDeviceId(), handshake.hostNonce, handshake.helperNonce);
+    if (!verifySignature(message.signature, proof, handshake.helper.publicKey)) {
+        Log::line("Wickerlane: helper's proof didn't verify; ending");
+        decline("notVerified", Route::sessionTransport);
+        endSession(EndReason::stopped);
+        return;
+    }
+    if (handshake.attachments) {
+        sendRequestPictures(*handshake.attachments, handshake);
+        return;
+    }
+    if (handshake.unattended) {
+        admitUnattended(handshake, message.pinProof);
+        return;
+    }
+    // The question is modal: ask it once this message has been handled.
+    QPointer<HostController> self(this);
+    const std::string name = handshake.helper.name;
+    QTimer::singleShot(0, this, [self, name, handshake] {
+        if (self)
+            self->askConsent(name, handshake);
+    });
+}
+
+void HostController::admitUnattended(const Handshake& handshake, const std::optional<std::string>& pinProof)
+{
+    auto index = helperIndex(handshake.helper.id);
+    if (!index || !helpers_[*index].unattended || helpers_[*index].unattended->failedAttempts > 4) {
+        decline("notUnattended", Route::sessionTransport);
+        endSession(EndReason::stopped);
+        return;
+    }
+    PairedDevice helper = helpers_[*index];
+    UnattendedGrant grant = *helper.unattended;
+    const std::string name = helper.name;
+
+    // A PIN key that is there must be checked; one that does not decode can't be, and
+    // counts as a wrong PIN (it never lets anyone in without one).
+    bool passed = true;
+    if (grant.pinKey) {
+        auto key = base64Decode(*grant.pinKey);
+        passed = key && checkPINProof(pinProof, *key, handshake.hostNonce, handshake.helperNonce);
+    }
+
+    if (passed) {
+        if (grant.failedAttempts > 0) {
+            grant.failedAttempts = 0;
+            helper.unattended = grant;
+            auto next = helpers_;
+            next[*index] = helper;
+            setHelpers(std::move(next));
+        }
+        appendSessionHistory(name + " connected without asking (unattended access)");
+        startSession(name, HelpMode::control, handshake);
+        return;
+    }
+
+    const int before = grant.failedAttempts;
+    grant.failedAttempts = before + 1;
+    helper.unattended = grant;
+    auto next = helpers_;
+    next[*index] = helper;
+    // Counted and saved before the refusal goes out: a lost link or a restart keeps it.
+    setHelpers(std::move(next));
+    if (before == kMaxWrongPINs - 1) {
+        appendSessionHistory("Unattended access for " + name + " LOCKED after 5 wrong PINs");
+        decline("lockedOut", Route::sessionTransport);
+    } else {
+        appendSessionHistory("Wrong PIN from " + name + " (" + std::to_string(grant.failedAttempts) + " of 5)");
+        decline("wrongPin", Route::sessionTransport);
+    }
+    endSession(EndReason::stopped);
+}
+
+void HostController::askConsent(const std::string& fullName, const Handshake& handshake)
+{
+    if (peer_ || filePeer_ || askingConsent_)
+        return;
+    // The attempt may have ended while this waited its turn.
+    if (!handshake_ || handshake_->helper.id != handshake.helper.id || handshake_->helperNonce != handshake.helperNonce)
+        return;
+    askingConsent_ = true;
+    const std::string first = firstWord(fullName);
+    AlertRequest alert;
+    alert.title = first + " wants to help with your Mac";
+    alert.informativeText = "Show me: " + first + " sees your screen and points to things. You do the clicking.\n" +
+        "Take over: " + first + " uses your mouse and keyboard. Move your mouse any time to take it back.\n\n" +
+        "Only allow this if you asked " + first + " for help or are expecting them.";
+    alert.buttons = {"Let " + first + " show me", "Let " + first + " take over", "Not now"};
+    alert.checkbox = "Start with my microphone on, so we can talk";
+    alert.floating = true;
+    QPointer<HostController> self(this);
+    AlertAnswer answer = prompts().alertWithCheckbox(alert);
+    if (!self)
+        return;
+    askingConsent_ = false;
+
+    // The answer belongs to the attempt it was asked for: the same helper and the same
+    // helper nonce. Anything else (the attempt ended, another began) drops it.
+    if (!handshake_ || handshake_->helper.id != handshake.helper.id ||
+        handshake_->helperNonce != handshake.helperNonce || peer_ || filePeer_)
+        return;
+    if (answer.button != 0 && answer.button != 1) {
+        decline("notNow", Route::sessionTransport);
+        endSession(EndReason::stopped);
+        return;
+    }
+    const HelpMode mode = answer.button == 0 ? HelpMode::guide : HelpMode::control;
+    appendSessionHistory(fullName + (mode == HelpMode::guide ? " was allowed to guide" : " was allowed to take over"));
+    startSession(fullName, mode, *handshake_);
+    if (answer.checked && peer_) {
+        SystemAudioDevice::shared().setMicrophone(true, [self](MicrophoneResult result) {
+            if (self)
+                self->microphoneSwitched(result);
+        });
+    }
+}
+
+void HostController::sendRequestPictures(const std::vector<TransferredFile>& pictures, const Handshake& handshake)
+{
+    if (!sessionTransport_)
+        return;
+    filePeer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, sessionTransport_, sessionRelays_, pictures);
+    QPointer<HostController> self(this);
+    filePeer_->signAnswer = [self, handshake](const std::string& sdp) -> std::optional<std::string> {
+        return self ? self->signAnswer(sdp, handshake) : std::nullopt;
+    };
+    filePeer_->onEnded = [self] {
+        if (!self)
+            return;
+        // The link may be ending from inside its own callback: end on the next turn.
+        QTimer::singleShot(0, self, [self] {
+            if (self && self->filePeer_ && self->filePeer_->isFinished())
+                self->endSession(EndReason::stopped);
+        });
+    };
+    sendOnSession(SignalMessage::make(SignalMessage::Kind::accepted));
+    const std::size_t count = pictures.size();
+    appendSessionHistory("Sent " + std::to_string(count) + " request picture" + (count == 1 ? "" : "s") + " to " +
+                         handshake.helper.name);
+}
+
+void HostController::handleOffer(const SignalMessage& message)
+{
+    if (filePeer_ && handshake_ && message.sdp) {
+        if (!verifySignature(message.signature, offerSignatureMessage(handshake_->hostNonce, *message.sdp),
+                             handshake_->helper.publicKey)) {
+            endSession(EndReason::stopped);
+            return;
+        }
+        // One offer per link: a second one is no renegotiation.
+        if (fileOfferApplied_)
+            return;
+        fileOfferApplied_ = true;
+        filePeer_->applyOffer(message);
+        return;
+    }
+    if (!handshake_ || !peer_ || !message.sdp)
+        return;
+    if (!verifySignature(message.signature, offerSignatureMessage(handshake_->hostNonce, *message.sdp),
+                         handshake_->helper.publicKey)) {
+        Log::line("Wickerlane: offer signature didn't verify; ending");
+        endSession(EndReason::stopped);
+        return;
+    }
+    if (peer_->offerApplied())
+        return; // a second offer would add the tracks, the capture and the statistics again
+    peer_->applyOffer(message);
+}
+
+std::optional<std::string> HostController::signAnswer(const std::string& sdp, const Handshake& handshake) const
+{
+    return signAsDevice(answerSignatureMessage(handshake.helperNonce, sdp));
+}
+
+} // namespace wl

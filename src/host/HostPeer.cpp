@@ -1,0 +1,391 @@
+#include "host/HostPeer.h"
+
+#include "media/PeerConnectionFactory.h"
+#include "media/ScreenCapturer.h"
+#include "media/ScreenVideoSource.h"
+#include "media/WantsTenBit.h"
+#include "platform/Log.h"
+#include "signalling/ConnectionFailureGrace.h"
+#include "signalling/ICEDiagnostics.h"
+#include "signalling/PeerLink.h"
+#include "signalling/RouteDescription.h"
+#include "signalling/SharedDisplay.h"
+#include "signalling/SignalTransport.h"
+#include "signalling/WebRTCConfiguration.h"
+
+#include <api/rtp_parameters.h>
+#include <api/stats/rtcstats_objects.h>
+
+#include <QPointer>
+#include <QTimer>
+
+#include <sstream>
+
+namespace wl {
+
+namespace {
+
+std::string withoutLineBreaks(std::string text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n')
+            out += " | ";
+        else
+            out += text[i];
+    }
+    return out;
+}
+
+// The encodings the session's video and sound go out with: the host adapts the video
+// itself, so WebRTC's own degradation is off.
+void configureVideo(webrtc::RtpSenderInterface& sender)
+{
+    webrtc::RtpParameters parameters = sender.GetParameters();
+    parameters.degradation_preference = webrtc::DegradationPreference::DISABLED;
+    for (auto& encoding : parameters.encodings) {
+        encoding.min_bitrate_bps = 300000;
+        encoding.max_bitrate_bps = 16000000;
+        encoding.max_framerate = 60;
+    }
+    auto result = sender.SetParameters(parameters);
+    if (!result.ok())
+        Log::line(std::string("Wickerlane: could not set the video encoding: ") + result.message());
+}
+
+void configureAudio(webrtc::RtpSenderInterface& sender)
+{
+    webrtc::RtpParameters parameters = sender.GetParameters();
+    for (auto& encoding : parameters.encodings)
+        encoding.max_bitrate_bps = 128000;
+    auto result = sender.SetParameters(parameters);
+    if (!result.ok())
+        Log::line(std::string("Wickerlane: could not set the audio encoding: ") + result.message());
+}
+
+} // namespace
+
+struct HostPeer::Impl {
+    std::unique_ptr<ICEDiagnostics> diagnostics;
+    std::unique_ptr<ConnectionFailureGrace> failureGrace;
+    rtc::scoped_refptr<ScreenVideoSource> videoSource;
+    std::unique_ptr<ScreenCapturer> capturer;
+    std::unique_ptr<PeerLink> link;
+    std::shared_ptr<DataChannelLink> guideChannel;
+    rtc::scoped_refptr<webrtc::RtpSenderInterface> videoSender;
+    rtc::scoped_refptr<webrtc::RtpSenderInterface> audioSender;
+    QTimer* statsTimer = nullptr;
+};
+
+std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
+                                         TimerFactory timers)
+{
+    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers)));
+    peer->build(relays);
+    return peer;
+}
+
+HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers)
+    : signal_(std::move(signal)), timers_(std::move(timers)), impl_(std::make_unique<Impl>())
+{
+    impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays);
+    impl_->videoSource = ScreenVideoSource::create();
+    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource);
+}
+
+void HostPeer::build(const std::vector<ICEServer>& relays)
+{
+    // Every event below runs on the main thread while the link is open, that is while
+    // this peer exists and has not closed it.
+    PeerLink::Events events;
+    events.localCandidate = [this](const SignalMessage& candidate) {
+        if (candidate.sdp)
+            impl_->diagnostics->recordCandidate(*candidate.sdp, true);
+        if (signal_)
+            signal_->send(candidate);
+    };
+    events.candidateError = [this](const std::string& url, int code, const std::string& text) {
+        impl_->diagnostics->recordError(url, code, text);
+    };
+    events.iceConnectionState = [this](PeerLink::IceConnectionState state) {
+        Log::line("Wickerlane ICE: state=" + std::to_string(static_cast<int>(state)) + " | " +
+                  withoutLineBreaks(impl_->diagnostics->summary()));
+        connectionState_ = static_cast<ConnectionState>(state);
+        if (connectionState_ == ConnectionState::connected || connectionState_ == ConnectionState::completed)
+            hasConnected_ = true;
+        if (!impl_->failureGrace) {
+            impl_->failureGrace = std::make_unique<ConnectionFailureGrace>(timers_);
+            QPointer<HostPeer> self(this);
+            impl_->failureGrace->giveUp = [self] {
+                if (!self)
+                    return;
+                if (auto ended = self->onEnded)
+                    ended();
+            };
+        }
+        impl_->failureGrace->update(state);
+    };
+    events.dataChannel = [this](std::shared_ptr<DataChannelLink> channel) {
+        // The host never opens a channel; it takes the one the helper opens.
+        channel->events.state = [this](webrtc::DataChannelInterface::DataState state) {
+            if (state == webrtc::DataChannelInterface::kOpen)
+                if (auto open = onChannelOpen)
+                    open();
+        };
+        channel->events.message = [this](const std::string& bytes, bool) {
+            auto event = SessionEvent::decode(bytes);
+            if (!event)
+                return;
+            if (auto handler = onEvent)
+                handler(*event);
+        };
+        impl_->guideChannel = channel;
+        if (channel->isOpen())
+            if (auto open = onChannelOpen)
+                open();
+    };
+    impl_->link = std::make_unique<PeerLink>(makeRTCConfiguration(relays), std::move(events));
+}
+
+HostPeer::~HostPeer()
+{
+    if (impl_->statsTimer)
+        impl_->statsTimer->deleteLater();
+    if (impl_->link)
+        impl_->link->close();
+    if (impl_->capturer)
+        impl_->capturer->stop(impl_->capturer->takeStream());
+}
+
+bool HostPeer::hasConnection() const
+{
+    return impl_->link && impl_->link->connection();
+}
+
+void HostPeer::applyOffer(const SignalMessage& offer)
+{
+    if (stopped_ || !hasConnection() || !offer.sdp || offerApplied_)
+        return;
+    offerApplied_ = true;
+    impl_->link->setRemoteDescription(webrtc::SdpType::kOffer, *offer.sdp, [this](std::string error) {
+        if (!error.empty()) {
+            Log::line("Wickerlane: could not apply offer: " + error);
+            return;
+        }
+        answerOffer();
+    });
+}
+
+void HostPeer::answerOffer()
+{
+    if (stopped_ || !hasConnection())
+        return;
+    webrtc::PeerConnectionInterface* connection = impl_->link->connection();
+    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory();
+    auto video = factory->CreateVideoTrack("screen0", impl_->videoSource.get());
+    auto videoSender = connection->AddTrack(video, {"screen"});
+    if (videoSender.ok())
+        impl_->videoSender = videoSender.MoveValue();
+    else
+        Log::line(std::string("Wickerlane: could not add the screen: ") + videoSender.error().message());
+
+    // The sound is the system's own: no voice processing on it.
+    cricket::AudioOptions options;
+    options.echo_cancellation = false;
+    options.auto_gain_control = false;
+    options.noise_suppression = false;
+    options.highpass_filter = false;
+    auto sound = factory->CreateAudioTrack("sound0", factory->CreateAudioSource(options).get());
+    auto audioSender = connection->AddTrack(sound, {"screen"});
+    if (audioSender.ok())
+        impl_->audioSender = audioSender.MoveValue();
+    else
+        Log::line(std::string("Wickerlane: could not add the sound: ") + audioSender.error().message());
+
+    impl_->link->setLocalDescription([this](std::optional<std::string> sdp, std::string error) {
+        if (!sdp) {
+            Log::line("Wickerlane: could not create answer: " + error);
+            return;
+        }
+        finishAnswer(*sdp);
+    });
+
+    // The capture and the statistics do not wait for the answer.
+    impl_->capturer->start(sharedDisplay(), impl_->capturer->tenBit.load() && !impl_->capturer->tenBitRefused());
+    impl_->statsTimer = new QTimer(this);
+    impl_->statsTimer->setInterval(kStatsIntervalMs);
+    connect(impl_->statsTimer, &QTimer::timeout, this, [this] { pollStats(); });
+    impl_->statsTimer->start();
+}
+
+void HostPeer::finishAnswer(const std::string& sdp)
+{
+    if (stopped_)
+        return;
+    if (impl_->videoSender)
+        configureVideo(*impl_->videoSender);
+    if (impl_->audioSender)
+        configureAudio(*impl_->audioSender);
+    chooseTenBit(sdpHasH265(sdp));
+    SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
+    answer.sdp = sdp;
+    if (signAnswer)
+        answer.signature = signAnswer(sdp);
+    if (signal_)
+        signal_->send(answer);
+}
+
+void HostPeer::chooseTenBit(bool h265InUse)
+{
+    ScreenCapturer& capturer = *impl_->capturer;
+    if (wantsTenBitH265()) {
+        if (h265InUse != capturer.tenBit.load()) {
+            capturer.tenBit = h265InUse;
+            capturer.applyPixelFormat();
+        }
+    } else if (capturer.tenBit.load()) {
+        capturer.tenBit = false;
+        capturer.applyPixelFormat();
+    }
+}
+
+bool HostPeer::sdpHasH265(const std::string& sdp)
+{
+    std::vector<std::string> lines;
+    for (std::size_t start = 0;;) {
+        std::size_t end = sdp.find("\r\n", start);
+        lines.push_back(sdp.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 2;
+    }
+    for (const std::string& line : lines) {
+        if (line.rfind("m=video", 0) != 0)
+            continue;
+        std::istringstream words(line);
+        std::vector<std::string> pieces;
+        for (std::string word; words >> word;)
+            pieces.push_back(word);
+        if (pieces.size() < 4)
+            return false;
+        const std::string prefix = "a=rtpmap:" + pieces[3] + " H265/";
+        for (const std::string& other : lines)
+            if (other.rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    }
+    return false;
+}
+
+void HostPeer::pollStats()
+{
+    if (stopped_ || !hasConnection())
+        return;
+    long long captured = 0;
+    {
+        std::lock_guard guard(impl_->capturer->countLock);
+        captured = impl_->capturer->framesCaptured;
+    }
+    impl_->link->getStats([this, captured](rtc::scoped_refptr<const webrtc::RTCStatsReport> report) {
+        if (stopped_ || !report)
+            return;
+        std::string codec = "none";
+        for (const auto* outbound : report->GetStatsOfType<webrtc::RTCOutboundRTPStreamStats>()) {
+            if (!outbound->kind.is_defined() || *outbound->kind != "video" || !outbound->codec_id.is_defined())
+                continue;
+            if (const auto* stats = report->GetAs<webrtc::RTCCodecStats>(*outbound->codec_id))
+                codec = stats->mime_type.ValueOrDefault("none");
+        }
+        if (codec.rfind("video/", 0) == 0) {
+            usingH265_ = codec == "video/H265";
+            chooseTenBit(usingH265_);
+        }
+        Log::line("Wickerlane stats: captured=" + std::to_string(captured) + " | outbound codec=" + codec +
+                  " | path=" + routeDescription(*report).value_or("-"));
+    });
+}
+
+void HostPeer::addRemoteCandidate(const SignalMessage& candidate)
+{
+    if (candidate.kind != SignalMessage::Kind::candidate || !candidate.sdp)
+        return;
+    impl_->diagnostics->recordCandidate(*candidate.sdp, false);
+    if (!stopped_ && impl_->link)
+        impl_->link->addRemoteCandidate(candidate);
+}
+
+bool HostPeer::guideChannelOpen() const
+{
+    return impl_->guideChannel && impl_->guideChannel->isOpen();
+}
+
+void HostPeer::send(const SessionEvent& event)
+{
+    if (!guideChannelOpen())
+        return;
+    impl_->guideChannel->send(event.encode(), false);
+}
+
+void HostPeer::setShowsCursor(bool shows)
+{
+    ScreenCapturer& capturer = *impl_->capturer;
+    if (capturer.showsCursor.load() == shows)
+        return;
+    capturer.showsCursor = shows;
+    capturer.applyCursor();
+}
+
+void HostPeer::switchDisplay(std::uint32_t displayId)
+{
+    impl_->capturer->switchDisplay(displayId);
+}
+
+std::optional<std::pair<int, int>> HostPeer::captureSize() const
+{
+    auto size = impl_->capturer->captureSize();
+    if (!size)
+        return std::nullopt;
+    return std::make_pair(size->width, size->height);
+}
+
+bool HostPeer::capturing() const
+{
+    return impl_->capturer->stream() != nullptr;
+}
+
+void HostPeer::stop(std::optional<SessionEvent> goodbye)
+{
+    if (stopped_)
+        return;
+    stopped_ = true;
+    onEnded = nullptr;
+    onEvent = nullptr;
+    if (impl_->failureGrace) {
+        impl_->failureGrace->timer.reset();
+        impl_->failureGrace->giveUp = nullptr;
+    }
+    if (impl_->statsTimer) {
+        impl_->statsTimer->stop();
+        impl_->statsTimer->deleteLater();
+        impl_->statsTimer = nullptr;
+    }
+    impl_->capturer->stop(impl_->capturer->takeStream());
+    if (goodbye && guideChannelOpen()) {
+        send(*goodbye);
+        // The peer lives until the goodbye has had its half second.
+        auto keep = shared_from_this();
+        QTimer::singleShot(kGoodbyeDelayMs, this, [keep] { keep->closeNow(); });
+        return;
+    }
+    closeNow();
+}
+
+void HostPeer::closeNow()
+{
+    if (impl_->guideChannel)
+        impl_->guideChannel->close();
+    if (impl_->link)
+        impl_->link->close();
+}
+
+} // namespace wl

@@ -1,0 +1,64 @@
+#include "host/KeepAwake.h"
+
+#include "platform/Log.h"
+#include "platform/SystemServices.h"
+
+#include <QPointer>
+
+namespace wl {
+
+KeepAwake::KeepAwake(PowerManagement* power, QObject* parent) : QObject(parent), power_(power) { }
+
+KeepAwake::~KeepAwake()
+{
+    if (watching_)
+        power().stopWatchingPowerSource();
+    if (assertion_)
+        power().allowIdleSleep(assertion_);
+}
+
+PowerManagement& KeepAwake::power()
+{
+    return power_ ? *power_ : PowerManagement::standard();
+}
+
+void KeepAwake::start(bool wanted)
+{
+    wanted_ = wanted;
+    if (wanted_ && !watching_) {
+        QPointer<KeepAwake> self(this);
+        power().watchPowerSource([self] {
+            if (self)
+                self->update();
+        });
+        watching_ = true;
+    } else if (!wanted_ && watching_) {
+        power().stopWatchingPowerSource();
+        watching_ = false;
+    }
+    update();
+}
+
+void KeepAwake::update()
+{
+    if (wanted_ && isOnACPower()) {
+        if (assertion_ != 0)
+            return;
+        std::string error;
+        assertion_ = power().preventIdleSleep(kAssertionName, error);
+        if (assertion_ == 0)
+            Log::line("Wickerlane: could not keep the computer awake (" + error + ")");
+        return;
+    }
+    if (assertion_ != 0) {
+        power().allowIdleSleep(assertion_);
+        assertion_ = 0;
+    }
+}
+
+bool KeepAwake::isOnACPower()
+{
+    return power().isOnACPower();
+}
+
+} // namespace wl

@@ -1,0 +1,43 @@
+#include "host/OpenAtLogin.h"
+
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+#include "platform/SystemServices.h"
+
+namespace wl {
+
+void setOpensAtLogin(bool on)
+{
+    LoginItem& item = LoginItem::standard();
+    const std::string path = item.programPath();
+    std::string error;
+    if (!item.setEnabled(on, path, error)) {
+        Log::line("Wickerlane: could not change Open at Login: " + error);
+        return;
+    }
+    if (on)
+        Defaults::standard().setString(kLoginItemPathKey, path);
+    else
+        Defaults::standard().remove(kLoginItemPathKey);
+}
+
+void refreshLoginItem()
+{
+    LoginItem& item = LoginItem::standard();
+    if (!item.isEnabled())
+        return;
+    const std::string path = item.programPath();
+    if (Defaults::standard().string(kLoginItemPathKey) == path)
+        return;
+    Log::line("Wickerlane: Open at Login now opens " + path);
+    std::string ignored;
+    item.setEnabled(false, path, ignored);
+    setOpensAtLogin(true);
+}
+
+bool opensAtLogin()
+{
+    return LoginItem::standard().isEnabled();
+}
+
+} // namespace wl

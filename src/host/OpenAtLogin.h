@@ -1,0 +1,17 @@
+#pragma once
+// Open at Login: the program's login item, and the setting WLLoginItemPath that
+// remembers which copy of the program it was registered for.
+
+namespace wl {
+
+inline constexpr const char* kLoginItemPathKey = "WLLoginItemPath";
+
+// Registers or unregisters the login item; on success remembers the program's path (or
+// forgets it); a failure is logged and changes nothing.
+void setOpensAtLogin(bool on);
+// At start-up: an enabled login item registered for another copy of the program is
+// registered again for this one.
+void refreshLoginItem();
+bool opensAtLogin();
+
+} // namespace wl

@@ -1,0 +1,83 @@
+#pragma once
+// The host's small services of the operating system, one interface each: the
+// administrator prompt, holding off idle sleep and the power source, the login item,
+// the permissions a session needs, and opening a file in its usual program. Start-up
+// installs the desktop backends (platform/linux); tests install recorded or scripted
+// ones (tests/support). Until one is installed each answers the safe way: no rights,
+// no assertion, on AC power, not at login, no permissions, nothing opened.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace wl {
+
+class AdminPrompt {
+public:
+    virtual ~AdminPrompt() = default;
+    // Asks the system for administrator rights (it shows its own prompt); true only
+    // when they were granted. Runs modally.
+    virtual bool askForAdminRights() = 0;
+
+    static AdminPrompt& standard();
+    static void setStandard(std::shared_ptr<AdminPrompt> prompt);
+};
+
+class PowerManagement {
+public:
+    virtual ~PowerManagement() = default;
+    // Holds off idle sleep; a non-zero handle, or 0 with the reason in error.
+    virtual std::uint32_t preventIdleSleep(const std::string& name, std::string& error) = 0;
+    virtual void allowIdleSleep(std::uint32_t handle) = 0;
+    // True on AC power, also when the power source can't be told.
+    virtual bool isOnACPower() = 0;
+    // Calls changed (on the main thread) whenever the power source may have changed,
+    // until stopWatchingPowerSource(). A second watch replaces the first.
+    virtual void watchPowerSource(std::function<void()> changed) = 0;
+    virtual void stopWatchingPowerSource() = 0;
+
+    static PowerManagement& standard();
+    static void setStandard(std::shared_ptr<PowerManagement> power);
+};
+
+class LoginItem {
+public:
+    virtual ~LoginItem() = default;
+    // Whether the program opens at login.
+    virtual bool isEnabled() = 0;
+    // Registers (opens programPath at login) or unregisters; false with the reason in
+    // error when that failed.
+    virtual bool setEnabled(bool enabled, const std::string& programPath, std::string& error) = 0;
+    // The path of the running program.
+    virtual std::string programPath() = 0;
+
+    static LoginItem& standard();
+    static void setStandard(std::shared_ptr<LoginItem> item);
+};
+
+class Permissions {
+public:
+    virtual ~Permissions() = default;
+    // Whether the screen can be read (screen recording).
+    virtual bool canRecordScreen() = 0;
+    // Whether input can be posted (the helper's take-over).
+    virtual bool canControl() = 0;
+    // Asks the user to allow input posting, where the system has such a question.
+    virtual void requestControl() = 0;
+
+    static Permissions& standard();
+    static void setStandard(std::shared_ptr<Permissions> permissions);
+};
+
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    // Opens the file in the user's usual program for it; false when it couldn't.
+    virtual bool openFile(const std::string& path) = 0;
+
+    static Workspace& standard();
+    static void setStandard(std::shared_ptr<Workspace> workspace);
+};
+
+} // namespace wl

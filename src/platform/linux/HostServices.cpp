@@ -1,0 +1,399 @@
+#include "platform/linux/HostServices.h"
+
+#include "platform/Log.h"
+#include "platform/linux/DesktopPlatform.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QProcess>
+#include <QUrl>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace wl {
+
+namespace {
+
+constexpr int kCallTimeoutMs = 3000;
+
+bool hasService(const QDBusConnection& bus, const QString& name)
+{
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    return bus.interface()->isServiceRegistered(name).value();
+}
+
+} // namespace
+
+// ---- administrator prompt ----
+
+bool PolkitAdminPrompt::askForAdminRights()
+{
+    QProcess process;
+    process.setProgram(QString::fromStdString(program_));
+    process.setArguments({QStringLiteral("--action-id"), QString::fromUtf8(kAction), QStringLiteral("--process"),
+                          QString::number(::getpid()), QStringLiteral("--allow-user-interaction")});
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&loop](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            loop.quit();
+    });
+    process.start();
+    if (process.state() != QProcess::NotRunning)
+        loop.exec();
+    if (process.error() == QProcess::FailedToStart) {
+        Log::line("Wickerlane: can't ask for administrator rights: " + program_ + " is not available");
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// ---- power management ----
+
+DBusPowerManagement::DBusPowerManagement()
+    : DBusPowerManagement(QDBusConnection::systemBus(), QDBusConnection::sessionBus())
+{
+}
+
+DBusPowerManagement::DBusPowerManagement(QDBusConnection systemBus, QDBusConnection sessionBus)
+    : system_(std::move(systemBus)), session_(std::move(sessionBus))
+{
+}
+
+DBusPowerManagement::~DBusPowerManagement()
+{
+    stopWatchingPowerSource();
+    while (!holds_.empty())
+        allowIdleSleep(holds_.begin()->first);
+    if (display_)
+        XCloseDisplay(display_);
+}
+
+std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryLogind(const std::string& name, std::string& why)
+{
+    const QString service = QStringLiteral("org.freedesktop.login1");
+    if (!hasService(system_, service)) {
+        why = "no logind";
+        return std::nullopt;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/login1"),
+                                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+    call << QStringLiteral("idle") << QStringLiteral("Wickerlane") << QString::fromStdString(name)
+         << QStringLiteral("block");
+    QDBusMessage reply = system_.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        why = "logind: " + reply.errorMessage().toStdString();
+        return std::nullopt;
+    }
+    auto descriptor = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
+    if (!descriptor.isValid()) {
+        why = "logind gave no inhibitor";
+        return std::nullopt;
+    }
+    // The reply's descriptor closes with it; the inhibitor lasts while ours is open.
+    int fd = ::dup(descriptor.fileDescriptor());
+    if (fd < 0) {
+        why = "logind's inhibitor could not be kept";
+        return std::nullopt;
+    }
+    return Hold{Hold::Kind::logind, fd, 0};
+}
+
+std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryScreenSaver(const std::string& name, std::string& why)
+{
+    const QString service = QStringLiteral("org.freedesktop.ScreenSaver");
+    if (!hasService(session_, service)) {
+        why += "; no screen saver service";
+        return std::nullopt;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/ScreenSaver"), service,
+                                                       QStringLiteral("Inhibit"));
+    call << QStringLiteral("Wickerlane") << QString::fromStdString(name);
+    QDBusMessage reply = session_.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        why += "; screen saver: " + reply.errorMessage().toStdString();
+        return std::nullopt;
+    }
+    return Hold{Hold::Kind::screenSaver, -1, reply.arguments().first().toUInt()};
+}
+
+std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryX11(std::string& why)
+{
+    if (!display_)
+        display_ = XOpenDisplay(nullptr);
+    int event = 0, error = 0;
+    if (!display_ || !XScreenSaverQueryExtension(display_, &event, &error)) {
+        why += "; no X screen saver extension";
+        return std::nullopt;
+    }
+    XScreenSaverSuspend(display_, True);
+    XFlush(display_);
+    return Hold{Hold::Kind::x11, -1, 0};
+}
+
+std::uint32_t DBusPowerManagement::preventIdleSleep(const std::string& name, std::string& error)
+{
+    std::string why;
+    std::optional<Hold> hold = tryLogind(name, why);
+    if (!hold)
+        hold = tryScreenSaver(name, why);
+    if (!hold)
+        hold = tryX11(why);
+    if (!hold) {
+        error = why;
+        return 0;
+    }
+    std::uint32_t handle = nextHandle_++;
+    if (nextHandle_ == 0)
+        nextHandle_ = 1;
+    holds_[handle] = *hold;
+    return handle;
+}
+
+void DBusPowerManagement::allowIdleSleep(std::uint32_t handle)
+{
+    auto it = holds_.find(handle);
+    if (it == holds_.end())
+        return;
+    Hold hold = it->second;
+    holds_.erase(it);
+    switch (hold.kind) {
+    case Hold::Kind::logind: ::close(hold.fd); break;
+    case Hold::Kind::screenSaver: {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
+            QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("UnInhibit"));
+        call << hold.cookie;
+        session_.call(call, QDBus::Block, kCallTimeoutMs);
+        break;
+    }
+    case Hold::Kind::x11: {
+        bool stillHeld = false;
+        for (const auto& [other, h] : holds_)
+            stillHeld = stillHeld || h.kind == Hold::Kind::x11;
+        if (!stillHeld && display_) {
+            XScreenSaverSuspend(display_, False);
+            XFlush(display_);
+        }
+        break;
+    }
+    }
+}
+
+bool DBusPowerManagement::isOnACPower()
+{
+    const QString service = QStringLiteral("org.freedesktop.UPower");
+    if (!hasService(system_, service))
+        return true;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/UPower"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << service << QStringLiteral("OnBattery");
+    QDBusMessage reply = system_.call(call, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return true;
+    QVariant value = reply.arguments().first();
+    if (value.canConvert<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    if (value.metaType() != QMetaType::fromType<bool>())
+        return true;
+    return !value.toBool();
+}
+
+void DBusPowerManagement::watchPowerSource(std::function<void()> changed)
+{
+    powerChanged_ = std::move(changed);
+    if (watching_ || !system_.isConnected())
+        return;
+    watching_ = system_.connect(QStringLiteral("org.freedesktop.UPower"), QStringLiteral("/org/freedesktop/UPower"),
+                                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"),
+                                this, SLOT(powerPropertiesChanged(QString, QVariantMap, QStringList)));
+}
+
+void DBusPowerManagement::stopWatchingPowerSource()
+{
+    powerChanged_ = nullptr;
+    if (!watching_)
+        return;
+    system_.disconnect(QStringLiteral("org.freedesktop.UPower"), QStringLiteral("/org/freedesktop/UPower"),
+                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"), this,
+                       SLOT(powerPropertiesChanged(QString, QVariantMap, QStringList)));
+    watching_ = false;
+}
+
+void DBusPowerManagement::powerPropertiesChanged(const QString& interface, const QVariantMap&, const QStringList&)
+{
+    if (interface != QStringLiteral("org.freedesktop.UPower"))
+        return;
+    if (auto changed = powerChanged_)
+        changed();
+}
+
+// ---- login item ----
+
+namespace {
+std::filesystem::path configFolder()
+{
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"); value && *value == '/')
+        return value;
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".config";
+    return std::filesystem::temp_directory_path();
+}
+
+// Desktop entry values escape backslashes, spaces and a few more in Exec.
+std::string quotedExec(const std::string& path)
+{
+    std::string out = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            out += "\\\\";
+        out += c;
+    }
+    return out + "\"";
+}
+} // namespace
+
+XdgLoginItem::XdgLoginItem() : entry_(defaultEntry()) { }
+
+std::filesystem::path XdgLoginItem::defaultEntry()
+{
+    return configFolder() / "autostart" / (std::string(kApplicationID) + ".desktop");
+}
+
+bool XdgLoginItem::isEnabled()
+{
+    std::ifstream in(entry_);
+    if (!in)
+        return false;
+    std::string line;
+    bool inEntry = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line.front() == '[') {
+            inEntry = line == "[Desktop Entry]";
+            continue;
+        }
+        if (inEntry && line.rfind("Hidden", 0) == 0) {
+            auto eq = line.find('=');
+            if (eq == std::string::npos)
+                continue;
+            std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+            while (!key.empty() && key.back() == ' ')
+                key.pop_back();
+            while (!value.empty() && value.front() == ' ')
+                value.erase(value.begin());
+            if (key == "Hidden" && value == "true")
+                return false;
+        }
+    }
+    return true;
+}
+
+bool XdgLoginItem::setEnabled(bool enabled, const std::string& programPath, std::string& error)
+{
+    std::error_code failure;
+    if (!enabled) {
+        std::filesystem::remove(entry_, failure);
+        if (failure) {
+            error = failure.message();
+            return false;
+        }
+        return true;
+    }
+    std::filesystem::create_directories(entry_.parent_path(), failure);
+    if (failure) {
+        error = failure.message();
+        return false;
+    }
+    const auto temporary = entry_.string() + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << "[Desktop Entry]\n"
+            << "Type=Application\n"
+            << "Name=Wickerlane\n"
+            << "Comment=Help and be helped with a computer\n"
+            << "Exec=" << quotedExec(programPath) << "\n"
+            << "Terminal=false\n"
+            << "X-GNOME-Autostart-enabled=true\n";
+        if (!out.flush()) {
+            error = "could not write " + temporary;
+            return false;
+        }
+    }
+    std::filesystem::rename(temporary, entry_, failure);
+    if (failure) {
+        error = failure.message();
+        std::filesystem::remove(temporary, failure);
+        return false;
+    }
+    return true;
+}
+
+std::string XdgLoginItem::programPath()
+{
+    std::error_code failure;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", failure);
+    return failure ? std::string() : path.string();
+}
+
+// ---- permissions ----
+
+bool X11Permissions::canRecordScreen()
+{
+    ::Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    // X errors (a refused read) must not end the process.
+    auto previous = XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
+    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, 1, 1, AllPlanes, ZPixmap);
+    bool readable = image != nullptr;
+    if (image)
+        XDestroyImage(image);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    XCloseDisplay(display);
+    return readable;
+}
+
+bool X11Permissions::canControl()
+{
+    ::Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    int event = 0, error = 0, major = 0, minor = 0;
+    bool present = XTestQueryExtension(display, &event, &error, &major, &minor);
+    XCloseDisplay(display);
+    return present;
+}
+
+void X11Permissions::requestControl()
+{
+    Log::line("Wickerlane: posting input needs the X server's XTest extension; there is nothing to allow on X11");
+}
+
+// ---- workspace ----
+
+bool DesktopWorkspace::openFile(const std::string& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+} // namespace wl

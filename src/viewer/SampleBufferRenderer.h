@@ -1,0 +1,60 @@
+#pragma once
+// Shows the host's screen on the helper's side: the video sink the viewer's peer puts
+// on the received video track. Each decoded frame (8-bit I420 or 10-bit I010) is
+// converted on WebRTC's decoding thread to an RGB picture with libswscale (BT.709 full
+// range unless the frame names its own matrix and range), counted, and handed to the
+// main thread, where it is enqueued on the display layer and shown at once. A change of
+// the picture's size is reported (onSize) before the first picture of that size is
+// enqueued.
+//
+// The counters and the last size are guarded by `lock`; the controller's status tick
+// reads them under it. The renderer is made on the main thread and lives as long as
+// its peer; the display layer is a widget that the remote-screen view takes in.
+
+#include "viewer/FrameLayer.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace webrtc {
+class VideoFrame;
+}
+
+namespace wl {
+
+class SampleBufferRenderer final : public QObject {
+    Q_OBJECT
+public:
+    SampleBufferRenderer();
+    ~SampleBufferRenderer() override;
+
+    // The layer the pictures go to (made with the renderer; the view reparents it).
+    FrameLayer* displayLayer() const { return layer_; }
+    // Called on the main thread when a shown frame's size differs from the last one's.
+    std::function<void(QSize)> onSize;
+
+    // Guards the three counters below.
+    mutable std::mutex lock;
+    long long framesShown = 0;
+    long long framesUnsupported = 0;
+    QSize lastSize{0, 0};
+
+    // WebRTC's decoding thread: shows one frame.
+    void renderFrame(const webrtc::VideoFrame& frame);
+    // The sink to add to a video track (forwards to renderFrame).
+    void* sink() const;
+
+private:
+    struct Converter;
+    struct Sink;
+    QPointer<FrameLayer> layer_;
+    std::unique_ptr<Converter> converter_;
+    std::unique_ptr<Sink> sink_;
+};
+
+} // namespace wl

@@ -1,0 +1,588 @@
+// The viewer controller's session: connecting and the signed handshake (attended, or
+// unattended with the owner check and the host's PIN), the running session (the host's
+// events, the status line, sound and microphone) and every end of it.
+#include "viewer/ViewerController.h"
+
+#include "identity/Base64.h"
+#include "identity/DeviceIdentity.h"
+#include "identity/Keys.h"
+#include "identity/Random.h"
+#include "mail/AppServices.h"
+#include "mail/Messenger.h"
+#include "mail/PairingClient.h"
+#include "media/AudioIO.h"
+#include "media/PlaybackAudioDevice.h"
+#include "media/SessionAudioDevice.h"
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+#include "platform/OwnerCheck.h"
+#include "platform/Prompts.h"
+#include "protocol/Date.h"
+#include "signalling/ICEDiagnostics.h"
+#include "signalling/IntroductionService.h"
+#include "signalling/WebSocketSignalChannel.h"
+#include "viewer/SampleBufferRenderer.h"
+#include "viewer/ViewerPeer.h"
+
+#include <QPointer>
+
+namespace wl {
+
+namespace {
+
+const char* kDot = " \u00b7 ";
+
+std::string stateWord(ViewerPeer::ConnectionState state)
+{
+    using S = ViewerPeer::ConnectionState;
+    switch (state) {
+    case S::fresh: return "Starting";
+    case S::checking: return "Connecting";
+    case S::connected:
+    case S::completed: return "Connected";
+    case S::failed: return "Connection failed";
+    case S::disconnected: return "Reconnecting";
+    case S::closed: return "Closed";
+    }
+    return "Unknown";
+}
+
+} // namespace
+
+void ViewerController::send(const SignalMessage& message)
+{
+    if (!transport_)
+        return;
+    if (onSignalSent)
+        onSignalSent(message);
+    transport_->send(message);
+}
+
+// ---- the handshake ----
+
+void ViewerController::connect(const PairedDevice& device, bool unattended)
+{
+    if (services_.isBeingHelped && services_.isBeingHelped()) {
+        setPhase(Phase::message("Someone is helping on this Mac right now. Try again when that session has ended."));
+        return;
+    }
+    // An earlier attempt's link and peer go first, without reporting back.
+    if (transport_) {
+        auto earlier = std::move(transport_);
+        earlier->onClose = nullptr;
+        earlier->onMessage = nullptr;
+        earlier->close();
+    }
+    if (auto earlier = std::move(peer_))
+        earlier->close();
+    statsTimer_.reset();
+
+    SessionAudioDevice::shared()->setCurrentRole(SessionAudioDevice::Role::helping);
+
+    Handshake handshake;
+    handshake.device = device;
+    handshake.helperNonce = base64Encode(randomBytes(16));
+    handshake.unattended = unattended;
+    handshake_ = handshake;
+    wasAccepted_ = false;
+
+    std::shared_ptr<SignalTransport> transport;
+    if (options_.makeTransport) {
+        transport = options_.makeTransport(device.id);
+    } else {
+        auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + device.id));
+        transport = channel;
+    }
+    QPointer<ViewerController> self(this);
+    transport->onMessage = [self](const SignalMessage& message) {
+        if (self)
+            self->handleSignal(message);
+    };
+    transport->onClose = [self, device] {
+        if (self)
+            self->transportClosed(device);
+    };
+    transport_ = transport;
+    if (auto* channel = dynamic_cast<WebSocketSignalChannel*>(transport.get()))
+        channel->open();
+
+    SignalMessage hello = SignalMessage::make(SignalMessage::Kind::hello);
+    hello.name = PairingClient::fullUserName();
+    if (auto key = deviceSigningKey())
+        hello.publicKey = key->publicKeyBase64();
+    hello.nonce = handshake.helperNonce;
+    if (unattended)
+        hello.unattended = true;
+    send(hello);
+    setPhase(Phase::waiting(device.name));
+}
+
+void ViewerController::handleSignal(const SignalMessage& message)
+{
+    if (!handshake_)
+        return;
+    const std::string name = handshake_->device.name;
+    using Kind = SignalMessage::Kind;
+    switch (message.kind) {
+    case Kind::challenge: handleChallenge(message); break;
+    case Kind::iceServers: handshake_->relays = message.iceServers.value_or(std::vector<ICEServer>{}); break;
+    case Kind::accepted: handleAccepted(); break;
+    case Kind::answer: {
+        const std::string failed = name + "'s connection details couldn't be verified, so the session was stopped.";
+        if (!message.sdp) {
+            teardown(failed);
+            return;
+        }
+        if (!verifySignature(message.signature, answerSignatureMessage(handshake_->helperNonce, *message.sdp),
+                             handshake_->device.publicKey)) {
+            teardown(failed);
+            return;
+        }
+        if (peer_)
+            peer_->applyAnswer(*message.sdp);
+        break;
+    }
+    case Kind::candidate:
+        if (peer_)
+            peer_->addRemoteCandidate(message);
+        break;
+    case Kind::declined: {
+        // A refusal says the host doesn't (or no longer) admit this helper unattended
+        // only for these reasons; a busy host or a wrong PIN says nothing about that.
+        const std::string reason = message.reason.value_or("");
+        if (handshake_->unattended && (reason == "notUnattended" || reason == "lockedOut" || reason == "notPaired") &&
+            knownUnattended_.count(handshake_->device.id)) {
+            auto ids = knownUnattended_;
+            ids.erase(handshake_->device.id);
+            setKnownUnattended(std::move(ids));
+        }
+        teardown(declineMessage(message.reason, name));
+        break;
+    }
+    case Kind::bye:
+        if (!wasAccepted_)
+            teardown(name + " said not now.");
+        else
+            teardown(endMessage(message.reason, name));
+        break;
+    default: break;
+    }
+}
+
+void ViewerController::handleChallenge(const SignalMessage& message)
+{
+    const Handshake handshake = *handshake_;
+    const std::string failed = "Couldn't confirm this is really " + handshake.device.name + ". Nothing was shared.";
+    if (!message.nonce) {
+        teardown(failed);
+        return;
+    }
+    if (!verifySignature(message.signature,
+                         hostProofMessage(handshake.device.id, handshake.helperNonce, *message.nonce),
+                         handshake.device.publicKey)) {
+        teardown(failed);
+        return;
+    }
+    handshake_->hostNonce = *message.nonce;
+    const std::string proofText = helperProofMessage(handshake.device.id, *message.nonce, handshake.helperNonce);
+    if (!handshake.unattended) {
+        if (transport_) {
+            SignalMessage prove = SignalMessage::make(SignalMessage::Kind::prove);
+            prove.signature = signAsDevice(proofText);
+            send(prove);
+        }
+        return;
+    }
+    QPointer<ViewerController> self(this);
+    const std::string helperNonce = handshake.helperNonce;
+    const std::optional<std::string> salt = message.salt;
+    const std::string hostNonce = *message.nonce;
+    ownerCheck().check("connect to " + handshake.device.name + " without anyone there",
+                       [self, helperNonce, salt, hostNonce, proofText](bool confirmed) {
+                           if (self)
+                               self->proveUnattended(confirmed, helperNonce, salt, hostNonce, proofText);
+                       });
+}
+
+void ViewerController::proveUnattended(bool confirmed, const std::string& helperNonce,
+                                       const std::optional<std::string>& salt, const std::string& hostNonce,
+                                       const std::string& proofText)
+{
+    // The attempt may have ended or been replaced while the owner was asked.
+    if (!handshake_ || handshake_->helperNonce != helperNonce)
+        return;
+    if (!confirmed) {
+        end();
+        return;
+    }
+    std::optional<std::string> pinProof;
+    std::optional<std::string> saltBytes = salt ? base64Decode(*salt) : std::nullopt;
+    if (saltBytes) {
+        QPointer<ViewerController> self(this);
+        auto pin = askPIN(handshake_->device.name);
+        if (!self)
+            return;
+        if (!handshake_ || handshake_->helperNonce != helperNonce)
+            return;
+        if (!pin) {
+            end();
+            return;
+        }
+        pinProof = makePINProof(derivePINKey(*pin, *saltBytes), hostNonce, helperNonce);
+    }
+    if (!transport_)
+        return;
+    SignalMessage prove = SignalMessage::make(SignalMessage::Kind::prove);
+    prove.signature = signAsDevice(proofText);
+    prove.pinProof = pinProof;
+    send(prove);
+}
+
+std::optional<std::string> ViewerController::askPIN(const std::string& name)
+{
+    TextRequest request;
+    request.title = "PIN for " + name;
+    request.informativeText = "Enter the PIN set on " + name + " for unattended access.";
+    request.confirmTitle = "Connect";
+    request.cancelTitle = "Cancel";
+    request.secure = true;
+    return prompts().askForText(request);
+}
+
+void ViewerController::handleAccepted()
+{
+    if (!transport_ || !handshake_ || !handshake_->hostNonce)
+        return;
+    wasAccepted_ = true;
+    const Handshake handshake = *handshake_;
+    if (handshake.unattended && !knownUnattended_.count(handshake.device.id)) {
+        auto ids = knownUnattended_;
+        ids.insert(handshake.device.id);
+        setKnownUnattended(std::move(ids));
+    }
+    for (const auto& request : messenger_.openHelpRequests(resolvedRequests_, dateNow())) {
+        if (request.peerId != handshake.device.id)
+            continue;
+        auto ids = resolvedRequests_;
+        ids.insert(request.id);
+        setResolvedRequests(std::move(ids));
+    }
+    if (options_.makesPeers) {
+        auto peer = ViewerPeer::make(transport_, handshake.relays, options_.timers);
+        const std::string hostNonce = *handshake.hostNonce;
+        peer->signOffer = [hostNonce](const std::string& sdp) {
+            return signAsDevice(offerSignatureMessage(hostNonce, sdp));
+        };
+        QPointer<ViewerController> self(this);
+        std::weak_ptr<ViewerPeer> weakPeer = peer;
+        peer->onEnded = [self, weakPeer] {
+            if (self && weakPeer.lock())
+                self->connectionLost();
+        };
+        peer->onEvent = [self](const SessionEvent& event) {
+            if (self)
+                self->handleSessionEvent(event);
+        };
+        if (auto earlier = std::move(peer_))
+            earlier->close();
+        peer_ = peer;
+    }
+    setPhase(Phase::connected(handshake.device.name));
+    if (peer_) {
+        peer_->start();
+        if (!peer_)
+            return; // the peer gave up at once and the session ended
+        peer_->setRemoteAudioEnabled(soundOn_);
+    }
+    startStatsTimer();
+}
+
+std::string ViewerController::declineMessage(const std::optional<std::string>& reason, const std::string& name)
+{
+    const std::string word = reason.value_or("");
+    if (word == "notPaired")
+        return name + " doesn't recognize this Mac anymore. Pair again with a new code.";
+    if (word == "noScreenRecording")
+        return "Wickerlane on " + name +
+            " has lost its Screen Recording permission, so there's nothing to show. Someone at " + name +
+            " needs to turn it back on in System Settings \u2192 Privacy & Security \u2192 Screen & System Audio "
+            "Recording.";
+    if (word == "busy")
+        return name + " is already in a session.";
+    if (word == "notVerified")
+        return name + " couldn't verify this Mac, so it said no.";
+    if (word == "notUnattended")
+        return "Unattended access isn't on for this Mac at " + name +
+            ". Use Ask to help, or turn it on in "
+            "Wickerlane's menu on " +
+            name + ".";
+    if (word == "wrongPin")
+        return "That PIN wasn't right. After 5 wrong PINs, unattended access locks until it's turned back on at " +
+            name + ".";
+    if (word == "lockedOut")
+        return "Unattended access to " + name +
+            " is locked after too many wrong PINs. It has to be turned back on "
+            "at " +
+            name + ", with its administrator password.";
+    return name + " said not now.";
+}
+
+void ViewerController::transportClosed(const PairedDevice& device)
+{
+    const std::string name = device.name;
+    if (!wasAccepted_) {
+        teardown("Couldn't reach " + name + ". It may be offline or already in a session.");
+        return;
+    }
+    if (peer_ &&
+        (peer_->connectionState() == ViewerPeer::ConnectionState::connected ||
+         peer_->connectionState() == ViewerPeer::ConnectionState::completed)) {
+        Log::line("Wickerlane: link to the introduction service closed; the session carries on directly");
+        // The closed link is dropped here, inside its own close: let it go later.
+        transport_.reset();
+        return;
+    }
+    teardown("The connection to " + name + " was lost.");
+}
+
+// ---- the session ----
+
+void ViewerController::end()
+{
+    if (transport_) {
+        SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
+        bye.reason = "helperLeft";
+        send(bye);
+    }
+    SessionEvent goodbye = SessionEvent::make(SessionEvent::Kind::end);
+    goodbye.text = "helperLeft";
+    teardown(std::nullopt, goodbye);
+}
+
+void ViewerController::teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye)
+{
+    statsTimer_.reset();
+    connectionInfo_.clear();
+    mode_ = HelpMode::guide;
+    theyHaveTheMouse_ = false;
+    notice_.reset();
+    controlRequested_ = false;
+    remoteCursor_.reset();
+    clicksGoThrough_ = false;
+    displays_.clear();
+    sharedDisplayID_.reset();
+    theirMicrophoneOn_ = false;
+    if (microphoneOn_) {
+        microphoneOn_ = false;
+        PlaybackAudioDevice::shared().switchMicrophoneOff();
+    }
+    if (auto peer = std::move(peer_))
+        peer->close(goodbye);
+    if (auto transport = std::move(transport_)) {
+        transport->onClose = nullptr;
+        transport->onMessage = nullptr;
+        transport->close();
+    }
+    handshake_.reset();
+    wasAccepted_ = false;
+    setPhase(text ? Phase::message(*text) : Phase::browsing());
+}
+
+void ViewerController::handleSessionEvent(const SessionEvent& event)
+{
+    using Kind = SessionEvent::Kind;
+    switch (event.kind) {
+    case Kind::mode: {
+        const HelpMode next = event.mode.value_or(HelpMode::guide);
+        if (!event.mode || *event.mode != mode_)
+            notice_.reset();
+        mode_ = next;
+        controlRequested_ = false;
+        if (mode_ == HelpMode::guide) {
+            remoteCursor_.reset();
+            theyHaveTheMouse_ = false;
+        }
+        clicksGoThrough_ = event.active.value_or(false);
+        break;
+    }
+    case Kind::localActivity: theyHaveTheMouse_ = event.active.value_or(false); break;
+    case Kind::notice: {
+        controlRequested_ = false;
+        notice_ = event.text;
+        QPointer<ViewerController> self(this);
+        const std::optional<std::string> text = event.text;
+        std::erase_if(noticeTimers_, [](const auto& timer) { return !timer || !timer->isActive(); });
+        noticeTimers_.push_back(timers()(kNoticeLifetime, [self, text] {
+            if (self)
+                self->clearNotice(text);
+        }));
+        break;
+    }
+    case Kind::cursor: remoteCursor_ = event.cursorShape; break;
+    case Kind::displays:
+        displays_ = event.displays.value_or(std::vector<DisplayInfo>{});
+        sharedDisplayID_ = event.displayID;
+        break;
+    case Kind::microphone: theirMicrophoneOn_ = event.active.value_or(false); break;
+    case Kind::end:
+        teardown(endMessage(event.text, handshake_ ? handshake_->device.name : std::string("They")));
+        return;
+    default: return; // the helper only sends the others
+    }
+    Q_EMIT changed();
+}
+
+void ViewerController::clearNotice(const std::optional<std::string>& text)
+{
+    if (notice_ != text)
+        return;
+    notice_.reset();
+    Q_EMIT changed();
+}
+
+void ViewerController::connectionLost()
+{
+    std::string text = "The connection was lost.";
+    if (peer_)
+        text += "\n\n" + peer_->diagnostics().summary();
+    teardown(text);
+}
+
+void ViewerController::startStatsTimer()
+{
+    lastFramesShown_ = 0;
+    connectionInfo_ = "Starting";
+    QPointer<ViewerController> self(this);
+    statsTimer_ = timers()(kStatusInterval, [self] {
+        if (!self)
+            return;
+        self->startStatsTimerTick();
+    });
+    Q_EMIT changed();
+}
+
+void ViewerController::startStatsTimerTick()
+{
+    statusLine();
+    QPointer<ViewerController> self(this);
+    statsTimer_ = timers()(kStatusInterval, [self] {
+        if (self)
+            self->startStatsTimerTick();
+    });
+}
+
+void ViewerController::statusLine()
+{
+    if (!peer_)
+        return;
+    long long shown = 0, unsupported = 0;
+    {
+        SampleBufferRenderer& renderer = peer_->renderer();
+        std::lock_guard guard(renderer.lock);
+        shown = renderer.framesShown;
+        unsupported = renderer.framesUnsupported;
+    }
+    const long long thisSecond = shown - lastFramesShown_;
+    lastFramesShown_ = shown;
+    std::string picture;
+    if (shown > 0)
+        picture = std::to_string(thisSecond) + " fps";
+    else if (unsupported > 0)
+        picture = "video arriving in a format this view can't show";
+    else
+        picture = "no video yet";
+    const std::string head = stateWord(peer_->connectionState()) + kDot + picture;
+    QPointer<ViewerController> self(this);
+    peer_->describeStats([self, head](std::string summary) {
+        if (self)
+            self->setConnectionInfo(head + kDot + summary);
+    });
+}
+
+void ViewerController::setConnectionInfo(const std::string& text)
+{
+    connectionInfo_ = text;
+    Q_EMIT changed();
+}
+
+void ViewerController::requestControl()
+{
+    if (mode_ != HelpMode::guide || !peer_)
+        return;
+    controlRequested_ = true;
+    notice_.reset();
+    peer_->send(SessionEvent::make(SessionEvent::Kind::requestControl));
+    Q_EMIT changed();
+}
+
+void ViewerController::releaseControl()
+{
+    if (mode_ != HelpMode::control || !peer_)
+        return;
+    peer_->send(SessionEvent::make(SessionEvent::Kind::releaseControl));
+}
+
+void ViewerController::setSoundOn()
+{
+    soundOn_ = !soundOn_;
+    Defaults::standard().setBool(kSoundOnKey, soundOn_);
+    if (peer_ && peer_->hasRemoteAudio())
+        peer_->setRemoteAudioEnabled(soundOn_);
+    Q_EMIT changed();
+}
+
+void ViewerController::microphoneButton()
+{
+    if (!peer_)
+        return;
+    QPointer<ViewerController> self(this);
+    ViewerPeer* forPeer = peer_.get();
+    PlaybackAudioDevice::shared().setMicrophone(!microphoneOn_, [self, forPeer](MicrophoneResult result) {
+        if (self)
+            self->microphoneSwitched(result, forPeer);
+    });
+}
+
+void ViewerController::microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer)
+{
+    if (!peer_ || peer_.get() != forPeer)
+        return;
+    microphoneOn_ = PlaybackAudioDevice::shared().io().microphoneOn.load();
+    peer_->setVoiceEnabled(microphoneOn_);
+    SessionEvent event = SessionEvent::make(SessionEvent::Kind::microphone);
+    event.active = microphoneOn_;
+    peer_->send(event);
+    switch (result) {
+    case MicrophoneResult::notAllowed:
+        notice_ = "Wickerlane isn't allowed to use the microphone. Turn it on in System Settings \u2192 Privacy & "
+                  "Security \u2192 Microphone.";
+        break;
+    case MicrophoneResult::noMicrophone:
+        notice_ = "This Mac has no microphone. Connect one (AirPods or a headset work) and try again.";
+        break;
+    case MicrophoneResult::couldNotStart: notice_ = "The microphone couldn't be started."; break;
+    case MicrophoneResult::done: break;
+    }
+    Q_EMIT changed();
+}
+
+void ViewerController::selectDisplay(const DisplayInfo& display)
+{
+    if (!peer_)
+        return;
+    SessionEvent event = SessionEvent::make(SessionEvent::Kind::selectDisplay);
+    event.displayID = display.id;
+    peer_->send(event);
+}
+
+std::string ViewerController::endMessage(const std::optional<std::string>& reason, const std::string& name)
+{
+    const std::string word = reason.value_or("");
+    if (word == "accessRemoved")
+        return name + " removed you as a helper.";
+    if (word == "connectionLost")
+        return "The connection to " + name + " was lost.";
+    return name + " ended the session.";
+}
+
+} // namespace wl

@@ -1,0 +1,465 @@
+#include "viewer/ViewerRootView.h"
+
+#include "mail/PasswordCenter.h"
+#include "viewer/PairingSheet.h"
+#include "mail/SendPasswordPanelController.h"
+#include "viewer/RemoteScreenView.h"
+#include "viewer/ViewerController.h"
+#include "viewer/ViewerPeer.h"
+
+#include <QFont>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace wl {
+
+namespace {
+
+constexpr const char* kDot = " \u00b7 ";
+
+QFont scaled(QFont font, double factor, bool bold = false)
+{
+    font.setPointSizeF(font.pointSizeF() * factor);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* titleLabel(QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setFont(scaled(label->font(), 1.3));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+void setColour(QWidget* widget, const QString& colour)
+{
+    widget->setStyleSheet(colour.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(colour));
+}
+
+const QString kOrange = QStringLiteral("#c93400");
+const QString kSecondary = QStringLiteral("#6e6e73");
+const QString kGreen = QStringLiteral("#248a3d");
+
+} // namespace
+
+ViewerRootView::ViewerRootView(ViewerController& controller, QWidget* browsing, QWidget* parent)
+    : QWidget(parent), controller_(&controller)
+{
+    screens_ = new QStackedLayout(this);
+    browsing_ = browsing ? browsing : makeDeviceList();
+    browsing_->setParent(this);
+    screens_->addWidget(browsing_);
+    screens_->addWidget(makeWaiting());
+    screens_->addWidget(makeSession());
+    screens_->addWidget(makeMessage());
+    connect(&controller, &ViewerController::changed, this, &ViewerRootView::refresh);
+    refresh();
+}
+
+ViewerRootView::~ViewerRootView() = default;
+
+QWidget* ViewerRootView::makeDeviceList()
+{
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    deviceList_ = new QWidget;
+    deviceRows_ = new QVBoxLayout(deviceList_);
+    deviceRows_->setContentsMargins(20, 16, 20, 16);
+    deviceRows_->setSpacing(8);
+    scroll->setWidget(deviceList_);
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(20, 12, 20, 0);
+    top->addStretch(1);
+    auto* add = new QPushButton(QStringLiteral("Pair with a Mac\u2026"), page);
+    connect(add, &QPushButton::clicked, this, &ViewerRootView::showPairingSheet);
+    top->addWidget(add);
+    layout->addLayout(top);
+    layout->addWidget(scroll, 1);
+    return page;
+}
+
+void ViewerRootView::showPairingSheet()
+{
+    if (!controller_ || pairingSheet_)
+        return;
+    pairingSheet_ = new PairingSheet(*controller_, this);
+    pairingSheet_->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<ViewerController> controller = controller_;
+    // However the sheet goes away, a pairing still waiting ends with it.
+    connect(pairingSheet_, &QDialog::finished, this, [controller] {
+        if (controller)
+            controller->cancelPairing();
+    });
+    pairingSheet_->open();
+}
+
+void ViewerRootView::refreshDeviceList()
+{
+    if (!deviceRows_ || !controller_)
+        return;
+    while (QLayoutItem* item = deviceRows_->takeAt(0)) {
+        if (item->widget())
+            item->widget()->deleteLater();
+        delete item;
+    }
+    const auto groups = controller_->groupDevices();
+    if (groups.empty()) {
+        auto* empty = new QLabel(QStringLiteral("No Macs paired yet."), deviceList_);
+        setColour(empty, kSecondary);
+        deviceRows_->addWidget(empty);
+    }
+    for (const auto& [group, devices] : groups) {
+        auto* header = new QLabel(QString::fromStdString(group), deviceList_);
+        header->setFont(scaled(header->font(), 1.1, true));
+        deviceRows_->addWidget(header);
+        for (const auto& device : devices) {
+            auto* row = new QWidget(deviceList_);
+            auto* layout = new QHBoxLayout(row);
+            layout->setContentsMargins(12, 0, 0, 0);
+            const bool online = controller_->onlineIDs().count(device.id) > 0;
+            auto* name = new QLabel(QString::fromStdString(device.name), row);
+            auto* state = new QLabel(online ? QStringLiteral("\u25cf Online") : QStringLiteral("Offline"), row);
+            setColour(state, online ? kGreen : kSecondary);
+            auto* connectButton = new QPushButton(QStringLiteral("Connect"), row);
+            auto* unattended = new QPushButton(QStringLiteral("Connect Without Asking"), row);
+            unattended->setVisible(controller_->knownUnattended().count(device.id) > 0);
+            QPointer<ViewerController> controller = controller_;
+            connect(connectButton, &QPushButton::clicked, row, [controller, device] {
+                if (controller)
+                    controller->connect(device, false);
+            });
+            connect(unattended, &QPushButton::clicked, row, [controller, device] {
+                if (controller)
+                    controller->connect(device, true);
+            });
+            layout->addWidget(name, 1);
+            layout->addWidget(state);
+            layout->addWidget(connectButton);
+            layout->addWidget(unattended);
+            deviceRows_->addWidget(row);
+        }
+    }
+    deviceRows_->addStretch(1);
+}
+
+QWidget* ViewerRootView::makeWaiting()
+{
+    auto* widget = new QWidget(this);
+    auto* layout = new QVBoxLayout(widget);
+    layout->setSpacing(16);
+    layout->addStretch(1);
+    auto* spinner = new QProgressBar(widget);
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+    spinner->setFixedSize(120, 12);
+    layout->addWidget(spinner, 0, Qt::AlignHCenter);
+    waitingLabel_ = titleLabel(widget);
+    layout->addWidget(waitingLabel_);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel request"), widget);
+    connect(cancel, &QPushButton::clicked, this, [this] {
+        if (controller_)
+            controller_->end();
+    });
+    layout->addWidget(cancel, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return widget;
+}
+
+QWidget* ViewerRootView::makeMessage()
+{
+    auto* widget = new QWidget(this);
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(32, 16, 32, 16);
+    layout->setSpacing(16);
+    layout->addStretch(1);
+    messageLabel_ = titleLabel(widget);
+    layout->addWidget(messageLabel_);
+    auto* back = new QPushButton(QStringLiteral("Back to devices"), widget);
+    connect(back, &QPushButton::clicked, this, [this] {
+        if (controller_)
+            controller_->backToDevices();
+    });
+    layout->addWidget(back, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return widget;
+}
+
+QWidget* ViewerRootView::makeSession()
+{
+    session_ = new QWidget(this);
+    sessionLayout_ = new QVBoxLayout(session_);
+    sessionLayout_->setContentsMargins(0, 0, 0, 0);
+    sessionLayout_->setSpacing(0);
+
+    auto* bar = new QWidget(session_);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(10, 10, 10, 10);
+    row->setSpacing(12);
+    hostName_ = new QLabel(bar);
+    hostName_->setFont(scaled(hostName_->font(), 1.0, true));
+    row->addWidget(hostName_);
+    status_ = new QLabel(bar);
+    QFont digits = scaled(status_->font(), 0.92);
+    digits.setStyleHint(QFont::Monospace);
+    status_->setFont(digits);
+    setColour(status_, kSecondary);
+    status_->setTextFormat(Qt::PlainText);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_->setMinimumWidth(220);
+    row->addWidget(status_, 1);
+    modeLabel_ = new QLabel(bar);
+    row->addWidget(modeLabel_);
+    displayChooser_ = new QToolButton(bar);
+    displayChooser_->setPopupMode(QToolButton::InstantPopup);
+    displayChooser_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    displayChooser_->setToolTip(QStringLiteral("Choose which of their screens to see"));
+    displayChooser_->setMenu(new QMenu(displayChooser_));
+    row->addWidget(displayChooser_);
+    releaseButton_ = new QPushButton(QStringLiteral("Release Control"), bar);
+    connect(releaseButton_, &QPushButton::clicked, this, [this] {
+        if (controller_)
+            controller_->releaseControl();
+    });
+    row->addWidget(releaseButton_);
+    takeOverButton_ = new QPushButton(QStringLiteral("Ask to Take Over"), bar);
+    connect(takeOverButton_, &QPushButton::clicked, this, [this] {
+        if (controller_)
+            controller_->requestControl();
+    });
+    row->addWidget(takeOverButton_);
+    soundButton_ = new QPushButton(bar);
+    connect(soundButton_, &QPushButton::clicked, this, [this] {
+        if (controller_)
+            controller_->setSoundOn();
+    });
+    row->addWidget(soundButton_);
+    theirMic_ = new QLabel(bar);
+    theirMic_->setFont(scaled(theirMic_->font(), 0.92));
+    row->addWidget(theirMic_);
+    micButton_ = new QPushButton(bar);
+    connect(micButton_, &QPushButton::clicked, this, &ViewerRootView::microphoneButton);
+    row->addWidget(micButton_);
+    passwordButton_ = new QPushButton(QStringLiteral("Password\u2026"), bar);
+    passwordButton_->setToolTip(QStringLiteral("Send them a password, locked so only their Mac can open it"));
+    passwordButton_->setAccessibleName(QStringLiteral("Send a password"));
+    connect(passwordButton_, &QPushButton::clicked, this, &ViewerRootView::sendPasswordButton);
+    row->addWidget(passwordButton_);
+    auto* endButton = new QPushButton(QStringLiteral("End"), bar);
+    connect(endButton, &QPushButton::clicked, this, [this] {
+        if (controller_)
+            controller_->end();
+    });
+    row->addWidget(endButton);
+    sessionLayout_->addWidget(bar);
+
+    notice_ = new QLabel(session_);
+    notice_->setWordWrap(true);
+    notice_->setFont(scaled(notice_->font(), 0.92));
+    notice_->setContentsMargins(10, 0, 10, 8);
+    sessionLayout_->addWidget(notice_);
+    return session_;
+}
+
+void ViewerRootView::selectDisplay(const DisplayInfo& display)
+{
+    if (controller_)
+        controller_->selectDisplay(display);
+}
+
+void ViewerRootView::microphoneButton()
+{
+    if (controller_)
+        controller_->microphoneButton();
+}
+
+void ViewerRootView::sendPasswordButton()
+{
+    if (!controller_ || !controller_->handshake())
+        return;
+    controller_->passwords().composer().show(controller_->handshake()->device);
+}
+
+void ViewerRootView::refresh()
+{
+    if (!controller_)
+        return;
+    ViewerController& c = *controller_;
+    using Kind = ViewerController::Phase::Kind;
+    const auto& phase = c.phase();
+    switch (phase.kind) {
+    case Kind::browsing:
+        refreshDeviceList();
+        screens_->setCurrentWidget(browsing_);
+        break;
+    case Kind::waiting:
+        waitingLabel_->setText(
+            QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(phase.text)));
+        screens_->setCurrentIndex(1);
+        break;
+    case Kind::message:
+        messageLabel_->setText(QString::fromStdString(phase.text));
+        screens_->setCurrentIndex(3);
+        break;
+    case Kind::connected: screens_->setCurrentIndex(2); break;
+    }
+    if (phase.kind != Kind::connected) {
+        if (remoteScreen_) {
+            remoteScreen_->deleteLater();
+            remoteScreen_ = nullptr;
+            shownPeer_ = nullptr;
+        }
+        return;
+    }
+
+    hostName_->setText(QString::fromStdString(phase.text));
+    status_->setText(QString::fromStdString(c.connectionInfo()));
+
+    // The mode label.
+    QString modeText, modeColour;
+    if (c.mode() == HelpMode::control) {
+        modeText = c.theyHaveTheMouse() ? QStringLiteral("They have the mouse") + kDot + QStringLiteral("paused")
+                                        : QStringLiteral("In control");
+        modeColour = c.theyHaveTheMouse() ? kOrange : QString();
+        modeLabel_->setToolTip({});
+    } else if (c.clicksGoThrough()) {
+        modeText = QStringLiteral("Guide") + kDot + QStringLiteral("your clicks go through");
+        modeColour = kOrange;
+        modeLabel_->setToolTip(QStringLiteral("They chose to let your suggested clicks happen for this session"));
+    } else {
+        modeText = QStringLiteral("Guide") + kDot + QStringLiteral("click to suggest");
+        modeColour = kSecondary;
+        modeLabel_->setToolTip({});
+    }
+    modeLabel_->setText(modeText);
+    setColour(modeLabel_, modeColour);
+
+    // The display chooser, with two or more displays.
+    const auto& displays = c.displays();
+    displayChooser_->setVisible(displays.size() >= 2);
+    if (displays.size() >= 2) {
+        QString shown = QStringLiteral("Screen");
+        QMenu* menu = displayChooser_->menu();
+        menu->clear();
+        for (const auto& display : displays) {
+            const bool isShared = c.sharedDisplayID() && *c.sharedDisplayID() == display.id;
+            if (isShared)
+                shown = QString::fromStdString(display.name);
+            QAction* action = menu->addAction(QString::fromStdString(display.name));
+            action->setCheckable(true);
+            action->setChecked(isShared);
+            connect(action, &QAction::triggered, this, [this, display] { selectDisplay(display); });
+        }
+        displayChooser_->setText(QStringLiteral("\u25a3 ") + shown);
+    }
+
+    releaseButton_->setVisible(c.mode() == HelpMode::control);
+    takeOverButton_->setVisible(c.mode() == HelpMode::guide);
+    takeOverButton_->setText(c.controlRequested() ? QStringLiteral("Asking\u2026")
+                                                  : QStringLiteral("Ask to Take Over"));
+    takeOverButton_->setEnabled(!c.controlRequested());
+
+    soundButton_->setText(c.soundOn() ? QStringLiteral("Sound on") : QStringLiteral("Sound off"));
+    soundButton_->setToolTip(c.soundOn() ? QStringLiteral("Mute their Mac's sound")
+                                         : QStringLiteral("Play their Mac's sound"));
+    soundButton_->setAccessibleName(c.soundOn() ? QStringLiteral("Mute sound") : QStringLiteral("Unmute sound"));
+
+    theirMic_->setText(c.theirMicrophoneOn() ? QStringLiteral("Their mic on") : QStringLiteral("Their mic off"));
+    theirMic_->setToolTip(c.theirMicrophoneOn() ? QStringLiteral("You can hear them")
+                                                : QStringLiteral("Their microphone is off. Only they can turn it on."));
+    setColour(theirMic_, c.theirMicrophoneOn() ? QString() : kSecondary);
+
+    micButton_->setText(c.microphoneOn() ? QStringLiteral("Mic on") : QStringLiteral("Mic off"));
+    setColour(micButton_, c.microphoneOn() ? kGreen : QString());
+    micButton_->setToolTip(c.microphoneOn() ? QStringLiteral("Your microphone is on. Click to turn it off.")
+                                            : QStringLiteral("Turn on your microphone to talk with them"));
+    micButton_->setAccessibleName(c.microphoneOn() ? QStringLiteral("Turn your microphone off")
+                                                   : QStringLiteral("Turn your microphone on"));
+
+    notice_->setVisible(c.notice().has_value());
+    notice_->setText(QString::fromStdString(c.notice().value_or("")));
+
+    // The remote screen follows the session's peer.
+    if (c.peer() != shownPeer_) {
+        if (remoteScreen_)
+            remoteScreen_->deleteLater();
+        remoteScreen_ = nullptr;
+        shownPeer_ = c.peer();
+        if (auto peer = c.sharedPeer()) {
+            remoteScreen_ = new RemoteScreenView(peer, session_);
+            sessionLayout_->addWidget(remoteScreen_, 1);
+        }
+    }
+    if (remoteScreen_)
+        remoteScreen_->setMode(c.mode());
+}
+
+QString ViewerRootView::screenName() const
+{
+    switch (screens_->currentIndex()) {
+    case 0: return QStringLiteral("browsing");
+    case 1: return QStringLiteral("waiting");
+    case 2: return QStringLiteral("connected");
+    default: return QStringLiteral("message");
+    }
+}
+
+QString ViewerRootView::waitingText() const
+{
+    return waitingLabel_->text();
+}
+
+QString ViewerRootView::messageText() const
+{
+    return messageLabel_->text();
+}
+
+QString ViewerRootView::modeText() const
+{
+    return modeLabel_->text();
+}
+
+QString ViewerRootView::takeOverText() const
+{
+    return takeOverButton_->isVisibleTo(session_) ? takeOverButton_->text() : QString();
+}
+
+bool ViewerRootView::takeOverEnabled() const
+{
+    return takeOverButton_->isEnabled();
+}
+
+bool ViewerRootView::displayChooserShown() const
+{
+    return displayChooser_->isVisibleTo(session_);
+}
+
+QString ViewerRootView::displayChooserText() const
+{
+    return displayChooser_->text();
+}
+
+QString ViewerRootView::noticeText() const
+{
+    return notice_->isVisibleTo(session_) ? notice_->text() : QString();
+}
+
+QString ViewerRootView::statusText() const
+{
+    return status_->text();
+}
+
+} // namespace wl

@@ -1,0 +1,92 @@
+#pragma once
+// The content of the helper's main window. It observes the viewer controller and shows
+// one of four screens by its phase: the list of paired Macs while browsing, a waiting
+// screen while the host decides, the live session (the session bar, an optional notice
+// and the remote screen), or a message after a session ended or failed with "Back to
+// devices". Its controls call the controller's operations; it keeps no state of its own.
+
+#include "protocol/SessionEvent.h"
+#include "viewer/PairingSheet.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QStackedLayout;
+class QToolButton;
+class QVBoxLayout;
+
+namespace wl {
+
+class RemoteScreenView;
+class ViewerController;
+class ViewerPeer;
+
+class ViewerRootView final : public QWidget {
+    Q_OBJECT
+public:
+    // browsing: the list of people and Macs (the application's); a plain list of the
+    // paired Macs when none is given.
+    explicit ViewerRootView(ViewerController& controller, QWidget* browsing = nullptr, QWidget* parent = nullptr);
+    ~ViewerRootView() override;
+
+    ViewerController& controller() const { return *controller_; }
+    RemoteScreenView* remoteScreen() const { return remoteScreen_; }
+
+    void selectDisplay(const DisplayInfo& display);
+    void microphoneButton();
+    void sendPasswordButton();
+    // The sheet that pairs a new Mac (its dismissal ends a pairing still waiting).
+    void showPairingSheet();
+    PairingSheet* pairingSheet() const { return pairingSheet_; }
+
+    // For tests and the gallery: the texts shown now.
+    QString waitingText() const;
+    QString messageText() const;
+    QString modeText() const;
+    QString takeOverText() const;
+    bool takeOverEnabled() const;
+    bool displayChooserShown() const;
+    QString displayChooserText() const;
+    QString noticeText() const;
+    QString statusText() const;
+    // The screen shown: "browsing", "waiting", "connected" or "message".
+    QString screenName() const;
+
+private:
+    void refresh();
+    QWidget* makeWaiting();
+    QWidget* makeSession();
+    QWidget* makeMessage();
+    QWidget* makeDeviceList();
+    void refreshDeviceList();
+
+    QPointer<ViewerController> controller_;
+    QStackedLayout* screens_ = nullptr;
+    QWidget* browsing_ = nullptr;
+    QWidget* deviceList_ = nullptr; // the plain list, when no browsing view was given
+    QVBoxLayout* deviceRows_ = nullptr;
+    QLabel* waitingLabel_ = nullptr;
+    QLabel* messageLabel_ = nullptr;
+    QWidget* session_ = nullptr;
+    QVBoxLayout* sessionLayout_ = nullptr;
+    QLabel* hostName_ = nullptr;
+    QLabel* status_ = nullptr;
+    QLabel* modeLabel_ = nullptr;
+    QToolButton* displayChooser_ = nullptr;
+    QPushButton* releaseButton_ = nullptr;
+    QPushButton* takeOverButton_ = nullptr;
+    QPushButton* soundButton_ = nullptr;
+    QLabel* theirMic_ = nullptr;
+    QPushButton* micButton_ = nullptr;
+    QPushButton* passwordButton_ = nullptr;
+    QLabel* notice_ = nullptr;
+    RemoteScreenView* remoteScreen_ = nullptr;
+    ViewerPeer* shownPeer_ = nullptr;
+    QPointer<PairingSheet> pairingSheet_;
+};
+
+} // namespace wl

@@ -1,0 +1,286 @@
+// The first real sessions between two running programs: the real introduction service,
+// two wickerlane-testbed processes (each with its own home, settings, keys and Xvfb),
+// pairing through the rendezvous, an attended session with the host's screen checked
+// pixel by pixel on the helper's side, an unattended session with the owner check and
+// a PIN, and a host that dies in the middle of a session.
+#include "ProgramUnderTest.h"
+#include "ServiceProcess.h"
+#include "XScreen.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <cstdlib>
+
+namespace wl::test {
+namespace {
+
+using json = nlohmann::json;
+
+std::string phaseOf(const json& state)
+{
+    return state["viewer"].value("phase", "");
+}
+
+// Whether the host's session history gets a line containing the text (it is written
+// just after the state changes).
+bool historyGets(ProgramUnderTest& host, const std::string& text)
+{
+    for (int i = 0; i < 50; ++i) {
+        const json history = host.command({{"cmd", "history"}});
+        for (const auto& line : history["lines"])
+            if (line.get<std::string>().find(text) != std::string::npos)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+class ProgramSession : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(service.start());
+        host = std::make_unique<ProgramUnderTest>("host", service.httpUrl());
+        helper = std::make_unique<ProgramUnderTest>("helper", service.httpUrl());
+        ASSERT_TRUE(host->start()) << host->log();
+        ASSERT_TRUE(helper->start()) << helper->log();
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            std::cerr << "---- host log ----\n"
+                      << (host ? host->log() : "") << "\n---- helper log ----\n"
+                      << (helper ? helper->log() : "") << std::endl;
+        }
+        helper.reset();
+        host.reset();
+    }
+
+    // Pairs the helper with the host through the rendezvous; both sides see the same
+    // number, and each lists the other.
+    void pair()
+    {
+        host->command({{"cmd", "answerAlert"}, {"button", 0}}); // "Numbers match: Allow"
+        const std::string code = host->command({{"cmd", "startPairing"}}).value("code", "");
+        ASSERT_EQ(code.size(), 8u);
+        ASSERT_TRUE(helper->command({{"cmd", "pair"}, {"code", code.substr(0, 4) + "-" + code.substr(4)}, {"name", ""}})
+                        .value("started", false));
+        ASSERT_TRUE(helper->waitFor([](const json& s) { return s["viewer"].value("pairing", "") == "paired"; }))
+            << helper->state().dump();
+        const json helperState = helper->state();
+        const std::string number = helperState["viewer"].value("pairingNumber", "");
+        ASSERT_EQ(number.size(), 6u);
+        // The host asked its user to compare the same six digits.
+        bool hostShowedNumber = false;
+        const json questions = host->command({{"cmd", "questions"}});
+        for (const auto& question : questions["questions"])
+            if (question.value("text", "").find(number) != std::string::npos)
+                hostShowedNumber = true;
+        EXPECT_TRUE(hostShowedNumber) << number << " " << host->command({{"cmd", "questions"}}).dump();
+        // The host is in the helper's list, under the name its person goes by.
+        ASSERT_EQ(helperState["viewer"]["devices"].size(), 1u);
+        EXPECT_EQ(helperState["viewer"]["devices"][0].value("id", ""), host->deviceId());
+        EXPECT_FALSE(helperState["viewer"]["devices"][0].value("name", "").empty());
+        EXPECT_EQ(helperState["viewer"]["devices"][0].value("name", ""),
+                  helperState["viewer"].value("pairingText", "x"));
+        ASSERT_TRUE(host->waitFor([&](const json& s) {
+            return s["host"]["helpers"].size() == 1 && s["host"]["helpers"][0].value("id", "") == helper->deviceId();
+        }));
+        // The host accepts help requests, so that its relay link is up and it is online.
+        host->command({{"cmd", "accept"}, {"on", true}});
+        ASSERT_TRUE(host->waitFor([](const json& s) { return s["host"].value("online", false); }));
+        ASSERT_TRUE(helper->waitFor(
+            [&](const json& s) {
+                for (const auto& id : s["viewer"]["online"])
+                    if (id == host->deviceId())
+                        return true;
+                return false;
+            },
+            15000));
+    }
+
+    bool connected(const json& s, long long frames = 1)
+    {
+        return phaseOf(s) == "connected" && s["viewer"].value("framesShown", 0LL) >= frames &&
+            s["viewer"].value("guideOpen", false);
+    }
+
+    ServiceProcess service;
+    std::unique_ptr<ProgramUnderTest> host;
+    std::unique_ptr<ProgramUnderTest> helper;
+};
+
+// Compares the helper's last shown picture with the host's screen.
+Difference pictureAgainstScreen(ProgramUnderTest& helper, const std::vector<uint8_t>& screen, int width, int height,
+                                const std::string& path)
+{
+    json frame = helper.command({{"cmd", "frame"}, {"path", path}});
+    if (frame.value("width", 0) != width || frame.value("height", 0) != height)
+        return Difference{255, 1};
+    QImage picture(QString::fromStdString(path));
+    picture = picture.convertToFormat(QImage::Format_RGB32);
+    std::vector<uint8_t> shown(std::size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(shown.data() + std::size_t(y) * width * 4, picture.constScanLine(y), std::size_t(width) * 4);
+    return compare(shown, screen, 40);
+}
+
+TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+
+    // The host's screen: a pattern the helper must see (the host's own window out of the way).
+    host->command({{"cmd", "hideWindow"}});
+    std::vector<uint8_t> screen;
+    {
+        const char* saved = std::getenv("DISPLAY");
+        std::string previous = saved ? saved : "";
+        setenv("DISPLAY", host->display().c_str(), 1);
+        XScreen x;
+        ASSERT_TRUE(x.ok());
+        x.paintPattern(7);
+        x.fill(100, 100, 300, 200, {230, 40, 40});
+        x.fill(700, 300, 200, 200, {30, 200, 60});
+        x.sync();
+        screen = x.grab(0, 0, 1280, 720);
+        if (previous.empty())
+            unsetenv("DISPLAY");
+        else
+            setenv("DISPLAY", previous.c_str(), 1);
+    }
+
+    // Connect; the host's user lets the helper show them (guide mode).
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(
+        helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}}).value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 10); }, 30000)) << helper->state().dump();
+    EXPECT_TRUE(host->state()["host"].value("inSession", false));
+    EXPECT_EQ(helper->state()["viewer"].value("screen", ""), "connected");
+
+    // The helper's renderer shows the host's screen.
+    TempDir pictures;
+    Difference difference;
+    bool matched = false;
+    for (int attempt = 0; attempt < 40 && !matched; ++attempt) {
+        difference = pictureAgainstScreen(*helper, screen, 1280, 720, pictures.str() + "/shown.png");
+        matched = difference.meanAbs < 10 && difference.largeFraction < 0.03;
+        if (!matched)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(matched) << "mean " << difference.meanAbs << ", large " << difference.largeFraction;
+    if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
+        helper->command({{"cmd", "windowShot"}, {"path", std::string(gallery) + "/program-helper-session.png"}});
+
+    // The helper's pointer reaches the host's guide overlay.
+    ASSERT_TRUE(helper->command({{"cmd", "pointer"}, {"x", 0.25}, {"y", 0.75}}).value("ok", false));
+    EXPECT_TRUE(host->waitFor([](const json& s) {
+        return s["host"].contains("pointer") && std::abs(s["host"]["pointer"].value("x", 0.0) - 0.25) < 0.01 &&
+            std::abs(s["host"]["pointer"].value("y", 0.0) - 0.75) < 0.01;
+    }));
+
+    // The helper ends: both sides go back to idle.
+    helper->command({{"cmd", "end"}});
+    EXPECT_TRUE(helper->waitFor([](const json& s) {
+        return phaseOf(s) == "browsing" && !s["viewer"].value("peer", true) &&
+            s["viewer"].value("screen", "") == "browsing";
+    }));
+    EXPECT_TRUE(host->waitFor([](const json& s) {
+        return !s["host"].value("inSession", true) && !s["host"].value("peer", true) &&
+            !s["host"].value("handshake", true);
+    }));
+    EXPECT_TRUE(historyGets(*host, " ended it")) << host->command({{"cmd", "history"}}).dump();
+}
+
+TEST_F(ProgramSession, UnattendedWithOwnerCheckAndPinThenLockedOut)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+
+    // The host's user allows unattended access with a PIN (administrator rights first).
+    host->command({{"cmd", "adminPrompt"}, {"answer", true}});
+    host->command({{"cmd", "answerSecrets"}, {"first", "246810"}, {"second", "246810"}});
+    ASSERT_TRUE(host->command({{"cmd", "allowUnattended"}, {"id", helper->deviceId()}}).value("ok", false));
+    ASSERT_TRUE(host->waitFor([](const json& s) { return s["host"]["helpers"][0].value("unattended", false); }));
+
+    // Connect without asking: the owner check, then the PIN. Nobody answers on the host.
+    helper->command({{"cmd", "ownerCheck"}, {"answer", true}});
+    helper->command({{"cmd", "answerText"}, {"text", "246810"}});
+    helper->command({{"cmd", "connect"}, {"id", hostId}, {"unattended", true}});
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 5); }, 30000)) << helper->state().dump();
+    json asked = helper->command({{"cmd", "questions"}});
+    ASSERT_FALSE(asked["ownerReasons"].empty());
+    EXPECT_NE(asked["ownerReasons"][0].get<std::string>().find("without anyone there"), std::string::npos);
+    bool askedPIN = false;
+    for (const auto& question : asked["questions"])
+        askedPIN = askedPIN || question.value("title", "").rfind("PIN for ", 0) == 0;
+    EXPECT_TRUE(askedPIN);
+    EXPECT_EQ(helper->state()["viewer"]["knownUnattended"], json::array({hostId}));
+    helper->command({{"cmd", "end"}});
+    ASSERT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("inSession", true); }));
+    ASSERT_TRUE(helper->waitFor([](const json& s) { return phaseOf(s) == "browsing"; }));
+
+    // Five wrong PINs: four "wrongPin", then "lockedOut".
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        helper->command({{"cmd", "ownerCheck"}, {"answer", true}});
+        helper->command({{"cmd", "answerText"}, {"text", "111111"}});
+        helper->command({{"cmd", "connect"}, {"id", hostId}, {"unattended", true}});
+        ASSERT_TRUE(helper->waitFor([](const json& s) { return phaseOf(s) == "message"; }, 20000))
+            << "attempt " << attempt << ": " << helper->state().dump();
+        const std::string text = helper->state()["viewer"].value("messageText", "");
+        if (attempt < 5) {
+            EXPECT_EQ(text.rfind("That PIN wasn't right.", 0), 0u) << text;
+            // A wrong PIN says nothing about whether the host allows unattended access.
+            EXPECT_EQ(helper->state()["viewer"]["knownUnattended"], json::array({hostId}));
+        } else {
+            EXPECT_EQ(text.rfind("Unattended access to ", 0), 0u) << text;
+            EXPECT_NE(text.find("is locked after too many wrong PINs"), std::string::npos) << text;
+            EXPECT_EQ(helper->state()["viewer"]["knownUnattended"], json::array());
+        }
+        ASSERT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("handshake", true); }));
+    }
+    EXPECT_TRUE(historyGets(*host, "LOCKED")) << host->command({{"cmd", "history"}}).dump();
+}
+
+TEST_F(ProgramSession, HostKilledMidSessionThenRestartedAcceptsAgain)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+    host->command({{"cmd", "answerAlert"}, {"button", 0}});
+    helper->command({{"cmd", "connect"}, {"id", hostId}, {"unattended", false}});
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 5); }, 30000)) << helper->state().dump();
+
+    // The host dies: the helper shows the lost connection after ICE gives up and the
+    // failure grace has passed.
+    const auto killedAt = std::chrono::steady_clock::now();
+    host->kill9();
+    ASSERT_TRUE(helper->waitFor(
+        [](const json& s) {
+            return phaseOf(s) == "message" &&
+                s["viewer"].value("messageText", "").rfind("The connection was lost.", 0) == 0;
+        },
+        60000))
+        << helper->state().dump();
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count();
+    std::cerr << "connection-lost text after " << seconds << " s" << std::endl;
+
+    // Restarted on the same home, the host takes a new session.
+    ASSERT_TRUE(host->start()) << host->log();
+    EXPECT_EQ(host->state().value("deviceId", ""), hostId);
+    host->command({{"cmd", "accept"}, {"on", true}});
+    ASSERT_TRUE(host->waitFor([](const json& s) { return s["host"].value("online", false); }));
+    helper->command({{"cmd", "answerText"}, {"text", nullptr}});
+    host->command({{"cmd", "answerAlert"}, {"button", 0}});
+    helper->command({{"cmd", "connect"}, {"id", hostId}, {"unattended", false}});
+    EXPECT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 5); }, 30000)) << helper->state().dump();
+    helper->command({{"cmd", "end"}});
+    EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("inSession", true); }));
+}
+
+} // namespace
+} // namespace wl::test

@@ -1,0 +1,445 @@
+// wickerlane-testbed: the desktop program built from the same libraries as
+// `wickerlane`, for tests that run two programs against the real introduction
+// service. It differs in one way only: its prompts, owner check and administrator
+// prompt are scripted, and a test drives it through a line protocol on its standard
+// input and output (one JSON object a line each way). The shipped program has none of
+// this.
+//
+// Commands ({"cmd": ...}) and their answers:
+//   state                        → the host's and the helper's published state
+//   accept {on}                  → the host accepts help requests (or stops)
+//   startPairing                 → {code}: the host waits with a new pairing code
+//   answerAlert {button,checked} / answerText {text|null} / answerSecrets {first,second|null}
+//   ownerCheck {answer} / adminPrompt {answer}
+//                                → queue scripted answers (taken in order)
+//   questions                    → every question asked so far (title, text)
+//   pair {code,name}             → the helper pairs through the pairing sheet's action
+//   connect {id,unattended}      → the helper connects to a paired host
+//   end                          → the helper's End button
+//   pointer {x,y}                → the mouse moves over the remote screen at that fraction
+//   frame {path}                 → {width,height}: the last picture shown, saved as PNG
+//   allowUnattended {id}         → the host allows a paired helper unattended access
+//   history                      → {lines}: the host's session history
+//   watchMarker {x0,y0,x1,y1,bright,timeoutMs}
+//                                → later: {seenAt} (steady-clock nanoseconds) when a painted
+//                                  picture shows the region bright (or dark), or {timeout}
+//   bytes                        → later: {sent, received}: the helper's transport bytes
+//   windowShot {path}            → the main window as it looks now, saved as PNG
+//   hideWindow                   → closes nothing, hides the main window (a host's screen
+//                                  shows only what the test paints)
+//   quit                         → exits at once
+#include "HostFakes.h"
+#include "ScriptedOwnerCheck.h"
+#include "ScriptedPrompts.h"
+
+#include "app/DesktopStartup.h"
+#include "app/MainWindow.h"
+#include "app/WickerlaneApp.h"
+#include "host/GuideOverlayController.h"
+#include "host/HostController.h"
+#include "host/HostPeer.h"
+#include "mail/PairingHost.h"
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+#include "platform/OwnerCheck.h"
+#include "platform/Prompts.h"
+#include "platform/SystemServices.h"
+#include "viewer/FrameLayer.h"
+#include "viewer/PairingSheet.h"
+#include "viewer/RemoteScreenView.h"
+#include "viewer/SampleBufferRenderer.h"
+#include "viewer/ViewerController.h"
+#include "viewer/ViewerPeer.h"
+#include "viewer/ViewerRootView.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+using json = nlohmann::json;
+
+const char* phaseName(wl::ViewerController::Phase::Kind kind)
+{
+    using K = wl::ViewerController::Phase::Kind;
+    switch (kind) {
+    case K::waiting: return "waiting";
+    case K::connected: return "connected";
+    case K::message: return "message";
+    case K::browsing: return "browsing";
+    }
+    return "?";
+}
+
+const char* pairingName(wl::ViewerController::PairingState::Kind kind)
+{
+    using K = wl::ViewerController::PairingState::Kind;
+    switch (kind) {
+    case K::verify: return "verify";
+    case K::paired: return "paired";
+    case K::failed: return "failed";
+    case K::idle: return "idle";
+    case K::connecting: return "connecting";
+    }
+    return "?";
+}
+
+json devicesJson(const std::vector<wl::PairedDevice>& devices)
+{
+    json list = json::array();
+    for (const auto& d : devices) {
+        json entry = {{"id", d.id}, {"name", d.name}, {"unattended", d.unattended.has_value()}};
+        if (d.person)
+            entry["person"] = *d.person;
+        if (d.unattended)
+            entry["failedAttempts"] = d.unattended->failedAttempts;
+        list.push_back(entry);
+    }
+    return list;
+}
+
+std::string historyPath()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base = state ? state : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.local/state";
+    return base + "/Wickerlane Host/Session History.log";
+}
+
+class Testbed {
+public:
+    Testbed(wl::WickerlaneApp& program, wl::test::ScriptedPrompts& prompts, wl::test::ScriptedOwnerCheck& owner,
+            wl::test::ScriptedAdminPrompt& admin)
+        : program_(program), prompts_(prompts), owner_(owner), admin_(admin)
+    {
+        // The comparison number the sheet showed, kept after pairing moves on.
+        wl::ViewerController* viewer = program_.viewer();
+        QObject::connect(viewer, &wl::ViewerController::changed, viewer, [this, viewer] {
+            if (viewer->pairingState().kind == wl::ViewerController::PairingState::Kind::verify)
+                verifyNumber_ = viewer->pairingState().number;
+        });
+    }
+
+    // Writes one answer line.
+    std::function<void(const json&)> reply;
+
+    // The answer, or nullopt when it comes later through reply.
+    std::optional<json> run(const json& command)
+    {
+        const std::string cmd = command.value("cmd", "");
+        if (cmd == "watchMarker")
+            return watchMarker(command);
+        if (cmd == "bytes") {
+            wl::ViewerController& viewer = *program_.viewer();
+            if (!viewer.peer())
+                return json{{"error", "no session"}};
+            auto answer = reply;
+            viewer.peer()->transportBytes([answer](wl::ViewerPeer::ByteCounts counts) {
+                answer({{"sent", counts.sent},
+                        {"received", counts.received},
+                        {"video", counts.videoReceived},
+                        {"audio", counts.audioReceived}});
+            });
+            return std::nullopt;
+        }
+        return runNow(command);
+    }
+
+    json runNow(const json& command)
+    {
+        const std::string cmd = command.value("cmd", "");
+        wl::HostController& host = *program_.host();
+        wl::ViewerController& viewer = *program_.viewer();
+        if (cmd == "state")
+            return state();
+        if (cmd == "accept") {
+            host.setAcceptingHelpRequests(command.value("on", true));
+            return {{"ok", true}};
+        }
+        if (cmd == "startPairing") {
+            host.startPairing();
+            return {{"code", host.pairing() ? host.pairing()->code() : std::string()}};
+        }
+        if (cmd == "answerAlert") {
+            prompts_.answerAlert(command.value("button", 0), command.value("checked", false));
+            return {{"ok", true}};
+        }
+        if (cmd == "answerText") {
+            if (command.contains("text") && command["text"].is_string())
+                prompts_.answerText(command["text"].get<std::string>());
+            else
+                prompts_.answerText(std::nullopt);
+            return {{"ok", true}};
+        }
+        if (cmd == "answerSecrets") {
+            if (command.contains("first") && command["first"].is_string())
+                prompts_.answerSecrets(std::make_pair(command["first"].get<std::string>(),
+                                                      command.value("second", command["first"].get<std::string>())));
+            else
+                prompts_.answerSecrets(std::nullopt);
+            return {{"ok", true}};
+        }
+        if (cmd == "ownerCheck") {
+            owner_.answer(command.value("answer", false));
+            return {{"ok", true}};
+        }
+        if (cmd == "adminPrompt") {
+            admin_.answers.push_back(command.value("answer", false));
+            return {{"ok", true}};
+        }
+        if (cmd == "questions") {
+            json list = json::array();
+            for (const auto& q : prompts_.questions())
+                list.push_back({{"title", q.title}, {"text", q.informativeText}});
+            return {{"questions", list}, {"ownerReasons", owner_.reasons()}};
+        }
+        if (cmd == "pair") {
+            // Through the sheet, as the user types and clicks Pair.
+            wl::PairingSheet sheet(viewer);
+            sheet.codeField()->setText(QString::fromStdString(command.value("code", "")));
+            sheet.nameField()->setText(QString::fromStdString(command.value("name", "")));
+            sheet.pairAction();
+            return {{"started", !sheet.showsCodeError()}};
+        }
+        if (cmd == "connect") {
+            const std::string id = command.value("id", "");
+            for (const auto& device : viewer.devices())
+                if (device.id == id) {
+                    viewer.connect(device, command.value("unattended", false));
+                    return {{"ok", true}};
+                }
+            return {{"ok", false}};
+        }
+        if (cmd == "end") {
+            viewer.end();
+            return {{"ok", true}};
+        }
+        if (cmd == "pointer")
+            return pointer(command.value("x", 0.5), command.value("y", 0.5));
+        if (cmd == "frame")
+            return frame(command.value("path", ""));
+        if (cmd == "allowUnattended") {
+            for (const auto& helper : host.helpers())
+                if (helper.id == command.value("id", "")) {
+                    host.allowUnattendedAccess(helper);
+                    return {{"ok", true}};
+                }
+            return {{"ok", false}};
+        }
+        if (cmd == "history") {
+            json lines = json::array();
+            std::ifstream in(historyPath());
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+            return {{"lines", lines}};
+        }
+        if (cmd == "windowShot") {
+            auto* window = program_.mainWindow();
+            const bool saved = window && window->grab().save(QString::fromStdString(command.value("path", "")), "PNG");
+            return {{"ok", saved}};
+        }
+        if (cmd == "hideWindow") {
+            if (auto* window = program_.mainWindow())
+                window->hide();
+            return {{"ok", true}};
+        }
+        if (cmd == "quit") {
+            wl::Defaults::standard().sync();
+            std::_Exit(0);
+        }
+        return {{"error", "unknown command " + cmd}};
+    }
+
+private:
+    std::optional<json> watchMarker(const json& command)
+    {
+        auto* window = program_.mainWindow();
+        auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
+        wl::FrameLayer* layer = screen ? screen->layer() : nullptr;
+        if (!layer)
+            return json{{"error", "no picture"}};
+        struct Watch {
+            QMetaObject::Connection connection;
+            QTimer* timer = nullptr;
+            bool done = false;
+        };
+        auto watch = std::make_shared<Watch>();
+        const double x0 = command.value("x0", 0.12), y0 = command.value("y0", 0.12);
+        const double x1 = command.value("x1", 0.18), y1 = command.value("y1", 0.18);
+        const bool bright = command.value("bright", true);
+        auto answer = reply;
+        auto finish = [watch, answer](const json& result) {
+            if (watch->done)
+                return;
+            watch->done = true;
+            QObject::disconnect(watch->connection);
+            if (watch->timer)
+                watch->timer->deleteLater();
+            answer(result);
+        };
+        watch->connection = QObject::connect(layer, &wl::FrameLayer::painted, layer, [=] {
+            const QImage& picture = layer->picture();
+            if (picture.isNull())
+                return;
+            double total = 0;
+            int count = 0;
+            for (int y = int(y0 * picture.height()); y < int(y1 * picture.height()); y += 4) {
+                const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+                for (int x = int(x0 * picture.width()); x < int(x1 * picture.width()); x += 4, ++count)
+                    total += qGray(row[x]);
+            }
+            const double luma = count ? total / count : 0;
+            if (bright ? luma > 200 : luma < 55) {
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                finish({{"seenAt", std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()}});
+            }
+        });
+        watch->timer = new QTimer(layer);
+        watch->timer->setSingleShot(true);
+        QObject::connect(watch->timer, &QTimer::timeout, layer, [finish] { finish({{"timeout", true}}); });
+        watch->timer->start(command.value("timeoutMs", 2000));
+        return std::nullopt;
+    }
+
+    json state()
+    {
+        wl::HostController& host = *program_.host();
+        wl::ViewerController& viewer = *program_.viewer();
+        json h = {{"online", host.isOnline()},
+                  {"listening", host.isListening()},
+                  {"inSession", host.helperName().has_value()},
+                  {"peer", host.peer() != nullptr},
+                  {"handshake", host.handshake().has_value()},
+                  {"helpers", devicesJson(host.helpers())}};
+        if (host.helperName())
+            h["helperName"] = *host.helperName();
+        if (const auto& pointer = host.overlay().model.pointer)
+            h["pointer"] = {{"x", pointer->x}, {"y", pointer->y}};
+        json v = {{"phase", phaseName(viewer.phase().kind)},
+                  {"phaseText", viewer.phase().text},
+                  {"devices", devicesJson(viewer.devices())},
+                  {"online", std::vector<std::string>(viewer.onlineIDs().begin(), viewer.onlineIDs().end())},
+                  {"knownUnattended",
+                   std::vector<std::string>(viewer.knownUnattended().begin(), viewer.knownUnattended().end())},
+                  {"pairing", pairingName(viewer.pairingState().kind)},
+                  {"pairingNumber", verifyNumber_},
+                  {"pairingHostName", viewer.pairingState().hostName},
+                  {"pairingText", viewer.pairingState().text},
+                  {"connectionInfo", viewer.connectionInfo()},
+                  {"peer", viewer.peer() != nullptr}};
+        if (viewer.peer()) {
+            auto& renderer = viewer.peer()->renderer();
+            std::lock_guard guard(renderer.lock);
+            v["framesShown"] = renderer.framesShown;
+            v["guideOpen"] = viewer.peer()->guideOpen();
+        }
+        if (auto* window = program_.mainWindow()) {
+            v["screen"] = window->rootView()->screenName().toStdString();
+            v["messageText"] = window->rootView()->messageText().toStdString();
+        }
+        return {{"deviceId", program_.services()->messenger->identity().deviceId()}, {"host", h}, {"viewer", v}};
+    }
+
+    json pointer(double x, double y)
+    {
+        auto* window = program_.mainWindow();
+        auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
+        wl::FrameLayer* layer = screen ? screen->layer() : nullptr;
+        if (!layer)
+            return {{"ok", false}};
+        QRectF picture = layer->pictureRect();
+        if (picture.isEmpty())
+            return {{"ok", false}};
+        QPointF at(picture.left() + x * picture.width(), picture.top() + y * picture.height());
+        QMouseEvent move(QEvent::MouseMove, at, layer->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(layer, &move);
+        return {{"ok", true}};
+    }
+
+    json frame(const std::string& path)
+    {
+        auto* window = program_.mainWindow();
+        auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
+        wl::FrameLayer* layer = screen ? screen->layer() : nullptr;
+        if (!layer || layer->picture().isNull())
+            return {{"width", 0}, {"height", 0}};
+        layer->picture().save(QString::fromStdString(path), "PNG");
+        return {{"width", layer->picture().width()}, {"height", layer->picture().height()}};
+    }
+
+    wl::WickerlaneApp& program_;
+    wl::test::ScriptedPrompts& prompts_;
+    wl::test::ScriptedOwnerCheck& owner_;
+    wl::test::ScriptedAdminPrompt& admin_;
+    std::string verifyNumber_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Wickerlane"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    wl::chooseDesktopBackends();
+    auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
+    auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
+    auto admin = std::make_shared<wl::test::ScriptedAdminPrompt>();
+    wl::Prompts::setStandard(prompts);
+    wl::OwnerCheck::setStandard(owner);
+    wl::AdminPrompt::setStandard(admin);
+    if (!wl::identityReadableOrQuit(wl::Prompts::standard()))
+        return 1;
+    wl::migrateFormerHelperProgram();
+
+    wl::WickerlaneApp program;
+    program.start();
+    Testbed testbed(program, *prompts, *owner, *admin);
+    testbed.reply = [](const json& answer) {
+        std::string out = answer.dump() + "\n";
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+    };
+
+    // One command a line on standard input; one answer a line on standard output.
+    std::string pending;
+    auto* input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+    QObject::connect(input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[4096];
+        ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            // The test went away: so does the program.
+            std::_Exit(0);
+        }
+        pending.append(buffer, std::size_t(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            std::optional<json> answer;
+            try {
+                answer = testbed.run(json::parse(line));
+            } catch (const std::exception& error) {
+                answer = json{{"error", error.what()}};
+            }
+            if (answer)
+                testbed.reply(*answer);
+        }
+    });
+    std::printf("{\"ready\":true}\n");
+    std::fflush(stdout);
+    return app.exec();
+}

@@ -1,0 +1,323 @@
+// Accepting help requests (the relay link at the real service, keep-awake, the status
+// line), pairing a helper through the real rendezvous, unattended access with its PIN
+// prompt, and a picture fetch over the file link.
+#include "HostTestKit.h"
+
+#include "host/HelpRequestCenter.h"
+#include "host/KeepAwake.h"
+#include "host/PairingPanelController.h"
+#include "mail/FileLinkPeer.h"
+#include "mail/PairingClient.h"
+#include "mail/PairingHost.h"
+#include "platform/Account.h"
+#include "platform/Log.h"
+#include "signalling/IntroductionService.h"
+#include "signalling/RelayLink.h"
+#include "signalling/WebSocketSignalChannel.h"
+
+#include <nlohmann/json.hpp>
+
+namespace wl::test {
+namespace {
+
+using Kind = SignalMessage::Kind;
+
+bool onlineAtService(HostRig& rig)
+{
+    std::string body;
+    if (ServiceProcess::httpRequest(rig.service.port(), "GET", "/v1/status/" + rig.hostId(), {}, &body) != 200)
+        return false;
+    auto json = nlohmann::json::parse(body, nullptr, false);
+    return json.is_object() && json.value("online", false);
+}
+
+TEST(HostSessionAccepting, TheSwitchOpensAndClosesTheRelayLinkAndKeepsAwake)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+
+    // First launch: not accepting, nothing opened, no assertion.
+    rig.make();
+    EXPECT_FALSE(rig.host->isListening());
+    EXPECT_EQ(rig.host->statusLine(), "Not accepting help requests");
+    test::processEventsFor(200);
+    EXPECT_FALSE(onlineAtService(rig));
+    EXPECT_EQ(rig.power->taken, 0);
+
+    // On: "Connecting…" until the link opens, then online; awake on AC power.
+    int changes = 0;
+    QObject::connect(rig.host.get(), &HostController::changed, [&] { ++changes; });
+    rig.host->setAcceptingHelpRequests(true);
+    EXPECT_TRUE(rig.host->isListening());
+    EXPECT_EQ(rig.host->statusLine(), "Connecting\u2026");
+    EXPECT_TRUE(rig.defaults->boolValue(HostController::kAcceptHelpRequestsKey));
+    ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }));
+    EXPECT_EQ(rig.host->statusLine(), "Online \u00b7 waiting for help requests");
+    EXPECT_TRUE(onlineAtService(rig));
+    EXPECT_TRUE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_EQ(rig.power->held.size(), 1u);
+    EXPECT_GT(changes, 0);
+
+    // Twice: one link, one watch.
+    auto* channel = rig.host->relay().channel.get();
+    rig.host->setAcceptingHelpRequests(true);
+    EXPECT_EQ(rig.host->relay().channel.get(), channel);
+    EXPECT_EQ(rig.power->watchesStarted, 1);
+
+    // Unplugged while accepting: the assertion goes; plugged in: back.
+    rig.power->plugIn(false);
+    EXPECT_FALSE(rig.host->keepAwake().holdsAssertion());
+    rig.power->plugIn(true);
+    EXPECT_TRUE(rig.host->keepAwake().holdsAssertion());
+
+    // While a helper is in session the status names them, whatever the link does.
+    rig.prompts.answerAlert(0);
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    EXPECT_EQ(rig.host->statusLine(), "Ada Lovelace is helping");
+
+    // Off: the link closes (offline at the service), the assertion is released and the
+    // watch removed. The attempt's connection never stood (the helper sent no offer), so
+    // it can't go on without the link and ends with it.
+    rig.host->setAcceptingHelpRequests(false);
+    EXPECT_FALSE(rig.host->isListening());
+    EXPECT_FALSE(rig.host->isOnline());
+    EXPECT_FALSE(rig.defaults->boolValue(HostController::kAcceptHelpRequestsKey));
+    EXPECT_TRUE(rig.power->held.empty());
+    EXPECT_FALSE(rig.power->watching());
+    ASSERT_TRUE(waitUntil([&] { return !onlineAtService(rig); }));
+    EXPECT_FALSE(rig.host->helperName());
+    EXPECT_EQ(rig.host->statusLine(), "Not accepting help requests");
+
+    // Accepting was stored: the next launch connects by itself.
+    rig.host->setAcceptingHelpRequests(true);
+    rig.destroy();
+    EXPECT_TRUE(rig.power->held.empty()) << "a controller that goes lets go";
+    rig.make();
+    EXPECT_TRUE(rig.host->isListening());
+    EXPECT_EQ(rig.host->statusLine(), "Connecting\u2026");
+    ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }));
+}
+
+// Pairing as host through the real rendezvous, with the helper's side of the program.
+TEST(HostSessionPairing, AllowStoresTheHelperAndAnswersAcceptedWithTheUsersName)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    rig.make();
+
+    rig.prompts.answerAlert(0); // "Numbers match: Allow"
+    rig.host->startPairing();
+    EXPECT_TRUE(rig.host->isPairing());
+    ASSERT_NE(rig.host->pairing(), nullptr);
+    EXPECT_NE(rig.host->pairingPanel().panel(), nullptr);
+    const std::string code = rig.host->pairing()->code();
+    rig.host->startPairing(); // a second start changes nothing
+    EXPECT_EQ(rig.host->pairing()->code(), code);
+
+    SigningKey helperKey = SigningKey::generate();
+    PairingClient client(code);
+    client.name = "Grace Hopper";
+    client.signingKey = helperKey;
+    std::optional<std::string> hostName;
+    std::optional<PairedDevice> paired;
+    client.onVerify = [&](const std::string& name, const std::string&) { hostName = name; };
+    client.onPaired = [&](const PairedDevice& device) { paired = device; };
+    client.start();
+
+    ASSERT_TRUE(waitUntil([&] { return paired.has_value(); }, 10000));
+    EXPECT_EQ(hostName, userFullName()) << "the host sends its user's name, not the machine's";
+    EXPECT_EQ(paired->id, rig.hostId());
+    ASSERT_EQ(rig.host->helpers().size(), 1u);
+    EXPECT_EQ(rig.host->helpers()[0].name, "Grace Hopper");
+    EXPECT_EQ(rig.host->helpers()[0].publicKey, helperKey.publicKeyBase64());
+    EXPECT_TRUE(rig.historyHas("Paired with helper Grace Hopper"));
+    auto question = rig.prompts.questions().at(0);
+    EXPECT_EQ(question.title, "Grace Hopper wants to be able to help with this Mac");
+    EXPECT_EQ(question.buttons, (std::vector<std::string>{"Numbers match: Allow", "Don't Allow"}));
+    EXPECT_NE(question.informativeText.find("Check that Grace sees this same number on their screen:\n\n"),
+              std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->isPairing(); }, 5000));
+    EXPECT_EQ(rig.host->pairingPanel().panel(), nullptr);
+}
+
+TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    rig.make();
+
+    rig.prompts.answerAlert(1); // "Don't Allow"
+    rig.host->startPairing();
+    PairingClient refused(rig.host->pairing()->code());
+    refused.signingKey = SigningKey::generate();
+    std::optional<std::string> failure;
+    refused.onFailed = [&](const std::string& text) { failure = text; };
+    refused.start();
+    ASSERT_TRUE(waitUntil([&] { return failure.has_value(); }, 10000));
+    EXPECT_EQ(*failure, "Pairing wasn't allowed on the other Mac.");
+    EXPECT_TRUE(rig.host->helpers().empty());
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->isPairing(); }, 5000));
+
+    // "Allow" for a key that gives no device id: nothing is stored, and the helper is
+    // told no rather than yes.
+    rig.host->startPairing();
+    const std::string code = rig.host->pairing()->code();
+    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/join/" + code));
+    std::vector<SignalMessage> atHelper;
+    raw->onMessage = [&](const SignalMessage& m) { atHelper.push_back(m); };
+    raw->open();
+    SignalMessage request = SignalMessage::make(Kind::pairRequest);
+    request.name = "Odd Key";
+    request.publicKey = SigningKey::generate().publicKeyBase64();
+    raw->send(request);
+    ASSERT_TRUE(waitUntil([&] { return !atHelper.empty(); }, 10000));
+    rig.prompts.answerAlert(0);
+    rig.host->confirmPairing("Odd Key", "not a key", "123456");
+    ASSERT_TRUE(waitUntil([&] { return atHelper.size() == 2; }, 5000));
+    EXPECT_EQ(atHelper[1].kind, Kind::declined);
+    EXPECT_TRUE(rig.host->helpers().empty());
+    raw->close();
+}
+
+TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record(grantWithPIN("111111", 5))});
+    rig.make();
+
+    // Rights refused: nothing changes, nothing is asked.
+    rig.admin->answers = {false};
+    rig.host->allowUnattendedAccess(rig.host->helpers()[0]);
+    EXPECT_EQ(rig.admin->asked, 1);
+    EXPECT_EQ(rig.prompts.count(), 0u);
+    EXPECT_EQ(rig.host->helpers()[0].unattended->failedAttempts, 5);
+
+    // Too short, then two different ones, then a good PIN: the locked grant is replaced.
+    rig.admin->answers = {true};
+    rig.prompts.answerSecrets(std::make_pair(std::string("12345"), std::string("12345")));
+    rig.prompts.answerSecrets(std::make_pair(std::string("123456"), std::string("654321")));
+    rig.prompts.answerSecrets(std::make_pair(std::string("24681012"), std::string("24681012")));
+    rig.host->allowUnattendedAccess(rig.host->helpers()[0]);
+    auto questions = rig.prompts.questions();
+    ASSERT_EQ(questions.size(), 3u);
+    EXPECT_EQ(questions[0].title, "Set a PIN for Ada Lovelace?");
+    EXPECT_EQ(questions[0].placeholders, (std::vector<std::string>{"PIN (6 or more digits)", "Same PIN again"}));
+    EXPECT_EQ(questions[0].buttons, (std::vector<std::string>{"Turn On", "Cancel"}));
+    const std::string tooShort = "\n\nThe PIN must be at least 6 digits.";
+    EXPECT_EQ(questions[1].informativeText.substr(questions[1].informativeText.size() - tooShort.size()), tooShort);
+    EXPECT_NE(questions[2].informativeText.find("\n\nThe two PINs didn't match."), std::string::npos);
+    auto grant = rig.host->helpers()[0].unattended;
+    ASSERT_TRUE(grant);
+    EXPECT_EQ(grant->failedAttempts, 0);
+    ASSERT_TRUE(grant->pinKey && grant->pinSalt);
+    EXPECT_TRUE(rig.historyHas("Unattended access turned on for Ada Lovelace with a PIN"));
+
+    // The new PIN opens it.
+    ASSERT_TRUE(rig.goOnline());
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove(std::string("24681012"));
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    ada.close();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+
+    // Both boxes empty: access without a PIN.
+    rig.prompts.clear();
+    rig.admin->answers = {true};
+    rig.prompts.answerSecrets(std::make_pair(std::string(), std::string()));
+    rig.host->allowUnattendedAccess(rig.host->helpers()[0]);
+    EXPECT_FALSE(rig.host->helpers()[0].unattended->pinKey);
+    EXPECT_TRUE(rig.historyHas("Unattended access turned on for Ada Lovelace"));
+
+    // Removed while connecting: the attempt ends, accessRemoved.
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    rig.host->removeHelper(rig.host->helpers()[0]);
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "accessRemoved");
+    EXPECT_TRUE(rig.historyHas("Removed helper Ada Lovelace"));
+    EXPECT_TRUE(rig.host->helpers().empty());
+}
+
+// A helper fetches the open help request's pictures over the file link.
+TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+    rig.permissions->recordScreen = false; // a picture fetch doesn't need it
+
+    const std::vector<TransferredFile> pictures = {{"p1", "Screenshot 1", "image/jpeg", std::string(50000, 'a')},
+                                                   {"p2", "Printer", "image/jpeg", std::string(20, 'b')}};
+    HelpRequestCenter::Active active;
+    active.sent[ada.id()] = "request-1";
+    active.helperNames = {ada.name};
+    active.attachments = 2;
+    rig.host->helpRequests().setActive(active, pictures);
+
+    rig.reach(ada);
+    ada.hello(false, "attachments", "request-1");
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    EXPECT_TRUE(rig.historyHas("Sent 2 request pictures to Ada Lovelace"));
+    EXPECT_EQ(rig.prompts.count(), 0u) << "a picture fetch asks nobody";
+    // A second prove once the file link exists is ignored.
+    ada.prove();
+    test::processEventsFor(200);
+    EXPECT_EQ(rig.sentOf(Kind::accepted).size(), 1u);
+    EXPECT_TRUE(rig.sentOf(Kind::declined).empty());
+
+    // The helper's side of the file link, signing its offer for this handshake.
+    struct Relay : SignalTransport {
+        ScriptedHelper* helper;
+        void send(const SignalMessage& message) override { helper->send(message); }
+        void close() override { }
+    };
+    auto relay = std::make_shared<Relay>();
+    relay->helper = &ada;
+    FileLinkPeer collect(FileLinkPeer::Role::collect, relay, {});
+    const std::string hostNonce = *ada.challenge->nonce;
+    collect.signOffer = [&](const std::string& sdp) -> std::optional<std::string> {
+        return ada.key.sign(offerSignatureMessage(hostNonce, sdp));
+    };
+    std::optional<std::vector<TransferredFile>> received;
+    collect.onReceived = [&](std::vector<TransferredFile> files) { received = std::move(files); };
+    collect.start();
+    bool answerVerified = false;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            while (auto message = ada.waitFor(Kind::answer, 0)) {
+                answerVerified = verifySignature(message->signature,
+                                                 answerSignatureMessage(ada.helperNonce, *message->sdp), rig.hostKey());
+                collect.applyAnswer(*message);
+            }
+            for (const auto& message : ada.received())
+                if (message.kind == Kind::candidate)
+                    collect.addRemoteCandidate(message);
+            return received.has_value();
+        },
+        20000));
+    EXPECT_TRUE(answerVerified);
+    EXPECT_EQ(*received, pictures);
+    // The link ends when done; so does the attempt, with no session history of its own.
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->hasSessionTransport(); }, 10000));
+    EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");
+    EXPECT_FALSE(rig.historyHas("ended: stopped on this Mac"));
+}
+
+} // namespace
+} // namespace wl::test

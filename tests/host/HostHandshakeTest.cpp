@@ -1,0 +1,374 @@
+// The host's handshake against the real introduction service with a scripted helper:
+// every refusal word with the path it takes and the bye that follows it, the order of
+// the checks, the challenge, unattended access with wrong PINs across a restart, and
+// the time limit that frees the host.
+#include "HostTestKit.h"
+
+#include "identity/Base64.h"
+#include "platform/Log.h"
+
+using namespace std::chrono_literals;
+
+namespace wl::test {
+
+UnattendedGrant grantWithPIN(const std::optional<std::string>& pin, int failedAttempts)
+{
+    UnattendedGrant grant;
+    grant.enabledAt = 1000;
+    grant.failedAttempts = failedAttempts;
+    if (pin) {
+        std::string salt = makePINSalt();
+        grant.pinSalt = base64Encode(salt);
+        grant.pinKey = base64Encode(derivePINKey(*pin, salt));
+    }
+    return grant;
+}
+
+namespace {
+
+using Kind = SignalMessage::Kind;
+using Route = HostController::Route;
+
+// A refusal at the hello: the declined goes on the relay link's channel, nothing
+// follows it, and the host stays free.
+void expectRefusedAtHello(HostRig& rig, ScriptedHelper& helper, const std::string& reason)
+{
+    auto declined = helper.waitFor(Kind::declined);
+    ASSERT_TRUE(declined) << reason;
+    EXPECT_EQ(declined->reason, reason);
+    EXPECT_TRUE(helper.waitClosed()) << "the service ends the binding after a refusal";
+    auto refusals = rig.sentOf(Kind::declined);
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_EQ(refusals[0].message.reason, reason);
+    EXPECT_EQ(refusals[0].route, Route::relayChannel);
+    EXPECT_TRUE(rig.sentOf(Kind::bye).empty());
+    EXPECT_TRUE(rig.sentOf(Kind::challenge).empty());
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake());
+}
+
+// A refusal after the hello: the declined goes through the session transport and is
+// followed by bye "stopped" on the same path; the host is free again.
+void expectRefusedAfterHello(HostRig& rig, ScriptedHelper& helper, const std::string& reason)
+{
+    auto declined = helper.waitFor(Kind::declined);
+    ASSERT_TRUE(declined) << reason;
+    EXPECT_EQ(declined->reason, reason);
+    auto refusals = rig.sentOf(Kind::declined);
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_EQ(refusals[0].message.reason, reason);
+    EXPECT_EQ(refusals[0].route, Route::sessionTransport);
+    auto byes = rig.sentOf(Kind::bye);
+    ASSERT_EQ(byes.size(), 1u);
+    EXPECT_EQ(byes[0].message.reason, "stopped");
+    EXPECT_EQ(byes[0].route, Route::sessionTransport);
+    EXPECT_TRUE(rig.sentAfter(Kind::declined, Kind::bye));
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake());
+    EXPECT_FALSE(rig.host->helperName());
+}
+
+TEST(HostSessionRefusals, AtTheHelloOnTheRelayLink)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace"), stranger("Mallory");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    // An unknown key.
+    rig.reach(stranger);
+    stranger.hello();
+    expectRefusedAtHello(rig, stranger, "notPaired");
+
+    // A paired key without a nonce.
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello(false, std::nullopt, std::nullopt, true, false);
+    expectRefusedAtHello(rig, ada, "notPaired");
+
+    // "busy" while this machine helps another, before the key is even looked up.
+    rig.sent.clear();
+    rig.helping = true;
+    rig.reach(stranger);
+    stranger.hello();
+    expectRefusedAtHello(rig, stranger, "busy");
+    rig.helping = false;
+
+    // Unattended without a grant.
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello(true);
+    expectRefusedAtHello(rig, ada, "notUnattended");
+
+    // A picture fetch for a request this helper never got.
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello(false, "attachments", "no-such-request");
+    expectRefusedAtHello(rig, ada, "noAttachments");
+}
+
+TEST(HostSessionRefusals, ScreenRecordingIsCheckedBeforeUnattendedAccess)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace"), locked("Lin Locked");
+    rig.pair({ada.record(), locked.record(grantWithPIN("123456", 5))});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    rig.permissions->recordScreen = false;
+    rig.reach(ada);
+    ada.hello(true); // no grant, but Screen Recording comes first
+    expectRefusedAtHello(rig, ada, "noScreenRecording");
+    EXPECT_FALSE(rig.host->canRecordScreen());
+    EXPECT_TRUE(rig.historyHas("Screen Recording permission is off; helpers told"));
+
+    rig.permissions->recordScreen = true;
+    rig.sent.clear();
+    rig.reach(locked);
+    locked.hello(true);
+    expectRefusedAtHello(rig, locked, "lockedOut");
+}
+
+TEST(HostSessionRefusals, AfterTheHelloThroughTheSessionAndThenBye)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record(grantWithPIN("246810"))});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    // A proof that does not verify.
+    {
+        CapturedLog log;
+        rig.reach(ada);
+        ada.hello();
+        ASSERT_TRUE(ada.waitFor(Kind::challenge));
+        EXPECT_TRUE(ada.challengeVerifies());
+        EXPECT_EQ(rig.sentOf(Kind::challenge).at(0).route, Route::relayChannel);
+        EXPECT_TRUE(rig.host->hasSessionTransport());
+        ada.proveWithWrongSignature();
+        expectRefusedAfterHello(rig, ada, "notVerified");
+        EXPECT_TRUE(log.contains("Wickerlane: helper's proof didn't verify; ending"));
+    }
+
+    // "Not now".
+    rig.sent.clear();
+    rig.prompts.answerAlert(2);
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    expectRefusedAfterHello(rig, ada, "notNow");
+    EXPECT_TRUE(rig.sentOf(Kind::accepted).empty());
+
+    // A wrong PIN.
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove(std::string("135790"));
+    expectRefusedAfterHello(rig, ada, "wrongPin");
+
+    // Access turned off between hello and prove: "notUnattended" at the prove.
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    rig.host->turnOffUnattendedAccess(rig.host->helpers().at(0));
+    EXPECT_TRUE(rig.host->handshake()) << "turning access off does not end the attempt";
+    ada.prove(std::string("246810"));
+    expectRefusedAfterHello(rig, ada, "notUnattended");
+    EXPECT_TRUE(rig.historyHas("Unattended access turned off for Ada Lovelace"));
+}
+
+TEST(HostSessionRefusals, SaltOnlyInUnattendedAttempts)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    const UnattendedGrant grant = grantWithPIN("246810");
+    rig.pair({ada.record(grant)});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    rig.reach(ada);
+    ada.hello(false);
+    auto attended = ada.waitFor(Kind::challenge);
+    ASSERT_TRUE(attended);
+    EXPECT_FALSE(attended->salt) << "an attended attempt never carries the salt";
+    EXPECT_FALSE(attended->publicKey) << "the challenge never carries the host's key";
+    EXPECT_TRUE(ada.challengeVerifies());
+    ada.close(); // the service tells the host helperLeft
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->hasSessionTransport(); }));
+
+    rig.reach(ada);
+    ada.hello(true);
+    auto unattended = ada.waitFor(Kind::challenge);
+    ASSERT_TRUE(unattended);
+    EXPECT_EQ(unattended->salt, grant.pinSalt);
+    EXPECT_NE(unattended->nonce, attended->nonce);
+    EXPECT_TRUE(ada.challengeVerifies());
+}
+
+// Wrong PINs are counted and saved before the refusal, so a restart keeps the count;
+// the fifth locks the grant; a right PIN resets the count.
+TEST(HostSessionUnattended, WrongPINsCountAcrossARestartAndTheFifthLocks)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record(grantWithPIN("246810"))});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    auto wrongPIN = [&](const std::string& expected) {
+        rig.sent.clear();
+        rig.reach(ada);
+        ada.hello(true);
+        ASSERT_TRUE(ada.waitFor(Kind::challenge));
+        ada.prove(std::string("999999"));
+        expectRefusedAfterHello(rig, ada, expected);
+    };
+    wrongPIN("wrongPin");
+    wrongPIN("wrongPin");
+    wrongPIN("wrongPin");
+    EXPECT_EQ(rig.host->helpers().at(0).unattended->failedAttempts, 3);
+    EXPECT_TRUE(rig.historyHas("Wrong PIN from Ada Lovelace (3 of 5)"));
+
+    // The program restarts: the count is still there.
+    rig.destroy();
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+    EXPECT_EQ(rig.host->helpers().at(0).unattended->failedAttempts, 3);
+    wrongPIN("wrongPin");
+    EXPECT_TRUE(rig.historyHas("Wrong PIN from Ada Lovelace (4 of 5)"));
+    wrongPIN("lockedOut");
+    EXPECT_TRUE(rig.historyHas("Unattended access for Ada Lovelace LOCKED after 5 wrong PINs"));
+    EXPECT_EQ(rig.host->helpers().at(0).unattended->failedAttempts, 5);
+
+    // Locked: even the right PIN is refused at the hello now.
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello(true);
+    expectRefusedAtHello(rig, ada, "lockedOut");
+}
+
+TEST(HostSessionUnattended, ARightPINAfterWrongOnesResetsTheCountAndTakesOver)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record(grantWithPIN("246810", 2))});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove(std::string("246810"));
+    auto accepted = ada.waitFor(Kind::accepted);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(*accepted, SignalMessage::make(Kind::accepted)) << "accepted carries no fields";
+    EXPECT_EQ(rig.sentOf(Kind::accepted).at(0).route, Route::sessionTransport);
+    EXPECT_EQ(rig.host->helpers().at(0).unattended->failedAttempts, 0);
+    EXPECT_EQ(PairedDeviceStore{"WLPairedHelpers"}.load().at(0).unattended->failedAttempts, 0);
+    EXPECT_TRUE(rig.historyHas("Ada Lovelace connected without asking (unattended access)"));
+    EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
+    EXPECT_EQ(rig.host->mode(), HelpMode::control) << "unattended sessions start in take-over mode";
+    EXPECT_EQ(rig.prompts.count(), 0u) << "nobody is asked";
+
+    // The helper leaves before its connection stands: the session ends, helperLeft.
+    ada.close();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: Ada ended it"));
+}
+
+// A PIN key that is there but does not decode can't be checked: it refuses, and counts.
+TEST(HostSessionUnattended, AnUndecodablePINKeyRefusesAndCounts)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    UnattendedGrant grant = grantWithPIN("246810");
+    grant.pinKey = "not base64!";
+    rig.pair({ada.record(grant)});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove(); // no PIN proof at all
+    expectRefusedAfterHello(rig, ada, "wrongPin");
+    EXPECT_TRUE(rig.sentOf(Kind::accepted).empty());
+    EXPECT_EQ(rig.host->helpers().at(0).unattended->failedAttempts, 1);
+
+    // A grant without any PIN admits without one.
+    auto helpers = rig.host->helpers();
+    helpers[0].unattended = grantWithPIN(std::nullopt);
+    rig.destroy();
+    rig.pair(helpers);
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+    rig.reach(ada);
+    ada.hello(true);
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    EXPECT_TRUE(ada.waitFor(Kind::accepted));
+}
+
+// One unanswered hello must never leave the host busy.
+TEST(HostSessionTimeLimit, AHandshakeThatStallsEndsAfter45SecondsOrWhenTheRelayLinkCloses)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    // A second hello on the same binding is refused "busy"; the service then ends the
+    // binding, and nobody tells the host: only the time limit frees it.
+    ada.hello();
+    auto busy = ada.waitFor(Kind::declined);
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->reason, "busy");
+    EXPECT_TRUE(ada.waitClosed());
+    test::processEventsFor(100);
+    EXPECT_TRUE(rig.host->hasSessionTransport());
+    EXPECT_EQ(rig.timers.activeCount(HostController::kHandshakeTimeLimit), 1u);
+    {
+        CapturedLog log;
+        ASSERT_TRUE(rig.timers.fireNext(HostController::kHandshakeTimeLimit));
+        EXPECT_TRUE(log.contains("didn't come up in time"));
+    }
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_EQ(rig.sentOf(Kind::bye).at(0).message.reason, "stopped");
+
+    // Free again: the next hello is challenged.
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    EXPECT_TRUE(rig.host->hasSessionTransport());
+
+    // The relay link goes (the service dies): the attempt ends at once.
+    rig.service.kill9();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->isOnline(); }));
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_EQ(rig.host->statusLine(), "Connecting\u2026");
+    ASSERT_TRUE(rig.service.start());
+    ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }, 15000));
+    rig.reach(ada);
+    ada.hello();
+    EXPECT_TRUE(ada.waitFor(Kind::challenge));
+}
+
+} // namespace
+} // namespace wl::test

@@ -1,0 +1,400 @@
+// Consent and the live session, against the real service with a scripted helper that
+// runs a real peer connection on loopback and decodes the host's Xvfb screen.
+#include "HostTestKit.h"
+
+#include "host/HostPeer.h"
+#include "host/SessionBannerController.h"
+#include "identity/Base64.h"
+#include "mail/MyMacs.h"
+#include "media/SystemAudioDevice.h"
+#include "platform/Log.h"
+#include "protocol/Roster.h"
+
+#include <api/video/i420_buffer.h>
+
+#include <X11/Xlib.h>
+
+#include <cmath>
+
+using namespace std::chrono_literals;
+
+namespace wl::test {
+namespace {
+
+using Kind = SignalMessage::Kind;
+using Route = HostController::Route;
+
+// Gets a helper admitted with consent: hello, challenge, prove, the given answer.
+void admit(HostRig& rig, ScriptedHelper& helper, int button, bool microphone = false)
+{
+    rig.prompts.answerAlert(button, microphone);
+    rig.reach(helper);
+    helper.hello();
+    ASSERT_TRUE(helper.waitFor(Kind::challenge));
+    helper.prove();
+}
+
+TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    // Show me.
+    admit(rig, ada, 0);
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    ASSERT_EQ(rig.prompts.count(), 1u);
+    auto question = rig.prompts.questions()[0];
+    EXPECT_EQ(question.title, "Ada wants to help with your Mac");
+    EXPECT_EQ(question.informativeText,
+              "Show me: Ada sees your screen and points to things. You do the clicking.\nTake over: Ada uses your "
+              "mouse and keyboard. Move your mouse any time to take it back.\n\nOnly allow this if you asked Ada for "
+              "help or are expecting them.");
+    EXPECT_EQ(question.buttons, (std::vector<std::string>{"Let Ada show me", "Let Ada take over", "Not now"}));
+    EXPECT_EQ(question.checkbox, "Start with my microphone on, so we can talk");
+    EXPECT_TRUE(question.floating);
+    EXPECT_EQ(rig.host->mode(), HelpMode::guide);
+    EXPECT_EQ(rig.host->statusLine(), "Ada Lovelace is helping");
+    EXPECT_TRUE(rig.historyHas("Ada Lovelace was allowed to guide"));
+    EXPECT_TRUE(rig.host->banner().isShown());
+    EXPECT_EQ(rig.host->banner().model.helperFirstName, "Ada");
+    EXPECT_NE(rig.host->peer(), nullptr);
+
+    // A hello meanwhile is "busy" (the same binding: the helper tries again).
+    rig.sent.clear();
+    ada.hello();
+    auto busy = ada.waitFor(Kind::declined);
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->reason, "busy");
+    EXPECT_EQ(rig.sentOf(Kind::declined).at(0).route, Route::relayChannel);
+    ASSERT_TRUE(waitUntil([&] { return ada.closed(); }));
+    rig.host->endSession(HostController::EndReason::stopped);
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: stopped on this Mac"));
+    EXPECT_EQ(rig.host->statusLine(), "Online \u00b7 waiting for help requests");
+
+    // Take over.
+    admit(rig, ada, 1);
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    EXPECT_EQ(rig.host->mode(), HelpMode::control);
+    EXPECT_TRUE(rig.historyHas("Ada Lovelace was allowed to take over"));
+    EXPECT_TRUE(rig.host->banner().ignoresMouseEvents());
+    ada.close();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: Ada ended it"));
+
+    // Take over without the permission stays in guide mode, with a notice held for the helper.
+    rig.permissions->control = false;
+    admit(rig, ada, 1);
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    EXPECT_EQ(rig.host->mode(), HelpMode::guide);
+    EXPECT_EQ(rig.permissions->controlRequests, 1);
+    EXPECT_TRUE(rig.host->pendingNotice());
+    ada.close();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+    EXPECT_FALSE(rig.host->pendingNotice());
+}
+
+TEST(HostSessionConsent, TheMicrophoneCheckboxStartsTheMicrophone)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    admit(rig, ada, 0, true);
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    ASSERT_TRUE(waitUntil([&] { return rig.host->banner().model.microphoneOn; }, 10000));
+    EXPECT_TRUE(SystemAudioDevice::shared().io().microphoneOn.load());
+    EXPECT_TRUE(rig.historyHas("Microphone turned on with Ada Lovelace"));
+
+    // The session's end switches it off again, quietly.
+    const auto lines = rig.history().size();
+    rig.host->endSession(HostController::EndReason::stopped);
+    EXPECT_FALSE(SystemAudioDevice::shared().io().microphoneOn.load());
+    EXPECT_EQ(rig.history().size(), lines + 1); // only the end of the session
+}
+
+// The answer belongs to the attempt it was asked for.
+TEST(HostSessionConsent, AnAnswerIsDroppedWhenItsAttemptEnded)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    // The helper gives up while the question is open.
+    rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
+        ada.close();
+        EXPECT_TRUE(waitUntil([&] { return !rig.host->handshake(); }));
+        return AlertAnswer{0, false};
+    };
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    ASSERT_TRUE(waitUntil([&] { return rig.prompts.count() == 1 && !rig.prompts.alertOpen(); }));
+    test::processEventsFor(100);
+    EXPECT_TRUE(rig.sentOf(Kind::accepted).empty());
+    EXPECT_FALSE(rig.host->helperName());
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->askingConsent());
+
+    // Attempt A ends and attempt B (the same helper, a new nonce) begins while the
+    // question for A is still open: the answer does not admit B.
+    ScriptedHelper again("Ada Lovelace");
+    again.key = ada.key;
+    rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
+        ada.close();
+        EXPECT_TRUE(waitUntil([&] { return !rig.host->handshake(); }));
+        rig.reach(again);
+        again.hello();
+        EXPECT_TRUE(again.waitFor(Kind::challenge));
+        return AlertAnswer{0, false};
+    };
+    rig.sent.clear();
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    ASSERT_TRUE(waitUntil([&] { return rig.prompts.count() == 2 && !rig.prompts.alertOpen(); }));
+    test::processEventsFor(100);
+    EXPECT_TRUE(rig.sentOf(Kind::accepted).empty());
+    ASSERT_TRUE(rig.host->handshake());
+    EXPECT_EQ(rig.host->handshake()->helperNonce, again.helperNonce);
+    EXPECT_FALSE(rig.host->helperName());
+
+    // B goes on: its own prove asks again.
+    rig.prompts.onAlert = nullptr;
+    rig.prompts.answerAlert(0);
+    again.prove();
+    EXPECT_TRUE(again.waitFor(Kind::accepted));
+}
+
+// A question on screen holds the time limit off; once answered, the session stands.
+TEST(HostSessionConsent, TheTimeLimitWaitsForTheUser)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    ScriptedHelper ada("Ada Lovelace");
+    rig.pair({ada.record()});
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+
+    rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
+        EXPECT_TRUE(rig.timers.fireNext(HostController::kHandshakeTimeLimit));
+        EXPECT_TRUE(rig.host->handshake()) << "the user is still deciding";
+        EXPECT_EQ(rig.timers.activeCount(HostController::kHandshakeTimeLimit), 1u);
+        return AlertAnswer{0, false};
+    };
+    rig.reach(ada);
+    ada.hello();
+    ASSERT_TRUE(ada.waitFor(Kind::challenge));
+    ada.prove();
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+
+    // Accepted, but the helper's offer never comes: the connection never stands, and the
+    // next check ends the attempt.
+    ASSERT_TRUE(rig.timers.fireNext(HostController::kHandshakeTimeLimit));
+    EXPECT_FALSE(rig.host->helperName());
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: stopped on this Mac"));
+}
+
+// ---- the live session ----
+
+struct Rgb {
+    int r, g, b;
+};
+
+// Paints the root window of the test's X server.
+bool paintScreen(Rgb color)
+{
+    ::Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    Window root = DefaultRootWindow(display);
+    XSetWindowBackground(display, root,
+                         (static_cast<unsigned long>(color.r) << 16) | (static_cast<unsigned long>(color.g) << 8) |
+                             static_cast<unsigned long>(color.b));
+    XClearWindow(display, root);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+// The centre of a decoded frame is the painted colour (full-range BT.601, as the
+// capturer converts it).
+bool centreIs(const webrtc::VideoFrame& frame, Rgb color)
+{
+    auto buffer = frame.video_frame_buffer()->ToI420();
+    int x = buffer->width() / 2, y = buffer->height() / 2;
+    double Y = buffer->DataY()[y * buffer->StrideY() + x];
+    double U = buffer->DataU()[(y / 2) * buffer->StrideU() + x / 2];
+    double V = buffer->DataV()[(y / 2) * buffer->StrideV() + x / 2];
+    double eY = 0.299 * color.r + 0.587 * color.g + 0.114 * color.b;
+    double eU = -0.169 * color.r - 0.331 * color.g + 0.5 * color.b + 128;
+    double eV = 0.5 * color.r - 0.419 * color.g - 0.081 * color.b + 128;
+    return std::abs(Y - eY) < 14 && std::abs(U - eU) < 14 && std::abs(V - eV) < 14;
+}
+
+class HostSessionLive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "needs the test X server";
+        ASSERT_TRUE(rig.started);
+        rig.pair({ada.record()});
+    }
+    void TearDown() override
+    {
+        rig.destroy();
+        // A peer that said goodbye closes half a second later: let it.
+        test::processEventsFor(HostPeer::kGoodbyeDelayMs + 200);
+    }
+
+    // Admitted with consent, the helper's peer connected and "guide" open.
+    void startLiveSession()
+    {
+        rig.make();
+        ASSERT_TRUE(rig.goOnline());
+        admit(rig, ada, 0);
+        ASSERT_TRUE(ada.waitFor(Kind::accepted));
+        ada.startPeer();
+        ASSERT_TRUE(waitUntil([&] { return ada.peerConnected() && ada.guideOpen(); }, 20000));
+        ASSERT_TRUE(waitUntil([&] { return rig.host->peer() && rig.host->peer()->hasConnected(); }, 10000));
+        // The host's end of "guide" is open too once it has told the session's state.
+        ASSERT_TRUE(waitUntil([&] { return rig.host->peer()->guideChannelOpen() && ada.events().size() >= 3; }));
+    }
+
+    HostRig rig;
+    ScriptedHelper ada{"Ada Lovelace"};
+};
+
+TEST_F(HostSessionLive, TheHelperSeesTheScreenAndTheSessionState)
+{
+    const Rgb orange{200, 80, 40};
+    ASSERT_TRUE(paintScreen(orange));
+    startLiveSession();
+
+    // The answer is signed for this helper's nonce; candidates went both ways.
+    EXPECT_TRUE(ada.answerVerified());
+    auto answers = rig.sentOf(Kind::answer);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].route, Route::sessionTransport);
+    EXPECT_FALSE(rig.sentOf(Kind::candidate).empty());
+    EXPECT_GT(ada.localCandidatesSent(), 0);
+    EXPECT_TRUE(waitUntil([&] { return ada.remoteCandidatesAdded() > 0; }));
+
+    // On "guide": mode, microphone and displays, in that order.
+    ASSERT_TRUE(waitUntil([&] { return ada.events().size() >= 3; }));
+    auto events = ada.events();
+    EXPECT_EQ(events[0].kind, SessionEvent::Kind::mode);
+    EXPECT_EQ(events[0].mode, HelpMode::guide);
+    EXPECT_EQ(events[0].active, false);
+    EXPECT_EQ(events[1].kind, SessionEvent::Kind::microphone);
+    EXPECT_EQ(events[1].active, false);
+    EXPECT_EQ(events[2].kind, SessionEvent::Kind::displays);
+    ASSERT_TRUE(events[2].displays && !events[2].displays->empty());
+    EXPECT_EQ(events[2].displayID, sharedDisplay());
+    EXPECT_EQ(events[2].displays->front().width, 1920);
+    EXPECT_EQ(events[2].displays->front().height, 1080);
+
+    // The host's screen, decoded on the helper's side.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto frame = ada.frames().last();
+            return frame && frame->width() == 1920 && frame->height() == 1080 && centreIs(*frame, orange);
+        },
+        20000));
+
+    // A prove once the peer exists is ignored: no second question, no refusal.
+    ada.prove();
+    test::processEventsFor(200);
+    EXPECT_EQ(rig.prompts.count(), 1u);
+    EXPECT_TRUE(rig.sentOf(Kind::declined).empty());
+
+    // A bye while the connection stands only tells that the helper's link closed.
+    {
+        CapturedLog log;
+        ada.send(SignalMessage::make(Kind::bye));
+        ASSERT_TRUE(waitUntil([&] { return log.contains("the session carries on directly"); }));
+        EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
+    }
+
+    // A second signed offer changes nothing: no second answer, tracks or capture.
+    ASSERT_TRUE(ada.offer);
+    ada.send(*ada.offer);
+    test::processEventsFor(300);
+    EXPECT_EQ(rig.sentOf(Kind::answer).size(), 1u);
+    EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
+
+    // The introduction service goes away: the session carries on directly, and the
+    // status line still names the helper.
+    rig.service.kill9();
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->isOnline(); }));
+    test::processEventsFor(200);
+    EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
+    EXPECT_EQ(rig.host->statusLine(), "Ada Lovelace is helping");
+
+    // The helper ends it.
+    rig.sent.clear();
+    ada.sendEvent(SessionEvent::make(SessionEvent::Kind::end));
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: Ada ended it"));
+    auto byes = rig.sentOf(Kind::bye);
+    ASSERT_EQ(byes.size(), 1u);
+    EXPECT_EQ(byes[0].message.reason, "helperLeft");
+    EXPECT_EQ(byes[0].route, Route::sessionTransport);
+    EXPECT_EQ(rig.host->peer(), nullptr);
+}
+
+TEST_F(HostSessionLive, ALostConnectionEndsAfterTheGrace)
+{
+    startLiveSession();
+    ada.dropPeer();
+    // The host's connection fails; the grace starts.
+    ASSERT_TRUE(waitUntil([&] { return rig.timers.activeCount(10s) == 1; }, 60000));
+    EXPECT_EQ(rig.host->helperName(), "Ada Lovelace") << "nothing ends before the grace";
+    ASSERT_TRUE(rig.timers.fireNext(10s));
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: the connection was lost"));
+    auto byes = rig.sentOf(Kind::bye);
+    ASSERT_EQ(byes.size(), 1u);
+    EXPECT_EQ(byes[0].message.reason, "connectionLost");
+}
+
+TEST_F(HostSessionLive, RemovingTheHelperFromMyMacsEndsTheSession)
+{
+    // This machine's roster lists the helper's machine too.
+    auto person = personSigningKey();
+    ASSERT_TRUE(person);
+    MyMacsRoster roster{person->publicKeyBase64(),
+                        1,
+                        {{rig.hostId(), rig.hostKey(), "This one"}, {ada.id(), ada.key.publicKeyBase64(), ada.name}}};
+    rig.defaults->setData(MyMacs::kRosterKey, SignedRoster::sign(roster, *person).encode());
+    startLiveSession();
+
+    rig.services->myMacs->remove(ada.record());
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: their access was removed"));
+    EXPECT_EQ(rig.sentOf(Kind::bye).at(0).message.reason, "accessRemoved");
+    EXPECT_TRUE(rig.host->helpers().empty());
+    // The goodbye reaches the helper on "guide".
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& event : ada.events())
+            if (event.kind == SessionEvent::Kind::end && event.text == std::optional<std::string>("accessRemoved"))
+                return true;
+        return false;
+    }));
+}
+
+} // namespace
+} // namespace wl::test

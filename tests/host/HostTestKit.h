@@ -1,0 +1,188 @@
+#pragma once
+// A host under test: the real host controller and services hub over the real
+// introduction service on loopback, with scripted prompts, a recorded power manager,
+// switchable permissions, a scripted administrator prompt, manual timers for the
+// controller, the session history in a temporary folder, and WebRTC on 127.0.0.1 only.
+#include "HostFakes.h"
+#include "ManualTimers.h"
+#include "RecordingNotifier.h"
+#include "ScriptedHelper.h"
+#include "ScriptedPrompts.h"
+#include "ServiceProcess.h"
+#include "TestDirs.h"
+#include "WaitUntil.h"
+
+#include "host/HostController.h"
+#include "identity/DeviceIdentity.h"
+#include "mail/AppServices.h"
+#include "platform/Defaults.h"
+#include "platform/Displays.h"
+#include "platform/InfoDictionary.h"
+#include "platform/KeyStore.h"
+#include "platform/Notifier.h"
+#include "platform/SystemServices.h"
+#include "platform/linux/HostServices.h"
+#include "platform/linux/XRandrDisplays.h"
+#include "signalling/SharedDisplay.h"
+#include "signalling/WebRTCConfiguration.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace wl::test {
+
+class HostRig {
+public:
+    using Route = HostController::Route;
+    struct Sent {
+        SignalMessage message;
+        Route route;
+    };
+
+    HostRig()
+    {
+        started = service.start();
+        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
+        defaults->setBool("WLLoopbackOnly", true); // nothing leaves the machine
+        defaults->setStringList(kSTUNServersKey, {});
+        Defaults::setStandard(defaults);
+        KeyStore::setStandard(keys);
+        resetIdentityCache();
+        Permissions::setStandard(permissions);
+        PowerManagement::setStandard(power);
+        AdminPrompt::setStandard(admin);
+        Workspace::setStandard(workspace);
+        LoginItem::setStandard(std::make_shared<XdgLoginItem>(folder.path() / "autostart" / "wickerlane.desktop"));
+        Notifier::setStandard(notifier);
+        if (std::getenv("DISPLAY"))
+            Displays::setStandard(std::make_shared<XRandrDisplays>());
+        resetSharedDisplay();
+        const char* state = std::getenv("XDG_STATE_HOME");
+        savedState = state ? state : "";
+        setenv("XDG_STATE_HOME", (folder.path() / "state").c_str(), 1);
+    }
+
+    ~HostRig()
+    {
+        destroy();
+        if (savedState.empty())
+            unsetenv("XDG_STATE_HOME");
+        else
+            setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+        Displays::setStandard(nullptr);
+        Notifier::setStandard(nullptr);
+        LoginItem::setStandard(nullptr);
+        Workspace::setStandard(nullptr);
+        AdminPrompt::setStandard(nullptr);
+        PowerManagement::setStandard(nullptr);
+        Permissions::setStandard(nullptr);
+        KeyStore::setStandard(nullptr);
+        resetIdentityCache();
+        Defaults::setStandard(nullptr);
+        InfoDictionary::setStandard(nullptr);
+        resetSharedDisplay();
+    }
+
+    // Stores the paired helpers as an earlier run of the program left them.
+    void pair(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
+
+    void make()
+    {
+        MessengerOptions options;
+        options.notifier = notifier.get();
+        options.prompts = &prompts;
+        services = std::make_unique<AppServices>(options);
+        services->isHelping = [this] { return helping; };
+        host = std::make_unique<HostController>(*services, HostController::Options{timers.factory(), &prompts});
+        host->onSignalSent = [this](const SignalMessage& message, Route route) { sent.push_back({message, route}); };
+    }
+
+    void destroy()
+    {
+        host.reset();
+        services.reset();
+        test::processEventsFor(20);
+    }
+
+    bool goOnline()
+    {
+        host->setAcceptingHelpRequests(true);
+        return waitUntil([this] { return host->isOnline(); }, 10000);
+    }
+
+    std::string hostId() const { return ownDeviceId(); }
+    std::string hostKey() const { return deviceSigningKey()->publicKeyBase64(); }
+
+    // The helper reaches this host through the service.
+    void reach(ScriptedHelper& helper)
+    {
+        helper.connect(hostId(), hostKey());
+        waitUntil([&] { return helper.connected(); });
+    }
+
+    // Sent messages of a kind, with their paths.
+    std::vector<Sent> sentOf(SignalMessage::Kind kind) const
+    {
+        std::vector<Sent> out;
+        for (const auto& s : sent)
+            if (s.message.kind == kind)
+                out.push_back(s);
+        return out;
+    }
+    bool sentAfter(SignalMessage::Kind first, SignalMessage::Kind second) const
+    {
+        bool seenFirst = false;
+        for (const auto& s : sent) {
+            if (s.message.kind == first)
+                seenFirst = true;
+            else if (seenFirst && s.message.kind == second)
+                return true;
+        }
+        return false;
+    }
+
+    std::vector<std::string> history() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(folder.path() / "state" / "Wickerlane Host" / "Session History.log");
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    bool historyHas(const std::string& text) const
+    {
+        for (const auto& line : history())
+            if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0)
+                return true;
+        return false;
+    }
+
+    ServiceProcess service;
+    bool started = false;
+    TempDir folder;
+    std::string savedState;
+    std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
+    std::shared_ptr<SwitchablePermissions> permissions = std::make_shared<SwitchablePermissions>();
+    std::shared_ptr<RecordingPowerManagement> power = std::make_shared<RecordingPowerManagement>();
+    std::shared_ptr<ScriptedAdminPrompt> admin = std::make_shared<ScriptedAdminPrompt>();
+    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<RecordingNotifier> notifier = std::make_shared<RecordingNotifier>();
+    ScriptedPrompts prompts;
+    ManualTimers timers;
+    bool helping = false;
+    std::unique_ptr<AppServices> services;
+    std::unique_ptr<HostController> host;
+    std::vector<Sent> sent;
+};
+
+// The grant of unattended access as the host stores it, with an optional PIN.
+UnattendedGrant grantWithPIN(const std::optional<std::string>& pin, int failedAttempts = 0);
+
+} // namespace wl::test

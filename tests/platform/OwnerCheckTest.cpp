@@ -1,0 +1,51 @@
+// The PAM owner check: the password dialog's answer goes to a real PAM conversation run
+// off the main thread, and the answer comes back on the main thread.
+#include "WaitUntil.h"
+
+#include "platform/linux/PamOwnerCheck.h"
+
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace wl::test {
+namespace {
+
+TEST(PamOwnerCheckTest, CancelOrAWrongPasswordIsARefusal)
+{
+    std::vector<std::string> asked;
+    std::optional<std::string> typed; // what the stand-in dialog answers
+    PamOwnerCheck check("login", [&](const std::string& reason, auto answer) {
+        asked.push_back(reason);
+        answer(typed);
+    });
+
+    std::optional<bool> result;
+    check.check("show the Wi-Fi password from Anna", [&](bool ok) { result = ok; });
+    ASSERT_TRUE(result.has_value()); // a cancel answers at once
+    EXPECT_FALSE(*result);
+
+    typed = "certainly not the password";
+    result.reset();
+    QThread* answeredOn = nullptr;
+    check.check("copy the Wi-Fi password from Anna", [&](bool ok) {
+        result = ok;
+        answeredOn = QThread::currentThread();
+    });
+    EXPECT_FALSE(result.has_value()); // PAM runs elsewhere
+    ASSERT_TRUE(waitUntil([&] { return result.has_value(); }, 15000));
+    EXPECT_FALSE(*result);
+    EXPECT_EQ(answeredOn, QThread::currentThread());
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"show the Wi-Fi password from Anna", "copy the Wi-Fi password from Anna"}));
+}
+
+TEST(PamOwnerCheckTest, TheStandardCheckRefusesUntilOneIsInstalled)
+{
+    std::optional<bool> result;
+    OwnerCheck::standard().check("reason", [&](bool ok) { result = ok; });
+    EXPECT_EQ(result, false);
+}
+
+} // namespace
+} // namespace wl::test

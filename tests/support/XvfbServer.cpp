@@ -1,0 +1,71 @@
+#include "XvfbServer.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace wl::test {
+
+XvfbServer::XvfbServer(int width, int height)
+{
+    int ready[2];
+    if (pipe(ready) != 0)
+        return;
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    pid_ = fork();
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives the test
+        close(ready[0]);
+        int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        const std::string fd = std::to_string(ready[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+               "+extension", "RANDR", "+extension", "XFIXES", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ready[1]);
+    if (pid_ < 0) {
+        close(ready[0]);
+        return;
+    }
+    // The number arrives once the server accepts connections; wait at most 10 s.
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool done = false;
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{ready[0], POLLIN, 0};
+        if (poll(&entry, 1, 100) <= 0)
+            continue;
+        char c;
+        ssize_t n = read(ready[0], &c, 1);
+        if (n <= 0 || c == '\n')
+            done = true;
+        else
+            number += c;
+    }
+    close(ready[0]);
+    if (!number.empty())
+        display_ = ":" + number;
+}
+
+XvfbServer::~XvfbServer()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 50; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_)
+                return;
+            usleep(20000);
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+}
+
+} // namespace wl::test

@@ -1,0 +1,25 @@
+#pragma once
+// A private Xvfb for one program under test: it picks a free display itself
+// (-displayfd), listens on no TCP port, and ends with this object (or with the test
+// process). display() is the value for DISPLAY.
+#include <string>
+#include <sys/types.h>
+
+namespace wl::test {
+
+class XvfbServer {
+public:
+    XvfbServer(int width, int height);
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    bool ok() const { return !display_.empty(); }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+} // namespace wl::test

@@ -1,0 +1,497 @@
+// The helper's controller: the handshake it runs with a host (over a recording
+// signalling path, against a host key of the test's own), the session's events and its
+// ends, the paired hosts with their presence, groups and remembered sets.
+#include "ViewerTestKit.h"
+
+#include "mail/MyMacs.h"
+#include "protocol/MailContent.h"
+
+#include <gtest/gtest.h>
+
+namespace wl::test {
+namespace {
+
+using Kind = SignalMessage::Kind;
+using Phase = ViewerController::Phase;
+
+class ViewerHandshake : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rig.pair({host.record(), other.record()});
+        rig.make();
+    }
+
+    // Connects and answers with a valid challenge.
+    void connectAndChallenge(bool unattended, std::optional<std::string> salt = std::nullopt)
+    {
+        rig.viewer->connect(host.record(), unattended);
+        rig.transport().deliver(host.challenge(rig.helperNonce(), std::move(salt)));
+    }
+
+    SignalMessage declined(const std::string& reason)
+    {
+        SignalMessage message = SignalMessage::make(Kind::declined);
+        message.reason = reason;
+        return message;
+    }
+
+    ViewerRig rig;
+    FakeHost host{"Ada's Mac"};
+    FakeHost other{"Grace's Mac"};
+};
+
+TEST_F(ViewerHandshake, HelloChallengeAndProve)
+{
+    rig.viewer->connect(host.record(), false);
+    EXPECT_EQ(rig.viewer->phase(), Phase::waiting("Ada's Mac"));
+    EXPECT_TRUE(rig.viewer->isHelping());
+    ASSERT_EQ(rig.connectedTo, std::vector<std::string>{host.id()});
+    auto hellos = rig.transport().sentOf(Kind::hello);
+    ASSERT_EQ(hellos.size(), 1u);
+    // An attended hello carries no unattended field at all.
+    EXPECT_FALSE(hellos[0].unattended.has_value());
+    EXPECT_EQ(hellos[0].publicKey, deviceSigningKey()->publicKeyBase64());
+    EXPECT_EQ(base64Decode(*hellos[0].nonce)->size(), 16u);
+
+    // An accepted before any verified challenge is ignored.
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    EXPECT_FALSE(rig.viewer->wasAccepted());
+
+    rig.transport().deliver(host.challenge(rig.helperNonce()));
+    auto proves = rig.transport().sentOf(Kind::prove);
+    ASSERT_EQ(proves.size(), 1u);
+    EXPECT_TRUE(verifySignature(proves[0].signature, helperProofMessage(host.id(), host.hostNonce, rig.helperNonce()),
+                                deviceSigningKey()->publicKeyBase64()));
+    EXPECT_FALSE(proves[0].pinProof.has_value());
+    // A second challenge replaces the host nonce and sends a new prove.
+    rig.transport().deliver(host.challenge(rig.helperNonce()));
+    proves = rig.transport().sentOf(Kind::prove);
+    ASSERT_EQ(proves.size(), 2u);
+    EXPECT_TRUE(verifySignature(proves[1].signature, helperProofMessage(host.id(), host.hostNonce, rig.helperNonce()),
+                                deviceSigningKey()->publicKeyBase64()));
+
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    EXPECT_TRUE(rig.viewer->wasAccepted());
+    EXPECT_EQ(rig.viewer->phase(), Phase::connected("Ada's Mac"));
+    EXPECT_EQ(rig.viewer->connectionInfo(), "Starting");
+}
+
+TEST_F(ViewerHandshake, ABadHostProofOrAnswerStopsAtOnce)
+{
+    rig.viewer->connect(host.record(), false);
+    SignalMessage forged = other.challenge(rig.helperNonce()); // signed by another key
+    rig.transport().deliver(forged);
+    EXPECT_EQ(rig.viewer->phase(), Phase::message("Couldn't confirm this is really Ada's Mac. Nothing was shared."));
+    EXPECT_TRUE(rig.transport().sentOf(Kind::prove).empty());
+    EXPECT_TRUE(rig.transport().closed);
+    EXPECT_FALSE(rig.viewer->handshake().has_value());
+
+    connectAndChallenge(false);
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    SignalMessage answer = SignalMessage::make(Kind::answer);
+    answer.sdp = "v=0";
+    answer.signature = other.key.sign(answerSignatureMessage(rig.helperNonce(), "v=0"));
+    rig.transport().deliver(answer);
+    EXPECT_EQ(rig.viewer->phase(),
+              Phase::message("Ada's Mac's connection details couldn't be verified, so the session was stopped."));
+}
+
+TEST_F(ViewerHandshake, UnattendedAsksTheOwnerThenThePIN)
+{
+    const std::string salt = makePINSalt();
+    rig.ownerCheck.answer(true);
+    rig.prompts.answerText(std::string("246810"));
+    connectAndChallenge(true, base64Encode(salt));
+    EXPECT_EQ(rig.transport().sentOf(Kind::hello).at(0).unattended, std::optional<bool>(true));
+    ASSERT_TRUE(waitUntil([&] { return !rig.transport().sentOf(Kind::prove).empty(); }));
+    ASSERT_EQ(rig.ownerCheck.reasons(), std::vector<std::string>{"connect to Ada's Mac without anyone there"});
+    auto questions = rig.prompts.questions();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0].title, "PIN for Ada's Mac");
+    EXPECT_EQ(questions[0].informativeText, "Enter the PIN set on Ada's Mac for unattended access.");
+    const SignalMessage prove = rig.transport().sentOf(Kind::prove).at(0);
+    EXPECT_TRUE(checkPINProof(prove.pinProof, derivePINKey("246810", salt), host.hostNonce, rig.helperNonce()));
+
+    // Accepted: the host is remembered as allowing unattended access.
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()});
+    EXPECT_EQ(rig.storedSet(ViewerController::kKnownUnattendedKey), std::set<std::string>{host.id()});
+}
+
+TEST_F(ViewerHandshake, UnattendedWithoutSaltAsksNoPIN)
+{
+    rig.ownerCheck.answer(true);
+    connectAndChallenge(true);
+    ASSERT_TRUE(waitUntil([&] { return !rig.transport().sentOf(Kind::prove).empty(); }));
+    EXPECT_EQ(rig.prompts.count(), 0u);
+    EXPECT_FALSE(rig.transport().sentOf(Kind::prove).at(0).pinProof.has_value());
+}
+
+TEST_F(ViewerHandshake, RefusedOwnerCheckOrCancelledPINLeavesQuietly)
+{
+    rig.ownerCheck.answer(false);
+    connectAndChallenge(true, base64Encode(makePINSalt()));
+    ASSERT_TRUE(waitUntil([&] { return rig.viewer->phase() == Phase::browsing(); }));
+    auto byes = rig.transport().sentOf(Kind::bye);
+    ASSERT_EQ(byes.size(), 1u);
+    EXPECT_EQ(byes[0].reason, "helperLeft");
+    EXPECT_TRUE(rig.transport().sentOf(Kind::prove).empty());
+
+    rig.ownerCheck.answer(true);
+    rig.prompts.answerText(std::nullopt); // Cancel at the PIN
+    connectAndChallenge(true, base64Encode(makePINSalt()));
+    ASSERT_TRUE(waitUntil([&] { return rig.viewer->phase() == Phase::browsing(); }));
+    EXPECT_EQ(rig.transport().sentOf(Kind::bye).size(), 1u);
+    EXPECT_TRUE(rig.transport().sentOf(Kind::prove).empty());
+}
+
+TEST_F(ViewerHandshake, AnOwnerAnswerForAnEndedAttemptChangesNothing)
+{
+    rig.ownerCheck.answer(true);
+    connectAndChallenge(true);
+    auto& first = rig.transport();
+    rig.viewer->end(); // before the owner check answers
+    processEventsFor(20);
+    EXPECT_TRUE(first.sentOf(Kind::prove).empty());
+    EXPECT_EQ(rig.viewer->phase(), Phase::browsing());
+}
+
+// An unattended attempt forgets that the host allows unattended access only when the
+// host says it doesn't (or no longer knows this helper), never on a busy host, a wrong
+// PIN, a refusal of another kind or a lost link.
+TEST_F(ViewerHandshake, UnattendedRefusalsForgetOnlyForAccessReasons)
+{
+    for (const std::string reason : {"notUnattended", "lockedOut", "notPaired"}) {
+        rig.viewer->setKnownUnattended({host.id()});
+        rig.viewer->connect(host.record(), true);
+        rig.transport().deliver(declined(reason));
+        EXPECT_TRUE(rig.viewer->knownUnattended().empty()) << reason;
+        EXPECT_TRUE(rig.storedSet(ViewerController::kKnownUnattendedKey).empty()) << reason;
+    }
+    for (const std::string reason : {"busy", "wrongPin", "notNow", "notVerified", ""}) {
+        rig.viewer->setKnownUnattended({host.id()});
+        rig.viewer->connect(host.record(), true);
+        SignalMessage message = declined(reason);
+        if (reason.empty())
+            message.reason.reset();
+        rig.transport().deliver(message);
+        EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()}) << reason;
+    }
+    rig.viewer->connect(host.record(), true);
+    rig.transport().dropLink();
+    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()});
+    EXPECT_EQ(rig.viewer->phase(),
+              Phase::message("Couldn't reach Ada's Mac. It may be offline or already in a session."));
+    // An attended attempt's refusal never touches the set.
+    rig.viewer->connect(host.record(), false);
+    rig.transport().deliver(declined("notUnattended"));
+    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()});
+}
+
+TEST_F(ViewerHandshake, RefusalAndGoodbyeTexts)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"notPaired", "Ada's Mac doesn't recognize this Mac anymore. Pair again with a new code."},
+        {"busy", "Ada's Mac is already in a session."},
+        {"notVerified", "Ada's Mac couldn't verify this Mac, so it said no."},
+        {"wrongPin",
+         "That PIN wasn't right. After 5 wrong PINs, unattended access locks until it's turned back on at Ada's Mac."},
+        {"lockedOut",
+         "Unattended access to Ada's Mac is locked after too many wrong PINs. It has to be turned back on "
+         "at Ada's Mac, with its administrator password."},
+        {"notNow", "Ada's Mac said not now."},
+        {"noAttachments", "Ada's Mac said not now."},
+    };
+    for (const auto& [reason, text] : cases) {
+        rig.viewer->connect(host.record(), false);
+        rig.transport().deliver(declined(reason));
+        EXPECT_EQ(rig.viewer->phase(), Phase::message(text)) << reason;
+    }
+    // Any bye before acceptance is "said not now"; after, it names the end.
+    rig.viewer->connect(host.record(), false);
+    SignalMessage bye = SignalMessage::make(Kind::bye);
+    bye.reason = "accessRemoved";
+    rig.transport().deliver(bye);
+    EXPECT_EQ(rig.viewer->phase(), Phase::message("Ada's Mac said not now."));
+    connectAndChallenge(false);
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    rig.transport().deliver(bye);
+    EXPECT_EQ(rig.viewer->phase(), Phase::message("Ada's Mac removed you as a helper."));
+    // After acceptance, a link lost without a standing connection ends the session.
+    connectAndChallenge(false);
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    rig.transport().dropLink();
+    EXPECT_EQ(rig.viewer->phase(), Phase::message("The connection to Ada's Mac was lost."));
+}
+
+// Connecting again first closes the earlier link without it reporting back: the new
+// attempt is not ended by the old link's close.
+TEST_F(ViewerHandshake, ConnectTearsDownTheEarlierLinkQuietly)
+{
+    rig.viewer->connect(host.record(), false);
+    auto first = rig.transports.back();
+    rig.viewer->connect(other.record(), false);
+    EXPECT_TRUE(first->closed);
+    EXPECT_FALSE(first->onClose);
+    EXPECT_FALSE(first->onMessage);
+    EXPECT_EQ(rig.viewer->phase(), Phase::waiting("Grace's Mac"));
+    // A late message on the old link reaches nobody.
+    first->deliver(declined("busy"));
+    EXPECT_EQ(rig.viewer->phase(), Phase::waiting("Grace's Mac"));
+    ASSERT_EQ(rig.viewer->transport(), rig.transports.back().get());
+}
+
+TEST_F(ViewerHandshake, ConnectWhileBeingHelpedOnlyShowsTheMessage)
+{
+    rig.beingHelped = true;
+    rig.viewer->connect(host.record(), false);
+    EXPECT_EQ(rig.viewer->phase(),
+              Phase::message("Someone is helping on this Mac right now. Try again when that session has ended."));
+    EXPECT_TRUE(rig.transports.empty());
+}
+
+TEST_F(ViewerHandshake, EndSendsByeAndReturnsToTheList)
+{
+    connectAndChallenge(false);
+    auto& link = rig.transport();
+    rig.viewer->end();
+    ASSERT_EQ(link.sentOf(Kind::bye).size(), 1u);
+    EXPECT_EQ(link.sentOf(Kind::bye)[0].reason, "helperLeft");
+    EXPECT_TRUE(link.closed);
+    EXPECT_EQ(rig.viewer->phase(), Phase::browsing());
+    EXPECT_FALSE(rig.viewer->isHelping());
+}
+
+TEST_F(ViewerHandshake, SessionEventsDriveThePublishedState)
+{
+    connectAndChallenge(false);
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    ViewerController& v = *rig.viewer;
+    auto event = [](SessionEvent::Kind kind) { return SessionEvent::make(kind); };
+
+    SessionEvent notice = event(SessionEvent::Kind::notice);
+    notice.text = "first";
+    v.handleSessionEvent(notice);
+    EXPECT_EQ(v.notice(), "first");
+    // The same mode again keeps the notice; a mode event without a mode clears it.
+    SessionEvent guide = event(SessionEvent::Kind::mode);
+    guide.mode = HelpMode::guide;
+    v.handleSessionEvent(guide);
+    EXPECT_EQ(v.notice(), "first");
+
+    SessionEvent control = event(SessionEvent::Kind::mode);
+    control.mode = HelpMode::control;
+    v.handleSessionEvent(control);
+    EXPECT_EQ(v.mode(), HelpMode::control);
+    EXPECT_FALSE(v.notice());
+    SessionEvent activity = event(SessionEvent::Kind::localActivity);
+    activity.active = true;
+    v.handleSessionEvent(activity);
+    SessionEvent cursor = event(SessionEvent::Kind::cursor);
+    cursor.cursorShape = CursorShape{"cG5n", 16, 16, 1, 1, 1280};
+    v.handleSessionEvent(cursor);
+    EXPECT_TRUE(v.theyHaveTheMouse());
+    // Back to guide: the cursor and the local activity go; clicks follow `active`.
+    SessionEvent back = event(SessionEvent::Kind::mode);
+    back.active = true;
+    v.handleSessionEvent(back);
+    EXPECT_EQ(v.mode(), HelpMode::guide);
+    EXPECT_FALSE(v.remoteCursor());
+    EXPECT_FALSE(v.theyHaveTheMouse());
+    EXPECT_TRUE(v.clicksGoThrough());
+
+    // Two notices: the first one's timer leaves the second alone.
+    v.handleSessionEvent(notice);
+    SessionEvent second = notice;
+    second.text = "second";
+    v.handleSessionEvent(second);
+    while (rig.timers.activeCount(ViewerController::kNoticeLifetime) > 1) {
+        ASSERT_TRUE(rig.timers.fireNext(ViewerController::kNoticeLifetime));
+        EXPECT_EQ(v.notice(), "second");
+    }
+    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kNoticeLifetime));
+    EXPECT_FALSE(v.notice());
+
+    SessionEvent displays = event(SessionEvent::Kind::displays);
+    displays.displays = std::vector<DisplayInfo>{{1, "Left", 1920, 1080}, {2, "Right", 1280, 720}};
+    displays.displayID = 2;
+    v.handleSessionEvent(displays);
+    EXPECT_EQ(v.displays().size(), 2u);
+    EXPECT_EQ(v.sharedDisplayID(), std::optional<std::uint32_t>(2));
+    SessionEvent microphone = event(SessionEvent::Kind::microphone);
+    microphone.active = true;
+    v.handleSessionEvent(microphone);
+    EXPECT_TRUE(v.theirMicrophoneOn());
+
+    // The host's goodbye ends the session with its reason.
+    SessionEvent end = event(SessionEvent::Kind::end);
+    end.text = "connectionLost";
+    v.handleSessionEvent(end);
+    EXPECT_EQ(v.phase(), Phase::message("The connection to Ada's Mac was lost."));
+    EXPECT_TRUE(v.displays().empty());
+    EXPECT_FALSE(v.theirMicrophoneOn());
+    EXPECT_TRUE(v.connectionInfo().empty());
+    // After the handshake is gone the host is "They".
+    end.text = "stopped";
+    v.handleSessionEvent(end);
+    EXPECT_EQ(v.phase(), Phase::message("They ended the session."));
+}
+
+TEST_F(ViewerHandshake, AcceptanceResolvesTheHostsOpenHelpRequests)
+{
+    connectAndChallenge(false);
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    // No open requests: nothing resolved, and the set stays as stored.
+    EXPECT_TRUE(rig.viewer->resolvedRequests().empty());
+}
+
+// ---- paired hosts ----
+
+class ViewerDevices : public ::testing::Test {
+protected:
+    ViewerRig rig;
+    FakeHost ada{"Ada's Mac"};
+    FakeHost bob{"bob's Mac"};
+    FakeHost big{"Bob's Mac"};
+};
+
+TEST_F(ViewerDevices, SoundSwitchStartsFromItsSetting)
+{
+    rig.make();
+    EXPECT_TRUE(rig.viewer->soundOn()); // nothing stored
+    rig.destroy();
+    rig.defaults->setBool(ViewerController::kSoundOnKey, false);
+    rig.make();
+    EXPECT_FALSE(rig.viewer->soundOn());
+    rig.destroy();
+    rig.defaults->setString(ViewerController::kSoundOnKey, "loud");
+    rig.make();
+    EXPECT_TRUE(rig.viewer->soundOn());
+    rig.viewer->setSoundOn();
+    EXPECT_FALSE(rig.viewer->soundOn());
+    EXPECT_FALSE(rig.defaults->boolValue(ViewerController::kSoundOnKey));
+}
+
+// Cancel in "Whose is <name>?" keeps the person; only a confirmed empty answer clears it.
+TEST_F(ViewerDevices, WhoseIsCancelKeepsThePersonAndAConfirmedEmptyAnswerClearsIt)
+{
+    rig.pair({ada.record()});
+    rig.make();
+    rig.prompts.answerText(std::string("  Ada Lovelace \n"));
+    rig.viewer->setPerson(ada.record());
+    ASSERT_EQ(rig.prompts.questions().at(0).title, "Whose is Ada's Mac?");
+    EXPECT_EQ(rig.prompts.questions().at(0).informativeText, "Devices with the same person show together.");
+    EXPECT_EQ(rig.viewer->devices()[0].person, "Ada Lovelace");
+
+    rig.prompts.answerText(std::nullopt); // Cancel
+    rig.viewer->setPerson(ada.record());
+    EXPECT_EQ(rig.prompts.questions().at(1).initialText, "Ada Lovelace");
+    EXPECT_EQ(rig.viewer->devices()[0].person, "Ada Lovelace");
+    EXPECT_EQ(PairedDeviceStore{"WLPairedHosts"}.load()[0].person, "Ada Lovelace");
+
+    rig.prompts.answerText(std::string("   ")); // confirmed, empty
+    rig.viewer->setPerson(ada.record());
+    EXPECT_FALSE(rig.viewer->devices()[0].person);
+    EXPECT_FALSE(PairedDeviceStore{"WLPairedHosts"}.load()[0].person);
+
+    // A device no longer paired is not asked about.
+    rig.viewer->setPerson(bob.record());
+    EXPECT_EQ(rig.prompts.count(), 3u);
+}
+
+// Removing a device also drops it from the online watch and the unattended set.
+TEST_F(ViewerDevices, RemovingADeviceDropsItsWatchAndUnattendedEntry)
+{
+    rig.pair({ada.record(), bob.record()});
+    rig.make();
+    rig.viewer->setNotifyWhenOnline({ada.id(), bob.id()});
+    rig.viewer->setKnownUnattended({ada.id(), bob.id()});
+    rig.viewer->removeDevice(ada.record());
+    ASSERT_EQ(rig.viewer->devices().size(), 1u);
+    EXPECT_EQ(rig.viewer->notifyWhenOnline(), std::set<std::string>{bob.id()});
+    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{bob.id()});
+    EXPECT_EQ(rig.storedSet(ViewerController::kNotifyWhenOnlineKey), std::set<std::string>{bob.id()});
+    EXPECT_EQ(rig.storedSet(ViewerController::kKnownUnattendedKey), std::set<std::string>{bob.id()});
+    EXPECT_EQ(PairedDeviceStore{"WLPairedHosts"}.load().size(), 1u);
+    // A late presence answer for it finds no watch and posts nothing.
+    rig.viewer->setOnline(true, ada.record());
+    EXPECT_TRUE(rig.notifier.posted.empty());
+}
+
+TEST_F(ViewerDevices, PresenceAnnouncesAWatchedMacOnce)
+{
+    rig.pair({ada.record(), bob.record()});
+    rig.make();
+    // Asked at once, then every 10 seconds.
+    EXPECT_EQ(rig.presenceAsked.size(), 2u);
+    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kPresenceInterval));
+    EXPECT_EQ(rig.presenceAsked.size(), 4u);
+    rig.viewer->toggleNotifyWhenOnline(ada.record());
+    EXPECT_EQ(rig.storedSet(ViewerController::kNotifyWhenOnlineKey), std::set<std::string>{ada.id()});
+    for (auto& presence : rig.pendingPresence)
+        presence.answer(true);
+    for (auto& presence : rig.pendingPresence)
+        presence.answer(true);
+    ASSERT_EQ(rig.notifier.posted.size(), 1u);
+    EXPECT_EQ(rig.notifier.posted[0].title, "Ada's Mac is online");
+    EXPECT_EQ(rig.notifier.posted[0].body, "You can help now.");
+    EXPECT_EQ(rig.notifier.posted[0].identifier, "online-" + ada.id());
+    EXPECT_TRUE(rig.viewer->notifyWhenOnline().empty());
+    EXPECT_EQ(rig.viewer->onlineIDs(), (std::set<std::string>{ada.id(), bob.id()}));
+    rig.pendingPresence[0].answer(false);
+    EXPECT_EQ(rig.viewer->onlineIDs().count(ada.id()), 0u);
+}
+
+TEST_F(ViewerDevices, GroupsAndTheirOrder)
+{
+    PairedDevice a = ada.record();
+    a.person = "alice";
+    PairedDevice b1 = bob.record(); // "bob's Mac"
+    b1.person = "Bob";
+    PairedDevice b2 = big.record(); // "Bob's Mac"
+    b2.person = "Bob";
+    rig.pair({b1, a, b2});
+    rig.make();
+    auto groups = rig.viewer->groupDevices();
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0].first, "alice");
+    EXPECT_EQ(groups[1].first, "Bob");
+    ASSERT_EQ(groups[1].second.size(), 2u);
+    EXPECT_EQ(groups[1].second[0].name, "Bob's Mac"); // capital B first
+    EXPECT_EQ(groups[1].second[1].name, "bob's Mac");
+}
+
+TEST_F(ViewerDevices, AccessNoticesAndRosterMerge)
+{
+    rig.pair({ada.record()});
+    rig.make();
+    MailContent access;
+    access.kind = MailContent::Kind::access;
+    access.unattended = true;
+    rig.viewer->handleAccessNotice(access, ada.record());
+    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{ada.id()});
+    rig.viewer->handleAccessNotice(access, bob.record()); // not a paired host
+    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{ada.id()});
+    access.unattended.reset();
+    rig.viewer->handleAccessNotice(access, ada.record());
+    EXPECT_TRUE(rig.viewer->knownUnattended().empty());
+
+    // The roster adds a Mac and removes one; a roster Mac already paired keeps its record.
+    PairedDevice renamed = ada.record();
+    renamed.name = "Roster name";
+    const auto asked = rig.presenceAsked.size();
+    rig.viewer->myMacsRosterChanged({renamed, bob.record()}, {});
+    ASSERT_EQ(rig.viewer->devices().size(), 2u);
+    EXPECT_EQ(rig.viewer->devices()[0].name, "Ada's Mac");
+    EXPECT_GT(rig.presenceAsked.size(), asked);
+    const auto askedAfter = rig.presenceAsked.size();
+    rig.viewer->myMacsRosterChanged({bob.record()}, {});
+    EXPECT_EQ(rig.presenceAsked.size(), askedAfter); // nothing changed, nothing asked
+    rig.viewer->myMacsRosterChanged({}, {ada.id()});
+    ASSERT_EQ(rig.viewer->devices().size(), 1u);
+    EXPECT_EQ(rig.viewer->devices()[0].id, bob.id());
+}
+
+} // namespace
+} // namespace wl::test
