@@ -24,7 +24,9 @@ XvfbServer::XvfbServer(int width, int height)
         dup2(null, 1);
         dup2(null, 2);
         const std::string fd = std::to_string(ready[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+        // -noreset: by default the server resets when its last client leaves, and a client
+        // connecting during that reset is refused.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
                "+extension", "RANDR", "+extension", "XFIXES", static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // A private Xvfb for one program under test: it picks a free display itself
-// (-displayfd), listens on no TCP port, and ends with this object (or with the test
-// process). display() is the value for DISPLAY.
+// (-displayfd), listens on no TCP port, does not reset when its last client leaves, and
+// ends with this object (or with the test process). display() is the value for DISPLAY.
 #include <string>
 #include <sys/types.h>
 
