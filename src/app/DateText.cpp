@@ -28,7 +28,12 @@ QString abbreviatedDate(Date date)
 
 QString shortTime(Date date)
 {
-    return QLocale().toString(localTime(date).time(), QLocale::ShortFormat);
+    // The locale's short time, without seconds where it has them (as the C locale does).
+    QLocale locale;
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    for (const auto& seconds : {QStringLiteral(":ss"), QStringLiteral(".ss"), QStringLiteral(":s")})
+        format.remove(seconds);
+    return locale.toString(localTime(date).time(), format);
 }
 
 } // namespace wl

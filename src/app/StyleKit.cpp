@@ -121,6 +121,8 @@ void applyDarkStyle(QApplication& app)
     if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         app.setStyle(fusion);
     app.setPalette(darkPalette());
+    // Separators that show on the dark menus.
+    app.setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; background: #3d4046; margin: 4px 8px; }"));
 }
 
 void applyDarkStyle(QWidget& window)
