@@ -4,6 +4,10 @@
 #include "platform/Log.h"
 
 #include <QCursor>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -33,7 +37,7 @@ MenuBarExtra::~MenuBarExtra()
 void MenuBarExtra::showState()
 {
     const auto state = label_->state();
-    tray_->setIcon(MenuBarIcon::image(state));
+    tray_->setIcon(MenuBarIcon::image(state, colour_));
     tray_->setToolTip(QString::fromStdString(MenuBarIcon::description(state)));
 }
 
@@ -44,7 +48,47 @@ bool MenuBarExtra::show()
         Log::line("Wickerlane: this desktop shows no tray icons; open Wickerlane again to see its window");
         return false;
     }
+    // Once the panel has drawn itself around the icon.
+    QPointer<MenuBarExtra> self(this);
+    for (int delay : {400, 2000})
+        QTimer::singleShot(delay, this, [self] {
+            if (self)
+                self->fitPanel();
+        });
     return true;
+}
+
+void MenuBarExtra::fitPanel()
+{
+    const QRect icon = tray_->geometry();
+    QScreen* screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr;
+    if (!screen || icon.isEmpty())
+        return;
+    // A ring of two pixels just outside the icon is the panel.
+    const QRect ring = icon.adjusted(-2, -2, 2, 2).intersected(screen->geometry());
+    const QImage shot = screen->grabWindow(0, ring.x(), ring.y(), ring.width(), ring.height()).toImage();
+    if (shot.isNull())
+        return;
+    double red = 0, green = 0, blue = 0;
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            if (x >= 2 && x < shot.width() - 2 && y >= 2 && y < shot.height() - 2)
+                continue;
+            const QColor pixel = shot.pixelColor(x, y);
+            red += pixel.redF();
+            green += pixel.greenF();
+            blue += pixel.blueF();
+            ++count;
+        }
+    if (!count)
+        return;
+    const QColor panel = QColor::fromRgbF(float(red / count), float(green / count), float(blue / count));
+    const QColor colour = MenuBarIcon::colourFor(panel);
+    if (colour == colour_)
+        return;
+    colour_ = colour;
+    showState();
 }
 
 } // namespace wl

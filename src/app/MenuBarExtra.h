@@ -25,6 +25,11 @@ public:
     // Puts the icon into the tray; false when the desktop has no tray (yet).
     bool show();
 
+    // Looks at the panel around the icon and draws the icon in the colour that stands
+    // out on it (an XEmbed tray; a StatusNotifier host keeps the default).
+    void fitPanel();
+    const QColor& iconColour() const { return colour_; }
+
     QSystemTrayIcon& trayIcon() const { return *tray_; }
     HostMenu& menu() const { return *menu_; }
     MenuBarLabel& label() const { return *label_; }
@@ -35,6 +40,7 @@ private:
     std::unique_ptr<HostMenu> menu_;
     std::unique_ptr<MenuBarLabel> label_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    QColor colour_ = MenuBarIcon::panelColour();
 };
 
 } // namespace wl

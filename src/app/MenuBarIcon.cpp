@@ -26,6 +26,17 @@ QColor MenuBarIcon::panelColour()
     return QColor(236, 237, 239);
 }
 
+QColor MenuBarIcon::lightPanelColour()
+{
+    return QColor(32, 33, 36);
+}
+
+QColor MenuBarIcon::colourFor(const QColor& panel)
+{
+    const double luminance = 0.2126 * panel.redF() + 0.7152 * panel.greenF() + 0.0722 * panel.blueF();
+    return luminance > 0.55 ? lightPanelColour() : panelColour();
+}
+
 void MenuBarIcon::draw(QPainter& painter, State state, const QColor& colour)
 {
     painter.save();
@@ -109,18 +120,19 @@ QImage MenuBarIcon::render(State state, qreal scale, const QColor& colour)
     return image;
 }
 
-QIcon MenuBarIcon::image(State state)
+QIcon MenuBarIcon::image(State state, const QColor& colour)
 {
-    static std::map<State, QIcon> cache;
-    if (auto it = cache.find(state); it != cache.end())
+    static std::map<std::pair<State, QRgb>, QIcon> cache;
+    const auto key = std::make_pair(state, colour.rgba());
+    if (auto it = cache.find(key); it != cache.end())
         return it->second;
     QIcon icon;
     for (qreal scale : {1.0, 2.0}) {
-        QPixmap pixmap = QPixmap::fromImage(render(state, scale, panelColour()));
+        QPixmap pixmap = QPixmap::fromImage(render(state, scale, colour));
         pixmap.setDevicePixelRatio(scale);
         icon.addPixmap(pixmap);
     }
-    cache.emplace(state, icon);
+    cache.emplace(key, icon);
     return icon;
 }
 

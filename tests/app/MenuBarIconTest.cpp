@@ -78,6 +78,13 @@ TEST(MenuBarIcon, DescriptionsAndOneIconPerState)
     EXPECT_EQ(MenuBarIcon::image(State::off).cacheKey(), first.cacheKey());
     EXPECT_NE(MenuBarIcon::image(State::ready).cacheKey(), first.cacheKey());
     EXPECT_EQ(first.availableSizes().size(), 2u) << "1x and 2x";
+
+    // Light on dark panels, dark on light ones; one cached icon per state and colour.
+    EXPECT_EQ(MenuBarIcon::colourFor(QColor(220, 218, 213)), MenuBarIcon::lightPanelColour());
+    EXPECT_EQ(MenuBarIcon::colourFor(QColor(30, 30, 30)), MenuBarIcon::panelColour());
+    const QIcon dark = MenuBarIcon::image(State::off, MenuBarIcon::lightPanelColour());
+    EXPECT_NE(dark.cacheKey(), first.cacheKey());
+    EXPECT_EQ(MenuBarIcon::image(State::off, MenuBarIcon::lightPanelColour()).cacheKey(), dark.cacheKey());
 }
 
 TEST(StyleKit, TheNamedColours)
