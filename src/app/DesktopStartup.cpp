@@ -57,6 +57,11 @@ void chooseDesktopBackends()
     Workspace::setStandard(std::make_shared<DesktopWorkspace>());
 }
 
+void refreshDesktopEntry()
+{
+    refreshApplicationEntry(applicationEntryPath(), QCoreApplication::applicationFilePath().toStdString());
+}
+
 bool claimSingleInstance(std::function<void()> onReopen)
 {
     auto* instance = new SingleInstance(SingleInstance::standardPath(), QCoreApplication::instance());

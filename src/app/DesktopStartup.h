@@ -20,6 +20,10 @@ class Prompts;
 // owner check (PAM), notifier, displays, timers and the host's system services.
 void chooseDesktopBackends();
 
+// Puts the program into the desktop's list of applications (or points the entry at this
+// copy), so that it can be opened again from there.
+void refreshDesktopEntry();
+
 // Whether this is the one running copy of the program for this user. When another copy
 // runs, it is asked to show its main window and false comes back; otherwise later
 // launches call onReopen (on the main thread).

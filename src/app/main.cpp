@@ -50,6 +50,7 @@ int main(int argc, char** argv)
         return 0; // the running copy shows its window
 
     wl::chooseDesktopBackends();
+    wl::refreshDesktopEntry();
     wl::applyDarkStyle(app);
     wl::WickerlaneApp program;
     running = &program;

@@ -6,6 +6,8 @@
 
 #include "app/DateText.h"
 #include "app/HostMenu.h"
+#include "app/MenuBarLabel.h"
+#include "viewer/ViewerController.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
 #include "host/PairingPanelController.h"
@@ -497,6 +499,14 @@ TEST(HostMenuSession, StopSessionEndsTheHelpersSession)
     ASSERT_TRUE(ada.waitFor(SignalMessage::Kind::accepted));
     auto lines = linesOf(m.now());
     EXPECT_EQ(lines[0], (Line{"Ada Lovelace is helping", false}));
+    // The tray shows a session, the host's side being the first rule.
+    ViewerController::Options viewerOptions;
+    viewerOptions.timers = rig.timers.factory();
+    viewerOptions.prompts = &rig.prompts;
+    viewerOptions.isOnline = [](const std::string&, std::function<void(bool)>) {};
+    ViewerController viewer(*rig.services, viewerOptions);
+    MenuBarLabel label(*rig.host, viewer, rig.host->helpRequests());
+    EXPECT_EQ(label.state(), MenuBarIcon::State::inSession);
     auto off = std::find(lines.begin(), lines.end(), Line{"Turn Off Help Requests"});
     ASSERT_NE(off, lines.end());
     EXPECT_EQ(*(off + 1), (Line{"Stop Session"}));

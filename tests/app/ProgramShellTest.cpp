@@ -21,6 +21,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace wl::test {
@@ -267,6 +268,12 @@ TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
     ASSERT_TRUE(third.waitForFinished(10000));
     processEventsFor(300);
     EXPECT_EQ(visibleMainWindows(), windows);
+
+    // Its entry in the desktop's applications launches this program.
+    std::ifstream entry(desktop.home.path() / ".local/share/applications/org.wickerlane.Wickerlane.desktop");
+    std::stringstream text;
+    text << entry.rdbuf();
+    EXPECT_NE(text.str().find("Exec=\"" + std::string(WL_PROGRAM_BINARY) + "\""), std::string::npos) << text.str();
 
     first.terminate();
     EXPECT_TRUE(first.waitForFinished(3000));

@@ -1,13 +1,32 @@
-// Start-up's check of this computer's key.
+// Start-up: the check of this computer's key, the steps of the start-up sequence in their
+// order (seen through recording fakes), the main window at launch, the application
+// entry, and where notification clicks lead.
+#include "AppTestKit.h"
 #include "ScriptedPrompts.h"
+#include "TestDirs.h"
 
 #include "app/DesktopStartup.h"
+#include "app/MainWindow.h"
+#include "app/MenuBarExtra.h"
+#include "host/AskForHelpPanelController.h"
+#include "host/HelpRequestCenter.h"
 #include "identity/DeviceIdentity.h"
+#include "mail/PasswordsPanelController.h"
+#include "mail/SendPasswordPanelController.h"
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
 #include "platform/linux/DesktopPlatform.h"
+#include "platform/linux/HostServices.h"
+#include "protocol/Roster.h"
+
+#include <QApplication>
+#include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace wl {
 namespace {
@@ -45,21 +64,6 @@ TEST(StartupTest, AnUnreadableKeyAsksToQuitAndMakesNoNewKey)
 
 } // namespace
 } // namespace wl
-
-// ---- the start-up sequence, seen through recording fakes ----
-
-#include "AppTestKit.h"
-
-#include "app/MainWindow.h"
-#include "app/MenuBarExtra.h"
-#include "host/AskForHelpPanelController.h"
-#include "host/HelpRequestCenter.h"
-#include "mail/PasswordsPanelController.h"
-#include "mail/SendPasswordPanelController.h"
-#include "protocol/Roster.h"
-
-#include <QApplication>
-#include <QSystemTrayIcon>
 
 namespace wl::test {
 namespace {
@@ -235,6 +239,32 @@ TEST(Startup, NotificationClicksLeadWhereTheySay)
     rig.notifier.onActivated("no such message");
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(rig.prompts.count(), 1u);
+}
+
+} // namespace
+} // namespace wl::test
+
+namespace wl::test {
+namespace {
+
+TEST(Startup, TheApplicationEntryNamesThisCopy)
+{
+    TempDir home;
+    const auto entry = home.path() / "applications" / "org.wickerlane.Wickerlane.desktop";
+    ASSERT_TRUE(refreshApplicationEntry(entry, "/opt/wicker lane/wickerlane"));
+    std::ifstream in(entry);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("Exec=\"/opt/wicker lane/wickerlane\"\n"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("Name=Wickerlane\n"), std::string::npos);
+    const auto written = std::filesystem::last_write_time(entry);
+    ASSERT_TRUE(refreshApplicationEntry(entry, "/opt/wicker lane/wickerlane"));
+    EXPECT_EQ(std::filesystem::last_write_time(entry), written) << "left alone when it names this copy";
+    ASSERT_TRUE(refreshApplicationEntry(entry, "/usr/bin/wickerlane"));
+    std::ifstream again(entry);
+    std::stringstream newer;
+    newer << again.rdbuf();
+    EXPECT_NE(newer.str().find("Exec=\"/usr/bin/wickerlane\"\n"), std::string::npos);
 }
 
 } // namespace
