@@ -159,6 +159,7 @@ TEST(Startup, WithNoPairedHostsOnlyTheTray)
     rig.pairHelpers({deviceNamed("Ada")});
     ASSERT_TRUE(rig.start());
     processEventsFor(20);
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing the window never quits";
     EXPECT_FALSE(rig.app->mainWindow()->isVisible());
     EXPECT_FALSE(rig.app->mainWindow()->isBuilt());
     EXPECT_EQ(activationPolicy(), ActivationPolicy::accessory);
@@ -240,12 +241,6 @@ TEST(Startup, NotificationClicksLeadWhereTheySay)
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(rig.prompts.count(), 1u);
 }
-
-} // namespace
-} // namespace wl::test
-
-namespace wl::test {
-namespace {
 
 TEST(Startup, TheApplicationEntryNamesThisCopy)
 {

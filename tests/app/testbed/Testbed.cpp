@@ -37,6 +37,7 @@
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarExtra.h"
+#include "app/StyleKit.h"
 #include "app/WickerlaneApp.h"
 #include "host/GuideOverlayController.h"
 #include "host/HostController.h"
@@ -415,6 +416,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     wl::chooseDesktopBackends();
+    wl::applyDarkStyle(app);
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
     auto admin = std::make_shared<wl::test::ScriptedAdminPrompt>();
