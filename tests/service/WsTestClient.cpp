@@ -87,27 +87,50 @@ void WsTestClient::startRead()
     });
 }
 
+// Beast allows one write at a time: a message waits in outgoing_ while an earlier one is
+// still being written (a peer that never reads holds it up for good), and send returns
+// when its own message is written or after kWait.
 void WsTestClient::send(const std::string& text)
 {
-    if (closed_)
-        return;
-    auto done = std::make_shared<bool>(false);
-    auto data = std::make_shared<std::string>(text);
-    ws_.text(true);
-    ws_.async_write(asio::buffer(*data), [done, data](beast::error_code, std::size_t) { *done = true; });
-    runUntil([&] { return *done; }, kWait);
+    queue(text, false);
 }
 
 void WsTestClient::sendBinary(const std::string& bytes)
 {
+    queue(bytes, true);
+}
+
+void WsTestClient::queue(const std::string& data, bool binary)
+{
     if (closed_)
         return;
     auto done = std::make_shared<bool>(false);
-    auto data = std::make_shared<std::string>(bytes);
-    ws_.binary(true);
-    ws_.async_write(asio::buffer(*data), [done, data](beast::error_code, std::size_t) { *done = true; });
+    outgoing_.push_back({std::make_shared<std::string>(data), binary, done});
+    if (!writing_)
+        startWrite();
     runUntil([&] { return *done; }, kWait);
-    ws_.text(true);
+}
+
+void WsTestClient::startWrite()
+{
+    if (outgoing_.empty())
+        return;
+    Outgoing next = std::move(outgoing_.front());
+    outgoing_.pop_front();
+    writing_ = true;
+    ws_.binary(next.binary);
+    ws_.async_write(asio::buffer(*next.data), [this, next](beast::error_code ec, std::size_t) {
+        writing_ = false;
+        *next.done = true;
+        if (ec) {
+            // The link is gone: nothing queued behind this message will be written.
+            for (auto& waiting : outgoing_)
+                *waiting.done = true;
+            outgoing_.clear();
+            return;
+        }
+        startWrite();
+    });
 }
 
 void WsTestClient::ping()
@@ -156,7 +179,7 @@ void WsTestClient::drop()
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().close(ignored);
     if (opened_)
-        runUntil([&] { return !reading_; }, Duration(1000));
+        runUntil([&] { return !reading_ && !writing_; }, Duration(1000));
     closed_ = true;
 }
 

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -45,14 +47,23 @@ public:
     bool lastWasText() const { return lastText_; }
 
 private:
+    struct Outgoing {
+        std::shared_ptr<std::string> data;
+        bool binary = false;
+        std::shared_ptr<bool> done;
+    };
     void startRead();
+    void queue(const std::string& data, bool binary);
+    void startWrite();
     void runUntil(const std::function<bool()>& done, Duration timeout);
 
     boost::asio::io_context io_;
     boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
     boost::beast::flat_buffer buffer_;
     std::deque<std::pair<std::string, bool>> frames_;
+    std::deque<Outgoing> outgoing_;
     bool reading_ = false;
+    bool writing_ = false;
     bool opened_ = false;
     bool closed_ = false;
     bool lastText_ = true;
