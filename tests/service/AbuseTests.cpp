@@ -250,6 +250,7 @@ TEST_F(Abuse, PairingAndRelayHostsThatNeverReadParkLittle)
     struct Pair {
         std::unique_ptr<RawSocket> host;
         std::unique_ptr<WsTestClient> sender;
+        int sent = 0;
     };
     std::vector<Pair> pairs;
     std::vector<TestDevice> devices(20);
@@ -266,18 +267,27 @@ TEST_F(Abuse, PairingAndRelayHostsThatNeverReadParkLittle)
         pairs.push_back(std::move(pair));
     }
     const std::string filler = signal("filler", "\"pad\":\"" + std::string(60000, 'x') + "\"");
+    // Every sender is kept going at once, a message whenever its last one is written: a
+    // sender that waited on its own stuck write would leave the others unserved, and the
+    // service's close of a parked relay unanswered until it gave up on the close handshake.
     auto started = Clock::now();
-    for (int round = 0; round < 800 && Clock::now() - started < std::chrono::seconds(60); ++round) {
+    for (int round = 0; round < 200000 && Clock::now() - started < std::chrono::seconds(60); ++round) {
         bool anyOpen = false;
         for (auto& pair : pairs) {
+            pair.sender->poll();
             if (pair.sender->isClosed())
                 continue;
             anyOpen = true;
-            pair.sender->send(filler);
+            if (!pair.sender->sending() && pair.sent < 800) {
+                pair.sender->post(filler);
+                ++pair.sent;
+            }
         }
-        memory.sample();
+        if (round % 100 == 0)
+            memory.sample();
         if (!anyOpen)
             break;
+        std::this_thread::sleep_for(milliseconds(1));
     }
     // Each parked relay ended with its host link dropped, the sender told the other side left.
     // The service reads and discards what a sender still had on the way before its close

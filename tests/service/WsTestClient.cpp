@@ -100,6 +100,22 @@ void WsTestClient::sendBinary(const std::string& bytes)
     queue(bytes, true);
 }
 
+void WsTestClient::post(const std::string& text)
+{
+    if (closed_)
+        return;
+    outgoing_.push_back({std::make_shared<std::string>(text), false, std::make_shared<bool>(false)});
+    if (!writing_)
+        startWrite();
+}
+
+void WsTestClient::poll()
+{
+    if (io_.stopped())
+        io_.restart();
+    io_.poll();
+}
+
 void WsTestClient::queue(const std::string& data, bool binary)
 {
     if (closed_)

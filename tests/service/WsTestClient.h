@@ -30,6 +30,11 @@ public:
 
     void send(const std::string& text);
     void sendBinary(const std::string& bytes);
+    // Queues a text message without waiting: poll() moves it along, sending() says whether
+    // anything is still on its way. For tests that keep many clients going at once.
+    void post(const std::string& text);
+    void poll();
+    bool sending() const { return writing_ || !outgoing_.empty(); }
     void ping();
     // The next frame; nullopt on timeout or when the link closed.
     std::optional<std::string> receive(Duration timeout = kWait);
