@@ -6,9 +6,17 @@
 // made.
 #include "AppTestKit.h"
 #include "HostFakes.h"
+#include "PanelTestKit.h"
 #include "ServiceProcess.h"
 
+#include "app/AskForHelpView.h"
 #include "app/MainWindow.h"
+#include "app/PasswordsView.h"
+#include "app/SendPasswordView.h"
+#include "app/ShellPanel.h"
+#include "host/AskForHelpPanelController.h"
+#include "mail/PasswordsPanelController.h"
+#include "mail/SendPasswordPanelController.h"
 #include "app/MenuBarExtra.h"
 #include "app/MenuBarIcon.h"
 #include "app/PictureWindow.h"
@@ -25,9 +33,16 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -199,6 +214,220 @@ void trayIcons()
     save(image, QStringLiteral("tray-icons"));
 }
 
+// ---- the ask-for-help and password windows, from fixtures ----
+
+QImage photo(int w, int h, int seed)
+{
+    QImage image = desktopPicture(w, h);
+    QPainter p(&image);
+    p.fillRect(QRect(w / 5, h / 4, w / 2, h / 2), QColor::fromHsv((seed * 70) % 360, 160, 220));
+    return image;
+}
+
+void clickNamed(QWidget* root, const char* name)
+{
+    if (auto* button = root->findChild<QAbstractButton*>(QString::fromLatin1(name)))
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        std::cerr << "gallery: no " << name << std::endl;
+}
+
+void typeNamed(QWidget* root, const char* name, const QString& text)
+{
+    if (auto* field = root->findChild<QLineEdit*>(QString::fromLatin1(name)))
+        field->setText(text);
+    else if (auto* note = root->findChild<QPlainTextEdit*>(QString::fromLatin1(name)))
+        note->setPlainText(text);
+}
+
+void smallWindows(const std::string& silentServiceURL)
+{
+    const Date T = dateNow();
+    Computer ada{"Ada Lovelace"};
+    Computer bo{"Bo Diddley"};
+    std::vector<PairedDevice> helpers{ada.record(), bo.record()};
+
+    // Ask for help.
+    {
+        Installation here;
+        here.frozen = false;
+        here.contacts = helpers;
+        here.make({}, silentServiceURL);
+        AskForHelpPanelController controller;
+        installShellPanels(*here.passwords, controller);
+        HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+        controller.show(center);
+        auto* panel = dynamic_cast<ShellPanel*>(controller.panel());
+        auto* view = qobject_cast<AskForHelpView*>(panel->view());
+        shoot(*panel, QStringLiteral("ask-for-help-compose"));
+
+        clickNamed(view, "topic.password");
+        typeNamed(view, "noteField", QStringLiteral("The bank wants a new password and I don't know which one"));
+        center.addPicture(photo(1280, 800, 1), "Screenshot 9.41");
+        center.addPicture(photo(800, 1000, 2), "Letter");
+        shoot(*panel, QStringLiteral("ask-for-help-compose-password-topic-two-pictures"));
+
+        center.addPicture(photo(640, 480, 3), "Router");
+        QMimeData images;
+        images.setImageData(photo(100, 100, 4));
+        QDragEnterEvent enter(QPoint(40, 40), Qt::CopyAction, &images, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &enter);
+        shoot(*panel, QStringLiteral("ask-for-help-compose-three-pictures-dragging"));
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(view, &leave);
+
+        clickNamed(view, "sendButton");
+        shoot(*panel, QStringLiteral("ask-for-help-compose-sending"));
+        controller.close();
+        processEventsFor(20);
+
+        helpers.clear();
+        controller.show(center);
+        panel = dynamic_cast<ShellPanel*>(controller.panel());
+        clickNamed(panel->view(), "sendButton");
+        shoot(*panel, QStringLiteral("ask-for-help-compose-no-helpers"));
+        helpers = {ada.record(), bo.record()};
+        controller.close();
+        processEventsFor(20);
+    }
+    {
+        auto answer = [&](const std::string& id, const std::string& text, Date at) {
+            StoredMessage m;
+            m.id = id;
+            m.peerId = ada.id();
+            m.peerName = "Ada Lovelace";
+            m.content.kind = MailContent::Kind::reply;
+            m.content.replyTo = "h1";
+            m.content.text = text;
+            m.content.sentAt = at;
+            m.at = at;
+            return m;
+        };
+        Installation here;
+        here.frozen = false;
+        here.contacts = helpers;
+        auto locked = here.receivedPassword(ada, "p1", "Wi-Fi", "oneHour", T + 3000, "x", T - 100);
+        locked.content.replyTo = "h1";
+        locked.peerName = "Ada Lovelace";
+        auto used = here.receivedPassword(bo, "p2", std::nullopt, "once", T + 300, "x", T - 50);
+        used.content.replyTo = "h2";
+        used.peerName = "Bo Diddley";
+        used.sealed.reset();
+        for (bool withReplies : {false, true}) {
+            std::vector<StoredMessage> history;
+            if (withReplies)
+                history = {answer("y1", "I'll look at it at six", T - 300), locked, used};
+            here.make(history, silentServiceURL);
+            AskForHelpPanelController controller;
+            installShellPanels(*here.passwords, controller);
+            HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+            center.setActive({{{ada.id(), "h1"}, {bo.id(), "h2"}},
+                              {"Ada Lovelace", "Bo Diddley"},
+                              "Printer",
+                              "It says it's offline, but the light is green",
+                              T - 900,
+                              withReplies ? 1 : 2},
+                             {});
+            controller.show(center);
+            shoot(*dynamic_cast<ShellPanel*>(controller.panel()),
+                  withReplies ? QStringLiteral("ask-for-help-sent-with-replies")
+                              : QStringLiteral("ask-for-help-sent-waiting"));
+            controller.close();
+            processEventsFor(20);
+        }
+    }
+
+    // Send a password.
+    {
+        Installation here;
+        here.frozen = false;
+        here.contacts = helpers;
+        here.make({}, silentServiceURL);
+        AskForHelpPanelController controller;
+        installShellPanels(*here.passwords, controller);
+        here.passwords->composer().show(ada.record());
+        auto* window = dynamic_cast<SendPasswordPanel*>(here.passwords->composer().panel());
+        shoot(*window->window(), QStringLiteral("send-password-empty"));
+
+        StoredMessage request;
+        request.id = "h1";
+        request.content.kind = MailContent::Kind::helpRequest;
+        request.content.text = "Can you send me the Wi-Fi password for the guest network?";
+        here.passwords->composer().show(ada.record(), request);
+        typeNamed(window->form(), "labelField", QStringLiteral("Guest Wi-Fi"));
+        typeNamed(window->form(), "secretField", QStringLiteral("correct horse battery"));
+        clickNamed(window->form(), "eyeButton");
+        clickNamed(window->form(), "lifetime.oneHour");
+        shoot(*window->window(), QStringLiteral("send-password-answering-shown-one-hour"));
+
+        window->form()->sendErrorText(Messenger::SendError::refused(429));
+        shoot(*window->window(), QStringLiteral("send-password-failed"));
+        clickNamed(window->form(), "sendButton");
+        shoot(*window->window(), QStringLiteral("send-password-sending"));
+        window->orderOut();
+    }
+
+    // Passwords.
+    {
+        Installation here;
+        here.contacts = helpers;
+        here.now = T;
+        here.make({}, silentServiceURL);
+        AskForHelpPanelController controller;
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        auto* panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        shoot(*panel, QStringLiteral("passwords-empty"));
+        panel->hide();
+
+        auto receipt = Installation::receipt;
+        std::vector<StoredMessage> history = {
+            here.receivedPassword(ada, "r1", "Wi-Fi", "once", T + 900, "correct horse", T - 10),
+            here.receivedPassword(bo, "r2", std::nullopt, "oneHour", T + 2400, "open sesame", T - 1000),
+            here.receivedPassword(ada, "r3", "Bank", "fifteenMinutes", T + 45, "1234 5678", T - 855),
+            Installation::sentPassword(ada, "s1", "Router", "fifteenMinutes", T + 700, T - 200),
+            Installation::sentPassword(bo, "s2", "Door code", "once", T + 800, T - 100),
+            Installation::sentPassword(ada, "s3", std::nullopt, "oneHour", T + 3500, T - 100),
+            Installation::sentPassword(bo, "s4", "Old", "fifteenMinutes", T - 10, T - 910),
+            receipt(ada, "k1", "s1", "delivered", T - 190),
+            receipt(bo, "k2", "s2", "opened", T - 90),
+        };
+        here.make(history, silentServiceURL);
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        auto* view = qobject_cast<PasswordsView*>(panel->view());
+        view->setCopyTimers([](std::chrono::milliseconds, std::function<void()>) { return nullptr; });
+        here.ownerCheck.answer(true);
+        here.ownerCheck.answer(true);
+        here.ownerCheck.answer(false);
+        clickNamed(view->card("r1"), "showButton");
+        waitUntil([&] { return view->card("r1")->isRevealed(); });
+        clickNamed(view->card("r2"), "copyButton");
+        waitUntil([&] { return view->card("r2")->findChild<QLabel*>("copiedNote")->isVisible(); });
+        clickNamed(view->card("r3"), "copyButton");
+        waitUntil([&] { return view->card("r3")->problem().has_value(); });
+        here.now = T + 2;
+        view->tick();
+        shoot(*panel, QStringLiteral("passwords-cards-and-sent-rows"));
+        here.now = T + 50;
+        view->tick();
+        shoot(*panel, QStringLiteral("passwords-later-hidden-and-expired"));
+        panel->hide();
+
+        for (int i = 0; i < 6; ++i)
+            history.push_back(here.receivedPassword(bo, "x" + std::to_string(i), "Key " + std::to_string(i),
+                                                    "fifteenMinutes", T + 600, "x", T));
+        here.make(history, silentServiceURL);
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        shoot(*panel, QStringLiteral("passwords-scrolling"));
+        panel->hide();
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -336,6 +565,11 @@ int main(int argc, char** argv)
     } else {
         ++failures;
     }
+
+    // A service that takes connections and never answers: sends stay under way.
+    QTcpServer silent;
+    silent.listen(QHostAddress::LocalHost, 0);
+    smallWindows("http://127.0.0.1:" + std::to_string(silent.serverPort()));
 
     // ---- the shell's alerts ----
     AlertRequest upToDate{"You're up to date", "Wickerlane 0.1.0 is the newest version."};
