@@ -22,7 +22,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
+#include <QTextLayout>
+#include <QtMath>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -80,6 +83,8 @@ public:
         setStyleSheet(QStringLiteral("QPlainTextEdit { background: #1c1d20; border: 1px solid #3a3c42; "
                                      "border-radius: 6px; padding: 3px; }"));
         connect(document(), &QTextDocument::contentsChanged, this, [this] { fit(); });
+        connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+                [this] { fit(); });
         fit();
     }
 
@@ -99,9 +104,15 @@ protected:
 private:
     void fit()
     {
-        const int lines = std::clamp(document()->lineCount(), 2, 4);
+        // Lines as laid out at the field's width, wrapped ones included.
+        int lines = 0;
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+            lines += block.layout() && block.layout()->lineCount() > 0 ? block.layout()->lineCount() : 1;
+        lines = std::clamp(lines, 2, 4);
         const int line = QFontMetrics(font()).lineSpacing();
-        setFixedHeight(lines * line + 2 * static_cast<int>(document()->documentMargin()) + 8);
+        const QMargins margins = contentsMargins();
+        setFixedHeight(lines * line + 2 * qCeil(document()->documentMargin()) + margins.top() + margins.bottom() +
+                       2 * frameWidth() + 8);
     }
 };
 
@@ -649,7 +660,10 @@ void AskForHelpView::rebuildSent()
     auto* cancelRequest = new QPushButton(QStringLiteral("Cancel Request"));
     cancelRequest->setObjectName(QStringLiteral("cancelRequestButton"));
     makeLarge(*cancelRequest);
-    cancelRequest->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(systemRed().name()));
+    cancelRequest->setStyleSheet(QStringLiteral("QPushButton { background: #3a3c42; color: %1; border: none; "
+                                                "border-radius: 6px; padding: 5px 14px; }"
+                                                "QPushButton:pressed { background: #4a4c52; }")
+                                     .arg(systemRed().name()));
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("closeButton"));
     makeLarge(*close);

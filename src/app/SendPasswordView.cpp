@@ -23,6 +23,14 @@ QLabel* caption(const QString& text)
     return makeLabel(text, TextStyle::callout, {}, nullptr, false);
 }
 
+// The rounded-border field of the form.
+void roundedBorder(QLineEdit& field)
+{
+    field.setStyleSheet(QStringLiteral("QLineEdit { background: #1c1d20; border: 1px solid #3a3c42; "
+                                       "border-radius: 6px; padding: 4px 6px; }"
+                                       "QLineEdit:focus { border-color: #4cc3b8; }"));
+}
+
 QVBoxLayout* section(QVBoxLayout* parent, int spacing)
 {
     auto* layout = new QVBoxLayout;
@@ -64,6 +72,7 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     label_ = new QLineEdit;
     label_->setObjectName(QStringLiteral("labelField"));
     label_->setPlaceholderText(QStringLiteral("Wi-Fi, Apple Account, email\u2026"));
+    roundedBorder(*label_);
     labelSection->addWidget(label_);
 
     auto* secretSection = section(stack, 6);
@@ -75,6 +84,7 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     secret_->setObjectName(QStringLiteral("secretField"));
     secret_->setFont(monospacedFont(TextStyle::body));
     secret_->setEchoMode(QLineEdit::Password);
+    roundedBorder(*secret_);
     eye_ = new QPushButton;
     eye_->setObjectName(QStringLiteral("eyeButton"));
     makeBorderless(*eye_);

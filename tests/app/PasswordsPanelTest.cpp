@@ -225,15 +225,21 @@ TEST_F(PasswordsPanel, CopyPutsItOnTheClipboardAndCountsDownTheClear)
 TEST_F(PasswordsPanel, CopyWhileShownSkipsTheOwnerCheckButNotTheExpiry)
 {
     open({here.receivedPassword(anna, "r1", std::nullopt, "fifteenMinutes", T + 40)});
+    here.ownerCheck.answer(false);
+    QTest::mouseClick(button(card("r1"), "copyButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return here.ownerCheck.count() == 1; }));
+    EXPECT_EQ(here.ownerCheck.reasons().back(), "copy the password from Anna") << "no double space";
+    ASSERT_TRUE(waitUntil([&] { return textOf(card("r1"), "cardProblem") == "Not copied."; }));
     here.ownerCheck.answer(true);
     QTest::mouseClick(button(card("r1"), "showButton"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return card("r1")->isRevealed(); }));
-    EXPECT_EQ(here.ownerCheck.reasons().back(), "show the password from Anna") << "no double space";
+    EXPECT_EQ(here.ownerCheck.reasons().back(), "show the password from Anna");
+    EXPECT_EQ(textOf(card("r1"), "cardProblem"), "<hidden>") << "a successful Show clears the problem";
 
     at(10);
     QTest::mouseClick(button(card("r1"), "copyButton"), Qt::LeftButton);
     EXPECT_EQ(clipboardText(), "hunter2");
-    EXPECT_EQ(here.ownerCheck.count(), 1u) << "no second owner check";
+    EXPECT_EQ(here.ownerCheck.count(), 2u) << "no further owner check";
     EXPECT_TRUE(child<QLabel>(card("r1"), "copiedNote")->isVisible());
 
     // Still on screen (the clock has not ticked) but no longer working: refused.

@@ -281,12 +281,12 @@ void smallWindows(const std::string& silentServiceURL)
         controller.close();
         processEventsFor(20);
 
-        helpers.clear();
-        controller.show(center);
+        std::vector<PairedDevice> none;
+        HelpRequestCenter lonely(*here.messenger, [&] { return none; });
+        controller.show(lonely);
         panel = dynamic_cast<ShellPanel*>(controller.panel());
         clickNamed(panel->view(), "sendButton");
         shoot(*panel, QStringLiteral("ask-for-help-compose-no-helpers"));
-        helpers = {ada.record(), bo.record()};
         controller.close();
         processEventsFor(20);
     }
@@ -413,6 +413,15 @@ void smallWindows(const std::string& silentServiceURL)
         here.now = T + 50;
         view->tick();
         shoot(*panel, QStringLiteral("passwords-later-hidden-and-expired"));
+        panel->hide();
+
+        // The sent rows alone, with one card.
+        here.make({history[1], history[3], history[4], history[5], history[6], history[7], history[8]},
+                  silentServiceURL);
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        shoot(*panel, QStringLiteral("passwords-one-card-and-sent-rows"));
         panel->hide();
 
         for (int i = 0; i < 6; ++i)
