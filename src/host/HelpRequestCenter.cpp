@@ -303,11 +303,35 @@ bool HelpRequestCenter::addDropped(const QMimeData& data)
             addPictureFromFile(url.toLocalFile().toStdString());
         }
     }
-    if (!took && data.hasImage()) {
-        took = true;
-        addPicture(qvariant_cast<QImage>(data.imageData()), "Picture");
+    if (took)
+        return true;
+    // Image bytes from another program are decoded here, within the limits; a picture
+    // made in this process comes as an image already.
+    bool offered = false;
+    for (const QString& format : data.formats()) {
+        if (!format.startsWith(QLatin1String("image/")))
+            continue;
+        offered = true;
+        const QByteArray bytes = data.data(format);
+        if (bytes.isEmpty() || bytes.size() > kReadMaximumFileBytes)
+            continue;
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        const QImage image = readLimited(reader);
+        if (image.isNull())
+            continue;
+        addPicture(image, "Picture");
+        return true;
     }
-    return took;
+    if (offered)
+        return true; // taken, and left out: it isn't a picture within the limits
+    if (data.hasImage()) {
+        addPicture(qvariant_cast<QImage>(data.imageData()), "Picture");
+        return true;
+    }
+    return false;
 }
 
 void HelpRequestCenter::removePicture(const TransferredFile& picture)

@@ -6,6 +6,7 @@
 #include "LoopbackPeers.h"
 #include "ManualTimers.h"
 #include "PanelTestKit.h"
+#include "TestDirs.h"
 #include "XScreen.h"
 
 #include "app/AskForHelpView.h"
@@ -19,6 +20,8 @@
 #include "media/ScreenVideoSource.h"
 
 #include <QClipboard>
+#include <QFile>
+#include <QMimeData>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
@@ -123,6 +126,95 @@ TEST_F(OnTheDesktopConcealedCopy, OnlyTheLatestCopyOfOurOwnIsWiped)
     QGuiApplication::clipboard()->setText("plain");
     ASSERT_TRUE(timers.fireNext(kMinute));
     EXPECT_EQ(readClipboard(), "plain");
+}
+
+// A PNG that says it is `side` pixels square and holds no pixel data worth the name.
+QByteArray pngClaiming(quint32 side)
+{
+    auto crc32 = [](const QByteArray& bytes) {
+        quint32 crc = 0xffffffffu;
+        for (char c : bytes) {
+            crc ^= static_cast<quint8>(c);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    };
+    auto be32 = [](quint32 v) {
+        QByteArray out(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            out[i] = static_cast<char>((v >> (24 - 8 * i)) & 0xff);
+        return out;
+    };
+    auto chunk = [&](const char* type, const QByteArray& body) {
+        const QByteArray typed = QByteArray(type) + body;
+        return be32(static_cast<quint32>(body.size())) + typed + be32(crc32(typed));
+    };
+    QByteArray header = be32(side) + be32(side);
+    header.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0)); // 8-bit RGBA
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray(16, '\0')) +
+        chunk("IEND", {});
+}
+
+// Offers the file on the clipboard as another program does, until something takes it.
+class OtherProgramsClipboard {
+public:
+    OtherProgramsClipboard(const QString& path, const QString& type)
+    {
+        xclip_.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-i", "-quiet", path});
+        xclip_.waitForStarted(5000);
+    }
+    ~OtherProgramsClipboard()
+    {
+        QGuiApplication::clipboard()->clear();
+        if (!xclip_.waitForFinished(3000))
+            xclip_.kill();
+    }
+
+private:
+    QProcess xclip_;
+};
+
+TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
+{
+    if (!onX11())
+        GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
+    Installation here;
+    here.make();
+    std::vector<PairedDevice> helpers;
+    HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+    TempDir dir;
+    auto offered = [] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        return data && data->formats().contains(QStringLiteral("image/png"));
+    };
+
+    const QString good = QString::fromStdString((dir.path() / "good.png").string());
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(QColor(30, 140, 90));
+    ASSERT_TRUE(image.save(good, "PNG"));
+    {
+        OtherProgramsClipboard other(good, QStringLiteral("image/png"));
+        ASSERT_TRUE(waitUntil(offered, 5000));
+        EXPECT_TRUE(center.addDropped(*QGuiApplication::clipboard()->mimeData()));
+        ASSERT_EQ(center.draft().size(), 1u);
+        EXPECT_EQ(center.draft()[0].name, "Picture");
+        EXPECT_EQ(center.draft()[0].type, "image/jpeg");
+    }
+
+    // A picture that claims 60000 x 60000 pixels is refused before it is decoded.
+    const QString huge = QString::fromStdString((dir.path() / "huge.png").string());
+    {
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(pngClaiming(60000));
+    }
+    {
+        OtherProgramsClipboard other(huge, QStringLiteral("image/png"));
+        ASSERT_TRUE(waitUntil(offered, 5000));
+        EXPECT_TRUE(center.addDropped(*QGuiApplication::clipboard()->mimeData())) << "taken, then left out";
+        EXPECT_EQ(center.draft().size(), 1u);
+    }
 }
 
 int maxLuma(const webrtc::VideoFrame& frame, QRect area)
