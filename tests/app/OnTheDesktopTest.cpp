@@ -217,6 +217,46 @@ TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
     }
 }
 
+TEST(OnTheDesktopScreenshot, TheProgramsOwnWindowsAreLeftOut)
+{
+    if (!onX11())
+        GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
+    XScreen screen;
+    ASSERT_TRUE(screen.ok());
+    QWidget window;
+    window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    window.setPalette(palette);
+    window.setGeometry(100, 100, 300, 200);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    screen.fill(0, 0, screen.width(), screen.height(), {255, 255, 255});
+    screen.sync();
+    processEventsFor(100);
+
+    Installation here;
+    here.make();
+    std::vector<PairedDevice> helpers;
+    HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+    center.takeScreenshot();
+    ASSERT_TRUE(waitUntil([&] { return !center.draft().empty(); }, 5000));
+    EXPECT_EQ(center.draft()[0].name.rfind("Screenshot ", 0), 0u);
+    QImage shot;
+    ASSERT_TRUE(shot.loadFromData(QByteArray::fromStdString(center.draft()[0].data), "JPEG"));
+    ASSERT_EQ(shot.width(), screen.width());
+    auto mean = [&](QRect area) {
+        double total = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                total += qGray(shot.pixel(x, y));
+        return total / (area.width() * area.height());
+    };
+    EXPECT_LT(mean(QRect(110, 110, 280, 180)), 10) << "the window is left out";
+    EXPECT_GT(mean(QRect(500, 110, 100, 180)), 240) << "the desktop beside it is in the picture";
+}
+
 int maxLuma(const webrtc::VideoFrame& frame, QRect area)
 {
     auto i420 = frame.video_frame_buffer()->ToI420();
