@@ -330,9 +330,19 @@ TEST_F(PasswordsPanel, SentRowsFollowThePasswordCentre)
     auto hourOpened = Installation::sentPassword(bo, "s3", std::nullopt, "oneHour", T + 3000);
     auto over = Installation::sentPassword(bo, "s4", "Old", "fifteenMinutes", T - 1);
     auto fresh = Installation::sentPassword(anna, "s5", "Bank", "oneHour", T + 59);
-    open({delivered, onceOpened, hourOpened, over, fresh, Installation::receipt(anna, "k1", "s1", "delivered"),
-          Installation::receipt(anna, "k2", "s2", "opened"), Installation::receipt(bo, "k3", "s3", "opened"),
-          Installation::receipt(bo, "k4", "s4", "opened")});
+    auto withdrawn = Installation::sentPassword(anna, "s6", "Alarm", "oneHour", T + 3000);
+    StoredMessage cancel;
+    cancel.id = "c6";
+    cancel.peerId = anna.id();
+    cancel.peerName = "Anna";
+    cancel.outgoing = true;
+    cancel.content.kind = MailContent::Kind::cancel;
+    cancel.content.sentAt = T;
+    cancel.content.replyTo = "s6";
+    cancel.at = T;
+    open({delivered, onceOpened, hourOpened, over, fresh, withdrawn, cancel,
+          Installation::receipt(anna, "k1", "s1", "delivered"), Installation::receipt(anna, "k2", "s2", "opened"),
+          Installation::receipt(bo, "k3", "s3", "opened"), Installation::receipt(bo, "k4", "s4", "opened")});
     auto row = [&](const char* id) { return child<QWidget>(view, id); };
     EXPECT_EQ(textOf(row("sent.s1"), "rowTitle"), "Wi-Fi \u00b7 to Anna");
     EXPECT_EQ(textOf(row("sent.s1"), "rowStatus"), "Delivered \u00b7 works for 10 min more");
@@ -346,6 +356,9 @@ TEST_F(PasswordsPanel, SentRowsFollowThePasswordCentre)
     EXPECT_EQ(textOf(row("sent.s4"), "rowStatus"), "Expired");
     EXPECT_EQ(button(row("sent.s4"), "unsendButton"), nullptr);
     EXPECT_EQ(textOf(row("sent.s5"), "rowStatus"), "Sent \u00b7 works for 59 s more");
+    EXPECT_NE(button(row("sent.s5"), "unsendButton"), nullptr);
+    EXPECT_EQ(textOf(row("sent.s6"), "rowStatus"), "Unsent");
+    EXPECT_EQ(button(row("sent.s6"), "unsendButton"), nullptr);
     at(-1);
     EXPECT_EQ(textOf(row("sent.s5"), "rowStatus"), "Sent \u00b7 works for 1 min more");
 

@@ -9,6 +9,7 @@
 #include "app/SendPasswordView.h"
 #include "app/ShellPanel.h"
 #include "host/AskForHelpPanelController.h"
+#include "mail/PasswordsPanelController.h"
 #include "mail/SendPasswordPanelController.h"
 
 #include <QLabel>
@@ -231,6 +232,21 @@ TEST_F(SendPasswordThroughTheService, ASentPasswordClosesThePanelAndTheNextFormI
         ASSERT_TRUE(opened->expiresAt && opened->sentAt);
         EXPECT_DOUBLE_EQ(*opened->expiresAt - opened->sentAt, 3600);
     }
+
+    // Its row in the Passwords panel, withdrawn from there.
+    here.passwords->panel().show();
+    auto* passwords = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+    ASSERT_NE(passwords, nullptr);
+    ASSERT_EQ(here.passwords->sent().size(), 1u);
+    const std::string rowName = "sent." + here.passwords->sent().front().id;
+    auto row = [&] { return child<QWidget>(passwords->view(), rowName.c_str()); };
+    ASSERT_NE(row(), nullptr);
+    EXPECT_EQ(textOf(row(), "rowTitle"), "Wi-Fi \u00b7 to Anna Berg");
+    QTest::mouseClick(child<QPushButton>(row(), "unsendButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return textOf(row(), "rowStatus") == "Unsent"; }, 15000));
+    EXPECT_EQ(child<QPushButton>(row(), "unsendButton"), nullptr);
+    EXPECT_EQ(textOf(row(), "rowProblem"), "<missing>");
+    passwords->hide();
 
     show(anna.record());
     EXPECT_TRUE(panel()->isVisible());
