@@ -193,8 +193,11 @@ HelpRequestCenter& HostController::helpRequests()
 {
     if (!helpRequests_) {
         QPointer<HostController> self(this);
+        HelpRequestCenter::Options options;
+        options.prompts = options_.prompts;
         helpRequests_ = std::make_unique<HelpRequestCenter>(
-            messenger_, [self] { return self ? self->helpersProvider() : std::vector<PairedDevice>{}; });
+            messenger_, [self] { return self ? self->helpersProvider() : std::vector<PairedDevice>{}; },
+            std::move(options));
     }
     return *helpRequests_;
 }
@@ -213,7 +216,7 @@ void HostController::relayOnlineChanged(bool online)
 void HostController::messageReceived(const StoredMessage& message)
 {
     if (message.content.kind == MailContent::Kind::cancel)
-        helpRequests().handle(message);
+        helpRequests().helperMarkedDone(message);
 }
 
 void HostController::helpersChanged(const std::vector<PairedDevice>& roster, const std::vector<std::string>& removedIds)
