@@ -1,5 +1,6 @@
 #include "host/HelpRequestCenter.h"
 
+#include "host/HostController.h"
 #include "host/SessionHistory.h"
 #include "media/Pictures.h"
 #include "media/Screenshot.h"
@@ -23,21 +24,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace wl {
 
 namespace {
-
-std::string firstWordOf(const std::string& name)
-{
-    std::istringstream words(name);
-    std::string first;
-    if (words >> first)
-        return first;
-    return name;
-}
 
 // "Ann", "Ann and Bo", "Ann, Bo and Cy".
 std::string joinedNames(const std::vector<std::string>& names)
@@ -164,10 +155,12 @@ void HelpRequestCenter::restore()
     activeFiles_ = loadPictures();
 }
 
-void HelpRequestCenter::setActive(std::optional<Active> active)
+void HelpRequestCenter::setActive(Active active, std::vector<TransferredFile> pictures)
 {
     active_ = std::move(active);
     saveActive();
+    activeFiles_ = std::move(pictures);
+    storePictures(activeFiles_);
     Q_EMIT changed();
 }
 
@@ -320,8 +313,8 @@ void HelpRequestCenter::cancel()
             const std::string why = Messenger::sendErrorText(*result.error);
             Log::line("Wickerlane: couldn't tell " + name + " that the help request was cancelled: " + why);
             if (self)
-                self->setProblem("The request was cancelled here, but " + firstWordOf(name) + " couldn't be told. " +
-                                 why);
+                self->setProblem("The request was cancelled here, but " + HostController::firstWord(name) +
+                                 " couldn't be told. " + why);
         });
     }
     active_.reset();
@@ -388,7 +381,7 @@ std::string HelpRequestCenter::helperNamesText() const
 {
     std::vector<std::string> names;
     for (const auto& helper : helpers())
-        names.push_back(firstWordOf(helper.name));
+        names.push_back(HostController::firstWord(helper.name));
     if (names.empty())
         return "your helper";
     return joinedNames(names);

@@ -138,12 +138,15 @@ public:
     static std::filesystem::path picturesFolder();
     const std::filesystem::path& folder() const { return folder_; }
 
+    // Tests and fixtures: an open request with its pictures, as if just sent (stored, and
+    // its pictures written to the folder).
+    void setActive(Active active, std::vector<TransferredFile> pictures);
+
 Q_SIGNALS:
     void changed();
 
 private:
     void restore();
-    void setActive(std::optional<Active> active);
     void saveActive();
     struct Sending;
     void sendNext(std::shared_ptr<Sending> sending);

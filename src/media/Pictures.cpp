@@ -7,8 +7,6 @@
 #include <QImageWriter>
 #include <QPainter>
 
-#include <mutex>
-
 namespace wl {
 
 namespace {
@@ -31,10 +29,9 @@ std::string unreadable(const std::string& name)
 
 PictureRead read(QIODevice& device, const std::string& name)
 {
-    static std::once_flag limited;
-    std::call_once(limited, [] { QImageReader::setAllocationLimit(Pictures::kAllocationLimitMiB); });
     PictureRead result;
     QImageReader reader(&device);
+    reader.setAllocationLimit(Pictures::kAllocationLimitMiB);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {

@@ -25,7 +25,7 @@ public:
     static constexpr std::int64_t kMaxFileBytes = 20 * 1024 * 1024;
     static constexpr int kMaxSide = 16384;
     static constexpr std::int64_t kMaxPixels = 50'000'000;
-    // Qt's own ceiling for one decoded image, in MiB (the decoders check it too).
+    // Qt's ceiling for one decoded image, in MiB (the decoders check it too).
     static constexpr int kAllocationLimitMiB = 256;
     // The widest picture a request carries, and its JPEG quality (of 100).
     static constexpr int kRequestWidth = 2560;
