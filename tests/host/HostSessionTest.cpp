@@ -398,3 +398,47 @@ TEST_F(HostSessionLive, RemovingTheHelperFromMyMacsEndsTheSession)
 
 } // namespace
 } // namespace wl::test
+
+namespace wl::test {
+namespace {
+
+// The helper's side of the link can carry little: the picture shrinks to a divisor of
+// 2 and the frame-rate ceiling drops to its floor, as the statistics say.
+TEST_F(HostSessionLive, ALowBitrateShrinksThePictureAndLowersTheFrameRate)
+{
+    const Rgb teal{30, 140, 150};
+    ASSERT_TRUE(paintScreen(teal));
+    startLiveSession();
+    HostPeer& peer = *rig.host->peer();
+    ASSERT_TRUE(waitUntil([&] { return peer.captureSize().has_value(); }));
+    ASSERT_EQ(peer.captureSize()->first, 1920);
+    ASSERT_TRUE(waitUntil([&] { return ada.frames().count() > 0; }, 10000));
+    EXPECT_EQ(ada.frames().last()->width(), 1920);
+
+    CapturedLog log;
+    peer.capBitrate(600000);
+    auto statsLines = [&] {
+        int count = 0;
+        for (const auto& line : log.lines())
+            count += line.rfind("Wickerlane stats: ", 0) == 0;
+        return count;
+    };
+    // Each reading is one tick of the statistics timer; at most twenty of them.
+    for (int reading = 1; reading <= 20 && peer.currentScale() != 2.0; ++reading) {
+        ASSERT_TRUE(rig.timers.fireNext(std::chrono::milliseconds(HostPeer::kStatsIntervalMs)));
+        ASSERT_TRUE(waitUntil([&] { return statsLines() >= reading; }, 5000));
+        processEventsFor(300);
+    }
+    EXPECT_EQ(peer.currentScale(), 2.0);
+    EXPECT_EQ(peer.currentFrameRate(), 12);
+    EXPECT_EQ(peer.encodingScale(), 2.0);
+    EXPECT_EQ(peer.encodingMaxFrameRate(), 12);
+    EXPECT_TRUE(log.contains("Wickerlane: frame rate ceiling 60 \u2192 12"));
+    EXPECT_TRUE(log.contains("Wickerlane: resolution scale 1.0 \u2192 2.0 (available "));
+    EXPECT_TRUE(log.contains("scale=2.0 maxFps=12"));
+    // The helper gets the smaller picture.
+    EXPECT_TRUE(waitUntil([&] { return ada.frames().last()->width() == 960; }, 10000));
+}
+
+} // namespace
+} // namespace wl::test
