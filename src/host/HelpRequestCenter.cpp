@@ -348,15 +348,21 @@ void HelpRequestCenter::clearActive()
     Q_EMIT changed();
 }
 
+std::set<std::string> HelpRequestCenter::requestIds() const
+{
+    std::set<std::string> ids;
+    if (active_)
+        for (const auto& [helper, message] : active_->sent)
+            ids.insert(message);
+    return ids;
+}
+
 std::vector<StoredMessage> HelpRequestCenter::replies() const
 {
     std::vector<StoredMessage> out;
     if (!active_)
         return out;
-    std::set<std::string> ids;
-    for (const auto& [helper, message] : active_->sent)
-        ids.insert(message);
-    for (const auto& message : messenger_.replies(ids))
+    for (const auto& message : messenger_.replies(requestIds()))
         if (!message.outgoing)
             out.push_back(message);
     return out;
@@ -367,9 +373,7 @@ std::vector<StoredMessage> HelpRequestCenter::passwordReplies() const
     std::vector<StoredMessage> out;
     if (!active_)
         return out;
-    std::set<std::string> ids;
-    for (const auto& [helper, message] : active_->sent)
-        ids.insert(message);
+    const std::set<std::string> ids = requestIds();
     for (const auto& message : messenger_.messages())
         if (!message.outgoing && message.content.kind == MailContent::Kind::password && message.content.replyTo &&
             ids.count(*message.content.replyTo))

@@ -32,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,8 @@ Q_SIGNALS:
 private:
     void restore();
     void saveActive();
+    // The message ids of the open request, one for each helper that got it.
+    std::set<std::string> requestIds() const;
     struct Sending;
     void sendNext(std::shared_ptr<Sending> sending);
     void finishSending(const std::shared_ptr<Sending>& sending);

@@ -14,6 +14,16 @@
 
 namespace wl {
 
+SignalMessage AttachmentFetcher::helperHello(const std::string& helperNonce)
+{
+    SignalMessage hello = SignalMessage::make(SignalMessage::Kind::hello);
+    hello.name = PairingClient::fullUserName();
+    if (auto key = deviceSigningKey())
+        hello.publicKey = key->publicKeyBase64();
+    hello.nonce = helperNonce;
+    return hello;
+}
+
 std::string AttachmentFetcher::failureName(Failure failure)
 {
     switch (failure) {
@@ -84,11 +94,7 @@ void AttachmentFetcher::start()
     if (auto* channel = dynamic_cast<WebSocketSignalChannel*>(transport.get()))
         channel->open();
 
-    SignalMessage hello = SignalMessage::make(SignalMessage::Kind::hello);
-    hello.name = PairingClient::fullUserName();
-    if (auto key = deviceSigningKey())
-        hello.publicKey = key->publicKeyBase64();
-    hello.nonce = helperNonce_;
+    SignalMessage hello = helperHello(helperNonce_);
     hello.purpose = "attachments";
     hello.requestId = requestId_;
     send(hello); // held by the channel until it is open

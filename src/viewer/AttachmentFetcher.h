@@ -61,6 +61,10 @@ public:
     // Opens the path and asks for the pictures. Called once.
     void start();
 
+    // The hello a helper opens with, a session's as well as a picture fetch's: this
+    // user's name, this machine's signing key and the helper nonce.
+    static SignalMessage helperHello(const std::string& helperNonce);
+
     // "unreachable", "notVerified", "gone", "failed".
     static std::string failureName(Failure failure);
 
