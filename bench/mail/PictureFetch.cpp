@@ -30,7 +30,7 @@
 namespace {
 
 constexpr std::size_t kPictureBytes = 5 * 1024 * 1024;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr int kRoundLimitMs = 60000;
 constexpr std::uint64_t kHighWater = 1024 * 1024; // as the file link's sender keeps it
 
