@@ -40,7 +40,15 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     ASSERT_TRUE(rig.started);
     ScriptedHelper ada("Ada Lovelace");
     rig.pair({ada.record()});
+    // An open help request with a picture: any accepted session ends it.
+    HelpRequestCenter::Active request;
+    request.sent["another helper"] = "request-1";
+    request.helperNames = {"Bo"};
+    request.sentAt = dateNow();
+    request.attachments = 1;
+    rig.leaveOpenRequest(request, {{"0 scan.jpg", "scan", "image/jpeg", "bytes"}});
     rig.make();
+    ASSERT_TRUE(rig.host->helpRequests().active());
     ASSERT_TRUE(rig.goOnline());
 
     // Show me.
@@ -62,6 +70,9 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     EXPECT_TRUE(rig.host->banner().isShown());
     EXPECT_EQ(rig.host->banner().model.helperFirstName, "Ada");
     EXPECT_NE(rig.host->peer(), nullptr);
+    EXPECT_FALSE(rig.host->helpRequests().active());
+    EXPECT_TRUE(rig.host->helpRequests().activeFiles().empty());
+    EXPECT_FALSE(std::filesystem::exists(rig.host->helpRequests().folder()));
 
     // A hello meanwhile is "busy" (the same binding: the helper tries again).
     rig.sent.clear();
