@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 #include <sstream>
@@ -130,6 +131,7 @@ struct HostPeer::Impl {
     rtc::scoped_refptr<webrtc::RtpSenderInterface> audioSender;
     std::unique_ptr<OneShotTimer> statsTimer;
     VideoAdaptation adaptation;
+    int captureRate = 30; // frames a second the capture runs at without a lower ceiling
 };
 
 std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
@@ -146,6 +148,7 @@ HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServe
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays);
     impl_->videoSource = ScreenVideoSource::create();
     impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource);
+    impl_->captureRate = impl_->capturer->frameRate.load();
 }
 
 void HostPeer::build(const std::vector<ICEServer>& relays)
@@ -387,9 +390,15 @@ void HostPeer::applyStatsReading(const StatsReading& reading)
                 encoding.scale_resolution_down_by = scale;
             });
         };
-        sender.setMaxFrameRate = [video](int frameRate) {
+        ScreenCapturer* capturer = impl_->capturer.get();
+        const int captureRate = impl_->captureRate;
+        sender.setMaxFrameRate = [video, capturer, captureRate](int frameRate) {
             changeEncodings(
                 *video, [frameRate](webrtc::RtpEncodingParameters& encoding) { encoding.max_framerate = frameRate; });
+            // A ceiling below the capture rate is met by capturing less often: left to
+            // the encoder, it would drop captured frames here and there, and a dropped
+            // change would wait for the next capture.
+            capturer->frameRate = std::min(captureRate, frameRate);
         };
     }
     for (const std::string& line : adaptation.apply(reading, captureSize(), impl_->videoSender ? &sender : nullptr))
@@ -426,6 +435,11 @@ std::optional<double> HostPeer::encodingScale() const
     if (parameters.encodings.empty() || !parameters.encodings[0].scale_resolution_down_by)
         return std::nullopt;
     return *parameters.encodings[0].scale_resolution_down_by;
+}
+
+int HostPeer::captureFrameRate() const
+{
+    return impl_->capturer->frameRate.load();
 }
 
 std::optional<int> HostPeer::encodingMaxFrameRate() const

@@ -79,6 +79,8 @@ public:
     int currentFrameRate() const;
     std::optional<double> encodingScale() const;
     std::optional<int> encodingMaxFrameRate() const;
+    // Frames a second the capture runs at (lowered with the ceiling).
+    int captureFrameRate() const;
     // Caps what the connection may estimate and send, in bits per second (diagnostics
     // of the adaptation on a fast link).
     void capBitrate(int bitsPerSecond);

@@ -444,6 +444,7 @@ TEST_F(HostSessionLive, ALowBitrateShrinksThePictureAndLowersTheFrameRate)
     EXPECT_EQ(peer.currentFrameRate(), 12);
     EXPECT_EQ(peer.encodingScale(), 2.0);
     EXPECT_EQ(peer.encodingMaxFrameRate(), 12);
+    EXPECT_EQ(peer.captureFrameRate(), 12) << "the capture follows the ceiling";
     EXPECT_TRUE(log.contains("Wickerlane: frame rate ceiling 60 \u2192 12"));
     EXPECT_TRUE(log.contains("Wickerlane: resolution scale 1.0 \u2192 2.0 (available "));
     EXPECT_TRUE(log.contains("scale=2.0 maxFps=12"));
