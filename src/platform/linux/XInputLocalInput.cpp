@@ -123,7 +123,11 @@ void XInputLocalInput::select(bool on)
     }
     XIEventMask raw{XIAllMasterDevices, int(sizeof mask), mask};
     XISelectEvents(display_, DefaultRootWindow(display_), &raw, 1);
-    XFlush(display_);
+    // Once this returns the server has the selection: the user's next event counts.
+    XSync(display_, False);
+    // Events Xlib read off the socket meanwhile wake no notifier: look at them soon.
+    QMetaObject::invokeMethod(
+        this, [this] { readEvents(); }, Qt::QueuedConnection);
 }
 
 int XInputLocalInput::watch(std::function<void(const LocalInputEvent&)> handler)
