@@ -2,8 +2,6 @@
 
 #include "identity/DeviceIdentity.h"
 #include "mail/MigrateMergedApps.h"
-#include "media/PeerConnectionFactory.h"
-#include "media/SessionAudioDevice.h"
 #include "platform/CursorImages.h"
 #include "platform/Defaults.h"
 #include "platform/Displays.h"
@@ -28,13 +26,25 @@
 #include "platform/linux/QtPrompts.h"
 #include "platform/linux/QtTimers.h"
 #include "platform/linux/SettingsDefaults.h"
+#include "platform/linux/FeedUpdater.h"
+#include "platform/linux/SingleInstance.h"
 #include "platform/linux/XFixesCursorImages.h"
 #include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
 #include "platform/linux/XTestInputPoster.h"
 #include "platform/linux/XkbKeyboardLayout.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <cstdlib>
+
 namespace wl {
+
+namespace {
+SingleInstance* runningCopy = nullptr; // the process's own, while it listens
+} // namespace
 
 void chooseDesktopBackends()
 {
@@ -57,8 +67,55 @@ void chooseDesktopBackends()
     LocalInput::setStandard(std::make_shared<XInputLocalInput>());
     CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
     KeyboardLayout::setStandard(std::make_shared<XkbKeyboardLayout>());
-    // The one audio device WebRTC's factory is made with, when the first peer needs it.
-    factoryAudioDevice() = SessionAudioDevice::shared();
+}
+
+void refreshDesktopEntry()
+{
+    refreshApplicationEntry(applicationEntryPath(), QCoreApplication::applicationFilePath().toStdString());
+}
+
+bool claimSingleInstance(std::function<void()> onReopen)
+{
+    auto* instance = new SingleInstance(SingleInstance::standardPath(), QCoreApplication::instance());
+    if (!instance->claim()) {
+        delete instance;
+        return false;
+    }
+    instance->onReopen = std::move(onReopen);
+    runningCopy = instance;
+    return true;
+}
+
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey)
+{
+    FeedUpdaterOptions options;
+    options.feedURL = feed;
+    options.publicKey = publicKey;
+    options.currentVersion = WL_PROGRAM_VERSION;
+    options.programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    options.programName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+    options.relaunch = [] { relaunchNow(); };
+    return std::make_unique<FeedUpdater>(options);
+}
+
+void quitNow()
+{
+    Defaults::standard().sync();
+    Log::line("Wickerlane: quitting");
+    std::_Exit(EXIT_SUCCESS);
+}
+
+void relaunchNow()
+{
+    // The new copy must not find this one still listening and hand over to it.
+    if (runningCopy)
+        runningCopy->release();
+    QStringList arguments = QCoreApplication::arguments();
+    if (!arguments.isEmpty())
+        arguments.removeFirst();
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments))
+        Log::line("Wickerlane: the updated program could not be started; open Wickerlane again");
+    quitNow();
 }
 
 void migrateFormerHelperProgram()

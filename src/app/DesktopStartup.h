@@ -4,6 +4,12 @@
 // the platform layer only ever names the interfaces. Tests choose their own fakes and
 // never call this.
 
+#include "platform/Updater.h"
+
+#include <QUrl>
+
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace wl {
@@ -11,9 +17,28 @@ namespace wl {
 class Prompts;
 
 // Settings, key store (recorded per installation), information keys, log, prompts,
-// owner check (PAM), notifier, displays, timers, the host's system services, and the
-// audio device the peer-connection factory will use.
+// owner check (PAM), notifier, displays, timers and the host's system services.
 void chooseDesktopBackends();
+
+// Puts the program into the desktop's list of applications (or points the entry at this
+// copy), so that it can be opened again from there.
+void refreshDesktopEntry();
+
+// Whether this is the one running copy of the program for this user. When another copy
+// runs, it is asked to show its main window and false comes back; otherwise later
+// launches call onReopen (on the main thread).
+bool claimSingleInstance(std::function<void()> onReopen);
+
+// The updater for a feed and its public key: the program's files are those of the
+// running program's folder; after an installation the new program is started.
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey);
+
+// Ends the process at once: settings are written out, and nothing is sent to anyone (no
+// destructor runs that could say goodbye; a session in progress ends for the other
+// side when the connection drops).
+[[noreturn]] void quitNow();
+// Starts the program anew (after an update) and ends this copy the same way.
+[[noreturn]] void relaunchNow();
 
 // Brings over, once, what a former separate helper program left behind.
 void migrateFormerHelperProgram();

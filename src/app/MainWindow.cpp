@@ -1,35 +1,103 @@
 #include "app/MainWindow.h"
 
+#include "app/StyleKit.h"
+#include "platform/ActivationPolicy.h"
+#include "platform/Defaults.h"
 #include "viewer/ViewerController.h"
 #include "viewer/ViewerRootView.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace wl {
 
-MainWindow::MainWindow(ViewerController& controller, QWidget* parent) : QWidget(parent), controller_(&controller)
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("Wickerlane"));
+}
+
+MainWindow::~MainWindow() = default;
+
+ViewerController* MainWindow::viewer() const
+{
+    return viewer_;
+}
+
+void MainWindow::setViewer(ViewerController* viewer)
+{
+    viewer_ = viewer;
+}
+
+void MainWindow::build()
+{
+    applyDarkStyle(*this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    rootView_ = new ViewerRootView(controller, nullptr, this);
+    rootView_ = new ViewerRootView(*viewer_, nullptr, this);
     layout->addWidget(rootView_);
-    resize(960, 640);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+
+    restoring_ = true;
+    bool restored = false;
+    if (auto frame = Defaults::standard().data(kFrameKey))
+        restored = restoreGeometry(QByteArray::fromStdString(*frame));
+    if (!restored) {
+        resize(kWidth, kHeight);
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+        }
+    }
+    restoring_ = false;
 }
 
 void MainWindow::present()
 {
-    show();
+    if (!viewer_)
+        return;
+    if (!rootView_)
+        build();
+    setActivationPolicy(ActivationPolicy::regular);
+    if (isMinimized())
+        showNormal();
+    else
+        show();
     raise();
     activateWindow();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (controller_ && controller_->isHelping())
-        controller_->end();
+    if (viewer_) {
+        using K = ViewerController::Phase::Kind;
+        const auto kind = viewer_->phase().kind;
+        if (kind == K::waiting || kind == K::connected)
+            viewer_->end();
+    }
+    saveFrame();
+    setActivationPolicy(ActivationPolicy::accessory);
     event->accept();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    saveFrame();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    saveFrame();
+}
+
+void MainWindow::saveFrame()
+{
+    if (restoring_ || !rootView_ || !isVisible())
+        return;
+    Defaults::standard().setData(kFrameKey, saveGeometry().toStdString());
 }
 
 } // namespace wl

@@ -1,7 +1,9 @@
 #pragma once
-// The helper's main window: the viewer's root view in a window of its own. Closing it
-// ends a session in progress (the program stays in the tray); a second launch or the
-// tray shows it again.
+// The helper's main window: the viewer's root view in a window of its own, made the
+// first time it is shown and kept for the life of the process. While it is open the
+// program counts as a regular application; closed, it lives in the tray alone. Closing
+// it while connecting to a computer or during a session ends that session. Its frame
+// is kept in the settings under "WickerlaneMain" and restored at the next launch.
 
 #include <QPointer>
 #include <QWidget>
@@ -14,18 +16,38 @@ class ViewerRootView;
 class MainWindow final : public QWidget {
     Q_OBJECT
 public:
-    explicit MainWindow(ViewerController& controller, QWidget* parent = nullptr);
+    static constexpr const char* kFrameKey = "WickerlaneMain";
+    static constexpr int kWidth = 760;
+    static constexpr int kHeight = 640;
+    static constexpr int kMinimumWidth = 720;
+    static constexpr int kMinimumHeight = 480;
 
-    ViewerRootView* rootView() const { return rootView_; }
-    // Shows, raises and activates the window.
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The viewer controller whose root view the window shows (held weakly).
+    void setViewer(ViewerController* viewer);
+    ViewerController* viewer() const;
+
+    // Shows the window, building it the first time: regular activation policy, raised
+    // and activated. Nothing happens without a viewer controller.
     void present();
+    // Whether the window was built.
+    bool isBuilt() const { return rootView_ != nullptr; }
+    ViewerRootView* rootView() const { return rootView_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QPointer<ViewerController> controller_;
+    void build();
+    void saveFrame();
+
+    QPointer<ViewerController> viewer_;
     ViewerRootView* rootView_ = nullptr;
+    bool restoring_ = false;
 };
 
 } // namespace wl

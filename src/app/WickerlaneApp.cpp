@@ -1,11 +1,20 @@
 #include "app/WickerlaneApp.h"
 
+#include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarExtra.h"
+#include "host/AskForHelpPanelController.h"
+#include "host/HelpRequestCenter.h"
+#include "mail/PasswordsPanelController.h"
+#include "media/PeerConnectionFactory.h"
+#include "media/SessionAudioDevice.h"
 #include "platform/Log.h"
+#include "platform/Notifier.h"
+#include "platform/Prompts.h"
 
-#include <QTimer>
-
+#include <QGuiApplication>
 #include <QPointer>
+#include <QTimer>
 
 namespace wl {
 
@@ -15,16 +24,37 @@ WickerlaneApp::WickerlaneApp(Options options) : options_(std::move(options)) { }
 
 WickerlaneApp::~WickerlaneApp()
 {
+    Notifier& notifier = options_.messenger.notifier ? *options_.messenger.notifier : Notifier::standard();
+    if (services_)
+        notifier.onActivated = nullptr;
+    menuBarExtra_.reset();
     mainWindow_.reset();
+    updates_.reset();
     viewer_.reset();
     host_.reset();
     services_.reset();
 }
 
-void WickerlaneApp::start()
+bool WickerlaneApp::start()
 {
     if (services_)
-        return;
+        return true;
+    // Closing the main window leaves the program in the tray.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    // Before anything reads the paired computers, the history or the keys.
+    if (options_.migrate)
+        options_.migrate();
+    else
+        migrateFormerHelperProgram();
+    if (!(options_.identityReadable ? options_.identityReadable() : identityReadableOrQuit(Prompts::standard())))
+        return false;
+    // The one audio device WebRTC's factory is made with, when the first peer needs it.
+    if (options_.installAudioDevice)
+        options_.installAudioDevice();
+    else
+        factoryAudioDevice() = SessionAudioDevice::shared();
+
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     host_ = std::make_unique<HostController>(*services_, options_.host);
     viewer_ = std::make_unique<ViewerController>(*services_, options_.viewer);
@@ -35,14 +65,75 @@ void WickerlaneApp::start()
     services_->myMacs->notifyChange();
     services_->messenger->start();
     Log::line("Wickerlane: this computer's device id is " + services_->messenger->identity().deviceId());
-    mainWindow_ = std::make_unique<MainWindow>(*viewer_);
-    if (options_.showMainWindow) {
-        QPointer<MainWindow> window(mainWindow_.get());
-        QTimer::singleShot(0, window, [window] {
-            if (window)
-                window->present();
-        });
+
+    updates_ = std::make_unique<Updates>(options_.makeUpdater ? options_.makeUpdater : makeDesktopUpdater,
+                                         options_.updateTimers);
+    AppServices* hub = services_.get(); // lives as long as the updater
+    updates_->isIdle = [hub] { return !hub->isBeingHelped() && !hub->isHelping(); };
+    updates_->start();
+
+    mainWindow_ = std::make_unique<MainWindow>();
+    mainWindow_->setViewer(viewer_.get());
+    if (!viewer_->devices().empty()) {
+        // After launch has finished: on the next turn of the event loop.
+        QTimer::singleShot(0, mainWindow_.get(), [this] { openMainWindow(); });
     }
+
+    if (options_.showTray) {
+        HostMenu::Actions actions;
+        actions.openMainWindow = [this] { openMainWindow(); };
+        actions.hasUpdater = [this] { return updates_ && updates_->controller(); };
+        actions.checkForUpdates = [this] {
+            if (updates_)
+                updates_->checkForUpdates();
+        };
+        actions.quit = options_.quit ? options_.quit : [] { quitNow(); };
+        menuBarExtra_ = std::make_unique<MenuBarExtra>(*host_, *viewer_, std::move(actions));
+        menuBarExtra_->show();
+    }
+
+    Notifier& notifier = options_.messenger.notifier ? *options_.messenger.notifier : Notifier::standard();
+    notifier.onActivated = [this](const std::string& identifier) { notificationClicked(identifier); };
+    return true;
+}
+
+void WickerlaneApp::openMainWindow()
+{
+    if (mainWindow_)
+        mainWindow_->present();
+}
+
+void WickerlaneApp::reopen()
+{
+    openMainWindow();
+}
+
+void WickerlaneApp::notificationClicked(const std::string& identifier)
+{
+    if (!services_)
+        return;
+    if (identifier.rfind("online-", 0) == 0)
+        return openMainWindow();
+    const auto message = services_->messenger->message(identifier);
+    if (!message)
+        return;
+    using K = MailContent::Kind;
+    const auto& content = message->content;
+    if (content.kind == K::password)
+        return host_->passwords().panel().show();
+    if (content.kind == K::reply && content.replyTo) {
+        if (const auto& active = host_->helpRequests().active())
+            for (const auto& [helperId, requestId] : active->sent)
+                if (requestId == *content.replyTo)
+                    return host_->askForHelpPanel().show(host_->helpRequests());
+    }
+    if (content.kind == K::message || content.kind == K::reply) {
+        for (const auto& device : viewer_->devices())
+            if (device.id == message->peerId)
+                return openMainWindow();
+        return host_->composeMessage(*message);
+    }
+    openMainWindow();
 }
 
 } // namespace wl

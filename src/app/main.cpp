@@ -1,17 +1,15 @@
-// The desktop program: chooses the platform backends, starts the program's objects and
-// runs until it is told to quit. SIGTERM and SIGINT end it at once, sending nothing.
+// The desktop program: one copy per user (a second launch shows the first one's main
+// window and ends), the platform backends, the program's objects, the tray. It runs
+// until it is told to quit; "Quit Wickerlane", SIGTERM and SIGINT end it at once,
+// sending nothing.
 #include "app/DesktopStartup.h"
+#include "app/StyleKit.h"
 #include "app/WickerlaneApp.h"
-
-#include "platform/Defaults.h"
-#include "platform/Log.h"
-#include "platform/Prompts.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,15 +23,6 @@ void askToQuit(int)
     [[maybe_unused]] auto written = ::write(quitPipe[1], &byte, 1);
 }
 
-// Quitting ends the process at once: settings are on disk, and no message goes out
-// (a session in progress simply ends for the helper when the link drops).
-void quitNow()
-{
-    wl::Defaults::standard().sync();
-    wl::Log::line("Wickerlane: quitting");
-    std::_Exit(EXIT_SUCCESS);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -44,7 +33,7 @@ int main(int argc, char** argv)
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) == 0) {
         auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { quitNow(); });
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { wl::quitNow(); });
         struct sigaction action = {};
         action.sa_handler = askToQuit;
         sigemptyset(&action.sa_mask);
@@ -53,12 +42,21 @@ int main(int argc, char** argv)
         sigaction(SIGINT, &action, nullptr);
     }
 
-    wl::chooseDesktopBackends();
-    if (!wl::identityReadableOrQuit(wl::Prompts::standard()))
-        quitNow();
-    wl::migrateFormerHelperProgram();
+    wl::WickerlaneApp* running = nullptr;
+    if (!wl::claimSingleInstance([&running] {
+            if (running)
+                running->reopen();
+        }))
+        return 0; // the running copy shows its window
 
+    wl::chooseDesktopBackends();
+    wl::refreshDesktopEntry();
+    wl::applyDarkStyle(app);
     wl::WickerlaneApp program;
-    program.start();
-    return app.exec();
+    running = &program;
+    if (!program.start())
+        wl::quitNow();
+    app.exec();
+    // However the event loop ended, nothing is said to anyone on the way out.
+    wl::quitNow();
 }

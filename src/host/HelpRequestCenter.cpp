@@ -1,5 +1,10 @@
 #include "host/HelpRequestCenter.h"
 
+#include "host/HostController.h"
+#include "host/SessionHistory.h"
+
+#include <set>
+
 namespace wl {
 
 HelpRequestCenter::HelpRequestCenter(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers,
@@ -43,6 +48,58 @@ void HelpRequestCenter::handle(const StoredMessage& cancel)
     if (it == active_->sent.end() || it->second != *cancel.content.replyTo)
         return;
     clearActive();
+}
+
+void HelpRequestCenter::cancel()
+{
+    if (!active_)
+        return;
+    const auto sent = active_->sent;
+    appendSessionHistory("Cancelled the help request");
+    clearActive();
+    const auto paired = helpers();
+    for (const auto& [helperId, messageId] : sent) {
+        for (const auto& helper : paired) {
+            if (helper.id != helperId)
+                continue;
+            MailContent content;
+            content.kind = MailContent::Kind::cancel;
+            content.replyTo = messageId;
+            content.sentAt = messenger_.now();
+            messenger_.send(content, helper);
+            break;
+        }
+    }
+}
+
+std::vector<StoredMessage> HelpRequestCenter::replies() const
+{
+    std::vector<StoredMessage> result;
+    if (!active_)
+        return result;
+    std::set<std::string> ids;
+    for (const auto& [helperId, messageId] : active_->sent)
+        ids.insert(messageId);
+    for (const auto& message : messenger_.messages())
+        if (!message.outgoing && message.content.kind == MailContent::Kind::reply && message.content.replyTo &&
+            ids.count(*message.content.replyTo))
+            result.push_back(message);
+    return result;
+}
+
+std::string HelpRequestCenter::helperNamesText() const
+{
+    std::vector<std::string> names;
+    for (const auto& helper : helpers())
+        names.push_back(HostController::firstWord(helper.name));
+    if (names.empty())
+        return "your helper";
+    if (names.size() == 1)
+        return names.front();
+    std::string text;
+    for (std::size_t i = 0; i + 1 < names.size(); ++i)
+        text += (i ? ", " : "") + names[i];
+    return text + " and " + names.back();
 }
 
 } // namespace wl

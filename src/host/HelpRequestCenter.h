@@ -50,6 +50,15 @@ public:
     // A helper's `cancel` of the request it got: it was done.
     void handle(const StoredMessage& cancel);
 
+    // Withdraws the open request: a line in the session history, the request cleared at
+    // once, then each helper that got it is mailed a `cancel` naming its message.
+    void cancel();
+    // The replies that came in to the open request, in history order; empty with none open.
+    std::vector<StoredMessage> replies() const;
+    // The first words of the paired helpers' names: "your helper" with none, "Ann",
+    // "Ann and Bo", "Ann, Bo and Cy".
+    std::string helperNamesText() const;
+
 Q_SIGNALS:
     void changed();
 

@@ -117,6 +117,13 @@ void Permissions::setStandard(std::shared_ptr<Permissions> permissions)
     Slot<Permissions, NoPermissions>::set(std::move(permissions));
 }
 
+void Workspace::openPrivacySettings(PrivacyPane pane)
+{
+    Log::line(std::string("Wickerlane: this desktop has no settings pane for ") +
+              (pane == PrivacyPane::screenRecording ? "screen recording" : "input control") +
+              "; on X11 both need only an X display that allows reading the screen and the XTEST extension");
+}
+
 Workspace& Workspace::standard()
 {
     return Slot<Workspace, NoWorkspace>::get();

@@ -72,9 +72,14 @@ public:
 
 class Workspace {
 public:
+    enum class PrivacyPane { screenRecording, accessibility };
+
     virtual ~Workspace() = default;
     // Opens the file in the user's usual program for it; false when it couldn't.
     virtual bool openFile(const std::string& path) = 0;
+    // Opens the system's settings for a permission. X11 desktops have no such pane: the
+    // default says so in the log.
+    virtual void openPrivacySettings(PrivacyPane pane);
 
     static Workspace& standard();
     static void setStandard(std::shared_ptr<Workspace> workspace);

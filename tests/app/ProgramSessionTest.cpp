@@ -348,5 +348,29 @@ TEST_F(ProgramSession, HostKilledMidSessionThenRestartedAcceptsAgain)
     EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("inSession", true); }));
 }
 
+// "Quit Wickerlane" in the host's menu during a session ends the host at once and sends
+// nothing: no `bye`, no goodbye on "guide", no closing of the connection. The helper's
+// session would end at once on any of them; it stands until the connection is found lost.
+TEST_F(ProgramSession, QuitFromTheHostMenuMidSessionSaysNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    host->command({{"cmd", "answerAlert"}, {"button", 0}});
+    helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}});
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 5); }, 30000)) << helper->state().dump();
+
+    ASSERT_TRUE(host->sendCommand({{"cmd", "menu"}, {"item", "Quit Wickerlane"}}));
+    const auto exitCode = host->waitExited(3000);
+    ASSERT_TRUE(exitCode.has_value()) << "the host still runs after Quit";
+    EXPECT_EQ(*exitCode, 0);
+    const auto quitAt = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - quitAt < std::chrono::seconds(3)) {
+        const json s = helper->state();
+        ASSERT_EQ(phaseOf(s), "connected") << "the helper heard something: " << s.dump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    helper->command({{"cmd", "end"}});
+    EXPECT_TRUE(helper->waitFor([](const json& s) { return phaseOf(s) != "connected"; }));
+}
+
 } // namespace
 } // namespace wl::test

@@ -56,7 +56,8 @@ TEST(Program, GoesOnlineAndQuitsOnSigtermSendingNothing)
     environment.insert("XDG_DATA_HOME", QString::fromStdString((home.path() / ".local/share").string()));
     environment.insert("XDG_STATE_HOME", QString::fromStdString((home.path() / ".local/state").string()));
     environment.insert("WLIntroductionURL", QString::fromStdString(service.httpUrl() + "/"));
-    environment.insert("WL_BUILD_DIR", QString::fromStdString(program.parent_path().parent_path().parent_path().string()));
+    environment.insert("WL_BUILD_DIR",
+                       QString::fromStdString(program.parent_path().parent_path().parent_path().string()));
     environment.insert("WL_RUN_SKIP_BUILD", "1");
     if (!environment.contains("DISPLAY"))
         environment.insert("QT_QPA_PLATFORM", "offscreen");

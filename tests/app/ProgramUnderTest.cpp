@@ -104,6 +104,24 @@ bool ProgramUnderTest::start()
     return false;
 }
 
+std::optional<int> ProgramUnderTest::waitExited(int timeoutMs)
+{
+    if (pid_ <= 0)
+        return std::nullopt;
+    int status = 0;
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            kill9(); // closes the pipes
+            if (WIFEXITED(status))
+                return WEXITSTATUS(status);
+            return std::nullopt;
+        }
+        usleep(20000);
+    }
+    return std::nullopt;
+}
+
 void ProgramUnderTest::kill9()
 {
     if (pid_ > 0) {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -23,6 +24,9 @@ public:
     // Starts the program and waits (at most 30 s) until it answers.
     bool start();
     void kill9();
+    // Waits until the program has ended by itself; its exit code, or nullopt when it
+    // still runs (or was killed by a signal).
+    std::optional<int> waitExited(int timeoutMs);
     bool running() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 

@@ -69,7 +69,9 @@ public:
         opened.push_back(path);
         return true;
     }
+    void openPrivacySettings(PrivacyPane pane) override { panes.push_back(pane); }
     std::vector<std::string> opened;
+    std::vector<PrivacyPane> panes;
 };
 
 } // namespace wl::test

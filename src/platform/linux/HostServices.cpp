@@ -270,6 +270,55 @@ std::string quotedExec(const std::string& path)
 }
 } // namespace
 
+std::filesystem::path applicationEntryPath()
+{
+    std::filesystem::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        data = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        data = std::filesystem::path(home) / ".local" / "share";
+    else
+        return {};
+    return data / "applications" / (std::string(kApplicationID) + ".desktop");
+}
+
+bool refreshApplicationEntry(const std::filesystem::path& entry, const std::string& programPath)
+{
+    if (entry.empty() || programPath.empty())
+        return false;
+    const std::string exec = "Exec=" + quotedExec(programPath);
+    {
+        std::ifstream in(entry);
+        for (std::string line; in && std::getline(in, line);)
+            if (line == exec)
+                return true;
+    }
+    std::error_code failure;
+    std::filesystem::create_directories(entry.parent_path(), failure);
+    const auto temporary = entry.string() + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << "[Desktop Entry]\n"
+            << "Type=Application\n"
+            << "Name=Wickerlane\n"
+            << "Comment=Help and be helped with a computer\n"
+            << exec << "\n"
+            << "Terminal=false\n"
+            << "Categories=Network;RemoteAccess;\n";
+        if (!out.flush()) {
+            Log::line("Wickerlane: could not write the application entry " + temporary);
+            return false;
+        }
+    }
+    std::filesystem::rename(temporary, entry, failure);
+    if (failure) {
+        Log::line("Wickerlane: could not write the application entry " + entry.string() + ": " + failure.message());
+        std::filesystem::remove(temporary, failure);
+        return false;
+    }
+    return true;
+}
+
 XdgLoginItem::XdgLoginItem() : entry_(defaultEntry()) { }
 
 std::filesystem::path XdgLoginItem::defaultEntry()

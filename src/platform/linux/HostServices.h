@@ -88,6 +88,13 @@ private:
     std::filesystem::path entry_;
 };
 
+// The program's entry in the desktop's list of applications,
+// $XDG_DATA_HOME/applications/<application id>.desktop, through which it can be opened
+// again (a second launch shows the running copy's window). Written when missing or when
+// it names another copy of the program; true when it names this one afterwards.
+std::filesystem::path applicationEntryPath();
+bool refreshApplicationEntry(const std::filesystem::path& entry, const std::string& programPath);
+
 // Screen recording: the root window can be read (one pixel through XGetImage).
 // Control: the XTest extension answers. X11 has no question to ask for it.
 class X11Permissions final : public Permissions {

@@ -31,6 +31,8 @@
 //   windowShot {path}            → the main window as it looks now, saved as PNG
 //   hideWindow                   → closes nothing, hides the main window (a host's screen
 //                                  shows only what the test paints)
+//   menu {item}                  → chooses the host menu's item with that text ("Quit
+//                                  Wickerlane" ends the program as a person's choice does)
 //   quit                         → exits at once
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
@@ -38,6 +40,8 @@
 
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
+#include "app/MenuBarExtra.h"
+#include "app/StyleKit.h"
 #include "app/WickerlaneApp.h"
 #include "host/GuideOverlayController.h"
 #include "host/SuggestionCard.h"
@@ -60,7 +64,9 @@
 #include <nlohmann/json.hpp>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSocketNotifier>
@@ -275,6 +281,20 @@ public:
                 window->hide();
             return {{"ok", true}};
         }
+        if (cmd == "menu") {
+            auto* extra = program_.menuBarExtra();
+            if (!extra)
+                return {{"ok", false}};
+            extra->menu().rebuild();
+            const QString item = QString::fromStdString(command.value("item", ""));
+            for (QAction* action : extra->menu().menu()->actions()) {
+                if (action->text() == wl::HostMenu::menuText(item.toStdString()) && action->isEnabled()) {
+                    action->trigger();
+                    return {{"ok", true}};
+                }
+            }
+            return {{"ok", false}};
+        }
         if (cmd == "quit") {
             wl::Defaults::standard().sync();
             std::_Exit(0);
@@ -445,18 +465,18 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     wl::chooseDesktopBackends();
+    wl::applyDarkStyle(app);
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
     auto admin = std::make_shared<wl::test::ScriptedAdminPrompt>();
     wl::Prompts::setStandard(prompts);
     wl::OwnerCheck::setStandard(owner);
     wl::AdminPrompt::setStandard(admin);
-    if (!wl::identityReadableOrQuit(wl::Prompts::standard()))
-        return 1;
-    wl::migrateFormerHelperProgram();
-
     wl::WickerlaneApp program;
-    program.start();
+    if (!program.start())
+        return 1;
+    // Tests drive and photograph the helper's window whether or not it has paired hosts yet.
+    program.openMainWindow();
     Testbed testbed(program, *prompts, *owner, *admin);
     testbed.reply = [](const json& answer) {
         std::string out = answer.dump() + "\n";

@@ -1,0 +1,97 @@
+#pragma once
+// The picture window: one picture of a help request at full size in a window of its
+// own, with scrolling and keyboard zoom (Ctrl with "=" or "+" zooms in by 1.25, with "-"
+// out, with "0" fits the picture to the window; Ctrl is this desktop's command key).
+// Any number may be open; each lives until it is closed. Pictures are decoded with an
+// allocation limit: data that does not decode as an image within it opens nothing.
+// Ctrl+S and the context menu's "Save…" save the picture's bytes as a JPEG file.
+
+#include "mail/TransferredFile.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QScrollArea>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wl {
+
+class Prompts;
+
+// A scroll view that zooms: the picture drawn at a magnification between 0.05 and 4.
+class ZoomingScrollView final : public QScrollArea {
+    Q_OBJECT
+public:
+    static constexpr double kMinimumMagnification = 0.05;
+    static constexpr double kMaximumMagnification = 4.0;
+    static constexpr double kStep = 1.25;
+
+    explicit ZoomingScrollView(QWidget* parent = nullptr);
+
+    void setPicture(const QImage& picture, const QString& accessibleName);
+    const QImage& picture() const { return picture_; }
+    double magnification() const { return magnification_; }
+    // Kept within the limits.
+    void setMagnification(double magnification);
+    // The whole picture visible in the view.
+    void magnifyToFit();
+    // The zoom keys; true when the key was one of them.
+    bool performKeyEquivalent(const QKeyEvent& event);
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QImage picture_;
+    double magnification_ = 1.0;
+};
+
+class PictureWindowController final : public QWidget {
+    Q_OBJECT
+public:
+    // Decodes at most this many bytes of pixels (and pictures of at most 40 million pixels).
+    static constexpr int kAllocationLimitMB = 160;
+    static constexpr qint64 kMaximumPixels = 40'000'000;
+
+    // Opens a window for the picture with the title; nullptr (and no window, no message)
+    // when the data is not an image.
+    static PictureWindowController* show(const TransferredFile& file, const QString& title, Prompts* prompts = nullptr);
+    // The image in the data, within the allocation limit; a null image otherwise.
+    static QImage decode(const std::string& data);
+
+    PictureWindowController(const QImage& picture, const TransferredFile& file, const QString& title, Prompts* prompts);
+    ~PictureWindowController() override;
+
+    ZoomingScrollView& scrollView() const { return *scrollView_; }
+    // Asks where to save the picture and writes its bytes there.
+    void save();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    ZoomingScrollView* scrollView_;
+    TransferredFile file_;
+    Prompts* prompts_;
+};
+
+// The open picture windows, oldest first.
+std::vector<QPointer<PictureWindowController>>& openPictureWindows();
+
+// The file name proposed for a picture: its name without "/", NUL, control characters
+// and leading dots, at most 200 bytes, then ".jpg" (also after a name that ends in it);
+// "Picture.jpg" when nothing is left.
+std::string proposedPictureFileName(const std::string& name);
+
+// Asks where to save the picture (a JPEG) and writes its bytes there through a file
+// that replaces the target only when complete. A failure shows an alert and a log line;
+// true when it was saved, false when it failed or was cancelled.
+bool savePicture(const TransferredFile& file, Prompts& prompts);
+
+} // namespace wl

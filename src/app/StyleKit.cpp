@@ -1,0 +1,134 @@
+#include "app/StyleKit.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+#include <QWidget>
+
+namespace wl {
+
+QColor makeSRGBColor(double red, double green, double blue)
+{
+    return QColor::fromRgbF(static_cast<float>(red), static_cast<float>(green), static_cast<float>(blue), 1.0f);
+}
+
+namespace {
+QColor of255(int red, int green, int blue)
+{
+    return makeSRGBColor(red / 255.0, green / 255.0, blue / 255.0);
+}
+} // namespace
+
+const QColor& helpAccent()
+{
+    static const QColor colour = of255(76, 195, 184);
+    return colour;
+}
+
+const QColor& helpAccentFill()
+{
+    static const QColor colour = of255(27, 53, 51);
+    return colour;
+}
+
+const QColor& helpCardFill()
+{
+    static const QColor colour = of255(34, 36, 40);
+    return colour;
+}
+
+const QColor& peopleAccent()
+{
+    static const QColor colour = of255(76, 195, 184);
+    return colour;
+}
+
+const QColor& peopleAccentFill()
+{
+    static const QColor colour = of255(27, 53, 51);
+    return colour;
+}
+
+const QColor& askingAccent()
+{
+    static const QColor colour = of255(245, 165, 36);
+    return colour;
+}
+
+const QColor& askingFill()
+{
+    static const QColor colour = of255(46, 38, 22);
+    return colour;
+}
+
+const QColor& peopleBackground()
+{
+    static const QColor colour = of255(20, 21, 24);
+    return colour;
+}
+
+const QColor& peopleCardFill()
+{
+    static const QColor colour = of255(34, 36, 40);
+    return colour;
+}
+
+const QColor& peopleDeepFill()
+{
+    static const QColor colour = of255(14, 26, 25);
+    return colour;
+}
+
+QColor secondaryText()
+{
+    return of255(152, 156, 163);
+}
+
+QPalette darkPalette()
+{
+    const QColor window = of255(30, 31, 35);
+    const QColor text = of255(232, 233, 235);
+    const QColor disabledText = of255(110, 113, 119);
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, peopleBackground());
+    palette.setColor(QPalette::AlternateBase, peopleCardFill());
+    palette.setColor(QPalette::ToolTipBase, peopleCardFill());
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, secondaryText());
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, of255(48, 50, 55));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, askingAccent());
+    palette.setColor(QPalette::Light, of255(70, 72, 78));
+    palette.setColor(QPalette::Midlight, of255(56, 58, 63));
+    palette.setColor(QPalette::Mid, of255(40, 42, 46));
+    palette.setColor(QPalette::Dark, of255(16, 17, 19));
+    palette.setColor(QPalette::Shadow, of255(0, 0, 0));
+    palette.setColor(QPalette::Highlight, helpAccent());
+    palette.setColor(QPalette::HighlightedText, peopleDeepFill());
+    palette.setColor(QPalette::Link, helpAccent());
+    palette.setColor(QPalette::LinkVisited, helpAccent());
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, of255(64, 66, 72));
+    palette.setColor(QPalette::Disabled, QPalette::HighlightedText, disabledText);
+    return palette;
+}
+
+void applyDarkStyle(QApplication& app)
+{
+    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        app.setStyle(fusion);
+    app.setPalette(darkPalette());
+    // Separators that show on the dark menus.
+    app.setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; background: #3d4046; margin: 4px 8px; }"));
+}
+
+void applyDarkStyle(QWidget& window)
+{
+    window.setPalette(darkPalette());
+    window.setAutoFillBackground(true);
+}
+
+} // namespace wl

@@ -1,0 +1,70 @@
+#include "app/Updates.h"
+
+#include "platform/InfoDictionary.h"
+#include "platform/Log.h"
+
+#include <QPointer>
+
+namespace wl {
+
+Updates::Updates(MakeUpdater makeUpdater, TimerFactory timers, QObject* parent)
+    : QObject(parent), makeUpdater_(std::move(makeUpdater)), timers_(std::move(timers))
+{
+}
+
+Updates::~Updates() = default;
+
+void Updates::start()
+{
+    if (controller_ || !makeUpdater_)
+        return;
+    const auto& info = InfoDictionary::standard();
+    const QUrl feed(QString::fromStdString(info.string(InfoKey::feedURL)), QUrl::StrictMode);
+    if (!feed.isValid() || feed.host().isEmpty())
+        return;
+    const std::string key = info.string(InfoKey::publicEDKey);
+    if (key.empty())
+        return;
+    controller_ = makeUpdater_(feed, key);
+    if (!controller_)
+        return;
+    QPointer<Updates> self(this);
+    controller_->willInstallUpdateOnQuit = [self](std::function<void()> block) {
+        return self && self->updaterWillInstallUpdateOnQuit(std::move(block));
+    };
+    controller_->start();
+}
+
+void Updates::checkForUpdates()
+{
+    if (controller_)
+        controller_->checkForUpdates();
+}
+
+bool Updates::updaterWillInstallUpdateOnQuit(std::function<void()> immediateInstallationBlock)
+{
+    install_ = std::move(immediateInstallationBlock);
+    installWhenIdle();
+    return true;
+}
+
+void Updates::installWhenIdle()
+{
+    waitTimer_.reset();
+    if (!install_)
+        return;
+    if (isIdle && isIdle()) {
+        Log::line("Wickerlane: installing an update and reopening");
+        auto block = std::move(install_);
+        install_ = nullptr;
+        block();
+        return;
+    }
+    QPointer<Updates> self(this);
+    waitTimer_ = timersOr(timers_)(kIdleRecheck, [self] {
+        if (self)
+            self->installWhenIdle();
+    });
+}
+
+} // namespace wl

@@ -1,0 +1,180 @@
+#pragma once
+// The whole program under test: WickerlaneApp's real start-up over in-memory settings
+// and keys that note what is read first, a recording notifier, scripted prompts, manual
+// timers, presence answered by nobody, a recording signalling path for the helper's
+// connections and an updater made by the test. Every step start-up takes that a fake
+// can see goes into one journal, in order. The introduction service is not there (a
+// closed loopback port), so nothing leaves the machine.
+#include "ManualTimers.h"
+#include "RecordingNotifier.h"
+#include "ScriptedOwnerCheck.h"
+#include "ScriptedPrompts.h"
+#include "ViewerTestKit.h"
+#include "WaitUntil.h"
+
+#include "app/DesktopStartup.h"
+#include "app/WickerlaneApp.h"
+#include "identity/DeviceIdentity.h"
+#include "platform/ActivationPolicy.h"
+#include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
+#include "platform/KeyStore.h"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace wl::test {
+
+using Journal = std::vector<std::string>;
+
+// Settings that note the first read of each record list ("read WLMessages").
+class JournalDefaults final : public MemoryDefaults {
+public:
+    explicit JournalDefaults(Journal& journal) : journal_(journal) { }
+    std::optional<std::string> data(const std::string& key) const override
+    {
+        if (read_.insert(key).second)
+            journal_.push_back("read " + key);
+        return MemoryDefaults::data(key);
+    }
+
+private:
+    Journal& journal_;
+    mutable std::set<std::string> read_;
+};
+
+// Keys that note the first read.
+class JournalKeyStore final : public KeyStore {
+public:
+    explicit JournalKeyStore(Journal& journal) : journal_(journal) { }
+    ReadStatus read(const std::string& item, std::string& bytes) override
+    {
+        if (!noted_) {
+            noted_ = true;
+            journal_.push_back("keys read");
+        }
+        return inner_.read(item, bytes);
+    }
+    bool write(const std::string& item, const std::string& bytes) override { return inner_.write(item, bytes); }
+    bool remove(const std::string& item) override { return inner_.remove(item); }
+
+private:
+    Journal& journal_;
+    MemoryKeyStore inner_;
+    bool noted_ = false;
+};
+
+class JournalNotifier final : public Notifier {
+public:
+    explicit JournalNotifier(Journal& journal) : journal_(journal) { }
+    void prepare() override { journal_.push_back("messenger started"); }
+    void post(const std::string&, const std::string&, const std::string& identifier) override
+    {
+        posted.push_back(identifier);
+    }
+    std::vector<std::string> posted;
+
+private:
+    Journal& journal_;
+};
+
+class JournalUpdater final : public Updater {
+public:
+    explicit JournalUpdater(Journal& journal) : journal_(journal) { }
+    void start() override { journal_.push_back("updater started"); }
+    void checkForUpdates() override { ++userChecks; }
+    int userChecks = 0;
+
+private:
+    Journal& journal_;
+};
+
+class AppRig {
+public:
+    AppRig()
+    {
+        Defaults::setStandard(defaults);
+        KeyStore::setStandard(keys);
+        resetIdentityCache();
+        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
+                                               {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
+                                               {InfoKey::publicEDKey, "a2V5"}}));
+        defaults->setBool("WLLoopbackOnly", true);
+        setActivationPolicy(ActivationPolicy::accessory);
+    }
+    ~AppRig()
+    {
+        app.reset();
+        processEventsFor(10);
+        InfoDictionary::setStandard(nullptr);
+        KeyStore::setStandard(nullptr);
+        resetIdentityCache();
+        Defaults::setStandard(nullptr);
+    }
+
+    void pairHosts(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{"WLPairedHosts"}.save(hosts); }
+    void pairHelpers(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
+
+    bool start()
+    {
+        WickerlaneApp::Options options;
+        options.messenger.notifier = &notifier;
+        options.messenger.prompts = &prompts;
+        options.ownerCheck = &ownerCheck;
+        options.host.timers = timers.factory();
+        options.host.prompts = &prompts;
+        options.viewer.timers = timers.factory();
+        options.viewer.prompts = &prompts;
+        options.viewer.ownerCheck = &ownerCheck;
+        options.viewer.notifier = &notifier;
+        options.viewer.makesPeers = false;
+        options.viewer.makeTransport = [this](const std::string&) {
+            auto transport = std::make_shared<RecordingTransport>();
+            transports.push_back(transport);
+            return transport;
+        };
+        options.viewer.isOnline = [](const std::string&, std::function<void(bool)>) {};
+        options.migrate = [this] { journal.push_back("migrate"); };
+        options.identityReadable = [this] {
+            journal.push_back("identity");
+            return identityReadableOrQuit(prompts) && keyReadable;
+        };
+        options.installAudioDevice = [this] { journal.push_back("audio device"); };
+        options.makeUpdater = [this](const QUrl&, const std::string&) {
+            journal.push_back("updater made");
+            auto made = std::make_unique<JournalUpdater>(journal);
+            updater = made.get();
+            return made;
+        };
+        options.updateTimers = updateTimers.factory();
+        options.quit = [this] { ++quits; };
+        app = std::make_unique<WickerlaneApp>(options);
+        return app->start();
+    }
+
+    // Where an entry stands in the journal (its size when absent).
+    std::size_t at(const std::string& entry) const
+    {
+        return static_cast<std::size_t>(std::find(journal.begin(), journal.end(), entry) - journal.begin());
+    }
+
+    Journal journal;
+    std::shared_ptr<JournalDefaults> defaults = std::make_shared<JournalDefaults>(journal);
+    std::shared_ptr<JournalKeyStore> keys = std::make_shared<JournalKeyStore>(journal);
+    JournalNotifier notifier{journal};
+    ScriptedPrompts prompts;
+    ScriptedOwnerCheck ownerCheck;
+    ManualTimers timers;
+    ManualTimers updateTimers;
+    std::vector<std::shared_ptr<RecordingTransport>> transports;
+    JournalUpdater* updater = nullptr;
+    bool keyReadable = true;
+    int quits = 0;
+    std::unique_ptr<WickerlaneApp> app;
+};
+
+} // namespace wl::test

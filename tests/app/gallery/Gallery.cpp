@@ -1,0 +1,359 @@
+// wickerlane-gallery FOLDER: renders every window and view of the application shell
+// (and the host's and helper's views it hosts) from fixtures to PNG files, so that
+// anyone can look at the whole interface at once. It runs under the test desktop
+// (scripts/with-test-env) against the real introduction service on loopback; scripts/test
+// writes the pictures to build/gallery/. It exits non-zero when a picture could not be
+// made.
+#include "AppTestKit.h"
+#include "HostFakes.h"
+#include "ServiceProcess.h"
+
+#include "app/MainWindow.h"
+#include "app/MenuBarExtra.h"
+#include "app/MenuBarIcon.h"
+#include "app/PictureWindow.h"
+#include "app/StyleKit.h"
+#include "host/HelpRequestCenter.h"
+#include "host/PairingPanelController.h"
+#include "platform/OneShotTimer.h"
+#include "platform/SystemServices.h"
+#include "platform/linux/QtPrompts.h"
+#include "platform/linux/QtTimers.h"
+#include "protocol/Roster.h"
+#include "viewer/PairingSheet.h"
+#include "viewer/ViewerRootView.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QMenu>
+#include <QPainter>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+using namespace wl;
+using namespace wl::test;
+
+QString folder;
+int failures = 0;
+
+void save(const QImage& image, const QString& name)
+{
+    const QString path = folder + "/" + name + ".png";
+    if (image.isNull() || !image.save(path, "PNG")) {
+        std::cerr << "gallery: could not make " << path.toStdString() << std::endl;
+        ++failures;
+        return;
+    }
+    std::cout << path.toStdString() << std::endl;
+}
+
+void shoot(QWidget& widget, const QString& name)
+{
+    widget.show();
+    if (!QTest::qWaitForWindowExposed(&widget))
+        std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
+    processEventsFor(60);
+    save(widget.grab().toImage(), name);
+}
+
+void shootMenu(QMenu& menu, const QString& name)
+{
+    menu.popup(QPoint(10, 10));
+    if (!QTest::qWaitForWindowExposed(&menu))
+        std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
+    processEventsFor(40);
+    save(menu.grab().toImage(), name);
+    menu.hide();
+}
+
+// The alert the program's prompts would show, photographed and dismissed.
+void shootAlert(const AlertRequest& request, const QString& name)
+{
+    QTimer::singleShot(300, [name] {
+        if (QWidget* alert = QApplication::activeModalWidget()) {
+            save(alert->grab().toImage(), name);
+            alert->close();
+        } else {
+            std::cerr << "gallery: no alert for " << name.toStdString() << std::endl;
+            ++failures;
+        }
+    });
+    QtPrompts().alert(request);
+}
+
+PairedDevice device(const std::string& name, std::optional<UnattendedGrant> grant = std::nullopt,
+                    Date pairedAt = dateNow() - 86400 * 40)
+{
+    auto key = SigningKey::generate();
+    return PairedDevice{fingerprintOfRaw(key.publicKeyRaw()), name, key.publicKeyBase64(), pairedAt, grant, {}};
+}
+
+UnattendedGrant grant(bool pin, int wrong)
+{
+    UnattendedGrant g;
+    g.enabledAt = dateNow();
+    if (pin) {
+        g.pinKey = "a2V5";
+        g.pinSalt = "c2FsdA==";
+    }
+    g.failedAttempts = wrong;
+    return g;
+}
+
+StoredMessage stored(const std::string& id, const PairedDevice& peer, bool outgoing, MailContent::Kind kind,
+                     std::optional<std::string> text, Date at)
+{
+    StoredMessage m;
+    m.id = id;
+    m.peerId = peer.id;
+    m.peerName = peer.name;
+    m.outgoing = outgoing;
+    m.content.kind = kind;
+    m.content.sentAt = at;
+    m.content.text = std::move(text);
+    m.at = at;
+    return m;
+}
+
+// A picture like a screenshot of a desktop with a printer dialog.
+QImage desktopPicture(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(52, 101, 164));
+    p.fillRect(0, 0, w, 28, QColor(30, 30, 30));
+    p.fillRect(w / 6, h / 6, w * 2 / 3, h * 2 / 3, QColor(245, 245, 245));
+    p.fillRect(w / 6, h / 6, w * 2 / 3, 30, QColor(210, 210, 210));
+    p.setPen(Qt::black);
+    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 16));
+    p.drawText(QRect(w / 6 + 20, h / 6 + 50, w / 2, 40), QStringLiteral("Printer \"Office\" is offline"));
+    for (int i = 0; i < 6; ++i)
+        p.fillRect(w / 6 + 20, h / 6 + 110 + i * 26, (w / 2) * (5 + i % 3) / 8, 10, QColor(120, 120, 120));
+    p.fillRect(w * 5 / 6 - 140, h * 5 / 6 - 60, 110, 34, QColor(76, 195, 184));
+    p.end();
+    return image;
+}
+
+void colourSwatches()
+{
+    struct Named {
+        const char* name;
+        const QColor& colour;
+    };
+    const std::vector<Named> colours = {
+        {"helpAccent", helpAccent()},
+        {"helpAccentFill", helpAccentFill()},
+        {"helpCardFill", helpCardFill()},
+        {"peopleAccent", peopleAccent()},
+        {"peopleAccentFill", peopleAccentFill()},
+        {"askingAccent", askingAccent()},
+        {"askingFill", askingFill()},
+        {"peopleBackground", peopleBackground()},
+        {"peopleCardFill", peopleCardFill()},
+        {"peopleDeepFill", peopleDeepFill()},
+    };
+    QImage image(560, int(colours.size()) * 44 + 16, QImage::Format_RGB32);
+    image.fill(QColor(30, 31, 35));
+    QPainter p(&image);
+    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 11));
+    int y = 8;
+    for (const auto& c : colours) {
+        p.fillRect(QRect(12, y, 120, 36), c.colour);
+        p.setPen(QColor(90, 92, 98));
+        p.drawRect(QRect(12, y, 120, 36));
+        p.setPen(QColor(232, 233, 235));
+        p.drawText(QRect(148, y, 400, 36), Qt::AlignVCenter,
+                   QStringLiteral("%1   %2").arg(QString::fromLatin1(c.name), c.colour.name().toUpper()));
+        y += 44;
+    }
+    p.end();
+    save(image, QStringLiteral("colours"));
+}
+
+void trayIcons()
+{
+    using State = MenuBarIcon::State;
+    const std::vector<State> states = {State::ready, State::helpRequested, State::inSession, State::attention,
+                                       State::off};
+    QImage image(5 * 120 + 20, 130, QImage::Format_RGB32);
+    image.fill(QColor(30, 31, 35));
+    QPainter p(&image);
+    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
+    for (int i = 0; i < 5; ++i) {
+        const int x = 20 + i * 120;
+        // On a panel, at 1x and at 2x, with the description (the tool tip) below.
+        p.fillRect(QRect(x - 6, 10, 100, 52), QColor(18, 18, 20));
+        p.drawImage(QPoint(x, 26), MenuBarIcon::render(states[i], 1, MenuBarIcon::panelColour()));
+        p.drawImage(QPoint(x + 36, 18), MenuBarIcon::render(states[i], 2, MenuBarIcon::panelColour()));
+        p.setPen(QColor(232, 233, 235));
+        p.drawText(QRect(x - 6, 70, 110, 50), Qt::TextWordWrap,
+                   QString::fromStdString(MenuBarIcon::description(states[i])));
+    }
+    p.end();
+    save(image, QStringLiteral("tray-icons"));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    applyDarkStyle(app);
+    setStandardTimers(qtTimerFactory());
+    folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("gallery");
+    QDir().mkpath(folder);
+
+    trayIcons();
+    colourSwatches();
+
+    ServiceProcess service;
+    if (!service.start()) {
+        std::cerr << "gallery: the introduction service did not start\n" << service.log() << std::endl;
+        return 1;
+    }
+
+    // ---- a computer with helpers, a roster, mail and an open help request ----
+    AppRig rig;
+    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"},
+                                           {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
+                                           {InfoKey::publicEDKey, "a2V5"}}));
+    rig.defaults->setStringList("WLSTUNServers", {});
+    auto permissions = std::make_shared<SwitchablePermissions>();
+    Permissions::setStandard(permissions);
+    auto ada = device("Ada Lovelace");
+    auto bo = device("Bo Diddley", grant(true, 1));
+    auto cy = device("Cy Twombly", grant(false, 5));
+    auto study = device("Study iMac", grant(false, 0));
+    rig.pairHelpers({ada, bo, cy, study});
+    auto mom = device("Mom's iMac");
+    mom.person = "Mom";
+    auto work = device("Work laptop");
+    rig.pairHosts({mom, work, study});
+    auto person = SigningKey::generate();
+    rig.defaults->setData(
+        MyMacs::kRosterKey,
+        SignedRoster::sign({person.publicKeyBase64(), 2, {{study.id, study.publicKey, study.name}}}, person).encode());
+    const Date now = dateNow();
+    using K = MailContent::Kind;
+    auto request = stored("h1", ada, true, K::helpRequest, "The printer says it's offline", now - 900);
+    request.content.topic = "Printer";
+    auto reply = stored("y1", ada, false, K::reply, "I'll look at it at six", now - 300);
+    reply.content.replyTo = "h1";
+    auto password = stored("p1", bo, false, K::password, std::nullopt, now - 200);
+    password.content.label = "the Wi-Fi";
+    password.sealed = MailEnvelope{};
+    password.content.expiresAt = now + 3000;
+    auto sentPassword = stored("p2", ada, true, K::password, std::nullopt, now - 100);
+    sentPassword.content.label = "the router";
+    rig.defaults->setData("WLMessages",
+                          StoredMessage::encodeList({
+                              stored("m1", bo, false, K::message, "Did the update work?", now - 4000),
+                              stored("m2", bo, true, K::message, "Yes, all good. Thanks!", now - 3900),
+                              request,
+                              reply,
+                              password,
+                              sentPassword,
+                          }));
+    rig.defaults->setBool("WLAcceptHelpRequests", true);
+    if (!rig.start())
+        return 1;
+    rig.app->host()->helpRequests().setActive(
+        {{{ada.id, "h1"}}, {"Ada Lovelace"}, "Printer", "The printer says it's offline", now - 900, 1}, {});
+    waitUntil([&] { return rig.app->host()->isOnline(); }, 10000);
+    MenuBarExtra& extra = *rig.app->menuBarExtra();
+    extra.menu().rebuild();
+    QMenu& menu = *extra.menu().menu();
+    shootMenu(menu, QStringLiteral("host-menu"));
+    for (QAction* action : menu.actions()) {
+        if (QMenu* submenu = action->menu()) {
+            QString name = action->text().section(QStringLiteral(" \u00B7"), 0, 0).toLower();
+            name.replace(QLatin1Char(' '), QLatin1Char('-')).remove(QLatin1Char('\''));
+            shootMenu(*submenu, QStringLiteral("host-menu-") + name);
+        }
+    }
+
+    // Help requests off, without Screen Recording, no request open.
+    rig.app->host()->helpRequests().clearActive();
+    rig.app->host()->setAcceptingHelpRequests(false);
+    permissions->recordScreen = false;
+    rig.app->host()->checkPermissions();
+    extra.menu().rebuild();
+    shootMenu(menu, QStringLiteral("host-menu-off-no-screen-recording"));
+    permissions->recordScreen = true;
+    permissions->control = false;
+    rig.app->host()->checkPermissions();
+    extra.menu().rebuild();
+    shootMenu(menu, QStringLiteral("host-menu-no-accessibility"));
+    permissions->control = true;
+    rig.app->host()->checkPermissions();
+
+    // ---- the main window and the viewer's faces ----
+    rig.app->openMainWindow();
+    MainWindow& window = *rig.app->mainWindow();
+    shoot(window, QStringLiteral("main-window-browsing"));
+    window.rootView()->showPairingSheet();
+    if (PairingSheet* sheet = window.rootView()->pairingSheet()) {
+        shoot(*sheet, QStringLiteral("pairing-sheet"));
+        sheet->reject();
+    }
+    processEventsFor(20);
+    rig.app->viewer()->connect(work, false);
+    shoot(window, QStringLiteral("main-window-waiting"));
+    SignalMessage declined = SignalMessage::make(SignalMessage::Kind::declined);
+    declined.reason = "notNow";
+    if (!rig.transports.empty())
+        rig.transports.back()->deliver(declined);
+    shoot(window, QStringLiteral("main-window-message"));
+    rig.app->viewer()->backToDevices();
+
+    // ---- the host's pairing panel ----
+    rig.app->host()->startPairing();
+    if (QWidget* panel = rig.app->host()->pairingPanel().panel())
+        shoot(*panel, QStringLiteral("pairing-panel"));
+    rig.app->host()->pairingPanel().close();
+
+    // ---- the picture window ----
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    desktopPicture(1280, 800).save(&buffer, "JPEG", 85);
+    TransferredFile picture{"f1", "Screenshot 9.41", "image/jpeg", jpeg.toStdString()};
+    if (auto* pictureWindow =
+            PictureWindowController::show(picture, QStringLiteral("Ada Lovelace \u00B7 Screenshot 9.41"))) {
+        shoot(*pictureWindow, QStringLiteral("picture-window"));
+        pictureWindow->scrollView().setMagnification(1.25);
+        shoot(*pictureWindow, QStringLiteral("picture-window-zoomed"));
+        pictureWindow->close();
+    } else {
+        ++failures;
+    }
+
+    // ---- the shell's alerts ----
+    AlertRequest upToDate{"You're up to date", "Wickerlane 0.1.0 is the newest version."};
+    shootAlert(upToDate, QStringLiteral("alert-up-to-date"));
+    AlertRequest ready{"An update is ready",
+                       "Wickerlane 0.2.0 installs and reopens as soon as no one is helping this computer and it is "
+                       "not helping another."};
+    shootAlert(ready, QStringLiteral("alert-update-ready"));
+    AlertRequest failed{"Wickerlane couldn't update",
+                        "The update was not installed: the signature of 0.2.0 does not verify."};
+    failed.style = AlertRequest::Style::warning;
+    shootAlert(failed, QStringLiteral("alert-update-failed"));
+    AlertRequest notSaved{"The picture wasn't saved",
+                          "It couldn't be written to /media/usb/Screenshot 9.41.jpg: Permission denied"};
+    notSaved.style = AlertRequest::Style::warning;
+    shootAlert(notSaved, QStringLiteral("alert-picture-not-saved"));
+
+    std::cout << (failures ? "gallery: some pictures are missing" : "gallery: done") << std::endl;
+    std::fflush(stdout);
+    std::_Exit(failures ? 1 : 0);
+}
