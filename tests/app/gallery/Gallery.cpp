@@ -222,7 +222,7 @@ void guideAndBanner()
     overlay.refresh();
     SuggestionCard card("Ada", {});
     card.adjustSize();
-    shoot(card, QStringLiteral("guide-suggestion-card"));
+    shoot(card, QStringLiteral("host-suggestion-card"));
 
     QImage picture = desktopPicture(screen.width(), screen.height());
     {
@@ -232,7 +232,7 @@ void guideAndBanner()
         card.render(&p, GuideOverlayController::cardOrigin(point, card.size(), visible), QRegion(),
                     QWidget::DrawChildren);
     }
-    save(picture, QStringLiteral("guide-overlay"));
+    save(picture, QStringLiteral("host-guide-overlay"));
 
     struct BannerCase {
         const char* name;
@@ -262,7 +262,7 @@ void guideAndBanner()
             const QPoint at = SessionBannerController::placement(banner.size(), visible);
             banner.render(&p, at - QPoint(screen.width() - cropWidth, 0), QRegion(), QWidget::DrawChildren);
         }
-        save(over, QStringLiteral("session-banner-") + c.name);
+        save(over, QStringLiteral("host-banner-") + c.name);
     }
 }
 
