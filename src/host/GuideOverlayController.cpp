@@ -2,6 +2,7 @@
 
 #include "host/GuideOverlayView.h"
 #include "host/SuggestionCard.h"
+#include "platform/Displays.h"
 #include "platform/LocalInput.h"
 #include "signalling/SharedDisplay.h"
 
@@ -58,7 +59,8 @@ void GuideOverlayController::show(const SessionEvent& event)
             view->setWindowFlags(kFurniture | Qt::WindowTransparentForInput);
             view->setWindowTitle(QStringLiteral("Wickerlane guide"));
             view->setGeometry(screen->geometry());
-            view->show();
+            view->setShapedToDrawings(!Displays::standard().blendsTranslucentWindows());
+            view->present();
             window_ = view;
         }
     }
@@ -119,6 +121,7 @@ void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& s
     card->setWindowFlags(kFurniture);
     card->setAttribute(Qt::WA_ShowWithoutActivating);
     card->setWindowTitle(QStringLiteral("Wickerlane suggestion"));
+    card->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
     card->adjustSize();
 
     const QRect frame = screen->geometry();

@@ -4,6 +4,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPathStroker>
 
 #include <cmath>
 #include <numbers>
@@ -26,6 +27,13 @@ QColor guideAccent()
 {
     static const QColor accent(14, 107, 102);
     return accent;
+}
+
+QRegion roundedRegion(const QRect& rect, double radius)
+{
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect), radius, radius);
+    return QRegion(path.toFillPolygon().toPolygon());
 }
 
 QPainterPath arrowPath(const QRectF& rect)
@@ -81,15 +89,58 @@ QRectF GuideOverlayView::ringBounds() const
     return bounds;
 }
 
+void GuideOverlayView::present()
+{
+    presented_ = true;
+    refresh();
+}
+
 void GuideOverlayView::refresh()
 {
-    if (model_.suggestions.empty()) {
+    if (model_.suggestions.empty() || shaped_) {
         pulseTimer_.stop();
     } else if (!pulseTimer_.isActive()) {
         pulseClock_.start();
         pulseTimer_.start();
     }
+    if (shaped_) {
+        const QRegion region = drawingsRegion();
+        if (presented_ && !region.isEmpty()) {
+            setMask(region);
+            if (!isVisible())
+                show();
+        } else if (isVisible()) {
+            hide();
+        }
+    } else if (presented_ && !isVisible()) {
+        show();
+    }
     update();
+}
+
+QRegion GuideOverlayView::drawingsRegion() const
+{
+    QRegion region;
+    for (const auto& suggestion : model_.suggestions) {
+        const QPoint centre = at(suggestion.point.x, suggestion.point.y).toPoint();
+        const int outer = int(std::ceil(kRingDiameter / 2 + 3)), inner = int(std::floor(kRingDiameter / 2 - 3));
+        region += QRegion(QRect(centre - QPoint(outer, outer), QSize(2 * outer, 2 * outer)), QRegion::Ellipse)
+                      .subtracted(
+                          QRegion(QRect(centre - QPoint(inner, inner), QSize(2 * inner, 2 * inner)), QRegion::Ellipse));
+    }
+    if (model_.pointer) {
+        const QPointF tip = at(model_.pointer->x, model_.pointer->y);
+        QPainterPathStroker edge;
+        edge.setWidth(2);
+        QPainterPath arrow = arrowPath(QRectF(tip, kArrowSize));
+        arrow = arrow.united(edge.createStroke(arrow));
+        region += QRegion(arrow.toFillPolygon().toPolygon());
+        QPainterPath tag;
+        const QRectF rect = tagRect(tip);
+        tag.addRoundedRect(rect, rect.height() / 2, rect.height() / 2);
+        region += QRegion(tag.toFillPolygon().toPolygon());
+    }
+    return region.intersected(rect());
 }
 
 QRectF GuideOverlayView::tagRect(QPointF tip) const
@@ -107,7 +158,9 @@ void GuideOverlayView::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
 
     for (const auto& suggestion : model_.suggestions) {
-        const auto [scale, opacity] = pulseAt(pulseClock_.isValid() ? pulseClock_.elapsed() : 0);
+        // Shaped to its drawings, the ring stays still at its middle size.
+        const auto [scale, opacity] =
+            shaped_ ? std::pair{1.0, 1.0} : pulseAt(pulseClock_.isValid() ? pulseClock_.elapsed() : 0);
         const QPointF centre = at(suggestion.point.x, suggestion.point.y);
         const double radius = kRingDiameter / 2 * scale;
         painter.setOpacity(opacity);

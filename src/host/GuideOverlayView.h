@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QPainterPath>
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
@@ -19,6 +20,9 @@ struct GuideModel;
 // The colour of every guide drawing.
 QColor guideAccent();
 
+// The pixels of a rounded rectangle, for shaping a window to its outline where no
+// compositing manager blends its clear corners.
+QRegion roundedRegion(const QRect& rect, double radius);
 // The arrow for a rectangle: tip at the top-left corner, drawn on a 14 × 20 grid.
 QPainterPath arrowPath(const QRectF& rect);
 
@@ -31,8 +35,18 @@ public:
 
     explicit GuideOverlayView(const GuideModel& model, QWidget* parent = nullptr);
 
+    // Without a compositing manager the window's clear parts would show black: the
+    // window is then shaped to its drawings (the ring drawn still, not pulsing) and
+    // hidden while it draws nothing.
+    void setShapedToDrawings(bool shaped) { shaped_ = shaped; }
+    bool isShapedToDrawings() const { return shaped_; }
+    // The owner wants the overlay on the screen (shown at once, or, when shaped, as
+    // soon as it draws something).
+    void present();
     // The model changed: redraw, and pulse while a suggestion is shown.
     void refresh();
+    // The pixels the drawings cover (with their edges), in this view's coordinates.
+    QRegion drawingsRegion() const;
     // The name tag's rectangle for a pointer tip at a point of this view.
     QRectF tagRect(QPointF tip) const;
     // The ring's scale and opacity at a moment of its pulse (ms since it appeared).
@@ -48,6 +62,8 @@ private:
     const GuideModel& model_;
     QTimer pulseTimer_;
     QElapsedTimer pulseClock_;
+    bool shaped_ = false;
+    bool presented_ = false;
 };
 
 } // namespace wl

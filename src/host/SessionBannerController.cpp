@@ -1,5 +1,7 @@
 #include "host/SessionBannerController.h"
 
+#include "platform/Displays.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
@@ -21,6 +23,7 @@ void SessionBannerController::present(Actions actions)
                          Qt::X11BypassWindowManagerHint);
     view->setAttribute(Qt::WA_ShowWithoutActivating);
     view->setWindowTitle(QStringLiteral("Wickerlane session"));
+    view->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
     panel_ = view;
     // A new banner takes mouse events.
     ignoresMouse_ = false;

@@ -1,5 +1,6 @@
 #include "host/SessionBannerView.h"
 
+#include "host/GuideOverlayView.h"
 #include "host/SessionBannerController.h"
 
 #include <QAbstractButton>
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 
 namespace wl {
 
@@ -230,6 +232,26 @@ void SessionBannerView::refresh()
     control_->updateGeometry();
     layout()->activate();
     adjustSize();
+}
+
+void SessionBannerView::setShapedToOutline(bool shaped)
+{
+    shaped_ = shaped;
+    applyShape();
+}
+
+void SessionBannerView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    applyShape();
+}
+
+void SessionBannerView::applyShape()
+{
+    if (shaped_)
+        setMask(roundedRegion(rect(), height() / 2.0));
+    else
+        clearMask();
 }
 
 void SessionBannerView::paintEvent(QPaintEvent*)

@@ -40,10 +40,17 @@ public:
     QAbstractButton* controlButton() const { return control_; }
     QAbstractButton* stopButton() const { return stop_; }
 
+    // Without a compositing manager the clear corners would show black: the window is
+    // then shaped to its rounded outline.
+    void setShapedToOutline(bool shaped);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void applyShape();
+    bool shaped_ = false;
     const SessionBannerModel& model_;
     Actions actions_;
     QWidget* dot_ = nullptr;

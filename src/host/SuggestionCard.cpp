@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 namespace wl {
@@ -129,6 +130,26 @@ SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, Q
         if (actions_.doAlways)
             actions_.doAlways();
     });
+}
+
+void SuggestionCard::setShapedToOutline(bool shaped)
+{
+    shaped_ = shaped;
+    applyShape();
+}
+
+void SuggestionCard::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    applyShape();
+}
+
+void SuggestionCard::applyShape()
+{
+    if (shaped_)
+        setMask(roundedRegion(rect(), 14));
+    else
+        clearMask();
 }
 
 void SuggestionCard::paintEvent(QPaintEvent*)

@@ -30,10 +30,17 @@ public:
     QAbstractButton* thisTimeButton() const { return thisTime_; }
     QAbstractButton* alwaysButton() const { return always_; }
 
+    // Without a compositing manager the clear corners would show black: the window is
+    // then shaped to its rounded outline.
+    void setShapedToOutline(bool shaped);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void applyShape();
+    bool shaped_ = false;
     Actions actions_;
     QLabel* title_ = nullptr;
     QAbstractButton* close_ = nullptr;

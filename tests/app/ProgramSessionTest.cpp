@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -181,7 +182,8 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
             setenv("DISPLAY", previous.c_str(), 1);
         return pixels;
     };
-    ASSERT_FALSE(hostScreen(true).empty());
+    const std::vector<uint8_t> painted = hostScreen(true);
+    ASSERT_FALSE(painted.empty());
 
     // Connect; the host's user lets the helper show them (guide mode).
     host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
@@ -211,6 +213,33 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
         return s["host"].contains("pointer") && std::abs(s["host"]["pointer"].value("x", 0.0) - 0.25) < 0.01 &&
             std::abs(s["host"]["pointer"].value("y", 0.0) - 0.75) < 0.01;
     }));
+    // On the host's screen: the guide colour at the arrow, and the screen itself still
+    // showing everywhere else (the red block, far from the pointer).
+    {
+        auto pixelAt = [](const std::vector<uint8_t>& bgrx, int x, int y) {
+            const std::size_t at = (std::size_t(y) * 1280 + std::size_t(x)) * 4;
+            return std::array<int, 3>{bgrx[at + 2], bgrx[at + 1], bgrx[at]};
+        };
+        std::vector<uint8_t> shown;
+        bool arrow = false;
+        for (int attempt = 0; attempt < 20 && !arrow; ++attempt) {
+            shown = hostScreen(false);
+            ASSERT_FALSE(shown.empty());
+            const auto tip = pixelAt(shown, 320 + 4, 540 + 12);
+            arrow = std::abs(tip[0] - 14) < 30 && std::abs(tip[1] - 107) < 30 && std::abs(tip[2] - 102) < 30;
+            if (!arrow)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const auto tip = pixelAt(shown, 320 + 4, 540 + 12);
+        EXPECT_TRUE(arrow) << tip[0] << "," << tip[1] << "," << tip[2];
+        if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
+            QImage(shown.data(), 1280, 720, QImage::Format_RGB32)
+                .save(QString::fromStdString(std::string(gallery) + "/program-host-guided.png"));
+        const auto red = pixelAt(shown, 200, 150);
+        EXPECT_EQ(red, (std::array<int, 3>{230, 40, 40})) << "the overlay covers the screen";
+        // The banner's rounded corner (top right) shows the screen beneath it.
+        EXPECT_EQ(pixelAt(shown, 1267, 8), pixelAt(painted, 1267, 8)) << "the banner's corner";
+    }
 
     // A window of the test's on the host's screen shows where clicks land (the host's
     // card comes above it).

@@ -105,6 +105,16 @@ bool XRandrDisplays::openConnection()
     return true;
 }
 
+bool XRandrDisplays::blendsTranslucentWindows()
+{
+    std::lock_guard guard(lock_);
+    if (!openConnection())
+        return false;
+    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(connection_));
+    const Atom selection = XInternAtom(connection_, name.c_str(), False);
+    return selection != None && XGetSelectionOwner(connection_, selection) != None;
+}
+
 std::vector<Display> XRandrDisplays::list()
 {
     watchScreens();

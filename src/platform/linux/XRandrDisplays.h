@@ -32,6 +32,8 @@ public:
     ~XRandrDisplays() override;
 
     std::vector<Display> list() override;
+    // A compositing manager owns the selection _NET_WM_CM_S<screen>.
+    bool blendsTranslucentWindows() override;
 
 protected:
     void observerAdded() override;

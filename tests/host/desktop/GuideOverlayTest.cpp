@@ -127,6 +127,53 @@ TEST_F(GuideOverlay, PointerTagRingAndCardOverAWindow)
     EXPECT_TRUE(near(corner.pixelColor(3, 10), guideAccent(), 40));
 }
 
+// Without a compositing manager the clear parts of the overlay would be black over the
+// whole screen: the window is shaped to its drawings instead, and hidden while it draws
+// nothing.
+TEST_F(GuideOverlay, WithoutACompositorTheWindowIsShapedToItsDrawings)
+{
+    const QColor blue(40, 90, 200);
+    XEventProbe window("", 0, 0, 1280, 720, blue.rgb() & 0xffffff);
+    ASSERT_TRUE(window.ok());
+    GuideModel model;
+    model.helperName = "Ada";
+    GuideOverlayView view(model);
+    view.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput);
+    view.setGeometry(0, 0, 1280, 720);
+    view.setShapedToDrawings(true);
+    view.present();
+    processEventsFor(50);
+    EXPECT_FALSE(view.isVisible()) << "nothing to draw, no window";
+
+    model.pointer = GuideModel::Point{0.25, 0.25};
+    model.suggestions = {{1, {0.5, 0.5}}};
+    view.refresh();
+    processEventsFor(200);
+    ASSERT_TRUE(view.isVisible());
+    const QRegion mask = view.mask();
+    EXPECT_TRUE(mask.contains(QPoint(321, 184))) << "the arrow";
+    EXPECT_TRUE(mask.contains(view.tagRect({320, 180}).center().toPoint())) << "the name tag";
+    EXPECT_TRUE(mask.contains(QPoint(640 + 28, 360))) << "the ring";
+    EXPECT_FALSE(mask.contains(QPoint(640, 360))) << "inside the ring";
+    EXPECT_FALSE(mask.contains(QPoint(100, 600)));
+    const QImage screen = screenshot(0, 0, 1280, 720);
+    EXPECT_TRUE(near(screen.pixelColor(322, 188), guideAccent(), 40));
+    EXPECT_TRUE(near(screen.pixelColor(640 + 28, 360), guideAccent(), 40));
+    EXPECT_TRUE(near(screen.pixelColor(640, 360), blue));
+    EXPECT_TRUE(near(screen.pixelColor(100, 600), blue));
+
+    // The pointer moves: the shape follows.
+    model.pointer = GuideModel::Point{0.75, 0.25};
+    view.refresh();
+    EXPECT_TRUE(view.mask().contains(QPoint(961, 184)));
+    EXPECT_FALSE(view.mask().contains(QPoint(321, 184)));
+
+    model.pointer.reset();
+    model.suggestions.clear();
+    view.refresh();
+    EXPECT_FALSE(view.isVisible());
+}
+
 TEST_F(GuideOverlay, HideClearsThePointerOnlyAndANewSuggestionReplacesTheOld)
 {
     overlay.show(guide(SessionEvent::Kind::pointer, 0.1, 0.1));
