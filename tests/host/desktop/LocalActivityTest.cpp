@@ -91,15 +91,19 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
     EXPECT_FALSE(monitor.isActive());
     EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 0u);
 
-    // The user moves their own pointer while the helper's moves go on: active at once.
+    // The user moves their own pointer while the helper's moves go on, right after one
+    // of them: active at once (no time after a posted event is ignored).
+    injector.post(move(0.45, 0.45));
     user.moveTo(300, 300);
     injector.post(move(0.5, 0.5));
     ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
     EXPECT_EQ(changes, (std::vector<bool>{true}));
 
-    // Quiet again: a key of the user's counts too (and a release does not).
+    // Quiet again: a key of the user's counts too, even just after a posted move (and a
+    // release does not).
     ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+    injector.post(move(0.4, 0.4));
     user.key(38, true);
     ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
     ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
@@ -107,7 +111,9 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
     processEventsFor(150);
     EXPECT_FALSE(monitor.isActive()) << "a release alone is not activity";
 
-    // A button press of the user's (a right one too) counts; its release does not.
+    // A button press of the user's (a right one too) counts, just after a posted move too;
+    // its release does not.
+    injector.post(move(0.6, 0.6));
     user.press(3);
     ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
     ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
