@@ -54,7 +54,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     QPointer<HostController> self(this);
     relay_ = std::make_unique<RelayLink>();
     pairingPanel_ = std::make_unique<PairingPanelController>();
-    overlay_ = std::make_unique<GuideOverlayController>();
+    overlay_ = std::make_unique<GuideOverlayController>(options_.timers);
     banner_ = std::make_unique<SessionBannerController>();
     injector_ = std::make_unique<InputInjector>();
     opensAtLogin_ = wl::opensAtLogin();

@@ -22,8 +22,14 @@
 #include "platform/KeyStore.h"
 #include "platform/Notifier.h"
 #include "platform/SystemServices.h"
+#include "platform/CursorImages.h"
+#include "platform/InputPoster.h"
+#include "platform/LocalInput.h"
 #include "platform/linux/HostServices.h"
+#include "platform/linux/XFixesCursorImages.h"
+#include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
+#include "platform/linux/XTestInputPoster.h"
 #include "signalling/SharedDisplay.h"
 #include "signalling/WebRTCConfiguration.h"
 
@@ -62,8 +68,12 @@ public:
         Workspace::setStandard(workspace);
         LoginItem::setStandard(std::make_shared<XdgLoginItem>(folder.path() / "autostart" / "wickerlane.desktop"));
         Notifier::setStandard(notifier);
-        if (std::getenv("DISPLAY"))
+        if (std::getenv("DISPLAY")) {
             Displays::setStandard(std::make_shared<XRandrDisplays>());
+            InputPoster::setStandard(std::make_shared<XTestInputPoster>());
+            LocalInput::setStandard(std::make_shared<XInputLocalInput>());
+            CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
+        }
         resetSharedDisplay();
         const char* state = std::getenv("XDG_STATE_HOME");
         savedState = state ? state : "";
@@ -85,6 +95,9 @@ public:
         else
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
         Displays::setStandard(nullptr);
+        InputPoster::setStandard(nullptr);
+        LocalInput::setStandard(nullptr);
+        CursorImages::setStandard(nullptr);
         Notifier::setStandard(nullptr);
         LoginItem::setStandard(nullptr);
         Workspace::setStandard(nullptr);

@@ -34,6 +34,7 @@
 
 #include <api/rtp_transceiver_interface.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
@@ -44,6 +45,7 @@
 #include <filesystem>
 #include <fstream>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -92,8 +94,12 @@ struct World {
         static int argc = 1;
         static char name[] = "fuzz_host_dispatch";
         static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
+        // An admitted session shows the banner and the guide overlay: widgets, drawn
+        // off screen so that no display is needed.
+        if (!QCoreApplication::instance()) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            new QApplication(argc, argv);
+        }
         // Quiet: the log is not under test (WL_FUZZ_TRACE shows it, and what is admitted).
         if (!std::getenv("WL_FUZZ_TRACE"))
             Log::setSink([](const std::string&) {});
