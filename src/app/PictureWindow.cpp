@@ -1,13 +1,12 @@
 #include "app/PictureWindow.h"
 
+#include "media/Pictures.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 
-#include <QBuffer>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -154,19 +153,8 @@ std::vector<QPointer<PictureWindowController>>& openPictureWindows()
 
 QImage PictureWindowController::decode(const std::string& data)
 {
-    QByteArray bytes = QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size()));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAllocationLimit(kAllocationLimitMB);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > kMaximumPixels)
-        return {};
-    QImage picture;
-    if (!reader.read(&picture))
-        return {};
-    return picture;
+    const QByteArray bytes = QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size()));
+    return Pictures::readData(bytes, {}).image;
 }
 
 PictureWindowController* PictureWindowController::show(const TransferredFile& file, const QString& title,

@@ -4,7 +4,8 @@
 // its states, Return and Escape, pictures by drop, paste and the open panel with the
 // highlight while dragging, the sent state in all its shapes built from fixture
 // requests and replies, Cancel Request failing inline, and one real send through the
-// introduction service that turns the panel into the sent state.
+// introduction service that turns the panel into the sent state. Each centre keeps its
+// open request in settings and a pictures folder of the test's own.
 #include "PanelTestKit.h"
 #include "ServiceProcess.h"
 #include "TestDirs.h"
@@ -16,6 +17,7 @@
 #include "app/StyleKit.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
+#include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 
@@ -57,6 +59,7 @@ protected:
         processEventsFor(5);
         center.reset();
         Prompts::setStandard(nullptr);
+        Defaults::setStandard(nullptr);
     }
 
     void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = "http://127.0.0.1:9")
@@ -66,7 +69,13 @@ protected:
         center.reset();
         here.contacts = helpers;
         here.make(history, serviceURL);
-        center = std::make_unique<HelpRequestCenter>(*here.messenger, [this] { return helpers; });
+        // A centre of its own: no open request left over from the last one.
+        Defaults::setStandard(std::make_shared<MemoryDefaults>());
+        HelpRequestCenter::Options options;
+        options.prompts = prompts.get();
+        options.picturesFolder = pictures.path() / ("Request Pictures " + std::to_string(++centres));
+        center = std::make_unique<HelpRequestCenter>(
+            *here.messenger, [this] { return helpers; }, options);
         center->onShowPasswords = [this] { ++passwordsShown; };
         installShellPanels(*here.passwords, askForHelp);
     }
@@ -113,6 +122,8 @@ protected:
     std::vector<PairedDevice> helpers;
     Installation here;
     std::shared_ptr<ScriptedPrompts> prompts;
+    TempDir pictures;
+    int centres = 0;
     std::unique_ptr<HelpRequestCenter> center;
     AskForHelpPanelController askForHelp;
     int passwordsShown = 0;
@@ -324,13 +335,19 @@ TEST_F(AskForHelpPanelTest, PicturesByDropPasteAndTheOpenPanel)
     QTest::mouseClick(child<QPushButton>(view(), "removePicture.2"), Qt::LeftButton);
     QTest::mouseClick(child<QPushButton>(view(), "removePicture.1"), Qt::LeftButton);
 
-    // Choose…: the open panel asks for as many as still fit.
+    // Choose…: the open panel asks for as many as still fit. A file that can't be read
+    // is left out, and the problem line says which.
+    EXPECT_FALSE(shown("problemLine"));
     prompts->answerOpen({files[3].toLocalFile().toStdString(), (dir.path() / "missing.png").string()});
     QTest::mouseClick(child<QPushButton>(view(), "chooseTile"), Qt::LeftButton);
     ASSERT_FALSE(prompts->questions().empty());
     EXPECT_EQ(prompts->questions().back().title, "Choose up to 2 pictures to show");
-    ASSERT_EQ(center->draft().size(), 2u) << "an unreadable file is left out without a message";
+    ASSERT_EQ(center->draft().size(), 2u);
     EXPECT_EQ(center->draft()[1].name, "photo3");
+    EXPECT_EQ(textOf(view(), "problemLine"), "\u201cmissing\u201d couldn't be opened.");
+
+    // Cleared, the line goes.
+    center->clearProblem();
     EXPECT_FALSE(shown("problemLine"));
 }
 
@@ -440,9 +457,9 @@ TEST_F(AskForHelpPanelTest, FacesFollowTheRequestAndItsButtons)
     EXPECT_TRUE(shown("composeForm"));
     ASSERT_TRUE(waitUntil([&] { return shown("problemLine"); }, 15000));
     EXPECT_EQ(text("problemLine"),
-              "Couldn't tell Anna Berg the request was cancelled. Couldn't reach the Wickerlane service. Check the "
-              "internet connection.");
-    EXPECT_TRUE(log.contains("Wickerlane: the help request couldn't be withdrawn from Anna Berg"));
+              "The request was cancelled here, but Anna couldn't be told. Couldn't reach the Wickerlane service. "
+              "Check the internet connection.");
+    EXPECT_TRUE(log.contains("Wickerlane: couldn't tell Anna Berg that the help request was cancelled"));
 }
 
 TEST_F(AskForHelpPanelTest, ARealSendTurnsThePanelIntoTheSentState)

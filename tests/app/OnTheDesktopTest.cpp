@@ -2,7 +2,9 @@
 // read by another program (xclip), wiped after its minute only while nothing replaced
 // it, and the capture exclusion: with a password on screen, the frame captured for a
 // session shows the Passwords panel's rectangle black while an ordinary window beside it
-// stays visible. The captured frame is kept in the gallery folder to be looked at.
+// stays visible. The captured frame is kept in the gallery folder to be looked at. The
+// ask-for-help window there too: a picture another program offers on the clipboard,
+// read within the limits, and the window's screenshot, which leaves the window out.
 #include "LoopbackPeers.h"
 #include "ManualTimers.h"
 #include "PanelTestKit.h"
@@ -18,6 +20,7 @@
 #include "mail/PasswordsPanelController.h"
 #include "media/ScreenCapturer.h"
 #include "media/ScreenVideoSource.h"
+#include "platform/Defaults.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -30,7 +33,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <functional>
+#include <initializer_list>
 #include <future>
+#include <optional>
 
 namespace wl::test {
 namespace {
@@ -175,6 +182,39 @@ private:
     QProcess xclip_;
 };
 
+// A white desktop behind the windows, painted once they stand where they stay.
+void whiteDesktopBehind(XScreen& screen, std::initializer_list<QWidget*> windows)
+{
+    processEventsFor(200);
+    screen.fill(0, 0, screen.width(), screen.height(), {255, 255, 255});
+    screen.sync();
+    for (QWidget* window : windows)
+        window->update();
+    processEventsFor(200);
+}
+
+// A help request centre of the test's own: its settings in memory, its pictures in a
+// temporary folder.
+struct OwnRequestCentre {
+    OwnRequestCentre(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers)
+    {
+        Defaults::setStandard(std::make_shared<MemoryDefaults>());
+        HelpRequestCenter::Options options;
+        options.picturesFolder = folder.path() / "Request Pictures";
+        center.emplace(messenger, std::move(helpers), options);
+    }
+    ~OwnRequestCentre()
+    {
+        center.reset();
+        Defaults::setStandard(nullptr);
+    }
+    HelpRequestCenter* operator->() { return &*center; }
+    HelpRequestCenter& operator*() { return *center; }
+
+    TempDir folder;
+    std::optional<HelpRequestCenter> center;
+};
+
 TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
 {
     if (!onX11())
@@ -182,7 +222,7 @@ TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
     Installation here;
     here.make();
     std::vector<PairedDevice> helpers;
-    HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+    OwnRequestCentre center(*here.messenger, [&] { return helpers; });
     TempDir dir;
     auto offered = [] {
         const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -196,13 +236,16 @@ TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
     {
         OtherProgramsClipboard other(good, QStringLiteral("image/png"));
         ASSERT_TRUE(waitUntil(offered, 5000));
-        EXPECT_TRUE(center.addDropped(*QGuiApplication::clipboard()->mimeData()));
-        ASSERT_EQ(center.draft().size(), 1u);
-        EXPECT_EQ(center.draft()[0].name, "Picture");
-        EXPECT_EQ(center.draft()[0].type, "image/jpeg");
+        EXPECT_TRUE(center->addDropped(*QGuiApplication::clipboard()->mimeData()));
+        ASSERT_EQ(center->draft().size(), 1u);
+        EXPECT_EQ(center->draft()[0].name, "Picture");
+        EXPECT_EQ(center->draft()[0].type, "image/jpeg");
+        EXPECT_EQ(QImage::fromData(QByteArray::fromStdString(center->draft()[0].data), "JPEG").size(), QSize(300, 200));
+        EXPECT_FALSE(center->problem());
     }
 
-    // A picture that claims 60000 x 60000 pixels is refused before it is decoded.
+    // A picture that claims 60000 x 60000 pixels is refused before it is decoded: taken,
+    // left out, and the problem line says why.
     const QString huge = QString::fromStdString((dir.path() / "huge.png").string());
     {
         QFile file(huge);
@@ -212,49 +255,66 @@ TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
     {
         OtherProgramsClipboard other(huge, QStringLiteral("image/png"));
         ASSERT_TRUE(waitUntil(offered, 5000));
-        EXPECT_TRUE(center.addDropped(*QGuiApplication::clipboard()->mimeData())) << "taken, then left out";
-        EXPECT_EQ(center.draft().size(), 1u);
+        EXPECT_TRUE(center->addDropped(*QGuiApplication::clipboard()->mimeData())) << "taken, then left out";
+        EXPECT_EQ(center->draft().size(), 1u);
+        EXPECT_EQ(center->problem(),
+                  std::optional<std::string>("\u201cPicture\u201d is too large to add: a picture can be at most "
+                                             "16384 pixels wide or high, and 50 million pixels in all."));
     }
 }
 
-TEST(OnTheDesktopScreenshot, TheProgramsOwnWindowsAreLeftOut)
+// The ask-for-help window's Screenshot tile: the picture of the main display leaves the
+// window itself out (black where it stands), keeps the desktop beside it, and shows up in
+// the window as the draft's first picture.
+TEST(OnTheDesktopScreenshot, TheAskForHelpWindowLeavesItselfOut)
 {
     if (!onX11())
         GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
     XScreen screen;
     ASSERT_TRUE(screen.ok());
-    QWidget window;
-    window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    window.setPalette(palette);
-    window.setGeometry(100, 100, 300, 200);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    screen.fill(0, 0, screen.width(), screen.height(), {255, 255, 255});
-    screen.sync();
-    processEventsFor(100);
-
+    Computer anna{"Anna Berg"};
     Installation here;
+    here.contacts = {anna.record()};
     here.make();
-    std::vector<PairedDevice> helpers;
-    HelpRequestCenter center(*here.messenger, [&] { return helpers; });
-    center.takeScreenshot();
-    ASSERT_TRUE(waitUntil([&] { return !center.draft().empty(); }, 5000));
-    EXPECT_EQ(center.draft()[0].name.rfind("Screenshot ", 0), 0u);
-    QImage shot;
-    ASSERT_TRUE(shot.loadFromData(QByteArray::fromStdString(center.draft()[0].data), "JPEG"));
-    ASSERT_EQ(shot.width(), screen.width());
-    auto mean = [&](QRect area) {
+    OwnRequestCentre center(*here.messenger, [&] { return here.contacts; });
+    AskForHelpPanelController askForHelp;
+    installShellPanels(*here.passwords, askForHelp);
+    askForHelp.show(*center);
+    auto* panel = dynamic_cast<ShellPanel*>(askForHelp.panel());
+    ASSERT_NE(panel, nullptr);
+    panel->move(100, 100);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
+    whiteDesktopBehind(screen, {panel});
+    const QRect area = panel->frameGeometry();
+
+    auto mean = [](const QImage& image, QRect rect) {
+        rect = rect.intersected(image.rect());
         double total = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x)
-                total += qGray(shot.pixel(x, y));
-        return total / (area.width() * area.height());
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x)
+                total += qGray(image.pixel(x, y));
+        return total / (rect.width() * rect.height());
     };
-    EXPECT_LT(mean(QRect(110, 110, 280, 180)), 10) << "the window is left out";
-    EXPECT_GT(mean(QRect(500, 110, 100, 180)), 240) << "the desktop beside it is in the picture";
+    ASSERT_GT(mean(panel->grab().toImage(), panel->rect()), 15) << "the window itself is not black";
+
+    QTest::mouseClick(child<QPushButton>(panel->view(), "screenshotTile"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !center->draft().empty(); }, 10000)) << center->problem().value_or("");
+    EXPECT_FALSE(center->problem());
+    EXPECT_EQ(center->draft()[0].name.rfind("Screenshot ", 0), 0u) << center->draft()[0].name;
+    QImage shot;
+    ASSERT_TRUE(shot.loadFromData(QByteArray::fromStdString(center->draft()[0].data), "JPEG"));
+    ASSERT_EQ(shot.width(), screen.width());
+    EXPECT_LT(mean(shot, area.adjusted(8, 8, -8, -8)), 6) << "the ask-for-help window is left out";
+    EXPECT_GT(mean(shot, QRect(area.right() + 40, area.top() + 10, 100, 180)), 240)
+        << "the desktop beside it is in the picture";
+    processEventsFor(20);
+    auto* thumbnail = child<QWidget>(panel->view(), "picture.0");
+    ASSERT_NE(thumbnail, nullptr);
+    EXPECT_TRUE(thumbnail->isVisibleTo(panel->view()));
+    if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
+        shot.copy(0, 0, 1100, 760).save(QString::fromUtf8(gallery) + "/screenshot-ask-for-help-left-out.png");
+    askForHelp.close();
+    processEventsFor(5);
 }
 
 int maxLuma(const webrtc::VideoFrame& frame, QRect area)
@@ -292,19 +352,13 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     ASSERT_TRUE(waitUntil([&] { return view->card("r1")->isRevealed(); }));
 
     // An ordinary window of the program beside it, which the helper may see.
-    HelpRequestCenter center(*here.messenger, [&] { return here.contacts; });
-    askForHelp.show(center);
+    OwnRequestCentre center(*here.messenger, [&] { return here.contacts; });
+    askForHelp.show(*center);
     auto* ask = dynamic_cast<ShellPanel*>(askForHelp.panel());
     ASSERT_NE(ask, nullptr);
     ask->move(600, 100);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(ask));
-    processEventsFor(200);
-    // A white desktop behind them, painted once the windows stand where they stay.
-    screen.fill(0, 0, screen.width(), screen.height(), {255, 255, 255});
-    screen.sync();
-    passwords->update();
-    ask->update();
-    processEventsFor(200);
+    whiteDesktopBehind(screen, {passwords, ask});
     const QRect excluded = passwords->geometry();
     const QRect visible = ask->geometry();
 

@@ -1,16 +1,21 @@
 // The first real sessions between two running programs: the real introduction service,
 // two wickerlane-testbed processes (each with its own home, settings, keys and Xvfb),
 // pairing through the rendezvous, an attended session with the host's screen checked
-// pixel by pixel on the helper's side, an unattended session with the owner check and
-// a PIN, and a host that dies in the middle of a session.
+// pixel by pixel on the helper's side, the helper guiding, suggesting and taking over
+// (the clicks checked by a window on the host's screen) until the host's user takes
+// control back, an unattended session with the owner check and a PIN, and a host that
+// dies in the middle of a session.
 #include "ProgramUnderTest.h"
 #include "ServiceProcess.h"
+#include "XInputProbe.h"
 #include "XScreen.h"
 
 #include <QImage>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -116,6 +121,22 @@ protected:
     std::unique_ptr<ProgramUnderTest> helper;
 };
 
+// Waits for a press of a button at a root pixel, posted through XTest (the devices
+// that carry the helper's input).
+bool postedPressAt(XEventProbe& probe, int button, int x, int y)
+{
+    const auto xtest = probe.coreXTestDevices();
+    return probe.waitFor(
+        [&](const std::vector<ProbeEvent>& events) {
+            for (const auto& e : events)
+                if (e.type == ProbeEvent::Type::buttonPress && e.detail == button && e.rootX == x && e.rootY == y &&
+                    std::find(xtest.begin(), xtest.end(), e.sourceid) != xtest.end())
+                    return true;
+            return false;
+        },
+        5000);
+}
+
 // Compares the helper's last shown picture with the host's screen.
 Difference pictureAgainstScreen(ProgramUnderTest& helper, const std::vector<uint8_t>& screen, int width, int height,
                                 const std::string& path)
@@ -137,23 +158,32 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
 
     // The host's screen: a pattern the helper must see (the host's own window out of the way).
     host->command({{"cmd", "hideWindow"}});
-    std::vector<uint8_t> screen;
-    {
+    // The host's screen as it shows now (with the session banner, once there is one).
+    auto hostScreen = [&](bool paint) {
         const char* saved = std::getenv("DISPLAY");
         std::string previous = saved ? saved : "";
         setenv("DISPLAY", host->display().c_str(), 1);
-        XScreen x;
-        ASSERT_TRUE(x.ok());
-        x.paintPattern(7);
-        x.fill(100, 100, 300, 200, {230, 40, 40});
-        x.fill(700, 300, 200, 200, {30, 200, 60});
-        x.sync();
-        screen = x.grab(0, 0, 1280, 720);
+        std::vector<uint8_t> pixels;
+        {
+            XScreen x;
+            if (x.ok()) {
+                if (paint) {
+                    x.paintPattern(7);
+                    x.fill(100, 100, 300, 200, {230, 40, 40});
+                    x.fill(700, 300, 200, 200, {30, 200, 60});
+                }
+                x.sync();
+                pixels = x.grab(0, 0, 1280, 720);
+            }
+        }
         if (previous.empty())
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", previous.c_str(), 1);
-    }
+        return pixels;
+    };
+    const std::vector<uint8_t> painted = hostScreen(true);
+    ASSERT_FALSE(painted.empty());
 
     // Connect; the host's user lets the helper show them (guide mode).
     host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
@@ -168,7 +198,7 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
     Difference difference;
     bool matched = false;
     for (int attempt = 0; attempt < 40 && !matched; ++attempt) {
-        difference = pictureAgainstScreen(*helper, screen, 1280, 720, pictures.str() + "/shown.png");
+        difference = pictureAgainstScreen(*helper, hostScreen(false), 1280, 720, pictures.str() + "/shown.png");
         matched = difference.meanAbs < 10 && difference.largeFraction < 0.03;
         if (!matched)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -183,6 +213,71 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
         return s["host"].contains("pointer") && std::abs(s["host"]["pointer"].value("x", 0.0) - 0.25) < 0.01 &&
             std::abs(s["host"]["pointer"].value("y", 0.0) - 0.75) < 0.01;
     }));
+    // On the host's screen: the guide colour at the arrow, and the screen itself still
+    // showing everywhere else (the red block, far from the pointer).
+    {
+        auto pixelAt = [](const std::vector<uint8_t>& bgrx, int x, int y) {
+            const std::size_t at = (std::size_t(y) * 1280 + std::size_t(x)) * 4;
+            return std::array<int, 3>{bgrx[at + 2], bgrx[at + 1], bgrx[at]};
+        };
+        std::vector<uint8_t> shown;
+        bool arrow = false;
+        for (int attempt = 0; attempt < 20 && !arrow; ++attempt) {
+            shown = hostScreen(false);
+            ASSERT_FALSE(shown.empty());
+            const auto tip = pixelAt(shown, 320 + 4, 540 + 12);
+            arrow = std::abs(tip[0] - 14) < 30 && std::abs(tip[1] - 107) < 30 && std::abs(tip[2] - 102) < 30;
+            if (!arrow)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const auto tip = pixelAt(shown, 320 + 4, 540 + 12);
+        EXPECT_TRUE(arrow) << tip[0] << "," << tip[1] << "," << tip[2];
+        if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
+            QImage(shown.data(), 1280, 720, QImage::Format_RGB32)
+                .save(QString::fromStdString(std::string(gallery) + "/program-host-guided.png"));
+        const auto red = pixelAt(shown, 200, 150);
+        EXPECT_EQ(red, (std::array<int, 3>{230, 40, 40})) << "the overlay covers the screen";
+        // The banner's rounded corner (top right) shows the screen beneath it.
+        EXPECT_EQ(pixelAt(shown, 1267, 8), pixelAt(painted, 1267, 8)) << "the banner's corner";
+    }
+
+    // A window of the test's on the host's screen shows where clicks land (the host's
+    // card comes above it).
+    XEventProbe probe(host->display(), 0, 0, 1280, 720);
+    ASSERT_TRUE(probe.ok());
+
+    // The helper suggests a click; the host's user clicks "do it" on the card with their
+    // own mouse, and the click lands where the helper suggested.
+    ASSERT_TRUE(helper->command({{"cmd", "suggest"}, {"x", 0.5}, {"y", 0.5}}).value("ok", false));
+    json card;
+    ASSERT_TRUE(host->waitFor([&](const json& s) {
+        card = s["host"].value("doItButton", json());
+        return !card.is_null();
+    })) << host->state().dump();
+    LocalUser user(host->display());
+    ASSERT_TRUE(user.ok());
+    user.moveTo(card.value("x", 0) + card.value("width", 0) / 2, card.value("y", 0) + card.value("height", 0) / 2);
+    user.click(1);
+    EXPECT_TRUE(postedPressAt(probe, 1, 640, 360)) << "the suggested click lands";
+    EXPECT_TRUE(host->waitFor([](const json& s) { return s["host"].value("suggestions", 1) == 0; }));
+
+    // The helper asks to take over; the host's user allows it; the helper's click lands.
+    host->command({{"cmd", "answerAlert"}, {"button", 0}}); // "Allow"
+    helper->command({{"cmd", "requestControl"}});
+    ASSERT_TRUE(helper->waitFor([](const json& s) { return s["viewer"].value("mode", "") == "control"; }))
+        << host->command({{"cmd", "questions"}}).dump();
+    probe.clear();
+    helper->command({{"cmd", "mouse"}, {"kind", "move"}, {"x", 0.25}, {"y", 0.25}});
+    helper->command({{"cmd", "mouse"}, {"kind", "down"}, {"x", 0.25}, {"y", 0.25}});
+    helper->command({{"cmd", "mouse"}, {"kind", "up"}, {"x", 0.25}, {"y", 0.25}});
+    EXPECT_TRUE(postedPressAt(probe, 1, 320, 180)) << "the helper's click lands";
+
+    // The host's user moves their own pointer: control comes back, and the helper sees it.
+    for (int i = 0; i < 3; ++i)
+        user.moveTo(900 + 10 * i, 600);
+    EXPECT_TRUE(helper->waitFor([](const json& s) { return s["viewer"].value("theyHaveTheMouse", false); }))
+        << helper->state().dump();
+    EXPECT_EQ(helper->state()["viewer"].value("modeText", ""), "They have the mouse \u00b7 paused");
 
     // The helper ends: both sides go back to idle.
     helper->command({{"cmd", "end"}});

@@ -8,6 +8,7 @@
 #include "HostFakes.h"
 #include "PanelTestKit.h"
 #include "ServiceProcess.h"
+#include "TestDirs.h"
 
 #include "app/AskForHelpView.h"
 #include "app/MainWindow.h"
@@ -21,8 +22,13 @@
 #include "app/MenuBarIcon.h"
 #include "app/PictureWindow.h"
 #include "app/StyleKit.h"
+#include "host/GuideOverlayController.h"
+#include "host/GuideOverlayView.h"
 #include "host/HelpRequestCenter.h"
 #include "host/PairingPanelController.h"
+#include "host/SessionBannerController.h"
+#include "host/SessionBannerView.h"
+#include "host/SuggestionCard.h"
 #include "platform/OneShotTimer.h"
 #include "platform/SystemServices.h"
 #include "platform/linux/QtPrompts.h"
@@ -46,6 +52,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -242,6 +249,16 @@ void typeNamed(QWidget* root, const char* name, const QString& text)
 
 void smallWindows(const std::string& silentServiceURL)
 {
+    // The help request centres keep their open requests' pictures in a folder of the
+    // gallery's own, and start without one.
+    TempDir requestPictures;
+    int centres = 0;
+    auto requestOptions = [&] {
+        HelpRequestCenter::Options options;
+        options.picturesFolder = requestPictures.path() / std::to_string(++centres);
+        Defaults::standard().remove(HelpRequestCenter::kActiveKey);
+        return options;
+    };
     const Date T = dateNow();
     Computer ada{"Ada Lovelace"};
     Computer bo{"Bo Diddley"};
@@ -255,7 +272,8 @@ void smallWindows(const std::string& silentServiceURL)
         here.make({}, silentServiceURL);
         AskForHelpPanelController controller;
         installShellPanels(*here.passwords, controller);
-        HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+        HelpRequestCenter center(
+            *here.messenger, [&] { return helpers; }, requestOptions());
         controller.show(center);
         auto* panel = dynamic_cast<ShellPanel*>(controller.panel());
         auto* view = qobject_cast<AskForHelpView*>(panel->view());
@@ -282,7 +300,8 @@ void smallWindows(const std::string& silentServiceURL)
         processEventsFor(20);
 
         std::vector<PairedDevice> none;
-        HelpRequestCenter lonely(*here.messenger, [&] { return none; });
+        HelpRequestCenter lonely(
+            *here.messenger, [&] { return none; }, requestOptions());
         controller.show(lonely);
         panel = dynamic_cast<ShellPanel*>(controller.panel());
         clickNamed(panel->view(), "sendButton");
@@ -320,7 +339,8 @@ void smallWindows(const std::string& silentServiceURL)
             here.make(history, silentServiceURL);
             AskForHelpPanelController controller;
             installShellPanels(*here.passwords, controller);
-            HelpRequestCenter center(*here.messenger, [&] { return helpers; });
+            HelpRequestCenter center(
+                *here.messenger, [&] { return helpers; }, requestOptions());
             center.setActive({{{ada.id(), "h1"}, {bo.id(), "h2"}},
                               {"Ada Lovelace", "Bo Diddley"},
                               "Printer",
@@ -437,6 +457,67 @@ void smallWindows(const std::string& silentServiceURL)
     QGuiApplication::clipboard()->clear();
 }
 
+// What the host's user sees while helped: the guide overlay (pointer with name tag and a
+// suggested click with its card) over a desktop, the card alone, and the session banner
+// in each of its states, each banner also over the desktop's top-right corner.
+void guideAndBanner()
+{
+    const QSize screen(1280, 800);
+    const QRect visible(0, 28, screen.width(), screen.height() - 28);
+    GuideModel model;
+    model.helperName = "Ada";
+    model.pointer = GuideModel::Point{0.3, 0.4};
+    model.suggestions = {{1, {0.62, 0.55}}};
+    GuideOverlayView overlay(model);
+    overlay.setAttribute(Qt::WA_TranslucentBackground);
+    overlay.resize(screen);
+    overlay.refresh();
+    SuggestionCard card("Ada", {});
+    card.adjustSize();
+    shoot(card, QStringLiteral("host-suggestion-card"));
+
+    QImage picture = desktopPicture(screen.width(), screen.height());
+    {
+        QPainter p(&picture);
+        overlay.render(&p, QPoint(), QRegion(), QWidget::DrawChildren);
+        const QPointF point(0.62 * screen.width(), 0.55 * screen.height());
+        card.render(&p, GuideOverlayController::cardOrigin(point, card.size(), visible), QRegion(),
+                    QWidget::DrawChildren);
+    }
+    save(picture, QStringLiteral("host-guide-overlay"));
+
+    struct BannerCase {
+        const char* name;
+        SessionBannerModel model;
+    };
+    const BannerCase cases[] = {
+        {"guide", {"Ada", HelpMode::guide, false, false, false, false}},
+        {"clicks-go-through", {"Ada", HelpMode::guide, false, true, true, true}},
+        {"control", {"Ada", HelpMode::control, false, false, false, true}},
+        {"control-you-have-the-mouse", {"Ada", HelpMode::control, true, false, true, false}},
+    };
+    for (const auto& c : cases) {
+        SessionBannerView banner(c.model, {});
+        banner.setAttribute(Qt::WA_TranslucentBackground);
+        banner.refresh();
+        banner.adjustSize();
+        banner.show();
+        if (!QTest::qWaitForWindowExposed(&banner))
+            std::cerr << "gallery: the banner was not shown" << std::endl;
+        processEventsFor(60);
+        banner.adjustSize();
+        const int cropWidth = std::min(screen.width(), banner.width() + 48);
+        QImage over =
+            desktopPicture(screen.width(), screen.height()).copy(screen.width() - cropWidth, 0, cropWidth, 110);
+        {
+            QPainter p(&over);
+            const QPoint at = SessionBannerController::placement(banner.size(), visible);
+            banner.render(&p, at - QPoint(screen.width() - cropWidth, 0), QRegion(), QWidget::DrawChildren);
+        }
+        save(over, QStringLiteral("host-banner-") + c.name);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -451,6 +532,7 @@ int main(int argc, char** argv)
 
     trayIcons();
     colourSwatches();
+    guideAndBanner();
 
     ServiceProcess service;
     if (!service.start()) {

@@ -17,6 +17,10 @@
 //   connect {id,unattended}      → the helper connects to a paired host
 //   end                          → the helper's End button
 //   pointer {x,y}                → the mouse moves over the remote screen at that fraction
+//   suggest {x,y}                → a left click there (a suggestion in guide mode)
+//   mouse {kind,x,y,button}      → a mouse event there: kind "move", "down" or "up", button
+//                                  "left" or "right"; answers {sentAt} (steady-clock ns)
+//   requestControl               → the helper's "Ask to Take Over"
 //   frame {path}                 → {width,height}: the last picture shown, saved as PNG
 //   allowUnattended {id}         → the host allows a paired helper unattended access
 //   history                      → {lines}: the host's session history
@@ -40,6 +44,7 @@
 #include "app/StyleKit.h"
 #include "app/WickerlaneApp.h"
 #include "host/GuideOverlayController.h"
+#include "host/SuggestionCard.h"
 #include "host/HostController.h"
 #include "host/HostPeer.h"
 #include "mail/PairingHost.h"
@@ -58,6 +63,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -234,7 +240,20 @@ public:
             return {{"ok", true}};
         }
         if (cmd == "pointer")
-            return pointer(command.value("x", 0.5), command.value("y", 0.5));
+            return mouse("move", command.value("x", 0.5), command.value("y", 0.5), "left");
+        if (cmd == "suggest") {
+            json pressed = mouse("down", command.value("x", 0.5), command.value("y", 0.5), "left");
+            if (!pressed.value("ok", false))
+                return pressed;
+            return mouse("up", command.value("x", 0.5), command.value("y", 0.5), "left");
+        }
+        if (cmd == "mouse")
+            return mouse(command.value("kind", "move"), command.value("x", 0.5), command.value("y", 0.5),
+                         command.value("button", "left"));
+        if (cmd == "requestControl") {
+            viewer.requestControl();
+            return {{"ok", true}};
+        }
         if (cmd == "frame")
             return frame(command.value("path", ""));
         if (cmd == "allowUnattended") {
@@ -348,6 +367,14 @@ private:
             h["helperName"] = *host.helperName();
         if (const auto& pointer = host.overlay().model.pointer)
             h["pointer"] = {{"x", pointer->x}, {"y", pointer->y}};
+        h["mode"] = wl::toString(host.mode());
+        h["suggestions"] = host.overlay().model.suggestions.size();
+        if (auto* card = host.overlay().suggestionPanel()) {
+            // Where the card's "do it this time" button is on the screen.
+            QAbstractButton* button = card->thisTimeButton();
+            const QPoint at = button->mapToGlobal(QPoint(0, 0));
+            h["doItButton"] = {{"x", at.x()}, {"y", at.y()}, {"width", button->width()}, {"height", button->height()}};
+        }
         json v = {{"phase", phaseName(viewer.phase().kind)},
                   {"phaseText", viewer.phase().text},
                   {"devices", devicesJson(viewer.devices())},
@@ -359,7 +386,9 @@ private:
                   {"pairingHostName", viewer.pairingState().hostName},
                   {"pairingText", viewer.pairingState().text},
                   {"connectionInfo", viewer.connectionInfo()},
-                  {"peer", viewer.peer() != nullptr}};
+                  {"peer", viewer.peer() != nullptr},
+                  {"mode", wl::toString(viewer.mode())},
+                  {"theyHaveTheMouse", viewer.theyHaveTheMouse()}};
         if (viewer.peer()) {
             auto& renderer = viewer.peer()->renderer();
             std::lock_guard guard(renderer.lock);
@@ -369,11 +398,14 @@ private:
         if (auto* window = program_.mainWindow()) {
             v["screen"] = window->rootView()->screenName().toStdString();
             v["messageText"] = window->rootView()->messageText().toStdString();
+            v["modeText"] = window->rootView()->modeText().toStdString();
         }
         return {{"deviceId", program_.services()->messenger->identity().deviceId()}, {"host", h}, {"viewer", v}};
     }
 
-    json pointer(double x, double y)
+    // A mouse event over the remote screen at a fraction of the picture, as the helper's
+    // mouse makes it.
+    json mouse(const std::string& kind, double x, double y, const std::string& buttonName)
     {
         auto* window = program_.mainWindow();
         auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
@@ -383,10 +415,26 @@ private:
         QRectF picture = layer->pictureRect();
         if (picture.isEmpty())
             return {{"ok", false}};
-        QPointF at(picture.left() + x * picture.width(), picture.top() + y * picture.height());
-        QMouseEvent move(QEvent::MouseMove, at, layer->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(layer, &move);
-        return {{"ok", true}};
+        const QPointF at =
+            QPointF(layer->pos()) + QPointF(picture.left() + x * picture.width(), picture.top() + y * picture.height());
+        const Qt::MouseButton button = buttonName == "right" ? Qt::RightButton : Qt::LeftButton;
+        QEvent::Type type = QEvent::MouseMove;
+        Qt::MouseButton changed = Qt::NoButton;
+        Qt::MouseButtons held = heldButtons_;
+        if (kind == "down") {
+            type = QEvent::MouseButtonPress;
+            changed = button;
+            held |= button;
+        } else if (kind == "up") {
+            type = QEvent::MouseButtonRelease;
+            changed = button;
+            held &= ~Qt::MouseButtons(button);
+        }
+        heldButtons_ = held;
+        QMouseEvent event(type, at, screen->mapToGlobal(at), changed, held, Qt::NoModifier);
+        const auto sentAt = std::chrono::steady_clock::now().time_since_epoch();
+        QApplication::sendEvent(screen, &event);
+        return {{"ok", true}, {"sentAt", std::chrono::duration_cast<std::chrono::nanoseconds>(sentAt).count()}};
     }
 
     json frame(const std::string& path)
@@ -405,6 +453,7 @@ private:
     wl::test::ScriptedOwnerCheck& owner_;
     wl::test::ScriptedAdminPrompt& admin_;
     std::string verifyNumber_;
+    Qt::MouseButtons heldButtons_;
 };
 
 } // namespace
