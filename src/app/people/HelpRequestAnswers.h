@@ -6,6 +6,7 @@
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -33,6 +34,10 @@ public:
     virtual void sendPassword(const StoredMessage& request) = 0;
     virtual void composeReply(const StoredMessage& message) = 0;
     virtual void showPictures(const StoredMessage& request) = 0;
+
+    // Told when the pictures, their fetching or their showing change outside the
+    // viewer controller's own notices.
+    std::function<void()> onChange;
 };
 
 } // namespace wl

@@ -123,11 +123,17 @@ PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers
     connect(&messenger(), &Messenger::changed, this, &PeopleView::refresh);
     connect(&passwords(), &PasswordCenter::changed, this, &PeopleView::refresh);
     connect(&myMacs(), &MyMacs::changed, this, &PeopleView::refresh);
+    QPointer<PeopleView> self(this);
+    answers_.onChange = [self] {
+        if (self)
+            self->refresh();
+    };
     refresh();
 }
 
 PeopleView::~PeopleView()
 {
+    answers_.onChange = nullptr;
     if (picturesSheet_)
         delete picturesSheet_.data();
 }
