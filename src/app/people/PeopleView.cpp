@@ -280,8 +280,9 @@ void PeopleView::refresh()
 
     auto* pair = new QPushButton(QStringLiteral("Pair a Mac\u2026"), column_);
     pair->setObjectName(QStringLiteral("pairButton"));
-    pair->setMinimumHeight(32);
     pair->setFont(peopleFont(TextStyle::body));
+    // The large control size.
+    pair->setMinimumSize(pair->fontMetrics().horizontalAdvance(pair->text()) + 40, 34);
     connect(pair, &QPushButton::clicked, this, &PeopleView::showPairingSheet);
     stack->addSpacing(4);
     stack->addWidget(pair, 0, Qt::AlignHCenter);

@@ -285,12 +285,14 @@ QWidget* RequestBlock::makeActionRow()
     reply->setPopupMode(QToolButton::InstantPopup);
     reply->setToolButtonStyle(Qt::ToolButtonTextOnly);
     reply->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    reply->setMinimumWidth(reply->fontMetrics().horizontalAdvance(reply->text()) + 36);
     QMenu* menu = makeReplyMenu();
     menu->setParent(reply, menu->windowFlags());
     reply->setMenu(menu);
     row->addWidget(reply);
 
     auto* done = new QPushButton(QStringLiteral("Done"), holder);
+    reply->setMinimumHeight(done->sizeHint().height());
     done->setObjectName(QStringLiteral("doneButton"));
     done->setToolTip(QString::fromStdString(model_.doneTooltip));
     done->setProperty("prominent", model_.opened);
