@@ -47,6 +47,32 @@ std::string jpeg(int w, int h, QColor colour)
     return bytes.toStdString();
 }
 
+// A PNG whose valid header claims 60000 x 60000 pixels.
+std::string hugePng()
+{
+    QImage one(1, 1, QImage::Format_RGB32);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    one.save(&buffer, "PNG");
+    for (int at : {16, 20}) {
+        png[at] = 0;
+        png[at + 1] = 0;
+        png[at + 2] = char(0xEA);
+        png[at + 3] = 0x60;
+    }
+    quint32 crc = 0xFFFFFFFFu;
+    for (int i = 12; i < 29; ++i) {
+        crc ^= static_cast<unsigned char>(png[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = char((crc >> (24 - 8 * i)) & 0xFF);
+    return png.toStdString();
+}
+
 QAction* action(QMenu* menu, const char* name)
 {
     return menu ? menu->findChild<QAction*>(QString::fromLatin1(name)) : nullptr;
@@ -317,12 +343,13 @@ TEST(PeopleView, TheRequestBlockRepliesMarksDoneAndSendsPasswordsWithoutQuestion
 
     // Unsend goes to the password centre at once (it then mails the other Mac).
     CapturedLog log;
+    auto& prompts = rig.viewer.prompts;
+    prompts.clear();
     PeopleRig::click(PeopleRig::child(rows[0], "unsendButton"));
+    EXPECT_EQ(prompts.count(), 0u);
     EXPECT_TRUE(waitUntil([&] { return log.contains("the password couldn't be withdrawn"); }, 5000));
 
     // Quick replies go at once; a written reply after its question; Done at once.
-    auto& prompts = rig.viewer.prompts;
-    prompts.clear();
     block = rig.view->findChild<RequestBlock*>(QStringLiteral("requestBlock"));
     QMenu* replies = PeopleRig::child<QToolButton>(block, "replyButton")->menu();
     ASSERT_NE(replies, nullptr);
@@ -405,7 +432,8 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     const TransferredFile first{"1", "Screenshot 9.41", "image/jpeg", jpeg(1600, 1000, QColor(52, 101, 164))};
     const TransferredFile second{"2", "../.Printer\n", "image/jpeg", jpeg(300, 200, Qt::white)};
     const TransferredFile broken{"3", "Broken", "image/jpeg", "not a picture at all"};
-    rig.answers.setPictures("h", {first, second, broken});
+    const TransferredFile huge{"4", "Huge", "image/png", hugePng()};
+    rig.answers.setPictures("h", {first, second, broken, huge});
 
     PeopleRig::click(
         PeopleRig::child(rig.view->findChild<RequestBlock*>(QStringLiteral("requestBlock")), "picturesButton"));
@@ -416,10 +444,13 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     EXPECT_EQ(PeopleRig::text(sheet, "sheetTitle"), "From Mom's iMac");
     EXPECT_EQ(PeopleRig::text(sheet, "sheetSubtitle"), "Printer \u00b7 \u201cIt says offline\u201d");
     auto tiles = sheet->findChildren<QWidget*>(QStringLiteral("pictureTile"));
-    ASSERT_EQ(tiles.size(), 3u);
-    // Not a picture: no picture button, but its name and both buttons.
+    ASSERT_EQ(tiles.size(), 4u);
+    // Not a picture, or one beyond the decoding limits: no picture button, but its name
+    // and both buttons.
     EXPECT_NE(PeopleRig::child(tiles[0], "pictureButton"), nullptr);
     EXPECT_EQ(PeopleRig::child(tiles[2], "pictureButton"), nullptr);
+    EXPECT_EQ(PeopleRig::child(tiles[3], "pictureButton"), nullptr);
+    EXPECT_EQ(PeopleRig::text(tiles[3], "pictureName"), "Huge");
     EXPECT_EQ(PeopleRig::text(tiles[2], "pictureName"), "Broken");
     EXPECT_NE(PeopleRig::child(tiles[2], "savePicture"), nullptr);
     EXPECT_EQ(PeopleRig::child(tiles[0], "pictureButton")->toolTip(), QStringLiteral("Open larger"));
