@@ -3,8 +3,8 @@
 // pairing through the rendezvous, an attended session with the host's screen checked
 // pixel by pixel on the helper's side, the helper guiding, suggesting and taking over
 // (the clicks checked by a window on the host's screen) until the host's user takes
-// control back, an unattended session with the owner check and a PIN, and a host that
-// dies in the middle of a session.
+// control back, an unattended session with the owner check and a PIN, a host that dies
+// in the middle of a session, and a session started from the helper's list of people.
 #include "ProgramUnderTest.h"
 #include "ServiceProcess.h"
 #include "XInputProbe.h"
@@ -340,6 +340,46 @@ TEST_F(ProgramSession, UnattendedWithOwnerCheckAndPinThenLockedOut)
         ASSERT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("handshake", true); }));
     }
     EXPECT_TRUE(historyGets(*host, "LOCKED")) << host->command({{"cmd", "history"}}).dump();
+}
+
+// The helper's list of people as the user sees it: the paired host shows as a person
+// with its Mac online, and the line's button starts a session that the host accepts.
+TEST_F(ProgramSession, TheListOfPeopleShowsThePairedHostAndItsLineStartsASession)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+    json line;
+    std::string card;
+    auto lineShown = [&] {
+        const json people = helper->command({{"cmd", "people"}});
+        for (const auto& c : people["cards"])
+            for (const auto& l : c["lines"])
+                if (l.value("id", "") == hostId) {
+                    card = c.value("name", "");
+                    line = l;
+                    return line.value("status", "") == "Online";
+                }
+        return false;
+    };
+    // A collapsed card without a request shows its header only: open it first.
+    for (int i = 0; i < 100 && !lineShown(); ++i) {
+        const json people = helper->command({{"cmd", "people"}});
+        if (!people["cards"].empty() && people["cards"][0]["lines"].empty())
+            helper->command(
+                {{"cmd", "click"}, {"card", people["cards"][0].value("name", "")}, {"name", "personHeader"}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(lineShown()) << helper->command({{"cmd", "people"}}).dump();
+    EXPECT_EQ(line.value("primary", ""), "Ask to Help");
+    EXPECT_FALSE(line.value("name", "").empty());
+
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", card}, {"device", hostId}, {"name", "primaryButton"}})
+                    .value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000)) << helper->state().dump();
+    EXPECT_TRUE(host->state()["host"].value("inSession", false));
+    helper->command({{"cmd", "end"}});
+    EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("inSession", true); }, 15000));
 }
 
 TEST_F(ProgramSession, HostKilledMidSessionThenRestartedAcceptsAgain)
