@@ -118,7 +118,7 @@ TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequ
     rig.history({
         helpRequest("zOld", zed, now - 100, "Printer"),
         cancel,
-        helpRequest("mom", mom, now - 30, "Email"),
+        helpRequest("mom", mom, now - 30, "Email", "<img src=\"file:///etc/passwd\"> & <b>bold</b>"),
         helpRequest("ann", ann, now - 600, "Printer"),
         helpRequest("annAncient", ann, now - 172800, "Printer"),
         helpRequest("zedDone", zed, now - 5),
@@ -133,6 +133,11 @@ TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequ
     EXPECT_EQ(PeopleRig::text(rig.card("Ann"), "personSubtitle"), "Asking \u00b7 10 min ago");
     EXPECT_EQ(PeopleRig::text(rig.card("Zed"), "personSubtitle"), "1 device \u00b7 0 online");
     EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "requestTopic"), "Email");
+    // Text from another machine is shown as it is, never as markup.
+    auto* note = PeopleRig::child<QLabel>(rig.card("Mom"), "requestNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->textFormat(), Qt::PlainText);
+    EXPECT_EQ(note->text(), QStringLiteral("<img src=\"file:///etc/passwd\"> & <b>bold</b>"));
 
     // Done on Mom's request, as the controller records it: the list follows.
     rig.controller().setResolvedRequests({"zedDone", "mom"});
