@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QImage>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -301,6 +302,29 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     EXPECT_EQ(prompts.count(), 0u);
     EXPECT_EQ(rig.controller().devices().size(), 2u);
     EXPECT_EQ(rig.line(gone), nullptr);
+}
+
+TEST(PeopleView, AnOpenMenuStaysWhileTheListChangesWhichIsDrawnAgainWhenItCloses)
+{
+    PeopleRig rig;
+    const auto away = host("Cabin");
+    rig.make({away});
+    rig.view->setExpanded("Cabin", true);
+    rig.view->show();
+    QPointer<QWidget> line = rig.line(away);
+    QMenu* menu = static_cast<DeviceLine*>(line.data())->makeMenu();
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    // The presence check or any other change while the menu is open.
+    rig.controller().toggleNotifyWhenOnline(away);
+    processEventsFor(20);
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(rig.line(away), line.data());
+    QTest::keyClick(menu, Qt::Key_Escape);
+    processEventsFor(20);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_NE(rig.line(away), line.data());
+    EXPECT_EQ(PeopleRig::child(rig.line(away), "primaryButton")->text(), QStringLiteral("Will Notify"));
 }
 
 TEST(PeopleView, WaitingToJoinMyMacsDisablesAddingAgain)

@@ -16,7 +16,9 @@
 #include "viewer/PairingSheet.h"
 #include "viewer/ViewerController.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -24,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace wl {
 
@@ -193,8 +196,37 @@ PersonCard* PeopleView::card(const std::string& name) const
     return nullptr;
 }
 
+bool PeopleView::owns(const QObject* object) const
+{
+    for (const QObject* parent = object ? object->parent() : nullptr; parent; parent = parent->parent())
+        if (parent == this)
+            return true;
+    return false;
+}
+
 void PeopleView::refresh()
 {
+    // A menu of the list stays as it is while it is open; the list is drawn again when
+    // it closes.
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && owns(menu)) {
+        if (!waitingForMenu_) {
+            waitingForMenu_ = true;
+            QPointer<PeopleView> self(this);
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = connect(
+                menu, &QMenu::aboutToHide, this,
+                [self, connection] {
+                    QObject::disconnect(*connection);
+                    if (!self)
+                        return;
+                    self->waitingForMenu_ = false;
+                    self->refresh();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    waitingForMenu_ = false;
     const Date now = this->now();
     const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
     layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),

@@ -109,6 +109,8 @@ public:
 
 private:
     void syncPicturesSheet();
+    // Whether the object (a menu, say, which is a window of its own) belongs to the list.
+    bool owns(const QObject* object) const;
 
     ViewerController& controller_;
     HelpRequestAnswers& answers_;
@@ -119,6 +121,7 @@ private:
     QWidget* column_ = nullptr;
     QPointer<PairingSheet> pairingSheet_;
     QPointer<PicturesSheet> picturesSheet_;
+    bool waitingForMenu_ = false;
 };
 
 } // namespace wl
