@@ -371,19 +371,30 @@ void peopleGallery()
         shoot(*rig.view, QStringLiteral("people-unreachable"));
     }
     {
-        // A live session with Mom's iMac: the main window's session face.
+        // A live session with Mom's iMac: the main window's session face over a real
+        // peer (WebRTC on 127.0.0.1 only, its offer going nowhere), and the list of people
+        // as it stands meanwhile: the request the session answers is resolved.
         PeopleRig rig;
+        rig.viewer.defaults->setBool("WLLoopbackOnly", true);
+        rig.viewer.defaults->setStringList("WLSTUNServers", {});
+        rig.viewer.makesPeers = true;
         FakeHost fake("Mom's iMac");
         auto record = fake.record();
         record.person = "Mom";
-        rig.make({record, work});
+        rig.history({helpRequest("hm", record, rig.now - 300, "Email", "I can't send mail"),
+                     helpRequest("hw", work, rig.now - 120, "Printer")});
+        rig.make({record, work, cabin});
         rig.online({record, work});
-        ViewerRootView root(rig.controller(), rig.view.release());
+        auto* people = rig.view.release();
+        ViewerRootView root(rig.controller(), people);
         root.resize(760, 640);
         rig.controller().connect(record, false);
         rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
         rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
         shoot(root, QStringLiteral("people-live-session"));
+        // The list behind the session face, drawn as it is now.
+        people->resize(root.size());
+        save(people->grab().toImage(), QStringLiteral("people-during-a-session"));
         rig.controller().end();
         rig.controller().backToDevices();
         shoot(root, QStringLiteral("people-after-session"));
