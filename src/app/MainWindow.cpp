@@ -41,7 +41,7 @@ void MainWindow::build()
     applyDarkStyle(*this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    answers_ = std::make_unique<ViewerRequestAnswers>(*viewer_, prompts_);
+    answers_ = std::make_unique<ViewerRequestAnswers>(*viewer_);
     PeopleView::Options options;
     options.prompts = prompts_;
     peopleView_ = new PeopleView(*viewer_, *answers_, options);

@@ -1,26 +1,23 @@
 #pragma once
-// The helper's answers to help requests over the viewer controller and the services it
-// shares: replies and the cancel that marks a request done go out through the
-// messenger, passwords through the password centre's composer, resolved requests are
-// the controller's. Pictures are shown once they are here.
+// The helper's answers to help requests are the viewer controller's: its fetched
+// pictures and the request whose pictures are shown, the replies it sent, and the
+// operations that answer a request. The list of people sees them through this.
 
 #include "app/people/HelpRequestAnswers.h"
-#include "protocol/PairedDevice.h"
 
 #include <QPointer>
 
 namespace wl {
 
-class Prompts;
 class ViewerController;
 
 class ViewerRequestAnswers final : public HelpRequestAnswers {
 public:
-    explicit ViewerRequestAnswers(ViewerController& controller, Prompts* prompts = nullptr);
+    explicit ViewerRequestAnswers(ViewerController& controller);
 
-    const std::map<std::string, std::vector<TransferredFile>>& pictures() const override { return pictures_; }
-    const std::set<std::string>& fetchingPictures() const override { return fetching_; }
-    const std::optional<StoredMessage>& picturesShown() const override { return shown_; }
+    const std::map<std::string, std::vector<TransferredFile>>& pictures() const override;
+    const std::set<std::string>& fetchingPictures() const override;
+    const std::optional<StoredMessage>& picturesShown() const override;
     void setPicturesShown(std::optional<StoredMessage> request) override;
 
     std::vector<StoredMessage> sentReplies(const StoredMessage& request) const override;
@@ -31,15 +28,7 @@ public:
     void showPictures(const StoredMessage& request) override;
 
 private:
-    std::optional<PairedDevice> deviceFor(const StoredMessage& message) const;
-    Prompts& prompts() const;
-    void changed();
-
-    QPointer<ViewerController> controller_;
-    Prompts* prompts_;
-    std::map<std::string, std::vector<TransferredFile>> pictures_;
-    std::set<std::string> fetching_;
-    std::optional<StoredMessage> shown_;
+    ViewerController& controller_;
 };
 
 } // namespace wl

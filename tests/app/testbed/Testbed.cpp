@@ -33,6 +33,9 @@
 //                                  shows only what the test paints)
 //   menu {item}                  → chooses the host menu's item with that text ("Quit
 //                                  Wickerlane" ends the program as a person's choice does)
+//   askForHelp {topic,note,pictures}
+//                                → the host asks its helpers for help with that many
+//                                  pictures drawn here (a topic by its title)
 //   people                       → the helper's list of people as drawn: its cards (name,
 //                                  subtitle, request block texts, device lines) and the
 //                                  pictures sheet when one is open
@@ -53,9 +56,11 @@
 #include "app/people/PicturesSheet.h"
 #include "app/people/RequestBlock.h"
 #include "host/GuideOverlayController.h"
+#include "host/HelpRequestCenter.h"
 #include "host/SuggestionCard.h"
 #include "host/HostController.h"
 #include "host/HostPeer.h"
+#include "mail/HelpTopic.h"
 #include "mail/PairingHost.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -305,6 +310,19 @@ public:
             }
             return {{"ok", false}};
         }
+        if (cmd == "askForHelp") {
+            wl::HelpRequestCenter& requests = host.helpRequests();
+            const int count = command.value("pictures", 0);
+            for (int i = 0; i < count; ++i) {
+                QImage picture(800, 500, QImage::Format_RGB32);
+                picture.fill(QColor::fromHsv((i * 97) % 360, 180, 220));
+                requests.addPicture(picture, "Picture " + std::to_string(i + 1));
+            }
+            if (static_cast<int>(requests.draft().size()) != count)
+                return {{"ok", false}};
+            requests.send(wl::helpTopicFromRaw(command.value("topic", "")), command.value("note", ""));
+            return {{"ok", true}};
+        }
         if (cmd == "people")
             return people();
         if (cmd == "click")
@@ -376,7 +394,8 @@ private:
                   {"inSession", host.helperName().has_value()},
                   {"peer", host.peer() != nullptr},
                   {"handshake", host.handshake().has_value()},
-                  {"helpers", devicesJson(host.helpers())}};
+                  {"helpers", devicesJson(host.helpers())},
+                  {"activeRequest", host.helpRequests().hasActive()}};
         if (host.helperName())
             h["helperName"] = *host.helperName();
         if (const auto& pointer = host.overlay().model.pointer)
