@@ -85,6 +85,19 @@ std::vector<QPointer<PictureWindowController>>& openPictureWindows();
 // "Picture.jpg" when nothing is left.
 std::string proposedPictureFileName(const std::string& name);
 
+// What became of a save: where it went, and why it failed.
+struct PictureSaveResult {
+    enum class Outcome { saved, cancelled, failed };
+    Outcome outcome = Outcome::cancelled;
+    std::string path;
+    std::string error;
+};
+
+// Asks where to save the picture (a JPEG) and writes its bytes there through a file
+// that replaces the target only when complete. A failure is logged; showing it is the
+// caller's.
+PictureSaveResult writePictureAs(const TransferredFile& file, Prompts& prompts);
+
 // Asks where to save the picture (a JPEG) and writes its bytes there through a file
 // that replaces the target only when complete. A failure shows an alert and a log line;
 // true when it was saved, false when it failed or was cancelled.

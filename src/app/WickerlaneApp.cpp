@@ -76,6 +76,7 @@ bool WickerlaneApp::start()
 
     mainWindow_ = std::make_unique<MainWindow>();
     mainWindow_->setViewer(viewer_.get());
+    mainWindow_->setPrompts(options_.viewer.prompts);
     if (!viewer_->devices().empty()) {
         // After launch has finished: on the next turn of the event loop.
         QTimer::singleShot(0, mainWindow_.get(), [this] { openMainWindow(); });

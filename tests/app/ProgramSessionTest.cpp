@@ -3,8 +3,9 @@
 // pairing through the rendezvous, an attended session with the host's screen checked
 // pixel by pixel on the helper's side, the helper guiding, suggesting and taking over
 // (the clicks checked by a window on the host's screen) until the host's user takes
-// control back, an unattended session with the owner check and a PIN, and a host that
-// dies in the middle of a session.
+// control back, an unattended session with the owner check and a PIN, a host that dies
+// in the middle of a session, a session started from the helper's list of people, and a
+// help request with pictures answered from that list.
 #include "ProgramUnderTest.h"
 #include "ServiceProcess.h"
 #include "XInputProbe.h"
@@ -340,6 +341,130 @@ TEST_F(ProgramSession, UnattendedWithOwnerCheckAndPinThenLockedOut)
         ASSERT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("handshake", true); }));
     }
     EXPECT_TRUE(historyGets(*host, "LOCKED")) << host->command({{"cmd", "history"}}).dump();
+}
+
+// The helper's list of people as the user sees it: the paired host shows as a person
+// with its Mac online, and the line's button starts a session that the host accepts.
+TEST_F(ProgramSession, TheListOfPeopleShowsThePairedHostAndItsLineStartsASession)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+    json line;
+    std::string card;
+    auto lineShown = [&] {
+        const json people = helper->command({{"cmd", "people"}});
+        for (const auto& c : people["cards"])
+            for (const auto& l : c["lines"])
+                if (l.value("id", "") == hostId) {
+                    card = c.value("name", "");
+                    line = l;
+                    return line.value("status", "") == "Online";
+                }
+        return false;
+    };
+    // A collapsed card without a request shows its header only: open it first.
+    for (int i = 0; i < 100 && !lineShown(); ++i) {
+        const json people = helper->command({{"cmd", "people"}});
+        if (!people["cards"].empty() && people["cards"][0]["lines"].empty())
+            helper->command(
+                {{"cmd", "click"}, {"card", people["cards"][0].value("name", "")}, {"name", "personHeader"}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(lineShown()) << helper->command({{"cmd", "people"}}).dump();
+    EXPECT_EQ(line.value("primary", ""), "Ask to Help");
+    EXPECT_FALSE(line.value("name", "").empty());
+
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", card}, {"device", hostId}, {"name", "primaryButton"}})
+                    .value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000)) << helper->state().dump();
+    EXPECT_TRUE(host->state()["host"].value("inSession", false));
+    helper->command({{"cmd", "end"}});
+    EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("inSession", true); }, 15000));
+}
+
+// A help request with two pictures, end to end: the host asks; the helper's list shows
+// the person asking with the request; "Show pictures" opens the sheet with both
+// pictures, fetched from the host; "Done" ends the request on both sides; and the Mac's
+// line then starts a session.
+TEST_F(ProgramSession, AHelpRequestWithTwoPicturesIsShownDoneOnBothSidesThenHelped)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+    ASSERT_TRUE(
+        host->command({{"cmd", "askForHelp"}, {"topic", "Printer"}, {"note", "It says it's offline"}, {"pictures", 2}})
+            .value("ok", false));
+    ASSERT_TRUE(host->waitFor([](const json& s) { return s["host"].value("activeRequest", false); }))
+        << host->state().dump();
+
+    // The person asking, with the request block and the line of the Mac that asks.
+    json card;
+    auto findCard = [&](const std::function<bool(const json&)>& condition) {
+        for (int i = 0; i < 200; ++i) {
+            const json people = helper->command({{"cmd", "people"}});
+            for (const auto& c : people["cards"])
+                if (condition(c)) {
+                    card = c;
+                    return true;
+                }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    };
+    ASSERT_TRUE(findCard([](const json& c) { return c.contains("request"); }))
+        << helper->command({{"cmd", "people"}}).dump();
+    const std::string name = card.value("name", "");
+    EXPECT_EQ(card["request"].value("topic", ""), "Printer");
+    EXPECT_EQ(card["request"].value("note", ""), "It says it's offline");
+    EXPECT_EQ(card.value("subtitle", "").rfind("Asking \u00b7 ", 0), 0u) << card.dump();
+    ASSERT_EQ(card["lines"].size(), 1u);
+    EXPECT_EQ(card["lines"][0].value("id", ""), hostId);
+    EXPECT_EQ(card["lines"][0].value("status", "").rfind("Asking for help \u00b7 ", 0), 0u) << card.dump();
+    EXPECT_EQ(card["lines"][0].value("primary", ""), "Help Now");
+
+    // "Show pictures": the sheet, once the pictures are here from the host, holds both.
+    bool clicked = false;
+    for (int i = 0; i < 200 && !clicked; ++i) {
+        clicked = helper->command({{"cmd", "click"}, {"card", name}, {"name", "picturesButton"}}).value("ok", false);
+        if (!clicked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(clicked);
+    json sheet;
+    for (int i = 0; i < 300; ++i) {
+        sheet = helper->command({{"cmd", "people"}}).value("sheet", json());
+        if (sheet.is_object() && sheet["tiles"].size() == 2)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(sheet.is_object()) << helper->log();
+    EXPECT_TRUE(sheet.value("visible", false));
+    ASSERT_EQ(sheet["tiles"].size(), 2u) << sheet.dump();
+    EXPECT_EQ(sheet["tiles"][0].value("name", ""), "Picture 1");
+    EXPECT_EQ(sheet["tiles"][1].value("name", ""), "Picture 2");
+    EXPECT_TRUE(sheet["tiles"][0].value("picture", false));
+    EXPECT_TRUE(sheet["tiles"][1].value("picture", false));
+    EXPECT_EQ(sheet.value("title", "").rfind("From ", 0), 0u) << sheet.dump();
+    EXPECT_EQ(sheet.value("subtitle", ""), "Printer \u00b7 \u201cIt says it's offline\u201d");
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"sheet", true}, {"name", "closeButton"}}).value("ok", false));
+
+    // "Done": dealt with here, and the host's request is over.
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", name}, {"name", "doneButton"}}).value("ok", false));
+    EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("activeRequest", true); }, 20000))
+        << host->state().dump();
+    ASSERT_TRUE(findCard([&](const json& c) { return c.value("name", "") == name && !c.contains("request"); }));
+    EXPECT_FALSE(helper->command({{"cmd", "people"}}).contains("sheet"));
+
+    // The Mac's line starts a session (the quiet card is opened first).
+    if (card["lines"].empty()) {
+        ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", name}, {"name", "personHeader"}}).value("ok", false));
+    }
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", name}, {"device", hostId}, {"name", "primaryButton"}})
+                    .value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000)) << helper->state().dump();
+    EXPECT_TRUE(host->state()["host"].value("inSession", false));
+    helper->command({{"cmd", "end"}});
 }
 
 TEST_F(ProgramSession, HostKilledMidSessionThenRestartedAcceptsAgain)

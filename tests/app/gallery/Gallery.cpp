@@ -5,6 +5,7 @@
 // writes the pictures to build/gallery/. It exits non-zero when a picture could not be
 // made.
 #include "AppTestKit.h"
+#include "PeopleTestKit.h"
 #include "HostFakes.h"
 #include "PanelTestKit.h"
 #include "ServiceProcess.h"
@@ -24,6 +25,8 @@
 #include "app/StyleKit.h"
 #include "host/GuideOverlayController.h"
 #include "host/GuideOverlayView.h"
+#include "app/people/DeviceLine.h"
+#include "app/people/PicturesSheet.h"
 #include "host/HelpRequestCenter.h"
 #include "host/PairingPanelController.h"
 #include "host/SessionBannerController.h"
@@ -518,6 +521,138 @@ void guideAndBanner()
     }
 }
 
+std::string jpegOf(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 85);
+    return bytes.toStdString();
+}
+
+// The helper's list of people in its states, over the real viewer controller with a
+// history and presence given here.
+void peopleGallery()
+{
+    using K = MailContent::Kind;
+    {
+        PeopleRig rig;
+        rig.make({});
+        shoot(*rig.view, QStringLiteral("people-no-one-paired"));
+    }
+
+    auto mom = host("Mom's iMac", "Mom");
+    auto momLaptop = host("Mom's MacBook Air", "Mom");
+    auto ann = host("Ann's iMac", "Ann Lee");
+    auto work = host("Work laptop");
+    auto cabin = host("Cabin mini", "Dad");
+    auto study = host("Study iMac");
+    {
+        PeopleRig rig;
+        const Date now = rig.now;
+        auto password = helpRequest("hm", mom, now - 240, "A password", "For the bank's website, please", 2);
+        auto reply = mail("y1", mom, K::reply, now - 200, true, "On my way");
+        reply.content.replyTo = "hm";
+        auto sent = mail("p1", mom, K::password, now - 180, true);
+        sent.content.replyTo = "hm";
+        sent.content.label = "Bank";
+        sent.content.expiresAt = now + 3000;
+        auto receipt = mail("r1", mom, K::receipt, now - 100, false, "opened");
+        receipt.content.replyTo = "p1";
+        auto received = mail("in", work, K::password, now - 30);
+        received.sealed = MailEnvelope{};
+        received.content.expiresAt = now + 3000;
+        rig.history({
+            mail("m1", work, K::message, now - 7200, false, "Did the update work?"),
+            mail("m2", work, K::message, now - 7100, true, "Yes, all good. Thanks!"),
+            helpRequest("ha", ann, now - 40, "Printer",
+                        "The printer says it's offline, but it's on and the light is green. I tried turning it off "
+                        "and on again.",
+                        1),
+            password,
+            reply,
+            sent,
+            receipt,
+            received,
+            mail("m3", ann, K::message, now - 20, false, "Are you there?"),
+        });
+        rig.roster({study});
+        rig.answers.replies["hm"] = {reply};
+        rig.make({mom, momLaptop, ann, work, cabin, study});
+        rig.online({mom, momLaptop, work, study});
+        rig.controller().setKnownUnattended({study.id});
+        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.view->setExpanded("My Macs", true);
+        rig.view->setExpanded("Work laptop", true);
+        rig.view->setExpanded("Dad", true);
+        rig.view->resize(760, 1500);
+        shoot(*rig.view, QStringLiteral("people-two-asking"));
+        rig.view->setExpanded("Mom", true);
+        rig.answers.fetching = {"ha"};
+        rig.view->refresh();
+        shoot(*rig.view, QStringLiteral("people-two-asking-expanded-fetching"));
+        if (auto* line = static_cast<DeviceLine*>(rig.line(work)))
+            shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu"));
+        if (auto* line = static_cast<DeviceLine*>(rig.line(study)))
+            shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu-my-macs"));
+
+        rig.answers.fetching.clear();
+        rig.answers.setPictures("hm",
+                                {{"1", "Screenshot 9.41", "image/jpeg", jpegOf(desktopPicture(1440, 900))},
+                                 {"2", "The bank's page", "image/jpeg", jpegOf(desktopPicture(900, 1200))},
+                                 {"3", "Not a picture", "image/jpeg", "not a picture"}});
+        rig.answers.showPictures(password);
+        if (PicturesSheet* sheet = rig.view->picturesSheet()) {
+            shoot(*sheet, QStringLiteral("pictures-sheet"));
+            sheet->accept();
+        } else {
+            std::cerr << "gallery: no pictures sheet" << std::endl;
+            ++failures;
+        }
+        processEventsFor(20);
+    }
+    {
+        // Nobody reachable: one asks from a Mac that went offline, one is watched.
+        PeopleRig rig;
+        rig.history({helpRequest("hw", work, rig.now - 900, "Wi-Fi or internet", "No internet since this morning")});
+        rig.make({mom, momLaptop, work, cabin});
+        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.view->setExpanded("Mom", true);
+        rig.view->setExpanded("Dad", true);
+        rig.view->resize(760, 900);
+        shoot(*rig.view, QStringLiteral("people-unreachable"));
+    }
+    {
+        // A live session with Mom's iMac: the main window's session face over a real
+        // peer (WebRTC on 127.0.0.1 only, its offer going nowhere), and the list of people
+        // as it stands meanwhile: the request the session answers is resolved.
+        PeopleRig rig;
+        rig.viewer.defaults->setBool("WLLoopbackOnly", true);
+        rig.viewer.defaults->setStringList("WLSTUNServers", {});
+        rig.viewer.makesPeers = true;
+        FakeHost fake("Mom's iMac");
+        auto record = fake.record();
+        record.person = "Mom";
+        rig.history({helpRequest("hm", record, rig.now - 300, "Email", "I can't send mail"),
+                     helpRequest("hw", work, rig.now - 120, "Printer")});
+        rig.make({record, work, cabin});
+        rig.online({record, work});
+        auto* people = rig.view.release();
+        ViewerRootView root(rig.controller(), people);
+        root.resize(760, 640);
+        rig.controller().connect(record, false);
+        rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
+        rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
+        shoot(root, QStringLiteral("people-live-session"));
+        // The list behind the session face, drawn as it is now.
+        people->resize(root.size());
+        save(people->grab().toImage(), QStringLiteral("people-during-a-session"));
+        rig.controller().end();
+        rig.controller().backToDevices();
+        shoot(root, QStringLiteral("people-after-session"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -533,6 +668,7 @@ int main(int argc, char** argv)
     trayIcons();
     colourSwatches();
     guideAndBanner();
+    peopleGallery();
 
     ServiceProcess service;
     if (!service.start()) {

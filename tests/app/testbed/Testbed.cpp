@@ -33,6 +33,15 @@
 //                                  shows only what the test paints)
 //   menu {item}                  → chooses the host menu's item with that text ("Quit
 //                                  Wickerlane" ends the program as a person's choice does)
+//   askForHelp {topic,note,pictures}
+//                                → the host asks its helpers for help with that many
+//                                  pictures drawn here (a topic by its title)
+//   people                       → the helper's list of people as drawn: its cards (name,
+//                                  subtitle, request block texts, device lines) and the
+//                                  pictures sheet when one is open
+//   click {name,card,device}     → clicks the button with that object name in the list (in
+//                                  the card of that person, on the line of that device) or
+//                                  in the pictures sheet
 //   quit                         → exits at once
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
@@ -43,10 +52,15 @@
 #include "app/MenuBarExtra.h"
 #include "app/StyleKit.h"
 #include "app/WickerlaneApp.h"
+#include "app/people/PeopleView.h"
+#include "app/people/PicturesSheet.h"
+#include "app/people/RequestBlock.h"
 #include "host/GuideOverlayController.h"
+#include "host/HelpRequestCenter.h"
 #include "host/SuggestionCard.h"
 #include "host/HostController.h"
 #include "host/HostPeer.h"
+#include "mail/HelpTopic.h"
 #include "mail/PairingHost.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -66,6 +80,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -295,6 +310,23 @@ public:
             }
             return {{"ok", false}};
         }
+        if (cmd == "askForHelp") {
+            wl::HelpRequestCenter& requests = host.helpRequests();
+            const int count = command.value("pictures", 0);
+            for (int i = 0; i < count; ++i) {
+                QImage picture(800, 500, QImage::Format_RGB32);
+                picture.fill(QColor::fromHsv((i * 97) % 360, 180, 220));
+                requests.addPicture(picture, "Picture " + std::to_string(i + 1));
+            }
+            if (static_cast<int>(requests.draft().size()) != count)
+                return {{"ok", false}};
+            requests.send(wl::helpTopicFromRaw(command.value("topic", "")), command.value("note", ""));
+            return {{"ok", true}};
+        }
+        if (cmd == "people")
+            return people();
+        if (cmd == "click")
+            return click(command);
         if (cmd == "quit") {
             wl::Defaults::standard().sync();
             std::_Exit(0);
@@ -362,7 +394,8 @@ private:
                   {"inSession", host.helperName().has_value()},
                   {"peer", host.peer() != nullptr},
                   {"handshake", host.handshake().has_value()},
-                  {"helpers", devicesJson(host.helpers())}};
+                  {"helpers", devicesJson(host.helpers())},
+                  {"activeRequest", host.helpRequests().hasActive()}};
         if (host.helperName())
             h["helperName"] = *host.helperName();
         if (const auto& pointer = host.overlay().model.pointer)
@@ -401,6 +434,87 @@ private:
             v["modeText"] = window->rootView()->modeText().toStdString();
         }
         return {{"deviceId", program_.services()->messenger->identity().deviceId()}, {"host", h}, {"viewer", v}};
+    }
+
+    static std::string labelText(QWidget* parent, const char* name)
+    {
+        auto* label = parent ? parent->findChild<QLabel*>(QString::fromLatin1(name)) : nullptr;
+        return label ? label->text().toStdString() : std::string();
+    }
+
+    wl::PeopleView* peopleView() const
+    {
+        auto* window = program_.mainWindow();
+        return window ? window->peopleView() : nullptr;
+    }
+
+    json people()
+    {
+        wl::PeopleView* view = peopleView();
+        if (!view)
+            return {{"error", "no list"}};
+        json cards = json::array();
+        for (auto* card : view->findChildren<wl::PersonCard*>(QStringLiteral("personCard"))) {
+            if (card->isHidden())
+                continue;
+            json entry = {{"name", card->property("groupName").toString().toStdString()},
+                          {"subtitle", labelText(card, "personSubtitle")}};
+            if (auto* block = card->findChild<wl::RequestBlock*>(QStringLiteral("requestBlock"))) {
+                json request = {{"id", block->model().request.id},
+                                {"topic", labelText(block, "requestTopic")},
+                                {"note", labelText(block, "requestNote")}};
+                if (auto* pictures = block->findChild<QAbstractButton*>(QStringLiteral("picturesButton")))
+                    request["pictures"] = pictures->text().toStdString();
+                entry["request"] = request;
+            }
+            json lines = json::array();
+            for (auto* line : card->findChildren<QWidget*>(QStringLiteral("deviceLine"))) {
+                auto* primary = line->findChild<QAbstractButton*>(QStringLiteral("primaryButton"));
+                lines.push_back({{"id", line->property("deviceId").toString().toStdString()},
+                                 {"name", labelText(line, "deviceName")},
+                                 {"status", labelText(line, "statusText")},
+                                 {"primary", primary ? primary->text().toStdString() : std::string()}});
+            }
+            entry["lines"] = lines;
+            cards.push_back(entry);
+        }
+        json answer = {{"cards", cards}, {"banner", labelText(view, "askingBannerText")}};
+        if (wl::PicturesSheet* sheet = view->picturesSheet()) {
+            json tiles = json::array();
+            for (auto* tile : sheet->findChildren<QWidget*>(QStringLiteral("pictureTile")))
+                tiles.push_back({{"name", labelText(tile, "pictureName")},
+                                 {"picture", tile->findChild<QWidget*>(QStringLiteral("pictureButton")) != nullptr}});
+            answer["sheet"] = {{"title", labelText(sheet, "sheetTitle")},
+                               {"subtitle", labelText(sheet, "sheetSubtitle")},
+                               {"tiles", tiles},
+                               {"visible", sheet->isVisible()}};
+        }
+        return answer;
+    }
+
+    json click(const json& command)
+    {
+        wl::PeopleView* view = peopleView();
+        if (!view)
+            return {{"ok", false}};
+        const QString name = QString::fromStdString(command.value("name", ""));
+        QWidget* scope = view;
+        if (wl::PicturesSheet* sheet = view->picturesSheet(); sheet && command.value("sheet", false))
+            scope = sheet;
+        if (command.contains("card"))
+            scope = view->card(command.value("card", ""));
+        if (scope && command.contains("device")) {
+            QWidget* found = nullptr;
+            for (auto* line : scope->findChildren<QWidget*>(QStringLiteral("deviceLine")))
+                if (line->property("deviceId").toString().toStdString() == command.value("device", ""))
+                    found = line;
+            scope = found;
+        }
+        auto* button = scope ? scope->findChild<QAbstractButton*>(name) : nullptr;
+        if (!button || !button->isEnabled())
+            return {{"ok", false}};
+        button->click();
+        return {{"ok", true}};
     }
 
     // A mouse event over the remote screen at a fraction of the picture, as the helper's
