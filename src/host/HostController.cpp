@@ -369,6 +369,15 @@ void HostController::tellHelpersAboutAccess()
             nlohmann::json atNow = readObject(kToldAccessAtKey);
             atNow[id] = self->messenger_.now();
             writeObject(kToldAccessAtKey, atNow);
+            // Access may have changed while this notice was on its way: tell the change now
+            // rather than at the next check.
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self] {
+                    if (self)
+                        self->tellHelpersAboutAccess();
+                },
+                Qt::QueuedConnection);
         });
     }
 }
