@@ -240,7 +240,18 @@ ProgramRun programs(int width, int height, int samples, bool measureCost)
         std::fprintf(stderr, "the session did not start\n");
         return run;
     }
-    std::this_thread::sleep_for(2s); // as the library run: let the bandwidth estimate ramp up
+    // Let the bandwidth estimate ramp up, as the library run does. A still screen sends
+    // nothing, so the estimate only grows while the picture changes: the screen moves
+    // for a while first (the host adapts its picture to the estimate every 3 s).
+    for (int i = 0; i < 40; ++i) {
+        screen.paintPattern(100 + i);
+        screen.sync();
+        std::this_thread::sleep_for(100ms);
+    }
+    screen.paintPattern(3);
+    screen.fill(m.x, m.y, m.w, m.h, {0, 0, 0});
+    screen.sync();
+    std::this_thread::sleep_for(2s);
 
     std::mt19937 random(42);
     std::vector<double> latencies;
@@ -297,6 +308,12 @@ ProgramRun programs(int width, int height, int samples, bool measureCost)
                         run.stillKbitPerSecond, rate("video"), rate("audio"));
         }
     }
+    // What the host's adaptation did during the run.
+    std::istringstream lines(host.log());
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("Wickerlane: resolution scale") != std::string::npos ||
+            line.find("Wickerlane: frame rate ceiling") != std::string::npos)
+            std::printf("           host: %s\n", line.c_str());
     helper.command({{"cmd", "end"}});
     run.ok = true;
     return run;

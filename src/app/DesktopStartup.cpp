@@ -2,10 +2,14 @@
 
 #include "identity/DeviceIdentity.h"
 #include "mail/MigrateMergedApps.h"
+#include "platform/CursorImages.h"
 #include "platform/Defaults.h"
 #include "platform/Displays.h"
 #include "platform/InfoDictionary.h"
+#include "platform/InputPoster.h"
 #include "platform/KeyStore.h"
+#include "platform/KeyboardLayout.h"
+#include "platform/LocalInput.h"
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "platform/OneShotTimer.h"
@@ -24,7 +28,11 @@
 #include "platform/linux/SettingsDefaults.h"
 #include "platform/linux/FeedUpdater.h"
 #include "platform/linux/SingleInstance.h"
+#include "platform/linux/XFixesCursorImages.h"
+#include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
+#include "platform/linux/XTestInputPoster.h"
+#include "platform/linux/XkbKeyboardLayout.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -55,6 +63,10 @@ void chooseDesktopBackends()
     LoginItem::setStandard(std::make_shared<XdgLoginItem>());
     Permissions::setStandard(std::make_shared<X11Permissions>());
     Workspace::setStandard(std::make_shared<DesktopWorkspace>());
+    InputPoster::setStandard(std::make_shared<XTestInputPoster>());
+    LocalInput::setStandard(std::make_shared<XInputLocalInput>());
+    CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
+    KeyboardLayout::setStandard(std::make_shared<XkbKeyboardLayout>());
 }
 
 void refreshDesktopEntry()

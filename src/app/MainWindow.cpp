@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "app/StyleKit.h"
+#include "app/people/PeopleView.h"
+#include "app/people/ViewerRequestAnswers.h"
 #include "platform/ActivationPolicy.h"
 #include "platform/Defaults.h"
 #include "viewer/ViewerController.h"
@@ -18,7 +20,11 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     setWindowTitle(QStringLiteral("Wickerlane"));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The list of people goes before the answers it uses.
+    delete rootView_;
+}
 
 ViewerController* MainWindow::viewer() const
 {
@@ -35,7 +41,11 @@ void MainWindow::build()
     applyDarkStyle(*this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    rootView_ = new ViewerRootView(*viewer_, nullptr, this);
+    answers_ = std::make_unique<ViewerRequestAnswers>(*viewer_);
+    PeopleView::Options options;
+    options.prompts = prompts_;
+    peopleView_ = new PeopleView(*viewer_, *answers_, options);
+    rootView_ = new ViewerRootView(*viewer_, peopleView_, this);
     layout->addWidget(rootView_);
     setMinimumSize(kMinimumWidth, kMinimumHeight);
 

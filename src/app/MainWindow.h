@@ -6,10 +6,15 @@
 // is kept in the settings under "WickerlaneMain" and restored at the next launch.
 
 #include <QPointer>
+
+#include <memory>
 #include <QWidget>
 
 namespace wl {
 
+class HelpRequestAnswers;
+class PeopleView;
+class Prompts;
 class ViewerController;
 class ViewerRootView;
 
@@ -28,6 +33,8 @@ public:
     // The viewer controller whose root view the window shows (held weakly).
     void setViewer(ViewerController* viewer);
     ViewerController* viewer() const;
+    // The questions the list of people asks (the process-wide prompts when null).
+    void setPrompts(Prompts* prompts) { prompts_ = prompts; }
 
     // Shows the window, building it the first time: regular activation policy, raised
     // and activated. Nothing happens without a viewer controller.
@@ -35,6 +42,7 @@ public:
     // Whether the window was built.
     bool isBuilt() const { return rootView_ != nullptr; }
     ViewerRootView* rootView() const { return rootView_; }
+    PeopleView* peopleView() const { return peopleView_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -46,7 +54,10 @@ private:
     void saveFrame();
 
     QPointer<ViewerController> viewer_;
+    Prompts* prompts_ = nullptr;
+    std::unique_ptr<HelpRequestAnswers> answers_;
     ViewerRootView* rootView_ = nullptr;
+    PeopleView* peopleView_ = nullptr;
     bool restoring_ = false;
 };
 

@@ -1,13 +1,12 @@
 #include "app/PictureWindow.h"
 
+#include "media/Pictures.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 
-#include <QBuffer>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -154,19 +153,8 @@ std::vector<QPointer<PictureWindowController>>& openPictureWindows()
 
 QImage PictureWindowController::decode(const std::string& data)
 {
-    QByteArray bytes = QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size()));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAllocationLimit(kAllocationLimitMB);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > kMaximumPixels)
-        return {};
-    QImage picture;
-    if (!reader.read(&picture))
-        return {};
-    return picture;
+    const QByteArray bytes = QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size()));
+    return Pictures::readData(bytes, {}).image;
 }
 
 PictureWindowController* PictureWindowController::show(const TransferredFile& file, const QString& title,
@@ -265,15 +253,17 @@ std::string proposedPictureFileName(const std::string& name)
     return result + ".jpg";
 }
 
-bool savePicture(const TransferredFile& file, Prompts& prompts)
+PictureSaveResult writePictureAs(const TransferredFile& file, Prompts& prompts)
 {
+    PictureSaveResult result;
     SavePanelRequest request;
     request.title = "Save Picture";
     request.suggestedName = proposedPictureFileName(file.name);
     request.nameFilters = {"JPEG images (*.jpg *.jpeg)"};
     const auto path = prompts.savePanel(request);
     if (!path || path->empty())
-        return false;
+        return result;
+    result.path = *path;
     QSaveFile out(QString::fromStdString(*path));
     QString error;
     if (!out.open(QIODevice::WriteOnly))
@@ -283,13 +273,25 @@ bool savePicture(const TransferredFile& file, Prompts& prompts)
         error = out.errorString();
     if (error.isEmpty() && !out.commit())
         error = out.errorString();
-    if (error.isEmpty())
-        return true;
+    if (error.isEmpty()) {
+        result.outcome = PictureSaveResult::Outcome::saved;
+        return result;
+    }
     out.cancelWriting();
     Log::line("Wickerlane: couldn't save the picture to " + *path + ": " + error.toStdString());
+    result.outcome = PictureSaveResult::Outcome::failed;
+    result.error = error.toStdString();
+    return result;
+}
+
+bool savePicture(const TransferredFile& file, Prompts& prompts)
+{
+    const PictureSaveResult result = writePictureAs(file, prompts);
+    if (result.outcome != PictureSaveResult::Outcome::failed)
+        return result.outcome == PictureSaveResult::Outcome::saved;
     AlertRequest alert;
     alert.title = "The picture wasn't saved";
-    alert.informativeText = "It couldn't be written to " + *path + ": " + error.toStdString();
+    alert.informativeText = "It couldn't be written to " + result.path + ": " + result.error;
     alert.style = AlertRequest::Style::warning;
     prompts.alert(alert);
     return false;

@@ -54,14 +54,10 @@ private:
 class PictureWindowController final : public QWidget {
     Q_OBJECT
 public:
-    // Decodes at most this many bytes of pixels (and pictures of at most 40 million pixels).
-    static constexpr int kAllocationLimitMB = 160;
-    static constexpr qint64 kMaximumPixels = 40'000'000;
-
     // Opens a window for the picture with the title; nullptr (and no window, no message)
     // when the data is not an image.
     static PictureWindowController* show(const TransferredFile& file, const QString& title, Prompts* prompts = nullptr);
-    // The image in the data, within the allocation limit; a null image otherwise.
+    // The image in the data, read within the limits of Pictures; a null image otherwise.
     static QImage decode(const std::string& data);
 
     PictureWindowController(const QImage& picture, const TransferredFile& file, const QString& title, Prompts* prompts);
@@ -88,6 +84,19 @@ std::vector<QPointer<PictureWindowController>>& openPictureWindows();
 // and leading dots, at most 200 bytes, then ".jpg" (also after a name that ends in it);
 // "Picture.jpg" when nothing is left.
 std::string proposedPictureFileName(const std::string& name);
+
+// What became of a save: where it went, and why it failed.
+struct PictureSaveResult {
+    enum class Outcome { saved, cancelled, failed };
+    Outcome outcome = Outcome::cancelled;
+    std::string path;
+    std::string error;
+};
+
+// Asks where to save the picture (a JPEG) and writes its bytes there through a file
+// that replaces the target only when complete. A failure is logged; showing it is the
+// caller's.
+PictureSaveResult writePictureAs(const TransferredFile& file, Prompts& prompts);
 
 // Asks where to save the picture (a JPEG) and writes its bytes there through a file
 // that replaces the target only when complete. A failure shows an alert and a log line;

@@ -3,6 +3,7 @@
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarExtra.h"
+#include "app/ShellPanel.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
 #include "mail/PasswordsPanelController.h"
@@ -58,6 +59,7 @@ bool WickerlaneApp::start()
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     host_ = std::make_unique<HostController>(*services_, options_.host);
     viewer_ = std::make_unique<ViewerController>(*services_, options_.viewer);
+    installShellPanels(*services_->passwords, host_->askForHelpPanel());
     QPointer<HostController> host(host_.get());
     QPointer<ViewerController> viewer(viewer_.get());
     services_->isBeingHelped = [host] { return host && host->helperName().has_value(); };
@@ -74,6 +76,7 @@ bool WickerlaneApp::start()
 
     mainWindow_ = std::make_unique<MainWindow>();
     mainWindow_->setViewer(viewer_.get());
+    mainWindow_->setPrompts(options_.viewer.prompts);
     if (!viewer_->devices().empty()) {
         // After launch has finished: on the next turn of the event loop.
         QTimer::singleShot(0, mainWindow_.get(), [this] { openMainWindow(); });

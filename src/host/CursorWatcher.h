@@ -1,29 +1,60 @@
 #pragma once
-// Reports the shape of the host's cursor in take-over mode, at once on start and then on
-// every change. The X11 backend comes with a later change; until then it is started and
-// stopped but reports nothing.
+// Reports the shape of the host's cursor in take-over mode (when the shared picture is
+// captured without it and the helper draws it): at once on start, then at every poll
+// (kPollInterval) that finds a change. A shape is the cursor's image as PNG with its
+// size, hot spot and the width of the shared display; a cursor with no width or height
+// is not reported. The image is encoded again only when the cursor's serial changed.
+//
+// Main thread only.
 
+#include "platform/OneShotTimer.h"
 #include "protocol/SessionEvent.h"
 
 #include <QObject>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace wl {
+
+struct CursorImage;
 
 class CursorWatcher final : public QObject {
     Q_OBJECT
 public:
-    explicit CursorWatcher(QObject* parent = nullptr) : QObject(parent) { }
+    static constexpr std::chrono::milliseconds kPollInterval{100};
+
+    // timers: the poll (the process-wide timers when empty).
+    explicit CursorWatcher(TimerFactory timers = {}, QObject* parent = nullptr);
 
     std::function<void(const CursorShape&)> onChange;
 
-    void start() { running_ = true; }
-    void stop() { running_ = false; }
+    // Starts polling (and reports the current shape); nothing when already running.
+    void start();
+    // Stops polling and forgets the last shape.
+    void stop();
     bool isRunning() const { return running_; }
+    // One look at the cursor.
+    void poll();
+
+    // The shape of a cursor image; nullopt for an empty one.
+    std::optional<CursorShape> shape(const CursorImage& image);
+    // PNG images made so far.
+    int encodings() const { return encodings_; }
 
 private:
+    void schedule();
+
+    TimerFactory timers_;
+    std::unique_ptr<OneShotTimer> timer_;
     bool running_ = false;
+    std::optional<CursorShape> last_;
+    std::optional<std::uint64_t> encodedSerial_;
+    std::string encodedPng_;
+    int encodings_ = 0;
 };
 
 } // namespace wl

@@ -1,35 +1,198 @@
 #include "host/GuideOverlayController.h"
 
+#include "host/GuideOverlayView.h"
+#include "host/SuggestionCard.h"
+#include "platform/Displays.h"
+#include "platform/LocalInput.h"
+#include "signalling/SharedDisplay.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
+
+#include <cmath>
+
 namespace wl {
+
+namespace {
+
+// Furniture of the session: on top, on every workspace, no frame, no focus.
+constexpr Qt::WindowFlags kFurniture = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+    Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint;
+
+} // namespace
+
+GuideOverlayController::GuideOverlayController(TimerFactory timers, QObject* parent)
+    : QObject(parent), timers_(timersOr(std::move(timers)))
+{
+}
+
+GuideOverlayController::~GuideOverlayController()
+{
+    if (clickWatch_)
+        LocalInput::standard().unwatch(clickWatch_);
+    delete window_.data();
+    delete panel_.data();
+}
+
+GuideOverlayView* GuideOverlayController::window() const
+{
+    return window_.data();
+}
+
+SuggestionCard* GuideOverlayController::suggestionPanel() const
+{
+    return panel_.data();
+}
+
+void GuideOverlayController::refresh()
+{
+    if (window_)
+        window_->refresh();
+}
 
 void GuideOverlayController::show(const SessionEvent& event)
 {
+    if (!window_) {
+        if (QScreen* screen = qscreenForDisplay()) {
+            auto* view = new GuideOverlayView(model);
+            view->setWindowFlags(kFurniture | Qt::WindowTransparentForInput);
+            view->setWindowTitle(QStringLiteral("Wickerlane guide"));
+            view->setGeometry(screen->geometry());
+            view->setShapedToDrawings(!Displays::standard().blendsTranslucentWindows());
+            view->present();
+            window_ = view;
+        }
+    }
     using Kind = SessionEvent::Kind;
     switch (event.kind) {
-    case Kind::pointer:
-        model.pointer = event;
-        shown_ = true;
+    case Kind::pointer: model.pointer = GuideModel::Point{event.x, event.y}; break;
+    case Kind::suggest: {
+        GuideModel::Suggestion suggestion{nextId_++, {event.x, event.y}};
+        model.suggestions = {suggestion};
+        showSuggestionPanel(suggestion);
         break;
-    case Kind::suggest:
-        model.suggestions.push_back(event);
-        shown_ = true;
-        break;
-    case Kind::hide: hide(); break;
-    default: break;
     }
+    case Kind::hide: model.pointer.reset(); break;
+    default: return;
+    }
+    refresh();
 }
 
-void GuideOverlayController::hide()
+QPoint GuideOverlayController::cardOrigin(QPointF point, QSize card, QRect visible)
 {
-    model.pointer.reset();
+    double x = point.x() - card.width() / 2.0;
+    if (x <= visible.left() + kCardMargin)
+        x = visible.left() + kCardMargin;
+    const double rightmost = visible.left() + visible.width() - card.width() - kCardMargin;
+    if (rightmost < x)
+        x = rightmost;
+    double y = point.y() + kCardGap;
+    if (y + card.height() > visible.top() + visible.height() - kCardMargin)
+        y = point.y() - kCardGap - card.height();
+    return QPoint(int(std::lround(x)), int(std::lround(y)));
+}
+
+void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& suggestion)
+{
+    dismissSuggestion();
+    QScreen* screen = qscreenForDisplay();
+    if (!screen)
+        return;
+    QPointer<GuideOverlayController> self(this);
+    const GuideModel::Point point = suggestion.point;
+    SuggestionCard::Actions actions;
+    actions.dismiss = [self] {
+        if (!self)
+            return;
+        self->model.suggestions.clear();
+        self->dismissSuggestion();
+        self->refresh();
+    };
+    actions.doThisTime = [self, point] {
+        if (self)
+            self->answer(self->onDoIt, point);
+    };
+    actions.doAlways = [self, point] {
+        if (self)
+            self->answer(self->onDoAlways, point);
+    };
+    auto* card = new SuggestionCard(model.helperName, std::move(actions));
+    card->setWindowFlags(kFurniture);
+    card->setAttribute(Qt::WA_ShowWithoutActivating);
+    card->setWindowTitle(QStringLiteral("Wickerlane suggestion"));
+    card->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
+    card->adjustSize();
+
+    const QRect frame = screen->geometry();
+    const QPointF at(frame.left() + frame.width() * point.x, frame.top() + frame.height() * point.y);
+    card->move(cardOrigin(at, card->size(), screen->availableGeometry()));
+    card->show();
+    panel_ = card;
+
+    // The user's own clicks, in the root window's pixels.
+    pixelRatio_ = screen->devicePixelRatio();
+    if (auto display = screenForDisplay())
+        clickTarget_ = QPointF(display->x + display->width * point.x, display->y + display->height * point.y);
+    else
+        clickTarget_ = at * pixelRatio_;
+    clickWatch_ = LocalInput::standard().watch([self](const LocalInputEvent& event) {
+        if (self)
+            self->ownClick(event);
+    });
+}
+
+void GuideOverlayController::ownClick(const LocalInputEvent& event)
+{
+    if (event.kind != LocalInputEvent::Kind::buttonPress || event.button != 1 || !event.x || !event.y || !panel_)
+        return;
+    const double distance = std::hypot(*event.x - clickTarget_.x(), *event.y - clickTarget_.y()) / pixelRatio_;
+    if (distance > kOwnClickDistance)
+        return;
     model.suggestions.clear();
-    shown_ = false;
+    dismissSuggestion();
+    refresh();
+}
+
+void GuideOverlayController::answer(const std::function<void(double, double)>& callback, GuideModel::Point point)
+{
+    auto handOn = callback;
+    model.suggestions.clear();
+    dismissSuggestion();
+    refresh();
+    // The ring and the card are gone before the click is made.
+    std::erase_if(answers_, [](const auto& timer) { return !timer || !timer->isActive(); });
+    answers_.push_back(timers_(kDoItDelay, [handOn, point] {
+        if (handOn)
+            handOn(point.x, point.y);
+    }));
 }
 
 void GuideOverlayController::dismissSuggestion()
 {
-    if (!model.suggestions.empty())
-        model.suggestions.erase(model.suggestions.begin());
+    if (panel_) {
+        panel_->hide();
+        // It may be closing from inside one of its own buttons.
+        panel_->deleteLater();
+        panel_ = nullptr;
+    }
+    if (clickWatch_) {
+        LocalInput::standard().unwatch(clickWatch_);
+        clickWatch_ = 0;
+    }
+    refresh();
+}
+
+void GuideOverlayController::hide()
+{
+    if (window_) {
+        window_->hide();
+        window_->deleteLater();
+        window_ = nullptr;
+    }
+    model.pointer.reset();
+    model.suggestions.clear();
+    dismissSuggestion();
 }
 
 } // namespace wl

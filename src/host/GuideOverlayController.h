@@ -1,30 +1,66 @@
 #pragma once
-// The guide overlay: the helper's pointer and suggestion cards over the shared screen.
-// Its windows come with a later change; until then the controller keeps the model up
-// to date and shows nothing.
+// The guide overlay: while a helper guides, the helper's pointer and suggested click
+// over the shared display, on top of everything, and a card beside a suggestion with
+// which the host's user lets the helper click there. The overlay is a frameless,
+// stays-on-top tool window over the whole shared display that lets every click
+// through; the card is one that takes clicks. Neither takes the keyboard focus. While
+// a card is open, the user's own click within kOwnClickDistance of the suggested place
+// clears the suggestion (clicks posted for the helper never do).
+//
+// Positions are fractions of the shared display, x from the left and y from the top.
+// The window is built for the screen of the moment at the first guide event and not
+// moved afterwards; the host controller hides the overlay on display changes, so the
+// next event builds it where the shared display is then. Main thread only.
 
+#include "platform/OneShotTimer.h"
 #include "protocol/SessionEvent.h"
 
 #include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace wl {
 
+class GuideOverlayView;
+class SuggestionCard;
+struct LocalInputEvent;
+
 // What the overlay shows.
 struct GuideModel {
-    std::string helperName; // the first word of the helper's name
-    std::optional<SessionEvent> pointer; // the last pointer position, while shown
-    std::vector<SessionEvent> suggestions; // suggested clicks waiting for the user
+    struct Point {
+        double x = 0, y = 0;
+        bool operator==(const Point&) const = default;
+    };
+    struct Suggestion {
+        std::uint64_t id = 0; // new for every suggestion
+        Point point;
+    };
+    std::optional<Point> pointer; // the helper's pointer; none when hidden
+    std::vector<Suggestion> suggestions; // the open suggestion; a new one replaces it
+    std::string helperName = "Helper"; // the first word of the helper's name
 };
 
 class GuideOverlayController final : public QObject {
     Q_OBJECT
 public:
-    explicit GuideOverlayController(QObject* parent = nullptr) : QObject(parent) { }
+    static constexpr double kOwnClickDistance = 48;
+    static constexpr std::chrono::milliseconds kDoItDelay{150};
+    // The card keeps this far from the suggested point and from the edges of the screen.
+    static constexpr int kCardGap = 40;
+    static constexpr int kCardMargin = 8;
+
+    // timers: the delay before a "do it" answer is handed on (process-wide when empty).
+    explicit GuideOverlayController(TimerFactory timers = {}, QObject* parent = nullptr);
+    ~GuideOverlayController() override;
 
     GuideModel model;
     // The user's answers to a suggestion card, at the suggested point (fractions).
@@ -33,12 +69,40 @@ public:
 
     // A pointer, suggestion or hide event of the helper.
     void show(const SessionEvent& event);
+    // Hides everything and forgets the window.
     void hide();
+    // Closes the card and stops watching the user's clicks; the model stays.
     void dismissSuggestion();
-    bool isShown() const { return shown_; }
+
+    bool isShown() const { return !window_.isNull(); }
+    GuideOverlayView* window() const;
+    SuggestionCard* suggestionPanel() const;
+    bool watchesOwnClicks() const { return clickWatch_ != 0; }
+
+    // Where the card's top-left corner goes for a suggested point, the card's size and
+    // the visible part of the screen (all in screen coordinates, y downwards): centred
+    // under the point, kCardGap below it, or above it when it would leave the bottom;
+    // kept kCardMargin inside the left and right edges (the right edge wins when the
+    // card is wider than the screen).
+    static QPoint cardOrigin(QPointF point, QSize card, QRect visible);
+
+    // The user's own click (root-window pixels) near the open suggestion.
+    void ownClick(const LocalInputEvent& event);
 
 private:
-    bool shown_ = false;
+    void showSuggestionPanel(const GuideModel::Suggestion& suggestion);
+    void answer(const std::function<void(double, double)>& callback, GuideModel::Point point);
+    void refresh();
+
+    TimerFactory timers_;
+    QPointer<GuideOverlayView> window_;
+    QPointer<SuggestionCard> panel_;
+    int clickWatch_ = 0;
+    // The suggested point in root-window pixels, and pixels per point there.
+    QPointF clickTarget_;
+    double pixelRatio_ = 1;
+    std::uint64_t nextId_ = 1;
+    std::vector<std::unique_ptr<OneShotTimer>> answers_;
 };
 
 } // namespace wl

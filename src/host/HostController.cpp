@@ -54,7 +54,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     QPointer<HostController> self(this);
     relay_ = std::make_unique<RelayLink>();
     pairingPanel_ = std::make_unique<PairingPanelController>();
-    overlay_ = std::make_unique<GuideOverlayController>();
+    overlay_ = std::make_unique<GuideOverlayController>(options_.timers);
     banner_ = std::make_unique<SessionBannerController>();
     injector_ = std::make_unique<InputInjector>();
     opensAtLogin_ = wl::opensAtLogin();
@@ -193,8 +193,11 @@ HelpRequestCenter& HostController::helpRequests()
 {
     if (!helpRequests_) {
         QPointer<HostController> self(this);
+        HelpRequestCenter::Options options;
+        options.prompts = options_.prompts;
         helpRequests_ = std::make_unique<HelpRequestCenter>(
-            messenger_, [self] { return self ? self->helpersProvider() : std::vector<PairedDevice>{}; });
+            messenger_, [self] { return self ? self->helpersProvider() : std::vector<PairedDevice>{}; },
+            std::move(options));
     }
     return *helpRequests_;
 }
@@ -213,7 +216,7 @@ void HostController::relayOnlineChanged(bool online)
 void HostController::messageReceived(const StoredMessage& message)
 {
     if (message.content.kind == MailContent::Kind::cancel)
-        helpRequests().handle(message);
+        helpRequests().helperMarkedDone(message);
 }
 
 void HostController::helpersChanged(const std::vector<PairedDevice>& roster, const std::vector<std::string>& removedIds)
@@ -366,6 +369,15 @@ void HostController::tellHelpersAboutAccess()
             nlohmann::json atNow = readObject(kToldAccessAtKey);
             atNow[id] = self->messenger_.now();
             writeObject(kToldAccessAtKey, atNow);
+            // Access may have changed while this notice was on its way: tell the change now
+            // rather than at the next check.
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self] {
+                    if (self)
+                        self->tellHelpersAboutAccess();
+                },
+                Qt::QueuedConnection);
         });
     }
 }

@@ -98,6 +98,8 @@ public:
     static constexpr std::chrono::milliseconds kHandshakeTimeLimit{45000};
     static constexpr std::chrono::milliseconds kPermissionInterval{60000};
     static constexpr int kMaxWrongPINs = 5;
+    // After a suggested click, the banner takes mouse events again after this time.
+    static constexpr std::chrono::milliseconds kBannerMouseDelay{300};
 
     explicit HostController(AppServices& services, QObject* parent = nullptr);
     HostController(AppServices& services, Options options, QObject* parent = nullptr);
@@ -261,6 +263,7 @@ private:
     std::unique_ptr<AskForHelpPanelController> askForHelpPanel_;
     std::set<std::string> tellingAccess_;
     std::unique_ptr<OneShotTimer> handshakeTimer_;
+    std::unique_ptr<OneShotTimer> bannerMouseTimer_;
     int displaysObserver_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -102,6 +102,13 @@ void HostController::handleSignal(const SignalMessage& message)
                       "directly");
             return;
         }
+        // A picture fetch whose link stands needs no signalling any more: the pictures
+        // keep coming, and the link's own end ends the attempt.
+        if (filePeer_ && filePeer_->hasConnected() && !filePeer_->isFinished()) {
+            Log::line("Wickerlane: the helper's link to the introduction service closed; the pictures keep coming "
+                      "directly");
+            return;
+        }
         endSession(EndReason::helperLeft);
         return;
     case Kind::iceServers:
@@ -142,7 +149,7 @@ void HostController::handleHello(const SignalMessage& message)
     std::optional<std::vector<TransferredFile>> attachments;
     // 3. A picture fetch skips the remaining checks.
     if (message.purpose == std::optional<std::string>("attachments")) {
-        attachments = helpRequests().attachmentsForRequest(helper->id, message.requestId.value_or(""));
+        attachments = helpRequests().attachmentsForRequest(helper->id, message.requestId);
         if (!attachments) {
             decline("noAttachments", Route::relayChannel);
             return;
@@ -361,10 +368,13 @@ void HostController::sendRequestPictures(const std::vector<TransferredFile>& pic
                 self->endSession(EndReason::stopped);
         });
     };
+    // Logged when the helper has confirmed it has them all, not when the link starts.
+    const std::string name = handshake.helper.name;
+    filePeer_->onDelivered = [name](std::size_t count) {
+        appendSessionHistory("Sent " + std::to_string(count) + " request picture" + (count == 1 ? "" : "s") + " to " +
+                             name);
+    };
     sendOnSession(SignalMessage::make(SignalMessage::Kind::accepted));
-    const std::size_t count = pictures.size();
-    appendSessionHistory("Sent " + std::to_string(count) + " request picture" + (count == 1 ? "" : "s") + " to " +
-                         handshake.helper.name);
 }
 
 void HostController::handleOffer(const SignalMessage& message)

@@ -74,7 +74,7 @@ void HostController::sendNotice(const std::string& text)
 CursorWatcher& HostController::cursorWatcher()
 {
     if (!cursorWatcher_) {
-        cursorWatcher_ = std::make_unique<CursorWatcher>();
+        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.timers);
         QPointer<HostController> self(this);
         cursorWatcher_->onChange = [self](const CursorShape& shape) {
             if (self)
@@ -87,7 +87,7 @@ CursorWatcher& HostController::cursorWatcher()
 LocalActivityMonitor& HostController::localActivity()
 {
     if (!localActivity_) {
-        localActivity_ = std::make_unique<LocalActivityMonitor>(*injector_);
+        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.timers);
         QPointer<HostController> self(this);
         localActivity_->onChange = [self](bool active) {
             if (self)
@@ -353,7 +353,7 @@ void HostController::doSuggestedClick(double x, double y)
         injector_->post(event);
     }
     QPointer<HostController> self(this);
-    QTimer::singleShot(300, this, [self] {
+    bannerMouseTimer_ = timers()(kBannerMouseDelay, [self] {
         if (self)
             self->restoreBannerMouse(self->localActivity_ && self->localActivity_->isActive());
     });
@@ -488,6 +488,7 @@ void HostController::endSession(EndReason reason)
     }
     handshake_.reset();
     handshakeTimer_.reset();
+    bannerMouseTimer_.reset();
     sessionRelays_.clear();
     fileOfferApplied_ = false;
     overlay_->hide();

@@ -1,5 +1,7 @@
 #include "host/HostPeer.h"
 
+#include "host/VideoAdaptation.h"
+
 #include "media/PeerConnectionFactory.h"
 #include "media/ScreenCapturer.h"
 #include "media/ScreenVideoSource.h"
@@ -18,6 +20,9 @@
 
 #include <QPointer>
 #include <QTimer>
+
+#include <algorithm>
+#include <chrono>
 
 #include <sstream>
 
@@ -63,6 +68,56 @@ void configureAudio(webrtc::RtpSenderInterface& sender)
         Log::line(std::string("Wickerlane: could not set the audio encoding: ") + result.message());
 }
 
+// Writes one change to every encoding of the sender.
+void changeEncodings(webrtc::RtpSenderInterface& sender,
+                     const std::function<void(webrtc::RtpEncodingParameters&)>& change)
+{
+    webrtc::RtpParameters parameters = sender.GetParameters();
+    for (auto& encoding : parameters.encodings)
+        change(encoding);
+    auto result = sender.SetParameters(parameters);
+    if (!result.ok())
+        Log::line(std::string("Wickerlane: could not change the video encoding: ") + result.message());
+}
+
+// The report as plain entries: every defined value that is a flag, a number or a text.
+StatsReport plainReport(const webrtc::RTCStatsReport& report)
+{
+    using Member = webrtc::RTCStatsMemberInterface;
+    StatsReport entries;
+    for (const webrtc::RTCStats& stats : report) {
+        StatsEntry entry{stats.id(), stats.type(), {}};
+        for (const Member* member : stats.Members()) {
+            if (!member->is_defined())
+                continue;
+            switch (member->type()) {
+            case Member::kBool: entry.values[member->name()] = *member->cast_to<webrtc::RTCStatsMember<bool>>(); break;
+            case Member::kInt32:
+                entry.values[member->name()] = std::int64_t(*member->cast_to<webrtc::RTCStatsMember<int32_t>>());
+                break;
+            case Member::kUint32:
+                entry.values[member->name()] = std::int64_t(*member->cast_to<webrtc::RTCStatsMember<uint32_t>>());
+                break;
+            case Member::kInt64:
+                entry.values[member->name()] = std::int64_t(*member->cast_to<webrtc::RTCStatsMember<int64_t>>());
+                break;
+            case Member::kUint64:
+                entry.values[member->name()] = std::int64_t(*member->cast_to<webrtc::RTCStatsMember<uint64_t>>());
+                break;
+            case Member::kDouble:
+                entry.values[member->name()] = *member->cast_to<webrtc::RTCStatsMember<double>>();
+                break;
+            case Member::kString:
+                entry.values[member->name()] = *member->cast_to<webrtc::RTCStatsMember<std::string>>();
+                break;
+            default: break;
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 } // namespace
 
 struct HostPeer::Impl {
@@ -74,7 +129,9 @@ struct HostPeer::Impl {
     std::shared_ptr<DataChannelLink> guideChannel;
     rtc::scoped_refptr<webrtc::RtpSenderInterface> videoSender;
     rtc::scoped_refptr<webrtc::RtpSenderInterface> audioSender;
-    QTimer* statsTimer = nullptr;
+    std::unique_ptr<OneShotTimer> statsTimer;
+    VideoAdaptation adaptation;
+    int captureRate = 30; // frames a second the capture runs at without a lower ceiling
 };
 
 std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
@@ -91,6 +148,7 @@ HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServe
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays);
     impl_->videoSource = ScreenVideoSource::create();
     impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource);
+    impl_->captureRate = impl_->capturer->frameRate.load();
 }
 
 void HostPeer::build(const std::vector<ICEServer>& relays)
@@ -144,13 +202,17 @@ void HostPeer::build(const std::vector<ICEServer>& relays)
             if (auto open = onChannelOpen)
                 open();
     };
-    impl_->link = std::make_unique<PeerLink>(makeRTCConfiguration(relays), std::move(events));
+    auto configuration = makeRTCConfiguration(relays);
+    // Left unset, the library pads a screen share up to a minimum transmit rate whenever
+    // the encoder sends less (measured: about 70 kbit/s of padding on a still screen).
+    // A screen that doesn't change should cost nothing.
+    configuration.screencast_min_bitrate = 0;
+    impl_->link = std::make_unique<PeerLink>(configuration, std::move(events));
 }
 
 HostPeer::~HostPeer()
 {
-    if (impl_->statsTimer)
-        impl_->statsTimer->deleteLater();
+    impl_->statsTimer.reset();
     if (impl_->link)
         impl_->link->close();
     if (impl_->capturer)
@@ -212,10 +274,18 @@ void HostPeer::answerOffer()
 
     // The capture and the statistics do not wait for the answer.
     impl_->capturer->start(sharedDisplay(), impl_->capturer->tenBit.load() && !impl_->capturer->tenBitRefused());
-    impl_->statsTimer = new QTimer(this);
-    impl_->statsTimer->setInterval(kStatsIntervalMs);
-    connect(impl_->statsTimer, &QTimer::timeout, this, [this] { pollStats(); });
-    impl_->statsTimer->start();
+    armStatsTimer();
+}
+
+void HostPeer::armStatsTimer()
+{
+    QPointer<HostPeer> self(this);
+    impl_->statsTimer = timersOr(timers_)(std::chrono::milliseconds(kStatsIntervalMs), [self] {
+        if (!self || self->stopped_)
+            return;
+        self->pollStats();
+        self->armStatsTimer();
+    });
 }
 
 void HostPeer::finishAnswer(const std::string& sdp)
@@ -281,28 +351,105 @@ void HostPeer::pollStats()
 {
     if (stopped_ || !hasConnection())
         return;
+    ScreenCapturer& capturer = *impl_->capturer;
     long long captured = 0;
     {
-        std::lock_guard guard(impl_->capturer->countLock);
-        captured = impl_->capturer->framesCaptured;
+        std::lock_guard guard(capturer.countLock);
+        captured = capturer.framesCaptured;
     }
-    impl_->link->getStats([this, captured](rtc::scoped_refptr<const webrtc::RTCStatsReport> report) {
+    const auto configuration = capturer.configuration();
+    const bool tenBit = configuration && configuration->pixelFormat == ScreenCapturer::PixelFormat::rgb10;
+    std::string transceivers;
+    for (const auto& transceiver : impl_->link->connection()->GetTransceivers()) {
+        if (!transceivers.empty())
+            transceivers += ", ";
+        transceivers += transceiver->media_type() == cricket::MEDIA_TYPE_VIDEO ? "video" : "other";
+        transceivers += " dir=" + std::to_string(static_cast<int>(transceiver->direction()));
+        transceivers += std::string(" track=") + (transceiver->sender()->track() ? "true" : "false");
+    }
+    impl_->link->getStats([this, captured, tenBit,
+                           transceivers](rtc::scoped_refptr<const webrtc::RTCStatsReport> report) {
         if (stopped_ || !report)
             return;
-        std::string codec = "none";
-        for (const auto* outbound : report->GetStatsOfType<webrtc::RTCOutboundRTPStreamStats>()) {
-            if (!outbound->kind.is_defined() || *outbound->kind != "video" || !outbound->codec_id.is_defined())
-                continue;
-            if (const auto* stats = report->GetAs<webrtc::RTCCodecStats>(*outbound->codec_id))
-                codec = stats->mime_type.ValueOrDefault("none");
-        }
-        if (codec.rfind("video/", 0) == 0) {
-            usingH265_ = codec == "video/H265";
-            chooseTenBit(usingH265_);
-        }
-        Log::line("Wickerlane stats: captured=" + std::to_string(captured) + " | outbound codec=" + codec +
-                  " | path=" + routeDescription(*report).value_or("-"));
+        applyStatsReading(readStats(plainReport(*report), captured, tenBit, transceivers, routeDescription(*report)));
     });
+}
+
+void HostPeer::applyStatsReading(const StatsReading& reading)
+{
+    VideoAdaptation& adaptation = impl_->adaptation;
+    for (const std::string& codec : reading.videoCodecs) {
+        adaptation.noteCodec(codec);
+        usingH265_ = adaptation.usingH265();
+        chooseTenBit(usingH265_);
+    }
+    VideoAdaptation::Sender sender;
+    if (auto* video = impl_->videoSender.get()) {
+        sender.setScale = [video](double scale) {
+            changeEncodings(*video, [scale](webrtc::RtpEncodingParameters& encoding) {
+                encoding.scale_resolution_down_by = scale;
+            });
+        };
+        ScreenCapturer* capturer = impl_->capturer.get();
+        const int captureRate = impl_->captureRate;
+        sender.setMaxFrameRate = [video, capturer, captureRate](int frameRate) {
+            changeEncodings(
+                *video, [frameRate](webrtc::RtpEncodingParameters& encoding) { encoding.max_framerate = frameRate; });
+            // A ceiling below the capture rate is met by capturing less often: left to
+            // the encoder, it would drop captured frames here and there, and a dropped
+            // change would wait for the next capture.
+            capturer->frameRate = std::min(captureRate, frameRate);
+        };
+    }
+    for (const std::string& line : adaptation.apply(reading, captureSize(), impl_->videoSender ? &sender : nullptr))
+        Log::line(line);
+}
+
+double HostPeer::currentScale() const
+{
+    return impl_->adaptation.currentScale();
+}
+
+int HostPeer::currentFrameRate() const
+{
+    return impl_->adaptation.currentFrameRate();
+}
+
+void HostPeer::capBitrate(int bitsPerSecond)
+{
+    if (!hasConnection())
+        return;
+    webrtc::BitrateSettings settings;
+    settings.max_bitrate_bps = bitsPerSecond;
+    settings.start_bitrate_bps = std::min(bitsPerSecond, 300000);
+    auto result = impl_->link->connection()->SetBitrate(settings);
+    if (!result.ok())
+        Log::line(std::string("Wickerlane: could not cap the bitrate: ") + result.message());
+}
+
+std::optional<double> HostPeer::encodingScale() const
+{
+    if (!impl_->videoSender)
+        return std::nullopt;
+    auto parameters = impl_->videoSender->GetParameters();
+    if (parameters.encodings.empty() || !parameters.encodings[0].scale_resolution_down_by)
+        return std::nullopt;
+    return *parameters.encodings[0].scale_resolution_down_by;
+}
+
+int HostPeer::captureFrameRate() const
+{
+    return impl_->capturer->frameRate.load();
+}
+
+std::optional<int> HostPeer::encodingMaxFrameRate() const
+{
+    if (!impl_->videoSender)
+        return std::nullopt;
+    auto parameters = impl_->videoSender->GetParameters();
+    if (parameters.encodings.empty() || !parameters.encodings[0].max_framerate)
+        return std::nullopt;
+    return int(*parameters.encodings[0].max_framerate);
 }
 
 void HostPeer::addRemoteCandidate(const SignalMessage& candidate)
@@ -364,11 +511,7 @@ void HostPeer::stop(std::optional<SessionEvent> goodbye)
         impl_->failureGrace->timer.reset();
         impl_->failureGrace->giveUp = nullptr;
     }
-    if (impl_->statsTimer) {
-        impl_->statsTimer->stop();
-        impl_->statsTimer->deleteLater();
-        impl_->statsTimer = nullptr;
-    }
+    impl_->statsTimer.reset();
     impl_->capturer->stop(impl_->capturer->takeStream());
     if (goodbye && guideChannelOpen()) {
         send(*goodbye);

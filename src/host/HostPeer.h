@@ -4,8 +4,9 @@
 // "sound0" (stream "screen"), starts and stops the screen capture, trades candidates
 // through the session's signalling transport, carries session events both ways on the
 // data channel the helper opens ("guide"), and gives the connection up as lost only
-// after the failure grace. Every 3 seconds it reads the statistics to learn the codec
-// in use (which decides 10-bit capture) and logs a line.
+// after the failure grace. Every 3 seconds it reads the statistics: they tell the codec
+// in use (which decides 10-bit capture), they adapt the picture's size and frame-rate
+// ceiling to the link (VideoAdaptation), and they make a log line.
 //
 // Main thread only; WebRTC's callbacks reach it through its peer link. Callbacks to
 // the owner run on the main thread. Each session gets a new peer.
@@ -27,6 +28,7 @@
 namespace wl {
 
 class SignalTransport;
+struct StatsReading;
 
 class HostPeer final : public QObject, public std::enable_shared_from_this<HostPeer> {
     Q_OBJECT
@@ -71,6 +73,18 @@ public:
     std::optional<std::pair<int, int>> captureSize() const;
     bool capturing() const;
 
+    // The adaptation in force: the resolution divisor and the frame-rate ceiling, and
+    // what the video sender's first encoding says of them.
+    double currentScale() const;
+    int currentFrameRate() const;
+    std::optional<double> encodingScale() const;
+    std::optional<int> encodingMaxFrameRate() const;
+    // Frames a second the capture runs at (lowered with the ceiling).
+    int captureFrameRate() const;
+    // Caps what the connection may estimate and send, in bits per second (diagnostics
+    // of the adaptation on a fast link).
+    void capBitrate(int bitsPerSecond);
+
     // Whether the first video payload type of the SDP maps to H.265.
     static bool sdpHasH265(const std::string& sdp);
 
@@ -81,7 +95,9 @@ private:
     void answerOffer();
     void finishAnswer(const std::string& sdp);
     void chooseTenBit(bool h265InUse);
+    void armStatsTimer();
     void pollStats();
+    void applyStatsReading(const StatsReading& reading);
     void closeNow();
 
     std::shared_ptr<SignalTransport> signal_;

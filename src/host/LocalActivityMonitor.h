@@ -1,42 +1,55 @@
 #pragma once
-// Watches the host's own mouse and keyboard in take-over mode (ignoring the events the
-// injector posts) and reports when the user starts and stops using them. The X11
-// backend comes with a later change; until then it is installed and stopped but never
-// reports activity.
+// Watches the host's own mouse and keyboard in take-over mode and reports when the user
+// starts using them and when they have been quiet for kQuietTime. What the injector
+// posts never counts: the platform's LocalInput leaves it out at the source (the XTEST
+// devices), so no time window after a posted event is needed and every press of the
+// user's counts, even while the helper's events stream in. Pointer motion, button
+// presses (the wheel's too) and key presses count; releases do not.
+//
+// Main thread only.
+
+#include "platform/OneShotTimer.h"
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 namespace wl {
 
-class InputInjector;
+struct LocalInputEvent;
 
 class LocalActivityMonitor final : public QObject {
     Q_OBJECT
 public:
-    explicit LocalActivityMonitor(InputInjector& injector, QObject* parent = nullptr)
-        : QObject(parent), injector_(injector)
-    {
-    }
+    static constexpr std::chrono::milliseconds kQuietTime{1500};
 
+    // timers: the quiet timer (the process-wide timers when empty).
+    explicit LocalActivityMonitor(TimerFactory timers = {}, QObject* parent = nullptr);
+    ~LocalActivityMonitor() override;
+
+    // Called with true when the user starts and false when they stop.
     std::function<void(bool active)> onChange;
 
-    // Installs the watch when none is installed.
-    void install() { installed_ = true; }
-    void stop()
-    {
-        installed_ = false;
-        active_ = false;
-    }
+    // Starts watching when not watching yet.
+    void install();
+    // Stops watching; reports the end of an activity under way.
+    void stop();
     bool isInstalled() const { return installed_; }
     bool isActive() const { return active_; }
-    InputInjector& injector() const { return injector_; }
+
+    // One event of the user's.
+    void handle(const LocalInputEvent& event);
 
 private:
-    InputInjector& injector_;
+    void quietTimerFired();
+
+    TimerFactory timers_;
     bool installed_ = false;
+    int token_ = 0;
     bool active_ = false;
+    std::unique_ptr<OneShotTimer> quietTimer_;
 };
 
 } // namespace wl

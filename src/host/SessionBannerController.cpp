@@ -1,20 +1,76 @@
 #include "host/SessionBannerController.h"
 
+#include "platform/Displays.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
+
 namespace wl {
+
+SessionBannerController::SessionBannerController(QObject* parent) : QObject(parent) { }
+
+SessionBannerController::~SessionBannerController()
+{
+    delete panel_.data();
+}
 
 void SessionBannerController::present(Actions actions)
 {
-    actions_ = std::move(actions);
-    shown_ = true;
+    hide();
+    auto* view = new SessionBannerView(model, std::move(actions));
+    view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                         Qt::X11BypassWindowManagerHint);
+    view->setAttribute(Qt::WA_ShowWithoutActivating);
+    view->setWindowTitle(QStringLiteral("Wickerlane session"));
+    view->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
+    panel_ = view;
+    // A new banner takes mouse events.
+    ignoresMouse_ = false;
     refreshPlacement();
+    view->show();
+    applyMouseHandling();
 }
 
 void SessionBannerController::hide()
 {
-    actions_ = {};
-    shown_ = false;
+    if (!panel_)
+        return;
+    panel_->hide();
+    // It may be going from inside one of its own buttons.
+    panel_->deleteLater();
+    panel_ = nullptr;
 }
 
-void SessionBannerController::refreshPlacement() { }
+QPoint SessionBannerController::placement(QSize size, QRect visible)
+{
+    return QPoint(visible.left() + visible.width() - size.width() - kRightMargin, visible.top() + kTopMargin);
+}
+
+void SessionBannerController::refreshPlacement()
+{
+    if (!panel_)
+        return;
+    panel_->refresh();
+    // The main screen: the one with the primary output.
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    panel_->adjustSize();
+    panel_->move(placement(panel_->size(), screen->availableGeometry()));
+}
+
+void SessionBannerController::setIgnoresMouseEvents(bool ignores)
+{
+    ignoresMouse_ = ignores;
+    applyMouseHandling();
+}
+
+void SessionBannerController::applyMouseHandling()
+{
+    // On the platform window alone, so the banner is not made again.
+    if (panel_ && panel_->windowHandle())
+        panel_->windowHandle()->setFlag(Qt::WindowTransparentForInput, ignoresMouse_);
+}
 
 } // namespace wl

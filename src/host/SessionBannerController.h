@@ -1,14 +1,22 @@
 #pragma once
-// The session banner: who is helping, in which mode, the microphones, and the buttons
-// to switch control, ask before clicks, switch the microphone and stop. Its window
-// comes with a later change; until then the controller keeps the model and the
-// actions, and shows nothing.
+// The session banner: a small dark pill at the top right of the main screen while a
+// helper is connected, saying who helps and how, with the host user's controls (ask
+// before each suggested click again, the microphone, hand over or take back control,
+// stop). It is a frameless, stays-on-top tool window that never takes the keyboard
+// focus; in take-over mode, while the host's user is idle, it lets clicks through so
+// the helper's clicks reach what lies beneath it.
+//
+// The host controller changes the model and then asks for refreshPlacement on the
+// next turn of the main loop, which brings the content, size and place up to date.
+// Main thread only.
 
+#include "host/SessionBannerView.h"
 #include "protocol/SessionEvent.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QRect>
 
-#include <functional>
 #include <string>
 
 namespace wl {
@@ -25,33 +33,37 @@ struct SessionBannerModel {
 class SessionBannerController final : public QObject {
     Q_OBJECT
 public:
-    explicit SessionBannerController(QObject* parent = nullptr) : QObject(parent) { }
+    // The banner keeps this far from the right edge and the top of the visible area.
+    static constexpr int kRightMargin = 12;
+    static constexpr int kTopMargin = 8;
+
+    explicit SessionBannerController(QObject* parent = nullptr);
+    ~SessionBannerController() override;
 
     SessionBannerModel model;
 
-    // The banner's buttons.
-    struct Actions {
-        std::function<void()> onToggleControl;
-        std::function<void()> onAskEachTime;
-        std::function<void()> onToggleMicrophone;
-        std::function<void()> onStop;
-    };
+    using Actions = SessionBannerView::Actions;
 
-    // Shows the banner for a session with these actions.
+    // Shows a new banner for a session with these actions.
     void present(Actions actions);
     void hide();
-    // Sizes and places the banner for the current model.
+    // Brings the banner up to date with the model and places it.
     void refreshPlacement();
     // Whether the banner lets mouse events through to what is below it.
-    void setIgnoresMouseEvents(bool ignores) { ignoresMouse_ = ignores; }
+    void setIgnoresMouseEvents(bool ignores);
 
-    bool isShown() const { return shown_; }
+    bool isShown() const { return panel_ != nullptr; }
     bool ignoresMouseEvents() const { return ignoresMouse_; }
-    const Actions& actions() const { return actions_; }
+    SessionBannerView* panel() const { return panel_; }
+
+    // The banner's top-left corner for its size and the visible area of the main
+    // screen: kRightMargin from the right edge, kTopMargin below the top.
+    static QPoint placement(QSize size, QRect visible);
 
 private:
-    Actions actions_;
-    bool shown_ = false;
+    void applyMouseHandling();
+
+    QPointer<SessionBannerView> panel_;
     bool ignoresMouse_ = false;
 };
 

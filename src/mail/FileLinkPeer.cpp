@@ -185,6 +185,7 @@ void FileLinkPeer::close()
         return;
     finished_ = true;
     onReceived = nullptr;
+    onDelivered = nullptr;
     onEnded = nullptr;
     teardown();
 }
@@ -266,7 +267,17 @@ void FileLinkPeer::handleText(const std::string& text)
     const std::string kind = header["kind"].get<std::string>();
 
     if (role_ == Role::serve) {
-        if (kind == "received" && sentDone_) {
+        if (kind == "received" && sentDone_ && !delivered_) {
+            delivered_ = true;
+            if (header.contains("count") && header["count"].is_number_unsigned() &&
+                header["count"].get<std::uint64_t>() == files_.size()) {
+                if (auto delivered = std::move(onDelivered)) {
+                    onDelivered = nullptr;
+                    delivered(files_.size());
+                }
+            } else {
+                Log::line("Wickerlane: file link: a receipt that does not count the files sent");
+            }
             // The collector has everything: close the channel, then the connection.
             if (auto channel = impl_->channel)
                 channel->requestClose();
@@ -381,6 +392,7 @@ void FileLinkPeer::end()
         return;
     finished_ = true;
     onReceived = nullptr;
+    onDelivered = nullptr;
     teardown();
     auto ended = std::move(onEnded);
     onEnded = nullptr;

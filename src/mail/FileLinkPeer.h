@@ -56,6 +56,8 @@ public:
     std::function<std::optional<std::string>(const std::string& sdp)> signOffer;
     std::function<std::optional<std::string>(const std::string& sdp)> signAnswer;
     std::function<void(std::vector<TransferredFile>)> onReceived;
+    // Serve: the collector confirmed it has every file (its receipt), with the count.
+    std::function<void(std::size_t count)> onDelivered;
     std::function<void()> onEnded;
 
     Role role() const { return role_; }

@@ -1,5 +1,6 @@
 #include "mail/PasswordCenter.h"
 
+#include "mail/PanelWindow.h"
 #include "mail/PasswordsPanelController.h"
 #include "mail/SendPasswordPanelController.h"
 #include "platform/Log.h"
@@ -212,19 +213,25 @@ SentPasswordState PasswordCenter::status(const StoredMessage& message, Date now)
     return SentPasswordState::sent;
 }
 
-void PasswordCenter::unsend(const StoredMessage& message)
+void PasswordCenter::unsend(const StoredMessage& message, std::function<void(std::optional<std::string>)> done)
 {
     auto device = contact(message.peerId);
-    if (!device)
+    if (!device) {
+        Log::line("Wickerlane: the password couldn't be withdrawn: its recipient is no longer paired");
+        if (done)
+            done(message.peerName + " is no longer paired with this Mac.");
         return;
+    }
     MailContent cancel;
     cancel.kind = Kind::cancel;
     cancel.sentAt = messenger_.now();
     cancel.replyTo = message.id;
     QPointer<PasswordCenter> self(this);
-    messenger_.send(cancel, *device, [self](Messenger::SendResult result) {
+    messenger_.send(cancel, *device, [self, done](Messenger::SendResult result) {
         if (!result.ok())
             Log::line("Wickerlane: the password couldn't be withdrawn: " + Messenger::sendErrorText(*result.error));
+        if (done)
+            done(result.ok() ? std::nullopt : std::optional<std::string>(Messenger::sendErrorText(*result.error)));
         if (self)
             Q_EMIT self->changed();
     });

@@ -20,8 +20,10 @@
 namespace wl {
 
 class OwnerCheck;
+class PanelWindow;
 class PasswordsPanelController;
 class SendPasswordPanelController;
+class SendPasswordWindow;
 
 class PasswordCenter final : public QObject {
     Q_OBJECT
@@ -54,14 +56,25 @@ public:
     // Outgoing passwords that answer the message with this id, in history order.
     std::vector<StoredMessage> sentTo(const std::string& id) const;
     SentPasswordState status(const StoredMessage& message, Date now) const;
-    // Mails the recipient a cancel for the password; the state becomes unsent.
-    void unsend(const StoredMessage& message);
+    // Mails the recipient a cancel for the password; the state becomes unsent. `done`
+    // (optional) runs on the main thread with nullopt once the cancel went out, else with
+    // why it didn't, for the user (a recipient no longer paired fails at once). Failures
+    // are logged.
+    void unsend(const StoredMessage& message, std::function<void(std::optional<std::string> problem)> done = {});
     void didSend(const PairedDevice& device, const std::string& label);
     // Wipes the envelopes of received passwords past their expiry (the 5-second timer).
     void sweep();
 
     SendPasswordPanelController& composer();
     PasswordsPanelController& panel();
+
+    // The windows of the two panels, made by the application shell.
+    struct WindowMakers {
+        std::function<std::unique_ptr<PanelWindow>(PasswordCenter&)> passwords;
+        std::function<std::unique_ptr<SendPasswordWindow>(PasswordCenter&)> sendPassword;
+    };
+    void setWindowMakers(WindowMakers makers) { windowMakers_ = std::move(makers); }
+    const WindowMakers& windowMakers() const { return windowMakers_; }
 
     // A readable line for each password sent, received or opened.
     std::function<void(const std::string&)> onActivity;
@@ -78,6 +91,7 @@ private:
     Messenger::Contacts contacts_;
     OwnerCheck* ownerCheck_;
     QTimer sweepTimer_;
+    WindowMakers windowMakers_;
     std::unique_ptr<SendPasswordPanelController> composer_;
     std::unique_ptr<PasswordsPanelController> panel_;
 };

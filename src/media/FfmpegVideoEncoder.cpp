@@ -1,5 +1,7 @@
 #include "media/FfmpegVideoEncoder.h"
 
+#include "media/EncodedFrames.h"
+
 #include "media/KeyFrameRequest.h"
 #include "platform/Log.h"
 
@@ -275,7 +277,15 @@ int FfmpegVideoEncoder::sendFrame(AVFrame* av, const webrtc::VideoFrame& source,
                                                                               : webrtc::VideoContentType::UNSPECIFIED;
         image.SetEncodeTime(started, rtc::TimeMillis());
         image.SetColorSpace(source.color_space());
+        // The encoder's quantiser for the frame, where it tells it (libx264 and libx265 do).
         image.qp_ = -1;
+        std::size_t statsSize = 0;
+        if (const uint8_t* stats = av_packet_get_side_data(packet_, AV_PKT_DATA_QUALITY_STATS, &statsSize);
+            stats && statsSize >= 4) {
+            const int quality =
+                int(uint32_t(stats[0]) | uint32_t(stats[1]) << 8 | uint32_t(stats[2]) << 16 | uint32_t(stats[3]) << 24);
+            image.qp_ = (quality + FF_QP2LAMBDA / 2) / FF_QP2LAMBDA;
+        }
         if (settings_.showAtOnce) {
             // Min and max playout delay 0 (the RTP playout-delay extension): the receiver
             // decodes and shows each frame as soon as it is complete instead of holding it
@@ -296,6 +306,7 @@ int FfmpegVideoEncoder::sendFrame(AVFrame* av, const webrtc::VideoFrame& source,
             info.codecSpecific.H264.base_layer_sync = false;
             info.codecSpecific.H264.idr_frame = keyFrame;
         }
+        countEncodedFrame(image.qp_);
         auto delivered = callback_->OnEncodedImage(image, &info);
         if (delivered.error != webrtc::EncodedImageCallback::Result::OK)
             return WEBRTC_VIDEO_CODEC_ERROR;

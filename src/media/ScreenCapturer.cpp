@@ -1,5 +1,8 @@
 #include "media/ScreenCapturer.h"
 
+#include "media/EncodedFrames.h"
+#include "media/KeyFrameRequest.h"
+#include "media/XGrab.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -30,27 +33,7 @@ namespace wl {
 
 namespace {
 
-// X errors on our own connection (a registered window that went away, a failed
-// grab) must not end the process; they are counted and the caller checks.
-std::atomic<int> xErrors{0};
-int tolerateXError(Display*, XErrorEvent*)
-{
-    ++xErrors;
-    return 0;
-}
-
-struct Rect {
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-Rect intersect(const Rect& a, const Rect& b)
-{
-    int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    int x1 = std::min(a.x + a.width, b.x + b.width), y1 = std::min(a.y + a.height, b.y + b.height);
-    if (x1 <= x0 || y1 <= y0)
-        return {};
-    return {x0, y0, x1 - x0, y1 - y0};
-}
+using xgrab::Rect;
 
 } // namespace
 
@@ -69,6 +52,11 @@ struct ScreenCapturer::X {
     XImage* image = nullptr;
     Rect region;
     std::vector<uint8_t> scaled;
+    // The last picture handed on (rows packed), and when it last changed and was last
+    // handed on: a still screen is sent again only now and then.
+    std::vector<uint8_t> previous;
+    std::chrono::steady_clock::time_point lastChange{};
+    long long encodedAtChange = 0;
 
     ~X()
     {
@@ -81,7 +69,7 @@ struct ScreenCapturer::X {
     {
         if (display)
             return true;
-        XSetErrorHandler(tolerateXError);
+        xgrab::errorCount(); // X errors are counted, never fatal
         display = XOpenDisplay(nullptr);
         if (!display) {
             error = "cannot open the X display";
@@ -109,40 +97,15 @@ struct ScreenCapturer::X {
         image = nullptr;
     }
 
-    // The rectangle of an XRandR output (by id), else of the first monitor, else the root.
-    // False when the id was not found.
     bool findDisplay(uint32_t displayId, Rect& rect, uint32_t& chosen)
     {
-        int count = 0;
-        XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count);
-        int pick = -1;
-        for (int i = 0; monitors && i < count && pick < 0; ++i) {
-            for (int o = 0; o < monitors[i].noutput; ++o) {
-                if (uint32_t(monitors[i].outputs[o]) == displayId)
-                    pick = i;
-            }
-        }
-        bool found = pick >= 0;
-        if (pick < 0 && count > 0) // unknown display: the first one
-            pick = 0;
-        if (pick >= 0) {
-            const auto& m = monitors[pick];
-            rect = {m.x, m.y, m.width, m.height};
-            chosen = m.noutput > 0 ? uint32_t(m.outputs[0]) : 0;
-        } else {
-            XWindowAttributes attributes{};
-            XGetWindowAttributes(display, root, &attributes);
-            rect = {0, 0, attributes.width, attributes.height};
-            chosen = 0;
-        }
-        if (monitors)
-            XRRFreeMonitors(monitors);
-        return found;
+        return xgrab::findDisplay(display, root, displayId, rect, chosen);
     }
 
     bool prepare(const Rect& rect, std::string& error)
     {
         releaseImage();
+        previous.clear();
         region = rect;
         if (rect.width <= 0 || rect.height <= 0) {
             error = "the display has no size";
@@ -159,14 +122,14 @@ struct ScreenCapturer::X {
                 segment.shmaddr = image->data = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
                 segment.readOnly = False;
                 shmctl(segment.shmid, IPC_RMID, nullptr);
-                int before = xErrors.load();
+                int before = xgrab::errorCount();
                 if (segment.shmaddr == reinterpret_cast<char*>(-1) || !XShmAttach(display, &segment)) {
                     XDestroyImage(image);
                     image = nullptr;
                     shm = false;
                 } else {
                     XSync(display, False);
-                    if (xErrors.load() != before) { // e.g. a remote X server: no shared memory
+                    if (xgrab::errorCount() != before) { // e.g. a remote X server: no shared memory
                         XDestroyImage(image);
                         shmdt(segment.shmaddr);
                         image = nullptr;
@@ -193,27 +156,6 @@ struct ScreenCapturer::X {
         image = XGetImage(display, root, region.x, region.y, unsigned(region.width), unsigned(region.height), AllPlanes,
                           ZPixmap);
         return image;
-    }
-
-    // Root-relative rectangles of the viewable excluded windows.
-    std::vector<Rect> excludedRects()
-    {
-        std::vector<Rect> rects;
-        for (auto id : CaptureExclusion::shared().windows()) {
-            int before = xErrors.load();
-            XWindowAttributes attributes{};
-            Status ok = XGetWindowAttributes(display, Window(id), &attributes);
-            if (!ok || xErrors.load() != before || attributes.map_state != IsViewable)
-                continue;
-            int x = 0, y = 0;
-            Window child = 0;
-            XTranslateCoordinates(display, Window(id), root, 0, 0, &x, &y, &child);
-            if (xErrors.load() != before)
-                continue;
-            int b = attributes.border_width;
-            rects.push_back({x - b, y - b, attributes.width + 2 * b, attributes.height + 2 * b});
-        }
-        return rects;
     }
 
     // Blends the current cursor (premultiplied ARGB) onto the frame.
@@ -516,6 +458,66 @@ void ScreenCapturer::stop(std::shared_ptr<Stream> stream, std::function<void()> 
     });
 }
 
+bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
+{
+    // A screen that doesn't change costs nothing: after a change the picture is sent on
+    // until the encoder has sharpened it, and then not at all until it changes again, a
+    // key frame is asked for, or refresh() asks for it. Any change goes out at once.
+    using clock = std::chrono::steady_clock;
+    const auto now = clock::now();
+    const Rect& region = x_->region;
+    const std::size_t rowBytes = std::size_t(region.width) * 4;
+    std::vector<uint8_t>& previous = x_->previous;
+    const auto row = [&](int y) { return pixels + std::size_t(y) * std::size_t(stride); };
+    const auto kept = [&](int y) { return previous.data() + std::size_t(y) * rowBytes; };
+    bool changed = false;
+    if (previous.size() != rowBytes * std::size_t(region.height)) {
+        previous.resize(rowBytes * std::size_t(region.height));
+        for (int y = 0; y < region.height; ++y)
+            std::memcpy(kept(y), row(y), rowBytes);
+        changed = true;
+    } else {
+        // Only the band between the first and the last changed row is copied.
+        int first = 0;
+        while (first < region.height && std::memcmp(kept(first), row(first), rowBytes) == 0)
+            ++first;
+        if (first < region.height) {
+            int last = region.height - 1;
+            while (last > first && std::memcmp(kept(last), row(last), rowBytes) == 0)
+                --last;
+            for (int y = first; y <= last; ++y)
+                std::memcpy(kept(y), row(y), rowBytes);
+            changed = true;
+        }
+    }
+    bool wanted = refreshWanted_.exchange(false);
+    {
+        std::lock_guard guard(keyFrameRequestLock());
+        wanted = wanted || keyFrameRequested();
+    }
+    if (changed || wanted) {
+        x_->lastChange = now;
+        x_->encodedAtChange = encodedFrameCount();
+    }
+    // Sharpened: long enough, the encoder has had enough frames of it (none are encoded
+    // before the connection stands), and its last frame came out fine, or the encoder
+    // has had its chance (a thin link never gets there).
+    const auto still = now - x_->lastChange;
+    const int qp = lastEncodedQp();
+    const bool sharp = qp <= kSharpQp || still >= kSharpenAtMost;
+    if (still >= sharpenFor.load() && encodedFrameCount() - x_->encodedAtChange >= sharpenFrames.load() && sharp) {
+        std::lock_guard guard(countLock);
+        ++framesUnchanged;
+        return false;
+    }
+    return true;
+}
+
+void ScreenCapturer::refresh()
+{
+    refreshWanted_ = true;
+}
+
 void ScreenCapturer::captureFrame()
 {
     auto configuration = this->configuration();
@@ -530,15 +532,12 @@ void ScreenCapturer::captureFrame()
     const Rect& region = x_->region;
 
     // Excluded windows go black before anything else sees the picture.
-    for (const Rect& window : x_->excludedRects()) {
-        Rect hit = intersect(window, region);
-        for (int y = 0; y < hit.height; ++y) {
-            uint8_t* row = pixels + size_t(hit.y - region.y + y) * size_t(stride) + size_t(hit.x - region.x) * 4;
-            std::memset(row, 0, size_t(hit.width) * 4);
-        }
-    }
+    xgrab::blackOut(pixels, stride, region,
+                    xgrab::viewableWindows(x_->display, x_->root, CaptureExclusion::shared().windows()));
     if (configuration->showsCursor && x_->fixes)
         x_->compositeCursor(pixels, stride);
+    if (!worthSending(pixels, stride))
+        return;
     // X gives 32-bit pixels with undefined padding bytes: force them opaque-agnostic.
     const uint8_t* argb = pixels;
     int argbStride = stride;

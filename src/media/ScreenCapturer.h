@@ -14,6 +14,7 @@
 #include "media/ScreenVideoSource.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -66,9 +67,27 @@ public:
     // take the refusal path.
     static bool deliversTenBits() { return false; }
 
-    // Frames handed to the source so far, read under countLock.
+    // Frames handed to the source so far, and grabs of a still screen that were not
+    // handed on; both read under countLock.
     mutable std::mutex countLock;
     long long framesCaptured = 0;
+    long long framesUnchanged = 0;
+
+    // After the last change the picture is sent on, so that the encoder sharpens it, for
+    // at least this long and until our encoders have made kSharpenFrames frames since
+    // (none are made before the connection stands); then a still screen sends nothing
+    // until it changes, a key frame is asked for (KeyFrameRequest), or refresh() is called.
+    static constexpr std::chrono::milliseconds kSharpenFor{1500};
+    static constexpr long long kSharpenFrames = 45;
+    // The quantiser at which a still picture counts as sharp, and the longest a still
+    // picture is sent on waiting for it.
+    static constexpr int kSharpQp = 20;
+    static constexpr std::chrono::milliseconds kSharpenAtMost{10000};
+    std::atomic<std::chrono::milliseconds> sharpenFor{kSharpenFor}; // tests change both
+    std::atomic<long long> sharpenFrames{kSharpenFrames};
+    // Sends the picture again (and sharpens it) although it has not changed: the viewer
+    // asked for a full picture. Any thread.
+    void refresh();
 
     std::optional<Size> captureSize() const;
     std::shared_ptr<Stream> stream() const;
@@ -102,6 +121,7 @@ private:
     void run();
     bool attempt(uint32_t displayId, bool tenBits, std::string& error);
     void captureFrame();
+    bool worthSending(const uint8_t* pixels, int stride);
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
@@ -112,6 +132,7 @@ private:
     std::optional<Configuration> configuration_;
     std::optional<Size> captureSize_;
     bool tenBitRefused_ = false;
+    std::atomic<bool> refreshWanted_{false};
 
     std::mutex queueLock_;
     std::condition_variable wake_;

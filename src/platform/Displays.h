@@ -33,6 +33,11 @@ public:
     // when no display can be read.
     virtual std::vector<Display> list() = 0;
 
+    // Whether a compositing manager blends translucent windows with what lies beneath
+    // them. Without one, the see-through parts of a window show as black, so a window
+    // that should only draw a few marks over the screen must shape itself to them.
+    virtual bool blendsTranslucentWindows() { return true; }
+
     // The main display's id; 0 when there is no display.
     std::uint32_t mainDisplayID();
     std::optional<Display> display(std::uint32_t id);

@@ -73,9 +73,10 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
     services_.contactLists.push_back([self] { return self ? self->devices_ : std::vector<PairedDevice>{}; });
     refreshStatus();
     schedulePresence();
-    // Help requests' pictures are fetched by a later part of the helper's side; their
-    // mail needs nothing here yet.
-    services_.mailHandlers.push_back([](const StoredMessage&) {});
+    services_.mailHandlers.push_back([self](const StoredMessage& message) {
+        if (self)
+            self->mailReceived(message);
+    });
     services_.quietHandlers.push_back([self](const MailContent& content, const PairedDevice& sender) {
         if (self)
             self->handleAccessNotice(content, sender);
@@ -86,6 +87,15 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
             if (self)
                 self->myMacsRosterChanged(roster, removed);
         });
+    // The open requests' pictures, fetched ahead so that they are there when looked at.
+    for (const auto& request : messenger_.openHelpRequests(resolvedRequests_, messenger_.now())) {
+        if (request.content.attachments.value_or(0) <= 0 || pictures_.count(request.id))
+            continue;
+        later(kLaunchPrefetchDelay, [self, request] {
+            if (self)
+                self->prefetchPictures(request, 1);
+        });
+    }
 }
 
 ViewerController::~ViewerController()
@@ -93,6 +103,8 @@ ViewerController::~ViewerController()
     statusTimer_.reset();
     statsTimer_.reset();
     noticeTimers_.clear();
+    prefetchTimers_.clear();
+    fetchers_.clear();
     if (pairing_)
         pairing_->finish();
     if (peer_)

@@ -9,7 +9,10 @@
 // after the host controller. Everything runs on the main thread; closures handed to
 // other objects hold the controller weakly and do nothing once it is gone.
 
+#include "mail/StoredMessage.h"
+#include "mail/TransferredFile.h"
 #include "media/MicrophoneResult.h"
+#include "viewer/AttachmentFetcher.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
@@ -22,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -42,7 +46,6 @@ class Prompts;
 class SignalTransport;
 class ViewerPeer;
 struct MailContent;
-struct StoredMessage;
 
 class ViewerController final : public QObject {
     Q_OBJECT
@@ -104,6 +107,11 @@ public:
     static constexpr std::chrono::milliseconds kPresenceInterval{10000};
     static constexpr std::chrono::milliseconds kStatusInterval{1000};
     static constexpr std::chrono::milliseconds kNoticeLifetime{8000};
+    // A help request's pictures are fetched ahead: 3 s after launch, 4 s after its mail
+    // arrives, and once more 10 s after a failure.
+    static constexpr std::chrono::milliseconds kLaunchPrefetchDelay{3000};
+    static constexpr std::chrono::milliseconds kMailPrefetchDelay{4000};
+    static constexpr std::chrono::milliseconds kRetryPrefetchDelay{10000};
 
     explicit ViewerController(AppServices& services, QObject* parent = nullptr);
     ViewerController(AppServices& services, Options options, QObject* parent = nullptr);
@@ -129,6 +137,11 @@ public:
     const std::set<std::string>& resolvedRequests() const { return resolvedRequests_; }
     const std::set<std::string>& knownUnattended() const { return knownUnattended_; }
     const std::set<std::string>& notifyWhenOnline() const { return notifyWhenOnline_; }
+    const std::map<std::string, std::vector<TransferredFile>>& pictures() const { return pictures_; }
+    const std::set<std::string>& fetchingPictures() const { return fetchingPictures_; }
+    const std::optional<StoredMessage>& picturesShown() const { return picturesShown_; }
+    // The picture sheet closes by setting it back to nullopt.
+    void setPicturesShown(std::optional<StoredMessage> request);
     void setResolvedRequests(std::set<std::string> ids);
     void setKnownUnattended(std::set<std::string> ids);
     void setNotifyWhenOnline(std::set<std::string> ids);
@@ -187,6 +200,25 @@ public:
     void selectDisplay(const DisplayInfo& display);
     static std::string endMessage(const std::optional<std::string>& reason, const std::string& name);
 
+    // ---- help requests: answers and pictures ----
+    // The replies this machine sent to a request.
+    std::vector<StoredMessage> sentReplies(const StoredMessage& request) const;
+    void sendReply(const StoredMessage& request, const std::string& text);
+    // Records the request as dealt with and tells the asking Mac (a `cancel` mail). A
+    // notice that can't be delivered is logged and shown.
+    void markRequestDone(const StoredMessage& request);
+    void sendPassword(const StoredMessage& request);
+    void composeReply(const StoredMessage& message);
+    // Shows the request's pictures, fetching them first when needed. When they can't be
+    // fetched now (a session is live, the Mac is no longer paired) it says so.
+    void showPictures(const StoredMessage& request);
+    void schedulePictureFetch(const StoredMessage& request, int attemptsLeft, std::chrono::milliseconds delay);
+    void prefetchPictures(const StoredMessage& request, int attemptsLeft);
+    void fetchPictures(const StoredMessage& request, bool quietly, std::function<void(bool finished)> retryFetch);
+    AttachmentFetcher* fetcher(const std::string& requestId) const;
+    // The hub's mail handler.
+    void mailReceived(const StoredMessage& message);
+
     // Tests and diagnostics: every signalling message sent.
     std::function<void(const SignalMessage&)> onSignalSent;
 
@@ -211,6 +243,11 @@ private:
     void pairingVerify(const std::string& typedName, const std::string& hostName, const std::string& number);
     void pairingSucceeded(const std::string& typedName, PairedDevice device);
     void pairingFailed(const std::string& message);
+    void picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
+                         const std::function<void(bool)>& retryFetch);
+    void showAlert(const std::string& title, const std::string& text);
+    void later(std::chrono::milliseconds delay, std::function<void()> work);
+    std::optional<PairedDevice> deviceFor(const StoredMessage& request) const;
 
     AppServices& services_;
     Options options_;
@@ -247,6 +284,12 @@ private:
     bool wasAccepted_ = false;
     std::unique_ptr<PairingClient> pairing_;
     std::vector<std::unique_ptr<OneShotTimer>> noticeTimers_;
+    std::map<std::string, std::vector<TransferredFile>> pictures_;
+    std::set<std::string> fetchingPictures_;
+    std::optional<StoredMessage> picturesShown_;
+    std::map<std::string, std::unique_ptr<AttachmentFetcher>> fetchers_;
+    std::set<std::string> showWhenFetched_;
+    std::vector<std::unique_ptr<OneShotTimer>> prefetchTimers_;
 };
 
 } // namespace wl

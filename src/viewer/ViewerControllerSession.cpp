@@ -106,11 +106,7 @@ void ViewerController::connect(const PairedDevice& device, bool unattended)
     if (auto* channel = dynamic_cast<WebSocketSignalChannel*>(transport.get()))
         channel->open();
 
-    SignalMessage hello = SignalMessage::make(SignalMessage::Kind::hello);
-    hello.name = PairingClient::fullUserName();
-    if (auto key = deviceSigningKey())
-        hello.publicKey = key->publicKeyBase64();
-    hello.nonce = handshake.helperNonce;
+    SignalMessage hello = AttachmentFetcher::helperHello(handshake.helperNonce);
     if (unattended)
         hello.unattended = true;
     send(hello);

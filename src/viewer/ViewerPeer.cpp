@@ -10,6 +10,7 @@
 #include "signalling/RouteDescription.h"
 #include "signalling/SignalTransport.h"
 #include "signalling/WebRTCConfiguration.h"
+#include "viewer/MoveLimiter.h"
 #include "viewer/SampleBufferRenderer.h"
 
 #include <api/jsep.h>
@@ -289,17 +290,20 @@ bool ViewerPeer::guideOpen() const
     return impl_->guideChannel && impl_->guideChannel->isOpen();
 }
 
+void ViewerPeer::sendNow(const SessionEvent& event)
+{
+    if (guideOpen())
+        impl_->guideChannel->send(event.encode(), false);
+}
+
 void ViewerPeer::send(const SessionEvent& event)
 {
     if (!guideOpen())
         return;
-    if (event.kind == SessionEvent::Kind::pointer || event.kind == SessionEvent::Kind::mouseMove) {
-        const double t = now();
-        if (t - lastPointerSent_ < kPointerInterval)
-            return;
-        lastPointerSent_ = t;
-    }
-    impl_->guideChannel->send(event.encode(), false);
+    if (!moves_)
+        moves_ = std::make_unique<MoveLimiter>(
+            kPointerInterval, [this] { return now(); }, timers_, [this](const SessionEvent& e) { sendNow(e); });
+    moves_->send(event);
 }
 
 void ViewerPeer::iceStateChanged(int state)
@@ -494,6 +498,8 @@ void ViewerPeer::close(std::optional<SessionEvent> goodbye)
 
 void ViewerPeer::closeNow()
 {
+    if (moves_)
+        moves_->clear();
     if (impl_->guideChannel)
         impl_->guideChannel->close();
     if (impl_->link)

@@ -31,6 +31,7 @@ class RTCStatsReport;
 namespace wl {
 
 class ICEDiagnostics;
+class MoveLimiter;
 class SampleBufferRenderer;
 class SignalTransport;
 
@@ -64,7 +65,8 @@ public:
     void applyAnswer(const std::string& sdp);
     void addRemoteCandidate(const SignalMessage& message);
     // One event on "guide" when it is open; pointer and mouse-move events at most 60 a
-    // second.
+    // second. A move that comes too soon waits for its turn, replaced by any later one,
+    // so the last position always arrives; any other event sends a waiting move first.
     void send(const SessionEvent& event);
     bool guideOpen() const;
     // The statistics summary, handed to done on the main thread ("" when the
@@ -118,7 +120,9 @@ private:
     std::unique_ptr<ICEDiagnostics> diagnostics_;
     std::shared_ptr<SampleBufferRenderer> renderer_;
     ConnectionState connectionState_ = ConnectionState::fresh;
-    double lastPointerSent_ = -1e18;
+    void sendNow(const SessionEvent& event);
+
+    std::unique_ptr<MoveLimiter> moves_;
     int keyFramesRequested_ = 0;
     bool closed_ = false;
 };

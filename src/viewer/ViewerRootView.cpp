@@ -403,8 +403,10 @@ void ViewerRootView::refresh()
             sessionLayout_->addWidget(remoteScreen_, 1);
         }
     }
-    if (remoteScreen_)
+    if (remoteScreen_) {
         remoteScreen_->setMode(c.mode());
+        remoteScreen_->setCursorShape(c.remoteCursor());
+    }
 }
 
 QString ViewerRootView::screenName() const

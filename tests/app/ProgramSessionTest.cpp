@@ -1,16 +1,22 @@
 // The first real sessions between two running programs: the real introduction service,
 // two wickerlane-testbed processes (each with its own home, settings, keys and Xvfb),
 // pairing through the rendezvous, an attended session with the host's screen checked
-// pixel by pixel on the helper's side, an unattended session with the owner check and
-// a PIN, and a host that dies in the middle of a session.
+// pixel by pixel on the helper's side, the helper guiding, suggesting and taking over
+// (the clicks checked by a window on the host's screen) until the host's user takes
+// control back, an unattended session with the owner check and a PIN, a host that dies
+// in the middle of a session, a session started from the helper's list of people, and a
+// help request with pictures answered from that list.
 #include "ProgramUnderTest.h"
 #include "ServiceProcess.h"
+#include "XInputProbe.h"
 #include "XScreen.h"
 
 #include <QImage>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -116,6 +122,22 @@ protected:
     std::unique_ptr<ProgramUnderTest> helper;
 };
 
+// Waits for a press of a button at a root pixel, posted through XTest (the devices
+// that carry the helper's input).
+bool postedPressAt(XEventProbe& probe, int button, int x, int y)
+{
+    const auto xtest = probe.coreXTestDevices();
+    return probe.waitFor(
+        [&](const std::vector<ProbeEvent>& events) {
+            for (const auto& e : events)
+                if (e.type == ProbeEvent::Type::buttonPress && e.detail == button && e.rootX == x && e.rootY == y &&
+                    std::find(xtest.begin(), xtest.end(), e.sourceid) != xtest.end())
+                    return true;
+            return false;
+        },
+        5000);
+}
+
 // Compares the helper's last shown picture with the host's screen.
 Difference pictureAgainstScreen(ProgramUnderTest& helper, const std::vector<uint8_t>& screen, int width, int height,
                                 const std::string& path)
@@ -137,23 +159,32 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
 
     // The host's screen: a pattern the helper must see (the host's own window out of the way).
     host->command({{"cmd", "hideWindow"}});
-    std::vector<uint8_t> screen;
-    {
+    // The host's screen as it shows now (with the session banner, once there is one).
+    auto hostScreen = [&](bool paint) {
         const char* saved = std::getenv("DISPLAY");
         std::string previous = saved ? saved : "";
         setenv("DISPLAY", host->display().c_str(), 1);
-        XScreen x;
-        ASSERT_TRUE(x.ok());
-        x.paintPattern(7);
-        x.fill(100, 100, 300, 200, {230, 40, 40});
-        x.fill(700, 300, 200, 200, {30, 200, 60});
-        x.sync();
-        screen = x.grab(0, 0, 1280, 720);
+        std::vector<uint8_t> pixels;
+        {
+            XScreen x;
+            if (x.ok()) {
+                if (paint) {
+                    x.paintPattern(7);
+                    x.fill(100, 100, 300, 200, {230, 40, 40});
+                    x.fill(700, 300, 200, 200, {30, 200, 60});
+                }
+                x.sync();
+                pixels = x.grab(0, 0, 1280, 720);
+            }
+        }
         if (previous.empty())
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", previous.c_str(), 1);
-    }
+        return pixels;
+    };
+    const std::vector<uint8_t> painted = hostScreen(true);
+    ASSERT_FALSE(painted.empty());
 
     // Connect; the host's user lets the helper show them (guide mode).
     host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
@@ -168,7 +199,7 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
     Difference difference;
     bool matched = false;
     for (int attempt = 0; attempt < 40 && !matched; ++attempt) {
-        difference = pictureAgainstScreen(*helper, screen, 1280, 720, pictures.str() + "/shown.png");
+        difference = pictureAgainstScreen(*helper, hostScreen(false), 1280, 720, pictures.str() + "/shown.png");
         matched = difference.meanAbs < 10 && difference.largeFraction < 0.03;
         if (!matched)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -183,6 +214,71 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
         return s["host"].contains("pointer") && std::abs(s["host"]["pointer"].value("x", 0.0) - 0.25) < 0.01 &&
             std::abs(s["host"]["pointer"].value("y", 0.0) - 0.75) < 0.01;
     }));
+    // On the host's screen: the guide colour at the arrow, and the screen itself still
+    // showing everywhere else (the red block, far from the pointer).
+    {
+        auto pixelAt = [](const std::vector<uint8_t>& bgrx, int x, int y) {
+            const std::size_t at = (std::size_t(y) * 1280 + std::size_t(x)) * 4;
+            return std::array<int, 3>{bgrx[at + 2], bgrx[at + 1], bgrx[at]};
+        };
+        std::vector<uint8_t> shown;
+        bool arrow = false;
+        for (int attempt = 0; attempt < 20 && !arrow; ++attempt) {
+            shown = hostScreen(false);
+            ASSERT_FALSE(shown.empty());
+            const auto tip = pixelAt(shown, 320 + 4, 540 + 12);
+            arrow = std::abs(tip[0] - 14) < 30 && std::abs(tip[1] - 107) < 30 && std::abs(tip[2] - 102) < 30;
+            if (!arrow)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const auto tip = pixelAt(shown, 320 + 4, 540 + 12);
+        EXPECT_TRUE(arrow) << tip[0] << "," << tip[1] << "," << tip[2];
+        if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
+            QImage(shown.data(), 1280, 720, QImage::Format_RGB32)
+                .save(QString::fromStdString(std::string(gallery) + "/program-host-guided.png"));
+        const auto red = pixelAt(shown, 200, 150);
+        EXPECT_EQ(red, (std::array<int, 3>{230, 40, 40})) << "the overlay covers the screen";
+        // The banner's rounded corner (top right) shows the screen beneath it.
+        EXPECT_EQ(pixelAt(shown, 1267, 8), pixelAt(painted, 1267, 8)) << "the banner's corner";
+    }
+
+    // A window of the test's on the host's screen shows where clicks land (the host's
+    // card comes above it).
+    XEventProbe probe(host->display(), 0, 0, 1280, 720);
+    ASSERT_TRUE(probe.ok());
+
+    // The helper suggests a click; the host's user clicks "do it" on the card with their
+    // own mouse, and the click lands where the helper suggested.
+    ASSERT_TRUE(helper->command({{"cmd", "suggest"}, {"x", 0.5}, {"y", 0.5}}).value("ok", false));
+    json card;
+    ASSERT_TRUE(host->waitFor([&](const json& s) {
+        card = s["host"].value("doItButton", json());
+        return !card.is_null();
+    })) << host->state().dump();
+    LocalUser user(host->display());
+    ASSERT_TRUE(user.ok());
+    user.moveTo(card.value("x", 0) + card.value("width", 0) / 2, card.value("y", 0) + card.value("height", 0) / 2);
+    user.click(1);
+    EXPECT_TRUE(postedPressAt(probe, 1, 640, 360)) << "the suggested click lands";
+    EXPECT_TRUE(host->waitFor([](const json& s) { return s["host"].value("suggestions", 1) == 0; }));
+
+    // The helper asks to take over; the host's user allows it; the helper's click lands.
+    host->command({{"cmd", "answerAlert"}, {"button", 0}}); // "Allow"
+    helper->command({{"cmd", "requestControl"}});
+    ASSERT_TRUE(helper->waitFor([](const json& s) { return s["viewer"].value("mode", "") == "control"; }))
+        << host->command({{"cmd", "questions"}}).dump();
+    probe.clear();
+    helper->command({{"cmd", "mouse"}, {"kind", "move"}, {"x", 0.25}, {"y", 0.25}});
+    helper->command({{"cmd", "mouse"}, {"kind", "down"}, {"x", 0.25}, {"y", 0.25}});
+    helper->command({{"cmd", "mouse"}, {"kind", "up"}, {"x", 0.25}, {"y", 0.25}});
+    EXPECT_TRUE(postedPressAt(probe, 1, 320, 180)) << "the helper's click lands";
+
+    // The host's user moves their own pointer: control comes back, and the helper sees it.
+    for (int i = 0; i < 3; ++i)
+        user.moveTo(900 + 10 * i, 600);
+    EXPECT_TRUE(helper->waitFor([](const json& s) { return s["viewer"].value("theyHaveTheMouse", false); }))
+        << helper->state().dump();
+    EXPECT_EQ(helper->state()["viewer"].value("modeText", ""), "They have the mouse \u00b7 paused");
 
     // The helper ends: both sides go back to idle.
     helper->command({{"cmd", "end"}});
@@ -245,6 +341,130 @@ TEST_F(ProgramSession, UnattendedWithOwnerCheckAndPinThenLockedOut)
         ASSERT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("handshake", true); }));
     }
     EXPECT_TRUE(historyGets(*host, "LOCKED")) << host->command({{"cmd", "history"}}).dump();
+}
+
+// The helper's list of people as the user sees it: the paired host shows as a person
+// with its Mac online, and the line's button starts a session that the host accepts.
+TEST_F(ProgramSession, TheListOfPeopleShowsThePairedHostAndItsLineStartsASession)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+    json line;
+    std::string card;
+    auto lineShown = [&] {
+        const json people = helper->command({{"cmd", "people"}});
+        for (const auto& c : people["cards"])
+            for (const auto& l : c["lines"])
+                if (l.value("id", "") == hostId) {
+                    card = c.value("name", "");
+                    line = l;
+                    return line.value("status", "") == "Online";
+                }
+        return false;
+    };
+    // A collapsed card without a request shows its header only: open it first.
+    for (int i = 0; i < 100 && !lineShown(); ++i) {
+        const json people = helper->command({{"cmd", "people"}});
+        if (!people["cards"].empty() && people["cards"][0]["lines"].empty())
+            helper->command(
+                {{"cmd", "click"}, {"card", people["cards"][0].value("name", "")}, {"name", "personHeader"}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(lineShown()) << helper->command({{"cmd", "people"}}).dump();
+    EXPECT_EQ(line.value("primary", ""), "Ask to Help");
+    EXPECT_FALSE(line.value("name", "").empty());
+
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", card}, {"device", hostId}, {"name", "primaryButton"}})
+                    .value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000)) << helper->state().dump();
+    EXPECT_TRUE(host->state()["host"].value("inSession", false));
+    helper->command({{"cmd", "end"}});
+    EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("inSession", true); }, 15000));
+}
+
+// A help request with two pictures, end to end: the host asks; the helper's list shows
+// the person asking with the request; "Show pictures" opens the sheet with both
+// pictures, fetched from the host; "Done" ends the request on both sides; and the Mac's
+// line then starts a session.
+TEST_F(ProgramSession, AHelpRequestWithTwoPicturesIsShownDoneOnBothSidesThenHelped)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    const std::string hostId = host->deviceId();
+    ASSERT_TRUE(
+        host->command({{"cmd", "askForHelp"}, {"topic", "Printer"}, {"note", "It says it's offline"}, {"pictures", 2}})
+            .value("ok", false));
+    ASSERT_TRUE(host->waitFor([](const json& s) { return s["host"].value("activeRequest", false); }))
+        << host->state().dump();
+
+    // The person asking, with the request block and the line of the Mac that asks.
+    json card;
+    auto findCard = [&](const std::function<bool(const json&)>& condition) {
+        for (int i = 0; i < 200; ++i) {
+            const json people = helper->command({{"cmd", "people"}});
+            for (const auto& c : people["cards"])
+                if (condition(c)) {
+                    card = c;
+                    return true;
+                }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    };
+    ASSERT_TRUE(findCard([](const json& c) { return c.contains("request"); }))
+        << helper->command({{"cmd", "people"}}).dump();
+    const std::string name = card.value("name", "");
+    EXPECT_EQ(card["request"].value("topic", ""), "Printer");
+    EXPECT_EQ(card["request"].value("note", ""), "It says it's offline");
+    EXPECT_EQ(card.value("subtitle", "").rfind("Asking \u00b7 ", 0), 0u) << card.dump();
+    ASSERT_EQ(card["lines"].size(), 1u);
+    EXPECT_EQ(card["lines"][0].value("id", ""), hostId);
+    EXPECT_EQ(card["lines"][0].value("status", "").rfind("Asking for help \u00b7 ", 0), 0u) << card.dump();
+    EXPECT_EQ(card["lines"][0].value("primary", ""), "Help Now");
+
+    // "Show pictures": the sheet, once the pictures are here from the host, holds both.
+    bool clicked = false;
+    for (int i = 0; i < 200 && !clicked; ++i) {
+        clicked = helper->command({{"cmd", "click"}, {"card", name}, {"name", "picturesButton"}}).value("ok", false);
+        if (!clicked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(clicked);
+    json sheet;
+    for (int i = 0; i < 300; ++i) {
+        sheet = helper->command({{"cmd", "people"}}).value("sheet", json());
+        if (sheet.is_object() && sheet["tiles"].size() == 2)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(sheet.is_object()) << helper->log();
+    EXPECT_TRUE(sheet.value("visible", false));
+    ASSERT_EQ(sheet["tiles"].size(), 2u) << sheet.dump();
+    EXPECT_EQ(sheet["tiles"][0].value("name", ""), "Picture 1");
+    EXPECT_EQ(sheet["tiles"][1].value("name", ""), "Picture 2");
+    EXPECT_TRUE(sheet["tiles"][0].value("picture", false));
+    EXPECT_TRUE(sheet["tiles"][1].value("picture", false));
+    EXPECT_EQ(sheet.value("title", "").rfind("From ", 0), 0u) << sheet.dump();
+    EXPECT_EQ(sheet.value("subtitle", ""), "Printer \u00b7 \u201cIt says it's offline\u201d");
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"sheet", true}, {"name", "closeButton"}}).value("ok", false));
+
+    // "Done": dealt with here, and the host's request is over.
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", name}, {"name", "doneButton"}}).value("ok", false));
+    EXPECT_TRUE(host->waitFor([](const json& s) { return !s["host"].value("activeRequest", true); }, 20000))
+        << host->state().dump();
+    ASSERT_TRUE(findCard([&](const json& c) { return c.value("name", "") == name && !c.contains("request"); }));
+    EXPECT_FALSE(helper->command({{"cmd", "people"}}).contains("sheet"));
+
+    // The Mac's line starts a session (the quiet card is opened first).
+    if (card["lines"].empty()) {
+        ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", name}, {"name", "personHeader"}}).value("ok", false));
+    }
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(helper->command({{"cmd", "click"}, {"card", name}, {"device", hostId}, {"name", "primaryButton"}})
+                    .value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000)) << helper->state().dump();
+    EXPECT_TRUE(host->state()["host"].value("inSession", false));
+    helper->command({{"cmd", "end"}});
 }
 
 TEST_F(ProgramSession, HostKilledMidSessionThenRestartedAcceptsAgain)

@@ -256,24 +256,25 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     ASSERT_TRUE(rig.started);
     ScriptedHelper ada("Ada Lovelace");
     rig.pair({ada.record()});
-    rig.make();
-    ASSERT_TRUE(rig.goOnline());
-    rig.permissions->recordScreen = false; // a picture fetch doesn't need it
-
-    const std::vector<TransferredFile> pictures = {{"p1", "Screenshot 1", "image/jpeg", std::string(50000, 'a')},
-                                                   {"p2", "Printer", "image/jpeg", std::string(20, 'b')}};
+    const std::vector<TransferredFile> pictures = {
+        {"0 Screenshot 1.jpg", "Screenshot 1", "image/jpeg", std::string(50000, 'a')},
+        {"1 Printer.jpg", "Printer", "image/jpeg", std::string(20, 'b')}};
     HelpRequestCenter::Active active;
     active.sent[ada.id()] = "request-1";
     active.helperNames = {ada.name};
+    active.sentAt = dateNow();
     active.attachments = 2;
-    rig.host->helpRequests().setActive(active, pictures);
+    rig.leaveOpenRequest(active, pictures);
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+    rig.permissions->recordScreen = false; // a picture fetch doesn't need it
 
     rig.reach(ada);
     ada.hello(false, "attachments", "request-1");
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
     ada.prove();
     ASSERT_TRUE(ada.waitFor(Kind::accepted));
-    EXPECT_TRUE(rig.historyHas("Sent 2 request pictures to Ada Lovelace"));
+    EXPECT_FALSE(rig.historyHas("request pictures")) << "logged once they are handed out";
     EXPECT_EQ(rig.prompts.count(), 0u) << "a picture fetch asks nobody";
     // A second prove once the file link exists is ignored.
     ada.prove();
@@ -313,6 +314,7 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
         20000));
     EXPECT_TRUE(answerVerified);
     EXPECT_EQ(*received, pictures);
+    ASSERT_TRUE(waitUntil([&] { return rig.historyHas("Sent 2 request pictures to Ada Lovelace"); }));
     // The link ends when done; so does the attempt, with no session history of its own.
     ASSERT_TRUE(waitUntil([&] { return !rig.host->hasSessionTransport(); }, 10000));
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");

@@ -40,7 +40,15 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     ASSERT_TRUE(rig.started);
     ScriptedHelper ada("Ada Lovelace");
     rig.pair({ada.record()});
+    // An open help request with a picture: any accepted session ends it.
+    HelpRequestCenter::Active request;
+    request.sent["another helper"] = "request-1";
+    request.helperNames = {"Bo"};
+    request.sentAt = dateNow();
+    request.attachments = 1;
+    rig.leaveOpenRequest(request, {{"0 scan.jpg", "scan", "image/jpeg", "bytes"}});
     rig.make();
+    ASSERT_TRUE(rig.host->helpRequests().active());
     ASSERT_TRUE(rig.goOnline());
 
     // Show me.
@@ -62,6 +70,9 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     EXPECT_TRUE(rig.host->banner().isShown());
     EXPECT_EQ(rig.host->banner().model.helperFirstName, "Ada");
     EXPECT_NE(rig.host->peer(), nullptr);
+    EXPECT_FALSE(rig.host->helpRequests().active());
+    EXPECT_TRUE(rig.host->helpRequests().activeFiles().empty());
+    EXPECT_FALSE(std::filesystem::exists(rig.host->helpRequests().folder()));
 
     // A hello meanwhile is "busy" (the same binding: the helper tries again).
     rig.sent.clear();
@@ -394,6 +405,51 @@ TEST_F(HostSessionLive, RemovingTheHelperFromMyMacsEndsTheSession)
                 return true;
         return false;
     }));
+}
+
+} // namespace
+} // namespace wl::test
+
+namespace wl::test {
+namespace {
+
+// The helper's side of the link can carry little: the picture shrinks to a divisor of
+// 2 and the frame-rate ceiling drops to its floor, as the statistics say.
+TEST_F(HostSessionLive, ALowBitrateShrinksThePictureAndLowersTheFrameRate)
+{
+    const Rgb teal{30, 140, 150};
+    ASSERT_TRUE(paintScreen(teal));
+    startLiveSession();
+    HostPeer& peer = *rig.host->peer();
+    ASSERT_TRUE(waitUntil([&] { return peer.captureSize().has_value(); }));
+    ASSERT_EQ(peer.captureSize()->first, 1920);
+    ASSERT_TRUE(waitUntil([&] { return ada.frames().count() > 0; }, 10000));
+    EXPECT_EQ(ada.frames().last()->width(), 1920);
+
+    CapturedLog log;
+    peer.capBitrate(600000);
+    auto statsLines = [&] {
+        int count = 0;
+        for (const auto& line : log.lines())
+            count += line.rfind("Wickerlane stats: ", 0) == 0;
+        return count;
+    };
+    // Each reading is one tick of the statistics timer; at most twenty of them.
+    for (int reading = 1; reading <= 20 && peer.currentScale() != 2.0; ++reading) {
+        ASSERT_TRUE(rig.timers.fireNext(std::chrono::milliseconds(HostPeer::kStatsIntervalMs)));
+        ASSERT_TRUE(waitUntil([&] { return statsLines() >= reading; }, 5000));
+        processEventsFor(300);
+    }
+    EXPECT_EQ(peer.currentScale(), 2.0);
+    EXPECT_EQ(peer.currentFrameRate(), 12);
+    EXPECT_EQ(peer.encodingScale(), 2.0);
+    EXPECT_EQ(peer.encodingMaxFrameRate(), 12);
+    EXPECT_EQ(peer.captureFrameRate(), 12) << "the capture follows the ceiling";
+    EXPECT_TRUE(log.contains("Wickerlane: frame rate ceiling 60 \u2192 12"));
+    EXPECT_TRUE(log.contains("Wickerlane: resolution scale 1.0 \u2192 2.0 (available "));
+    EXPECT_TRUE(log.contains("scale=2.0 maxFps=12"));
+    // The helper gets the smaller picture.
+    EXPECT_TRUE(waitUntil([&] { return ada.frames().last()->width() == 960; }, 10000));
 }
 
 } // namespace

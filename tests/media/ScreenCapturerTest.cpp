@@ -2,6 +2,8 @@
 #include "LoopbackPeers.h"
 #include "XScreen.h"
 
+#include "media/EncodedFrames.h"
+#include "media/KeyFrameRequest.h"
 #include "media/ScreenCapturer.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Defaults.h"
@@ -204,6 +206,68 @@ TEST_F(ScreenCapturerTest, CursorIsCompositedOnlyWhenShown)
     EXPECT_TRUE(capturer->configuration()->showsCursor);
     auto withCursor = sink.waitFor([](const webrtc::VideoFrame& f) { return maxLuma(f, 370, 270, 60, 60) > 128; }, 5s);
     EXPECT_TRUE(withCursor) << "cursor drawn at the pointer";
+}
+
+// A screen that doesn't change is sent on only while the encoder sharpens it; then
+// nothing goes out until it changes, a key frame is asked for, or a refresh.
+TEST_F(ScreenCapturerTest, AStillScreenStopsAfterSharpeningAndAnyChangeResumesIt)
+{
+    screen.fill(0, 0, screen.width(), screen.height(), {40, 40, 40});
+    screen.sync();
+    capturer->sharpenFor = 300ms;
+    capturer->sharpenFrames = 3;
+    startAndWait(*capturer, 0, false);
+    const auto quiet = [&] {
+        // Frames stop, and grabs of the unchanged screen are counted instead.
+        long long last = -1;
+        for (int i = 0; i < 40; ++i) {
+            std::this_thread::sleep_for(100ms);
+            long long now = captured(*capturer);
+            if (now == last)
+                return true;
+            last = now;
+        }
+        return false;
+    };
+    const auto resumes = [&] {
+        long long before = captured(*capturer);
+        for (int i = 0; i < 50 && captured(*capturer) < before + 3; ++i)
+            std::this_thread::sleep_for(20ms);
+        return captured(*capturer) >= before + 3;
+    };
+    ASSERT_TRUE(sink.waitFor([](const webrtc::VideoFrame&) { return true; }, 5s));
+    // Nothing has encoded it yet (no connection): it keeps going.
+    std::this_thread::sleep_for(600ms);
+    EXPECT_TRUE(resumes()) << "sent on until an encoder has worked on it";
+    // Encoded, but still coarse: it keeps going until the encoder has sharpened it.
+    for (int i = 0; i < 3; ++i)
+        wl::countEncodedFrame(40);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_TRUE(resumes()) << "a coarse picture is sent on";
+    wl::countEncodedFrame(wl::ScreenCapturer::kSharpQp);
+    ASSERT_TRUE(quiet()) << "a still screen stops being sent";
+    capturer->sharpenFrames = 0;
+    long long skipped = 0;
+    {
+        std::lock_guard guard(capturer->countLock);
+        skipped = capturer->framesUnchanged;
+    }
+    EXPECT_GT(skipped, 0);
+
+    screen.fill(100, 100, 50, 50, {250, 250, 250});
+    screen.sync();
+    EXPECT_TRUE(resumes()) << "a change goes out at once";
+    auto changed = sink.waitFor([](const webrtc::VideoFrame& f) { return meanLuma(f, 110, 110, 30, 30) > 200; }, 2s);
+    EXPECT_TRUE(changed);
+    ASSERT_TRUE(quiet());
+
+    wl::requestKeyFrame(); // the viewer asked for a full picture
+    EXPECT_TRUE(resumes()) << "a key frame needs a frame to be made on";
+    wl::takeKeyFrameRequest(); // as the encoder does
+    ASSERT_TRUE(quiet());
+
+    capturer->refresh();
+    EXPECT_TRUE(resumes());
 }
 
 } // namespace

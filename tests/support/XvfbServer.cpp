@@ -10,12 +10,24 @@
 
 namespace wl::test {
 
-XvfbServer::XvfbServer(int width, int height)
+XvfbServer::XvfbServer(int width, int height, std::vector<std::string> extraArguments)
 {
     int ready[2];
     if (pipe(ready) != 0)
         return;
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    // Made before forking: the child only execs. -noreset: by default the server resets when
+    // its last client leaves, and a client connecting during that reset is refused.
+    std::vector<std::string> arguments = {"Xvfb",       "-displayfd", std::to_string(ready[1]),
+                                          "-noreset",   "-screen",    "0",
+                                          screen,       "-nolisten",  "tcp",
+                                          "+extension", "RANDR",      "+extension",
+                                          "XFIXES"};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives the test
@@ -23,11 +35,7 @@ XvfbServer::XvfbServer(int width, int height)
         int null = ::open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
-        const std::string fd = std::to_string(ready[1]);
-        // -noreset: by default the server resets when its last client leaves, and a client
-        // connecting during that reset is refused.
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-               "+extension", "RANDR", "+extension", "XFIXES", static_cast<char*>(nullptr));
+        execvp("Xvfb", argv.data());
         _exit(127);
     }
     close(ready[1]);

@@ -4,12 +4,14 @@
 // ends with this object (or with the test process). display() is the value for DISPLAY.
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace wl::test {
 
 class XvfbServer {
 public:
-    XvfbServer(int width, int height);
+    // extraArguments go to Xvfb after the usual ones (for example "-noreset").
+    XvfbServer(int width, int height, std::vector<std::string> extraArguments = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;

@@ -96,8 +96,9 @@ private:
 
 } // namespace
 
-PamOwnerCheck::PamOwnerCheck(std::string pamService, AskPassword askPassword)
-    : service_(std::move(pamService)), ask_(std::move(askPassword)), alive_(std::make_shared<bool>(true))
+PamOwnerCheck::PamOwnerCheck(std::string pamService, AskPassword askPassword, std::string pamConfigDir)
+    : service_(std::move(pamService)), configDir_(std::move(pamConfigDir)), ask_(std::move(askPassword)),
+      alive_(std::make_shared<bool>(true))
 {
     if (!ask_)
         ask_ = &PamOwnerCheck::askInDialog;
@@ -116,12 +117,14 @@ std::string PamOwnerCheck::currentUser()
 }
 
 bool PamOwnerCheck::authenticate(const std::string& pamService, const std::string& user, const std::string& password,
-                                 std::string* error)
+                                 std::string* error, const std::string& pamConfigDir)
 {
     Conversation conversation{user, password};
     pam_conv conv{&converse, &conversation};
     pam_handle_t* handle = nullptr;
-    int status = pam_start(pamService.c_str(), user.c_str(), &conv, &handle);
+    int status = pamConfigDir.empty()
+        ? pam_start(pamService.c_str(), user.c_str(), &conv, &handle)
+        : pam_start_confdir(pamService.c_str(), user.c_str(), &conv, pamConfigDir.c_str(), &handle);
     if (status != PAM_SUCCESS) {
         if (error)
             *error = handle ? pam_strerror(handle, status) : "PAM could not start";
@@ -162,7 +165,8 @@ void PamOwnerCheck::check(const std::string& reason, std::function<void(bool)> d
     }
     auto alive = alive_;
     auto service = service_;
-    ask_(reason, [alive, service, user, done](std::optional<std::string> password) {
+    auto configDir = configDir_;
+    ask_(reason, [alive, service, configDir, user, done](std::optional<std::string> password) {
         if (!password || !*alive) {
             if (done)
                 done(false);
@@ -171,9 +175,9 @@ void PamOwnerCheck::check(const std::string& reason, std::function<void(bool)> d
         // PAM may sleep (failure delays) or talk to devices: never on the main thread.
         auto* app = QCoreApplication::instance();
         QPointer<QCoreApplication> context(app);
-        std::thread([context, alive, service, user, secret = std::move(*password), done]() mutable {
+        std::thread([context, alive, service, configDir, user, secret = std::move(*password), done]() mutable {
             std::string error;
-            bool ok = authenticate(service, user, secret, &error);
+            bool ok = authenticate(service, user, secret, &error, configDir);
             std::fill(secret.begin(), secret.end(), '\0');
             if (!error.empty())
                 Log::line("Wickerlane: can't confirm the owner: " + error);

@@ -20,7 +20,10 @@ public:
     using AskPassword =
         std::function<void(const std::string& reason, std::function<void(std::optional<std::string>)> answer)>;
 
-    explicit PamOwnerCheck(std::string pamService = "login", AskPassword askPassword = {});
+    // The service's stack is read from the system's PAM configuration, or from
+    // pamConfigDir when one is given.
+    explicit PamOwnerCheck(std::string pamService = "login", AskPassword askPassword = {},
+                           std::string pamConfigDir = {});
     ~PamOwnerCheck() override;
 
     void check(const std::string& reason, std::function<void(bool)> done) override;
@@ -28,13 +31,14 @@ public:
     // One PAM authentication of `user` with `password` (blocking; any thread). Fills
     // error when PAM itself could not run.
     static bool authenticate(const std::string& pamService, const std::string& user, const std::string& password,
-                             std::string* error = nullptr);
+                             std::string* error = nullptr, const std::string& pamConfigDir = {});
     static std::string currentUser();
     // The dialog of the desktop backend.
     static void askInDialog(const std::string& reason, std::function<void(std::optional<std::string>)> answer);
 
 private:
     std::string service_;
+    std::string configDir_;
     AskPassword ask_;
     std::shared_ptr<bool> alive_;
 };

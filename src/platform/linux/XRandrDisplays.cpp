@@ -105,6 +105,16 @@ bool XRandrDisplays::openConnection()
     return true;
 }
 
+bool XRandrDisplays::blendsTranslucentWindows()
+{
+    std::lock_guard guard(lock_);
+    if (!openConnection())
+        return false;
+    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(connection_));
+    const Atom selection = XInternAtom(connection_, name.c_str(), False);
+    return selection != None && XGetSelectionOwner(connection_, selection) != None;
+}
+
 std::vector<Display> XRandrDisplays::list()
 {
     watchScreens();
@@ -119,16 +129,20 @@ std::vector<Display> XRandrDisplays::list()
     std::vector<Display> result;
     for (int i = 0; monitors && i < count; ++i) {
         const XRRMonitorInfo& monitor = monitors[i];
-        if (monitor.noutput < 1 || monitor.width <= 0 || monitor.height <= 0)
+        if (monitor.width <= 0 || monitor.height <= 0)
             continue;
         Display d;
-        d.id = static_cast<std::uint32_t>(monitor.outputs[0]);
+        // A monitor set up without an output (xrandr --setmonitor NAME geometry none)
+        // is numbered after its name, above every X resource id.
+        const bool hasOutput = monitor.noutput >= 1;
+        d.id = hasOutput ? static_cast<std::uint32_t>(monitor.outputs[0])
+                         : kMonitorWithoutOutput | static_cast<std::uint32_t>(monitor.name);
         d.x = monitor.x;
         d.y = monitor.y;
         d.width = monitor.width;
         d.height = monitor.height;
         d.main = monitor.primary != 0;
-        if (resources) {
+        if (resources && hasOutput) {
             if (XRROutputInfo* info = XRRGetOutputInfo(dpy, resources, monitor.outputs[0])) {
                 d.output.assign(info->name, static_cast<std::size_t>(info->nameLen));
                 XRRFreeOutputInfo(info);
@@ -140,7 +154,7 @@ std::vector<Display> XRandrDisplays::list()
                 XFree(atom);
             }
         }
-        d.name = monitorNameFromEDID(outputEDID(dpy, monitor.outputs[0])).value_or(d.output);
+        d.name = hasOutput ? monitorNameFromEDID(outputEDID(dpy, monitor.outputs[0])).value_or(d.output) : d.output;
         result.push_back(std::move(d));
     }
     if (monitors)

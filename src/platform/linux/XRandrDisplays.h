@@ -1,8 +1,11 @@
 #pragma once
 // Displays read from XRandR: each active monitor is one display, numbered after its
 // first output (display id = RandR output id) and named by the monitor's own name from
-// that output's EDID, else by the output's name; the primary output is the main display. Screen changes are reported
-// through QGuiApplication's screen signals when a QGuiApplication exists. Thread-safe.
+// that output's EDID, else by the output's name; the primary output is the main
+// display. A monitor without an output (one that xrandr --setmonitor made, splitting a
+// screen) is numbered kMonitorWithoutOutput plus its name's atom and named by it.
+// Screen changes are reported through QGuiApplication's screen signals when a
+// QGuiApplication exists. Thread-safe.
 
 #include "platform/Displays.h"
 
@@ -22,10 +25,15 @@ std::optional<std::string> monitorNameFromEDID(std::string_view edid);
 
 class XRandrDisplays final : public Displays {
 public:
+    // X resource ids and atoms use the low 29 bits.
+    static constexpr std::uint32_t kMonitorWithoutOutput = 0x80000000u;
+
     XRandrDisplays();
     ~XRandrDisplays() override;
 
     std::vector<Display> list() override;
+    // A compositing manager owns the selection _NET_WM_CM_S<screen>.
+    bool blendsTranslucentWindows() override;
 
 protected:
     void observerAdded() override;

@@ -5,16 +5,33 @@
 // writes the pictures to build/gallery/. It exits non-zero when a picture could not be
 // made.
 #include "AppTestKit.h"
+#include "PeopleTestKit.h"
 #include "HostFakes.h"
+#include "PanelTestKit.h"
 #include "ServiceProcess.h"
+#include "TestDirs.h"
 
+#include "app/AskForHelpView.h"
 #include "app/MainWindow.h"
+#include "app/PasswordsView.h"
+#include "app/SendPasswordView.h"
+#include "app/ShellPanel.h"
+#include "host/AskForHelpPanelController.h"
+#include "mail/PasswordsPanelController.h"
+#include "mail/SendPasswordPanelController.h"
 #include "app/MenuBarExtra.h"
 #include "app/MenuBarIcon.h"
 #include "app/PictureWindow.h"
 #include "app/StyleKit.h"
+#include "host/GuideOverlayController.h"
+#include "host/GuideOverlayView.h"
+#include "app/people/DeviceLine.h"
+#include "app/people/PicturesSheet.h"
 #include "host/HelpRequestCenter.h"
 #include "host/PairingPanelController.h"
+#include "host/SessionBannerController.h"
+#include "host/SessionBannerView.h"
+#include "host/SuggestionCard.h"
 #include "platform/OneShotTimer.h"
 #include "platform/SystemServices.h"
 #include "platform/linux/QtPrompts.h"
@@ -25,12 +42,20 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -199,6 +224,435 @@ void trayIcons()
     save(image, QStringLiteral("tray-icons"));
 }
 
+// ---- the ask-for-help and password windows, from fixtures ----
+
+QImage photo(int w, int h, int seed)
+{
+    QImage image = desktopPicture(w, h);
+    QPainter p(&image);
+    p.fillRect(QRect(w / 5, h / 4, w / 2, h / 2), QColor::fromHsv((seed * 70) % 360, 160, 220));
+    return image;
+}
+
+void clickNamed(QWidget* root, const char* name)
+{
+    if (auto* button = root->findChild<QAbstractButton*>(QString::fromLatin1(name)))
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        std::cerr << "gallery: no " << name << std::endl;
+}
+
+void typeNamed(QWidget* root, const char* name, const QString& text)
+{
+    if (auto* field = root->findChild<QLineEdit*>(QString::fromLatin1(name)))
+        field->setText(text);
+    else if (auto* note = root->findChild<QPlainTextEdit*>(QString::fromLatin1(name)))
+        note->setPlainText(text);
+}
+
+void smallWindows(const std::string& silentServiceURL)
+{
+    // The help request centres keep their open requests' pictures in a folder of the
+    // gallery's own, and start without one.
+    TempDir requestPictures;
+    int centres = 0;
+    auto requestOptions = [&] {
+        HelpRequestCenter::Options options;
+        options.picturesFolder = requestPictures.path() / std::to_string(++centres);
+        Defaults::standard().remove(HelpRequestCenter::kActiveKey);
+        return options;
+    };
+    const Date T = dateNow();
+    Computer ada{"Ada Lovelace"};
+    Computer bo{"Bo Diddley"};
+    std::vector<PairedDevice> helpers{ada.record(), bo.record()};
+
+    // Ask for help.
+    {
+        Installation here;
+        here.frozen = false;
+        here.contacts = helpers;
+        here.make({}, silentServiceURL);
+        AskForHelpPanelController controller;
+        installShellPanels(*here.passwords, controller);
+        HelpRequestCenter center(
+            *here.messenger, [&] { return helpers; }, requestOptions());
+        controller.show(center);
+        auto* panel = dynamic_cast<ShellPanel*>(controller.panel());
+        auto* view = qobject_cast<AskForHelpView*>(panel->view());
+        shoot(*panel, QStringLiteral("ask-for-help-compose"));
+
+        clickNamed(view, "topic.password");
+        typeNamed(view, "noteField", QStringLiteral("The bank wants a new password and I don't know which one"));
+        center.addPicture(photo(1280, 800, 1), "Screenshot 9.41");
+        center.addPicture(photo(800, 1000, 2), "Letter");
+        shoot(*panel, QStringLiteral("ask-for-help-compose-password-topic-two-pictures"));
+
+        center.addPicture(photo(640, 480, 3), "Router");
+        QMimeData images;
+        images.setImageData(photo(100, 100, 4));
+        QDragEnterEvent enter(QPoint(40, 40), Qt::CopyAction, &images, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &enter);
+        shoot(*panel, QStringLiteral("ask-for-help-compose-three-pictures-dragging"));
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(view, &leave);
+
+        clickNamed(view, "sendButton");
+        shoot(*panel, QStringLiteral("ask-for-help-compose-sending"));
+        controller.close();
+        processEventsFor(20);
+
+        std::vector<PairedDevice> none;
+        HelpRequestCenter lonely(
+            *here.messenger, [&] { return none; }, requestOptions());
+        controller.show(lonely);
+        panel = dynamic_cast<ShellPanel*>(controller.panel());
+        clickNamed(panel->view(), "sendButton");
+        shoot(*panel, QStringLiteral("ask-for-help-compose-no-helpers"));
+        controller.close();
+        processEventsFor(20);
+    }
+    {
+        auto answer = [&](const std::string& id, const std::string& text, Date at) {
+            StoredMessage m;
+            m.id = id;
+            m.peerId = ada.id();
+            m.peerName = "Ada Lovelace";
+            m.content.kind = MailContent::Kind::reply;
+            m.content.replyTo = "h1";
+            m.content.text = text;
+            m.content.sentAt = at;
+            m.at = at;
+            return m;
+        };
+        Installation here;
+        here.frozen = false;
+        here.contacts = helpers;
+        auto locked = here.receivedPassword(ada, "p1", "Wi-Fi", "oneHour", T + 3000, "x", T - 100);
+        locked.content.replyTo = "h1";
+        locked.peerName = "Ada Lovelace";
+        auto used = here.receivedPassword(bo, "p2", std::nullopt, "once", T + 300, "x", T - 50);
+        used.content.replyTo = "h2";
+        used.peerName = "Bo Diddley";
+        used.sealed.reset();
+        for (bool withReplies : {false, true}) {
+            std::vector<StoredMessage> history;
+            if (withReplies)
+                history = {answer("y1", "I'll look at it at six", T - 300), locked, used};
+            here.make(history, silentServiceURL);
+            AskForHelpPanelController controller;
+            installShellPanels(*here.passwords, controller);
+            HelpRequestCenter center(
+                *here.messenger, [&] { return helpers; }, requestOptions());
+            center.setActive({{{ada.id(), "h1"}, {bo.id(), "h2"}},
+                              {"Ada Lovelace", "Bo Diddley"},
+                              "Printer",
+                              "It says it's offline, but the light is green",
+                              T - 900,
+                              withReplies ? 1 : 2},
+                             {});
+            controller.show(center);
+            shoot(*dynamic_cast<ShellPanel*>(controller.panel()),
+                  withReplies ? QStringLiteral("ask-for-help-sent-with-replies")
+                              : QStringLiteral("ask-for-help-sent-waiting"));
+            controller.close();
+            processEventsFor(20);
+        }
+    }
+
+    // Send a password.
+    {
+        Installation here;
+        here.frozen = false;
+        here.contacts = helpers;
+        here.make({}, silentServiceURL);
+        AskForHelpPanelController controller;
+        installShellPanels(*here.passwords, controller);
+        here.passwords->composer().show(ada.record());
+        auto* window = dynamic_cast<SendPasswordPanel*>(here.passwords->composer().panel());
+        shoot(*window->window(), QStringLiteral("send-password-empty"));
+
+        StoredMessage request;
+        request.id = "h1";
+        request.content.kind = MailContent::Kind::helpRequest;
+        request.content.text = "Can you send me the Wi-Fi password for the guest network?";
+        here.passwords->composer().show(ada.record(), request);
+        typeNamed(window->form(), "labelField", QStringLiteral("Guest Wi-Fi"));
+        typeNamed(window->form(), "secretField", QStringLiteral("correct horse battery"));
+        clickNamed(window->form(), "eyeButton");
+        clickNamed(window->form(), "lifetime.oneHour");
+        shoot(*window->window(), QStringLiteral("send-password-answering-shown-one-hour"));
+
+        window->form()->sendErrorText(Messenger::SendError::refused(429));
+        shoot(*window->window(), QStringLiteral("send-password-failed"));
+        clickNamed(window->form(), "sendButton");
+        shoot(*window->window(), QStringLiteral("send-password-sending"));
+        window->orderOut();
+    }
+
+    // Passwords.
+    {
+        Installation here;
+        here.contacts = helpers;
+        here.now = T;
+        here.make({}, silentServiceURL);
+        AskForHelpPanelController controller;
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        auto* panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        shoot(*panel, QStringLiteral("passwords-empty"));
+        panel->hide();
+
+        auto receipt = Installation::receipt;
+        std::vector<StoredMessage> history = {
+            here.receivedPassword(ada, "r1", "Wi-Fi", "once", T + 900, "correct horse", T - 10),
+            here.receivedPassword(bo, "r2", std::nullopt, "oneHour", T + 2400, "open sesame", T - 1000),
+            here.receivedPassword(ada, "r3", "Bank", "fifteenMinutes", T + 45, "1234 5678", T - 855),
+            Installation::sentPassword(ada, "s1", "Router", "fifteenMinutes", T + 700, T - 200),
+            Installation::sentPassword(bo, "s2", "Door code", "once", T + 800, T - 100),
+            Installation::sentPassword(ada, "s3", std::nullopt, "oneHour", T + 3500, T - 100),
+            Installation::sentPassword(bo, "s4", "Old", "fifteenMinutes", T - 10, T - 910),
+            receipt(ada, "k1", "s1", "delivered", T - 190),
+            receipt(bo, "k2", "s2", "opened", T - 90),
+        };
+        here.make(history, silentServiceURL);
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        auto* view = qobject_cast<PasswordsView*>(panel->view());
+        view->setCopyTimers([](std::chrono::milliseconds, std::function<void()>) { return nullptr; });
+        here.ownerCheck.answer(true);
+        here.ownerCheck.answer(true);
+        here.ownerCheck.answer(false);
+        clickNamed(view->card("r1"), "showButton");
+        waitUntil([&] { return view->card("r1")->isRevealed(); });
+        clickNamed(view->card("r2"), "copyButton");
+        waitUntil([&] { return view->card("r2")->findChild<QLabel*>("copiedNote")->isVisible(); });
+        clickNamed(view->card("r3"), "copyButton");
+        waitUntil([&] { return view->card("r3")->problem().has_value(); });
+        here.now = T + 2;
+        view->tick();
+        shoot(*panel, QStringLiteral("passwords-cards-and-sent-rows"));
+        here.now = T + 50;
+        view->tick();
+        shoot(*panel, QStringLiteral("passwords-later-hidden-and-expired"));
+        panel->hide();
+
+        // The sent rows alone, with one card.
+        here.make({history[1], history[3], history[4], history[5], history[6], history[7], history[8]},
+                  silentServiceURL);
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        shoot(*panel, QStringLiteral("passwords-one-card-and-sent-rows"));
+        panel->hide();
+
+        for (int i = 0; i < 6; ++i)
+            history.push_back(here.receivedPassword(bo, "x" + std::to_string(i), "Key " + std::to_string(i),
+                                                    "fifteenMinutes", T + 600, "x", T));
+        here.make(history, silentServiceURL);
+        installShellPanels(*here.passwords, controller);
+        here.passwords->panel().show();
+        panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
+        shoot(*panel, QStringLiteral("passwords-scrolling"));
+        panel->hide();
+    }
+    QGuiApplication::clipboard()->clear();
+}
+
+// What the host's user sees while helped: the guide overlay (pointer with name tag and a
+// suggested click with its card) over a desktop, the card alone, and the session banner
+// in each of its states, each banner also over the desktop's top-right corner.
+void guideAndBanner()
+{
+    const QSize screen(1280, 800);
+    const QRect visible(0, 28, screen.width(), screen.height() - 28);
+    GuideModel model;
+    model.helperName = "Ada";
+    model.pointer = GuideModel::Point{0.3, 0.4};
+    model.suggestions = {{1, {0.62, 0.55}}};
+    GuideOverlayView overlay(model);
+    overlay.setAttribute(Qt::WA_TranslucentBackground);
+    overlay.resize(screen);
+    overlay.refresh();
+    SuggestionCard card("Ada", {});
+    card.adjustSize();
+    shoot(card, QStringLiteral("host-suggestion-card"));
+
+    QImage picture = desktopPicture(screen.width(), screen.height());
+    {
+        QPainter p(&picture);
+        overlay.render(&p, QPoint(), QRegion(), QWidget::DrawChildren);
+        const QPointF point(0.62 * screen.width(), 0.55 * screen.height());
+        card.render(&p, GuideOverlayController::cardOrigin(point, card.size(), visible), QRegion(),
+                    QWidget::DrawChildren);
+    }
+    save(picture, QStringLiteral("host-guide-overlay"));
+
+    struct BannerCase {
+        const char* name;
+        SessionBannerModel model;
+    };
+    const BannerCase cases[] = {
+        {"guide", {"Ada", HelpMode::guide, false, false, false, false}},
+        {"clicks-go-through", {"Ada", HelpMode::guide, false, true, true, true}},
+        {"control", {"Ada", HelpMode::control, false, false, false, true}},
+        {"control-you-have-the-mouse", {"Ada", HelpMode::control, true, false, true, false}},
+    };
+    for (const auto& c : cases) {
+        SessionBannerView banner(c.model, {});
+        banner.setAttribute(Qt::WA_TranslucentBackground);
+        banner.refresh();
+        banner.adjustSize();
+        banner.show();
+        if (!QTest::qWaitForWindowExposed(&banner))
+            std::cerr << "gallery: the banner was not shown" << std::endl;
+        processEventsFor(60);
+        banner.adjustSize();
+        const int cropWidth = std::min(screen.width(), banner.width() + 48);
+        QImage over =
+            desktopPicture(screen.width(), screen.height()).copy(screen.width() - cropWidth, 0, cropWidth, 110);
+        {
+            QPainter p(&over);
+            const QPoint at = SessionBannerController::placement(banner.size(), visible);
+            banner.render(&p, at - QPoint(screen.width() - cropWidth, 0), QRegion(), QWidget::DrawChildren);
+        }
+        save(over, QStringLiteral("host-banner-") + c.name);
+    }
+}
+
+std::string jpegOf(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 85);
+    return bytes.toStdString();
+}
+
+// The helper's list of people in its states, over the real viewer controller with a
+// history and presence given here.
+void peopleGallery()
+{
+    using K = MailContent::Kind;
+    {
+        PeopleRig rig;
+        rig.make({});
+        shoot(*rig.view, QStringLiteral("people-no-one-paired"));
+    }
+
+    auto mom = host("Mom's iMac", "Mom");
+    auto momLaptop = host("Mom's MacBook Air", "Mom");
+    auto ann = host("Ann's iMac", "Ann Lee");
+    auto work = host("Work laptop");
+    auto cabin = host("Cabin mini", "Dad");
+    auto study = host("Study iMac");
+    {
+        PeopleRig rig;
+        const Date now = rig.now;
+        auto password = helpRequest("hm", mom, now - 240, "A password", "For the bank's website, please", 2);
+        auto reply = mail("y1", mom, K::reply, now - 200, true, "On my way");
+        reply.content.replyTo = "hm";
+        auto sent = mail("p1", mom, K::password, now - 180, true);
+        sent.content.replyTo = "hm";
+        sent.content.label = "Bank";
+        sent.content.expiresAt = now + 3000;
+        auto receipt = mail("r1", mom, K::receipt, now - 100, false, "opened");
+        receipt.content.replyTo = "p1";
+        auto received = mail("in", work, K::password, now - 30);
+        received.sealed = MailEnvelope{};
+        received.content.expiresAt = now + 3000;
+        rig.history({
+            mail("m1", work, K::message, now - 7200, false, "Did the update work?"),
+            mail("m2", work, K::message, now - 7100, true, "Yes, all good. Thanks!"),
+            helpRequest("ha", ann, now - 40, "Printer",
+                        "The printer says it's offline, but it's on and the light is green. I tried turning it off "
+                        "and on again.",
+                        1),
+            password,
+            reply,
+            sent,
+            receipt,
+            received,
+            mail("m3", ann, K::message, now - 20, false, "Are you there?"),
+        });
+        rig.roster({study});
+        rig.answers.replies["hm"] = {reply};
+        rig.make({mom, momLaptop, ann, work, cabin, study});
+        rig.online({mom, momLaptop, work, study});
+        rig.controller().setKnownUnattended({study.id});
+        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.view->setExpanded("My Macs", true);
+        rig.view->setExpanded("Work laptop", true);
+        rig.view->setExpanded("Dad", true);
+        rig.view->resize(760, 1500);
+        shoot(*rig.view, QStringLiteral("people-two-asking"));
+        rig.view->setExpanded("Mom", true);
+        rig.answers.fetching = {"ha"};
+        rig.view->refresh();
+        shoot(*rig.view, QStringLiteral("people-two-asking-expanded-fetching"));
+        if (auto* line = static_cast<DeviceLine*>(rig.line(work)))
+            shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu"));
+        if (auto* line = static_cast<DeviceLine*>(rig.line(study)))
+            shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu-my-macs"));
+
+        rig.answers.fetching.clear();
+        rig.answers.setPictures("hm",
+                                {{"1", "Screenshot 9.41", "image/jpeg", jpegOf(desktopPicture(1440, 900))},
+                                 {"2", "The bank's page", "image/jpeg", jpegOf(desktopPicture(900, 1200))},
+                                 {"3", "Not a picture", "image/jpeg", "not a picture"}});
+        rig.answers.showPictures(password);
+        if (PicturesSheet* sheet = rig.view->picturesSheet()) {
+            shoot(*sheet, QStringLiteral("pictures-sheet"));
+            sheet->accept();
+        } else {
+            std::cerr << "gallery: no pictures sheet" << std::endl;
+            ++failures;
+        }
+        processEventsFor(20);
+    }
+    {
+        // Nobody reachable: one asks from a Mac that went offline, one is watched.
+        PeopleRig rig;
+        rig.history({helpRequest("hw", work, rig.now - 900, "Wi-Fi or internet", "No internet since this morning")});
+        rig.make({mom, momLaptop, work, cabin});
+        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.view->setExpanded("Mom", true);
+        rig.view->setExpanded("Dad", true);
+        rig.view->resize(760, 900);
+        shoot(*rig.view, QStringLiteral("people-unreachable"));
+    }
+    {
+        // A live session with Mom's iMac: the main window's session face over a real
+        // peer (WebRTC on 127.0.0.1 only, its offer going nowhere), and the list of people
+        // as it stands meanwhile: the request the session answers is resolved.
+        PeopleRig rig;
+        rig.viewer.defaults->setBool("WLLoopbackOnly", true);
+        rig.viewer.defaults->setStringList("WLSTUNServers", {});
+        rig.viewer.makesPeers = true;
+        FakeHost fake("Mom's iMac");
+        auto record = fake.record();
+        record.person = "Mom";
+        rig.history({helpRequest("hm", record, rig.now - 300, "Email", "I can't send mail"),
+                     helpRequest("hw", work, rig.now - 120, "Printer")});
+        rig.make({record, work, cabin});
+        rig.online({record, work});
+        auto* people = rig.view.release();
+        ViewerRootView root(rig.controller(), people);
+        root.resize(760, 640);
+        rig.controller().connect(record, false);
+        rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
+        rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
+        shoot(root, QStringLiteral("people-live-session"));
+        // The list behind the session face, drawn as it is now.
+        people->resize(root.size());
+        save(people->grab().toImage(), QStringLiteral("people-during-a-session"));
+        rig.controller().end();
+        rig.controller().backToDevices();
+        shoot(root, QStringLiteral("people-after-session"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -213,6 +667,8 @@ int main(int argc, char** argv)
 
     trayIcons();
     colourSwatches();
+    guideAndBanner();
+    peopleGallery();
 
     ServiceProcess service;
     if (!service.start()) {
@@ -336,6 +792,11 @@ int main(int argc, char** argv)
     } else {
         ++failures;
     }
+
+    // A service that takes connections and never answers: sends stay under way.
+    QTcpServer silent;
+    silent.listen(QHostAddress::LocalHost, 0);
+    smallWindows("http://127.0.0.1:" + std::to_string(silent.serverPort()));
 
     // ---- the shell's alerts ----
     AlertRequest upToDate{"You're up to date", "Wickerlane 0.1.0 is the newest version."};

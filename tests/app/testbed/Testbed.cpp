@@ -17,6 +17,10 @@
 //   connect {id,unattended}      → the helper connects to a paired host
 //   end                          → the helper's End button
 //   pointer {x,y}                → the mouse moves over the remote screen at that fraction
+//   suggest {x,y}                → a left click there (a suggestion in guide mode)
+//   mouse {kind,x,y,button}      → a mouse event there: kind "move", "down" or "up", button
+//                                  "left" or "right"; answers {sentAt} (steady-clock ns)
+//   requestControl               → the helper's "Ask to Take Over"
 //   frame {path}                 → {width,height}: the last picture shown, saved as PNG
 //   allowUnattended {id}         → the host allows a paired helper unattended access
 //   history                      → {lines}: the host's session history
@@ -29,6 +33,15 @@
 //                                  shows only what the test paints)
 //   menu {item}                  → chooses the host menu's item with that text ("Quit
 //                                  Wickerlane" ends the program as a person's choice does)
+//   askForHelp {topic,note,pictures}
+//                                → the host asks its helpers for help with that many
+//                                  pictures drawn here (a topic by its title)
+//   people                       → the helper's list of people as drawn: its cards (name,
+//                                  subtitle, request block texts, device lines) and the
+//                                  pictures sheet when one is open
+//   click {name,card,device}     → clicks the button with that object name in the list (in
+//                                  the card of that person, on the line of that device) or
+//                                  in the pictures sheet
 //   quit                         → exits at once
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
@@ -39,9 +52,15 @@
 #include "app/MenuBarExtra.h"
 #include "app/StyleKit.h"
 #include "app/WickerlaneApp.h"
+#include "app/people/PeopleView.h"
+#include "app/people/PicturesSheet.h"
+#include "app/people/RequestBlock.h"
 #include "host/GuideOverlayController.h"
+#include "host/HelpRequestCenter.h"
+#include "host/SuggestionCard.h"
 #include "host/HostController.h"
 #include "host/HostPeer.h"
+#include "mail/HelpTopic.h"
 #include "mail/PairingHost.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -58,8 +77,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -234,7 +255,20 @@ public:
             return {{"ok", true}};
         }
         if (cmd == "pointer")
-            return pointer(command.value("x", 0.5), command.value("y", 0.5));
+            return mouse("move", command.value("x", 0.5), command.value("y", 0.5), "left");
+        if (cmd == "suggest") {
+            json pressed = mouse("down", command.value("x", 0.5), command.value("y", 0.5), "left");
+            if (!pressed.value("ok", false))
+                return pressed;
+            return mouse("up", command.value("x", 0.5), command.value("y", 0.5), "left");
+        }
+        if (cmd == "mouse")
+            return mouse(command.value("kind", "move"), command.value("x", 0.5), command.value("y", 0.5),
+                         command.value("button", "left"));
+        if (cmd == "requestControl") {
+            viewer.requestControl();
+            return {{"ok", true}};
+        }
         if (cmd == "frame")
             return frame(command.value("path", ""));
         if (cmd == "allowUnattended") {
@@ -276,6 +310,23 @@ public:
             }
             return {{"ok", false}};
         }
+        if (cmd == "askForHelp") {
+            wl::HelpRequestCenter& requests = host.helpRequests();
+            const int count = command.value("pictures", 0);
+            for (int i = 0; i < count; ++i) {
+                QImage picture(800, 500, QImage::Format_RGB32);
+                picture.fill(QColor::fromHsv((i * 97) % 360, 180, 220));
+                requests.addPicture(picture, "Picture " + std::to_string(i + 1));
+            }
+            if (static_cast<int>(requests.draft().size()) != count)
+                return {{"ok", false}};
+            requests.send(wl::helpTopicFromRaw(command.value("topic", "")), command.value("note", ""));
+            return {{"ok", true}};
+        }
+        if (cmd == "people")
+            return people();
+        if (cmd == "click")
+            return click(command);
         if (cmd == "quit") {
             wl::Defaults::standard().sync();
             std::_Exit(0);
@@ -343,11 +394,20 @@ private:
                   {"inSession", host.helperName().has_value()},
                   {"peer", host.peer() != nullptr},
                   {"handshake", host.handshake().has_value()},
-                  {"helpers", devicesJson(host.helpers())}};
+                  {"helpers", devicesJson(host.helpers())},
+                  {"activeRequest", host.helpRequests().hasActive()}};
         if (host.helperName())
             h["helperName"] = *host.helperName();
         if (const auto& pointer = host.overlay().model.pointer)
             h["pointer"] = {{"x", pointer->x}, {"y", pointer->y}};
+        h["mode"] = wl::toString(host.mode());
+        h["suggestions"] = host.overlay().model.suggestions.size();
+        if (auto* card = host.overlay().suggestionPanel()) {
+            // Where the card's "do it this time" button is on the screen.
+            QAbstractButton* button = card->thisTimeButton();
+            const QPoint at = button->mapToGlobal(QPoint(0, 0));
+            h["doItButton"] = {{"x", at.x()}, {"y", at.y()}, {"width", button->width()}, {"height", button->height()}};
+        }
         json v = {{"phase", phaseName(viewer.phase().kind)},
                   {"phaseText", viewer.phase().text},
                   {"devices", devicesJson(viewer.devices())},
@@ -359,7 +419,9 @@ private:
                   {"pairingHostName", viewer.pairingState().hostName},
                   {"pairingText", viewer.pairingState().text},
                   {"connectionInfo", viewer.connectionInfo()},
-                  {"peer", viewer.peer() != nullptr}};
+                  {"peer", viewer.peer() != nullptr},
+                  {"mode", wl::toString(viewer.mode())},
+                  {"theyHaveTheMouse", viewer.theyHaveTheMouse()}};
         if (viewer.peer()) {
             auto& renderer = viewer.peer()->renderer();
             std::lock_guard guard(renderer.lock);
@@ -369,11 +431,95 @@ private:
         if (auto* window = program_.mainWindow()) {
             v["screen"] = window->rootView()->screenName().toStdString();
             v["messageText"] = window->rootView()->messageText().toStdString();
+            v["modeText"] = window->rootView()->modeText().toStdString();
         }
         return {{"deviceId", program_.services()->messenger->identity().deviceId()}, {"host", h}, {"viewer", v}};
     }
 
-    json pointer(double x, double y)
+    static std::string labelText(QWidget* parent, const char* name)
+    {
+        auto* label = parent ? parent->findChild<QLabel*>(QString::fromLatin1(name)) : nullptr;
+        return label ? label->text().toStdString() : std::string();
+    }
+
+    wl::PeopleView* peopleView() const
+    {
+        auto* window = program_.mainWindow();
+        return window ? window->peopleView() : nullptr;
+    }
+
+    json people()
+    {
+        wl::PeopleView* view = peopleView();
+        if (!view)
+            return {{"error", "no list"}};
+        json cards = json::array();
+        for (auto* card : view->findChildren<wl::PersonCard*>(QStringLiteral("personCard"))) {
+            if (card->isHidden())
+                continue;
+            json entry = {{"name", card->property("groupName").toString().toStdString()},
+                          {"subtitle", labelText(card, "personSubtitle")}};
+            if (auto* block = card->findChild<wl::RequestBlock*>(QStringLiteral("requestBlock"))) {
+                json request = {{"id", block->model().request.id},
+                                {"topic", labelText(block, "requestTopic")},
+                                {"note", labelText(block, "requestNote")}};
+                if (auto* pictures = block->findChild<QAbstractButton*>(QStringLiteral("picturesButton")))
+                    request["pictures"] = pictures->text().toStdString();
+                entry["request"] = request;
+            }
+            json lines = json::array();
+            for (auto* line : card->findChildren<QWidget*>(QStringLiteral("deviceLine"))) {
+                auto* primary = line->findChild<QAbstractButton*>(QStringLiteral("primaryButton"));
+                lines.push_back({{"id", line->property("deviceId").toString().toStdString()},
+                                 {"name", labelText(line, "deviceName")},
+                                 {"status", labelText(line, "statusText")},
+                                 {"primary", primary ? primary->text().toStdString() : std::string()}});
+            }
+            entry["lines"] = lines;
+            cards.push_back(entry);
+        }
+        json answer = {{"cards", cards}, {"banner", labelText(view, "askingBannerText")}};
+        if (wl::PicturesSheet* sheet = view->picturesSheet()) {
+            json tiles = json::array();
+            for (auto* tile : sheet->findChildren<QWidget*>(QStringLiteral("pictureTile")))
+                tiles.push_back({{"name", labelText(tile, "pictureName")},
+                                 {"picture", tile->findChild<QWidget*>(QStringLiteral("pictureButton")) != nullptr}});
+            answer["sheet"] = {{"title", labelText(sheet, "sheetTitle")},
+                               {"subtitle", labelText(sheet, "sheetSubtitle")},
+                               {"tiles", tiles},
+                               {"visible", sheet->isVisible()}};
+        }
+        return answer;
+    }
+
+    json click(const json& command)
+    {
+        wl::PeopleView* view = peopleView();
+        if (!view)
+            return {{"ok", false}};
+        const QString name = QString::fromStdString(command.value("name", ""));
+        QWidget* scope = view;
+        if (wl::PicturesSheet* sheet = view->picturesSheet(); sheet && command.value("sheet", false))
+            scope = sheet;
+        if (command.contains("card"))
+            scope = view->card(command.value("card", ""));
+        if (scope && command.contains("device")) {
+            QWidget* found = nullptr;
+            for (auto* line : scope->findChildren<QWidget*>(QStringLiteral("deviceLine")))
+                if (line->property("deviceId").toString().toStdString() == command.value("device", ""))
+                    found = line;
+            scope = found;
+        }
+        auto* button = scope ? scope->findChild<QAbstractButton*>(name) : nullptr;
+        if (!button || !button->isEnabled())
+            return {{"ok", false}};
+        button->click();
+        return {{"ok", true}};
+    }
+
+    // A mouse event over the remote screen at a fraction of the picture, as the helper's
+    // mouse makes it.
+    json mouse(const std::string& kind, double x, double y, const std::string& buttonName)
     {
         auto* window = program_.mainWindow();
         auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
@@ -383,10 +529,26 @@ private:
         QRectF picture = layer->pictureRect();
         if (picture.isEmpty())
             return {{"ok", false}};
-        QPointF at(picture.left() + x * picture.width(), picture.top() + y * picture.height());
-        QMouseEvent move(QEvent::MouseMove, at, layer->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(layer, &move);
-        return {{"ok", true}};
+        const QPointF at =
+            QPointF(layer->pos()) + QPointF(picture.left() + x * picture.width(), picture.top() + y * picture.height());
+        const Qt::MouseButton button = buttonName == "right" ? Qt::RightButton : Qt::LeftButton;
+        QEvent::Type type = QEvent::MouseMove;
+        Qt::MouseButton changed = Qt::NoButton;
+        Qt::MouseButtons held = heldButtons_;
+        if (kind == "down") {
+            type = QEvent::MouseButtonPress;
+            changed = button;
+            held |= button;
+        } else if (kind == "up") {
+            type = QEvent::MouseButtonRelease;
+            changed = button;
+            held &= ~Qt::MouseButtons(button);
+        }
+        heldButtons_ = held;
+        QMouseEvent event(type, at, screen->mapToGlobal(at), changed, held, Qt::NoModifier);
+        const auto sentAt = std::chrono::steady_clock::now().time_since_epoch();
+        QApplication::sendEvent(screen, &event);
+        return {{"ok", true}, {"sentAt", std::chrono::duration_cast<std::chrono::nanoseconds>(sentAt).count()}};
     }
 
     json frame(const std::string& path)
@@ -405,6 +567,7 @@ private:
     wl::test::ScriptedOwnerCheck& owner_;
     wl::test::ScriptedAdminPrompt& admin_;
     std::string verifyNumber_;
+    Qt::MouseButtons heldButtons_;
 };
 
 } // namespace

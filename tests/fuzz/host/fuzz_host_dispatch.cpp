@@ -34,13 +34,18 @@
 
 #include <api/rtp_transceiver_interface.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -89,14 +94,22 @@ struct World {
         static int argc = 1;
         static char name[] = "fuzz_host_dispatch";
         static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
+        // An admitted session shows the banner and the guide overlay: widgets, drawn
+        // off screen so that no display is needed.
+        if (!QCoreApplication::instance()) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            new QApplication(argc, argv);
+        }
         // Quiet: the log is not under test (WL_FUZZ_TRACE shows it, and what is admitted).
         if (!std::getenv("WL_FUZZ_TRACE"))
             Log::setSink([](const std::string&) {});
         KeyStore::setStandard(std::make_shared<MemoryKeyStore>());
         resetIdentityCache();
         hostId = ownDeviceId();
+        // The open help request's pictures live under the data folder: a private one.
+        char folder[] = "/tmp/wl-fuzz-host.XXXXXX";
+        if (::mkdtemp(folder))
+            setenv("XDG_DATA_HOME", folder, 1);
         Permissions::setStandard(permissions);
         offerSDP = makeOffer();
     }
@@ -182,6 +195,18 @@ public:
             return AlertAnswer{button == 3 ? -1 : button, false};
         };
 
+        if (bytes_.next() % 2) {
+            // An open help request with a picture, as an earlier run left it, sent to Cy.
+            HelpRequestCenter::Active active;
+            active.sent[helpers_[2].id] = "request-1";
+            active.sentAt = dateNow();
+            active.attachments = 1;
+            defaults->setData(HelpRequestCenter::kActiveKey, active.toJson().dump());
+            const auto folder = HelpRequestCenter::picturesFolder();
+            std::filesystem::create_directories(folder);
+            std::ofstream(folder / "0 Picture.jpg", std::ios::binary) << "bytes";
+        }
+
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, "Host");
         options.notifier = &notifier_;
@@ -197,13 +222,7 @@ public:
                     std::fprintf(stderr, "admitted%s\n", host_->peer() ? " (session)" : " (pictures)");
             }
         };
-        if (bytes_.next() % 2) {
-            HelpRequestCenter::Active active;
-            active.sent[helpers_[2].id] = "request-1";
-            host_->helpRequests().setActive(active, {{"p", "Picture", "image/jpeg", "bytes"}});
-        }
     }
-
     ~Run()
     {
         host_.reset();

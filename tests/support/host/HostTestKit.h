@@ -12,6 +12,7 @@
 #include "TestDirs.h"
 #include "WaitUntil.h"
 
+#include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
 #include "identity/DeviceIdentity.h"
 #include "mail/AppServices.h"
@@ -21,14 +22,21 @@
 #include "platform/KeyStore.h"
 #include "platform/Notifier.h"
 #include "platform/SystemServices.h"
+#include "platform/CursorImages.h"
+#include "platform/InputPoster.h"
+#include "platform/LocalInput.h"
 #include "platform/linux/HostServices.h"
+#include "platform/linux/XFixesCursorImages.h"
+#include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
+#include "platform/linux/XTestInputPoster.h"
 #include "signalling/SharedDisplay.h"
 #include "signalling/WebRTCConfiguration.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -44,7 +52,7 @@ public:
         Route route;
     };
 
-    HostRig()
+    explicit HostRig(std::vector<std::string> serviceArguments = {}) : service(std::move(serviceArguments))
     {
         started = service.start();
         InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
@@ -60,12 +68,19 @@ public:
         Workspace::setStandard(workspace);
         LoginItem::setStandard(std::make_shared<XdgLoginItem>(folder.path() / "autostart" / "wickerlane.desktop"));
         Notifier::setStandard(notifier);
-        if (std::getenv("DISPLAY"))
+        if (std::getenv("DISPLAY")) {
             Displays::setStandard(std::make_shared<XRandrDisplays>());
+            InputPoster::setStandard(std::make_shared<XTestInputPoster>());
+            LocalInput::setStandard(std::make_shared<XInputLocalInput>());
+            CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
+        }
         resetSharedDisplay();
         const char* state = std::getenv("XDG_STATE_HOME");
         savedState = state ? state : "";
         setenv("XDG_STATE_HOME", (folder.path() / "state").c_str(), 1);
+        const char* data = std::getenv("XDG_DATA_HOME");
+        savedData = data ? data : "";
+        setenv("XDG_DATA_HOME", (folder.path() / "data").c_str(), 1);
     }
 
     ~HostRig()
@@ -75,7 +90,14 @@ public:
             unsetenv("XDG_STATE_HOME");
         else
             setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+        if (savedData.empty())
+            unsetenv("XDG_DATA_HOME");
+        else
+            setenv("XDG_DATA_HOME", savedData.c_str(), 1);
         Displays::setStandard(nullptr);
+        InputPoster::setStandard(nullptr);
+        LocalInput::setStandard(nullptr);
+        CursorImages::setStandard(nullptr);
         Notifier::setStandard(nullptr);
         LoginItem::setStandard(nullptr);
         Workspace::setStandard(nullptr);
@@ -92,11 +114,23 @@ public:
     // Stores the paired helpers as an earlier run of the program left them.
     void pair(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
 
+    // Leaves an open help request with its pictures as an earlier run of the program did.
+    void leaveOpenRequest(HelpRequestCenter::Active active, const std::vector<TransferredFile>& pictures)
+    {
+        defaults->setData(HelpRequestCenter::kActiveKey, active.toJson().dump());
+        const auto pictureFolder = HelpRequestCenter::picturesFolder();
+        std::filesystem::create_directories(pictureFolder);
+        for (std::size_t i = 0; i < pictures.size(); ++i)
+            std::ofstream(pictureFolder / (std::to_string(i) + " " + pictures[i].name + ".jpg"), std::ios::binary)
+                << pictures[i].data;
+    }
+
     void make()
     {
         MessengerOptions options;
         options.notifier = notifier.get();
         options.prompts = &prompts;
+        options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
         services = std::make_unique<AppServices>(options);
         services->isHelping = [this] { return helping; };
         host = std::make_unique<HostController>(*services, HostController::Options{timers.factory(), &prompts});
@@ -167,6 +201,8 @@ public:
     bool started = false;
     TempDir folder;
     std::string savedState;
+    std::string savedData;
+    std::optional<Date> fixedNow; // the messenger's clock stands still here when set
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
     std::shared_ptr<SwitchablePermissions> permissions = std::make_shared<SwitchablePermissions>();

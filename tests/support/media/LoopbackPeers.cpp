@@ -9,6 +9,7 @@
 #include <rtc_base/time_utils.h>
 
 #include <future>
+#include <thread>
 #include <vector>
 
 namespace wl::test {
@@ -106,6 +107,7 @@ struct LoopbackPeers::Side {
     std::condition_variable changed;
     bool connected = false;
     bool failed = false;
+    std::shared_ptr<DataChannelLink> channel; // one the other side opened
     std::unique_ptr<PeerLink> link;
 
     void make(const webrtc::PeerConnectionInterface::RTCConfiguration& config, Side& other)
@@ -123,6 +125,11 @@ struct LoopbackPeers::Side {
             failed = state == PeerLink::PeerConnectionState::kFailed;
             changed.notify_all();
         };
+        events.dataChannel = [this](std::shared_ptr<DataChannelLink> opened) {
+            std::lock_guard guard(lock);
+            channel = std::move(opened);
+            changed.notify_all();
+        };
         link = std::make_unique<PeerLink>(config, std::move(events), "Wickerlane: test peer: ", immediateDispatch());
     }
 
@@ -130,6 +137,12 @@ struct LoopbackPeers::Side {
     {
         std::unique_lock guard(lock);
         return changed.wait_until(guard, deadline, [&] { return connected || failed; }) && !failed;
+    }
+
+    bool waitChannel(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock guard(lock);
+        return changed.wait_until(guard, deadline, [&] { return channel != nullptr; });
     }
 };
 
@@ -148,6 +161,12 @@ LoopbackPeers::~LoopbackPeers()
         sender_->link->close();
     if (receiver_->link)
         receiver_->link->close();
+}
+
+std::shared_ptr<DataChannelLink> LoopbackPeers::senderChannel()
+{
+    std::lock_guard guard(sender_->lock);
+    return sender_->channel;
 }
 
 webrtc::PeerConnectionInterface* LoopbackPeers::sender()
@@ -200,6 +219,12 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
         rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(receivedTrack.get()));
     receivedTrack_->AddOrUpdateSink(&sink_, rtc::VideoSinkWants());
 
+    if (withDataChannel) {
+        receiverChannel_ = receiver_->link->createDataChannel("guide", true);
+        if (!receiverChannel_)
+            return false;
+    }
+
     auto offer = localDescription(*receiver_->link);
     if (!offer || !remoteDescription(*sender_->link, webrtc::SdpType::kOffer, *offer))
         return false;
@@ -213,7 +238,18 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
         return false;
 
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    return sender_->waitConnected(deadline) && receiver_->waitConnected(deadline);
+    if (!sender_->waitConnected(deadline) || !receiver_->waitConnected(deadline))
+        return false;
+    if (!withDataChannel)
+        return true;
+    if (!sender_->waitChannel(deadline))
+        return false;
+    while (!receiverChannel_->isOpen() || !senderChannel()->isOpen()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 namespace {

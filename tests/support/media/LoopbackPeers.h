@@ -4,6 +4,7 @@
 // receive video (H.265 first, then H.264), the sending side answers with a screen track.
 
 #include "media/ScreenVideoSource.h"
+#include "signalling/PeerLink.h"
 
 #include <api/peer_connection_interface.h>
 #include <api/stats/rtcstats_objects.h>
@@ -78,6 +79,11 @@ public:
     // Set before connect(): each side also sends an audio track from the factory's audio
     // device, so audio flows both ways beside the video.
     bool withAudio = false;
+    // Set before connect(): the receiving side also opens an ordered data channel, as the
+    // helper opens "guide"; both ends are ready when connect() returns true.
+    bool withDataChannel = false;
+    std::shared_ptr<DataChannelLink> receiverChannel() { return receiverChannel_; }
+    std::shared_ptr<DataChannelLink> senderChannel();
     // The inbound audio stream of one side (sender() or receiver()).
     AudioStats inboundAudio(webrtc::PeerConnectionInterface* side);
     webrtc::PeerConnectionInterface* sender();
@@ -91,6 +97,7 @@ private:
     rtc::scoped_refptr<webrtc::VideoTrackInterface> receivedTrack_;
     FrameSink sink_;
     std::string onlyCodec_;
+    std::shared_ptr<DataChannelLink> receiverChannel_;
 };
 
 } // namespace wl::test

@@ -1,0 +1,239 @@
+// Input latency through the two running programs in take-over mode: a mouse event on the
+// helper's remote-screen view to the injected X event arriving at a window on the host's
+// screen, p50 and p95, printed beside the raw round trip of a small message over an
+// ordered data channel between two peer connections on 127.0.0.1, measured in the same
+// run. Target: p95 through the programs at most 20 ms.
+//
+// Both programs and this process read the same monotonic clock, so the helper's time of
+// the event and this process's time of the X event are comparable.
+//
+// Usage: wl_bench_input [samples, default 200]. Exits non-zero when the target is missed
+// or a measurement could not be made.
+#include "BenchSupport.h"
+#include "LoopbackPeers.h"
+#include "ProgramUnderTest.h"
+#include "ServiceProcess.h"
+#include "XInputProbe.h"
+
+#include "media/PeerConnectionFactory.h"
+#include "media/ScreenVideoSource.h"
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+    double p50 = 0, p95 = 0;
+    int samples = 0, missed = 0;
+};
+
+Figures figuresOf(const std::vector<double>& values, int missed)
+{
+    Figures f;
+    f.samples = int(values.size());
+    f.missed = missed;
+    f.p50 = wl::bench::percentile(values, 0.5);
+    f.p95 = wl::bench::percentile(values, 0.95);
+    return f;
+}
+
+// The reference: a session-event-sized message to the other peer and straight back, over
+// an ordered data channel between two peer connections of this process.
+Figures dataChannelRoundTrip(int samples)
+{
+    wl::test::LoopbackPeers peers(wl::ScreenVideoSource::create());
+    peers.withDataChannel = true;
+    if (!peers.connect()) {
+        std::fprintf(stderr, "reference: the peers did not connect\n");
+        return {};
+    }
+    auto near = peers.receiverChannel();
+    auto far = peers.senderChannel();
+    std::mutex lock;
+    std::condition_variable back;
+    int answered = -1;
+    far->events.message = [far](const std::string& bytes, bool binary) { far->send(bytes, binary); };
+    near->events.message = [&](const std::string& bytes, bool) {
+        std::lock_guard guard(lock);
+        answered = std::atoi(bytes.c_str() + bytes.find(':') + 1);
+        back.notify_all();
+    };
+    std::this_thread::sleep_for(500ms);
+    std::mt19937 random(7);
+    std::vector<double> trips;
+    int missed = 0;
+    for (int i = 0; i < samples; ++i) {
+        // The size of a mouse-move event as the helper sends it.
+        const std::string message =
+            "{\"n\":" + std::to_string(i) + ",\"kind\":\"mouseMove\",\"x\":0.4123456789,\"y\":0.5123456789}";
+        const auto sent = Clock::now();
+        if (!near->send(message, false)) {
+            ++missed;
+            continue;
+        }
+        std::unique_lock guard(lock);
+        if (back.wait_for(guard, 1s, [&] { return answered == i; }))
+            trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+        else
+            ++missed;
+        guard.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(25 + random() % 40));
+    }
+    near->events.message = nullptr;
+    far->events.message = nullptr;
+    return figuresOf(trips, missed);
+}
+
+// Two running programs: pair, connect, take over, then mouse moves from the helper to a
+// window that covers the host's screen.
+Figures throughPrograms(int samples, bool& ok)
+{
+    ok = false;
+    wl::test::ServiceProcess service;
+    if (!service.start()) {
+        std::fprintf(stderr, "the introduction service did not start\n");
+        return {};
+    }
+    const int width = 1280, height = 720;
+    wl::test::ProgramUnderTest host("host", service.httpUrl(), width, height);
+    wl::test::ProgramUnderTest helper("helper", service.httpUrl(), 1280, 720);
+    if (!host.start() || !helper.start()) {
+        std::fprintf(stderr, "the programs did not start\n");
+        return {};
+    }
+    host.command({{"cmd", "answerAlert"}, {"button", 0}});
+    const std::string code = host.command({{"cmd", "startPairing"}}).value("code", "");
+    helper.command({{"cmd", "pair"}, {"code", code}, {"name", ""}});
+    if (!helper.waitFor([](const json& s) { return s["viewer"].value("pairing", "") == "paired"; }, 20000)) {
+        std::fprintf(stderr, "pairing failed\n");
+        return {};
+    }
+    host.command({{"cmd", "hideWindow"}});
+    host.command({{"cmd", "accept"}, {"on", true}});
+    host.waitFor([](const json& s) { return s["host"].value("online", false); }, 20000);
+    helper.waitFor(
+        [&](const json& s) {
+            for (const auto& id : s["viewer"]["online"])
+                if (id == host.deviceId())
+                    return true;
+            return false;
+        },
+        15000);
+
+    host.command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    helper.command({{"cmd", "connect"}, {"id", host.deviceId()}, {"unattended", false}});
+    if (!helper.waitFor(
+            [](const json& s) {
+                return s["viewer"].value("phase", "") == "connected" && s["viewer"].value("guideOpen", false) &&
+                    s["viewer"].value("framesShown", 0) > 5;
+            },
+            30000)) {
+        std::fprintf(stderr, "the session did not start\n");
+        return {};
+    }
+    host.command({{"cmd", "answerAlert"}, {"button", 0}}); // "Allow"
+    helper.command({{"cmd", "requestControl"}});
+    if (!helper.waitFor([](const json& s) { return s["viewer"].value("mode", "") == "control"; }, 15000)) {
+        std::fprintf(stderr, "take-over was not granted\n");
+        return {};
+    }
+
+    // The window that sees the helper's input arrive, below the host's own windows.
+    wl::test::XEventProbe probe(host.display(), 0, 0, width, height);
+    if (!probe.ok()) {
+        std::fprintf(stderr, "the probe window could not be made\n");
+        return {};
+    }
+    const auto xtest = probe.coreXTestDevices();
+    std::this_thread::sleep_for(1s);
+    probe.pump();
+    probe.clear();
+
+    std::mt19937 random(42);
+    std::vector<double> latencies;
+    int missed = 0;
+    for (int i = 0; i < samples; ++i) {
+        // Away from the banner at the top right; every move to a new pixel.
+        const double x = 0.2 + 0.3 * double(i % 97) / 97.0;
+        const double y = 0.3 + 0.4 * double((i * 37) % 89) / 89.0;
+        const double wantX = x * width, wantY = y * height;
+        helper.sendCommand({{"cmd", "mouse"}, {"kind", "move"}, {"x", x}, {"y", y}});
+        std::optional<Clock::time_point> arrived;
+        const auto deadline = Clock::now() + 1s;
+        while (!arrived && Clock::now() < deadline) {
+            probe.pump();
+            for (const auto& e : probe.events())
+                if (e.type == wl::test::ProbeEvent::Type::motion && std::abs(e.rootX - wantX) <= 1.0 &&
+                    std::abs(e.rootY - wantY) <= 1.0 &&
+                    std::find(xtest.begin(), xtest.end(), e.sourceid) != xtest.end())
+                    arrived = e.received;
+            if (!arrived)
+                std::this_thread::sleep_for(200us);
+        }
+        const json answer = helper.readAnswer(3000);
+        if (arrived && answer.contains("sentAt")) {
+            const long long sentAt = answer["sentAt"].get<long long>();
+            const long long at =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(arrived->time_since_epoch()).count();
+            latencies.push_back(double(at - sentAt) / 1e6);
+        } else {
+            ++missed;
+        }
+        probe.clear();
+        // Farther apart than the helper's 60-a-second limit on moves.
+        std::this_thread::sleep_for(std::chrono::milliseconds(25 + random() % 40));
+    }
+    helper.command({{"cmd", "end"}});
+    ok = true;
+    return figuresOf(latencies, missed);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int samples = argc > 1 ? std::clamp(std::atoi(argv[1]), 20, 2000) : 200;
+    wl::Defaults::standard().setBool("WLLoopbackOnly", true);
+    wl::Log::setSink([](const std::string&) {});
+    if (!wl::makePeerConnectionFactory())
+        return 1;
+    std::printf("input latency, %d mouse moves, take-over mode, everything on 127.0.0.1\n", samples);
+    const Figures reference = dataChannelRoundTrip(samples);
+    bool ok = false;
+    const Figures run = throughPrograms(samples, ok);
+    std::printf("%-44s %8s %8s %7s\n", "", "p50 ms", "p95 ms", "missed");
+    std::printf("%-44s %8.2f %8.2f %7d\n", "helper's mouse event to the host's X event", run.p50, run.p95, run.missed);
+    std::printf("%-44s %8.2f %8.2f %7d\n", "raw data-channel round trip (reference)", reference.p50, reference.p95,
+                reference.missed);
+    bool failed = !ok || run.samples == 0 || reference.samples == 0 || run.missed > samples / 20;
+    if (!failed) {
+        std::printf("ratio to the reference round trip: p50 %.2f, p95 %.2f\n", run.p50 / reference.p50,
+                    run.p95 / reference.p95);
+        const bool met = run.p95 <= 20;
+        std::printf("target: p95 through the programs <= 20 ms: %s\n", met ? "met" : "MISSED");
+        failed = !met;
+    } else {
+        std::printf("measurement FAILED (programs ok: %s, samples %d, missed %d; reference samples %d)\n",
+                    ok ? "yes" : "no", run.samples, run.missed, reference.samples);
+    }
+    std::printf("benchmark %s\n", failed ? "FAILED" : "passed");
+    std::fflush(stdout);
+    std::_Exit(failed ? 1 : 0);
+}

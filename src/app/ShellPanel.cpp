@@ -1,0 +1,108 @@
+#include "app/ShellPanel.h"
+
+#include "app/AskForHelpView.h"
+#include "app/PasswordsView.h"
+#include "app/SendPasswordView.h"
+#include "app/StyleKit.h"
+#include "host/AskForHelpPanelController.h"
+#include "mail/PasswordCenter.h"
+#include "platform/CaptureExclusion.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace wl {
+
+ShellPanel::ShellPanel(const QString& title, Capture capture, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(title);
+    applyDarkStyle(*this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    // The window follows the view's size and can't be resized by hand.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    if (capture == Capture::excluded) {
+        // The native window exists from here on, so it is registered before it first shows.
+        exclusion_ = std::make_unique<ScopedCaptureExclusion>(static_cast<CaptureExclusion::WindowId>(winId()));
+    }
+}
+
+ShellPanel::~ShellPanel() = default;
+
+void ShellPanel::setView(QWidget* view)
+{
+    if (view_) {
+        layout()->removeWidget(view_);
+        view_->hide();
+        view_->setParent(nullptr);
+        view_->deleteLater();
+    }
+    view_ = view;
+    if (view) {
+        view->setParent(this);
+        layout()->addWidget(view);
+        view->show();
+    }
+    layout()->activate();
+}
+
+void ShellPanel::centre()
+{
+    layout()->activate();
+    adjustSize();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void ShellPanel::present()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void ShellPanel::orderOut()
+{
+    hide();
+}
+
+bool ShellPanel::isOnScreen() const
+{
+    return isVisible();
+}
+
+void ShellPanel::discardLater()
+{
+    hide();
+    deleteLater();
+}
+
+void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp)
+{
+    PasswordCenter::WindowMakers makers;
+    makers.passwords = [](PasswordCenter& center) -> std::unique_ptr<PanelWindow> {
+        auto panel = std::make_unique<ShellPanel>(QStringLiteral("Passwords"), ShellPanel::Capture::excluded);
+        panel->setObjectName(QStringLiteral("passwordsPanel"));
+        panel->setView(new PasswordsView(center));
+        return panel;
+    };
+    makers.sendPassword = [](PasswordCenter& center) -> std::unique_ptr<SendPasswordWindow> {
+        return std::make_unique<SendPasswordPanel>(center);
+    };
+    passwords.setWindowMakers(std::move(makers));
+    askForHelp.makePanel = [](HelpRequestCenter& center,
+                              std::function<void()> onClose) -> std::unique_ptr<PanelWindow> {
+        auto panel = std::make_unique<ShellPanel>(QStringLiteral("Ask for help"), ShellPanel::Capture::allowed);
+        panel->setObjectName(QStringLiteral("askForHelpPanel"));
+        panel->setView(new AskForHelpView(center, std::move(onClose)));
+        return panel;
+    };
+}
+
+} // namespace wl

@@ -1,0 +1,374 @@
+#include "app/people/PeopleView.h"
+
+#include "app/DateText.h"
+#include "app/PictureWindow.h"
+#include "app/StyleKit.h"
+#include "app/people/HelpRequestAnswers.h"
+#include "app/people/MessagesCard.h"
+#include "app/people/PasswordsRow.h"
+#include "app/people/PeopleStyle.h"
+#include "app/people/PicturesSheet.h"
+#include "mail/AppServices.h"
+#include "mail/Messenger.h"
+#include "mail/MyMacs.h"
+#include "mail/PasswordCenter.h"
+#include "platform/Prompts.h"
+#include "viewer/PairingSheet.h"
+#include "viewer/ViewerController.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace wl {
+
+namespace {
+
+constexpr std::size_t kRecentMessages = 5;
+
+} // namespace
+
+std::string relativeAge(Date date, Date now)
+{
+    const double seconds = now - date;
+    if (seconds < 60)
+        return "just now";
+    if (seconds < 3600)
+        return std::to_string(static_cast<long long>(seconds / 60)) + " min ago";
+    if (seconds < 86400)
+        return std::to_string(static_cast<long long>(seconds / 3600)) + " h ago";
+    return (abbreviatedDate(date) + QStringLiteral(", ") + shortTime(date)).toStdString();
+}
+
+std::string askingBannerText(int people)
+{
+    return std::to_string(people) + " people are asking for help";
+}
+
+PeopleLayout peopleLayout(const std::vector<std::pair<std::string, std::vector<PairedDevice>>>& groups,
+                          const std::vector<StoredMessage>& openRequests, bool noDevices, std::size_t receivedPasswords,
+                          std::size_t sentPasswords, const std::vector<StoredMessage>& messages)
+{
+    PeopleLayout layout;
+    layout.emptyNote = noDevices;
+
+    struct Placed {
+        PersonGroup group;
+        Date latest = 0;
+    };
+    std::vector<Placed> asking, quiet;
+    for (const auto& [name, devices] : groups) {
+        Placed placed;
+        placed.group.name = name;
+        placed.group.devices = devices;
+        for (const auto& request : openRequests) {
+            const bool belongs = std::any_of(devices.begin(), devices.end(),
+                                             [&](const PairedDevice& d) { return d.id == request.peerId; });
+            if (!belongs)
+                continue;
+            if (placed.group.requests.empty() || request.at > placed.latest)
+                placed.latest = request.at;
+            placed.group.requests.push_back(request);
+        }
+        (placed.group.requests.empty() ? quiet : asking).push_back(std::move(placed));
+    }
+    std::stable_sort(asking.begin(), asking.end(),
+                     [](const Placed& a, const Placed& b) { return a.latest > b.latest; });
+    for (auto& placed : asking)
+        layout.cards.push_back(std::move(placed.group));
+    for (auto& placed : quiet)
+        layout.cards.push_back(std::move(placed.group));
+    layout.askingCount = static_cast<int>(asking.size());
+    layout.banner = layout.askingCount >= 2;
+
+    layout.passwordsRow = receivedPasswords > 0 || sentPasswords > 0;
+    layout.receivedPasswords = receivedPasswords;
+
+    std::vector<StoredMessage> plain;
+    for (const auto& message : messages)
+        if (message.content.kind == MailContent::Kind::message)
+            plain.push_back(message);
+    const std::size_t skip = plain.size() > kRecentMessages ? plain.size() - kRecentMessages : 0;
+    layout.recentMessages.assign(plain.begin() + static_cast<std::ptrdiff_t>(skip), plain.end());
+    return layout;
+}
+
+PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers, Options options, QWidget* parent)
+    : QWidget(parent), controller_(controller), answers_(answers), options_(std::move(options))
+{
+    setObjectName(QStringLiteral("peopleView"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("peopleScroll"));
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPalette palette = scroll_->palette();
+    palette.setColor(QPalette::Window, peopleBackground());
+    palette.setColor(QPalette::Base, peopleBackground());
+    scroll_->setPalette(palette);
+    scroll_->setAutoFillBackground(true);
+    scroll_->viewport()->setPalette(palette);
+    scroll_->viewport()->setAutoFillBackground(true);
+    outer->addWidget(scroll_);
+
+    connect(&controller_, &ViewerController::changed, this, &PeopleView::refresh);
+    connect(&messenger(), &Messenger::changed, this, &PeopleView::refresh);
+    connect(&passwords(), &PasswordCenter::changed, this, &PeopleView::refresh);
+    connect(&myMacs(), &MyMacs::changed, this, &PeopleView::refresh);
+    QPointer<PeopleView> self(this);
+    answers_.onChange = [self] {
+        if (self)
+            self->refresh();
+    };
+    refresh();
+}
+
+PeopleView::~PeopleView()
+{
+    answers_.onChange = nullptr;
+    if (picturesSheet_)
+        delete picturesSheet_.data();
+}
+
+Messenger& PeopleView::messenger() const
+{
+    return controller_.messenger();
+}
+
+PasswordCenter& PeopleView::passwords() const
+{
+    return controller_.passwords();
+}
+
+MyMacs& PeopleView::myMacs() const
+{
+    return *controller_.services().myMacs;
+}
+
+Prompts& PeopleView::prompts() const
+{
+    return options_.prompts ? *options_.prompts : Prompts::standard();
+}
+
+Date PeopleView::now() const
+{
+    return options_.clock ? options_.clock() : dateNow();
+}
+
+void PeopleView::openPicture(const TransferredFile& file, const QString& title) const
+{
+    if (options_.openPicture)
+        options_.openPicture(file, title);
+    else
+        PictureWindowController::show(file, title, options_.prompts);
+}
+
+void PeopleView::setExpanded(const std::string& name, bool expanded)
+{
+    if (expanded ? !expanded_.insert(name).second : expanded_.erase(name) == 0)
+        return;
+    refresh();
+}
+
+void PeopleView::toggleExpanded(const std::string& name)
+{
+    setExpanded(name, expanded_.count(name) == 0);
+}
+
+PersonCard* PeopleView::card(const std::string& name) const
+{
+    if (!column_)
+        return nullptr;
+    for (auto* card : column_->findChildren<PersonCard*>())
+        if (card->scene().card.name == name)
+            return card;
+    return nullptr;
+}
+
+bool PeopleView::owns(const QObject* object) const
+{
+    for (const QObject* parent = object ? object->parent() : nullptr; parent; parent = parent->parent())
+        if (parent == this)
+            return true;
+    return false;
+}
+
+void PeopleView::refresh()
+{
+    // A menu of the list stays as it is while it is open; the list is drawn again when
+    // it closes.
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && owns(menu)) {
+        if (!waitingForMenu_) {
+            waitingForMenu_ = true;
+            QPointer<PeopleView> self(this);
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = connect(
+                menu, &QMenu::aboutToHide, this,
+                [self, connection] {
+                    QObject::disconnect(*connection);
+                    if (!self)
+                        return;
+                    self->waitingForMenu_ = false;
+                    self->refresh();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    waitingForMenu_ = false;
+    const Date now = this->now();
+    const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
+    layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),
+                           passwords().received().size(), passwords().sent().size(), messenger().messages());
+
+    // The old column goes once control is back in the event loop: a button of it may
+    // be what started this.
+    const int scrolled = scroll_->verticalScrollBar()->value();
+    if (QWidget* old = scroll_->takeWidget()) {
+        old->hide();
+        old->deleteLater();
+    }
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("peoplePage"));
+    page->setAutoFillBackground(false);
+    auto* centring = new QHBoxLayout(page);
+    centring->setContentsMargins(0, 0, 0, 0);
+    centring->addStretch(1);
+    column_ = new QWidget(page);
+    column_->setObjectName(QStringLiteral("peopleColumn"));
+    column_->setMaximumWidth(kColumnWidth + 32);
+    column_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    centring->addWidget(column_, 100);
+    centring->addStretch(1);
+    auto* stack = new QVBoxLayout(column_);
+    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setSpacing(12);
+
+    if (layout_.emptyNote) {
+        auto* note = new RoundedPanel(peopleCardFill(), 16, column_);
+        note->setObjectName(QStringLiteral("emptyNote"));
+        auto* noteLayout = new QVBoxLayout(note);
+        noteLayout->setContentsMargins(16, 16, 16, 16);
+        auto* text = plainLabel("No Macs yet. On the Mac you want to help, choose Pair a New Helper\u2026 in the "
+                                "Wickerlane menu, then pair here with the code it shows.",
+                                TextStyle::body, secondaryText(), note, true);
+        text->setObjectName(QStringLiteral("emptyNoteText"));
+        noteLayout->addWidget(text);
+        stack->addWidget(note);
+    }
+
+    if (layout_.banner) {
+        auto* banner = new QWidget(column_);
+        banner->setObjectName(QStringLiteral("askingBanner"));
+        auto* row = new QHBoxLayout(banner);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(6);
+        row->addWidget(new SymbolView(Symbol::handRaised, askingAccent(), 16, banner), 0, Qt::AlignVCenter);
+        auto* text = plainLabel(askingBannerText(layout_.askingCount), TextStyle::callout, askingAccent(), banner,
+                                false, QFont::Bold);
+        text->setObjectName(QStringLiteral("askingBannerText"));
+        row->addWidget(text, 1, Qt::AlignVCenter);
+        stack->addWidget(banner);
+    }
+
+    const auto& myMacs = this->myMacs();
+    for (const auto& group : layout_.cards) {
+        PersonCardScene scene;
+        scene.card = personCardModel(group, controller_.onlineIDs(), expanded_.count(group.name) > 0, now);
+        if (scene.card.request) {
+            const StoredMessage& request = *scene.card.request;
+            std::vector<std::pair<StoredMessage, SentPasswordState>> sent;
+            for (const auto& password : passwords().sentTo(request.id))
+                sent.emplace_back(password, passwords().status(password, now));
+            scene.block = requestBlockModel(request, group.devices, answers_.sentReplies(request), sent,
+                                            answers_.fetchingPictures().count(request.id) > 0);
+        }
+        for (const auto& row : scene.card.rows) {
+            const std::string& id = row.device.id;
+            scene.lines.push_back(deviceLineModel(row.device, row.request, controller_.onlineIDs().count(id) > 0,
+                                                  controller_.knownUnattended().count(id) > 0,
+                                                  controller_.notifyWhenOnline().count(id) > 0,
+                                                  myMacs.asking().count(id) > 0, myMacs.isMine(id), now));
+        }
+        stack->addWidget(new PersonCard(*this, std::move(scene), column_));
+    }
+
+    if (layout_.passwordsRow)
+        stack->addWidget(new PasswordsRow(passwords(), layout_.receivedPasswords, column_));
+
+    if (!layout_.recentMessages.empty())
+        stack->addWidget(new MessagesCard(*this, messagesCardModel(layout_.recentMessages, now), column_));
+
+    auto* pair = new QPushButton(QStringLiteral("Pair a Mac\u2026"), column_);
+    pair->setObjectName(QStringLiteral("pairButton"));
+    pair->setFont(peopleFont(TextStyle::body));
+    // The large control size.
+    pair->setMinimumSize(pair->fontMetrics().horizontalAdvance(pair->text()) + 40, 34);
+    connect(pair, &QPushButton::clicked, this, &PeopleView::showPairingSheet);
+    stack->addSpacing(4);
+    stack->addWidget(pair, 0, Qt::AlignHCenter);
+    stack->addStretch(1);
+
+    scroll_->setWidget(page);
+    scroll_->verticalScrollBar()->setValue(scrolled);
+    syncPicturesSheet();
+}
+
+void PeopleView::showPairingSheet()
+{
+    if (pairingSheet_)
+        return;
+    pairingSheet_ = new PairingSheet(controller_, this);
+    pairingSheet_->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<ViewerController> controller(&controller_);
+    // However the sheet goes away, a pairing still waiting ends with it.
+    connect(pairingSheet_, &QDialog::finished, this, [controller] {
+        if (controller)
+            controller->cancelPairing();
+    });
+    pairingSheet_->open();
+}
+
+void PeopleView::syncPicturesSheet()
+{
+    const auto& shown = answers_.picturesShown();
+    if (picturesSheet_ && (!shown || shown->id != picturesSheet_->request().id)) {
+        PicturesSheet* sheet = picturesSheet_;
+        picturesSheet_ = nullptr;
+        sheet->hide();
+        sheet->deleteLater();
+    }
+    if (!shown || picturesSheet_)
+        return;
+    std::vector<TransferredFile> files;
+    if (auto found = answers_.pictures().find(shown->id); found != answers_.pictures().end())
+        files = found->second;
+    QPointer<PeopleView> self(this);
+    PicturesSheet::Options sheetOptions;
+    sheetOptions.prompts = options_.prompts;
+    sheetOptions.openPicture = [self](const TransferredFile& file, const QString& title) {
+        if (self)
+            self->openPicture(file, title);
+    };
+    picturesSheet_ = new PicturesSheet(
+        *shown, std::move(files),
+        [self] {
+            if (self)
+                self->answers().setPicturesShown(std::nullopt);
+        },
+        std::move(sheetOptions), this);
+    picturesSheet_->open();
+}
+
+} // namespace wl

@@ -1,0 +1,127 @@
+#pragma once
+// The helper's home screen in the main window: one card per person whose Macs this Mac
+// helps (people asking for help first), a banner when several people ask at once, the
+// passwords row, the last messages, and "Pair a Mac…". It keeps no model: at every
+// change of the viewer controller, the messenger, the password centre or My Macs it
+// derives the people, their open help requests and their order again, with ages from
+// its clock. Its own state is which cards are expanded. It presents the pairing sheet
+// and, while a request's pictures are to be shown, the pictures sheet.
+
+#include "app/people/PersonCard.h"
+#include "app/people/PicturesSheet.h"
+#include "mail/StoredMessage.h"
+#include "mail/TransferredFile.h"
+#include "protocol/Date.h"
+#include "protocol/PairedDevice.h"
+#include "viewer/PairingSheet.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QScrollArea;
+class QVBoxLayout;
+
+namespace wl {
+
+class HelpRequestAnswers;
+class Messenger;
+class MyMacs;
+class PasswordCenter;
+class Prompts;
+class ViewerController;
+
+// The short age of a date: "just now" under a minute (and for dates ahead), whole
+// minutes with " min ago" under an hour, whole hours with " h ago" under a day, else
+// the date with its time.
+std::string relativeAge(Date date, Date now);
+
+// What the column shows, top to bottom.
+struct PeopleLayout {
+    bool emptyNote = false; // no paired Macs
+    int askingCount = 0; // people with at least one open request
+    bool banner = false; // two or more of them
+    std::vector<PersonGroup> cards; // in list order, each with its open requests
+    bool passwordsRow = false;
+    std::size_t receivedPasswords = 0;
+    std::vector<StoredMessage> recentMessages; // the last five plain messages, in stored order
+
+    bool operator==(const PeopleLayout&) const = default;
+};
+
+// `groups` as the controller groups its Macs, `openRequests` newest first, `messages`
+// the whole history.
+PeopleLayout peopleLayout(const std::vector<std::pair<std::string, std::vector<PairedDevice>>>& groups,
+                          const std::vector<StoredMessage>& openRequests, bool noDevices, std::size_t receivedPasswords,
+                          std::size_t sentPasswords, const std::vector<StoredMessage>& messages);
+
+// The banner's text.
+std::string askingBannerText(int people);
+
+struct PeopleViewOptions {
+    std::function<Date()> clock; // dateNow when empty
+    Prompts* prompts = nullptr; // the process-wide prompts when null
+    // Opens a picture window (PictureWindowController::show when empty).
+    std::function<void(const TransferredFile&, const QString& title)> openPicture;
+};
+
+class PeopleView final : public QWidget {
+    Q_OBJECT
+public:
+    using Options = PeopleViewOptions;
+
+    static constexpr int kColumnWidth = 560;
+
+    PeopleView(ViewerController& controller, HelpRequestAnswers& answers, Options options = {},
+               QWidget* parent = nullptr);
+    ~PeopleView() override;
+
+    ViewerController& controller() const { return controller_; }
+    Messenger& messenger() const;
+    PasswordCenter& passwords() const;
+    MyMacs& myMacs() const;
+    HelpRequestAnswers& answers() const { return answers_; }
+    Prompts& prompts() const;
+    Date now() const;
+    void openPicture(const TransferredFile& file, const QString& title) const;
+
+    // Draws the list again from the current state (every observed change does).
+    void refresh();
+    const PeopleLayout& layout() const { return layout_; }
+
+    const std::set<std::string>& expanded() const { return expanded_; }
+    void setExpanded(const std::string& name, bool expanded);
+    void toggleExpanded(const std::string& name);
+
+    // The sheet that pairs a new Mac; its going away ends a pairing still waiting.
+    void showPairingSheet();
+    PairingSheet* pairingSheet() const { return pairingSheet_; }
+    PicturesSheet* picturesSheet() const { return picturesSheet_; }
+
+    // The card of a person group, while shown.
+    PersonCard* card(const std::string& name) const;
+
+private:
+    void syncPicturesSheet();
+    // Whether the object (a menu, say, which is a window of its own) belongs to the list.
+    bool owns(const QObject* object) const;
+
+    ViewerController& controller_;
+    HelpRequestAnswers& answers_;
+    Options options_;
+    std::set<std::string> expanded_;
+    PeopleLayout layout_;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* column_ = nullptr;
+    QPointer<PairingSheet> pairingSheet_;
+    QPointer<PicturesSheet> picturesSheet_;
+    bool waitingForMenu_ = false;
+};
+
+} // namespace wl

@@ -1,0 +1,92 @@
+#pragma once
+// One card of the people list: a person (or "My Macs") with their paired Macs and the
+// open help requests those Macs sent. A header that names them and sums up their state,
+// the request block of their first open request, a line per shown Mac, and, while they
+// ask and have several Macs, a button that shows or hides the others. Collapsed, a card
+// shows only the Macs of its request; expanded, all of them.
+
+#include "app/people/DeviceLine.h"
+#include "app/people/RequestBlock.h"
+#include "mail/StoredMessage.h"
+#include "protocol/Date.h"
+#include "protocol/PairedDevice.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace wl {
+
+class PeopleView;
+
+// One person group with their open requests, in the messenger's order.
+struct PersonGroup {
+    std::string name;
+    std::vector<PairedDevice> devices;
+    std::vector<StoredMessage> requests;
+    bool operator==(const PersonGroup&) const = default;
+};
+
+struct PersonCardModel {
+    struct Row {
+        PairedDevice device;
+        std::optional<StoredMessage> request; // its own first open request
+        bool operator==(const Row&) const = default;
+    };
+
+    std::string name;
+    std::optional<StoredMessage> request; // the card's request: the first open one
+    bool expanded = false;
+    bool avatarIsMyMacs = false;
+    std::string avatarText; // the name's first character, upper-cased
+    std::string subtitle;
+    std::string accessibilityHint;
+    std::vector<Row> rows; // the Macs shown
+    std::optional<std::string> showMore; // the show-more button's title
+
+    bool asking() const { return request.has_value(); }
+    bool operator==(const PersonCardModel&) const = default;
+};
+
+PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::string>& onlineIDs, bool expanded,
+                                Date now);
+
+// What a card shows: its own model, the block of its request, a line per shown Mac.
+struct PersonCardScene {
+    PersonCardModel card;
+    std::optional<RequestBlockModel> block;
+    std::vector<DeviceLineModel> lines;
+    bool operator==(const PersonCardScene&) const = default;
+};
+
+// The card's header: a button over its whole width that expands or collapses it.
+class PersonCardHeader final : public QAbstractButton {
+public:
+    PersonCardHeader(const PersonCardModel& model, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override { }
+};
+
+class PersonCard final : public QWidget {
+    Q_OBJECT
+public:
+    PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent = nullptr);
+
+    const PersonCardScene& scene() const { return scene_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PeopleView& view_;
+    PersonCardScene scene_;
+};
+
+} // namespace wl

@@ -1,0 +1,226 @@
+#include "app/people/PicturesSheet.h"
+
+#include "app/PictureWindow.h"
+#include "app/StyleKit.h"
+#include "app/people/PeopleStyle.h"
+#include "platform/Prompts.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace wl {
+
+namespace {
+
+constexpr const char* kDot = " \u00b7 ";
+// Tiles draw a copy no wider than the sheet's list; the bytes stay as they came.
+constexpr int kTileWidth = 820;
+
+// The picture as a button: scaled to the width it gets, its aspect kept, with rounded
+// corners.
+class PictureButton final : public QAbstractButton {
+public:
+    PictureButton(QImage picture, QWidget* parent) : QAbstractButton(parent), picture_(std::move(picture))
+    {
+        setCursor(Qt::PointingHandCursor);
+        QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        const QSize size = shownSize(width);
+        return size.height();
+    }
+    QSize sizeHint() const override { return shownSize(kTileWidth); }
+    QSize minimumSizeHint() const override { return {40, 20}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QSize size = shownSize(width());
+        const QRectF area(0, 0, size.width(), size.height());
+        QPainterPath clip;
+        clip.addRoundedRect(area, 8, 8);
+        p.setClipPath(clip);
+        p.drawImage(area, picture_);
+        if (isDown())
+            p.fillPath(clip, withOpacity(Qt::black, 0.2));
+    }
+
+private:
+    QSize shownSize(int width) const
+    {
+        if (picture_.isNull() || picture_.width() == 0)
+            return {width, 0};
+        const int shownWidth = std::min(width, picture_.width());
+        return {shownWidth, std::max(1, picture_.height() * shownWidth / picture_.width())};
+    }
+
+    QImage picture_;
+};
+
+} // namespace
+
+std::string picturesSheetSubtitle(const StoredMessage& request)
+{
+    std::string subtitle;
+    if (request.content.topic)
+        subtitle = *request.content.topic;
+    if (request.content.text) {
+        if (!subtitle.empty() || request.content.topic)
+            subtitle += kDot;
+        subtitle += "\u201c" + *request.content.text + "\u201d";
+    }
+    return subtitle;
+}
+
+QString pictureWindowTitle(const StoredMessage& request, const TransferredFile& file)
+{
+    return QString::fromStdString(request.peerName + kDot + file.name);
+}
+
+PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile> files, std::function<void()> onClose,
+                             Options options, QWidget* parent)
+    : QDialog(parent), request_(std::move(request)), files_(std::move(files)), onClose_(std::move(onClose)),
+      options_(std::move(options))
+{
+    setObjectName(QStringLiteral("picturesSheet"));
+    setWindowTitle(QString::fromStdString("From " + request_.peerName));
+    setWindowModality(Qt::WindowModal);
+    setFixedSize(kWidth, kHeight);
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(20, 20, 20, 20);
+    stack->setSpacing(14);
+
+    auto* header = new QHBoxLayout;
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* title = plainLabel("From " + request_.peerName, TextStyle::title2, primaryText(), this, false, QFont::Bold);
+    title->setObjectName(QStringLiteral("sheetTitle"));
+    texts->addWidget(title);
+    auto* subtitle = plainLabel(picturesSheetSubtitle(request_), TextStyle::body, secondaryText(), this);
+    subtitle->setObjectName(QStringLiteral("sheetSubtitle"));
+    subtitle->setMinimumHeight(subtitle->fontMetrics().height());
+    texts->addWidget(subtitle);
+    header->addLayout(texts, 1);
+    problem_ = plainLabel("", TextStyle::callout, askingAccent(), this, false, QFont::DemiBold);
+    problem_->setObjectName(QStringLiteral("sheetProblem"));
+    problem_->hide();
+    header->addWidget(problem_, 0, Qt::AlignVCenter);
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    close->setObjectName(QStringLiteral("closeButton"));
+    close->setDefault(true);
+    close->setAutoDefault(true);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    header->addWidget(close, 0, Qt::AlignVCenter);
+    stack->addLayout(header);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("sheetPictures"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* list = new QWidget;
+    auto* tiles = new QVBoxLayout(list);
+    tiles->setContentsMargins(0, 0, 0, 0);
+    tiles->setSpacing(16);
+    for (const auto& file : files_)
+        tiles->addWidget(makeTile(file, list));
+    tiles->addStretch(1);
+    scroll->setWidget(list);
+    stack->addWidget(scroll, 1);
+    close->setFocus();
+}
+
+QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
+{
+    auto* tile = new QWidget(parent);
+    tile->setObjectName(QStringLiteral("pictureTile"));
+    tile->setProperty("fileId", QString::fromStdString(file.id));
+    auto* stack = new QVBoxLayout(tile);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(6);
+
+    // Decoded within the limits; a large picture is kept as a smaller copy for the tile.
+    QImage picture = PictureWindowController::decode(file.data);
+    if (!picture.isNull()) {
+        if (picture.width() > kTileWidth)
+            picture = picture.scaledToWidth(kTileWidth, Qt::SmoothTransformation);
+        auto* button = new PictureButton(std::move(picture), tile);
+        button->setObjectName(QStringLiteral("pictureButton"));
+        button->setToolTip(QStringLiteral("Open larger"));
+        button->setAccessibleName(QString::fromStdString(file.name + ", open larger"));
+        connect(button, &QAbstractButton::clicked, this, [this, file] { openLarger(file); });
+        stack->addWidget(button);
+    }
+
+    auto* row = new QHBoxLayout;
+    auto* name = plainLabel(file.name, TextStyle::caption, secondaryText(), tile);
+    name->setObjectName(QStringLiteral("pictureName"));
+    row->addWidget(name, 1);
+    auto* larger = new QPushButton(QStringLiteral("Open Larger"), tile);
+    larger->setObjectName(QStringLiteral("openLarger"));
+    larger->setFont(peopleFont(TextStyle::caption));
+    larger->setAutoDefault(false);
+    connect(larger, &QPushButton::clicked, this, [this, file] { openLarger(file); });
+    row->addWidget(larger);
+    auto* save = new QPushButton(QStringLiteral("Save\u2026"), tile);
+    save->setObjectName(QStringLiteral("savePicture"));
+    save->setFont(peopleFont(TextStyle::caption));
+    save->setAutoDefault(false);
+    connect(save, &QPushButton::clicked, this, [this, file] { savePicture(file); });
+    row->addWidget(save);
+    stack->addLayout(row);
+    return tile;
+}
+
+void PicturesSheet::openLarger(const TransferredFile& file)
+{
+    const QString title = pictureWindowTitle(request_, file);
+    if (options_.openPicture)
+        options_.openPicture(file, title);
+    else
+        PictureWindowController::show(file, title, options_.prompts);
+}
+
+void PicturesSheet::savePicture(const TransferredFile& file)
+{
+    Prompts& prompts = options_.prompts ? *options_.prompts : Prompts::standard();
+    const PictureSaveResult result = writePictureAs(file, prompts);
+    if (result.outcome == PictureSaveResult::Outcome::failed) {
+        problem_->setText(QString::fromLatin1(kSaveFailed));
+        problem_->show();
+    } else if (result.outcome == PictureSaveResult::Outcome::saved) {
+        problem_->clear();
+        problem_->hide();
+    }
+}
+
+QString PicturesSheet::problemText() const
+{
+    return problem_->text();
+}
+
+void PicturesSheet::done(int result)
+{
+    // However the sheet goes away, the request's pictures are no longer shown.
+    if (!closed_) {
+        closed_ = true;
+        if (auto close = onClose_)
+            close();
+    }
+    QDialog::done(result);
+}
+
+} // namespace wl

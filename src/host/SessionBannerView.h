@@ -1,0 +1,65 @@
+#pragma once
+// The session banner's content: a dark pill with a dot in the mode's colour, who helps
+// and how, the helper's microphone, and the host user's four controls: "Ask each
+// time" (while the helper's clicks go through), this machine's microphone, handing
+// over or taking back control, and Stop.
+
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+class QAbstractButton;
+class QLabel;
+
+namespace wl {
+
+struct SessionBannerModel;
+
+class SessionBannerView final : public QWidget {
+    Q_OBJECT
+public:
+    struct Actions {
+        std::function<void()> onToggleControl;
+        std::function<void()> onAskEachTime;
+        std::function<void()> onToggleMicrophone;
+        std::function<void()> onStop;
+    };
+
+    SessionBannerView(const SessionBannerModel& model, Actions actions, QWidget* parent = nullptr);
+
+    // The status line for a model.
+    static QString statusLine(const SessionBannerModel& model);
+    // Follows the model: texts, colours, which controls show.
+    void refresh();
+
+    QLabel* status() const { return status_; }
+    QWidget* helperMicrophone() const { return helperMicrophone_; }
+    QAbstractButton* askEachTimeButton() const { return askEachTime_; }
+    QAbstractButton* microphoneButton() const { return microphone_; }
+    QAbstractButton* controlButton() const { return control_; }
+    QAbstractButton* stopButton() const { return stop_; }
+
+    // Without a compositing manager the clear corners would show black: the window is
+    // then shaped to its rounded outline.
+    void setShapedToOutline(bool shaped);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void applyShape();
+    bool shaped_ = false;
+    const SessionBannerModel& model_;
+    Actions actions_;
+    QWidget* dot_ = nullptr;
+    QLabel* status_ = nullptr;
+    QWidget* helperMicrophone_ = nullptr;
+    QAbstractButton* askEachTime_ = nullptr;
+    QAbstractButton* microphone_ = nullptr;
+    QAbstractButton* control_ = nullptr;
+    QAbstractButton* stop_ = nullptr;
+};
+
+} // namespace wl

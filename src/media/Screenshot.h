@@ -1,0 +1,25 @@
+#pragma once
+// One picture of a display, for a help request: the display's pixels as they are now,
+// without the cursor, with the windows registered with CaptureExclusion and any others
+// given blacked out (the program's own windows stay out of it).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wl {
+
+struct ScreenPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bgrx; // 4 bytes a pixel, rows of width * 4 bytes
+};
+
+// displayId: an XRandR output id; an unknown one takes the first display. Opens its own
+// connection to the X server, so any thread may call it. nullopt, with the reason in
+// error, when the display can't be read.
+std::optional<ScreenPicture> grabScreenshot(std::uint32_t displayId, const std::vector<std::uint64_t>& alsoExcluded,
+                                            std::string& error);
+
+} // namespace wl

@@ -1,0 +1,29 @@
+#pragma once
+// CursorImages on XFixes: XFixesGetCursorImage of the X display, with the cursor's
+// serial. Main thread only.
+
+#include "platform/CursorImages.h"
+
+#include <string>
+
+struct _XDisplay;
+
+namespace wl {
+
+class XFixesCursorImages final : public CursorImages {
+public:
+    // The X display to ask; the environment's ($DISPLAY) when empty.
+    explicit XFixesCursorImages(std::string displayName = {});
+    ~XFixesCursorImages() override;
+
+    std::optional<CursorImage> current() override;
+
+private:
+    bool open();
+
+    std::string displayName_;
+    _XDisplay* display_ = nullptr;
+    bool triedToOpen_ = false;
+};
+
+} // namespace wl

@@ -1,0 +1,168 @@
+#include "platform/linux/XTestInputPoster.h"
+
+#include "platform/Log.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace wl {
+
+XTestInputPoster::XTestInputPoster(std::string displayName) : displayName_(std::move(displayName)) { }
+
+XTestInputPoster::~XTestInputPoster()
+{
+    if (!display_)
+        return;
+    for (const auto& [keysym, keycode] : spare_) {
+        KeySym none[2] = {NoSymbol, NoSymbol};
+        XChangeKeyboardMapping(display_, int(keycode), 2, none, 1);
+    }
+    XSync(display_, False);
+    XCloseDisplay(display_);
+}
+
+bool XTestInputPoster::open()
+{
+    if (display_)
+        return true;
+    if (triedToOpen_)
+        return false;
+    triedToOpen_ = true;
+    display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
+    if (!display_) {
+        Log::line("Wickerlane: cannot open the X display; the helper's input can't be posted");
+        return false;
+    }
+    int event = 0, error = 0, major = 0, minor = 0;
+    hasXTest_ = XTestQueryExtension(display_, &event, &error, &major, &minor);
+    if (!hasXTest_)
+        Log::line("Wickerlane: the X server has no XTest extension; the helper's input can't be posted");
+    // Posted events must not wait for a grab of this connection.
+    XTestGrabControl(display_, True);
+    return true;
+}
+
+bool XTestInputPoster::available()
+{
+    return open() && hasXTest_;
+}
+
+void XTestInputPoster::movePointer(int x, int y)
+{
+    if (!available())
+        return;
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    XFlush(display_);
+}
+
+void XTestInputPoster::button(int button, bool down)
+{
+    if (!available() || button < 1 || button > 255)
+        return;
+    XTestFakeButtonEvent(display_, unsigned(button), down ? True : False, CurrentTime);
+    XFlush(display_);
+}
+
+void XTestInputPoster::followMappingChanges()
+{
+    while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == MappingNotify)
+            keymapLoaded_ = false;
+    }
+}
+
+void XTestInputPoster::loadKeymap()
+{
+    keymapLoaded_ = true;
+    keymap_.clear();
+    XDisplayKeycodes(display_, &minKeycode_, &maxKeycode_);
+    int perKeycode = 0;
+    const int count = maxKeycode_ - minKeycode_ + 1;
+    KeySym* map = XGetKeyboardMapping(display_, KeyCode(minKeycode_), count, &perKeycode);
+    if (!map)
+        return;
+    keymap_.resize(std::size_t(count));
+    for (int code = 0; code < count; ++code)
+        for (int level = 0; level < perKeycode; ++level)
+            keymap_[std::size_t(code)].push_back(std::uint32_t(map[code * perKeycode + level]));
+    XFree(map);
+}
+
+std::optional<unsigned> XTestInputPoster::keycodeFor(std::uint32_t keysym)
+{
+    followMappingChanges();
+    if (!keymapLoaded_)
+        loadKeymap();
+    if (keysym == NoSymbol)
+        return std::nullopt;
+    // Level by level, so a key that types the keysym unshifted wins.
+    std::size_t levels = 0;
+    for (const auto& row : keymap_)
+        levels = std::max(levels, row.size());
+    for (std::size_t level = 0; level < levels; ++level)
+        for (std::size_t code = 0; code < keymap_.size(); ++code)
+            if (level < keymap_[code].size() && keymap_[code][level] == keysym)
+                return unsigned(minKeycode_) + unsigned(code);
+    return std::nullopt;
+}
+
+std::optional<unsigned> XTestInputPoster::spareKeycodeFor(std::uint32_t keysym)
+{
+    auto known = spare_.find(keysym);
+    if (known != spare_.end())
+        return known->second;
+    for (std::size_t code = keymap_.size(); code-- > 0;) {
+        bool empty = true;
+        for (std::uint32_t entry : keymap_[code])
+            empty = empty && entry == NoSymbol;
+        const unsigned keycode = unsigned(minKeycode_) + unsigned(code);
+        bool taken = false;
+        for (const auto& [sym, spare] : spare_)
+            taken = taken || spare == keycode;
+        if (!empty || taken)
+            continue;
+        KeySym both[2] = {KeySym(keysym), KeySym(keysym)};
+        XChangeKeyboardMapping(display_, int(keycode), 2, both, 1);
+        XSync(display_, False);
+        spare_[keysym] = keycode;
+        keymapLoaded_ = false;
+        return keycode;
+    }
+    return std::nullopt;
+}
+
+bool XTestInputPoster::hasKeysym(std::uint32_t keysym)
+{
+    if (!available())
+        return false;
+    return keycodeFor(keysym).has_value();
+}
+
+bool XTestInputPoster::key(std::uint32_t keysym, bool down)
+{
+    if (!available())
+        return false;
+    auto keycode = keycodeFor(keysym);
+    if (!keycode)
+        keycode = spareKeycodeFor(keysym);
+    if (!keycode)
+        return false;
+    XTestFakeKeyEvent(display_, *keycode, down ? True : False, CurrentTime);
+    XFlush(display_);
+    return true;
+}
+
+bool XTestInputPoster::capsLockOn()
+{
+    if (!available())
+        return false;
+    XkbStateRec state{};
+    if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success)
+        return false;
+    return (state.locked_mods & LockMask) != 0;
+}
+
+} // namespace wl

@@ -1,0 +1,221 @@
+// Guiding and taking over in a live session against the real service, with a scripted
+// helper on a real peer connection: the helper's pointer on the overlay, a suggested
+// click let through from its card, the banner's every control, the helper's mouse and
+// keys posted on the private Xvfb, the cursor shape, and the host's user taking control
+// back with input of their own (a second master device).
+#include "HostTestKit.h"
+#include "XInputProbe.h"
+
+#include "host/GuideOverlayController.h"
+#include "host/HostPeer.h"
+#include "host/InputInjector.h"
+#include "host/LocalActivityMonitor.h"
+#include "host/SessionBannerController.h"
+#include "host/SuggestionCard.h"
+#include "media/SystemAudioDevice.h"
+#include "platform/Displays.h"
+
+#include <QAbstractButton>
+
+namespace wl::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = SignalMessage::Kind;
+using EventKind = SessionEvent::Kind;
+
+class HostSessionTakeOver : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "needs the test X server";
+        ASSERT_TRUE(rig.started);
+        rig.pair({ada.record()});
+        rig.make();
+        ASSERT_TRUE(rig.goOnline());
+        rig.prompts.answerAlert(0, false); // "Let Ada show me"
+        rig.reach(ada);
+        ada.hello();
+        ASSERT_TRUE(ada.waitFor(Kind::challenge));
+        ada.prove();
+        ASSERT_TRUE(ada.waitFor(Kind::accepted));
+        ada.startPeer();
+        ASSERT_TRUE(waitUntil([&] { return ada.peerConnected() && ada.guideOpen(); }, 20000));
+        ASSERT_TRUE(waitUntil([&] { return rig.host->peer() && rig.host->peer()->guideChannelOpen(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return ada.events().size() >= 3; }));
+        auto displays = Displays::standard().list();
+        ASSERT_FALSE(displays.empty());
+        screen = displays.front();
+    }
+    void TearDown() override
+    {
+        rig.destroy();
+        processEventsFor(HostPeer::kGoodbyeDelayMs + 200);
+    }
+
+    // Whether the helper got an event of a kind (with a text, when given) since the mark.
+    bool helperGot(EventKind kind, std::optional<std::string> text = std::nullopt, std::size_t from = 0)
+    {
+        return waitUntil([&] {
+            auto events = ada.events();
+            for (std::size_t i = from; i < events.size(); ++i)
+                if (events[i].kind == kind && (!text || events[i].text == text))
+                    return true;
+            return false;
+        });
+    }
+    std::optional<SessionEvent> lastOf(EventKind kind)
+    {
+        auto events = ada.events();
+        for (auto it = events.rbegin(); it != events.rend(); ++it)
+            if (it->kind == kind)
+                return *it;
+        return std::nullopt;
+    }
+    bool pressAt(XEventProbe& probe, int button, int x, int y)
+    {
+        return probe.waitFor([&](const auto& events) {
+            for (const auto& e : events)
+                if (e.type == ProbeEvent::Type::buttonPress && e.detail == button && e.rootX == x && e.rootY == y)
+                    return true;
+            return false;
+        });
+    }
+
+    HostRig rig;
+    ScriptedHelper ada{"Ada Lovelace"};
+    Display screen;
+};
+
+TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
+{
+    HostController& host = *rig.host;
+    XEventProbe probe("", screen.x, screen.y, screen.width, screen.height);
+    ASSERT_TRUE(probe.ok());
+    const auto xtest = probe.coreXTestDevices();
+
+    // The helper points: the overlay shows it.
+    ada.sendEvent(SessionEvent::make(EventKind::pointer, 0.25, 0.25));
+    ASSERT_TRUE(waitUntil([&] { return host.overlay().model.pointer.has_value(); }));
+    EXPECT_TRUE(host.overlay().isShown());
+    EXPECT_EQ(host.overlay().model.helperName, "Ada");
+
+    // The helper suggests; the user lets this one click through from the card.
+    ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.5, 0.5));
+    ASSERT_TRUE(waitUntil([&] { return host.overlay().suggestionPanel() != nullptr; }));
+    const std::size_t mark = ada.events().size();
+    host.overlay().suggestionPanel()->thisTimeButton()->click();
+    EXPECT_TRUE(host.overlay().model.suggestions.empty());
+    ASSERT_TRUE(rig.timers.fireNext(GuideOverlayController::kDoItDelay));
+    const int cx = screen.x + screen.width / 2, cy = screen.y + screen.height / 2;
+    ASSERT_TRUE(pressAt(probe, 1, cx, cy)) << "the suggested click lands";
+    EXPECT_TRUE(std::find(xtest.begin(), xtest.end(), probe.eventsOf(ProbeEvent::Type::buttonPress).back().sourceid) !=
+                xtest.end());
+    // The banner let the click pass and takes the mouse again 0.3 s later.
+    EXPECT_TRUE(host.banner().ignoresMouseEvents());
+    ASSERT_TRUE(rig.timers.fireNext(HostController::kBannerMouseDelay));
+    EXPECT_FALSE(host.banner().ignoresMouseEvents());
+    EXPECT_TRUE(helperGot(EventKind::notice, "They let your suggested click go through.", mark));
+
+    // "Do it always": clicks go through from now on, and the banner offers "Ask each time".
+    ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.1, 0.1));
+    ASSERT_TRUE(waitUntil([&] { return host.overlay().suggestionPanel() != nullptr; }));
+    host.overlay().suggestionPanel()->alwaysButton()->click();
+    ASSERT_TRUE(rig.timers.fireNext(GuideOverlayController::kDoItDelay));
+    EXPECT_TRUE(host.clicksGoThrough());
+    ASSERT_TRUE(pressAt(probe, 1, screen.x + screen.width / 10, screen.y + screen.height / 10));
+    processEventsFor(10);
+    SessionBannerView* banner = host.banner().panel();
+    ASSERT_TRUE(banner);
+    EXPECT_TRUE(banner->askEachTimeButton()->isVisibleTo(banner));
+    // A suggestion now clicks at once, with no card.
+    probe.clear();
+    ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.75, 0.75));
+    ASSERT_TRUE(pressAt(probe, 1, screen.x + screen.width * 3 / 4, screen.y + screen.height * 3 / 4));
+    EXPECT_FALSE(host.overlay().suggestionPanel());
+    // The banner's "Ask each time".
+    banner->askEachTimeButton()->click();
+    EXPECT_FALSE(host.clicksGoThrough());
+    EXPECT_TRUE(helperGot(EventKind::notice, "They'd like to be asked before each click again."));
+
+    // The banner's microphone button switches this machine's microphone.
+    banner->microphoneButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return host.banner().model.microphoneOn; }, 10000));
+    ASSERT_TRUE(waitUntil([&] {
+        auto event = lastOf(EventKind::microphone);
+        return event && event->active == true;
+    }));
+    banner->microphoneButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !host.banner().model.microphoneOn; }, 10000));
+
+    // The banner's control button hands over: take-over mode, the cursor's shape goes to
+    // the helper, the banner lets clicks through.
+    const std::size_t beforeControl = ada.events().size();
+    banner->controlButton()->click();
+    EXPECT_EQ(host.mode(), HelpMode::control);
+    EXPECT_FALSE(host.overlay().isShown());
+    EXPECT_TRUE(host.banner().ignoresMouseEvents());
+    ASSERT_TRUE(helperGot(EventKind::mode, std::nullopt, beforeControl));
+    EXPECT_EQ(lastOf(EventKind::mode)->mode, HelpMode::control);
+    ASSERT_TRUE(helperGot(EventKind::cursor, std::nullopt, beforeControl));
+    EXPECT_FALSE(lastOf(EventKind::cursor)->cursorShape->png.empty());
+
+    // The helper's mouse and keys land where the helper put them.
+    probe.clear();
+    probe.focus();
+    for (auto kind : {EventKind::mouseMove, EventKind::mouseDown, EventKind::mouseUp}) {
+        SessionEvent event = SessionEvent::make(kind, 0.25, 0.75);
+        event.button = 1;
+        ada.sendEvent(event);
+    }
+    ASSERT_TRUE(pressAt(probe, 3, screen.x + screen.width / 4, screen.y + screen.height * 3 / 4));
+    SessionEvent key = SessionEvent::make(EventKind::key);
+    key.keyCode = 0; // a
+    key.down = true;
+    ada.sendEvent(key);
+    ASSERT_TRUE(probe.waitFor([](const auto& events) {
+        for (const auto& e : events)
+            if (e.type == ProbeEvent::Type::keyPress)
+                return true;
+        return false;
+    }));
+    EXPECT_EQ(host.injector().keysDown(), (std::set<int>{0}));
+
+    // The host's user moves their own pointer: control comes back at once. Held keys are
+    // let go, the helper is told, and its input is dropped while the user is active.
+    LocalUser user("");
+    ASSERT_TRUE(user.ok());
+    const std::size_t beforeUser = ada.events().size();
+    user.moveTo(100, 100);
+    ASSERT_TRUE(helperGot(EventKind::localActivity, std::nullopt, beforeUser));
+    EXPECT_EQ(lastOf(EventKind::localActivity)->active, true);
+    EXPECT_TRUE(host.injector().keysDown().empty());
+    EXPECT_FALSE(host.banner().ignoresMouseEvents());
+    EXPECT_TRUE(host.banner().model.localActive);
+    probe.clear();
+    for (auto kind : {EventKind::mouseDown, EventKind::mouseUp}) {
+        SessionEvent event = SessionEvent::make(kind, 0.5, 0.5);
+        event.button = 0;
+        ada.sendEvent(event);
+    }
+    processEventsFor(200);
+    probe.pump();
+    EXPECT_TRUE(probe.eventsOf(ProbeEvent::Type::buttonPress).empty()) << "the helper is paused";
+    // Quiet for 1.5 s: the helper has the mouse again.
+    ASSERT_TRUE(rig.timers.fireNext(LocalActivityMonitor::kQuietTime));
+    ASSERT_TRUE(waitUntil([&] { return lastOf(EventKind::localActivity)->active == false; }));
+    EXPECT_TRUE(host.banner().ignoresMouseEvents());
+
+    // "Take back control" on the banner, then Stop.
+    banner->controlButton()->click();
+    EXPECT_EQ(host.mode(), HelpMode::guide);
+    banner->stopButton()->click();
+    EXPECT_FALSE(host.helperName());
+    ASSERT_TRUE(ada.waitFor(Kind::bye));
+    EXPECT_EQ(ada.received().back().reason, "stopped");
+    EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: stopped on this Mac"));
+}
+
+} // namespace
+} // namespace wl::test

@@ -1,0 +1,170 @@
+// The host user's own input taking control back: real XI2 raw events from a device
+// other than the XTEST one that posts the helper's input (a second master pointer and
+// keyboard), against the injector posting at the same time.
+#include "DesktopBackends.h"
+#include "ManualTimers.h"
+#include "WaitUntil.h"
+#include "XInputProbe.h"
+
+#include "host/InputInjector.h"
+#include "host/LocalActivityMonitor.h"
+#include "platform/LocalInput.h"
+#include "signalling/SharedDisplay.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+namespace wl::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The desktop's local input, counting how often it is asked to watch.
+class CountingLocalInput final : public LocalInput {
+public:
+    explicit CountingLocalInput(LocalInput& inner) : inner_(inner) { }
+    int watch(std::function<void(const LocalInputEvent&)> handler) override
+    {
+        ++watches;
+        return inner_.watch(std::move(handler));
+    }
+    void unwatch(int token) override
+    {
+        ++unwatches;
+        inner_.unwatch(token);
+    }
+    int watches = 0;
+    int unwatches = 0;
+
+private:
+    LocalInput& inner_;
+};
+
+class LocalActivity : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(user.ok());
+        monitor.onChange = [this](bool active) { changes.push_back(active); };
+    }
+    void TearDown() override { monitor.stop(); }
+
+    SessionEvent move(double x, double y) { return SessionEvent::make(SessionEvent::Kind::mouseMove, x, y); }
+
+    ManualTimers timers;
+    LocalActivityMonitor monitor{timers.factory()};
+    InputInjector injector;
+    LocalUser user{""};
+    std::vector<bool> changes;
+};
+
+TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
+{
+    monitor.install();
+    EXPECT_TRUE(monitor.isInstalled());
+
+    // The helper's stream: sixty moves a second for a second, with clicks and keys.
+    QElapsedTimer clock;
+    clock.start();
+    int posted = 0;
+    while (clock.elapsed() < 1000) {
+        const double t = double(posted % 60) / 60.0;
+        injector.post(move(0.2 + 0.6 * t, 0.3 + 0.4 * t));
+        if (posted % 20 == 0) {
+            SessionEvent down = SessionEvent::make(SessionEvent::Kind::mouseDown, 0.5, 0.5);
+            injector.post(down);
+            SessionEvent up = SessionEvent::make(SessionEvent::Kind::mouseUp, 0.5, 0.5);
+            injector.post(up);
+            SessionEvent key = SessionEvent::make(SessionEvent::Kind::key);
+            key.keyCode = 49; // space
+            key.down = true;
+            injector.post(key);
+            key.down = false;
+            injector.post(key);
+        }
+        ++posted;
+        processEventsFor(16);
+    }
+    EXPECT_GE(posted, 50);
+    EXPECT_TRUE(changes.empty()) << "posted input never counts";
+    EXPECT_FALSE(monitor.isActive());
+    EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 0u);
+
+    // The user moves their own pointer while the helper's moves go on, right after one
+    // of them: active at once (no time after a posted event is ignored).
+    injector.post(move(0.45, 0.45));
+    user.moveTo(300, 300);
+    injector.post(move(0.5, 0.5));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    EXPECT_EQ(changes, (std::vector<bool>{true}));
+
+    // Quiet again: a key of the user's counts too, even just after a posted move (and a
+    // release does not).
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+    injector.post(move(0.4, 0.4));
+    user.key(38, true);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    user.key(38, false);
+    processEventsFor(150);
+    EXPECT_FALSE(monitor.isActive()) << "a release alone is not activity";
+
+    // A button press of the user's (a right one too) counts, just after a posted move too;
+    // its release does not.
+    injector.post(move(0.6, 0.6));
+    user.press(3);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    user.release(3);
+    processEventsFor(150);
+    EXPECT_FALSE(monitor.isActive());
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false, true, false}));
+}
+
+TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
+{
+    // A counter in front of the desktop's local input.
+    auto front = std::make_shared<CountingLocalInput>(*desktopLocalInput());
+    LocalInput::setStandard(front);
+
+    monitor.install();
+    monitor.install(); // entering take-over twice: one watch
+    EXPECT_EQ(front->watches, 1);
+
+    user.moveTo(100, 100);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 1u);
+    // More movement: the quiet time starts again, one change only.
+    for (int i = 1; i <= 5; ++i) {
+        user.moveTo(100 + 20 * i, 100);
+        processEventsFor(20);
+    }
+    EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 1u);
+    EXPECT_GE(timers.delays().size(), 3u);
+    for (auto delay : timers.delays())
+        EXPECT_EQ(delay, 1500ms);
+    EXPECT_EQ(changes, (std::vector<bool>{true}));
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+
+    // stop() while active reports the end once; while quiet it reports nothing.
+    user.moveTo(400, 400);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    monitor.stop();
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(front->unwatches, 1);
+    monitor.stop();
+    EXPECT_EQ(changes.size(), 4u);
+    EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 0u);
+    // Stopped: the user's input is no longer watched.
+    user.moveTo(500, 500);
+    processEventsFor(150);
+    EXPECT_FALSE(monitor.isActive());
+
+    LocalInput::setStandard(desktopLocalInput());
+}
+
+} // namespace
+} // namespace wl::test

@@ -1,0 +1,177 @@
+// The session banner on a composited desktop: its texts and controls in each state,
+// its place at the top right of the main screen, and clicks that reach what lies
+// beneath it while it ignores the mouse.
+#include "DeskScreen.h"
+
+#include "host/InputInjector.h"
+#include "host/SessionBannerController.h"
+#include "host/SessionBannerView.h"
+
+#include <QAbstractButton>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+namespace wl::test {
+namespace {
+
+TEST(SessionBannerPlacement, TopRightOfTheVisibleArea)
+{
+    EXPECT_EQ(SessionBannerController::placement(QSize(500, 52), QRect(0, 0, 1280, 720)), QPoint(768, 8));
+    EXPECT_EQ(SessionBannerController::placement(QSize(640, 52), QRect(0, 28, 1280, 692)), QPoint(628, 36));
+}
+
+class SessionBanner : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        actions.onToggleControl = [this] { calls.push_back("control"); };
+        actions.onAskEachTime = [this] { calls.push_back("ask"); };
+        actions.onToggleMicrophone = [this] { calls.push_back("microphone"); };
+        actions.onStop = [this] { calls.push_back("stop"); };
+    }
+    void TearDown() override
+    {
+        banner.hide();
+        processEventsFor(30);
+    }
+    void present(const SessionBannerModel& model)
+    {
+        banner.model = model;
+        banner.present(actions);
+        processEventsFor(150);
+    }
+    QRect onScreen(QWidget* child) const { return QRect(child->mapToGlobal(QPoint(0, 0)), child->size()); }
+
+    SessionBannerController banner;
+    SessionBannerController::Actions actions;
+    std::vector<std::string> calls;
+};
+
+TEST_F(SessionBanner, EachStateSaysWhoHelpsAndHow)
+{
+    SessionBannerModel model;
+    model.helperFirstName = "Ada";
+    present(model);
+    ASSERT_TRUE(banner.isShown());
+    SessionBannerView* view = banner.panel();
+    EXPECT_EQ(view->status()->text(), "Ada is helping with your Mac");
+    EXPECT_FALSE(view->askEachTimeButton()->isVisible());
+    EXPECT_FALSE(view->helperMicrophone()->isVisible());
+    EXPECT_EQ(view->controlButton()->text(), "Let Ada take over");
+    EXPECT_EQ(view->microphoneButton()->toolTip(), "Your microphone is off. Click to talk with Ada.");
+    EXPECT_EQ(view->microphoneButton()->accessibleName(), "Turn your microphone on");
+    EXPECT_FALSE(banner.ignoresMouseEvents());
+    EXPECT_FALSE(view->isActiveWindow()) << "it never takes the focus";
+    // Top right of the main screen's visible area.
+    const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(view->geometry().topRight(), QPoint(visible.right() - 12, visible.top() + 8));
+    QImage shot = screenshot(0, 0, 1280, 80);
+    saveForGallery(shot.copy(view->geometry().adjusted(-8, -8, 8, 8)), "banner-guide");
+    // The dark pill with a teal dot and white text.
+    EXPECT_GT(countNear(shot, view->geometry(), QColor(27, 29, 31), 12), view->width() * view->height() / 3);
+    EXPECT_GT(countNear(shot, view->geometry(), QColor(76, 195, 184), 30), 20);
+    const int rightEdge = view->geometry().right();
+
+    // Clicks go through: status, "Ask each time"; the banner grows to the left.
+    banner.model.clicksGoThrough = true;
+    banner.model.helperMicrophoneOn = true;
+    banner.model.microphoneOn = true;
+    banner.refreshPlacement();
+    processEventsFor(100);
+    EXPECT_EQ(view->status()->text(), "Ada is helping \u00b7 their clicks go through");
+    EXPECT_TRUE(view->askEachTimeButton()->isVisible());
+    EXPECT_TRUE(view->helperMicrophone()->isVisible());
+    EXPECT_EQ(view->helperMicrophone()->toolTip(), "Ada's microphone is on: you can hear them");
+    EXPECT_EQ(view->microphoneButton()->toolTip(), "Your microphone is on. Click to turn it off.");
+    EXPECT_EQ(view->geometry().right(), rightEdge);
+    saveForGallery(screenshot(0, 0, 1280, 80).copy(view->geometry().adjusted(-8, -8, 8, 8)),
+                   "banner-clicks-go-through");
+
+    // Control, the user idle; then the user active.
+    banner.model.clicksGoThrough = false;
+    banner.model.mode = HelpMode::control;
+    banner.refreshPlacement();
+    processEventsFor(50);
+    EXPECT_EQ(view->status()->text(), "Ada is controlling your Mac");
+    EXPECT_EQ(view->controlButton()->text(), "Take back control");
+    EXPECT_FALSE(view->askEachTimeButton()->isVisible());
+    banner.model.localActive = true;
+    banner.refreshPlacement();
+    processEventsFor(100);
+    EXPECT_EQ(view->status()->text(), "You have the mouse \u00b7 Ada is paused");
+    shot = screenshot(0, 0, 1280, 80);
+    saveForGallery(shot.copy(view->geometry().adjusted(-8, -8, 8, 8)), "banner-control-paused");
+    EXPECT_GT(countNear(shot, view->geometry(), QColor(251, 191, 36), 30), 20) << "the amber dot";
+
+    // An empty name still reads.
+    banner.model = SessionBannerModel{};
+    banner.refreshPlacement();
+    EXPECT_EQ(view->status()->text(), " is helping with your Mac");
+}
+
+TEST_F(SessionBanner, EveryControlCallsItsAction)
+{
+    SessionBannerModel model;
+    model.helperFirstName = "Ada";
+    model.clicksGoThrough = true;
+    present(model);
+    SessionBannerView* view = banner.panel();
+    ASSERT_TRUE(view);
+    // Real clicks on the screen, as the host's user makes them.
+    LocalUser user("");
+    ASSERT_TRUE(user.ok());
+    for (QAbstractButton* button :
+         {view->askEachTimeButton(), view->microphoneButton(), view->controlButton(), view->stopButton()}) {
+        const QPoint centre = onScreen(button).center();
+        user.moveTo(centre.x(), centre.y());
+        user.click(1);
+        processEventsFor(100);
+    }
+    EXPECT_EQ(calls, (std::vector<std::string>{"ask", "microphone", "control", "stop"}));
+}
+
+TEST_F(SessionBanner, IgnoringTheMouseLetsClicksThroughToTheWindowBelow)
+{
+    SessionBannerModel model;
+    model.helperFirstName = "Ada";
+    model.mode = HelpMode::control;
+    XEventProbe below("", 0, 0, 1280, 200);
+    ASSERT_TRUE(below.ok());
+    present(model);
+    banner.setIgnoresMouseEvents(true);
+    processEventsFor(100);
+    SessionBannerView* view = banner.panel();
+    const QRect stop = onScreen(view->stopButton());
+    setSharedDisplay(Displays::standard().list().front().id);
+    InputInjector injector;
+    auto click = [&] {
+        for (auto kind : {SessionEvent::Kind::mouseMove, SessionEvent::Kind::mouseDown, SessionEvent::Kind::mouseUp}) {
+            SessionEvent event = SessionEvent::make(kind, stop.center().x() / 1280.0, stop.center().y() / 720.0);
+            event.button = 0;
+            injector.post(event);
+        }
+    };
+    click();
+    EXPECT_TRUE(below.waitFor([](const auto& events) {
+        for (const auto& e : events)
+            if (e.type == ProbeEvent::Type::buttonPress)
+                return true;
+        return false;
+    }));
+    EXPECT_TRUE(calls.empty());
+
+    // Taking mouse events again: the click is the banner's.
+    below.clear();
+    banner.setIgnoresMouseEvents(false);
+    processEventsFor(100);
+    click();
+    ASSERT_TRUE(waitUntil([&] { return !calls.empty(); }, 3000));
+    EXPECT_EQ(calls, (std::vector<std::string>{"stop"}));
+    below.pump();
+    EXPECT_TRUE(below.eventsOf(ProbeEvent::Type::buttonPress).empty());
+    resetSharedDisplay();
+}
+
+} // namespace
+} // namespace wl::test
