@@ -296,7 +296,9 @@ void HelpRequestCenter::cancel()
     if (!active_)
         return;
     const std::vector<PairedDevice> helpers = this->helpers();
-    for (const auto& [helperId, messageId] : active_->sent) {
+    for (const auto& entry : active_->sent) {
+        const std::string& helperId = entry.first;
+        const auto& messageId = entry.second;
         auto helper =
             std::find_if(helpers.begin(), helpers.end(), [&](const PairedDevice& h) { return h.id == helperId; });
         if (helper == helpers.end())
