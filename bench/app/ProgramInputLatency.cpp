@@ -38,20 +38,8 @@ using namespace std::chrono_literals;
 using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-struct Figures {
-    double p50 = 0, p95 = 0;
-    int samples = 0, missed = 0;
-};
-
-Figures figuresOf(const std::vector<double>& values, int missed)
-{
-    Figures f;
-    f.samples = int(values.size());
-    f.missed = missed;
-    f.p50 = wl::bench::percentile(values, 0.5);
-    f.p95 = wl::bench::percentile(values, 0.95);
-    return f;
-}
+using wl::bench::Figures;
+using wl::bench::figuresOf;
 
 // The reference: a session-event-sized message to the other peer and straight back, over
 // an ordered data channel between two peer connections of this process.

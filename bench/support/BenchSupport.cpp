@@ -147,6 +147,16 @@ double percentile(std::vector<double> values, double p)
     return values[low] + (values[high] - values[low]) * (rank - double(low));
 }
 
+Figures figuresOf(const std::vector<double>& values, int missed)
+{
+    Figures figures;
+    figures.samples = int(values.size());
+    figures.missed = missed;
+    figures.p50 = percentile(values, 0.5);
+    figures.p95 = percentile(values, 0.95);
+    return figures;
+}
+
 namespace {
 std::mutex logLock;
 std::deque<std::string> logLines;

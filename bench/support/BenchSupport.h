@@ -31,6 +31,14 @@ private:
 
 double percentile(std::vector<double> values, double p);
 
+// The median and 95th percentile of a run's measurements, how many there were and how
+// many could not be made.
+struct Figures {
+    double p50 = 0, p95 = 0;
+    int samples = 0, missed = 0;
+};
+Figures figuresOf(const std::vector<double>& values, int missed);
+
 // Keeps the program's log lines (the benchmarks silence them) so a failed run can show
 // the last few; install once at the start.
 void keepLogLines();

@@ -5,6 +5,7 @@
 #include "media/PeerConnectionFactory.h"
 #include "media/ScreenCapturer.h"
 #include "media/ScreenVideoSource.h"
+#include "media/SenderEncodings.h"
 #include "media/WantsTenBit.h"
 #include "platform/Log.h"
 #include "signalling/ConnectionFailureGrace.h"
@@ -40,32 +41,6 @@ std::string withoutLineBreaks(std::string text)
             out += text[i];
     }
     return out;
-}
-
-// The encodings the session's video and sound go out with: the host adapts the video
-// itself, so WebRTC's own degradation is off.
-void configureVideo(webrtc::RtpSenderInterface& sender)
-{
-    webrtc::RtpParameters parameters = sender.GetParameters();
-    parameters.degradation_preference = webrtc::DegradationPreference::DISABLED;
-    for (auto& encoding : parameters.encodings) {
-        encoding.min_bitrate_bps = 300000;
-        encoding.max_bitrate_bps = 16000000;
-        encoding.max_framerate = 60;
-    }
-    auto result = sender.SetParameters(parameters);
-    if (!result.ok())
-        Log::line(std::string("Wickerlane: could not set the video encoding: ") + result.message());
-}
-
-void configureAudio(webrtc::RtpSenderInterface& sender)
-{
-    webrtc::RtpParameters parameters = sender.GetParameters();
-    for (auto& encoding : parameters.encodings)
-        encoding.max_bitrate_bps = 128000;
-    auto result = sender.SetParameters(parameters);
-    if (!result.ok())
-        Log::line(std::string("Wickerlane: could not set the audio encoding: ") + result.message());
 }
 
 // Writes one change to every encoding of the sender.
@@ -293,9 +268,9 @@ void HostPeer::finishAnswer(const std::string& sdp)
     if (stopped_)
         return;
     if (impl_->videoSender)
-        configureVideo(*impl_->videoSender);
+        configureScreenEncodings(*impl_->videoSender);
     if (impl_->audioSender)
-        configureAudio(*impl_->audioSender);
+        configureSoundEncodings(*impl_->audioSender);
     chooseTenBit(sdpHasH265(sdp));
     SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
     answer.sdp = sdp;

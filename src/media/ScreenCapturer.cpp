@@ -56,6 +56,7 @@ struct ScreenCapturer::X {
     // handed on: a still screen is sent again only now and then.
     std::vector<uint8_t> previous;
     std::chrono::steady_clock::time_point lastChange{};
+    std::chrono::steady_clock::time_point lastSent{};
     long long encodedAtChange = 0;
 
     ~X()
@@ -460,9 +461,10 @@ void ScreenCapturer::stop(std::shared_ptr<Stream> stream, std::function<void()> 
 
 bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
 {
-    // A screen that doesn't change costs nothing: after a change the picture is sent on
-    // until the encoder has sharpened it, and then not at all until it changes again, a
-    // key frame is asked for, or refresh() asks for it. Any change goes out at once.
+    // A screen that doesn't change costs next to nothing: after a change the picture is
+    // sent on until the encoder has sharpened it, and then only once a second (an
+    // unchanged picture encodes to a few bytes) until it changes again, a key frame is
+    // asked for, or refresh() asks for it. Any change goes out at once.
     using clock = std::chrono::steady_clock;
     const auto now = clock::now();
     const Rect& region = x_->region;
@@ -505,11 +507,13 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
     const auto still = now - x_->lastChange;
     const int qp = lastEncodedQp();
     const bool sharp = qp <= kSharpQp || still >= kSharpenAtMost;
-    if (still >= sharpenFor.load() && encodedFrameCount() - x_->encodedAtChange >= sharpenFrames.load() && sharp) {
+    if (still >= sharpenFor.load() && encodedFrameCount() - x_->encodedAtChange >= sharpenFrames.load() && sharp &&
+        now - x_->lastSent < kStillResend) {
         std::lock_guard guard(countLock);
         ++framesUnchanged;
         return false;
     }
+    x_->lastSent = now;
     return true;
 }
 

@@ -75,14 +75,21 @@ public:
 
     // After the last change the picture is sent on, so that the encoder sharpens it, for
     // at least this long and until our encoders have made kSharpenFrames frames since
-    // (none are made before the connection stands); then a still screen sends nothing
-    // until it changes, a key frame is asked for (KeyFrameRequest), or refresh() is called.
+    // (none are made before the connection stands); then a still screen is sent only
+    // every kStillResend until it changes, a key frame is asked for (KeyFrameRequest), or
+    // refresh() is called.
     static constexpr std::chrono::milliseconds kSharpenFor{1500};
     static constexpr long long kSharpenFrames = 45;
     // The quantiser at which a still picture counts as sharp, and the longest a still
     // picture is sent on waiting for it.
     static constexpr int kSharpQp = 20;
     static constexpr std::chrono::milliseconds kSharpenAtMost{10000};
+    // WebRTC takes a video stream that has encoded nothing for two seconds out of its
+    // bitrate allocation, and when it comes back the estimate starts again from the
+    // bottom (the host would then drop to 12 frames a second and half the size for the
+    // first seconds of every change after a pause). A still picture goes out this often
+    // to keep the stream's place; unchanged, it encodes to a few bytes.
+    static constexpr std::chrono::milliseconds kStillResend{1000};
     std::atomic<std::chrono::milliseconds> sharpenFor{kSharpenFor}; // tests change both
     std::atomic<long long> sharpenFrames{kSharpenFrames};
     // Sends the picture again (and sharpens it) although it has not changed: the viewer

@@ -28,8 +28,9 @@ struct SampleBufferRenderer::Converter {
             sws_freeContext(context);
     }
 
-    // An RGB picture of the frame, or a null image when the buffer can't be shown.
-    QImage convert(const webrtc::VideoFrame& frame)
+    // An RGB picture of the frame at the size it is shown (never larger than the frame,
+    // scaled down in the same pass), or a null image when the buffer can't be shown.
+    QImage convert(const webrtc::VideoFrame& frame, const ShowArea* area)
     {
         rtc::scoped_refptr<webrtc::VideoFrameBuffer> buffer = frame.video_frame_buffer();
         if (!buffer)
@@ -77,34 +78,52 @@ struct SampleBufferRenderer::Converter {
             fullRange = space->range() != webrtc::ColorSpace::RangeID::kLimited;
         }
 
-        context = sws_getCachedContext(context, width, height, format, width, height, AV_PIX_FMT_BGRA, SWS_POINT,
-                                       nullptr, nullptr, nullptr);
+        const QSize shown = area ? area->showSize(QSize(width, height)) : QSize(width, height);
+        const int outWidth = shown.width(), outHeight = shown.height();
+        // Same size: a plain conversion. Smaller: each output pixel averages the frame's
+        // pixels it covers, which keeps small text readable.
+        const int flags = outWidth == width && outHeight == height ? SWS_POINT : SWS_AREA;
+        // A new context for a new shape of conversion. (sws_getCachedContext would do, but
+        // a context it remade can land at the old address, and then nothing here could
+        // tell that its colour space is back at the default.)
+        const Shape shape{width, height, int(format), outWidth, outHeight, flags};
+        if (!context || !(shape == lastShape)) {
+            if (context)
+                sws_freeContext(context);
+            context = sws_getContext(width, height, format, outWidth, outHeight, AV_PIX_FMT_BGRA, flags, nullptr,
+                                     nullptr, nullptr);
+            lastShape = shape;
+            lastMatrix = -1;
+        }
         if (!context)
             return {};
-        if (matrix != lastMatrix || fullRange != lastFullRange || context != lastContext) {
+        if (matrix != lastMatrix || fullRange != lastFullRange) {
             sws_setColorspaceDetails(context, sws_getCoefficients(matrix), fullRange ? 1 : 0,
                                      sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
             lastMatrix = matrix;
             lastFullRange = fullRange;
-            lastContext = context;
         }
         // libswscale writes whole vectors: rows aligned to 64 bytes, and spare rows
         // after the last, so that it never writes past the picture's memory.
-        const int stride = (width * 4 + 63) / 64 * 64;
-        auto* memory = static_cast<uint8_t*>(std::malloc(std::size_t(stride) * (height + 2)));
+        const int stride = (outWidth * 4 + 63) / 64 * 64;
+        auto* memory = static_cast<uint8_t*>(std::malloc(std::size_t(stride) * (outHeight + 2)));
         if (!memory)
             return {};
         QImage picture(
-            memory, width, height, stride, QImage::Format_RGB32, [](void* data) { std::free(data); }, memory);
+            memory, outWidth, outHeight, stride, QImage::Format_RGB32, [](void* data) { std::free(data); }, memory);
         uint8_t* out[4] = {memory, nullptr, nullptr, nullptr};
         int outStrides[4] = {stride, 0, 0, 0};
-        if (sws_scale(context, planes, strides, 0, height, out, outStrides) != height)
+        if (sws_scale(context, planes, strides, 0, height, out, outStrides) != outHeight)
             return {};
         return picture;
     }
 
+    struct Shape {
+        int width = 0, height = 0, format = 0, outWidth = 0, outHeight = 0, flags = 0;
+        bool operator==(const Shape&) const = default;
+    };
     SwsContext* context = nullptr;
-    SwsContext* lastContext = nullptr;
+    Shape lastShape;
     int lastMatrix = -1;
     bool lastFullRange = false;
 };
@@ -118,6 +137,7 @@ struct SampleBufferRenderer::Sink final : rtc::VideoSinkInterface<webrtc::VideoF
 SampleBufferRenderer::SampleBufferRenderer()
     : layer_(new FrameLayer), converter_(std::make_unique<Converter>()), sink_(std::make_unique<Sink>(*this))
 {
+    area_ = layer_->showArea();
 }
 
 SampleBufferRenderer::~SampleBufferRenderer()
@@ -135,13 +155,13 @@ void* SampleBufferRenderer::sink() const
 
 void SampleBufferRenderer::renderFrame(const webrtc::VideoFrame& frame)
 {
-    QImage picture = converter_->convert(frame);
+    QImage picture = converter_->convert(frame, area_.get());
     if (picture.isNull()) {
         std::lock_guard guard(lock);
         ++framesUnsupported;
         return;
     }
-    const QSize size = picture.size();
+    const QSize size(frame.width(), frame.height());
     bool sizeChanged = false;
     {
         std::lock_guard guard(lock);
@@ -159,7 +179,7 @@ void SampleBufferRenderer::renderFrame(const webrtc::VideoFrame& frame)
                 if (auto report = self->onSize)
                     report(size);
             if (self->layer_)
-                self->layer_->enqueue(std::move(picture));
+                self->layer_->enqueue(std::move(picture), size);
         },
         Qt::QueuedConnection);
 }

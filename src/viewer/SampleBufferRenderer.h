@@ -2,8 +2,10 @@
 // Shows the host's screen on the helper's side: the video sink the viewer's peer puts
 // on the received video track. Each decoded frame (8-bit I420 or 10-bit I010) is
 // converted on WebRTC's decoding thread to an RGB picture with libswscale (BT.709 full
-// range unless the frame names its own matrix and range), counted, and handed to the
-// main thread, where it is enqueued on the display layer and shown at once. A change of
+// range unless the frame names its own matrix and range), at the size the display layer
+// shows it when that is smaller (scaled in the same pass, so the main thread only copies
+// it to the screen), counted, and handed to the main thread, where it is enqueued on the
+// display layer and shown at once. A change of
 // the picture's size is reported (onSize) before the first picture of that size is
 // enqueued.
 //
@@ -53,6 +55,7 @@ private:
     struct Converter;
     struct Sink;
     QPointer<FrameLayer> layer_;
+    std::shared_ptr<const ShowArea> area_; // the layer's, for the decoding thread
     std::unique_ptr<Converter> converter_;
     std::unique_ptr<Sink> sink_;
 };

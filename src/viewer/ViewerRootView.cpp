@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace wl {
 
 namespace {
@@ -206,6 +208,7 @@ QWidget* ViewerRootView::makeSession()
     sessionLayout_->setSpacing(0);
 
     auto* bar = new QWidget(session_);
+    sessionBar_ = bar;
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(12);
@@ -317,6 +320,7 @@ void ViewerRootView::refresh()
     case Kind::connected: screens_->setCurrentIndex(2); break;
     }
     if (phase.kind != Kind::connected) {
+        fitWindowToSession(false);
         if (remoteScreen_) {
             remoteScreen_->deleteLater();
             remoteScreen_ = nullptr;
@@ -407,6 +411,26 @@ void ViewerRootView::refresh()
         remoteScreen_->setMode(c.mode());
         remoteScreen_->setCursorShape(c.remoteCursor());
     }
+    fitWindowToSession(true);
+}
+
+void ViewerRootView::fitWindowToSession(bool inSession)
+{
+    // The session's bar needs its room: while connected, the window is at least as wide
+    // as the bar (growing if it was narrower); afterwards its own minimum returns.
+    QWidget* top = window();
+    if (!top || top == this)
+        return;
+    if (!inSession) {
+        if (windowMinimumWidth_ >= 0)
+            top->setMinimumWidth(windowMinimumWidth_);
+        windowMinimumWidth_ = -1;
+        return;
+    }
+    if (windowMinimumWidth_ < 0)
+        windowMinimumWidth_ = top->minimumWidth();
+    const int needed = sessionBar_->minimumSizeHint().width() + std::max(0, top->width() - width());
+    top->setMinimumWidth(std::max(windowMinimumWidth_, needed));
 }
 
 QString ViewerRootView::screenName() const

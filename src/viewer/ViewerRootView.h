@@ -63,6 +63,7 @@ private:
     QWidget* makeMessage();
     QWidget* makeDeviceList();
     void refreshDeviceList();
+    void fitWindowToSession(bool inSession);
 
     QPointer<ViewerController> controller_;
     QStackedLayout* screens_ = nullptr;
@@ -73,6 +74,9 @@ private:
     QLabel* messageLabel_ = nullptr;
     QWidget* session_ = nullptr;
     QVBoxLayout* sessionLayout_ = nullptr;
+    QWidget* sessionBar_ = nullptr;
+    // The window's own minimum width while a session's bar asks for more (-1: not raised).
+    int windowMinimumWidth_ = -1;
     QLabel* hostName_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* modeLabel_ = nullptr;

@@ -18,9 +18,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
-#include <thread>
 #include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <thread>
 
 namespace wl::test {
 namespace {
@@ -52,7 +53,9 @@ protected:
     {
         ASSERT_TRUE(service.start());
         host = std::make_unique<ProgramUnderTest>("host", service.httpUrl());
-        helper = std::make_unique<ProgramUnderTest>("helper", service.httpUrl());
+        // The helper's screen is larger than the host's, so that its window can show the
+        // host's picture at its own size.
+        helper = std::make_unique<ProgramUnderTest>("helper", service.httpUrl(), 1920, 1080);
         ASSERT_TRUE(host->start()) << host->log();
         ASSERT_TRUE(helper->start()) << helper->log();
     }
@@ -194,7 +197,9 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
     EXPECT_TRUE(host->state()["host"].value("inSession", false));
     EXPECT_EQ(helper->state()["viewer"].value("screen", ""), "connected");
 
-    // The helper's renderer shows the host's screen.
+    // The helper's renderer shows the host's screen: at its own size in a window large
+    // enough for it.
+    ASSERT_TRUE(helper->command({{"cmd", "resizeWindow"}, {"width", 1700}, {"height", 1000}}).value("ok", false));
     TempDir pictures;
     Difference difference;
     bool matched = false;
@@ -205,6 +210,15 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     EXPECT_TRUE(matched) << "mean " << difference.meanAbs << ", large " << difference.largeFraction;
+    // At the window's usual size the picture is made smaller to fit.
+    ASSERT_TRUE(helper->command({{"cmd", "resizeWindow"}, {"width", 760}, {"height", 640}}).value("ok", false));
+    EXPECT_TRUE(helper->waitFor(
+        [&](const json&) {
+            json frame = helper->command({{"cmd", "frame"}, {"path", pictures.str() + "/small.png"}});
+            return frame.value("width", 0) > 0 && frame.value("width", 0) < 1280 &&
+                std::abs(frame.value("width", 0) * 720 - frame.value("height", 0) * 1280) <= 1280;
+        },
+        10000));
     if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
         helper->command({{"cmd", "windowShot"}, {"path", std::string(gallery) + "/program-helper-session.png"}});
 
@@ -524,6 +538,59 @@ TEST_F(ProgramSession, QuitFromTheHostMenuMidSessionSaysNothing)
     }
     helper->command({{"cmd", "end"}});
     EXPECT_TRUE(helper->waitFor([](const json& s) { return phaseOf(s) != "connected"; }));
+}
+
+// A session whose screen stands still for a few seconds and then moves again goes on at
+// the picture size and frame rate it had: the still picture keeps going out now and then,
+// so the helper never waits long enough to ask for a full picture, and the bandwidth
+// estimate isn't thrown back to its start by one arriving after the pause.
+TEST_F(ProgramSession, AfterAStillPauseThePictureKeepsItsSizeAndRate)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    host->command({{"cmd", "hideWindow"}});
+    const char* saved = std::getenv("DISPLAY");
+    const std::string previous = saved ? saved : "";
+    setenv("DISPLAY", host->display().c_str(), 1);
+    XScreen screen;
+    if (previous.empty())
+        unsetenv("DISPLAY");
+    else
+        setenv("DISPLAY", previous.c_str(), 1);
+    ASSERT_TRUE(screen.ok());
+    screen.paintPattern(5);
+
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    ASSERT_TRUE(
+        helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}}).value("ok", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 10); }, 30000)) << helper->state().dump();
+
+    // Moving, still, moving, still: each pause longer than the host's stats interval.
+    // What the host does while its estimate first climbs is its own business: only what
+    // it logs after the first moves counts.
+    std::size_t logged = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 30; ++i) {
+            screen.paintPattern(100 + round * 30 + i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (round == 0)
+            logged = host->log().size();
+        std::this_thread::sleep_for(std::chrono::seconds(7));
+    }
+    for (int i = 0; i < 30; ++i) {
+        screen.paintPattern(200 + i);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(4)); // a stats reading after the last move
+
+    // The host's adaptation: no ceiling at the floor of 12, no smaller picture.
+    std::istringstream lines(host->log().substr(logged));
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_FALSE(line.find("frame rate ceiling") != std::string::npos && line.ends_with("\u2192 12")) << line;
+        EXPECT_EQ(line.find("resolution scale 1.0 \u2192"), std::string::npos) << line;
+    }
+    EXPECT_EQ(helper->log().find("asking for a key frame"), std::string::npos) << "the picture stalled";
+    helper->command({{"cmd", "end"}});
 }
 
 } // namespace

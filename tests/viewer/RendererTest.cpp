@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 namespace wl::test {
@@ -152,6 +153,66 @@ TEST(Renderer, ThePictureIsFittedAndLetterboxed)
     QImage painted = layer->grab().toImage();
     EXPECT_EQ(painted.pixelColor(200, 50), QColor(Qt::black));
     EXPECT_TRUE(near(painted.pixelColor(200, 200), QColor(255, 255, 255), 1));
+}
+
+// A frame larger than the layer shows it is converted at the size it is shown, so that
+// painting only copies it; a smaller one keeps its size. Where it lies follows the frame.
+TEST(Renderer, FramesAreConvertedAtTheSizeTheyAreShown)
+{
+    SampleBufferRenderer renderer;
+    FrameLayer* layer = renderer.displayLayer();
+    layer->resize(400, 400);
+    layer->show();
+    ASSERT_TRUE(waitUntil([&] { return layer->isVisible(); }));
+    std::vector<QSize> sizes;
+    renderer.onSize = [&](QSize size) { sizes.push_back(size); };
+
+    // 800 × 400, white on the left half, black on the right: shown as 400 × 200.
+    auto buffer = webrtc::I420Buffer::Create(800, 400);
+    webrtc::I420Buffer::SetBlack(buffer.get());
+    for (int y = 0; y < 400; ++y)
+        std::memset(buffer->MutableDataY() + y * buffer->StrideY(), 255, 400);
+    renderOnAnotherThread(renderer, frameOf(buffer));
+    ASSERT_TRUE(waitUntil([&] { return layer->enqueued() == 1; }));
+    EXPECT_EQ(layer->picture().size(), QSize(400, 200));
+    EXPECT_EQ(sizes, std::vector<QSize>{QSize(800, 400)});
+    EXPECT_EQ(layer->pictureRect(), QRectF(0, 100, 400, 200));
+    QImage painted = layer->grab().toImage();
+    EXPECT_EQ(painted.pixelColor(200, 50), QColor(Qt::black)) << "the bar above";
+    EXPECT_TRUE(near(painted.pixelColor(100, 200), QColor(255, 255, 255), 2));
+    EXPECT_TRUE(near(painted.pixelColor(300, 200), QColor(0, 0, 0), 2));
+
+    // Smaller than the layer: converted as it is, scaled up while painting.
+    renderOnAnotherThread(renderer, frameOf(flat420(200, 100, 255, 128, 128)));
+    ASSERT_TRUE(waitUntil([&] { return layer->enqueued() == 2; }));
+    EXPECT_EQ(layer->picture().size(), QSize(200, 100));
+    EXPECT_EQ(layer->pictureRect(), QRectF(0, 100, 400, 200));
+    EXPECT_TRUE(near(layer->grab().toImage().pixelColor(200, 200), QColor(255, 255, 255), 1));
+
+    // A hidden layer isn't shown at any size: the frame keeps its own.
+    layer->hide();
+    renderOnAnotherThread(renderer, frameOf(buffer));
+    ASSERT_TRUE(waitUntil([&] { return layer->enqueued() == 3; }));
+    EXPECT_EQ(layer->picture().size(), QSize(800, 400));
+
+    // Colours keep the frame's matrix through every change of size (the capture's
+    // frames name SMPTE 170M, full range).
+    webrtc::ColorSpace capture(webrtc::ColorSpace::PrimaryID::kBT709, webrtc::ColorSpace::TransferID::kBT709,
+                               webrtc::ColorSpace::MatrixID::kSMPTE170M, webrtc::ColorSpace::RangeID::kFull);
+    const QColor wanted = expected(120, 90, 200, 0.299, 0.114);
+    long long count = 3;
+    for (bool shown : {true, false, true, false}) {
+        layer->setVisible(shown);
+        ASSERT_TRUE(waitUntil([&] { return layer->isVisible() == shown; }));
+        renderOnAnotherThread(renderer, frameOf(flat420(800, 400, 120, 90, 200), capture));
+        ASSERT_TRUE(waitUntil([&] { return layer->enqueued() == count + 1; }));
+        ++count;
+        EXPECT_EQ(layer->picture().width(), shown ? 400 : 800);
+        const QColor colour = layer->picture().pixelColor(20, 20);
+        EXPECT_TRUE(near(colour, wanted)) << colour.name().toStdString() << " shown " << shown;
+    }
+    std::lock_guard guard(renderer.lock);
+    EXPECT_EQ(renderer.lastSize, QSize(800, 400));
 }
 
 } // namespace

@@ -15,9 +15,12 @@
 
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace wl::test {
@@ -153,6 +156,46 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     EXPECT_EQ(view.screenName(), "message");
     EXPECT_EQ(view.messageText(), "Mom's iMac ended the session.");
     snapshot(view, "root-message");
+}
+
+// A window narrower than the session's bar grows to fit it while connected, so that no
+// control lies over another; afterwards it may be narrow again.
+TEST_F(ViewerViews, TheWindowMakesRoomForTheSessionBar)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new ViewerRootView(*rig.viewer, nullptr, &window);
+    layout->addWidget(view);
+    window.setMinimumSize(600, 400);
+    window.resize(620, 500);
+    window.show();
+    processEventsFor(30);
+    accept();
+    ASSERT_EQ(view->screenName(), "connected");
+    rig.viewer->setConnectionInfo("Connected \u00b7 30 fps \u00b7 H265 \u00b7 5120 KB in \u00b7 Direct");
+    processEventsFor(30);
+    QWidget* bar = nullptr;
+    for (QPushButton* button : view->findChildren<QPushButton*>())
+        if (button->text() == "End")
+            bar = button->parentWidget();
+    ASSERT_TRUE(bar);
+    EXPECT_GE(window.width(), bar->minimumSizeHint().width());
+    EXPECT_GT(window.minimumWidth(), 600);
+    // Every control of the bar stands clear of the next.
+    QList<QWidget*> shown;
+    for (QWidget* child : bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->isVisible())
+            shown.push_back(child);
+    std::sort(shown.begin(), shown.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+    for (int i = 1; i < shown.size(); ++i)
+        EXPECT_LE(shown[i - 1]->geometry().right(), shown[i]->x()) << i;
+
+    SessionEvent end = SessionEvent::make(SessionEvent::Kind::end);
+    end.text = "stopped";
+    rig.viewer->handleSessionEvent(end);
+    EXPECT_EQ(view->screenName(), "message");
+    EXPECT_EQ(window.minimumWidth(), 600);
 }
 
 TEST_F(ViewerViews, GuideModePointerAndClicksBecomeEvents)

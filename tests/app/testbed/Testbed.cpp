@@ -31,6 +31,7 @@
 //   windowShot {path}            → the main window as it looks now, saved as PNG
 //   hideWindow                   → closes nothing, hides the main window (a host's screen
 //                                  shows only what the test paints)
+//   resizeWindow {width,height}  → the main window at that size, placed at the top left
 //   menu {item}                  → chooses the host menu's item with that text ("Quit
 //                                  Wickerlane" ends the program as a person's choice does)
 //   askForHelp {topic,note,pictures}
@@ -290,6 +291,14 @@ public:
             auto* window = program_.mainWindow();
             const bool saved = window && window->grab().save(QString::fromStdString(command.value("path", "")), "PNG");
             return {{"ok", saved}};
+        }
+        if (cmd == "resizeWindow") {
+            auto* window = program_.mainWindow();
+            if (!window)
+                return {{"ok", false}};
+            window->move(0, 0);
+            window->resize(command.value("width", 760), command.value("height", 640));
+            return {{"ok", true}};
         }
         if (cmd == "hideWindow") {
             if (auto* window = program_.mainWindow())
