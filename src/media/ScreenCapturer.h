@@ -84,12 +84,14 @@ public:
     // picture is sent on waiting for it.
     static constexpr int kSharpQp = 20;
     static constexpr std::chrono::milliseconds kSharpenAtMost{10000};
-    // WebRTC takes a video stream that has encoded nothing for two seconds out of its
-    // bitrate allocation, and when it comes back the estimate starts again from the
-    // bottom (the host would then drop to 12 frames a second and half the size for the
-    // first seconds of every change after a pause). A still picture goes out this often
-    // to keep the stream's place; unchanged, it encodes to a few bytes.
-    static constexpr std::chrono::milliseconds kStillResend{1000};
+    // A still picture goes out this often; unchanged, it encodes to a few hundred bytes.
+    // Without it the helper's WebRTC asks for a key frame after three seconds without a
+    // picture, and the key frame after the pause throws the bandwidth estimate back to
+    // its start (the host would then drop to 12 frames a second and a smaller picture
+    // whenever the screen moved again); and the helper's stall watch, which asks for a
+    // key frame when no picture comes for half a second while bytes do (the bandwidth
+    // probes resend old packets), must not see the picture stand still that long.
+    static constexpr std::chrono::milliseconds kStillResend{400};
     std::atomic<std::chrono::milliseconds> sharpenFor{kSharpenFor}; // tests change both
     std::atomic<long long> sharpenFrames{kSharpenFrames};
     // Sends the picture again (and sharpens it) although it has not changed: the viewer

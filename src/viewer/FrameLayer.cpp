@@ -46,8 +46,12 @@ QSize ShowArea::showSize(QSize frameSize) const
         return frameSize;
     if (frameSize.width() <= areaWidth && frameSize.height() <= areaHeight)
         return frameSize;
+    // An even width: libswscale takes a much slower path for an odd one.
     const QSizeF size = fitted(QSizeF(frameSize), QSizeF(areaWidth, areaHeight));
-    return QSize(std::max(1, int(std::lround(size.width()))), std::max(1, int(std::lround(size.height()))));
+    const int width = std::max(2, int(size.width()) & ~1);
+    const int height = std::clamp(int(std::lround(double(width) * frameSize.height() / frameSize.width())), 1,
+                                  std::max(1, areaHeight));
+    return QSize(width, height);
 }
 
 void ShowArea::set(int width, int height)
@@ -94,7 +98,7 @@ void FrameLayer::paintEvent(QPaintEvent*)
     }
     const qreal ratio = devicePixelRatioF();
     const QSizeF shown = target.size() * ratio;
-    if (std::abs(picture_.width() - shown.width()) < 1.0 && std::abs(picture_.height() - shown.height()) < 1.0) {
+    if (std::abs(picture_.width() - shown.width()) < 2.0 && std::abs(picture_.height() - shown.height()) < 2.0) {
         // Converted at the size it is shown: a plain copy at whole device pixels, black
         // bars around it.
         QImage picture = picture_;

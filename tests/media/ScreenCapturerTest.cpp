@@ -209,8 +209,8 @@ TEST_F(ScreenCapturerTest, CursorIsCompositedOnlyWhenShown)
 }
 
 // A screen that doesn't change is sent on only while the encoder sharpens it; then
-// only once a second until it changes, a key frame is asked for, or a refresh.
-TEST_F(ScreenCapturerTest, AStillScreenSlowsToOnceASecondAfterSharpeningAndAnyChangeResumesIt)
+// only now and then until it changes, a key frame is asked for, or a refresh.
+TEST_F(ScreenCapturerTest, AStillScreenSlowsDownAfterSharpeningAndAnyChangeResumesIt)
 {
     screen.fill(0, 0, screen.width(), screen.height(), {40, 40, 40});
     screen.sync();
@@ -249,8 +249,8 @@ TEST_F(ScreenCapturerTest, AStillScreenSlowsToOnceASecondAfterSharpeningAndAnyCh
     const long long atRest = captured(*capturer);
     std::this_thread::sleep_for(3200ms);
     const long long resent = captured(*capturer) - atRest;
-    EXPECT_GE(resent, 2) << "a still picture goes out about once a second";
-    EXPECT_LE(resent, 5) << "a still picture goes out about once a second";
+    EXPECT_GE(resent, 5) << "a still picture goes out about every 400 ms";
+    EXPECT_LE(resent, 11) << "a still picture goes out about every 400 ms";
     capturer->sharpenFrames = 0;
     long long skipped = 0;
     {
