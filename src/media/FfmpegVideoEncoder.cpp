@@ -148,7 +148,7 @@ bool FfmpegVideoEncoder::open(int width, int height, bool tenBit)
     height_ = height;
     tenBit_ = tenBit;
     bitrate_ = targetBitrate_;
-    framesAboveRate_ = 0;
+    framesOffRate_ = 0;
     ++opens_;
     return true;
 }
@@ -194,12 +194,13 @@ int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame,
     bool reopen = !context_ || buffer->width() != width_ || buffer->height() != height_ || tenBitInput != tenBit_;
     if (!reopen && settings_.reopenOnBitrateChange > 0 && bitrate_ > 0) {
         double ratio = double(targetBitrate_) / double(bitrate_);
-        if (ratio <= 1.0 - settings_.reopenOnBitrateChange) {
+        if (settings_.reopenAtOnceOnDrop > 0 && ratio <= 1.0 - settings_.reopenAtOnceOnDrop) {
             reopen = true;
-        } else if (settings_.reopenOnBitrateRise > 0 && ratio >= 1.0 + settings_.reopenOnBitrateRise) {
-            reopen = ++framesAboveRate_ >= settings_.riseHoldFrames;
+        } else if (ratio <= 1.0 - settings_.reopenOnBitrateChange ||
+                   (settings_.reopenOnBitrateRise > 0 && ratio >= 1.0 + settings_.reopenOnBitrateRise)) {
+            reopen = ++framesOffRate_ >= settings_.holdFrames;
         } else {
-            framesAboveRate_ = 0;
+            framesOffRate_ = 0;
         }
     }
     if (reopen) {

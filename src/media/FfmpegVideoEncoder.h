@@ -25,15 +25,19 @@ struct EncoderSettings {
     bool tenBitCapable = false; // Main 10 from 10-bit input frames
     // libx265 cannot change its bitrate while open: the encoder is reopened, which costs
     // a key frame. 0 = apply in place (libx264).
-    // A target below the running rate by at least this fraction reopens at once: the
-    // excess bits would only queue up in the sender's pacer and add delay.
+    // A target below the running rate by at least this fraction reopens once it has held
+    // for holdFrames frames; one below by at least reopenAtOnceOnDrop reopens at once.
+    // The estimate wobbles by a third now and then on a good link, and a key frame costs
+    // far more delay (it waits in the pacer, at 1080p for a few hundred milliseconds)
+    // than a second of pictures a little above the new target.
     double reopenOnBitrateChange = 0;
+    double reopenAtOnceOnDrop = 0;
     // A target above the running rate by at least this fraction reopens only once it has
-    // held for riseHoldFrames frames. The bandwidth estimate climbs in many small steps
+    // held for holdFrames frames. The bandwidth estimate climbs in many small steps
     // after a start; a key frame per step made every frame behind it wait in the pacer
     // and taught the receiver's jitter buffer to hold frames back (tens of ms each).
     double reopenOnBitrateRise = 0;
-    int riseHoldFrames = 0;
+    int holdFrames = 0;
     // Ask the receiver to show frames as soon as they are decoded (playout delay 0).
     bool showAtOnce = false;
 };
@@ -72,7 +76,7 @@ private:
     int maxFrameRate_ = 30;
     int64_t nextPts_ = 0;
     int opens_ = 0;
-    int framesAboveRate_ = 0; // consecutive frames whose target was well above bitrate_
+    int framesOffRate_ = 0; // consecutive frames whose target was well off bitrate_
     bool initialised_ = false;
     webrtc::VideoCodecMode mode_ = webrtc::VideoCodecMode::kScreensharing;
 };

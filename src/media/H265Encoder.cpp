@@ -18,9 +18,10 @@ H265Encoder::H265Encoder()
           {{"preset", "ultrafast"}, {"tune", "zerolatency"}, {"forced-idr", "1"}, {"x265-params", x265Params()}},
           true,
           // libx265 keeps its bitrate while open, and each reopen is a key frame: reopen
-          // at once when the target drops by a quarter, but when it rises by half only
-          // after it has held for about a second (30 frames), once the estimate settles.
+          // at once when the target halves; when it drops by a quarter or rises by half,
+          // only after that has held for about a second (30 frames).
           0.25,
+          0.5,
           0.5,
           30,
           // Screen frames are shown as soon as they are decoded (see FfmpegVideoEncoder).

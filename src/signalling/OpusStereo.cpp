@@ -151,4 +151,35 @@ std::string preferOpusStereo(const std::string& sdp)
     return result;
 }
 
+std::string soundOutOfStream(const std::string& sdp)
+{
+    std::string result;
+    result.reserve(sdp.size());
+    bool audio = false;
+    std::size_t start = 0;
+    while (start < sdp.size()) {
+        std::size_t newline = sdp.find('\n', start);
+        std::size_t end = newline == std::string::npos ? sdp.size() : newline + 1;
+        std::string line = sdp.substr(start, end - start);
+        start = end;
+        if (line.rfind("m=", 0) == 0)
+            audio = line.rfind("m=audio", 0) == 0;
+        // "a=msid:<stream> <track>" or "a=ssrc:<n> msid:<stream> <track>".
+        std::size_t msid = std::string::npos;
+        if (line.rfind("a=msid:", 0) == 0)
+            msid = 2;
+        else if (line.rfind("a=ssrc:", 0) == 0)
+            msid = line.find(" msid:");
+        if (audio && msid != std::string::npos) {
+            if (line[msid] == ' ')
+                ++msid;
+            const std::size_t stream = msid + 5;
+            const std::size_t after = std::min(line.find_first_of(" \r\n", stream), line.size());
+            line = line.substr(0, stream) + "-" + line.substr(after);
+        }
+        result += line;
+    }
+    return result;
+}
+
 } // namespace wl

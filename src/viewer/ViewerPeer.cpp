@@ -270,7 +270,7 @@ void ViewerPeer::applyAnswer(const std::string& sdp)
 {
     if (!hasConnection())
         return;
-    impl_->link->setRemoteDescription(webrtc::SdpType::kAnswer, sdp, [](std::string error) {
+    impl_->link->setRemoteDescription(webrtc::SdpType::kAnswer, soundOutOfStream(sdp), [](std::string error) {
         if (!error.empty())
             Log::line("Wickerlane: could not apply answer: " + error);
     });

@@ -236,11 +236,11 @@ TEST(H265Codec, DecoderRejectsGarbageAndWaitsForAKeyFrame)
     EXPECT_EQ(decoder.Decode(empty, false, 0), WEBRTC_VIDEO_CODEC_ERR_PARAMETER);
 }
 
-// libx265 takes a new bitrate only when reopened, and each reopen is a key frame. A drop
-// must apply at once (the excess would queue in the pacer); a rise waits until it has
-// held for about a second, so that a climbing estimate costs one key frame, not one per
-// step; small drifts cost nothing.
-TEST(H265Codec, BitrateDropsApplyAtOnceRisesOnceSettled)
+// libx265 takes a new bitrate only when reopened, and each reopen is a key frame. A
+// halved target applies at once (the excess would queue in the pacer); a smaller drop or
+// a rise waits until it has held for about a second, so that a wobbling or climbing
+// estimate costs one key frame, not one per step; small drifts cost nothing.
+TEST(H265Codec, BitrateHalvedAppliesAtOnceOtherChangesOnceSettled)
 {
     wl::H265Encoder encoder;
     Collect out;
@@ -261,10 +261,26 @@ TEST(H265Codec, BitrateDropsApplyAtOnceRisesOnceSettled)
     encoder.Encode(frame8(320, 240, n++), nullptr);
     EXPECT_EQ(encoder.opens(), 1);
 
-    setRate(300'000); // the network got worse
+    // The estimate wobbles down by a third and back: no key frame.
+    for (int i = 0; i < 20; ++i) {
+        setRate(2'000'000);
+        encoder.Encode(frame8(320, 240, n++), nullptr);
+    }
+    setRate(3'000'000);
+    encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 1);
+    // A third lower for a second: applied then.
+    setRate(2'000'000);
+    for (int i = 0; i < 29; ++i)
+        encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 1);
+    encoder.Encode(frame8(320, 240, n++), nullptr);
+    EXPECT_EQ(encoder.opens(), 2) << "a drop that held applies";
+
+    setRate(300'000); // the network got much worse
     size_t before = out.images.size();
     encoder.Encode(frame8(320, 240, n++), nullptr);
-    EXPECT_EQ(encoder.opens(), 2) << "a drop applies on the next frame";
+    EXPECT_EQ(encoder.opens(), 3) << "a drop applies on the next frame";
     EXPECT_TRUE(isKey(out.images[before]));
 
     // The estimate climbs in steps: no reopen until a rise has held for 30 frames.
@@ -275,11 +291,11 @@ TEST(H265Codec, BitrateDropsApplyAtOnceRisesOnceSettled)
         encoder.Encode(frame8(320, 240, n++), nullptr);
         keys += isKey(out.images[before]) ? 1 : 0;
     }
-    EXPECT_EQ(encoder.opens(), 2);
+    EXPECT_EQ(encoder.opens(), 3);
     EXPECT_EQ(keys, 0) << "no key frame per step of a climbing estimate";
     before = out.images.size();
     encoder.Encode(frame8(320, 240, n++), nullptr);
-    EXPECT_EQ(encoder.opens(), 3) << "the settled rise applies once";
+    EXPECT_EQ(encoder.opens(), 4) << "the settled rise applies once";
     EXPECT_TRUE(isKey(out.images[before]));
 
     // A rise that falls back before it has held does not reopen.
@@ -293,7 +309,7 @@ TEST(H265Codec, BitrateDropsApplyAtOnceRisesOnceSettled)
     setRate(5'000'000);
     for (int i = 0; i < 20; ++i)
         encoder.Encode(frame8(320, 240, n++), nullptr);
-    EXPECT_EQ(encoder.opens(), 3);
+    EXPECT_EQ(encoder.opens(), 4);
 }
 
 // Our H.265 stream asks the receiver to show each frame at once (playout delay 0: the

@@ -114,6 +114,37 @@ TEST(PreferOpusStereo, SetsTheFourParametersOnTheOpusLineOnly)
     EXPECT_EQ(preferOpusStereo(""), "");
 }
 
+TEST(SoundOutOfStream, OnlyTheAudioSectionsTracksLeaveTheirStream)
+{
+    const std::string answer = "v=0\r\n"
+                               "a=msid-semantic: WMS screen\r\n"
+                               "m=video 9 UDP/TLS/RTP/SAVPF 96\r\n"
+                               "a=msid:screen screen0\r\n"
+                               "a=ssrc:11 msid:screen screen0\r\n"
+                               "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\n"
+                               "a=msid:screen sound0\r\n"
+                               "a=ssrc:12 cname:x\r\n"
+                               "a=ssrc:12 msid:screen sound0\r\n"
+                               "m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\n";
+    const std::string expected = "v=0\r\n"
+                                 "a=msid-semantic: WMS screen\r\n"
+                                 "m=video 9 UDP/TLS/RTP/SAVPF 96\r\n"
+                                 "a=msid:screen screen0\r\n"
+                                 "a=ssrc:11 msid:screen screen0\r\n"
+                                 "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\n"
+                                 "a=msid:- sound0\r\n"
+                                 "a=ssrc:12 cname:x\r\n"
+                                 "a=ssrc:12 msid:- sound0\r\n"
+                                 "m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\n";
+    EXPECT_EQ(soundOutOfStream(answer), expected);
+    EXPECT_EQ(soundOutOfStream(expected), expected);
+    // A stream without a track id, plain line ends, no audio at all.
+    EXPECT_EQ(soundOutOfStream("m=audio 9 RTP/AVP 0\na=msid:screen\n"), "m=audio 9 RTP/AVP 0\na=msid:-\n");
+    EXPECT_EQ(soundOutOfStream("m=video 9 RTP/AVP 96\na=msid:screen screen0"),
+              "m=video 9 RTP/AVP 96\na=msid:screen screen0");
+    EXPECT_EQ(soundOutOfStream(""), "");
+}
+
 namespace {
 
 struct ReportBuilder {
