@@ -75,6 +75,14 @@ double markerLuma(const webrtc::VideoFrame& frame)
     return n ? total / n : 0;
 }
 
+// The still picture the changes start from: a pattern with a dark marker.
+void showStill(wl::test::XScreen& screen, const Marker& m)
+{
+    screen.paintPattern(3);
+    screen.fill(m.x, m.y, m.w, m.h, {0, 0, 0});
+    screen.sync();
+}
+
 // Moves the whole screen for a while, so that the bandwidth estimate ramps up (a still
 // screen sends nothing), then leaves the pattern with a dark marker.
 void warmUp(wl::test::XScreen& screen, const Marker& m)
@@ -84,9 +92,7 @@ void warmUp(wl::test::XScreen& screen, const Marker& m)
         screen.sync();
         std::this_thread::sleep_for(100ms);
     }
-    screen.paintPattern(3);
-    screen.fill(m.x, m.y, m.w, m.h, {0, 0, 0});
-    screen.sync();
+    showStill(screen, m);
 }
 
 // One side of the comparison: changes its marker and says how long until it was seen.
@@ -119,9 +125,7 @@ public:
             std::fprintf(stderr, "library side: could not open the display\n");
             return;
         }
-        screen_->paintPattern(3);
-        screen_->fill(marker_.x, marker_.y, marker_.w, marker_.h, {0, 0, 0});
-        screen_->sync();
+        showStill(*screen_, marker_);
         source_ = wl::ScreenVideoSource::create();
         capturer_ = std::make_unique<wl::ScreenCapturer>(source_);
         std::promise<void> started;
@@ -269,9 +273,7 @@ public:
             std::fprintf(stderr, "could not open the host's display\n");
             return;
         }
-        screen_->paintPattern(3);
-        screen_->fill(marker_.x, marker_.y, marker_.w, marker_.h, {0, 0, 0});
-        screen_->sync();
+        showStill(*screen_, marker_);
 
         host_.command({{"cmd", "answerAlert"}, {"button", 0}});
         helper_.command({{"cmd", "connect"}, {"id", host_.deviceId()}, {"unattended", false}});

@@ -463,8 +463,8 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
 {
     // A screen that doesn't change costs next to nothing: after a change the picture is
     // sent on until the encoder has sharpened it, and then only every kStillResend (an
-    // unchanged picture encodes to a few bytes) until it changes again, a key frame is
-    // asked for, or refresh() asks for it. Any change goes out at once.
+    // unchanged picture encodes to a few hundred bytes) until it changes again, a key
+    // frame is asked for, or refresh() asks for it. Any change goes out at once.
     using clock = std::chrono::steady_clock;
     const auto now = clock::now();
     const Rect& region = x_->region;

@@ -4,9 +4,9 @@
 // one stays until another comes.
 //
 // The renderer converts each frame at the size it is shown here when that is smaller
-// than the frame (ShowArea), so that painting is a plain copy;
-// a picture of another size (the first one, or one converted before a resize) is scaled
-// while painting. Where the picture lies always follows the frame's own size.
+// than the frame (ShowArea), so that painting is a plain copy; a picture of another size
+// (the first one, or one converted before a resize) is scaled while painting. Where the
+// picture lies always follows the frame's own size.
 
 #include <QImage>
 #include <QWidget>

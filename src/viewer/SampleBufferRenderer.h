@@ -5,9 +5,8 @@
 // range unless the frame names its own matrix and range), at the size the display layer
 // shows it when that is smaller (scaled in the same pass, so the main thread only copies
 // it to the screen), counted, and handed to the main thread, where it is enqueued on the
-// display layer and shown at once. A change of
-// the picture's size is reported (onSize) before the first picture of that size is
-// enqueued.
+// display layer and shown at once. A change of the picture's size is reported (onSize)
+// before the first picture of that size is enqueued.
 //
 // The counters and the last size are guarded by `lock`; the controller's status tick
 // reads them under it. The renderer is made on the main thread and lives as long as

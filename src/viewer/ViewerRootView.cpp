@@ -11,9 +11,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -46,6 +48,21 @@ void setColour(QWidget* widget, const QString& colour)
 {
     widget->setStyleSheet(colour.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(colour));
 }
+
+// A one-line label that ends in "…" where its text is wider than the label.
+class EndTrimmedLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+        style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(), shown, foregroundRole());
+    }
+};
 
 const QString kOrange = QStringLiteral("#c93400");
 const QString kSecondary = QStringLiteral("#6e6e73");
@@ -215,7 +232,7 @@ QWidget* ViewerRootView::makeSession()
     hostName_ = new QLabel(bar);
     hostName_->setFont(scaled(hostName_->font(), 1.0, true));
     row->addWidget(hostName_);
-    status_ = new QLabel(bar);
+    status_ = new EndTrimmedLabel(bar);
     QFont digits = scaled(status_->font(), 0.92);
     digits.setStyleHint(QFont::Monospace);
     status_->setFont(digits);
