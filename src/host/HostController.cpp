@@ -205,6 +205,11 @@ HelpRequestCenter& HostController::helpRequests()
 void HostController::relayOnlineChanged(bool online)
 {
     setPublished(isOnline_, online);
+    // The service's channels belong to the link they came on.
+    if (!online) {
+        connectors_.clear();
+        attemptChannel_.reset();
+    }
     // A handshake travels on the relay link: without it, an attempt whose connection
     // does not stand yet can't go on, and must not keep the host busy.
     if (!online && sessionTransport_ && !attemptConnected()) {
@@ -235,6 +240,8 @@ void HostController::helpersChanged(const std::vector<PairedDevice>& roster, con
     }
     if (next == helpers_)
         return;
+    for (const auto& id : removed)
+        forgetChallenges(id, EndReason::accessRemoved);
     if (handshake_ && removed.count(handshake_->helper.id))
         endSession(EndReason::accessRemoved);
     setHelpers(std::move(next));

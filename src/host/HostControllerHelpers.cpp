@@ -202,6 +202,7 @@ void HostController::removeHelper(const PairedDevice& helper)
             next.push_back(helper);
     setHelpers(std::move(next));
     appendSessionHistory("Removed helper " + given.name);
+    forgetChallenges(given.id, EndReason::accessRemoved);
     if (handshake_ && handshake_->helper.id == given.id)
         endSession(EndReason::accessRemoved);
 }

@@ -487,6 +487,7 @@ void HostController::endSession(EndReason reason)
         transport->close();
     }
     handshake_.reset();
+    attemptChannel_.reset();
     handshakeTimer_.reset();
     bannerMouseTimer_.reset();
     sessionRelays_.clear();

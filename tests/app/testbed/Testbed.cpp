@@ -10,8 +10,13 @@
 //   accept {on}                  → the host accepts help requests (or stops)
 //   startPairing                 → {code}: the host waits with a new pairing code
 //   answerAlert {button,checked} / answerText {text|null} / answerSecrets {first,second|null}
-//   ownerCheck {answer} / adminPrompt {answer}
-//                                → queue scripted answers (taken in order)
+//   ownerCheck {answer,hold} / adminPrompt {answer}
+//                                → queue scripted answers (taken in order); with hold, the
+//                                  next owner check waits for releaseOwnerCheck
+//   releaseOwnerCheck            → {released}: the held owner check answers now
+//   advanceClock {ms}            → the program's timers run that much time ahead
+//   dropSignalling               → the helper's link to the service closes (a live session
+//                                  carries on directly)
 //   questions                    → every question asked so far (title, text)
 //   pair {code,name}             → the helper pairs through the pairing sheet's action
 //   connect {id,unattended}      → the helper connects to a paired host
@@ -47,6 +52,9 @@
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
+#include "WarpTimers.h"
+
+#include "signalling/SignalTransport.h"
 
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
@@ -130,7 +138,8 @@ json devicesJson(const std::vector<wl::PairedDevice>& devices)
 {
     json list = json::array();
     for (const auto& d : devices) {
-        json entry = {{"id", d.id}, {"name", d.name}, {"unattended", d.unattended.has_value()}};
+        json entry = {
+            {"id", d.id}, {"name", d.name}, {"publicKey", d.publicKey}, {"unattended", d.unattended.has_value()}};
         if (d.person)
             entry["person"] = *d.person;
         if (d.unattended)
@@ -150,8 +159,8 @@ std::string historyPath()
 class Testbed {
 public:
     Testbed(wl::WickerlaneApp& program, wl::test::ScriptedPrompts& prompts, wl::test::ScriptedOwnerCheck& owner,
-            wl::test::ScriptedAdminPrompt& admin)
-        : program_(program), prompts_(prompts), owner_(owner), admin_(admin)
+            wl::test::ScriptedAdminPrompt& admin, wl::test::WarpTimers& timers)
+        : program_(program), prompts_(prompts), owner_(owner), admin_(admin), timers_(timers)
     {
         // The comparison number the sheet showed, kept after pairing moves on.
         wl::ViewerController* viewer = program_.viewer();
@@ -222,6 +231,23 @@ public:
         }
         if (cmd == "ownerCheck") {
             owner_.answer(command.value("answer", false));
+            if (command.value("hold", false))
+                owner_.holdNext();
+            return {{"ok", true}};
+        }
+        if (cmd == "releaseOwnerCheck") {
+            const bool held = owner_.holding();
+            owner_.release();
+            return {{"released", held}};
+        }
+        if (cmd == "advanceClock") {
+            timers_.advance(std::chrono::milliseconds(command.value("ms", 0)));
+            return {{"ok", true}};
+        }
+        if (cmd == "dropSignalling") {
+            if (!viewer.transport())
+                return {{"ok", false}};
+            viewer.transport()->close();
             return {{"ok", true}};
         }
         if (cmd == "adminPrompt") {
@@ -575,6 +601,7 @@ private:
     wl::test::ScriptedPrompts& prompts_;
     wl::test::ScriptedOwnerCheck& owner_;
     wl::test::ScriptedAdminPrompt& admin_;
+    wl::test::WarpTimers& timers_;
     std::string verifyNumber_;
     Qt::MouseButtons heldButtons_;
 };
@@ -588,6 +615,9 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     wl::chooseDesktopBackends();
+    // Qt's timers, on a clock the test may move forward.
+    wl::test::WarpTimers timers;
+    wl::setStandardTimers(timers.factory());
     wl::applyDarkStyle(app);
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
@@ -600,7 +630,7 @@ int main(int argc, char** argv)
         return 1;
     // Tests drive and photograph the helper's window whether or not it has paired hosts yet.
     program.openMainWindow();
-    Testbed testbed(program, *prompts, *owner, *admin);
+    Testbed testbed(program, *prompts, *owner, *admin, timers);
     testbed.reply = [](const json& answer) {
         std::string out = answer.dump() + "\n";
         std::fwrite(out.data(), 1, out.size(), stdout);
