@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -25,7 +26,9 @@ OwnerPasswordDialog::OwnerPasswordDialog(const std::string& reason, QWidget* par
     layout->addWidget(field_);
     problem_ = new QLabel(QStringLiteral("That password isn't right. Try again."));
     problem_->setObjectName(QStringLiteral("problemLabel"));
-    problem_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    // A red that reads on the desktop's light or dark windows.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    problem_->setStyleSheet(dark ? QStringLiteral("color: #ff453a;") : QStringLiteral("color: #c41e1a;"));
     problem_->setWordWrap(true);
     // Keeps its place while hidden, so the dialog does not jump when it appears.
     auto policy = problem_->sizePolicy();
