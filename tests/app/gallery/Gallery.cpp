@@ -34,6 +34,7 @@
 #include "host/SuggestionCard.h"
 #include "platform/OneShotTimer.h"
 #include "platform/SystemServices.h"
+#include "platform/linux/OwnerPasswordDialog.h"
 #include "platform/linux/QtPrompts.h"
 #include "platform/linux/QtTimers.h"
 #include "protocol/Roster.h"
@@ -458,6 +459,14 @@ void smallWindows(const std::string& silentServiceURL)
         panel->hide();
     }
     QGuiApplication::clipboard()->clear();
+
+    // The owner check's password dialog, as asked and after a wrong password.
+    {
+        OwnerPasswordDialog dialog("show the Wi-Fi password from Anna");
+        shoot(dialog, QStringLiteral("owner-check"));
+        dialog.showWrongPassword();
+        shoot(dialog, QStringLiteral("owner-check-wrong-password"));
+    }
 }
 
 // What the host's user sees while helped: the guide overlay (pointer with name tag and a
