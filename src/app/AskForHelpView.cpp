@@ -406,6 +406,8 @@ void AskForHelpView::redraw()
 {
     if (!center_)
         return;
+    // The compose form keeps its minimum height; the sent state is as high as its content.
+    setMinimumHeight(center_->active() ? 0 : kMinimumHeight);
     if (center_->active()) {
         compose_->hide();
         rebuildSent();

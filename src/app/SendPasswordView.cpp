@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace wl {
 
 namespace {
@@ -118,6 +120,18 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     }
     lifetimeSection->addLayout(segments);
     explanation_ = makeLabel({}, TextStyle::caption, secondaryText(), "lifetimeExplanation", true);
+    // The explanation keeps the height of the longest one, so the buttons below stay put
+    // when a shorter one is chosen.
+    int explanationHeight = 0;
+    const QRect textWidth(0, 0, kWidth - 40, QWIDGETSIZE_MAX);
+    for (PasswordLifetime lifetime : kAllPasswordLifetimes)
+        explanationHeight =
+            std::max(explanationHeight,
+                     explanation_->fontMetrics()
+                         .boundingRect(textWidth, Qt::TextWordWrap, QString::fromStdString(explanation(lifetime)))
+                         .height());
+    explanation_->setMinimumHeight(explanationHeight);
+    explanation_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lifetimeSection->addWidget(explanation_);
 
     problemRow_ = new QWidget;

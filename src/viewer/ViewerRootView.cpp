@@ -11,11 +11,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStyle>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -48,21 +46,6 @@ void setColour(QWidget* widget, const QString& colour)
 {
     widget->setStyleSheet(colour.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(colour));
 }
-
-// A one-line label that ends in "…" where its text is wider than the label.
-class EndTrimmedLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-        style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(), shown, foregroundRole());
-    }
-};
 
 const QString kOrange = QStringLiteral("#c93400");
 const QString kSecondary = QStringLiteral("#6e6e73");
@@ -226,23 +209,31 @@ QWidget* ViewerRootView::makeSession()
 
     auto* bar = new QWidget(session_);
     sessionBar_ = bar;
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(10, 10, 10, 10);
+    // The host's name and the controls on the first line; the status and the mode below
+    // them, the status with the rest of the window's width, wrapping where even that is
+    // too narrow. So the bar fits the main window at its default size.
+    auto* lines = new QVBoxLayout(bar);
+    lines->setContentsMargins(10, 10, 10, 10);
+    lines->setSpacing(4);
+    auto* row = new QHBoxLayout;
     row->setSpacing(12);
+    lines->addLayout(row);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(12);
     hostName_ = new QLabel(bar);
     hostName_->setFont(scaled(hostName_->font(), 1.0, true));
     row->addWidget(hostName_);
-    status_ = new EndTrimmedLabel(bar);
+    status_ = new QLabel(bar);
     QFont digits = scaled(status_->font(), 0.92);
     digits.setStyleHint(QFont::Monospace);
     status_->setFont(digits);
     setColour(status_, kSecondary);
     status_->setTextFormat(Qt::PlainText);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    status_->setMinimumWidth(220);
-    row->addWidget(status_, 1);
+    status_->setWordWrap(true);
+    row->addStretch(1);
+    statusRow->addWidget(status_, 1);
     modeLabel_ = new QLabel(bar);
-    row->addWidget(modeLabel_);
+    statusRow->addWidget(modeLabel_, 0, Qt::AlignRight | Qt::AlignTop);
     displayChooser_ = new QToolButton(bar);
     displayChooser_->setPopupMode(QToolButton::InstantPopup);
     displayChooser_->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -284,6 +275,7 @@ QWidget* ViewerRootView::makeSession()
             controller_->end();
     });
     row->addWidget(endButton);
+    lines->addLayout(statusRow);
     sessionLayout_->addWidget(bar);
 
     notice_ = new QLabel(session_);
@@ -428,6 +420,10 @@ void ViewerRootView::refresh()
         remoteScreen_->setMode(c.mode());
         remoteScreen_->setCursorShape(c.remoteCursor());
     }
+    // Where the window is short of room, the bar's buttons give up the style's minimum
+    // button width (meant for dialogs) before the bar asks for a wider window.
+    for (auto* button : sessionBar_->findChildren<QPushButton*>())
+        button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 20);
     fitWindowToSession(true);
 }
 

@@ -172,7 +172,9 @@ std::optional<std::string> QtPrompts::askForText(const TextRequest& request)
     return onMainThread<std::optional<std::string>>([&]() -> std::optional<std::string> {
         QInputDialog dialog;
         dialog.setInputMode(QInputDialog::TextInput);
-        dialog.setWindowTitle(q(request.title));
+        // The question heads the dialog's text; its title bar names the program, as the
+        // other prompts' do (a question such as "Reply to Grace's PC" would be cut there).
+        dialog.setWindowTitle(QApplication::applicationDisplayName());
         QString label = q(request.title);
         if (!request.informativeText.empty())
             label += QStringLiteral("\n\n") + q(request.informativeText);

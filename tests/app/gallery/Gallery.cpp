@@ -508,8 +508,7 @@ void guideAndBanner()
         {"control", {"Ada", HelpMode::control, false, false, false, true}},
         {"control-you-have-the-mouse", {"Ada", HelpMode::control, true, false, true, false}},
     };
-    for (const auto& c : cases) {
-        SessionBannerView banner(c.model, {});
+    auto shown = [](SessionBannerView& banner) {
         banner.setAttribute(Qt::WA_TranslucentBackground);
         banner.refresh();
         banner.adjustSize();
@@ -518,6 +517,10 @@ void guideAndBanner()
             std::cerr << "gallery: the banner was not shown" << std::endl;
         processEventsFor(60);
         banner.adjustSize();
+    };
+    for (const auto& c : cases) {
+        SessionBannerView banner(c.model, {});
+        shown(banner);
         const int cropWidth = std::min(screen.width(), banner.width() + 48);
         QImage over =
             desktopPicture(screen.width(), screen.height()).copy(screen.width() - cropWidth, 0, cropWidth, 110);
@@ -527,6 +530,24 @@ void guideAndBanner()
             banner.render(&p, at - QPoint(screen.width() - cropWidth, 0), QRegion(), QWidget::DrawChildren);
         }
         save(over, QStringLiteral("host-banner-") + c.name);
+    }
+
+    // The banner beside a tray: the top panel reserves no room (the available area is the
+    // whole screen) and has the program's icon at its right end; the banner keeps clear.
+    {
+        SessionBannerView banner(cases[0].model, {});
+        shown(banner);
+        QImage desk = desktopPicture(screen.width(), screen.height());
+        const QImage icon = MenuBarIcon::render(MenuBarIcon::State::inSession, 1, MenuBarIcon::panelColour());
+        const QRect tray(QPoint(screen.width() - 6 - icon.width(), (28 - icon.height()) / 2), icon.size());
+        const int cropWidth = std::min(screen.width(), banner.width() + 80);
+        {
+            QPainter p(&desk);
+            p.drawImage(tray.topLeft(), icon);
+            const QPoint at = SessionBannerController::placement(banner.size(), QRect(QPoint(), screen), tray);
+            banner.render(&p, at, QRegion(), QWidget::DrawChildren);
+        }
+        save(desk.copy(screen.width() - cropWidth, 0, cropWidth, 130), QStringLiteral("host-banner-beside-a-tray"));
     }
 }
 
@@ -652,6 +673,9 @@ void peopleGallery()
         rig.controller().connect(record, false);
         rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
         rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
+        // A status line as long as they come, at the main window's default width.
+        rig.controller().setConnectionInfo(
+            "Connected \u00b7 30 fps \u00b7 H265 \u00b7 52480 KB in \u00b7 8912 decoded \u00b7 Relayed (by the other Mac)");
         shoot(root, QStringLiteral("people-live-session"));
         // The list behind the session face, drawn as it is now.
         people->resize(root.size());
