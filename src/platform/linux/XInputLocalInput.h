@@ -1,6 +1,7 @@
 #pragma once
 // LocalInput on XI2 raw events of the X display: raw motion, button and key presses of
-// every master device, read through a QSocketNotifier on the main thread. Events whose
+// every master device, read through a QSocketNotifier on the main thread. A motion or
+// press asks the server where that master's pointer is and which buttons it holds. Events whose
 // source is an XTEST device of the masters that a new connection posts through (the
 // "Virtual core XTEST" pointer and keyboard, which XTestInputPoster uses) are left
 // out; the list follows changes of the device hierarchy. Motion is reported once per
@@ -38,6 +39,10 @@ private:
     void select(bool on);
     void findPostingDevices();
     void readEvents();
+    // Where the pointer of a master device is and which of its buttons are held.
+    void queryPointer(int device, LocalInputEvent& event);
+    // Whether the key's unshifted keysym is a modifier's.
+    bool isModifier(int keycode);
     void deliver(const LocalInputEvent& event);
 
     std::string displayName_;
