@@ -23,8 +23,6 @@
 #include <QPointer>
 #include <QRect>
 
-class QScreen;
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -32,6 +30,8 @@ class QScreen;
 #include <optional>
 #include <string>
 #include <vector>
+
+class QScreen;
 
 namespace wl {
 

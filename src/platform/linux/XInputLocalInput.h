@@ -1,11 +1,12 @@
 #pragma once
 // LocalInput on XI2 raw events of the X display: raw motion, button and key presses of
-// every master device, read through a QSocketNotifier on the main thread. A motion or
-// press asks the server where that master's pointer is and which buttons it holds. Events whose
+// every master device, read through a QSocketNotifier on the main thread. Events whose
 // source is an XTEST device of the masters that a new connection posts through (the
 // "Virtual core XTEST" pointer and keyboard, which XTestInputPoster uses) are left
 // out; the list follows changes of the device hierarchy. Motion is reported once per
-// batch read. Raw events are asked for only while someone watches.
+// batch read. For a motion or a button press the server is asked where that master's
+// pointer is and which buttons it holds; a key is a modifier when its unshifted keysym
+// is one. Raw events are asked for only while someone watches.
 
 #include "platform/LocalInput.h"
 
