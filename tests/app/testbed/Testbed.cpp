@@ -25,6 +25,11 @@
 //   suggest {x,y}                → a left click there (a suggestion in guide mode)
 //   mouse {kind,x,y,button}      → a mouse event there: kind "move", "down" or "up", button
 //                                  "left" or "right"; answers {sentAt} (steady-clock ns)
+//   scroll {dx,dy}               → a wheel turned over the remote screen by that many pixels
+//                                  (whole numbers); answers {sentAt} (steady-clock ns)
+//   wheel                        → {clicks,firstAt,lastAt}: the wheel clicks the host posted
+//                                  since the last ask, and when the first and the last were
+//                                  posted (steady-clock ns)
 //   requestControl               → the helper's "Ask to Take Over"
 //   frame {path}                 → {width,height}: the last picture shown, saved as PNG
 //   allowUnattended {id}         → the host allows a paired helper unattended access
@@ -76,6 +81,7 @@
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
 #include "platform/SystemServices.h"
+#include "platform/linux/XTestInputPoster.h"
 #include "viewer/FrameLayer.h"
 #include "viewer/PairingSheet.h"
 #include "viewer/RemoteScreenView.h"
@@ -93,10 +99,12 @@
 #include <QMenu>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 
 #include <cstdio>
@@ -156,11 +164,44 @@ std::string historyPath()
     return base + "/Wickerlane Host/Session History.log";
 }
 
+std::int64_t steadyNow()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+}
+
+// The desktop's poster, noting when the wheel turns.
+class WheelWatchingPoster final : public wl::InputPoster {
+public:
+    bool available() override { return inner_.available(); }
+    void movePointer(int x, int y) override { inner_.movePointer(x, y); }
+    void button(int button, bool down) override
+    {
+        if (down && button >= 4 && button <= 7) {
+            const std::int64_t now = steadyNow();
+            if (clicks == 0)
+                firstAt = now;
+            lastAt = now;
+            ++clicks;
+        }
+        inner_.button(button, down);
+    }
+    bool hasKeysym(std::uint32_t keysym) override { return inner_.hasKeysym(keysym); }
+    bool key(std::uint32_t keysym, bool down) override { return inner_.key(keysym, down); }
+    bool capsLockOn() override { return inner_.capsLockOn(); }
+
+    long long clicks = 0;
+    std::int64_t firstAt = 0, lastAt = 0;
+
+private:
+    wl::XTestInputPoster inner_;
+};
+
 class Testbed {
 public:
     Testbed(wl::WickerlaneApp& program, wl::test::ScriptedPrompts& prompts, wl::test::ScriptedOwnerCheck& owner,
-            wl::test::ScriptedAdminPrompt& admin, wl::test::WarpTimers& timers)
-        : program_(program), prompts_(prompts), owner_(owner), admin_(admin), timers_(timers)
+            wl::test::ScriptedAdminPrompt& admin, wl::test::WarpTimers& timers, WheelWatchingPoster& poster)
+        : program_(program), prompts_(prompts), owner_(owner), admin_(admin), timers_(timers), poster_(poster)
     {
         // The comparison number the sheet showed, kept after pairing moves on.
         wl::ViewerController* viewer = program_.viewer();
@@ -292,6 +333,13 @@ public:
         if (cmd == "mouse")
             return mouse(command.value("kind", "move"), command.value("x", 0.5), command.value("y", 0.5),
                          command.value("button", "left"));
+        if (cmd == "scroll")
+            return scroll(command.value("dx", 0), command.value("dy", 0));
+        if (cmd == "wheel") {
+            json answer = {{"clicks", poster_.clicks}, {"firstAt", poster_.firstAt}, {"lastAt", poster_.lastAt}};
+            poster_.clicks = 0;
+            return answer;
+        }
         if (cmd == "requestControl") {
             viewer.requestControl();
             return {{"ok", true}};
@@ -586,6 +634,21 @@ private:
         return {{"ok", true}, {"sentAt", std::chrono::duration_cast<std::chrono::nanoseconds>(sentAt).count()}};
     }
 
+    // The helper's wheel over the middle of the remote screen, in pixels.
+    json scroll(int dx, int dy)
+    {
+        auto* window = program_.mainWindow();
+        auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
+        if (!screen)
+            return {{"ok", false}};
+        const QPointF at(screen->width() / 2.0, screen->height() / 2.0);
+        QWheelEvent event(at, screen->mapToGlobal(at), QPoint(dx, dy), QPoint(), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        const std::int64_t sentAt = steadyNow();
+        QApplication::sendEvent(screen, &event);
+        return {{"ok", true}, {"sentAt", sentAt}};
+    }
+
     json frame(const std::string& path)
     {
         auto* window = program_.mainWindow();
@@ -602,6 +665,7 @@ private:
     wl::test::ScriptedOwnerCheck& owner_;
     wl::test::ScriptedAdminPrompt& admin_;
     wl::test::WarpTimers& timers_;
+    WheelWatchingPoster& poster_;
     std::string verifyNumber_;
     Qt::MouseButtons heldButtons_;
 };
@@ -618,6 +682,8 @@ int main(int argc, char** argv)
     // Qt's timers, on a clock the test may move forward.
     wl::test::WarpTimers timers;
     wl::setStandardTimers(timers.factory());
+    auto poster = std::make_shared<WheelWatchingPoster>();
+    wl::InputPoster::setStandard(poster);
     wl::applyDarkStyle(app);
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
@@ -630,7 +696,7 @@ int main(int argc, char** argv)
         return 1;
     // Tests drive and photograph the helper's window whether or not it has paired hosts yet.
     program.openMainWindow();
-    Testbed testbed(program, *prompts, *owner, *admin, timers);
+    Testbed testbed(program, *prompts, *owner, *admin, timers, *poster);
     testbed.reply = [](const json& answer) {
         std::string out = answer.dump() + "\n";
         std::fwrite(out.data(), 1, out.size(), stdout);
