@@ -4,6 +4,7 @@
 #include "app/ShellWidgets.h"
 #include "app/StyleKit.h"
 #include "mail/PasswordCenter.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,7 +27,7 @@ const QString kBullets = QString(10, QChar(0x2022));
 
 std::string passwordTitle(const StoredMessage& message)
 {
-    return message.content.label ? *message.content.label : "Password";
+    return message.content.label ? shownText(*message.content.label, kShownTopicLength) : "Password";
 }
 
 bool isOnce(const StoredMessage& message)
@@ -230,7 +231,7 @@ void ReceivedPasswordCard::redraw()
     title_->setText(QString::fromStdString(passwordTitle(message_)));
     const std::string marker = isOnce(message_) && !message_.openedAt ? "works once \u00b7 " : "";
     const Date expiry = center_ ? center_->expiry(message_) : now_;
-    from_->setText(QString::fromStdString("From " + message_.peerName + " \u00b7 " + marker + "gone in " +
+    from_->setText(QString::fromStdString("From " + shownName(message_.peerName) + " \u00b7 " + marker + "gone in " +
                                           timeLeftText(expiry, now_)));
 
     if (isRevealed()) {
@@ -342,8 +343,9 @@ QWidget* PasswordsView::makeRow(const StoredMessage& message)
     layout->setSpacing(10);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(makeLabel(QString::fromStdString(passwordTitle(message) + " \u00b7 to " + message.peerName),
-                               TextStyle::body, {}, "rowTitle"));
+    texts->addWidget(
+        makeLabel(QString::fromStdString(passwordTitle(message) + " \u00b7 to " + shownName(message.peerName)),
+                  TextStyle::body, {}, "rowTitle"));
 
     // The centre's state decides both the text and the button.
     const SentPasswordState state = center_->status(message, now_);

@@ -4,6 +4,7 @@
 #include "app/ShellWidgets.h"
 #include "app/StyleKit.h"
 #include "mail/PasswordCenter.h"
+#include "platform/ShownText.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -53,12 +54,13 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(16);
-    const QString name = QString::fromStdString(device.name);
+    const QString name = QString::fromStdString(shownName(device.name));
 
     auto* header = section(stack, 4);
     if (request && request->content.text)
         header->addWidget(
-            makeLabel(QStringLiteral("They asked: \u201c%1\u201d").arg(QString::fromStdString(*request->content.text)),
+            makeLabel(QStringLiteral("They asked: \u201c%1\u201d")
+                          .arg(QString::fromStdString(shownText(*request->content.text, kShownLineLength))),
                       TextStyle::callout, secondaryText(), "askedLine", true));
     auto* heading = makeLabel(QStringLiteral("Send a password to %1").arg(name), TextStyle::title3, {}, "formTitle");
     heading->setFont(textFont(TextStyle::title3, QFont::DemiBold));

@@ -25,6 +25,7 @@
 #include "platform/Displays.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 #include "signalling/RelayLink.h"
 
@@ -159,7 +160,7 @@ void HostController::setPublished(bool& field, bool value)
 std::string HostController::statusLine() const
 {
     if (helperName_)
-        return *helperName_ + " is helping";
+        return shownName(*helperName_) + " is helping";
     if (!isListening_)
         return "Not accepting help requests";
     if (isOnline_)

@@ -168,6 +168,7 @@ public:
     void composeMessage(const StoredMessage& message);
     // The PIN, "" for no PIN, nullopt when the user cancelled.
     std::optional<std::string> askForUnattendedPIN(const std::string& name);
+    // The first word of a name from another machine, as shown (shownName).
     static std::string firstWord(const std::string& name);
 
     // ---- permissions and telling helpers ----

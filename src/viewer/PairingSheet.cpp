@@ -1,5 +1,6 @@
 #include "viewer/PairingSheet.h"
 
+#include "platform/ShownText.h"
 #include "viewer/ViewerController.h"
 
 #include <QFont>
@@ -19,7 +20,9 @@ namespace {
 
 QLabel* wrapped(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setWordWrap(true);
     return label;
 }
@@ -233,14 +236,14 @@ void PairingSheet::refresh()
     case Kind::idle: pages_->setCurrentIndex(0); break;
     case Kind::connecting: pages_->setCurrentIndex(1); break;
     case Kind::verify:
-        verifyText_->setText(
-            QStringLiteral("Check that %1 shows this same number:").arg(QString::fromStdString(state.hostName)));
+        verifyText_->setText(QStringLiteral("Check that %1 shows this same number:")
+                                 .arg(QString::fromStdString(shownName(state.hostName))));
         number_->setText(QString::fromStdString(state.number));
         number_->setAccessibleName(QStringLiteral("Number ") + QString::fromStdString(state.number));
         pages_->setCurrentIndex(2);
         break;
     case Kind::paired:
-        pairedText_->setText(QStringLiteral("\u2714 Paired with ") + QString::fromStdString(state.text));
+        pairedText_->setText(QStringLiteral("\u2714 Paired with ") + QString::fromStdString(shownName(state.text)));
         pages_->setCurrentIndex(3);
         break;
     case Kind::failed:

@@ -3,6 +3,7 @@
 #include "mail/PasswordCenter.h"
 #include "viewer/PairingSheet.h"
 #include "mail/SendPasswordPanelController.h"
+#include "platform/ShownText.h"
 #include "viewer/RemoteScreenView.h"
 #include "viewer/ViewerController.h"
 #include "viewer/ViewerPeer.h"
@@ -36,6 +37,7 @@ QFont scaled(QFont font, double factor, bool bold = false)
 QLabel* titleLabel(QWidget* parent)
 {
     auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(scaled(label->font(), 1.3));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignCenter);
@@ -125,7 +127,9 @@ void ViewerRootView::refreshDeviceList()
         deviceRows_->addWidget(empty);
     }
     for (const auto& [group, devices] : groups) {
-        auto* header = new QLabel(QString::fromStdString(group), deviceList_);
+        auto* header = new QLabel(deviceList_);
+        header->setTextFormat(Qt::PlainText);
+        header->setText(QString::fromStdString(shownName(group)));
         header->setFont(scaled(header->font(), 1.1, true));
         deviceRows_->addWidget(header);
         for (const auto& device : devices) {
@@ -133,7 +137,9 @@ void ViewerRootView::refreshDeviceList()
             auto* layout = new QHBoxLayout(row);
             layout->setContentsMargins(12, 0, 0, 0);
             const bool online = controller_->onlineIDs().count(device.id) > 0;
-            auto* name = new QLabel(QString::fromStdString(device.name), row);
+            auto* name = new QLabel(row);
+            name->setTextFormat(Qt::PlainText);
+            name->setText(QString::fromStdString(shownName(device.name)));
             auto* state = new QLabel(online ? QStringLiteral("\u25cf Online") : QStringLiteral("Offline"), row);
             setColour(state, online ? kGreen : kSecondary);
             auto* connectButton = new QPushButton(QStringLiteral("Connect"), row);
@@ -221,6 +227,7 @@ QWidget* ViewerRootView::makeSession()
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(12);
     hostName_ = new QLabel(bar);
+    hostName_->setTextFormat(Qt::PlainText);
     hostName_->setFont(scaled(hostName_->font(), 1.0, true));
     row->addWidget(hostName_);
     status_ = new QLabel(bar);
@@ -279,6 +286,7 @@ QWidget* ViewerRootView::makeSession()
     sessionLayout_->addWidget(bar);
 
     notice_ = new QLabel(session_);
+    notice_->setTextFormat(Qt::PlainText);
     notice_->setWordWrap(true);
     notice_->setFont(scaled(notice_->font(), 0.92));
     notice_->setContentsMargins(10, 0, 10, 8);
@@ -319,7 +327,7 @@ void ViewerRootView::refresh()
         break;
     case Kind::waiting:
         waitingLabel_->setText(
-            QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(phase.text)));
+            QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(shownName(phase.text))));
         screens_->setCurrentIndex(1);
         break;
     case Kind::message:
@@ -338,7 +346,7 @@ void ViewerRootView::refresh()
         return;
     }
 
-    hostName_->setText(QString::fromStdString(phase.text));
+    hostName_->setText(QString::fromStdString(shownName(phase.text)));
     status_->setText(QString::fromStdString(c.connectionInfo()));
 
     // The mode label.
@@ -370,8 +378,9 @@ void ViewerRootView::refresh()
         for (const auto& display : displays) {
             const bool isShared = c.sharedDisplayID() && *c.sharedDisplayID() == display.id;
             if (isShared)
-                shown = QString::fromStdString(display.name);
-            QAction* action = menu->addAction(QString::fromStdString(display.name));
+                shown = QString::fromStdString(shownName(display.name));
+            QAction* action = menu->addAction(
+                QString::fromStdString(shownName(display.name)).replace(QLatin1Char('&'), QStringLiteral("&&")));
             action->setCheckable(true);
             action->setChecked(isShared);
             connect(action, &QAction::triggered, this, [this, display] { selectDisplay(display); });
@@ -403,7 +412,7 @@ void ViewerRootView::refresh()
                                                    : QStringLiteral("Turn your microphone on"));
 
     notice_->setVisible(c.notice().has_value());
-    notice_->setText(QString::fromStdString(c.notice().value_or("")));
+    notice_->setText(QString::fromStdString(shownText(c.notice().value_or(""), kShownLineLength)));
 
     // The remote screen follows the session's peer.
     if (c.peer() != shownPeer_) {

@@ -488,7 +488,7 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     PeopleRig::click(PeopleRig::child(tiles[1], "openLarger"));
     EXPECT_EQ(rig.opened,
               (std::vector<std::pair<std::string, std::string>>{{"1", "Mom's iMac \u00b7 Screenshot 9.41"},
-                                                                {"2", "Mom's iMac \u00b7 ../.Printer\n"}}));
+                                                                {"2", "Mom's iMac \u00b7 ../.Printer"}}));
 
     // Saved byte for byte under the name proposed safely.
     TempDir dir;

@@ -7,6 +7,7 @@
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "mail/SendPasswordPanelController.h"
+#include "platform/ShownText.h"
 #include "viewer/ViewerController.h"
 
 #include <QContextMenuEvent>
@@ -158,8 +159,8 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    auto* name = plainLabel(model_.device.name, TextStyle::body, model_.online ? primaryText() : secondaryText(), this,
-                            false, QFont::DemiBold);
+    auto* name = plainLabel(shownName(model_.device.name), TextStyle::body,
+                            model_.online ? primaryText() : secondaryText(), this, false, QFont::DemiBold);
     name->setObjectName(QStringLiteral("deviceName"));
     texts->addWidget(name);
     auto* statusRow = new QHBoxLayout;

@@ -3,6 +3,7 @@
 #include "app/StyleKit.h"
 #include "app/people/PeopleStyle.h"
 #include "app/people/PeopleView.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -76,7 +77,7 @@ PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::st
     if (!group.requests.empty())
         model.request = group.requests.front();
     model.avatarIsMyMacs = group.name == "My Macs";
-    model.avatarText = initialOf(group.name);
+    model.avatarText = initialOf(shownName(group.name));
     const auto online = static_cast<std::size_t>(std::count_if(
         group.devices.begin(), group.devices.end(), [&](const PairedDevice& d) { return onlineIDs.count(d.id) > 0; }));
     if (model.request)
@@ -126,7 +127,7 @@ PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* title = plainLabel(model.name, TextStyle::title3, primaryText(), this, false, QFont::Bold);
+    auto* title = plainLabel(shownName(model.name), TextStyle::title3, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("personName"));
     texts->addWidget(title);
     auto* subtitle =

@@ -4,6 +4,7 @@
 #include "app/StyleKit.h"
 #include "app/people/PeopleStyle.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -75,18 +76,18 @@ std::string picturesSheetSubtitle(const StoredMessage& request)
 {
     std::string subtitle;
     if (request.content.topic)
-        subtitle = *request.content.topic;
+        subtitle = shownText(*request.content.topic, kShownTopicLength);
     if (request.content.text) {
         if (!subtitle.empty() || request.content.topic)
             subtitle += kDot;
-        subtitle += "\u201c" + *request.content.text + "\u201d";
+        subtitle += "\u201c" + shownText(*request.content.text, kShownLineLength) + "\u201d";
     }
     return subtitle;
 }
 
 QString pictureWindowTitle(const StoredMessage& request, const TransferredFile& file)
 {
-    return QString::fromStdString(request.peerName + kDot + file.name);
+    return QString::fromStdString(shownName(request.peerName) + kDot + shownText(file.name, kShownTopicLength));
 }
 
 PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile> files, std::function<void()> onClose,
@@ -95,7 +96,7 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
       options_(std::move(options))
 {
     setObjectName(QStringLiteral("picturesSheet"));
-    setWindowTitle(QString::fromStdString("From " + request_.peerName));
+    setWindowTitle(QString::fromStdString("From " + shownName(request_.peerName)));
     setWindowModality(Qt::WindowModal);
     setFixedSize(kWidth, kHeight);
 
@@ -106,7 +107,8 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
     auto* header = new QHBoxLayout;
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* title = plainLabel("From " + request_.peerName, TextStyle::title2, primaryText(), this, false, QFont::Bold);
+    auto* title =
+        plainLabel("From " + shownName(request_.peerName), TextStyle::title2, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("sheetTitle"));
     texts->addWidget(title);
     auto* subtitle = plainLabel(picturesSheetSubtitle(request_), TextStyle::body, secondaryText(), this);
@@ -160,13 +162,13 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
         auto* button = new PictureButton(std::move(picture), tile);
         button->setObjectName(QStringLiteral("pictureButton"));
         button->setToolTip(QStringLiteral("Open larger"));
-        button->setAccessibleName(QString::fromStdString(file.name + ", open larger"));
+        button->setAccessibleName(QString::fromStdString(shownText(file.name, kShownTopicLength) + ", open larger"));
         connect(button, &QAbstractButton::clicked, this, [this, file] { openLarger(file); });
         stack->addWidget(button);
     }
 
     auto* row = new QHBoxLayout;
-    auto* name = plainLabel(file.name, TextStyle::caption, secondaryText(), tile);
+    auto* name = plainLabel(shownText(file.name, kShownTopicLength), TextStyle::caption, secondaryText(), tile);
     name->setObjectName(QStringLiteral("pictureName"));
     row->addWidget(name, 1);
     auto* larger = new QPushButton(QStringLiteral("Open Larger"), tile);

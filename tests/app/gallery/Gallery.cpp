@@ -28,11 +28,13 @@
 #include "app/people/DeviceLine.h"
 #include "app/people/PicturesSheet.h"
 #include "host/HelpRequestCenter.h"
+#include "host/HostController.h"
 #include "host/PairingPanelController.h"
 #include "host/SessionBannerController.h"
 #include "host/SessionBannerView.h"
 #include "host/SuggestionCard.h"
 #include "platform/OneShotTimer.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 #include "platform/linux/OwnerPasswordDialog.h"
 #include "platform/linux/QtPrompts.h"
@@ -487,6 +489,10 @@ void guideAndBanner()
     SuggestionCard card("Ada", {});
     card.adjustSize();
     shoot(card, QStringLiteral("host-suggestion-card"));
+    // A name from the other machine with markup and a direction override, shown as written.
+    SuggestionCard marked("<b>Ada</b>\u202E", {});
+    marked.adjustSize();
+    shoot(marked, QStringLiteral("host-suggestion-card-markup-name"));
 
     QImage picture = desktopPicture(screen.width(), screen.height());
     {
@@ -846,6 +852,16 @@ int main(int argc, char** argv)
                           "It couldn't be written to /media/usb/Screenshot 9.41.jpg: Permission denied"};
     notSaved.style = AlertRequest::Style::warning;
     shootAlert(notSaved, QStringLiteral("alert-picture-not-saved"));
+    // The pairing question for a helper whose name is 60 KB of lines behind an override.
+    std::string huge = "\u202E<b>Mallory</b>";
+    while (huge.size() < 60 * 1024)
+        huge += "\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+    AlertRequest pairing{shownName(huge) + " wants to be able to help with this Mac",
+                         "Check that " + HostController::firstWord(huge) +
+                             " sees this same number on their screen:\n\n123456\n\nOnly allow this if the numbers "
+                             "match and you know them.",
+                         {"Numbers match: Allow", "Don't Allow"}};
+    shootAlert(pairing, QStringLiteral("alert-pairing-question-foreign-name"));
 
     std::cout << (failures ? "gallery: some pictures are missing" : "gallery: done") << std::endl;
     std::fflush(stdout);
