@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -87,7 +88,7 @@ std::vector<std::string> cardOrder(const PeopleRig& rig)
     return out;
 }
 
-TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhichOpensThePairingSheet)
+TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPairsOnReturn)
 {
     PeopleRig rig;
     rig.make({});
@@ -101,8 +102,23 @@ TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhichOpensThePairin
     ASSERT_NE(pair, nullptr);
     EXPECT_EQ(pair->text(), QStringLiteral("Pair a Mac\u2026"));
     PeopleRig::click(pair);
-    ASSERT_NE(rig.view->pairingSheet(), nullptr);
-    // Closing it with nothing entered leaves the controller's pairing idle.
+    PairingSheet* sheet = rig.view->pairingSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    // Return presses Pair from the form's fields; while it waits for the other Mac there is
+    // no default button.
+    QTest::keyClicks(sheet->codeField(), "K7QM-3X");
+    QTest::keyClick(sheet->codeField(), Qt::Key_Return);
+    EXPECT_TRUE(sheet->showsCodeError());
+    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    QTest::keyClicks(sheet->codeField(), "RP");
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_FALSE(sheet->showsCodeError());
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_TRUE(sheet->isVisible());
+    // Closing it, here while it waits, leaves the controller's pairing idle.
     rig.view->pairingSheet()->reject();
     processEventsFor(10);
     EXPECT_EQ(rig.view->pairingSheet(), nullptr);
