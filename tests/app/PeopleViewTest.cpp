@@ -320,6 +320,45 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     EXPECT_EQ(rig.line(gone), nullptr);
 }
 
+TEST(PeopleView, AgesMoveWithTheClockAndPresenceReachesCollapsedCards)
+{
+    PeopleRig rig;
+    const auto mom = host("Mom's iMac", "Mom"), work = host("Work");
+    rig.history({helpRequest("h", mom, rig.now - 30), mail("m", mom, K::message, rig.now - 90, false, "Hi")});
+    rig.make({mom, work});
+    rig.view->show();
+    auto messageAge = [&] {
+        return PeopleRig::text(rig.view->findChild<MessagesCard*>(QStringLiteral("messagesCard")), "messageAge");
+    };
+    EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "personSubtitle"), "Asking \u00b7 just now");
+    EXPECT_EQ(PeopleRig::text(rig.line(mom), "statusText"), "Asking for help \u00b7 just now \u00b7 now offline");
+    EXPECT_EQ(messageAge(), "1 min ago");
+
+    // The ages move with the clock alone, in place: the card stays the same widget.
+    QPointer<PersonCard> card = rig.card("Mom");
+    rig.now += 30;
+    ASSERT_TRUE(rig.ageTimers.fireNext());
+    EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "personSubtitle"), "Asking \u00b7 1 min ago");
+    EXPECT_EQ(PeopleRig::text(rig.line(mom), "statusText"), "Asking for help \u00b7 1 min ago \u00b7 now offline");
+    EXPECT_EQ(messageAge(), "2 min ago");
+    EXPECT_EQ(rig.card("Mom"), card.data());
+    rig.now += 3600;
+    ASSERT_TRUE(rig.ageTimers.fireNext());
+    EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "personSubtitle"), "Asking \u00b7 1 h ago");
+    EXPECT_EQ(messageAge(), "1 h ago");
+
+    // A Mac coming online, as the controller's presence check finds it, shows in its
+    // person's collapsed card.
+    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 0 online");
+    rig.viewer.pendingPresence.clear();
+    ASSERT_TRUE(rig.viewer.timers.fireNext(ViewerController::kPresenceInterval));
+    for (auto& presence : rig.viewer.pendingPresence)
+        presence.answer(presence.id == work.id);
+    processEventsFor(10);
+    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 1 online");
+    EXPECT_TRUE(rig.view->expanded().empty());
+}
+
 TEST(PeopleView, AnOpenMenuStaysWhileTheListChangesWhichIsDrawnAgainWhenItCloses)
 {
     PeopleRig rig;

@@ -169,6 +169,9 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
     statusRow->addWidget(dot, 0, Qt::AlignVCenter);
     auto* statusText = plainLabel(model_.statusText, TextStyle::caption, status, this);
     statusText->setObjectName(QStringLiteral("statusText"));
+    if (model_.request)
+        view_.showAge(statusText, "Asking for help" + std::string(kDot), model_.request->at,
+                      model_.online ? std::string() : kDot + std::string("now offline"));
     statusRow->addWidget(statusText, 0, Qt::AlignVCenter);
     statusRow->addStretch(1);
     texts->addLayout(statusRow);

@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 
@@ -136,6 +138,7 @@ PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers
 
 PeopleView::~PeopleView()
 {
+    ageTimer_.reset();
     answers_.onChange = nullptr;
     if (picturesSheet_)
         delete picturesSheet_.data();
@@ -172,6 +175,54 @@ void PeopleView::openPicture(const TransferredFile& file, const QString& title) 
         options_.openPicture(file, title);
     else
         PictureWindowController::show(file, title, options_.prompts);
+}
+
+void PeopleView::showAge(QLabel* label, std::string prefix, Date date, std::string suffix)
+{
+    if (!label)
+        return;
+    label->setText(QString::fromStdString(prefix + relativeAge(date, now()) + suffix));
+    ages_.push_back({label, std::move(prefix), date, std::move(suffix)});
+}
+
+void PeopleView::updateAges()
+{
+    const Date now = this->now();
+    std::erase_if(ages_, [](const AgeText& age) { return !age.label; });
+    for (const auto& age : ages_)
+        age.label->setText(QString::fromStdString(age.prefix + relativeAge(age.date, now) + age.suffix));
+    scheduleAges();
+}
+
+void PeopleView::scheduleAges()
+{
+    // The next moment one of the ages reads differently: the next whole minute of an age
+    // under an hour, the next whole hour of one under a day; a date stays as it is.
+    const Date now = this->now();
+    double soonest = -1;
+    for (const auto& age : ages_) {
+        if (!age.label)
+            continue;
+        const double seconds = now - age.date;
+        double next = -1;
+        if (seconds < 60)
+            next = 60 - std::max(seconds, 0.0);
+        else if (seconds < 3600)
+            next = 60 - std::fmod(seconds, 60);
+        else if (seconds < 86400)
+            next = 3600 - std::fmod(seconds, 3600);
+        if (next >= 0 && (soonest < 0 || next < soonest))
+            soonest = next;
+    }
+    ageTimer_.reset();
+    if (soonest < 0)
+        return;
+    const auto delay = std::chrono::milliseconds(std::max<long long>(1000, std::llround(std::ceil(soonest * 1000))));
+    QPointer<PeopleView> self(this);
+    ageTimer_ = timersOr(options_.timers)(delay, [self] {
+        if (self)
+            self->updateAges();
+    });
 }
 
 void PeopleView::setExpanded(const std::string& name, bool expanded)
@@ -227,6 +278,7 @@ void PeopleView::refresh()
         return;
     }
     waitingForMenu_ = false;
+    ages_.clear();
     const Date now = this->now();
     const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
     layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),
@@ -322,6 +374,7 @@ void PeopleView::refresh()
 
     scroll_->setWidget(page);
     scroll_->verticalScrollBar()->setValue(scrolled);
+    scheduleAges();
     syncPicturesSheet();
 }
 

@@ -11,6 +11,7 @@
 #include "app/people/PicturesSheet.h"
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
+#include "platform/OneShotTimer.h"
 #include "protocol/Date.h"
 #include "protocol/PairedDevice.h"
 #include "viewer/PairingSheet.h"
@@ -19,12 +20,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -66,6 +69,7 @@ std::string askingBannerText(int people);
 
 struct PeopleViewOptions {
     std::function<Date()> clock; // dateNow when empty
+    TimerFactory timers; // what moves the ages on (the process-wide timers when empty)
     Prompts* prompts = nullptr; // the process-wide prompts when null
     // Opens a picture window (PictureWindowController::show when empty).
     std::function<void(const TransferredFile&, const QString& title)> openPicture;
@@ -95,6 +99,10 @@ public:
     void refresh();
     const PeopleLayout& layout() const { return layout_; }
 
+    // Keeps the label saying prefix + relativeAge(date, now) + suffix as the clock moves,
+    // without drawing the list again.
+    void showAge(QLabel* label, std::string prefix, Date date, std::string suffix = {});
+
     const std::set<std::string>& expanded() const { return expanded_; }
     void setExpanded(const std::string& name, bool expanded);
     void toggleExpanded(const std::string& name);
@@ -109,6 +117,8 @@ public:
 
 private:
     void syncPicturesSheet();
+    void updateAges();
+    void scheduleAges();
     // Whether the object (a menu, say, which is a window of its own) belongs to the list.
     bool owns(const QObject* object) const;
 
@@ -122,6 +132,14 @@ private:
     QPointer<PairingSheet> pairingSheet_;
     QPointer<PicturesSheet> picturesSheet_;
     bool waitingForMenu_ = false;
+    struct AgeText {
+        QPointer<QLabel> label;
+        std::string prefix;
+        Date date;
+        std::string suffix;
+    };
+    std::vector<AgeText> ages_;
+    std::unique_ptr<OneShotTimer> ageTimer_;
 };
 
 } // namespace wl

@@ -129,10 +129,9 @@ PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent
     auto* title = plainLabel(model.name, TextStyle::title3, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("personName"));
     texts->addWidget(title);
-    auto* subtitle =
-        plainLabel(model.subtitle, TextStyle::caption, model.asking() ? askingAccent() : secondaryText(), this);
-    subtitle->setObjectName(QStringLiteral("personSubtitle"));
-    texts->addWidget(subtitle);
+    subtitle_ = plainLabel(model.subtitle, TextStyle::caption, model.asking() ? askingAccent() : secondaryText(), this);
+    subtitle_->setObjectName(QStringLiteral("personSubtitle"));
+    texts->addWidget(subtitle_);
     row->addLayout(texts, 1);
 
     auto* chevron = new SymbolView(Symbol::chevronDown, secondaryText(), 14, this);
@@ -176,6 +175,8 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
     auto* header = new PersonCardHeader(scene_.card, this);
     connect(header, &QAbstractButton::clicked, this, toggle);
     stack->addWidget(header);
+    if (scene_.card.request)
+        view_.showAge(header->subtitle(), "Asking" + std::string(kDot), scene_.card.request->at);
 
     if (scene_.block)
         stack->addWidget(new RequestBlock(view_, *scene_.block, this));

@@ -12,6 +12,7 @@
 #include "protocol/PairedDevice.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QWidget>
 
 #include <optional>
@@ -67,11 +68,15 @@ struct PersonCardScene {
 class PersonCardHeader final : public QAbstractButton {
 public:
     PersonCardHeader(const PersonCardModel& model, QWidget* parent = nullptr);
+    QLabel* subtitle() const { return subtitle_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent*) override { }
+
+private:
+    QLabel* subtitle_ = nullptr;
 };
 
 class PersonCard final : public QWidget {
