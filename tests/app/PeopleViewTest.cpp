@@ -514,7 +514,7 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     rig.make({mom});
     rig.view->show();
     const TransferredFile first{"1", "Screenshot 9.41", "image/jpeg", jpeg(1600, 1000, QColor(52, 101, 164))};
-    const TransferredFile second{"2", "../.Printer\n", "image/jpeg", jpeg(300, 200, Qt::white)};
+    const TransferredFile second{"2", "../.Printer\n", "image/jpeg", jpeg(300, 200, QColor(200, 40, 40))};
     const TransferredFile broken{"3", "Broken", "image/jpeg", "not a picture at all"};
     const TransferredFile huge{"4", "Huge", "image/png", hugePng()};
     rig.answers.setPictures("h", {first, second, broken, huge});
@@ -538,6 +538,17 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     EXPECT_EQ(PeopleRig::text(tiles[2], "pictureName"), "Broken");
     EXPECT_NE(PeopleRig::child(tiles[2], "savePicture"), nullptr);
     EXPECT_EQ(PeopleRig::child(tiles[0], "pictureButton")->toolTip(), QStringLiteral("Open larger"));
+    // A small picture is drawn across the tile's width, its aspect kept, centred.
+    auto* small = PeopleRig::child(tiles[1], "pictureButton");
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(small->width(), tiles[1]->width());
+    EXPECT_NEAR(small->height(), small->width() * 2 / 3, 1);
+    const QImage drawn = small->grab().toImage();
+    for (int x : {4, drawn.width() / 2, drawn.width() - 5}) {
+        const QColor pixel = drawn.pixelColor(x, drawn.height() / 2);
+        EXPECT_TRUE(pixel.red() > 150 && pixel.green() < 100 && pixel.blue() < 100)
+            << x << " " << pixel.name().toStdString();
+    }
 
     PeopleRig::click(PeopleRig::child(tiles[0], "pictureButton"));
     PeopleRig::click(PeopleRig::child(tiles[1], "openLarger"));
