@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
+#include <QStyleOptionMenuItem>
 #include <QVBoxLayout>
 
 namespace wl {
@@ -21,6 +22,21 @@ namespace wl {
 namespace {
 
 constexpr const char* kDot = " \u00b7 ";
+
+// A menu whose destructive items ("Remove") read in the destructive colour.
+class LineMenu final : public QMenu {
+public:
+    using QMenu::QMenu;
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override
+    {
+        QMenu::initStyleOption(option, action);
+        if (action && action->property("destructive").toBool() && action->isEnabled())
+            for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+                option->palette.setColor(role, destructiveText());
+    }
+};
 
 QColor toneColour(DeviceLineModel::Tone tone)
 {
@@ -193,7 +209,7 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
 QMenu* DeviceLine::makeMenu()
 {
     // Owned by the view: the line may be rebuilt while its menu is open.
-    auto* menu = new QMenu(&view_);
+    auto* menu = new LineMenu(&view_);
     menu->setObjectName(QStringLiteral("deviceMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<PeopleView> view(&view_);

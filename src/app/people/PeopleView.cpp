@@ -229,7 +229,12 @@ void PeopleView::setExpanded(const std::string& name, bool expanded)
 {
     if (expanded ? !expanded_.insert(name).second : expanded_.erase(name) == 0)
         return;
+    PersonCard* before = card(name);
+    const int height = before && before->isVisible() ? before->height() : 0;
     refresh();
+    // The card opens or closes from the height it had.
+    if (PersonCard* after = card(name); after && after != before)
+        after->animateHeightFrom(height);
 }
 
 void PeopleView::toggleExpanded(const std::string& name)

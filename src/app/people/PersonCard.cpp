@@ -4,10 +4,12 @@
 #include "app/people/PeopleStyle.h"
 #include "app/people/PeopleView.h"
 
+#include <QEasingCurve>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QVariantAnimation>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -64,6 +66,27 @@ protected:
 private:
     PersonCardModel model_;
 };
+
+// The card's stack: its parts keep their own heights whatever height the card has, so a
+// card shorter than them (while it grows) cuts them off at its edge, and one taller
+// (while it shrinks) has empty space below them.
+class CardStack final : public QVBoxLayout {
+public:
+    using QVBoxLayout::QVBoxLayout;
+    void setGeometry(const QRect& rect) override
+    {
+        const int natural = hasHeightForWidth() ? heightForWidth(rect.width()) : sizeHint().height();
+        QVBoxLayout::setGeometry(QRect(rect.topLeft(), QSize(rect.width(), natural)));
+    }
+};
+
+// Ease-out: the cubic curve through (0, 0), (0.58, 1) and (1, 1).
+QEasingCurve easeOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
 
 } // namespace
 
@@ -161,7 +184,7 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
     setProperty("groupName", QString::fromStdString(scene_.card.name));
     const bool asking = scene_.card.asking();
 
-    auto* stack = new QVBoxLayout(this);
+    auto* stack = new CardStack(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
 
@@ -200,6 +223,36 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
         connect(more, &QPushButton::clicked, this, toggle);
         stack->addWidget(holder);
     }
+}
+
+void PersonCard::animateHeightFrom(int height)
+{
+    auto naturalHeight = [this] {
+        QLayout* stack = layout();
+        return stack->hasHeightForWidth() && width() > 0 ? stack->totalHeightForWidth(width())
+                                                         : stack->totalSizeHint().height();
+    };
+    if (height <= 0 || height == naturalHeight())
+        return;
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    setFixedHeight(height);
+    auto* animation = new QVariantAnimation(this);
+    animation->setDuration(kExpandMilliseconds);
+    animation->setEasingCurve(easeOut());
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    // The end is the card's own height as it is laid out now (its width may still change).
+    connect(animation, &QVariantAnimation::valueChanged, this, [this, height, naturalHeight](const QVariant& value) {
+        const double progress = value.toDouble();
+        setFixedHeight(qRound(height + (naturalHeight() - height) * progress));
+    });
+    connect(animation, &QVariantAnimation::finished, this, [this] {
+        setMinimumHeight(0);
+        setMaximumHeight(QWIDGETSIZE_MAX);
+        layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+        updateGeometry();
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void PersonCard::paintEvent(QPaintEvent*)

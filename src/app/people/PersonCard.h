@@ -85,6 +85,10 @@ public:
     PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent = nullptr);
 
     const PersonCardScene& scene() const { return scene_; }
+    // Grows or shrinks from the height the card had before it was expanded or collapsed
+    // to its own, over 0.15 s, easing out.
+    void animateHeightFrom(int height);
+    static constexpr int kExpandMilliseconds = 150;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
