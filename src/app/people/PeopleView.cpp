@@ -185,6 +185,26 @@ void PeopleView::showAge(QLabel* label, std::string prefix, Date date, std::stri
     ages_.push_back({label, std::move(prefix), date, std::move(suffix)});
 }
 
+void PeopleView::showDeviceCounts(QLabel* label, std::string group)
+{
+    if (label)
+        deviceCounts_.emplace_back(label, std::move(group));
+}
+
+void PeopleView::updateDeviceCounts()
+{
+    if (deviceCounts_.empty())
+        return;
+    const auto groups = controller_.groupDevices();
+    for (const auto& [label, name] : deviceCounts_) {
+        if (!label)
+            continue;
+        for (const auto& [group, devices] : groups)
+            if (group == name)
+                label->setText(QString::fromStdString(deviceCountsText(devices, controller_.onlineIDs())));
+    }
+}
+
 void PeopleView::updateAges()
 {
     const Date now = this->now();
@@ -265,6 +285,8 @@ void PeopleView::refresh()
     // A menu of the list stays as it is while it is open; the list is drawn again when
     // it closes.
     if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && owns(menu)) {
+        // What the cards say about who is online changes now all the same.
+        updateDeviceCounts();
         if (!waitingForMenu_) {
             waitingForMenu_ = true;
             QPointer<PeopleView> self(this);
@@ -284,6 +306,7 @@ void PeopleView::refresh()
     }
     waitingForMenu_ = false;
     ages_.clear();
+    deviceCounts_.clear();
     const Date now = this->now();
     const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
     layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),

@@ -102,6 +102,9 @@ public:
     // Keeps the label saying prefix + relativeAge(date, now) + suffix as the clock moves,
     // without drawing the list again.
     void showAge(QLabel* label, std::string prefix, Date date, std::string suffix = {});
+    // Keeps the label saying how many of the group's Macs are online, also while the list
+    // itself waits for a menu to close.
+    void showDeviceCounts(QLabel* label, std::string group);
 
     const std::set<std::string>& expanded() const { return expanded_; }
     void setExpanded(const std::string& name, bool expanded);
@@ -118,6 +121,7 @@ public:
 private:
     void syncPicturesSheet();
     void updateAges();
+    void updateDeviceCounts();
     void scheduleAges();
     // Whether the object (a menu, say, which is a window of its own) belongs to the list.
     bool owns(const QObject* object) const;
@@ -139,6 +143,7 @@ private:
         std::string suffix;
     };
     std::vector<AgeText> ages_;
+    std::vector<std::pair<QPointer<QLabel>, std::string>> deviceCounts_; // a label, its group
     std::unique_ptr<OneShotTimer> ageTimer_;
 };
 

@@ -100,12 +100,10 @@ PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::st
         model.request = group.requests.front();
     model.avatarIsMyMacs = group.name == "My Macs";
     model.avatarText = initialOf(group.name);
-    const auto online = static_cast<std::size_t>(std::count_if(
-        group.devices.begin(), group.devices.end(), [&](const PairedDevice& d) { return onlineIDs.count(d.id) > 0; }));
     if (model.request)
         model.subtitle = "Asking" + std::string(kDot) + relativeAge(model.request->at, now);
     else
-        model.subtitle = counted(group.devices.size(), "device", "devices") + kDot + std::to_string(online) + " online";
+        model.subtitle = deviceCountsText(group.devices, onlineIDs);
     model.accessibilityHint = expanded ? "Hides their devices" : "Shows their devices";
 
     for (const auto& device : group.devices) {
@@ -128,6 +126,13 @@ PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::st
             model.showMore = "Show " + counted(group.devices.size() - model.rows.size(), "more device", "more devices");
     }
     return model;
+}
+
+std::string deviceCountsText(const std::vector<PairedDevice>& devices, const std::set<std::string>& onlineIDs)
+{
+    const auto online = static_cast<std::size_t>(std::count_if(
+        devices.begin(), devices.end(), [&](const PairedDevice& d) { return onlineIDs.count(d.id) > 0; }));
+    return counted(devices.size(), "device", "devices") + kDot + std::to_string(online) + " online";
 }
 
 PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent) : QAbstractButton(parent)
@@ -200,6 +205,8 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
     stack->addWidget(header);
     if (scene_.card.request)
         view_.showAge(header->subtitle(), "Asking" + std::string(kDot), scene_.card.request->at);
+    else
+        view_.showDeviceCounts(header->subtitle(), name);
 
     if (scene_.block)
         stack->addWidget(new RequestBlock(view_, *scene_.block, this));

@@ -55,6 +55,8 @@ struct PersonCardModel {
 
 PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::string>& onlineIDs, bool expanded,
                                 Date now);
+// The subtitle of a card without a request: "3 devices · 1 online".
+std::string deviceCountsText(const std::vector<PairedDevice>& devices, const std::set<std::string>& onlineIDs);
 
 // What a card shows: its own model, the block of its request, a line per shown Mac.
 struct PersonCardScene {
