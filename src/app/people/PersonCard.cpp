@@ -252,6 +252,9 @@ void PersonCard::animateHeightFrom(int height)
     connect(animation, &QVariantAnimation::valueChanged, this, [this, height, naturalHeight](const QVariant& value) {
         const double progress = value.toDouble();
         setFixedHeight(qRound(height + (naturalHeight() - height) * progress));
+        // The cards below follow in the same frame.
+        if (QWidget* column = parentWidget(); column && column->layout())
+            column->layout()->activate();
     });
     connect(animation, &QVariantAnimation::finished, this, [this] {
         setMinimumHeight(0);
