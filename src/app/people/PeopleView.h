@@ -4,8 +4,9 @@
 // passwords row, the last messages, and "Pair a Mac…". It keeps no model: at every
 // change of the viewer controller, the messenger, the password centre or My Macs it
 // derives the people, their open help requests and their order again, with ages from
-// its clock. Its own state is which cards are expanded. It presents the pairing sheet
-// and, while a request's pictures are to be shown, the pictures sheet.
+// its clock; between changes a timer moves the ages on in place as the minutes pass.
+// Its own state is which cards are expanded. It presents the pairing sheet and, while a
+// request's pictures are to be shown, the pictures sheet.
 
 #include "app/people/PersonCard.h"
 #include "app/people/PicturesSheet.h"
