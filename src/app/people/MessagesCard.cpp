@@ -62,6 +62,7 @@ MessagesCard::MessagesCard(PeopleView& view, std::vector<MessageRowModel> rows, 
         layout->addLayout(texts, 1);
         auto* age = plainLabel(model.age, TextStyle::caption, secondaryText(), row);
         age->setObjectName(QStringLiteral("messageAge"));
+        view.showAge(age, {}, model.message.at);
         layout->addWidget(age, 0, Qt::AlignTop);
         if (model.canReply) {
             auto* reply = new QPushButton(QStringLiteral("Reply"), row);

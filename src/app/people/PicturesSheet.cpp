@@ -14,6 +14,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace wl {
 
 namespace {
@@ -22,8 +24,8 @@ constexpr const char* kDot = " \u00b7 ";
 // Tiles draw a copy no wider than the sheet's list; the bytes stay as they came.
 constexpr int kTileWidth = 820;
 
-// The picture as a button: scaled to the width it gets, its aspect kept, with rounded
-// corners.
+// The picture as a button: scaled to the tile's width (a small picture too), its aspect
+// kept, centred in the space it gets, with rounded corners.
 class PictureButton final : public QAbstractButton {
 public:
     PictureButton(QImage picture, QWidget* parent) : QAbstractButton(parent), picture_(std::move(picture))
@@ -36,20 +38,23 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override
     {
-        const QSize size = shownSize(width);
-        return size.height();
+        if (picture_.isNull() || picture_.width() == 0)
+            return 0;
+        return std::max(1, qRound(double(picture_.height()) * width / picture_.width()));
     }
-    QSize sizeHint() const override { return shownSize(kTileWidth); }
+    QSize sizeHint() const override { return {kTileWidth, heightForWidth(kTileWidth)}; }
     QSize minimumSizeHint() const override { return {40, 20}; }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
+        if (picture_.isNull())
+            return;
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSize size = shownSize(width());
-        const QRectF area(0, 0, size.width(), size.height());
+        const QSizeF shown = QSizeF(picture_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
+        const QRectF area(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
         QPainterPath clip;
         clip.addRoundedRect(area, 8, 8);
         p.setClipPath(clip);
@@ -59,14 +64,6 @@ protected:
     }
 
 private:
-    QSize shownSize(int width) const
-    {
-        if (picture_.isNull() || picture_.width() == 0)
-            return {width, 0};
-        const int shownWidth = std::min(width, picture_.width());
-        return {shownWidth, std::max(1, picture_.height() * shownWidth / picture_.width())};
-    }
-
     QImage picture_;
 };
 

@@ -51,6 +51,7 @@
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollArea>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -636,10 +637,17 @@ void peopleGallery()
         rig.answers.setPictures("hm",
                                 {{"1", "Screenshot 9.41", "image/jpeg", jpegOf(desktopPicture(1440, 900))},
                                  {"2", "The bank's page", "image/jpeg", jpegOf(desktopPicture(900, 1200))},
-                                 {"3", "Not a picture", "image/jpeg", "not a picture"}});
+                                 {"3", "A small one", "image/jpeg", jpegOf(desktopPicture(320, 200))},
+                                 {"4", "Not a picture", "image/jpeg", "not a picture"}});
         rig.answers.showPictures(password);
         if (PicturesSheet* sheet = rig.view->picturesSheet()) {
             shoot(*sheet, QStringLiteral("pictures-sheet"));
+            // Further down, a picture smaller than the tile, drawn across its width.
+            auto* list = sheet->findChild<QScrollArea*>(QStringLiteral("sheetPictures"));
+            for (auto* tile : sheet->findChildren<QWidget*>(QStringLiteral("pictureTile")))
+                if (list && tile->property("fileId").toString() == QStringLiteral("3"))
+                    list->ensureWidgetVisible(tile, 0, 0);
+            shoot(*sheet, QStringLiteral("pictures-sheet-small-picture"));
             sheet->accept();
         } else {
             std::cerr << "gallery: no pictures sheet" << std::endl;
