@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedLayout>
+#include <QPointer>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -434,6 +436,11 @@ void ViewerRootView::refresh()
     for (auto* button : sessionBar_->findChildren<QPushButton*>())
         button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 20);
     fitWindowToSession(true);
+    // Labels and buttons shown or changed just now count once their layout has settled.
+    QTimer::singleShot(0, this, [self = QPointer<ViewerRootView>(this)] {
+        if (self && self->screens_->currentWidget() == self->session_)
+            self->fitWindowToSession(true);
+    });
 }
 
 void ViewerRootView::fitWindowToSession(bool inSession)

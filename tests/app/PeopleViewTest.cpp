@@ -27,7 +27,9 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
+#include <QVariantAnimation>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +320,27 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     EXPECT_EQ(prompts.count(), 0u);
     EXPECT_EQ(rig.controller().devices().size(), 2u);
     EXPECT_EQ(rig.line(gone), nullptr);
+}
+
+TEST(PeopleView, ACardOpensAndClosesWithAShortEaseOut)
+{
+    PeopleRig rig;
+    const auto work = host("Work");
+    rig.make({work});
+    rig.view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
+    for (bool opening : {true, false}) {
+        const int before = rig.card("Work")->height();
+        PeopleRig::click(PeopleRig::child(rig.card("Work"), "personHeader"));
+        auto* animation = rig.card("Work")->findChild<QVariantAnimation*>();
+        ASSERT_NE(animation, nullptr) << opening;
+        EXPECT_EQ(animation->duration(), 150);
+        EXPECT_GT(animation->easingCurve().valueForProgress(0.5), 0.6); // fast, then slowing
+        EXPECT_EQ(rig.card("Work")->height(), before);
+        QPointer<PersonCard> card = rig.card("Work");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !card->findChild<QVariantAnimation*>(); }, 1000));
+        EXPECT_TRUE(opening ? card->height() > before : card->height() < before) << card->height() << " " << before;
+    }
 }
 
 TEST(PeopleView, AgesMoveWithTheClockInPlace)
