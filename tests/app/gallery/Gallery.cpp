@@ -57,6 +57,7 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
+#include <QDialog>
 #include <QTimer>
 
 #include <algorithm>
@@ -107,7 +108,11 @@ void shootAlert(const AlertRequest& request, const QString& name)
     QTimer::singleShot(300, [name] {
         if (QWidget* alert = QApplication::activeModalWidget()) {
             save(alert->grab().toImage(), name);
-            alert->close();
+            // A message box without a cancelling button ignores close().
+            if (auto* dialog = qobject_cast<QDialog*>(alert))
+                dialog->done(0);
+            else
+                alert->close();
         } else {
             std::cerr << "gallery: no alert for " << name.toStdString() << std::endl;
             ++failures;
