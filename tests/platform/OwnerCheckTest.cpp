@@ -105,7 +105,8 @@ TEST(PamOwnerCheckTest, TheDialogSaysAWrongPasswordAndOnlyCancelOrNoWayToCheckRe
     EXPECT_EQ(shownDialog(), dialog);
     EXPECT_TRUE(field->text().isEmpty());
     EXPECT_TRUE(field->isEnabled());
-    EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+    // The field takes the focus back (the window itself may not be active on a bare X server).
+    EXPECT_EQ(dialog->focusWidget(), field);
     EXPECT_FALSE(result.has_value());
     EXPECT_TRUE(log.contains("Wickerlane: the owner wasn't confirmed: the password was wrong"));
 
