@@ -97,31 +97,12 @@ RequestTarget RequestTarget::parse(std::string_view target)
 
     if (path.empty() || path.front() != '/')
         return result;
-    auto parts = split(path.substr(1), '/');
-    if (parts.size() < 3 || parts[0] != "v1")
+    RouteMatch match = matchRoute(path.substr(1));
+    if (match.route == Route::unknown)
         return result;
-    if (parts.size() == 3) {
-        if (parts[1] == "status")
-            result.kind = RouteKind::status;
-        else if (parts[1] == "keys")
-            result.kind = RouteKind::keys;
-        else if (parts[1] == "mail")
-            result.kind = RouteKind::mail;
-        else if (parts[1] == "host")
-            result.kind = RouteKind::host;
-        else if (parts[1] == "connect")
-            result.kind = RouteKind::connect;
-        else
-            return result;
-        result.key = std::string(parts[2]);
-        result.keyValid = isDeviceId(result.key);
-        return result;
-    }
-    if (parts.size() == 4 && parts[1] == "pair" && (parts[2] == "host" || parts[2] == "join")) {
-        result.kind = parts[2] == "host" ? RouteKind::pairHost : RouteKind::pairJoin;
-        result.key = std::string(parts[3]);
-        result.keyValid = isPairingCode(result.key);
-    }
+    result.kind = match.route;
+    result.key = std::string(match.key);
+    result.keyValid = routeEntry(match.route)->keyIsPairingCode ? isPairingCode(result.key) : isDeviceId(result.key);
     return result;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Splits a request target into the route it names and its query items.
 
+#include "protocol/Routes.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,16 +10,8 @@
 
 namespace wl::service {
 
-enum class RouteKind {
-    unknown, // 404
-    status, // v1/status/<id>
-    keys, // v1/keys/<id>
-    mail, // v1/mail/<id>: POST delivers, a WebSocket is the mailbox link
-    host, // v1/host/<id>
-    connect, // v1/connect/<id>
-    pairHost, // v1/pair/host/<code>
-    pairJoin, // v1/pair/join/<code>
-};
+// The routes are the shared table's (protocol/Routes.h).
+using RouteKind = wl::Route;
 
 struct RequestTarget {
     RouteKind kind = RouteKind::unknown;

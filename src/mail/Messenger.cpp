@@ -8,6 +8,7 @@
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "protocol/KeyRecord.h"
+#include "protocol/Routes.h"
 #include "signalling/IntroductionService.h"
 
 #include <QDateTime>
@@ -252,7 +253,7 @@ void Messenger::send(const MailContent& content, const PairedDevice& device, std
         if (done)
             done(SendResult{std::nullopt, error});
     };
-    QNetworkRequest request(endpoint("v1/keys/" + device.id));
+    QNetworkRequest request(endpoint(routePath(Route::keys, device.id)));
     request.setTransferTimeout(kRequestTimeoutMs);
     auto* reply = network_.get(request);
     connect(reply, &QNetworkReply::finished, this, [self, reply, content, device, done, finish] {
@@ -291,7 +292,7 @@ void Messenger::post(const MailContent& content, const PairedDevice& device, con
     auto envelope = MailEnvelope::trySeal(content, *key, device.id, mailKey);
     if (!envelope)
         return finish(SendError::noKey());
-    QNetworkRequest request(endpoint("v1/mail/" + device.id));
+    QNetworkRequest request(endpoint(routePath(Route::mail, device.id)));
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
     request.setTransferTimeout(kRequestTimeoutMs);
     auto* reply = network_.post(request, QByteArray::fromStdString(envelope->encode()));
@@ -364,7 +365,7 @@ void Messenger::publishKeyRecord(std::function<void(bool)> done)
         return;
     }
     auto id = fingerprintOfRaw(device->publicKeyRaw());
-    auto url = signedEndpoint("v1/keys/" + id, kPurposeKeys, false);
+    auto url = signedEndpoint(routePath(Route::keys, id), kPurposeKeys, false);
     if (!url) {
         if (done)
             done(false);
@@ -404,7 +405,7 @@ void Messenger::start()
         link_ = std::make_unique<MailboxLink>([self, id]() -> std::optional<QUrl> {
             if (!self || id.empty())
                 return std::nullopt;
-            return self->signedEndpoint("v1/mail/" + id, kPurposeMailbox, true);
+            return self->signedEndpoint(routePath(Route::mail, id), kPurposeMailbox, true);
         });
         link_->onEnvelope = [self](const std::string& frame) {
             if (self)

@@ -5,6 +5,7 @@
 #include "platform/Account.h"
 #include "platform/Log.h"
 #include "protocol/Date.h"
+#include "protocol/Routes.h"
 #include "protocol/SignalMessage.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
@@ -45,7 +46,7 @@ void PairingClient::start()
     }
     ownKey_ = own->publicKeyBase64();
 
-    auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/join/" + code_));
+    auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::pairJoin, code_)));
     QPointer<PairingClient> self(this);
     channel->onMessage = [self](const SignalMessage& message) {
         if (self)

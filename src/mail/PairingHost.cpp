@@ -4,6 +4,7 @@
 #include "identity/Keys.h"
 #include "platform/Account.h"
 #include "platform/Log.h"
+#include "protocol/Routes.h"
 #include "protocol/SignalMessage.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
@@ -30,7 +31,7 @@ void PairingHost::start()
         return;
     started_ = true;
 
-    auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/host/" + code_));
+    auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::pairHost, code_)));
     QPointer<PairingHost> self(this);
     channel->onMessage = [self](const SignalMessage& message) {
         if (self)

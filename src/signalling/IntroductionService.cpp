@@ -2,6 +2,7 @@
 
 #include "platform/InfoDictionary.h"
 #include "platform/Log.h"
+#include "protocol/Routes.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -91,7 +92,7 @@ QNetworkAccessManager& IntroductionService::network()
 
 void IntroductionService::isOnline(const std::string& deviceId, std::function<void(bool)> callback, QObject* context)
 {
-    QNetworkRequest request(httpURL("v1/status/" + deviceId));
+    QNetworkRequest request(httpURL(routePath(Route::status, deviceId)));
     request.setTransferTimeout(kRequestTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = network().get(request);

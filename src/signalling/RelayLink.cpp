@@ -3,6 +3,7 @@
 #include "identity/DeviceIdentity.h"
 #include "identity/SignedQuery.h"
 #include "platform/Log.h"
+#include "protocol/Routes.h"
 #include "signalling/IntroductionService.h"
 
 #include <QPointer>
@@ -40,7 +41,7 @@ void RelayLink::connect()
         scheduleRetry();
         return;
     }
-    QUrl url = IntroductionService::webSocketURL("v1/host/" + deviceId, *items);
+    QUrl url = IntroductionService::webSocketURL(routePath(Route::host, deviceId), *items);
     auto next = WebSocketSignalChannel::make(url);
     WebSocketSignalChannel* raw = next.get();
     QPointer<RelayLink> self(this);

@@ -5,6 +5,7 @@
 #include "mail/FileLinkPeer.h"
 #include "mail/PairingClient.h"
 #include "platform/Log.h"
+#include "protocol/Routes.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
 
@@ -80,7 +81,8 @@ void AttachmentFetcher::start()
     if (options_.makeTransport)
         transport = options_.makeTransport(device_.id);
     else
-        transport = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + device_.id));
+        transport =
+            WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device_.id)));
     QPointer<AttachmentFetcher> self(this);
     transport->onMessage = [self](const SignalMessage& message) {
         if (self)

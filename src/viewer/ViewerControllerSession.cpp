@@ -19,6 +19,7 @@
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "protocol/Date.h"
+#include "protocol/Routes.h"
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
@@ -91,7 +92,8 @@ void ViewerController::connect(const PairedDevice& device, bool unattended)
     if (options_.makeTransport) {
         transport = options_.makeTransport(device.id);
     } else {
-        auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + device.id));
+        auto channel =
+            WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device.id)));
         transport = channel;
     }
     QPointer<ViewerController> self(this);

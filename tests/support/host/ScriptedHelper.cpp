@@ -6,6 +6,7 @@
 #include "identity/DeviceIdentity.h"
 #include "media/PeerConnectionFactory.h"
 #include "protocol/Date.h"
+#include "protocol/Routes.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/PeerLink.h"
 #include "signalling/WebRTCConfiguration.h"
@@ -65,7 +66,7 @@ void ScriptedHelper::connect(const std::string& hostId, const std::string& hostP
     taken_ = 0;
     open_ = false;
     closed_ = false;
-    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + hostId));
+    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, hostId)));
     channel_->onOpen = [this] { open_ = true; };
     channel_->onMessage = [this](const SignalMessage& message) { handle(message); };
     channel_->onClose = [this] { closed_ = true; };
