@@ -22,6 +22,20 @@ std::string errorText(const webrtc::RTCError& error)
     return text.empty() ? std::string(webrtc::ToString(error.type())) : text;
 }
 
+class DescriptionMade : public webrtc::CreateSessionDescriptionObserver {
+public:
+    using Done = std::function<void(std::unique_ptr<webrtc::SessionDescriptionInterface>, std::string error)>;
+    explicit DescriptionMade(Done done) : done_(std::move(done)) { }
+    void OnSuccess(webrtc::SessionDescriptionInterface* description) override
+    {
+        done_(std::unique_ptr<webrtc::SessionDescriptionInterface>(description), {});
+    }
+    void OnFailure(webrtc::RTCError error) override { done_(nullptr, errorText(error)); }
+
+private:
+    Done done_;
+};
+
 class LocalDescriptionDone : public webrtc::SetLocalDescriptionObserverInterface {
 public:
     explicit LocalDescriptionDone(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) { }
@@ -345,26 +359,91 @@ void PeerLink::setRemoteDescription(webrtc::SdpType type, const std::string& sdp
         }));
 }
 
-void PeerLink::setLocalDescription(std::function<void(std::optional<std::string>, std::string)> done)
+void PeerLink::setLocalDescription(LocalDone done, DescriptionRewrite rewrite)
 {
     if (closed_ || !connection_)
         return;
     auto gate = gate_;
     PeerLink* self = this;
-    connection_->SetLocalDescription(
-        rtc::make_ref_counted<LocalDescriptionDone>([gate, self, done = std::move(done)](webrtc::RTCError error) {
-            std::string text = error.ok() ? std::string() : errorText(error);
-            gate->post([self, done, text] {
-                std::string sdp;
-                const webrtc::SessionDescriptionInterface* local =
-                    text.empty() && self->connection_ ? self->connection_->local_description() : nullptr;
-                if (!local || !local->ToString(&sdp)) {
+    if (!rewrite) {
+        // WebRTC makes the description itself.
+        connection_->SetLocalDescription(
+            rtc::make_ref_counted<LocalDescriptionDone>([gate, self, done = std::move(done)](webrtc::RTCError error) {
+                std::string text = error.ok() ? std::string() : errorText(error);
+                gate->post([self, done, text] {
+                    std::string sdp;
+                    const webrtc::SessionDescriptionInterface* local =
+                        text.empty() && self->connection_ ? self->connection_->local_description() : nullptr;
+                    if (!local || !local->ToString(&sdp)) {
+                        if (done)
+                            done(std::nullopt, text.empty() ? std::string("no local description") : text);
+                        return;
+                    }
                     if (done)
-                        done(std::nullopt, text.empty() ? std::string("no local description") : text);
+                        done(sdp, std::string());
+                });
+            }));
+        return;
+    }
+
+    // Made here, rewritten and set on the owner's thread.
+    using State = webrtc::PeerConnectionInterface::SignalingState;
+    const State state = connection_->signaling_state();
+    if (state != State::kStable && state != State::kHaveRemoteOffer) {
+        gate_->post([done = std::move(done)] {
+            if (done)
+                done(std::nullopt, "no offer or answer to make in this signalling state");
+        });
+        return;
+    }
+    const webrtc::SdpType type = state == State::kStable ? webrtc::SdpType::kOffer : webrtc::SdpType::kAnswer;
+    auto made = rtc::make_ref_counted<DescriptionMade>(
+        [gate, self, type, done, rewrite = std::move(rewrite)](
+            std::unique_ptr<webrtc::SessionDescriptionInterface> description, std::string error) {
+            std::string sdp;
+            if (description && !description->ToString(&sdp))
+                error = "unreadable description";
+            gate->post([self, type, done, rewrite, sdp, error, ok = description != nullptr] {
+                if (!ok || !error.empty()) {
+                    if (done)
+                        done(std::nullopt, error.empty() ? std::string("no description") : error);
                     return;
                 }
-                if (done)
+                self->setRewrittenLocalDescription(type, rewrite(sdp), done);
+            });
+        });
+    if (type == webrtc::SdpType::kOffer)
+        connection_->CreateOffer(made.get(), webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
+    else
+        connection_->CreateAnswer(made.get(), webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
+}
+
+void PeerLink::setRewrittenLocalDescription(webrtc::SdpType type, const std::string& sdp, LocalDone done)
+{
+    if (closed_ || !connection_)
+        return;
+    webrtc::SdpParseError parseError;
+    auto description = webrtc::CreateSessionDescription(type, sdp, &parseError);
+    if (!description) {
+        std::string error = parseError.description.empty() ? "unreadable SDP" : parseError.description;
+        gate_->post([done = std::move(done), error] {
+            if (done)
+                done(std::nullopt, error);
+        });
+        return;
+    }
+    auto gate = gate_;
+    connection_->SetLocalDescription(
+        std::move(description),
+        rtc::make_ref_counted<LocalDescriptionDone>([gate, sdp, done = std::move(done)](webrtc::RTCError error) {
+            std::string text = error.ok() ? std::string() : errorText(error);
+            gate->post([done, sdp, text] {
+                if (!done)
+                    return;
+                if (text.empty())
                     done(sdp, std::string());
+                else
+                    done(std::nullopt, text);
             });
         }));
 }

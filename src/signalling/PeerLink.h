@@ -131,9 +131,14 @@ public:
     // candidates that waited for it are added after a success.
     void setRemoteDescription(webrtc::SdpType type, const std::string& sdp, std::function<void(std::string)> done);
     bool hasRemoteDescription() const { return remoteSet_; }
-    // Makes the offer or answer the connection's state calls for and sets it as the
-    // local description; done gets its SDP, or nullopt and the error.
-    void setLocalDescription(std::function<void(std::optional<std::string> sdp, std::string error)> done);
+    // Changes a freshly made offer or answer before it is set (runs on the owner's thread).
+    using DescriptionRewrite = std::function<std::string(const std::string& sdp)>;
+    using LocalDone = std::function<void(std::optional<std::string> sdp, std::string error)>;
+    // Makes the offer or answer the connection's state calls for, passes it through
+    // rewrite when one is given, and sets it as the local description; done gets the SDP
+    // that was set, or nullopt and the error (also when making, reading or setting it
+    // failed).
+    void setLocalDescription(LocalDone done, DescriptionRewrite rewrite = {});
 
     // Adds the candidate of a `candidate` message (index 0 when absent). Before the
     // remote description it waits. False when the message carries no usable candidate.
@@ -145,15 +150,12 @@ public:
     // The connection's statistics, delivered on the owner's thread.
     void getStats(std::function<void(rtc::scoped_refptr<const webrtc::RTCStatsReport>)> done);
 
-    // Runs work on the owner's thread while the link is open (for the peers' own
-    // callbacks from WebRTC, such as the completion of CreateAnswer).
-    void post(std::function<void()> work) { gate_->post(std::move(work)); }
-
     // Closes the connection and its channels; no event follows. Safe to call twice.
     void close();
 
 private:
     struct Observer;
+    void setRewrittenLocalDescription(webrtc::SdpType type, const std::string& sdp, LocalDone done);
     void flushCandidates();
     void addCandidateNow(const SignalMessage& candidate);
 

@@ -28,30 +28,6 @@ namespace wl {
 
 namespace {
 
-class OfferMade : public webrtc::CreateSessionDescriptionObserver {
-public:
-    using Done = std::function<void(webrtc::SessionDescriptionInterface*, std::string error)>;
-    explicit OfferMade(Done done) : done_(std::move(done)) { }
-    void OnSuccess(webrtc::SessionDescriptionInterface* description) override { done_(description, {}); }
-    void OnFailure(webrtc::RTCError error) override
-    {
-        std::string text = error.message();
-        done_(nullptr, text.empty() ? std::string(webrtc::ToString(error.type())) : text);
-    }
-
-private:
-    Done done_;
-};
-
-class LocalSet : public webrtc::SetLocalDescriptionObserverInterface {
-public:
-    explicit LocalSet(std::function<void(webrtc::RTCError)> done) : done_(std::move(done)) { }
-    void OnSetLocalDescriptionComplete(webrtc::RTCError error) override { done_(std::move(error)); }
-
-private:
-    std::function<void(webrtc::RTCError)> done_;
-};
-
 double steadySeconds()
 {
     using namespace std::chrono;
@@ -223,57 +199,46 @@ void ViewerPeer::start()
 
     schedulePoll();
 
-    // The offer, with stereo Opus for the host's sound, signed by the controller.
-    std::weak_ptr<ViewerPeer> weak = weak_from_this();
-    PeerLink* link = impl_->link.get();
-    rtc::scoped_refptr<webrtc::PeerConnectionInterface> held(connection);
-    connection->CreateOffer(
-        rtc::make_ref_counted<OfferMade>([weak, link, held](webrtc::SessionDescriptionInterface* made,
-                                                            std::string error) {
-            std::unique_ptr<webrtc::SessionDescriptionInterface> description(made);
-            auto self = weak.lock();
-            std::string sdp;
-            if (!description || !self || !description->ToString(&sdp)) {
-                Log::line("Wickerlane: could not create offer: " + (error.empty() ? std::string("gone") : error));
+    // The offer, with stereo Opus for the host's sound, signed by the controller. An
+    // offer that can't be made or set ends the attempt at once.
+    impl_->link->setLocalDescription(
+        [this](std::optional<std::string> sdp, std::string error) {
+            if (closed_)
+                return;
+            if (!sdp) {
+                Log::line("Wickerlane: could not create offer: " + error);
+                giveUp();
                 return;
             }
-            sdp = preferOpusStereo(sdp);
-            webrtc::SdpParseError parseError;
-            auto changed = webrtc::CreateSessionDescription(webrtc::SdpType::kOffer, sdp, &parseError);
-            if (!changed)
-                return;
-            held->SetLocalDescription(std::move(changed),
-                                      rtc::make_ref_counted<LocalSet>([weak, link, sdp](webrtc::RTCError result) {
-                                          if (!result.ok())
-                                              return;
-                                          auto peer = weak.lock();
-                                          if (!peer)
-                                              return;
-                                          // The link posts only while open; a closed peer sends nothing.
-                                          link->post([weak, sdp] {
-                                              auto self = weak.lock();
-                                              if (!self || self->closed_)
-                                                  return;
-                                              SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
-                                              offer.sdp = sdp;
-                                              if (self->signOffer)
-                                                  offer.signature = self->signOffer(sdp);
-                                              if (self->signal_)
-                                                  self->signal_->send(offer);
-                                          });
-                                      }));
-        }).get(),
-        webrtc::PeerConnectionInterface::RTCOfferAnswerOptions());
+            SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
+            offer.sdp = *sdp;
+            if (signOffer)
+                offer.signature = signOffer(*sdp);
+            if (signal_)
+                signal_->send(offer);
+        },
+        preferOpusStereo);
 }
 
 void ViewerPeer::applyAnswer(const std::string& sdp)
 {
     if (!hasConnection())
         return;
-    impl_->link->setRemoteDescription(webrtc::SdpType::kAnswer, soundOutOfStream(sdp), [](std::string error) {
-        if (!error.empty())
-            Log::line("Wickerlane: could not apply answer: " + error);
+    // An answer that can't be set ends the attempt at once.
+    impl_->link->setRemoteDescription(webrtc::SdpType::kAnswer, soundOutOfStream(sdp), [this](std::string error) {
+        if (error.empty())
+            return;
+        Log::line("Wickerlane: could not apply answer: " + error);
+        giveUp();
     });
+}
+
+void ViewerPeer::giveUp()
+{
+    if (closed_)
+        return;
+    if (auto ended = onEnded)
+        ended();
 }
 
 void ViewerPeer::addRemoteCandidate(const SignalMessage& message)

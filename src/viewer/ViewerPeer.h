@@ -5,7 +5,8 @@
 // switched on), opens the ordered "guide" channel for session events both ways, signs
 // its offer, trades candidates over the session's signalling transport, asks for a key
 // frame when an H.265 picture stalls while media still arrives, composes the statistics
-// summary of the status line, and gives the connection up only after the failure grace.
+// summary of the status line, and gives the connection up after the failure grace, or at
+// once when its offer or the host's answer can't be set.
 //
 // Main thread only; WebRTC's callbacks reach it through its peer link. Each session
 // gets a new peer; it is not reused after close().
@@ -111,6 +112,7 @@ private:
     void schedulePoll();
     void pollStats();
     void checkStall(long long mediaBytes, long long framesDecoded);
+    void giveUp();
     void closeNow();
     double now() const;
 

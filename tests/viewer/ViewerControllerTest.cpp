@@ -5,6 +5,8 @@
 
 #include "mail/MyMacs.h"
 #include "protocol/MailContent.h"
+#include "signalling/PeerLink.h"
+#include "signalling/WebRTCConfiguration.h"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +97,43 @@ TEST_F(ViewerHandshake, ABadHostProofOrAnswerStopsAtOnce)
     rig.transport().deliver(answer);
     EXPECT_EQ(rig.viewer->phase(),
               Phase::message("Ada's Mac's connection details couldn't be verified, so the session was stopped."));
+}
+
+// A description that fails ends the attempt at once (no timer runs here), as a lost
+// connection: the peer link reports an offer its rewrite left unusable, and the helper's
+// real peer, whose offer went out through that rewrite, ends on an answer it can't set.
+TEST(ViewerPeerFailure, AFailedDescriptionEndsTheAttemptAtOnce)
+{
+    ViewerRig rig;
+    FakeHost host{"Ada's Mac"};
+    rig.defaults->setBool("WLLoopbackOnly", true);
+    rig.defaults->setStringList("WLSTUNServers", {});
+
+    PeerLink link(makeRTCConfiguration({}), {});
+    std::optional<std::string> linkError;
+    link.setLocalDescription([&](std::optional<std::string> sdp, std::string error) { linkError = sdp ? "" : error; },
+                             [](const std::string&) { return std::string("v=0\r\nnot an offer"); });
+    ASSERT_TRUE(waitUntil([&] { return linkError.has_value(); }));
+    EXPECT_FALSE(linkError->empty());
+    link.close();
+
+    rig.pair({host.record()});
+    rig.makesPeers = true;
+    rig.make();
+    rig.viewer->connect(host.record(), false);
+    rig.transport().deliver(host.challenge(rig.helperNonce()));
+    rig.transport().deliver(SignalMessage::make(Kind::accepted));
+    ASSERT_TRUE(waitUntil([&] { return !rig.transport().sentOf(Kind::offer).empty(); }));
+    EXPECT_NE(rig.transport().sentOf(Kind::offer).at(0).sdp.value_or("").find("stereo=1"), std::string::npos);
+
+    const std::string unusable = "v=0\r\n";
+    SignalMessage answer = SignalMessage::make(Kind::answer);
+    answer.sdp = unusable;
+    answer.signature = host.key.sign(answerSignatureMessage(rig.helperNonce(), unusable));
+    rig.transport().deliver(answer);
+    ASSERT_TRUE(waitUntil([&] { return rig.viewer->phase().kind == Phase::Kind::message; }));
+    EXPECT_EQ(rig.viewer->phase().text.rfind("The connection was lost.", 0), 0u) << rig.viewer->phase().text;
+    EXPECT_TRUE(rig.transport().closed);
 }
 
 TEST_F(ViewerHandshake, UnattendedAsksTheOwnerThenThePIN)
