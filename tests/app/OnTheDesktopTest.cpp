@@ -5,6 +5,7 @@
 // stays visible. The captured frame is kept in the gallery folder to be looked at. The
 // ask-for-help window there too: a picture another program offers on the clipboard,
 // read within the limits, and the window's screenshot, which leaves the window out.
+#include "TestEnvironment.h"
 #include "LoopbackPeers.h"
 #include "ManualTimers.h"
 #include "PanelTestKit.h"
@@ -75,8 +76,7 @@ class OnTheDesktopConcealedCopy : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!onX11())
-            GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
+        WL_REQUIRE_TEST_ENV(onX11(), "the test desktop");
         ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
             << "xclip is installed by scripts/install-deps";
     }
@@ -217,8 +217,7 @@ struct OwnRequestCentre {
 
 TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
 {
-    if (!onX11())
-        GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
+    WL_REQUIRE_TEST_ENV(onX11(), "the test desktop");
     Installation here;
     here.make();
     std::vector<PairedDevice> helpers;
@@ -268,8 +267,7 @@ TEST(OnTheDesktopPaste, AnotherProgramsPictureIsReadWithinTheLimits)
 // the window as the draft's first picture.
 TEST(OnTheDesktopScreenshot, TheAskForHelpWindowLeavesItselfOut)
 {
-    if (!onX11())
-        GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
+    WL_REQUIRE_TEST_ENV(onX11(), "the test desktop");
     XScreen screen;
     ASSERT_TRUE(screen.ok());
     Computer anna{"Anna Berg"};
@@ -330,8 +328,7 @@ int maxLuma(const webrtc::VideoFrame& frame, QRect area)
 
 TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
 {
-    if (!onX11())
-        GTEST_SKIP() << "needs the test desktop (scripts/with-test-env)";
+    WL_REQUIRE_TEST_ENV(onX11(), "the test desktop");
     XScreen screen;
     ASSERT_TRUE(screen.ok());
 

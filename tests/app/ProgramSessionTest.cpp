@@ -469,24 +469,43 @@ TEST_F(ProgramSession, AfterAStillPauseThePictureKeepsItsSizeAndRate)
         helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}}).value("ok", false));
     ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 10); }, 30000)) << helper->state().dump();
 
-    // Moving, still, moving, still: each pause longer than the host's stats interval.
-    // What the host does while its estimate first climbs is its own business: only what
-    // it logs after the first moves counts.
+    // The host's statistics readings so far: one every stats interval of a session.
+    auto readings = [&] {
+        const std::string log = host->log();
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = log.find("Wickerlane stats: ", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    };
+    auto waitForReadings = [&](std::size_t count) {
+        return host->waitFor([&](const json&) { return readings() >= count; }, 20000);
+    };
+    // The screen moves, each change waited for on the helper's side, until the host has
+    // read its statistics while it moved.
+    int pattern = 100;
+    auto moveUntilAReading = [&] {
+        const std::size_t target = readings() + 1;
+        for (int i = 0; i < 300 && readings() < target; ++i) {
+            const long long shown = helper->state()["viewer"].value("framesShown", 0LL);
+            screen.paintPattern(pattern++);
+            if (!helper->waitFor([&](const json& s) { return s["viewer"].value("framesShown", 0LL) > shown; }, 5000))
+                return false;
+        }
+        return readings() >= target;
+    };
+
+    // Moving, still, moving, still: each pause lasts two readings, so the host reads a
+    // whole interval of a still screen. What the host does while its estimate first
+    // climbs is its own business: only what it logs after the first moves counts.
     std::size_t logged = 0;
     for (int round = 0; round < 2; ++round) {
-        for (int i = 0; i < 30; ++i) {
-            screen.paintPattern(100 + round * 30 + i);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        ASSERT_TRUE(moveUntilAReading()) << "the helper stopped seeing the moves";
         if (round == 0)
             logged = host->log().size();
-        std::this_thread::sleep_for(std::chrono::seconds(7));
+        ASSERT_TRUE(waitForReadings(readings() + 2)) << "the host stopped reading its statistics";
     }
-    for (int i = 0; i < 30; ++i) {
-        screen.paintPattern(200 + i);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(4)); // a stats reading after the last move
+    ASSERT_TRUE(moveUntilAReading()) << "the helper stopped seeing the moves";
+    ASSERT_TRUE(waitForReadings(readings() + 1)); // a reading after the last move
 
     // The host's adaptation: no ceiling at the floor of 12, no smaller picture.
     std::istringstream lines(host->log().substr(logged));

@@ -1,6 +1,7 @@
 // The host's system services: keep-awake over a recorded power manager and over the
 // D-Bus backend against stand-in logind, UPower and ScreenSaver objects on the test's own
 // bus; the session history file; the login item; the administrator prompt.
+#include "TestEnvironment.h"
 #include "HostFakes.h"
 #include "TestDirs.h"
 #include "WaitUntil.h"
@@ -238,8 +239,7 @@ TEST(HostKeepAwake, HoldsOffIdleSleepOnlyWhileWantedAndOnACPower)
 TEST(HostKeepAwake, TheDBusBackendUsesLogindAndUPowerElseTheScreenSaver)
 {
     PrivateBus bus;
-    if (!bus.ok())
-        GTEST_SKIP() << "no dbus-daemon";
+    WL_REQUIRE_TEST_ENV(bus.ok(), "dbus-daemon");
     bus.serve(true, true);
     QDBusConnection client = bus.client();
     ASSERT_TRUE(client.isConnected());
@@ -431,8 +431,7 @@ TEST(HostAdminPrompt, AsksPolkitForAnAdministratorAction)
 
 TEST(HostPermissions, TheScreenAndXTestOfTheTestServer)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the test X server";
+    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     X11Permissions permissions;
     EXPECT_TRUE(permissions.canRecordScreen());
     EXPECT_TRUE(permissions.canControl());

@@ -1,5 +1,6 @@
 // Consent and the live session, against the real service with a scripted helper that
 // runs a real peer connection on loopback and decodes the host's Xvfb screen.
+#include "TestEnvironment.h"
 #include "HostTestKit.h"
 
 #include "host/HostPeer.h"
@@ -259,8 +260,7 @@ class HostSessionLive : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!std::getenv("DISPLAY"))
-            GTEST_SKIP() << "needs the test X server";
+        WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
         ASSERT_TRUE(rig.started);
         rig.pair({ada.record()});
     }

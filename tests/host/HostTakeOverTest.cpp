@@ -3,6 +3,7 @@
 // click let through from its card, the banner's every control, the helper's mouse and
 // keys posted on the private Xvfb, the cursor shape, and the host's user taking control
 // back with input of their own (a second master device).
+#include "TestEnvironment.h"
 #include "HostTestKit.h"
 #include "XInputProbe.h"
 
@@ -28,8 +29,7 @@ class HostSessionTakeOver : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!std::getenv("DISPLAY"))
-            GTEST_SKIP() << "needs the test X server";
+        WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
         ASSERT_TRUE(rig.started);
         rig.pair({ada.record()});
         rig.make();

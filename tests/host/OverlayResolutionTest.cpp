@@ -1,6 +1,7 @@
 // The guide overlay when the shared display changes its resolution on the private Xvfb
 // (its one output set to a new mode, as a display settings panel does): the window
 // covers the screen as it is now and the open card moves beside its point there.
+#include "TestEnvironment.h"
 #include "ManualTimers.h"
 #include "WaitUntil.h"
 
@@ -102,8 +103,7 @@ private:
 
 TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the test X server";
+    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     Resolution resolution;
     ASSERT_TRUE(resolution.ok());
     const QSize original = resolution.size();

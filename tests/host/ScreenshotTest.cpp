@@ -1,5 +1,6 @@
 // The help request's screenshot on the private Xvfb: the main display as it is, with
 // this program's own windows left out, and the text when the screen can't be read.
+#include "TestEnvironment.h"
 #include "HostFakes.h"
 #include "TestDirs.h"
 #include "WaitUntil.h"
@@ -23,8 +24,7 @@ namespace {
 
 TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the test X server";
+    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     XScreen screen;
     ASSERT_TRUE(screen.ok());
     auto defaults = std::make_shared<MemoryDefaults>();

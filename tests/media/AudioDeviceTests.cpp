@@ -1,6 +1,8 @@
 // The audio devices against a private PulseAudio (scripts/with-test-env): null sinks for
 // the system sound and the speakers, null sinks' monitors standing for microphones.
 
+#include "TestEnvironment.h"
+
 #include "media/AudioIO.h"
 #include "media/AudioThread.h"
 #include "media/PlaybackAudioDevice.h"
@@ -336,8 +338,7 @@ protected:
     {
         app();
         backend_ = std::make_shared<PulseAudioBackend>();
-        if (!std::getenv("PULSE_SERVER") || !backend_->connected())
-            GTEST_SKIP() << "needs the PulseAudio of scripts/with-test-env";
+        WL_REQUIRE_TEST_ENV(std::getenv("PULSE_SERVER") && backend_->connected(), "PulseAudio");
     }
     AudioIO::Options quiet(const std::string& microphone = {}, const std::string& speaker = {})
     {

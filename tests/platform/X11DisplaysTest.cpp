@@ -1,3 +1,5 @@
+#include "TestEnvironment.h"
+
 #include "platform/linux/XRandrDisplays.h"
 
 #include <QGuiApplication>
@@ -39,8 +41,7 @@ std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
 
 TEST(X11Displays, ListsTheMonitorsOfTheServer)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the test X server";
+    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
 
@@ -63,8 +64,7 @@ TEST(X11Displays, ListsTheMonitorsOfTheServer)
 
 TEST(X11Displays, ThePrimaryOutputIsTheMainDisplay)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the test X server";
+    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
     ::Display* dpy = XOpenDisplay(nullptr);
@@ -120,8 +120,7 @@ TEST(DisplayNames, TheMonitorNameComesFromTheEDID)
 
 TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
 {
-    if (!std::getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the test X server";
+    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
     ::Display* dpy = XOpenDisplay(nullptr);
