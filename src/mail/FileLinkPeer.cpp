@@ -110,12 +110,8 @@ void FileLinkPeer::start()
             end();
             return;
         }
-        SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
-        offer.sdp = *sdp;
-        if (signOffer)
-            offer.signature = signOffer(*sdp);
         if (signal_)
-            signal_->send(offer);
+            signal_->send(descriptionMessage(SignalMessage::Kind::offer, *sdp, signOffer));
     });
 }
 
@@ -147,12 +143,8 @@ void FileLinkPeer::applyOffer(const SignalMessage& offer)
                 end();
                 return;
             }
-            SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
-            answer.sdp = *sdp;
-            if (signAnswer)
-                answer.signature = signAnswer(*sdp);
             if (signal_)
-                signal_->send(answer);
+                signal_->send(descriptionMessage(SignalMessage::Kind::answer, *sdp, signAnswer));
         });
     });
 }

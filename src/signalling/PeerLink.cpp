@@ -22,6 +22,16 @@ std::string errorText(const webrtc::RTCError& error)
     return text.empty() ? std::string(webrtc::ToString(error.type())) : text;
 }
 
+std::unique_ptr<webrtc::SessionDescriptionInterface> parseDescription(webrtc::SdpType type, const std::string& sdp,
+                                                                      std::string& error)
+{
+    webrtc::SdpParseError parseError;
+    auto description = webrtc::CreateSessionDescription(type, sdp, &parseError);
+    if (!description)
+        error = parseError.description.empty() ? "unreadable SDP" : parseError.description;
+    return description;
+}
+
 class DescriptionMade : public webrtc::CreateSessionDescriptionObserver {
 public:
     using Done = std::function<void(std::unique_ptr<webrtc::SessionDescriptionInterface>, std::string error)>;
@@ -67,6 +77,16 @@ private:
 };
 
 } // namespace
+
+SignalMessage descriptionMessage(SignalMessage::Kind kind, const std::string& sdp,
+                                 const std::function<std::optional<std::string>(const std::string&)>& sign)
+{
+    SignalMessage message = SignalMessage::make(kind);
+    message.sdp = sdp;
+    if (sign)
+        message.signature = sign(sdp);
+    return message;
+}
 
 Dispatch mainThreadDispatch()
 {
@@ -332,14 +352,10 @@ void PeerLink::setRemoteDescription(webrtc::SdpType type, const std::string& sdp
 {
     if (closed_ || !connection_)
         return;
-    webrtc::SdpParseError parseError;
-    auto description = webrtc::CreateSessionDescription(type, sdp, &parseError);
+    std::string error;
+    auto description = parseDescription(type, sdp, error);
     if (!description) {
-        std::string error = parseError.description.empty() ? "unreadable SDP" : parseError.description;
-        gate_->post([done = std::move(done), error] {
-            if (done)
-                done(error);
-        });
+        gate_->post([done = std::move(done), error] { done ? done(error) : void(); });
         return;
     }
     auto gate = gate_;
@@ -422,14 +438,10 @@ void PeerLink::setRewrittenLocalDescription(webrtc::SdpType type, const std::str
 {
     if (closed_ || !connection_)
         return;
-    webrtc::SdpParseError parseError;
-    auto description = webrtc::CreateSessionDescription(type, sdp, &parseError);
+    std::string error;
+    auto description = parseDescription(type, sdp, error);
     if (!description) {
-        std::string error = parseError.description.empty() ? "unreadable SDP" : parseError.description;
-        gate_->post([done = std::move(done), error] {
-            if (done)
-                done(std::nullopt, error);
-        });
+        gate_->post([done = std::move(done), error] { done ? done(std::nullopt, error) : void(); });
         return;
     }
     auto gate = gate_;

@@ -36,6 +36,10 @@ Dispatch mainThreadDispatch();
 // locks instead of an event loop).
 Dispatch immediateDispatch();
 
+// The `offer` or `answer` message carrying a description, signed when sign is set.
+SignalMessage descriptionMessage(SignalMessage::Kind kind, const std::string& sdp,
+                                 const std::function<std::optional<std::string>(const std::string&)>& sign);
+
 namespace detail {
 // The door between WebRTC's threads and the owner. Work passes only while it is open:
 // checked when it is handed over and again where it runs, without holding the lock

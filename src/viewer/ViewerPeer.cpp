@@ -210,12 +210,8 @@ void ViewerPeer::start()
                 giveUp();
                 return;
             }
-            SignalMessage offer = SignalMessage::make(SignalMessage::Kind::offer);
-            offer.sdp = *sdp;
-            if (signOffer)
-                offer.signature = signOffer(*sdp);
             if (signal_)
-                signal_->send(offer);
+                signal_->send(descriptionMessage(SignalMessage::Kind::offer, *sdp, signOffer));
         },
         preferOpusStereo);
 }
