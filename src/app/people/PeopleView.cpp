@@ -140,26 +140,6 @@ PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers
     stack_->setContentsMargins(16, 16, 16, 16);
     stack_->setSpacing(12);
 
-    emptyNote_ = new RoundedPanel(peopleCardFill(), 16, column_);
-    emptyNote_->setObjectName(QStringLiteral("emptyNote"));
-    auto* noteLayout = new QVBoxLayout(emptyNote_);
-    noteLayout->setContentsMargins(16, 16, 16, 16);
-    auto* noteText = plainLabel("No Macs yet. On the Mac you want to help, choose Pair a New Helper\u2026 in the "
-                                "Wickerlane menu, then pair here with the code it shows.",
-                                TextStyle::body, secondaryText(), emptyNote_, true);
-    noteText->setObjectName(QStringLiteral("emptyNoteText"));
-    noteLayout->addWidget(noteText);
-
-    banner_ = new QWidget(column_);
-    banner_->setObjectName(QStringLiteral("askingBanner"));
-    auto* bannerRow = new QHBoxLayout(banner_);
-    bannerRow->setContentsMargins(0, 0, 0, 0);
-    bannerRow->setSpacing(6);
-    bannerRow->addWidget(new SymbolView(Symbol::handRaised, askingAccent(), 16, banner_), 0, Qt::AlignVCenter);
-    bannerText_ = plainLabel({}, TextStyle::callout, askingAccent(), banner_, false, QFont::Bold);
-    bannerText_->setObjectName(QStringLiteral("askingBannerText"));
-    bannerRow->addWidget(bannerText_, 1, Qt::AlignVCenter);
-
     pairButton_ = new QPushButton(QStringLiteral("Pair a Mac\u2026"), column_);
     pairButton_->setObjectName(QStringLiteral("pairButton"));
     pairButton_->setFont(textFont(TextStyle::body));
@@ -339,13 +319,40 @@ void PeopleView::refresh()
 
     // What each part shows; a part shows a change in the widgets it has.
     std::vector<QWidget*> order;
-    emptyNote_->setVisible(layout_.emptyNote);
-    if (layout_.emptyNote)
+    if (layout_.emptyNote && !emptyNote_) {
+        emptyNote_ = new RoundedPanel(peopleCardFill(), 16, column_);
+        emptyNote_->setObjectName(QStringLiteral("emptyNote"));
+        auto* noteLayout = new QVBoxLayout(emptyNote_);
+        noteLayout->setContentsMargins(16, 16, 16, 16);
+        auto* noteText = plainLabel("No Macs yet. On the Mac you want to help, choose Pair a New Helper\u2026 in the "
+                                    "Wickerlane menu, then pair here with the code it shows.",
+                                    TextStyle::body, secondaryText(), emptyNote_, true);
+        noteText->setObjectName(QStringLiteral("emptyNoteText"));
+        noteLayout->addWidget(noteText);
+    } else if (!layout_.emptyNote && emptyNote_) {
+        discardWidget(emptyNote_);
+        emptyNote_ = nullptr;
+    }
+    if (emptyNote_)
         order.push_back(emptyNote_);
-    bannerText_->setText(QString::fromStdString(askingBannerText(layout_.askingCount)));
-    banner_->setVisible(layout_.banner);
-    if (layout_.banner)
+    if (layout_.banner && !banner_) {
+        banner_ = new QWidget(column_);
+        banner_->setObjectName(QStringLiteral("askingBanner"));
+        auto* bannerRow = new QHBoxLayout(banner_);
+        bannerRow->setContentsMargins(0, 0, 0, 0);
+        bannerRow->setSpacing(6);
+        bannerRow->addWidget(new SymbolView(Symbol::handRaised, askingAccent(), 16, banner_), 0, Qt::AlignVCenter);
+        bannerText_ = plainLabel({}, TextStyle::callout, askingAccent(), banner_, false, QFont::Bold);
+        bannerText_->setObjectName(QStringLiteral("askingBannerText"));
+        bannerRow->addWidget(bannerText_, 1, Qt::AlignVCenter);
+    } else if (!layout_.banner && banner_) {
+        discardWidget(banner_);
+        banner_ = nullptr;
+    }
+    if (banner_) {
+        bannerText_->setText(QString::fromStdString(askingBannerText(layout_.askingCount)));
         order.push_back(banner_);
+    }
 
     // A card per person, kept by name.
     const auto& myMacs = this->myMacs();
@@ -415,9 +422,12 @@ void PeopleView::refresh()
         stack_->addSpacing(4);
         stack_->addWidget(pairButton_, 0, Qt::AlignHCenter);
         stack_->addStretch(1);
-        // Parts made while the list shows appear at once.
-        for (QWidget* part : order)
+        // Parts made while the list shows appear at once; their order as children is their
+        // order on screen.
+        for (QWidget* part : order) {
             part->show();
+            part->raise();
+        }
         shownOrder_ = std::move(order);
     }
     scheduleAges();

@@ -144,9 +144,9 @@ private:
     QScrollArea* scroll_ = nullptr;
     QWidget* column_ = nullptr;
     QVBoxLayout* stack_ = nullptr;
-    QWidget* emptyNote_ = nullptr;
-    QWidget* banner_ = nullptr;
-    QLabel* bannerText_ = nullptr;
+    QPointer<QWidget> emptyNote_;
+    QPointer<QWidget> banner_;
+    QLabel* bannerText_ = nullptr; // the banner's
     QPushButton* pairButton_ = nullptr;
     std::map<std::string, QPointer<PersonCard>> cards_;
     QPointer<QWidget> passwordsRow_;

@@ -299,9 +299,12 @@ void PersonCard::place(PersonCardScene scene)
         stack_->addWidget(showMore_);
     }
     // Parts made while the card shows appear at once: the card's height counts them now.
+    // Their order as children is their order on screen.
     for (int i = 0; i < stack_->count(); ++i)
-        if (QWidget* part = stack_->itemAt(i)->widget())
+        if (QWidget* part = stack_->itemAt(i)->widget()) {
             part->show();
+            part->raise();
+        }
     scene_ = std::move(scene);
 }
 
