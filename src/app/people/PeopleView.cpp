@@ -16,7 +16,6 @@
 #include "viewer/PairingSheet.h"
 #include "viewer/ViewerController.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>

@@ -12,7 +12,7 @@
 namespace wl {
 
 enum class Symbol {
-    // The shell's windows (24-unit grid).
+    // The shell's windows (24-unit grid), up to and with xmarkCircleFill.
     checkmarkCircleFill,
     checkmarkShield,
     circleFill,
