@@ -2,8 +2,8 @@
 
 #include "app/DateText.h"
 #include "app/PictureWindow.h"
-#include "app/ShellWidgets.h"
-#include "app/StyleKit.h"
+#include "app/style/Widgets.h"
+#include "app/style/Palette.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
 #include "mail/Messenger.h"

@@ -1,8 +1,8 @@
 #include "app/PasswordsView.h"
 
 #include "app/ConcealedCopy.h"
-#include "app/ShellWidgets.h"
-#include "app/StyleKit.h"
+#include "app/style/Widgets.h"
+#include "app/style/Palette.h"
 #include "mail/PasswordCenter.h"
 #include "platform/ShownText.h"
 

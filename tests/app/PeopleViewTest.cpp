@@ -8,7 +8,7 @@
 #include "app/people/DeviceLine.h"
 #include "app/people/MessagesCard.h"
 #include "app/people/PasswordsRow.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Widgets.h"
 #include "app/people/PersonCard.h"
 #include "app/people/PicturesSheet.h"
 #include "app/people/RequestBlock.h"
@@ -27,11 +27,16 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
 #include <QVariantAnimation>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace wl {
 namespace {
@@ -370,34 +375,74 @@ TEST(PeopleView, AgesMoveWithTheClockInPlace)
     EXPECT_EQ(messageAge(), "1 h ago");
 }
 
-TEST(PeopleView, AnOpenMenuStaysWhileTheListChangesWhichIsDrawnAgainWhenItCloses)
+TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAndWaitWhileTheListIsHidden)
 {
     PeopleRig rig;
     const auto away = host("Cabin"), work = host("Work");
-    rig.make({away, work});
+    std::vector<PairedDevice> hosts{away, work};
+    for (char name = 'K'; name <= 'T'; ++name)
+        hosts.push_back(host(std::string(1, name) + " iMac"));
+    rig.make(hosts);
     rig.view->setExpanded("Cabin", true);
+    rig.view->resize(640, 300);
     rig.view->show();
-    QPointer<QWidget> line = rig.line(away);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
+    auto* scroll = PeopleRig::child<QScrollArea>(rig.view.get(), "peopleScroll")->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 40);
+    scroll->setValue(40);
+    auto widgets = [&] {
+        const auto list = rig.view->findChildren<QWidget*>();
+        return std::set<QWidget*>(list.begin(), list.end());
+    };
+    auto presenceTick = [&](const std::set<std::string>& online) {
+        rig.viewer.pendingPresence.clear();
+        ASSERT_TRUE(rig.viewer.timers.fireNext(ViewerController::kPresenceInterval));
+        for (auto& presence : rig.viewer.pendingPresence)
+            presence.answer(online.count(presence.id) > 0);
+        processEventsFor(20);
+    };
+
+    QPointer<QWidget> line = rig.line(away), cabin = rig.card("Cabin"), workCard = rig.card("Work");
     QMenu* menu = static_cast<DeviceLine*>(line.data())->makeMenu();
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
-    // The presence check or any other change while the menu is open.
+    // A change of the line with the open menu, then of another card's presence.
     rig.controller().toggleNotifyWhenOnline(away);
-    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 0 online");
-    rig.viewer.pendingPresence.clear();
-    ASSERT_TRUE(rig.viewer.timers.fireNext(ViewerController::kPresenceInterval));
-    for (auto& presence : rig.viewer.pendingPresence)
-        presence.answer(presence.id == work.id);
-    processEventsFor(20);
+    EXPECT_EQ(PeopleRig::child(rig.line(away), "primaryButton")->text(), QStringLiteral("Will Notify"));
+    presenceTick({work.id});
     EXPECT_TRUE(menu->isVisible());
-    EXPECT_EQ(rig.line(away), line.data());
-    // Who is online shows at once, in the collapsed card too.
     EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 1 online");
+    EXPECT_EQ(rig.line(away), line.data());
+    EXPECT_EQ(rig.card("Cabin"), cabin.data());
+    EXPECT_EQ(rig.card("Work"), workCard.data());
+    EXPECT_EQ(scroll->value(), 40);
     QTest::keyClick(menu, Qt::Key_Escape);
     processEventsFor(20);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
-    EXPECT_NE(rig.line(away), line.data());
-    EXPECT_EQ(PeopleRig::child(rig.line(away), "primaryButton")->text(), QStringLiteral("Will Notify"));
+    EXPECT_EQ(rig.line(away), line.data());
+
+    // A tick that changes nothing changes no widget.
+    const auto before = widgets();
+    presenceTick({work.id});
+    EXPECT_EQ(widgets(), before);
+    EXPECT_EQ(scroll->value(), 40);
+
+    // Hidden inside its window (another page showing), the list waits, then catches up.
+    QWidget window;
+    auto* pages = new QStackedWidget(&window);
+    pages->addWidget(new QWidget);
+    rig.view->setParent(pages);
+    pages->addWidget(rig.view.get());
+    window.show();
+    pages->setCurrentIndex(0);
+    presenceTick({});
+    EXPECT_EQ(widgets(), before);
+    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 1 online");
+    pages->setCurrentWidget(rig.view.get());
+    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 0 online");
+    EXPECT_EQ(rig.card("Work"), workCard.data());
+    pages->removeWidget(rig.view.get());
+    rig.view->setParent(nullptr);
 }
 
 TEST(PeopleView, WaitingToJoinMyMacsDisablesAddingAgain)

@@ -1,7 +1,7 @@
 #include "app/people/DeviceLine.h"
 
-#include "app/StyleKit.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Palette.h"
+#include "app/style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "mail/Messenger.h"
 #include "mail/MyMacs.h"
@@ -55,6 +55,14 @@ public:
     StatusDot(const QColor& colour, bool filled, QWidget* parent) : QWidget(parent), colour_(colour), filled_(filled)
     {
         setFixedSize(8, 8);
+    }
+    void set(const QColor& colour, bool filled)
+    {
+        if (colour == colour_ && filled == filled_)
+            return;
+        colour_ = colour;
+        filled_ = filled;
+        update();
     }
 
 protected:
@@ -167,49 +175,76 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
 {
     setObjectName(QStringLiteral("deviceLine"));
     setProperty("deviceId", QString::fromStdString(model_.device.id));
-    const QColor status = toneColour(model_.tone);
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(14, 10, 14, 10);
-    row->setSpacing(10);
+    row_ = new QHBoxLayout(this);
+    row_->setContentsMargins(14, 10, 14, 10);
+    row_->setSpacing(10);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    auto* name = plainLabel(shownName(model_.device.name), TextStyle::body,
-                            model_.online ? primaryText() : secondaryText(), this, false, QFont::DemiBold);
-    name->setObjectName(QStringLiteral("deviceName"));
-    texts->addWidget(name);
+    name_ = plainLabel({}, TextStyle::body, secondaryText(), this, false, QFont::DemiBold);
+    name_->setObjectName(QStringLiteral("deviceName"));
+    texts->addWidget(name_);
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(6);
-    auto* dot = new StatusDot(status, model_.dotFilled, this);
+    auto* dot = new StatusDot(toneColour(model_.tone), model_.dotFilled, this);
     dot->setObjectName(QStringLiteral("statusDot"));
+    dot_ = dot;
     statusRow->addWidget(dot, 0, Qt::AlignVCenter);
-    auto* statusText = plainLabel(model_.statusText, TextStyle::caption, status, this);
-    statusText->setObjectName(QStringLiteral("statusText"));
-    if (model_.request)
-        view_.showAge(statusText, "Asking for help" + std::string(kDot), model_.request->at,
-                      model_.online ? std::string() : kDot + std::string("now offline"));
-    statusRow->addWidget(statusText, 0, Qt::AlignVCenter);
+    status_ = plainLabel({}, TextStyle::caption, secondaryText(), this);
+    status_->setObjectName(QStringLiteral("statusText"));
+    statusRow->addWidget(status_, 0, Qt::AlignVCenter);
     statusRow->addStretch(1);
     texts->addLayout(statusRow);
-    row->addLayout(texts, 1);
+    row_->addLayout(texts, 1);
+    present(true);
+}
 
-    QPushButton* primary = nullptr;
-    if (model_.primaryIsPill) {
-        const QColor fill = model_.primary == DeviceLineModel::Primary::helpNow ? askingAccent() : peopleAccent();
-        primary = new PillButton(QString::fromStdString(model_.primaryTitle), fill, pillText(), this);
-    } else {
-        primary = new QPushButton(QString::fromStdString(model_.primaryTitle), this);
+void DeviceLine::setModel(DeviceLineModel model)
+{
+    if (model == model_)
+        return;
+    const bool samePrimary = model.primaryIsPill == model_.primaryIsPill && model.primary == model_.primary;
+    model_ = std::move(model);
+    present(!samePrimary);
+}
+
+void DeviceLine::present(bool newPrimary)
+{
+    const QColor status = toneColour(model_.tone);
+    name_->setText(QString::fromStdString(shownName(model_.device.name)));
+    setTextColour(name_, model_.online ? primaryText() : secondaryText());
+    static_cast<StatusDot*>(dot_)->set(status, model_.dotFilled);
+    status_->setText(QString::fromStdString(model_.statusText));
+    setTextColour(status_, status);
+    if (model_.request)
+        view_.showAge(status_, "Asking for help" + std::string(kDot), model_.request->at,
+                      model_.online ? std::string() : kDot + std::string("now offline"));
+    else
+        view_.stopAge(status_);
+
+    if (newPrimary || !primary_) {
+        // The old button may be the sender of the click that changed the line.
+        discardWidget(primary_);
+        if (model_.primaryIsPill) {
+            const QColor fill = model_.primary == DeviceLineModel::Primary::helpNow ? askingAccent() : peopleAccent();
+            primary_ = new PillButton({}, fill, pillText(), this);
+        } else {
+            primary_ = new QPushButton(this);
+        }
+        primary_->setObjectName(QStringLiteral("primaryButton"));
+        connect(primary_, &QPushButton::clicked, this, &DeviceLine::runPrimary);
+        row_->addWidget(primary_, 0, Qt::AlignVCenter);
+        primary_->show();
     }
-    primary->setObjectName(QStringLiteral("primaryButton"));
-    primary->setToolTip(QString::fromStdString(model_.primaryTooltip));
-    connect(primary, &QPushButton::clicked, this, &DeviceLine::runPrimary);
-    row->addWidget(primary, 0, Qt::AlignVCenter);
+    primary_->setText(QString::fromStdString(model_.primaryTitle));
+    primary_->setToolTip(QString::fromStdString(model_.primaryTooltip));
+    primary_->updateGeometry();
 }
 
 QMenu* DeviceLine::makeMenu()
 {
-    // Owned by the view: the line may be rebuilt while its menu is open.
+    // Owned by the view: the line may go away while its menu is open.
     auto* menu = new LineMenu(&view_);
     menu->setObjectName(QStringLiteral("deviceMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);

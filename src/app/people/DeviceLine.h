@@ -9,7 +9,10 @@
 #include "protocol/Date.h"
 #include "protocol/PairedDevice.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QPointer>
 #include <QWidget>
 
@@ -72,6 +75,8 @@ public:
     DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent = nullptr);
 
     const DeviceLineModel& model() const { return model_; }
+    // Shows another state of the same Mac in the widgets the line has.
+    void setModel(DeviceLineModel model);
     // The context menu, made anew (owned by the people view, deleted when closed).
     QMenu* makeMenu();
     // The last menu shown, while it exists.
@@ -84,9 +89,15 @@ protected:
 
 private:
     void runPrimary();
+    void present(bool newPrimary);
 
     PeopleView& view_;
     DeviceLineModel model_;
+    QHBoxLayout* row_ = nullptr;
+    QLabel* name_ = nullptr;
+    QWidget* dot_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPointer<QPushButton> primary_;
     QPointer<QMenu> shownMenu_;
 };
 

@@ -1,8 +1,8 @@
 #include "app/people/MessagesCard.h"
 
-#include "app/StyleKit.h"
+#include "app/style/Palette.h"
 #include "app/people/HelpRequestAnswers.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "platform/ShownText.h"
 

@@ -1,7 +1,7 @@
 #include "app/people/PasswordsRow.h"
 
-#include "app/StyleKit.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Palette.h"
+#include "app/style/Widgets.h"
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
 

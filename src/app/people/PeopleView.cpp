@@ -2,11 +2,11 @@
 
 #include "app/DateText.h"
 #include "app/PictureWindow.h"
-#include "app/StyleKit.h"
+#include "app/style/Palette.h"
 #include "app/people/HelpRequestAnswers.h"
 #include "app/people/MessagesCard.h"
 #include "app/people/PasswordsRow.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Widgets.h"
 #include "app/people/PicturesSheet.h"
 #include "mail/AppServices.h"
 #include "mail/Messenger.h"
@@ -16,18 +16,17 @@
 #include "viewer/PairingSheet.h"
 #include "viewer/ViewerController.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <memory>
 
 namespace wl {
@@ -124,14 +123,38 @@ PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers
     scroll_->viewport()->setAutoFillBackground(true);
     outer->addWidget(scroll_);
 
-    connect(&controller_, &ViewerController::changed, this, &PeopleView::refresh);
-    connect(&messenger(), &Messenger::changed, this, &PeopleView::refresh);
-    connect(&passwords(), &PasswordCenter::changed, this, &PeopleView::refresh);
-    connect(&myMacs(), &MyMacs::changed, this, &PeopleView::refresh);
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("peoplePage"));
+    page->setAutoFillBackground(false);
+    auto* centring = new QHBoxLayout(page);
+    centring->setContentsMargins(0, 0, 0, 0);
+    centring->addStretch(1);
+    column_ = new QWidget(page);
+    column_->setObjectName(QStringLiteral("peopleColumn"));
+    column_->setMaximumWidth(kColumnWidth + 32);
+    column_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    centring->addWidget(column_, 100);
+    centring->addStretch(1);
+    stack_ = new QVBoxLayout(column_);
+    stack_->setContentsMargins(16, 16, 16, 16);
+    stack_->setSpacing(12);
+
+    pairButton_ = new QPushButton(QStringLiteral("Pair a Mac\u2026"), column_);
+    pairButton_->setObjectName(QStringLiteral("pairButton"));
+    pairButton_->setFont(textFont(TextStyle::body));
+    // The large control size.
+    pairButton_->setMinimumSize(pairButton_->fontMetrics().horizontalAdvance(pairButton_->text()) + 40, 34);
+    connect(pairButton_, &QPushButton::clicked, this, &PeopleView::showPairingSheet);
+    scroll_->setWidget(page);
+
+    connect(&controller_, &ViewerController::changed, this, &PeopleView::modelChanged);
+    connect(&messenger(), &Messenger::changed, this, &PeopleView::modelChanged);
+    connect(&passwords(), &PasswordCenter::changed, this, &PeopleView::modelChanged);
+    connect(&myMacs(), &MyMacs::changed, this, &PeopleView::modelChanged);
     QPointer<PeopleView> self(this);
     answers_.onChange = [self] {
         if (self)
-            self->refresh();
+            self->modelChanged();
     };
     refresh();
 }
@@ -182,31 +205,26 @@ void PeopleView::showAge(QLabel* label, std::string prefix, Date date, std::stri
     if (!label)
         return;
     label->setText(QString::fromStdString(prefix + relativeAge(date, now()) + suffix));
+    for (auto& age : ages_)
+        if (age.label == label) {
+            age = {label, std::move(prefix), date, std::move(suffix)};
+            return;
+        }
     ages_.push_back({label, std::move(prefix), date, std::move(suffix)});
 }
 
-void PeopleView::showDeviceCounts(QLabel* label, std::string group)
+void PeopleView::stopAge(QLabel* label)
 {
-    if (label)
-        deviceCounts_.emplace_back(label, std::move(group));
-}
-
-void PeopleView::updateDeviceCounts()
-{
-    if (deviceCounts_.empty())
-        return;
-    const auto groups = controller_.groupDevices();
-    for (const auto& [label, name] : deviceCounts_) {
-        if (!label)
-            continue;
-        for (const auto& [group, devices] : groups)
-            if (group == name)
-                label->setText(QString::fromStdString(deviceCountsText(devices, controller_.onlineIDs())));
-    }
+    std::erase_if(ages_, [label](const AgeText& age) { return age.label == label; });
 }
 
 void PeopleView::updateAges()
 {
+    if (offScreen()) {
+        // Shown again, the list catches up at once.
+        stale_ = true;
+        return;
+    }
     const Date now = this->now();
     std::erase_if(ages_, [](const AgeText& age) { return !age.label; });
     for (const auto& age : ages_)
@@ -253,7 +271,7 @@ void PeopleView::setExpanded(const std::string& name, bool expanded)
     const int height = before && before->isVisible() ? before->height() : 0;
     refresh();
     // The card opens or closes from the height it had.
-    if (PersonCard* after = card(name); after && after != before)
+    if (PersonCard* after = card(name))
         after->animateHeightFrom(height);
 }
 
@@ -264,105 +282,81 @@ void PeopleView::toggleExpanded(const std::string& name)
 
 PersonCard* PeopleView::card(const std::string& name) const
 {
-    if (!column_)
-        return nullptr;
-    for (auto* card : column_->findChildren<PersonCard*>())
-        if (card->scene().card.name == name)
-            return card;
-    return nullptr;
+    const auto found = cards_.find(name);
+    return found != cards_.end() ? found->second.data() : nullptr;
 }
 
-bool PeopleView::owns(const QObject* object) const
+bool PeopleView::offScreen() const
 {
-    for (const QObject* parent = object ? object->parent() : nullptr; parent; parent = parent->parent())
-        if (parent == this)
-            return true;
-    return false;
+    // Hidden inside its window (another page of the window is showing); a list that is
+    // its own window always keeps up.
+    return !isWindow() && !isVisibleTo(window());
+}
+
+void PeopleView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (stale_)
+        refresh();
+}
+
+void PeopleView::modelChanged()
+{
+    if (offScreen())
+        stale_ = true;
+    else
+        refresh();
 }
 
 void PeopleView::refresh()
 {
-    // A menu of the list stays as it is while it is open; the list is drawn again when
-    // it closes.
-    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && owns(menu)) {
-        // What the cards say about who is online changes now all the same.
-        updateDeviceCounts();
-        if (!waitingForMenu_) {
-            waitingForMenu_ = true;
-            QPointer<PeopleView> self(this);
-            auto connection = std::make_shared<QMetaObject::Connection>();
-            *connection = connect(
-                menu, &QMenu::aboutToHide, this,
-                [self, connection] {
-                    QObject::disconnect(*connection);
-                    if (!self)
-                        return;
-                    self->waitingForMenu_ = false;
-                    self->refresh();
-                },
-                Qt::QueuedConnection);
-        }
-        return;
-    }
-    waitingForMenu_ = false;
-    ages_.clear();
-    deviceCounts_.clear();
+    stale_ = false;
     const Date now = this->now();
     const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
     layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),
                            passwords().received().size(), passwords().sent().size(), messenger().messages());
 
-    // The old column goes once control is back in the event loop: a button of it may
-    // be what started this.
-    const int scrolled = scroll_->verticalScrollBar()->value();
-    if (QWidget* old = scroll_->takeWidget()) {
-        old->hide();
-        old->deleteLater();
-    }
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("peoplePage"));
-    page->setAutoFillBackground(false);
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    centring->addStretch(1);
-    column_ = new QWidget(page);
-    column_->setObjectName(QStringLiteral("peopleColumn"));
-    column_->setMaximumWidth(kColumnWidth + 32);
-    column_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
-    centring->addWidget(column_, 100);
-    centring->addStretch(1);
-    auto* stack = new QVBoxLayout(column_);
-    stack->setContentsMargins(16, 16, 16, 16);
-    stack->setSpacing(12);
-
-    if (layout_.emptyNote) {
-        auto* note = new RoundedPanel(peopleCardFill(), 16, column_);
-        note->setObjectName(QStringLiteral("emptyNote"));
-        auto* noteLayout = new QVBoxLayout(note);
+    // What each part shows; a part shows a change in the widgets it has.
+    std::vector<QWidget*> order;
+    if (layout_.emptyNote && !emptyNote_) {
+        emptyNote_ = new RoundedPanel(peopleCardFill(), 16, column_);
+        emptyNote_->setObjectName(QStringLiteral("emptyNote"));
+        auto* noteLayout = new QVBoxLayout(emptyNote_);
         noteLayout->setContentsMargins(16, 16, 16, 16);
-        auto* text = plainLabel("No Macs yet. On the Mac you want to help, choose Pair a New Helper\u2026 in the "
-                                "Wickerlane menu, then pair here with the code it shows.",
-                                TextStyle::body, secondaryText(), note, true);
-        text->setObjectName(QStringLiteral("emptyNoteText"));
-        noteLayout->addWidget(text);
-        stack->addWidget(note);
+        auto* noteText = plainLabel("No Macs yet. On the Mac you want to help, choose Pair a New Helper\u2026 in the "
+                                    "Wickerlane menu, then pair here with the code it shows.",
+                                    TextStyle::body, secondaryText(), emptyNote_, true);
+        noteText->setObjectName(QStringLiteral("emptyNoteText"));
+        noteLayout->addWidget(noteText);
+    } else if (!layout_.emptyNote && emptyNote_) {
+        discardWidget(emptyNote_);
+        emptyNote_ = nullptr;
+    }
+    if (emptyNote_)
+        order.push_back(emptyNote_);
+    if (layout_.banner && !banner_) {
+        banner_ = new QWidget(column_);
+        banner_->setObjectName(QStringLiteral("askingBanner"));
+        auto* bannerRow = new QHBoxLayout(banner_);
+        bannerRow->setContentsMargins(0, 0, 0, 0);
+        bannerRow->setSpacing(6);
+        bannerRow->addWidget(new SymbolView(Symbol::handRaised, askingAccent(), 16, banner_), 0, Qt::AlignVCenter);
+        bannerText_ = plainLabel({}, TextStyle::callout, askingAccent(), banner_, false, QFont::Bold);
+        bannerText_->setObjectName(QStringLiteral("askingBannerText"));
+        bannerRow->addWidget(bannerText_, 1, Qt::AlignVCenter);
+    } else if (!layout_.banner && banner_) {
+        discardWidget(banner_);
+        banner_ = nullptr;
+    }
+    if (banner_) {
+        bannerText_->setText(QString::fromStdString(askingBannerText(layout_.askingCount)));
+        order.push_back(banner_);
     }
 
-    if (layout_.banner) {
-        auto* banner = new QWidget(column_);
-        banner->setObjectName(QStringLiteral("askingBanner"));
-        auto* row = new QHBoxLayout(banner);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(6);
-        row->addWidget(new SymbolView(Symbol::handRaised, askingAccent(), 16, banner), 0, Qt::AlignVCenter);
-        auto* text = plainLabel(askingBannerText(layout_.askingCount), TextStyle::callout, askingAccent(), banner,
-                                false, QFont::Bold);
-        text->setObjectName(QStringLiteral("askingBannerText"));
-        row->addWidget(text, 1, Qt::AlignVCenter);
-        stack->addWidget(banner);
-    }
-
+    // A card per person, kept by name.
     const auto& myMacs = this->myMacs();
+    std::map<std::string, QPointer<PersonCard>> gone;
+    gone.swap(cards_);
     for (const auto& group : layout_.cards) {
         PersonCardScene scene;
         scene.card = personCardModel(group, controller_.onlineIDs(), expanded_.count(group.name) > 0, now);
@@ -381,27 +375,60 @@ void PeopleView::refresh()
                                                   controller_.notifyWhenOnline().count(id) > 0,
                                                   myMacs.asking().count(id) > 0, myMacs.isMine(id), now));
         }
-        stack->addWidget(new PersonCard(*this, std::move(scene), column_));
+        QPointer<PersonCard> card;
+        if (auto found = gone.find(group.name); found != gone.end() && found->second) {
+            card = found->second;
+            gone.erase(found);
+            card->setScene(std::move(scene));
+        } else {
+            card = new PersonCard(*this, std::move(scene), column_);
+        }
+        cards_[group.name] = card;
+        order.push_back(card);
     }
+    // A button of a card that goes may be what started this: it goes once control is
+    // back in the event loop.
+    for (auto& [name, card] : gone)
+        discardWidget(card);
 
-    if (layout_.passwordsRow)
-        stack->addWidget(new PasswordsRow(passwords(), layout_.receivedPasswords, column_));
+    if (passwordsRow_ && (!layout_.passwordsRow || shownPasswords_ != layout_.receivedPasswords)) {
+        discardWidget(passwordsRow_);
+        passwordsRow_ = nullptr;
+    }
+    if (layout_.passwordsRow && !passwordsRow_) {
+        passwordsRow_ = new PasswordsRow(passwords(), layout_.receivedPasswords, column_);
+        shownPasswords_ = layout_.receivedPasswords;
+    }
+    if (passwordsRow_)
+        order.push_back(passwordsRow_);
 
-    if (!layout_.recentMessages.empty())
-        stack->addWidget(new MessagesCard(*this, messagesCardModel(layout_.recentMessages, now), column_));
+    auto messages = messagesCardModel(layout_.recentMessages, now);
+    if (messagesCard_ && (layout_.recentMessages.empty() || messagesCard_->rows() != messages)) {
+        discardWidget(messagesCard_);
+        messagesCard_ = nullptr;
+    }
+    if (!layout_.recentMessages.empty() && !messagesCard_)
+        messagesCard_ = new MessagesCard(*this, std::move(messages), column_);
+    if (messagesCard_)
+        order.push_back(messagesCard_);
 
-    auto* pair = new QPushButton(QStringLiteral("Pair a Mac\u2026"), column_);
-    pair->setObjectName(QStringLiteral("pairButton"));
-    pair->setFont(peopleFont(TextStyle::body));
-    // The large control size.
-    pair->setMinimumSize(pair->fontMetrics().horizontalAdvance(pair->text()) + 40, 34);
-    connect(pair, &QPushButton::clicked, this, &PeopleView::showPairingSheet);
-    stack->addSpacing(4);
-    stack->addWidget(pair, 0, Qt::AlignHCenter);
-    stack->addStretch(1);
-
-    scroll_->setWidget(page);
-    scroll_->verticalScrollBar()->setValue(scrolled);
+    // The column is laid out again only when its parts or their order changed.
+    if (order != shownOrder_ || stack_->count() == 0) {
+        while (QLayoutItem* item = stack_->takeAt(0))
+            delete item;
+        for (QWidget* part : order)
+            stack_->addWidget(part);
+        stack_->addSpacing(4);
+        stack_->addWidget(pairButton_, 0, Qt::AlignHCenter);
+        stack_->addStretch(1);
+        // Parts made while the list shows appear at once; their order as children is their
+        // order on screen.
+        for (QWidget* part : order) {
+            part->show();
+            part->raise();
+        }
+        shownOrder_ = std::move(order);
+    }
     scheduleAges();
     syncPicturesSheet();
 }

@@ -4,10 +4,14 @@
 // passwords row, the last messages, and "Pair a Mac…". It keeps no model: at every
 // change of the viewer controller, the messenger, the password centre or My Macs it
 // derives the people, their open help requests and their order again, with ages from
-// its clock; between changes a timer moves the ages on in place as the minutes pass.
+// its clock, and shows what differs in the widgets it has: cards are kept by person and
+// lines by Mac, made for newcomers and dropped for those gone; a change that changes
+// nothing shown touches no widget. Hidden inside its window it does nothing and catches
+// up when shown. Between changes a timer moves the ages on in place as the minutes pass.
 // Its own state is which cards are expanded. It presents the pairing sheet and, while a
 // request's pictures are to be shown, the pictures sheet.
 
+#include "app/people/MessagesCard.h"
 #include "app/people/PersonCard.h"
 #include "app/people/PicturesSheet.h"
 #include "mail/StoredMessage.h"
@@ -21,6 +25,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -29,7 +34,9 @@
 #include <vector>
 
 class QLabel;
+class QPushButton;
 class QScrollArea;
+class QShowEvent;
 class QVBoxLayout;
 
 namespace wl {
@@ -96,16 +103,15 @@ public:
     Date now() const;
     void openPicture(const TransferredFile& file, const QString& title) const;
 
-    // Draws the list again from the current state (every observed change does).
+    // Brings the list up to the current state now (every observed change does, once the
+    // list shows).
     void refresh();
     const PeopleLayout& layout() const { return layout_; }
 
     // Keeps the label saying prefix + relativeAge(date, now) + suffix as the clock moves,
-    // without drawing the list again.
+    // without drawing the list again (until stopAge or the label's end).
     void showAge(QLabel* label, std::string prefix, Date date, std::string suffix = {});
-    // Keeps the label saying how many of the group's Macs are online, also while the list
-    // itself waits for a menu to close.
-    void showDeviceCounts(QLabel* label, std::string group);
+    void stopAge(QLabel* label);
 
     const std::set<std::string>& expanded() const { return expanded_; }
     void setExpanded(const std::string& name, bool expanded);
@@ -119,13 +125,16 @@ public:
     // The card of a person group, while shown.
     PersonCard* card(const std::string& name) const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void modelChanged();
     void syncPicturesSheet();
     void updateAges();
-    void updateDeviceCounts();
     void scheduleAges();
-    // Whether the object (a menu, say, which is a window of its own) belongs to the list.
-    bool owns(const QObject* object) const;
+    // Hidden inside its window: changes wait until it shows again.
+    bool offScreen() const;
 
     ViewerController& controller_;
     HelpRequestAnswers& answers_;
@@ -134,9 +143,19 @@ private:
     PeopleLayout layout_;
     QScrollArea* scroll_ = nullptr;
     QWidget* column_ = nullptr;
+    QVBoxLayout* stack_ = nullptr;
+    QPointer<QWidget> emptyNote_;
+    QPointer<QWidget> banner_;
+    QLabel* bannerText_ = nullptr; // the banner's
+    QPushButton* pairButton_ = nullptr;
+    std::map<std::string, QPointer<PersonCard>> cards_;
+    QPointer<QWidget> passwordsRow_;
+    std::size_t shownPasswords_ = 0;
+    QPointer<MessagesCard> messagesCard_;
+    std::vector<QWidget*> shownOrder_; // the column's parts as laid out, above "Pair a Mac…"
+    bool stale_ = false;
     QPointer<PairingSheet> pairingSheet_;
     QPointer<PicturesSheet> picturesSheet_;
-    bool waitingForMenu_ = false;
     struct AgeText {
         QPointer<QLabel> label;
         std::string prefix;
@@ -144,7 +163,6 @@ private:
         std::string suffix;
     };
     std::vector<AgeText> ages_;
-    std::vector<std::pair<QPointer<QLabel>, std::string>> deviceCounts_; // a label, its group
     std::unique_ptr<OneShotTimer> ageTimer_;
 };
 

@@ -1,7 +1,7 @@
 #include "app/people/PersonCard.h"
 
-#include "app/StyleKit.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Palette.h"
+#include "app/style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "platform/ShownText.h"
 
@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <map>
 
 namespace wl {
 
@@ -44,6 +45,13 @@ public:
         setFixedSize(40, 40);
         setAccessibleName(QString());
     }
+    void setModel(const PersonCardModel& model)
+    {
+        if (model == model_)
+            return;
+        model_ = model;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -56,11 +64,11 @@ protected:
         p.drawEllipse(QRectF(rect()));
         const QColor content = asking ? peopleDeepFill() : primaryText();
         if (model_.avatarIsMyMacs) {
-            p.drawImage(QPointF(10, 10), renderSymbol(Symbol::laptopAndPhone, content, 20));
+            p.drawImage(QPointF(10, 10), symbolImage(Symbol::laptopAndPhone, 20, content));
             return;
         }
         p.setPen(content);
-        p.setFont(peopleFont(TextStyle::headline));
+        p.setFont(textFont(TextStyle::headline));
         p.drawText(rect(), Qt::AlignCenter, QString::fromStdString(model_.avatarText));
     }
 
@@ -141,8 +149,6 @@ PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent
     setObjectName(QStringLiteral("personHeader"));
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
-    setAccessibleName(QString::fromStdString(model.name));
-    setAccessibleDescription(QString::fromStdString(model.accessibilityHint));
     setToolTip(QString());
 
     auto* row = new QHBoxLayout(this);
@@ -150,27 +156,38 @@ PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent
     row->setSpacing(12);
     auto* avatar = new Avatar(model, this);
     avatar->setObjectName(QStringLiteral("avatar"));
-    avatar->setAttribute(Qt::WA_TransparentForMouseEvents);
+    avatar_ = avatar;
     row->addWidget(avatar, 0, Qt::AlignVCenter);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* title = plainLabel(shownName(model.name), TextStyle::title3, primaryText(), this, false, QFont::Bold);
-    title->setObjectName(QStringLiteral("personName"));
-    texts->addWidget(title);
-    subtitle_ = plainLabel(model.subtitle, TextStyle::caption, model.asking() ? askingAccent() : secondaryText(), this);
+    title_ = plainLabel({}, TextStyle::title3, primaryText(), this, false, QFont::Bold);
+    title_->setObjectName(QStringLiteral("personName"));
+    texts->addWidget(title_);
+    subtitle_ = plainLabel({}, TextStyle::caption, secondaryText(), this);
     subtitle_->setObjectName(QStringLiteral("personSubtitle"));
     texts->addWidget(subtitle_);
     row->addLayout(texts, 1);
 
-    auto* chevron = new SymbolView(Symbol::chevronDown, secondaryText(), 14, this);
-    chevron->setObjectName(QStringLiteral("chevron"));
-    chevron->setRotation(model.expanded ? 180 : 0);
-    row->addWidget(chevron, 0, Qt::AlignVCenter);
+    chevron_ = new SymbolView(Symbol::chevronDown, secondaryText(), 14, this);
+    chevron_->setObjectName(QStringLiteral("chevron"));
+    row->addWidget(chevron_, 0, Qt::AlignVCenter);
 
     // Clicks anywhere on the header, between its parts too, reach the button.
     for (QWidget* child : findChildren<QWidget*>())
         child->setAttribute(Qt::WA_TransparentForMouseEvents);
+    setModel(model);
+}
+
+void PersonCardHeader::setModel(const PersonCardModel& model)
+{
+    setAccessibleName(QString::fromStdString(model.name));
+    setAccessibleDescription(QString::fromStdString(model.accessibilityHint));
+    static_cast<Avatar*>(avatar_)->setModel(model);
+    title_->setText(QString::fromStdString(shownName(model.name)));
+    subtitle_->setText(QString::fromStdString(model.subtitle));
+    setTextColour(subtitle_, model.asking() ? askingAccent() : secondaryText());
+    chevron_->setRotation(model.expanded ? 180 : 0);
 }
 
 QSize PersonCardHeader::sizeHint() const
@@ -183,54 +200,112 @@ QSize PersonCardHeader::minimumSizeHint() const
     return layout() ? layout()->minimumSize() : QSize(100, 68);
 }
 
-PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
-    : QWidget(parent), view_(view), scene_(std::move(scene))
+PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent) : QWidget(parent), view_(view)
 {
     setObjectName(QStringLiteral("personCard"));
-    setProperty("groupName", QString::fromStdString(scene_.card.name));
-    const bool asking = scene_.card.asking();
+    setProperty("groupName", QString::fromStdString(scene.card.name));
 
-    auto* stack = new CardStack(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(0);
+    stack_ = new CardStack(this);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    stack_->setSpacing(0);
 
-    QPointer<PeopleView> owner(&view_);
+    header_ = new PersonCardHeader(scene.card, this);
+    connect(header_, &QAbstractButton::clicked, this, &PersonCard::toggle);
+    place(std::move(scene));
+}
+
+void PersonCard::setScene(PersonCardScene scene)
+{
+    if (scene == scene_)
+        return;
+    header_->setModel(scene.card);
+    place(std::move(scene));
+    update();
+}
+
+void PersonCard::toggle()
+{
+    // A copy: the scene changes on the way.
     const std::string name = scene_.card.name;
-    auto toggle = [owner, name] {
-        if (owner)
-            owner->toggleExpanded(name);
-    };
+    view_.toggleExpanded(name);
+}
 
-    auto* header = new PersonCardHeader(scene_.card, this);
-    connect(header, &QAbstractButton::clicked, this, toggle);
-    stack->addWidget(header);
-    if (scene_.card.request)
-        view_.showAge(header->subtitle(), "Asking" + std::string(kDot), scene_.card.request->at);
+void PersonCard::place(PersonCardScene scene)
+{
+    const bool asking = scene.card.asking();
+    if (scene.card.request)
+        view_.showAge(header_->subtitle(), "Asking" + std::string(kDot), scene.card.request->at);
     else
-        view_.showDeviceCounts(header->subtitle(), name);
+        view_.stopAge(header_->subtitle());
 
-    if (scene_.block)
-        stack->addWidget(new RequestBlock(view_, *scene_.block, this));
-
-    const QColor divider = asking ? withOpacity(askingAccent(), 0.25) : withOpacity(Qt::white, 0.08);
-    for (const auto& line : scene_.lines) {
-        stack->addWidget(new Divider(divider, 14, this));
-        stack->addWidget(new DeviceLine(view_, line, this));
+    // The block of the request is made anew when the request or its answers change.
+    if (block_ && scene.block != scene_.block) {
+        discardWidget(block_);
+        block_ = nullptr;
     }
+    if (scene.block && !block_)
+        block_ = new RequestBlock(view_, *scene.block, this);
 
-    if (scene_.card.showMore) {
-        stack->addWidget(new Divider(withOpacity(askingAccent(), 0.25), 14, this));
-        auto* more = plainButton(QString::fromStdString(*scene_.card.showMore),
-                                 peopleFont(TextStyle::callout, QFont::DemiBold), secondaryText(), this);
+    // A line per Mac, kept by its id.
+    std::map<std::string, QPointer<DeviceLine>> kept;
+    for (auto& line : lines_)
+        if (line)
+            kept.emplace(line->model().device.id, line);
+    lines_.clear();
+    for (const auto& model : scene.lines) {
+        QPointer<DeviceLine> line;
+        if (auto found = kept.find(model.device.id); found != kept.end()) {
+            line = found->second;
+            kept.erase(found);
+            line->setModel(model);
+        } else {
+            line = new DeviceLine(view_, model, this);
+        }
+        lines_.push_back(line);
+    }
+    for (auto& [id, line] : kept)
+        discardWidget(line);
+
+    // The dividers and the show-more button hold nothing of their own: they are laid out anew.
+    while (QLayoutItem* item = stack_->takeAt(0))
+        delete item;
+    for (Divider* divider : dividers_)
+        discardWidget(divider);
+    dividers_.clear();
+    discardWidget(showMore_);
+    showMore_ = nullptr;
+
+    stack_->addWidget(header_);
+    if (block_)
+        stack_->addWidget(block_);
+    const QColor divider = asking ? withOpacity(askingAccent(), 0.25) : withOpacity(Qt::white, 0.08);
+    for (const auto& line : lines_) {
+        dividers_.push_back(new Divider(divider, 14, this));
+        stack_->addWidget(dividers_.back());
+        stack_->addWidget(line);
+    }
+    if (scene.card.showMore) {
+        dividers_.push_back(new Divider(withOpacity(askingAccent(), 0.25), 14, this));
+        stack_->addWidget(dividers_.back());
+        showMore_ = new QWidget(this);
+        auto* more = plainButton(QString::fromStdString(*scene.card.showMore),
+                                 textFont(TextStyle::callout, QFont::DemiBold), secondaryText(), showMore_);
         more->setObjectName(QStringLiteral("showMore"));
-        auto* holder = new QWidget(this);
-        auto* holderLayout = new QHBoxLayout(holder);
+        auto* holderLayout = new QHBoxLayout(showMore_);
         holderLayout->setContentsMargins(14, 10, 14, 10);
         holderLayout->addWidget(more);
         holderLayout->addStretch(1);
-        connect(more, &QPushButton::clicked, this, toggle);
-        stack->addWidget(holder);
+        connect(more, &QPushButton::clicked, this, &PersonCard::toggle);
+        stack_->addWidget(showMore_);
     }
+    // Parts made while the card shows appear at once: the card's height counts them now.
+    // Their order as children is their order on screen.
+    for (int i = 0; i < stack_->count(); ++i)
+        if (QWidget* part = stack_->itemAt(i)->widget()) {
+            part->show();
+            part->raise();
+        }
+    scene_ = std::move(scene);
 }
 
 void PersonCard::animateHeightFrom(int height)

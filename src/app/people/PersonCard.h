@@ -13,6 +13,8 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QPointer>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <optional>
@@ -22,7 +24,9 @@
 
 namespace wl {
 
+class Divider;
 class PeopleView;
+class SymbolView;
 
 // One person group with their open requests, in the messenger's order.
 struct PersonGroup {
@@ -70,6 +74,7 @@ struct PersonCardScene {
 class PersonCardHeader final : public QAbstractButton {
 public:
     PersonCardHeader(const PersonCardModel& model, QWidget* parent = nullptr);
+    void setModel(const PersonCardModel& model);
     QLabel* subtitle() const { return subtitle_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -78,7 +83,10 @@ protected:
     void paintEvent(QPaintEvent*) override { }
 
 private:
+    QWidget* avatar_ = nullptr;
+    QLabel* title_ = nullptr;
     QLabel* subtitle_ = nullptr;
+    SymbolView* chevron_ = nullptr;
 };
 
 class PersonCard final : public QWidget {
@@ -87,6 +95,9 @@ public:
     PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent = nullptr);
 
     const PersonCardScene& scene() const { return scene_; }
+    // Shows another state of the same person: the header, the block and the lines of Macs
+    // it already shows change in place; lines come and go with their Macs.
+    void setScene(PersonCardScene scene);
     // Grows or shrinks from the height the card had before it was expanded or collapsed
     // to its own, over 0.15 s, easing out.
     void animateHeightFrom(int height);
@@ -96,8 +107,17 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void place(PersonCardScene scene);
+    void toggle();
+
     PeopleView& view_;
     PersonCardScene scene_;
+    QVBoxLayout* stack_ = nullptr;
+    PersonCardHeader* header_ = nullptr;
+    QPointer<RequestBlock> block_;
+    std::vector<QPointer<DeviceLine>> lines_;
+    std::vector<QPointer<Divider>> dividers_;
+    QPointer<QWidget> showMore_;
 };
 
 } // namespace wl

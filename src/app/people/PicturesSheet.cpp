@@ -1,8 +1,8 @@
 #include "app/people/PicturesSheet.h"
 
 #include "app/PictureWindow.h"
-#include "app/StyleKit.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Palette.h"
+#include "app/style/Widgets.h"
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 
@@ -105,7 +105,7 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     auto* title =
-        plainLabel("From " + shownName(request_.peerName), TextStyle::title2, primaryText(), this, false, QFont::Bold);
+        plainLabel("From " + shownName(request_.peerName), TextStyle::title1, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("sheetTitle"));
     texts->addWidget(title);
     auto* subtitle = plainLabel(picturesSheetSubtitle(request_), TextStyle::body, secondaryText(), this);
@@ -170,13 +170,13 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
     row->addWidget(name, 1);
     auto* larger = new QPushButton(QStringLiteral("Open Larger"), tile);
     larger->setObjectName(QStringLiteral("openLarger"));
-    larger->setFont(peopleFont(TextStyle::caption));
+    larger->setFont(textFont(TextStyle::caption));
     larger->setAutoDefault(false);
     connect(larger, &QPushButton::clicked, this, [this, file] { openLarger(file); });
     row->addWidget(larger);
     auto* save = new QPushButton(QStringLiteral("Save\u2026"), tile);
     save->setObjectName(QStringLiteral("savePicture"));
-    save->setFont(peopleFont(TextStyle::caption));
+    save->setFont(textFont(TextStyle::caption));
     save->setAutoDefault(false);
     connect(save, &QPushButton::clicked, this, [this, file] { savePicture(file); });
     row->addWidget(save);

@@ -1,8 +1,8 @@
 #include "app/people/RequestBlock.h"
 
-#include "app/StyleKit.h"
+#include "app/style/Palette.h"
 #include "app/people/HelpRequestAnswers.h"
-#include "app/people/PeopleStyle.h"
+#include "app/style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "mail/AskForText.h"
 #include "mail/PasswordCenter.h"
@@ -152,7 +152,7 @@ QWidget* RequestBlock::makeText()
     }
     if (model_.picturesText) {
         auto* button = plainButton(QString::fromStdString(*model_.picturesText),
-                                   peopleFont(TextStyle::callout, QFont::DemiBold), askingAccent(), holder);
+                                   textFont(TextStyle::callout, QFont::DemiBold), askingAccent(), holder);
         button->setObjectName(QStringLiteral("picturesButton"));
         button->setEnabled(!model_.fetching);
         if (model_.fetching) {
@@ -169,7 +169,7 @@ QWidget* RequestBlock::makeText()
             row->addStretch(1);
             stack->addLayout(row);
         } else {
-            button->setIcon(symbolIcon(Symbol::photoOnRectangle, askingAccent(), 32));
+            button->setIcon(symbolIcon(Symbol::photoStack, 32, askingAccent()));
             button->setIconSize(QSize(16, 16));
             stack->addWidget(button, 0, Qt::AlignLeft);
         }
@@ -228,7 +228,7 @@ QWidget* RequestBlock::makePasswordBlock()
         if (line.canUnsend) {
             auto* unsend = new QPushButton(QStringLiteral("Unsend"), row);
             unsend->setObjectName(QStringLiteral("unsendButton"));
-            unsend->setFont(peopleFont(TextStyle::caption));
+            unsend->setFont(textFont(TextStyle::caption));
             connect(unsend, &QPushButton::clicked, this, [owner, message = line.message] {
                 if (owner)
                     owner->passwords().unsend(message);

@@ -22,7 +22,7 @@
 #include "app/MenuBarExtra.h"
 #include "app/MenuBarIcon.h"
 #include "app/PictureWindow.h"
-#include "app/StyleKit.h"
+#include "app/style/Palette.h"
 #include "host/GuideOverlayController.h"
 #include "host/GuideOverlayView.h"
 #include "app/people/DeviceLine.h"
@@ -632,6 +632,8 @@ void peopleGallery()
         rig.view->setExpanded("Mom", true);
         rig.answers.fetching = {"ha"};
         rig.view->refresh();
+        // The card opens over a short animation.
+        processEventsFor(PersonCard::kExpandMilliseconds + 50);
         shoot(*rig.view, QStringLiteral("people-two-asking-expanded-fetching"));
         if (auto* line = static_cast<DeviceLine*>(rig.line(work)))
             shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu"));
@@ -696,8 +698,9 @@ void peopleGallery()
         rig.controller().setConnectionInfo(
             "Connected \u00b7 30 fps \u00b7 H265 \u00b7 52480 KB in \u00b7 8912 decoded \u00b7 Relayed (by the other Mac)");
         shoot(root, QStringLiteral("people-live-session"));
-        // The list behind the session face, drawn as it is now.
+        // The list behind the session face (which waits while hidden), drawn as it is now.
         people->resize(root.size());
+        people->refresh();
         save(people->grab().toImage(), QStringLiteral("people-during-a-session"));
         rig.controller().end();
         rig.controller().backToDevices();

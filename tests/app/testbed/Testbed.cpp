@@ -64,7 +64,7 @@
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarExtra.h"
-#include "app/StyleKit.h"
+#include "app/style/Palette.h"
 #include "app/WickerlaneApp.h"
 #include "app/people/PeopleView.h"
 #include "app/people/PicturesSheet.h"

@@ -1,13 +1,14 @@
 #pragma once
-// The look of the helper's people list: its text styles, the symbols drawn in code, the
-// rounded cards and dividers, plain buttons and pill buttons. Every text that comes from
-// another machine (names, topics, notes, messages) goes into labels as plain text, never
-// as markup.
+// The parts the program's windows are built from: labels in the text styles, symbols in a
+// label or a view of their own, rounded fills and outlines, dividers, and the button looks
+// (prominent, plain, pill).
+
+#include "app/style/Palette.h"
+#include "app/style/Symbol.h"
+#include "app/style/TextStyle.h"
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
@@ -17,34 +18,50 @@
 
 namespace wl {
 
-enum class TextStyle { body, caption, callout, headline, title3, title2 };
+// A label in a style and colour (the window's text colour when invalid), wrapping when
+// asked; objectName set when given.
+QLabel* makeLabel(const QString& text, TextStyle style, const QColor& colour = QColor(),
+                  const char* objectName = nullptr, bool wraps = false, QWidget* parent = nullptr);
+void setLabelColour(QLabel& label, const QColor& colour);
 
-// The font of a text style, at a given weight (the style's own when unset).
-QFont peopleFont(TextStyle style, int weight = -1);
+// A symbol shown at a size in a colour.
+QLabel* makeSymbolLabel(Symbol symbol, int size, const QColor& colour, QWidget* parent = nullptr);
 
-// The primary text colour of the dark windows.
-QColor primaryText();
-// The colour of a pill button's title.
-QColor pillText();
-// The colour's tone at an opacity.
-QColor withOpacity(QColor colour, double opacity);
+// A box with a rounded fill and an optional outline drawn inside its edge, dashed when
+// asked. Children are laid out inside it as in any widget.
+class RoundedBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit RoundedBox(QWidget* parent = nullptr);
+    void setFill(const QColor& fill);
+    void setRadius(qreal radius);
+    void setOutline(const QColor& colour, qreal width, bool dashed = false);
+    const QColor& fill() const { return fill_; }
+    qreal outlineWidth() const { return outlineWidth_; }
+    const QColor& outlineColour() const { return outlineColour_; }
 
-// Symbols drawn in code.
-enum class Symbol {
-    handRaised, // people asking
-    laptopAndPhone, // the avatar of "My Macs"
-    chevronDown, // a card's expansion
-    photoOnRectangle, // pictures
-    replyArrow, // a reply sent
-    lockShield, // a password sent securely
-    checkmarkSeal, // a password opened
-    key, // a password
-    lock, // send a password
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_ = Qt::transparent;
+    qreal radius_ = 10;
+    QColor outlineColour_ = Qt::transparent;
+    qreal outlineWidth_ = 0;
+    bool dashed_ = false;
 };
 
-// The symbol drawn in the colour on a transparent square of `size` pixels.
-QImage renderSymbol(Symbol symbol, const QColor& colour, int size);
-QIcon symbolIcon(Symbol symbol, const QColor& colour, int size);
+// Button looks.
+void makeProminent(QPushButton& button, const QColor& tint); // filled with the tint
+void makeBorderless(QPushButton& button); // a symbol or text without a frame
+void makeLarge(QPushButton& button); // the large control size
+
+// Takes a widget out of its window at once and deletes it once the current event is over
+// (it may be the sender of that event): hidden, without parent or name.
+void discardWidget(QWidget* widget);
+
+// A short text set in "…" when it doesn't fit the label's width.
+void setElidedText(QLabel& label, const QString& text, int width);
 
 // A symbol shown at a fixed size, optionally turned about its centre.
 class SymbolView final : public QWidget {
@@ -64,7 +81,8 @@ private:
     double rotation_ = 0;
 };
 
-// A label for text as it is, in a style and colour; wraps when asked.
+// A label for text as it is (names, topics, notes, messages from another machine: plain
+// text, never markup), in a style and colour; wraps when asked.
 QLabel* plainLabel(const std::string& text, TextStyle style, const QColor& colour, QWidget* parent = nullptr,
                    bool wraps = false, int weight = -1);
 void setTextColour(QWidget* widget, const QColor& colour);

@@ -1,4 +1,4 @@
-#include "app/StyleKit.h"
+#include "app/style/Palette.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -135,6 +135,42 @@ void applyDarkStyle(QWidget& window)
 {
     window.setPalette(darkPalette());
     window.setAutoFillBackground(true);
+}
+
+QColor systemYellow()
+{
+    return QColor(255, 214, 10);
+}
+
+QColor systemGreen()
+{
+    return QColor(48, 209, 88);
+}
+
+QColor systemOrange()
+{
+    return QColor(255, 159, 10);
+}
+
+QColor systemRed()
+{
+    return QColor(255, 69, 58);
+}
+
+QColor primaryText()
+{
+    return darkPalette().color(QPalette::WindowText);
+}
+
+QColor pillText()
+{
+    return makeSRGBColor(20 / 255.0, 18 / 255.0, 10 / 255.0);
+}
+
+QColor withOpacity(QColor colour, double opacity)
+{
+    colour.setAlphaF(static_cast<float>(colour.alphaF() * opacity));
+    return colour;
 }
 
 } // namespace wl

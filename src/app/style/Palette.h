@@ -1,11 +1,10 @@
 #pragma once
-// The program's small style kit: the named colours of its own windows (a dark palette
-// with a teal accent and an amber signal colour) and the dark style every window uses.
+// The colours of the program's own windows (a dark palette with a teal accent and an
+// amber signal colour) and the dark style every window uses.
 // Each colour is made once, on first read, from sRGB components, and is fully opaque;
 // views that need a lighter tone apply their own opacity to a constant.
 
 #include <QColor>
-#include <QFont>
 #include <QPalette>
 
 class QApplication;
@@ -42,5 +41,18 @@ void applyDarkStyle(QWidget& window);
 QColor secondaryText();
 // The text of an action that destroys something ("Remove"): red on the dark fills.
 const QColor& destructiveText(); // FF453A
+// The primary text colour of the dark windows.
+QColor primaryText();
+// The colour of a pill button's title.
+QColor pillText();
+
+// The signal colours of the dark appearance.
+QColor systemYellow();
+QColor systemGreen();
+QColor systemOrange();
+QColor systemRed();
+
+// The colour's tone at an opacity.
+QColor withOpacity(QColor colour, double opacity);
 
 } // namespace wl

@@ -1,4 +1,4 @@
-#include "app/Symbols.h"
+#include "app/style/Symbol.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -8,6 +8,8 @@
 namespace wl {
 
 namespace {
+
+// ---- the shell's symbols, on a 24-unit grid ----
 
 QPainterPath shield()
 {
@@ -55,7 +57,7 @@ void drawCheck(QPainter& p, const QColor& colour, qreal scale, QPointF origin, q
     p.drawPath(check);
 }
 
-void paint(QPainter& p, Symbol symbol, const QColor& c)
+void paintOnGrid(QPainter& p, Symbol symbol, const QColor& c)
 {
     const QColor clear = Qt::transparent;
     p.setPen(Qt::NoPen);
@@ -207,26 +209,212 @@ void paint(QPainter& p, Symbol symbol, const QColor& c)
         p.drawLine(QPointF(8.5, 8.5), QPointF(15.5, 15.5));
         p.drawLine(QPointF(15.5, 8.5), QPointF(8.5, 15.5));
         break;
+    default: break; // drawn in a unit square
     }
+}
+
+// ---- the people list's symbols, in a unit square of `s` pixels ----
+
+void clearPath(QPainter& p, const QPainterPath& path)
+{
+    p.save();
+    p.setCompositionMode(QPainter::CompositionMode_Clear);
+    p.fillPath(path, Qt::black);
+    p.restore();
+}
+
+void paintInUnitSquare(QPainter& p, Symbol symbol, const QColor& colour, double s)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    const auto at = [s](double x, double y) { return QPointF(x * s, y * s); };
+    const auto box = [s](double x, double y, double w, double h) { return QRectF(x * s, y * s, w * s, h * s); };
+    QPen pen(colour, std::max(1.2, s * 0.1), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    switch (symbol) {
+    case Symbol::chevronDown: {
+        pen.setWidthF(std::max(1.5, s * 0.13));
+        p.setPen(pen);
+        QPainterPath path(at(0.2, 0.36));
+        path.lineTo(at(0.5, 0.66));
+        path.lineTo(at(0.8, 0.36));
+        p.drawPath(path);
+        break;
+    }
+    case Symbol::handRaised: {
+        QPainterPath hand;
+        hand.addRoundedRect(box(0.24, 0.42, 0.56, 0.52), 0.2 * s, 0.2 * s);
+        const double tops[] = {0.16, 0.08, 0.1, 0.2};
+        for (int i = 0; i < 4; ++i)
+            hand.addRoundedRect(box(0.25 + i * 0.135, tops[i], 0.11, 0.5), 0.055 * s, 0.055 * s);
+        QPainterPath thumb;
+        thumb.addRoundedRect(box(-0.06, -0.3, 0.12, 0.42), 0.06 * s, 0.06 * s);
+        QTransform turn;
+        turn.translate(0.22 * s, 0.62 * s);
+        turn.rotate(-40);
+        hand.addPath(turn.map(thumb));
+        p.fillPath(hand.simplified(), colour);
+        break;
+    }
+    case Symbol::laptopAndPhone: {
+        pen.setWidthF(std::max(1.2, s * 0.07));
+        p.setPen(pen);
+        p.drawRoundedRect(box(0.1, 0.22, 0.56, 0.42), 0.04 * s, 0.04 * s);
+        p.drawLine(at(0.02, 0.74), at(0.74, 0.74));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(box(0.72, 0.38, 0.22, 0.42), 0.05 * s, 0.05 * s);
+        break;
+    }
+    case Symbol::photoStack: {
+        pen.setWidthF(std::max(1.1, s * 0.07));
+        p.setPen(pen);
+        p.drawRoundedRect(box(0.22, 0.12, 0.7, 0.56), 0.06 * s, 0.06 * s);
+        QPainterPath front;
+        front.addRoundedRect(box(0.06, 0.3, 0.7, 0.56), 0.06 * s, 0.06 * s);
+        clearPath(p, front);
+        p.drawPath(front);
+        QPainterPath mountain(at(0.12, 0.8));
+        mountain.lineTo(at(0.32, 0.56));
+        mountain.lineTo(at(0.46, 0.7));
+        mountain.lineTo(at(0.56, 0.62));
+        mountain.lineTo(at(0.7, 0.8));
+        mountain.closeSubpath();
+        p.fillPath(mountain, colour);
+        p.setBrush(colour);
+        p.drawEllipse(at(0.56, 0.44), 0.05 * s, 0.05 * s);
+        break;
+    }
+    case Symbol::replyArrow: {
+        QPainterPath head(at(0.06, 0.42));
+        head.lineTo(at(0.44, 0.1));
+        head.lineTo(at(0.44, 0.74));
+        head.closeSubpath();
+        p.fillPath(head, colour);
+        pen.setWidthF(0.2 * s);
+        pen.setCapStyle(Qt::FlatCap);
+        p.setPen(pen);
+        QPainterPath tail(at(0.4, 0.42));
+        tail.cubicTo(at(0.72, 0.42), at(0.86, 0.56), at(0.86, 0.9));
+        p.drawPath(tail);
+        break;
+    }
+    case Symbol::lockShield: {
+        QPainterPath shield(at(0.5, 0.04));
+        shield.lineTo(at(0.9, 0.18));
+        shield.lineTo(at(0.9, 0.48));
+        shield.quadTo(at(0.88, 0.84), at(0.5, 0.98));
+        shield.quadTo(at(0.12, 0.84), at(0.1, 0.48));
+        shield.lineTo(at(0.1, 0.18));
+        shield.closeSubpath();
+        p.fillPath(shield, colour);
+        QPainterPath lock;
+        lock.addRoundedRect(box(0.33, 0.46, 0.34, 0.26), 0.04 * s, 0.04 * s);
+        clearPath(p, lock);
+        QPen shackle(Qt::black, 0.07 * s);
+        p.save();
+        p.setCompositionMode(QPainter::CompositionMode_Clear);
+        p.setPen(shackle);
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(box(0.38, 0.28, 0.24, 0.3), 0, 180 * 16);
+        p.drawLine(at(0.38, 0.43), at(0.38, 0.48));
+        p.drawLine(at(0.62, 0.43), at(0.62, 0.48));
+        p.restore();
+        break;
+    }
+    case Symbol::checkmarkSeal: {
+        QPainterPath seal;
+        const int points = 12;
+        for (int i = 0; i < points * 2; ++i) {
+            const double angle = M_PI * i / points - M_PI / 2;
+            const double r = (i % 2 ? 0.4 : 0.48) * s;
+            const QPointF point(0.5 * s + r * std::cos(angle), 0.5 * s + r * std::sin(angle));
+            if (i == 0)
+                seal.moveTo(point);
+            else
+                seal.lineTo(point);
+        }
+        seal.closeSubpath();
+        p.fillPath(seal, colour);
+        p.save();
+        p.setCompositionMode(QPainter::CompositionMode_Clear);
+        p.setPen(QPen(Qt::black, 0.1 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        QPainterPath check(at(0.32, 0.52));
+        check.lineTo(at(0.45, 0.65));
+        check.lineTo(at(0.69, 0.38));
+        p.drawPath(check);
+        p.restore();
+        break;
+    }
+    case Symbol::key: {
+        QPainterPath key;
+        key.addEllipse(box(0.06, 0.06, 0.42, 0.42));
+        QTransform turn;
+        turn.translate(0.27 * s, 0.27 * s);
+        turn.rotate(45);
+        QPainterPath shaft;
+        shaft.addRect(QRectF(0.12 * s, -0.06 * s, 0.72 * s, 0.12 * s));
+        shaft.addRect(QRectF(0.6 * s, 0.04 * s, 0.1 * s, 0.14 * s));
+        shaft.addRect(QRectF(0.74 * s, 0.04 * s, 0.1 * s, 0.18 * s));
+        key.addPath(turn.map(shaft));
+        p.fillPath(key.simplified(), colour);
+        QPainterPath hole;
+        hole.addEllipse(at(0.22, 0.22), 0.07 * s, 0.07 * s);
+        clearPath(p, hole);
+        break;
+    }
+    case Symbol::lock: {
+        pen.setWidthF(0.11 * s);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(box(0.27, 0.08, 0.46, 0.5), 0, 180 * 16);
+        p.drawLine(at(0.27, 0.33), at(0.27, 0.46));
+        p.drawLine(at(0.73, 0.33), at(0.73, 0.46));
+        QPainterPath body;
+        body.addRoundedRect(box(0.14, 0.44, 0.72, 0.5), 0.08 * s, 0.08 * s);
+        p.fillPath(body, colour);
+        break;
+    }
+    default: break; // drawn on the grid
+    }
+}
+
+bool onGrid(Symbol symbol)
+{
+    return symbol <= Symbol::xmarkCircleFill;
 }
 
 } // namespace
 
-QPixmap symbolPixmap(Symbol symbol, int size, const QColor& colour, qreal devicePixelRatio)
+QImage symbolImage(Symbol symbol, int size, const QColor& colour, qreal devicePixelRatio)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    const int pixels = static_cast<int>(std::ceil(size * ratio));
-    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    const int pixels = std::max(1, static_cast<int>(std::ceil(size * ratio)));
+    if (onGrid(symbol)) {
+        QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.scale(pixels / 24.0, pixels / 24.0);
+            paintOnGrid(painter, symbol, colour);
+        }
+        image.setDevicePixelRatio(ratio);
+        return image;
+    }
+    // Drawn at twice the size and scaled down: smooth edges at small sizes.
+    const int big = pixels * 2;
+    QImage image(big, big, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(pixels / 24.0, pixels / 24.0);
-        paint(painter, symbol, colour);
+        paintInUnitSquare(painter, symbol, colour, big);
     }
-    QPixmap pixmap = QPixmap::fromImage(image);
-    pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
+    QImage scaled = image.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
+}
+
+QPixmap symbolPixmap(Symbol symbol, int size, const QColor& colour, qreal devicePixelRatio)
+{
+    return QPixmap::fromImage(symbolImage(symbol, size, colour, devicePixelRatio));
 }
 
 QIcon symbolIcon(Symbol symbol, int size, const QColor& colour)
