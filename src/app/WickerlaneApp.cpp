@@ -6,6 +6,8 @@
 #include "app/ShellPanel.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionBannerController.h"
 #include "mail/PasswordsPanelController.h"
 #include "media/PeerConnectionFactory.h"
@@ -96,7 +98,7 @@ bool WickerlaneApp::start()
         menuBarExtra_ = std::make_unique<MenuBarExtra>(*host_, *viewer_, std::move(actions));
         menuBarExtra_->show();
         // The session banner keeps clear of the tray icon.
-        host_->banner().trayIconGeometry = [this] {
+        host_->session().banner().trayIconGeometry = [this] {
             return menuBarExtra_ ? menuBarExtra_->trayIcon().geometry() : QRect();
         };
     }
@@ -140,7 +142,7 @@ void WickerlaneApp::notificationClicked(const std::string& identifier)
         for (const auto& device : viewer_->devices())
             if (device.id == message->peerId)
                 return openMainWindow();
-        return host_->composeMessage(*message);
+        return host_->pairedHelpers().composeMessage(*message);
     }
     openMainWindow();
 }

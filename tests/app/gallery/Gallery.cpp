@@ -29,6 +29,9 @@
 #include "app/people/PicturesSheet.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
+#include "host/HostHandshake.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/PairingPanelController.h"
 #include "host/SessionBannerController.h"
 #include "host/SessionBannerView.h"
@@ -824,10 +827,10 @@ int main(int argc, char** argv)
     rig.app->viewer()->backToDevices();
 
     // ---- the host's pairing panel ----
-    rig.app->host()->startPairing();
-    if (QWidget* panel = rig.app->host()->pairingPanel().panel())
+    rig.app->host()->pairedHelpers().startPairing();
+    if (QWidget* panel = rig.app->host()->pairedHelpers().pairingPanel().panel())
         shoot(*panel, QStringLiteral("pairing-panel"));
-    rig.app->host()->pairingPanel().close();
+    rig.app->host()->pairedHelpers().pairingPanel().close();
 
     // ---- the picture window ----
     QByteArray jpeg;
@@ -870,7 +873,7 @@ int main(int argc, char** argv)
     while (huge.size() < 60 * 1024)
         huge += "\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
     AlertRequest pairing{shownName(huge) + " wants to be able to help with this Mac",
-                         "Check that " + HostController::firstWord(huge) +
+                         "Check that " + PairedHelpers::firstWord(huge) +
                              " sees this same number on their screen:\n\n123456\n\nOnly allow this if the numbers "
                              "match and you know them.",
                          {"Numbers match: Allow", "Don't Allow"}};

@@ -73,6 +73,9 @@
 #include "host/HelpRequestCenter.h"
 #include "host/SuggestionCard.h"
 #include "host/HostController.h"
+#include "host/HostHandshake.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/HostPeer.h"
 #include "mail/HelpTopic.h"
 #include "mail/PairingHost.h"
@@ -248,8 +251,8 @@ public:
             return {{"ok", true}};
         }
         if (cmd == "startPairing") {
-            host.startPairing();
-            return {{"code", host.pairing() ? host.pairing()->code() : std::string()}};
+            host.pairedHelpers().startPairing();
+            return {{"code", host.pairedHelpers().pairing() ? host.pairedHelpers().pairing()->code() : std::string()}};
         }
         if (cmd == "answerAlert") {
             prompts_.answerAlert(command.value("button", 0), command.value("checked", false));
@@ -349,7 +352,7 @@ public:
         if (cmd == "allowUnattended") {
             for (const auto& helper : host.helpers())
                 if (helper.id == command.value("id", "")) {
-                    host.allowUnattendedAccess(helper);
+                    host.pairedHelpers().allowUnattendedAccess(helper);
                     return {{"ok", true}};
                 }
             return {{"ok", false}};
@@ -475,17 +478,17 @@ private:
         json h = {{"online", host.isOnline()},
                   {"listening", host.isListening()},
                   {"inSession", host.helperName().has_value()},
-                  {"peer", host.peer() != nullptr},
-                  {"handshake", host.handshake().has_value()},
+                  {"peer", host.session().peer() != nullptr},
+                  {"handshake", host.handshake().attempt().has_value()},
                   {"helpers", devicesJson(host.helpers())},
                   {"activeRequest", host.helpRequests().hasActive()}};
         if (host.helperName())
             h["helperName"] = *host.helperName();
-        if (const auto& pointer = host.overlay().model.pointer)
+        if (const auto& pointer = host.session().overlay().model.pointer)
             h["pointer"] = {{"x", pointer->x}, {"y", pointer->y}};
-        h["mode"] = wl::toString(host.mode());
-        h["suggestions"] = host.overlay().model.suggestions.size();
-        if (auto* card = host.overlay().suggestionPanel()) {
+        h["mode"] = wl::toString(host.session().mode());
+        h["suggestions"] = host.session().overlay().model.suggestions.size();
+        if (auto* card = host.session().overlay().suggestionPanel()) {
             // Where the card's "do it this time" button is on the screen.
             QAbstractButton* button = card->thisTimeButton();
             const QPoint at = button->mapToGlobal(QPoint(0, 0));
