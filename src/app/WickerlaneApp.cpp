@@ -81,7 +81,7 @@ bool WickerlaneApp::start()
     mainWindow_ = std::make_unique<MainWindow>();
     mainWindow_->setViewer(viewer_.get());
     mainWindow_->setPrompts(options_.viewer.prompts);
-    if (!viewer_->devices().empty()) {
+    if (!viewer_->hosts().devices().empty()) {
         // After launch has finished: on the next turn of the event loop.
         QTimer::singleShot(0, mainWindow_.get(), [this] { openMainWindow(); });
     }
@@ -139,7 +139,7 @@ void WickerlaneApp::notificationClicked(const std::string& identifier)
                     return host_->askForHelpPanel().show(host_->helpRequests());
     }
     if (content.kind == K::message || content.kind == K::reply) {
-        for (const auto& device : viewer_->devices())
+        for (const auto& device : viewer_->hosts().devices())
             if (device.id == message->peerId)
                 return openMainWindow();
         return host_->pairedHelpers().composeMessage(*message);

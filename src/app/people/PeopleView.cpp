@@ -195,13 +195,13 @@ void PeopleView::updateDeviceCounts()
 {
     if (deviceCounts_.empty())
         return;
-    const auto groups = controller_.groupDevices();
+    const auto groups = controller_.hosts().groupDevices();
     for (const auto& [label, name] : deviceCounts_) {
         if (!label)
             continue;
         for (const auto& [group, devices] : groups)
             if (group == name)
-                label->setText(QString::fromStdString(deviceCountsText(devices, controller_.onlineIDs())));
+                label->setText(QString::fromStdString(deviceCountsText(devices, controller_.hosts().onlineIDs())));
     }
 }
 
@@ -308,8 +308,8 @@ void PeopleView::refresh()
     ages_.clear();
     deviceCounts_.clear();
     const Date now = this->now();
-    const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
-    layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),
+    const auto openRequests = messenger().openHelpRequests(controller_.answers().resolvedRequests(), now);
+    layout_ = peopleLayout(controller_.hosts().groupDevices(), openRequests, controller_.hosts().devices().empty(),
                            passwords().received().size(), passwords().sent().size(), messenger().messages());
 
     // The old column goes once control is back in the event loop: a button of it may
@@ -365,7 +365,7 @@ void PeopleView::refresh()
     const auto& myMacs = this->myMacs();
     for (const auto& group : layout_.cards) {
         PersonCardScene scene;
-        scene.card = personCardModel(group, controller_.onlineIDs(), expanded_.count(group.name) > 0, now);
+        scene.card = personCardModel(group, controller_.hosts().onlineIDs(), expanded_.count(group.name) > 0, now);
         if (scene.card.request) {
             const StoredMessage& request = *scene.card.request;
             std::vector<std::pair<StoredMessage, SentPasswordState>> sent;
@@ -376,9 +376,10 @@ void PeopleView::refresh()
         }
         for (const auto& row : scene.card.rows) {
             const std::string& id = row.device.id;
-            scene.lines.push_back(deviceLineModel(row.device, row.request, controller_.onlineIDs().count(id) > 0,
-                                                  controller_.knownUnattended().count(id) > 0,
-                                                  controller_.notifyWhenOnline().count(id) > 0,
+            scene.lines.push_back(deviceLineModel(row.device, row.request,
+                                                  controller_.hosts().onlineIDs().count(id) > 0,
+                                                  controller_.hosts().knownUnattended().count(id) > 0,
+                                                  controller_.hosts().notifyWhenOnline().count(id) > 0,
                                                   myMacs.asking().count(id) > 0, myMacs.isMine(id), now));
         }
         stack->addWidget(new PersonCard(*this, std::move(scene), column_));
@@ -416,7 +417,7 @@ void PeopleView::showPairingSheet()
     // However the sheet goes away, a pairing still waiting ends with it.
     connect(pairingSheet_, &QDialog::finished, this, [controller] {
         if (controller)
-            controller->cancelPairing();
+            controller->hosts().cancelPairing();
     });
     pairingSheet_->open();
 }

@@ -625,8 +625,8 @@ void peopleGallery()
         rig.answers.replies["hm"] = {reply};
         rig.make({mom, momLaptop, ann, work, cabin, study});
         rig.online({mom, momLaptop, work, study});
-        rig.controller().setKnownUnattended({study.id});
-        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.controller().hosts().setKnownUnattended({study.id});
+        rig.controller().hosts().setNotifyWhenOnline({cabin.id});
         rig.view->setExpanded("My Macs", true);
         rig.view->setExpanded("Work laptop", true);
         rig.view->setExpanded("Dad", true);
@@ -668,7 +668,7 @@ void peopleGallery()
         PeopleRig rig;
         rig.history({helpRequest("hw", work, rig.now - 900, "Wi-Fi or internet", "No internet since this morning")});
         rig.make({mom, momLaptop, work, cabin});
-        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.controller().hosts().setNotifyWhenOnline({cabin.id});
         rig.view->setExpanded("Mom", true);
         rig.view->setExpanded("Dad", true);
         rig.view->resize(760, 900);
@@ -692,17 +692,17 @@ void peopleGallery()
         auto* people = rig.view.release();
         ViewerRootView root(rig.controller(), people);
         root.resize(760, 640);
-        rig.controller().connect(record, false);
+        rig.controller().session().connect(record, false);
         rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
         rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
         // A status line as long as they come, at the main window's default width.
-        rig.controller().setConnectionInfo(
+        rig.controller().session().setConnectionInfo(
             "Connected \u00b7 30 fps \u00b7 H265 \u00b7 52480 KB in \u00b7 8912 decoded \u00b7 Relayed (by the other Mac)");
         shoot(root, QStringLiteral("people-live-session"));
         // The list behind the session face, drawn as it is now.
         people->resize(root.size());
         save(people->grab().toImage(), QStringLiteral("people-during-a-session"));
-        rig.controller().end();
+        rig.controller().session().end();
         rig.controller().backToDevices();
         shoot(root, QStringLiteral("people-after-session"));
     }
@@ -817,7 +817,7 @@ int main(int argc, char** argv)
         sheet->reject();
     }
     processEventsFor(20);
-    rig.app->viewer()->connect(work, false);
+    rig.app->viewer()->session().connect(work, false);
     shoot(window, QStringLiteral("main-window-waiting"));
     SignalMessage declined = SignalMessage::make(SignalMessage::Kind::declined);
     declined.reason = "notNow";
