@@ -2,22 +2,21 @@
 // requests, the status line, the hub's handlers, and the permission watch.
 #include "host/HostController.h"
 
-#include "mail/AppServices.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostHandshake.h"
 #include "host/HostSession.h"
-#include "host/PairedHelpers.h"
 #include "host/KeepAwake.h"
 #include "host/OpenAtLogin.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionHistory.h"
+#include "mail/AppServices.h"
 #include "mail/Messenger.h"
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
-#include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 #include "signalling/RelayLink.h"
@@ -116,13 +115,14 @@ HostController::HostController(AppServices& services, Options options, QObject* 
 HostController::~HostController()
 {
     permissionTimer_.reset();
+    relay_->onStatusChange = nullptr;
+    relay_->onMessage = nullptr;
     session_->onEnd = nullptr;
     handshake_->onEnd = nullptr;
     helpers_->onRemoved = nullptr;
+    // The handshake holds the session: it goes first.
     handshake_.reset();
     session_.reset();
-    relay_->onStatusChange = nullptr;
-    relay_->onMessage = nullptr;
 }
 
 const std::optional<std::string>& HostController::helperName() const

@@ -85,8 +85,6 @@ public:
     HostHandshake& handshake() const { return *handshake_; }
     HostSession& session() const { return *session_; }
     HelpRequestCenter& helpRequests() const { return *helpRequests_; }
-    RelayLink& relay() const { return *relay_; }
-    KeepAwake& keepAwake() const { return *keepAwake_; }
     AskForHelpPanelController& askForHelpPanel() const { return *askForHelpPanel_; }
     AppServices& services() const { return services_; }
     Messenger& messenger() const { return messenger_; }

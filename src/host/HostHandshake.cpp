@@ -3,11 +3,10 @@
 // and the offer.
 #include "host/HostHandshake.h"
 
-#include "host/HostSession.h"
-#include "host/PairedHelpers.h"
-
 #include "host/HelpRequestCenter.h"
 #include "host/HostPeer.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionHistory.h"
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"

@@ -80,6 +80,8 @@ public:
     const std::vector<ICEServer>& relays() const { return relays_; }
     FileLinkPeer* filePeer() const { return filePeer_.get(); }
     bool askingConsent() const { return askingConsent_; }
+    // The standing link to the introduction service that helpers' links come over.
+    RelayLink& relay() const { return parts_.relay; }
 
     // Called with every signalling message sent, and its path.
     std::function<void(const SignalMessage&, Route)> onSignalSent;

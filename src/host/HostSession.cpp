@@ -3,18 +3,16 @@
 // clicks, the hand-back when the user moves, and the end.
 #include "host/HostSession.h"
 
-#include "host/PairedHelpers.h"
-
 #include "host/CursorWatcher.h"
 #include "host/GuideOverlayController.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostPeer.h"
-#include "host/SharedDisplay.h"
 #include "host/InputInjector.h"
 #include "host/LocalActivityMonitor.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionBannerController.h"
 #include "host/SessionHistory.h"
-#include "mail/FileLinkPeer.h"
+#include "host/SharedDisplay.h"
 #include "media/KeyFrameRequest.h"
 #include "media/SessionAudioDevice.h"
 #include "media/SystemAudioDevice.h"

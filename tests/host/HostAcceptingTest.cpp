@@ -56,21 +56,21 @@ TEST(HostSessionAccepting, TheSwitchOpensAndClosesTheRelayLinkAndKeepsAwake)
     ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }));
     EXPECT_EQ(rig.host->statusLine(), "Online \u00b7 waiting for help requests");
     EXPECT_TRUE(onlineAtService(rig));
-    EXPECT_TRUE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_FALSE(rig.power->held.empty());
     EXPECT_EQ(rig.power->held.size(), 1u);
     EXPECT_GT(changes, 0);
 
     // Twice: one link, one watch.
-    auto* channel = rig.host->relay().channel.get();
+    auto* channel = rig.host->handshake().relay().channel.get();
     rig.host->setAcceptingHelpRequests(true);
-    EXPECT_EQ(rig.host->relay().channel.get(), channel);
+    EXPECT_EQ(rig.host->handshake().relay().channel.get(), channel);
     EXPECT_EQ(rig.power->watchesStarted, 1);
 
     // Unplugged while accepting: the assertion goes; plugged in: back.
     rig.power->plugIn(false);
-    EXPECT_FALSE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_TRUE(rig.power->held.empty());
     rig.power->plugIn(true);
-    EXPECT_TRUE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_FALSE(rig.power->held.empty());
 
     // While a helper is in session the status names them, whatever the link does.
     rig.prompts.answerAlert(0);
