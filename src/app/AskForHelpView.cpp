@@ -6,6 +6,7 @@
 #include "app/style/Palette.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
+#include "host/PairedHelpers.h"
 #include "mail/Messenger.h"
 #include "platform/ShownText.h"
 
@@ -568,7 +569,7 @@ void AskForHelpView::rebuildSent()
     for (const auto& name : active.helperNames) {
         if (!names.isEmpty())
             names += QStringLiteral(" and ");
-        names += QString::fromStdString(HostController::firstWord(name));
+        names += QString::fromStdString(PairedHelpers::firstWord(name));
     }
 
     auto* header = new QVBoxLayout;

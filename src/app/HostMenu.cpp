@@ -4,6 +4,7 @@
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionHistory.h"
 #include "mail/AppServices.h"
 #include "mail/Messenger.h"
@@ -199,7 +200,7 @@ void HostMenu::helperMenuItems(QMenu& submenu, const PairedDevice& helper)
     submenu.addSeparator();
     if (!helper.unattended) {
         addButton(submenu, "Allow Unattended Access\u2026", [this, helper] { allowUnattendedAccess(helper); });
-    } else if (helper.unattended->failedAttempts >= HostController::kMaxWrongPINs) {
+    } else if (helper.unattended->failedAttempts >= PairedHelpers::kMaxWrongPINs) {
         addText(submenu,
                 "Unattended access locked after " + std::to_string(helper.unattended->failedAttempts) + " wrong PINs");
         addButton(submenu, "Re-enable Unattended Access\u2026", [this, helper] { allowUnattendedAccess(helper); });
@@ -296,7 +297,7 @@ void HostMenu::stopSession()
 void HostMenu::pairNewHelper()
 {
     if (controller_)
-        controller_->startPairing();
+        controller_->pairedHelpers().startPairing();
 }
 
 void HostMenu::showPasswords()
@@ -344,25 +345,25 @@ void HostMenu::sendPassword(const PairedDevice& helper)
 void HostMenu::allowUnattendedAccess(const PairedDevice& helper)
 {
     if (controller_)
-        controller_->allowUnattendedAccess(helper);
+        controller_->pairedHelpers().allowUnattendedAccess(helper);
 }
 
 void HostMenu::turnOffUnattendedAccess(const PairedDevice& helper)
 {
     if (controller_)
-        controller_->turnOffUnattendedAccess(helper);
+        controller_->pairedHelpers().turnOffUnattendedAccess(helper);
 }
 
 void HostMenu::removeHelper(const PairedDevice& helper)
 {
     if (controller_)
-        controller_->removeHelper(helper);
+        controller_->pairedHelpers().removeHelper(helper);
 }
 
 void HostMenu::replyToMessage(const StoredMessage& message)
 {
     if (controller_)
-        controller_->composeMessage(message);
+        controller_->pairedHelpers().composeMessage(message);
 }
 
 } // namespace wl

@@ -82,9 +82,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (viewer_) {
         using K = ViewerController::Phase::Kind;
-        const auto kind = viewer_->phase().kind;
+        const auto kind = viewer_->session().phase().kind;
         if (kind == K::waiting || kind == K::connected)
-            viewer_->end();
+            viewer_->session().end();
     }
     saveFrame();
     setActivationPolicy(ActivationPolicy::accessory);

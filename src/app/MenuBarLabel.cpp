@@ -36,7 +36,7 @@ void MenuBarLabel::update()
     bool viewerInSession = false;
     if (viewer_) {
         using K = ViewerController::Phase::Kind;
-        const auto kind = viewer_->phase().kind;
+        const auto kind = viewer_->session().phase().kind;
         viewerInSession = kind == K::waiting || kind == K::connected;
     }
     const auto state =

@@ -6,6 +6,8 @@
 #include "app/ShellPanel.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionBannerController.h"
 #include "mail/PasswordsPanelController.h"
 #include "media/PeerConnectionFactory.h"
@@ -79,7 +81,7 @@ bool WickerlaneApp::start()
     mainWindow_ = std::make_unique<MainWindow>();
     mainWindow_->setViewer(viewer_.get());
     mainWindow_->setPrompts(options_.viewer.prompts);
-    if (!viewer_->devices().empty()) {
+    if (!viewer_->hosts().devices().empty()) {
         // After launch has finished: on the next turn of the event loop.
         QTimer::singleShot(0, mainWindow_.get(), [this] { openMainWindow(); });
     }
@@ -96,7 +98,7 @@ bool WickerlaneApp::start()
         menuBarExtra_ = std::make_unique<MenuBarExtra>(*host_, *viewer_, std::move(actions));
         menuBarExtra_->show();
         // The session banner keeps clear of the tray icon.
-        host_->banner().trayIconGeometry = [this] {
+        host_->session().banner().trayIconGeometry = [this] {
             return menuBarExtra_ ? menuBarExtra_->trayIcon().geometry() : QRect();
         };
     }
@@ -137,10 +139,10 @@ void WickerlaneApp::notificationClicked(const std::string& identifier)
                     return host_->askForHelpPanel().show(host_->helpRequests());
     }
     if (content.kind == K::message || content.kind == K::reply) {
-        for (const auto& device : viewer_->devices())
+        for (const auto& device : viewer_->hosts().devices())
             if (device.id == message->peerId)
                 return openMainWindow();
-        return host_->composeMessage(*message);
+        return host_->pairedHelpers().composeMessage(*message);
     }
     openMainWindow();
 }

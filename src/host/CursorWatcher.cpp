@@ -1,7 +1,7 @@
 #include "host/CursorWatcher.h"
 
 #include "platform/CursorImages.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -4,7 +4,7 @@
 #include "host/SuggestionCard.h"
 #include "platform/Displays.h"
 #include "platform/LocalInput.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QGuiApplication>
 #include <QScreen>

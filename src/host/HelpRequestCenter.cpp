@@ -1,6 +1,6 @@
 #include "host/HelpRequestCenter.h"
 
-#include "host/HostController.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionHistory.h"
 #include "media/Pictures.h"
 #include "media/Screenshot.h"
@@ -315,7 +315,7 @@ void HelpRequestCenter::cancel()
             const std::string why = Messenger::sendErrorText(*result.error);
             Log::line("Wickerlane: couldn't tell " + name + " that the help request was cancelled: " + why);
             if (self)
-                self->setProblem("The request was cancelled here, but " + HostController::firstWord(name) +
+                self->setProblem("The request was cancelled here, but " + PairedHelpers::firstWord(name) +
                                  " couldn't be told. " + why);
         });
     }
@@ -387,7 +387,7 @@ std::string HelpRequestCenter::helperNamesText() const
 {
     std::vector<std::string> names;
     for (const auto& helper : helpers())
-        names.push_back(HostController::firstWord(helper.name));
+        names.push_back(PairedHelpers::firstWord(helper.name));
     if (names.empty())
         return "your helper";
     return joinedNames(names);

@@ -12,7 +12,7 @@
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/PeerLink.h"
 #include "signalling/RouteDescription.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 #include "signalling/SignalTransport.h"
 #include "signalling/WebRTCConfiguration.h"
 

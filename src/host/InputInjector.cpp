@@ -2,7 +2,7 @@
 
 #include "platform/InputPoster.h"
 #include "platform/KeyTable.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <X11/keysym.h>
 

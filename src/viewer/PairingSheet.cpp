@@ -207,7 +207,7 @@ QWidget* PairingSheet::makeFailedPage()
     againButton_ = button(QStringLiteral("Try Again"), widget);
     connect(againButton_, &QPushButton::clicked, this, [this] {
         if (controller_)
-            controller_->cancelPairing();
+            controller_->hosts().cancelPairing();
     });
     buttons->addWidget(close);
     buttons->addWidget(againButton_);
@@ -219,7 +219,7 @@ void PairingSheet::pairAction()
 {
     if (!controller_)
         return;
-    const bool started = controller_->pair(code_->text().toStdString(), name_->text().toStdString());
+    const bool started = controller_->hosts().pair(code_->text().toStdString(), name_->text().toStdString());
     showCodeError_ = !started;
     codeError_->setVisible(showCodeError_);
     pages_->setFixedHeight(pages_->currentWidget()->sizeHint().height());
@@ -252,7 +252,7 @@ void PairingSheet::refresh()
     if (!controller_)
         return;
     using Kind = ViewerController::PairingState::Kind;
-    const auto& state = controller_->pairingState();
+    const auto& state = controller_->hosts().pairingState();
     switch (state.kind) {
     case Kind::idle: pages_->setCurrentIndex(0); break;
     case Kind::connecting: pages_->setCurrentIndex(1); break;

@@ -108,7 +108,7 @@ void ViewerRootView::showPairingSheet()
     // However the sheet goes away, a pairing still waiting ends with it.
     connect(pairingSheet_, &QDialog::finished, this, [controller] {
         if (controller)
-            controller->cancelPairing();
+            controller->hosts().cancelPairing();
     });
     pairingSheet_->open();
 }
@@ -122,7 +122,7 @@ void ViewerRootView::refreshDeviceList()
             item->widget()->deleteLater();
         delete item;
     }
-    const auto groups = controller_->groupDevices();
+    const auto groups = controller_->hosts().groupDevices();
     if (groups.empty()) {
         auto* empty = new QLabel(QStringLiteral("No Macs paired yet."), deviceList_);
         setColour(empty, kSecondary);
@@ -138,7 +138,7 @@ void ViewerRootView::refreshDeviceList()
             auto* row = new QWidget(deviceList_);
             auto* layout = new QHBoxLayout(row);
             layout->setContentsMargins(12, 0, 0, 0);
-            const bool online = controller_->onlineIDs().count(device.id) > 0;
+            const bool online = controller_->hosts().onlineIDs().count(device.id) > 0;
             auto* name = new QLabel(row);
             name->setTextFormat(Qt::PlainText);
             name->setText(QString::fromStdString(shownName(device.name)));
@@ -146,15 +146,15 @@ void ViewerRootView::refreshDeviceList()
             setColour(state, online ? kGreen : kSecondary);
             auto* connectButton = new QPushButton(QStringLiteral("Connect"), row);
             auto* unattended = new QPushButton(QStringLiteral("Connect Without Asking"), row);
-            unattended->setVisible(controller_->knownUnattended().count(device.id) > 0);
+            unattended->setVisible(controller_->hosts().knownUnattended().count(device.id) > 0);
             QPointer<ViewerController> controller = controller_;
             connect(connectButton, &QPushButton::clicked, row, [controller, device] {
                 if (controller)
-                    controller->connect(device, false);
+                    controller->session().connect(device, false);
             });
             connect(unattended, &QPushButton::clicked, row, [controller, device] {
                 if (controller)
-                    controller->connect(device, true);
+                    controller->session().connect(device, true);
             });
             layout->addWidget(name, 1);
             layout->addWidget(state);
@@ -182,7 +182,7 @@ QWidget* ViewerRootView::makeWaiting()
     auto* cancel = new QPushButton(QStringLiteral("Cancel request"), widget);
     connect(cancel, &QPushButton::clicked, this, [this] {
         if (controller_)
-            controller_->end();
+            controller_->session().end();
     });
     layout->addWidget(cancel, 0, Qt::AlignHCenter);
     layout->addStretch(1);
@@ -252,19 +252,19 @@ QWidget* ViewerRootView::makeSession()
     releaseButton_ = new QPushButton(QStringLiteral("Release Control"), bar);
     connect(releaseButton_, &QPushButton::clicked, this, [this] {
         if (controller_)
-            controller_->releaseControl();
+            controller_->session().releaseControl();
     });
     row->addWidget(releaseButton_);
     takeOverButton_ = new QPushButton(QStringLiteral("Ask to Take Over"), bar);
     connect(takeOverButton_, &QPushButton::clicked, this, [this] {
         if (controller_)
-            controller_->requestControl();
+            controller_->session().requestControl();
     });
     row->addWidget(takeOverButton_);
     soundButton_ = new QPushButton(bar);
     connect(soundButton_, &QPushButton::clicked, this, [this] {
         if (controller_)
-            controller_->setSoundOn();
+            controller_->session().setSoundOn();
     });
     row->addWidget(soundButton_);
     theirMic_ = new QLabel(bar);
@@ -281,7 +281,7 @@ QWidget* ViewerRootView::makeSession()
     auto* endButton = new QPushButton(QStringLiteral("End"), bar);
     connect(endButton, &QPushButton::clicked, this, [this] {
         if (controller_)
-            controller_->end();
+            controller_->session().end();
     });
     row->addWidget(endButton);
     lines->addLayout(statusRow);
@@ -299,20 +299,20 @@ QWidget* ViewerRootView::makeSession()
 void ViewerRootView::selectDisplay(const DisplayInfo& display)
 {
     if (controller_)
-        controller_->selectDisplay(display);
+        controller_->session().selectDisplay(display);
 }
 
 void ViewerRootView::microphoneButton()
 {
     if (controller_)
-        controller_->microphoneButton();
+        controller_->session().microphoneButton();
 }
 
 void ViewerRootView::sendPasswordButton()
 {
-    if (!controller_ || !controller_->handshake())
+    if (!controller_ || !controller_->session().handshake())
         return;
-    controller_->passwords().composer().show(controller_->handshake()->device);
+    controller_->passwords().composer().show(controller_->session().handshake()->device);
 }
 
 void ViewerRootView::refresh()
@@ -321,7 +321,7 @@ void ViewerRootView::refresh()
         return;
     ViewerController& c = *controller_;
     using Kind = ViewerController::Phase::Kind;
-    const auto& phase = c.phase();
+    const auto& phase = c.session().phase();
     switch (phase.kind) {
     case Kind::browsing:
         refreshDeviceList();
@@ -349,16 +349,17 @@ void ViewerRootView::refresh()
     }
 
     hostName_->setText(QString::fromStdString(shownName(phase.text)));
-    status_->setText(QString::fromStdString(c.connectionInfo()));
+    status_->setText(QString::fromStdString(c.session().connectionInfo()));
 
     // The mode label.
     QString modeText, modeColour;
-    if (c.mode() == HelpMode::control) {
-        modeText = c.theyHaveTheMouse() ? QStringLiteral("They have the mouse") + kDot + QStringLiteral("paused")
-                                        : QStringLiteral("In control");
-        modeColour = c.theyHaveTheMouse() ? kOrange : QString();
+    if (c.session().mode() == HelpMode::control) {
+        modeText = c.session().theyHaveTheMouse()
+            ? QStringLiteral("They have the mouse") + kDot + QStringLiteral("paused")
+            : QStringLiteral("In control");
+        modeColour = c.session().theyHaveTheMouse() ? kOrange : QString();
         modeLabel_->setToolTip({});
-    } else if (c.clicksGoThrough()) {
+    } else if (c.session().clicksGoThrough()) {
         modeText = QStringLiteral("Guide") + kDot + QStringLiteral("your clicks go through");
         modeColour = kOrange;
         modeLabel_->setToolTip(QStringLiteral("They chose to let your suggested clicks happen for this session"));
@@ -371,14 +372,14 @@ void ViewerRootView::refresh()
     setColour(modeLabel_, modeColour);
 
     // The display chooser, with two or more displays.
-    const auto& displays = c.displays();
+    const auto& displays = c.session().displays();
     displayChooser_->setVisible(displays.size() >= 2);
     if (displays.size() >= 2) {
         QString shown = QStringLiteral("Screen");
         QMenu* menu = displayChooser_->menu();
         menu->clear();
         for (const auto& display : displays) {
-            const bool isShared = c.sharedDisplayID() && *c.sharedDisplayID() == display.id;
+            const bool isShared = c.session().sharedDisplayID() && *c.session().sharedDisplayID() == display.id;
             if (isShared)
                 shown = QString::fromStdString(shownName(display.name));
             QAction* action = menu->addAction(
@@ -390,46 +391,49 @@ void ViewerRootView::refresh()
         displayChooser_->setText(QStringLiteral("\u25a3 ") + shown);
     }
 
-    releaseButton_->setVisible(c.mode() == HelpMode::control);
-    takeOverButton_->setVisible(c.mode() == HelpMode::guide);
-    takeOverButton_->setText(c.controlRequested() ? QStringLiteral("Asking\u2026")
-                                                  : QStringLiteral("Ask to Take Over"));
-    takeOverButton_->setEnabled(!c.controlRequested());
+    releaseButton_->setVisible(c.session().mode() == HelpMode::control);
+    takeOverButton_->setVisible(c.session().mode() == HelpMode::guide);
+    takeOverButton_->setText(c.session().controlRequested() ? QStringLiteral("Asking\u2026")
+                                                            : QStringLiteral("Ask to Take Over"));
+    takeOverButton_->setEnabled(!c.session().controlRequested());
 
-    soundButton_->setText(c.soundOn() ? QStringLiteral("Sound on") : QStringLiteral("Sound off"));
-    soundButton_->setToolTip(c.soundOn() ? QStringLiteral("Mute their Mac's sound")
-                                         : QStringLiteral("Play their Mac's sound"));
-    soundButton_->setAccessibleName(c.soundOn() ? QStringLiteral("Mute sound") : QStringLiteral("Unmute sound"));
+    soundButton_->setText(c.session().soundOn() ? QStringLiteral("Sound on") : QStringLiteral("Sound off"));
+    soundButton_->setToolTip(c.session().soundOn() ? QStringLiteral("Mute their Mac's sound")
+                                                   : QStringLiteral("Play their Mac's sound"));
+    soundButton_->setAccessibleName(c.session().soundOn() ? QStringLiteral("Mute sound")
+                                                          : QStringLiteral("Unmute sound"));
 
-    theirMic_->setText(c.theirMicrophoneOn() ? QStringLiteral("Their mic on") : QStringLiteral("Their mic off"));
-    theirMic_->setToolTip(c.theirMicrophoneOn() ? QStringLiteral("You can hear them")
-                                                : QStringLiteral("Their microphone is off. Only they can turn it on."));
-    setColour(theirMic_, c.theirMicrophoneOn() ? QString() : kSecondary);
+    theirMic_->setText(c.session().theirMicrophoneOn() ? QStringLiteral("Their mic on")
+                                                       : QStringLiteral("Their mic off"));
+    theirMic_->setToolTip(c.session().theirMicrophoneOn()
+                              ? QStringLiteral("You can hear them")
+                              : QStringLiteral("Their microphone is off. Only they can turn it on."));
+    setColour(theirMic_, c.session().theirMicrophoneOn() ? QString() : kSecondary);
 
-    micButton_->setText(c.microphoneOn() ? QStringLiteral("Mic on") : QStringLiteral("Mic off"));
-    setColour(micButton_, c.microphoneOn() ? kGreen : QString());
-    micButton_->setToolTip(c.microphoneOn() ? QStringLiteral("Your microphone is on. Click to turn it off.")
-                                            : QStringLiteral("Turn on your microphone to talk with them"));
-    micButton_->setAccessibleName(c.microphoneOn() ? QStringLiteral("Turn your microphone off")
-                                                   : QStringLiteral("Turn your microphone on"));
+    micButton_->setText(c.session().microphoneOn() ? QStringLiteral("Mic on") : QStringLiteral("Mic off"));
+    setColour(micButton_, c.session().microphoneOn() ? kGreen : QString());
+    micButton_->setToolTip(c.session().microphoneOn() ? QStringLiteral("Your microphone is on. Click to turn it off.")
+                                                      : QStringLiteral("Turn on your microphone to talk with them"));
+    micButton_->setAccessibleName(c.session().microphoneOn() ? QStringLiteral("Turn your microphone off")
+                                                             : QStringLiteral("Turn your microphone on"));
 
-    notice_->setVisible(c.notice().has_value());
-    notice_->setText(QString::fromStdString(shownText(c.notice().value_or(""), kShownLineLength)));
+    notice_->setVisible(c.session().notice().has_value());
+    notice_->setText(QString::fromStdString(shownText(c.session().notice().value_or(""), kShownLineLength)));
 
     // The remote screen follows the session's peer.
-    if (c.peer() != shownPeer_) {
+    if (c.session().peer() != shownPeer_) {
         if (remoteScreen_)
             remoteScreen_->deleteLater();
         remoteScreen_ = nullptr;
-        shownPeer_ = c.peer();
-        if (auto peer = c.sharedPeer()) {
+        shownPeer_ = c.session().peer();
+        if (auto peer = c.session().sharedPeer()) {
             remoteScreen_ = new RemoteScreenView(peer, session_);
             sessionLayout_->addWidget(remoteScreen_, 1);
         }
     }
     if (remoteScreen_) {
-        remoteScreen_->setMode(c.mode());
-        remoteScreen_->setCursorShape(c.remoteCursor());
+        remoteScreen_->setMode(c.session().mode());
+        remoteScreen_->setCursorShape(c.session().remoteCursor());
     }
     // Where the window is short of room, the bar's buttons give up the style's minimum
     // button width (meant for dialogs) before the bar asks for a wider window.

@@ -208,7 +208,7 @@ TEST(HostMenu, WithNoHelpersAndEveryProgramItem)
     EXPECT_TRUE(rig.host->isPairing());
     const auto pairing = linesOf(m.now());
     EXPECT_NE(std::find(pairing.begin(), pairing.end(), Line{"Pair a New Helper\u2026", false}), pairing.end());
-    rig.host->pairingPanel().close();
+    rig.host->pairedHelpers().pairingPanel().close();
 }
 
 TEST(HostMenu, PermissionWarningsOneAtATime)

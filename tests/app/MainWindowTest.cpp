@@ -79,28 +79,28 @@ TEST(MainWindow, ClosingEndsAConnectionButNotAMessageOrTheList)
 
     // Connecting: closing ends the attempt with "bye" (helperLeft).
     window.present();
-    viewer.connect(grace.record(), false);
+    viewer.session().connect(grace.record(), false);
     ASSERT_EQ(rig.transports.size(), 1u);
-    EXPECT_EQ(viewer.phase().kind, ViewerController::Phase::Kind::waiting);
+    EXPECT_EQ(viewer.session().phase().kind, ViewerController::Phase::Kind::waiting);
     window.close();
     auto byes = rig.transports[0]->sentOf(SignalMessage::Kind::bye);
     ASSERT_EQ(byes.size(), 1u);
     EXPECT_EQ(byes[0].reason, "helperLeft");
-    EXPECT_EQ(viewer.phase().kind, ViewerController::Phase::Kind::browsing);
+    EXPECT_EQ(viewer.session().phase().kind, ViewerController::Phase::Kind::browsing);
     EXPECT_EQ(activationPolicy(), ActivationPolicy::accessory);
 
     // A message on screen: closing leaves it.
     window.present();
-    viewer.connect(grace.record(), false);
+    viewer.session().connect(grace.record(), false);
     ASSERT_EQ(rig.transports.size(), 2u);
     SignalMessage declined = SignalMessage::make(SignalMessage::Kind::declined);
     declined.reason = "notNow";
     rig.transports[1]->deliver(declined);
-    ASSERT_EQ(viewer.phase().kind, ViewerController::Phase::Kind::message);
+    ASSERT_EQ(viewer.session().phase().kind, ViewerController::Phase::Kind::message);
     const auto sent = rig.transports[1]->sent.size();
     window.close();
     EXPECT_EQ(rig.transports[1]->sent.size(), sent);
-    EXPECT_EQ(viewer.phase().kind, ViewerController::Phase::Kind::message);
+    EXPECT_EQ(viewer.session().phase().kind, ViewerController::Phase::Kind::message);
 }
 
 } // namespace

@@ -56,14 +56,14 @@ TEST(MenuBarLabel, TheFiveStatesByPrecedence)
     // Connecting to another computer counts as a session, even with help requests off;
     // a message on the helper's screen does not.
     host.setAcceptingHelpRequests(false);
-    viewer.connect(grace.record(), false);
+    viewer.session().connect(grace.record(), false);
     EXPECT_EQ(state(), State::inSession);
     EXPECT_EQ(tip(), "Wickerlane, in a session");
     EXPECT_EQ(extra.trayIcon().icon().cacheKey(), MenuBarIcon::image(State::inSession, extra.iconColour()).cacheKey());
     SignalMessage declined = SignalMessage::make(SignalMessage::Kind::declined);
     declined.reason = "busy";
     rig.transports.back()->deliver(declined);
-    EXPECT_EQ(viewer.phase().kind, ViewerController::Phase::Kind::message);
+    EXPECT_EQ(viewer.session().phase().kind, ViewerController::Phase::Kind::message);
     EXPECT_EQ(state(), State::off);
     viewer.backToDevices();
     EXPECT_EQ(state(), State::off);

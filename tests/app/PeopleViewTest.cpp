@@ -117,19 +117,19 @@ TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPa
     QTest::keyClicks(sheet->codeField(), "K7QM-3X");
     QTest::keyClick(sheet->codeField(), Qt::Key_Return);
     EXPECT_TRUE(sheet->showsCodeError());
-    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
     QTest::keyClicks(sheet->codeField(), "RP");
     QTest::keyClick(sheet->nameField(), Qt::Key_Return);
-    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::connecting);
     EXPECT_FALSE(sheet->showsCodeError());
     QTest::keyClick(sheet, Qt::Key_Return);
-    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::connecting);
     EXPECT_TRUE(sheet->isVisible());
     // Closing it, here while it waits, leaves the controller's pairing idle.
     rig.view->pairingSheet()->reject();
     processEventsFor(10);
     EXPECT_EQ(rig.view->pairingSheet(), nullptr);
-    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
 }
 
 TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequestsCountForNothing)
@@ -148,7 +148,7 @@ TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequ
         helpRequest("zedDone", zed, now - 5),
         mail("m1", mom, K::message, now - 50, false, "Thanks!"),
     });
-    rig.viewer.defaults->setStringList(ViewerController::kResolvedRequestsKey, {"zedDone"});
+    rig.viewer.defaults->setStringList(RequestAnswers::kResolvedRequestsKey, {"zedDone"});
     rig.make({mom, ann, zed});
 
     EXPECT_EQ(cardOrder(rig), (std::vector<std::string>{"Mom", "Ann", "Zed"}));
@@ -164,7 +164,7 @@ TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequ
     EXPECT_EQ(note->text(), QStringLiteral("<img src=\"file:///etc/passwd\"> & <b>bold</b>"));
 
     // Done on Mom's request, as the controller records it: the list follows.
-    rig.controller().setResolvedRequests({"zedDone", "mom"});
+    rig.controller().answers().setResolvedRequests({"zedDone", "mom"});
     EXPECT_EQ(cardOrder(rig), (std::vector<std::string>{"Ann", "Mom", "Zed"}));
     EXPECT_EQ(rig.view->findChild<QWidget*>(QStringLiteral("askingBanner")), nullptr);
 
@@ -217,7 +217,7 @@ TEST(PeopleView, DeviceLinesStartSessionsAndWatchForMacsComingOnline)
     for (const char* name : {"Work", "Studio", "Cabin"})
         rig.view->setExpanded(name, true);
     rig.online({asking, open, unattended});
-    rig.controller().setKnownUnattended({unattended.id});
+    rig.controller().hosts().setKnownUnattended({unattended.id});
 
     auto primary = [&](const PairedDevice& device) {
         return PeopleRig::child<QPushButton>(rig.line(device), "primaryButton");
@@ -232,10 +232,10 @@ TEST(PeopleView, DeviceLinesStartSessionsAndWatchForMacsComingOnline)
 
     // Notify Me ⇄ Will Notify through the controller's set.
     PeopleRig::click(primary(away));
-    EXPECT_EQ(rig.controller().notifyWhenOnline(), (std::set<std::string>{away.id}));
+    EXPECT_EQ(rig.controller().hosts().notifyWhenOnline(), (std::set<std::string>{away.id}));
     EXPECT_EQ(primary(away)->text(), QStringLiteral("Will Notify"));
     PeopleRig::click(primary(away));
-    EXPECT_TRUE(rig.controller().notifyWhenOnline().empty());
+    EXPECT_TRUE(rig.controller().hosts().notifyWhenOnline().empty());
     EXPECT_EQ(primary(away)->text(), QStringLiteral("Notify Me"));
 
     // Help Now asks the host; Connect asks for unattended access.
@@ -245,7 +245,7 @@ TEST(PeopleView, DeviceLinesStartSessionsAndWatchForMacsComingOnline)
     auto hello = rig.viewer.transport().sentOf(SignalMessage::Kind::hello);
     ASSERT_EQ(hello.size(), 1u);
     EXPECT_EQ(hello[0].unattended, std::nullopt);
-    rig.controller().end();
+    rig.controller().session().end();
     rig.controller().backToDevices();
     PeopleRig::click(primary(unattended));
     ASSERT_EQ(rig.viewer.connectedTo.size(), 2u);
@@ -308,12 +308,12 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     action(online, "connectWithoutAsking")->trigger();
     ASSERT_EQ(rig.viewer.connectedTo, (std::vector<std::string>{other.id}));
     EXPECT_EQ(rig.viewer.transport().sentOf(SignalMessage::Kind::hello).at(0).unattended, std::optional<bool>(true));
-    rig.controller().end();
+    rig.controller().session().end();
     rig.controller().backToDevices();
     action(menuOf(other), "askToHelp")->trigger();
     ASSERT_EQ(rig.viewer.connectedTo.size(), 2u);
     EXPECT_EQ(rig.viewer.transport().sentOf(SignalMessage::Kind::hello).at(0).unattended, std::nullopt);
-    rig.controller().end();
+    rig.controller().session().end();
     rig.controller().backToDevices();
 
     // Remove: at once, without a question.
@@ -323,7 +323,7 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     action(last, "remove")->trigger();
     processEventsFor(10);
     EXPECT_EQ(prompts.count(), 0u);
-    EXPECT_EQ(rig.controller().devices().size(), 2u);
+    EXPECT_EQ(rig.controller().hosts().devices().size(), 2u);
     EXPECT_EQ(rig.line(gone), nullptr);
 }
 
@@ -396,7 +396,7 @@ TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAn
     };
     auto presenceTick = [&](const std::set<std::string>& online) {
         rig.viewer.pendingPresence.clear();
-        ASSERT_TRUE(rig.viewer.timers.fireNext(ViewerController::kPresenceInterval));
+        ASSERT_TRUE(rig.viewer.timers.fireNext(PairedHosts::kPresenceInterval));
         for (auto& presence : rig.viewer.pendingPresence)
             presence.answer(online.count(presence.id) > 0);
         processEventsFor(20);
@@ -407,7 +407,7 @@ TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAn
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
     // A change of the line with the open menu, then of another card's presence.
-    rig.controller().toggleNotifyWhenOnline(away);
+    rig.controller().hosts().toggleNotifyWhenOnline(away);
     EXPECT_EQ(PeopleRig::child(rig.line(away), "primaryButton")->text(), QStringLiteral("Will Notify"));
     presenceTick({work.id});
     EXPECT_TRUE(menu->isVisible());
@@ -684,12 +684,12 @@ TEST(ViewerRequestAnswers, TheListAnswersThroughTheViewerController)
     answers.composeReply(theirs);
     EXPECT_EQ(rig.viewer.prompts.questions().at(0).title, "Reply to Mom's iMac");
     answers.setPicturesShown(request);
-    EXPECT_EQ(rig.controller().picturesShown(), std::optional<StoredMessage>(request));
+    EXPECT_EQ(rig.controller().answers().picturesShown(), std::optional<StoredMessage>(request));
     answers.setPicturesShown(std::nullopt);
     CapturedLog log;
     answers.markRequestDone(request);
-    EXPECT_EQ(rig.controller().resolvedRequests(), (std::set<std::string>{"h"}));
-    EXPECT_EQ(rig.viewer.storedSet(ViewerController::kResolvedRequestsKey), (std::set<std::string>{"h"}));
+    EXPECT_EQ(rig.controller().answers().resolvedRequests(), (std::set<std::string>{"h"}));
+    EXPECT_EQ(rig.viewer.storedSet(RequestAnswers::kResolvedRequestsKey), (std::set<std::string>{"h"}));
     EXPECT_TRUE(waitUntil([&] { return log.contains("that the help request is done"); }, 5000));
 }
 

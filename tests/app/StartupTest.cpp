@@ -106,7 +106,7 @@ TEST(Startup, TheStepsInTheirOrder)
 
     // The roster was announced before the main window looked at the viewer's list.
     auto& viewer = *rig.app->viewer();
-    EXPECT_TRUE(std::any_of(viewer.devices().begin(), viewer.devices().end(),
+    EXPECT_TRUE(std::any_of(viewer.hosts().devices().begin(), viewer.hosts().devices().end(),
                             [&](const PairedDevice& d) { return d.id == mine.id; }));
     // The host registered first: its record wins in the hub's contacts.
     auto contacts = rig.app->services()->allContacts();

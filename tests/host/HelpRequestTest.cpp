@@ -262,7 +262,7 @@ TEST_F(HostRequests, EndedByAHelpersDoneAndByCancellingWhichSkipsRemovedHelpers)
     ASSERT_TRUE(center.active());
     ASSERT_TRUE(waitUntil([&] { return receivedOf(ann, MailContent::Kind::helpRequest).size() == 2; }));
     const std::string second = receivedOf(ann, MailContent::Kind::helpRequest)[1].id;
-    rig.host->removeHelper(rig.host->helpers()[1]);
+    rig.host->pairedHelpers().removeHelper(rig.host->helpers()[1]);
     center.cancel();
     EXPECT_FALSE(center.active());
     EXPECT_FALSE(std::filesystem::exists(center.folder()));

@@ -56,21 +56,21 @@ TEST(HostSessionAccepting, TheSwitchOpensAndClosesTheRelayLinkAndKeepsAwake)
     ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }));
     EXPECT_EQ(rig.host->statusLine(), "Online \u00b7 waiting for help requests");
     EXPECT_TRUE(onlineAtService(rig));
-    EXPECT_TRUE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_FALSE(rig.power->held.empty());
     EXPECT_EQ(rig.power->held.size(), 1u);
     EXPECT_GT(changes, 0);
 
     // Twice: one link, one watch.
-    auto* channel = rig.host->relay().channel.get();
+    auto* channel = rig.host->handshake().relay().channel.get();
     rig.host->setAcceptingHelpRequests(true);
-    EXPECT_EQ(rig.host->relay().channel.get(), channel);
+    EXPECT_EQ(rig.host->handshake().relay().channel.get(), channel);
     EXPECT_EQ(rig.power->watchesStarted, 1);
 
     // Unplugged while accepting: the assertion goes; plugged in: back.
     rig.power->plugIn(false);
-    EXPECT_FALSE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_TRUE(rig.power->held.empty());
     rig.power->plugIn(true);
-    EXPECT_TRUE(rig.host->keepAwake().holdsAssertion());
+    EXPECT_FALSE(rig.power->held.empty());
 
     // While a helper is in session the status names them, whatever the link does.
     rig.prompts.answerAlert(0);
@@ -112,13 +112,13 @@ TEST(HostSessionPairing, AllowStoresTheHelperAndAnswersAcceptedWithTheUsersName)
     rig.make();
 
     rig.prompts.answerAlert(0); // "Numbers match: Allow"
-    rig.host->startPairing();
+    rig.host->pairedHelpers().startPairing();
     EXPECT_TRUE(rig.host->isPairing());
-    ASSERT_NE(rig.host->pairing(), nullptr);
-    EXPECT_NE(rig.host->pairingPanel().panel(), nullptr);
-    const std::string code = rig.host->pairing()->code();
-    rig.host->startPairing(); // a second start changes nothing
-    EXPECT_EQ(rig.host->pairing()->code(), code);
+    ASSERT_NE(rig.host->pairedHelpers().pairing(), nullptr);
+    EXPECT_NE(rig.host->pairedHelpers().pairingPanel().panel(), nullptr);
+    const std::string code = rig.host->pairedHelpers().pairing()->code();
+    rig.host->pairedHelpers().startPairing(); // a second start changes nothing
+    EXPECT_EQ(rig.host->pairedHelpers().pairing()->code(), code);
 
     SigningKey helperKey = SigningKey::generate();
     PairingClient client(code);
@@ -143,7 +143,7 @@ TEST(HostSessionPairing, AllowStoresTheHelperAndAnswersAcceptedWithTheUsersName)
     EXPECT_NE(question.informativeText.find("Check that Grace sees this same number on their screen:\n\n"),
               std::string::npos);
     ASSERT_TRUE(waitUntil([&] { return !rig.host->isPairing(); }, 5000));
-    EXPECT_EQ(rig.host->pairingPanel().panel(), nullptr);
+    EXPECT_EQ(rig.host->pairedHelpers().pairingPanel().panel(), nullptr);
 }
 
 TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
@@ -153,8 +153,8 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
     rig.make();
 
     rig.prompts.answerAlert(1); // "Don't Allow"
-    rig.host->startPairing();
-    PairingClient refused(rig.host->pairing()->code());
+    rig.host->pairedHelpers().startPairing();
+    PairingClient refused(rig.host->pairedHelpers().pairing()->code());
     refused.signingKey = SigningKey::generate();
     std::optional<std::string> failure;
     refused.onFailed = [&](const std::string& text) { failure = text; };
@@ -166,8 +166,8 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
 
     // "Allow" for a key that gives no device id: nothing is stored, and the helper is
     // told no rather than yes.
-    rig.host->startPairing();
-    const std::string code = rig.host->pairing()->code();
+    rig.host->pairedHelpers().startPairing();
+    const std::string code = rig.host->pairedHelpers().pairing()->code();
     auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/join/" + code));
     std::vector<SignalMessage> atHelper;
     raw->onMessage = [&](const SignalMessage& m) { atHelper.push_back(m); };
@@ -178,7 +178,7 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
     raw->send(request);
     ASSERT_TRUE(waitUntil([&] { return !atHelper.empty(); }, 10000));
     rig.prompts.answerAlert(0);
-    rig.host->confirmPairing("Odd Key", "not a key", "123456");
+    rig.host->pairedHelpers().confirmPairing("Odd Key", "not a key", "123456");
     ASSERT_TRUE(waitUntil([&] { return atHelper.size() == 2; }, 5000));
     EXPECT_EQ(atHelper[1].kind, Kind::declined);
     EXPECT_TRUE(rig.host->helpers().empty());
@@ -195,7 +195,7 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
 
     // Rights refused: nothing changes, nothing is asked.
     rig.admin->answers = {false};
-    rig.host->allowUnattendedAccess(rig.host->helpers()[0]);
+    rig.host->pairedHelpers().allowUnattendedAccess(rig.host->helpers()[0]);
     EXPECT_EQ(rig.admin->asked, 1);
     EXPECT_EQ(rig.prompts.count(), 0u);
     EXPECT_EQ(rig.host->helpers()[0].unattended->failedAttempts, 5);
@@ -205,7 +205,7 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
     rig.prompts.answerSecrets(std::make_pair(std::string("12345"), std::string("12345")));
     rig.prompts.answerSecrets(std::make_pair(std::string("123456"), std::string("654321")));
     rig.prompts.answerSecrets(std::make_pair(std::string("24681012"), std::string("24681012")));
-    rig.host->allowUnattendedAccess(rig.host->helpers()[0]);
+    rig.host->pairedHelpers().allowUnattendedAccess(rig.host->helpers()[0]);
     auto questions = rig.prompts.questions();
     ASSERT_EQ(questions.size(), 3u);
     EXPECT_EQ(questions[0].title, "Set a PIN for Ada Lovelace?");
@@ -234,7 +234,7 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
     rig.prompts.clear();
     rig.admin->answers = {true};
     rig.prompts.answerSecrets(std::make_pair(std::string(), std::string()));
-    rig.host->allowUnattendedAccess(rig.host->helpers()[0]);
+    rig.host->pairedHelpers().allowUnattendedAccess(rig.host->helpers()[0]);
     EXPECT_FALSE(rig.host->helpers()[0].unattended->pinKey);
     EXPECT_TRUE(rig.historyHas("Unattended access turned on for Ada Lovelace"));
 
@@ -242,8 +242,8 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
     rig.reach(ada);
     ada.hello(true);
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
-    rig.host->removeHelper(rig.host->helpers()[0]);
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    rig.host->pairedHelpers().removeHelper(rig.host->helpers()[0]);
+    EXPECT_FALSE(rig.host->handshake().busy());
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "accessRemoved");
     EXPECT_TRUE(ada.waitClosed());
     EXPECT_TRUE(rig.historyHas("Removed helper Ada Lovelace"));
@@ -317,7 +317,7 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     EXPECT_EQ(*received, pictures);
     ASSERT_TRUE(waitUntil([&] { return rig.historyHas("Sent 2 request pictures to Ada Lovelace"); }));
     // The link ends when done; so does the attempt, with no session history of its own.
-    ASSERT_TRUE(waitUntil([&] { return !rig.host->hasSessionTransport(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->handshake().busy(); }, 10000));
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");
     EXPECT_FALSE(rig.historyHas("ended: stopped on this Mac"));
 }

@@ -27,7 +27,7 @@ UnattendedGrant grantWithPIN(const std::optional<std::string>& pin, int failedAt
 namespace {
 
 using Kind = SignalMessage::Kind;
-using Route = HostController::Route;
+using Route = HostHandshake::Route;
 
 // A refusal at the hello: the declined goes on the relay link's channel, nothing
 // follows it, and the host stays free.
@@ -43,8 +43,8 @@ void expectRefusedAtHello(HostRig& rig, ScriptedHelper& helper, const std::strin
     EXPECT_EQ(refusals[0].route, Route::relayChannel);
     EXPECT_TRUE(rig.sentOf(Kind::bye).empty());
     EXPECT_TRUE(rig.sentOf(Kind::challenge).empty());
-    EXPECT_FALSE(rig.host->hasSessionTransport());
-    EXPECT_FALSE(rig.host->handshake());
+    EXPECT_FALSE(rig.host->handshake().busy());
+    EXPECT_FALSE(rig.host->handshake().attempt());
 }
 
 // A refusal after the hello: the declined goes through the session transport and is
@@ -63,8 +63,8 @@ void expectRefusedAfterHello(HostRig& rig, ScriptedHelper& helper, const std::st
     EXPECT_EQ(byes[0].message.reason, "stopped");
     EXPECT_EQ(byes[0].route, Route::sessionTransport);
     EXPECT_TRUE(rig.sentAfter(Kind::declined, Kind::bye));
-    EXPECT_FALSE(rig.host->hasSessionTransport());
-    EXPECT_FALSE(rig.host->handshake());
+    EXPECT_FALSE(rig.host->handshake().busy());
+    EXPECT_FALSE(rig.host->handshake().attempt());
     EXPECT_FALSE(rig.host->helperName());
 }
 
@@ -149,7 +149,7 @@ TEST(HostSessionRefusals, AfterTheHelloThroughTheSessionAndThenBye)
         ASSERT_TRUE(ada.waitFor(Kind::challenge));
         EXPECT_TRUE(ada.challengeVerifies());
         EXPECT_EQ(rig.sentOf(Kind::challenge).at(0).route, Route::relayChannel);
-        EXPECT_FALSE(rig.host->hasSessionTransport()) << "nothing is held before the proof";
+        EXPECT_FALSE(rig.host->handshake().busy()) << "nothing is held before the proof";
         ada.proveWithWrongSignature();
         expectRefusedAfterHello(rig, ada, "notVerified");
         EXPECT_TRUE(log.contains("Wickerlane: helper's proof didn't verify; ending"));
@@ -178,7 +178,7 @@ TEST(HostSessionRefusals, AfterTheHelloThroughTheSessionAndThenBye)
     rig.reach(ada);
     ada.hello(true);
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
-    rig.host->turnOffUnattendedAccess(rig.host->helpers().at(0));
+    rig.host->pairedHelpers().turnOffUnattendedAccess(rig.host->helpers().at(0));
     ada.prove(std::string("246810"));
     expectRefusedAfterHello(rig, ada, "notUnattended");
     EXPECT_TRUE(rig.historyHas("Unattended access turned off for Ada Lovelace"));
@@ -202,7 +202,7 @@ TEST(HostSessionRefusals, SaltOnlyInUnattendedAttempts)
     EXPECT_FALSE(attended->publicKey) << "the challenge never carries the host's key";
     EXPECT_TRUE(ada.challengeVerifies());
     ada.close(); // the service tells the host helperLeft
-    ASSERT_TRUE(waitUntil([&] { return !rig.host->hasSessionTransport(); }));
+    ASSERT_TRUE(waitUntil([&] { return !rig.host->handshake().busy(); }));
 
     rig.reach(ada);
     ada.hello(true);
@@ -277,7 +277,7 @@ TEST(HostSessionUnattended, ARightPINAfterWrongOnesResetsTheCountAndTakesOver)
     EXPECT_EQ(PairedDeviceStore{"WLPairedHelpers"}.load().at(0).unattended->failedAttempts, 0);
     EXPECT_TRUE(rig.historyHas("Ada Lovelace connected without asking (unattended access)"));
     EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
-    EXPECT_EQ(rig.host->mode(), HelpMode::control) << "unattended sessions start in take-over mode";
+    EXPECT_EQ(rig.host->session().mode(), HelpMode::control) << "unattended sessions start in take-over mode";
     EXPECT_EQ(rig.prompts.count(), 0u) << "nobody is asked";
 
     // The helper leaves before its connection stands: the session ends, helperLeft.
@@ -335,13 +335,13 @@ TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds
     rig.reach(ada);
     ada.hello();
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     rig.reach(bob);
     bob.hello(true);
     ASSERT_TRUE(bob.waitFor(Kind::challenge));
-    EXPECT_EQ(rig.timers.activeCount(HostController::kProofTimeLimit), 2u);
+    EXPECT_EQ(rig.timers.activeCount(HostHandshake::kProofTimeLimit), 2u);
     // Ada's time to prove runs out: her link is let go.
-    ASSERT_TRUE(rig.timers.fireNext(HostController::kProofTimeLimit));
+    ASSERT_TRUE(rig.timers.fireNext(HostHandshake::kProofTimeLimit));
     auto letGo = ada.waitFor(Kind::bye);
     ASSERT_TRUE(letGo);
     EXPECT_TRUE(ada.waitClosed());
@@ -350,14 +350,14 @@ TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds
     // connection never comes up.
     bob.prove();
     ASSERT_TRUE(bob.waitFor(Kind::accepted));
-    EXPECT_TRUE(rig.host->hasSessionTransport());
-    EXPECT_EQ(rig.timers.activeCount(HostController::kHandshakeTimeLimit), 1u);
+    EXPECT_TRUE(rig.host->handshake().busy());
+    EXPECT_EQ(rig.timers.activeCount(HostHandshake::kHandshakeTimeLimit), 1u);
     {
         CapturedLog log;
-        ASSERT_TRUE(rig.timers.fireNext(HostController::kHandshakeTimeLimit));
+        ASSERT_TRUE(rig.timers.fireNext(HostHandshake::kHandshakeTimeLimit));
         EXPECT_TRUE(log.contains("didn't come up in time"));
     }
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");
 
     // Bob again; this time he says hello a second time on the same link. He is refused
@@ -372,14 +372,14 @@ TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->reason, "busy");
     EXPECT_TRUE(bob.waitClosed());
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     rig.reach(ada);
     ada.hello();
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
     ada.prove();
     rig.prompts.answerAlert(2);
     ASSERT_TRUE(ada.waitFor(Kind::declined));
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     rig.reach(bob);
     bob.hello(true);
     ASSERT_TRUE(bob.waitFor(Kind::challenge));
@@ -389,7 +389,7 @@ TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds
     // The relay link goes (the service dies): the attempt ends at once.
     rig.service.kill9();
     ASSERT_TRUE(waitUntil([&] { return !rig.host->isOnline(); }));
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     EXPECT_EQ(rig.host->statusLine(), "Connecting\u2026");
     ASSERT_TRUE(rig.service.start());
     ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }, 15000));

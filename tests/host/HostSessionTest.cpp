@@ -23,7 +23,7 @@ namespace wl::test {
 namespace {
 
 using Kind = SignalMessage::Kind;
-using Route = HostController::Route;
+using Route = HostHandshake::Route;
 
 // Gets a helper admitted with consent: hello, challenge, prove, the given answer.
 void admit(HostRig& rig, ScriptedHelper& helper, int button, bool microphone = false)
@@ -65,12 +65,12 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     EXPECT_EQ(question.buttons, (std::vector<std::string>{"Let Ada show me", "Let Ada take over", "Not now"}));
     EXPECT_EQ(question.checkbox, "Start with my microphone on, so we can talk");
     EXPECT_TRUE(question.floating);
-    EXPECT_EQ(rig.host->mode(), HelpMode::guide);
+    EXPECT_EQ(rig.host->session().mode(), HelpMode::guide);
     EXPECT_EQ(rig.host->statusLine(), "Ada Lovelace is helping");
     EXPECT_TRUE(rig.historyHas("Ada Lovelace was allowed to guide"));
-    EXPECT_TRUE(rig.host->banner().isShown());
-    EXPECT_EQ(rig.host->banner().model.helperFirstName, "Ada");
-    EXPECT_NE(rig.host->peer(), nullptr);
+    EXPECT_TRUE(rig.host->session().banner().isShown());
+    EXPECT_EQ(rig.host->session().banner().model.helperFirstName, "Ada");
+    EXPECT_NE(rig.host->session().peer(), nullptr);
     EXPECT_FALSE(rig.host->helpRequests().active());
     EXPECT_TRUE(rig.host->helpRequests().activeFiles().empty());
     EXPECT_FALSE(std::filesystem::exists(rig.host->helpRequests().folder()));
@@ -84,16 +84,16 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     EXPECT_EQ(busy->reason, "busy");
     EXPECT_EQ(rig.sentOf(Kind::declined).at(0).route, Route::relayChannel);
     ASSERT_TRUE(waitUntil([&] { return ada.closed(); }));
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: Ada ended it"));
     EXPECT_EQ(rig.host->statusLine(), "Online \u00b7 waiting for help requests");
 
     // Take over.
     admit(rig, ada, 1);
     ASSERT_TRUE(ada.waitFor(Kind::accepted));
-    EXPECT_EQ(rig.host->mode(), HelpMode::control);
+    EXPECT_EQ(rig.host->session().mode(), HelpMode::control);
     EXPECT_TRUE(rig.historyHas("Ada Lovelace was allowed to take over"));
-    EXPECT_TRUE(rig.host->banner().ignoresMouseEvents());
+    EXPECT_TRUE(rig.host->session().banner().ignoresMouseEvents());
     ada.close();
     ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
     EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: Ada ended it"));
@@ -102,12 +102,12 @@ TEST(HostSessionConsent, TheQuestionAndItsThreeAnswers)
     rig.permissions->control = false;
     admit(rig, ada, 1);
     ASSERT_TRUE(ada.waitFor(Kind::accepted));
-    EXPECT_EQ(rig.host->mode(), HelpMode::guide);
+    EXPECT_EQ(rig.host->session().mode(), HelpMode::guide);
     EXPECT_EQ(rig.permissions->controlRequests, 1);
-    EXPECT_TRUE(rig.host->pendingNotice());
+    EXPECT_TRUE(rig.host->session().pendingNotice());
     ada.close();
     ASSERT_TRUE(waitUntil([&] { return !rig.host->helperName(); }));
-    EXPECT_FALSE(rig.host->pendingNotice());
+    EXPECT_FALSE(rig.host->session().pendingNotice());
 }
 
 TEST(HostSessionConsent, TheMicrophoneCheckboxStartsTheMicrophone)
@@ -121,7 +121,7 @@ TEST(HostSessionConsent, TheMicrophoneCheckboxStartsTheMicrophone)
 
     admit(rig, ada, 0, true);
     ASSERT_TRUE(ada.waitFor(Kind::accepted));
-    ASSERT_TRUE(waitUntil([&] { return rig.host->banner().model.microphoneOn; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return rig.host->session().banner().model.microphoneOn; }, 10000));
     EXPECT_TRUE(SystemAudioDevice::shared().io().microphoneOn.load());
     EXPECT_TRUE(rig.historyHas("Microphone turned on with Ada Lovelace"));
 
@@ -145,7 +145,7 @@ TEST(HostSessionConsent, AnAnswerIsDroppedWhenItsAttemptEnded)
     // The helper gives up while the question is open.
     rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
         ada.close();
-        EXPECT_TRUE(waitUntil([&] { return !rig.host->handshake(); }));
+        EXPECT_TRUE(waitUntil([&] { return !rig.host->handshake().attempt(); }));
         return AlertAnswer{0, false};
     };
     rig.reach(ada);
@@ -156,8 +156,8 @@ TEST(HostSessionConsent, AnAnswerIsDroppedWhenItsAttemptEnded)
     test::processEventsFor(100);
     EXPECT_TRUE(rig.sentOf(Kind::accepted).empty());
     EXPECT_FALSE(rig.host->helperName());
-    EXPECT_FALSE(rig.host->hasSessionTransport());
-    EXPECT_FALSE(rig.host->askingConsent());
+    EXPECT_FALSE(rig.host->handshake().busy());
+    EXPECT_FALSE(rig.host->handshake().askingConsent());
 
     // Attempt A ends and attempt B (the same helper, a new nonce) begins while the
     // question for A is still open: the answer does not admit B.
@@ -165,7 +165,7 @@ TEST(HostSessionConsent, AnAnswerIsDroppedWhenItsAttemptEnded)
     again.key = ada.key;
     rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
         ada.close();
-        EXPECT_TRUE(waitUntil([&] { return !rig.host->handshake(); }));
+        EXPECT_TRUE(waitUntil([&] { return !rig.host->handshake().attempt(); }));
         rig.reach(again);
         again.hello();
         EXPECT_TRUE(again.waitFor(Kind::challenge));
@@ -179,7 +179,7 @@ TEST(HostSessionConsent, AnAnswerIsDroppedWhenItsAttemptEnded)
     ASSERT_TRUE(waitUntil([&] { return rig.prompts.count() == 2 && !rig.prompts.alertOpen(); }));
     test::processEventsFor(100);
     EXPECT_TRUE(rig.sentOf(Kind::accepted).empty());
-    EXPECT_FALSE(rig.host->hasSessionTransport()) << "B holds nothing until it proves";
+    EXPECT_FALSE(rig.host->handshake().busy()) << "B holds nothing until it proves";
     EXPECT_FALSE(rig.host->helperName());
 
     // B goes on: its own prove asks again.
@@ -200,9 +200,9 @@ TEST(HostSessionConsent, TheTimeLimitWaitsForTheUser)
     ASSERT_TRUE(rig.goOnline());
 
     rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
-        EXPECT_TRUE(rig.timers.fireNext(HostController::kHandshakeTimeLimit));
-        EXPECT_TRUE(rig.host->handshake()) << "the user is still deciding";
-        EXPECT_EQ(rig.timers.activeCount(HostController::kHandshakeTimeLimit), 1u);
+        EXPECT_TRUE(rig.timers.fireNext(HostHandshake::kHandshakeTimeLimit));
+        EXPECT_TRUE(rig.host->handshake().attempt()) << "the user is still deciding";
+        EXPECT_EQ(rig.timers.activeCount(HostHandshake::kHandshakeTimeLimit), 1u);
         return AlertAnswer{0, false};
     };
     rig.reach(ada);
@@ -213,9 +213,9 @@ TEST(HostSessionConsent, TheTimeLimitWaitsForTheUser)
 
     // Accepted, but the helper's offer never comes: the connection never stands, and the
     // next check ends the attempt.
-    ASSERT_TRUE(rig.timers.fireNext(HostController::kHandshakeTimeLimit));
+    ASSERT_TRUE(rig.timers.fireNext(HostHandshake::kHandshakeTimeLimit));
     EXPECT_FALSE(rig.host->helperName());
-    EXPECT_FALSE(rig.host->hasSessionTransport());
+    EXPECT_FALSE(rig.host->handshake().busy());
     EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: stopped on this Mac"));
 }
 
@@ -280,9 +280,11 @@ protected:
         ASSERT_TRUE(ada.waitFor(Kind::accepted));
         ada.startPeer();
         ASSERT_TRUE(waitUntil([&] { return ada.peerConnected() && ada.guideOpen(); }, 20000));
-        ASSERT_TRUE(waitUntil([&] { return rig.host->peer() && rig.host->peer()->hasConnected(); }, 10000));
+        ASSERT_TRUE(
+            waitUntil([&] { return rig.host->session().peer() && rig.host->session().peer()->hasConnected(); }, 10000));
         // The host's end of "guide" is open too once it has told the session's state.
-        ASSERT_TRUE(waitUntil([&] { return rig.host->peer()->guideChannelOpen() && ada.events().size() >= 3; }));
+        ASSERT_TRUE(
+            waitUntil([&] { return rig.host->session().peer()->guideChannelOpen() && ada.events().size() >= 3; }));
     }
 
     HostRig rig;
@@ -364,7 +366,7 @@ TEST_F(HostSessionLive, TheHelperSeesTheScreenAndTheSessionState)
     ASSERT_EQ(byes.size(), 1u);
     EXPECT_EQ(byes[0].message.reason, "helperLeft");
     EXPECT_EQ(byes[0].route, Route::sessionTransport);
-    EXPECT_EQ(rig.host->peer(), nullptr);
+    EXPECT_EQ(rig.host->session().peer(), nullptr);
 }
 
 TEST_F(HostSessionLive, ALostConnectionEndsAfterTheGrace)
@@ -420,7 +422,7 @@ TEST_F(HostSessionLive, ALowBitrateShrinksThePictureAndLowersTheFrameRate)
     const Rgb teal{30, 140, 150};
     ASSERT_TRUE(paintScreen(teal));
     startLiveSession();
-    HostPeer& peer = *rig.host->peer();
+    HostPeer& peer = *rig.host->session().peer();
     ASSERT_TRUE(waitUntil([&] { return peer.captureSize().has_value(); }));
     ASSERT_EQ(peer.captureSize()->first, 1920);
     ASSERT_TRUE(waitUntil([&] { return ada.frames().count() > 0; }, 10000));

@@ -42,7 +42,8 @@ protected:
         ASSERT_TRUE(ada.waitFor(Kind::accepted));
         ada.startPeer();
         ASSERT_TRUE(waitUntil([&] { return ada.peerConnected() && ada.guideOpen(); }, 20000));
-        ASSERT_TRUE(waitUntil([&] { return rig.host->peer() && rig.host->peer()->guideChannelOpen(); }, 10000));
+        ASSERT_TRUE(waitUntil(
+            [&] { return rig.host->session().peer() && rig.host->session().peer()->guideChannelOpen(); }, 10000));
         ASSERT_TRUE(waitUntil([&] { return ada.events().size() >= 3; }));
         auto displays = Displays::standard().list();
         ASSERT_FALSE(displays.empty());
@@ -97,65 +98,65 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
 
     // The helper points: the overlay shows it.
     ada.sendEvent(SessionEvent::make(EventKind::pointer, 0.25, 0.25));
-    ASSERT_TRUE(waitUntil([&] { return host.overlay().model.pointer.has_value(); }));
-    EXPECT_TRUE(host.overlay().isShown());
-    EXPECT_EQ(host.overlay().model.helperName, "Ada");
+    ASSERT_TRUE(waitUntil([&] { return host.session().overlay().model.pointer.has_value(); }));
+    EXPECT_TRUE(host.session().overlay().isShown());
+    EXPECT_EQ(host.session().overlay().model.helperName, "Ada");
 
     // The helper suggests; the user lets this one click through from the card.
     ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.5, 0.5));
-    ASSERT_TRUE(waitUntil([&] { return host.overlay().suggestionPanel() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return host.session().overlay().suggestionPanel() != nullptr; }));
     const std::size_t mark = ada.events().size();
-    host.overlay().suggestionPanel()->thisTimeButton()->click();
-    EXPECT_TRUE(host.overlay().model.suggestions.empty());
+    host.session().overlay().suggestionPanel()->thisTimeButton()->click();
+    EXPECT_TRUE(host.session().overlay().model.suggestions.empty());
     ASSERT_TRUE(rig.timers.fireNext(GuideOverlayController::kDoItDelay));
     const int cx = screen.x + screen.width / 2, cy = screen.y + screen.height / 2;
     ASSERT_TRUE(pressAt(probe, 1, cx, cy)) << "the suggested click lands";
     EXPECT_TRUE(std::find(xtest.begin(), xtest.end(), probe.eventsOf(ProbeEvent::Type::buttonPress).back().sourceid) !=
                 xtest.end());
     // The banner let the click pass and takes the mouse again 0.3 s later.
-    EXPECT_TRUE(host.banner().ignoresMouseEvents());
-    ASSERT_TRUE(rig.timers.fireNext(HostController::kBannerMouseDelay));
-    EXPECT_FALSE(host.banner().ignoresMouseEvents());
+    EXPECT_TRUE(host.session().banner().ignoresMouseEvents());
+    ASSERT_TRUE(rig.timers.fireNext(HostSession::kBannerMouseDelay));
+    EXPECT_FALSE(host.session().banner().ignoresMouseEvents());
     EXPECT_TRUE(helperGot(EventKind::notice, "They let your suggested click go through.", mark));
 
     // "Do it always": clicks go through from now on, and the banner offers "Ask each time".
     ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.1, 0.1));
-    ASSERT_TRUE(waitUntil([&] { return host.overlay().suggestionPanel() != nullptr; }));
-    host.overlay().suggestionPanel()->alwaysButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return host.session().overlay().suggestionPanel() != nullptr; }));
+    host.session().overlay().suggestionPanel()->alwaysButton()->click();
     ASSERT_TRUE(rig.timers.fireNext(GuideOverlayController::kDoItDelay));
-    EXPECT_TRUE(host.clicksGoThrough());
+    EXPECT_TRUE(host.session().clicksGoThrough());
     ASSERT_TRUE(pressAt(probe, 1, screen.x + screen.width / 10, screen.y + screen.height / 10));
     processEventsFor(10);
-    SessionBannerView* banner = host.banner().panel();
+    SessionBannerView* banner = host.session().banner().panel();
     ASSERT_TRUE(banner);
     EXPECT_TRUE(banner->askEachTimeButton()->isVisibleTo(banner));
     // A suggestion now clicks at once, with no card.
     probe.clear();
     ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.75, 0.75));
     ASSERT_TRUE(pressAt(probe, 1, screen.x + screen.width * 3 / 4, screen.y + screen.height * 3 / 4));
-    EXPECT_FALSE(host.overlay().suggestionPanel());
+    EXPECT_FALSE(host.session().overlay().suggestionPanel());
     // The banner's "Ask each time".
     banner->askEachTimeButton()->click();
-    EXPECT_FALSE(host.clicksGoThrough());
+    EXPECT_FALSE(host.session().clicksGoThrough());
     EXPECT_TRUE(helperGot(EventKind::notice, "They'd like to be asked before each click again."));
 
     // The banner's microphone button switches this machine's microphone.
     banner->microphoneButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return host.banner().model.microphoneOn; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return host.session().banner().model.microphoneOn; }, 10000));
     ASSERT_TRUE(waitUntil([&] {
         auto event = lastOf(EventKind::microphone);
         return event && event->active == true;
     }));
     banner->microphoneButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return !host.banner().model.microphoneOn; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return !host.session().banner().model.microphoneOn; }, 10000));
 
     // The banner's control button hands over: take-over mode, the cursor's shape goes to
     // the helper, the banner lets clicks through.
     const std::size_t beforeControl = ada.events().size();
     banner->controlButton()->click();
-    EXPECT_EQ(host.mode(), HelpMode::control);
-    EXPECT_FALSE(host.overlay().isShown());
-    EXPECT_TRUE(host.banner().ignoresMouseEvents());
+    EXPECT_EQ(host.session().mode(), HelpMode::control);
+    EXPECT_FALSE(host.session().overlay().isShown());
+    EXPECT_TRUE(host.session().banner().ignoresMouseEvents());
     ASSERT_TRUE(helperGot(EventKind::mode, std::nullopt, beforeControl));
     EXPECT_EQ(lastOf(EventKind::mode)->mode, HelpMode::control);
     ASSERT_TRUE(helperGot(EventKind::cursor, std::nullopt, beforeControl));
@@ -180,7 +181,7 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
                 return true;
         return false;
     }));
-    EXPECT_EQ(host.injector().keysDown(), (std::set<int>{0}));
+    EXPECT_EQ(host.session().injector().keysDown(), (std::set<int>{0}));
 
     // The host's user moves their own pointer: control comes back at once. Held keys are
     // let go, the helper is told, and its input is dropped while the user is active.
@@ -190,9 +191,9 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
     user.moveTo(100, 100);
     ASSERT_TRUE(helperGot(EventKind::localActivity, std::nullopt, beforeUser));
     EXPECT_EQ(lastOf(EventKind::localActivity)->active, true);
-    EXPECT_TRUE(host.injector().keysDown().empty());
-    EXPECT_FALSE(host.banner().ignoresMouseEvents());
-    EXPECT_TRUE(host.banner().model.localActive);
+    EXPECT_TRUE(host.session().injector().keysDown().empty());
+    EXPECT_FALSE(host.session().banner().ignoresMouseEvents());
+    EXPECT_TRUE(host.session().banner().model.localActive);
     probe.clear();
     for (auto kind : {EventKind::mouseDown, EventKind::mouseUp}) {
         SessionEvent event = SessionEvent::make(kind, 0.5, 0.5);
@@ -205,11 +206,11 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
     // Quiet for 1.5 s: the helper has the mouse again.
     ASSERT_TRUE(rig.timers.fireNext(LocalActivityMonitor::kQuietTime));
     ASSERT_TRUE(waitUntil([&] { return lastOf(EventKind::localActivity)->active == false; }));
-    EXPECT_TRUE(host.banner().ignoresMouseEvents());
+    EXPECT_TRUE(host.session().banner().ignoresMouseEvents());
 
     // "Take back control" on the banner, then Stop.
     banner->controlButton()->click();
-    EXPECT_EQ(host.mode(), HelpMode::guide);
+    EXPECT_EQ(host.session().mode(), HelpMode::guide);
     banner->stopButton()->click();
     EXPECT_FALSE(host.helperName());
     ASSERT_TRUE(ada.waitFor(Kind::bye));

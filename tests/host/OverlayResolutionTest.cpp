@@ -10,7 +10,7 @@
 #include "host/SuggestionCard.h"
 #include "platform/Displays.h"
 #include "platform/linux/XRandrDisplays.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QScreen>
 

@@ -162,28 +162,28 @@ TEST_F(HostWatch, UnattendedAccessIsToldOnChangeAndAfterSevenDays)
     settle();
     EXPECT_EQ(accessMails(ann), std::vector<bool>{true});
     EXPECT_TRUE(accessMails(bo).empty()) << "a helper that never had access is never mailed";
-    EXPECT_EQ(storedObject(HostController::kToldAccessKey)[ann.id()], true);
-    EXPECT_EQ(storedObject(HostController::kToldAccessAtKey)[ann.id()], now);
+    EXPECT_EQ(storedObject(PairedHelpers::kToldAccessKey)[ann.id()], true);
+    EXPECT_EQ(storedObject(PairedHelpers::kToldAccessAtKey)[ann.id()], now);
 
     // Exactly 7 days ago is not again; 7 days and a second is.
-    nlohmann::json at = storedObject(HostController::kToldAccessAtKey);
+    nlohmann::json at = storedObject(PairedHelpers::kToldAccessAtKey);
     at[ann.id()] = now - 604800;
-    rig.defaults->setData(HostController::kToldAccessAtKey, at.dump());
+    rig.defaults->setData(PairedHelpers::kToldAccessAtKey, at.dump());
     tick();
     settle();
     EXPECT_EQ(accessMails(ann).size(), 1u);
     at[ann.id()] = now - 604801;
-    rig.defaults->setData(HostController::kToldAccessAtKey, at.dump());
+    rig.defaults->setData(PairedHelpers::kToldAccessAtKey, at.dump());
     tick();
 
     // Turning it off while that notice is still on its way tells false right after it,
     // not at the next check.
-    rig.host->turnOffUnattendedAccess(rig.host->helpers()[0]);
+    rig.host->pairedHelpers().turnOffUnattendedAccess(rig.host->helpers()[0]);
     ASSERT_TRUE(waitUntil([&] { return accessMails(ann).size() == 3; }));
     EXPECT_EQ(accessMails(ann), (std::vector<bool>{true, true, false}));
     // The host writes what it told once the service has taken the mail, which can be
     // after Ann already holds it.
-    EXPECT_TRUE(waitUntil([&] { return storedObject(HostController::kToldAccessKey)[ann.id()] == false; }));
+    EXPECT_TRUE(waitUntil([&] { return storedObject(PairedHelpers::kToldAccessKey)[ann.id()] == false; }));
     tick();
     settle();
     EXPECT_EQ(accessMails(ann).size(), 3u);
@@ -194,23 +194,23 @@ TEST_F(HostWatch, ALockedOutHelperIsToldAndAFailedNoticeIsTriedAgain)
     // Ann was told she has access; five wrong PINs since lock her out.
     nlohmann::json told = {{ann.id(), true}};
     nlohmann::json at = {{ann.id(), dateNow()}};
-    rig.defaults->setData(HostController::kToldAccessKey, told.dump());
-    rig.defaults->setData(HostController::kToldAccessAtKey, at.dump());
+    rig.defaults->setData(PairedHelpers::kToldAccessKey, told.dump());
+    rig.defaults->setData(PairedHelpers::kToldAccessAtKey, at.dump());
     // Cy holds access but has no mail key yet: the notice can't go.
-    rig.pair({granted(ann, HostController::kMaxWrongPINs), granted(cy)});
+    rig.pair({granted(ann, PairedHelpers::kMaxWrongPINs), granted(cy)});
     rig.make();
     ASSERT_TRUE(waitUntil([&] { return accessMails(ann).size() == 1; }));
     EXPECT_EQ(accessMails(ann), std::vector<bool>{false});
     settle();
-    EXPECT_FALSE(storedObject(HostController::kToldAccessKey).contains(cy.id()));
-    EXPECT_FALSE(storedObject(HostController::kToldAccessAtKey).contains(cy.id()));
+    EXPECT_FALSE(storedObject(PairedHelpers::kToldAccessKey).contains(cy.id()));
+    EXPECT_FALSE(storedObject(PairedHelpers::kToldAccessAtKey).contains(cy.id()));
 
     // Once Cy can receive mail, the next check tells it.
     ASSERT_TRUE(cy.start(rig.service));
     tick();
     ASSERT_TRUE(waitUntil([&] { return accessMails(cy).size() == 1; }));
     EXPECT_EQ(accessMails(cy), std::vector<bool>{true});
-    EXPECT_TRUE(waitUntil([&] { return storedObject(HostController::kToldAccessKey).contains(cy.id()); }));
+    EXPECT_TRUE(waitUntil([&] { return storedObject(PairedHelpers::kToldAccessKey).contains(cy.id()); }));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include "FixedDisplays.h"
 

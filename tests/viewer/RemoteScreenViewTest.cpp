@@ -84,10 +84,10 @@ protected:
         rig.pair({host.record()});
         rig.makesPeers = true;
         rig.make();
-        rig.viewer->connect(host.record(), false);
+        rig.viewer->session().connect(host.record(), false);
         rig.transport().deliver(host.challenge(rig.helperNonce()));
         rig.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
-        ASSERT_TRUE(rig.viewer->sharedPeer());
+        ASSERT_TRUE(rig.viewer->session().sharedPeer());
         KeyboardLayout::setStandard(layout);
     }
     void TearDown() override { KeyboardLayout::setStandard(nullptr); }
@@ -95,11 +95,11 @@ protected:
     // A view of the given size showing a picture of the given size.
     std::unique_ptr<RemoteScreenView> makeView(QSize view, QSize picture)
     {
-        auto screen = std::make_unique<RemoteScreenView>(rig.viewer->sharedPeer());
+        auto screen = std::make_unique<RemoteScreenView>(rig.viewer->session().sharedPeer());
         screen->resize(view);
         screen->show();
         screen->sendEvent = [this](const SessionEvent& event) { sent.push_back(event); };
-        rig.viewer->peer()->renderer().renderFrame(flatFrame(picture.width(), picture.height()));
+        rig.viewer->session().peer()->renderer().renderFrame(flatFrame(picture.width(), picture.height()));
         waitUntil([&] { return screen->layer()->enqueued() >= 1; });
         processEventsFor(20);
         return screen;

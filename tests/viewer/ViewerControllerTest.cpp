@@ -27,7 +27,7 @@ protected:
     // Connects and answers with a valid challenge.
     void connectAndChallenge(bool unattended, std::optional<std::string> salt = std::nullopt)
     {
-        rig.viewer->connect(host.record(), unattended);
+        rig.viewer->session().connect(host.record(), unattended);
         rig.transport().deliver(host.challenge(rig.helperNonce(), std::move(salt)));
     }
 
@@ -45,8 +45,8 @@ protected:
 
 TEST_F(ViewerHandshake, HelloChallengeAndProve)
 {
-    rig.viewer->connect(host.record(), false);
-    EXPECT_EQ(rig.viewer->phase(), Phase::waiting("Ada's Mac"));
+    rig.viewer->session().connect(host.record(), false);
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::waiting("Ada's Mac"));
     EXPECT_TRUE(rig.viewer->isHelping());
     ASSERT_EQ(rig.connectedTo, std::vector<std::string>{host.id()});
     auto hellos = rig.transport().sentOf(Kind::hello);
@@ -58,7 +58,7 @@ TEST_F(ViewerHandshake, HelloChallengeAndProve)
 
     // An accepted before any verified challenge is ignored.
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
-    EXPECT_FALSE(rig.viewer->wasAccepted());
+    EXPECT_FALSE(rig.viewer->session().wasAccepted());
 
     rig.transport().deliver(host.challenge(rig.helperNonce()));
     auto proves = rig.transport().sentOf(Kind::prove);
@@ -74,20 +74,21 @@ TEST_F(ViewerHandshake, HelloChallengeAndProve)
                                 deviceSigningKey()->publicKeyBase64()));
 
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
-    EXPECT_TRUE(rig.viewer->wasAccepted());
-    EXPECT_EQ(rig.viewer->phase(), Phase::connected("Ada's Mac"));
-    EXPECT_EQ(rig.viewer->connectionInfo(), "Starting");
+    EXPECT_TRUE(rig.viewer->session().wasAccepted());
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::connected("Ada's Mac"));
+    EXPECT_EQ(rig.viewer->session().connectionInfo(), "Starting");
 }
 
 TEST_F(ViewerHandshake, ABadHostProofOrAnswerStopsAtOnce)
 {
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     SignalMessage forged = other.challenge(rig.helperNonce()); // signed by another key
     rig.transport().deliver(forged);
-    EXPECT_EQ(rig.viewer->phase(), Phase::message("Couldn't confirm this is really Ada's Mac. Nothing was shared."));
+    EXPECT_EQ(rig.viewer->session().phase(),
+              Phase::message("Couldn't confirm this is really Ada's Mac. Nothing was shared."));
     EXPECT_TRUE(rig.transport().sentOf(Kind::prove).empty());
     EXPECT_TRUE(rig.transport().closed);
-    EXPECT_FALSE(rig.viewer->handshake().has_value());
+    EXPECT_FALSE(rig.viewer->session().handshake().has_value());
 
     connectAndChallenge(false);
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
@@ -95,7 +96,7 @@ TEST_F(ViewerHandshake, ABadHostProofOrAnswerStopsAtOnce)
     answer.sdp = "v=0";
     answer.signature = other.key.sign(answerSignatureMessage(rig.helperNonce(), "v=0"));
     rig.transport().deliver(answer);
-    EXPECT_EQ(rig.viewer->phase(),
+    EXPECT_EQ(rig.viewer->session().phase(),
               Phase::message("Ada's Mac's connection details couldn't be verified, so the session was stopped."));
 }
 
@@ -120,7 +121,7 @@ TEST(ViewerPeerFailure, AFailedDescriptionEndsTheAttemptAtOnce)
     rig.pair({host.record()});
     rig.makesPeers = true;
     rig.make();
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     rig.transport().deliver(host.challenge(rig.helperNonce()));
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     ASSERT_TRUE(waitUntil([&] { return !rig.transport().sentOf(Kind::offer).empty(); }));
@@ -131,8 +132,8 @@ TEST(ViewerPeerFailure, AFailedDescriptionEndsTheAttemptAtOnce)
     answer.sdp = unusable;
     answer.signature = host.key.sign(answerSignatureMessage(rig.helperNonce(), unusable));
     rig.transport().deliver(answer);
-    ASSERT_TRUE(waitUntil([&] { return rig.viewer->phase().kind == Phase::Kind::message; }));
-    EXPECT_EQ(rig.viewer->phase().text.rfind("The connection was lost.", 0), 0u) << rig.viewer->phase().text;
+    ASSERT_TRUE(waitUntil([&] { return rig.viewer->session().phase().kind == Phase::Kind::message; }));
+    EXPECT_EQ(rig.viewer->session().phase().text.rfind("The connection was lost.", 0), 0u) << rig.viewer->session().phase().text;
     EXPECT_TRUE(rig.transport().closed);
 }
 
@@ -154,8 +155,8 @@ TEST_F(ViewerHandshake, UnattendedAsksTheOwnerThenThePIN)
 
     // Accepted: the host is remembered as allowing unattended access.
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
-    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()});
-    EXPECT_EQ(rig.storedSet(ViewerController::kKnownUnattendedKey), std::set<std::string>{host.id()});
+    EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{host.id()});
+    EXPECT_EQ(rig.storedSet(PairedHosts::kKnownUnattendedKey), std::set<std::string>{host.id()});
 }
 
 TEST_F(ViewerHandshake, UnattendedWithoutSaltAsksNoPIN)
@@ -171,7 +172,7 @@ TEST_F(ViewerHandshake, RefusedOwnerCheckOrCancelledPINLeavesQuietly)
 {
     rig.ownerCheck.answer(false);
     connectAndChallenge(true, base64Encode(makePINSalt()));
-    ASSERT_TRUE(waitUntil([&] { return rig.viewer->phase() == Phase::browsing(); }));
+    ASSERT_TRUE(waitUntil([&] { return rig.viewer->session().phase() == Phase::browsing(); }));
     auto byes = rig.transport().sentOf(Kind::bye);
     ASSERT_EQ(byes.size(), 1u);
     EXPECT_EQ(byes[0].reason, "helperLeft");
@@ -180,7 +181,7 @@ TEST_F(ViewerHandshake, RefusedOwnerCheckOrCancelledPINLeavesQuietly)
     rig.ownerCheck.answer(true);
     rig.prompts.answerText(std::nullopt); // Cancel at the PIN
     connectAndChallenge(true, base64Encode(makePINSalt()));
-    ASSERT_TRUE(waitUntil([&] { return rig.viewer->phase() == Phase::browsing(); }));
+    ASSERT_TRUE(waitUntil([&] { return rig.viewer->session().phase() == Phase::browsing(); }));
     EXPECT_EQ(rig.transport().sentOf(Kind::bye).size(), 1u);
     EXPECT_TRUE(rig.transport().sentOf(Kind::prove).empty());
 }
@@ -190,10 +191,10 @@ TEST_F(ViewerHandshake, AnOwnerAnswerForAnEndedAttemptChangesNothing)
     rig.ownerCheck.answer(true);
     connectAndChallenge(true);
     auto& first = rig.transport();
-    rig.viewer->end(); // before the owner check answers
+    rig.viewer->session().end(); // before the owner check answers
     processEventsFor(20);
     EXPECT_TRUE(first.sentOf(Kind::prove).empty());
-    EXPECT_EQ(rig.viewer->phase(), Phase::browsing());
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::browsing());
 }
 
 // An unattended attempt forgets that the host allows unattended access only when the
@@ -202,30 +203,30 @@ TEST_F(ViewerHandshake, AnOwnerAnswerForAnEndedAttemptChangesNothing)
 TEST_F(ViewerHandshake, UnattendedRefusalsForgetOnlyForAccessReasons)
 {
     for (const std::string reason : {"notUnattended", "lockedOut", "notPaired"}) {
-        rig.viewer->setKnownUnattended({host.id()});
-        rig.viewer->connect(host.record(), true);
+        rig.viewer->hosts().setKnownUnattended({host.id()});
+        rig.viewer->session().connect(host.record(), true);
         rig.transport().deliver(declined(reason));
-        EXPECT_TRUE(rig.viewer->knownUnattended().empty()) << reason;
-        EXPECT_TRUE(rig.storedSet(ViewerController::kKnownUnattendedKey).empty()) << reason;
+        EXPECT_TRUE(rig.viewer->hosts().knownUnattended().empty()) << reason;
+        EXPECT_TRUE(rig.storedSet(PairedHosts::kKnownUnattendedKey).empty()) << reason;
     }
     for (const std::string reason : {"busy", "wrongPin", "notNow", "notVerified", ""}) {
-        rig.viewer->setKnownUnattended({host.id()});
-        rig.viewer->connect(host.record(), true);
+        rig.viewer->hosts().setKnownUnattended({host.id()});
+        rig.viewer->session().connect(host.record(), true);
         SignalMessage message = declined(reason);
         if (reason.empty())
             message.reason.reset();
         rig.transport().deliver(message);
-        EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()}) << reason;
+        EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{host.id()}) << reason;
     }
-    rig.viewer->connect(host.record(), true);
+    rig.viewer->session().connect(host.record(), true);
     rig.transport().dropLink();
-    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()});
-    EXPECT_EQ(rig.viewer->phase(),
+    EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{host.id()});
+    EXPECT_EQ(rig.viewer->session().phase(),
               Phase::message("Couldn't reach Ada's Mac. It may be offline or already in a session."));
     // An attended attempt's refusal never touches the set.
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     rig.transport().deliver(declined("notUnattended"));
-    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{host.id()});
+    EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{host.id()});
 }
 
 TEST_F(ViewerHandshake, RefusalAndGoodbyeTexts)
@@ -243,49 +244,49 @@ TEST_F(ViewerHandshake, RefusalAndGoodbyeTexts)
         {"noAttachments", "Ada's Mac said not now."},
     };
     for (const auto& [reason, text] : cases) {
-        rig.viewer->connect(host.record(), false);
+        rig.viewer->session().connect(host.record(), false);
         rig.transport().deliver(declined(reason));
-        EXPECT_EQ(rig.viewer->phase(), Phase::message(text)) << reason;
+        EXPECT_EQ(rig.viewer->session().phase(), Phase::message(text)) << reason;
     }
     // Any bye before acceptance is "said not now"; after, it names the end.
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     SignalMessage bye = SignalMessage::make(Kind::bye);
     bye.reason = "accessRemoved";
     rig.transport().deliver(bye);
-    EXPECT_EQ(rig.viewer->phase(), Phase::message("Ada's Mac said not now."));
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::message("Ada's Mac said not now."));
     connectAndChallenge(false);
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     rig.transport().deliver(bye);
-    EXPECT_EQ(rig.viewer->phase(), Phase::message("Ada's Mac removed you as a helper."));
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::message("Ada's Mac removed you as a helper."));
     // After acceptance, a link lost without a standing connection ends the session.
     connectAndChallenge(false);
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     rig.transport().dropLink();
-    EXPECT_EQ(rig.viewer->phase(), Phase::message("The connection to Ada's Mac was lost."));
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::message("The connection to Ada's Mac was lost."));
 }
 
 // Connecting again first closes the earlier link without it reporting back: the new
 // attempt is not ended by the old link's close.
 TEST_F(ViewerHandshake, ConnectTearsDownTheEarlierLinkQuietly)
 {
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     auto first = rig.transports.back();
-    rig.viewer->connect(other.record(), false);
+    rig.viewer->session().connect(other.record(), false);
     EXPECT_TRUE(first->closed);
     EXPECT_FALSE(first->onClose);
     EXPECT_FALSE(first->onMessage);
-    EXPECT_EQ(rig.viewer->phase(), Phase::waiting("Grace's Mac"));
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::waiting("Grace's Mac"));
     // A late message on the old link reaches nobody.
     first->deliver(declined("busy"));
-    EXPECT_EQ(rig.viewer->phase(), Phase::waiting("Grace's Mac"));
-    ASSERT_EQ(rig.viewer->transport(), rig.transports.back().get());
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::waiting("Grace's Mac"));
+    ASSERT_EQ(rig.viewer->session().transport(), rig.transports.back().get());
 }
 
 TEST_F(ViewerHandshake, ConnectWhileBeingHelpedOnlyShowsTheMessage)
 {
     rig.beingHelped = true;
-    rig.viewer->connect(host.record(), false);
-    EXPECT_EQ(rig.viewer->phase(),
+    rig.viewer->session().connect(host.record(), false);
+    EXPECT_EQ(rig.viewer->session().phase(),
               Phase::message("Someone is helping on this Mac right now. Try again when that session has ended."));
     EXPECT_TRUE(rig.transports.empty());
 }
@@ -294,11 +295,11 @@ TEST_F(ViewerHandshake, EndSendsByeAndReturnsToTheList)
 {
     connectAndChallenge(false);
     auto& link = rig.transport();
-    rig.viewer->end();
+    rig.viewer->session().end();
     ASSERT_EQ(link.sentOf(Kind::bye).size(), 1u);
     EXPECT_EQ(link.sentOf(Kind::bye)[0].reason, "helperLeft");
     EXPECT_TRUE(link.closed);
-    EXPECT_EQ(rig.viewer->phase(), Phase::browsing());
+    EXPECT_EQ(rig.viewer->session().phase(), Phase::browsing());
     EXPECT_FALSE(rig.viewer->isHelping());
 }
 
@@ -311,70 +312,70 @@ TEST_F(ViewerHandshake, SessionEventsDriveThePublishedState)
 
     SessionEvent notice = event(SessionEvent::Kind::notice);
     notice.text = "first";
-    v.handleSessionEvent(notice);
-    EXPECT_EQ(v.notice(), "first");
+    v.session().handleEvent(notice);
+    EXPECT_EQ(v.session().notice(), "first");
     // The same mode again keeps the notice; a mode event without a mode clears it.
     SessionEvent guide = event(SessionEvent::Kind::mode);
     guide.mode = HelpMode::guide;
-    v.handleSessionEvent(guide);
-    EXPECT_EQ(v.notice(), "first");
+    v.session().handleEvent(guide);
+    EXPECT_EQ(v.session().notice(), "first");
 
     SessionEvent control = event(SessionEvent::Kind::mode);
     control.mode = HelpMode::control;
-    v.handleSessionEvent(control);
-    EXPECT_EQ(v.mode(), HelpMode::control);
-    EXPECT_FALSE(v.notice());
+    v.session().handleEvent(control);
+    EXPECT_EQ(v.session().mode(), HelpMode::control);
+    EXPECT_FALSE(v.session().notice());
     SessionEvent activity = event(SessionEvent::Kind::localActivity);
     activity.active = true;
-    v.handleSessionEvent(activity);
+    v.session().handleEvent(activity);
     SessionEvent cursor = event(SessionEvent::Kind::cursor);
     cursor.cursorShape = CursorShape{"cG5n", 16, 16, 1, 1, 1280};
-    v.handleSessionEvent(cursor);
-    EXPECT_TRUE(v.theyHaveTheMouse());
+    v.session().handleEvent(cursor);
+    EXPECT_TRUE(v.session().theyHaveTheMouse());
     // Back to guide: the cursor and the local activity go; clicks follow `active`.
     SessionEvent back = event(SessionEvent::Kind::mode);
     back.active = true;
-    v.handleSessionEvent(back);
-    EXPECT_EQ(v.mode(), HelpMode::guide);
-    EXPECT_FALSE(v.remoteCursor());
-    EXPECT_FALSE(v.theyHaveTheMouse());
-    EXPECT_TRUE(v.clicksGoThrough());
+    v.session().handleEvent(back);
+    EXPECT_EQ(v.session().mode(), HelpMode::guide);
+    EXPECT_FALSE(v.session().remoteCursor());
+    EXPECT_FALSE(v.session().theyHaveTheMouse());
+    EXPECT_TRUE(v.session().clicksGoThrough());
 
     // Two notices: the first one's timer leaves the second alone.
-    v.handleSessionEvent(notice);
+    v.session().handleEvent(notice);
     SessionEvent second = notice;
     second.text = "second";
-    v.handleSessionEvent(second);
-    while (rig.timers.activeCount(ViewerController::kNoticeLifetime) > 1) {
-        ASSERT_TRUE(rig.timers.fireNext(ViewerController::kNoticeLifetime));
-        EXPECT_EQ(v.notice(), "second");
+    v.session().handleEvent(second);
+    while (rig.timers.activeCount(ViewerSession::kNoticeLifetime) > 1) {
+        ASSERT_TRUE(rig.timers.fireNext(ViewerSession::kNoticeLifetime));
+        EXPECT_EQ(v.session().notice(), "second");
     }
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kNoticeLifetime));
-    EXPECT_FALSE(v.notice());
+    ASSERT_TRUE(rig.timers.fireNext(ViewerSession::kNoticeLifetime));
+    EXPECT_FALSE(v.session().notice());
 
     SessionEvent displays = event(SessionEvent::Kind::displays);
     displays.displays = std::vector<DisplayInfo>{{1, "Left", 1920, 1080}, {2, "Right", 1280, 720}};
     displays.displayID = 2;
-    v.handleSessionEvent(displays);
-    EXPECT_EQ(v.displays().size(), 2u);
-    EXPECT_EQ(v.sharedDisplayID(), std::optional<std::uint32_t>(2));
+    v.session().handleEvent(displays);
+    EXPECT_EQ(v.session().displays().size(), 2u);
+    EXPECT_EQ(v.session().sharedDisplayID(), std::optional<std::uint32_t>(2));
     SessionEvent microphone = event(SessionEvent::Kind::microphone);
     microphone.active = true;
-    v.handleSessionEvent(microphone);
-    EXPECT_TRUE(v.theirMicrophoneOn());
+    v.session().handleEvent(microphone);
+    EXPECT_TRUE(v.session().theirMicrophoneOn());
 
     // The host's goodbye ends the session with its reason.
     SessionEvent end = event(SessionEvent::Kind::end);
     end.text = "connectionLost";
-    v.handleSessionEvent(end);
-    EXPECT_EQ(v.phase(), Phase::message("The connection to Ada's Mac was lost."));
-    EXPECT_TRUE(v.displays().empty());
-    EXPECT_FALSE(v.theirMicrophoneOn());
-    EXPECT_TRUE(v.connectionInfo().empty());
+    v.session().handleEvent(end);
+    EXPECT_EQ(v.session().phase(), Phase::message("The connection to Ada's Mac was lost."));
+    EXPECT_TRUE(v.session().displays().empty());
+    EXPECT_FALSE(v.session().theirMicrophoneOn());
+    EXPECT_TRUE(v.session().connectionInfo().empty());
     // After the handshake is gone the host is "They".
     end.text = "stopped";
-    v.handleSessionEvent(end);
-    EXPECT_EQ(v.phase(), Phase::message("They ended the session."));
+    v.session().handleEvent(end);
+    EXPECT_EQ(v.session().phase(), Phase::message("They ended the session."));
 }
 
 TEST_F(ViewerHandshake, AcceptanceResolvesTheHostsOpenHelpRequests)
@@ -382,7 +383,7 @@ TEST_F(ViewerHandshake, AcceptanceResolvesTheHostsOpenHelpRequests)
     connectAndChallenge(false);
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     // No open requests: nothing resolved, and the set stays as stored.
-    EXPECT_TRUE(rig.viewer->resolvedRequests().empty());
+    EXPECT_TRUE(rig.viewer->answers().resolvedRequests().empty());
 }
 
 // ---- paired hosts ----
@@ -398,18 +399,18 @@ protected:
 TEST_F(ViewerDevices, SoundSwitchStartsFromItsSetting)
 {
     rig.make();
-    EXPECT_TRUE(rig.viewer->soundOn()); // nothing stored
+    EXPECT_TRUE(rig.viewer->session().soundOn()); // nothing stored
     rig.destroy();
-    rig.defaults->setBool(ViewerController::kSoundOnKey, false);
+    rig.defaults->setBool(ViewerSession::kSoundOnKey, false);
     rig.make();
-    EXPECT_FALSE(rig.viewer->soundOn());
+    EXPECT_FALSE(rig.viewer->session().soundOn());
     rig.destroy();
-    rig.defaults->setString(ViewerController::kSoundOnKey, "loud");
+    rig.defaults->setString(ViewerSession::kSoundOnKey, "loud");
     rig.make();
-    EXPECT_TRUE(rig.viewer->soundOn());
-    rig.viewer->setSoundOn();
-    EXPECT_FALSE(rig.viewer->soundOn());
-    EXPECT_FALSE(rig.defaults->boolValue(ViewerController::kSoundOnKey));
+    EXPECT_TRUE(rig.viewer->session().soundOn());
+    rig.viewer->session().setSoundOn();
+    EXPECT_FALSE(rig.viewer->session().soundOn());
+    EXPECT_FALSE(rig.defaults->boolValue(ViewerSession::kSoundOnKey));
 }
 
 // Cancel in "Whose is <name>?" keeps the person; only a confirmed empty answer clears it.
@@ -418,24 +419,24 @@ TEST_F(ViewerDevices, WhoseIsCancelKeepsThePersonAndAConfirmedEmptyAnswerClearsI
     rig.pair({ada.record()});
     rig.make();
     rig.prompts.answerText(std::string("  Ada Lovelace \n"));
-    rig.viewer->setPerson(ada.record());
+    rig.viewer->hosts().setPerson(ada.record());
     ASSERT_EQ(rig.prompts.questions().at(0).title, "Whose is Ada's Mac?");
     EXPECT_EQ(rig.prompts.questions().at(0).informativeText, "Devices with the same person show together.");
-    EXPECT_EQ(rig.viewer->devices()[0].person, "Ada Lovelace");
+    EXPECT_EQ(rig.viewer->hosts().devices()[0].person, "Ada Lovelace");
 
     rig.prompts.answerText(std::nullopt); // Cancel
-    rig.viewer->setPerson(ada.record());
+    rig.viewer->hosts().setPerson(ada.record());
     EXPECT_EQ(rig.prompts.questions().at(1).initialText, "Ada Lovelace");
-    EXPECT_EQ(rig.viewer->devices()[0].person, "Ada Lovelace");
+    EXPECT_EQ(rig.viewer->hosts().devices()[0].person, "Ada Lovelace");
     EXPECT_EQ(PairedDeviceStore{"WLPairedHosts"}.load()[0].person, "Ada Lovelace");
 
     rig.prompts.answerText(std::string("   ")); // confirmed, empty
-    rig.viewer->setPerson(ada.record());
-    EXPECT_FALSE(rig.viewer->devices()[0].person);
+    rig.viewer->hosts().setPerson(ada.record());
+    EXPECT_FALSE(rig.viewer->hosts().devices()[0].person);
     EXPECT_FALSE(PairedDeviceStore{"WLPairedHosts"}.load()[0].person);
 
     // A device no longer paired is not asked about.
-    rig.viewer->setPerson(bob.record());
+    rig.viewer->hosts().setPerson(bob.record());
     EXPECT_EQ(rig.prompts.count(), 3u);
 }
 
@@ -444,17 +445,17 @@ TEST_F(ViewerDevices, RemovingADeviceDropsItsWatchAndUnattendedEntry)
 {
     rig.pair({ada.record(), bob.record()});
     rig.make();
-    rig.viewer->setNotifyWhenOnline({ada.id(), bob.id()});
-    rig.viewer->setKnownUnattended({ada.id(), bob.id()});
-    rig.viewer->removeDevice(ada.record());
-    ASSERT_EQ(rig.viewer->devices().size(), 1u);
-    EXPECT_EQ(rig.viewer->notifyWhenOnline(), std::set<std::string>{bob.id()});
-    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{bob.id()});
-    EXPECT_EQ(rig.storedSet(ViewerController::kNotifyWhenOnlineKey), std::set<std::string>{bob.id()});
-    EXPECT_EQ(rig.storedSet(ViewerController::kKnownUnattendedKey), std::set<std::string>{bob.id()});
+    rig.viewer->hosts().setNotifyWhenOnline({ada.id(), bob.id()});
+    rig.viewer->hosts().setKnownUnattended({ada.id(), bob.id()});
+    rig.viewer->hosts().removeDevice(ada.record());
+    ASSERT_EQ(rig.viewer->hosts().devices().size(), 1u);
+    EXPECT_EQ(rig.viewer->hosts().notifyWhenOnline(), std::set<std::string>{bob.id()});
+    EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{bob.id()});
+    EXPECT_EQ(rig.storedSet(PairedHosts::kNotifyWhenOnlineKey), std::set<std::string>{bob.id()});
+    EXPECT_EQ(rig.storedSet(PairedHosts::kKnownUnattendedKey), std::set<std::string>{bob.id()});
     EXPECT_EQ(PairedDeviceStore{"WLPairedHosts"}.load().size(), 1u);
     // A late presence answer for it finds no watch and posts nothing.
-    rig.viewer->setOnline(true, ada.record());
+    rig.viewer->hosts().setOnline(true, ada.record());
     EXPECT_TRUE(rig.notifier.posted.empty());
 }
 
@@ -464,10 +465,10 @@ TEST_F(ViewerDevices, PresenceAnnouncesAWatchedMacOnce)
     rig.make();
     // Asked at once, then every 10 seconds.
     EXPECT_EQ(rig.presenceAsked.size(), 2u);
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kPresenceInterval));
+    ASSERT_TRUE(rig.timers.fireNext(PairedHosts::kPresenceInterval));
     EXPECT_EQ(rig.presenceAsked.size(), 4u);
-    rig.viewer->toggleNotifyWhenOnline(ada.record());
-    EXPECT_EQ(rig.storedSet(ViewerController::kNotifyWhenOnlineKey), std::set<std::string>{ada.id()});
+    rig.viewer->hosts().toggleNotifyWhenOnline(ada.record());
+    EXPECT_EQ(rig.storedSet(PairedHosts::kNotifyWhenOnlineKey), std::set<std::string>{ada.id()});
     for (auto& presence : rig.pendingPresence)
         presence.answer(true);
     for (auto& presence : rig.pendingPresence)
@@ -476,10 +477,10 @@ TEST_F(ViewerDevices, PresenceAnnouncesAWatchedMacOnce)
     EXPECT_EQ(rig.notifier.posted[0].title, "Ada's Mac is online");
     EXPECT_EQ(rig.notifier.posted[0].body, "You can help now.");
     EXPECT_EQ(rig.notifier.posted[0].identifier, "online-" + ada.id());
-    EXPECT_TRUE(rig.viewer->notifyWhenOnline().empty());
-    EXPECT_EQ(rig.viewer->onlineIDs(), (std::set<std::string>{ada.id(), bob.id()}));
+    EXPECT_TRUE(rig.viewer->hosts().notifyWhenOnline().empty());
+    EXPECT_EQ(rig.viewer->hosts().onlineIDs(), (std::set<std::string>{ada.id(), bob.id()}));
     rig.pendingPresence[0].answer(false);
-    EXPECT_EQ(rig.viewer->onlineIDs().count(ada.id()), 0u);
+    EXPECT_EQ(rig.viewer->hosts().onlineIDs().count(ada.id()), 0u);
 }
 
 TEST_F(ViewerDevices, GroupsAndTheirOrder)
@@ -492,7 +493,7 @@ TEST_F(ViewerDevices, GroupsAndTheirOrder)
     b2.person = "Bob";
     rig.pair({b1, a, b2});
     rig.make();
-    auto groups = rig.viewer->groupDevices();
+    auto groups = rig.viewer->hosts().groupDevices();
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups[0].first, "alice");
     EXPECT_EQ(groups[1].first, "Bob");
@@ -508,28 +509,28 @@ TEST_F(ViewerDevices, AccessNoticesAndRosterMerge)
     MailContent access;
     access.kind = MailContent::Kind::access;
     access.unattended = true;
-    rig.viewer->handleAccessNotice(access, ada.record());
-    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{ada.id()});
-    rig.viewer->handleAccessNotice(access, bob.record()); // not a paired host
-    EXPECT_EQ(rig.viewer->knownUnattended(), std::set<std::string>{ada.id()});
+    rig.viewer->hosts().handleAccessNotice(access, ada.record());
+    EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{ada.id()});
+    rig.viewer->hosts().handleAccessNotice(access, bob.record()); // not a paired host
+    EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{ada.id()});
     access.unattended.reset();
-    rig.viewer->handleAccessNotice(access, ada.record());
-    EXPECT_TRUE(rig.viewer->knownUnattended().empty());
+    rig.viewer->hosts().handleAccessNotice(access, ada.record());
+    EXPECT_TRUE(rig.viewer->hosts().knownUnattended().empty());
 
     // The roster adds a Mac and removes one; a roster Mac already paired keeps its record.
     PairedDevice renamed = ada.record();
     renamed.name = "Roster name";
     const auto asked = rig.presenceAsked.size();
-    rig.viewer->myMacsRosterChanged({renamed, bob.record()}, {});
-    ASSERT_EQ(rig.viewer->devices().size(), 2u);
-    EXPECT_EQ(rig.viewer->devices()[0].name, "Ada's Mac");
+    rig.viewer->hosts().myMacsRosterChanged({renamed, bob.record()}, {});
+    ASSERT_EQ(rig.viewer->hosts().devices().size(), 2u);
+    EXPECT_EQ(rig.viewer->hosts().devices()[0].name, "Ada's Mac");
     EXPECT_GT(rig.presenceAsked.size(), asked);
     const auto askedAfter = rig.presenceAsked.size();
-    rig.viewer->myMacsRosterChanged({bob.record()}, {});
+    rig.viewer->hosts().myMacsRosterChanged({bob.record()}, {});
     EXPECT_EQ(rig.presenceAsked.size(), askedAfter); // nothing changed, nothing asked
-    rig.viewer->myMacsRosterChanged({}, {ada.id()});
-    ASSERT_EQ(rig.viewer->devices().size(), 1u);
-    EXPECT_EQ(rig.viewer->devices()[0].id, bob.id());
+    rig.viewer->hosts().myMacsRosterChanged({}, {ada.id()});
+    ASSERT_EQ(rig.viewer->hosts().devices().size(), 1u);
+    EXPECT_EQ(rig.viewer->hosts().devices()[0].id, bob.id());
 }
 
 } // namespace

@@ -67,19 +67,19 @@ protected:
 TEST_F(ViewerPairing, CodesAreReadLeniently)
 {
     ViewerController& v = *rig.viewer;
-    EXPECT_FALSE(v.pair("K7QM-3XR", ""));
-    EXPECT_EQ(v.pairingState().kind, State::Kind::idle);
-    EXPECT_FALSE(v.pairing());
+    EXPECT_FALSE(v.hosts().pair("K7QM-3XR", ""));
+    EXPECT_EQ(v.hosts().pairingState().kind, State::Kind::idle);
+    EXPECT_FALSE(v.hosts().pairing());
     for (const std::string code : {"k7qm 3xrp", "K7QM-3XRP", "K7QM3XRP"}) {
-        ASSERT_TRUE(v.pair(code, ""));
-        EXPECT_EQ(v.pairing()->code(), "K7QM3XRP");
-        EXPECT_EQ(v.pairingState().kind, State::Kind::connecting);
+        ASSERT_TRUE(v.hosts().pair(code, ""));
+        EXPECT_EQ(v.hosts().pairing()->code(), "K7QM3XRP");
+        EXPECT_EQ(v.hosts().pairingState().kind, State::Kind::connecting);
     }
     // Nobody waits with that code.
-    ASSERT_TRUE(waitUntil([&] { return v.pairingState().kind == State::Kind::failed; }, 10000));
-    EXPECT_EQ(v.pairingState().text, PairingClient::kNoHostText);
-    v.cancelPairing();
-    EXPECT_EQ(v.pairingState().kind, State::Kind::idle);
+    ASSERT_TRUE(waitUntil([&] { return v.hosts().pairingState().kind == State::Kind::failed; }, 10000));
+    EXPECT_EQ(v.hosts().pairingState().text, PairingClient::kNoHostText);
+    v.hosts().cancelPairing();
+    EXPECT_EQ(v.hosts().pairingState().kind, State::Kind::idle);
 }
 
 TEST_F(ViewerPairing, BothSidesSeeOneNumberAndTheTypedNameIsKept)
@@ -88,31 +88,31 @@ TEST_F(ViewerPairing, BothSidesSeeOneNumberAndTheTypedNameIsKept)
     auto host = waitingHost(true);
     std::string shownNumber, shownName;
     QObject::connect(&v, &ViewerController::changed, &v, [&] {
-        if (v.pairingState().kind == State::Kind::verify) {
-            shownNumber = v.pairingState().number;
-            shownName = v.pairingState().hostName;
+        if (v.hosts().pairingState().kind == State::Kind::verify) {
+            shownNumber = v.hosts().pairingState().number;
+            shownName = v.hosts().pairingState().hostName;
         }
     });
-    ASSERT_TRUE(v.pair(host->code(), "  Mom's iMac\t"));
-    ASSERT_TRUE(waitUntil([&] { return v.pairingState().kind == State::Kind::paired; }, 10000));
+    ASSERT_TRUE(v.hosts().pair(host->code(), "  Mom's iMac\t"));
+    ASSERT_TRUE(waitUntil([&] { return v.hosts().pairingState().kind == State::Kind::paired; }, 10000));
     EXPECT_EQ(shownNumber, hostNumber);
     EXPECT_EQ(shownNumber.size(), 6u);
     EXPECT_EQ(shownName, "Mom's iMac");
-    EXPECT_EQ(v.pairingState().text, "Mom's iMac");
-    ASSERT_EQ(v.devices().size(), 1u);
-    EXPECT_EQ(v.devices()[0].name, "Mom's iMac");
-    EXPECT_EQ(v.devices()[0].publicKey, hostKey.publicKeyBase64());
-    EXPECT_FALSE(v.pairing());
+    EXPECT_EQ(v.hosts().pairingState().text, "Mom's iMac");
+    ASSERT_EQ(v.hosts().devices().size(), 1u);
+    EXPECT_EQ(v.hosts().devices()[0].name, "Mom's iMac");
+    EXPECT_EQ(v.hosts().devices()[0].publicKey, hostKey.publicKeyBase64());
+    EXPECT_FALSE(v.hosts().pairing());
 
     // Paired again without a name: one entry, at the end, with the host's own name.
     FakeHost other("Grace's Mac");
-    v.myMacsRosterChanged({other.record()}, {});
+    v.hosts().myMacsRosterChanged({other.record()}, {});
     auto again = waitingHost(true);
-    ASSERT_TRUE(v.pair(again->code(), ""));
-    ASSERT_TRUE(waitUntil([&] { return v.pairingState().kind == State::Kind::paired; }, 10000));
-    ASSERT_EQ(v.devices().size(), 2u);
-    EXPECT_EQ(v.devices()[1].name, "Ada Lovelace");
-    EXPECT_EQ(v.devices()[0].name, "Grace's Mac");
+    ASSERT_TRUE(v.hosts().pair(again->code(), ""));
+    ASSERT_TRUE(waitUntil([&] { return v.hosts().pairingState().kind == State::Kind::paired; }, 10000));
+    ASSERT_EQ(v.hosts().devices().size(), 2u);
+    EXPECT_EQ(v.hosts().devices()[1].name, "Ada Lovelace");
+    EXPECT_EQ(v.hosts().devices()[0].name, "Grace's Mac");
 }
 
 TEST_F(ViewerPairing, TheSheetFollowsThePairing)
@@ -131,10 +131,10 @@ TEST_F(ViewerPairing, TheSheetFollowsThePairing)
     sheet.pairAction();
     EXPECT_FALSE(sheet.showsCodeError());
     ASSERT_TRUE(waitUntil([&] { return sheet.pageName() == "failed"; }, 10000));
-    EXPECT_EQ(v.pairingState().text, "Pairing wasn't allowed on the other Mac.");
+    EXPECT_EQ(v.hosts().pairingState().text, "Pairing wasn't allowed on the other Mac.");
     snapshot(sheet, "pairing-failed");
     // Try Again brings back the form with what was typed.
-    v.cancelPairing();
+    v.hosts().cancelPairing();
     EXPECT_EQ(sheet.pageName(), "idle");
     EXPECT_EQ(sheet.nameField()->text(), "Lab Mac");
 }
@@ -149,14 +149,14 @@ TEST_F(ViewerPairing, TheSheetShowsTheNumberUntilTheHostAllows)
     EXPECT_EQ(sheet.pageName(), "connecting");
     snapshot(sheet, "pairing-connecting");
     ASSERT_TRUE(waitUntil([&] { return sheet.pageName() == "verify"; }, 10000));
-    EXPECT_EQ(v.pairingState().number, hostNumber);
-    EXPECT_EQ(v.pairingState().hostName, "Ada Lovelace");
+    EXPECT_EQ(v.hosts().pairingState().number, hostNumber);
+    EXPECT_EQ(v.hosts().pairingState().hostName, "Ada Lovelace");
     snapshot(sheet, "pairing-verify");
     host->answer(true);
     ASSERT_TRUE(waitUntil([&] { return sheet.pageName() == "paired"; }, 10000));
     snapshot(sheet, "pairing-paired");
     // Closing the sheet ends nothing further and brings back the form next time.
-    v.cancelPairing();
+    v.hosts().cancelPairing();
     EXPECT_EQ(sheet.pageName(), "idle");
 }
 

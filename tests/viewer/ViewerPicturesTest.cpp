@@ -65,7 +65,7 @@ protected:
     {
         const auto before = rig.transports.size();
         for (int i = 0; i < 4 && rig.transports.size() == before; ++i)
-            if (!rig.timers.fireNext(ViewerController::kRetryPrefetchDelay))
+            if (!rig.timers.fireNext(RequestAnswers::kRetryPrefetchDelay))
                 return false;
         return rig.transports.size() > before;
     }
@@ -83,39 +83,39 @@ TEST_F(ViewerPictures, FetchedAheadAtLaunchAfterTheMailAndOnceMoreAfterAFailure)
     EXPECT_TRUE(rig.transports.empty());
 
     // 3 s after launch: one quiet fetch, for the request that has pictures.
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kLaunchPrefetchDelay));
-    while (rig.timers.fireNext(ViewerController::kLaunchPrefetchDelay)) { }
+    ASSERT_TRUE(rig.timers.fireNext(RequestAnswers::kLaunchPrefetchDelay));
+    while (rig.timers.fireNext(RequestAnswers::kLaunchPrefetchDelay)) { }
     ASSERT_EQ(rig.transports.size(), 1u);
     EXPECT_EQ(rig.connectedTo[0], host.id());
     auto hello = rig.transport().sentOf(Kind::hello).at(0);
     EXPECT_EQ(hello.purpose, std::optional<std::string>("attachments"));
     EXPECT_EQ(hello.requestId, std::optional<std::string>("req-1"));
-    EXPECT_TRUE(rig.viewer->fetchingPictures().empty()) << "nobody waits for a prefetch";
+    EXPECT_TRUE(rig.viewer->answers().fetchingPictures().empty()) << "nobody waits for a prefetch";
 
     // It fails: silently, and tried once more 10 s later; then not again. (The presence
     // question runs every 10 s too: its timer is the one already there.)
-    const auto retryBase = rig.timers.activeCount(ViewerController::kRetryPrefetchDelay);
+    const auto retryBase = rig.timers.activeCount(RequestAnswers::kRetryPrefetchDelay);
     rig.transport().deliver(declined("busy"));
-    EXPECT_FALSE(rig.viewer->fetcher("req-1"));
-    EXPECT_EQ(rig.timers.activeCount(ViewerController::kRetryPrefetchDelay), retryBase + 1);
+    EXPECT_FALSE(rig.viewer->answers().fetcher("req-1"));
+    EXPECT_EQ(rig.timers.activeCount(RequestAnswers::kRetryPrefetchDelay), retryBase + 1);
     ASSERT_TRUE(fireRetry());
     ASSERT_EQ(rig.transports.size(), 2u);
     rig.transport().dropLink();
-    EXPECT_EQ(rig.timers.activeCount(ViewerController::kRetryPrefetchDelay), retryBase);
+    EXPECT_EQ(rig.timers.activeCount(RequestAnswers::kRetryPrefetchDelay), retryBase);
     EXPECT_TRUE(alerts().empty());
-    EXPECT_FALSE(rig.viewer->pictures().count("req-1"));
+    EXPECT_FALSE(rig.viewer->answers().pictures().count("req-1"));
 
     // A new request's mail: fetched 4 s later. Without pictures nothing is scheduled.
     const auto timersBefore = rig.timers.activeCount();
-    rig.viewer->mailReceived(request("req-none-2", std::nullopt, host));
+    rig.viewer->answers().mailReceived(request("req-none-2", std::nullopt, host));
     EXPECT_EQ(rig.timers.activeCount(), timersBefore);
     const StoredMessage second = request("req-2", 1, host);
     store({first, second});
     rig.destroy();
     rig.make();
-    rig.viewer->mailReceived(second);
-    EXPECT_EQ(rig.timers.activeCount(ViewerController::kMailPrefetchDelay), 1u);
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kMailPrefetchDelay));
+    rig.viewer->answers().mailReceived(second);
+    EXPECT_EQ(rig.timers.activeCount(RequestAnswers::kMailPrefetchDelay), 1u);
+    ASSERT_TRUE(rig.timers.fireNext(RequestAnswers::kMailPrefetchDelay));
     ASSERT_EQ(rig.transports.size(), 3u);
     EXPECT_EQ(rig.transport().sentOf(Kind::hello).at(0).requestId, std::optional<std::string>("req-2"));
 }
@@ -125,12 +125,12 @@ TEST_F(ViewerPictures, ARequestMarkedDoneIsNotFetchedAndAnUndeliveredDoneIsShown
     const StoredMessage first = request("req-1", 2, host);
     store({first});
     rig.make();
-    rig.viewer->mailReceived(first);
+    rig.viewer->answers().mailReceived(first);
     CapturedLog log;
-    rig.viewer->markRequestDone(first);
-    EXPECT_TRUE(rig.viewer->resolvedRequests().count("req-1"));
-    EXPECT_TRUE(rig.storedSet(ViewerController::kResolvedRequestsKey).count("req-1"));
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kMailPrefetchDelay));
+    rig.viewer->answers().markRequestDone(first);
+    EXPECT_TRUE(rig.viewer->answers().resolvedRequests().count("req-1"));
+    EXPECT_TRUE(rig.storedSet(RequestAnswers::kResolvedRequestsKey).count("req-1"));
+    ASSERT_TRUE(rig.timers.fireNext(RequestAnswers::kMailPrefetchDelay));
     EXPECT_TRUE(rig.transports.empty()) << "not fetched once dealt with";
 
     // There's no service here: the "done" can't go, and the helper is told so.
@@ -142,8 +142,8 @@ TEST_F(ViewerPictures, ARequestMarkedDoneIsNotFetchedAndAnUndeliveredDoneIsShown
     EXPECT_TRUE(log.contains("Wickerlane: couldn't tell Ada's Mac that the help request is done"));
 
     // A request whose Mac is no longer paired is still recorded as dealt with.
-    rig.viewer->markRequestDone(request("req-gone", 1, gone));
-    EXPECT_TRUE(rig.viewer->resolvedRequests().count("req-gone"));
+    rig.viewer->answers().markRequestDone(request("req-gone", 1, gone));
+    EXPECT_TRUE(rig.viewer->answers().resolvedRequests().count("req-gone"));
 }
 
 TEST_F(ViewerPictures, AskedForPicturesWaitAndEachFailureHasItsText)
@@ -173,7 +173,7 @@ TEST_F(ViewerPictures, AskedForPicturesWaitAndEachFailureHasItsText)
          notVerified},
         {[&](RecordingTransport& t) {
              t.deliver(SignalMessage::make(Kind::accepted)); // before any challenge: ignored
-             EXPECT_FALSE(rig.viewer->fetcher("req-1")->peer());
+             EXPECT_FALSE(rig.viewer->answers().fetcher("req-1")->peer());
              t.deliver(SignalMessage::make(Kind::bye));
          },
          failed},
@@ -182,18 +182,18 @@ TEST_F(ViewerPictures, AskedForPicturesWaitAndEachFailureHasItsText)
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].text);
         rig.prompts.clear();
-        rig.viewer->showPictures(first);
+        rig.viewer->answers().showPictures(first);
         // Asking again while it runs starts nothing more.
-        rig.viewer->showPictures(first);
+        rig.viewer->answers().showPictures(first);
         ASSERT_EQ(rig.transports.size(), i + 1);
-        EXPECT_TRUE(rig.viewer->fetchingPictures().count("req-1"));
+        EXPECT_TRUE(rig.viewer->answers().fetchingPictures().count("req-1"));
         RecordingTransport& transport = rig.transport();
         auto hello = transport.sentOf(Kind::hello).at(0);
         EXPECT_EQ(hello.purpose, std::optional<std::string>("attachments"));
         EXPECT_TRUE(hello.publicKey && hello.nonce && hello.name);
         cases[i].drive(transport);
-        EXPECT_FALSE(rig.viewer->fetcher("req-1"));
-        EXPECT_FALSE(rig.viewer->fetchingPictures().count("req-1"));
+        EXPECT_FALSE(rig.viewer->answers().fetcher("req-1"));
+        EXPECT_FALSE(rig.viewer->answers().fetchingPictures().count("req-1"));
         ASSERT_EQ(alerts().size(), 1u);
         EXPECT_EQ(alerts()[0], std::make_pair(std::string("Pictures not shown"), cases[i].text));
         // Every end says goodbye and closes the path.
@@ -205,17 +205,17 @@ TEST_F(ViewerPictures, AskedForPicturesWaitAndEachFailureHasItsText)
     EXPECT_TRUE(log.contains("Wickerlane file link (asking): gave up: gone at "));
     EXPECT_TRUE(log.contains("Wickerlane file link (asking): gave up: notVerified at "));
     EXPECT_TRUE(log.contains("Wickerlane file link (asking): their Mac answered"));
-    EXPECT_FALSE(rig.viewer->pictures().count("req-1"));
+    EXPECT_FALSE(rig.viewer->answers().pictures().count("req-1"));
 
     // A prefetch that runs when the helper asks becomes the awaited fetch.
     rig.prompts.clear();
-    rig.viewer->mailReceived(first);
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kMailPrefetchDelay));
+    rig.viewer->answers().mailReceived(first);
+    ASSERT_TRUE(rig.timers.fireNext(RequestAnswers::kMailPrefetchDelay));
     const auto fetches = rig.transports.size();
-    EXPECT_TRUE(rig.viewer->fetchingPictures().empty());
-    rig.viewer->showPictures(first);
+    EXPECT_TRUE(rig.viewer->answers().fetchingPictures().empty());
+    rig.viewer->answers().showPictures(first);
     EXPECT_EQ(rig.transports.size(), fetches);
-    EXPECT_TRUE(rig.viewer->fetchingPictures().count("req-1"));
+    EXPECT_TRUE(rig.viewer->answers().fetchingPictures().count("req-1"));
     rig.transport().deliver(declined("noAttachments"));
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0].second, goneText);
@@ -228,13 +228,13 @@ TEST_F(ViewerPictures, NotShownDuringASessionOrForAMacNoLongerPaired)
     rig.make();
 
     // A live session with the host.
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     rig.transport().deliver(host.challenge(rig.helperNonce()));
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
-    ASSERT_EQ(rig.viewer->phase().kind, ViewerController::Phase::Kind::connected);
+    ASSERT_EQ(rig.viewer->session().phase().kind, ViewerController::Phase::Kind::connected);
     const auto paths = rig.transports.size();
 
-    rig.viewer->showPictures(first);
+    rig.viewer->answers().showPictures(first);
     EXPECT_EQ(rig.transports.size(), paths) << "no fetch during a session";
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0],
@@ -242,14 +242,14 @@ TEST_F(ViewerPictures, NotShownDuringASessionOrForAMacNoLongerPaired)
                              std::string("Pictures can't be fetched during a session. Try again once it "
                                          "has ended.")));
     // A prefetch falling due during the session is dropped, with no retry.
-    ASSERT_TRUE(rig.timers.fireNext(ViewerController::kLaunchPrefetchDelay));
+    ASSERT_TRUE(rig.timers.fireNext(RequestAnswers::kLaunchPrefetchDelay));
     EXPECT_EQ(rig.transports.size(), paths);
     EXPECT_FALSE(fireRetry()) << "no retry";
     EXPECT_EQ(alerts().size(), 1u) << "a prefetch tells nobody";
 
     // A request from a Mac that is no longer paired.
     rig.prompts.clear();
-    rig.viewer->showPictures(request("req-gone", 1, gone));
+    rig.viewer->answers().showPictures(request("req-gone", 1, gone));
     EXPECT_EQ(rig.transports.size(), paths);
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0].second, "That Mac isn't paired with this one any more, so its pictures can't be fetched.");
@@ -271,7 +271,7 @@ TEST_F(ViewerPictures, FetchedOverTheSignedFileLinkEvenWhenTheSignallingCloses)
         {"0 Screenshot.jpg", "Screenshot", "image/jpeg", std::string(3 * FileLinkPeer::kChunkSize + 11, 'a')},
         {"1 scan.jpg", "scan", "image/jpeg", std::string(900000, 'b')}};
 
-    rig.viewer->showPictures(first);
+    rig.viewer->answers().showPictures(first);
     RecordingTransport& path = rig.transport();
     const std::string helperNonce = rig.helperNonce();
     path.deliver(host.challenge(helperNonce));
@@ -298,29 +298,29 @@ TEST_F(ViewerPictures, FetchedOverTheSignedFileLinkEvenWhenTheSignallingCloses)
             for (; relayedToHost < path.sent.size(); ++relayedToHost)
                 if (path.sent[relayedToHost].kind == Kind::candidate)
                     serve.addRemoteCandidate(path.sent[relayedToHost]);
-            AttachmentFetcher* fetcher = rig.viewer->fetcher("req-1");
+            AttachmentFetcher* fetcher = rig.viewer->answers().fetcher("req-1");
             if (!closedSignalling && fetcher && fetcher->peer() && fetcher->peer()->hasConnected()) {
                 path.dropLink();
                 closedSignalling = true;
             }
-            return rig.viewer->pictures().count("req-1") > 0;
+            return rig.viewer->answers().pictures().count("req-1") > 0;
         },
         20000));
     EXPECT_TRUE(closedSignalling);
     EXPECT_TRUE(log.contains("the pictures keep coming directly"));
-    EXPECT_EQ(rig.viewer->pictures().at("req-1"), pictures);
-    ASSERT_TRUE(rig.viewer->picturesShown());
-    EXPECT_EQ(rig.viewer->picturesShown()->id, "req-1");
-    EXPECT_TRUE(rig.viewer->fetchingPictures().empty());
+    EXPECT_EQ(rig.viewer->answers().pictures().at("req-1"), pictures);
+    ASSERT_TRUE(rig.viewer->answers().picturesShown());
+    EXPECT_EQ(rig.viewer->answers().picturesShown()->id, "req-1");
+    EXPECT_TRUE(rig.viewer->answers().fetchingPictures().empty());
     EXPECT_TRUE(log.contains("Wickerlane file link (asking): done: 2 files"));
     EXPECT_TRUE(alerts().empty());
 
     // Fetched once: asking again shows them without another fetch.
-    rig.viewer->setPicturesShown(std::nullopt);
+    rig.viewer->answers().setPicturesShown(std::nullopt);
     const auto paths = rig.transports.size();
-    rig.viewer->showPictures(first);
+    rig.viewer->answers().showPictures(first);
     EXPECT_EQ(rig.transports.size(), paths);
-    EXPECT_TRUE(rig.viewer->picturesShown());
+    EXPECT_TRUE(rig.viewer->answers().picturesShown());
 }
 
 } // namespace

@@ -79,12 +79,12 @@ protected:
         rig.pair({mom, work});
         rig.makesPeers = true;
         rig.make();
-        rig.viewer->setOnline(true, host.record());
+        rig.viewer->hosts().setOnline(true, host.record());
     }
 
     void accept()
     {
-        rig.viewer->connect(host.record(), false);
+        rig.viewer->session().connect(host.record(), false);
         rig.transport().deliver(host.challenge(rig.helperNonce()));
         rig.transport().deliver(SignalMessage::make(Kind::accepted));
     }
@@ -101,7 +101,7 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     EXPECT_EQ(view.screenName(), "browsing");
     snapshot(view, "root-browsing");
 
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     EXPECT_EQ(view.screenName(), "waiting");
     EXPECT_EQ(view.waitingText(), "Waiting for Mom's iMac to allow access");
     snapshot(view, "root-waiting");
@@ -110,9 +110,9 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     ASSERT_EQ(view.screenName(), "connected");
     ASSERT_TRUE(view.remoteScreen());
-    rig.viewer->peer()->renderer().renderFrame(desktopFrame(1280, 720));
+    rig.viewer->session().peer()->renderer().renderFrame(desktopFrame(1280, 720));
     ASSERT_TRUE(waitUntil([&] { return view.remoteScreen()->layer()->enqueued() == 1; }));
-    rig.viewer->setConnectionInfo(
+    rig.viewer->session().setConnectionInfo(
         "Connected \u00b7 30 fps \u00b7 H265 \u00b7 5120 KB in \u00b7 900 decoded \u00b7 Direct");
     EXPECT_EQ(view.modeText(), "Guide \u00b7 click to suggest");
     EXPECT_EQ(view.takeOverText(), "Ask to Take Over");
@@ -122,37 +122,37 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     // Two displays and none reported shared: the chooser reads "Screen".
     SessionEvent displays = SessionEvent::make(SessionEvent::Kind::displays);
     displays.displays = std::vector<DisplayInfo>{{1, "Built-in Display", 1920, 1080}, {2, "DELL U2720Q", 2560, 1440}};
-    rig.viewer->handleSessionEvent(displays);
+    rig.viewer->session().handleEvent(displays);
     EXPECT_TRUE(view.displayChooserShown());
     EXPECT_EQ(view.displayChooserText(), "\u25a3 Screen");
     displays.displayID = 2;
-    rig.viewer->handleSessionEvent(displays);
+    rig.viewer->session().handleEvent(displays);
     EXPECT_EQ(view.displayChooserText(), "\u25a3 DELL U2720Q");
 
     // Asking to take over: "Asking…", disabled, until the host answers.
-    rig.viewer->requestControl();
+    rig.viewer->session().requestControl();
     EXPECT_EQ(view.takeOverText(), "Asking\u2026");
     EXPECT_FALSE(view.takeOverEnabled());
     SessionEvent notice = SessionEvent::make(SessionEvent::Kind::notice);
     notice.text = "Mom said not now to taking over.";
-    rig.viewer->handleSessionEvent(notice);
+    rig.viewer->session().handleEvent(notice);
     EXPECT_EQ(view.takeOverText(), "Ask to Take Over");
     EXPECT_EQ(view.noticeText(), "Mom said not now to taking over.");
     snapshot(view, "root-connected-notice");
 
     SessionEvent control = SessionEvent::make(SessionEvent::Kind::mode);
     control.mode = HelpMode::control;
-    rig.viewer->handleSessionEvent(control);
+    rig.viewer->session().handleEvent(control);
     SessionEvent activity = SessionEvent::make(SessionEvent::Kind::localActivity);
     activity.active = true;
-    rig.viewer->handleSessionEvent(activity);
+    rig.viewer->session().handleEvent(activity);
     EXPECT_EQ(view.modeText(), "They have the mouse \u00b7 paused");
     EXPECT_EQ(view.takeOverText(), "");
     snapshot(view, "root-connected-control");
 
     SessionEvent end = SessionEvent::make(SessionEvent::Kind::end);
     end.text = "stopped";
-    rig.viewer->handleSessionEvent(end);
+    rig.viewer->session().handleEvent(end);
     EXPECT_EQ(view.screenName(), "message");
     EXPECT_EQ(view.messageText(), "Mom's iMac ended the session.");
     snapshot(view, "root-message");
@@ -173,7 +173,7 @@ TEST_F(ViewerViews, TheWindowMakesRoomForTheSessionBar)
     processEventsFor(30);
     accept();
     ASSERT_EQ(view->screenName(), "connected");
-    rig.viewer->setConnectionInfo("Connected \u00b7 30 fps \u00b7 H265 \u00b7 5120 KB in \u00b7 Direct");
+    rig.viewer->session().setConnectionInfo("Connected \u00b7 30 fps \u00b7 H265 \u00b7 5120 KB in \u00b7 Direct");
     processEventsFor(30);
     QWidget* bar = nullptr;
     for (QPushButton* button : view->findChildren<QPushButton*>())
@@ -194,7 +194,7 @@ TEST_F(ViewerViews, TheWindowMakesRoomForTheSessionBar)
 
     SessionEvent end = SessionEvent::make(SessionEvent::Kind::end);
     end.text = "stopped";
-    rig.viewer->handleSessionEvent(end);
+    rig.viewer->session().handleEvent(end);
     EXPECT_EQ(view->screenName(), "message");
     EXPECT_EQ(window.minimumWidth(), 600);
 }
@@ -205,7 +205,7 @@ TEST_F(ViewerViews, GuideModePointerAndClicksBecomeEvents)
     ViewerRootView view(*rig.viewer);
     view.resize(900, 560);
     view.show();
-    rig.viewer->peer()->renderer().renderFrame(desktopFrame(320, 180));
+    rig.viewer->session().peer()->renderer().renderFrame(desktopFrame(320, 180));
     ASSERT_TRUE(waitUntil([&] { return view.remoteScreen()->layer()->enqueued() == 1; }));
     RemoteScreenView& screen = *view.remoteScreen();
     const QRectF picture = screen.layer()->pictureRect();
@@ -220,7 +220,7 @@ TEST_F(ViewerViews, GuideModePointerAndClicksBecomeEvents)
 TEST_F(ViewerViews, BackToDevicesAsksForPresenceAgain)
 {
     ViewerRootView view(*rig.viewer);
-    rig.viewer->connect(host.record(), false);
+    rig.viewer->session().connect(host.record(), false);
     rig.transport().dropLink();
     EXPECT_EQ(view.screenName(), "message");
     const auto asked = rig.presenceAsked.size();
@@ -239,12 +239,12 @@ TEST_F(ViewerViews, DismissingThePairingSheetEndsThePairing)
     QPointer<PairingSheet> sheet = view.pairingSheet();
     sheet->codeField()->setText("K7QM-3XRP");
     sheet->pairAction();
-    EXPECT_EQ(rig.viewer->pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_EQ(rig.viewer->hosts().pairingState().kind, ViewerController::PairingState::Kind::connecting);
     snapshot(view, "root-browsing-pairing");
     sheet->reject(); // Escape, or the window closed
     processEventsFor(20);
-    EXPECT_EQ(rig.viewer->pairingState().kind, ViewerController::PairingState::Kind::idle);
-    EXPECT_FALSE(rig.viewer->pairing());
+    EXPECT_EQ(rig.viewer->hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    EXPECT_FALSE(rig.viewer->hosts().pairing());
     EXPECT_FALSE(sheet);
     // Opened again: the code form, empty.
     view.showPairingSheet();

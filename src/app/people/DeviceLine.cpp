@@ -282,13 +282,13 @@ void DeviceLine::perform(PeopleView& view, const PairedDevice& device, DeviceLin
     switch (action) {
     case A::sendMessage: view.messenger().compose(device); break;
     case A::sendPassword: view.passwords().composer().show(device); break;
-    case A::removeFromMyMacs: controller.removeFromMyMacs(device); break;
-    case A::setPerson: controller.setPerson(device); break;
+    case A::removeFromMyMacs: controller.hosts().removeFromMyMacs(device); break;
+    case A::setPerson: controller.hosts().setPerson(device); break;
     case A::addToMyMacs: view.myMacs().ask(device); break;
-    case A::askToHelp: controller.connect(device, false); break;
-    case A::connectWithoutAsking: controller.connect(device, true); break;
+    case A::askToHelp: controller.session().connect(device, false); break;
+    case A::connectWithoutAsking: controller.session().connect(device, true); break;
     case A::divider: break;
-    case A::remove: controller.removeDevice(device); break;
+    case A::remove: controller.hosts().removeDevice(device); break;
     }
 }
 
@@ -299,10 +299,10 @@ void DeviceLine::runPrimary()
     const PairedDevice device = model_.device;
     switch (model_.primary) {
     case P::willNotify:
-    case P::notifyMe: controller.toggleNotifyWhenOnline(device); break;
+    case P::notifyMe: controller.hosts().toggleNotifyWhenOnline(device); break;
     case P::helpNow:
-    case P::askToHelp: controller.connect(device, false); break;
-    case P::connect: controller.connect(device, true); break;
+    case P::askToHelp: controller.session().connect(device, false); break;
+    case P::connect: controller.session().connect(device, true); break;
     }
 }
 

@@ -312,8 +312,8 @@ void PeopleView::refresh()
 {
     stale_ = false;
     const Date now = this->now();
-    const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
-    layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),
+    const auto openRequests = messenger().openHelpRequests(controller_.answers().resolvedRequests(), now);
+    layout_ = peopleLayout(controller_.hosts().groupDevices(), openRequests, controller_.hosts().devices().empty(),
                            passwords().received().size(), passwords().sent().size(), messenger().messages());
 
     // What each part shows; a part shows a change in the widgets it has.
@@ -359,7 +359,7 @@ void PeopleView::refresh()
     gone.swap(cards_);
     for (const auto& group : layout_.cards) {
         PersonCardScene scene;
-        scene.card = personCardModel(group, controller_.onlineIDs(), expanded_.count(group.name) > 0, now);
+        scene.card = personCardModel(group, controller_.hosts().onlineIDs(), expanded_.count(group.name) > 0, now);
         if (scene.card.request) {
             const StoredMessage& request = *scene.card.request;
             std::vector<std::pair<StoredMessage, SentPasswordState>> sent;
@@ -370,9 +370,9 @@ void PeopleView::refresh()
         }
         for (const auto& row : scene.card.rows) {
             const std::string& id = row.device.id;
-            scene.lines.push_back(deviceLineModel(row.device, row.request, controller_.onlineIDs().count(id) > 0,
-                                                  controller_.knownUnattended().count(id) > 0,
-                                                  controller_.notifyWhenOnline().count(id) > 0,
+            scene.lines.push_back(deviceLineModel(row.device, row.request, controller_.hosts().onlineIDs().count(id) > 0,
+                                                  controller_.hosts().knownUnattended().count(id) > 0,
+                                                  controller_.hosts().notifyWhenOnline().count(id) > 0,
                                                   myMacs.asking().count(id) > 0, myMacs.isMine(id), now));
         }
         QPointer<PersonCard> card;
@@ -443,7 +443,7 @@ void PeopleView::showPairingSheet()
     // However the sheet goes away, a pairing still waiting ends with it.
     connect(pairingSheet_, &QDialog::finished, this, [controller] {
         if (controller)
-            controller->cancelPairing();
+            controller->hosts().cancelPairing();
     });
     pairingSheet_->open();
 }

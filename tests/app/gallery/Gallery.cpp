@@ -29,6 +29,9 @@
 #include "app/people/PicturesSheet.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
+#include "host/HostHandshake.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/PairingPanelController.h"
 #include "host/SessionBannerController.h"
 #include "host/SessionBannerView.h"
@@ -622,8 +625,8 @@ void peopleGallery()
         rig.answers.replies["hm"] = {reply};
         rig.make({mom, momLaptop, ann, work, cabin, study});
         rig.online({mom, momLaptop, work, study});
-        rig.controller().setKnownUnattended({study.id});
-        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.controller().hosts().setKnownUnattended({study.id});
+        rig.controller().hosts().setNotifyWhenOnline({cabin.id});
         rig.view->setExpanded("My Macs", true);
         rig.view->setExpanded("Work laptop", true);
         rig.view->setExpanded("Dad", true);
@@ -667,7 +670,7 @@ void peopleGallery()
         PeopleRig rig;
         rig.history({helpRequest("hw", work, rig.now - 900, "Wi-Fi or internet", "No internet since this morning")});
         rig.make({mom, momLaptop, work, cabin});
-        rig.controller().setNotifyWhenOnline({cabin.id});
+        rig.controller().hosts().setNotifyWhenOnline({cabin.id});
         rig.view->setExpanded("Mom", true);
         rig.view->setExpanded("Dad", true);
         rig.view->resize(760, 900);
@@ -691,18 +694,18 @@ void peopleGallery()
         auto* people = rig.view.release();
         ViewerRootView root(rig.controller(), people);
         root.resize(760, 640);
-        rig.controller().connect(record, false);
+        rig.controller().session().connect(record, false);
         rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
         rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
         // A status line as long as they come, at the main window's default width.
-        rig.controller().setConnectionInfo(
+        rig.controller().session().setConnectionInfo(
             "Connected \u00b7 30 fps \u00b7 H265 \u00b7 52480 KB in \u00b7 8912 decoded \u00b7 Relayed (by the other Mac)");
         shoot(root, QStringLiteral("people-live-session"));
         // The list behind the session face (which waits while hidden), drawn as it is now.
         people->resize(root.size());
         people->refresh();
         save(people->grab().toImage(), QStringLiteral("people-during-a-session"));
-        rig.controller().end();
+        rig.controller().session().end();
         rig.controller().backToDevices();
         shoot(root, QStringLiteral("people-after-session"));
     }
@@ -817,7 +820,7 @@ int main(int argc, char** argv)
         sheet->reject();
     }
     processEventsFor(20);
-    rig.app->viewer()->connect(work, false);
+    rig.app->viewer()->session().connect(work, false);
     shoot(window, QStringLiteral("main-window-waiting"));
     SignalMessage declined = SignalMessage::make(SignalMessage::Kind::declined);
     declined.reason = "notNow";
@@ -827,10 +830,10 @@ int main(int argc, char** argv)
     rig.app->viewer()->backToDevices();
 
     // ---- the host's pairing panel ----
-    rig.app->host()->startPairing();
-    if (QWidget* panel = rig.app->host()->pairingPanel().panel())
+    rig.app->host()->pairedHelpers().startPairing();
+    if (QWidget* panel = rig.app->host()->pairedHelpers().pairingPanel().panel())
         shoot(*panel, QStringLiteral("pairing-panel"));
-    rig.app->host()->pairingPanel().close();
+    rig.app->host()->pairedHelpers().pairingPanel().close();
 
     // ---- the picture window ----
     QByteArray jpeg;
@@ -873,7 +876,7 @@ int main(int argc, char** argv)
     while (huge.size() < 60 * 1024)
         huge += "\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
     AlertRequest pairing{shownName(huge) + " wants to be able to help with this Mac",
-                         "Check that " + HostController::firstWord(huge) +
+                         "Check that " + PairedHelpers::firstWord(huge) +
                              " sees this same number on their screen:\n\n123456\n\nOnly allow this if the numbers "
                              "match and you know them.",
                          {"Numbers match: Allow", "Don't Allow"}};

@@ -73,6 +73,9 @@
 #include "host/HelpRequestCenter.h"
 #include "host/SuggestionCard.h"
 #include "host/HostController.h"
+#include "host/HostHandshake.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/HostPeer.h"
 #include "mail/HelpTopic.h"
 #include "mail/PairingHost.h"
@@ -206,8 +209,8 @@ public:
         // The comparison number the sheet showed, kept after pairing moves on.
         wl::ViewerController* viewer = program_.viewer();
         QObject::connect(viewer, &wl::ViewerController::changed, viewer, [this, viewer] {
-            if (viewer->pairingState().kind == wl::ViewerController::PairingState::Kind::verify)
-                verifyNumber_ = viewer->pairingState().number;
+            if (viewer->hosts().pairingState().kind == wl::ViewerController::PairingState::Kind::verify)
+                verifyNumber_ = viewer->hosts().pairingState().number;
         });
     }
 
@@ -222,10 +225,10 @@ public:
             return watchMarker(command);
         if (cmd == "bytes") {
             wl::ViewerController& viewer = *program_.viewer();
-            if (!viewer.peer())
+            if (!viewer.session().peer())
                 return json{{"error", "no session"}};
             auto answer = reply;
-            viewer.peer()->transportBytes([answer](wl::ViewerPeer::ByteCounts counts) {
+            viewer.session().peer()->transportBytes([answer](wl::ViewerPeer::ByteCounts counts) {
                 answer({{"sent", counts.sent},
                         {"received", counts.received},
                         {"video", counts.videoReceived},
@@ -248,8 +251,8 @@ public:
             return {{"ok", true}};
         }
         if (cmd == "startPairing") {
-            host.startPairing();
-            return {{"code", host.pairing() ? host.pairing()->code() : std::string()}};
+            host.pairedHelpers().startPairing();
+            return {{"code", host.pairedHelpers().pairing() ? host.pairedHelpers().pairing()->code() : std::string()}};
         }
         if (cmd == "answerAlert") {
             prompts_.answerAlert(command.value("button", 0), command.value("checked", false));
@@ -286,9 +289,9 @@ public:
             return {{"ok", true}};
         }
         if (cmd == "dropSignalling") {
-            if (!viewer.transport())
+            if (!viewer.session().transport())
                 return {{"ok", false}};
-            viewer.transport()->close();
+            viewer.session().transport()->close();
             return {{"ok", true}};
         }
         if (cmd == "adminPrompt") {
@@ -311,15 +314,15 @@ public:
         }
         if (cmd == "connect") {
             const std::string id = command.value("id", "");
-            for (const auto& device : viewer.devices())
+            for (const auto& device : viewer.hosts().devices())
                 if (device.id == id) {
-                    viewer.connect(device, command.value("unattended", false));
+                    viewer.session().connect(device, command.value("unattended", false));
                     return {{"ok", true}};
                 }
             return {{"ok", false}};
         }
         if (cmd == "end") {
-            viewer.end();
+            viewer.session().end();
             return {{"ok", true}};
         }
         if (cmd == "pointer")
@@ -341,7 +344,7 @@ public:
             return answer;
         }
         if (cmd == "requestControl") {
-            viewer.requestControl();
+            viewer.session().requestControl();
             return {{"ok", true}};
         }
         if (cmd == "frame")
@@ -349,7 +352,7 @@ public:
         if (cmd == "allowUnattended") {
             for (const auto& helper : host.helpers())
                 if (helper.id == command.value("id", "")) {
-                    host.allowUnattendedAccess(helper);
+                    host.pairedHelpers().allowUnattendedAccess(helper);
                     return {{"ok", true}};
                 }
             return {{"ok", false}};
@@ -475,41 +478,43 @@ private:
         json h = {{"online", host.isOnline()},
                   {"listening", host.isListening()},
                   {"inSession", host.helperName().has_value()},
-                  {"peer", host.peer() != nullptr},
-                  {"handshake", host.handshake().has_value()},
+                  {"peer", host.session().peer() != nullptr},
+                  {"handshake", host.handshake().attempt().has_value()},
                   {"helpers", devicesJson(host.helpers())},
                   {"activeRequest", host.helpRequests().hasActive()}};
         if (host.helperName())
             h["helperName"] = *host.helperName();
-        if (const auto& pointer = host.overlay().model.pointer)
+        if (const auto& pointer = host.session().overlay().model.pointer)
             h["pointer"] = {{"x", pointer->x}, {"y", pointer->y}};
-        h["mode"] = wl::toString(host.mode());
-        h["suggestions"] = host.overlay().model.suggestions.size();
-        if (auto* card = host.overlay().suggestionPanel()) {
+        h["mode"] = wl::toString(host.session().mode());
+        h["suggestions"] = host.session().overlay().model.suggestions.size();
+        if (auto* card = host.session().overlay().suggestionPanel()) {
             // Where the card's "do it this time" button is on the screen.
             QAbstractButton* button = card->thisTimeButton();
             const QPoint at = button->mapToGlobal(QPoint(0, 0));
             h["doItButton"] = {{"x", at.x()}, {"y", at.y()}, {"width", button->width()}, {"height", button->height()}};
         }
-        json v = {{"phase", phaseName(viewer.phase().kind)},
-                  {"phaseText", viewer.phase().text},
-                  {"devices", devicesJson(viewer.devices())},
-                  {"online", std::vector<std::string>(viewer.onlineIDs().begin(), viewer.onlineIDs().end())},
-                  {"knownUnattended",
-                   std::vector<std::string>(viewer.knownUnattended().begin(), viewer.knownUnattended().end())},
-                  {"pairing", pairingName(viewer.pairingState().kind)},
-                  {"pairingNumber", verifyNumber_},
-                  {"pairingHostName", viewer.pairingState().hostName},
-                  {"pairingText", viewer.pairingState().text},
-                  {"connectionInfo", viewer.connectionInfo()},
-                  {"peer", viewer.peer() != nullptr},
-                  {"mode", wl::toString(viewer.mode())},
-                  {"theyHaveTheMouse", viewer.theyHaveTheMouse()}};
-        if (viewer.peer()) {
-            auto& renderer = viewer.peer()->renderer();
+        json v = {
+            {"phase", phaseName(viewer.session().phase().kind)},
+            {"phaseText", viewer.session().phase().text},
+            {"devices", devicesJson(viewer.hosts().devices())},
+            {"online", std::vector<std::string>(viewer.hosts().onlineIDs().begin(), viewer.hosts().onlineIDs().end())},
+            {"knownUnattended",
+             std::vector<std::string>(viewer.hosts().knownUnattended().begin(),
+                                      viewer.hosts().knownUnattended().end())},
+            {"pairing", pairingName(viewer.hosts().pairingState().kind)},
+            {"pairingNumber", verifyNumber_},
+            {"pairingHostName", viewer.hosts().pairingState().hostName},
+            {"pairingText", viewer.hosts().pairingState().text},
+            {"connectionInfo", viewer.session().connectionInfo()},
+            {"peer", viewer.session().peer() != nullptr},
+            {"mode", wl::toString(viewer.session().mode())},
+            {"theyHaveTheMouse", viewer.session().theyHaveTheMouse()}};
+        if (viewer.session().peer()) {
+            auto& renderer = viewer.session().peer()->renderer();
             std::lock_guard guard(renderer.lock);
             v["framesShown"] = renderer.framesShown;
-            v["guideOpen"] = viewer.peer()->guideOpen();
+            v["guideOpen"] = viewer.session().peer()->guideOpen();
         }
         if (auto* window = program_.mainWindow()) {
             v["screen"] = window->rootView()->screenName().toStdString();

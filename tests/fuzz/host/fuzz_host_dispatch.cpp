@@ -18,6 +18,9 @@
 
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
+#include "host/HostHandshake.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/HostPeer.h"
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"
@@ -184,13 +187,13 @@ public:
             told[helper.id] = helper.unattended.has_value();
             at[helper.id] = dateNow();
         }
-        defaults->setData(HostController::kToldAccessKey, told.dump());
-        defaults->setData(HostController::kToldAccessAtKey, at.dump());
+        defaults->setData(PairedHelpers::kToldAccessKey, told.dump());
+        defaults->setData(PairedHelpers::kToldAccessAtKey, at.dump());
         w.permissions->recordScreen = bytes_.next() % 8 != 0;
 
         prompts_.onAlert = [this](const test::ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
             int button = bytes_.next() % 4; // 0 guide, 1 take over, 2 not now, 3 dismissed
-            if (auto handshake = host_->handshake())
+            if (auto handshake = host_->handshake().attempt())
                 consent_[handshake->helperNonce] = button == 0 || button == 1;
             return AlertAnswer{button == 3 ? -1 : button, false};
         };
@@ -215,11 +218,11 @@ public:
         services_ = std::make_unique<AppServices>(options);
         services_->isHelping = [this] { return helping_; };
         host_ = std::make_unique<HostController>(*services_, HostController::Options{timers_.factory(), &prompts_});
-        host_->onSignalSent = [this](const SignalMessage& message, HostController::Route) {
+        host_->handshake().onSignalSent = [this](const SignalMessage& message, HostHandshake::Route) {
             if (message.kind == Kind::accepted) {
                 checkAdmission();
                 if (std::getenv("WL_FUZZ_TRACE"))
-                    std::fprintf(stderr, "admitted%s\n", host_->peer() ? " (session)" : " (pictures)");
+                    std::fprintf(stderr, "admitted%s\n", host_->session().peer() ? " (session)" : " (pictures)");
             }
         };
     }
@@ -251,11 +254,11 @@ private:
 
     std::optional<std::string> currentHostNonce() const
     {
-        auto handshake = host_->handshake();
+        auto handshake = host_->handshake().attempt();
         return handshake ? std::optional<std::string>(handshake->hostNonce) : std::nullopt;
     }
 
-    void send(const SignalMessage& message) { host_->handleSignal(message); }
+    void send(const SignalMessage& message) { host_->handshake().handleSignal(message); }
 
     void step()
     {
@@ -311,7 +314,7 @@ private:
             case 2: prove.pinProof = makePINProof(w.wrongPinKey, hostNonce, nonce); break;
             default: prove.pinProof = bytes_.text(40);
             }
-            if (auto handshake = host_->handshake()) {
+            if (auto handshake = host_->handshake().attempt()) {
                 bool valid = prove.signature &&
                     verifySignature(prove.signature,
                                     helperProofMessage(w.hostId, handshake->hostNonce, handshake->helperNonce),
@@ -384,7 +387,7 @@ private:
         }
         case 8: // a timer fires
             switch (bytes_.next() % 3) {
-            case 0: timers_.fireNext(HostController::kHandshakeTimeLimit); break;
+            case 0: timers_.fireNext(HostHandshake::kHandshakeTimeLimit); break;
             case 1: timers_.fireNext(std::chrono::milliseconds(10000)); break;
             default: timers_.fireNext(); break;
             }
@@ -395,8 +398,8 @@ private:
         case 10: settle(); return;
         case 11: { // an event on the session's channel
             auto event = SessionEvent::decode(bytes_.text(120));
-            if (event && host_->peer())
-                host_->handleSessionEvent(*event);
+            if (event && host_->session().peer())
+                host_->session().handleEvent(*event);
             return;
         }
         case 12: helping_ = !helping_; return;
@@ -417,7 +420,7 @@ private:
     // then only with a picture fetch, a right PIN (or no PIN set) or the user's yes.
     void checkAdmission()
     {
-        auto handshake = host_->handshake();
+        auto handshake = host_->handshake().attempt();
         require(handshake.has_value(), "accepted only within an attempt");
         const std::string& nonce = handshake->helperNonce;
         require(validProve_.count(nonce) != 0, "accepted only after a correctly signed proof of this attempt");
@@ -452,11 +455,11 @@ private:
     void finish()
     {
         settle();
-        for (int i = 0; i < 4 && host_->hasSessionTransport(); ++i) {
-            timers_.fireNext(HostController::kHandshakeTimeLimit);
+        for (int i = 0; i < 4 && host_->handshake().busy(); ++i) {
+            timers_.fireNext(HostHandshake::kHandshakeTimeLimit);
             settle();
         }
-        require(!host_->hasSessionTransport(), "the host is free after the time limit");
+        require(!host_->handshake().busy(), "the host is free after the time limit");
         require(!host_->helperName(), "no session is left after the time limit");
     }
 

@@ -10,7 +10,7 @@
 #include "platform/CursorImages.h"
 #include "platform/Displays.h"
 #include "platform/InputPoster.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QImage>
 

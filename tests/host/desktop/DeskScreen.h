@@ -7,7 +7,7 @@
 #include "XInputProbe.h"
 
 #include "platform/Displays.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QColor>
 #include <QImage>

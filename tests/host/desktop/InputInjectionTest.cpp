@@ -10,7 +10,7 @@
 #include "platform/Displays.h"
 #include "platform/InputPoster.h"
 #include "platform/KeyTable.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 #include "viewer/RemoteScreenView.h"
 
 #include <QElapsedTimer>

@@ -9,7 +9,7 @@
 #include "host/InputInjector.h"
 #include "host/LocalActivityMonitor.h"
 #include "platform/LocalInput.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QElapsedTimer>
 

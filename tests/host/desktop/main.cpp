@@ -16,7 +16,7 @@
 #include "platform/linux/XRandrDisplays.h"
 #include "platform/linux/XTestInputPoster.h"
 #include "platform/linux/XkbKeyboardLayout.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 
 #include <QApplication>
 

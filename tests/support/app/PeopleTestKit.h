@@ -155,7 +155,7 @@ public:
     void online(const std::vector<PairedDevice>& devices)
     {
         for (const auto& device : devices)
-            controller().setOnline(true, device);
+            controller().hosts().setOnline(true, device);
     }
 
     // The widgets of the list as it is drawn now.

@@ -14,6 +14,9 @@
 
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
+#include "host/HostHandshake.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "identity/DeviceIdentity.h"
 #include "mail/AppServices.h"
 #include "platform/Defaults.h"
@@ -30,7 +33,7 @@
 #include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
 #include "platform/linux/XTestInputPoster.h"
-#include "signalling/SharedDisplay.h"
+#include "host/SharedDisplay.h"
 #include "signalling/WebRTCConfiguration.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +49,7 @@ namespace wl::test {
 
 class HostRig {
 public:
-    using Route = HostController::Route;
+    using Route = HostHandshake::Route;
     struct Sent {
         SignalMessage message;
         Route route;
@@ -134,7 +137,9 @@ public:
         services = std::make_unique<AppServices>(options);
         services->isHelping = [this] { return helping; };
         host = std::make_unique<HostController>(*services, HostController::Options{timers.factory(), &prompts});
-        host->onSignalSent = [this](const SignalMessage& message, Route route) { sent.push_back({message, route}); };
+        host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
+            sent.push_back({message, route});
+        };
     }
 
     void destroy()

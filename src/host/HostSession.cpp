@@ -1,7 +1,7 @@
 // The live session on the host: starting it, the state the helper is told, the events
 // the helper sends, the two modes, the microphone, the shared display, suggested
 // clicks, the hand-back when the user moves, and the end.
-#include "host/HostController.h"
+#include "host/HostSession.h"
 
 #include "host/CursorWatcher.h"
 #include "host/GuideOverlayController.h"
@@ -9,16 +9,17 @@
 #include "host/HostPeer.h"
 #include "host/InputInjector.h"
 #include "host/LocalActivityMonitor.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionBannerController.h"
 #include "host/SessionHistory.h"
-#include "mail/FileLinkPeer.h"
+#include "host/SharedDisplay.h"
 #include "media/KeyFrameRequest.h"
 #include "media/SessionAudioDevice.h"
 #include "media/SystemAudioDevice.h"
+#include "platform/Displays.h"
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "platform/SystemServices.h"
-#include "signalling/SharedDisplay.h"
 #include "signalling/SignalTransport.h"
 
 #include <QPointer>
@@ -28,13 +29,13 @@ namespace wl {
 
 namespace {
 
-std::string localText(HostController::EndReason reason, const std::string& helperName)
+std::string localText(SessionEnd reason, const std::string& helperName)
 {
     switch (reason) {
-    case HostController::EndReason::stopped: return "stopped on this Mac";
-    case HostController::EndReason::helperLeft: return HostController::firstWord(helperName) + " ended it";
-    case HostController::EndReason::connectionLost: return "the connection was lost";
-    case HostController::EndReason::accessRemoved: return "their access was removed";
+    case SessionEnd::stopped: return "stopped on this Mac";
+    case SessionEnd::helperLeft: return PairedHelpers::firstWord(helperName) + " ended it";
+    case SessionEnd::connectionLost: return "the connection was lost";
+    case SessionEnd::accessRemoved: return "their access was removed";
     }
     return "stopped on this Mac";
 }
@@ -46,7 +47,45 @@ bool microphoneOn()
 
 } // namespace
 
-void HostController::setHelperName(std::optional<std::string> name)
+HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent)
+    : QObject(parent), helpRequests_(helpRequests), options_(std::move(options))
+{
+    QPointer<HostSession> self(this);
+    overlay_ = std::make_unique<GuideOverlayController>(options_.timers);
+    banner_ = std::make_unique<SessionBannerController>();
+    injector_ = std::make_unique<InputInjector>();
+    overlay_->onDoIt = [self](double x, double y) {
+        if (self)
+            self->doSuggestedClick(x, y);
+    };
+    overlay_->onDoAlways = [self](double x, double y) {
+        if (self)
+            self->doSuggestedClicksAlways(x, y);
+    };
+    std::weak_ptr<bool> alive = alive_;
+    displaysObserver_ = Displays::standard().addObserver([self, alive] {
+        if (!alive.lock())
+            return;
+        if (self)
+            self->screensChanged();
+    });
+}
+
+HostSession::~HostSession()
+{
+    alive_.reset();
+    Displays::standard().removeObserver(displaysObserver_);
+    if (peer_)
+        peer_->stop();
+    peer_.reset();
+}
+
+Prompts& HostSession::prompts() const
+{
+    return options_.prompts ? *options_.prompts : Prompts::standard();
+}
+
+void HostSession::setHelperName(std::optional<std::string> name)
 {
     if (helperName_ == name)
         return;
@@ -54,7 +93,7 @@ void HostController::setHelperName(std::optional<std::string> name)
     Q_EMIT changed();
 }
 
-void HostController::refreshBannerSoon()
+void HostSession::refreshBannerSoon()
 {
     QPointer<SessionBannerController> banner(banner_.get());
     QTimer::singleShot(0, this, [banner] {
@@ -63,7 +102,7 @@ void HostController::refreshBannerSoon()
     });
 }
 
-void HostController::sendNotice(const std::string& text)
+void HostSession::sendNotice(const std::string& text)
 {
     if (!peer_)
         return;
@@ -72,11 +111,11 @@ void HostController::sendNotice(const std::string& text)
     peer_->send(notice);
 }
 
-CursorWatcher& HostController::cursorWatcher()
+CursorWatcher& HostSession::cursorWatcher()
 {
     if (!cursorWatcher_) {
         cursorWatcher_ = std::make_unique<CursorWatcher>(options_.timers);
-        QPointer<HostController> self(this);
+        QPointer<HostSession> self(this);
         cursorWatcher_->onChange = [self](const CursorShape& shape) {
             if (self)
                 self->sendCursorShape(shape);
@@ -85,11 +124,11 @@ CursorWatcher& HostController::cursorWatcher()
     return *cursorWatcher_;
 }
 
-LocalActivityMonitor& HostController::localActivity()
+LocalActivityMonitor& HostSession::localActivity()
 {
     if (!localActivity_) {
         localActivity_ = std::make_unique<LocalActivityMonitor>(options_.timers);
-        QPointer<HostController> self(this);
+        QPointer<HostSession> self(this);
         localActivity_->onChange = [self](bool active) {
             if (self)
                 self->localActivityChanged(active);
@@ -98,47 +137,48 @@ LocalActivityMonitor& HostController::localActivity()
     return *localActivity_;
 }
 
-void HostController::startSession(const std::string& fullName, HelpMode mode, const Handshake& handshake)
+void HostSession::start(const std::string& fullName, HelpMode mode, const HelperAttempt& attempt,
+                        std::shared_ptr<SignalTransport> transport, const std::vector<ICEServer>& relays)
 {
-    if (!sessionTransport_)
+    if (!transport)
         return;
     setHelperName(fullName);
-    overlay_->model.helperName = firstWord(fullName);
+    overlay_->model.helperName = PairedHelpers::firstWord(fullName);
     setSharedDisplay(Displays::standard().mainDisplayID());
     {
         auto device = SessionAudioDevice::shared();
         device->setCurrentRole(SessionAudioDevice::Role::hosting);
     }
 
-    QPointer<HostController> self(this);
-    peer_ = HostPeer::make(sessionTransport_, sessionRelays_, options_.timers);
-    peer_->signAnswer = [self, handshake](const std::string& sdp) -> std::optional<std::string> {
-        return self ? self->signAnswer(sdp, handshake) : std::nullopt;
+    QPointer<HostSession> self(this);
+    peer_ = HostPeer::make(transport, relays, options_.timers);
+    peer_->signAnswer = [self, attempt](const std::string& sdp) -> std::optional<std::string> {
+        return self ? signAnswer(sdp, attempt) : std::nullopt;
     };
     HostPeer* made = peer_.get();
     peer_->onEnded = [self, made] {
         // Ended from inside the peer's own timer: end the session on the next turn.
         QTimer::singleShot(0, self, [self, made] {
             if (self && self->peer_.get() == made)
-                self->endSession(EndReason::connectionLost);
+                self->requestEnd(SessionEnd::connectionLost);
         });
     };
     peer_->onEvent = [self](const SessionEvent& event) {
         if (self)
-            self->handleSessionEvent(event);
+            self->handleEvent(event);
     };
     peer_->onChannelOpen = [self] {
         if (self)
-            self->sendSessionState();
+            self->sendState();
     };
 
-    sendOnSession(SignalMessage::make(SignalMessage::Kind::accepted));
-    helpRequests().clearActive();
+    transport->send(SignalMessage::make(SignalMessage::Kind::accepted));
+    helpRequests_.clearActive();
     mode_ = HelpMode::guide;
 
     banner_->hide();
     banner_->model = SessionBannerModel{};
-    banner_->model.helperFirstName = firstWord(fullName);
+    banner_->model.helperFirstName = PairedHelpers::firstWord(fullName);
     banner_->model.mode = HelpMode::guide;
     SessionBannerController::Actions actions;
     actions.onToggleControl = [self] {
@@ -155,14 +195,14 @@ void HostController::startSession(const std::string& fullName, HelpMode mode, co
     };
     actions.onStop = [self] {
         if (self)
-            self->endSession(EndReason::stopped);
+            self->requestEnd(SessionEnd::stopped);
     };
     banner_->present(std::move(actions));
     if (mode == HelpMode::control)
         setMode(HelpMode::control);
 }
 
-void HostController::sendSessionState()
+void HostSession::sendState()
 {
     if (!peer_)
         return;
@@ -190,7 +230,7 @@ void HostController::sendSessionState()
     }
 }
 
-void HostController::handleSessionEvent(const SessionEvent& event)
+void HostSession::handleEvent(const SessionEvent& event)
 {
     using Kind = SessionEvent::Kind;
     switch (event.kind) {
@@ -222,7 +262,7 @@ void HostController::handleSessionEvent(const SessionEvent& event)
         banner_->model.helperMicrophoneOn = event.active.value_or(false);
         refreshBannerSoon();
         return;
-    case Kind::end: endSession(EndReason::helperLeft); return;
+    case Kind::end: requestEnd(SessionEnd::helperLeft); return;
     case Kind::selectDisplay:
         if (event.displayID)
             selectDisplay(*event.displayID);
@@ -236,7 +276,7 @@ void HostController::handleSessionEvent(const SessionEvent& event)
     }
 }
 
-void HostController::setMode(HelpMode mode)
+void HostSession::setMode(HelpMode mode)
 {
     if (!peer_)
         return;
@@ -244,7 +284,7 @@ void HostController::setMode(HelpMode mode)
         Permissions::standard().requestControl();
         pendingNotice_ = "Take over needs a one-time setting on that Mac (Accessibility), and it's been asked to allow "
                          "it. You're in guide mode until then; ask to take over again once it's on.";
-        sendSessionState();
+        sendState();
         return;
     }
     if (mode == HelpMode::control) {
@@ -263,15 +303,15 @@ void HostController::setMode(HelpMode mode)
     refreshBannerSoon();
     banner_->setIgnoresMouseEvents(mode_ == HelpMode::control);
     peer_->setShowsCursor(mode_ == HelpMode::guide);
-    sendSessionState();
+    sendState();
 }
 
-void HostController::askTakeOver()
+void HostSession::askTakeOver()
 {
-    if (mode_ != HelpMode::guide || askingConsent_ || !helperName_)
+    if (mode_ != HelpMode::guide || askingTakeOver_ || !helperName_)
         return;
-    askingConsent_ = true;
-    const std::string first = firstWord(*helperName_);
+    askingTakeOver_ = true;
+    const std::string first = PairedHelpers::firstWord(*helperName_);
     AlertRequest alert;
     alert.title = first + " is asking to take over";
     alert.informativeText = first +
@@ -279,11 +319,11 @@ void HostController::askTakeOver()
         "or click Take back control.";
     alert.buttons = {"Allow", "Not now"};
     alert.floating = true;
-    QPointer<HostController> self(this);
+    QPointer<HostSession> self(this);
     int answer = prompts().alert(alert);
     if (!self)
         return;
-    askingConsent_ = false;
+    askingTakeOver_ = false;
     if (!peer_)
         return;
     if (answer == 0)
@@ -292,7 +332,7 @@ void HostController::askTakeOver()
         sendNotice("They said not now. You're still in guide mode.");
 }
 
-void HostController::selectDisplay(std::uint32_t displayId)
+void HostSession::selectDisplay(std::uint32_t displayId)
 {
     if (!peer_ || displayId == sharedDisplay())
         return;
@@ -314,7 +354,7 @@ void HostController::selectDisplay(std::uint32_t displayId)
     peer_->send(displays);
 }
 
-void HostController::screensChanged()
+void HostSession::screensChanged()
 {
     if (!peer_)
         return;
@@ -333,12 +373,12 @@ void HostController::screensChanged()
     peer_->send(event);
 }
 
-void HostController::restoreBannerMouse(bool localActive)
+void HostSession::restoreBannerMouse(bool localActive)
 {
     banner_->setIgnoresMouseEvents(mode_ == HelpMode::control && !localActive);
 }
 
-void HostController::doSuggestedClick(double x, double y)
+void HostSession::doSuggestedClick(double x, double y)
 {
     if (!peer_ || mode_ != HelpMode::guide)
         return;
@@ -353,7 +393,7 @@ void HostController::doSuggestedClick(double x, double y)
         event.clickCount = 1;
         injector_->post(event);
     }
-    QPointer<HostController> self(this);
+    QPointer<HostSession> self(this);
     bannerMouseTimer_ = timers()(kBannerMouseDelay, [self] {
         if (self)
             self->restoreBannerMouse(self->localActivity_ && self->localActivity_->isActive());
@@ -362,13 +402,13 @@ void HostController::doSuggestedClick(double x, double y)
         sendNotice("They let your suggested click go through.");
 }
 
-void HostController::doSuggestedClicksAlways(double x, double y)
+void HostSession::doSuggestedClicksAlways(double x, double y)
 {
     setClicksGoThrough(true);
     doSuggestedClick(x, y);
 }
 
-void HostController::setClicksGoThrough(bool on)
+void HostSession::setClicksGoThrough(bool on)
 {
     if (!peer_ || clicksGoThrough_ == on)
         return;
@@ -382,13 +422,13 @@ void HostController::setClicksGoThrough(bool on)
                                 : "Back to asking before each of " + *helperName_ + "'s clicks");
     banner_->model.clicksGoThrough = on;
     refreshBannerSoon();
-    sendSessionState();
+    sendState();
     if (peer_)
         sendNotice(on ? "They let your suggested clicks go through for the rest of this session."
                       : "They'd like to be asked before each click again.");
 }
 
-void HostController::localActivityChanged(bool active)
+void HostSession::localActivityChanged(bool active)
 {
     if (active)
         injector_->releaseAll();
@@ -403,7 +443,7 @@ void HostController::localActivityChanged(bool active)
     }
 }
 
-void HostController::sendCursorShape(const CursorShape& shape)
+void HostSession::sendCursorShape(const CursorShape& shape)
 {
     if (!peer_)
         return;
@@ -412,18 +452,27 @@ void HostController::sendCursorShape(const CursorShape& shape)
     peer_->send(event);
 }
 
-void HostController::toggleMicrophoneButton()
+void HostSession::toggleMicrophoneButton()
 {
     if (!peer_ && !microphoneOn())
         return;
-    QPointer<HostController> self(this);
+    QPointer<HostSession> self(this);
     SystemAudioDevice::shared().setMicrophone(!microphoneOn(), [self](MicrophoneResult result) {
         if (self)
             self->microphoneSwitched(result);
     });
 }
 
-void HostController::microphoneSwitched(MicrophoneResult result)
+void HostSession::turnMicrophoneOn()
+{
+    QPointer<HostSession> self(this);
+    SystemAudioDevice::shared().setMicrophone(true, [self](MicrophoneResult result) {
+        if (self)
+            self->microphoneSwitched(result);
+    });
+}
+
+void HostSession::microphoneSwitched(MicrophoneResult result)
 {
     const bool on = microphoneOn();
     banner_->model.microphoneOn = on;
@@ -454,7 +503,7 @@ void HostController::microphoneSwitched(MicrophoneResult result)
     prompts().alert(alert);
 }
 
-void HostController::endSession(EndReason reason)
+void HostSession::stop(SessionEnd reason)
 {
     if (helperName_)
         appendSessionHistory("Session with " + shownName(*helperName_) + " ended: " + localText(reason, *helperName_));
@@ -474,29 +523,20 @@ void HostController::endSession(EndReason reason)
         goodbye.text = wireWord(reason);
         peer->stop(goodbye);
     }
-    if (auto file = std::move(filePeer_)) {
-        file->onEnded = nullptr;
-        file->close();
-        // The link may be ending from inside its own callback: let it go later.
-        file.release()->deleteLater();
-    }
-    if (auto transport = std::move(sessionTransport_)) {
-        sessionTransport_.reset();
-        transport->onClose = nullptr;
-        SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
-        bye.reason = wireWord(reason);
-        transport->send(bye);
-        transport->close();
-    }
-    handshake_.reset();
-    attemptChannel_.reset();
-    handshakeTimer_.reset();
     bannerMouseTimer_.reset();
-    sessionRelays_.clear();
-    fileOfferApplied_ = false;
+}
+
+void HostSession::clear()
+{
     overlay_->hide();
     banner_->hide();
     setHelperName(std::nullopt);
+}
+
+void HostSession::requestEnd(SessionEnd reason)
+{
+    if (onEnd)
+        onEnd(reason);
 }
 
 } // namespace wl

@@ -1,10 +1,12 @@
-// The host controller's side of the signed handshake: the hello and its checks, the
+// The host's side of the signed handshake: the hello and its checks, the
 // challenge, the helper's proof, consent or unattended admission, the picture fetch,
 // and the offer.
-#include "host/HostController.h"
+#include "host/HostHandshake.h"
 
 #include "host/HelpRequestCenter.h"
 #include "host/HostPeer.h"
+#include "host/HostSession.h"
+#include "host/PairedHelpers.h"
 #include "host/SessionHistory.h"
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"
@@ -12,7 +14,6 @@
 #include "identity/Random.h"
 #include "mail/AppServices.h"
 #include "mail/FileLinkPeer.h"
-#include "media/SystemAudioDevice.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 #include "platform/SystemServices.h"
@@ -63,9 +64,74 @@ std::optional<std::uint64_t> tagOf(std::uint64_t channel)
 
 } // namespace
 
-void HostController::sendOnRelay(const SignalMessage& message, std::optional<std::uint64_t> channel)
+std::string wireWord(SessionEnd reason)
 {
-    auto link = relay_->channel;
+    switch (reason) {
+    case SessionEnd::stopped: return "stopped";
+    case SessionEnd::helperLeft: return "helperLeft";
+    case SessionEnd::connectionLost: return "connectionLost";
+    case SessionEnd::accessRemoved: return "accessRemoved";
+    }
+    return "stopped";
+}
+
+HostHandshake::HostHandshake(Parts parts, Options options, QObject* parent)
+    : QObject(parent), parts_(parts), options_(std::move(options))
+{
+}
+
+HostHandshake::~HostHandshake()
+{
+    handshakeTimer_.reset();
+    if (filePeer_) {
+        filePeer_->onEnded = nullptr;
+        filePeer_->close();
+    }
+}
+
+Prompts& HostHandshake::prompts() const
+{
+    return options_.prompts ? *options_.prompts : Prompts::standard();
+}
+
+void HostHandshake::end(SessionEnd reason)
+{
+    if (onEnd)
+        onEnd(reason);
+}
+
+void HostHandshake::relayClosed()
+{
+    connectors_.clear();
+    attemptChannel_.reset();
+}
+
+void HostHandshake::finish(SessionEnd reason)
+{
+    if (auto file = std::move(filePeer_)) {
+        file->onEnded = nullptr;
+        file->close();
+        // The link may be ending from inside its own callback: let it go later.
+        file.release()->deleteLater();
+    }
+    if (auto transport = std::move(transport_)) {
+        transport_.reset();
+        transport->onClose = nullptr;
+        SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
+        bye.reason = wireWord(reason);
+        transport->send(bye);
+        transport->close();
+    }
+    attempt_.reset();
+    attemptChannel_.reset();
+    handshakeTimer_.reset();
+    relays_.clear();
+    fileOfferApplied_ = false;
+}
+
+void HostHandshake::sendOnRelay(const SignalMessage& message, std::optional<std::uint64_t> channel)
+{
+    auto link = parts_.relay.channel;
     if (!link)
         return;
     SignalMessage tagged = message;
@@ -75,13 +141,13 @@ void HostController::sendOnRelay(const SignalMessage& message, std::optional<std
         observer(tagged, Route::relayChannel);
 }
 
-void HostController::sendOnSession(const SignalMessage& message)
+void HostHandshake::sendOnSession(const SignalMessage& message)
 {
-    if (auto transport = sessionTransport_)
+    if (auto transport = transport_)
         transport->send(message);
 }
 
-void HostController::decline(const std::string& reason, Route route, std::optional<std::uint64_t> channel)
+void HostHandshake::decline(const std::string& reason, Route route, std::optional<std::uint64_t> channel)
 {
     if (route == Route::relayChannel)
         sendOnRelay(declined(reason), channel);
@@ -89,12 +155,12 @@ void HostController::decline(const std::string& reason, Route route, std::option
         sendOnSession(declined(reason));
 }
 
-bool HostController::fromAttempt(std::uint64_t channel) const
+bool HostHandshake::fromAttempt(std::uint64_t channel) const
 {
-    return sessionTransport_ && attemptChannel_ == channel;
+    return transport_ && attemptChannel_ == channel;
 }
 
-void HostController::handleSignal(const SignalMessage& message)
+void HostHandshake::handleSignal(const SignalMessage& message)
 {
     using Kind = SignalMessage::Kind;
     const std::uint64_t from = message.channel.value_or(0);
@@ -105,8 +171,8 @@ void HostController::handleSignal(const SignalMessage& message)
     case Kind::iceServers: {
         auto servers = message.iceServers.value_or(std::vector<ICEServer>{});
         if (fromAttempt(from)) {
-            if (!peer_)
-                sessionRelays_ = std::move(servers);
+            if (!parts_.session.peer())
+                relays_ = std::move(servers);
         } else if (connectors_.count(from) || connectors_.size() < kMaxConnectors) {
             connectors_[from].relays = std::move(servers);
         }
@@ -129,21 +195,21 @@ void HostController::handleSignal(const SignalMessage& message)
         handleOffer(message);
         return;
     }
-    if (peer_)
-        peer_->addRemoteCandidate(message);
+    if (HostPeer* peer = parts_.session.peer())
+        peer->addRemoteCandidate(message);
     if (filePeer_)
         filePeer_->addRemoteCandidate(message);
 }
 
-void HostController::connectorLeft(std::uint64_t channel)
+void HostHandshake::connectorLeft(std::uint64_t channel)
 {
     // One that never got in: forget it.
     if (connectors_.erase(channel) || !fromAttempt(channel))
         return;
     attemptChannel_.reset();
-    if (peer_ &&
-        (peer_->connectionState() == HostPeer::ConnectionState::connected ||
-         peer_->connectionState() == HostPeer::ConnectionState::completed)) {
+    if (parts_.session.peer() &&
+        (parts_.session.peer()->connectionState() == HostPeer::ConnectionState::connected ||
+         parts_.session.peer()->connectionState() == HostPeer::ConnectionState::completed)) {
         Log::line("Wickerlane: the helper's link to the introduction service closed; the session carries on "
                   "directly");
         return;
@@ -155,10 +221,10 @@ void HostController::connectorLeft(std::uint64_t channel)
                   "directly");
         return;
     }
-    endSession(EndReason::helperLeft);
+    end(SessionEnd::helperLeft);
 }
 
-void HostController::handleHello(const SignalMessage& message)
+void HostHandshake::handleHello(const SignalMessage& message)
 {
     const std::uint64_t from = message.channel.value_or(0);
     const auto reply = tagOf(from);
@@ -168,7 +234,7 @@ void HostController::handleHello(const SignalMessage& message)
         decline(reason, Route::relayChannel, reply);
     };
     // 1. Busy: before the helper is even looked up.
-    if (sessionTransport_ || (services_.isHelping && services_.isHelping())) {
+    if (transport_ || (parts_.services.isHelping && parts_.services.isHelping())) {
         const bool ownHelper = fromAttempt(from);
         refuse("busy");
         // The helper in the attempt said hello again: the refusal takes its link away, and
@@ -179,14 +245,8 @@ void HostController::handleHello(const SignalMessage& message)
     }
     // 2. Paired.
     std::optional<PairedDevice> helper;
-    if (message.publicKey && message.nonce) {
-        for (const auto& candidate : helpers_) {
-            if (candidate.publicKey == *message.publicKey) {
-                helper = candidate;
-                break;
-            }
-        }
-    }
+    if (message.publicKey && message.nonce)
+        helper = parts_.helpers.findByKey(*message.publicKey);
     if (!helper) {
         refuse("notPaired");
         return;
@@ -195,7 +255,7 @@ void HostController::handleHello(const SignalMessage& message)
     std::optional<std::vector<TransferredFile>> attachments;
     // 3. A picture fetch skips the remaining checks.
     if (message.purpose == std::optional<std::string>("attachments")) {
-        attachments = helpRequests().attachmentsForRequest(helper->id, message.requestId);
+        attachments = parts_.helpRequests.attachmentsForRequest(helper->id, message.requestId);
         if (!attachments) {
             refuse("noAttachments");
             return;
@@ -204,7 +264,8 @@ void HostController::handleHello(const SignalMessage& message)
         // 4. Screen Recording, before the unattended checks.
         if (!Permissions::standard().canRecordScreen()) {
             refuse("noScreenRecording");
-            tellHelpersNoScreenRecording();
+            if (onNoScreenRecording)
+                onNoScreenRecording();
             return;
         }
         // 5. Unattended access.
@@ -213,7 +274,7 @@ void HostController::handleHello(const SignalMessage& message)
                 refuse("notUnattended");
                 return;
             }
-            if (helper->unattended->failedAttempts >= kMaxWrongPINs) {
+            if (helper->unattended->failedAttempts >= PairedHelpers::kMaxWrongPINs) {
                 refuse("lockedOut");
                 return;
             }
@@ -222,7 +283,7 @@ void HostController::handleHello(const SignalMessage& message)
 
     // 6. The challenge. Nothing is held for the helper until they prove who they are, so
     // that links which never do can't keep anyone else out.
-    Handshake handshake;
+    HelperAttempt handshake;
     handshake.helper = *helper;
     handshake.helperNonce = *message.nonce;
     handshake.hostNonce = base64Encode(randomBytes(16));
@@ -232,7 +293,7 @@ void HostController::handleHello(const SignalMessage& message)
         connectors_.erase(connectors_.begin());
     Connector& connector = connectors_[from];
     connector.challenged = handshake;
-    QPointer<HostController> self(this);
+    QPointer<HostHandshake> self(this);
     connector.expiry = timers()(kProofTimeLimit, [self, from, nonce = handshake.hostNonce] {
         if (self)
             self->proofTimedOut(from, nonce);
@@ -246,7 +307,7 @@ void HostController::handleHello(const SignalMessage& message)
     sendOnRelay(challenge, reply);
 }
 
-void HostController::proofTimedOut(std::uint64_t channel, const std::string& hostNonce)
+void HostHandshake::proofTimedOut(std::uint64_t channel, const std::string& hostNonce)
 {
     auto it = connectors_.find(channel);
     if (it == connectors_.end() || !it->second.challenged || it->second.challenged->hostNonce != hostNonce)
@@ -254,11 +315,11 @@ void HostController::proofTimedOut(std::uint64_t channel, const std::string& hos
     connectors_.erase(it);
     Log::line("Wickerlane: a helper didn't answer the challenge in time; letting their link go");
     SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
-    bye.reason = wireWord(EndReason::stopped);
+    bye.reason = wireWord(SessionEnd::stopped);
     sendOnRelay(bye, tagOf(channel));
 }
 
-void HostController::forgetChallenges(const std::string& helperId, EndReason reason)
+void HostHandshake::forgetChallenges(const std::string& helperId, SessionEnd reason)
 {
     SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
     bye.reason = wireWord(reason);
@@ -272,63 +333,63 @@ void HostController::forgetChallenges(const std::string& helperId, EndReason rea
     }
 }
 
-void HostController::armHandshakeTimer()
+void HostHandshake::armHandshakeTimer()
 {
-    QPointer<HostController> self(this);
+    QPointer<HostHandshake> self(this);
     handshakeTimer_ = timers()(kHandshakeTimeLimit, [self] {
         if (self)
             self->handshakeTimeCheck();
     });
 }
 
-bool HostController::attemptConnected() const
+bool HostHandshake::connected() const
 {
-    return (peer_ && peer_->hasConnected()) || (filePeer_ && filePeer_->hasConnected());
+    return (parts_.session.peer() && parts_.session.peer()->hasConnected()) || (filePeer_ && filePeer_->hasConnected());
 }
 
-void HostController::handshakeTimeCheck()
+void HostHandshake::handshakeTimeCheck()
 {
     handshakeTimer_.reset();
-    if (!sessionTransport_ || attemptConnected())
+    if (!transport_ || connected())
         return;
-    if (askingConsent_) {
+    if (askingConsent_ || parts_.session.askingTakeOver()) {
         // The user is still deciding; look again once the question has had its time.
         armHandshakeTimer();
         return;
     }
     Log::line("Wickerlane: the helper's connection didn't come up in time; ending the attempt");
-    endSession(EndReason::stopped);
+    end(SessionEnd::stopped);
 }
 
-void HostController::handleProof(const SignalMessage& message)
+void HostHandshake::handleProof(const SignalMessage& message)
 {
     const std::uint64_t from = message.channel.value_or(0);
     auto it = connectors_.find(from);
     if (it == connectors_.end() || !it->second.challenged)
         return;
-    Handshake handshake = *it->second.challenged;
+    HelperAttempt handshake = *it->second.challenged;
     std::vector<ICEServer> relays = std::move(it->second.relays);
     connectors_.erase(it);
     // The helper as paired now (removed meanwhile: not at all).
-    auto index = helperIndex(handshake.helper.id);
-    if (!index) {
+    auto paired = parts_.helpers.find(handshake.helper.id);
+    if (!paired) {
         decline("notPaired", Route::relayChannel, tagOf(from));
         return;
     }
-    handshake.helper = helpers_[*index];
+    handshake.helper = *paired;
     // Another helper got in first (or this Mac began helping someone meanwhile).
-    if (sessionTransport_ || (services_.isHelping && services_.isHelping())) {
+    if (transport_ || (parts_.services.isHelping && parts_.services.isHelping())) {
         decline("busy", Route::relayChannel, tagOf(from));
         return;
     }
 
     // The attempt begins: this helper's link is the only one that speaks for it.
-    handshake_ = handshake;
+    attempt_ = handshake;
     attemptChannel_ = from;
-    sessionRelays_ = std::move(relays);
-    QPointer<HostController> self(this);
-    sessionTransport_ =
-        std::make_shared<ObservedSessionTransport>(relay_.get(), tagOf(from), [self](const SignalMessage& sent) {
+    relays_ = std::move(relays);
+    QPointer<HostHandshake> self(this);
+    transport_ =
+        std::make_shared<ObservedSessionTransport>(&parts_.relay, tagOf(from), [self](const SignalMessage& sent) {
             if (self && self->onSignalSent)
                 self->onSignalSent(sent, Route::sessionTransport);
         });
@@ -339,7 +400,7 @@ void HostController::handleProof(const SignalMessage& message)
     if (!verifySignature(message.signature, proof, handshake.helper.publicKey)) {
         Log::line("Wickerlane: helper's proof didn't verify; ending");
         decline("notVerified", Route::sessionTransport);
-        endSession(EndReason::stopped);
+        end(SessionEnd::stopped);
         return;
     }
     if (handshake.attachments) {
@@ -358,15 +419,15 @@ void HostController::handleProof(const SignalMessage& message)
     });
 }
 
-void HostController::admitUnattended(const Handshake& handshake, const std::optional<std::string>& pinProof)
+void HostHandshake::admitUnattended(const HelperAttempt& handshake, const std::optional<std::string>& pinProof)
 {
-    auto index = helperIndex(handshake.helper.id);
-    if (!index || !helpers_[*index].unattended || helpers_[*index].unattended->failedAttempts > 4) {
+    auto paired = parts_.helpers.find(handshake.helper.id);
+    if (!paired || !paired->unattended || paired->unattended->failedAttempts > 4) {
         decline("notUnattended", Route::sessionTransport);
-        endSession(EndReason::stopped);
+        end(SessionEnd::stopped);
         return;
     }
-    PairedDevice helper = helpers_[*index];
+    PairedDevice helper = *paired;
     UnattendedGrant grant = *helper.unattended;
     const std::string name = helper.name;
 
@@ -382,41 +443,37 @@ void HostController::admitUnattended(const Handshake& handshake, const std::opti
         if (grant.failedAttempts > 0) {
             grant.failedAttempts = 0;
             helper.unattended = grant;
-            auto next = helpers_;
-            next[*index] = helper;
-            setHelpers(std::move(next));
+            parts_.helpers.update(helper);
         }
         appendSessionHistory(name + " connected without asking (unattended access)");
-        startSession(name, HelpMode::control, handshake);
+        parts_.session.start(name, HelpMode::control, handshake, transport_, relays_);
         return;
     }
 
     const int before = grant.failedAttempts;
     grant.failedAttempts = before + 1;
     helper.unattended = grant;
-    auto next = helpers_;
-    next[*index] = helper;
     // Counted and saved before the refusal goes out: a lost link or a restart keeps it.
-    setHelpers(std::move(next));
-    if (before == kMaxWrongPINs - 1) {
+    parts_.helpers.update(helper);
+    if (before == PairedHelpers::kMaxWrongPINs - 1) {
         appendSessionHistory("Unattended access for " + name + " LOCKED after 5 wrong PINs");
         decline("lockedOut", Route::sessionTransport);
     } else {
         appendSessionHistory("Wrong PIN from " + name + " (" + std::to_string(grant.failedAttempts) + " of 5)");
         decline("wrongPin", Route::sessionTransport);
     }
-    endSession(EndReason::stopped);
+    end(SessionEnd::stopped);
 }
 
-void HostController::askConsent(const std::string& fullName, const Handshake& handshake)
+void HostHandshake::askConsent(const std::string& fullName, const HelperAttempt& handshake)
 {
-    if (peer_ || filePeer_ || askingConsent_)
+    if (parts_.session.peer() || filePeer_ || askingConsent_ || parts_.session.askingTakeOver())
         return;
     // The attempt may have ended while this waited its turn.
-    if (!handshake_ || handshake_->helper.id != handshake.helper.id || handshake_->helperNonce != handshake.helperNonce)
+    if (!attempt_ || attempt_->helper.id != handshake.helper.id || attempt_->helperNonce != handshake.helperNonce)
         return;
     askingConsent_ = true;
-    const std::string first = firstWord(fullName);
+    const std::string first = PairedHelpers::firstWord(fullName);
     AlertRequest alert;
     alert.title = first + " wants to help with your Mac";
     alert.informativeText = "Show me: " + first + " sees your screen and points to things. You do the clicking.\n" +
@@ -425,7 +482,7 @@ void HostController::askConsent(const std::string& fullName, const Handshake& ha
     alert.buttons = {"Let " + first + " show me", "Let " + first + " take over", "Not now"};
     alert.checkbox = "Start with my microphone on, so we can talk";
     alert.floating = true;
-    QPointer<HostController> self(this);
+    QPointer<HostHandshake> self(this);
     AlertAnswer answer = prompts().alertWithCheckbox(alert);
     if (!self)
         return;
@@ -433,33 +490,29 @@ void HostController::askConsent(const std::string& fullName, const Handshake& ha
 
     // The answer belongs to the attempt it was asked for: the same helper and the same
     // helper nonce. Anything else (the attempt ended, another began) drops it.
-    if (!handshake_ || handshake_->helper.id != handshake.helper.id ||
-        handshake_->helperNonce != handshake.helperNonce || peer_ || filePeer_)
+    if (!attempt_ || attempt_->helper.id != handshake.helper.id || attempt_->helperNonce != handshake.helperNonce ||
+        parts_.session.peer() || filePeer_)
         return;
     if (answer.button != 0 && answer.button != 1) {
         decline("notNow", Route::sessionTransport);
-        endSession(EndReason::stopped);
+        end(SessionEnd::stopped);
         return;
     }
     const HelpMode mode = answer.button == 0 ? HelpMode::guide : HelpMode::control;
     appendSessionHistory(fullName + (mode == HelpMode::guide ? " was allowed to guide" : " was allowed to take over"));
-    startSession(fullName, mode, *handshake_);
-    if (answer.checked && peer_) {
-        SystemAudioDevice::shared().setMicrophone(true, [self](MicrophoneResult result) {
-            if (self)
-                self->microphoneSwitched(result);
-        });
-    }
+    parts_.session.start(fullName, mode, *attempt_, transport_, relays_);
+    if (answer.checked && parts_.session.peer())
+        parts_.session.turnMicrophoneOn();
 }
 
-void HostController::sendRequestPictures(const std::vector<TransferredFile>& pictures, const Handshake& handshake)
+void HostHandshake::sendRequestPictures(const std::vector<TransferredFile>& pictures, const HelperAttempt& handshake)
 {
-    if (!sessionTransport_)
+    if (!transport_)
         return;
-    filePeer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, sessionTransport_, sessionRelays_, pictures);
-    QPointer<HostController> self(this);
+    filePeer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, transport_, relays_, pictures);
+    QPointer<HostHandshake> self(this);
     filePeer_->signAnswer = [self, handshake](const std::string& sdp) -> std::optional<std::string> {
-        return self ? self->signAnswer(sdp, handshake) : std::nullopt;
+        return self ? signAnswer(sdp, handshake) : std::nullopt;
     };
     filePeer_->onEnded = [self] {
         if (!self)
@@ -467,7 +520,7 @@ void HostController::sendRequestPictures(const std::vector<TransferredFile>& pic
         // The link may be ending from inside its own callback: end on the next turn.
         QTimer::singleShot(0, self, [self] {
             if (self && self->filePeer_ && self->filePeer_->isFinished())
-                self->endSession(EndReason::stopped);
+                self->end(SessionEnd::stopped);
         });
     };
     // Logged when the helper has confirmed it has them all, not when the link starts.
@@ -479,37 +532,38 @@ void HostController::sendRequestPictures(const std::vector<TransferredFile>& pic
     sendOnSession(SignalMessage::make(SignalMessage::Kind::accepted));
 }
 
-void HostController::handleOffer(const SignalMessage& message)
+void HostHandshake::handleOffer(const SignalMessage& message)
 {
-    if (filePeer_ && handshake_ && message.sdp) {
+    if (filePeer_ && attempt_ && message.sdp) {
         // One offer per link: a second one is no renegotiation, and is dropped unread.
         if (fileOfferApplied_)
             return;
-        if (!verifySignature(message.signature, offerSignatureMessage(handshake_->hostNonce, *message.sdp),
-                             handshake_->helper.publicKey)) {
-            endSession(EndReason::stopped);
+        if (!verifySignature(message.signature, offerSignatureMessage(attempt_->hostNonce, *message.sdp),
+                             attempt_->helper.publicKey)) {
+            end(SessionEnd::stopped);
             return;
         }
         fileOfferApplied_ = true;
         filePeer_->applyOffer(message);
         return;
     }
-    if (!handshake_ || !peer_ || !message.sdp)
+    HostPeer* peer = parts_.session.peer();
+    if (!attempt_ || !peer || !message.sdp)
         return;
     // A second offer would add the tracks, the capture and the statistics again: it is
     // dropped unread, so it can't end the session either.
-    if (peer_->offerApplied())
+    if (peer->offerApplied())
         return;
-    if (!verifySignature(message.signature, offerSignatureMessage(handshake_->hostNonce, *message.sdp),
-                         handshake_->helper.publicKey)) {
+    if (!verifySignature(message.signature, offerSignatureMessage(attempt_->hostNonce, *message.sdp),
+                         attempt_->helper.publicKey)) {
         Log::line("Wickerlane: offer signature didn't verify; ending");
-        endSession(EndReason::stopped);
+        end(SessionEnd::stopped);
         return;
     }
-    peer_->applyOffer(message);
+    peer->applyOffer(message);
 }
 
-std::optional<std::string> HostController::signAnswer(const std::string& sdp, const Handshake& handshake) const
+std::optional<std::string> signAnswer(const std::string& sdp, const HelperAttempt& handshake)
 {
     return signAsDevice(answerSignatureMessage(handshake.helperNonce, sdp));
 }

@@ -1,7 +1,7 @@
-// The viewer controller and the help requests of the Macs it helps: replies, the
-// "done" notice, the password and message shortcuts, and the requests' pictures,
-// fetched ahead of time (so that they are there when the helper looks) and on demand.
-#include "viewer/ViewerController.h"
+// The help requests of the Macs this machine helps: replies, the "done" notice, the
+// password and message shortcuts, and the requests' pictures, fetched ahead of time (so
+// that they are there when the helper looks) and on demand.
+#include "viewer/RequestAnswers.h"
 
 #include "identity/Base64.h"
 #include "identity/Random.h"
@@ -9,10 +9,12 @@
 #include "mail/Messenger.h"
 #include "mail/PasswordCenter.h"
 #include "mail/SendPasswordPanelController.h"
+#include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "protocol/MailContent.h"
+#include "viewer/PairedHosts.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -37,18 +39,53 @@ std::string failureText(AttachmentFetcher::Failure failure)
 
 } // namespace
 
-std::optional<PairedDevice> ViewerController::deviceFor(const StoredMessage& request) const
+RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, PairedHosts& hosts, Options options,
+                               QObject* parent)
+    : QObject(parent), messenger_(messenger), passwords_(passwords), hosts_(hosts), options_(std::move(options))
 {
-    for (const auto& device : devices_)
-        if (device.id == request.peerId)
-            return device;
-    return std::nullopt;
+    resolvedRequests_ = readIdSet(kResolvedRequestsKey);
 }
 
-void ViewerController::showAlert(const std::string& title, const std::string& text)
+RequestAnswers::~RequestAnswers()
+{
+    prefetchTimers_.clear();
+    fetchers_.clear();
+}
+
+Prompts& RequestAnswers::prompts() const
+{
+    return options_.prompts ? *options_.prompts : Prompts::standard();
+}
+
+void RequestAnswers::setResolvedRequests(std::set<std::string> ids)
+{
+    resolvedRequests_ = std::move(ids);
+    saveIdSet(kResolvedRequestsKey, resolvedRequests_);
+    Q_EMIT changed();
+}
+
+std::optional<PairedDevice> RequestAnswers::deviceFor(const StoredMessage& request) const
+{
+    return hosts_.find(request.peerId);
+}
+
+void RequestAnswers::prefetchOpenRequests()
+{
+    QPointer<RequestAnswers> self(this);
+    for (const auto& request : messenger_.openHelpRequests(resolvedRequests_, messenger_.now())) {
+        if (request.content.attachments.value_or(0) <= 0 || pictures_.count(request.id))
+            continue;
+        later(kLaunchPrefetchDelay, [self, request] {
+            if (self)
+                self->prefetchPictures(request, 1);
+        });
+    }
+}
+
+void RequestAnswers::showAlert(const std::string& title, const std::string& text)
 {
     // Modal: asked once whatever reported the trouble has finished.
-    QPointer<ViewerController> self(this);
+    QPointer<RequestAnswers> self(this);
     QTimer::singleShot(0, this, [self, title, text] {
         if (!self)
             return;
@@ -59,13 +96,13 @@ void ViewerController::showAlert(const std::string& title, const std::string& te
     });
 }
 
-void ViewerController::later(std::chrono::milliseconds delay, std::function<void()> work)
+void RequestAnswers::later(std::chrono::milliseconds delay, std::function<void()> work)
 {
     std::erase_if(prefetchTimers_, [](const std::unique_ptr<OneShotTimer>& timer) { return !timer->isActive(); });
     prefetchTimers_.push_back(timers()(delay, std::move(work)));
 }
 
-void ViewerController::setPicturesShown(std::optional<StoredMessage> request)
+void RequestAnswers::setPicturesShown(std::optional<StoredMessage> request)
 {
     if (picturesShown_ == request)
         return;
@@ -73,13 +110,13 @@ void ViewerController::setPicturesShown(std::optional<StoredMessage> request)
     Q_EMIT changed();
 }
 
-AttachmentFetcher* ViewerController::fetcher(const std::string& requestId) const
+AttachmentFetcher* RequestAnswers::fetcher(const std::string& requestId) const
 {
     auto it = fetchers_.find(requestId);
     return it == fetchers_.end() ? nullptr : it->second.get();
 }
 
-void ViewerController::mailReceived(const StoredMessage& message)
+void RequestAnswers::mailReceived(const StoredMessage& message)
 {
     if (message.content.kind == MailContent::Kind::helpRequest)
         schedulePictureFetch(message, 1, kMailPrefetchDelay);
@@ -87,7 +124,7 @@ void ViewerController::mailReceived(const StoredMessage& message)
 
 // ---- answers ----
 
-std::vector<StoredMessage> ViewerController::sentReplies(const StoredMessage& request) const
+std::vector<StoredMessage> RequestAnswers::sentReplies(const StoredMessage& request) const
 {
     std::vector<StoredMessage> out;
     for (const auto& message : messenger_.replies({request.id}))
@@ -96,7 +133,7 @@ std::vector<StoredMessage> ViewerController::sentReplies(const StoredMessage& re
     return out;
 }
 
-void ViewerController::sendReply(const StoredMessage& request, const std::string& text)
+void RequestAnswers::sendReply(const StoredMessage& request, const std::string& text)
 {
     auto device = deviceFor(request);
     if (!device)
@@ -106,7 +143,7 @@ void ViewerController::sendReply(const StoredMessage& request, const std::string
     content.text = text;
     content.replyTo = request.id;
     content.sentAt = messenger_.now();
-    QPointer<ViewerController> self(this);
+    QPointer<RequestAnswers> self(this);
     messenger_.send(content, *device, [self](Messenger::SendResult result) {
         if (!self || result.ok() || !result.error)
             return;
@@ -114,7 +151,7 @@ void ViewerController::sendReply(const StoredMessage& request, const std::string
     });
 }
 
-void ViewerController::markRequestDone(const StoredMessage& request)
+void RequestAnswers::markRequestDone(const StoredMessage& request)
 {
     auto ids = resolvedRequests_;
     ids.insert(request.id);
@@ -126,7 +163,7 @@ void ViewerController::markRequestDone(const StoredMessage& request)
     content.kind = MailContent::Kind::cancel;
     content.replyTo = request.id;
     content.sentAt = messenger_.now();
-    QPointer<ViewerController> self(this);
+    QPointer<RequestAnswers> self(this);
     const std::string name = device->name;
     messenger_.send(content, *device, [self, name](Messenger::SendResult result) {
         if (result.ok() || !result.error)
@@ -139,7 +176,7 @@ void ViewerController::markRequestDone(const StoredMessage& request)
     });
 }
 
-void ViewerController::sendPassword(const StoredMessage& request)
+void RequestAnswers::sendPassword(const StoredMessage& request)
 {
     auto device = deviceFor(request);
     if (!device)
@@ -147,7 +184,7 @@ void ViewerController::sendPassword(const StoredMessage& request)
     passwords_.composer().show(*device, request);
 }
 
-void ViewerController::composeReply(const StoredMessage& message)
+void RequestAnswers::composeReply(const StoredMessage& message)
 {
     auto device = deviceFor(message);
     if (!device)
@@ -157,7 +194,7 @@ void ViewerController::composeReply(const StoredMessage& message)
 
 // ---- pictures ----
 
-void ViewerController::showPictures(const StoredMessage& request)
+void RequestAnswers::showPictures(const StoredMessage& request)
 {
     if (pictures_.count(request.id)) {
         setPicturesShown(request);
@@ -167,19 +204,19 @@ void ViewerController::showPictures(const StoredMessage& request)
     fetchPictures(request, false, nullptr);
 }
 
-void ViewerController::schedulePictureFetch(const StoredMessage& request, int attemptsLeft,
-                                            std::chrono::milliseconds delay)
+void RequestAnswers::schedulePictureFetch(const StoredMessage& request, int attemptsLeft,
+                                          std::chrono::milliseconds delay)
 {
     if (request.content.attachments.value_or(0) <= 0 || pictures_.count(request.id))
         return;
-    QPointer<ViewerController> self(this);
+    QPointer<RequestAnswers> self(this);
     later(delay, [self, request, attemptsLeft] {
         if (self)
             self->prefetchPictures(request, attemptsLeft);
     });
 }
 
-void ViewerController::prefetchPictures(const StoredMessage& request, int attemptsLeft)
+void RequestAnswers::prefetchPictures(const StoredMessage& request, int attemptsLeft)
 {
     if (pictures_.count(request.id))
         return;
@@ -187,7 +224,7 @@ void ViewerController::prefetchPictures(const StoredMessage& request, int attemp
     const auto open = messenger_.openHelpRequests(resolvedRequests_, messenger_.now());
     if (std::none_of(open.begin(), open.end(), [&](const StoredMessage& m) { return m.id == request.id; }))
         return;
-    QPointer<ViewerController> self(this);
+    QPointer<RequestAnswers> self(this);
     fetchPictures(request, true, [self, request, attemptsLeft](bool finished) {
         if (finished || attemptsLeft <= 0 || !self)
             return;
@@ -195,8 +232,8 @@ void ViewerController::prefetchPictures(const StoredMessage& request, int attemp
     });
 }
 
-void ViewerController::fetchPictures(const StoredMessage& request, bool quietly,
-                                     std::function<void(bool finished)> retryFetch)
+void RequestAnswers::fetchPictures(const StoredMessage& request, bool quietly,
+                                   std::function<void(bool finished)> retryFetch)
 {
     if (fetchers_.count(request.id)) {
         // One fetch per request: an asked-for one waits for the one that runs.
@@ -205,7 +242,7 @@ void ViewerController::fetchPictures(const StoredMessage& request, bool quietly,
         return;
     }
     auto device = deviceFor(request);
-    const bool live = phase_.kind == Phase::Kind::connected;
+    const bool live = sessionLive && sessionLive();
     if (!device || live) {
         // Nothing starts; a helper who asked is told why rather than left waiting.
         if (!quietly) {
@@ -220,7 +257,7 @@ void ViewerController::fetchPictures(const StoredMessage& request, bool quietly,
     options.timers = options_.timers;
     options.makeTransport = options_.makeTransport;
     auto fetcher = std::make_unique<AttachmentFetcher>(*device, request.id, base64Encode(randomBytes(16)), options);
-    QPointer<ViewerController> self(this);
+    QPointer<RequestAnswers> self(this);
     fetcher->onDone = [self, request, retryFetch](const AttachmentFetcher::Result& result) {
         if (self)
             self->picturesFetched(request, result, retryFetch);
@@ -233,8 +270,8 @@ void ViewerController::fetchPictures(const StoredMessage& request, bool quietly,
     started->start();
 }
 
-void ViewerController::picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
-                                       const std::function<void(bool)>& retryFetch)
+void RequestAnswers::picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
+                                     const std::function<void(bool)>& retryFetch)
 {
     if (auto it = fetchers_.find(request.id); it != fetchers_.end()) {
         // It reports from inside its own finish: let it go later.

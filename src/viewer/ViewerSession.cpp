@@ -1,7 +1,7 @@
-// The viewer controller's session: connecting and the signed handshake (attended, or
+// The helper's session: connecting and the signed handshake (attended, or
 // unattended with the owner check and the host's PIN), the running session (the host's
 // events, the status line, sound and microphone) and every end of it.
-#include "viewer/ViewerController.h"
+#include "viewer/ViewerSession.h"
 
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"
@@ -23,6 +23,9 @@
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "viewer/AttachmentFetcher.h"
+#include "viewer/PairedHosts.h"
+#include "viewer/RequestAnswers.h"
 #include "viewer/SampleBufferRenderer.h"
 #include "viewer/ViewerPeer.h"
 
@@ -51,7 +54,49 @@ std::string stateWord(ViewerPeer::ConnectionState state)
 
 } // namespace
 
-void ViewerController::send(const SignalMessage& message)
+ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
+    : QObject(parent), parts_(parts), options_(std::move(options))
+{
+    Defaults& defaults = Defaults::standard();
+    // A stored Boolean false turns the sound off; anything else leaves it on.
+    soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
+}
+
+ViewerSession::~ViewerSession()
+{
+    statsTimer_.reset();
+    noticeTimers_.clear();
+    if (peer_)
+        peer_->close();
+    if (transport_) {
+        transport_->onClose = nullptr;
+        transport_->onMessage = nullptr;
+        transport_->close();
+    }
+}
+
+Prompts& ViewerSession::prompts() const
+{
+    return options_.prompts ? *options_.prompts : Prompts::standard();
+}
+
+OwnerCheck& ViewerSession::ownerCheck() const
+{
+    return options_.ownerCheck ? *options_.ownerCheck : OwnerCheck::standard();
+}
+
+bool ViewerSession::isHelping() const
+{
+    return phase_.kind == Phase::Kind::waiting || phase_.kind == Phase::Kind::connected;
+}
+
+void ViewerSession::setPhase(Phase phase)
+{
+    phase_ = std::move(phase);
+    Q_EMIT changed();
+}
+
+void ViewerSession::send(const SignalMessage& message)
 {
     if (!transport_)
         return;
@@ -62,9 +107,9 @@ void ViewerController::send(const SignalMessage& message)
 
 // ---- the handshake ----
 
-void ViewerController::connect(const PairedDevice& device, bool unattended)
+void ViewerSession::connect(const PairedDevice& device, bool unattended)
 {
-    if (services_.isBeingHelped && services_.isBeingHelped()) {
+    if (parts_.services.isBeingHelped && parts_.services.isBeingHelped()) {
         setPhase(Phase::message("Someone is helping on this Mac right now. Try again when that session has ended."));
         return;
     }
@@ -96,7 +141,7 @@ void ViewerController::connect(const PairedDevice& device, bool unattended)
             WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device.id)));
         transport = channel;
     }
-    QPointer<ViewerController> self(this);
+    QPointer<ViewerSession> self(this);
     transport->onMessage = [self](const SignalMessage& message) {
         if (self)
             self->handleSignal(message);
@@ -116,7 +161,7 @@ void ViewerController::connect(const PairedDevice& device, bool unattended)
     setPhase(Phase::waiting(device.name));
 }
 
-void ViewerController::handleSignal(const SignalMessage& message)
+void ViewerSession::handleSignal(const SignalMessage& message)
 {
     if (!handshake_)
         return;
@@ -150,10 +195,10 @@ void ViewerController::handleSignal(const SignalMessage& message)
         // only for these reasons; a busy host or a wrong PIN says nothing about that.
         const std::string reason = message.reason.value_or("");
         if (handshake_->unattended && (reason == "notUnattended" || reason == "lockedOut" || reason == "notPaired") &&
-            knownUnattended_.count(handshake_->device.id)) {
-            auto ids = knownUnattended_;
+            parts_.hosts.knownUnattended().count(handshake_->device.id)) {
+            auto ids = parts_.hosts.knownUnattended();
             ids.erase(handshake_->device.id);
-            setKnownUnattended(std::move(ids));
+            parts_.hosts.setKnownUnattended(std::move(ids));
         }
         teardown(declineMessage(message.reason, name));
         break;
@@ -168,7 +213,7 @@ void ViewerController::handleSignal(const SignalMessage& message)
     }
 }
 
-void ViewerController::handleChallenge(const SignalMessage& message)
+void ViewerSession::handleChallenge(const SignalMessage& message)
 {
     const Handshake handshake = *handshake_;
     const std::string failed = "Couldn't confirm this is really " + handshake.device.name + ". Nothing was shared.";
@@ -192,7 +237,7 @@ void ViewerController::handleChallenge(const SignalMessage& message)
         }
         return;
     }
-    QPointer<ViewerController> self(this);
+    QPointer<ViewerSession> self(this);
     const std::string helperNonce = handshake.helperNonce;
     const std::optional<std::string> salt = message.salt;
     const std::string hostNonce = *message.nonce;
@@ -203,9 +248,9 @@ void ViewerController::handleChallenge(const SignalMessage& message)
                        });
 }
 
-void ViewerController::proveUnattended(bool confirmed, const std::string& helperNonce,
-                                       const std::optional<std::string>& salt, const std::string& hostNonce,
-                                       const std::string& proofText)
+void ViewerSession::proveUnattended(bool confirmed, const std::string& helperNonce,
+                                    const std::optional<std::string>& salt, const std::string& hostNonce,
+                                    const std::string& proofText)
 {
     // The attempt may have ended or been replaced while the owner was asked.
     if (!handshake_ || handshake_->helperNonce != helperNonce)
@@ -217,7 +262,7 @@ void ViewerController::proveUnattended(bool confirmed, const std::string& helper
     std::optional<std::string> pinProof;
     std::optional<std::string> saltBytes = salt ? base64Decode(*salt) : std::nullopt;
     if (saltBytes) {
-        QPointer<ViewerController> self(this);
+        QPointer<ViewerSession> self(this);
         auto pin = askPIN(handshake_->device.name);
         if (!self)
             return;
@@ -237,7 +282,7 @@ void ViewerController::proveUnattended(bool confirmed, const std::string& helper
     send(prove);
 }
 
-std::optional<std::string> ViewerController::askPIN(const std::string& name)
+std::optional<std::string> ViewerSession::askPIN(const std::string& name)
 {
     TextRequest request;
     request.title = "PIN for " + shownName(name);
@@ -248,23 +293,23 @@ std::optional<std::string> ViewerController::askPIN(const std::string& name)
     return prompts().askForText(request);
 }
 
-void ViewerController::handleAccepted()
+void ViewerSession::handleAccepted()
 {
     if (!transport_ || !handshake_ || !handshake_->hostNonce)
         return;
     wasAccepted_ = true;
     const Handshake handshake = *handshake_;
-    if (handshake.unattended && !knownUnattended_.count(handshake.device.id)) {
-        auto ids = knownUnattended_;
+    if (handshake.unattended && !parts_.hosts.knownUnattended().count(handshake.device.id)) {
+        auto ids = parts_.hosts.knownUnattended();
         ids.insert(handshake.device.id);
-        setKnownUnattended(std::move(ids));
+        parts_.hosts.setKnownUnattended(std::move(ids));
     }
-    for (const auto& request : messenger_.openHelpRequests(resolvedRequests_, dateNow())) {
+    for (const auto& request : parts_.messenger.openHelpRequests(parts_.answers.resolvedRequests(), dateNow())) {
         if (request.peerId != handshake.device.id)
             continue;
-        auto ids = resolvedRequests_;
+        auto ids = parts_.answers.resolvedRequests();
         ids.insert(request.id);
-        setResolvedRequests(std::move(ids));
+        parts_.answers.setResolvedRequests(std::move(ids));
     }
     if (options_.makesPeers) {
         auto peer = ViewerPeer::make(transport_, handshake.relays, options_.timers);
@@ -272,7 +317,7 @@ void ViewerController::handleAccepted()
         peer->signOffer = [hostNonce](const std::string& sdp) {
             return signAsDevice(offerSignatureMessage(hostNonce, sdp));
         };
-        QPointer<ViewerController> self(this);
+        QPointer<ViewerSession> self(this);
         std::weak_ptr<ViewerPeer> weakPeer = peer;
         peer->onEnded = [self, weakPeer] {
             if (self && weakPeer.lock())
@@ -280,7 +325,7 @@ void ViewerController::handleAccepted()
         };
         peer->onEvent = [self](const SessionEvent& event) {
             if (self)
-                self->handleSessionEvent(event);
+                self->handleEvent(event);
         };
         if (auto earlier = std::move(peer_))
             earlier->close();
@@ -296,7 +341,7 @@ void ViewerController::handleAccepted()
     startStatsTimer();
 }
 
-std::string ViewerController::declineMessage(const std::optional<std::string>& reason, const std::string& name)
+std::string ViewerSession::declineMessage(const std::optional<std::string>& reason, const std::string& name)
 {
     const std::string word = reason.value_or("");
     if (word == "notPaired")
@@ -326,7 +371,7 @@ std::string ViewerController::declineMessage(const std::optional<std::string>& r
     return name + " said not now.";
 }
 
-void ViewerController::transportClosed(const PairedDevice& device)
+void ViewerSession::transportClosed(const PairedDevice& device)
 {
     const std::string name = device.name;
     if (!wasAccepted_) {
@@ -346,7 +391,7 @@ void ViewerController::transportClosed(const PairedDevice& device)
 
 // ---- the session ----
 
-void ViewerController::end()
+void ViewerSession::end()
 {
     if (transport_) {
         SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
@@ -358,7 +403,7 @@ void ViewerController::end()
     teardown(std::nullopt, goodbye);
 }
 
-void ViewerController::teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye)
+void ViewerSession::teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye)
 {
     statsTimer_.reset();
     connectionInfo_.clear();
@@ -387,7 +432,7 @@ void ViewerController::teardown(const std::optional<std::string>& text, const st
     setPhase(text ? Phase::message(*text) : Phase::browsing());
 }
 
-void ViewerController::handleSessionEvent(const SessionEvent& event)
+void ViewerSession::handleEvent(const SessionEvent& event)
 {
     using Kind = SessionEvent::Kind;
     switch (event.kind) {
@@ -408,7 +453,7 @@ void ViewerController::handleSessionEvent(const SessionEvent& event)
     case Kind::notice: {
         controlRequested_ = false;
         notice_ = event.text;
-        QPointer<ViewerController> self(this);
+        QPointer<ViewerSession> self(this);
         const std::optional<std::string> text = event.text;
         std::erase_if(noticeTimers_, [](const auto& timer) { return !timer || !timer->isActive(); });
         noticeTimers_.push_back(timers()(kNoticeLifetime, [self, text] {
@@ -431,7 +476,7 @@ void ViewerController::handleSessionEvent(const SessionEvent& event)
     Q_EMIT changed();
 }
 
-void ViewerController::clearNotice(const std::optional<std::string>& text)
+void ViewerSession::clearNotice(const std::optional<std::string>& text)
 {
     if (notice_ != text)
         return;
@@ -439,7 +484,7 @@ void ViewerController::clearNotice(const std::optional<std::string>& text)
     Q_EMIT changed();
 }
 
-void ViewerController::connectionLost()
+void ViewerSession::connectionLost()
 {
     std::string text = "The connection was lost.";
     if (peer_)
@@ -447,11 +492,11 @@ void ViewerController::connectionLost()
     teardown(text);
 }
 
-void ViewerController::startStatsTimer()
+void ViewerSession::startStatsTimer()
 {
     lastFramesShown_ = 0;
     connectionInfo_ = "Starting";
-    QPointer<ViewerController> self(this);
+    QPointer<ViewerSession> self(this);
     statsTimer_ = timers()(kStatusInterval, [self] {
         if (!self)
             return;
@@ -460,17 +505,17 @@ void ViewerController::startStatsTimer()
     Q_EMIT changed();
 }
 
-void ViewerController::startStatsTimerTick()
+void ViewerSession::startStatsTimerTick()
 {
     statusLine();
-    QPointer<ViewerController> self(this);
+    QPointer<ViewerSession> self(this);
     statsTimer_ = timers()(kStatusInterval, [self] {
         if (self)
             self->startStatsTimerTick();
     });
 }
 
-void ViewerController::statusLine()
+void ViewerSession::statusLine()
 {
     if (!peer_)
         return;
@@ -491,20 +536,20 @@ void ViewerController::statusLine()
     else
         picture = "no video yet";
     const std::string head = stateWord(peer_->connectionState()) + kDot + picture;
-    QPointer<ViewerController> self(this);
+    QPointer<ViewerSession> self(this);
     peer_->describeStats([self, head](std::string summary) {
         if (self)
             self->setConnectionInfo(head + kDot + summary);
     });
 }
 
-void ViewerController::setConnectionInfo(const std::string& text)
+void ViewerSession::setConnectionInfo(const std::string& text)
 {
     connectionInfo_ = text;
     Q_EMIT changed();
 }
 
-void ViewerController::requestControl()
+void ViewerSession::requestControl()
 {
     if (mode_ != HelpMode::guide || !peer_)
         return;
@@ -514,14 +559,14 @@ void ViewerController::requestControl()
     Q_EMIT changed();
 }
 
-void ViewerController::releaseControl()
+void ViewerSession::releaseControl()
 {
     if (mode_ != HelpMode::control || !peer_)
         return;
     peer_->send(SessionEvent::make(SessionEvent::Kind::releaseControl));
 }
 
-void ViewerController::setSoundOn()
+void ViewerSession::setSoundOn()
 {
     soundOn_ = !soundOn_;
     Defaults::standard().setBool(kSoundOnKey, soundOn_);
@@ -530,11 +575,11 @@ void ViewerController::setSoundOn()
     Q_EMIT changed();
 }
 
-void ViewerController::microphoneButton()
+void ViewerSession::microphoneButton()
 {
     if (!peer_)
         return;
-    QPointer<ViewerController> self(this);
+    QPointer<ViewerSession> self(this);
     ViewerPeer* forPeer = peer_.get();
     PlaybackAudioDevice::shared().setMicrophone(!microphoneOn_, [self, forPeer](MicrophoneResult result) {
         if (self)
@@ -542,7 +587,7 @@ void ViewerController::microphoneButton()
     });
 }
 
-void ViewerController::microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer)
+void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer)
 {
     if (!peer_ || peer_.get() != forPeer)
         return;
@@ -565,7 +610,7 @@ void ViewerController::microphoneSwitched(MicrophoneResult result, ViewerPeer* f
     Q_EMIT changed();
 }
 
-void ViewerController::selectDisplay(const DisplayInfo& display)
+void ViewerSession::selectDisplay(const DisplayInfo& display)
 {
     if (!peer_)
         return;
@@ -574,7 +619,7 @@ void ViewerController::selectDisplay(const DisplayInfo& display)
     peer_->send(event);
 }
 
-std::string ViewerController::endMessage(const std::optional<std::string>& reason, const std::string& name)
+std::string ViewerSession::endMessage(const std::optional<std::string>& reason, const std::string& name)
 {
     const std::string word = reason.value_or("");
     if (word == "accessRemoved")

@@ -1,0 +1,175 @@
+#pragma once
+// The helper's session with a host: connecting and proving itself (attended, or
+// unattended with the owner check and the host's PIN), the running session over its
+// peer (the status line, the host's session events, sound and microphone) and every end
+// of it, with what the main window shows meanwhile.
+
+#include "media/MicrophoneResult.h"
+#include "platform/OneShotTimer.h"
+#include "protocol/ICEServer.h"
+#include "protocol/PairedDevice.h"
+#include "protocol/SessionEvent.h"
+#include "protocol/SignalMessage.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace wl {
+
+class AppServices;
+class Messenger;
+class OwnerCheck;
+class PairedHosts;
+class Prompts;
+class RequestAnswers;
+class SignalTransport;
+class ViewerPeer;
+
+class ViewerSession final : public QObject {
+    Q_OBJECT
+public:
+    // What the main window shows.
+    struct Phase {
+        enum class Kind { waiting, connected, message, browsing };
+        Kind kind = Kind::browsing;
+        std::string text; // the host's name (waiting, connected) or the message
+
+        static Phase waiting(std::string name) { return {Kind::waiting, std::move(name)}; }
+        static Phase connected(std::string name) { return {Kind::connected, std::move(name)}; }
+        static Phase message(std::string text) { return {Kind::message, std::move(text)}; }
+        static Phase browsing() { return {}; }
+        bool operator==(const Phase&) const = default;
+    };
+
+    // The session being set up or running.
+    struct Handshake {
+        PairedDevice device;
+        std::string helperNonce;
+        std::optional<std::string> hostNonce;
+        std::vector<ICEServer> relays;
+        bool unattended = false;
+    };
+
+    struct Parts {
+        AppServices& services;
+        Messenger& messenger;
+        PairedHosts& hosts;
+        RequestAnswers& answers;
+    };
+    struct Options {
+        TimerFactory timers; // the process-wide ones when empty
+        Prompts* prompts = nullptr; // the process-wide ones when null
+        OwnerCheck* ownerCheck = nullptr;
+        // The signalling link to a host (a WebSocket channel to v1/connect/<id> when
+        // empty); not yet opened.
+        std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
+        // Whether sessions build a real peer (tests of the handshake alone turn it off).
+        bool makesPeers = true;
+    };
+
+    static constexpr const char* kSoundOnKey = "WLSoundOn";
+    static constexpr std::chrono::milliseconds kStatusInterval{1000};
+    static constexpr std::chrono::milliseconds kNoticeLifetime{8000};
+
+    ViewerSession(Parts parts, Options options, QObject* parent = nullptr);
+    ~ViewerSession() override;
+
+    const Phase& phase() const { return phase_; }
+    // Whether this machine waits for or is connected to a host.
+    bool isHelping() const;
+    // Back to the list from the message screen.
+    void showDevices() { setPhase(Phase::browsing()); }
+    const std::string& connectionInfo() const { return connectionInfo_; }
+    HelpMode mode() const { return mode_; }
+    bool theyHaveTheMouse() const { return theyHaveTheMouse_; }
+    const std::optional<std::string>& notice() const { return notice_; }
+    bool controlRequested() const { return controlRequested_; }
+    const std::optional<CursorShape>& remoteCursor() const { return remoteCursor_; }
+    bool clicksGoThrough() const { return clicksGoThrough_; }
+    const std::vector<DisplayInfo>& displays() const { return displays_; }
+    std::optional<std::uint32_t> sharedDisplayID() const { return sharedDisplayID_; }
+    bool soundOn() const { return soundOn_; }
+    bool microphoneOn() const { return microphoneOn_; }
+    bool theirMicrophoneOn() const { return theirMicrophoneOn_; }
+    ViewerPeer* peer() const { return peer_.get(); }
+    std::shared_ptr<ViewerPeer> sharedPeer() const { return peer_; }
+    const std::optional<Handshake>& handshake() const { return handshake_; }
+    bool wasAccepted() const { return wasAccepted_; }
+    SignalTransport* transport() const { return transport_.get(); }
+
+    // ---- the handshake ----
+    void connect(const PairedDevice& device, bool unattended);
+    void handleSignal(const SignalMessage& message);
+    void transportClosed(const PairedDevice& device);
+    static std::string declineMessage(const std::optional<std::string>& reason, const std::string& name);
+    // The PIN typed (possibly empty), nullopt on Cancel.
+    std::optional<std::string> askPIN(const std::string& name);
+
+    // ---- the session ----
+    void end();
+    void teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye = std::nullopt);
+    void handleEvent(const SessionEvent& event);
+    void clearNotice(const std::optional<std::string>& text);
+    void connectionLost();
+    void startStatsTimer();
+    void statusLine();
+    void setConnectionInfo(const std::string& text);
+    void requestControl();
+    void releaseControl();
+    void setSoundOn();
+    void microphoneButton();
+    void microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer);
+    void selectDisplay(const DisplayInfo& display);
+    static std::string endMessage(const std::optional<std::string>& reason, const std::string& name);
+
+    // Called with every signalling message sent.
+    std::function<void(const SignalMessage&)> onSignalSent;
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    Prompts& prompts() const;
+    OwnerCheck& ownerCheck() const;
+    TimerFactory timers() const { return timersOr(options_.timers); }
+    void send(const SignalMessage& message);
+    void setPhase(Phase phase);
+    void handleChallenge(const SignalMessage& message);
+    void handleAccepted();
+    void startStatsTimerTick();
+    void proveUnattended(bool confirmed, const std::string& helperNonce, const std::optional<std::string>& salt,
+                         const std::string& hostNonce, const std::string& proofText);
+
+    Parts parts_;
+    Options options_;
+    Phase phase_;
+    std::string connectionInfo_;
+    HelpMode mode_ = HelpMode::guide;
+    bool theyHaveTheMouse_ = false;
+    std::optional<std::string> notice_;
+    bool controlRequested_ = false;
+    std::optional<CursorShape> remoteCursor_;
+    bool clicksGoThrough_ = false;
+    std::vector<DisplayInfo> displays_;
+    std::optional<std::uint32_t> sharedDisplayID_;
+    bool soundOn_ = true;
+    bool microphoneOn_ = false;
+    bool theirMicrophoneOn_ = false;
+    std::shared_ptr<ViewerPeer> peer_;
+    std::unique_ptr<OneShotTimer> statsTimer_;
+    long long lastFramesShown_ = 0;
+    std::shared_ptr<SignalTransport> transport_;
+    std::optional<Handshake> handshake_;
+    bool wasAccepted_ = false;
+    std::vector<std::unique_ptr<OneShotTimer>> noticeTimers_;
+};
+
+} // namespace wl
