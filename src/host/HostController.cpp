@@ -196,6 +196,7 @@ HelpRequestCenter& HostController::helpRequests()
         QPointer<HostController> self(this);
         HelpRequestCenter::Options options;
         options.prompts = options_.prompts;
+        options.screens = options_.screens;
         helpRequests_ = std::make_unique<HelpRequestCenter>(
             messenger_, [self] { return self ? self->helpersProvider() : std::vector<PairedDevice>{}; },
             std::move(options));

@@ -12,6 +12,7 @@
 
 #include "mail/TransferredFile.h"
 #include "platform/OneShotTimer.h"
+#include "platform/ScreenSource.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
 #include "protocol/PairedDeviceStore.h"
@@ -88,6 +89,8 @@ public:
         TimerFactory timers;
         // The questions it asks (the process-wide prompts when null).
         Prompts* prompts = nullptr;
+        // The screen that sessions and screenshots read (start-up gives the desktop's).
+        ScreenSources screens;
     };
 
     static constexpr const char* kAcceptHelpRequestsKey = "WLAcceptHelpRequests";

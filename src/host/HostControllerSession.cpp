@@ -111,7 +111,7 @@ void HostController::startSession(const std::string& fullName, HelpMode mode, co
     }
 
     QPointer<HostController> self(this);
-    peer_ = HostPeer::make(sessionTransport_, sessionRelays_, options_.timers);
+    peer_ = HostPeer::make(sessionTransport_, sessionRelays_, options_.timers, options_.screens);
     peer_->signAnswer = [self, handshake](const std::string& sdp) -> std::optional<std::string> {
         return self ? self->signAnswer(sdp, handshake) : std::nullopt;
     };

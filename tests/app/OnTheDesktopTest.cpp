@@ -21,6 +21,7 @@
 #include "media/ScreenCapturer.h"
 #include "media/ScreenVideoSource.h"
 #include "platform/Defaults.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -367,7 +368,7 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     rtc::VideoSourceInterface<webrtc::VideoFrame>* asSource = source.get();
     asSource->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
     {
-        ScreenCapturer capturer(source);
+        ScreenCapturer capturer(source, std::make_unique<X11ScreenSource>());
         std::promise<void> started;
         capturer.start(0, false, [&] { started.set_value(); });
         ASSERT_EQ(started.get_future().wait_for(5s), std::future_status::ready);

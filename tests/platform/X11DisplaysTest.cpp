@@ -1,3 +1,4 @@
+#include "platform/linux/XConnection.h"
 #include "platform/linux/XRandrDisplays.h"
 
 #include <QGuiApplication>
@@ -18,10 +19,11 @@ namespace {
 std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
 {
     std::vector<std::pair<std::uint32_t, std::string>> result;
-    ::Display* dpy = XOpenDisplay(nullptr);
-    if (!dpy)
+    auto x = XConnection::open();
+    if (!x)
         return result;
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, DefaultRootWindow(dpy));
+    ::Display* dpy = x->display();
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, x->root());
     for (int i = 0; resources && i < resources->noutput; ++i) {
         XRROutputInfo* info = XRRGetOutputInfo(dpy, resources, resources->outputs[i]);
         if (info && info->connection == RR_Connected)
@@ -32,7 +34,6 @@ std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
     }
     if (resources)
         XRRFreeScreenResources(resources);
-    XCloseDisplay(dpy);
     return result;
 }
 } // namespace
@@ -67,11 +68,12 @@ TEST(X11Displays, ThePrimaryOutputIsTheMainDisplay)
         GTEST_SKIP() << "needs the test X server";
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
-    ::Display* dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
-    XRRSetOutputPrimary(dpy, DefaultRootWindow(dpy), outputs.back().first);
-    XSync(dpy, False);
-    XCloseDisplay(dpy);
+    {
+        auto x = XConnection::open();
+        ASSERT_TRUE(x);
+        XRRSetOutputPrimary(x->display(), x->root(), outputs.back().first);
+        x->sync();
+    }
 
     XRandrDisplays displays;
     auto list = displays.list();
@@ -124,8 +126,9 @@ TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
         GTEST_SKIP() << "needs the test X server";
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
-    ::Display* dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
+    auto x = XConnection::open();
+    ASSERT_TRUE(x);
+    ::Display* dpy = x->display();
     Atom edid = XInternAtom(dpy, RR_PROPERTY_RANDR_EDID, False);
     const std::string block = edidNamed("Studio View");
     XRRChangeOutputProperty(dpy, outputs.front().first, edid, XA_INTEGER, 8, PropModeReplace,
@@ -135,8 +138,7 @@ TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
     XRandrDisplays displays;
     auto main = displays.display(outputs.front().first);
     XRRDeleteOutputProperty(dpy, outputs.front().first, edid);
-    XSync(dpy, False);
-    XCloseDisplay(dpy);
+    x->sync();
     ASSERT_TRUE(main);
     EXPECT_EQ(main->name, "Studio View");
     EXPECT_EQ(main->output, outputs.front().second);
