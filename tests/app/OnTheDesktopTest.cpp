@@ -202,6 +202,7 @@ struct OwnRequestCentre {
         Defaults::setStandard(std::make_shared<MemoryDefaults>());
         HelpRequestCenter::Options options;
         options.picturesFolder = folder.path() / "Request Pictures";
+        options.screens = [] { return std::make_unique<X11ScreenSource>(); };
         center.emplace(messenger, std::move(helpers), options);
     }
     ~OwnRequestCentre()
