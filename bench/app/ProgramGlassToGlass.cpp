@@ -22,6 +22,7 @@
 #include "media/SenderEncodings.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <api/video/i420_buffer.h>
 #include <rtc_base/time_utils.h>
@@ -127,7 +128,7 @@ public:
         }
         showStill(*screen_, marker_);
         source_ = wl::ScreenVideoSource::create();
-        capturer_ = std::make_unique<wl::ScreenCapturer>(source_);
+        capturer_ = std::make_unique<wl::ScreenCapturer>(source_, std::make_unique<wl::X11ScreenSource>());
         std::promise<void> started;
         capturer_->start(0, false, [&] { started.set_value(); });
         started.get_future().wait();

@@ -12,6 +12,7 @@
 #include "media/ScreenCapturer.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <api/video/i420_buffer.h>
 #include <rtc_base/time_utils.h>
@@ -69,7 +70,7 @@ Result measure(int width, int height, const std::string& codec, int samples)
     screen.sync();
 
     auto source = wl::ScreenVideoSource::create();
-    wl::ScreenCapturer capturer(source);
+    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>());
     capturer.frameRate = 30;
     std::promise<void> started;
     capturer.start(0, false, [&] { started.set_value(); });

@@ -28,6 +28,7 @@
 #include "platform/linux/SettingsDefaults.h"
 #include "platform/linux/FeedUpdater.h"
 #include "platform/linux/SingleInstance.h"
+#include "platform/linux/X11ScreenSource.h"
 #include "platform/linux/XFixesCursorImages.h"
 #include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
@@ -96,6 +97,11 @@ std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string&
     options.programName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
     options.relaunch = [] { relaunchNow(); };
     return std::make_unique<FeedUpdater>(options);
+}
+
+std::unique_ptr<ScreenSource> makeDesktopScreenSource()
+{
+    return std::make_unique<X11ScreenSource>();
 }
 
 void quitNow()

@@ -4,6 +4,7 @@
 // the platform layer only ever names the interfaces. Tests choose their own fakes and
 // never call this.
 
+#include "platform/ScreenSource.h"
 #include "platform/Updater.h"
 
 #include <QUrl>
@@ -32,6 +33,10 @@ bool claimSingleInstance(std::function<void()> onReopen);
 // The updater for a feed and its public key: the program's files are those of the
 // running program's folder; after an installation the new program is started.
 std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey);
+
+// The screen as the desktop's X server shows it, for the host's sessions and
+// screenshots.
+std::unique_ptr<ScreenSource> makeDesktopScreenSource();
 
 // Ends the process at once: settings are written out, and nothing is sent to anyone (no
 // destructor runs that could say goodbye; a session in progress ends for the other

@@ -61,7 +61,10 @@ bool WickerlaneApp::start()
         factoryAudioDevice() = SessionAudioDevice::shared();
 
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
-    host_ = std::make_unique<HostController>(*services_, options_.host);
+    HostController::Options hostOptions = options_.host;
+    if (!hostOptions.screens)
+        hostOptions.screens = makeDesktopScreenSource;
+    host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
     viewer_ = std::make_unique<ViewerController>(*services_, options_.viewer);
     installShellPanels(*services_->passwords, host_->askForHelpPanel());
     QPointer<HostController> host(host_.get());

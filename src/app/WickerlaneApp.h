@@ -34,7 +34,7 @@ public:
     struct Options {
         MessengerOptions messenger; // the process-wide identity and services when empty
         OwnerCheck* ownerCheck = nullptr;
-        HostController::Options host;
+        HostController::Options host; // its screens: the desktop's when empty
         ViewerController::Options viewer;
         // The first steps (the desktop's when empty): bringing over the former helper
         // program's things; whether this computer's key can be read (false: the user

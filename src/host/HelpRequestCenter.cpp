@@ -441,15 +441,18 @@ void HelpRequestCenter::takeScreenshot()
                 excluded.push_back(std::uint64_t(widget->winId()));
     screenshotRunning_ = true;
     auto grab = options_.screenshot;
+    auto screens = options_.screens;
     const std::uint32_t display = Displays::standard().mainDisplayID();
     QPointer<HelpRequestCenter> self(this);
-    std::thread([self, grab, excluded, display] {
+    std::thread([self, grab, screens, excluded, display] {
         std::string error;
         std::optional<std::string> jpeg;
         if (grab) {
             if (auto image = grab(excluded, error))
                 jpeg = Pictures::jpegData(*image, Pictures::kRequestWidth);
-        } else if (auto picture = grabScreenshot(display, excluded, error)) {
+        } else if (auto screen = screens ? screens() : nullptr; !screen) {
+            error = "there is no screen to read";
+        } else if (auto picture = grabScreenshot(*screen, display, excluded, error)) {
             QImage image(picture->bgrx.data(), picture->width, picture->height, picture->width * 4,
                          QImage::Format_RGB32);
             jpeg = Pictures::jpegData(image, Pictures::kRequestWidth);

@@ -21,6 +21,7 @@
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
 #include "mail/HelpTopic.h"
+#include "platform/ScreenSource.h"
 #include "protocol/Date.h"
 
 #include <QObject>
@@ -70,6 +71,8 @@ public:
         // The screenshot of the main display, given the windows to leave out; the real
         // grab when empty. Runs off the main thread.
         std::function<std::optional<QImage>(const std::vector<std::uint64_t>& excluded, std::string& error)> screenshot;
+        // The screen the real grab reads (a new source for each screenshot's thread).
+        ScreenSources screens;
     };
 
     static constexpr const char* kActiveKey = "WLActiveHelpRequest";

@@ -42,9 +42,11 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     };
     HelpRequestCenter::Options requestOptions;
     requestOptions.prompts = options_.prompts;
+    requestOptions.screens = options_.screens;
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
     helpers_ = std::make_unique<PairedHelpers>(messenger_, PairedHelpers::Options{options_.timers, options_.prompts});
-    session_ = std::make_unique<HostSession>(*helpRequests_, HostSession::Options{options_.timers, options_.prompts});
+    session_ = std::make_unique<HostSession>(*helpRequests_,
+                                             HostSession::Options{options_.timers, options_.prompts, options_.screens});
     handshake_ =
         std::make_unique<HostHandshake>(HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_},
                                         HostHandshake::Options{options_.timers, options_.prompts});

@@ -13,6 +13,7 @@
 
 #include "host/HelperAttempt.h"
 #include "platform/OneShotTimer.h"
+#include "platform/ScreenSource.h"
 #include "protocol/PairedDevice.h"
 
 #include <QObject>
@@ -58,6 +59,8 @@ public:
         TimerFactory timers;
         // The questions it asks (the process-wide prompts when null).
         Prompts* prompts = nullptr;
+        // The screen that sessions and screenshots read (start-up gives the desktop's).
+        ScreenSources screens;
     };
 
     static constexpr const char* kAcceptHelpRequestsKey = "WLAcceptHelpRequests";

@@ -110,19 +110,20 @@ struct HostPeer::Impl {
 };
 
 std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                         TimerFactory timers)
+                                         TimerFactory timers, const ScreenSources& screens)
 {
-    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers)));
+    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers), screens));
     peer->build(relays);
     return peer;
 }
 
-HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers)
+HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
+                   const ScreenSources& screens)
     : signal_(std::move(signal)), timers_(std::move(timers)), impl_(std::make_unique<Impl>())
 {
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays);
     impl_->videoSource = ScreenVideoSource::create();
-    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource);
+    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr);
     impl_->captureRate = impl_->capturer->frameRate.load();
 }
 
@@ -327,11 +328,7 @@ void HostPeer::pollStats()
     if (stopped_ || !hasConnection())
         return;
     ScreenCapturer& capturer = *impl_->capturer;
-    long long captured = 0;
-    {
-        std::lock_guard guard(capturer.countLock);
-        captured = capturer.framesCaptured;
-    }
+    const long long captured = capturer.counts().framesCaptured;
     const auto configuration = capturer.configuration();
     const bool tenBit = configuration && configuration->pixelFormat == ScreenCapturer::PixelFormat::rgb10;
     std::string transceivers;

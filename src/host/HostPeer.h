@@ -12,6 +12,7 @@
 // the owner run on the main thread. Each session gets a new peer.
 
 #include "platform/OneShotTimer.h"
+#include "platform/ScreenSource.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SessionEvent.h"
 #include "protocol/SignalMessage.h"
@@ -40,9 +41,10 @@ public:
     static constexpr int kGoodbyeDelayMs = 500;
 
     // Builds the peer connection at once; nothing is sent until an offer is applied.
-    // timers: the failure grace (the process-wide timers when empty).
+    // timers: the failure grace (the process-wide timers when empty); screens: the screen
+    // the capture reads.
     static std::shared_ptr<HostPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                          TimerFactory timers = {});
+                                          TimerFactory timers = {}, const ScreenSources& screens = {});
     ~HostPeer() override;
 
     std::function<void()> onEnded;
@@ -90,7 +92,8 @@ public:
 
 private:
     struct Impl;
-    HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers);
+    HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
+             const ScreenSources& screens);
     void build(const std::vector<ICEServer>& relays);
     void answerOffer();
     void finishAnswer(const std::string& sdp);

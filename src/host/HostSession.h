@@ -3,6 +3,7 @@
 // helper sends, the two modes, the microphone, the shared display, suggested clicks, the
 // hand-back when the user moves, the banner and the guide overlay, and the end.
 
+#include "platform/ScreenSource.h"
 #include "host/HelperAttempt.h"
 #include "media/MicrophoneResult.h"
 #include "platform/OneShotTimer.h"
@@ -40,6 +41,7 @@ public:
     struct Options {
         TimerFactory timers; // its own timers and the peer's (the process-wide ones when empty)
         Prompts* prompts = nullptr; // the questions it asks (the process-wide prompts when null)
+        ScreenSources screens; // the screen the session shares
     };
 
     HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent = nullptr);

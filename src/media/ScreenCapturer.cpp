@@ -2,10 +2,10 @@
 
 #include "media/EncodedFrames.h"
 #include "media/KeyFrameRequest.h"
-#include "media/XGrab.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/ScreenSource.h"
 
 #include <api/video/i420_buffer.h>
 #include <api/video/video_frame.h>
@@ -14,14 +14,7 @@
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/scale_argb.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
-#include <X11/extensions/Xfixes.h>
-#include <X11/extensions/Xrandr.h>
-#include <sys/ipc.h>
 #include <sys/prctl.h>
-#include <sys/shm.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,7 +26,18 @@ namespace wl {
 
 namespace {
 
-using xgrab::Rect;
+// The size sent for a display of this size: WLMaxWidth wide at most, even numbers.
+ScreenCapturer::Size sentSize(const ScreenRect& rect)
+{
+    ScreenCapturer::Size size{rect.width, rect.height};
+    double maxWidth = Defaults::standard().number("WLMaxWidth").value_or(0);
+    if (maxWidth >= 2 && size.width > maxWidth) {
+        int w = int(maxWidth) & ~1;
+        int h = int(std::lround(double(size.height) * w / size.width)) & ~1;
+        size = {w, std::max(2, h)};
+    }
+    return size;
+}
 
 } // namespace
 
@@ -43,14 +47,10 @@ public:
     std::atomic<bool> stopped{false};
 };
 
-struct ScreenCapturer::X {
-    Display* display = nullptr;
-    Window root = 0;
-    bool shm = false;
-    bool fixes = false;
-    XShmSegmentInfo segment{};
-    XImage* image = nullptr;
-    Rect region;
+// What the capture thread keeps between frames.
+struct ScreenCapturer::Grabbing {
+    std::unique_ptr<ScreenSource> screen;
+    ScreenRect region;
     std::vector<uint8_t> scaled;
     // The last picture handed on (rows packed), and when it last changed and was last
     // handed on: a still screen is sent again only now and then.
@@ -59,140 +59,27 @@ struct ScreenCapturer::X {
     std::chrono::steady_clock::time_point lastSent{};
     long long encodedAtChange = 0;
 
-    ~X()
-    {
-        releaseImage();
-        if (display)
-            XCloseDisplay(display);
-    }
-
     bool open(std::string& error)
     {
-        if (display)
-            return true;
-        xgrab::errorCount(); // X errors are counted, never fatal
-        display = XOpenDisplay(nullptr);
-        if (!display) {
-            error = "cannot open the X display";
+        if (!screen) {
+            error = "there is no screen to read";
             return false;
         }
-        root = DefaultRootWindow(display);
-        shm = XShmQueryExtension(display);
-        int eventBase = 0, errorBase = 0;
-        fixes = XFixesQueryExtension(display, &eventBase, &errorBase);
-        return true;
+        return screen->open(error);
     }
 
-    void releaseImage()
+    bool prepare(const ScreenRect& rect, std::string& error)
     {
-        if (!image)
-            return;
-        if (shm) {
-            XShmDetach(display, &segment);
-            XSync(display, False);
-            XDestroyImage(image);
-            shmdt(segment.shmaddr);
-        } else {
-            XDestroyImage(image);
-        }
-        image = nullptr;
-    }
-
-    bool findDisplay(uint32_t displayId, Rect& rect, uint32_t& chosen)
-    {
-        return xgrab::findDisplay(display, root, displayId, rect, chosen);
-    }
-
-    bool prepare(const Rect& rect, std::string& error)
-    {
-        releaseImage();
         previous.clear();
         region = rect;
-        if (rect.width <= 0 || rect.height <= 0) {
-            error = "the display has no size";
-            return false;
-        }
-        if (shm) {
-            Visual* visual = DefaultVisual(display, DefaultScreen(display));
-            int depth = DefaultDepth(display, DefaultScreen(display));
-            image = XShmCreateImage(display, visual, unsigned(depth), ZPixmap, nullptr, &segment, unsigned(rect.width),
-                                    unsigned(rect.height));
-            if (image) {
-                segment.shmid =
-                    shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(image->height), IPC_CREAT | 0600);
-                segment.shmaddr = image->data = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
-                segment.readOnly = False;
-                shmctl(segment.shmid, IPC_RMID, nullptr);
-                int before = xgrab::errorCount();
-                if (segment.shmaddr == reinterpret_cast<char*>(-1) || !XShmAttach(display, &segment)) {
-                    XDestroyImage(image);
-                    image = nullptr;
-                    shm = false;
-                } else {
-                    XSync(display, False);
-                    if (xgrab::errorCount() != before) { // e.g. a remote X server: no shared memory
-                        XDestroyImage(image);
-                        shmdt(segment.shmaddr);
-                        image = nullptr;
-                        shm = false;
-                    }
-                }
-            } else {
-                shm = false;
-            }
-        }
-        return true;
-    }
-
-    // Grabs the region into an ARGB (little-endian BGRA) image; null on failure.
-    XImage* grab()
-    {
-        if (shm && image) {
-            if (!XShmGetImage(display, root, image, region.x, region.y, AllPlanes))
-                return nullptr;
-            return image;
-        }
-        if (image)
-            XDestroyImage(image);
-        image = XGetImage(display, root, region.x, region.y, unsigned(region.width), unsigned(region.height), AllPlanes,
-                          ZPixmap);
-        return image;
-    }
-
-    // Blends the current cursor (premultiplied ARGB) onto the frame.
-    void compositeCursor(uint8_t* pixels, int stride)
-    {
-        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
-        if (!cursor)
-            return;
-        int left = int(cursor->x) - int(cursor->xhot) - region.x;
-        int top = int(cursor->y) - int(cursor->yhot) - region.y;
-        for (int cy = 0; cy < int(cursor->height); ++cy) {
-            int y = top + cy;
-            if (y < 0 || y >= region.height)
-                continue;
-            for (int cx = 0; cx < int(cursor->width); ++cx) {
-                int x = left + cx;
-                if (x < 0 || x >= region.width)
-                    continue;
-                auto argb = uint32_t(cursor->pixels[size_t(cy) * cursor->width + size_t(cx)]); // low 32 bits
-                uint32_t alpha = argb >> 24;
-                if (alpha == 0)
-                    continue;
-                uint8_t* p = pixels + size_t(y) * size_t(stride) + size_t(x) * 4;
-                uint32_t inverse = 255 - alpha;
-                p[0] = uint8_t((argb & 0xff) + (p[0] * inverse + 127) / 255);
-                p[1] = uint8_t(((argb >> 8) & 0xff) + (p[1] * inverse + 127) / 255);
-                p[2] = uint8_t(((argb >> 16) & 0xff) + (p[2] * inverse + 127) / 255);
-            }
-        }
-        XFree(cursor);
+        return screen->prepare(rect, error);
     }
 };
 
-ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source)
-    : source_(std::move(source)), x_(std::make_unique<X>())
+ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen)
+    : source_(std::move(source)), grabbing_(std::make_unique<Grabbing>())
 {
+    grabbing_->screen = std::move(screen);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -205,6 +92,12 @@ ScreenCapturer::~ScreenCapturer()
     wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
+}
+
+ScreenCapturer::Counts ScreenCapturer::counts() const
+{
+    std::lock_guard guard(countLock_);
+    return counts_;
 }
 
 bool ScreenCapturer::tenBitRefused() const
@@ -291,7 +184,7 @@ void ScreenCapturer::run()
         }
     }
     queue.unlock();
-    x_.reset();
+    grabbing_.reset();
 }
 
 bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& error)
@@ -300,20 +193,16 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
         error = "the X server delivers 8 bits per channel only";
         return false;
     }
-    if (!x_->open(error))
+    if (!grabbing_->open(error))
         return false;
-    Rect rect;
+    ScreenRect rect;
     uint32_t chosen = 0;
-    x_->findDisplay(displayId, rect, chosen);
-    if (!x_->prepare(rect, error))
+    if (!grabbing_->screen->findDisplay(displayId, rect, chosen))
+        Log::line("Wickerlane: display " + std::to_string(displayId) + " not found; sharing display " +
+                  std::to_string(chosen));
+    if (!grabbing_->prepare(rect, error))
         return false;
-    Size size{rect.width, rect.height};
-    double maxWidth = Defaults::standard().number("WLMaxWidth").value_or(0);
-    if (maxWidth >= 2 && size.width > maxWidth) {
-        int w = int(maxWidth) & ~1;
-        int h = int(std::lround(double(size.height) * w / size.width)) & ~1;
-        size = {w, std::max(2, h)};
-    }
+    const Size size = sentSize(rect);
     auto stream = std::make_shared<Stream>();
     stream->displayId = chosen;
     std::lock_guard guard(lock_);
@@ -322,7 +211,7 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
     stream_ = stream;
     Configuration configuration;
     configuration.displayId = chosen;
-    configuration.showsCursor = showsCursor.load() && x_->fixes;
+    configuration.showsCursor = showsCursor.load() && grabbing_->screen->canShowCursor();
     configuration.width = size.width;
     configuration.height = size.height;
     configuration_ = configuration;
@@ -348,7 +237,7 @@ void ScreenCapturer::start(uint32_t displayId, bool tenBitWish, std::function<vo
         if (!started) {
             Log::line("Wickerlane: screen capture failed (is Screen Recording allowed?): " + error);
         } else {
-            if (showsCursor.load() && !x_->fixes)
+            if (showsCursor.load() && !grabbing_->screen->canShowCursor())
                 Log::line("Wickerlane: could not change cursor capture: the X server has no XFixes");
             applyPixelFormat();
         }
@@ -384,11 +273,12 @@ void ScreenCapturer::applyCursor(std::function<void()> done)
 {
     post([this, done = std::move(done)] {
         bool wanted = showsCursor.load();
+        const bool canShowCursor = grabbing_->screen && grabbing_->screen->canShowCursor();
         bool changed = false;
         {
             std::lock_guard guard(lock_);
             if (configuration_ && configuration_->showsCursor != wanted) {
-                if (wanted && !x_->fixes) {
+                if (wanted && !canShowCursor) {
                     changed = false;
                 } else {
                     configuration_->showsCursor = wanted;
@@ -396,7 +286,7 @@ void ScreenCapturer::applyCursor(std::function<void()> done)
                 }
             }
         }
-        if (wanted && !changed && !x_->fixes && configuration())
+        if (wanted && !changed && !canShowCursor && configuration())
             Log::line("Wickerlane: could not change cursor capture: the X server has no XFixes");
         if (done)
             done();
@@ -407,21 +297,16 @@ void ScreenCapturer::switchDisplay(uint32_t displayId, std::function<void()> don
 {
     post([this, displayId, done = std::move(done)] {
         if (stream()) {
-            Rect rect;
+            ScreenRect rect;
             uint32_t chosen = 0;
             std::string error;
-            if (!x_->findDisplay(displayId, rect, chosen)) {
+            if (!grabbing_->screen->findDisplay(displayId, rect, chosen)) {
                 Log::line("Wickerlane: could not switch the shared display: display " + std::to_string(displayId) +
                           " not found");
-            } else if (!x_->prepare(rect, error)) {
+            } else if (!grabbing_->prepare(rect, error)) {
                 Log::line("Wickerlane: could not switch the shared display: " + error);
             } else {
-                Size size{rect.width, rect.height};
-                double maxWidth = Defaults::standard().number("WLMaxWidth").value_or(0);
-                if (maxWidth >= 2 && size.width > maxWidth) {
-                    int w = int(maxWidth) & ~1;
-                    size = {w, std::max(2, int(std::lround(double(size.height) * w / size.width)) & ~1)};
-                }
+                const Size size = sentSize(rect);
                 std::lock_guard guard(lock_);
                 if (stream_)
                     stream_->displayId = chosen;
@@ -452,8 +337,8 @@ void ScreenCapturer::stop(std::shared_ptr<Stream> stream, std::function<void()> 
             if (stream_ == stream)
                 stream_.reset();
         }
-        if (!this->stream())
-            x_->releaseImage();
+        if (!this->stream() && grabbing_->screen)
+            grabbing_->screen->release();
         if (done)
             done();
     });
@@ -467,9 +352,9 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
     // frame is asked for, or refresh() asks for it. Any change goes out at once.
     using clock = std::chrono::steady_clock;
     const auto now = clock::now();
-    const Rect& region = x_->region;
+    const ScreenRect& region = grabbing_->region;
     const std::size_t rowBytes = std::size_t(region.width) * 4;
-    std::vector<uint8_t>& previous = x_->previous;
+    std::vector<uint8_t>& previous = grabbing_->previous;
     const auto row = [&](int y) { return pixels + std::size_t(y) * std::size_t(stride); };
     const auto kept = [&](int y) { return previous.data() + std::size_t(y) * rowBytes; };
     bool changed = false;
@@ -498,22 +383,22 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
         wanted = wanted || keyFrameRequested();
     }
     if (changed || wanted) {
-        x_->lastChange = now;
-        x_->encodedAtChange = encodedFrameCount();
+        grabbing_->lastChange = now;
+        grabbing_->encodedAtChange = encodedFrameCount();
     }
     // Sharpened: long enough, the encoder has had enough frames of it (none are encoded
     // before the connection stands), and its last frame came out fine, or the encoder
     // has had its chance (a thin link never gets there).
-    const auto still = now - x_->lastChange;
+    const auto still = now - grabbing_->lastChange;
     const int qp = lastEncodedQp();
     const bool sharp = qp <= kSharpQp || still >= kSharpenAtMost;
-    if (still >= sharpenFor.load() && encodedFrameCount() - x_->encodedAtChange >= sharpenFrames.load() && sharp &&
-        now - x_->lastSent < kStillResend) {
-        std::lock_guard guard(countLock);
-        ++framesUnchanged;
+    if (still >= sharpenFor.load() && encodedFrameCount() - grabbing_->encodedAtChange >= sharpenFrames.load() &&
+        sharp && now - grabbing_->lastSent < kStillResend) {
+        std::lock_guard guard(countLock_);
+        ++counts_.framesUnchanged;
         return false;
     }
-    x_->lastSent = now;
+    grabbing_->lastSent = now;
     return true;
 }
 
@@ -528,18 +413,15 @@ void ScreenCapturer::captureFrame()
     auto current = stream();
     if (!configuration || !current || current->stopped)
         return;
-    XImage* image = x_->grab();
-    if (!image || image->bits_per_pixel != 32)
+    std::string error;
+    auto grabbed = grabbing_->screen->grab(CaptureExclusion::shared().windows(),
+                                           configuration->showsCursor && grabbing_->screen->canShowCursor(), error);
+    if (!grabbed)
         return;
-    auto* pixels = reinterpret_cast<uint8_t*>(image->data);
-    const int stride = image->bytes_per_line;
-    const Rect& region = x_->region;
+    uint8_t* pixels = grabbed->pixels;
+    const int stride = grabbed->stride;
+    const ScreenRect& region = grabbing_->region;
 
-    // Excluded windows go black before anything else sees the picture.
-    xgrab::blackOut(pixels, stride, region,
-                    xgrab::viewableWindows(x_->display, x_->root, CaptureExclusion::shared().windows()));
-    if (configuration->showsCursor && x_->fixes)
-        x_->compositeCursor(pixels, stride);
     if (!worthSending(pixels, stride))
         return;
     // X gives 32-bit pixels with undefined padding bytes: force them opaque-agnostic.
@@ -547,10 +429,10 @@ void ScreenCapturer::captureFrame()
     int argbStride = stride;
     int width = region.width, height = region.height;
     if (configuration->width != width || configuration->height != height) {
-        x_->scaled.resize(size_t(configuration->width) * size_t(configuration->height) * 4);
-        libyuv::ARGBScale(pixels, stride, width, height, x_->scaled.data(), configuration->width * 4,
+        grabbing_->scaled.resize(size_t(configuration->width) * size_t(configuration->height) * 4);
+        libyuv::ARGBScale(pixels, stride, width, height, grabbing_->scaled.data(), configuration->width * 4,
                           configuration->width, configuration->height, libyuv::kFilterBox);
-        argb = x_->scaled.data();
+        argb = grabbing_->scaled.data();
         argbStride = configuration->width * 4;
         width = configuration->width;
         height = configuration->height;
@@ -566,8 +448,8 @@ void ScreenCapturer::captureFrame()
                                        webrtc::ColorSpace::MatrixID::kSMPTE170M, webrtc::ColorSpace::RangeID::kFull))
                                    .build();
     source_->pushFrame(frame);
-    std::lock_guard guard(countLock);
-    ++framesCaptured;
+    std::lock_guard guard(countLock_);
+    ++counts_.framesCaptured;
 }
 
 } // namespace wl

@@ -1,9 +1,9 @@
 #pragma once
-// The host's screen capture on X11. Runs on its own thread, "wickerlane.capture":
-// grabs the shared display with XShm at the frame rate, blacks out the windows
-// registered with CaptureExclusion, composites the cursor from XFixes when it is to
-// be shown, scales down to WLMaxWidth when set, converts to full-range I420 and hands
-// the frame straight to the WebRTC video source.
+// The host's screen capture. Runs on its own thread, "wickerlane.capture": grabs the
+// shared display from its screen source (X11ScreenSource on the desktop: XShm) at the
+// frame rate, with the windows registered with CaptureExclusion blacked out and the
+// cursor drawn in when it is to be shown, scales down to WLMaxWidth when set, converts
+// to full-range I420 and hands the frame straight to the WebRTC video source.
 //
 // X11 delivers 8 bits per channel only: a 10-bit wish takes the refusal path (logged,
 // tenBitRefused set, capture in 8 bits).
@@ -12,6 +12,7 @@
 // callers that touch controllers hop to their own thread.
 
 #include "media/ScreenVideoSource.h"
+#include "platform/ScreenSource.h"
 
 #include <atomic>
 #include <chrono>
@@ -49,8 +50,9 @@ public:
     // A running capture. The host takes it out of the capturer and hands it to stop().
     class Stream;
 
-    // Takes the source to feed; makes the capture thread. Cannot fail.
-    explicit ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source);
+    // Takes the source to feed and the screen to read (used on the capture thread only;
+    // without one every start fails); makes the capture thread. Cannot fail.
+    ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen);
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -68,10 +70,12 @@ public:
     static bool deliversTenBits() { return false; }
 
     // Frames handed to the source so far, and grabs of a still screen that were not
-    // handed on; both read under countLock.
-    mutable std::mutex countLock;
-    long long framesCaptured = 0;
-    long long framesUnchanged = 0;
+    // handed on.
+    struct Counts {
+        long long framesCaptured = 0;
+        long long framesUnchanged = 0;
+    };
+    Counts counts() const;
 
     // After the last change the picture is sent on, so that the encoder sharpens it, for
     // at least this long and until our encoders have made kSharpenFrames frames since
@@ -125,7 +129,7 @@ public:
     static constexpr const char* threadName = "wickerlane.capture";
 
 private:
-    struct X;
+    struct Grabbing;
     void post(std::function<void()> task);
     void run();
     bool attempt(uint32_t displayId, bool tenBits, std::string& error);
@@ -134,7 +138,10 @@ private:
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
-    std::unique_ptr<X> x_; // capture-thread only
+    std::unique_ptr<Grabbing> grabbing_; // capture-thread only
+
+    mutable std::mutex countLock_;
+    Counts counts_;
 
     mutable std::mutex lock_;
     std::shared_ptr<Stream> stream_;

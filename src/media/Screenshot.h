@@ -10,16 +10,18 @@
 
 namespace wl {
 
+class ScreenSource;
+
 struct ScreenPicture {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> bgrx; // 4 bytes a pixel, rows of width * 4 bytes
 };
 
-// displayId: an XRandR output id; an unknown one takes the first display. Opens its own
-// connection to the X server, so any thread may call it. nullopt, with the reason in
-// error, when the display can't be read.
-std::optional<ScreenPicture> grabScreenshot(std::uint32_t displayId, const std::vector<std::uint64_t>& alsoExcluded,
-                                            std::string& error);
+// displayId: an XRandR output id; an unknown one takes the first display. screen: a
+// source of the calling thread's own. nullopt, with the reason in error, when the
+// display can't be read.
+std::optional<ScreenPicture> grabScreenshot(ScreenSource& screen, std::uint32_t displayId,
+                                            const std::vector<std::uint64_t>& alsoExcluded, std::string& error);
 
 } // namespace wl

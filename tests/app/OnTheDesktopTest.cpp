@@ -22,6 +22,7 @@
 #include "media/ScreenCapturer.h"
 #include "media/ScreenVideoSource.h"
 #include "platform/Defaults.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -201,6 +202,7 @@ struct OwnRequestCentre {
         Defaults::setStandard(std::make_shared<MemoryDefaults>());
         HelpRequestCenter::Options options;
         options.picturesFolder = folder.path() / "Request Pictures";
+        options.screens = [] { return std::make_unique<X11ScreenSource>(); };
         center.emplace(messenger, std::move(helpers), options);
     }
     ~OwnRequestCentre()
@@ -364,7 +366,7 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     rtc::VideoSourceInterface<webrtc::VideoFrame>* asSource = source.get();
     asSource->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
     {
-        ScreenCapturer capturer(source);
+        ScreenCapturer capturer(source, std::make_unique<X11ScreenSource>());
         std::promise<void> started;
         capturer.start(0, false, [&] { started.set_value(); });
         ASSERT_EQ(started.get_future().wait_for(5s), std::future_status::ready);

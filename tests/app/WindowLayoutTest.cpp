@@ -17,6 +17,7 @@
 #include "media/Screenshot.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Defaults.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <QGuiApplication>
 #include <QPushButton>
@@ -178,7 +179,8 @@ TEST(WindowLayout, AWindowLeftOutOfAScreenshotTakesItsFrameAlong)
     ScopedCaptureExclusion leftOut(client);
     ScopedCaptureExclusion alsoLeftOut(framed);
     std::string error;
-    const auto picture = grabScreenshot(0, {}, error);
+    X11ScreenSource source;
+    const auto picture = grabScreenshot(source, 0, {}, error);
     ASSERT_TRUE(picture) << error;
 
     EXPECT_TRUE(black(pixel(*picture, 500, 350))) << "the client window";

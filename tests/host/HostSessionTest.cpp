@@ -1,6 +1,5 @@
 // Consent and the live session, against the real service with a scripted helper that
-// runs a real peer connection on loopback and decodes the host's Xvfb screen.
-#include "TestEnvironment.h"
+// runs a real peer connection on loopback and decodes the host's synthetic screen.
 #include "HostTestKit.h"
 
 #include "host/HostPeer.h"
@@ -12,8 +11,6 @@
 #include "protocol/Roster.h"
 
 #include <api/video/i420_buffer.h>
-
-#include <X11/Xlib.h>
 
 #include <cmath>
 
@@ -221,25 +218,7 @@ TEST(HostSessionConsent, TheTimeLimitWaitsForTheUser)
 
 // ---- the live session ----
 
-struct Rgb {
-    int r, g, b;
-};
-
-// Paints the root window of the test's X server.
-bool paintScreen(Rgb color)
-{
-    ::Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return false;
-    Window root = DefaultRootWindow(display);
-    XSetWindowBackground(display, root,
-                         (static_cast<unsigned long>(color.r) << 16) | (static_cast<unsigned long>(color.g) << 8) |
-                             static_cast<unsigned long>(color.b));
-    XClearWindow(display, root);
-    XSync(display, False);
-    XCloseDisplay(display);
-    return true;
-}
+using Rgb = SyntheticScreen::Colour;
 
 // The centre of a decoded frame is the painted colour (full-range BT.601, as the
 // capturer converts it).
@@ -260,7 +239,6 @@ class HostSessionLive : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
         ASSERT_TRUE(rig.started);
         rig.pair({ada.record()});
     }
@@ -294,7 +272,7 @@ protected:
 TEST_F(HostSessionLive, TheHelperSeesTheScreenAndTheSessionState)
 {
     const Rgb orange{200, 80, 40};
-    ASSERT_TRUE(paintScreen(orange));
+    rig.screen->paint(orange);
     startLiveSession();
 
     // The answer is signed for this helper's nonce; candidates went both ways.
@@ -420,7 +398,7 @@ namespace {
 TEST_F(HostSessionLive, ALowBitrateShrinksThePictureAndLowersTheFrameRate)
 {
     const Rgb teal{30, 140, 150};
-    ASSERT_TRUE(paintScreen(teal));
+    rig.screen->paint(teal);
     startLiveSession();
     HostPeer& peer = *rig.host->session().peer();
     ASSERT_TRUE(waitUntil([&] { return peer.captureSize().has_value(); }));

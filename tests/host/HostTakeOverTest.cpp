@@ -84,7 +84,7 @@ protected:
         });
     }
 
-    HostRig rig;
+    HostRig rig{{}, HostRig::Screen::desktop};
     ScriptedHelper ada{"Ada Lovelace"};
     Display screen;
 };

@@ -9,6 +9,7 @@
 #include "host/HelpRequestCenter.h"
 #include "mail/Messenger.h"
 #include "platform/Defaults.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <QImage>
 #include <QUrl>
@@ -37,6 +38,7 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     TempDir folder;
     HelpRequestCenter::Options centerOptions;
     centerOptions.picturesFolder = folder.path() / "Request Pictures";
+    centerOptions.screens = [] { return std::make_unique<X11ScreenSource>(); };
     HelpRequestCenter center(
         messenger, [] { return std::vector<PairedDevice>{}; }, centerOptions);
 

@@ -1,4 +1,4 @@
-// The X11 screen capturer against the private Xvfb, with a sink on its video source.
+// The screen capturer on the private Xvfb (X11ScreenSource), with a sink on its video source.
 #include "LoopbackPeers.h"
 #include "XScreen.h"
 
@@ -8,6 +8,7 @@
 #include "platform/CaptureExclusion.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +29,7 @@ void startAndWait(wl::ScreenCapturer& capturer, uint32_t display, bool tenBit)
 
 long long captured(wl::ScreenCapturer& capturer)
 {
-    std::lock_guard guard(capturer.countLock);
-    return capturer.framesCaptured;
+    return capturer.counts().framesCaptured;
 }
 
 // Mean luma over a rectangle of an I420 frame.
@@ -60,7 +60,7 @@ protected:
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
         asSource()->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
-        capturer = std::make_unique<wl::ScreenCapturer>(source);
+        capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>());
     }
     void TearDown() override
     {
@@ -93,6 +93,7 @@ TEST_F(ScreenCapturerTest, StartsOnTheFirstDisplayAndCountsFrames)
     auto frame = sink.last();
     EXPECT_EQ(frame->width(), screen.width());
     EXPECT_FALSE(log.contains("10-bit"));
+    EXPECT_TRUE(log.contains("Wickerlane: display 57005 not found; sharing display "));
 
     auto stream = capturer->takeStream();
     EXPECT_FALSE(capturer->stream());
@@ -252,11 +253,7 @@ TEST_F(ScreenCapturerTest, AStillScreenSlowsDownAfterSharpeningAndAnyChangeResum
     EXPECT_GE(resent, 5) << "a still picture goes out about every 400 ms";
     EXPECT_LE(resent, 11) << "a still picture goes out about every 400 ms";
     capturer->sharpenFrames = 0;
-    long long skipped = 0;
-    {
-        std::lock_guard guard(capturer->countLock);
-        skipped = capturer->framesUnchanged;
-    }
+    const long long skipped = capturer->counts().framesUnchanged;
     EXPECT_GT(skipped, 0);
 
     screen.fill(100, 100, 50, 50, {250, 250, 250});

@@ -6,6 +6,7 @@
 #include "media/KeyFrameRequest.h"
 #include "media/ScreenCapturer.h"
 #include "platform/Defaults.h"
+#include "platform/linux/X11ScreenSource.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ protected:
     {
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
-        capturer = std::make_unique<wl::ScreenCapturer>(source);
+        capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>());
     }
     void TearDown() override
     {

@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "platform/linux/XConnection.h"
 #include "platform/linux/XRandrDisplays.h"
 
 #include <QGuiApplication>
@@ -20,10 +21,11 @@ namespace {
 std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
 {
     std::vector<std::pair<std::uint32_t, std::string>> result;
-    ::Display* dpy = XOpenDisplay(nullptr);
-    if (!dpy)
+    auto x = XConnection::open();
+    if (!x)
         return result;
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, DefaultRootWindow(dpy));
+    ::Display* dpy = x->display();
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, x->root());
     for (int i = 0; resources && i < resources->noutput; ++i) {
         XRROutputInfo* info = XRRGetOutputInfo(dpy, resources, resources->outputs[i]);
         if (info && info->connection == RR_Connected)
@@ -34,7 +36,6 @@ std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
     }
     if (resources)
         XRRFreeScreenResources(resources);
-    XCloseDisplay(dpy);
     return result;
 }
 } // namespace
@@ -67,11 +68,12 @@ TEST(X11Displays, ThePrimaryOutputIsTheMainDisplay)
     WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
-    ::Display* dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
-    XRRSetOutputPrimary(dpy, DefaultRootWindow(dpy), outputs.back().first);
-    XSync(dpy, False);
-    XCloseDisplay(dpy);
+    {
+        auto x = XConnection::open();
+        ASSERT_TRUE(x);
+        XRRSetOutputPrimary(x->display(), x->root(), outputs.back().first);
+        x->sync();
+    }
 
     XRandrDisplays displays;
     auto list = displays.list();
@@ -123,8 +125,9 @@ TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
     WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
     auto outputs = serverOutputs();
     ASSERT_FALSE(outputs.empty());
-    ::Display* dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
+    auto x = XConnection::open();
+    ASSERT_TRUE(x);
+    ::Display* dpy = x->display();
     Atom edid = XInternAtom(dpy, RR_PROPERTY_RANDR_EDID, False);
     const std::string block = edidNamed("Studio View");
     XRRChangeOutputProperty(dpy, outputs.front().first, edid, XA_INTEGER, 8, PropModeReplace,
@@ -134,8 +137,7 @@ TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
     XRandrDisplays displays;
     auto main = displays.display(outputs.front().first);
     XRRDeleteOutputProperty(dpy, outputs.front().first, edid);
-    XSync(dpy, False);
-    XCloseDisplay(dpy);
+    x->sync();
     ASSERT_TRUE(main);
     EXPECT_EQ(main->name, "Studio View");
     EXPECT_EQ(main->output, outputs.front().second);

@@ -133,7 +133,8 @@ TEST(ViewerPeerFailure, AFailedDescriptionEndsTheAttemptAtOnce)
     answer.signature = host.key.sign(answerSignatureMessage(rig.helperNonce(), unusable));
     rig.transport().deliver(answer);
     ASSERT_TRUE(waitUntil([&] { return rig.viewer->session().phase().kind == Phase::Kind::message; }));
-    EXPECT_EQ(rig.viewer->session().phase().text.rfind("The connection was lost.", 0), 0u) << rig.viewer->session().phase().text;
+    EXPECT_EQ(rig.viewer->session().phase().text.rfind("The connection was lost.", 0), 0u)
+        << rig.viewer->session().phase().text;
     EXPECT_TRUE(rig.transport().closed);
 }
 

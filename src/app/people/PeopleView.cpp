@@ -370,7 +370,8 @@ void PeopleView::refresh()
         }
         for (const auto& row : scene.card.rows) {
             const std::string& id = row.device.id;
-            scene.lines.push_back(deviceLineModel(row.device, row.request, controller_.hosts().onlineIDs().count(id) > 0,
+            scene.lines.push_back(deviceLineModel(row.device, row.request,
+                                                  controller_.hosts().onlineIDs().count(id) > 0,
                                                   controller_.hosts().knownUnattended().count(id) > 0,
                                                   controller_.hosts().notifyWhenOnline().count(id) > 0,
                                                   myMacs.asking().count(id) > 0, myMacs.isMine(id), now));

@@ -80,8 +80,6 @@ DBusPowerManagement::~DBusPowerManagement()
     stopWatchingPowerSource();
     while (!holds_.empty())
         allowIdleSleep(holds_.begin()->first);
-    if (display_)
-        XCloseDisplay(display_);
 }
 
 std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryLogind(const std::string& name, std::string& why)
@@ -135,15 +133,15 @@ std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryScreenSaver(con
 
 std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryX11(std::string& why)
 {
-    if (!display_)
-        display_ = XOpenDisplay(nullptr);
+    if (!x11_)
+        x11_ = XConnection::open();
     int event = 0, error = 0;
-    if (!display_ || !XScreenSaverQueryExtension(display_, &event, &error)) {
+    if (!x11_ || !XScreenSaverQueryExtension(x11_->display(), &event, &error)) {
         why += "; no X screen saver extension";
         return std::nullopt;
     }
-    XScreenSaverSuspend(display_, True);
-    XFlush(display_);
+    XScreenSaverSuspend(x11_->display(), True);
+    XFlush(x11_->display());
     return Hold{Hold::Kind::x11, -1, 0};
 }
 
@@ -187,9 +185,9 @@ void DBusPowerManagement::allowIdleSleep(std::uint32_t handle)
         bool stillHeld = false;
         for (const auto& [other, h] : holds_)
             stillHeld = stillHeld || h.kind == Hold::Kind::x11;
-        if (!stillHeld && display_) {
-            XScreenSaverSuspend(display_, False);
-            XFlush(display_);
+        if (!stillHeld && x11_) {
+            XScreenSaverSuspend(x11_->display(), False);
+            XFlush(x11_->display());
         }
         break;
     }
@@ -407,30 +405,24 @@ std::string XdgLoginItem::programPath()
 
 bool X11Permissions::canRecordScreen()
 {
-    ::Display* display = XOpenDisplay(nullptr);
-    if (!display)
+    auto x = XConnection::open();
+    if (!x)
         return false;
-    // X errors (a refused read) must not end the process.
-    auto previous = XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
-    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, 1, 1, AllPlanes, ZPixmap);
+    XImage* image = XGetImage(x->display(), x->root(), 0, 0, 1, 1, AllPlanes, ZPixmap);
     bool readable = image != nullptr;
     if (image)
         XDestroyImage(image);
-    XSync(display, False);
-    XSetErrorHandler(previous);
-    XCloseDisplay(display);
+    x->sync();
     return readable;
 }
 
 bool X11Permissions::canControl()
 {
-    ::Display* display = XOpenDisplay(nullptr);
-    if (!display)
+    auto x = XConnection::open();
+    if (!x)
         return false;
     int event = 0, error = 0, major = 0, minor = 0;
-    bool present = XTestQueryExtension(display, &event, &error, &major, &minor);
-    XCloseDisplay(display);
-    return present;
+    return XTestQueryExtension(x->display(), &event, &error, &major, &minor);
 }
 
 void X11Permissions::requestControl()

@@ -2,6 +2,7 @@
 // The Linux backends of the host's system services (platform/SystemServices.h).
 
 #include "platform/SystemServices.h"
+#include "platform/linux/XConnection.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -11,8 +12,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-
-struct _XDisplay;
 
 namespace wl {
 
@@ -65,7 +64,7 @@ private:
     QDBusConnection session_;
     std::map<std::uint32_t, Hold> holds_;
     std::uint32_t nextHandle_ = 1;
-    _XDisplay* display_ = nullptr;
+    std::unique_ptr<XConnection> x11_; // XScreenSaverSuspend
     std::function<void()> powerChanged_;
     bool watching_ = false;
 };

@@ -1,47 +1,32 @@
 #include "platform/linux/XFixesCursorImages.h"
 
-#include "platform/Log.h"
-
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 
 namespace wl {
 
-XFixesCursorImages::XFixesCursorImages(std::string displayName) : displayName_(std::move(displayName)) { }
-
-XFixesCursorImages::~XFixesCursorImages()
+XFixesCursorImages::XFixesCursorImages(std::string displayName)
+    : x_(
+          "the cursor's shape can't be read",
+          [](XConnection& x) {
+              int event = 0, error = 0, major = 0, minor = 0;
+              return XFixesQueryExtension(x.display(), &event, &error) &&
+                      XFixesQueryVersion(x.display(), &major, &minor)
+                  ? std::string()
+                  : std::string("XFixes extension");
+          },
+          std::move(displayName))
 {
-    if (display_)
-        XCloseDisplay(display_);
 }
 
-bool XFixesCursorImages::open()
-{
-    if (display_)
-        return true;
-    if (triedToOpen_)
-        return false;
-    triedToOpen_ = true;
-    display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
-    if (!display_) {
-        Log::line("Wickerlane: cannot open the X display; the cursor's shape can't be read");
-        return false;
-    }
-    int event = 0, error = 0, major = 0, minor = 0;
-    if (!XFixesQueryExtension(display_, &event, &error) || !XFixesQueryVersion(display_, &major, &minor)) {
-        Log::line("Wickerlane: the X server has no XFixes extension; the cursor's shape can't be read");
-        XCloseDisplay(display_);
-        display_ = nullptr;
-        return false;
-    }
-    return true;
-}
+XFixesCursorImages::~XFixesCursorImages() = default;
 
 std::optional<CursorImage> XFixesCursorImages::current()
 {
-    if (!open())
+    XConnection* x = x_.get();
+    if (!x)
         return std::nullopt;
-    XFixesCursorImage* image = XFixesGetCursorImage(display_);
+    XFixesCursorImage* image = XFixesGetCursorImage(x->display());
     if (!image)
         return std::nullopt;
     CursorImage result;

@@ -3,10 +3,9 @@
 // serial. Main thread only.
 
 #include "platform/CursorImages.h"
+#include "platform/linux/XConnection.h"
 
 #include <string>
-
-struct _XDisplay;
 
 namespace wl {
 
@@ -19,11 +18,7 @@ public:
     std::optional<CursorImage> current() override;
 
 private:
-    bool open();
-
-    std::string displayName_;
-    _XDisplay* display_ = nullptr;
-    bool triedToOpen_ = false;
+    XConnectionOnce x_;
 };
 
 } // namespace wl

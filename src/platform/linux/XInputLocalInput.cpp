@@ -46,46 +46,42 @@ bool isXTestDevice(::Display* display, const XIDeviceInfo& device)
 
 } // namespace
 
-XInputLocalInput::XInputLocalInput(std::string displayName) : displayName_(std::move(displayName)) { }
+XInputLocalInput::XInputLocalInput(std::string displayName)
+    : x_(
+          "the user's own input can't be watched",
+          [this](XConnection& x) {
+              int event = 0, error = 0, major = 2, minor = 2;
+              return XQueryExtension(x.display(), "XInputExtension", &opcode_, &event, &error) &&
+                      XIQueryVersion(x.display(), &major, &minor) == Success && major >= 2
+                  ? std::string()
+                  : std::string("XInput 2");
+          },
+          std::move(displayName))
+{
+}
 
 XInputLocalInput::~XInputLocalInput()
 {
     if (notifier_)
         delete notifier_.data();
-    if (display_)
-        XCloseDisplay(display_);
 }
 
 bool XInputLocalInput::open()
 {
-    if (display_)
+    if (x_.opened())
         return true;
-    if (triedToOpen_)
+    if (!x_.get())
         return false;
-    triedToOpen_ = true;
-    display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
-    if (!display_) {
-        Log::line("Wickerlane: cannot open the X display; the user's own input can't be watched");
-        return false;
-    }
-    int event = 0, error = 0, major = 2, minor = 2;
-    if (!XQueryExtension(display_, "XInputExtension", &opcode_, &event, &error) ||
-        XIQueryVersion(display_, &major, &minor) != Success || major < 2) {
-        Log::line("Wickerlane: the X server has no XInput 2; the user's own input can't be watched");
-        XCloseDisplay(display_);
-        display_ = nullptr;
-        return false;
-    }
     // Device changes are followed for as long as the connection is open.
     unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(mask, XI_HierarchyChanged);
     XIEventMask hierarchy{XIAllDevices, int(sizeof mask), mask};
-    XISelectEvents(display_, DefaultRootWindow(display_), &hierarchy, 1);
+    XISelectEvents(display(), DefaultRootWindow(display()), &hierarchy, 1);
     findPostingDevices();
     // The notifier goes with the application object, which may end before this.
-    notifier_ = new QSocketNotifier(ConnectionNumber(display_), QSocketNotifier::Read, QCoreApplication::instance());
+    notifier_ = new QSocketNotifier(ConnectionNumber(display()), QSocketNotifier::Read, QCoreApplication::instance());
     connect(notifier_, &QSocketNotifier::activated, this, [this] { readEvents(); });
-    XFlush(display_);
+    XFlush(display());
     return true;
 }
 
@@ -94,10 +90,10 @@ void XInputLocalInput::findPostingDevices()
     postingDevices_.clear();
     // The masters a connection posts through by default, and their XTEST slaves.
     int pointer = 0;
-    if (!XIGetClientPointer(display_, None, &pointer))
+    if (!XIGetClientPointer(display(), None, &pointer))
         pointer = 2;
     int count = 0;
-    XIDeviceInfo* devices = XIQueryDevice(display_, XIAllDevices, &count);
+    XIDeviceInfo* devices = XIQueryDevice(display(), XIAllDevices, &count);
     int keyboard = 0;
     for (int i = 0; i < count; ++i)
         if (devices[i].deviceid == pointer)
@@ -105,7 +101,8 @@ void XInputLocalInput::findPostingDevices()
     for (int i = 0; i < count; ++i) {
         const XIDeviceInfo& device = devices[i];
         const bool slave = device.use == XISlavePointer || device.use == XISlaveKeyboard;
-        if (slave && (device.attachment == pointer || device.attachment == keyboard) && isXTestDevice(display_, device))
+        if (slave && (device.attachment == pointer || device.attachment == keyboard) &&
+            isXTestDevice(display(), device))
             postingDevices_.insert(device.deviceid);
     }
     if (devices)
@@ -114,7 +111,7 @@ void XInputLocalInput::findPostingDevices()
 
 void XInputLocalInput::select(bool on)
 {
-    if (selected_ == on || !display_)
+    if (selected_ == on || !x_.opened())
         return;
     selected_ = on;
     unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
@@ -124,9 +121,9 @@ void XInputLocalInput::select(bool on)
         XISetMask(mask, XI_RawKeyPress);
     }
     XIEventMask raw{XIAllMasterDevices, int(sizeof mask), mask};
-    XISelectEvents(display_, DefaultRootWindow(display_), &raw, 1);
+    XISelectEvents(display(), DefaultRootWindow(display()), &raw, 1);
     // Once this returns the server has the selection: the user's next event counts.
-    XSync(display_, False);
+    XSync(display(), False);
     // Events Xlib read off the socket meanwhile wake no notifier: look at them soon.
     QMetaObject::invokeMethod(
         this, [this] { readEvents(); }, Qt::QueuedConnection);
@@ -174,7 +171,7 @@ void XInputLocalInput::queryPointer(int device, LocalInputEvent& event)
     XIButtonState buttons{};
     XIModifierState modifiers{};
     XIGroupState group{};
-    if (XIQueryPointer(display_, device, DefaultRootWindow(display_), &root, &child, &rootX, &rootY, &winX, &winY,
+    if (XIQueryPointer(display(), device, DefaultRootWindow(display()), &root, &child, &rootX, &rootY, &winX, &winY,
                        &buttons, &modifiers, &group)) {
         event.x = rootX;
         event.y = rootY;
@@ -191,21 +188,21 @@ bool XInputLocalInput::isModifier(int keycode)
 {
     if (keycode < 8 || keycode > 255)
         return false;
-    const KeySym keysym = XkbKeycodeToKeysym(display_, KeyCode(keycode), 0, 0);
+    const KeySym keysym = XkbKeycodeToKeysym(display(), KeyCode(keycode), 0, 0);
     return keysym != NoSymbol && IsModifierKey(keysym);
 }
 
 void XInputLocalInput::readEvents()
 {
-    if (!display_)
+    if (!x_.opened())
         return;
     std::vector<LocalInputEvent> events;
     bool moved = false;
-    while (XPending(display_) > 0) {
+    while (XPending(display()) > 0) {
         XEvent event;
-        XNextEvent(display_, &event);
+        XNextEvent(display(), &event);
         XGenericEventCookie* cookie = &event.xcookie;
-        if (cookie->type != GenericEvent || cookie->extension != opcode_ || !XGetEventData(display_, cookie))
+        if (cookie->type != GenericEvent || cookie->extension != opcode_ || !XGetEventData(display(), cookie))
             continue;
         if (cookie->evtype == XI_HierarchyChanged) {
             findPostingDevices();
@@ -218,7 +215,7 @@ void XInputLocalInput::readEvents()
                 if (cookie->evtype == XI_RawMotion) {
                     local.kind = LocalInputEvent::Kind::pointerMotion;
                     if (moved) {
-                        XFreeEventData(display_, cookie);
+                        XFreeEventData(display(), cookie);
                         continue;
                     }
                     moved = true;
@@ -234,7 +231,7 @@ void XInputLocalInput::readEvents()
                 events.push_back(local);
             }
         }
-        XFreeEventData(display_, cookie);
+        XFreeEventData(display(), cookie);
     }
     for (const auto& event : events)
         deliver(event);

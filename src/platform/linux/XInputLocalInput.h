@@ -9,6 +9,7 @@
 // is one. Raw events are asked for only while someone watches.
 
 #include "platform/LocalInput.h"
+#include "platform/linux/XConnection.h"
 
 #include <QObject>
 #include <QPointer>
@@ -37,6 +38,8 @@ public:
 
 private:
     bool open();
+    // The open connection (after open()).
+    _XDisplay* display() const { return x_.opened()->display(); }
     void select(bool on);
     void findPostingDevices();
     void readEvents();
@@ -46,10 +49,8 @@ private:
     bool isModifier(int keycode);
     void deliver(const LocalInputEvent& event);
 
-    std::string displayName_;
-    _XDisplay* display_ = nullptr;
-    bool triedToOpen_ = false;
     int opcode_ = 0;
+    XConnectionOnce x_;
     QPointer<QSocketNotifier> notifier_;
     std::set<int> postingDevices_;
     std::map<int, std::function<void(const LocalInputEvent&)>> handlers_;

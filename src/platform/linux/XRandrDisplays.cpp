@@ -1,7 +1,5 @@
 #include "platform/linux/XRandrDisplays.h"
 
-#include "platform/Log.h"
-
 #include <QGuiApplication>
 #include <QScreen>
 #include <QThread>
@@ -64,6 +62,13 @@ std::optional<std::string> monitorNameFromEDID(std::string_view edid)
 }
 
 XRandrDisplays::XRandrDisplays()
+    : x_("no displays are known", [](XConnection& x) {
+          int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+          return XRRQueryExtension(x.display(), &eventBase, &errorBase) &&
+                  XRRQueryVersion(x.display(), &major, &minor) && (major > 1 || (major == 1 && minor >= 5))
+              ? std::string()
+              : std::string("RandR 1.5");
+      })
 {
     watchScreens();
 }
@@ -78,50 +83,36 @@ XRandrDisplays::~XRandrDisplays()
         else
             watcher_->deleteLater();
     }
-    if (connection_)
-        XCloseDisplay(connection_);
 }
 
-bool XRandrDisplays::openConnection()
+XConnection* XRandrDisplays::connection()
 {
-    if (connection_)
-        return true;
-    if (triedToOpen_)
-        return false;
-    triedToOpen_ = true;
-    connection_ = XOpenDisplay(nullptr);
-    if (!connection_) {
-        Log::line("Wickerlane: cannot open the X display; no displays are known");
-        return false;
-    }
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(connection_, &eventBase, &errorBase) || !XRRQueryVersion(connection_, &major, &minor) ||
-        major < 1 || (major == 1 && minor < 5)) {
-        Log::line("Wickerlane: the X server has no RandR 1.5; no displays are known");
-        XCloseDisplay(connection_);
-        connection_ = nullptr;
-        return false;
-    }
-    return true;
+    XConnection* x = x_.get();
+    if (x)
+        x->adopt(); // callers hold lock_: no other thread uses it meanwhile
+    return x;
 }
 
 bool XRandrDisplays::blendsTranslucentWindows()
 {
     std::lock_guard guard(lock_);
-    if (!openConnection())
+    XConnection* x = connection();
+    if (!x)
         return false;
-    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(connection_));
-    const Atom selection = XInternAtom(connection_, name.c_str(), False);
-    return selection != None && XGetSelectionOwner(connection_, selection) != None;
+    ::Display* dpy = x->display();
+    const std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(dpy));
+    const Atom selection = XInternAtom(dpy, name.c_str(), False);
+    return selection != None && XGetSelectionOwner(dpy, selection) != None;
 }
 
 std::vector<Display> XRandrDisplays::list()
 {
     watchScreens();
     std::lock_guard guard(lock_);
-    if (!openConnection())
+    XConnection* x = connection();
+    if (!x)
         return {};
-    ::Display* dpy = connection_;
+    ::Display* dpy = x->display();
     Window root = DefaultRootWindow(dpy);
     XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, root);
     int count = 0;

@@ -8,6 +8,7 @@
 // QGuiApplication exists. Thread-safe.
 
 #include "platform/Displays.h"
+#include "platform/linux/XConnection.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,11 +41,11 @@ protected:
 
 private:
     void watchScreens();
-    bool openConnection();
+    // The connection, opened on first use and handed to the calling thread; under lock_.
+    XConnection* connection();
 
     std::mutex lock_;
-    _XDisplay* connection_ = nullptr;
-    bool triedToOpen_ = false;
+    XConnectionOnce x_;
     QPointer<QObject> watcher_;
     std::shared_ptr<XRandrDisplays*> alive_ = std::make_shared<XRandrDisplays*>(this);
 };

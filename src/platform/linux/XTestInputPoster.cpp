@@ -8,67 +8,59 @@
 
 namespace wl {
 
-XTestInputPoster::XTestInputPoster(std::string displayName) : displayName_(std::move(displayName)) { }
+XTestInputPoster::XTestInputPoster(std::string displayName)
+    : x_(
+          "the helper's input can't be posted",
+          [this](XConnection& x) {
+              int event = 0, error = 0, major = 0, minor = 0;
+              hasXTest_ = XTestQueryExtension(x.display(), &event, &error, &major, &minor);
+              if (!hasXTest_)
+                  Log::line("Wickerlane: the X server has no XTest extension; the helper's input can't be posted");
+              // Posted events must not wait for a grab of this connection.
+              XTestGrabControl(x.display(), True);
+              return std::string();
+          },
+          std::move(displayName))
+{
+}
 
 XTestInputPoster::~XTestInputPoster()
 {
-    if (!display_)
+    if (!x_.opened())
         return;
     for (const auto& [keysym, keycode] : spare_) {
         KeySym none[2] = {NoSymbol, NoSymbol};
-        XChangeKeyboardMapping(display_, int(keycode), 2, none, 1);
+        XChangeKeyboardMapping(display(), int(keycode), 2, none, 1);
     }
-    XSync(display_, False);
-    XCloseDisplay(display_);
-}
-
-bool XTestInputPoster::open()
-{
-    if (display_)
-        return true;
-    if (triedToOpen_)
-        return false;
-    triedToOpen_ = true;
-    display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
-    if (!display_) {
-        Log::line("Wickerlane: cannot open the X display; the helper's input can't be posted");
-        return false;
-    }
-    int event = 0, error = 0, major = 0, minor = 0;
-    hasXTest_ = XTestQueryExtension(display_, &event, &error, &major, &minor);
-    if (!hasXTest_)
-        Log::line("Wickerlane: the X server has no XTest extension; the helper's input can't be posted");
-    // Posted events must not wait for a grab of this connection.
-    XTestGrabControl(display_, True);
-    return true;
+    XSync(display(), False);
 }
 
 bool XTestInputPoster::available()
 {
-    return open() && hasXTest_;
+    return x_.get() && hasXTest_;
 }
 
 void XTestInputPoster::movePointer(int x, int y)
 {
     if (!available())
         return;
-    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
-    XFlush(display_);
+    XTestFakeMotionEvent(display(), -1, x, y, CurrentTime);
+    XFlush(display());
 }
 
 void XTestInputPoster::button(int button, bool down)
 {
     if (!available() || button < 1 || button > 255)
         return;
-    XTestFakeButtonEvent(display_, unsigned(button), down ? True : False, CurrentTime);
-    XFlush(display_);
+    XTestFakeButtonEvent(display(), unsigned(button), down ? True : False, CurrentTime);
+    XFlush(display());
 }
 
 void XTestInputPoster::followMappingChanges()
 {
-    while (XPending(display_) > 0) {
+    while (XPending(display()) > 0) {
         XEvent event;
-        XNextEvent(display_, &event);
+        XNextEvent(display(), &event);
         if (event.type == MappingNotify)
             keymapLoaded_ = false;
     }
@@ -78,10 +70,10 @@ void XTestInputPoster::loadKeymap()
 {
     keymapLoaded_ = true;
     keymap_.clear();
-    XDisplayKeycodes(display_, &minKeycode_, &maxKeycode_);
+    XDisplayKeycodes(display(), &minKeycode_, &maxKeycode_);
     int perKeycode = 0;
     const int count = maxKeycode_ - minKeycode_ + 1;
-    KeySym* map = XGetKeyboardMapping(display_, KeyCode(minKeycode_), count, &perKeycode);
+    KeySym* map = XGetKeyboardMapping(display(), KeyCode(minKeycode_), count, &perKeycode);
     if (!map)
         return;
     keymap_.resize(std::size_t(count));
@@ -125,8 +117,8 @@ std::optional<unsigned> XTestInputPoster::spareKeycodeFor(std::uint32_t keysym)
         if (!empty || taken)
             continue;
         KeySym both[2] = {KeySym(keysym), KeySym(keysym)};
-        XChangeKeyboardMapping(display_, int(keycode), 2, both, 1);
-        XSync(display_, False);
+        XChangeKeyboardMapping(display(), int(keycode), 2, both, 1);
+        XSync(display(), False);
         spare_[keysym] = keycode;
         keymapLoaded_ = false;
         return keycode;
@@ -150,8 +142,8 @@ bool XTestInputPoster::key(std::uint32_t keysym, bool down)
         keycode = spareKeycodeFor(keysym);
     if (!keycode)
         return false;
-    XTestFakeKeyEvent(display_, *keycode, down ? True : False, CurrentTime);
-    XFlush(display_);
+    XTestFakeKeyEvent(display(), *keycode, down ? True : False, CurrentTime);
+    XFlush(display());
     return true;
 }
 
@@ -160,7 +152,7 @@ bool XTestInputPoster::capsLockOn()
     if (!available())
         return false;
     XkbStateRec state{};
-    if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success)
+    if (XkbGetState(display(), XkbUseCoreKbd, &state) != Success)
         return false;
     return (state.locked_mods & LockMask) != 0;
 }

@@ -5,6 +5,7 @@
 // spare key code for as long as this poster lives. Main thread only.
 
 #include "platform/InputPoster.h"
+#include "platform/linux/XConnection.h"
 
 #include <map>
 #include <optional>
@@ -29,17 +30,16 @@ public:
     bool capsLockOn() override;
 
 private:
-    bool open();
+    // The open connection (after available()).
+    _XDisplay* display() const { return x_.opened()->display(); }
     // Reads mapping changes the server announced; reloads the keymap after one.
     void followMappingChanges();
     void loadKeymap();
     std::optional<unsigned> keycodeFor(std::uint32_t keysym);
     std::optional<unsigned> spareKeycodeFor(std::uint32_t keysym);
 
-    std::string displayName_;
-    _XDisplay* display_ = nullptr;
-    bool triedToOpen_ = false;
     bool hasXTest_ = false;
+    XConnectionOnce x_;
     // The keymap: per key code, its keysyms by level.
     int minKeycode_ = 0, maxKeycode_ = 0;
     std::vector<std::vector<std::uint32_t>> keymap_;

@@ -3,10 +3,9 @@
 // the current group, then in the others. Main thread only.
 
 #include "platform/KeyboardLayout.h"
+#include "platform/linux/XConnection.h"
 
 #include <string>
-
-struct _XDisplay;
 
 namespace wl {
 
@@ -19,12 +18,8 @@ public:
     std::vector<std::uint32_t> baseKeysyms(std::uint32_t keycode) override;
 
 private:
-    bool open();
-
-    std::string displayName_;
-    _XDisplay* display_ = nullptr;
-    bool triedToOpen_ = false;
     int xkbEventBase_ = 0;
+    XConnectionOnce x_;
 };
 
 } // namespace wl

@@ -3,11 +3,14 @@
 // introduction service on loopback, with scripted prompts, a recorded power manager,
 // switchable permissions, a scripted administrator prompt, manual timers for the
 // controller, the session history in a temporary folder, and WebRTC on 127.0.0.1 only.
+// Its sessions share a synthetic screen (which is also the displays) and post no input;
+// a rig on the desktop shares the test X server's screen and posts input there.
 #include "HostFakes.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
 #include "ScriptedHelper.h"
 #include "ScriptedPrompts.h"
+#include "SyntheticScreen.h"
 #include "ServiceProcess.h"
 #include "TestDirs.h"
 #include "WaitUntil.h"
@@ -34,6 +37,7 @@
 #include "platform/linux/XRandrDisplays.h"
 #include "platform/linux/XTestInputPoster.h"
 #include "host/SharedDisplay.h"
+#include "platform/linux/X11ScreenSource.h"
 #include "signalling/WebRTCConfiguration.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +59,10 @@ public:
         Route route;
     };
 
-    explicit HostRig(std::vector<std::string> serviceArguments = {}) : service(std::move(serviceArguments))
+    enum class Screen { synthetic, desktop };
+
+    explicit HostRig(std::vector<std::string> serviceArguments = {}, Screen shared = Screen::synthetic)
+        : service(std::move(serviceArguments)), onTheDesktop(shared == Screen::desktop)
     {
         started = service.start();
         InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
@@ -71,11 +78,13 @@ public:
         Workspace::setStandard(workspace);
         LoginItem::setStandard(std::make_shared<XdgLoginItem>(folder.path() / "autostart" / "wickerlane.desktop"));
         Notifier::setStandard(notifier);
-        if (std::getenv("DISPLAY")) {
+        if (onTheDesktop) {
             Displays::setStandard(std::make_shared<XRandrDisplays>());
             InputPoster::setStandard(std::make_shared<XTestInputPoster>());
             LocalInput::setStandard(std::make_shared<XInputLocalInput>());
             CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
+        } else {
+            Displays::setStandard(screen->displays);
         }
         resetSharedDisplay();
         const char* state = std::getenv("XDG_STATE_HOME");
@@ -136,7 +145,11 @@ public:
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
         services = std::make_unique<AppServices>(options);
         services->isHelping = [this] { return helping; };
-        host = std::make_unique<HostController>(*services, HostController::Options{timers.factory(), &prompts});
+        ScreenSources screens = screen->sources();
+        if (onTheDesktop)
+            screens = [] { return std::make_unique<X11ScreenSource>(); };
+        host =
+            std::make_unique<HostController>(*services, HostController::Options{timers.factory(), &prompts, screens});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
         };
@@ -203,6 +216,8 @@ public:
     }
 
     ServiceProcess service;
+    const bool onTheDesktop;
+    std::shared_ptr<SyntheticScreen> screen = SyntheticScreen::make();
     bool started = false;
     TempDir folder;
     std::string savedState;

@@ -1,0 +1,103 @@
+#include "platform/linux/XConnection.h"
+
+#include "platform/Log.h"
+
+#include <X11/Xlib.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace wl {
+
+namespace {
+
+std::atomic<int> errors{0};
+
+int countError(::Display*, XErrorEvent*)
+{
+    ++errors;
+    return 0;
+}
+
+void installErrorHandler()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] { XSetErrorHandler(countError); });
+}
+
+} // namespace
+
+std::unique_ptr<XConnection> XConnection::open(const std::string& name)
+{
+    installErrorHandler();
+    ::Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+    if (!display)
+        return nullptr;
+    return std::unique_ptr<XConnection>(new XConnection(display));
+}
+
+XConnection::XConnection(::Display* display) : display_(display), owner_(std::this_thread::get_id()) { }
+
+XConnection::~XConnection()
+{
+    XCloseDisplay(display_);
+}
+
+::Display* XConnection::display() const
+{
+    if (owner_.load() != std::this_thread::get_id()) {
+        Log::line("Wickerlane: an X connection was used by a thread that does not own it");
+        std::abort();
+    }
+    return display_;
+}
+
+unsigned long XConnection::root() const
+{
+    return DefaultRootWindow(display());
+}
+
+void XConnection::adopt()
+{
+    owner_ = std::this_thread::get_id();
+}
+
+bool XConnection::sync()
+{
+    const int before = errorCount();
+    XSync(display(), False);
+    return errorCount() == before;
+}
+
+int XConnection::errorCount()
+{
+    installErrorHandler();
+    return errors.load();
+}
+
+XConnectionOnce::XConnectionOnce(std::string consequence, Check check, std::string displayName)
+    : consequence_(std::move(consequence)), check_(std::move(check)), displayName_(std::move(displayName))
+{
+}
+
+XConnection* XConnectionOnce::get()
+{
+    if (connection_ || tried_)
+        return connection_.get();
+    tried_ = true;
+    auto connection = XConnection::open(displayName_);
+    if (!connection) {
+        Log::line("Wickerlane: cannot open the X display; " + consequence_);
+        return nullptr;
+    }
+    if (check_) {
+        if (std::string missing = check_(*connection); !missing.empty()) {
+            Log::line("Wickerlane: the X server has no " + missing + "; " + consequence_);
+            return nullptr;
+        }
+    }
+    connection_ = std::move(connection);
+    return connection_.get();
+}
+
+} // namespace wl
