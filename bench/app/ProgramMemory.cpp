@@ -8,6 +8,8 @@
 // at most 100 kB a minute in the long session once it has settled (after its first
 // quarter).
 //
+// CPU is each side's user and system time since the row before, in seconds.
+//
 // Usage: wl_bench_memory [sessions, default 30] [seconds per session, default 15]
 //                        [minutes of the long session, default 10]
 // Prints MISSED and exits non-zero when a bound is passed or a measurement failed.
@@ -22,9 +24,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +42,7 @@ constexpr double kLivePerSessionBoundKB = 100;
 constexpr double kLivePerMinuteBoundKB = 100;
 
 struct Sample {
+    double cpuSeconds = 0; // user and system time so far
     double rssMB = 0;
     double liveMB = 0;
     int threads = 0;
@@ -54,6 +59,20 @@ Sample sampleOf(ProgramUnderTest& program)
             sample.rssMB = std::atof(line.c_str() + 6) / 1024.0;
         else if (line.rfind("Threads:", 0) == 0)
             sample.threads = std::atoi(line.c_str() + 8);
+    }
+    std::ifstream stat(proc + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    if (auto close = text.rfind(')'); close != std::string::npos) {
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; fields >> field && i <= 15; ++i) {
+            if (i == 14)
+                utime = std::stoull(field);
+            if (i == 15)
+                stime = std::stoull(field);
+        }
+        sample.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
     }
     std::error_code error;
     for (auto it = std::filesystem::directory_iterator(proc + "/fd", error);
@@ -179,17 +198,22 @@ private:
     int step_ = 0;
 };
 
+// One row: both sides, and the CPU time each used since the row before.
 void printRow(const char* label, int index, const Sample& host, const Sample& helper)
 {
-    std::printf("%-8s %3d | %8.1f %8.2f %4d %4d | %8.1f %8.2f %4d %4d\n", label, index, host.rssMB, host.liveMB,
-                host.threads, host.descriptors, helper.rssMB, helper.liveMB, helper.threads, helper.descriptors);
+    static Sample lastHost, lastHelper;
+    std::printf("%-8s %3d | %8.1f %8.2f %4d %4d %6.1f | %8.1f %8.2f %4d %4d %6.1f\n", label, index, host.rssMB,
+                host.liveMB, host.threads, host.descriptors, host.cpuSeconds - lastHost.cpuSeconds, helper.rssMB,
+                helper.liveMB, helper.threads, helper.descriptors, helper.cpuSeconds - lastHelper.cpuSeconds);
+    lastHost = host;
+    lastHelper = helper;
     std::fflush(stdout);
 }
 
 void printHeader(const char* label)
 {
-    std::printf("%-12s | %8s %8s %4s %4s | %8s %8s %4s %4s\n", label, "host RSS", "live", "thr", "fds", "help RSS",
-                "live", "thr", "fds");
+    std::printf("%-12s | %8s %8s %4s %4s %6s | %8s %8s %4s %4s %6s\n", label, "host RSS", "live", "thr", "fds", "cpu s",
+                "help RSS", "live", "thr", "fds", "cpu s");
 }
 
 bool check(const char* what, double value, double bound, const char* unit)
