@@ -18,6 +18,7 @@
 #include "ServiceProcess.h"
 #include "XScreen.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +50,11 @@ struct Sample {
     int descriptors = 0;
 };
 
+double liveMB(ProgramUnderTest& program)
+{
+    return double(program.command({{"cmd", "memory"}}).value("inUse", -1LL)) / (1024.0 * 1024.0);
+}
+
 Sample sampleOf(ProgramUnderTest& program)
 {
     Sample sample;
@@ -78,7 +84,7 @@ Sample sampleOf(ProgramUnderTest& program)
     for (auto it = std::filesystem::directory_iterator(proc + "/fd", error);
          !error && it != std::filesystem::directory_iterator(); it.increment(error))
         ++sample.descriptors;
-    sample.liveMB = double(program.command({{"cmd", "memory"}}).value("inUse", -1LL)) / (1024.0 * 1024.0);
+    sample.liveMB = liveMB(program);
     return sample;
 }
 
@@ -156,8 +162,10 @@ public:
             30000);
     }
 
-    // The host's screen changes ten times a second and the helper's pointer moves.
-    void busy(std::chrono::milliseconds length)
+    // The host's screen changes ten times a second and the helper's pointer moves. With
+    // lowest, each side's live memory is read every second and the lowest reading kept:
+    // during a session, frames in flight make single readings vary by tens of megabytes.
+    void busy(std::chrono::milliseconds length, double* lowestHost = nullptr, double* lowestHelper = nullptr)
     {
         const auto until = std::chrono::steady_clock::now() + length;
         while (std::chrono::steady_clock::now() < until) {
@@ -166,6 +174,10 @@ public:
             screen_->sync();
             const double t = double(step_ % 100) / 100.0;
             helper_->command({{"cmd", "pointer"}, {"x", 0.1 + 0.8 * t}, {"y", 0.9 - 0.8 * t}}, 2000);
+            if (lowestHost && lowestHelper && step_ % 10 == 0) {
+                *lowestHost = std::min(*lowestHost, liveMB(*host_));
+                *lowestHelper = std::min(*lowestHelper, liveMB(*helper_));
+            }
             std::this_thread::sleep_for(100ms);
         }
     }
@@ -233,7 +245,8 @@ int main(int argc, char** argv)
     std::printf("memory: %d sessions of %d s, then one session of %d min; host 1920x1080, screen changing, helper's "
                 "pointer moving, everything on 127.0.0.1\n",
                 sessions, seconds, minutes);
-    std::printf("RSS and live memory (bytes in use by malloc) in MB\n");
+    std::printf("RSS and live memory (bytes in use by malloc) in MB; in the long session, live memory is the lowest "
+                "of the minute's readings\n");
 
     Bench bench;
     if (!bench.setUp()) {
@@ -270,9 +283,12 @@ int main(int argc, char** argv)
             failed = true;
         } else {
             for (int m = 1; m <= minutes; ++m) {
-                bench.busy(60s);
+                double lowestHost = 1e9, lowestHelper = 1e9;
+                bench.busy(60s, &lowestHost, &lowestHelper);
                 hostMinute.push_back(sampleOf(bench.host()));
                 helperMinute.push_back(sampleOf(bench.helper()));
+                hostMinute.back().liveMB = std::min(hostMinute.back().liveMB, lowestHost);
+                helperMinute.back().liveMB = std::min(helperMinute.back().liveMB, lowestHelper);
                 printRow("minute", m, hostMinute.back(), helperMinute.back());
             }
             bench.end();
