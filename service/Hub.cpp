@@ -23,18 +23,26 @@ std::int64_t unixNow()
         .count();
 }
 
+// A signalling frame as JSON: an object with a string `kind`; null for binary, non-JSON or
+// kind-less frames.
+nlohmann::json signalFrame(std::string_view data, bool binary)
+{
+    if (binary)
+        return nullptr;
+    auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
+    if (!json.is_object())
+        return nullptr;
+    auto kind = json.find("kind");
+    if (kind == json.end() || !kind->is_string())
+        return nullptr;
+    return json;
+}
+
 // The `kind` of a signalling frame; empty for binary, non-JSON or kind-less frames.
 std::string signalKind(std::string_view data, bool binary)
 {
-    if (binary)
-        return {};
-    auto json = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
-    if (!json.is_object())
-        return {};
-    auto kind = json.find("kind");
-    if (kind == json.end() || !kind->is_string())
-        return {};
-    return kind->get<std::string>();
+    auto json = signalFrame(data, binary);
+    return json.is_null() ? std::string() : json["kind"].get<std::string>();
 }
 
 bool droppedOnConnectPath(const std::string& kind)
@@ -46,6 +54,21 @@ std::shared_ptr<const std::string> shared(std::string_view data)
 {
     return std::make_shared<const std::string>(data);
 }
+
+// A frame for the host, tagged with the channel of the connector it concerns (a tag the
+// connector may have put there itself is overwritten).
+std::shared_ptr<const std::string> forHost(nlohmann::json frame, std::uint64_t channel)
+{
+    frame["channel"] = channel;
+    return std::make_shared<const std::string>(frame.dump());
+}
+
+std::shared_ptr<const std::string> helperLeft(std::uint64_t channel)
+{
+    return forHost({{"kind", "bye"}, {"reason", "helperLeft"}}, channel);
+}
+
+const char* const kBusyFrame = R"({"kind":"declined","reason":"busy"})";
 
 } // namespace
 
@@ -77,11 +100,9 @@ void Hub::attachHost(const std::shared_ptr<Link>& link)
     if (entry.host) {
         log("host " + idPrefix(link->key()) + " replaced by a newer link");
         entry.host->closeNow(CloseCode::replaced);
-        if (entry.connector)
-            entry.connector->close(CloseCode::otherSideLeft);
+        closeConnectors(entry, CloseCode::otherSideLeft);
     }
     entry.host = link;
-    entry.connector.reset();
     log("host " + idPrefix(link->key()) + " online");
 }
 
@@ -95,18 +116,42 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
         return;
     }
     auto& entry = it->second;
-    if (entry.connector) {
-        log("connect to " + idPrefix(link->key()) + ": busy");
-        link->send(shared(R"({"kind":"declined","reason":"busy"})"));
-        link->close(CloseCode::busy);
-        return;
+    if (entry.connectors.size() >= maxConnectorsPerHost) {
+        // Make room by the oldest connector the host has not let in; when it let them all in
+        // (it never does: it serves one helper at a time), the newcomer is the one refused.
+        auto oldest = std::find_if(entry.connectors.begin(), entry.connectors.end(),
+                                   [](const auto& bound) { return !bound.second.accepted; });
+        if (oldest == entry.connectors.end()) {
+            log("connect to " + idPrefix(link->key()) + ": busy");
+            link->send(shared(kBusyFrame));
+            link->close(CloseCode::busy);
+            return;
+        }
+        auto [channel, dropped] = *oldest;
+        entry.connectors.erase(oldest);
+        channels_.erase(dropped.link.get());
+        dropped.link->send(shared(kBusyFrame));
+        dropped.link->close(CloseCode::busy);
+        entry.host->send(helperLeft(channel));
+        log("connect to " + idPrefix(link->key()) + ": too many connectors, dropped the oldest");
     }
-    entry.connector = link;
-    // One frame for both sides: the TURN username names the host on both.
-    auto ice = shared(relays_.iceServersFrame(link->key(), unixNow()));
-    entry.host->send(ice);
-    link->send(ice);
-    log("helper bound to host " + idPrefix(link->key()));
+    const auto channel = nextChannel_++;
+    entry.connectors[channel] = Connector{link, false};
+    channels_[link.get()] = channel;
+    // One list for both sides: the TURN username names the host on both.
+    const auto ice = relays_.iceServersFrame(link->key(), unixNow());
+    entry.host->send(forHost(nlohmann::json::parse(ice), channel));
+    link->send(shared(ice));
+    log("helper bound to host " + idPrefix(link->key()) + " on channel " + std::to_string(channel));
+}
+
+void Hub::closeConnectors(HostEntry& entry, std::uint16_t code)
+{
+    for (auto& [channel, connector] : entry.connectors) {
+        channels_.erase(connector.link.get());
+        connector.link->close(code);
+    }
+    entry.connectors.clear();
 }
 
 void Hub::attachPairHost(const std::shared_ptr<Link>& link)
@@ -191,32 +236,8 @@ void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool b
     if (link->closing())
         return;
     switch (link->role()) {
-    case Link::Role::host: {
-        auto it = hosts_.find(link->key());
-        if (it == hosts_.end() || it->second.host != link || !it->second.connector)
-            return;
-        auto kind = signalKind(data, binary);
-        if (kind.empty() || droppedOnConnectPath(kind))
-            return;
-        auto connector = it->second.connector;
-        connector->send(shared(data));
-        if (kind == "declined" || kind == "bye") {
-            it->second.connector.reset();
-            connector->close(CloseCode::normal);
-            log("host " + idPrefix(link->key()) + " ended the binding (" + kind + ")");
-        }
-        return;
-    }
-    case Link::Role::connector: {
-        auto it = hosts_.find(link->key());
-        if (it == hosts_.end() || it->second.connector != link)
-            return;
-        auto kind = signalKind(data, binary);
-        if (kind.empty() || droppedOnConnectPath(kind))
-            return;
-        it->second.host->send(shared(data));
-        return;
-    }
+    case Link::Role::host: hostFrame(link, data, binary); return;
+    case Link::Role::connector: connectorFrame(link, data, binary); return;
     case Link::Role::pairHost:
     case Link::Role::pairJoin: {
         auto it = pairings_.find(link->key());
@@ -234,6 +255,53 @@ void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool b
     }
     case Link::Role::mailbox: mailboxFrame(link, data); return;
     }
+}
+
+// A host frame goes to the connector its `channel` names, without the tag; frames without a
+// channel of a bound connector are dropped.
+void Hub::hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary)
+{
+    auto it = hosts_.find(link->key());
+    if (it == hosts_.end() || it->second.host != link)
+        return;
+    auto frame = signalFrame(data, binary);
+    if (frame.is_null())
+        return;
+    const auto kind = frame["kind"].get<std::string>();
+    auto tag = frame.find("channel");
+    if (droppedOnConnectPath(kind) || tag == frame.end() || !tag->is_number_unsigned())
+        return;
+    auto& connectors = it->second.connectors;
+    auto bound = connectors.find(tag->get<std::uint64_t>());
+    if (bound == connectors.end())
+        return;
+    frame.erase(tag);
+    auto connector = bound->second.link;
+    connector->send(shared(frame.dump()));
+    if (kind == "accepted")
+        bound->second.accepted = true;
+    if (kind == "declined" || kind == "bye") {
+        channels_.erase(connector.get());
+        connectors.erase(bound);
+        connector->close(CloseCode::normal);
+        log("host " + idPrefix(link->key()) + " ended a binding (" + kind + ")");
+    }
+}
+
+void Hub::connectorFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary)
+{
+    auto channel = channels_.find(link.get());
+    auto it = hosts_.find(link->key());
+    if (channel == channels_.end() || it == hosts_.end())
+        return;
+    auto frame = signalFrame(data, binary);
+    if (frame.is_null() || droppedOnConnectPath(frame["kind"].get<std::string>()))
+        return;
+    auto tagged = forHost(std::move(frame), channel->second);
+    // The tag must not push a frame over what the host's link takes.
+    if (tagged->size() > config_.maxFrameBytes)
+        return;
+    it->second.host->send(tagged);
 }
 
 void Hub::mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data)
@@ -260,19 +328,23 @@ void Hub::detach(const std::shared_ptr<Link>& link)
         auto it = hosts_.find(key);
         if (it == hosts_.end() || it->second.host != link)
             return;
-        if (it->second.connector)
-            it->second.connector->close(CloseCode::otherSideLeft);
+        closeConnectors(it->second, CloseCode::otherSideLeft);
         hosts_.erase(it);
         log("host " + idPrefix(key) + " offline");
         return;
     }
     case Link::Role::connector: {
-        auto it = hosts_.find(key);
-        if (it == hosts_.end() || it->second.connector != link)
+        auto channel = channels_.find(link.get());
+        if (channel == channels_.end())
             return;
-        it->second.connector.reset();
-        it->second.host->send(shared(R"({"kind":"bye","reason":"helperLeft"})"));
-        log("helper left host " + idPrefix(key));
+        const auto number = channel->second;
+        channels_.erase(channel);
+        auto it = hosts_.find(key);
+        if (it == hosts_.end())
+            return;
+        it->second.connectors.erase(number);
+        it->second.host->send(helperLeft(number));
+        log("helper left host " + idPrefix(key) + " (channel " + std::to_string(number) + ")");
         return;
     }
     case Link::Role::pairHost:

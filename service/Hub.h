@@ -8,7 +8,9 @@
 #include "SendBudget.h"
 #include "ServiceConfig.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +21,11 @@ namespace wl::service {
 class Hub {
 public:
     using Clock = Link::Clock;
+
+    // Connectors bound to one host at once. A host serves one helper at a time but hears every
+    // connector on its own channel, so strangers that never prove who they are cannot keep an
+    // honest helper out; past this many, the oldest connector the host has not accepted goes.
+    static constexpr std::size_t maxConnectorsPerHost = 32;
 
     // Stored mail goes out on a mailbox link in a window of about this many bytes: more as the
     // client reads.
@@ -52,9 +59,14 @@ public:
     std::size_t linkCount() const { return links_.size(); }
 
 private:
+    struct Connector {
+        std::shared_ptr<Link> link;
+        bool accepted = false; // the host sent `accepted` on this channel
+    };
     struct HostEntry {
         std::shared_ptr<Link> host;
-        std::shared_ptr<Link> connector;
+        // By channel number, oldest first (numbers only grow).
+        std::map<std::uint64_t, Connector> connectors;
     };
     struct Mailbox {
         std::shared_ptr<Link> link;
@@ -74,6 +86,9 @@ private:
     void attachMailbox(const std::shared_ptr<Link>& link);
     void mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data);
     void pump(Mailbox& mailbox);
+    void hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
+    void connectorFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
+    void closeConnectors(HostEntry& entry, std::uint16_t code);
 
     const ServiceConfig& config_;
     MailStore& store_;
@@ -82,6 +97,8 @@ private:
 
     std::unordered_map<Link*, std::shared_ptr<Link>> links_;
     std::unordered_map<std::string, HostEntry> hosts_;
+    std::unordered_map<Link*, std::uint64_t> channels_; // a bound connector's channel
+    std::uint64_t nextChannel_ = 1;
     std::unordered_map<std::string, Pairing> pairings_;
     std::unordered_map<std::string, Clock::time_point> usedCodes_;
     std::unordered_map<std::string, Mailbox> mailboxes_;

@@ -7,6 +7,7 @@
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
 #include "mail/Messenger.h"
+#include "platform/ShownText.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -406,6 +407,8 @@ void AskForHelpView::redraw()
 {
     if (!center_)
         return;
+    // The compose form keeps its minimum height; the sent state is as high as its content.
+    setMinimumHeight(center_->active() ? 0 : kMinimumHeight);
     if (center_->active()) {
         compose_->hide();
         rebuildSent();
@@ -612,9 +615,10 @@ void AskForHelpView::rebuildSent()
         layout->addWidget(makeSymbolLabel(Symbol::lockShieldFill, 22, helpAccent()));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
-        texts->addWidget(makeLabel(QString::fromStdString(message.peerName + " sent the password for " +
-                                                          message.content.label.value_or("you")),
-                                   TextStyle::headline, {}, "passwordReplyTitle", true));
+        texts->addWidget(
+            makeLabel(QString::fromStdString(shownName(message.peerName) + " sent the password for " +
+                                             shownText(message.content.label.value_or("you"), kShownTopicLength)),
+                      TextStyle::headline, {}, "passwordReplyTitle", true));
         texts->addWidget(makeLabel(message.sealed ? QStringLiteral("Locked so only this Mac can open it")
                                                   : QStringLiteral("Used or expired"),
                                    TextStyle::caption, secondaryText(), "passwordReplyState"));
@@ -640,7 +644,8 @@ void AskForHelpView::rebuildSent()
             layout->setContentsMargins(14, 14, 14, 14);
             layout->setSpacing(2);
             layout->addWidget(
-                makeLabel(QString::fromStdString(message.peerName + ": ") + quoted(message.content.text.value_or("")),
+                makeLabel(QString::fromStdString(shownName(message.peerName) + ": ") +
+                              quoted(shownText(message.content.text.value_or(""), kShownNoteLength, LineBreaks::keep)),
                           TextStyle::headline, {}, "replyText", true));
             layout->addWidget(makeLabel(shortTime(message.at), TextStyle::caption, secondaryText(), "replyTime"));
             stack->addWidget(reply);

@@ -33,7 +33,7 @@ class AskForHelpView final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kWidth = 400;
-    static constexpr int kMinimumHeight = 480;
+    static constexpr int kMinimumHeight = 480; // the compose form's
 
     AskForHelpView(HelpRequestCenter& center, std::function<void()> onClose, QWidget* parent = nullptr);
 

@@ -11,6 +11,7 @@
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
 #include "mail/SendPasswordPanelController.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 
 #include <QAction>
@@ -113,7 +114,8 @@ void HostMenu::rebuild()
             first = "Help requested \u00B7 waiting for " + requests.helperNamesText();
         } else {
             const auto& latest = replies.back();
-            first = latest.peerName + ": \u201C" + latest.content.text.value_or("") + "\u201D";
+            first = shownName(latest.peerName) + ": \u201C" +
+                shownText(latest.content.text.value_or(""), kShownLineLength) + "\u201D";
         }
         addButton(menu, first, [this] { askForHelp(); });
         std::string asked = "Asked " + shortTime(active->sentAt).toStdString();
@@ -175,7 +177,7 @@ void HostMenu::rebuild()
 
 QMenu* HostMenu::helperSubmenu(const PairedDevice& helper, QMenu& parent)
 {
-    std::string title = helper.name;
+    std::string title = shownName(helper.name);
     const bool mine = controller_ && controller_->services().myMacs->isMine(helper.id);
     if (mine)
         title += " \u00B7 my Mac";
@@ -210,7 +212,7 @@ void HostMenu::helperMenuItems(QMenu& submenu, const PairedDevice& helper)
     if (controller_ && controller_->services().myMacs->isMine(helper.id))
         addButton(submenu, "One of your Macs: change in the Wickerlane window\u2026", [this] { openMainWindow(); });
     else
-        addButton(submenu, "Remove " + helper.name, [this, helper] { removeHelper(helper); });
+        addButton(submenu, "Remove " + shownName(helper.name), [this, helper] { removeHelper(helper); });
 }
 
 void HostMenu::messageRows(QMenu& submenu, const std::vector<StoredMessage>& messages)
@@ -224,16 +226,22 @@ void HostMenu::messageRow(QMenu& submenu, const StoredMessage& message)
 {
     const auto& content = message.content;
     if (content.kind == MailContent::Kind::password) {
-        const std::string who = message.outgoing ? "To " + message.peerName : message.peerName;
-        addButton(submenu, who + ": a password for " + content.label.value_or("something"),
+        const std::string name = shownName(message.peerName);
+        const std::string who = message.outgoing ? "To " + name : name;
+        addButton(submenu,
+                  who + ": a password for " + shownText(content.label.value_or("something"), kShownTopicLength),
                   [this] { showPasswords(); });
         return;
     }
     if (message.outgoing) {
-        addText(submenu, "To " + message.peerName + ": " + content.text.value_or(content.topic.value_or("")));
+        addText(submenu,
+                "To " + shownName(message.peerName) + ": " +
+                    shownText(content.text.value_or(content.topic.value_or("")), kShownLineLength));
         return;
     }
-    addButton(submenu, message.peerName + ": " + content.text.value_or("") + " \u00B7 Reply\u2026",
+    addButton(submenu,
+              shownName(message.peerName) + ": " + shownText(content.text.value_or(""), kShownLineLength) +
+                  " \u00B7 Reply\u2026",
               [this, message] { replyToMessage(message); });
 }
 

@@ -4,6 +4,7 @@
 #include "app/ShellWidgets.h"
 #include "app/StyleKit.h"
 #include "mail/PasswordCenter.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,7 +27,7 @@ const QString kBullets = QString(10, QChar(0x2022));
 
 std::string passwordTitle(const StoredMessage& message)
 {
-    return message.content.label ? *message.content.label : "Password";
+    return message.content.label ? shownText(*message.content.label, kShownTopicLength) : "Password";
 }
 
 bool isOnce(const StoredMessage& message)
@@ -156,7 +157,7 @@ std::string ReceivedPasswordCard::reason(const std::string& verb) const
     // Without a label: "copy the password from Anna" (one space, not two).
     const auto& label = message_.content.label;
     std::string what = label && !label->empty() ? *label + " password" : "password";
-    return verb + " the " + what + " from " + message_.peerName;
+    return verb + " the " + what + " from " + shownName(message_.peerName);
 }
 
 void ReceivedPasswordCard::copy()
@@ -230,7 +231,7 @@ void ReceivedPasswordCard::redraw()
     title_->setText(QString::fromStdString(passwordTitle(message_)));
     const std::string marker = isOnce(message_) && !message_.openedAt ? "works once \u00b7 " : "";
     const Date expiry = center_ ? center_->expiry(message_) : now_;
-    from_->setText(QString::fromStdString("From " + message_.peerName + " \u00b7 " + marker + "gone in " +
+    from_->setText(QString::fromStdString("From " + shownName(message_.peerName) + " \u00b7 " + marker + "gone in " +
                                           timeLeftText(expiry, now_)));
 
     if (isRevealed()) {
@@ -256,6 +257,108 @@ void ReceivedPasswordCard::redraw()
     copiedNote_->setVisible(noteShown);
     problemLine_->setText(problem_ ? QString::fromStdString(*problem_) : QString());
     problemLine_->setVisible(problem_.has_value());
+}
+
+// ---- SentPasswordRow ----
+
+SentPasswordRow::SentPasswordRow(PasswordCenter& center, const StoredMessage& message, Date now, QWidget* parent)
+    : QWidget(parent), center_(&center), message_(message), now_(now)
+{
+    setObjectName(QString::fromStdString("sent." + message.id));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* box = new RoundedBox;
+    box->setFill(passwordCardFill());
+    box->setRadius(12);
+    outer->addWidget(box);
+    layout_ = new QHBoxLayout(box);
+    layout_->setContentsMargins(14, 10, 14, 10);
+    layout_->setSpacing(10);
+    texts_ = new QVBoxLayout;
+    texts_->setSpacing(2);
+    title_ = makeLabel({}, TextStyle::body, {}, "rowTitle");
+    status_ = makeLabel({}, TextStyle::caption, secondaryText(), "rowStatus");
+    texts_->addWidget(title_);
+    texts_->addWidget(status_);
+    layout_->addLayout(texts_, 1);
+    refresh(message, now);
+}
+
+void SentPasswordRow::refresh(const StoredMessage& message, Date now)
+{
+    message_ = message;
+    now_ = now;
+    if (!center_)
+        return;
+    title_->setText(QString::fromStdString(passwordTitle(message_) + " \u00b7 to " + shownName(message_.peerName)));
+
+    // The centre's state decides both the text and the button.
+    const SentPasswordState state = center_->status(message_, now_);
+    std::string status;
+    switch (state) {
+    case SentPasswordState::unsent: status = "Unsent"; break;
+    case SentPasswordState::expired: status = "Expired"; break;
+    case SentPasswordState::opened:
+    case SentPasswordState::sent:
+    case SentPasswordState::delivered:
+        if (state == SentPasswordState::opened && isOnce(message_)) {
+            status = "Opened";
+            break;
+        }
+        status = std::string(state == SentPasswordState::sent            ? "Sent"
+                                 : state == SentPasswordState::delivered ? "Delivered"
+                                                                         : "Opened") +
+            " \u00b7 works for " + timeLeftText(message_.content.expiresAt.value_or(now_), now_) + " more";
+        break;
+    }
+    status_->setText(QString::fromStdString(status));
+
+    if (problem_ && !problemLine_) {
+        problemLine_ = makeLabel({}, TextStyle::caption, systemOrange(), "rowProblem", true);
+        texts_->addWidget(problemLine_);
+        problemLine_->show();
+    } else if (!problem_ && problemLine_) {
+        texts_->removeWidget(problemLine_);
+        discardWidget(problemLine_);
+        problemLine_ = nullptr;
+    }
+    if (problemLine_)
+        problemLine_->setText(QString::fromStdString(*problem_));
+
+    const bool canUnsend = state == SentPasswordState::sent || state == SentPasswordState::delivered ||
+        (state == SentPasswordState::opened && !isOnce(message_));
+    if (canUnsend && !unsendButton_) {
+        unsendButton_ = new QPushButton(QStringLiteral("Unsend"));
+        unsendButton_->setObjectName(QStringLiteral("unsendButton"));
+        unsendButton_->setToolTip(QStringLiteral("Remove it from their Mac"));
+        connect(unsendButton_, &QPushButton::clicked, this, &SentPasswordRow::unsend);
+        layout_->addWidget(unsendButton_);
+        unsendButton_->show();
+    } else if (!canUnsend && unsendButton_) {
+        layout_->removeWidget(unsendButton_);
+        discardWidget(unsendButton_);
+        unsendButton_ = nullptr;
+    }
+}
+
+void SentPasswordRow::unsend()
+{
+    if (!center_)
+        return;
+    if (problem_) {
+        problem_.reset();
+        refresh(message_, now_);
+    }
+    QPointer<SentPasswordRow> self(this);
+    center_->unsend(message_, [self](std::optional<std::string> problem) {
+        if (!self)
+            return;
+        if (problem)
+            self->problem_ = "Not unsent. " + *problem;
+        else
+            self->problem_.reset();
+        self->refresh(self->message_, self->now_);
+    });
 }
 
 // ---- PasswordsView ----
@@ -295,6 +398,12 @@ ReceivedPasswordCard* PasswordsView::card(const std::string& id) const
     return it == cards_.end() ? nullptr : it->second.data();
 }
 
+SentPasswordRow* PasswordsView::row(const std::string& id) const
+{
+    auto it = rows_.find(id);
+    return it == rows_.end() ? nullptr : it->second.data();
+}
+
 void PasswordsView::setCopyTimers(TimerFactory timers)
 {
     copyTimers_ = std::move(timers);
@@ -307,7 +416,12 @@ void PasswordsView::tick()
 {
     if (center_)
         now_ = center_->messenger().now();
-    redraw();
+    for (const auto& [id, card] : cards_)
+        if (card)
+            card->tick(now_);
+    for (const auto& [id, row] : rows_)
+        if (row)
+            row->tick(now_);
 }
 
 void PasswordsView::showEvent(QShowEvent* event)
@@ -331,71 +445,6 @@ QSize PasswordsView::sizeHint() const
     return {kWidth + bar, height};
 }
 
-QWidget* PasswordsView::makeRow(const StoredMessage& message)
-{
-    auto* row = new RoundedBox;
-    row->setObjectName(QString::fromStdString("sent." + message.id));
-    row->setFill(passwordCardFill());
-    row->setRadius(12);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(14, 10, 14, 10);
-    layout->setSpacing(10);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    texts->addWidget(makeLabel(QString::fromStdString(passwordTitle(message) + " \u00b7 to " + message.peerName),
-                               TextStyle::body, {}, "rowTitle"));
-
-    // The centre's state decides both the text and the button.
-    const SentPasswordState state = center_->status(message, now_);
-    std::string status;
-    switch (state) {
-    case SentPasswordState::unsent: status = "Unsent"; break;
-    case SentPasswordState::expired: status = "Expired"; break;
-    case SentPasswordState::opened:
-    case SentPasswordState::sent:
-    case SentPasswordState::delivered:
-        if (state == SentPasswordState::opened && isOnce(message)) {
-            status = "Opened";
-            break;
-        }
-        status = std::string(state == SentPasswordState::sent            ? "Sent"
-                                 : state == SentPasswordState::delivered ? "Delivered"
-                                                                         : "Opened") +
-            " \u00b7 works for " + timeLeftText(message.content.expiresAt.value_or(now_), now_) + " more";
-        break;
-    }
-    texts->addWidget(makeLabel(QString::fromStdString(status), TextStyle::caption, secondaryText(), "rowStatus"));
-    if (auto it = unsendProblems_.find(message.id); it != unsendProblems_.end())
-        texts->addWidget(
-            makeLabel(QString::fromStdString(it->second), TextStyle::caption, systemOrange(), "rowProblem", true));
-    layout->addLayout(texts, 1);
-
-    const bool canUnsend = state == SentPasswordState::sent || state == SentPasswordState::delivered ||
-        (state == SentPasswordState::opened && !isOnce(message));
-    if (canUnsend) {
-        auto* unsend = new QPushButton(QStringLiteral("Unsend"));
-        unsend->setObjectName(QStringLiteral("unsendButton"));
-        unsend->setToolTip(QStringLiteral("Remove it from their Mac"));
-        QPointer<PasswordsView> self(this);
-        connect(unsend, &QPushButton::clicked, this, [self, message] {
-            if (!self || !self->center_)
-                return;
-            self->unsendProblems_.erase(message.id);
-            self->center_->unsend(message, [self, id = message.id](std::optional<std::string> problem) {
-                if (!self)
-                    return;
-                if (problem)
-                    self->unsendProblems_[id] = "Not unsent. " + *problem;
-                else
-                    self->unsendProblems_.erase(id);
-                self->redraw();
-            });
-        });
-        layout->addWidget(unsend);
-    }
-    return row;
-}
-
 void PasswordsView::redraw()
 {
     if (!center_)
@@ -403,40 +452,53 @@ void PasswordsView::redraw()
     const auto received = center_->received();
     const auto sent = center_->sent();
 
-    for (QWidget* widget : transient_) {
-        list_->removeWidget(widget);
-        discardWidget(widget);
-    }
-    transient_.clear();
-
-    // Cards live as long as their password is in the list, with their state.
-    std::set<std::string> keep;
-    for (const auto& message : received)
-        keep.insert(message.id);
-    for (auto it = cards_.begin(); it != cards_.end();) {
-        if (!keep.count(it->first)) {
+    // Cards and rows live as long as their password is listed, by id: a card keeps what
+    // it shows, a row the button someone may be pressing.
+    auto dropUnlisted = [this](auto& widgets, const std::vector<StoredMessage>& listed) {
+        std::set<std::string> keep;
+        for (const auto& message : listed)
+            keep.insert(message.id);
+        for (auto it = widgets.begin(); it != widgets.end();) {
+            if (keep.count(it->first)) {
+                ++it;
+                continue;
+            }
             if (it->second) {
                 list_->removeWidget(it->second);
                 discardWidget(it->second);
             }
-            it = cards_.erase(it);
-        } else {
-            ++it;
+            it = widgets.erase(it);
         }
-    }
-    for (const auto& [id, card] : cards_)
-        if (card)
-            list_->removeWidget(card);
+    };
+    dropUnlisted(cards_, received);
+    dropUnlisted(rows_, sent);
 
-    if (received.empty() && sent.empty()) {
+    // The empty text and the header are there only while they are shown.
+    auto keepIf = [this](QPointer<QLabel>& label, bool wanted, auto make) {
+        if (wanted && !label) {
+            label = make();
+        } else if (!wanted && label) {
+            list_->removeWidget(label);
+            discardWidget(label);
+            label = nullptr;
+        }
+    };
+    keepIf(emptyText_, received.empty() && sent.empty(), [] {
         auto* empty =
             makeLabel(QStringLiteral("No passwords right now."), TextStyle::body, secondaryText(), "emptyText");
         empty->setAlignment(Qt::AlignCenter);
         empty->setContentsMargins(0, 24, 0, 24);
-        list_->addWidget(empty);
-        empty->show();
-        transient_.push_back(empty);
-    }
+        return empty;
+    });
+    keepIf(sentHeader_, !sent.empty(), [] {
+        auto* header = makeLabel(QStringLiteral("SENT"), TextStyle::caption, secondaryText(), "sentHeader");
+        header->setFont(textFont(TextStyle::caption, QFont::DemiBold));
+        return header;
+    });
+
+    std::vector<QWidget*> shown;
+    if (emptyText_)
+        shown.push_back(emptyText_);
     bool first = true;
     for (const auto& message : received) {
         auto& card = cards_[message.id];
@@ -446,20 +508,30 @@ void PasswordsView::redraw()
             card->refresh(message, now_);
         card->setDefaultAction(first);
         first = false;
-        list_->addWidget(card);
-        card->setVisible(true);
+        shown.push_back(card);
     }
-    if (!sent.empty()) {
-        auto* header = makeLabel(QStringLiteral("SENT"), TextStyle::caption, secondaryText(), "sentHeader");
-        header->setFont(textFont(TextStyle::caption, QFont::DemiBold));
-        list_->addWidget(header);
-        header->show();
-        transient_.push_back(header);
-        for (const auto& message : sent) {
-            QWidget* row = makeRow(message);
-            list_->addWidget(row);
-            row->show();
-            transient_.push_back(row);
+    if (sentHeader_)
+        shown.push_back(sentHeader_);
+    for (const auto& message : sent) {
+        auto& row = rows_[message.id];
+        if (!row)
+            row = new SentPasswordRow(*center_, message, now_);
+        else
+            row->refresh(message, now_);
+        shown.push_back(row);
+    }
+
+    // The list is laid out again only when what it holds or its order changed.
+    std::vector<QWidget*> laidOut;
+    for (int i = 0; i < list_->count(); ++i)
+        if (QWidget* widget = list_->itemAt(i)->widget())
+            laidOut.push_back(widget);
+    if (laidOut != shown) {
+        for (QWidget* widget : laidOut)
+            list_->removeWidget(widget);
+        for (QWidget* widget : shown) {
+            list_->addWidget(widget);
+            widget->show();
         }
     }
     list_->activate();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -49,6 +50,7 @@ public:
     void refresh(const StoredMessage& message, Date now);
     void setDefaultAction(bool isDefault);
     void setCopyTimers(TimerFactory timers) { copyTimers_ = std::move(timers); }
+    void tick(Date now) { refresh(message_, now); }
 
     bool isRevealed() const;
     const std::optional<std::string>& problem() const { return problem_; }
@@ -81,6 +83,34 @@ private:
     std::vector<QShortcut*> returnKeys_;
 };
 
+// One row of the SENT list: a password sent from here, what became of it, and Unsend
+// while that still makes sense. A row lives as long as its password is listed; each
+// draw updates its texts and button in place, so a press or a tooltip spans the clock's
+// ticks.
+class SentPasswordRow final : public QWidget {
+    Q_OBJECT
+public:
+    SentPasswordRow(PasswordCenter& center, const StoredMessage& message, Date now, QWidget* parent = nullptr);
+
+    // The message as the centre has it now, and the clock's time of this draw.
+    void refresh(const StoredMessage& message, Date now);
+    void tick(Date now) { refresh(message_, now); }
+    void unsend();
+
+private:
+    QPointer<PasswordCenter> center_;
+    StoredMessage message_;
+    Date now_;
+    std::optional<std::string> problem_;
+
+    QVBoxLayout* texts_;
+    QHBoxLayout* layout_;
+    QLabel* title_;
+    QLabel* status_;
+    QLabel* problemLine_ = nullptr;
+    QPushButton* unsendButton_ = nullptr;
+};
+
 class PasswordsView final : public QWidget {
     Q_OBJECT
 public:
@@ -92,10 +122,12 @@ public:
 
     // Where the copy's clear is scheduled (the process-wide timers when empty).
     void setCopyTimers(TimerFactory timers);
-    // One step of the clock: takes the current time and redraws.
+    // One step of the clock: takes the current time and updates the texts of the cards
+    // and rows shown (which cards and rows there are changes only with the centre).
     void tick();
     Date now() const { return now_; }
     ReceivedPasswordCard* card(const std::string& id) const;
+    SentPasswordRow* row(const std::string& id) const;
 
     QSize sizeHint() const override;
 
@@ -105,7 +137,6 @@ protected:
 
 private:
     void redraw();
-    QWidget* makeRow(const StoredMessage& message);
 
     QPointer<PasswordCenter> center_;
     Date now_;
@@ -115,8 +146,9 @@ private:
     QWidget* content_;
     QVBoxLayout* list_;
     std::map<std::string, QPointer<ReceivedPasswordCard>> cards_;
-    std::map<std::string, std::string> unsendProblems_; // by message id
-    std::vector<QWidget*> transient_; // the empty text, the header and the rows of this draw
+    std::map<std::string, QPointer<SentPasswordRow>> rows_;
+    QPointer<QLabel> emptyText_;
+    QPointer<QLabel> sentHeader_;
 };
 
 } // namespace wl

@@ -1,5 +1,6 @@
 #include "app/PictureWindow.h"
 
+#include "host/WindowTitleRoom.h"
 #include "media/Pictures.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
@@ -189,7 +190,9 @@ PictureWindowController::PictureWindowController(const QImage& picture, const Tr
         const QRect area = screen->availableGeometry();
         bound = QSize(static_cast<int>(area.width() * 0.85), static_cast<int>(area.height() * 0.85));
     }
-    resize(picture.size().boundedTo(bound));
+    // A small picture still gets a window wide enough for its whole title.
+    const QSize size = picture.size().boundedTo(bound);
+    resize(std::min(std::max(size.width(), widthForWindowTitle(title)), bound.width()), size.height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 

@@ -4,6 +4,7 @@
 #include "app/ShellWidgets.h"
 #include "app/StyleKit.h"
 #include "mail/PasswordCenter.h"
+#include "platform/ShownText.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -13,6 +14,8 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace wl {
 
@@ -51,12 +54,13 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(16);
-    const QString name = QString::fromStdString(device.name);
+    const QString name = QString::fromStdString(shownName(device.name));
 
     auto* header = section(stack, 4);
     if (request && request->content.text)
         header->addWidget(
-            makeLabel(QStringLiteral("They asked: \u201c%1\u201d").arg(QString::fromStdString(*request->content.text)),
+            makeLabel(QStringLiteral("They asked: \u201c%1\u201d")
+                          .arg(QString::fromStdString(shownText(*request->content.text, kShownLineLength))),
                       TextStyle::callout, secondaryText(), "askedLine", true));
     auto* heading = makeLabel(QStringLiteral("Send a password to %1").arg(name), TextStyle::title3, {}, "formTitle");
     heading->setFont(textFont(TextStyle::title3, QFont::DemiBold));
@@ -118,6 +122,18 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     }
     lifetimeSection->addLayout(segments);
     explanation_ = makeLabel({}, TextStyle::caption, secondaryText(), "lifetimeExplanation", true);
+    // The explanation keeps the height of the longest one, so the buttons below stay put
+    // when a shorter one is chosen.
+    int explanationHeight = 0;
+    const QRect textWidth(0, 0, kWidth - 40, QWIDGETSIZE_MAX);
+    for (PasswordLifetime lifetime : kAllPasswordLifetimes)
+        explanationHeight =
+            std::max(explanationHeight,
+                     explanation_->fontMetrics()
+                         .boundingRect(textWidth, Qt::TextWordWrap, QString::fromStdString(explanation(lifetime)))
+                         .height());
+    explanation_->setMinimumHeight(explanationHeight);
+    explanation_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lifetimeSection->addWidget(explanation_);
 
     problemRow_ = new QWidget;

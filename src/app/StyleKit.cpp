@@ -48,6 +48,12 @@ const QColor& peopleAccentFill()
     return colour;
 }
 
+const QColor& destructiveText()
+{
+    static const QColor colour = of255(255, 69, 58);
+    return colour;
+}
+
 const QColor& askingAccent()
 {
     static const QColor colour = of255(245, 165, 36);

@@ -40,5 +40,7 @@ void applyDarkStyle(QWidget& window);
 
 // The colour of text of lesser importance on the dark fills.
 QColor secondaryText();
+// The text of an action that destroys something ("Remove"): red on the dark fills.
+const QColor& destructiveText(); // FF453A
 
 } // namespace wl

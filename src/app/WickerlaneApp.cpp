@@ -6,6 +6,7 @@
 #include "app/ShellPanel.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
+#include "host/SessionBannerController.h"
 #include "mail/PasswordsPanelController.h"
 #include "media/PeerConnectionFactory.h"
 #include "media/SessionAudioDevice.h"
@@ -15,6 +16,7 @@
 
 #include <QGuiApplication>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 namespace wl {
@@ -93,6 +95,10 @@ bool WickerlaneApp::start()
         actions.quit = options_.quit ? options_.quit : [] { quitNow(); };
         menuBarExtra_ = std::make_unique<MenuBarExtra>(*host_, *viewer_, std::move(actions));
         menuBarExtra_->show();
+        // The session banner keeps clear of the tray icon.
+        host_->banner().trayIconGeometry = [this] {
+            return menuBarExtra_ ? menuBarExtra_->trayIcon().geometry() : QRect();
+        };
     }
 
     Notifier& notifier = options_.messenger.notifier ? *options_.messenger.notifier : Notifier::standard();

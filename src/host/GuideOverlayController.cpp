@@ -25,10 +25,18 @@ constexpr Qt::WindowFlags kFurniture = Qt::Tool | Qt::FramelessWindowHint | Qt::
 GuideOverlayController::GuideOverlayController(TimerFactory timers, QObject* parent)
     : QObject(parent), timers_(timersOr(std::move(timers)))
 {
+    QPointer<GuideOverlayController> self(this);
+    std::weak_ptr<bool> alive = alive_;
+    displaysObserver_ = Displays::standard().addObserver([self, alive] {
+        if (alive.lock() && self)
+            self->followScreen();
+    });
 }
 
 GuideOverlayController::~GuideOverlayController()
 {
+    alive_.reset();
+    Displays::standard().removeObserver(displaysObserver_);
     if (clickWatch_)
         LocalInput::standard().unwatch(clickWatch_);
     delete window_.data();
@@ -123,12 +131,23 @@ void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& s
     card->setWindowTitle(QStringLiteral("Wickerlane suggestion"));
     card->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
     card->adjustSize();
+    panel_ = card;
+    placeSuggestionPanel(screen, point);
+    card->show();
 
+    clickWatch_ = LocalInput::standard().watch([self](const LocalInputEvent& event) {
+        if (self)
+            self->ownClick(event);
+    });
+}
+
+void GuideOverlayController::placeSuggestionPanel(QScreen* screen, GuideModel::Point point)
+{
+    if (!panel_)
+        return;
     const QRect frame = screen->geometry();
     const QPointF at(frame.left() + frame.width() * point.x, frame.top() + frame.height() * point.y);
-    card->move(cardOrigin(at, card->size(), screen->availableGeometry()));
-    card->show();
-    panel_ = card;
+    panel_->move(cardOrigin(at, panel_->size(), screen->availableGeometry()));
 
     // The user's own clicks, in the root window's pixels.
     pixelRatio_ = screen->devicePixelRatio();
@@ -136,10 +155,22 @@ void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& s
         clickTarget_ = QPointF(display->x + display->width * point.x, display->y + display->height * point.y);
     else
         clickTarget_ = at * pixelRatio_;
-    clickWatch_ = LocalInput::standard().watch([self](const LocalInputEvent& event) {
-        if (self)
-            self->ownClick(event);
-    });
+}
+
+void GuideOverlayController::followScreen()
+{
+    if (!window_)
+        return;
+    QScreen* screen = qscreenForDisplay();
+    if (!screen) {
+        hide();
+        return;
+    }
+    if (window_->geometry() != screen->geometry())
+        window_->setGeometry(screen->geometry());
+    if (panel_ && !model.suggestions.empty())
+        placeSuggestionPanel(screen, model.suggestions.front().point);
+    refresh();
 }
 
 void GuideOverlayController::ownClick(const LocalInputEvent& event)

@@ -8,9 +8,12 @@
 // clears the suggestion (clicks posted for the helper never do).
 //
 // Positions are fractions of the shared display, x from the left and y from the top.
-// The window is built for the screen of the moment at the first guide event and not
-// moved afterwards; the host controller hides the overlay on display changes, so the
-// next event builds it where the shared display is then. Main thread only.
+// The window is built for the screen of the moment at the first guide event. When the
+// displays change (a new resolution, a monitor moved), the overlay follows: the window
+// covers the shared display's screen as it is now and an open card moves beside its
+// point there. The host controller hides the overlay when the shared display goes away
+// or another one is shared, so the next event builds it where that one is. Main thread
+// only.
 
 #include "platform/OneShotTimer.h"
 #include "protocol/SessionEvent.h"
@@ -27,6 +30,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class QScreen;
 
 namespace wl {
 
@@ -91,6 +96,11 @@ public:
 
 private:
     void showSuggestionPanel(const GuideModel::Suggestion& suggestion);
+    // Places the open card beside its point on the screen, and where the user's own
+    // click is looked for.
+    void placeSuggestionPanel(QScreen* screen, GuideModel::Point point);
+    // After a change of the displays: onto the screen as it is now.
+    void followScreen();
     void answer(const std::function<void(double, double)>& callback, GuideModel::Point point);
     void refresh();
 
@@ -103,6 +113,8 @@ private:
     double pixelRatio_ = 1;
     std::uint64_t nextId_ = 1;
     std::vector<std::unique_ptr<OneShotTimer>> answers_;
+    int displaysObserver_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace wl

@@ -1,6 +1,7 @@
 #include "host/GuideOverlayView.h"
 
 #include "host/GuideOverlayController.h"
+#include "platform/ShownText.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -146,7 +147,7 @@ QRegion GuideOverlayView::drawingsRegion() const
 QRectF GuideOverlayView::tagRect(QPointF tip) const
 {
     const QFontMetricsF metrics(tagFont());
-    const QString name = QString::fromStdString(model_.helperName);
+    const QString name = QString::fromStdString(shownName(model_.helperName));
     const double w = metrics.horizontalAdvance(name) + 16, h = metrics.height() + 6;
     // Beside the arrow (2 apart), hanging 20 below the tip.
     return QRectF(tip.x() + kArrowSize.width() + 2, tip.y() + 20, w, h);
@@ -184,7 +185,7 @@ void GuideOverlayView::paintEvent(QPaintEvent*)
         painter.drawRoundedRect(tag, tag.height() / 2, tag.height() / 2);
         painter.setPen(Qt::white);
         painter.setFont(tagFont());
-        painter.drawText(tag, Qt::AlignCenter, QString::fromStdString(model_.helperName));
+        painter.drawText(tag, Qt::AlignCenter, QString::fromStdString(shownName(model_.helperName)));
     }
 }
 

@@ -25,6 +25,7 @@
 #include "platform/Displays.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 #include "signalling/RelayLink.h"
 
@@ -159,7 +160,7 @@ void HostController::setPublished(bool& field, bool value)
 std::string HostController::statusLine() const
 {
     if (helperName_)
-        return *helperName_ + " is helping";
+        return shownName(*helperName_) + " is helping";
     if (!isListening_)
         return "Not accepting help requests";
     if (isOnline_)
@@ -205,6 +206,11 @@ HelpRequestCenter& HostController::helpRequests()
 void HostController::relayOnlineChanged(bool online)
 {
     setPublished(isOnline_, online);
+    // The service's channels belong to the link they came on.
+    if (!online) {
+        connectors_.clear();
+        attemptChannel_.reset();
+    }
     // A handshake travels on the relay link: without it, an attempt whose connection
     // does not stand yet can't go on, and must not keep the host busy.
     if (!online && sessionTransport_ && !attemptConnected()) {
@@ -235,6 +241,8 @@ void HostController::helpersChanged(const std::vector<PairedDevice>& roster, con
     }
     if (next == helpers_)
         return;
+    for (const auto& id : removed)
+        forgetChallenges(id, EndReason::accessRemoved);
     if (handshake_ && removed.count(handshake_->helper.id))
         endSession(EndReason::accessRemoved);
     setHelpers(std::move(next));

@@ -24,7 +24,9 @@
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -93,9 +95,15 @@ public:
     static constexpr const char* kToldNoScreenRecordingKey = "WLToldHelpersNoScreenRecording";
     static constexpr const char* kToldAccessKey = "WLToldHelpersAccess";
     static constexpr const char* kToldAccessAtKey = "WLToldHelpersAccessAt";
-    // A handshake must have its connection standing within this time, a consent
-    // question on screen aside; otherwise it ends and the host is free again.
+    // Once a helper has proved who they are, the connection must stand within this time, a
+    // consent question on screen aside; otherwise the attempt ends and the host is free again.
     static constexpr std::chrono::milliseconds kHandshakeTimeLimit{45000};
+    // A challenged helper has this long to prove who they are: their person may be typing
+    // a password and a PIN. Until then they hold nothing: others are challenged meanwhile.
+    static constexpr std::chrono::milliseconds kProofTimeLimit{120000};
+    // Connectors the host keeps track of before they prove who they are (the service binds
+    // fewer); past this, the oldest is forgotten.
+    static constexpr std::size_t kMaxConnectors = 64;
     static constexpr std::chrono::milliseconds kPermissionInterval{60000};
     static constexpr int kMaxWrongPINs = 5;
     // After a suggested click, the banner takes mouse events again after this time.
@@ -160,6 +168,7 @@ public:
     void composeMessage(const StoredMessage& message);
     // The PIN, "" for no PIN, nullopt when the user cancelled.
     std::optional<std::string> askForUnattendedPIN(const std::string& name);
+    // The first word of a name from another machine, as shown (shownName).
     static std::string firstWord(const std::string& name);
 
     // ---- permissions and telling helpers ----
@@ -209,9 +218,14 @@ private:
     void admitUnattended(const Handshake& handshake, const std::optional<std::string>& pinProof);
     void askConsent(const std::string& fullName, const Handshake& handshake);
     void sendRequestPictures(const std::vector<TransferredFile>& pictures, const Handshake& handshake);
-    void sendOnRelay(const SignalMessage& message);
+    void sendOnRelay(const SignalMessage& message, std::optional<std::uint64_t> channel);
     void sendOnSession(const SignalMessage& message);
-    void decline(const std::string& reason, Route route);
+    void decline(const std::string& reason, Route route, std::optional<std::uint64_t> channel = {});
+    bool fromAttempt(std::uint64_t channel) const;
+    void connectorLeft(std::uint64_t channel);
+    void proofTimedOut(std::uint64_t channel, const std::string& hostNonce);
+    // Lets the links of a helper's open challenges go, telling them why.
+    void forgetChallenges(const std::string& helperId, EndReason reason);
     void armHandshakeTimer();
     void armPermissionTimer();
     void handshakeTimeCheck();
@@ -237,6 +251,17 @@ private:
     bool isPairing_ = false;
     PairedDeviceStore helperStore_{kPairedHelpersKey};
     std::unique_ptr<RelayLink> relay_;
+    // A helper's link as the service binds it to the relay link (its channel), before the
+    // helper has proved who they are.
+    struct Connector {
+        std::vector<ICEServer> relays;
+        std::optional<Handshake> challenged; // the hello passed; the challenge went out
+        std::unique_ptr<OneShotTimer> expiry;
+    };
+    std::map<std::uint64_t, Connector> connectors_; // by channel (0: untagged), oldest first
+    // The channel of the helper in the attempt; empty once that link has closed, so that
+    // nothing from a later connector can reach the attempt.
+    std::optional<std::uint64_t> attemptChannel_;
     std::shared_ptr<SignalTransport> sessionTransport_;
     std::optional<Handshake> handshake_;
     std::vector<ICEServer> sessionRelays_;

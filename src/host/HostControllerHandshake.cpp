@@ -29,8 +29,9 @@ namespace {
 // The session's transport over the relay link, reporting each message it sends.
 class ObservedSessionTransport final : public SignalTransport {
 public:
-    ObservedSessionTransport(RelayLink* link, std::function<void(const SignalMessage&)> sent)
-        : inner_(link), sent_(std::move(sent))
+    ObservedSessionTransport(RelayLink* link, std::optional<std::uint64_t> channel,
+                             std::function<void(const SignalMessage&)> sent)
+        : inner_(link, channel), sent_(std::move(sent))
     {
     }
     void send(const SignalMessage& message) override
@@ -53,16 +54,25 @@ SignalMessage declined(const std::string& reason)
     return message;
 }
 
+// The service binds each helper's link to the relay link under a channel of its own
+// and tags every frame with it; 0 stands for an untagged frame.
+std::optional<std::uint64_t> tagOf(std::uint64_t channel)
+{
+    return channel ? std::optional<std::uint64_t>(channel) : std::nullopt;
+}
+
 } // namespace
 
-void HostController::sendOnRelay(const SignalMessage& message)
+void HostController::sendOnRelay(const SignalMessage& message, std::optional<std::uint64_t> channel)
 {
-    auto channel = relay_->channel;
-    if (!channel)
+    auto link = relay_->channel;
+    if (!link)
         return;
-    channel->send(message);
+    SignalMessage tagged = message;
+    tagged.channel = channel;
+    link->send(tagged);
     if (auto observer = onSignalSent)
-        observer(message, Route::relayChannel);
+        observer(tagged, Route::relayChannel);
 }
 
 void HostController::sendOnSession(const SignalMessage& message)
@@ -71,50 +81,39 @@ void HostController::sendOnSession(const SignalMessage& message)
         transport->send(message);
 }
 
-void HostController::decline(const std::string& reason, Route route)
+void HostController::decline(const std::string& reason, Route route, std::optional<std::uint64_t> channel)
 {
     if (route == Route::relayChannel)
-        sendOnRelay(declined(reason));
+        sendOnRelay(declined(reason), channel);
     else
         sendOnSession(declined(reason));
+}
+
+bool HostController::fromAttempt(std::uint64_t channel) const
+{
+    return sessionTransport_ && attemptChannel_ == channel;
 }
 
 void HostController::handleSignal(const SignalMessage& message)
 {
     using Kind = SignalMessage::Kind;
+    const std::uint64_t from = message.channel.value_or(0);
     switch (message.kind) {
     case Kind::hello: handleHello(message); return;
     case Kind::prove: handleProof(message); return;
-    case Kind::offer: handleOffer(message); return;
-    case Kind::candidate:
-        if (peer_)
-            peer_->addRemoteCandidate(message);
-        if (filePeer_)
-            filePeer_->addRemoteCandidate(message);
-        return;
-    case Kind::bye:
-        if (!sessionTransport_)
-            return;
-        if (peer_ &&
-            (peer_->connectionState() == HostPeer::ConnectionState::connected ||
-             peer_->connectionState() == HostPeer::ConnectionState::completed)) {
-            Log::line("Wickerlane: the helper's link to the introduction service closed; the session carries on "
-                      "directly");
-            return;
+    case Kind::bye: connectorLeft(from); return;
+    case Kind::iceServers: {
+        auto servers = message.iceServers.value_or(std::vector<ICEServer>{});
+        if (fromAttempt(from)) {
+            if (!peer_)
+                sessionRelays_ = std::move(servers);
+        } else if (connectors_.count(from) || connectors_.size() < kMaxConnectors) {
+            connectors_[from].relays = std::move(servers);
         }
-        // A picture fetch whose link stands needs no signalling any more: the pictures
-        // keep coming, and the link's own end ends the attempt.
-        if (filePeer_ && filePeer_->hasConnected() && !filePeer_->isFinished()) {
-            Log::line("Wickerlane: the helper's link to the introduction service closed; the pictures keep coming "
-                      "directly");
-            return;
-        }
-        endSession(EndReason::helperLeft);
         return;
-    case Kind::iceServers:
-        if (!peer_)
-            sessionRelays_ = message.iceServers.value_or(std::vector<ICEServer>{});
-        return;
+    }
+    case Kind::offer:
+    case Kind::candidate: break;
     case Kind::challenge:
     case Kind::accepted:
     case Kind::declined:
@@ -122,13 +121,60 @@ void HostController::handleSignal(const SignalMessage& message)
     case Kind::pairRequest:
     case Kind::pairInfo: return;
     }
+    // Offers and candidates belong to the attempt: only its own helper's link speaks for it.
+    // Once that link has closed, whoever connects next is someone else.
+    if (!fromAttempt(from))
+        return;
+    if (message.kind == Kind::offer) {
+        handleOffer(message);
+        return;
+    }
+    if (peer_)
+        peer_->addRemoteCandidate(message);
+    if (filePeer_)
+        filePeer_->addRemoteCandidate(message);
+}
+
+void HostController::connectorLeft(std::uint64_t channel)
+{
+    // One that never got in: forget it.
+    if (connectors_.erase(channel) || !fromAttempt(channel))
+        return;
+    attemptChannel_.reset();
+    if (peer_ &&
+        (peer_->connectionState() == HostPeer::ConnectionState::connected ||
+         peer_->connectionState() == HostPeer::ConnectionState::completed)) {
+        Log::line("Wickerlane: the helper's link to the introduction service closed; the session carries on "
+                  "directly");
+        return;
+    }
+    // A picture fetch whose link stands needs no signalling any more: the pictures
+    // keep coming, and the link's own end ends the attempt.
+    if (filePeer_ && filePeer_->hasConnected() && !filePeer_->isFinished()) {
+        Log::line("Wickerlane: the helper's link to the introduction service closed; the pictures keep coming "
+                  "directly");
+        return;
+    }
+    endSession(EndReason::helperLeft);
 }
 
 void HostController::handleHello(const SignalMessage& message)
 {
+    const std::uint64_t from = message.channel.value_or(0);
+    const auto reply = tagOf(from);
+    // Every refusal at the hello sends that link away (the service closes it after it).
+    auto refuse = [&](const std::string& reason) {
+        connectors_.erase(from);
+        decline(reason, Route::relayChannel, reply);
+    };
     // 1. Busy: before the helper is even looked up.
     if (sessionTransport_ || (services_.isHelping && services_.isHelping())) {
-        decline("busy", Route::relayChannel);
+        const bool ownHelper = fromAttempt(from);
+        refuse("busy");
+        // The helper in the attempt said hello again: the refusal takes its link away, and
+        // with it the attempt, unless the session already stands on its own.
+        if (ownHelper)
+            connectorLeft(from);
         return;
     }
     // 2. Paired.
@@ -142,7 +188,7 @@ void HostController::handleHello(const SignalMessage& message)
         }
     }
     if (!helper) {
-        decline("notPaired", Route::relayChannel);
+        refuse("notPaired");
         return;
     }
     const bool wantsUnattended = message.unattended.value_or(false);
@@ -151,52 +197,79 @@ void HostController::handleHello(const SignalMessage& message)
     if (message.purpose == std::optional<std::string>("attachments")) {
         attachments = helpRequests().attachmentsForRequest(helper->id, message.requestId);
         if (!attachments) {
-            decline("noAttachments", Route::relayChannel);
+            refuse("noAttachments");
             return;
         }
     } else {
         // 4. Screen Recording, before the unattended checks.
         if (!Permissions::standard().canRecordScreen()) {
-            decline("noScreenRecording", Route::relayChannel);
+            refuse("noScreenRecording");
             tellHelpersNoScreenRecording();
             return;
         }
         // 5. Unattended access.
         if (wantsUnattended) {
             if (!helper->unattended) {
-                decline("notUnattended", Route::relayChannel);
+                refuse("notUnattended");
                 return;
             }
             if (helper->unattended->failedAttempts >= kMaxWrongPINs) {
-                decline("lockedOut", Route::relayChannel);
+                refuse("lockedOut");
                 return;
             }
         }
     }
 
-    // 6. The attempt begins.
+    // 6. The challenge. Nothing is held for the helper until they prove who they are, so
+    // that links which never do can't keep anyone else out.
     Handshake handshake;
     handshake.helper = *helper;
     handshake.helperNonce = *message.nonce;
     handshake.hostNonce = base64Encode(randomBytes(16));
     handshake.unattended = !attachments && wantsUnattended;
     handshake.attachments = attachments;
-    handshake_ = handshake;
+    if (!connectors_.count(from) && connectors_.size() >= kMaxConnectors)
+        connectors_.erase(connectors_.begin());
+    Connector& connector = connectors_[from];
+    connector.challenged = handshake;
     QPointer<HostController> self(this);
-    sessionTransport_ = std::make_shared<ObservedSessionTransport>(relay_.get(), [self](const SignalMessage& sent) {
-        if (self && self->onSignalSent)
-            self->onSignalSent(sent, Route::sessionTransport);
+    connector.expiry = timers()(kProofTimeLimit, [self, from, nonce = handshake.hostNonce] {
+        if (self)
+            self->proofTimedOut(from, nonce);
     });
-    fileOfferApplied_ = false;
-    armHandshakeTimer();
 
-    // 7. The challenge.
     SignalMessage challenge = SignalMessage::make(SignalMessage::Kind::challenge);
     challenge.nonce = handshake.hostNonce;
     challenge.signature = signAsDevice(hostProofMessage(ownDeviceId(), handshake.helperNonce, handshake.hostNonce));
     if (handshake.unattended && helper->unattended && helper->unattended->pinSalt)
         challenge.salt = helper->unattended->pinSalt;
-    sendOnRelay(challenge);
+    sendOnRelay(challenge, reply);
+}
+
+void HostController::proofTimedOut(std::uint64_t channel, const std::string& hostNonce)
+{
+    auto it = connectors_.find(channel);
+    if (it == connectors_.end() || !it->second.challenged || it->second.challenged->hostNonce != hostNonce)
+        return;
+    connectors_.erase(it);
+    Log::line("Wickerlane: a helper didn't answer the challenge in time; letting their link go");
+    SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
+    bye.reason = wireWord(EndReason::stopped);
+    sendOnRelay(bye, tagOf(channel));
+}
+
+void HostController::forgetChallenges(const std::string& helperId, EndReason reason)
+{
+    SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
+    bye.reason = wireWord(reason);
+    for (auto it = connectors_.begin(); it != connectors_.end();) {
+        if (it->second.challenged && it->second.challenged->helper.id == helperId) {
+            sendOnRelay(bye, tagOf(it->first));
+            it = connectors_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void HostController::armHandshakeTimer()
@@ -229,9 +302,39 @@ void HostController::handshakeTimeCheck()
 
 void HostController::handleProof(const SignalMessage& message)
 {
-    if (!handshake_ || peer_ || filePeer_)
+    const std::uint64_t from = message.channel.value_or(0);
+    auto it = connectors_.find(from);
+    if (it == connectors_.end() || !it->second.challenged)
         return;
-    const Handshake handshake = *handshake_;
+    Handshake handshake = *it->second.challenged;
+    std::vector<ICEServer> relays = std::move(it->second.relays);
+    connectors_.erase(it);
+    // The helper as paired now (removed meanwhile: not at all).
+    auto index = helperIndex(handshake.helper.id);
+    if (!index) {
+        decline("notPaired", Route::relayChannel, tagOf(from));
+        return;
+    }
+    handshake.helper = helpers_[*index];
+    // Another helper got in first (or this Mac began helping someone meanwhile).
+    if (sessionTransport_ || (services_.isHelping && services_.isHelping())) {
+        decline("busy", Route::relayChannel, tagOf(from));
+        return;
+    }
+
+    // The attempt begins: this helper's link is the only one that speaks for it.
+    handshake_ = handshake;
+    attemptChannel_ = from;
+    sessionRelays_ = std::move(relays);
+    QPointer<HostController> self(this);
+    sessionTransport_ =
+        std::make_shared<ObservedSessionTransport>(relay_.get(), tagOf(from), [self](const SignalMessage& sent) {
+            if (self && self->onSignalSent)
+                self->onSignalSent(sent, Route::sessionTransport);
+        });
+    fileOfferApplied_ = false;
+    armHandshakeTimer();
+
     const std::string proof = helperProofMessage(ownDeviceId(), handshake.hostNonce, handshake.helperNonce);
     if (!verifySignature(message.signature, proof, handshake.helper.publicKey)) {
         Log::line("Wickerlane: helper's proof didn't verify; ending");
@@ -248,7 +351,6 @@ void HostController::handleProof(const SignalMessage& message)
         return;
     }
     // The question is modal: ask it once this message has been handled.
-    QPointer<HostController> self(this);
     const std::string name = handshake.helper.name;
     QTimer::singleShot(0, this, [self, name, handshake] {
         if (self)
@@ -380,19 +482,23 @@ void HostController::sendRequestPictures(const std::vector<TransferredFile>& pic
 void HostController::handleOffer(const SignalMessage& message)
 {
     if (filePeer_ && handshake_ && message.sdp) {
+        // One offer per link: a second one is no renegotiation, and is dropped unread.
+        if (fileOfferApplied_)
+            return;
         if (!verifySignature(message.signature, offerSignatureMessage(handshake_->hostNonce, *message.sdp),
                              handshake_->helper.publicKey)) {
             endSession(EndReason::stopped);
             return;
         }
-        // One offer per link: a second one is no renegotiation.
-        if (fileOfferApplied_)
-            return;
         fileOfferApplied_ = true;
         filePeer_->applyOffer(message);
         return;
     }
     if (!handshake_ || !peer_ || !message.sdp)
+        return;
+    // A second offer would add the tracks, the capture and the statistics again: it is
+    // dropped unread, so it can't end the session either.
+    if (peer_->offerApplied())
         return;
     if (!verifySignature(message.signature, offerSignatureMessage(handshake_->hostNonce, *message.sdp),
                          handshake_->helper.publicKey)) {
@@ -400,8 +506,6 @@ void HostController::handleOffer(const SignalMessage& message)
         endSession(EndReason::stopped);
         return;
     }
-    if (peer_->offerApplied())
-        return; // a second offer would add the tracks, the capture and the statistics again
     peer_->applyOffer(message);
 }
 

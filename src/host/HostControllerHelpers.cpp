@@ -11,6 +11,7 @@
 #include "mail/PairingHost.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 
 #include <QPointer>
@@ -22,11 +23,12 @@ namespace wl {
 
 std::string HostController::firstWord(const std::string& name)
 {
-    std::istringstream words(name);
+    const std::string shown = shownName(name);
+    std::istringstream words(shown);
     std::string first;
     if (words >> first)
         return first;
-    return name;
+    return shown;
 }
 
 void HostController::startPairing()
@@ -65,7 +67,7 @@ void HostController::confirmPairing(const std::string& name, const std::string& 
     pairingPanel_->close();
     const std::string first = firstWord(name);
     AlertRequest alert;
-    alert.title = name + " wants to be able to help with this Mac";
+    alert.title = shownName(name) + " wants to be able to help with this Mac";
     alert.informativeText = "Check that " + first + " sees this same number on their screen:\n\n" + number +
         "\n\nOnly allow this if the numbers match and you know " + first + ". " + first +
         " will still need your OK each time they want to help.";
@@ -87,7 +89,7 @@ void HostController::confirmPairing(const std::string& name, const std::string& 
                     next.push_back(helper);
             next.push_back(PairedDevice{*id, name, publicKey, messenger_.now(), std::nullopt, std::nullopt});
             setHelpers(std::move(next));
-            appendSessionHistory("Paired with helper " + name);
+            appendSessionHistory("Paired with helper " + shownName(name));
             stored = true;
         } else {
             Log::line("Wickerlane: the helper's key gives no device id; pairing declined");
@@ -135,7 +137,7 @@ void HostController::allowUnattendedAccess(const PairedDevice& given)
     next[*index].unattended = grant;
     const std::string name = next[*index].name;
     setHelpers(std::move(next));
-    appendSessionHistory("Unattended access turned on for " + name + (pin->empty() ? "" : " with a PIN"));
+    appendSessionHistory("Unattended access turned on for " + shownName(name) + (pin->empty() ? "" : " with a PIN"));
     tellHelpersAboutAccess();
 }
 
@@ -144,7 +146,7 @@ std::optional<std::string> HostController::askForUnattendedPIN(const std::string
     std::string hint;
     while (true) {
         TwoSecretsRequest request;
-        request.title = "Set a PIN for " + name + "?";
+        request.title = "Set a PIN for " + shownName(name) + "?";
         request.informativeText = firstWord(name) +
             " will connect with their device and Touch ID. A PIN adds one more thing they must know. Leave both "
             "boxes empty for no PIN." +
@@ -181,7 +183,7 @@ void HostController::turnOffUnattendedAccess(const PairedDevice& given)
     next[*index].unattended.reset();
     const std::string name = next[*index].name;
     setHelpers(std::move(next));
-    appendSessionHistory("Unattended access turned off for " + name);
+    appendSessionHistory("Unattended access turned off for " + shownName(name));
     tellHelpersAboutAccess();
 }
 
@@ -201,7 +203,8 @@ void HostController::removeHelper(const PairedDevice& helper)
         if (helper.id != given.id)
             next.push_back(helper);
     setHelpers(std::move(next));
-    appendSessionHistory("Removed helper " + given.name);
+    appendSessionHistory("Removed helper " + shownName(given.name));
+    forgetChallenges(given.id, EndReason::accessRemoved);
     if (handshake_ && handshake_->helper.id == given.id)
         endSession(EndReason::accessRemoved);
 }

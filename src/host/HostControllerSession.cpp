@@ -16,6 +16,7 @@
 #include "media/SessionAudioDevice.h"
 #include "media/SystemAudioDevice.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 #include "signalling/SharedDisplay.h"
 #include "signalling/SignalTransport.h"
@@ -377,7 +378,7 @@ void HostController::setClicksGoThrough(bool on)
         overlay_->dismissSuggestion();
     }
     if (helperName_)
-        appendSessionHistory(on ? "Let " + *helperName_ + "'s suggested clicks through for the session"
+        appendSessionHistory(on ? "Let " + shownName(*helperName_) + "'s suggested clicks through for the session"
                                 : "Back to asking before each of " + *helperName_ + "'s clicks");
     banner_->model.clicksGoThrough = on;
     refreshBannerSoon();
@@ -434,7 +435,8 @@ void HostController::microphoneSwitched(MicrophoneResult result)
     }
     if (result == MicrophoneResult::done) {
         if (helperName_)
-            appendSessionHistory(std::string("Microphone turned ") + (on ? "on" : "off") + " with " + *helperName_);
+            appendSessionHistory(std::string("Microphone turned ") + (on ? "on" : "off") + " with " +
+                                 shownName(*helperName_));
         return;
     }
     AlertRequest alert;
@@ -455,7 +457,7 @@ void HostController::microphoneSwitched(MicrophoneResult result)
 void HostController::endSession(EndReason reason)
 {
     if (helperName_)
-        appendSessionHistory("Session with " + *helperName_ + " ended: " + localText(reason, *helperName_));
+        appendSessionHistory("Session with " + shownName(*helperName_) + " ended: " + localText(reason, *helperName_));
     if (localActivity_)
         localActivity_->stop();
     injector_->releaseAll();
@@ -487,6 +489,7 @@ void HostController::endSession(EndReason reason)
         transport->close();
     }
     handshake_.reset();
+    attemptChannel_.reset();
     handshakeTimer_.reset();
     bannerMouseTimer_.reset();
     sessionRelays_.clear();

@@ -33,7 +33,8 @@ std::optional<long long> wholePixels(std::optional<double> amount)
 }
 
 // Adds an amount to what is carried over, starting afresh when the direction turns,
-// and takes out the whole clicks.
+// and takes out the whole clicks, at most kMaxWheelClicks; nothing is carried past
+// that bound.
 long long takeClicks(long long& carry, long long amount)
 {
     if ((amount > 0 && carry < 0) || (amount < 0 && carry > 0))
@@ -41,6 +42,10 @@ long long takeClicks(long long& carry, long long amount)
     carry += amount;
     const long long clicks = carry / InputInjector::kPixelsPerWheelClick;
     carry -= clicks * InputInjector::kPixelsPerWheelClick;
+    if (std::llabs(clicks) > InputInjector::kMaxWheelClicks) {
+        carry = 0;
+        return clicks > 0 ? InputInjector::kMaxWheelClicks : -InputInjector::kMaxWheelClicks;
+    }
     return clicks;
 }
 

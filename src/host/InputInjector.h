@@ -9,7 +9,9 @@
 // clamped to 0...1, on the display's pixels in the root window. A mouse move with a
 // button held is a drag. Scroll amounts are pixels, rounded half away from zero and
 // turned into wheel clicks (buttons 4 to 7), one for every kPixelsPerWheelClick with
-// the rest carried to the next event of the same direction. Keys go through the key
+// the rest carried to the next event of the same direction. One event turns the wheel
+// at most kMaxWheelClicks each way, a few screens' worth, and drops the rest: posting
+// is synchronous, and a huge amount must not hold up the host. Keys go through the key
 // table: a code becomes the keysym the host's keymap types for it, with the modifiers
 // the event's flags ask for held around a press that lacks them; Caps Lock arrives as
 // its new lock state and is pressed only when that differs from the host's. A key code
@@ -33,6 +35,8 @@ class InputInjector final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kPixelsPerWheelClick = 10;
+    // 3000 pixels: about three screens.
+    static constexpr int kMaxWheelClicks = 300;
 
     explicit InputInjector(QObject* parent = nullptr);
 

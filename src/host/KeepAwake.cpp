@@ -47,7 +47,7 @@ void KeepAwake::update()
         std::string error;
         assertion_ = power().preventIdleSleep(kAssertionName, error);
         if (assertion_ == 0)
-            Log::line("Wickerlane: could not keep the computer awake (" + error + ")");
+            Log::line("Wickerlane: could not keep the Mac awake (" + error + ")");
         return;
     }
     if (assertion_ != 0) {

@@ -43,9 +43,24 @@ void LocalActivityMonitor::stop()
     }
 }
 
-void LocalActivityMonitor::handle(const LocalInputEvent&)
+bool LocalActivityMonitor::counts(const LocalInputEvent& event)
 {
-    if (!installed_)
+    constexpr unsigned kLeft = 1u << 1;
+    constexpr unsigned kWheel = 0xfu << 4;
+    const unsigned held = event.buttonsHeld & ~kWheel;
+    switch (event.kind) {
+    case LocalInputEvent::Kind::pointerMotion: return held == 0 || (held & kLeft) != 0;
+    case LocalInputEvent::Kind::buttonPress:
+        // Left, right and the wheel's four directions.
+        return event.button == 1 || event.button == 3 || (event.button >= 4 && event.button <= 7);
+    case LocalInputEvent::Kind::keyPress: return !event.modifierKey;
+    }
+    return false;
+}
+
+void LocalActivityMonitor::handle(const LocalInputEvent& event)
+{
+    if (!installed_ || !counts(event))
         return;
     QPointer<LocalActivityMonitor> self(this);
     // The quiet time starts again with every event of the user's.

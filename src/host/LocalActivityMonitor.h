@@ -3,8 +3,11 @@
 // starts using them and when they have been quiet for kQuietTime. What the injector
 // posts never counts: the platform's LocalInput leaves it out at the source (the XTEST
 // devices), so no time window after a posted event is needed and every press of the
-// user's counts, even while the helper's events stream in. Pointer motion, button
-// presses (the wheel's too) and key presses count; releases do not.
+// user's counts, even while the helper's events stream in. What counts: moving the
+// pointer with no button held or with the left one held (a left drag), pressing the
+// left or the right button, turning the wheel, and pressing a key other than a
+// modifier. Releases, drags with the right or the middle button, middle and other
+// buttons' presses, and a modifier key alone do not.
 //
 // Main thread only.
 
@@ -41,6 +44,8 @@ public:
 
     // One event of the user's.
     void handle(const LocalInputEvent& event);
+    // Whether an event of the user's counts as activity.
+    static bool counts(const LocalInputEvent& event);
 
 private:
     void quietTimerFired();

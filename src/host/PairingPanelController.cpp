@@ -1,5 +1,7 @@
 #include "host/PairingPanelController.h"
 
+#include "host/WindowTitleRoom.h"
+
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontDatabase>
@@ -93,6 +95,8 @@ void PairingPanelController::show(const std::string& code, std::function<void()>
     };
 
     panel_ = panel;
+    // Wide enough for the window manager to show the whole title.
+    panel->setMinimumWidth(widthForWindowTitle(panel->windowTitle()));
     panel->adjustSize();
     panel->show();
     panel->raise();

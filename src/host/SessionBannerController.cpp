@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace wl {
 
 SessionBannerController::SessionBannerController(QObject* parent) : QObject(parent) { }
@@ -42,9 +44,19 @@ void SessionBannerController::hide()
     panel_ = nullptr;
 }
 
-QPoint SessionBannerController::placement(QSize size, QRect visible)
+QPoint SessionBannerController::placement(QSize size, QRect available, QRect trayIcon)
 {
-    return QPoint(visible.left() + visible.width() - size.width() - kRightMargin, visible.top() + kTopMargin);
+    QRect banner(QPoint(available.right() + 1 - size.width() - kRightMargin, available.top() + kTopMargin), size);
+    if (trayIcon.isEmpty() || !banner.intersects(trayIcon))
+        return banner.topLeft();
+    QRect below = banner;
+    below.moveTop(trayIcon.bottom() + 1 + kTopMargin);
+    if (below.bottom() <= available.bottom())
+        return below.topLeft();
+    QRect beside = banner;
+    beside.moveRight(trayIcon.left() - 1 - kRightMargin);
+    beside.moveLeft(std::max(beside.left(), available.left()));
+    return beside.topLeft();
 }
 
 void SessionBannerController::refreshPlacement()
@@ -57,7 +69,8 @@ void SessionBannerController::refreshPlacement()
     if (!screen)
         return;
     panel_->adjustSize();
-    panel_->move(placement(panel_->size(), screen->availableGeometry()));
+    const QRect tray = trayIconGeometry ? trayIconGeometry() : QRect();
+    panel_->move(placement(panel_->size(), screen->availableGeometry(), tray));
 }
 
 void SessionBannerController::setIgnoresMouseEvents(bool ignores)

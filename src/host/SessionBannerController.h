@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QRect>
 
+#include <functional>
 #include <string>
 
 namespace wl {
@@ -41,6 +42,9 @@ public:
     ~SessionBannerController() override;
 
     SessionBannerModel model;
+    // Where the program's tray icon is on the screen, when the tray tells (an empty
+    // rectangle otherwise): the banner keeps clear of it.
+    std::function<QRect()> trayIconGeometry;
 
     using Actions = SessionBannerView::Actions;
 
@@ -56,9 +60,11 @@ public:
     bool ignoresMouseEvents() const { return ignoresMouse_; }
     SessionBannerView* panel() const { return panel_; }
 
-    // The banner's top-left corner for its size and the visible area of the main
-    // screen: kRightMargin from the right edge, kTopMargin below the top.
-    static QPoint placement(QSize size, QRect visible);
+    // The banner's top-left corner for its size and the available area of the main
+    // screen (without the panels that reserve their room): kRightMargin from the right
+    // edge, kTopMargin below the top. Where that would cover the tray icon, the banner
+    // goes kTopMargin below the icon, or left of it when there is no room below.
+    static QPoint placement(QSize size, QRect available, QRect trayIcon = {});
 
 private:
     void applyMouseHandling();

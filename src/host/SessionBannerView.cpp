@@ -2,6 +2,7 @@
 
 #include "host/GuideOverlayView.h"
 #include "host/SessionBannerController.h"
+#include "platform/ShownText.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
+#include <QTextDocument>
 
 namespace wl {
 
@@ -199,7 +201,7 @@ SessionBannerView::SessionBannerView(const SessionBannerModel& model, Actions ac
 
 QString SessionBannerView::statusLine(const SessionBannerModel& model)
 {
-    const QString name = QString::fromStdString(model.helperFirstName);
+    const QString name = QString::fromStdString(shownName(model.helperFirstName));
     if (model.mode == HelpMode::control)
         return model.localActive ? QStringLiteral("You have the mouse \u00b7 ") + name + QStringLiteral(" is paused")
                                  : name + QStringLiteral(" is controlling your Mac");
@@ -209,20 +211,22 @@ QString SessionBannerView::statusLine(const SessionBannerModel& model)
 
 void SessionBannerView::refresh()
 {
-    const QString name = QString::fromStdString(model_.helperFirstName);
+    const QString name = QString::fromStdString(shownName(model_.helperFirstName));
     static_cast<Dot*>(dot_)->colour = model_.mode == HelpMode::control ? kAmber : kTeal;
     dot_->update();
     status_->setText(statusLine(model_));
     helperMicrophone_->setVisible(model_.helperMicrophoneOn);
-    helperMicrophone_->setToolTip(name + QStringLiteral("'s microphone is on: you can hear them"));
+    helperMicrophone_->setToolTip(
+        Qt::convertFromPlainText(name + QStringLiteral("'s microphone is on: you can hear them")));
     helperMicrophone_->setAccessibleName(name + QStringLiteral("'s microphone is on"));
     askEachTime_->setVisible(model_.mode == HelpMode::guide && model_.clicksGoThrough);
 
     auto* microphone = static_cast<BannerButton*>(microphone_);
     microphone->on = model_.microphoneOn;
-    microphone_->setToolTip(model_.microphoneOn ? QStringLiteral("Your microphone is on. Click to turn it off.")
-                                                : QStringLiteral("Your microphone is off. Click to talk with ") + name +
-                                    QStringLiteral("."));
+    microphone_->setToolTip(Qt::convertFromPlainText(
+        model_.microphoneOn
+            ? QStringLiteral("Your microphone is on. Click to turn it off.")
+            : QStringLiteral("Your microphone is off. Click to talk with ") + name + QStringLiteral(".")));
     microphone_->setAccessibleName(model_.microphoneOn ? QStringLiteral("Turn your microphone off")
                                                        : QStringLiteral("Turn your microphone on"));
     microphone_->update();

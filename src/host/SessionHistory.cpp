@@ -1,6 +1,7 @@
 #include "host/SessionHistory.h"
 
 #include "platform/Log.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
 
 #include <cerrno>
@@ -48,7 +49,8 @@ void appendSessionHistory(const std::string& text)
         Log::line("Wickerlane: could not write session history: " + error.message());
         return;
     }
-    const std::string line = timeStamp() + "  " + text + "\n";
+    // One line each, whatever names or texts from other machines it holds.
+    const std::string line = timeStamp() + "  " + shownText(text, kShownNoteLength) + "\n";
     // Appending, never rewriting: each line goes out in one write at the end of the file.
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {

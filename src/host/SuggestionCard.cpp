@@ -1,6 +1,7 @@
 #include "host/SuggestionCard.h"
 
 #include "host/GuideOverlayView.h"
+#include "platform/ShownText.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -8,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace wl {
@@ -82,7 +84,7 @@ SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, Q
     : QWidget(parent), actions_(std::move(actions))
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    const QString name = QString::fromStdString(helperName);
+    const QString name = QString::fromStdString(shownName(helperName));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);
@@ -91,7 +93,9 @@ SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, Q
 
     auto* top = new QHBoxLayout;
     top->setSpacing(8);
-    title_ = new QLabel(name + QStringLiteral(" suggests clicking here"), this);
+    title_ = new QLabel(this);
+    title_->setTextFormat(Qt::PlainText);
+    title_->setText(name + QStringLiteral(" suggests clicking here"));
     title_->setFont(pixelFont(15, QFont::DemiBold));
     title_->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     top->addWidget(title_);
@@ -110,9 +114,9 @@ SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, Q
     thisTime_->setToolTip(QStringLiteral("Clicks there for you, once."));
     always_ = new CardButton(CardButton::Style::outlined,
                              QStringLiteral("Let ") + name + QStringLiteral(" do it always"), this);
-    always_->setToolTip(
+    always_->setToolTip(Qt::convertFromPlainText(
         QStringLiteral("For the rest of this session, ") + name +
-        QStringLiteral("'s suggested clicks happen right away. Turn it off any time with Ask each time."));
+        QStringLiteral("'s suggested clicks happen right away. Turn it off any time with Ask each time.")));
     answers->addWidget(thisTime_);
     answers->addWidget(always_);
     answers->addStretch(1);

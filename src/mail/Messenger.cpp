@@ -6,6 +6,7 @@
 #include "platform/Notifier.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "protocol/KeyRecord.h"
 #include "signalling/IntroductionService.h"
 
@@ -325,10 +326,10 @@ void Messenger::post(const MailContent& content, const PairedDevice& device, con
 
 void Messenger::compose(const PairedDevice& device, const std::optional<StoredMessage>& answering)
 {
-    std::string message = (answering ? "Reply to " : "Message to ") + device.name;
+    std::string message = (answering ? "Reply to " : "Message to ") + shownName(device.name);
     std::string informative;
     if (answering && answering->content.text)
-        informative = "\u201C" + *answering->content.text + "\u201D";
+        informative = "\u201C" + shownText(*answering->content.text, kShownNoteLength, LineBreaks::keep) + "\u201D";
     auto text = askForText(message, informative, "", "Send", &prompts());
     if (!text)
         return;
@@ -525,22 +526,22 @@ void Messenger::announce(const StoredMessage& message)
     const auto& content = message.content;
     switch (content.kind) {
     case K::message:
-        title = message.peerName;
-        body = content.text.value_or("");
+        title = shownName(message.peerName);
+        body = shownText(content.text.value_or(""), kShownLineLength);
         break;
     case K::reply:
-        title = message.peerName + " replied";
-        body = content.text.value_or("");
+        title = shownName(message.peerName) + " replied";
+        body = shownText(content.text.value_or(""), kShownLineLength);
         break;
     case K::helpRequest:
-        title = message.peerName + " asked for help";
-        body = content.topic.value_or("");
+        title = shownName(message.peerName) + " asked for help";
+        body = shownText(content.topic.value_or(""), kShownTopicLength);
         if (content.text && !content.text->empty())
-            body += (body.empty() ? "" : " \u00B7 ") + *content.text;
+            body += (body.empty() ? "" : " \u00B7 ") + shownText(*content.text, kShownLineLength);
         break;
     case K::password:
-        title = message.peerName + " sent you a password";
-        body = content.label.value_or("");
+        title = shownName(message.peerName) + " sent you a password";
+        body = shownText(content.label.value_or(""), kShownTopicLength);
         break;
     default: return; // cancels and receipts only change what is shown
     }

@@ -3,6 +3,7 @@
 #include "identity/Base64.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -109,7 +110,7 @@ void MyMacs::showSendFailure(const std::string& title, const Messenger::SendErro
 void MyMacs::ask(const PairedDevice& device)
 {
     if (!confirm ||
-        !confirm("Add " + device.name + " to your Macs?",
+        !confirm("Add " + shownName(device.name) + " to your Macs?",
                  "It will be asked to join. Your Macs can then help and ask each other.", "Ask", "Cancel"))
         return;
     asking_.insert(device.id);
@@ -138,8 +139,8 @@ void MyMacs::handleLinkRequest(const MailContent&, const PairedDevice& sender)
         if (!self)
             return;
         bool yes = self->confirm &&
-            self->confirm("Join " + sender.name + "'s Macs?",
-                          sender.name +
+            self->confirm("Join " + shownName(sender.name) + "'s Macs?",
+                          shownName(sender.name) +
                               " asks to add this computer to its Macs. Your Macs can help and ask "
                               "each other.",
                           "Join", "Don't Join");

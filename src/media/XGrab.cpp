@@ -1,5 +1,6 @@
 #include "media/XGrab.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -67,22 +68,103 @@ bool findDisplay(Display* display, XID root, uint32_t displayId, Rect& rect, uin
     return found;
 }
 
+namespace {
+
+Rect boundingRect(const Rect& a, const Rect& b)
+{
+    const int x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
+    const int x1 = std::max(a.x + a.width, b.x + b.width), y1 = std::max(a.y + a.height, b.y + b.height);
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+// The client rectangle grown by the frame extents its window manager announces
+// (_NET_FRAME_EXTENTS: left, right, top, bottom), or the client rectangle as it is.
+Rect withFrameExtents(Display* display, Window window, const Rect& client)
+{
+    const Atom extents = XInternAtom(display, "_NET_FRAME_EXTENTS", True);
+    if (extents == None)
+        return client;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    Rect frame = client;
+    if (XGetWindowProperty(display, window, extents, 0, 4, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+            Success &&
+        type == XA_CARDINAL && format == 32 && count == 4 && data) {
+        // Format 32 properties come as longs.
+        const auto* v = reinterpret_cast<const long*>(data);
+        const auto side = [](long value) { return int(std::clamp(value, 0L, 4096L)); };
+        frame = {client.x - side(v[0]), client.y - side(v[2]), client.width + side(v[0]) + side(v[1]),
+                 client.height + side(v[2]) + side(v[3])};
+    }
+    if (data)
+        XFree(data);
+    return frame;
+}
+
+// The window a reparenting window manager put the client into (its ancestor just below
+// the root), when there is one; 0 otherwise.
+Window frameWindow(Display* display, Window root, Window window)
+{
+    Window current = window;
+    for (int depth = 0; depth < 16; ++depth) {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, current, &rootReturn, &parent, &children, &count))
+            return 0;
+        if (children)
+            XFree(children);
+        if (parent == 0)
+            return 0;
+        if (parent == root)
+            return current == window ? 0 : current;
+        current = parent;
+    }
+    return 0;
+}
+
+// Root-relative rectangle of a window, borders included; false when it can't be read
+// or isn't viewable.
+bool viewableRect(Display* display, Window root, Window window, Rect& rect)
+{
+    const int before = errorCount();
+    XWindowAttributes attributes{};
+    Status ok = XGetWindowAttributes(display, window, &attributes);
+    if (!ok || errorCount() != before || attributes.map_state != IsViewable)
+        return false;
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
+    if (errorCount() != before)
+        return false;
+    const int b = attributes.border_width;
+    rect = {x - b, y - b, attributes.width + 2 * b, attributes.height + 2 * b};
+    return true;
+}
+
+} // namespace
+
 std::vector<Rect> viewableWindows(Display* display, XID root, const std::vector<std::uint64_t>& windows)
 {
+    XWindowAttributes rootAttributes{};
+    XGetWindowAttributes(display, root, &rootAttributes);
     std::vector<Rect> rects;
     for (auto id : windows) {
-        int before = errorCount();
-        XWindowAttributes attributes{};
-        Status ok = XGetWindowAttributes(display, Window(id), &attributes);
-        if (!ok || errorCount() != before || attributes.map_state != IsViewable)
+        Rect client;
+        if (!viewableRect(display, root, Window(id), client))
             continue;
-        int x = 0, y = 0;
-        Window child = 0;
-        XTranslateCoordinates(display, Window(id), root, 0, 0, &x, &y, &child);
-        if (errorCount() != before)
-            continue;
-        int b = attributes.border_width;
-        rects.push_back({x - b, y - b, attributes.width + 2 * b, attributes.height + 2 * b});
+        const int before = errorCount();
+        // The window manager's title bar and borders go with the window.
+        Rect frame = withFrameExtents(display, Window(id), client);
+        Rect parent;
+        if (Window decorated = frameWindow(display, root, Window(id)); decorated &&
+            viewableRect(display, root, decorated, parent) &&
+            // A virtual root spanning the whole screen is no frame.
+            !(parent.width >= rootAttributes.width && parent.height >= rootAttributes.height))
+            frame = boundingRect(frame, parent);
+        rects.push_back(errorCount() == before ? frame : client);
     }
     return rects;
 }

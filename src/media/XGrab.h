@@ -25,7 +25,9 @@ int errorCount();
 // chosen: the output id used (0 for the root). Returns false when the id was not found.
 bool findDisplay(Display* display, XID root, uint32_t displayId, Rect& rect, uint32_t& chosen);
 
-// Root-relative rectangles (borders included) of those windows that are viewable.
+// Root-relative rectangles of those windows that are viewable, with their window
+// manager's frame (title bar and borders): the frame extents the window manager
+// announces and the frame window it put the window into.
 std::vector<Rect> viewableWindows(Display* display, XID root, const std::vector<std::uint64_t>& windows);
 
 // Paints black where the rectangles meet the region (pixels: 4 bytes each, rows of

@@ -2,7 +2,8 @@
 // Windows kept out of screen capture (password panels, the program's own windows in
 // screenshots). Code that shows such a window registers its native window id (X11
 // Window, i.e. QWidget::winId()); the screen capturer blacks out the rectangles of
-// the registered windows before a frame leaves the process. Thread-safe.
+// the registered windows, their window manager's frames (title bar and borders)
+// included, before a frame leaves the process. Thread-safe.
 
 #include <algorithm>
 #include <cstdint>

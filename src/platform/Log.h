@@ -1,7 +1,7 @@
 #pragma once
 // Diagnostic log lines. Callers write the whole line, beginning "Wickerlane: "
 // (or "Wickerlane stats:", "Wickerlane ICE: state=", …). The default sink writes
-// to stderr; the desktop backend also sends it to the journal through Qt's logging.
+// to stderr; the desktop backend (installQtLogSink) writes to stderr and the journal.
 
 #include <functional>
 #include <string>

@@ -16,8 +16,9 @@ public:
     virtual ~OwnerCheck() = default;
 
     // Asks once; every call prompts again. `done` runs exactly once, on the thread that
-    // called check (the main thread), with true only when the owner was confirmed. Every
-    // failure (cancelled, wrong password, no way to check) answers false.
+    // called check (the main thread), with true only when the owner was confirmed. A
+    // backend may let the owner try again after a wrong password; every refusal
+    // (cancelled, wrong password, no way to check) answers false and is logged.
     virtual void check(const std::string& reason, std::function<void(bool)> done) = 0;
 
     // The process-wide check. Until start-up installs the desktop backend it refuses.

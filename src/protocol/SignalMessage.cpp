@@ -33,6 +33,7 @@ std::optional<SignalMessage> readSignalMessage(const nlohmann::json& j, std::str
     r.string("pinProof", m.pinProof);
     r.string("purpose", m.purpose);
     r.string("requestId", m.requestId);
+    r.integer("channel", m.channel);
     if (!r.ok())
         return std::nullopt;
     return m;
@@ -81,6 +82,7 @@ nlohmann::json SignalMessage::toJson() const
     put(j, "pinProof", pinProof);
     put(j, "purpose", purpose);
     put(j, "requestId", requestId);
+    put(j, "channel", channel);
     return j;
 }
 

@@ -44,6 +44,8 @@ struct SignalMessage {
     std::optional<std::string> pinProof;
     std::optional<std::string> purpose;
     std::optional<std::string> requestId;
+    // Only between the host and the service: the connector a frame comes from or goes to.
+    std::optional<std::uint64_t> channel;
 
     static SignalMessage make(Kind kind);
 

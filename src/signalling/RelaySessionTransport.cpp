@@ -6,8 +6,12 @@ void RelaySessionTransport::send(const SignalMessage& message)
 {
     if (!link_)
         return;
-    if (auto channel = link_->channel)
-        channel->send(message);
+    auto channel = link_->channel;
+    if (!channel)
+        return;
+    SignalMessage tagged = message;
+    tagged.channel = channel_;
+    channel->send(tagged);
 }
 
 } // namespace wl

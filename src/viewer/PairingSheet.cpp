@@ -1,5 +1,6 @@
 #include "viewer/PairingSheet.h"
 
+#include "platform/ShownText.h"
 #include "viewer/ViewerController.h"
 
 #include <QFont>
@@ -19,7 +20,9 @@ namespace {
 
 QLabel* wrapped(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setWordWrap(true);
     return label;
 }
@@ -54,6 +57,15 @@ QHBoxLayout* buttonRow()
     row->setSpacing(8);
     row->addStretch(1);
     return row;
+}
+
+// A button that never becomes the default by taking the focus: Return stays with the
+// page's primary button (Space presses the focused one).
+QPushButton* button(const QString& title, QWidget* parent)
+{
+    auto* button = new QPushButton(title, parent);
+    button->setAutoDefault(false);
+    return button;
 }
 
 QWidget* page(QWidget* parent, QVBoxLayout*& layout)
@@ -116,14 +128,12 @@ QWidget* PairingSheet::makeIdlePage()
     codeError_->setVisible(false);
     layout->addWidget(codeError_);
     auto* buttons = buttonRow();
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), widget);
+    auto* cancel = button(QStringLiteral("Cancel"), widget);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* pairButton = new QPushButton(QStringLiteral("Pair"), widget);
-    pairButton->setDefault(true);
-    pairButton->setAutoDefault(true);
-    connect(pairButton, &QPushButton::clicked, this, &PairingSheet::pairAction);
+    pairButton_ = button(QStringLiteral("Pair"), widget);
+    connect(pairButton_, &QPushButton::clicked, this, &PairingSheet::pairAction);
     buttons->addWidget(cancel);
-    buttons->addWidget(pairButton);
+    buttons->addWidget(pairButton_);
     layout->addLayout(buttons);
     return widget;
 }
@@ -135,7 +145,7 @@ QWidget* PairingSheet::makeConnectingPage()
     widget->setObjectName(QStringLiteral("connecting"));
     layout->addWidget(busyRow(QStringLiteral("Connecting\u2026"), false, widget));
     auto* buttons = buttonRow();
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), widget);
+    auto* cancel = button(QStringLiteral("Cancel"), widget);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
@@ -161,7 +171,7 @@ QWidget* PairingSheet::makeVerifyPage()
                                 widget));
     layout->addWidget(busyRow(QStringLiteral("Waiting for them to allow it\u2026"), true, widget));
     auto* buttons = buttonRow();
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), widget);
+    auto* cancel = button(QStringLiteral("Cancel"), widget);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
@@ -177,10 +187,9 @@ QWidget* PairingSheet::makePairedPage()
     pairedText_->setStyleSheet(QStringLiteral("color: #30b0c7;"));
     layout->addWidget(pairedText_);
     auto* buttons = buttonRow();
-    auto* done = new QPushButton(QStringLiteral("Done"), widget);
-    done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    buttons->addWidget(done);
+    doneButton_ = button(QStringLiteral("Done"), widget);
+    connect(doneButton_, &QPushButton::clicked, this, &QDialog::accept);
+    buttons->addWidget(doneButton_);
     layout->addLayout(buttons);
     return widget;
 }
@@ -193,16 +202,15 @@ QWidget* PairingSheet::makeFailedPage()
     failedText_ = wrapped({}, widget);
     layout->addWidget(failedText_);
     auto* buttons = buttonRow();
-    auto* close = new QPushButton(QStringLiteral("Close"), widget);
+    auto* close = button(QStringLiteral("Close"), widget);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    auto* again = new QPushButton(QStringLiteral("Try Again"), widget);
-    again->setDefault(true);
-    connect(again, &QPushButton::clicked, this, [this] {
+    againButton_ = button(QStringLiteral("Try Again"), widget);
+    connect(againButton_, &QPushButton::clicked, this, [this] {
         if (controller_)
             controller_->cancelPairing();
     });
     buttons->addWidget(close);
-    buttons->addWidget(again);
+    buttons->addWidget(againButton_);
     layout->addLayout(buttons);
     return widget;
 }
@@ -216,6 +224,22 @@ void PairingSheet::pairAction()
     codeError_->setVisible(showCodeError_);
     pages_->setFixedHeight(pages_->currentWidget()->sizeHint().height());
     adjustSize();
+}
+
+void PairingSheet::updateDefaultButton()
+{
+    QPushButton* primary = nullptr;
+    switch (pages_->currentIndex()) {
+    case 0: primary = pairButton_; break;
+    case 3: primary = doneButton_; break;
+    case 4: primary = againButton_; break;
+    default: break; // connecting and verify offer only Cancel
+    }
+    for (QPushButton* candidate : {pairButton_, doneButton_, againButton_})
+        if (candidate != primary)
+            candidate->setDefault(false);
+    if (primary)
+        primary->setDefault(true);
 }
 
 QString PairingSheet::pageName() const
@@ -233,14 +257,14 @@ void PairingSheet::refresh()
     case Kind::idle: pages_->setCurrentIndex(0); break;
     case Kind::connecting: pages_->setCurrentIndex(1); break;
     case Kind::verify:
-        verifyText_->setText(
-            QStringLiteral("Check that %1 shows this same number:").arg(QString::fromStdString(state.hostName)));
+        verifyText_->setText(QStringLiteral("Check that %1 shows this same number:")
+                                 .arg(QString::fromStdString(shownName(state.hostName))));
         number_->setText(QString::fromStdString(state.number));
         number_->setAccessibleName(QStringLiteral("Number ") + QString::fromStdString(state.number));
         pages_->setCurrentIndex(2);
         break;
     case Kind::paired:
-        pairedText_->setText(QStringLiteral("\u2714 Paired with ") + QString::fromStdString(state.text));
+        pairedText_->setText(QStringLiteral("\u2714 Paired with ") + QString::fromStdString(shownName(state.text)));
         pages_->setCurrentIndex(3);
         break;
     case Kind::failed:
@@ -248,6 +272,7 @@ void PairingSheet::refresh()
         pages_->setCurrentIndex(4);
         break;
     }
+    updateDefaultButton();
     // The sheet takes the height of the page shown.
     pages_->setFixedHeight(pages_->currentWidget()->sizeHint().height());
     adjustSize();

@@ -36,6 +36,8 @@ public:
 
 private:
     void refresh();
+    // Return presses the primary button of the page shown, and only that one.
+    void updateDefaultButton();
     QWidget* makeIdlePage();
     QWidget* makeConnectingPage();
     QWidget* makeVerifyPage();
@@ -51,6 +53,9 @@ private:
     QLabel* number_ = nullptr;
     QLabel* pairedText_ = nullptr;
     QLabel* failedText_ = nullptr;
+    QPushButton* pairButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QPushButton* againButton_ = nullptr;
     bool showCodeError_ = false;
 };
 

@@ -17,6 +17,7 @@
 #include "platform/Notifier.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "protocol/Date.h"
 #include "protocol/MailContent.h"
 #include "signalling/IntroductionService.h"
@@ -247,7 +248,7 @@ void ViewerController::setOnline(bool online, const PairedDevice& device)
         auto ids = notifyWhenOnline_;
         ids.erase(device.id);
         setNotifyWhenOnline(std::move(ids));
-        notifier().post(device.name + " is online", "You can help now.", "online-" + device.id);
+        notifier().post(shownName(device.name) + " is online", "You can help now.", "online-" + device.id);
     } else if (added) {
         Q_EMIT changed();
     }
@@ -277,7 +278,7 @@ void ViewerController::setPerson(const PairedDevice& device)
     if (it == devices_.end())
         return;
     TextRequest request;
-    request.title = "Whose is " + it->name + "?";
+    request.title = "Whose is " + shownName(it->name) + "?";
     request.informativeText = "Devices with the same person show together.";
     request.initialText = it->person.value_or("");
     request.confirmTitle = "Save";

@@ -11,6 +11,7 @@
 #include "mail/SendPasswordPanelController.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "protocol/MailContent.h"
 
 #include <QPointer>
@@ -134,7 +135,7 @@ void ViewerController::markRequestDone(const StoredMessage& request)
         const std::string why = Messenger::sendErrorText(*result.error);
         Log::line("Wickerlane: couldn't tell " + name + " that the help request is done: " + why);
         if (self)
-            self->showAlert("Done not sent", name + " wasn't told that you marked the request done. " + why);
+            self->showAlert("Done not sent", shownName(name) + " wasn't told that you marked the request done. " + why);
     });
 }
 

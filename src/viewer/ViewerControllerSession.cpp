@@ -17,6 +17,7 @@
 #include "platform/Log.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 #include "protocol/Date.h"
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/IntroductionService.h"
@@ -237,8 +238,8 @@ void ViewerController::proveUnattended(bool confirmed, const std::string& helper
 std::optional<std::string> ViewerController::askPIN(const std::string& name)
 {
     TextRequest request;
-    request.title = "PIN for " + name;
-    request.informativeText = "Enter the PIN set on " + name + " for unattended access.";
+    request.title = "PIN for " + shownName(name);
+    request.informativeText = "Enter the PIN set on " + shownName(name) + " for unattended access.";
     request.confirmTitle = "Connect";
     request.cancelTitle = "Cancel";
     request.secure = true;

@@ -3,6 +3,7 @@
 #include "mail/PasswordCenter.h"
 #include "viewer/PairingSheet.h"
 #include "mail/SendPasswordPanelController.h"
+#include "platform/ShownText.h"
 #include "viewer/RemoteScreenView.h"
 #include "viewer/ViewerController.h"
 #include "viewer/ViewerPeer.h"
@@ -11,12 +12,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStyle>
 #include <QStackedLayout>
+#include <QPointer>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -38,6 +39,7 @@ QFont scaled(QFont font, double factor, bool bold = false)
 QLabel* titleLabel(QWidget* parent)
 {
     auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(scaled(label->font(), 1.3));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignCenter);
@@ -48,21 +50,6 @@ void setColour(QWidget* widget, const QString& colour)
 {
     widget->setStyleSheet(colour.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(colour));
 }
-
-// A one-line label that ends in "…" where its text is wider than the label.
-class EndTrimmedLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-        style()->drawItemText(&painter, area, int(alignment()), palette(), isEnabled(), shown, foregroundRole());
-    }
-};
 
 const QString kOrange = QStringLiteral("#c93400");
 const QString kSecondary = QStringLiteral("#6e6e73");
@@ -142,7 +129,9 @@ void ViewerRootView::refreshDeviceList()
         deviceRows_->addWidget(empty);
     }
     for (const auto& [group, devices] : groups) {
-        auto* header = new QLabel(QString::fromStdString(group), deviceList_);
+        auto* header = new QLabel(deviceList_);
+        header->setTextFormat(Qt::PlainText);
+        header->setText(QString::fromStdString(shownName(group)));
         header->setFont(scaled(header->font(), 1.1, true));
         deviceRows_->addWidget(header);
         for (const auto& device : devices) {
@@ -150,7 +139,9 @@ void ViewerRootView::refreshDeviceList()
             auto* layout = new QHBoxLayout(row);
             layout->setContentsMargins(12, 0, 0, 0);
             const bool online = controller_->onlineIDs().count(device.id) > 0;
-            auto* name = new QLabel(QString::fromStdString(device.name), row);
+            auto* name = new QLabel(row);
+            name->setTextFormat(Qt::PlainText);
+            name->setText(QString::fromStdString(shownName(device.name)));
             auto* state = new QLabel(online ? QStringLiteral("\u25cf Online") : QStringLiteral("Offline"), row);
             setColour(state, online ? kGreen : kSecondary);
             auto* connectButton = new QPushButton(QStringLiteral("Connect"), row);
@@ -226,23 +217,32 @@ QWidget* ViewerRootView::makeSession()
 
     auto* bar = new QWidget(session_);
     sessionBar_ = bar;
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(10, 10, 10, 10);
+    // The host's name and the controls on the first line; the status and the mode below
+    // them, the status with the rest of the window's width, wrapping where even that is
+    // too narrow. So the bar fits the main window at its default size.
+    auto* lines = new QVBoxLayout(bar);
+    lines->setContentsMargins(10, 10, 10, 10);
+    lines->setSpacing(4);
+    auto* row = new QHBoxLayout;
     row->setSpacing(12);
+    lines->addLayout(row);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(12);
     hostName_ = new QLabel(bar);
+    hostName_->setTextFormat(Qt::PlainText);
     hostName_->setFont(scaled(hostName_->font(), 1.0, true));
     row->addWidget(hostName_);
-    status_ = new EndTrimmedLabel(bar);
+    status_ = new QLabel(bar);
     QFont digits = scaled(status_->font(), 0.92);
     digits.setStyleHint(QFont::Monospace);
     status_->setFont(digits);
     setColour(status_, kSecondary);
     status_->setTextFormat(Qt::PlainText);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    status_->setMinimumWidth(220);
-    row->addWidget(status_, 1);
+    status_->setWordWrap(true);
+    row->addStretch(1);
+    statusRow->addWidget(status_, 1);
     modeLabel_ = new QLabel(bar);
-    row->addWidget(modeLabel_);
+    statusRow->addWidget(modeLabel_, 0, Qt::AlignRight | Qt::AlignTop);
     displayChooser_ = new QToolButton(bar);
     displayChooser_->setPopupMode(QToolButton::InstantPopup);
     displayChooser_->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -284,9 +284,11 @@ QWidget* ViewerRootView::makeSession()
             controller_->end();
     });
     row->addWidget(endButton);
+    lines->addLayout(statusRow);
     sessionLayout_->addWidget(bar);
 
     notice_ = new QLabel(session_);
+    notice_->setTextFormat(Qt::PlainText);
     notice_->setWordWrap(true);
     notice_->setFont(scaled(notice_->font(), 0.92));
     notice_->setContentsMargins(10, 0, 10, 8);
@@ -327,7 +329,7 @@ void ViewerRootView::refresh()
         break;
     case Kind::waiting:
         waitingLabel_->setText(
-            QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(phase.text)));
+            QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(shownName(phase.text))));
         screens_->setCurrentIndex(1);
         break;
     case Kind::message:
@@ -346,7 +348,7 @@ void ViewerRootView::refresh()
         return;
     }
 
-    hostName_->setText(QString::fromStdString(phase.text));
+    hostName_->setText(QString::fromStdString(shownName(phase.text)));
     status_->setText(QString::fromStdString(c.connectionInfo()));
 
     // The mode label.
@@ -378,8 +380,9 @@ void ViewerRootView::refresh()
         for (const auto& display : displays) {
             const bool isShared = c.sharedDisplayID() && *c.sharedDisplayID() == display.id;
             if (isShared)
-                shown = QString::fromStdString(display.name);
-            QAction* action = menu->addAction(QString::fromStdString(display.name));
+                shown = QString::fromStdString(shownName(display.name));
+            QAction* action = menu->addAction(
+                QString::fromStdString(shownName(display.name)).replace(QLatin1Char('&'), QStringLiteral("&&")));
             action->setCheckable(true);
             action->setChecked(isShared);
             connect(action, &QAction::triggered, this, [this, display] { selectDisplay(display); });
@@ -411,7 +414,7 @@ void ViewerRootView::refresh()
                                                    : QStringLiteral("Turn your microphone on"));
 
     notice_->setVisible(c.notice().has_value());
-    notice_->setText(QString::fromStdString(c.notice().value_or("")));
+    notice_->setText(QString::fromStdString(shownText(c.notice().value_or(""), kShownLineLength)));
 
     // The remote screen follows the session's peer.
     if (c.peer() != shownPeer_) {
@@ -428,7 +431,16 @@ void ViewerRootView::refresh()
         remoteScreen_->setMode(c.mode());
         remoteScreen_->setCursorShape(c.remoteCursor());
     }
+    // Where the window is short of room, the bar's buttons give up the style's minimum
+    // button width (meant for dialogs) before the bar asks for a wider window.
+    for (auto* button : sessionBar_->findChildren<QPushButton*>())
+        button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 20);
     fitWindowToSession(true);
+    // Labels and buttons shown or changed just now count once their layout has settled.
+    QTimer::singleShot(0, this, [self = QPointer<ViewerRootView>(this)] {
+        if (self && self->screens_->currentWidget() == self->session_)
+            self->fitWindowToSession(true);
+    });
 }
 
 void ViewerRootView::fitWindowToSession(bool inSession)

@@ -23,10 +23,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
+#include <QVariantAnimation>
 
 #include <gtest/gtest.h>
 
@@ -87,7 +90,7 @@ std::vector<std::string> cardOrder(const PeopleRig& rig)
     return out;
 }
 
-TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhichOpensThePairingSheet)
+TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPairsOnReturn)
 {
     PeopleRig rig;
     rig.make({});
@@ -101,8 +104,23 @@ TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhichOpensThePairin
     ASSERT_NE(pair, nullptr);
     EXPECT_EQ(pair->text(), QStringLiteral("Pair a Mac\u2026"));
     PeopleRig::click(pair);
-    ASSERT_NE(rig.view->pairingSheet(), nullptr);
-    // Closing it with nothing entered leaves the controller's pairing idle.
+    PairingSheet* sheet = rig.view->pairingSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    // Return presses Pair from the form's fields; while it waits for the other Mac there is
+    // no default button.
+    QTest::keyClicks(sheet->codeField(), "K7QM-3X");
+    QTest::keyClick(sheet->codeField(), Qt::Key_Return);
+    EXPECT_TRUE(sheet->showsCodeError());
+    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    QTest::keyClicks(sheet->codeField(), "RP");
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_FALSE(sheet->showsCodeError());
+    QTest::keyClick(sheet, Qt::Key_Return);
+    EXPECT_EQ(rig.controller().pairingState().kind, ViewerController::PairingState::Kind::connecting);
+    EXPECT_TRUE(sheet->isVisible());
+    // Closing it, here while it waits, leaves the controller's pairing idle.
     rig.view->pairingSheet()->reject();
     processEventsFor(10);
     EXPECT_EQ(rig.view->pairingSheet(), nullptr);
@@ -304,11 +322,59 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     EXPECT_EQ(rig.line(gone), nullptr);
 }
 
+TEST(PeopleView, ACardOpensAndClosesWithAShortEaseOut)
+{
+    PeopleRig rig;
+    const auto work = host("Work");
+    rig.make({work});
+    rig.view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
+    for (bool opening : {true, false}) {
+        const int before = rig.card("Work")->height();
+        PeopleRig::child(rig.card("Work"), "personHeader")->click(); // no event loop turn yet
+        auto* animation = rig.card("Work")->findChild<QVariantAnimation*>();
+        ASSERT_NE(animation, nullptr) << opening;
+        EXPECT_EQ(animation->duration(), 150);
+        EXPECT_GT(animation->easingCurve().valueForProgress(0.5), 0.6); // fast, then slowing
+        QPointer<PersonCard> card = rig.card("Work");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !card->findChild<QVariantAnimation*>(); }, 1000));
+        EXPECT_TRUE(opening ? card->height() > before : card->height() < before) << card->height() << " " << before;
+    }
+}
+
+TEST(PeopleView, AgesMoveWithTheClockInPlace)
+{
+    PeopleRig rig;
+    const auto mom = host("Mom's iMac", "Mom"), work = host("Work");
+    rig.history({helpRequest("h", mom, rig.now - 30), mail("m", mom, K::message, rig.now - 90, false, "Hi")});
+    rig.make({mom, work});
+    rig.view->show();
+    auto messageAge = [&] {
+        return PeopleRig::text(rig.view->findChild<MessagesCard*>(QStringLiteral("messagesCard")), "messageAge");
+    };
+    EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "personSubtitle"), "Asking \u00b7 just now");
+    EXPECT_EQ(PeopleRig::text(rig.line(mom), "statusText"), "Asking for help \u00b7 just now \u00b7 now offline");
+    EXPECT_EQ(messageAge(), "1 min ago");
+
+    // The ages move with the clock alone, in place: the card stays the same widget.
+    QPointer<PersonCard> card = rig.card("Mom");
+    rig.now += 30;
+    ASSERT_TRUE(rig.ageTimers.fireNext());
+    EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "personSubtitle"), "Asking \u00b7 1 min ago");
+    EXPECT_EQ(PeopleRig::text(rig.line(mom), "statusText"), "Asking for help \u00b7 1 min ago \u00b7 now offline");
+    EXPECT_EQ(messageAge(), "2 min ago");
+    EXPECT_EQ(rig.card("Mom"), card.data());
+    rig.now += 3600;
+    ASSERT_TRUE(rig.ageTimers.fireNext());
+    EXPECT_EQ(PeopleRig::text(rig.card("Mom"), "personSubtitle"), "Asking \u00b7 1 h ago");
+    EXPECT_EQ(messageAge(), "1 h ago");
+}
+
 TEST(PeopleView, AnOpenMenuStaysWhileTheListChangesWhichIsDrawnAgainWhenItCloses)
 {
     PeopleRig rig;
-    const auto away = host("Cabin");
-    rig.make({away});
+    const auto away = host("Cabin"), work = host("Work");
+    rig.make({away, work});
     rig.view->setExpanded("Cabin", true);
     rig.view->show();
     QPointer<QWidget> line = rig.line(away);
@@ -317,9 +383,16 @@ TEST(PeopleView, AnOpenMenuStaysWhileTheListChangesWhichIsDrawnAgainWhenItCloses
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
     // The presence check or any other change while the menu is open.
     rig.controller().toggleNotifyWhenOnline(away);
+    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 0 online");
+    rig.viewer.pendingPresence.clear();
+    ASSERT_TRUE(rig.viewer.timers.fireNext(ViewerController::kPresenceInterval));
+    for (auto& presence : rig.viewer.pendingPresence)
+        presence.answer(presence.id == work.id);
     processEventsFor(20);
     EXPECT_TRUE(menu->isVisible());
     EXPECT_EQ(rig.line(away), line.data());
+    // Who is online shows at once, in the collapsed card too.
+    EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 1 online");
     QTest::keyClick(menu, Qt::Key_Escape);
     processEventsFor(20);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
@@ -459,7 +532,7 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     rig.make({mom});
     rig.view->show();
     const TransferredFile first{"1", "Screenshot 9.41", "image/jpeg", jpeg(1600, 1000, QColor(52, 101, 164))};
-    const TransferredFile second{"2", "../.Printer\n", "image/jpeg", jpeg(300, 200, Qt::white)};
+    const TransferredFile second{"2", "../.Printer\n", "image/jpeg", jpeg(300, 200, QColor(200, 40, 40))};
     const TransferredFile broken{"3", "Broken", "image/jpeg", "not a picture at all"};
     const TransferredFile huge{"4", "Huge", "image/png", hugePng()};
     rig.answers.setPictures("h", {first, second, broken, huge});
@@ -483,12 +556,23 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     EXPECT_EQ(PeopleRig::text(tiles[2], "pictureName"), "Broken");
     EXPECT_NE(PeopleRig::child(tiles[2], "savePicture"), nullptr);
     EXPECT_EQ(PeopleRig::child(tiles[0], "pictureButton")->toolTip(), QStringLiteral("Open larger"));
+    // A small picture is drawn across the tile's width, its aspect kept, centred.
+    auto* small = PeopleRig::child(tiles[1], "pictureButton");
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(small->width(), tiles[1]->width());
+    EXPECT_NEAR(small->height(), small->width() * 2 / 3, 1);
+    const QImage drawn = small->grab().toImage();
+    for (int x : {4, drawn.width() / 2, drawn.width() - 5}) {
+        const QColor pixel = drawn.pixelColor(x, drawn.height() / 2);
+        EXPECT_TRUE(pixel.red() > 150 && pixel.green() < 100 && pixel.blue() < 100)
+            << x << " " << pixel.name().toStdString();
+    }
 
     PeopleRig::click(PeopleRig::child(tiles[0], "pictureButton"));
     PeopleRig::click(PeopleRig::child(tiles[1], "openLarger"));
     EXPECT_EQ(rig.opened,
               (std::vector<std::pair<std::string, std::string>>{{"1", "Mom's iMac \u00b7 Screenshot 9.41"},
-                                                                {"2", "Mom's iMac \u00b7 ../.Printer\n"}}));
+                                                                {"2", "Mom's iMac \u00b7 ../.Printer"}}));
 
     // Saved byte for byte under the name proposed safely.
     TempDir dir;

@@ -238,13 +238,14 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
     EXPECT_FALSE(rig.host->helpers()[0].unattended->pinKey);
     EXPECT_TRUE(rig.historyHas("Unattended access turned on for Ada Lovelace"));
 
-    // Removed while connecting: the attempt ends, accessRemoved.
+    // Removed while connecting: the challenge is withdrawn, accessRemoved.
     rig.reach(ada);
     ada.hello(true);
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
     rig.host->removeHelper(rig.host->helpers()[0]);
     EXPECT_FALSE(rig.host->hasSessionTransport());
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "accessRemoved");
+    EXPECT_TRUE(ada.waitClosed());
     EXPECT_TRUE(rig.historyHas("Removed helper Ada Lovelace"));
     EXPECT_TRUE(rig.host->helpers().empty());
 }

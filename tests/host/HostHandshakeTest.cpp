@@ -149,7 +149,7 @@ TEST(HostSessionRefusals, AfterTheHelloThroughTheSessionAndThenBye)
         ASSERT_TRUE(ada.waitFor(Kind::challenge));
         EXPECT_TRUE(ada.challengeVerifies());
         EXPECT_EQ(rig.sentOf(Kind::challenge).at(0).route, Route::relayChannel);
-        EXPECT_TRUE(rig.host->hasSessionTransport());
+        EXPECT_FALSE(rig.host->hasSessionTransport()) << "nothing is held before the proof";
         ada.proveWithWrongSignature();
         expectRefusedAfterHello(rig, ada, "notVerified");
         EXPECT_TRUE(log.contains("Wickerlane: helper's proof didn't verify; ending"));
@@ -179,7 +179,6 @@ TEST(HostSessionRefusals, AfterTheHelloThroughTheSessionAndThenBye)
     ada.hello(true);
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
     rig.host->turnOffUnattendedAccess(rig.host->helpers().at(0));
-    EXPECT_TRUE(rig.host->handshake()) << "turning access off does not end the attempt";
     ada.prove(std::string("246810"));
     expectRefusedAfterHello(rig, ada, "notUnattended");
     EXPECT_TRUE(rig.historyHas("Unattended access turned off for Ada Lovelace"));
@@ -321,27 +320,36 @@ TEST(HostSessionUnattended, AnUndecodablePINKeyRefusesAndCounts)
     EXPECT_TRUE(ada.waitFor(Kind::accepted));
 }
 
-// One unanswered hello must never leave the host busy.
-TEST(HostSessionTimeLimit, AHandshakeThatStallsEndsAfter45SecondsOrWhenTheRelayLinkCloses)
+// Nobody who hasn't proved who they are holds the host, and a proven attempt that stalls
+// frees it: after 45 s, at once when its helper says hello again, or when the relay link goes.
+TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds)
 {
     HostRig rig;
     ASSERT_TRUE(rig.started);
-    ScriptedHelper ada("Ada Lovelace");
-    rig.pair({ada.record()});
+    ScriptedHelper ada("Ada Lovelace"), bob("Bob Babbage");
+    rig.pair({ada.record(), bob.record(grantWithPIN(std::nullopt))});
     rig.make();
     ASSERT_TRUE(rig.goOnline());
 
+    // Ada is challenged and goes quiet; Bob is challenged meanwhile, not refused.
     rig.reach(ada);
     ada.hello();
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
-    // A second hello on the same binding is refused "busy"; the service then ends the
-    // binding, and nobody tells the host: only the time limit frees it.
-    ada.hello();
-    auto busy = ada.waitFor(Kind::declined);
-    ASSERT_TRUE(busy);
-    EXPECT_EQ(busy->reason, "busy");
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    rig.reach(bob);
+    bob.hello(true);
+    ASSERT_TRUE(bob.waitFor(Kind::challenge));
+    EXPECT_EQ(rig.timers.activeCount(HostController::kProofTimeLimit), 2u);
+    // Ada's time to prove runs out: her link is let go.
+    ASSERT_TRUE(rig.timers.fireNext(HostController::kProofTimeLimit));
+    auto letGo = ada.waitFor(Kind::bye);
+    ASSERT_TRUE(letGo);
     EXPECT_TRUE(ada.waitClosed());
-    test::processEventsFor(100);
+
+    // Bob proves (no PIN is set): the attempt begins and its 45 s run from here. His
+    // connection never comes up.
+    bob.prove();
+    ASSERT_TRUE(bob.waitFor(Kind::accepted));
     EXPECT_TRUE(rig.host->hasSessionTransport());
     EXPECT_EQ(rig.timers.activeCount(HostController::kHandshakeTimeLimit), 1u);
     {
@@ -350,13 +358,33 @@ TEST(HostSessionTimeLimit, AHandshakeThatStallsEndsAfter45SecondsOrWhenTheRelayL
         EXPECT_TRUE(log.contains("didn't come up in time"));
     }
     EXPECT_FALSE(rig.host->hasSessionTransport());
-    EXPECT_EQ(rig.sentOf(Kind::bye).at(0).message.reason, "stopped");
+    EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");
 
-    // Free again: the next hello is challenged.
+    // Bob again; this time he says hello a second time on the same link. He is refused
+    // "busy", the service lets his link go with it, and the host is free at once.
+    rig.reach(bob);
+    bob.hello(true);
+    ASSERT_TRUE(bob.waitFor(Kind::challenge));
+    bob.prove();
+    ASSERT_TRUE(bob.waitFor(Kind::accepted));
+    bob.hello(true);
+    auto busy = bob.waitFor(Kind::declined);
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->reason, "busy");
+    EXPECT_TRUE(bob.waitClosed());
+    EXPECT_FALSE(rig.host->hasSessionTransport());
     rig.reach(ada);
     ada.hello();
     ASSERT_TRUE(ada.waitFor(Kind::challenge));
-    EXPECT_TRUE(rig.host->hasSessionTransport());
+    ada.prove();
+    rig.prompts.answerAlert(2);
+    ASSERT_TRUE(ada.waitFor(Kind::declined));
+    EXPECT_FALSE(rig.host->hasSessionTransport());
+    rig.reach(bob);
+    bob.hello(true);
+    ASSERT_TRUE(bob.waitFor(Kind::challenge));
+    bob.prove();
+    ASSERT_TRUE(bob.waitFor(Kind::accepted));
 
     // The relay link goes (the service dies): the attempt ends at once.
     rig.service.kill9();
@@ -365,9 +393,11 @@ TEST(HostSessionTimeLimit, AHandshakeThatStallsEndsAfter45SecondsOrWhenTheRelayL
     EXPECT_EQ(rig.host->statusLine(), "Connecting\u2026");
     ASSERT_TRUE(rig.service.start());
     ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }, 15000));
-    rig.reach(ada);
-    ada.hello();
-    EXPECT_TRUE(ada.waitFor(Kind::challenge));
+    rig.reach(bob);
+    bob.hello(true);
+    ASSERT_TRUE(bob.waitFor(Kind::challenge));
+    bob.prove();
+    EXPECT_TRUE(bob.waitFor(Kind::accepted));
 }
 
 } // namespace

@@ -229,7 +229,7 @@ TEST(HostKeepAwake, HoldsOffIdleSleepOnlyWhileWantedAndOnACPower)
     CapturedLog log;
     awake.start(true);
     EXPECT_FALSE(awake.holdsAssertion());
-    EXPECT_TRUE(log.contains("Wickerlane: could not keep the computer awake (refused by the test)"));
+    EXPECT_TRUE(log.contains("Wickerlane: could not keep the Mac awake (refused by the test)"));
     power.refuse = false;
     power.plugIn(true);
     EXPECT_TRUE(awake.holdsAssertion());

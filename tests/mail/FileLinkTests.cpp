@@ -110,6 +110,23 @@ protected:
     void SetUp() override { keepWebRTCLocal(); }
 };
 
+// The host's side of one connector: what it sends goes to that connector's channel.
+class ChannelTransport final : public SignalTransport {
+public:
+    explicit ChannelTransport(std::shared_ptr<WebSocketSignalChannel> link) : link_(std::move(link)) { }
+    void send(const SignalMessage& message) override
+    {
+        SignalMessage tagged = message;
+        tagged.channel = channel;
+        link_->send(tagged);
+    }
+    void close() override { }
+    std::optional<std::uint64_t> channel;
+
+private:
+    std::shared_ptr<WebSocketSignalChannel> link_;
+};
+
 TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
 {
     test::ServiceProcess service;
@@ -128,8 +145,9 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     ASSERT_TRUE(waitUntil([&] { return hostLink->isOpen(); }));
 
     const std::vector<TransferredFile> pictures = threePictures();
+    auto toHelper = std::make_shared<ChannelTransport>(hostLink);
     auto serve =
-        std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, hostLink, std::vector<ICEServer>{}, pictures);
+        std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, toHelper, std::vector<ICEServer>{}, pictures);
     ASSERT_NE(serve->peerConnection(), nullptr);
     serve->signAnswer = [](const std::string& sdp) {
         return std::optional<std::string>("answer:" + std::to_string(sdp.size()));
@@ -138,6 +156,7 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     watch(*serve, served);
     std::optional<SignalMessage> offerSeen;
     hostLink->onMessage = [&](const SignalMessage& message) {
+        toHelper->channel = message.channel;
         if (message.kind == SignalMessage::Kind::offer) {
             offerSeen = message;
             serve->applyOffer(message);

@@ -4,12 +4,18 @@
 #include "platform/linux/ProgramInfoDictionary.h"
 #include "platform/linux/QtLog.h"
 
+#include "TestDirs.h"
+
 #include <QString>
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <mutex>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace wl;
 
@@ -58,15 +64,72 @@ void capture(QtMsgType type, const QMessageLogContext&, const QString& text)
 }
 } // namespace
 
-TEST(QtLog, LinesGoThroughQtInfo)
+// A datagram socket in a folder of the test's own stands for the journal's.
+class JournalStandIn {
+public:
+    JournalStandIn() : path_((dir_.path() / "journal.socket").string())
+    {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~JournalStandIn() { close(fd_); }
+    const std::string& path() const { return path_; }
+    bool bound() const { return bound_; }
+    // The next datagram, or "" when none is waiting.
+    std::string take()
+    {
+        std::string buffer(65536, '\0');
+        ssize_t size = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        return size > 0 ? buffer.substr(0, static_cast<size_t>(size)) : std::string();
+    }
+
+private:
+    wl::test::TempDir dir_;
+    std::string path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+// The MESSAGE field of a native journal datagram (its length-prefixed form).
+std::string journalMessage(const std::string& datagram)
 {
+    auto at = datagram.find("MESSAGE\n");
+    if (at == std::string::npos || datagram.size() < at + 16)
+        return "<no MESSAGE>";
+    at += 8;
+    uint64_t length = 0;
+    for (int i = 0; i < 8; ++i)
+        length |= uint64_t(static_cast<unsigned char>(datagram[at + i])) << (8 * i);
+    return datagram.substr(at + 8, length);
+}
+
+TEST(QtLog, LinesGoThroughQtInfoAndTheJournal)
+{
+    JournalStandIn journal;
+    ASSERT_TRUE(journal.bound());
     QtMessageHandler previous = qInstallMessageHandler(capture);
-    installQtLogSink();
+    installQtLogSink(journal.path());
     Log::line("Wickerlane: hello from the log test 100%");
+    Log::line("Wickerlane: two\nlines");
+    // Where no journal listens, lines still reach stderr, and nothing waits.
+    installQtLogSink(journal.path() + ".absent");
+    Log::line("Wickerlane: no journal here");
     Log::setSink(nullptr);
     qInstallMessageHandler(previous);
+
+    std::string first = journal.take();
+    EXPECT_NE(first.find("SYSLOG_IDENTIFIER=wickerlane\n"), std::string::npos) << first;
+    EXPECT_NE(first.find("PRIORITY=6\n"), std::string::npos) << first;
+    EXPECT_EQ(journalMessage(first), "Wickerlane: hello from the log test 100%");
+    EXPECT_EQ(journalMessage(journal.take()), "Wickerlane: two\nlines");
+    EXPECT_EQ(journal.take(), "");
+
     std::lock_guard guard(capturedLock);
-    ASSERT_EQ(captured.size(), 1u);
+    ASSERT_EQ(captured.size(), 3u);
     EXPECT_EQ(captured[0].first, QtInfoMsg);
     EXPECT_EQ(captured[0].second, "Wickerlane: hello from the log test 100%");
+    EXPECT_EQ(captured[2].second, "Wickerlane: no journal here");
 }

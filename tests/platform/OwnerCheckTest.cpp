@@ -3,8 +3,14 @@
 #include "TestDirs.h"
 #include "WaitUntil.h"
 
+#include "platform/Log.h"
 #include "platform/linux/PamOwnerCheck.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QThread>
 
 #include <fstream>
@@ -60,9 +66,65 @@ TEST(PamOwnerCheckTest, AStackThatAllowsConfirmsAndOneThatRefusesDoesNot)
         EXPECT_EQ(*result, expected) << service;
     }
     std::string error;
-    EXPECT_TRUE(
-        PamOwnerCheck::authenticate("wickerlane-test-allow", PamOwnerCheck::currentUser(), "x", &error, pam.str()));
+    EXPECT_EQ(
+        PamOwnerCheck::authenticate("wickerlane-test-allow", PamOwnerCheck::currentUser(), "x", &error, pam.str()),
+        PamOwnerCheck::Verdict::confirmed);
     EXPECT_TRUE(error.empty()) << error;
+}
+
+QWidget* shownDialog()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == "ownerPasswordDialog" && widget->isVisible())
+            return widget;
+    return nullptr;
+}
+
+// The real dialog against a stack that refuses every password: a wrong password keeps the
+// dialog open and says so, Cancel then answers false; a service PAM can't start answers
+// false without asking. Each refusal leaves a log line, never the password.
+TEST(PamOwnerCheckTest, TheDialogSaysAWrongPasswordAndOnlyCancelOrNoWayToCheckRefuses)
+{
+    TempDir pam;
+    std::ofstream(pam.path() / "wickerlane-test-refuse") << "auth required pam_deny.so\n";
+    CapturedLog log;
+    PamOwnerCheck check("wickerlane-test-refuse", {}, pam.str());
+    std::optional<bool> result;
+    check.check("show the Wi-Fi password from Anna", [&](bool ok) { result = ok; });
+
+    ASSERT_TRUE(waitUntil([] { return shownDialog() != nullptr; }));
+    QWidget* dialog = shownDialog();
+    auto* field = dialog->findChild<QLineEdit*>("passwordField");
+    auto* problem = dialog->findChild<QLabel*>("problemLabel");
+    ASSERT_TRUE(field && problem);
+    EXPECT_FALSE(problem->isVisible());
+    QTest::keyClicks(field, "hunter2-not-it");
+    QTest::mouseClick(dialog->findChild<QPushButton*>("allowButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return problem->isVisible(); }, 15000));
+    EXPECT_EQ(problem->text(), "That password isn't right. Try again.");
+    EXPECT_EQ(shownDialog(), dialog);
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_TRUE(field->isEnabled());
+    EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+    EXPECT_FALSE(result.has_value());
+    EXPECT_TRUE(log.contains("Wickerlane: the owner wasn't confirmed: the password was wrong"));
+
+    QTest::mouseClick(dialog->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return result.has_value() && !shownDialog(); }));
+    EXPECT_FALSE(*result);
+    EXPECT_TRUE(log.contains("Wickerlane: the owner wasn't confirmed: the password dialog was cancelled"));
+
+    PamOwnerCheck noService("wickerlane-test-no-such-service", {}, pam.str());
+    auto before = log.lines().size();
+    result.reset();
+    noService.check("copy the Wi-Fi password from Anna", [&](bool ok) { result = ok; });
+    EXPECT_EQ(result, false);
+    EXPECT_EQ(shownDialog(), nullptr);
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), before + 1);
+    EXPECT_EQ(lines.back().rfind("Wickerlane: can't confirm the owner: ", 0), 0u) << lines.back();
+    for (const auto& line : lines)
+        EXPECT_EQ(line.find("hunter2"), std::string::npos) << line;
 }
 
 TEST(PamOwnerCheckTest, TheStandardCheckRefusesUntilOneIsInstalled)

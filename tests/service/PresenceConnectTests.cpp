@@ -7,6 +7,8 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <set>
+
 namespace wl::test {
 namespace {
 
@@ -26,11 +28,16 @@ protected:
 
     // Host link open and waiting; returns false on failure.
     bool openHost(WsTestClient& client, const TestDevice& device) { return client.open(port(), device.hostTarget()); }
-    // Binds a connector to host and swallows the iceServers frames on both sides.
-    void bind(WsTestClient& host, WsTestClient& connector, const TestDevice& device)
+    // Binds a connector to host and swallows the iceServers frames on both sides; returns
+    // the connector's channel through *channel.
+    void bind(WsTestClient& host, WsTestClient& connector, const TestDevice& device, std::uint64_t* channel = nullptr)
     {
         ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
-        ASSERT_EQ(kindOf(host.receive()), "iceServers");
+        auto ice = host.receive();
+        ASSERT_EQ(kindOf(ice), "iceServers");
+        ASSERT_NE(channelOf(ice), 0u);
+        if (channel)
+            *channel = channelOf(ice);
         ASSERT_EQ(kindOf(connector.receive()), "iceServers");
     }
 };
@@ -112,26 +119,34 @@ TEST_F(PresenceConnect, ConnectWithoutHostClosesAtOnce)
     EXPECT_FALSE(connector.receive(std::chrono::milliseconds(0)).has_value());
 }
 
-TEST_F(PresenceConnect, BindingSendsIceServersFirstAndForwardsVerbatim)
+TEST_F(PresenceConnect, BindingSendsIceServersFirstAndForwardsOnTheConnectorsChannel)
 {
     TestDevice device;
     WsTestClient host, connector;
     ASSERT_TRUE(openHost(host, device));
     // Host frames with nobody bound are dropped.
-    host.send(signal("offer", "\"sdp\":\"too early\""));
+    host.send(onChannel(signal("offer", "\"sdp\":\"too early\""), 1));
 
     ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
     // The connector's first frame goes out right away; the host must see iceServers before it.
-    const std::string hello = "{ \"kind\" : \"hello\",  \"name\":\"Ann\", \"extra\": [1,2,3] }";
-    connector.send(hello);
+    // A channel the connector names itself is overwritten with its own.
+    connector.send(R"({ "kind" : "hello",  "name":"Ann", "extra": [1,2,3], "channel": 999 })");
     auto hostFirst = host.receive();
     EXPECT_EQ(kindOf(hostFirst), "iceServers");
-    EXPECT_EQ(host.receive(), hello); // byte for byte
+    const auto channel = channelOf(hostFirst);
+    ASSERT_NE(channel, 0u);
+    auto hello = host.receive();
+    EXPECT_EQ(channelOf(hello), channel);
+    EXPECT_EQ(untagged(hello), frameJson(R"({"kind":"hello","name":"Ann","extra":[1,2,3]})"));
 
-    host.send(signal("challenge", "\"nonce\":\"abc\""));
+    // Host frames need the channel: untagged or another channel's are dropped, the tag is
+    // taken off on the way.
+    host.send(signal("challenge", "\"nonce\":\"untagged\""));
+    host.send(onChannel(signal("challenge", "\"nonce\":\"elsewhere\""), channel + 1));
+    host.send(onChannel(signal("challenge", "\"nonce\":\"abc\""), channel));
     auto connectorFirst = connector.receive();
     EXPECT_EQ(kindOf(connectorFirst), "iceServers");
-    EXPECT_EQ(connectorFirst, hostFirst); // same servers and credentials on both sides
+    EXPECT_EQ(frameJson(*connectorFirst), untagged(hostFirst)); // same servers and credentials on both sides
     EXPECT_EQ(connector.receive(), signal("challenge", "\"nonce\":\"abc\""));
 
     auto ice = nlohmann::json::parse(*hostFirst);
@@ -141,55 +156,88 @@ TEST_F(PresenceConnect, BindingSendsIceServersFirstAndForwardsVerbatim)
 
     // iceServers, pairRequest, pairInfo, binary, non-JSON and kind-less frames are dropped both ways.
     for (auto* sender : {&connector, &host}) {
-        sender->send(signal("iceServers", "\"iceServers\":[{\"urls\":[\"turn:evil.example\"]}]"));
-        sender->send(signal("pairRequest"));
-        sender->send(signal("pairInfo"));
-        sender->sendBinary("{\"kind\":\"offer\"}");
+        auto tag = [&](const std::string& frame) { return sender == &host ? onChannel(frame, channel) : frame; };
+        sender->send(tag(signal("iceServers", "\"iceServers\":[{\"urls\":[\"turn:evil.example\"]}]")));
+        sender->send(tag(signal("pairRequest")));
+        sender->send(tag(signal("pairInfo")));
+        sender->sendBinary(tag("{\"kind\":\"offer\"}"));
         sender->send("not json");
-        sender->send("{\"sdp\":\"no kind\"}");
+        sender->send(tag("{\"sdp\":\"no kind\"}"));
         sender->send("[1,2]");
-        sender->send(signal("candidate", "\"sdpMid\":\"0\""));
+        sender->send(tag(signal("candidate", "\"sdpMid\":\"0\"")));
     }
-    EXPECT_EQ(host.receive(), signal("candidate", "\"sdpMid\":\"0\""));
+    EXPECT_EQ(untagged(host.receive()), frameJson(signal("candidate", "\"sdpMid\":\"0\"")));
     EXPECT_EQ(connector.receive(), signal("candidate", "\"sdpMid\":\"0\""));
     EXPECT_TRUE(host.quietFor(std::chrono::milliseconds(50)));
     EXPECT_TRUE(connector.quietFor(std::chrono::milliseconds(0)));
 }
 
-TEST_F(PresenceConnect, SecondConnectorIsDeclinedBusy)
+// Connectors that never prove who they are must not keep an honest helper away: each binds on
+// a channel of its own, and only past the limit does the oldest the host did not let in go.
+TEST_F(PresenceConnect, ConnectorsBindSideBySideAndTheOldestUnacceptedMakesRoom)
 {
     TestDevice device;
-    WsTestClient host, first, second;
+    WsTestClient host;
     ASSERT_TRUE(openHost(host, device));
-    bind(host, first, device);
+    std::vector<std::unique_ptr<WsTestClient>> connectors;
+    std::vector<std::uint64_t> channels;
+    for (std::size_t i = 0; i < 32; ++i) {
+        connectors.push_back(std::make_unique<WsTestClient>());
+        channels.push_back(0);
+        ASSERT_NO_FATAL_FAILURE(bind(host, *connectors.back(), device, &channels.back()));
+    }
+    std::set<std::uint64_t> distinct(channels.begin(), channels.end());
+    EXPECT_EQ(distinct.size(), channels.size());
 
-    ASSERT_TRUE(second.open(port(), "/v1/connect/" + device.id));
-    auto declined = nlohmann::json::parse(second.receive().value_or("{}"));
-    EXPECT_EQ(declined, nlohmann::json({{"kind", "declined"}, {"reason", "busy"}}));
-    EXPECT_EQ(second.waitClosed(), 4409);
+    // Each one's frames reach the host under its channel, and only it hears the answers.
+    connectors[5]->send(signal("hello", "\"name\":\"five\""));
+    auto hello = host.receive();
+    EXPECT_EQ(channelOf(hello), channels[5]);
+    host.send(onChannel(signal("accepted"), channels[0]));
+    EXPECT_EQ(connectors[0]->receive(), signal("accepted"));
+    EXPECT_TRUE(connectors[1]->quietFor(std::chrono::milliseconds(50)));
 
-    // The first binding is untouched and the host heard nothing of the second.
-    first.send(signal("offer"));
-    EXPECT_EQ(host.receive(), signal("offer"));
-    host.send(signal("answer"));
-    EXPECT_EQ(first.receive(), signal("answer"));
+    // The 33rd: the oldest one the host has not accepted (the second) is sent away busy,
+    // and the host hears that it left.
+    WsTestClient newcomer;
+    ASSERT_TRUE(newcomer.open(port(), "/v1/connect/" + device.id));
+    EXPECT_EQ(frameJson(connectors[1]->receive().value_or("{}")),
+              nlohmann::json({{"kind", "declined"}, {"reason", "busy"}}));
+    EXPECT_EQ(connectors[1]->waitClosed(), 4409);
+    auto left = host.receive();
+    EXPECT_EQ(untagged(left), nlohmann::json({{"kind", "bye"}, {"reason", "helperLeft"}}));
+    EXPECT_EQ(channelOf(left), channels[1]);
+    auto ice = host.receive();
+    EXPECT_EQ(kindOf(ice), "iceServers");
+    EXPECT_EQ(kindOf(newcomer.receive()), "iceServers");
+    newcomer.send(signal("hello"));
+    EXPECT_EQ(channelOf(host.receive()), channelOf(ice));
+
+    // The accepted one is untouched.
+    connectors[0]->send(signal("offer"));
+    auto offer = host.receive();
+    EXPECT_EQ(untagged(offer), frameJson(signal("offer")));
+    EXPECT_EQ(channelOf(offer), channels[0]);
 }
 
-TEST_F(PresenceConnect, ConnectorLeavingSendsHelperLeft)
+TEST_F(PresenceConnect, ConnectorLeavingSendsHelperLeftOnItsChannel)
 {
     TestDevice device;
-    WsTestClient host, connector;
+    WsTestClient host, connector, other;
     ASSERT_TRUE(openHost(host, device));
-    bind(host, connector, device);
+    std::uint64_t channel = 0, otherChannel = 0;
+    bind(host, connector, device, &channel);
+    bind(host, other, device, &otherChannel);
     connector.close();
-    EXPECT_EQ(nlohmann::json::parse(host.receive().value_or("{}")),
-              nlohmann::json({{"kind", "bye"}, {"reason", "helperLeft"}}));
+    auto bye = host.receive();
+    EXPECT_EQ(untagged(bye), nlohmann::json({{"kind", "bye"}, {"reason", "helperLeft"}}));
+    EXPECT_EQ(channelOf(bye), channel);
 
-    // The binding ended: a new helper binds, also after one that vanished without a close.
-    WsTestClient next;
-    bind(host, next, device);
-    next.drop();
-    EXPECT_EQ(kindOf(host.receive()), "bye");
+    // Also after one that vanished without a close; the other binding stays.
+    other.drop();
+    bye = host.receive();
+    EXPECT_EQ(kindOf(bye), "bye");
+    EXPECT_EQ(channelOf(bye), otherChannel);
     WsTestClient third;
     bind(host, third, device);
 }
@@ -198,11 +246,13 @@ TEST_F(PresenceConnect, HostClosingOrReplacedClosesTheConnector)
 {
     TestDevice device;
     {
-        WsTestClient host, connector;
+        WsTestClient host, connector, second;
         ASSERT_TRUE(openHost(host, device));
         bind(host, connector, device);
+        bind(host, second, device);
         host.close();
         EXPECT_EQ(connector.waitClosed(), 4410);
+        EXPECT_EQ(second.waitClosed(), 4410);
     }
     {
         WsTestClient host, connector, newer;
@@ -224,10 +274,11 @@ TEST_F(PresenceConnect, HostDeclineOrByeEndsTheBinding)
     ASSERT_TRUE(openHost(host, device));
     for (const char* kind : {"declined", "bye"}) {
         WsTestClient connector;
-        bind(host, connector, device);
+        std::uint64_t channel = 0;
+        bind(host, connector, device, &channel);
         auto frame = signal(kind, "\"reason\":\"stopped\"");
-        host.send(frame);
-        EXPECT_EQ(connector.receive(), frame);
+        host.send(onChannel(frame, channel));
+        EXPECT_EQ(frameJson(connector.receive().value_or("{}")), frameJson(frame));
         EXPECT_EQ(connector.waitClosed(), 1000);
         // The host does not hear helperLeft for a helper it sent away.
         EXPECT_TRUE(host.quietFor(std::chrono::milliseconds(50)));
@@ -243,7 +294,7 @@ TEST(PresenceConnectRelays, IceServersCarryTimeLimitedTurnCredentials)
     WsTestClient host, connector;
     ASSERT_TRUE(host.open(service.port(), device.hostTarget()));
     ASSERT_TRUE(connector.open(service.port(), "/v1/connect/" + device.id));
-    auto frame = nlohmann::json::parse(host.receive().value_or("{}"));
+    auto frame = untagged(host.receive());
     EXPECT_EQ(frame, nlohmann::json::parse(connector.receive().value_or("{}")));
     ASSERT_EQ(frame["iceServers"].size(), 2u);
     EXPECT_EQ(frame["iceServers"][0], nlohmann::json({{"urls", {"stun:127.0.0.1:3478"}}}));

@@ -50,6 +50,39 @@ inline std::string signal(const std::string& kind, const std::string& extra = {}
     return "{\"kind\":\"" + kind + "\"" + (extra.empty() ? "" : "," + extra) + "}";
 }
 
+// The service tags every frame it hands a host with the channel of the connector it
+// concerns, and the host tags its answers the same way.
+inline std::uint64_t channelOf(const std::optional<std::string>& frame)
+{
+    auto json = nlohmann::json::parse(frame.value_or("{}"), nullptr, false);
+    return json.is_object() && json.contains("channel") && json["channel"].is_number_unsigned()
+        ? json["channel"].get<std::uint64_t>()
+        : 0;
+}
+
+// The frame without its channel, as JSON (null when there is none).
+inline nlohmann::json untagged(const std::optional<std::string>& frame)
+{
+    if (!frame)
+        return nullptr;
+    auto json = nlohmann::json::parse(*frame, nullptr, false);
+    if (json.is_object())
+        json.erase("channel");
+    return json;
+}
+
+inline nlohmann::json frameJson(const std::string& frame)
+{
+    return nlohmann::json::parse(frame, nullptr, false);
+}
+
+inline std::string onChannel(const std::string& frame, std::uint64_t channel)
+{
+    auto json = nlohmann::json::parse(frame);
+    json["channel"] = channel;
+    return json.dump();
+}
+
 inline std::string kindOf(const std::optional<std::string>& frame)
 {
     if (!frame)
@@ -112,12 +145,17 @@ protected:
     {
         return http("PUT", device.keysTarget(), device.keyRecordJson()) == 200;
     }
-    // A host link for device and a helper bound to it, both past their `iceServers`.
-    void bind(const TestDevice& device, WsTestClient& host, WsTestClient& connector)
+    // A host link for device and a helper bound to it, both past their `iceServers`; the
+    // connector's channel goes to *channel.
+    void bind(const TestDevice& device, WsTestClient& host, WsTestClient& connector, std::uint64_t* channel = nullptr)
     {
         ASSERT_TRUE(host.open(port(), device.hostTarget()));
         ASSERT_TRUE(connector.open(port(), "/v1/connect/" + device.id));
-        ASSERT_EQ(kindOf(host.receive()), "iceServers");
+        auto ice = host.receive();
+        ASSERT_EQ(kindOf(ice), "iceServers");
+        ASSERT_NE(channelOf(ice), 0u);
+        if (channel)
+            *channel = channelOf(ice);
         ASSERT_EQ(kindOf(connector.receive()), "iceServers");
     }
     // Host and helper bind and exchange a frame each way.
@@ -125,10 +163,11 @@ protected:
     {
         TestDevice device;
         WsTestClient host, connector;
-        ASSERT_NO_FATAL_FAILURE(bind(device, host, connector));
+        std::uint64_t channel = 0;
+        ASSERT_NO_FATAL_FAILURE(bind(device, host, connector, &channel));
         connector.send(signal("offer", "\"sdp\":\"v=0\""));
-        EXPECT_EQ(host.receive(), signal("offer", "\"sdp\":\"v=0\""));
-        host.send(signal("answer"));
+        EXPECT_EQ(untagged(host.receive()), frameJson(signal("offer", "\"sdp\":\"v=0\"")));
+        host.send(onChannel(signal("answer"), channel));
         EXPECT_EQ(connector.receive(), signal("answer"));
         EXPECT_TRUE(online(device.id));
     }

@@ -73,16 +73,19 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     EXPECT_TRUE(checkSignedQuery(kPurposeHost, id, item("pub"), item("ts"), item("sig"),
                                  static_cast<std::int64_t>(std::time(nullptr))));
 
-    server.last().socket->sendTextMessage(QStringLiteral("{\"kind\":\"hello\",\"name\":\"Ada\"}"));
+    // The service names the helper's channel; the session's answers go back on it.
+    server.last().socket->sendTextMessage(QStringLiteral("{\"kind\":\"hello\",\"name\":\"Ada\",\"channel\":7}"));
     ASSERT_TRUE(waitUntil([&] { return recorder.messages.size() == 1; }));
     EXPECT_EQ(recorder.messages[0].name, "Ada");
+    EXPECT_EQ(recorder.messages[0].channel, 7u);
 
-    RelaySessionTransport transport(&link);
+    RelaySessionTransport transport(&link, recorder.messages[0].channel);
     auto declined = SignalMessage::make(SignalMessage::Kind::declined);
     declined.reason = "busy";
     transport.send(declined);
     transport.close(); // does nothing: the link stays
     ASSERT_TRUE(waitUntil([&] { return server.last().received.size() == 1; }));
+    declined.channel = 7;
     EXPECT_EQ(SignalMessage::decode(server.last().received[0]), declined);
     EXPECT_TRUE(link.isConnected());
     // No retry waits; only the check that the link stays open.
@@ -208,7 +211,7 @@ TEST_F(RelayLinkTest, SessionTransportOutlivingItsLinkDoesNothing)
     useIntroductionService(server.baseURL());
     ManualTimers timers;
     auto link = std::make_unique<RelayLink>(timers.factory());
-    RelaySessionTransport transport(link.get());
+    RelaySessionTransport transport(link.get(), std::nullopt);
     transport.send(SignalMessage::make(SignalMessage::Kind::bye)); // no channel yet: nothing
     link->connect();
     ASSERT_TRUE(waitUntil([&] { return link->isConnected(); }));

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <utility>
+
 namespace wl::test {
 
 void ScriptedOwnerCheck::check(const std::string& reason, std::function<void(bool)> done)
@@ -13,10 +15,24 @@ void ScriptedOwnerCheck::check(const std::string& reason, std::function<void(boo
         confirmed = answers_.front();
         answers_.pop_front();
     }
+    if (holdNext_) {
+        holdNext_ = false;
+        held_ = [done, confirmed] {
+            if (done)
+                done(confirmed);
+        };
+        return;
+    }
     QTimer::singleShot(0, QCoreApplication::instance(), [done, confirmed] {
         if (done)
             done(confirmed);
     });
+}
+
+void ScriptedOwnerCheck::release()
+{
+    if (auto answer = std::exchange(held_, nullptr))
+        answer();
 }
 
 } // namespace wl::test

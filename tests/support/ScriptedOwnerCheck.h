@@ -12,6 +12,10 @@ namespace wl::test {
 class ScriptedOwnerCheck final : public OwnerCheck {
 public:
     void answer(bool confirmed) { answers_.push_back(confirmed); }
+    // The next check waits for release(), as a person who takes their time does.
+    void holdNext() { holdNext_ = true; }
+    bool holding() const { return static_cast<bool>(held_); }
+    void release();
     const std::vector<std::string>& reasons() const { return reasons_; }
     std::size_t count() const { return reasons_.size(); }
 
@@ -19,6 +23,8 @@ public:
 
 private:
     std::deque<bool> answers_;
+    bool holdNext_ = false;
+    std::function<void()> held_;
     std::vector<std::string> reasons_;
 };
 

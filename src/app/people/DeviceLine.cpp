@@ -7,6 +7,7 @@
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "mail/SendPasswordPanelController.h"
+#include "platform/ShownText.h"
 #include "viewer/ViewerController.h"
 
 #include <QContextMenuEvent>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
+#include <QStyleOptionMenuItem>
 #include <QVBoxLayout>
 
 namespace wl {
@@ -21,6 +23,21 @@ namespace wl {
 namespace {
 
 constexpr const char* kDot = " \u00b7 ";
+
+// A menu whose destructive items ("Remove") read in the destructive colour.
+class LineMenu final : public QMenu {
+public:
+    using QMenu::QMenu;
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override
+    {
+        QMenu::initStyleOption(option, action);
+        if (action && action->property("destructive").toBool() && action->isEnabled())
+            for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+                option->palette.setColor(role, destructiveText());
+    }
+};
 
 QColor toneColour(DeviceLineModel::Tone tone)
 {
@@ -158,8 +175,8 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    auto* name = plainLabel(model_.device.name, TextStyle::body, model_.online ? primaryText() : secondaryText(), this,
-                            false, QFont::DemiBold);
+    auto* name = plainLabel(shownName(model_.device.name), TextStyle::body,
+                            model_.online ? primaryText() : secondaryText(), this, false, QFont::DemiBold);
     name->setObjectName(QStringLiteral("deviceName"));
     texts->addWidget(name);
     auto* statusRow = new QHBoxLayout;
@@ -169,6 +186,9 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
     statusRow->addWidget(dot, 0, Qt::AlignVCenter);
     auto* statusText = plainLabel(model_.statusText, TextStyle::caption, status, this);
     statusText->setObjectName(QStringLiteral("statusText"));
+    if (model_.request)
+        view_.showAge(statusText, "Asking for help" + std::string(kDot), model_.request->at,
+                      model_.online ? std::string() : kDot + std::string("now offline"));
     statusRow->addWidget(statusText, 0, Qt::AlignVCenter);
     statusRow->addStretch(1);
     texts->addLayout(statusRow);
@@ -190,7 +210,7 @@ DeviceLine::DeviceLine(PeopleView& view, DeviceLineModel model, QWidget* parent)
 QMenu* DeviceLine::makeMenu()
 {
     // Owned by the view: the line may be rebuilt while its menu is open.
-    auto* menu = new QMenu(&view_);
+    auto* menu = new LineMenu(&view_);
     menu->setObjectName(QStringLiteral("deviceMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<PeopleView> view(&view_);

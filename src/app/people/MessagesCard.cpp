@@ -4,6 +4,7 @@
 #include "app/people/HelpRequestAnswers.h"
 #include "app/people/PeopleStyle.h"
 #include "app/people/PeopleView.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -20,8 +21,9 @@ std::vector<MessageRowModel> messagesCardModel(const std::vector<StoredMessage>&
     for (const auto& message : messages) {
         MessageRowModel row;
         row.message = message;
-        row.correspondent = message.outgoing ? "To " + message.peerName : message.peerName;
-        row.text = message.content.text.value_or("");
+        const std::string name = shownName(message.peerName);
+        row.correspondent = message.outgoing ? "To " + name : name;
+        row.text = shownText(message.content.text.value_or(""), kShownNoteLength, LineBreaks::keep);
         row.age = relativeAge(message.at, now);
         row.canReply = !message.outgoing;
         rows.push_back(std::move(row));
@@ -60,6 +62,7 @@ MessagesCard::MessagesCard(PeopleView& view, std::vector<MessageRowModel> rows, 
         layout->addLayout(texts, 1);
         auto* age = plainLabel(model.age, TextStyle::caption, secondaryText(), row);
         age->setObjectName(QStringLiteral("messageAge"));
+        view.showAge(age, {}, model.message.at);
         layout->addWidget(age, 0, Qt::AlignTop);
         if (model.canReply) {
             auto* reply = new QPushButton(QStringLiteral("Reply"), row);

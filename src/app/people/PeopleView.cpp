@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 
@@ -136,6 +138,7 @@ PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers
 
 PeopleView::~PeopleView()
 {
+    ageTimer_.reset();
     answers_.onChange = nullptr;
     if (picturesSheet_)
         delete picturesSheet_.data();
@@ -174,11 +177,84 @@ void PeopleView::openPicture(const TransferredFile& file, const QString& title) 
         PictureWindowController::show(file, title, options_.prompts);
 }
 
+void PeopleView::showAge(QLabel* label, std::string prefix, Date date, std::string suffix)
+{
+    if (!label)
+        return;
+    label->setText(QString::fromStdString(prefix + relativeAge(date, now()) + suffix));
+    ages_.push_back({label, std::move(prefix), date, std::move(suffix)});
+}
+
+void PeopleView::showDeviceCounts(QLabel* label, std::string group)
+{
+    if (label)
+        deviceCounts_.emplace_back(label, std::move(group));
+}
+
+void PeopleView::updateDeviceCounts()
+{
+    if (deviceCounts_.empty())
+        return;
+    const auto groups = controller_.groupDevices();
+    for (const auto& [label, name] : deviceCounts_) {
+        if (!label)
+            continue;
+        for (const auto& [group, devices] : groups)
+            if (group == name)
+                label->setText(QString::fromStdString(deviceCountsText(devices, controller_.onlineIDs())));
+    }
+}
+
+void PeopleView::updateAges()
+{
+    const Date now = this->now();
+    std::erase_if(ages_, [](const AgeText& age) { return !age.label; });
+    for (const auto& age : ages_)
+        age.label->setText(QString::fromStdString(age.prefix + relativeAge(age.date, now) + age.suffix));
+    scheduleAges();
+}
+
+void PeopleView::scheduleAges()
+{
+    // The next moment one of the ages reads differently: the next whole minute of an age
+    // under an hour, the next whole hour of one under a day; a date stays as it is.
+    const Date now = this->now();
+    double soonest = -1;
+    for (const auto& age : ages_) {
+        if (!age.label)
+            continue;
+        const double seconds = now - age.date;
+        double next = -1;
+        if (seconds < 60)
+            next = 60 - std::max(seconds, 0.0);
+        else if (seconds < 3600)
+            next = 60 - std::fmod(seconds, 60);
+        else if (seconds < 86400)
+            next = 3600 - std::fmod(seconds, 3600);
+        if (next >= 0 && (soonest < 0 || next < soonest))
+            soonest = next;
+    }
+    ageTimer_.reset();
+    if (soonest < 0)
+        return;
+    const auto delay = std::chrono::milliseconds(std::max<long long>(1000, std::llround(std::ceil(soonest * 1000))));
+    QPointer<PeopleView> self(this);
+    ageTimer_ = timersOr(options_.timers)(delay, [self] {
+        if (self)
+            self->updateAges();
+    });
+}
+
 void PeopleView::setExpanded(const std::string& name, bool expanded)
 {
     if (expanded ? !expanded_.insert(name).second : expanded_.erase(name) == 0)
         return;
+    PersonCard* before = card(name);
+    const int height = before && before->isVisible() ? before->height() : 0;
     refresh();
+    // The card opens or closes from the height it had.
+    if (PersonCard* after = card(name); after && after != before)
+        after->animateHeightFrom(height);
 }
 
 void PeopleView::toggleExpanded(const std::string& name)
@@ -209,6 +285,8 @@ void PeopleView::refresh()
     // A menu of the list stays as it is while it is open; the list is drawn again when
     // it closes.
     if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && owns(menu)) {
+        // What the cards say about who is online changes now all the same.
+        updateDeviceCounts();
         if (!waitingForMenu_) {
             waitingForMenu_ = true;
             QPointer<PeopleView> self(this);
@@ -227,6 +305,8 @@ void PeopleView::refresh()
         return;
     }
     waitingForMenu_ = false;
+    ages_.clear();
+    deviceCounts_.clear();
     const Date now = this->now();
     const auto openRequests = messenger().openHelpRequests(controller_.resolvedRequests(), now);
     layout_ = peopleLayout(controller_.groupDevices(), openRequests, controller_.devices().empty(),
@@ -322,6 +402,7 @@ void PeopleView::refresh()
 
     scroll_->setWidget(page);
     scroll_->verticalScrollBar()->setValue(scrolled);
+    scheduleAges();
     syncPicturesSheet();
 }
 

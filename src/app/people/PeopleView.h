@@ -4,13 +4,15 @@
 // passwords row, the last messages, and "Pair a Mac…". It keeps no model: at every
 // change of the viewer controller, the messenger, the password centre or My Macs it
 // derives the people, their open help requests and their order again, with ages from
-// its clock. Its own state is which cards are expanded. It presents the pairing sheet
-// and, while a request's pictures are to be shown, the pictures sheet.
+// its clock; between changes a timer moves the ages on in place as the minutes pass.
+// Its own state is which cards are expanded. It presents the pairing sheet and, while a
+// request's pictures are to be shown, the pictures sheet.
 
 #include "app/people/PersonCard.h"
 #include "app/people/PicturesSheet.h"
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
+#include "platform/OneShotTimer.h"
 #include "protocol/Date.h"
 #include "protocol/PairedDevice.h"
 #include "viewer/PairingSheet.h"
@@ -19,12 +21,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -66,6 +70,7 @@ std::string askingBannerText(int people);
 
 struct PeopleViewOptions {
     std::function<Date()> clock; // dateNow when empty
+    TimerFactory timers; // what moves the ages on (the process-wide timers when empty)
     Prompts* prompts = nullptr; // the process-wide prompts when null
     // Opens a picture window (PictureWindowController::show when empty).
     std::function<void(const TransferredFile&, const QString& title)> openPicture;
@@ -95,6 +100,13 @@ public:
     void refresh();
     const PeopleLayout& layout() const { return layout_; }
 
+    // Keeps the label saying prefix + relativeAge(date, now) + suffix as the clock moves,
+    // without drawing the list again.
+    void showAge(QLabel* label, std::string prefix, Date date, std::string suffix = {});
+    // Keeps the label saying how many of the group's Macs are online, also while the list
+    // itself waits for a menu to close.
+    void showDeviceCounts(QLabel* label, std::string group);
+
     const std::set<std::string>& expanded() const { return expanded_; }
     void setExpanded(const std::string& name, bool expanded);
     void toggleExpanded(const std::string& name);
@@ -109,6 +121,9 @@ public:
 
 private:
     void syncPicturesSheet();
+    void updateAges();
+    void updateDeviceCounts();
+    void scheduleAges();
     // Whether the object (a menu, say, which is a window of its own) belongs to the list.
     bool owns(const QObject* object) const;
 
@@ -122,6 +137,15 @@ private:
     QPointer<PairingSheet> pairingSheet_;
     QPointer<PicturesSheet> picturesSheet_;
     bool waitingForMenu_ = false;
+    struct AgeText {
+        QPointer<QLabel> label;
+        std::string prefix;
+        Date date;
+        std::string suffix;
+    };
+    std::vector<AgeText> ages_;
+    std::vector<std::pair<QPointer<QLabel>, std::string>> deviceCounts_; // a label, its group
+    std::unique_ptr<OneShotTimer> ageTimer_;
 };
 
 } // namespace wl

@@ -3,11 +3,14 @@
 #include "app/StyleKit.h"
 #include "app/people/PeopleStyle.h"
 #include "app/people/PeopleView.h"
+#include "platform/ShownText.h"
 
+#include <QEasingCurve>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QVariantAnimation>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -65,6 +68,27 @@ private:
     PersonCardModel model_;
 };
 
+// The card's stack: its parts keep their own heights whatever height the card has, so a
+// card shorter than them (while it grows) cuts them off at its edge, and one taller
+// (while it shrinks) has empty space below them.
+class CardStack final : public QVBoxLayout {
+public:
+    using QVBoxLayout::QVBoxLayout;
+    void setGeometry(const QRect& rect) override
+    {
+        const int natural = hasHeightForWidth() ? heightForWidth(rect.width()) : sizeHint().height();
+        QVBoxLayout::setGeometry(QRect(rect.topLeft(), QSize(rect.width(), natural)));
+    }
+};
+
+// Ease-out: the cubic curve through (0, 0), (0.58, 1) and (1, 1).
+QEasingCurve easeOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
+
 } // namespace
 
 PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::string>& onlineIDs, bool expanded,
@@ -76,13 +100,11 @@ PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::st
     if (!group.requests.empty())
         model.request = group.requests.front();
     model.avatarIsMyMacs = group.name == "My Macs";
-    model.avatarText = initialOf(group.name);
-    const auto online = static_cast<std::size_t>(std::count_if(
-        group.devices.begin(), group.devices.end(), [&](const PairedDevice& d) { return onlineIDs.count(d.id) > 0; }));
+    model.avatarText = initialOf(shownName(group.name));
     if (model.request)
         model.subtitle = "Asking" + std::string(kDot) + relativeAge(model.request->at, now);
     else
-        model.subtitle = counted(group.devices.size(), "device", "devices") + kDot + std::to_string(online) + " online";
+        model.subtitle = deviceCountsText(group.devices, onlineIDs);
     model.accessibilityHint = expanded ? "Hides their devices" : "Shows their devices";
 
     for (const auto& device : group.devices) {
@@ -107,6 +129,13 @@ PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::st
     return model;
 }
 
+std::string deviceCountsText(const std::vector<PairedDevice>& devices, const std::set<std::string>& onlineIDs)
+{
+    const auto online = static_cast<std::size_t>(std::count_if(
+        devices.begin(), devices.end(), [&](const PairedDevice& d) { return onlineIDs.count(d.id) > 0; }));
+    return counted(devices.size(), "device", "devices") + kDot + std::to_string(online) + " online";
+}
+
 PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent) : QAbstractButton(parent)
 {
     setObjectName(QStringLiteral("personHeader"));
@@ -126,13 +155,12 @@ PersonCardHeader::PersonCardHeader(const PersonCardModel& model, QWidget* parent
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* title = plainLabel(model.name, TextStyle::title3, primaryText(), this, false, QFont::Bold);
+    auto* title = plainLabel(shownName(model.name), TextStyle::title3, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("personName"));
     texts->addWidget(title);
-    auto* subtitle =
-        plainLabel(model.subtitle, TextStyle::caption, model.asking() ? askingAccent() : secondaryText(), this);
-    subtitle->setObjectName(QStringLiteral("personSubtitle"));
-    texts->addWidget(subtitle);
+    subtitle_ = plainLabel(model.subtitle, TextStyle::caption, model.asking() ? askingAccent() : secondaryText(), this);
+    subtitle_->setObjectName(QStringLiteral("personSubtitle"));
+    texts->addWidget(subtitle_);
     row->addLayout(texts, 1);
 
     auto* chevron = new SymbolView(Symbol::chevronDown, secondaryText(), 14, this);
@@ -162,7 +190,7 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
     setProperty("groupName", QString::fromStdString(scene_.card.name));
     const bool asking = scene_.card.asking();
 
-    auto* stack = new QVBoxLayout(this);
+    auto* stack = new CardStack(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
 
@@ -176,6 +204,10 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
     auto* header = new PersonCardHeader(scene_.card, this);
     connect(header, &QAbstractButton::clicked, this, toggle);
     stack->addWidget(header);
+    if (scene_.card.request)
+        view_.showAge(header->subtitle(), "Asking" + std::string(kDot), scene_.card.request->at);
+    else
+        view_.showDeviceCounts(header->subtitle(), name);
 
     if (scene_.block)
         stack->addWidget(new RequestBlock(view_, *scene_.block, this));
@@ -199,6 +231,39 @@ PersonCard::PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent)
         connect(more, &QPushButton::clicked, this, toggle);
         stack->addWidget(holder);
     }
+}
+
+void PersonCard::animateHeightFrom(int height)
+{
+    auto naturalHeight = [this] {
+        QLayout* stack = layout();
+        return stack->hasHeightForWidth() && width() > 0 ? stack->totalHeightForWidth(width())
+                                                         : stack->totalSizeHint().height();
+    };
+    if (height <= 0 || height == naturalHeight())
+        return;
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    setFixedHeight(height);
+    auto* animation = new QVariantAnimation(this);
+    animation->setDuration(kExpandMilliseconds);
+    animation->setEasingCurve(easeOut());
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    // The end is the card's own height as it is laid out now (its width may still change).
+    connect(animation, &QVariantAnimation::valueChanged, this, [this, height, naturalHeight](const QVariant& value) {
+        const double progress = value.toDouble();
+        setFixedHeight(qRound(height + (naturalHeight() - height) * progress));
+        // The cards below follow in the same frame.
+        if (QWidget* column = parentWidget(); column && column->layout())
+            column->layout()->activate();
+    });
+    connect(animation, &QVariantAnimation::finished, this, [this] {
+        setMinimumHeight(0);
+        setMaximumHeight(QWIDGETSIZE_MAX);
+        layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+        updateGeometry();
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void PersonCard::paintEvent(QPaintEvent*)

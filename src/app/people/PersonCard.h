@@ -12,6 +12,7 @@
 #include "protocol/PairedDevice.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QWidget>
 
 #include <optional>
@@ -54,6 +55,8 @@ struct PersonCardModel {
 
 PersonCardModel personCardModel(const PersonGroup& group, const std::set<std::string>& onlineIDs, bool expanded,
                                 Date now);
+// The subtitle of a card without a request: "3 devices · 1 online".
+std::string deviceCountsText(const std::vector<PairedDevice>& devices, const std::set<std::string>& onlineIDs);
 
 // What a card shows: its own model, the block of its request, a line per shown Mac.
 struct PersonCardScene {
@@ -67,11 +70,15 @@ struct PersonCardScene {
 class PersonCardHeader final : public QAbstractButton {
 public:
     PersonCardHeader(const PersonCardModel& model, QWidget* parent = nullptr);
+    QLabel* subtitle() const { return subtitle_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent*) override { }
+
+private:
+    QLabel* subtitle_ = nullptr;
 };
 
 class PersonCard final : public QWidget {
@@ -80,6 +87,10 @@ public:
     PersonCard(PeopleView& view, PersonCardScene scene, QWidget* parent = nullptr);
 
     const PersonCardScene& scene() const { return scene_; }
+    // Grows or shrinks from the height the card had before it was expanded or collapsed
+    // to its own, over 0.15 s, easing out.
+    void animateHeightFrom(int height);
+    static constexpr int kExpandMilliseconds = 150;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

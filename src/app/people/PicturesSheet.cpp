@@ -4,6 +4,7 @@
 #include "app/StyleKit.h"
 #include "app/people/PeopleStyle.h"
 #include "platform/Prompts.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +14,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace wl {
 
 namespace {
@@ -21,8 +24,8 @@ constexpr const char* kDot = " \u00b7 ";
 // Tiles draw a copy no wider than the sheet's list; the bytes stay as they came.
 constexpr int kTileWidth = 820;
 
-// The picture as a button: scaled to the width it gets, its aspect kept, with rounded
-// corners.
+// The picture as a button: scaled to the tile's width (a small picture too), its aspect
+// kept, centred in the space it gets, with rounded corners.
 class PictureButton final : public QAbstractButton {
 public:
     PictureButton(QImage picture, QWidget* parent) : QAbstractButton(parent), picture_(std::move(picture))
@@ -35,20 +38,23 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override
     {
-        const QSize size = shownSize(width);
-        return size.height();
+        if (picture_.isNull() || picture_.width() == 0)
+            return 0;
+        return std::max(1, qRound(double(picture_.height()) * width / picture_.width()));
     }
-    QSize sizeHint() const override { return shownSize(kTileWidth); }
+    QSize sizeHint() const override { return {kTileWidth, heightForWidth(kTileWidth)}; }
     QSize minimumSizeHint() const override { return {40, 20}; }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
+        if (picture_.isNull())
+            return;
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSize size = shownSize(width());
-        const QRectF area(0, 0, size.width(), size.height());
+        const QSizeF shown = QSizeF(picture_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
+        const QRectF area(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
         QPainterPath clip;
         clip.addRoundedRect(area, 8, 8);
         p.setClipPath(clip);
@@ -58,14 +64,6 @@ protected:
     }
 
 private:
-    QSize shownSize(int width) const
-    {
-        if (picture_.isNull() || picture_.width() == 0)
-            return {width, 0};
-        const int shownWidth = std::min(width, picture_.width());
-        return {shownWidth, std::max(1, picture_.height() * shownWidth / picture_.width())};
-    }
-
     QImage picture_;
 };
 
@@ -75,18 +73,18 @@ std::string picturesSheetSubtitle(const StoredMessage& request)
 {
     std::string subtitle;
     if (request.content.topic)
-        subtitle = *request.content.topic;
+        subtitle = shownText(*request.content.topic, kShownTopicLength);
     if (request.content.text) {
         if (!subtitle.empty() || request.content.topic)
             subtitle += kDot;
-        subtitle += "\u201c" + *request.content.text + "\u201d";
+        subtitle += "\u201c" + shownText(*request.content.text, kShownLineLength) + "\u201d";
     }
     return subtitle;
 }
 
 QString pictureWindowTitle(const StoredMessage& request, const TransferredFile& file)
 {
-    return QString::fromStdString(request.peerName + kDot + file.name);
+    return QString::fromStdString(shownName(request.peerName) + kDot + shownText(file.name, kShownTopicLength));
 }
 
 PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile> files, std::function<void()> onClose,
@@ -95,7 +93,7 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
       options_(std::move(options))
 {
     setObjectName(QStringLiteral("picturesSheet"));
-    setWindowTitle(QString::fromStdString("From " + request_.peerName));
+    setWindowTitle(QString::fromStdString("From " + shownName(request_.peerName)));
     setWindowModality(Qt::WindowModal);
     setFixedSize(kWidth, kHeight);
 
@@ -106,7 +104,8 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
     auto* header = new QHBoxLayout;
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* title = plainLabel("From " + request_.peerName, TextStyle::title2, primaryText(), this, false, QFont::Bold);
+    auto* title =
+        plainLabel("From " + shownName(request_.peerName), TextStyle::title2, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("sheetTitle"));
     texts->addWidget(title);
     auto* subtitle = plainLabel(picturesSheetSubtitle(request_), TextStyle::body, secondaryText(), this);
@@ -160,13 +159,13 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
         auto* button = new PictureButton(std::move(picture), tile);
         button->setObjectName(QStringLiteral("pictureButton"));
         button->setToolTip(QStringLiteral("Open larger"));
-        button->setAccessibleName(QString::fromStdString(file.name + ", open larger"));
+        button->setAccessibleName(QString::fromStdString(shownText(file.name, kShownTopicLength) + ", open larger"));
         connect(button, &QAbstractButton::clicked, this, [this, file] { openLarger(file); });
         stack->addWidget(button);
     }
 
     auto* row = new QHBoxLayout;
-    auto* name = plainLabel(file.name, TextStyle::caption, secondaryText(), tile);
+    auto* name = plainLabel(shownText(file.name, kShownTopicLength), TextStyle::caption, secondaryText(), tile);
     name->setObjectName(QStringLiteral("pictureName"));
     row->addWidget(name, 1);
     auto* larger = new QPushButton(QStringLiteral("Open Larger"), tile);

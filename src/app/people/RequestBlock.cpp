@@ -6,6 +6,7 @@
 #include "app/people/PeopleView.h"
 #include "mail/AskForText.h"
 #include "mail/PasswordCenter.h"
+#include "platform/ShownText.h"
 
 #include <QHBoxLayout>
 #include <QMenu>
@@ -69,8 +70,10 @@ RequestBlockModel requestBlockModel(const StoredMessage& request, const std::vec
     RequestBlockModel model;
     model.request = request;
     const MailContent& content = request.content;
-    model.topic = content.topic;
-    model.note = content.text;
+    if (content.topic)
+        model.topic = shownText(*content.topic, kShownTopicLength);
+    if (content.text)
+        model.note = shownText(*content.text, kShownNoteLength, LineBreaks::keep);
     model.fetching = fetching;
     if (content.attachments && *content.attachments > 0) {
         const int count = *content.attachments;
@@ -81,14 +84,16 @@ RequestBlockModel requestBlockModel(const StoredMessage& request, const std::vec
             model.picturesText = std::to_string(count) + (count == 1 ? " picture" : " pictures") + kDot + "View";
     }
     if (!sentReplies.empty())
-        model.replied = "You replied: " + sentReplies.back().content.text.value_or("");
+        model.replied = "You replied: " +
+            shownText(sentReplies.back().content.text.value_or(""), kShownNoteLength, LineBreaks::keep);
     model.passwordRequest = content.topic == std::optional<std::string>(kPasswordTopic);
 
     for (const auto& [message, state] : sent) {
         SentPasswordLine line;
         line.message = message;
         line.state = state;
-        line.text = message.content.label.value_or("Password") + kDot + sentPasswordWord(state);
+        line.text =
+            shownText(message.content.label.value_or("Password"), kShownTopicLength) + kDot + sentPasswordWord(state);
         line.opened = state == SentPasswordState::opened;
         line.canUnsend = state == SentPasswordState::sent || state == SentPasswordState::delivered;
         if (line.opened)
@@ -99,10 +104,10 @@ RequestBlockModel requestBlockModel(const StoredMessage& request, const std::vec
         model.opened ? "They've opened the password; clear this request" : "Clear this request without connecting";
 
     if (model.passwordRequest) {
-        model.askerName = request.peerName;
+        model.askerName = shownName(request.peerName);
         for (const auto& device : devices)
             if (device.id == request.peerId) {
-                model.askerName = device.name;
+                model.askerName = shownName(device.name);
                 break;
             }
         model.statusTitle = model.sent.empty() ? "Send it securely" : "Sent securely";
@@ -264,7 +269,7 @@ QMenu* RequestBlock::makeReplyMenu()
     connect(write, &QAction::triggered, menu, [owner, request] {
         if (!owner)
             return;
-        auto text = askForText("Reply to " + request.peerName, "", "", "Send", &owner->prompts());
+        auto text = askForText("Reply to " + shownName(request.peerName), "", "", "Send", &owner->prompts());
         if (text && owner)
             owner->answers().sendReply(request, *text);
     });

@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QPointer>
 #include <QVariantMap>
 
@@ -35,6 +36,18 @@ bool DBusNotifier::available()
     return ok;
 }
 
+QString DBusNotifier::shownBody(const QString& body)
+{
+    // A service that reads markup in the body would take "<b>" in a text from another
+    // machine as markup: the body is escaped for it, so that it shows as written.
+    if (!bodyMarkup_) {
+        auto ask = QDBusMessage::createMethodCall(service_, path_, kInterface, QStringLiteral("GetCapabilities"));
+        QDBusReply<QStringList> reply = QDBusConnection::sessionBus().call(ask, QDBus::Block, 2000);
+        bodyMarkup_ = reply.isValid() && reply.value().contains(QStringLiteral("body-markup"));
+    }
+    return *bodyMarkup_ ? body.toHtmlEscaped() : body;
+}
+
 void DBusNotifier::prepare()
 {
     if (connected_)
@@ -60,8 +73,8 @@ void DBusNotifier::post(const std::string& title, const std::string& body, const
     hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("wickerlane"));
     message << QCoreApplication::applicationName() << uint(0) << QString() << QString::fromStdString(title)
-            << QString::fromStdString(body) << QStringList{QStringLiteral("default"), QStringLiteral("Open")} << hints
-            << int(-1);
+            << shownBody(QString::fromStdString(body)) << QStringList{QStringLiteral("default"), QStringLiteral("Open")}
+            << hints << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
     QPointer<DBusNotifier> self(this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [self, watcher, identifier] {

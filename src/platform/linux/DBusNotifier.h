@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <map>
+#include <optional>
 
 namespace wl {
 
@@ -27,11 +28,14 @@ private Q_SLOTS:
 
 private:
     bool available();
+    // The body as the service is to show it: escaped where it reads markup.
+    QString shownBody(const QString& body);
 
     QString service_;
     QString path_;
     bool connected_ = false;
     bool reportedMissing_ = false;
+    std::optional<bool> bodyMarkup_; // whether the service reads markup in the body, once asked
     std::map<uint, std::string> identifiers_; // notification id → our identifier
 };
 

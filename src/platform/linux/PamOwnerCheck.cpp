@@ -2,14 +2,10 @@
 
 #include "platform/Log.h"
 
+#include "platform/linux/OwnerPasswordDialog.h"
+
 #include <QCoreApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 #include <security/pam_appl.h>
 
@@ -66,34 +62,6 @@ int converse(int count, const struct pam_message** messages, struct pam_response
     return PAM_SUCCESS;
 }
 
-class OwnerPasswordDialog final : public QDialog {
-public:
-    explicit OwnerPasswordDialog(const std::string& reason)
-    {
-        setWindowTitle(QStringLiteral("Confirm it's you"));
-        setWindowFlag(Qt::WindowStaysOnTopHint);
-        auto* layout = new QVBoxLayout(this);
-        auto* text = new QLabel(
-            QString::fromStdString("Wickerlane wants to " + reason + ". Enter your password to allow this."));
-        text->setWordWrap(true);
-        layout->addWidget(text);
-        field_ = new QLineEdit;
-        field_->setEchoMode(QLineEdit::Password);
-        field_->setMinimumWidth(320);
-        layout->addWidget(field_);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-        buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Allow"));
-        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-        layout->addWidget(buttons);
-        field_->setFocus();
-    }
-    std::string password() const { return field_->text().toStdString(); }
-
-private:
-    QLineEdit* field_;
-};
-
 } // namespace
 
 PamOwnerCheck::PamOwnerCheck(std::string pamService, AskPassword askPassword, std::string pamConfigDir)
@@ -116,43 +84,100 @@ std::string PamOwnerCheck::currentUser()
     return {};
 }
 
-bool PamOwnerCheck::authenticate(const std::string& pamService, const std::string& user, const std::string& password,
-                                 std::string* error, const std::string& pamConfigDir)
+namespace {
+
+int startPam(const std::string& service, const std::string& user, const pam_conv& conv, const std::string& configDir,
+             pam_handle_t** handle, std::string* error)
+{
+    int status = configDir.empty() ? pam_start(service.c_str(), user.c_str(), &conv, handle)
+                                   : pam_start_confdir(service.c_str(), user.c_str(), &conv, configDir.c_str(), handle);
+    if (status != PAM_SUCCESS) {
+        if (error)
+            *error = "PAM can't start the \"" + service + "\" service (" + pam_strerror(*handle, status) + ")";
+        if (*handle)
+            pam_end(*handle, status);
+        *handle = nullptr;
+    }
+    return status;
+}
+
+} // namespace
+
+bool PamOwnerCheck::canCheck(const std::string& pamService, const std::string& user, std::string* error,
+                             const std::string& pamConfigDir)
+{
+    Conversation nobody{user, {}};
+    pam_conv conv{&converse, &nobody};
+    pam_handle_t* handle = nullptr;
+    if (startPam(pamService, user, conv, pamConfigDir, &handle, error) != PAM_SUCCESS)
+        return false;
+    pam_end(handle, PAM_SUCCESS);
+    return true;
+}
+
+PamOwnerCheck::Verdict PamOwnerCheck::authenticate(const std::string& pamService, const std::string& user,
+                                                   const std::string& password, std::string* error,
+                                                   const std::string& pamConfigDir)
 {
     Conversation conversation{user, password};
     pam_conv conv{&converse, &conversation};
     pam_handle_t* handle = nullptr;
-    int status = pamConfigDir.empty()
-        ? pam_start(pamService.c_str(), user.c_str(), &conv, &handle)
-        : pam_start_confdir(pamService.c_str(), user.c_str(), &conv, pamConfigDir.c_str(), &handle);
-    if (status != PAM_SUCCESS) {
-        if (error)
-            *error = handle ? pam_strerror(handle, status) : "PAM could not start";
-        if (handle)
-            pam_end(handle, status);
-        return false;
-    }
-    status = pam_authenticate(handle, PAM_DISALLOW_NULL_AUTHTOK);
+    if (startPam(pamService, user, conv, pamConfigDir, &handle, error) != PAM_SUCCESS)
+        return Verdict::cannotCheck;
+    int status = pam_authenticate(handle, PAM_DISALLOW_NULL_AUTHTOK);
+    if (status != PAM_SUCCESS && status != PAM_AUTH_ERR && error)
+        *error = pam_strerror(handle, status);
     pam_end(handle, status);
     // Wipe our copy of the password.
     std::fill(conversation.password.begin(), conversation.password.end(), '\0');
-    return status == PAM_SUCCESS;
+    switch (status) {
+    case PAM_SUCCESS: return Verdict::confirmed;
+    case PAM_AUTH_ERR: return Verdict::wrongPassword;
+    default: return Verdict::cannotCheck; // conversation failed, service error, no account data, …
+    }
 }
 
-void PamOwnerCheck::askInDialog(const std::string& reason, std::function<void(std::optional<std::string>)> answer)
+void PamOwnerCheck::askInDialog(const std::string& reason, Reply reply)
 {
     auto* dialog = new OwnerPasswordDialog(reason);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answer](int result) {
-        if (result == QDialog::Accepted)
-            answer(dialog->password());
-        else
-            answer(std::nullopt);
-    });
+    QPointer<OwnerPasswordDialog> shown(dialog);
+    dialog->onAllow = [shown, reply](const std::string& password) {
+        shown->showChecking();
+        reply(password, [shown](Verdict verdict) {
+            if (!shown)
+                return;
+            if (verdict == Verdict::wrongPassword)
+                shown->showWrongPassword();
+            else
+                shown->accept();
+        });
+    };
+    dialog->onCancel = [reply] { reply(std::nullopt); };
     dialog->open();
     dialog->raise();
     dialog->activateWindow();
 }
+
+namespace {
+
+// One check, from the question to its single answer.
+struct Attempt {
+    std::function<void(bool)> done;
+    bool finished = false;
+    bool judging = false; // a password is with PAM
+
+    void finish(bool confirmed)
+    {
+        if (finished)
+            return;
+        finished = true;
+        if (done)
+            done(confirmed);
+    }
+};
+
+} // namespace
 
 void PamOwnerCheck::check(const std::string& reason, std::function<void(bool)> done)
 {
@@ -163,35 +188,62 @@ void PamOwnerCheck::check(const std::string& reason, std::function<void(bool)> d
             done(false);
         return;
     }
+    // Nothing is asked when PAM can't check at all (no such service, a broken stack).
+    std::string error;
+    if (!canCheck(service_, user, &error, configDir_)) {
+        Log::line("Wickerlane: can't confirm the owner: " + error);
+        if (done)
+            done(false);
+        return;
+    }
+    auto attempt = std::make_shared<Attempt>();
+    attempt->done = std::move(done);
     auto alive = alive_;
     auto service = service_;
     auto configDir = configDir_;
-    ask_(reason, [alive, service, configDir, user, done](std::optional<std::string> password) {
-        if (!password || !*alive) {
-            if (done)
-                done(false);
-            return;
-        }
-        // PAM may sleep (failure delays) or talk to devices: never on the main thread.
-        auto* app = QCoreApplication::instance();
-        QPointer<QCoreApplication> context(app);
-        std::thread([context, alive, service, configDir, user, secret = std::move(*password), done]() mutable {
-            std::string error;
-            bool ok = authenticate(service, user, secret, &error, configDir);
-            std::fill(secret.begin(), secret.end(), '\0');
-            if (!error.empty())
-                Log::line("Wickerlane: can't confirm the owner: " + error);
-            if (!context)
-                return;
-            QMetaObject::invokeMethod(
-                context.data(),
-                [alive, ok, done] {
-                    if (*alive && done)
-                        done(ok);
-                },
-                Qt::QueuedConnection);
-        }).detach();
-    });
+    ask_(reason,
+         Reply([attempt, alive, service, configDir, user](std::optional<std::string> password,
+                                                          std::function<void(Verdict)> judged) {
+             if (attempt->finished)
+                 return;
+             if (!password) {
+                 Log::line("Wickerlane: the owner wasn't confirmed: the password dialog was cancelled");
+                 attempt->finish(false);
+                 return;
+             }
+             if (attempt->judging || !*alive)
+                 return;
+             attempt->judging = true;
+             // PAM may sleep (failure delays) or talk to devices: never on the main thread.
+             QPointer<QCoreApplication> context(QCoreApplication::instance());
+             std::thread([context, attempt, alive, service, configDir, user, secret = std::move(*password),
+                          judged = std::move(judged)]() mutable {
+                 std::string error;
+                 Verdict verdict = authenticate(service, user, secret, &error, configDir);
+                 std::fill(secret.begin(), secret.end(), '\0');
+                 if (!context)
+                     return;
+                 QMetaObject::invokeMethod(
+                     context.data(),
+                     [attempt, alive, verdict, error, judged] {
+                         attempt->judging = false;
+                         if (attempt->finished || !*alive)
+                             return;
+                         switch (verdict) {
+                         case Verdict::confirmed: break;
+                         case Verdict::wrongPassword:
+                             Log::line("Wickerlane: the owner wasn't confirmed: the password was wrong");
+                             break;
+                         case Verdict::cannotCheck: Log::line("Wickerlane: can't confirm the owner: " + error); break;
+                         }
+                         if (judged)
+                             judged(verdict);
+                         if (verdict != Verdict::wrongPassword || !judged)
+                             attempt->finish(verdict == Verdict::confirmed);
+                     },
+                     Qt::QueuedConnection);
+             }).detach();
+         }));
 }
 
 } // namespace wl

@@ -5,11 +5,19 @@
 #include <QDebug>
 #include <QtGlobal>
 
+#include <memory>
+
 namespace wl {
 
-void installQtLogSink()
+void installQtLogSink(const std::string& journalSocketPath)
 {
-    Log::setSink([](const std::string& text) { qInfo("%s", text.c_str()); });
+    auto journal = std::make_shared<JournalSocket>(journalSocketPath);
+    const bool stderrIsJournal = JournalSocket::stderrIsJournal();
+    Log::setSink([journal, stderrIsJournal](const std::string& text) {
+        if (journal->send(text) && stderrIsJournal)
+            return;
+        qInfo("%s", text.c_str());
+    });
 }
 
 } // namespace wl

@@ -1,9 +1,14 @@
 #pragma once
-// Sends the program's log lines through Qt's logging (qInfo): stderr, and the journal
-// when Qt was built with journald support and the program runs under systemd.
+// Sends the program's log lines through Qt's logging (qInfo, to stderr) and to the systemd
+// journal's native socket (JournalSocket), so a copy started from autostart or a menu
+// keeps its log too. Where stderr already is the journal, each line goes there once.
+
+#include "platform/linux/JournalSocket.h"
+
+#include <string>
 
 namespace wl {
 
-void installQtLogSink();
+void installQtLogSink(const std::string& journalSocketPath = JournalSocket::standardPath);
 
 } // namespace wl

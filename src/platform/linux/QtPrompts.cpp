@@ -60,6 +60,20 @@ QString q(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// A button's or checkbox's title as written: "&" is no shortcut mark.
+QString buttonTitle(const std::string& text)
+{
+    return q(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+// Every label of a prompt shows its text as it is, never as markup: names and texts
+// from other machines go into prompts.
+void showLabelsAsPlainText(QWidget& dialog)
+{
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+}
+
 QStringList filters(const std::vector<std::string>& nameFilters)
 {
     QStringList list;
@@ -85,11 +99,12 @@ AlertAnswer QtPrompts::alertWithCheckbox(const AlertRequest& request)
         QMessageBox box;
         QCheckBox* checkbox = nullptr;
         if (!request.checkbox.empty()) {
-            checkbox = new QCheckBox(q(request.checkbox), &box);
+            checkbox = new QCheckBox(buttonTitle(request.checkbox), &box);
             checkbox->setChecked(request.checkboxInitial);
             box.setCheckBox(checkbox);
         }
         box.setWindowTitle(QApplication::applicationDisplayName());
+        box.setTextFormat(Qt::PlainText);
         box.setText(q(request.title));
         box.setInformativeText(q(request.informativeText));
         switch (request.style) {
@@ -102,13 +117,14 @@ AlertAnswer QtPrompts::alertWithCheckbox(const AlertRequest& request)
         for (std::size_t i = 0; i < titles.size(); ++i) {
             auto role = i == 0 ? QMessageBox::AcceptRole
                                : (titles[i] == "Cancel" ? QMessageBox::RejectRole : QMessageBox::ActionRole);
-            QPushButton* button = box.addButton(q(titles[i]), role);
+            QPushButton* button = box.addButton(buttonTitle(titles[i]), role);
             buttons.push_back(button);
             if (i == 0)
                 box.setDefaultButton(button);
             if (titles[i] == "Cancel")
                 box.setEscapeButton(button);
         }
+        showLabelsAsPlainText(box);
         present(&box, request.floating);
         box.exec();
         AlertAnswer answer{-1, checkbox ? checkbox->isChecked() : request.checkboxInitial};
@@ -129,13 +145,17 @@ std::optional<std::pair<std::string, std::string>> QtPrompts::askForTwoSecrets(c
         QDialog dialog;
         dialog.setWindowTitle(QApplication::applicationDisplayName());
         auto* layout = new QVBoxLayout(&dialog);
-        auto* title = new QLabel(q(request.title), &dialog);
+        auto* title = new QLabel(&dialog);
+        title->setTextFormat(Qt::PlainText);
+        title->setText(q(request.title));
         QFont bold = title->font();
         bold.setBold(true);
         title->setFont(bold);
         title->setObjectName("title");
         layout->addWidget(title);
-        auto* text = new QLabel(q(request.informativeText), &dialog);
+        auto* text = new QLabel(&dialog);
+        text->setTextFormat(Qt::PlainText);
+        text->setText(q(request.informativeText));
         text->setWordWrap(true);
         text->setObjectName("informativeText");
         layout->addWidget(text);
@@ -151,8 +171,8 @@ std::optional<std::pair<std::string, std::string>> QtPrompts::askForTwoSecrets(c
         QLineEdit* first = field(request.firstPlaceholder, "first");
         QLineEdit* second = field(request.secondPlaceholder, "second");
         auto* buttons = new QDialogButtonBox(&dialog);
-        QPushButton* confirm = buttons->addButton(q(request.confirmTitle), QDialogButtonBox::AcceptRole);
-        buttons->addButton(q(request.cancelTitle), QDialogButtonBox::RejectRole);
+        QPushButton* confirm = buttons->addButton(buttonTitle(request.confirmTitle), QDialogButtonBox::AcceptRole);
+        buttons->addButton(buttonTitle(request.cancelTitle), QDialogButtonBox::RejectRole);
         confirm->setDefault(true);
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -172,15 +192,18 @@ std::optional<std::string> QtPrompts::askForText(const TextRequest& request)
     return onMainThread<std::optional<std::string>>([&]() -> std::optional<std::string> {
         QInputDialog dialog;
         dialog.setInputMode(QInputDialog::TextInput);
-        dialog.setWindowTitle(q(request.title));
+        // The question heads the dialog's text; its title bar names the program, as the
+        // other prompts' do (a question such as "Reply to Grace's PC" would be cut there).
+        dialog.setWindowTitle(QApplication::applicationDisplayName());
         QString label = q(request.title);
         if (!request.informativeText.empty())
             label += QStringLiteral("\n\n") + q(request.informativeText);
         dialog.setLabelText(label);
         dialog.setTextValue(q(request.initialText));
         dialog.setTextEchoMode(request.secure ? QLineEdit::Password : QLineEdit::Normal);
-        dialog.setOkButtonText(q(request.confirmTitle));
-        dialog.setCancelButtonText(q(request.cancelTitle));
+        dialog.setOkButtonText(buttonTitle(request.confirmTitle));
+        dialog.setCancelButtonText(buttonTitle(request.cancelTitle));
+        showLabelsAsPlainText(dialog);
         present(&dialog, request.floating);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;

@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 
 #include <cstring>
@@ -165,6 +167,34 @@ void XInputLocalInput::deliver(const LocalInputEvent& event)
     }
 }
 
+void XInputLocalInput::queryPointer(int device, LocalInputEvent& event)
+{
+    Window root = None, child = None;
+    double rootX = 0, rootY = 0, winX = 0, winY = 0;
+    XIButtonState buttons{};
+    XIModifierState modifiers{};
+    XIGroupState group{};
+    if (XIQueryPointer(display_, device, DefaultRootWindow(display_), &root, &child, &rootX, &rootY, &winX, &winY,
+                       &buttons, &modifiers, &group)) {
+        event.x = rootX;
+        event.y = rootY;
+        // Bits 1 to 31 of the mask: buttons 1 to 31.
+        for (int button = 1; button < 32 && button < buttons.mask_len * 8; ++button)
+            if (XIMaskIsSet(buttons.mask, button))
+                event.buttonsHeld |= 1u << button;
+    }
+    if (buttons.mask)
+        XFree(buttons.mask);
+}
+
+bool XInputLocalInput::isModifier(int keycode)
+{
+    if (keycode < 8 || keycode > 255)
+        return false;
+    const KeySym keysym = XkbKeycodeToKeysym(display_, KeyCode(keycode), 0, 0);
+    return keysym != NoSymbol && IsModifierKey(keysym);
+}
+
 void XInputLocalInput::readEvents()
 {
     if (!display_)
@@ -192,23 +222,14 @@ void XInputLocalInput::readEvents()
                         continue;
                     }
                     moved = true;
+                    queryPointer(raw->deviceid, local);
                 } else if (cookie->evtype == XI_RawKeyPress) {
                     local.kind = LocalInputEvent::Kind::keyPress;
+                    local.modifierKey = isModifier(raw->detail);
                 } else {
                     local.kind = LocalInputEvent::Kind::buttonPress;
                     local.button = raw->detail;
-                    Window root = None, child = None;
-                    double rootX = 0, rootY = 0, winX = 0, winY = 0;
-                    XIButtonState buttons{};
-                    XIModifierState modifiers{};
-                    XIGroupState group{};
-                    if (XIQueryPointer(display_, raw->deviceid, DefaultRootWindow(display_), &root, &child, &rootX,
-                                       &rootY, &winX, &winY, &buttons, &modifiers, &group)) {
-                        local.x = rootX;
-                        local.y = rootY;
-                    }
-                    if (buttons.mask)
-                        XFree(buttons.mask);
+                    queryPointer(raw->deviceid, local);
                 }
                 events.push_back(local);
             }

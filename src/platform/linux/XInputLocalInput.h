@@ -4,7 +4,9 @@
 // source is an XTEST device of the masters that a new connection posts through (the
 // "Virtual core XTEST" pointer and keyboard, which XTestInputPoster uses) are left
 // out; the list follows changes of the device hierarchy. Motion is reported once per
-// batch read. Raw events are asked for only while someone watches.
+// batch read. For a motion or a button press the server is asked where that master's
+// pointer is and which buttons it holds; a key is a modifier when its unshifted keysym
+// is one. Raw events are asked for only while someone watches.
 
 #include "platform/LocalInput.h"
 
@@ -38,6 +40,10 @@ private:
     void select(bool on);
     void findPostingDevices();
     void readEvents();
+    // Where the pointer of a master device is and which of its buttons are held.
+    void queryPointer(int device, LocalInputEvent& event);
+    // Whether the key's unshifted keysym is a modifier's.
+    bool isModifier(int keycode);
     void deliver(const LocalInputEvent& event);
 
     std::string displayName_;

@@ -28,12 +28,15 @@
 #include "app/people/DeviceLine.h"
 #include "app/people/PicturesSheet.h"
 #include "host/HelpRequestCenter.h"
+#include "host/HostController.h"
 #include "host/PairingPanelController.h"
 #include "host/SessionBannerController.h"
 #include "host/SessionBannerView.h"
 #include "host/SuggestionCard.h"
 #include "platform/OneShotTimer.h"
+#include "platform/ShownText.h"
 #include "platform/SystemServices.h"
+#include "platform/linux/OwnerPasswordDialog.h"
 #include "platform/linux/QtPrompts.h"
 #include "platform/linux/QtTimers.h"
 #include "protocol/Roster.h"
@@ -48,11 +51,13 @@
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
+#include <QScrollArea>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
+#include <QDialog>
 #include <QTimer>
 
 #include <algorithm>
@@ -103,7 +108,11 @@ void shootAlert(const AlertRequest& request, const QString& name)
     QTimer::singleShot(300, [name] {
         if (QWidget* alert = QApplication::activeModalWidget()) {
             save(alert->grab().toImage(), name);
-            alert->close();
+            // A message box without a cancelling button ignores close().
+            if (auto* dialog = qobject_cast<QDialog*>(alert))
+                dialog->done(0);
+            else
+                alert->close();
         } else {
             std::cerr << "gallery: no alert for " << name.toStdString() << std::endl;
             ++failures;
@@ -458,6 +467,14 @@ void smallWindows(const std::string& silentServiceURL)
         panel->hide();
     }
     QGuiApplication::clipboard()->clear();
+
+    // The owner check's password dialog, as asked and after a wrong password.
+    {
+        OwnerPasswordDialog dialog("show the Wi-Fi password from Anna");
+        shoot(dialog, QStringLiteral("owner-check"));
+        dialog.showWrongPassword();
+        shoot(dialog, QStringLiteral("owner-check-wrong-password"));
+    }
 }
 
 // What the host's user sees while helped: the guide overlay (pointer with name tag and a
@@ -478,6 +495,10 @@ void guideAndBanner()
     SuggestionCard card("Ada", {});
     card.adjustSize();
     shoot(card, QStringLiteral("host-suggestion-card"));
+    // A name from the other machine with markup and a direction override, shown as written.
+    SuggestionCard marked("<b>Ada</b>\u202E", {});
+    marked.adjustSize();
+    shoot(marked, QStringLiteral("host-suggestion-card-markup-name"));
 
     QImage picture = desktopPicture(screen.width(), screen.height());
     {
@@ -499,8 +520,7 @@ void guideAndBanner()
         {"control", {"Ada", HelpMode::control, false, false, false, true}},
         {"control-you-have-the-mouse", {"Ada", HelpMode::control, true, false, true, false}},
     };
-    for (const auto& c : cases) {
-        SessionBannerView banner(c.model, {});
+    auto shown = [](SessionBannerView& banner) {
         banner.setAttribute(Qt::WA_TranslucentBackground);
         banner.refresh();
         banner.adjustSize();
@@ -509,6 +529,10 @@ void guideAndBanner()
             std::cerr << "gallery: the banner was not shown" << std::endl;
         processEventsFor(60);
         banner.adjustSize();
+    };
+    for (const auto& c : cases) {
+        SessionBannerView banner(c.model, {});
+        shown(banner);
         const int cropWidth = std::min(screen.width(), banner.width() + 48);
         QImage over =
             desktopPicture(screen.width(), screen.height()).copy(screen.width() - cropWidth, 0, cropWidth, 110);
@@ -518,6 +542,24 @@ void guideAndBanner()
             banner.render(&p, at - QPoint(screen.width() - cropWidth, 0), QRegion(), QWidget::DrawChildren);
         }
         save(over, QStringLiteral("host-banner-") + c.name);
+    }
+
+    // The banner beside a tray: the top panel reserves no room (the available area is the
+    // whole screen) and has the program's icon at its right end; the banner keeps clear.
+    {
+        SessionBannerView banner(cases[0].model, {});
+        shown(banner);
+        QImage desk = desktopPicture(screen.width(), screen.height());
+        const QImage icon = MenuBarIcon::render(MenuBarIcon::State::inSession, 1, MenuBarIcon::panelColour());
+        const QRect tray(QPoint(screen.width() - 6 - icon.width(), (28 - icon.height()) / 2), icon.size());
+        const int cropWidth = std::min(screen.width(), banner.width() + 80);
+        {
+            QPainter p(&desk);
+            p.drawImage(tray.topLeft(), icon);
+            const QPoint at = SessionBannerController::placement(banner.size(), QRect(QPoint(), screen), tray);
+            banner.render(&p, at, QRegion(), QWidget::DrawChildren);
+        }
+        save(desk.copy(screen.width() - cropWidth, 0, cropWidth, 130), QStringLiteral("host-banner-beside-a-tray"));
     }
 }
 
@@ -600,10 +642,17 @@ void peopleGallery()
         rig.answers.setPictures("hm",
                                 {{"1", "Screenshot 9.41", "image/jpeg", jpegOf(desktopPicture(1440, 900))},
                                  {"2", "The bank's page", "image/jpeg", jpegOf(desktopPicture(900, 1200))},
-                                 {"3", "Not a picture", "image/jpeg", "not a picture"}});
+                                 {"3", "A small one", "image/jpeg", jpegOf(desktopPicture(320, 200))},
+                                 {"4", "Not a picture", "image/jpeg", "not a picture"}});
         rig.answers.showPictures(password);
         if (PicturesSheet* sheet = rig.view->picturesSheet()) {
             shoot(*sheet, QStringLiteral("pictures-sheet"));
+            // Further down, a picture smaller than the tile, drawn across its width.
+            auto* list = sheet->findChild<QScrollArea*>(QStringLiteral("sheetPictures"));
+            for (auto* tile : sheet->findChildren<QWidget*>(QStringLiteral("pictureTile")))
+                if (list && tile->property("fileId").toString() == QStringLiteral("3"))
+                    list->ensureWidgetVisible(tile, 0, 0);
+            shoot(*sheet, QStringLiteral("pictures-sheet-small-picture"));
             sheet->accept();
         } else {
             std::cerr << "gallery: no pictures sheet" << std::endl;
@@ -643,6 +692,9 @@ void peopleGallery()
         rig.controller().connect(record, false);
         rig.viewer.transport().deliver(fake.challenge(rig.viewer.helperNonce()));
         rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
+        // A status line as long as they come, at the main window's default width.
+        rig.controller().setConnectionInfo(
+            "Connected \u00b7 30 fps \u00b7 H265 \u00b7 52480 KB in \u00b7 8912 decoded \u00b7 Relayed (by the other Mac)");
         shoot(root, QStringLiteral("people-live-session"));
         // The list behind the session face, drawn as it is now.
         people->resize(root.size());
@@ -813,6 +865,16 @@ int main(int argc, char** argv)
                           "It couldn't be written to /media/usb/Screenshot 9.41.jpg: Permission denied"};
     notSaved.style = AlertRequest::Style::warning;
     shootAlert(notSaved, QStringLiteral("alert-picture-not-saved"));
+    // The pairing question for a helper whose name is 60 KB of lines behind an override.
+    std::string huge = "\u202E<b>Mallory</b>";
+    while (huge.size() < 60 * 1024)
+        huge += "\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+    AlertRequest pairing{shownName(huge) + " wants to be able to help with this Mac",
+                         "Check that " + HostController::firstWord(huge) +
+                             " sees this same number on their screen:\n\n123456\n\nOnly allow this if the numbers "
+                             "match and you know them.",
+                         {"Numbers match: Allow", "Don't Allow"}};
+    shootAlert(pairing, QStringLiteral("alert-pairing-question-foreign-name"));
 
     std::cout << (failures ? "gallery: some pictures are missing" : "gallery: done") << std::endl;
     std::fflush(stdout);

@@ -10,8 +10,13 @@
 //   accept {on}                  → the host accepts help requests (or stops)
 //   startPairing                 → {code}: the host waits with a new pairing code
 //   answerAlert {button,checked} / answerText {text|null} / answerSecrets {first,second|null}
-//   ownerCheck {answer} / adminPrompt {answer}
-//                                → queue scripted answers (taken in order)
+//   ownerCheck {answer,hold} / adminPrompt {answer}
+//                                → queue scripted answers (taken in order); with hold, the
+//                                  next owner check waits for releaseOwnerCheck
+//   releaseOwnerCheck            → {released}: the held owner check answers now
+//   advanceClock {ms}            → the program's timers run that much time ahead
+//   dropSignalling               → the helper's link to the service closes (a live session
+//                                  carries on directly)
 //   questions                    → every question asked so far (title, text)
 //   pair {code,name}             → the helper pairs through the pairing sheet's action
 //   connect {id,unattended}      → the helper connects to a paired host
@@ -20,6 +25,11 @@
 //   suggest {x,y}                → a left click there (a suggestion in guide mode)
 //   mouse {kind,x,y,button}      → a mouse event there: kind "move", "down" or "up", button
 //                                  "left" or "right"; answers {sentAt} (steady-clock ns)
+//   scroll {dx,dy}               → a wheel turned over the remote screen by that many pixels
+//                                  (whole numbers); answers {sentAt} (steady-clock ns)
+//   wheel                        → {clicks,firstAt,lastAt}: the wheel clicks the host posted
+//                                  since the last ask, and when the first and the last were
+//                                  posted (steady-clock ns)
 //   requestControl               → the helper's "Ask to Take Over"
 //   frame {path}                 → {width,height}: the last picture shown, saved as PNG
 //   allowUnattended {id}         → the host allows a paired helper unattended access
@@ -47,6 +57,9 @@
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
+#include "WarpTimers.h"
+
+#include "signalling/SignalTransport.h"
 
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
@@ -68,6 +81,7 @@
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
 #include "platform/SystemServices.h"
+#include "platform/linux/XTestInputPoster.h"
 #include "viewer/FrameLayer.h"
 #include "viewer/PairingSheet.h"
 #include "viewer/RemoteScreenView.h"
@@ -85,10 +99,12 @@
 #include <QMenu>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 
 #include <cstdio>
@@ -131,7 +147,8 @@ json devicesJson(const std::vector<wl::PairedDevice>& devices)
 {
     json list = json::array();
     for (const auto& d : devices) {
-        json entry = {{"id", d.id}, {"name", d.name}, {"unattended", d.unattended.has_value()}};
+        json entry = {
+            {"id", d.id}, {"name", d.name}, {"publicKey", d.publicKey}, {"unattended", d.unattended.has_value()}};
         if (d.person)
             entry["person"] = *d.person;
         if (d.unattended)
@@ -148,11 +165,44 @@ std::string historyPath()
     return base + "/Wickerlane Host/Session History.log";
 }
 
+std::int64_t steadyNow()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+}
+
+// The desktop's poster, noting when the wheel turns.
+class WheelWatchingPoster final : public wl::InputPoster {
+public:
+    bool available() override { return inner_.available(); }
+    void movePointer(int x, int y) override { inner_.movePointer(x, y); }
+    void button(int button, bool down) override
+    {
+        if (down && button >= 4 && button <= 7) {
+            const std::int64_t now = steadyNow();
+            if (clicks == 0)
+                firstAt = now;
+            lastAt = now;
+            ++clicks;
+        }
+        inner_.button(button, down);
+    }
+    bool hasKeysym(std::uint32_t keysym) override { return inner_.hasKeysym(keysym); }
+    bool key(std::uint32_t keysym, bool down) override { return inner_.key(keysym, down); }
+    bool capsLockOn() override { return inner_.capsLockOn(); }
+
+    long long clicks = 0;
+    std::int64_t firstAt = 0, lastAt = 0;
+
+private:
+    wl::XTestInputPoster inner_;
+};
+
 class Testbed {
 public:
     Testbed(wl::WickerlaneApp& program, wl::test::ScriptedPrompts& prompts, wl::test::ScriptedOwnerCheck& owner,
-            wl::test::ScriptedAdminPrompt& admin)
-        : program_(program), prompts_(prompts), owner_(owner), admin_(admin)
+            wl::test::ScriptedAdminPrompt& admin, wl::test::WarpTimers& timers, WheelWatchingPoster& poster)
+        : program_(program), prompts_(prompts), owner_(owner), admin_(admin), timers_(timers), poster_(poster)
     {
         // The comparison number the sheet showed, kept after pairing moves on.
         wl::ViewerController* viewer = program_.viewer();
@@ -223,6 +273,23 @@ public:
         }
         if (cmd == "ownerCheck") {
             owner_.answer(command.value("answer", false));
+            if (command.value("hold", false))
+                owner_.holdNext();
+            return {{"ok", true}};
+        }
+        if (cmd == "releaseOwnerCheck") {
+            const bool held = owner_.holding();
+            owner_.release();
+            return {{"released", held}};
+        }
+        if (cmd == "advanceClock") {
+            timers_.advance(std::chrono::milliseconds(command.value("ms", 0)));
+            return {{"ok", true}};
+        }
+        if (cmd == "dropSignalling") {
+            if (!viewer.transport())
+                return {{"ok", false}};
+            viewer.transport()->close();
             return {{"ok", true}};
         }
         if (cmd == "adminPrompt") {
@@ -267,6 +334,13 @@ public:
         if (cmd == "mouse")
             return mouse(command.value("kind", "move"), command.value("x", 0.5), command.value("y", 0.5),
                          command.value("button", "left"));
+        if (cmd == "scroll")
+            return scroll(command.value("dx", 0), command.value("dy", 0));
+        if (cmd == "wheel") {
+            json answer = {{"clicks", poster_.clicks}, {"firstAt", poster_.firstAt}, {"lastAt", poster_.lastAt}};
+            poster_.clicks = 0;
+            return answer;
+        }
         if (cmd == "requestControl") {
             viewer.requestControl();
             return {{"ok", true}};
@@ -566,6 +640,21 @@ private:
         return {{"ok", true}, {"sentAt", std::chrono::duration_cast<std::chrono::nanoseconds>(sentAt).count()}};
     }
 
+    // The helper's wheel over the middle of the remote screen, in pixels.
+    json scroll(int dx, int dy)
+    {
+        auto* window = program_.mainWindow();
+        auto* screen = window ? window->rootView()->remoteScreen() : nullptr;
+        if (!screen)
+            return {{"ok", false}};
+        const QPointF at(screen->width() / 2.0, screen->height() / 2.0);
+        QWheelEvent event(at, screen->mapToGlobal(at), QPoint(dx, dy), QPoint(), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        const std::int64_t sentAt = steadyNow();
+        QApplication::sendEvent(screen, &event);
+        return {{"ok", true}, {"sentAt", sentAt}};
+    }
+
     json frame(const std::string& path)
     {
         auto* window = program_.mainWindow();
@@ -581,6 +670,8 @@ private:
     wl::test::ScriptedPrompts& prompts_;
     wl::test::ScriptedOwnerCheck& owner_;
     wl::test::ScriptedAdminPrompt& admin_;
+    wl::test::WarpTimers& timers_;
+    WheelWatchingPoster& poster_;
     std::string verifyNumber_;
     Qt::MouseButtons heldButtons_;
 };
@@ -594,6 +685,11 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     wl::chooseDesktopBackends();
+    // Qt's timers, on a clock the test may move forward.
+    wl::test::WarpTimers timers;
+    wl::setStandardTimers(timers.factory());
+    auto poster = std::make_shared<WheelWatchingPoster>();
+    wl::InputPoster::setStandard(poster);
     wl::applyDarkStyle(app);
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
@@ -606,7 +702,7 @@ int main(int argc, char** argv)
         return 1;
     // Tests drive and photograph the helper's window whether or not it has paired hosts yet.
     program.openMainWindow();
-    Testbed testbed(program, *prompts, *owner, *admin);
+    Testbed testbed(program, *prompts, *owner, *admin, timers, *poster);
     testbed.reply = [](const json& answer) {
         std::string out = answer.dump() + "\n";
         std::fwrite(out.data(), 1, out.size(), stdout);

@@ -13,6 +13,7 @@
 #include "signalling/SharedDisplay.h"
 #include "viewer/RemoteScreenView.h"
 
+#include <QElapsedTimer>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -322,6 +323,18 @@ TEST_F(InputInjection, ModifierFlagsCapsLockAndDroppedEvents)
     // The largest amount in range still scrolls.
     injector.post(scroll(0.0, 25.0));
     EXPECT_EQ(waitForNew(Type::buttonPress, 2).size(), 2u);
+
+    // A huge amount turns the wheel a few screens' worth at most, each way, at once.
+    probe.clear();
+    QElapsedTimer clock;
+    clock.start();
+    injector.post(scroll(-1e7, 1e7));
+    EXPECT_LT(clock.elapsed(), 50);
+    const std::size_t most = 2 * InputInjector::kMaxWheelClicks;
+    EXPECT_EQ(waitForNew(Type::buttonPress, most).size(), most);
+    test::processEventsFor(100);
+    probe.pump();
+    EXPECT_EQ(probe.eventsOf(Type::buttonPress).size(), most);
 }
 
 // Every key the helper can send: the host types it with its own keymap (a keysym the

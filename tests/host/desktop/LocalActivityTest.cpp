@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace wl::test {
 namespace {
 
@@ -121,6 +123,68 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
     processEventsFor(150);
     EXPECT_FALSE(monitor.isActive());
     EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false, true, false}));
+}
+
+TEST_F(LocalActivity, OnlyMovesClicksWheelAndTypingCount)
+{
+    monitor.install();
+    // How many of the user's events counted while act ran: each one that counts starts the
+    // quiet time afresh. A plain key press follows, and counts, so that everything act
+    // did has been seen once it has.
+    auto counted = [&](const std::function<void()>& act) {
+        const std::size_t before = timers.delays().size();
+        act();
+        user.key(38, true); // a
+        EXPECT_TRUE(waitUntil([&] { return timers.delays().size() > before; }, 3000));
+        processEventsFor(150);
+        user.key(38, false);
+        return timers.delays().size() - before - 1;
+    };
+    user.moveTo(200, 200);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+
+    // A modifier key alone, a middle click or drag, releases: none counts.
+    EXPECT_EQ(counted([&] {
+                  for (unsigned modifier : {50u, 37u, 64u, 133u}) { // Shift, Control, Alt, Super
+                      user.key(modifier, true);
+                      user.key(modifier, false);
+                  }
+              }),
+              0u);
+    EXPECT_EQ(counted([&] {
+                  user.press(2);
+                  user.moveTo(260, 240);
+                  user.moveTo(300, 260);
+              }),
+              0u);
+    user.release(2);
+    // A right drag: the press counts, the moves with the button held do not.
+    EXPECT_EQ(counted([&] {
+                  user.press(3);
+                  user.moveTo(340, 280);
+                  user.moveTo(380, 300);
+              }),
+              1u);
+    user.release(3);
+
+    // A left drag counts, the press and the moves; so do the wheel and a key with a
+    // modifier held.
+    EXPECT_EQ(counted([&] {
+                  user.press(1);
+                  processEventsFor(50);
+                  user.moveTo(420, 320);
+              }),
+              2u);
+    user.release(1);
+    EXPECT_EQ(counted([&] { user.click(5); }), 1u);
+    EXPECT_EQ(counted([&] {
+                  user.key(37, true);
+                  user.key(54, true); // Control-C
+                  user.key(54, false);
+                  user.key(37, false);
+              }),
+              1u);
+    EXPECT_EQ(changes, (std::vector<bool>{true}));
 }
 
 TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)

@@ -137,6 +137,7 @@ public:
         viewer.make();
         PeopleView::Options options;
         options.clock = [this] { return now; };
+        options.timers = ageTimers.factory();
         options.prompts = &viewer.prompts;
         options.openPicture = [this](const TransferredFile& file, const QString& title) {
             opened.push_back({file.id, title.toStdString()});
@@ -196,6 +197,7 @@ public:
     RecordingAnswers answers;
     SigningKey person = SigningKey::generate();
     Date now = dateNow();
+    ManualTimers ageTimers; // what moves the list's ages on
     std::unique_ptr<PeopleView> view;
     std::vector<std::pair<std::string, std::string>> opened; // file id, window title
 };
