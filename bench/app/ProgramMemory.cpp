@@ -277,6 +277,7 @@ int main(int argc, char** argv)
     }
 
     std::vector<Sample> hostMinute, helperMinute;
+    Sample hostEnded, helperEnded; // after the long session has ended
     if (!failed && minutes > 0) {
         printHeader("long, minute");
         if (!bench.connect()) {
@@ -293,7 +294,9 @@ int main(int argc, char** argv)
                 printRow("minute", m, hostMinute.back(), helperMinute.back());
             }
             bench.end();
-            printRow("ended", minutes, sampleOf(bench.host()), sampleOf(bench.helper()));
+            hostEnded = sampleOf(bench.host());
+            helperEnded = sampleOf(bench.helper());
+            printRow("ended", minutes, hostEnded, helperEnded);
         }
     }
     bench.keepLogs();
@@ -308,9 +311,10 @@ int main(int argc, char** argv)
         const char* name;
         const std::vector<Sample>& after;
         const std::vector<Sample>& minute;
+        const Sample& ended;
     };
-    for (const SideFigures& side :
-         {SideFigures{"host", hostAfter, hostMinute}, SideFigures{"helper", helperAfter, helperMinute}}) {
+    for (const SideFigures& side : {SideFigures{"host", hostAfter, hostMinute, hostEnded},
+                                    SideFigures{"helper", helperAfter, helperMinute, helperEnded}}) {
         std::vector<double> xs, rss, live, mxs, mrss, mlive;
         for (std::size_t i = warm ? warm - 1 : 0; i < side.after.size(); ++i) {
             xs.push_back(double(i + 1));
@@ -334,10 +338,18 @@ int main(int argc, char** argv)
                 !check("live memory per session after warm-up", slope(xs, live) * 1024, kLivePerSessionBoundKB, "kB") ||
                 failed;
         }
-        if (mxs.size() >= 2)
+        if (mxs.size() >= 2) {
             failed = !check("live memory a minute in the long session", slope(mxs, mlive) * 1024, kLivePerMinuteBoundKB,
                             "kB") ||
                 failed;
+            // What the long session left behind once it ended, against before it began: between
+            // sessions no frame is in flight, so this reading is steady.
+            if (!side.after.empty())
+                failed = !check("live memory the long session kept, a minute",
+                                (side.ended.liveMB - side.after.back().liveMB) * 1024 / double(side.minute.size()),
+                                kLivePerMinuteBoundKB, "kB") ||
+                    failed;
+        }
     }
     std::printf("benchmark %s\n", failed ? "FAILED" : "passed");
     std::fflush(stdout);
