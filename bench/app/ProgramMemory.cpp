@@ -7,7 +7,8 @@
 // their RSS after the 5th; live memory grows at most 100 kB per session after the 5th and
 // at most 100 kB a minute in the long session once it has settled (its second half: in
 // the first minutes the host's resolution and frame rate still adapt to the link, which
-// moves its live memory by tens of megabytes).
+// moves its live memory by tens of megabytes), and what the long session left behind
+// once it ended, a minute, at most 100 kB too.
 //
 // CPU is each side's user and system time since the row before, in seconds.
 //
@@ -42,6 +43,7 @@ constexpr int kWarmUpSessions = 5;
 constexpr double kRssBoundMB = 50;
 constexpr double kLivePerSessionBoundKB = 100;
 constexpr double kLivePerMinuteBoundKB = 100;
+constexpr auto kStill = std::chrono::seconds(4);
 
 struct Sample {
     double cpuSeconds = 0; // user and system time so far
@@ -163,10 +165,8 @@ public:
             30000);
     }
 
-    // The host's screen changes ten times a second and the helper's pointer moves. With
-    // lowest, each side's live memory is read every second and the lowest reading kept:
-    // during a session, frames in flight make single readings vary by tens of megabytes.
-    void busy(std::chrono::milliseconds length, double* lowestHost = nullptr, double* lowestHelper = nullptr)
+    // The host's screen changes ten times a second and the helper's pointer moves.
+    void busy(std::chrono::milliseconds length)
     {
         const auto until = std::chrono::steady_clock::now() + length;
         while (std::chrono::steady_clock::now() < until) {
@@ -175,10 +175,6 @@ public:
             screen_->sync();
             const double t = double(step_ % 100) / 100.0;
             helper_->command({{"cmd", "pointer"}, {"x", 0.1 + 0.8 * t}, {"y", 0.9 - 0.8 * t}}, 2000);
-            if (lowestHost && lowestHelper && step_ % 10 == 0) {
-                *lowestHost = std::min(*lowestHost, liveMB(*host_));
-                *lowestHelper = std::min(*lowestHelper, liveMB(*helper_));
-            }
             std::this_thread::sleep_for(100ms);
         }
     }
@@ -246,8 +242,9 @@ int main(int argc, char** argv)
     std::printf("memory: %d sessions of %d s, then one session of %d min; host 1920x1080, screen changing, helper's "
                 "pointer moving, everything on 127.0.0.1\n",
                 sessions, seconds, minutes);
-    std::printf("RSS and live memory (bytes in use by malloc) in MB; in the long session, live memory is the lowest "
-                "of the minute's readings\n");
+    std::printf("RSS and live memory (bytes in use by malloc) in MB; in the long session, read after the screen has "
+                "held still for %lld s\n",
+                static_cast<long long>(kStill.count()));
 
     Bench bench;
     if (!bench.setUp()) {
@@ -285,12 +282,12 @@ int main(int argc, char** argv)
             failed = true;
         } else {
             for (int m = 1; m <= minutes; ++m) {
-                double lowestHost = 1e9, lowestHelper = 1e9;
-                bench.busy(60s, &lowestHost, &lowestHelper);
+                // The screen holds still for the last seconds of each minute: the frames in
+                // flight (tens of megabytes while it changes) are through by the reading.
+                bench.busy(60s - kStill);
+                std::this_thread::sleep_for(kStill);
                 hostMinute.push_back(sampleOf(bench.host()));
                 helperMinute.push_back(sampleOf(bench.helper()));
-                hostMinute.back().liveMB = std::min(hostMinute.back().liveMB, lowestHost);
-                helperMinute.back().liveMB = std::min(helperMinute.back().liveMB, lowestHelper);
                 printRow("minute", m, hostMinute.back(), helperMinute.back());
             }
             bench.end();
