@@ -40,6 +40,7 @@
 #include <QProcess>
 
 #include <cstdlib>
+#include <malloc.h>
 
 namespace wl {
 
@@ -49,6 +50,12 @@ SingleInstance* runningCopy = nullptr; // the process's own, while it listens
 
 void chooseDesktopBackends()
 {
+    // Whole frames (capture, conversion, decoding: megabytes each, many a second, on
+    // threads that come and go with sessions) get mappings of their own that go back to
+    // the system when freed. Left to itself, glibc raises this threshold after the first
+    // such block is freed and from then on keeps frames in per-thread arenas that it does
+    // not give back: the host grew by tens of megabytes with every session.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     installQtLogSink();
     setStandardTimers(qtTimerFactory());
     auto settings = std::make_shared<SettingsDefaults>();

@@ -19,6 +19,7 @@
 #include <api/rtp_parameters.h>
 #include <api/stats/rtcstats_objects.h>
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 
@@ -26,10 +27,15 @@
 #include <chrono>
 
 #include <sstream>
+#include <malloc.h>
 
 namespace wl {
 
 namespace {
+
+// How long after a session's peer is gone its memory is handed back (its threads end
+// and free their last frames in the meantime).
+constexpr int kTrimAfterSessionMs = 2000;
 
 std::string withoutLineBreaks(std::string text)
 {
@@ -193,6 +199,11 @@ HostPeer::~HostPeer()
         impl_->link->close();
     if (impl_->capturer)
         impl_->capturer->stop(impl_->capturer->takeStream());
+    // The session's threads (capture, encoder, WebRTC's queues) freed their frames into
+    // malloc arenas of their own, which glibc keeps; once they are gone, hand the free
+    // pages of every arena back to the system.
+    if (auto* app = QCoreApplication::instance())
+        QTimer::singleShot(kTrimAfterSessionMs, app, [] { malloc_trim(0); });
 }
 
 bool HostPeer::hasConnection() const

@@ -64,7 +64,7 @@ int FfmpegVideoEncoder::InitEncode(const webrtc::VideoCodec* codecSettings, cons
 {
     if (!codecSettings || codecSettings->width < 2 || codecSettings->height < 2)
         return WEBRTC_VIDEO_CODEC_ERR_PARAMETER;
-    close();
+    close(true);
     mode_ = codecSettings->mode;
     maxFrameRate_ = codecSettings->maxFramerate > 0 ? int(codecSettings->maxFramerate) : 30;
     frameRate_ = maxFrameRate_;
@@ -93,17 +93,22 @@ int32_t FfmpegVideoEncoder::Release()
     return WEBRTC_VIDEO_CODEC_OK;
 }
 
-void FfmpegVideoEncoder::close()
+void FfmpegVideoEncoder::close(bool reopening)
 {
     if (context_)
         avcodec_free_context(&context_);
     if (packet_)
         av_packet_free(&packet_);
+    if (libraryInUse_ && !reopening) {
+        libraryInUse_ = false;
+        if (settings_.libraryDone)
+            settings_.libraryDone();
+    }
 }
 
 bool FfmpegVideoEncoder::open(int width, int height, bool tenBit)
 {
-    close();
+    close(true);
     const AVCodec* codec = avcodec_find_encoder_by_name(settings_.codecName.c_str());
     if (!codec) {
         Log::line("Wickerlane: video encoder " + settings_.codecName + " is not available");
@@ -137,6 +142,10 @@ bool FfmpegVideoEncoder::open(int width, int height, bool tenBit)
         av_dict_set(&options, key.c_str(), value.c_str(), 0);
     if (tenBit)
         av_dict_set(&options, "profile", "main10", 0);
+    if (!libraryInUse_ && settings_.libraryInUse) {
+        settings_.libraryInUse();
+        libraryInUse_ = true;
+    }
     int result = avcodec_open2(context_, codec, &options);
     av_dict_free(&options);
     if (result < 0) {

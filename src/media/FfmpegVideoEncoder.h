@@ -40,6 +40,11 @@ struct EncoderSettings {
     int holdFrames = 0;
     // Ask the receiver to show frames as soon as they are decoded (playout delay 0).
     bool showAtOnce = false;
+    // Called before the codec is opened and once it is closed for good (not between the
+    // close and open of a reopen), for a library that keeps process-wide tables it can
+    // only free while none of its encoders is open.
+    void (*libraryInUse)() = nullptr;
+    void (*libraryDone)() = nullptr;
 };
 
 class FfmpegVideoEncoder : public webrtc::VideoEncoder {
@@ -60,7 +65,8 @@ public:
 
 private:
     bool open(int width, int height, bool tenBit);
-    void close();
+    // reopening: an open follows at once, so the library stays in use.
+    void close(bool reopening = false);
     int sendFrame(AVFrame* frame, const webrtc::VideoFrame& source, bool key);
 
     EncoderSettings settings_;
@@ -78,6 +84,7 @@ private:
     int opens_ = 0;
     int framesOffRate_ = 0; // consecutive frames whose target was well off bitrate_
     bool initialised_ = false;
+    bool libraryInUse_ = false; // libraryInUse was called, libraryDone not yet
     webrtc::VideoCodecMode mode_ = webrtc::VideoCodecMode::kScreensharing;
 };
 

@@ -114,6 +114,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -413,6 +414,11 @@ public:
             return people();
         if (cmd == "click")
             return click(command);
+        if (cmd == "memory") {
+            // Bytes in use by malloc (small blocks and mapped ones), for the memory benchmark.
+            const struct mallinfo2 info = mallinfo2();
+            return {{"inUse", static_cast<long long>(info.uordblks + info.hblkhd)}};
+        }
         if (cmd == "quit") {
             wl::Defaults::standard().sync();
             std::_Exit(0);
