@@ -492,11 +492,7 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
             changed = true;
         }
     }
-    bool wanted = refreshWanted_.exchange(false);
-    {
-        std::lock_guard guard(keyFrameRequestLock());
-        wanted = wanted || keyFrameRequested();
-    }
+    const bool wanted = refreshWanted_.exchange(false) || keyFrameRequestPending();
     if (changed || wanted) {
         x_->lastChange = now;
         x_->encodedAtChange = encodedFrameCount();

@@ -3,6 +3,7 @@
 #include "identity/DeviceIdentity.h"
 #include "identity/SignedQuery.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "signalling/IntroductionService.h"
 
 #include <QPointer>
@@ -28,6 +29,7 @@ RelayLink::~RelayLink()
 
 void RelayLink::connect()
 {
+    assertMainThread("RelayLink::connect");
     active = true;
     retry_.reset();
     if (channel)
@@ -114,6 +116,7 @@ void RelayLink::scheduleRetry()
 
 void RelayLink::stop()
 {
+    assertMainThread("RelayLink::stop");
     active = false;
     retry_.reset();
     stable_.reset();

@@ -1,6 +1,7 @@
 #include "platform/linux/XFixesCursorImages.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
@@ -17,6 +18,7 @@ XFixesCursorImages::~XFixesCursorImages()
 
 bool XFixesCursorImages::open()
 {
+    assertMainThread("XFixesCursorImages::open");
     if (display_)
         return true;
     if (triedToOpen_)

@@ -1,6 +1,7 @@
 #include "platform/linux/XTestInputPoster.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -24,6 +25,7 @@ XTestInputPoster::~XTestInputPoster()
 
 bool XTestInputPoster::open()
 {
+    assertMainThread("XTestInputPoster::open");
     if (display_)
         return true;
     if (triedToOpen_)

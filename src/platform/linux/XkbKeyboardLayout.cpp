@@ -1,6 +1,7 @@
 #include "platform/linux/XkbKeyboardLayout.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -19,6 +20,7 @@ XkbKeyboardLayout::~XkbKeyboardLayout()
 
 bool XkbKeyboardLayout::open()
 {
+    assertMainThread("XkbKeyboardLayout::open");
     if (display_)
         return true;
     if (triedToOpen_)

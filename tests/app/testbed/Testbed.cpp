@@ -506,9 +506,7 @@ private:
                   {"mode", wl::toString(viewer.mode())},
                   {"theyHaveTheMouse", viewer.theyHaveTheMouse()}};
         if (viewer.peer()) {
-            auto& renderer = viewer.peer()->renderer();
-            std::lock_guard guard(renderer.lock);
-            v["framesShown"] = renderer.framesShown;
+            v["framesShown"] = viewer.peer()->renderer().counters().framesShown;
             v["guideOpen"] = viewer.peer()->guideOpen();
         }
         if (auto* window = program_.mainWindow()) {
