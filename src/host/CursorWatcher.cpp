@@ -2,6 +2,7 @@
 
 #include "platform/CursorImages.h"
 #include "host/SharedDisplay.h"
+#include "platform/MainThread.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -16,6 +17,7 @@ CursorWatcher::CursorWatcher(TimerFactory timers, QObject* parent)
 
 void CursorWatcher::start()
 {
+    assertMainThread("CursorWatcher::start");
     if (running_)
         return;
     running_ = true;
@@ -75,6 +77,7 @@ std::optional<CursorShape> CursorWatcher::shape(const CursorImage& image)
 
 void CursorWatcher::poll()
 {
+    assertMainThread("CursorWatcher::poll");
     auto image = CursorImages::standard().current();
     if (!image)
         return;

@@ -7,6 +7,7 @@
 #include "platform/Defaults.h"
 #include "platform/Displays.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/Prompts.h"
 
 #include <QApplication>
@@ -116,6 +117,9 @@ HelpRequestCenter::HelpRequestCenter(Messenger& messenger, std::function<std::ve
 HelpRequestCenter::~HelpRequestCenter()
 {
     alive_.reset();
+    // A screenshot still being taken is waited for; its picture is dropped.
+    if (screenshotThread_.joinable())
+        screenshotThread_.join();
 }
 
 Prompts& HelpRequestCenter::prompts() const
@@ -195,6 +199,7 @@ struct HelpRequestCenter::Sending {
 
 void HelpRequestCenter::send(std::optional<HelpTopic> topic, const std::string& note)
 {
+    assertMainThread("HelpRequestCenter::send");
     // One request at a time: a second press while it goes out changes nothing.
     if (sending_)
         return;
@@ -405,6 +410,7 @@ void HelpRequestCenter::appendPicture(std::string jpeg, const std::string& name)
 
 void HelpRequestCenter::addPicture(const QImage& image, const std::string& name)
 {
+    assertMainThread("HelpRequestCenter::addPicture");
     if (draft_.size() >= kMaxPictures)
         return;
     auto jpeg = Pictures::jpegData(image, Pictures::kRequestWidth);
@@ -431,6 +437,7 @@ void HelpRequestCenter::addPictureFromFile(const std::string& path)
 
 void HelpRequestCenter::takeScreenshot()
 {
+    assertMainThread("HelpRequestCenter::takeScreenshot");
     if (draft_.size() >= kMaxPictures || screenshotRunning_)
         return;
     // This program's own windows stay out of the picture.
@@ -444,7 +451,11 @@ void HelpRequestCenter::takeScreenshot()
     auto screens = options_.screens;
     const std::uint32_t display = Displays::standard().mainDisplayID();
     QPointer<HelpRequestCenter> self(this);
-    std::thread([self, grab, screens, excluded, display] {
+    // The last screenshot's thread has delivered its picture (screenshotRunning_ was
+    // cleared), so it has ended or is just ending.
+    if (screenshotThread_.joinable())
+        screenshotThread_.join();
+    screenshotThread_ = std::thread([self, grab, screens, excluded, display] {
         std::string error;
         std::optional<std::string> jpeg;
         if (grab) {
@@ -459,21 +470,18 @@ void HelpRequestCenter::takeScreenshot()
         }
         const std::string name =
             "Screenshot " + QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat).toStdString();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, jpeg, error, name]() mutable {
-                if (!self)
-                    return;
-                self->screenshotRunning_ = false;
-                if (!jpeg) {
-                    Log::line("Wickerlane: screenshot failed: " + (error.empty() ? std::string("no picture") : error));
-                    self->setProblem("Couldn't take a screenshot. Is Screen Recording allowed for Wickerlane?");
-                    return;
-                }
-                self->appendPicture(std::move(*jpeg), name);
-            },
-            Qt::QueuedConnection);
-    }).detach();
+        postToMainThread([self, jpeg, error, name]() mutable {
+            if (!self)
+                return;
+            self->screenshotRunning_ = false;
+            if (!jpeg) {
+                Log::line("Wickerlane: screenshot failed: " + (error.empty() ? std::string("no picture") : error));
+                self->setProblem("Couldn't take a screenshot. Is Screen Recording allowed for Wickerlane?");
+                return;
+            }
+            self->appendPicture(std::move(*jpeg), name);
+        });
+    });
 }
 
 void HelpRequestCenter::choosePictures()
@@ -548,13 +556,29 @@ std::optional<std::vector<TransferredFile>> HelpRequestCenter::attachmentsForReq
 
 void HelpRequestCenter::storePictures(const std::vector<TransferredFile>& pictures)
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-    std::filesystem::create_directories(folder_, ignored);
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        std::ofstream out(folder_ / (std::to_string(i) + " " + pictures[i].name + ".jpg"), std::ios::binary);
-        out.write(pictures[i].data.data(), std::streamsize(pictures[i].data.size()));
+    // The helpers fetch the pictures from memory; the folder only brings them back after a
+    // restart. A picture that can't be kept there is logged and named in `problem`.
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+    error.clear();
+    std::filesystem::create_directories(folder_, error);
+    std::string failure;
+    if (error) {
+        failure = "the folder " + folder_.string() + " couldn't be made: " + error.message();
+    } else {
+        for (std::size_t i = 0; i < pictures.size() && failure.empty(); ++i) {
+            const auto path = folder_ / (std::to_string(i) + " " + pictures[i].name + ".jpg");
+            std::ofstream out(path, std::ios::binary);
+            out.write(pictures[i].data.data(), std::streamsize(pictures[i].data.size()));
+            out.close();
+            if (!out)
+                failure = path.string() + " couldn't be written";
+        }
     }
+    if (failure.empty())
+        return;
+    Log::line("Wickerlane: the request's pictures weren't kept: " + failure);
+    setProblem(kPicturesNotKept);
 }
 
 std::vector<TransferredFile> HelpRequestCenter::loadPictures() const

@@ -13,7 +13,8 @@
 // Pictures come from a screenshot of the main display (without this program's own
 // windows), from files, and from drops and pastes; each is read with bounded memory and
 // reduced to a JPEG at most 2560 pixels wide as it is added. What can't be added says so
-// in `problem`.
+// in `problem`, as does an open request whose pictures can't be written to the folder.
+// The screenshot is taken on a thread the center owns and joins.
 //
 // Main thread only. One lives as long as the process; the host controller makes it.
 
@@ -35,6 +36,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QImage;
@@ -78,6 +80,9 @@ public:
     static constexpr const char* kActiveKey = "WLActiveHelpRequest";
     static constexpr std::size_t kMaxPictures = 3;
     static constexpr double kLifetime = 172800; // 48 hours
+    // The problem when the open request's pictures can't be written to the folder.
+    static constexpr const char* kPicturesNotKept =
+        "The pictures couldn't be saved on this computer, so helpers can see them only until Wickerlane quits.";
 
     HelpRequestCenter(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers,
                       QObject* parent = nullptr);
@@ -172,6 +177,7 @@ private:
     std::vector<TransferredFile> draft_;
     std::vector<TransferredFile> activeFiles_;
     bool screenshotRunning_ = false;
+    std::thread screenshotThread_; // the last screenshot's; joined before the next and on destruction
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

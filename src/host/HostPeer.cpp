@@ -8,6 +8,7 @@
 #include "media/SenderEncodings.h"
 #include "media/WantsTenBit.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "signalling/ConnectionFailureGrace.h"
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/PeerLink.h"
@@ -135,6 +136,7 @@ HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServe
 
 void HostPeer::build(const std::vector<ICEServer>& relays)
 {
+    assertMainThread("HostPeer::build");
     // Every event below runs on the main thread while the link is open, that is while
     // this peer exists and has not closed it.
     PeerLink::Events events;
@@ -451,6 +453,7 @@ bool HostPeer::guideChannelOpen() const
 
 void HostPeer::send(const SessionEvent& event)
 {
+    assertMainThread("HostPeer::send");
     if (!guideChannelOpen())
         return;
     impl_->guideChannel->send(event.encode(), false);
@@ -485,6 +488,7 @@ bool HostPeer::capturing() const
 
 void HostPeer::stop(std::optional<SessionEvent> goodbye)
 {
+    assertMainThread("HostPeer::stop");
     if (stopped_)
         return;
     stopped_ = true;

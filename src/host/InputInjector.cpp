@@ -3,6 +3,7 @@
 #include "platform/InputPoster.h"
 #include "platform/KeyTable.h"
 #include "host/SharedDisplay.h"
+#include "platform/MainThread.h"
 
 #include <X11/keysym.h>
 
@@ -89,6 +90,7 @@ bool InputInjector::moveTo(double x, double y)
 
 void InputInjector::post(const SessionEvent& event)
 {
+    assertMainThread("InputInjector::post");
     using Kind = SessionEvent::Kind;
     switch (event.kind) {
     case Kind::mouseMove:
@@ -205,6 +207,7 @@ void InputInjector::postKey(const SessionEvent& event)
 
 void InputInjector::releaseAll()
 {
+    assertMainThread("InputInjector::releaseAll");
     for (int button : buttonsDown_)
         poster().button(xButton(button), false);
     buttonsDown_.clear();

@@ -1,6 +1,7 @@
 #include "host/KeepAwake.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/SystemServices.h"
 
 #include <QPointer>
@@ -24,6 +25,7 @@ PowerManagement& KeepAwake::power()
 
 void KeepAwake::start(bool wanted)
 {
+    assertMainThread("KeepAwake::start");
     wanted_ = wanted;
     if (wanted_ && !watching_) {
         QPointer<KeepAwake> self(this);
@@ -41,6 +43,7 @@ void KeepAwake::start(bool wanted)
 
 void KeepAwake::update()
 {
+    assertMainThread("KeepAwake::update");
     if (wanted_ && isOnACPower()) {
         if (assertion_ != 0)
             return;

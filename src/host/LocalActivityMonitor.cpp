@@ -1,6 +1,7 @@
 #include "host/LocalActivityMonitor.h"
 
 #include "platform/LocalInput.h"
+#include "platform/MainThread.h"
 
 #include <QPointer>
 
@@ -19,6 +20,7 @@ LocalActivityMonitor::~LocalActivityMonitor()
 
 void LocalActivityMonitor::install()
 {
+    assertMainThread("LocalActivityMonitor::install");
     if (installed_)
         return;
     installed_ = true;
@@ -60,6 +62,7 @@ bool LocalActivityMonitor::counts(const LocalInputEvent& event)
 
 void LocalActivityMonitor::handle(const LocalInputEvent& event)
 {
+    assertMainThread("LocalActivityMonitor::handle");
     if (!installed_ || !counts(event))
         return;
     QPointer<LocalActivityMonitor> self(this);

@@ -1,6 +1,7 @@
 #include "host/SessionBannerController.h"
 
 #include "platform/Displays.h"
+#include "platform/MainThread.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -19,6 +20,7 @@ SessionBannerController::~SessionBannerController()
 
 void SessionBannerController::present(Actions actions)
 {
+    assertMainThread("SessionBannerController::present");
     hide();
     auto* view = new SessionBannerView(model, std::move(actions));
     view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
@@ -36,6 +38,7 @@ void SessionBannerController::present(Actions actions)
 
 void SessionBannerController::hide()
 {
+    assertMainThread("SessionBannerController::hide");
     if (!panel_)
         return;
     panel_->hide();

@@ -1,5 +1,7 @@
 #include "mail/AppServices.h"
 
+#include "platform/MainThread.h"
+
 #include <QPointer>
 
 #include <set>
@@ -52,6 +54,7 @@ std::vector<PairedDevice> AppServices::allContacts() const
 
 void AppServices::deliverQuiet(const MailContent& content, const PairedDevice& sender)
 {
+    assertMainThread("AppServices::deliverQuiet");
     using Kind = MailContent::Kind;
     switch (content.kind) {
     case Kind::linkRequest: myMacs->handleLinkRequest(content, sender); break;
@@ -68,6 +71,7 @@ void AppServices::deliverQuiet(const MailContent& content, const PairedDevice& s
 
 void AppServices::deliverMail(const StoredMessage& message)
 {
+    assertMainThread("AppServices::deliverMail");
     auto handlers = mailHandlers;
     for (auto& handler : handlers)
         if (handler)

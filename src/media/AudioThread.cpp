@@ -1,5 +1,7 @@
 #include "media/AudioThread.h"
 
+#include "platform/MainThread.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -122,8 +124,8 @@ bool SerialQueue::isCurrent() const
 
 void runOnMainThread(std::function<void()> fn)
 {
-    if (auto* app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    if (QCoreApplication::instance()) {
+        postToMainThread(std::move(fn));
         return;
     }
     fn();

@@ -1,31 +1,32 @@
 #include "media/KeyFrameRequest.h"
 
+#include <atomic>
+
 namespace wl {
 
-std::mutex& keyFrameRequestLock()
+namespace {
+
+std::atomic<bool>& flag()
 {
-    static std::mutex lock;
-    return lock;
+    static std::atomic<bool> requested{false};
+    return requested;
 }
 
-bool& keyFrameRequested()
-{
-    static bool flag = false;
-    return flag;
-}
+} // namespace
 
 void requestKeyFrame()
 {
-    std::lock_guard guard(keyFrameRequestLock());
-    keyFrameRequested() = true;
+    flag().store(true);
+}
+
+bool keyFrameRequestPending()
+{
+    return flag().load();
 }
 
 bool takeKeyFrameRequest()
 {
-    std::lock_guard guard(keyFrameRequestLock());
-    bool wanted = keyFrameRequested();
-    keyFrameRequested() = false;
-    return wanted;
+    return flag().exchange(false);
 }
 
 } // namespace wl

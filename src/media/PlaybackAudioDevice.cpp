@@ -23,6 +23,7 @@ PlaybackAudioDevice::~PlaybackAudioDevice()
 
 void PlaybackAudioDevice::microphoneSound(const int16_t* samples, std::size_t frames)
 {
+    std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
     {
         std::lock_guard lock(stateMutex_);

@@ -377,11 +377,7 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
             changed = true;
         }
     }
-    bool wanted = refreshWanted_.exchange(false);
-    {
-        std::lock_guard guard(keyFrameRequestLock());
-        wanted = wanted || keyFrameRequested();
-    }
+    const bool wanted = refreshWanted_.exchange(false) || keyFrameRequestPending();
     if (changed || wanted) {
         grabbing_->lastChange = now;
         grabbing_->encodedAtChange = encodedFrameCount();

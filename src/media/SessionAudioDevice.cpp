@@ -34,19 +34,36 @@ rtc::scoped_refptr<SessionAudioDevice> SessionAudioDevice::create(RoleAudioDevic
     return rtc::make_ref_counted<SessionAudioDevice>(hosting, helping);
 }
 
+struct SessionAudioDevice::Relay final : AudioDeviceDelegate {
+    explicit Relay(SessionAudioDevice& owner) : owner(owner) { }
+    void dispatchAsync(std::function<void()> work) override { owner.dispatchAsync(std::move(work)); }
+    void notifyAudioInputInterrupted() override { owner.notifyAudioInputInterrupted(); }
+    void deliverRecordedData(const int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate) override
+    {
+        owner.deliverRecordedData(samples, frames, channels, sampleRate);
+    }
+    void getPlayoutData(int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate) override
+    {
+        owner.getPlayoutData(samples, frames, channels, sampleRate);
+    }
+    SessionAudioDevice& owner;
+};
+
 SessionAudioDevice::SessionAudioDevice(RoleAudioDevice& hosting, RoleAudioDevice& helping)
-    : hosting_(hosting), helping_(helping), queue_("wickerlane.audio.device")
+    : hosting_(hosting), helping_(helping), queue_("wickerlane.audio.device"), relay_(std::make_unique<Relay>(*this))
 {
-    hosting_.setDelegate(this);
-    helping_.setDelegate(this);
+    hosting_.setDelegate(relay_.get());
+    helping_.setDelegate(relay_.get());
 }
 
 SessionAudioDevice::~SessionAudioDevice()
 {
     Terminate();
     queue_.sync([] {});
+    // Waits for a call in flight on an audio thread; none comes after.
     hosting_.setDelegate(nullptr);
     helping_.setDelegate(nullptr);
+    queue_.sync([] {});
 }
 
 SessionAudioDevice::Role SessionAudioDevice::currentRole() const

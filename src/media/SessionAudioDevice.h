@@ -11,6 +11,7 @@
 #include <modules/audio_device/include/audio_device.h>
 
 #include <atomic>
+#include <memory>
 #include <functional>
 #include <mutex>
 
@@ -18,7 +19,7 @@ namespace wl {
 
 class RoleAudioDevice;
 
-class SessionAudioDevice : public webrtc::AudioDeviceModule, private AudioDeviceDelegate {
+class SessionAudioDevice : public webrtc::AudioDeviceModule {
 public:
     enum class Role { hosting, helping };
 
@@ -106,11 +107,14 @@ protected:
     ~SessionAudioDevice() override;
 
 private:
-    // AudioDeviceDelegate
-    void dispatchAsync(std::function<void()> work) override;
-    void notifyAudioInputInterrupted() override;
-    void deliverRecordedData(const int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate) override;
-    void getPlayoutData(int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate) override;
+    // What the devices call, through relay_ (AudioDeviceDelegate). The relay is an object
+    // of its own so that the devices never make a virtual call on this one while it is
+    // being destroyed: it outlives the destructor's body, where the devices let go of it.
+    struct Relay;
+    void dispatchAsync(std::function<void()> work);
+    void notifyAudioInputInterrupted();
+    void deliverRecordedData(const int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate);
+    void getPlayoutData(int16_t* samples, std::size_t frames, std::size_t channels, int sampleRate);
 
     RoleAudioDevice& current();
 
@@ -130,6 +134,7 @@ private:
     std::mutex observerMutex_;
     std::function<void()> onInputInterrupted_;
     SerialQueue queue_;
+    std::unique_ptr<Relay> relay_;
 };
 
 } // namespace wl

@@ -125,6 +125,7 @@ void SystemAudioDevice::deliverSystemSound(const int16_t* input, std::size_t fra
             samples = cleaned_.data();
         }
     }
+    std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
     {
         std::lock_guard lock(stateMutex_);
@@ -142,6 +143,7 @@ void SystemAudioDevice::deliverSystemSound(const int16_t* input, std::size_t fra
 void SystemAudioDevice::microphoneSound(const int16_t* samples, std::size_t frames)
 {
     lastMicrophoneUs_ = nowUs();
+    std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
     {
         std::lock_guard lock(stateMutex_);

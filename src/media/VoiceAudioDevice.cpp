@@ -38,12 +38,14 @@ AudioIO& VoiceAudioDevice::io()
 
 void VoiceAudioDevice::setDelegate(AudioDeviceDelegate* delegate)
 {
+    std::lock_guard delivering(deliveryMutex_);
     std::lock_guard lock(stateMutex_);
     delegate_ = delegate;
 }
 
 void VoiceAudioDevice::tellInputChanged()
 {
+    std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
     {
         std::lock_guard lock(stateMutex_);
@@ -55,6 +57,7 @@ void VoiceAudioDevice::tellInputChanged()
 
 void VoiceAudioDevice::renderPlayout(int16_t* samples, std::size_t frames, int channels)
 {
+    std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate = nullptr;
     {
         std::lock_guard lock(stateMutex_);

@@ -50,6 +50,9 @@ protected:
     // Stops the engine; derived devices call it first in their destructors.
     void stopEngine();
 
+    // Held (before stateMutex_) while the delegate is called, so that setDelegate waits for
+    // a call in flight; recursive, as a delegate may call back into the device.
+    std::recursive_mutex deliveryMutex_;
     mutable std::mutex stateMutex_; // the device's state below
     AudioDeviceDelegate* delegate_ = nullptr;
     bool playing_ = false;

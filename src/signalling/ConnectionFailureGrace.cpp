@@ -1,11 +1,14 @@
 #include "signalling/ConnectionFailureGrace.h"
 
+#include "platform/MainThread.h"
+
 namespace wl {
 
 ConnectionFailureGrace::ConnectionFailureGrace(TimerFactory timers) : timers_(std::move(timers)) { }
 
 void ConnectionFailureGrace::update(webrtc::PeerConnectionInterface::IceConnectionState state)
 {
+    assertMainThread("ConnectionFailureGrace::update");
     if (state == webrtc::PeerConnectionInterface::kIceConnectionFailed) {
         if (timer)
             return;

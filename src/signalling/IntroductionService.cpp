@@ -3,6 +3,7 @@
 #include "platform/InfoDictionary.h"
 #include "platform/Log.h"
 #include "protocol/Routes.h"
+#include "platform/MainThread.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -81,6 +82,7 @@ QUrl IntroductionService::webSocketURL(const std::string& path, const QueryItems
 
 QNetworkAccessManager& IntroductionService::network()
 {
+    assertMainThread("IntroductionService::network");
     static QPointer<QNetworkAccessManager> manager;
     if (!manager) {
         manager = new QNetworkAccessManager(QCoreApplication::instance());

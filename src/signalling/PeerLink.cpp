@@ -2,6 +2,7 @@
 
 #include "media/PeerConnectionFactory.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "signalling/CandidateMessage.h"
 
 #include <api/make_ref_counted.h>
@@ -90,12 +91,8 @@ SignalMessage descriptionMessage(SignalMessage::Kind kind, const std::string& sd
 
 Dispatch mainThreadDispatch()
 {
-    return [](std::function<void()> work) {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app)
-            return; // no event loop left: the process is ending
-        QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
-    };
+    // Without an application object there is no event loop left: the process is ending.
+    return [](std::function<void()> work) { postToMainThread(std::move(work)); };
 }
 
 Dispatch immediateDispatch()

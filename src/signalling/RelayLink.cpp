@@ -4,6 +4,7 @@
 #include "identity/SignedQuery.h"
 #include "platform/Log.h"
 #include "protocol/Routes.h"
+#include "platform/MainThread.h"
 #include "signalling/IntroductionService.h"
 
 #include <QPointer>
@@ -29,6 +30,7 @@ RelayLink::~RelayLink()
 
 void RelayLink::connect()
 {
+    assertMainThread("RelayLink::connect");
     active = true;
     retry_.reset();
     if (channel)
@@ -115,6 +117,7 @@ void RelayLink::scheduleRetry()
 
 void RelayLink::stop()
 {
+    assertMainThread("RelayLink::stop");
     active = false;
     retry_.reset();
     stable_.reset();

@@ -1,5 +1,6 @@
 #include "viewer/SampleBufferRenderer.h"
 
+#include "platform/MainThread.h"
 #include "viewer/FrameLayer.h"
 
 #include <api/video/i010_buffer.h>
@@ -148,40 +149,43 @@ SampleBufferRenderer::~SampleBufferRenderer()
         delete layer_.data();
 }
 
-void* SampleBufferRenderer::sink() const
+rtc::VideoSinkInterface<webrtc::VideoFrame>* SampleBufferRenderer::sink() const
 {
-    return static_cast<rtc::VideoSinkInterface<webrtc::VideoFrame>*>(sink_.get());
+    return sink_.get();
+}
+
+SampleBufferRenderer::Counters SampleBufferRenderer::counters() const
+{
+    std::lock_guard guard(lock_);
+    return counters_;
 }
 
 void SampleBufferRenderer::renderFrame(const webrtc::VideoFrame& frame)
 {
     QImage picture = converter_->convert(frame, area_.get());
     if (picture.isNull()) {
-        std::lock_guard guard(lock);
-        ++framesUnsupported;
+        std::lock_guard guard(lock_);
+        ++counters_.framesUnsupported;
         return;
     }
     const QSize size(frame.width(), frame.height());
     bool sizeChanged = false;
     {
-        std::lock_guard guard(lock);
-        ++framesShown;
-        sizeChanged = size != lastSize;
-        lastSize = size;
+        std::lock_guard guard(lock_);
+        ++counters_.framesShown;
+        sizeChanged = size != counters_.lastSize;
+        counters_.lastSize = size;
     }
     QPointer<SampleBufferRenderer> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self, picture = std::move(picture), size, sizeChanged]() mutable {
-            if (!self)
-                return;
-            if (sizeChanged)
-                if (auto report = self->onSize)
-                    report(size);
-            if (self->layer_)
-                self->layer_->enqueue(std::move(picture), size);
-        },
-        Qt::QueuedConnection);
+    postToMainThread([self, picture = std::move(picture), size, sizeChanged]() mutable {
+        if (!self)
+            return;
+        if (sizeChanged)
+            if (auto report = self->onSize)
+                report(size);
+        if (self->layer_)
+            self->layer_->enqueue(std::move(picture), size);
+    });
 }
 
 } // namespace wl

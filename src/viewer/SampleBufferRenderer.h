@@ -8,9 +8,9 @@
 // display layer and shown at once. A change of the picture's size is reported (onSize)
 // before the first picture of that size is enqueued.
 //
-// The counters and the last size are guarded by `lock`; the controller's status tick
-// reads them under it. The renderer is made on the main thread and lives as long as
-// its peer; the display layer is a widget that the remote-screen view takes in.
+// The counters and the last size are written on the decoding thread under a private
+// lock; the controller's status tick reads a copy of them (counters()). The renderer is made on the main thread and
+// lives as long as its peer; the display layer is a widget that the remote-screen view takes in.
 
 #include "viewer/FrameLayer.h"
 
@@ -24,6 +24,10 @@
 
 namespace webrtc {
 class VideoFrame;
+}
+namespace rtc {
+template <typename VideoFrameT>
+class VideoSinkInterface;
 }
 
 namespace wl {
@@ -39,16 +43,18 @@ public:
     // Called on the main thread when a shown frame's size differs from the last one's.
     std::function<void(QSize)> onSize;
 
-    // Guards the three counters below.
-    mutable std::mutex lock;
-    long long framesShown = 0;
-    long long framesUnsupported = 0;
-    QSize lastSize{0, 0};
+    struct Counters {
+        long long framesShown = 0;
+        long long framesUnsupported = 0;
+        QSize lastSize{0, 0};
+    };
+    // A copy of the counters as they are now (any thread).
+    Counters counters() const;
 
     // WebRTC's decoding thread: shows one frame.
     void renderFrame(const webrtc::VideoFrame& frame);
     // The sink to add to a video track (forwards to renderFrame).
-    void* sink() const;
+    rtc::VideoSinkInterface<webrtc::VideoFrame>* sink() const;
 
 private:
     struct Converter;
@@ -57,6 +63,8 @@ private:
     std::shared_ptr<const ShowArea> area_; // the layer's, for the decoding thread
     std::unique_ptr<Converter> converter_;
     std::unique_ptr<Sink> sink_;
+    mutable std::mutex lock_; // guards counters_
+    Counters counters_;
 };
 
 } // namespace wl

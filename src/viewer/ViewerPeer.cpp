@@ -85,8 +85,7 @@ void ViewerPeer::build(const std::vector<ICEServer>& relays)
 ViewerPeer::~ViewerPeer()
 {
     if (impl_->remoteVideoTrack)
-        impl_->remoteVideoTrack->RemoveSink(
-            static_cast<rtc::VideoSinkInterface<webrtc::VideoFrame>*>(renderer_->sink()));
+        impl_->remoteVideoTrack->RemoveSink(renderer_->sink());
     if (impl_->link)
         impl_->link->close();
 }
@@ -156,8 +155,7 @@ void ViewerPeer::start()
         if (track && track->kind() == webrtc::MediaStreamTrackInterface::kVideoKind) {
             impl_->remoteVideoTrack =
                 rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
-            impl_->remoteVideoTrack->AddOrUpdateSink(
-                static_cast<rtc::VideoSinkInterface<webrtc::VideoFrame>*>(renderer_->sink()), rtc::VideoSinkWants());
+            impl_->remoteVideoTrack->AddOrUpdateSink(renderer_->sink(), rtc::VideoSinkWants());
         }
     }
 
@@ -437,8 +435,7 @@ void ViewerPeer::close(std::optional<SessionEvent> goodbye)
     }
     impl_->stallTimer.reset();
     if (impl_->remoteVideoTrack) {
-        impl_->remoteVideoTrack->RemoveSink(
-            static_cast<rtc::VideoSinkInterface<webrtc::VideoFrame>*>(renderer_->sink()));
+        impl_->remoteVideoTrack->RemoveSink(renderer_->sink());
         impl_->remoteVideoTrack = nullptr;
     }
     if (impl_->voiceTrack) {

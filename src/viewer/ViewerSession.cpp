@@ -519,13 +519,8 @@ void ViewerSession::statusLine()
 {
     if (!peer_)
         return;
-    long long shown = 0, unsupported = 0;
-    {
-        SampleBufferRenderer& renderer = peer_->renderer();
-        std::lock_guard guard(renderer.lock);
-        shown = renderer.framesShown;
-        unsupported = renderer.framesUnsupported;
-    }
+    const auto counters = peer_->renderer().counters();
+    const long long shown = counters.framesShown, unsupported = counters.framesUnsupported;
     const long long thisSecond = shown - lastFramesShown_;
     lastFramesShown_ = shown;
     std::string picture;

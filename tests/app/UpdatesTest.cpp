@@ -1,7 +1,8 @@
 // Updates against a feed this test serves over HTTPS on 127.0.0.1, with a certificate
 // the test trusts: a good signed update is installed only once neither busy question
 // answers true; a bad signature, a download cut short, a malformed feed and more each
-// leave the installed program exactly as it was, with a log line.
+// leave the installed program exactly as it was, with a log line; so does an installation
+// that fails midway, once undone.
 #include "LoopbackHttpsServer.h"
 #include "ManualTimers.h"
 #include "ScriptedPrompts.h"
@@ -319,6 +320,23 @@ TEST(Updates, BadUpdatesChangeNothing)
              rig.serveUpdate(other, rig.key.sign(other.toStdString()), other.size());
          },
          "has no program wickerlane"},
+        {"an installation that fails midway, undone",
+         [](UpdateRig& rig) {
+             // A folder stands where one of the files goes; the files moved in before it
+             // are put back (readdir order decides which, so several come with it).
+             fs::create_directories(rig.installed.path() / "wickerlane.d");
+             writeFile(rig.installed.path() / "wickerlane.d" / "kept", "old part");
+             rig.before = contents(rig.installed.path());
+             auto archive = tarOf({{"wickerlane", rig.newProgram},
+                                   {"wickerlane.conf", "new settings"},
+                                   {"wickerlane.d", "a file"},
+                                   {"helper-1", "new"},
+                                   {"helper-2", "new"},
+                                   {"helper-3", "new"},
+                                   {"helper-4", "new"}});
+             rig.serveUpdate(archive, rig.key.sign(archive.toStdString()), archive.size());
+         },
+         "wickerlane.d aside"},
         {"an update over plain HTTP",
          [](UpdateRig& rig) {
              rig.server.route("/update.tar", {200, rig.newArchive, "application/x-tar", {}});

@@ -457,6 +457,34 @@ TEST_F(HostRequestPictures, ChosenDroppedAndPastedUpToThree)
     EXPECT_FALSE(center->problem());
 }
 
+// The helpers fetch an open request's pictures from memory; the folder brings them back
+// after a restart. When they can't be written there, the log says why and the user is told.
+TEST_F(HostRequestPictures, PicturesThatCantBeKeptAreLoggedAndNamed)
+{
+    CapturedLog log;
+    HelpRequestCenter::Active active;
+    active.sent["helper"] = "request-a";
+    active.attachments = 1;
+    const std::vector<TransferredFile> pictures = {{"0 scan.jpg", "scan", "image/jpeg", "bytes"}};
+
+    // A file stands where the folder goes.
+    writeFile(folder, "blocked", "a file");
+    HelpRequestCenter::Options options;
+    options.picturesFolder = folder.path() / "blocked" / "Request Pictures";
+    HelpRequestCenter blocked(
+        *messenger, [] { return std::vector<PairedDevice>{}; }, options);
+    blocked.setActive(active, pictures);
+    EXPECT_EQ(blocked.problem(), std::optional<std::string>(HelpRequestCenter::kPicturesNotKept));
+    EXPECT_TRUE(log.contains("Wickerlane: the request's pictures weren't kept: the folder "));
+    EXPECT_EQ(blocked.attachmentsForRequest("helper", std::string("request-a")), pictures);
+
+    // The folder is there, a picture's file can't be written.
+    EXPECT_FALSE(center->problem());
+    center->setActive(active, {{"0 x.jpg", "in/a folder", "image/jpeg", "bytes"}});
+    EXPECT_EQ(center->problem(), std::optional<std::string>(HelpRequestCenter::kPicturesNotKept));
+    EXPECT_TRUE(log.contains("couldn't be written"));
+}
+
 TEST_F(HostRequestPictures, TooBigTooLargeAndDamagedPicturesAreRefusedWithAText)
 {
     // A 20 MB file: read with bounded memory and reduced like any other.

@@ -109,10 +109,7 @@ void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType typ
     encoder.RegisterEncodeCompleteCallback(&out);
     std::vector<VideoFrameType> delta{VideoFrameType::kVideoFrameDelta};
     std::vector<VideoFrameType> key{VideoFrameType::kVideoFrameKey};
-    {
-        std::lock_guard g(wl::keyFrameRequestLock());
-        wl::keyFrameRequested() = false;
-    }
+    wl::takeKeyFrameRequest();
 
     for (int n = 0; n < 10; ++n)
         ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
@@ -123,20 +120,14 @@ void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType typ
     EXPECT_EQ(out.codecTypes[0], type);
     EXPECT_EQ(out.images[3].Timestamp(), 9000u) << "RTP timestamp carried through";
 
-    // The process-wide flag: set under the lock, read and cleared by the encoder.
-    {
-        std::lock_guard g(wl::keyFrameRequestLock());
-        wl::keyFrameRequested() = true;
-    }
+    // The process-wide flag: raised here, read and cleared by the encoder.
+    wl::requestKeyFrame();
     size_t before = out.images.size();
     for (int n = 10; n < 12; ++n)
         ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
     ASSERT_GE(out.images.size(), before + 2);
     EXPECT_TRUE(isKey(out.images[before]) || isKey(out.images[before + 1])) << "key frame within 2 frames";
-    {
-        std::lock_guard g(wl::keyFrameRequestLock());
-        EXPECT_FALSE(wl::keyFrameRequested()) << "the encoder clears the flag";
-    }
+    EXPECT_FALSE(wl::keyFrameRequestPending()) << "the encoder clears the flag";
 
     // The receiver's request (RTCP PLI/FIR arrives as a key frame type).
     before = out.images.size();

@@ -103,10 +103,10 @@ TEST(Renderer, ConvertsEightBitFramesWithTheirMatrixAndRange)
     renderOnAnotherThread(renderer, frameOf(flat420(32, 16, 16, 128, 128)));
     ASSERT_TRUE(waitUntil([&] { return renderer.displayLayer()->enqueued() == 4; }));
     EXPECT_EQ(sizes, (std::vector<QSize>{QSize(64, 32), QSize(32, 16)}));
-    std::lock_guard guard(renderer.lock);
-    EXPECT_EQ(renderer.framesShown, 4);
-    EXPECT_EQ(renderer.framesUnsupported, 0);
-    EXPECT_EQ(renderer.lastSize, QSize(32, 16));
+    const auto counters = renderer.counters();
+    EXPECT_EQ(counters.framesShown, 4);
+    EXPECT_EQ(counters.framesUnsupported, 0);
+    EXPECT_EQ(counters.lastSize, QSize(32, 16));
 }
 
 TEST(Renderer, ConvertsTenBitFrames)
@@ -137,9 +137,8 @@ TEST(Renderer, FramesItCannotShowAreOnlyCounted)
     processEventsFor(30);
     EXPECT_EQ(sizeReports, 0);
     EXPECT_EQ(renderer.displayLayer()->enqueued(), 0);
-    std::lock_guard guard(renderer.lock);
-    EXPECT_EQ(renderer.framesShown, 0);
-    EXPECT_EQ(renderer.framesUnsupported, 1);
+    EXPECT_EQ(renderer.counters().framesShown, 0);
+    EXPECT_EQ(renderer.counters().framesUnsupported, 1);
 }
 
 TEST(Renderer, ThePictureIsFittedAndLetterboxed)
@@ -222,8 +221,7 @@ TEST(Renderer, FramesAreConvertedAtTheSizeTheyAreShown)
         const QColor colour = layer->picture().pixelColor(20, 20);
         EXPECT_TRUE(near(colour, wanted)) << colour.name().toStdString() << " shown " << shown;
     }
-    std::lock_guard guard(renderer.lock);
-    EXPECT_EQ(renderer.lastSize, QSize(800, 400));
+    EXPECT_EQ(renderer.counters().lastSize, QSize(800, 400));
 }
 
 } // namespace

@@ -390,6 +390,8 @@ void FeedUpdater::ready(const FeedItem& item, bool userInitiated)
 
 bool FeedUpdater::install(const std::shared_ptr<QTemporaryDir>& staging, const std::string& version)
 {
+    // Every file-system call here takes an error_code: this runs from the event loop,
+    // where an exception has nowhere to go.
     namespace fs = std::filesystem;
     const fs::path from = staging->filePath(QStringLiteral("files")).toStdString();
     struct Step {
@@ -406,12 +408,14 @@ bool FeedUpdater::install(const std::shared_ptr<QTemporaryDir>& staging, const s
                 fs::remove(it->target, ignored);
         }
     };
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(from, error)) {
+    std::error_code listing;
+    for (fs::directory_iterator it(from, listing), end; !listing && it != end; it.increment(listing)) {
+        const fs::path source = it->path();
         Step step;
-        step.target = options_.programDirectory / entry.path().filename();
-        step.backup = options_.programDirectory / ("." + entry.path().filename().string() + ".wickerlane-old");
-        fs::remove(step.backup, error);
+        step.target = options_.programDirectory / source.filename();
+        step.backup = options_.programDirectory / ("." + source.filename().string() + ".wickerlane-old");
+        std::error_code error;
+        fs::remove(step.backup, error); // a stale backup; if it stays, the link below says so
         // The old file stays reachable under the backup name until every file is in place.
         step.existed = ::link(step.target.c_str(), step.backup.c_str()) == 0;
         if (!step.existed && errno != ENOENT) {
@@ -420,25 +424,27 @@ bool FeedUpdater::install(const std::shared_ptr<QTemporaryDir>& staging, const s
             fail("can't keep " + step.target.string() + " aside (" + reason + ")", false);
             return false;
         }
-        fs::rename(entry.path(), step.target, error);
+        fs::rename(source, step.target, error);
         if (error) {
+            const std::string reason = error.message();
             if (step.existed)
                 fs::remove(step.backup, error);
-            const std::string reason = error.message();
             undo();
             fail("can't install " + step.target.string() + " (" + reason + ")", false);
             return false;
         }
         done.push_back(step);
     }
-    if (error) {
+    if (listing) {
         undo();
-        fail("the unpacked update can't be read (" + error.message() + ")", false);
+        fail("the unpacked update can't be read (" + listing.message() + ")", false);
         return false;
     }
-    for (const auto& step : done)
+    for (const auto& step : done) {
+        std::error_code ignored;
         if (step.existed)
-            fs::remove(step.backup, error);
+            fs::remove(step.backup, ignored);
+    }
     lastOutcome_ = "installed " + version;
     Log::line("Wickerlane: update " + version + " installed");
     if (options_.relaunch)

@@ -1,6 +1,7 @@
 #include "platform/linux/HostServices.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/linux/DesktopPlatform.h"
 
 #include <QDBusArgument>
@@ -147,6 +148,7 @@ std::optional<DBusPowerManagement::Hold> DBusPowerManagement::tryX11(std::string
 
 std::uint32_t DBusPowerManagement::preventIdleSleep(const std::string& name, std::string& error)
 {
+    assertMainThread("DBusPowerManagement::preventIdleSleep");
     std::string why;
     std::optional<Hold> hold = tryLogind(name, why);
     if (!hold)
@@ -166,6 +168,7 @@ std::uint32_t DBusPowerManagement::preventIdleSleep(const std::string& name, std
 
 void DBusPowerManagement::allowIdleSleep(std::uint32_t handle)
 {
+    assertMainThread("DBusPowerManagement::allowIdleSleep");
     auto it = holds_.find(handle);
     if (it == holds_.end())
         return;

@@ -517,9 +517,7 @@ private:
             {"mode", wl::toString(viewer.session().mode())},
             {"theyHaveTheMouse", viewer.session().theyHaveTheMouse()}};
         if (viewer.session().peer()) {
-            auto& renderer = viewer.session().peer()->renderer();
-            std::lock_guard guard(renderer.lock);
-            v["framesShown"] = renderer.framesShown;
+            v["framesShown"] = viewer.session().peer()->renderer().counters().framesShown;
             v["guideOpen"] = viewer.session().peer()->guideOpen();
         }
         if (auto* window = program_.mainWindow()) {
