@@ -154,14 +154,7 @@ public:
         host_->command({{"cmd", "accept"}, {"on", true}});
         host_->waitFor([](const json& s) { return s["host"].value("online", false); }, 20000);
 
-        const char* saved = std::getenv("DISPLAY");
-        const std::string previous = saved ? saved : "";
-        setenv("DISPLAY", host_->display().c_str(), 1);
-        screen_ = std::make_unique<wl::test::XScreen>();
-        if (previous.empty())
-            unsetenv("DISPLAY");
-        else
-            setenv("DISPLAY", previous.c_str(), 1);
+        screen_ = std::make_unique<wl::test::XScreen>(host_->display());
         if (!screen_->ok()) {
             std::fprintf(stderr, "could not open the host's display\n");
             return false;

@@ -26,6 +26,8 @@ unsigned long pixel(Rgb c)
 
 XScreen::XScreen() : display_(XOpenDisplay(nullptr)) { }
 
+XScreen::XScreen(const std::string& displayName) : display_(XOpenDisplay(displayName.c_str())) { }
+
 XScreen::~XScreen()
 {
     if (display_)

@@ -17,6 +17,8 @@ struct Rgb {
 class XScreen {
 public:
     XScreen();
+    // Another X server than $DISPLAY's (a running program's own, ":N").
+    explicit XScreen(const std::string& displayName);
     ~XScreen();
     bool ok() const { return display_ != nullptr; }
     int width() const;
