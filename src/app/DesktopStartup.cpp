@@ -48,7 +48,7 @@ namespace {
 SingleInstance* runningCopy = nullptr; // the process's own, while it listens
 } // namespace
 
-void chooseDesktopBackends()
+Platform chooseDesktopBackends()
 {
     // Whole frames (capture, conversion, decoding: megabytes each, many a second, on
     // threads that come and go with sessions) get mappings of their own that go back to
@@ -63,18 +63,20 @@ void chooseDesktopBackends()
     KeyStore::setStandard(makeDesktopKeyStore(*settings));
     InfoDictionary::setStandard(std::make_shared<ProgramInfoDictionary>());
     Prompts::setStandard(std::make_shared<QtPrompts>());
-    OwnerCheck::setStandard(std::make_shared<PamOwnerCheck>());
-    Notifier::setStandard(std::make_shared<DBusNotifier>());
-    Displays::setStandard(std::make_shared<XRandrDisplays>());
-    AdminPrompt::setStandard(std::make_shared<PolkitAdminPrompt>());
-    PowerManagement::setStandard(std::make_shared<DBusPowerManagement>());
-    LoginItem::setStandard(std::make_shared<XdgLoginItem>());
-    Permissions::setStandard(std::make_shared<X11Permissions>());
-    Workspace::setStandard(std::make_shared<DesktopWorkspace>());
-    InputPoster::setStandard(std::make_shared<XTestInputPoster>());
-    LocalInput::setStandard(std::make_shared<XInputLocalInput>());
-    CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
-    KeyboardLayout::setStandard(std::make_shared<XkbKeyboardLayout>());
+    Platform platform;
+    platform.adminPrompt = std::make_shared<PolkitAdminPrompt>();
+    platform.power = std::make_shared<DBusPowerManagement>();
+    platform.loginItem = std::make_shared<XdgLoginItem>();
+    platform.permissions = std::make_shared<X11Permissions>();
+    platform.workspace = std::make_shared<DesktopWorkspace>();
+    platform.displays = std::make_shared<XRandrDisplays>();
+    platform.inputPoster = std::make_shared<XTestInputPoster>();
+    platform.localInput = std::make_shared<XInputLocalInput>();
+    platform.cursorImages = std::make_shared<XFixesCursorImages>();
+    platform.keyboardLayout = std::make_shared<XkbKeyboardLayout>();
+    platform.notifier = std::make_shared<DBusNotifier>();
+    platform.ownerCheck = std::make_shared<PamOwnerCheck>();
+    return platform;
 }
 
 void refreshDesktopEntry()

@@ -1,9 +1,11 @@
 #pragma once
 // The one place that chooses the platform backends of the desktop program. main()
-// calls chooseDesktopBackends() once, right after the QApplication exists; code above
-// the platform layer only ever names the interfaces. Tests choose their own fakes and
+// calls chooseDesktopBackends() once, right after the QApplication exists, and hands
+// what it returns to the program's objects; code above the platform layer only ever
+// names the interfaces. Tests choose their own fakes and
 // never call this.
 
+#include "platform/Platform.h"
 #include "platform/ScreenSource.h"
 #include "platform/Updater.h"
 
@@ -19,7 +21,7 @@ class Prompts;
 
 // Settings, key store (recorded per installation), information keys, log, prompts,
 // owner check (PAM), notifier, displays, timers and the host's system services.
-void chooseDesktopBackends();
+Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
 // copy), so that it can be opened again from there.

@@ -256,12 +256,14 @@ void HostMenu::openMainWindow()
 
 void HostMenu::openScreenRecordingSettings()
 {
-    Workspace::standard().openPrivacySettings(Workspace::PrivacyPane::screenRecording);
+    if (controller_)
+        controller_->platform().workspace->openPrivacySettings(Workspace::PrivacyPane::screenRecording);
 }
 
 void HostMenu::openAccessibilitySettings()
 {
-    Workspace::standard().openPrivacySettings(Workspace::PrivacyPane::accessibility);
+    if (controller_)
+        controller_->platform().workspace->openPrivacySettings(Workspace::PrivacyPane::accessibility);
 }
 
 void HostMenu::askForHelp()
@@ -315,7 +317,8 @@ void HostMenu::toggleOpenAtLogin()
 
 void HostMenu::showSessionHistory()
 {
-    openSessionHistory();
+    if (controller_)
+        openSessionHistory(*controller_->platform().workspace);
 }
 
 void HostMenu::checkForUpdates()

@@ -25,11 +25,24 @@ namespace wl {
 
 WickerlaneApp::WickerlaneApp() : WickerlaneApp(Options{}) { }
 
-WickerlaneApp::WickerlaneApp(Options options) : options_(std::move(options)) { }
+WickerlaneApp::WickerlaneApp(Options options) : options_(std::move(options))
+{
+    // The platform's notifier and owner check serve wherever none was given.
+    Notifier* notifier = options_.platform.notifier.get();
+    OwnerCheck* ownerCheck = options_.platform.ownerCheck.get();
+    if (!options_.messenger.notifier)
+        options_.messenger.notifier = notifier;
+    if (!options_.viewer.notifier)
+        options_.viewer.notifier = notifier;
+    if (!options_.ownerCheck)
+        options_.ownerCheck = ownerCheck;
+    if (!options_.viewer.ownerCheck)
+        options_.viewer.ownerCheck = ownerCheck;
+}
 
 WickerlaneApp::~WickerlaneApp()
 {
-    Notifier& notifier = options_.messenger.notifier ? *options_.messenger.notifier : Notifier::standard();
+    Notifier& notifier = *options_.messenger.notifier;
     if (services_)
         notifier.onActivated = nullptr;
     menuBarExtra_.reset();
@@ -62,10 +75,13 @@ bool WickerlaneApp::start()
 
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     HostController::Options hostOptions = options_.host;
+    hostOptions.platform = options_.platform;
     if (!hostOptions.screens)
         hostOptions.screens = makeDesktopScreenSource;
     host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
-    viewer_ = std::make_unique<ViewerController>(*services_, options_.viewer);
+    ViewerController::Options viewerOptions = options_.viewer;
+    viewerOptions.keyboardLayout = options_.platform.keyboardLayout;
+    viewer_ = std::make_unique<ViewerController>(*services_, std::move(viewerOptions));
     installShellPanels(*services_->passwords, host_->askForHelpPanel());
     QPointer<HostController> host(host_.get());
     QPointer<ViewerController> viewer(viewer_.get());
@@ -106,7 +122,7 @@ bool WickerlaneApp::start()
         };
     }
 
-    Notifier& notifier = options_.messenger.notifier ? *options_.messenger.notifier : Notifier::standard();
+    Notifier& notifier = *options_.messenger.notifier;
     notifier.onActivated = [this](const std::string& identifier) { notificationClicked(identifier); };
     return true;
 }

@@ -32,9 +32,11 @@ class MenuBarExtra;
 class WickerlaneApp {
 public:
     struct Options {
-        MessengerOptions messenger; // the process-wide identity and services when empty
-        OwnerCheck* ownerCheck = nullptr;
-        HostController::Options host; // its screens: the desktop's when empty
+        MessengerOptions messenger; // the process-wide identity when empty; the platform's notifier when null
+        OwnerCheck* ownerCheck = nullptr; // the platform's when null (also the viewer's)
+        // The platform backends start-up chose (the safe stand-ins when left alone).
+        Platform platform;
+        HostController::Options host; // its screens: the desktop's when empty; its platform: the one above
         ViewerController::Options viewer;
         // The first steps (the desktop's when empty): bringing over the former helper
         // program's things; whether this computer's key can be read (false: the user

@@ -49,10 +49,11 @@ int main(int argc, char** argv)
         }))
         return 0; // the running copy shows its window
 
-    wl::chooseDesktopBackends();
+    wl::WickerlaneApp::Options options;
+    options.platform = wl::chooseDesktopBackends();
     wl::refreshDesktopEntry();
     wl::applyDarkStyle(app);
-    wl::WickerlaneApp program;
+    wl::WickerlaneApp program(std::move(options));
     running = &program;
     if (!program.start())
         wl::quitNow();

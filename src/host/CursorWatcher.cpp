@@ -10,8 +10,9 @@
 
 namespace wl {
 
-CursorWatcher::CursorWatcher(TimerFactory timers, QObject* parent)
-    : QObject(parent), timers_(timersOr(std::move(timers)))
+CursorWatcher::CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<Displays> displays,
+                             TimerFactory timers, QObject* parent)
+    : QObject(parent), images_(std::move(images)), displays_(std::move(displays)), timers_(timersOr(std::move(timers)))
 {
 }
 
@@ -70,7 +71,7 @@ std::optional<CursorShape> CursorWatcher::shape(const CursorImage& image)
     result.height = image.height;
     result.hotSpotX = image.hotSpotX;
     result.hotSpotY = image.hotSpotY;
-    const auto display = screenForDisplay();
+    const auto display = screenForDisplay(*displays_);
     result.screenWidth = display ? double(display->width) : 0.0;
     return result;
 }
@@ -78,7 +79,7 @@ std::optional<CursorShape> CursorWatcher::shape(const CursorImage& image)
 void CursorWatcher::poll()
 {
     assertMainThread("CursorWatcher::poll");
-    auto image = CursorImages::standard().current();
+    auto image = images_->current();
     if (!image)
         return;
     auto next = shape(*image);

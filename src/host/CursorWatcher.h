@@ -7,6 +7,8 @@
 //
 // Main thread only.
 
+#include "platform/CursorImages.h"
+#include "platform/Displays.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/SessionEvent.h"
 
@@ -28,7 +30,9 @@ public:
     static constexpr std::chrono::milliseconds kPollInterval{100};
 
     // timers: the poll (the process-wide timers when empty).
-    explicit CursorWatcher(TimerFactory timers = {}, QObject* parent = nullptr);
+    // images: the pointer's image; displays: the shared display it is placed on.
+    CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<Displays> displays, TimerFactory timers = {},
+                  QObject* parent = nullptr);
 
     std::function<void(const CursorShape&)> onChange;
 
@@ -48,6 +52,8 @@ public:
 private:
     void schedule();
 
+    const std::shared_ptr<CursorImages> images_;
+    const std::shared_ptr<Displays> displays_;
     TimerFactory timers_;
     std::unique_ptr<OneShotTimer> timer_;
     bool running_ = false;

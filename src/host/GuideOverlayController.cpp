@@ -22,12 +22,13 @@ constexpr Qt::WindowFlags kFurniture = Qt::Tool | Qt::FramelessWindowHint | Qt::
 
 } // namespace
 
-GuideOverlayController::GuideOverlayController(TimerFactory timers, QObject* parent)
-    : QObject(parent), timers_(timersOr(std::move(timers)))
+GuideOverlayController::GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<LocalInput> input,
+                                               TimerFactory timers, QObject* parent)
+    : QObject(parent), displays_(std::move(displays)), input_(std::move(input)), timers_(timersOr(std::move(timers)))
 {
     QPointer<GuideOverlayController> self(this);
     std::weak_ptr<bool> alive = alive_;
-    displaysObserver_ = Displays::standard().addObserver([self, alive] {
+    displaysObserver_ = displays_->addObserver([self, alive] {
         if (alive.lock() && self)
             self->followScreen();
     });
@@ -36,9 +37,9 @@ GuideOverlayController::GuideOverlayController(TimerFactory timers, QObject* par
 GuideOverlayController::~GuideOverlayController()
 {
     alive_.reset();
-    Displays::standard().removeObserver(displaysObserver_);
+    displays_->removeObserver(displaysObserver_);
     if (clickWatch_)
-        LocalInput::standard().unwatch(clickWatch_);
+        input_->unwatch(clickWatch_);
     delete window_.data();
     delete panel_.data();
 }
@@ -62,12 +63,12 @@ void GuideOverlayController::refresh()
 void GuideOverlayController::show(const SessionEvent& event)
 {
     if (!window_) {
-        if (QScreen* screen = qscreenForDisplay()) {
+        if (QScreen* screen = qscreenForDisplay(*displays_)) {
             auto* view = new GuideOverlayView(model);
             view->setWindowFlags(kFurniture | Qt::WindowTransparentForInput);
             view->setWindowTitle(QStringLiteral("Wickerlane guide"));
             view->setGeometry(screen->geometry());
-            view->setShapedToDrawings(!Displays::standard().blendsTranslucentWindows());
+            view->setShapedToDrawings(!displays_->blendsTranslucentWindows());
             view->present();
             window_ = view;
         }
@@ -104,7 +105,7 @@ QPoint GuideOverlayController::cardOrigin(QPointF point, QSize card, QRect visib
 void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& suggestion)
 {
     dismissSuggestion();
-    QScreen* screen = qscreenForDisplay();
+    QScreen* screen = qscreenForDisplay(*displays_);
     if (!screen)
         return;
     QPointer<GuideOverlayController> self(this);
@@ -129,13 +130,13 @@ void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& s
     card->setWindowFlags(kFurniture);
     card->setAttribute(Qt::WA_ShowWithoutActivating);
     card->setWindowTitle(QStringLiteral("Wickerlane suggestion"));
-    card->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
+    card->setShapedToOutline(!displays_->blendsTranslucentWindows());
     card->adjustSize();
     panel_ = card;
     placeSuggestionPanel(screen, point);
     card->show();
 
-    clickWatch_ = LocalInput::standard().watch([self](const LocalInputEvent& event) {
+    clickWatch_ = input_->watch([self](const LocalInputEvent& event) {
         if (self)
             self->ownClick(event);
     });
@@ -151,7 +152,7 @@ void GuideOverlayController::placeSuggestionPanel(QScreen* screen, GuideModel::P
 
     // The user's own clicks, in the root window's pixels.
     pixelRatio_ = screen->devicePixelRatio();
-    if (auto display = screenForDisplay())
+    if (auto display = screenForDisplay(*displays_))
         clickTarget_ = QPointF(display->x + display->width * point.x, display->y + display->height * point.y);
     else
         clickTarget_ = at * pixelRatio_;
@@ -161,7 +162,7 @@ void GuideOverlayController::followScreen()
 {
     if (!window_)
         return;
-    QScreen* screen = qscreenForDisplay();
+    QScreen* screen = qscreenForDisplay(*displays_);
     if (!screen) {
         hide();
         return;
@@ -208,7 +209,7 @@ void GuideOverlayController::dismissSuggestion()
         panel_ = nullptr;
     }
     if (clickWatch_) {
-        LocalInput::standard().unwatch(clickWatch_);
+        input_->unwatch(clickWatch_);
         clickWatch_ = 0;
     }
     refresh();

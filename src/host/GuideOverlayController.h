@@ -15,6 +15,8 @@
 // or another one is shared, so the next event builds it where that one is. Main thread
 // only.
 
+#include "platform/Displays.h"
+#include "platform/LocalInput.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/SessionEvent.h"
 
@@ -63,8 +65,10 @@ public:
     static constexpr int kCardGap = 40;
     static constexpr int kCardMargin = 8;
 
+    // displays: where the overlay goes; input: the user's clicks while a card shows;
     // timers: the delay before a "do it" answer is handed on (process-wide when empty).
-    explicit GuideOverlayController(TimerFactory timers = {}, QObject* parent = nullptr);
+    GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<LocalInput> input,
+                           TimerFactory timers = {}, QObject* parent = nullptr);
     ~GuideOverlayController() override;
 
     GuideModel model;
@@ -104,6 +108,8 @@ private:
     void answer(const std::function<void(double, double)>& callback, GuideModel::Point point);
     void refresh();
 
+    const std::shared_ptr<Displays> displays_;
+    const std::shared_ptr<LocalInput> input_;
     TimerFactory timers_;
     QPointer<GuideOverlayView> window_;
     QPointer<SuggestionCard> panel_;

@@ -449,7 +449,7 @@ void HelpRequestCenter::takeScreenshot()
     screenshotRunning_ = true;
     auto grab = options_.screenshot;
     auto screens = options_.screens;
-    const std::uint32_t display = Displays::standard().mainDisplayID();
+    const std::uint32_t display = options_.displays->mainDisplayID();
     QPointer<HelpRequestCenter> self(this);
     // The last screenshot's thread has delivered its picture (screenshotRunning_ was
     // cleared), so it has ended or is just ending.

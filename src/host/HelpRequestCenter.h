@@ -22,6 +22,7 @@
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
 #include "mail/HelpTopic.h"
+#include "platform/Displays.h"
 #include "platform/ScreenSource.h"
 #include "protocol/Date.h"
 
@@ -68,6 +69,8 @@ public:
     struct Options {
         // The questions it asks (the open panel); the process-wide prompts when null.
         Prompts* prompts = nullptr;
+        // The displays: the screenshot is of the main one.
+        std::shared_ptr<Displays> displays = Displays::none();
         // Where the open request's pictures live; picturesFolder() when empty.
         std::filesystem::path picturesFolder;
         // The screenshot of the main display, given the windows to leave out; the real

@@ -35,7 +35,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
 {
     QPointer<HostController> self(this);
     relay_ = std::make_unique<RelayLink>();
-    keepAwake_ = std::make_unique<KeepAwake>();
+    keepAwake_ = std::make_unique<KeepAwake>(options_.platform.power);
     askForHelpPanel_ = std::make_unique<AskForHelpPanelController>();
     auto helpersNow = [self] {
         return self && self->helpers_ ? self->helpers_->helpers() : std::vector<PairedDevice>{};
@@ -43,13 +43,15 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     HelpRequestCenter::Options requestOptions;
     requestOptions.prompts = options_.prompts;
     requestOptions.screens = options_.screens;
+    requestOptions.displays = options_.platform.displays;
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
-    helpers_ = std::make_unique<PairedHelpers>(messenger_, PairedHelpers::Options{options_.timers, options_.prompts});
-    session_ = std::make_unique<HostSession>(*helpRequests_,
-                                             HostSession::Options{options_.timers, options_.prompts, options_.screens});
-    handshake_ =
-        std::make_unique<HostHandshake>(HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_},
-                                        HostHandshake::Options{options_.timers, options_.prompts});
+    helpers_ = std::make_unique<PairedHelpers>(
+        messenger_, PairedHelpers::Options{options_.timers, options_.prompts, options_.platform.adminPrompt});
+    session_ = std::make_unique<HostSession>(
+        *helpRequests_, HostSession::Options{options_.timers, options_.prompts, options_.screens, options_.platform});
+    handshake_ = std::make_unique<HostHandshake>(
+        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_},
+        HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions});
 
     QObject::connect(helpers_.get(), &PairedHelpers::changed, this, &HostController::changed);
     QObject::connect(session_.get(), &HostSession::changed, this, &HostController::changed);
@@ -83,8 +85,8 @@ HostController::HostController(AppServices& services, Options options, QObject* 
             self->handshake_->handleSignal(message);
     };
 
-    refreshLoginItem();
-    opensAtLogin_ = wl::opensAtLogin();
+    refreshLoginItem(*options_.platform.loginItem);
+    opensAtLogin_ = wl::opensAtLogin(*options_.platform.loginItem);
 
     tellHelpersNoScreenRecording();
     armPermissionTimer();
@@ -179,8 +181,8 @@ void HostController::setAcceptingHelpRequests(bool on)
 
 void HostController::setOpensAtLogin(bool on)
 {
-    wl::setOpensAtLogin(on);
-    setPublished(opensAtLogin_, wl::opensAtLogin());
+    wl::setOpensAtLogin(*options_.platform.loginItem, on);
+    setPublished(opensAtLogin_, wl::opensAtLogin(*options_.platform.loginItem));
 }
 
 void HostController::relayOnlineChanged(bool online)
@@ -246,7 +248,7 @@ void HostController::checkPermissions()
 
 void HostController::tellHelpersNoScreenRecording()
 {
-    Permissions& permissions = Permissions::standard();
+    Permissions& permissions = *options_.platform.permissions;
     setPublished(canRecordScreen_, permissions.canRecordScreen());
     setPublished(canControl_, permissions.canControl());
     Defaults& defaults = Defaults::standard();

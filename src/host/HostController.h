@@ -13,6 +13,7 @@
 
 #include "host/HelperAttempt.h"
 #include "platform/OneShotTimer.h"
+#include "platform/Platform.h"
 #include "platform/ScreenSource.h"
 #include "protocol/PairedDevice.h"
 
@@ -61,6 +62,8 @@ public:
         Prompts* prompts = nullptr;
         // The screen that sessions and screenshots read (start-up gives the desktop's).
         ScreenSources screens;
+        // The system's services (start-up gives the desktop's).
+        Platform platform;
     };
 
     static constexpr const char* kAcceptHelpRequestsKey = "WLAcceptHelpRequests";
@@ -78,6 +81,8 @@ public:
     const std::vector<PairedDevice>& helpers() const;
     bool isPairing() const;
     bool opensAtLogin() const { return opensAtLogin_; }
+    // The system's services it was given, for the parts of the shell that work with it.
+    const Platform& platform() const { return options_.platform; }
     bool canRecordScreen() const { return canRecordScreen_; }
     bool canControl() const { return canControl_; }
     // The first line of the host menu.

@@ -262,7 +262,7 @@ void HostHandshake::handleHello(const SignalMessage& message)
         }
     } else {
         // 4. Screen Recording, before the unattended checks.
-        if (!Permissions::standard().canRecordScreen()) {
+        if (!options_.permissions->canRecordScreen()) {
             refuse("noScreenRecording");
             if (onNoScreenRecording)
                 onNoScreenRecording();

@@ -7,6 +7,7 @@
 
 #include "host/HelperAttempt.h"
 #include "platform/OneShotTimer.h"
+#include "platform/SystemServices.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SignalMessage.h"
 
@@ -58,6 +59,7 @@ public:
     struct Options {
         TimerFactory timers; // its timers (the process-wide ones when empty)
         Prompts* prompts = nullptr; // the consent question (the process-wide prompts when null)
+        std::shared_ptr<Permissions> permissions = Permissions::none(); // whether the screen can be read
     };
 
     HostHandshake(Parts parts, Options options, QObject* parent = nullptr);

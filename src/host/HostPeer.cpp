@@ -262,7 +262,8 @@ void HostPeer::answerOffer()
     });
 
     // The capture and the statistics do not wait for the answer.
-    impl_->capturer->start(sharedDisplay(), impl_->capturer->tenBit.load() && !impl_->capturer->tenBitRefused());
+    impl_->capturer->start(rememberedSharedDisplay(),
+                           impl_->capturer->tenBit.load() && !impl_->capturer->tenBitRefused());
     armStatsTimer();
 }
 

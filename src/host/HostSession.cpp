@@ -51,9 +51,10 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObje
     : QObject(parent), helpRequests_(helpRequests), options_(std::move(options))
 {
     QPointer<HostSession> self(this);
-    overlay_ = std::make_unique<GuideOverlayController>(options_.timers);
-    banner_ = std::make_unique<SessionBannerController>();
-    injector_ = std::make_unique<InputInjector>();
+    const Platform& platform = options_.platform;
+    overlay_ = std::make_unique<GuideOverlayController>(platform.displays, platform.localInput, options_.timers);
+    banner_ = std::make_unique<SessionBannerController>(platform.displays);
+    injector_ = std::make_unique<InputInjector>(platform.inputPoster, platform.displays);
     overlay_->onDoIt = [self](double x, double y) {
         if (self)
             self->doSuggestedClick(x, y);
@@ -63,7 +64,7 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObje
             self->doSuggestedClicksAlways(x, y);
     };
     std::weak_ptr<bool> alive = alive_;
-    displaysObserver_ = Displays::standard().addObserver([self, alive] {
+    displaysObserver_ = options_.platform.displays->addObserver([self, alive] {
         if (!alive.lock())
             return;
         if (self)
@@ -74,7 +75,7 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObje
 HostSession::~HostSession()
 {
     alive_.reset();
-    Displays::standard().removeObserver(displaysObserver_);
+    options_.platform.displays->removeObserver(displaysObserver_);
     if (peer_)
         peer_->stop();
     peer_.reset();
@@ -114,7 +115,8 @@ void HostSession::sendNotice(const std::string& text)
 CursorWatcher& HostSession::cursorWatcher()
 {
     if (!cursorWatcher_) {
-        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.timers);
+        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.platform.cursorImages, options_.platform.displays,
+                                                         options_.timers);
         QPointer<HostSession> self(this);
         cursorWatcher_->onChange = [self](const CursorShape& shape) {
             if (self)
@@ -127,7 +129,7 @@ CursorWatcher& HostSession::cursorWatcher()
 LocalActivityMonitor& HostSession::localActivity()
 {
     if (!localActivity_) {
-        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.timers);
+        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.platform.localInput, options_.timers);
         QPointer<HostSession> self(this);
         localActivity_->onChange = [self](bool active) {
             if (self)
@@ -144,7 +146,7 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
         return;
     setHelperName(fullName);
     overlay_->model.helperName = PairedHelpers::firstWord(fullName);
-    setSharedDisplay(Displays::standard().mainDisplayID());
+    setSharedDisplay(options_.platform.displays->mainDisplayID());
     {
         auto device = SessionAudioDevice::shared();
         device->setCurrentRole(SessionAudioDevice::Role::hosting);
@@ -215,8 +217,8 @@ void HostSession::sendState()
     peer_->send(microphone);
     if (peer_) {
         SessionEvent displays = SessionEvent::make(SessionEvent::Kind::displays);
-        displays.displays = currentDisplays();
-        displays.displayID = sharedDisplay();
+        displays.displays = currentDisplays(*options_.platform.displays);
+        displays.displayID = sharedDisplay(*options_.platform.displays);
         peer_->send(displays);
     }
     if (mode_ == HelpMode::control) {
@@ -253,7 +255,7 @@ void HostSession::handleEvent(const SessionEvent& event)
     case Kind::scroll:
     case Kind::key:
         if (mode_ == HelpMode::control && !(localActivity_ && localActivity_->isActive()) &&
-            Permissions::standard().canControl())
+            options_.platform.permissions->canControl())
             injector_->post(event);
         return;
     case Kind::requestControl: askTakeOver(); return;
@@ -280,8 +282,8 @@ void HostSession::setMode(HelpMode mode)
 {
     if (!peer_)
         return;
-    if (mode == HelpMode::control && !Permissions::standard().canControl()) {
-        Permissions::standard().requestControl();
+    if (mode == HelpMode::control && !options_.platform.permissions->canControl()) {
+        options_.platform.permissions->requestControl();
         pendingNotice_ = "Take over needs a one-time setting on that Mac (Accessibility), and it's been asked to allow "
                          "it. You're in guide mode until then; ask to take over again once it's on.";
         sendState();
@@ -334,10 +336,10 @@ void HostSession::askTakeOver()
 
 void HostSession::selectDisplay(std::uint32_t displayId)
 {
-    if (!peer_ || displayId == sharedDisplay())
+    if (!peer_ || displayId == sharedDisplay(*options_.platform.displays))
         return;
     bool known = false;
-    for (const auto& display : currentDisplays())
+    for (const auto& display : currentDisplays(*options_.platform.displays))
         known = known || display.id == displayId;
     if (!known)
         return;
@@ -349,8 +351,8 @@ void HostSession::selectDisplay(std::uint32_t displayId)
         cursorWatcher().start();
     }
     SessionEvent displays = SessionEvent::make(SessionEvent::Kind::displays);
-    displays.displays = currentDisplays();
-    displays.displayID = sharedDisplay();
+    displays.displays = currentDisplays(*options_.platform.displays);
+    displays.displayID = sharedDisplay(*options_.platform.displays);
     peer_->send(displays);
 }
 
@@ -358,18 +360,18 @@ void HostSession::screensChanged()
 {
     if (!peer_)
         return;
-    auto displays = currentDisplays();
+    auto displays = currentDisplays(*options_.platform.displays);
     bool present = false;
     for (const auto& display : displays)
-        present = present || display.id == sharedDisplay();
+        present = present || display.id == sharedDisplay(*options_.platform.displays);
     if (!present) {
-        setSharedDisplay(Displays::standard().mainDisplayID());
+        setSharedDisplay(options_.platform.displays->mainDisplayID());
         overlay_->hide();
-        peer_->switchDisplay(sharedDisplay());
+        peer_->switchDisplay(sharedDisplay(*options_.platform.displays));
     }
     SessionEvent event = SessionEvent::make(SessionEvent::Kind::displays);
     event.displays = displays;
-    event.displayID = sharedDisplay();
+    event.displayID = sharedDisplay(*options_.platform.displays);
     peer_->send(event);
 }
 
@@ -382,8 +384,8 @@ void HostSession::doSuggestedClick(double x, double y)
 {
     if (!peer_ || mode_ != HelpMode::guide)
         return;
-    if (!Permissions::standard().canControl()) {
-        Permissions::standard().requestControl();
+    if (!options_.platform.permissions->canControl()) {
+        options_.platform.permissions->requestControl();
         return;
     }
     banner_->setIgnoresMouseEvents(true);

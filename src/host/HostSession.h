@@ -7,6 +7,7 @@
 #include "host/HelperAttempt.h"
 #include "media/MicrophoneResult.h"
 #include "platform/OneShotTimer.h"
+#include "platform/Platform.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SessionEvent.h"
 
@@ -42,6 +43,7 @@ public:
         TimerFactory timers; // its own timers and the peer's (the process-wide ones when empty)
         Prompts* prompts = nullptr; // the questions it asks (the process-wide prompts when null)
         ScreenSources screens; // the screen the session shares
+        Platform platform; // the displays, input, cursor and permissions it works with
     };
 
     HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent = nullptr);

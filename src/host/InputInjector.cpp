@@ -52,11 +52,14 @@ long long takeClicks(long long& carry, long long amount)
 
 } // namespace
 
-InputInjector::InputInjector(QObject* parent) : QObject(parent) { }
+InputInjector::InputInjector(std::shared_ptr<InputPoster> poster, std::shared_ptr<Displays> displays, QObject* parent)
+    : QObject(parent), poster_(std::move(poster)), displays_(std::move(displays))
+{
+}
 
 InputPoster& InputInjector::poster() const
 {
-    return InputPoster::standard();
+    return *poster_;
 }
 
 std::set<int> InputInjector::keysDown() const
@@ -79,7 +82,7 @@ int InputInjector::pixelFor(double fraction, int origin, int size)
 
 bool InputInjector::moveTo(double x, double y)
 {
-    auto display = screenForDisplay();
+    auto display = screenForDisplay(*displays_);
     if (!display)
         return false;
     lastX_ = pixelFor(x, display->x, display->width);

@@ -19,12 +19,15 @@
 //
 // Main thread only.
 
+#include "platform/Displays.h"
+#include "platform/InputPoster.h"
 #include "protocol/SessionEvent.h"
 
 #include <QObject>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace wl {
@@ -38,7 +41,8 @@ public:
     // 3000 pixels: about three screens.
     static constexpr int kMaxWheelClicks = 300;
 
-    explicit InputInjector(QObject* parent = nullptr);
+    // poster: where the events go; displays: the shared display they are placed on.
+    InputInjector(std::shared_ptr<InputPoster> poster, std::shared_ptr<Displays> displays, QObject* parent = nullptr);
 
     void post(const SessionEvent& event);
     // Lets go of every button and key it holds down, where the pointer is now.
@@ -55,6 +59,8 @@ public:
     static int pixelFor(double fraction, int origin, int size);
 
 private:
+    const std::shared_ptr<InputPoster> poster_;
+    const std::shared_ptr<Displays> displays_;
     InputPoster& poster() const;
     bool moveTo(double x, double y);
     void postScroll(const SessionEvent& event);

@@ -8,7 +8,10 @@
 
 namespace wl {
 
-KeepAwake::KeepAwake(PowerManagement* power, QObject* parent) : QObject(parent), power_(power) { }
+KeepAwake::KeepAwake(std::shared_ptr<PowerManagement> power, QObject* parent)
+    : QObject(parent), power_(std::move(power))
+{
+}
 
 KeepAwake::~KeepAwake()
 {
@@ -20,7 +23,7 @@ KeepAwake::~KeepAwake()
 
 PowerManagement& KeepAwake::power()
 {
-    return power_ ? *power_ : PowerManagement::standard();
+    return *power_;
 }
 
 void KeepAwake::start(bool wanted)

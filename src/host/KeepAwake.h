@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <memory>
 
 namespace wl {
 
@@ -16,8 +17,7 @@ class KeepAwake final : public QObject {
 public:
     static constexpr const char* kAssertionName = "Wickerlane is ready for help requests";
 
-    // power: the process-wide power management when null.
-    explicit KeepAwake(PowerManagement* power = nullptr, QObject* parent = nullptr);
+    explicit KeepAwake(std::shared_ptr<PowerManagement> power, QObject* parent = nullptr);
     ~KeepAwake() override;
 
     // Records the wish, watches the power source while wanted, and updates.
@@ -33,7 +33,7 @@ public:
 private:
     PowerManagement& power();
 
-    PowerManagement* power_;
+    const std::shared_ptr<PowerManagement> power_;
     bool wanted_ = false;
     std::uint32_t assertion_ = 0;
     bool watching_ = false;

@@ -7,15 +7,15 @@
 
 namespace wl {
 
-LocalActivityMonitor::LocalActivityMonitor(TimerFactory timers, QObject* parent)
-    : QObject(parent), timers_(timersOr(std::move(timers)))
+LocalActivityMonitor::LocalActivityMonitor(std::shared_ptr<LocalInput> input, TimerFactory timers, QObject* parent)
+    : QObject(parent), input_(std::move(input)), timers_(timersOr(std::move(timers)))
 {
 }
 
 LocalActivityMonitor::~LocalActivityMonitor()
 {
     if (token_)
-        LocalInput::standard().unwatch(token_);
+        input_->unwatch(token_);
 }
 
 void LocalActivityMonitor::install()
@@ -25,7 +25,7 @@ void LocalActivityMonitor::install()
         return;
     installed_ = true;
     QPointer<LocalActivityMonitor> self(this);
-    token_ = LocalInput::standard().watch([self](const LocalInputEvent& event) {
+    token_ = input_->watch([self](const LocalInputEvent& event) {
         if (self)
             self->handle(event);
     });
@@ -34,7 +34,7 @@ void LocalActivityMonitor::install()
 void LocalActivityMonitor::stop()
 {
     if (token_)
-        LocalInput::standard().unwatch(token_);
+        input_->unwatch(token_);
     token_ = 0;
     installed_ = false;
     quietTimer_.reset();

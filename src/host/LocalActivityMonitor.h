@@ -11,6 +11,7 @@
 //
 // Main thread only.
 
+#include "platform/LocalInput.h"
 #include "platform/OneShotTimer.h"
 
 #include <QObject>
@@ -29,7 +30,8 @@ public:
     static constexpr std::chrono::milliseconds kQuietTime{1500};
 
     // timers: the quiet timer (the process-wide timers when empty).
-    explicit LocalActivityMonitor(TimerFactory timers = {}, QObject* parent = nullptr);
+    explicit LocalActivityMonitor(std::shared_ptr<LocalInput> input, TimerFactory timers = {},
+                                  QObject* parent = nullptr);
     ~LocalActivityMonitor() override;
 
     // Called with true when the user starts and false when they stop.
@@ -50,6 +52,7 @@ public:
 private:
     void quietTimerFired();
 
+    const std::shared_ptr<LocalInput> input_;
     TimerFactory timers_;
     bool installed_ = false;
     int token_ = 0;

@@ -6,9 +6,8 @@
 
 namespace wl {
 
-void setOpensAtLogin(bool on)
+void setOpensAtLogin(LoginItem& item, bool on)
 {
-    LoginItem& item = LoginItem::standard();
     const std::string path = item.programPath();
     std::string error;
     if (!item.setEnabled(on, path, error)) {
@@ -21,9 +20,8 @@ void setOpensAtLogin(bool on)
         Defaults::standard().remove(kLoginItemPathKey);
 }
 
-void refreshLoginItem()
+void refreshLoginItem(LoginItem& item)
 {
-    LoginItem& item = LoginItem::standard();
     if (!item.isEnabled())
         return;
     const std::string path = item.programPath();
@@ -32,12 +30,12 @@ void refreshLoginItem()
     Log::line("Wickerlane: Open at Login now opens " + path);
     std::string ignored;
     item.setEnabled(false, path, ignored);
-    setOpensAtLogin(true);
+    setOpensAtLogin(item, true);
 }
 
-bool opensAtLogin()
+bool opensAtLogin(LoginItem& item)
 {
-    return LoginItem::standard().isEnabled();
+    return item.isEnabled();
 }
 
 } // namespace wl

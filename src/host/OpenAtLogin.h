@@ -4,14 +4,16 @@
 
 namespace wl {
 
+class LoginItem;
+
 inline constexpr const char* kLoginItemPathKey = "WLLoginItemPath";
 
 // Registers or unregisters the login item; on success remembers the program's path (or
 // forgets it); a failure is logged and changes nothing.
-void setOpensAtLogin(bool on);
+void setOpensAtLogin(LoginItem& item, bool on);
 // At start-up: an enabled login item registered for another copy of the program is
 // registered again for this one.
-void refreshLoginItem();
-bool opensAtLogin();
+void refreshLoginItem(LoginItem& item);
+bool opensAtLogin(LoginItem& item);
 
 } // namespace wl

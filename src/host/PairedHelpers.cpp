@@ -203,7 +203,7 @@ void PairedHelpers::allowUnattendedAccess(const PairedDevice& given)
 {
     if (!indexOf(given.id))
         return;
-    if (!AdminPrompt::standard().askForAdminRights())
+    if (!options_.adminPrompt->askForAdminRights())
         return;
     auto pin = askForUnattendedPIN(given.name);
     if (!pin)

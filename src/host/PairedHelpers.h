@@ -4,6 +4,7 @@
 // access. The list is stored in the settings and outlives the process.
 
 #include "platform/OneShotTimer.h"
+#include "platform/SystemServices.h"
 #include "protocol/PairedDevice.h"
 #include "protocol/PairedDeviceStore.h"
 
@@ -35,6 +36,8 @@ public:
     struct Options {
         TimerFactory timers; // the pairing's timers (the process-wide ones when empty)
         Prompts* prompts = nullptr; // the questions it asks (the process-wide prompts when null)
+        // Asked before unattended access is turned on.
+        std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
     };
 
     PairedHelpers(Messenger& messenger, Options options, QObject* parent = nullptr);

@@ -11,7 +11,10 @@
 
 namespace wl {
 
-SessionBannerController::SessionBannerController(QObject* parent) : QObject(parent) { }
+SessionBannerController::SessionBannerController(std::shared_ptr<Displays> displays, QObject* parent)
+    : QObject(parent), displays_(std::move(displays))
+{
+}
 
 SessionBannerController::~SessionBannerController()
 {
@@ -27,7 +30,7 @@ void SessionBannerController::present(Actions actions)
                          Qt::X11BypassWindowManagerHint);
     view->setAttribute(Qt::WA_ShowWithoutActivating);
     view->setWindowTitle(QStringLiteral("Wickerlane session"));
-    view->setShapedToOutline(!Displays::standard().blendsTranslucentWindows());
+    view->setShapedToOutline(!displays_->blendsTranslucentWindows());
     panel_ = view;
     // A new banner takes mouse events.
     ignoresMouse_ = false;

@@ -11,6 +11,7 @@
 // Main thread only.
 
 #include "host/SessionBannerView.h"
+#include "platform/Displays.h"
 #include "protocol/SessionEvent.h"
 
 #include <QObject>
@@ -18,6 +19,7 @@
 #include <QRect>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace wl {
@@ -38,7 +40,8 @@ public:
     static constexpr int kRightMargin = 12;
     static constexpr int kTopMargin = 8;
 
-    explicit SessionBannerController(QObject* parent = nullptr);
+    // displays: whether windows can be translucent.
+    explicit SessionBannerController(std::shared_ptr<Displays> displays, QObject* parent = nullptr);
     ~SessionBannerController() override;
 
     SessionBannerModel model;
@@ -67,6 +70,7 @@ public:
     static QPoint placement(QSize size, QRect available, QRect trayIcon = {});
 
 private:
+    const std::shared_ptr<Displays> displays_;
     void applyMouseHandling();
 
     QPointer<SessionBannerView> panel_;

@@ -73,13 +73,13 @@ void appendSessionHistory(const std::string& text)
     ::close(fd);
 }
 
-void openSessionHistory()
+void openSessionHistory(Workspace& workspace)
 {
     const auto path = sessionHistoryPath();
     std::error_code error;
     if (!std::filesystem::exists(path, error))
         appendSessionHistory("Session history started");
-    if (!Workspace::standard().openFile(path.string()))
+    if (!workspace.openFile(path.string()))
         Log::line("Wickerlane: could not open the session history");
 }
 

@@ -9,11 +9,13 @@
 
 namespace wl {
 
+class Workspace;
+
 std::filesystem::path sessionHistoryPath();
 // Appends one line; a failure is logged and otherwise ignored.
 void appendSessionHistory(const std::string& text);
 // Writes "Session history started" when there is no file yet, then opens it in the
 // user's usual program for it.
-void openSessionHistory();
+void openSessionHistory(Workspace& workspace);
 
 } // namespace wl

@@ -13,27 +13,33 @@ bool sharedKnown = false;
 std::uint32_t sharedId = 0;
 } // namespace
 
-std::vector<DisplayInfo> currentDisplays()
+std::vector<DisplayInfo> currentDisplays(Displays& displays)
 {
     std::vector<DisplayInfo> result;
-    for (const auto& display : Displays::standard().list())
+    for (const auto& display : displays.list())
         result.push_back(DisplayInfo{display.id, display.name, static_cast<double>(display.width),
                                      static_cast<double>(display.height)});
     return result;
 }
 
-std::uint32_t sharedDisplay()
+std::uint32_t sharedDisplay(Displays& displays)
 {
     std::lock_guard guard(sharedLock);
     if (!sharedKnown) {
         // Without any display there is nothing to remember yet; ask again next time.
-        std::uint32_t main = Displays::standard().mainDisplayID();
+        std::uint32_t main = displays.mainDisplayID();
         if (main == 0)
             return 0;
         sharedId = main;
         sharedKnown = true;
     }
     return sharedId;
+}
+
+std::uint32_t rememberedSharedDisplay()
+{
+    std::lock_guard guard(sharedLock);
+    return sharedKnown ? sharedId : 0;
 }
 
 void setSharedDisplay(std::uint32_t id)
@@ -50,26 +56,26 @@ void resetSharedDisplay()
     sharedKnown = false;
 }
 
-std::optional<Display> screenForDisplay()
+std::optional<Display> screenForDisplay(Displays& displays)
 {
-    std::uint32_t shared = sharedDisplay();
-    auto displays = Displays::standard().list();
-    for (const auto& display : displays)
+    std::uint32_t shared = sharedDisplay(displays);
+    auto all = displays.list();
+    for (const auto& display : all)
         if (display.id == shared)
             return display;
-    if (displays.empty())
+    if (all.empty())
         return std::nullopt;
-    return displays.front();
+    return all.front();
 }
 
-QScreen* qscreenForDisplay()
+QScreen* qscreenForDisplay(Displays& displays)
 {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return nullptr;
     const auto screens = QGuiApplication::screens();
     if (screens.isEmpty())
         return nullptr;
-    if (auto display = screenForDisplay()) {
+    if (auto display = screenForDisplay(displays)) {
         QString name = QString::fromStdString(display->output.empty() ? display->name : display->output);
         for (QScreen* screen : screens)
             if (!name.isEmpty() && screen->name() == name)

@@ -58,6 +58,10 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
     : QObject(parent), historyKey_(std::move(historyKey)), seenKey_(historyKey_ + "SeenIds"),
       contacts_(std::move(contacts)), options_(std::move(options))
 {
+    if (!options_.notifier) {
+        silent_ = Notifier::none();
+        options_.notifier = silent_.get();
+    }
     load();
 }
 
@@ -396,7 +400,7 @@ void Messenger::publishKeyRecord(std::function<void(bool)> done)
 
 void Messenger::start()
 {
-    auto& notifier = options_.notifier ? *options_.notifier : Notifier::standard();
+    auto& notifier = *options_.notifier;
     notifier.prepare();
     publishKeyRecord();
     if (!link_) {
@@ -546,7 +550,7 @@ void Messenger::announce(const StoredMessage& message)
         break;
     default: return; // cancels and receipts only change what is shown
     }
-    auto& notifier = options_.notifier ? *options_.notifier : Notifier::standard();
+    auto& notifier = *options_.notifier;
     notifier.post(title, body, message.id);
 }
 

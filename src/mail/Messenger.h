@@ -37,7 +37,7 @@ struct MessengerOptions {
     MailIdentity identity = MailIdentity::standard();
     // The introduction service's base address; the configured one when empty.
     std::function<QUrl()> serviceURL;
-    Notifier* notifier = nullptr; // Notifier::standard() when null
+    Notifier* notifier = nullptr; // notifications go nowhere when null
     Prompts* prompts = nullptr; // Prompts::standard() when null
     std::function<Date()> clock; // dateNow when empty
 };
@@ -137,6 +137,7 @@ private:
     std::string seenKey_;
     Contacts contacts_;
     Options options_;
+    std::shared_ptr<Notifier> silent_; // stands in for a missing notifier
     QNetworkAccessManager network_;
     std::unique_ptr<MailboxLink> link_;
     std::vector<StoredMessage> messages_;

@@ -33,7 +33,8 @@ std::string passwordName(const StoredMessage& message)
 
 PasswordCenter::PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck* ownerCheck,
                                QObject* parent)
-    : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck)
+    : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck),
+      refusing_(ownerCheck ? nullptr : OwnerCheck::none())
 {
     sweepTimer_.setInterval(kSweepIntervalMs);
     connect(&sweepTimer_, &QTimer::timeout, this, [this] { sweep(); });
@@ -118,7 +119,7 @@ void PasswordCenter::reveal(const StoredMessage& message, const std::string& rea
             done(std::nullopt);
         return;
     }
-    auto& check = ownerCheck_ ? *ownerCheck_ : OwnerCheck::standard();
+    auto& check = ownerCheck_ ? *ownerCheck_ : *refusing_;
     QPointer<PasswordCenter> self(this);
     check.check(reason, [self, id = message.id, done](bool confirmed) {
         if (!self || !confirmed) {

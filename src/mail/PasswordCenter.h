@@ -90,6 +90,7 @@ private:
     Messenger& messenger_;
     Messenger::Contacts contacts_;
     OwnerCheck* ownerCheck_;
+    std::shared_ptr<OwnerCheck> refusing_; // stands in for a missing owner check
     QTimer sweepTimer_;
     WindowMakers windowMakers_;
     std::unique_ptr<SendPasswordPanelController> composer_;

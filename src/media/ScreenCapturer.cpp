@@ -26,17 +26,23 @@ namespace wl {
 
 namespace {
 
-// The size sent for a display of this size: WLMaxWidth wide at most, even numbers.
-ScreenCapturer::Size sentSize(const ScreenRect& rect)
+// The size sent for a display of this size: maxWidth wide at most (when at least 2), even
+// numbers.
+ScreenCapturer::Size sentSize(const ScreenRect& rect, double maxWidth)
 {
     ScreenCapturer::Size size{rect.width, rect.height};
-    double maxWidth = Defaults::standard().number("WLMaxWidth").value_or(0);
     if (maxWidth >= 2 && size.width > maxWidth) {
         int w = int(maxWidth) & ~1;
         int h = int(std::lround(double(size.height) * w / size.width)) & ~1;
         size = {w, std::max(2, h)};
     }
     return size;
+}
+
+// WLMaxWidth: the widest picture sent (0: as wide as the display).
+double maxWidthSetting()
+{
+    return Defaults::standard().number("WLMaxWidth").value_or(0);
 }
 
 } // namespace
@@ -50,6 +56,7 @@ public:
 // What the capture thread keeps between frames.
 struct ScreenCapturer::Grabbing {
     std::unique_ptr<ScreenSource> screen;
+    double maxWidth = 0; // WLMaxWidth as the last start or switch read it
     ScreenRect region;
     std::vector<uint8_t> scaled;
     // The last picture handed on (rows packed), and when it last changed and was last
@@ -202,7 +209,7 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
                   std::to_string(chosen));
     if (!grabbing_->prepare(rect, error))
         return false;
-    const Size size = sentSize(rect);
+    const Size size = sentSize(rect, grabbing_->maxWidth);
     auto stream = std::make_shared<Stream>();
     stream->displayId = chosen;
     std::lock_guard guard(lock_);
@@ -222,7 +229,10 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
 void ScreenCapturer::start(uint32_t displayId, bool tenBitWish, std::function<void()> done)
 {
     tenBit = tenBitWish;
-    post([this, displayId, tenBitWish, done = std::move(done)] {
+    // Settings are read here, on the caller's thread: the capture thread reads none.
+    const double maxWidth = maxWidthSetting();
+    post([this, displayId, tenBitWish, maxWidth, done = std::move(done)] {
+        grabbing_->maxWidth = maxWidth;
         std::string error;
         bool started = attempt(displayId, tenBitWish, error);
         if (!started && tenBitWish) {
@@ -295,7 +305,9 @@ void ScreenCapturer::applyCursor(std::function<void()> done)
 
 void ScreenCapturer::switchDisplay(uint32_t displayId, std::function<void()> done)
 {
-    post([this, displayId, done = std::move(done)] {
+    const double maxWidth = maxWidthSetting();
+    post([this, displayId, maxWidth, done = std::move(done)] {
+        grabbing_->maxWidth = maxWidth;
         if (stream()) {
             ScreenRect rect;
             uint32_t chosen = 0;
@@ -306,7 +318,7 @@ void ScreenCapturer::switchDisplay(uint32_t displayId, std::function<void()> don
             } else if (!grabbing_->prepare(rect, error)) {
                 Log::line("Wickerlane: could not switch the shared display: " + error);
             } else {
-                const Size size = sentSize(rect);
+                const Size size = sentSize(rect, grabbing_->maxWidth);
                 std::lock_guard guard(lock_);
                 if (stream_)
                     stream_->displayId = chosen;

@@ -23,8 +23,8 @@ public:
     virtual ~CursorImages() = default;
     virtual std::optional<CursorImage> current() = 0;
 
-    static CursorImages& standard();
-    static void setStandard(std::shared_ptr<CursorImages> images);
+    // The safe stand-in: nothing known, nothing done.
+    static std::shared_ptr<CursorImages> none();
 };
 
 } // namespace wl

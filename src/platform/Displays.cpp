@@ -4,18 +4,11 @@ namespace wl {
 
 namespace {
 
-// Stands in until start-up installs the desktop backend: no displays.
+// The safe stand-in: no displays.
 class NoDisplays final : public Displays {
 public:
     std::vector<Display> list() override { return {}; }
 };
-
-std::mutex standardLock;
-std::shared_ptr<Displays>& standardSlot()
-{
-    static std::shared_ptr<Displays> slot = std::make_shared<NoDisplays>();
-    return slot;
-}
 } // namespace
 
 std::uint32_t Displays::mainDisplayID()
@@ -66,16 +59,9 @@ void Displays::notifyObservers()
             observer();
 }
 
-Displays& Displays::standard()
+std::shared_ptr<Displays> Displays::none()
 {
-    std::lock_guard guard(standardLock);
-    return *standardSlot();
-}
-
-void Displays::setStandard(std::shared_ptr<Displays> displays)
-{
-    std::lock_guard guard(standardLock);
-    standardSlot() = displays ? std::move(displays) : std::make_shared<NoDisplays>();
+    return std::make_shared<NoDisplays>();
 }
 
 } // namespace wl

@@ -47,8 +47,8 @@ public:
     int addObserver(std::function<void()> observer);
     void removeObserver(int token);
 
-    static Displays& standard();
-    static void setStandard(std::shared_ptr<Displays> displays);
+    // The safe stand-in: nothing known, nothing done.
+    static std::shared_ptr<Displays> none();
 
 protected:
     // Backends call this when the configuration changed.

@@ -1,11 +1,9 @@
 #include "platform/InputPoster.h"
 
-#include "platform/StandardSlot.h"
-
 namespace wl {
 
 namespace {
-// Before start-up installs the desktop backend: nothing can be posted.
+// The safe stand-in: nothing can be posted.
 class NoInputPoster final : public InputPoster {
 public:
     bool available() override { return false; }
@@ -15,17 +13,11 @@ public:
     bool key(std::uint32_t, bool) override { return false; }
     bool capsLockOn() override { return false; }
 };
-using Slot = StandardSlot<InputPoster, NoInputPoster>;
 } // namespace
 
-InputPoster& InputPoster::standard()
+std::shared_ptr<InputPoster> InputPoster::none()
 {
-    return Slot::get();
-}
-
-void InputPoster::setStandard(std::shared_ptr<InputPoster> poster)
-{
-    Slot::set(std::move(poster));
+    return std::make_shared<NoInputPoster>();
 }
 
 } // namespace wl

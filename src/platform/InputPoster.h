@@ -28,8 +28,8 @@ public:
     // Whether Caps Lock is on.
     virtual bool capsLockOn() = 0;
 
-    static InputPoster& standard();
-    static void setStandard(std::shared_ptr<InputPoster> poster);
+    // The safe stand-in: nothing known, nothing done.
+    static std::shared_ptr<InputPoster> none();
 };
 
 } // namespace wl

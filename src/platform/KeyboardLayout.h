@@ -15,8 +15,8 @@ public:
     // first, then in the other groups. Empty when the key types nothing.
     virtual std::vector<std::uint32_t> baseKeysyms(std::uint32_t keycode) = 0;
 
-    static KeyboardLayout& standard();
-    static void setStandard(std::shared_ptr<KeyboardLayout> layout);
+    // The safe stand-in: nothing known, nothing done.
+    static std::shared_ptr<KeyboardLayout> none();
 };
 
 } // namespace wl

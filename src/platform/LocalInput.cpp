@@ -1,27 +1,19 @@
 #include "platform/LocalInput.h"
 
-#include "platform/StandardSlot.h"
-
 namespace wl {
 
 namespace {
-// Before start-up installs the desktop backend: nothing is reported.
+// The safe stand-in: nothing is reported.
 class NoLocalInput final : public LocalInput {
 public:
     int watch(std::function<void(const LocalInputEvent&)>) override { return 0; }
     void unwatch(int) override { }
 };
-using Slot = StandardSlot<LocalInput, NoLocalInput>;
 } // namespace
 
-LocalInput& LocalInput::standard()
+std::shared_ptr<LocalInput> LocalInput::none()
 {
-    return Slot::get();
-}
-
-void LocalInput::setStandard(std::shared_ptr<LocalInput> input)
-{
-    Slot::set(std::move(input));
+    return std::make_shared<NoLocalInput>();
 }
 
 } // namespace wl

@@ -35,8 +35,8 @@ public:
     virtual int watch(std::function<void(const LocalInputEvent&)> handler) = 0;
     virtual void unwatch(int token) = 0;
 
-    static LocalInput& standard();
-    static void setStandard(std::shared_ptr<LocalInput> input);
+    // The safe stand-in: nothing known, nothing done.
+    static std::shared_ptr<LocalInput> none();
 };
 
 } // namespace wl

@@ -1,7 +1,7 @@
 #pragma once
-// Local notifications: new mail, Macs coming online. Start-up installs the desktop
-// backend (org.freedesktop.Notifications on the session bus); tests install a
-// recording fake. Until one is installed notifications go nowhere.
+// Local notifications: new mail, Macs coming online. Start-up chooses the desktop
+// backend (org.freedesktop.Notifications on the session bus); tests hand in a
+// recording fake.
 
 #include <functional>
 #include <memory>
@@ -23,9 +23,8 @@ public:
     // Called on the main thread with the identifier of a notification the user clicked.
     std::function<void(const std::string& identifier)> onActivated;
 
-    // The process-wide notifier (a silent one until one is installed).
-    static Notifier& standard();
-    static void setStandard(std::shared_ptr<Notifier> notifier);
+    // The safe stand-in: notifications go nowhere.
+    static std::shared_ptr<Notifier> none();
 };
 
 } // namespace wl

@@ -2,11 +2,10 @@
 // The device-owner check: the person at this computer proves that they own it (their
 // account password, or whatever the PAM stack offers) before a received password is
 // shown or copied. The desktop backend (PamOwnerCheck) asks in a small dialog that shows
-// the reason and runs PAM off the main thread; tests install a scripted fake.
+// the reason and runs PAM off the main thread; tests hand in a scripted fake.
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace wl {
@@ -21,40 +20,22 @@ public:
     // (cancelled, wrong password, no way to check) answers false and is logged.
     virtual void check(const std::string& reason, std::function<void(bool)> done) = 0;
 
-    // The process-wide check. Until start-up installs the desktop backend it refuses.
-    static OwnerCheck& standard();
-    static void setStandard(std::shared_ptr<OwnerCheck> check);
+    // The safe stand-in: it refuses, and says why in the log.
+    static std::shared_ptr<OwnerCheck> none();
 };
 
 namespace detail {
-// Answers false and says why once in the log: no backend was installed.
+// Answers false and says why in the log: no backend was chosen.
 class RefusingOwnerCheck final : public OwnerCheck {
 public:
     void check(const std::string& reason, std::function<void(bool)> done) override;
 };
 
-inline std::mutex& ownerCheckLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-inline std::shared_ptr<OwnerCheck>& ownerCheckSlot()
-{
-    static std::shared_ptr<OwnerCheck> slot = std::make_shared<RefusingOwnerCheck>();
-    return slot;
-}
 } // namespace detail
 
-inline OwnerCheck& OwnerCheck::standard()
+inline std::shared_ptr<OwnerCheck> OwnerCheck::none()
 {
-    std::lock_guard guard(detail::ownerCheckLock());
-    return *detail::ownerCheckSlot();
-}
-
-inline void OwnerCheck::setStandard(std::shared_ptr<OwnerCheck> check)
-{
-    std::lock_guard guard(detail::ownerCheckLock());
-    detail::ownerCheckSlot() = check ? std::move(check) : std::make_shared<detail::RefusingOwnerCheck>();
+    return std::make_shared<detail::RefusingOwnerCheck>();
 }
 
 } // namespace wl

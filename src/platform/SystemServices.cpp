@@ -2,13 +2,11 @@
 
 #include "platform/Log.h"
 
-#include <mutex>
-
 namespace wl {
 
 namespace {
 
-// Before start-up installs the desktop backends.
+// The safe stand-ins.
 class NoAdminPrompt final : public AdminPrompt {
 public:
     bool askForAdminRights() override
@@ -54,67 +52,26 @@ public:
     bool openFile(const std::string&) override { return false; }
 };
 
-// One process-wide slot per interface, with the stand-in until one is installed.
-template <typename Interface, typename Fallback>
-struct Slot {
-    static std::mutex& lock()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::shared_ptr<Interface>& value()
-    {
-        static std::shared_ptr<Interface> v = std::make_shared<Fallback>();
-        return v;
-    }
-    static Interface& get()
-    {
-        std::lock_guard guard(lock());
-        return *value();
-    }
-    static void set(std::shared_ptr<Interface> next)
-    {
-        std::lock_guard guard(lock());
-        value() = next ? std::move(next) : std::make_shared<Fallback>();
-    }
-};
-
 } // namespace
 
-AdminPrompt& AdminPrompt::standard()
+std::shared_ptr<AdminPrompt> AdminPrompt::none()
 {
-    return Slot<AdminPrompt, NoAdminPrompt>::get();
-}
-void AdminPrompt::setStandard(std::shared_ptr<AdminPrompt> prompt)
-{
-    Slot<AdminPrompt, NoAdminPrompt>::set(std::move(prompt));
+    return std::make_shared<NoAdminPrompt>();
 }
 
-PowerManagement& PowerManagement::standard()
+std::shared_ptr<PowerManagement> PowerManagement::none()
 {
-    return Slot<PowerManagement, NoPowerManagement>::get();
-}
-void PowerManagement::setStandard(std::shared_ptr<PowerManagement> power)
-{
-    Slot<PowerManagement, NoPowerManagement>::set(std::move(power));
+    return std::make_shared<NoPowerManagement>();
 }
 
-LoginItem& LoginItem::standard()
+std::shared_ptr<LoginItem> LoginItem::none()
 {
-    return Slot<LoginItem, NoLoginItem>::get();
-}
-void LoginItem::setStandard(std::shared_ptr<LoginItem> item)
-{
-    Slot<LoginItem, NoLoginItem>::set(std::move(item));
+    return std::make_shared<NoLoginItem>();
 }
 
-Permissions& Permissions::standard()
+std::shared_ptr<Permissions> Permissions::none()
 {
-    return Slot<Permissions, NoPermissions>::get();
-}
-void Permissions::setStandard(std::shared_ptr<Permissions> permissions)
-{
-    Slot<Permissions, NoPermissions>::set(std::move(permissions));
+    return std::make_shared<NoPermissions>();
 }
 
 void Workspace::openPrivacySettings(PrivacyPane pane)
@@ -124,13 +81,9 @@ void Workspace::openPrivacySettings(PrivacyPane pane)
               "; on X11 both need only an X display that allows reading the screen and the XTEST extension");
 }
 
-Workspace& Workspace::standard()
+std::shared_ptr<Workspace> Workspace::none()
 {
-    return Slot<Workspace, NoWorkspace>::get();
-}
-void Workspace::setStandard(std::shared_ptr<Workspace> workspace)
-{
-    Slot<Workspace, NoWorkspace>::set(std::move(workspace));
+    return std::make_shared<NoWorkspace>();
 }
 
 } // namespace wl

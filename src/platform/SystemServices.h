@@ -2,9 +2,10 @@
 // The host's small services of the operating system, one interface each: the
 // administrator prompt, holding off idle sleep and the power source, the login item,
 // the permissions a session needs, and opening a file in its usual program. Start-up
-// installs the desktop backends (platform/linux); tests install recorded or scripted
-// ones (tests/support). Until one is installed each answers the safe way: no rights,
-// no assertion, on AC power, not at login, no permissions, nothing opened.
+// chooses the desktop backends (platform/linux) into the Platform; tests hand in
+// recorded or scripted ones (tests/support). The stand-ins (none()) answer the safe
+// way: no rights, no assertion, on AC power, not at login, no permissions, nothing
+// opened.
 
 #include <cstdint>
 #include <functional>
@@ -20,8 +21,8 @@ public:
     // when they were granted. Runs modally.
     virtual bool askForAdminRights() = 0;
 
-    static AdminPrompt& standard();
-    static void setStandard(std::shared_ptr<AdminPrompt> prompt);
+    // The safe stand-in (see above).
+    static std::shared_ptr<AdminPrompt> none();
 };
 
 class PowerManagement {
@@ -37,8 +38,8 @@ public:
     virtual void watchPowerSource(std::function<void()> changed) = 0;
     virtual void stopWatchingPowerSource() = 0;
 
-    static PowerManagement& standard();
-    static void setStandard(std::shared_ptr<PowerManagement> power);
+    // The safe stand-in (see above).
+    static std::shared_ptr<PowerManagement> none();
 };
 
 class LoginItem {
@@ -52,8 +53,8 @@ public:
     // The path of the running program.
     virtual std::string programPath() = 0;
 
-    static LoginItem& standard();
-    static void setStandard(std::shared_ptr<LoginItem> item);
+    // The safe stand-in (see above).
+    static std::shared_ptr<LoginItem> none();
 };
 
 class Permissions {
@@ -66,8 +67,8 @@ public:
     // Asks the user to allow input posting, where the system has such a question.
     virtual void requestControl() = 0;
 
-    static Permissions& standard();
-    static void setStandard(std::shared_ptr<Permissions> permissions);
+    // The safe stand-in (see above).
+    static std::shared_ptr<Permissions> none();
 };
 
 class Workspace {
@@ -81,8 +82,8 @@ public:
     // default says so in the log.
     virtual void openPrivacySettings(PrivacyPane pane);
 
-    static Workspace& standard();
-    static void setStandard(std::shared_ptr<Workspace> workspace);
+    // The safe stand-in (see above).
+    static std::shared_ptr<Workspace> none();
 };
 
 } // namespace wl

@@ -37,6 +37,10 @@ std::string trimSpaces(const std::string& text)
 PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
     : QObject(parent), myMacs_(myMacs), options_(std::move(options))
 {
+    if (!options_.notifier) {
+        silent_ = Notifier::none();
+        options_.notifier = silent_.get();
+    }
     knownUnattended_ = readIdSet(kKnownUnattendedKey);
     notifyWhenOnline_ = readIdSet(kNotifyWhenOnlineKey);
     devices_ = deviceStore_.load();
@@ -56,7 +60,7 @@ Prompts& PairedHosts::prompts() const
 
 Notifier& PairedHosts::notifier() const
 {
-    return options_.notifier ? *options_.notifier : Notifier::standard();
+    return *options_.notifier;
 }
 
 std::set<std::string> readIdSet(const char* key)

@@ -96,6 +96,7 @@ private:
 
     MyMacs& myMacs_;
     Options options_;
+    std::shared_ptr<Notifier> silent_; // stands in for a missing notifier
     PairedDeviceStore deviceStore_{kPairedHostsKey};
     std::vector<PairedDevice> devices_;
     std::set<std::string> onlineIDs_;

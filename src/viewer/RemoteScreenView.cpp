@@ -24,7 +24,9 @@ constexpr quint32 kX11LockMask = 0x2;
 
 } // namespace
 
-RemoteScreenView::RemoteScreenView(std::shared_ptr<ViewerPeer> peer, QWidget* parent) : QWidget(parent), peer_(peer)
+RemoteScreenView::RemoteScreenView(std::shared_ptr<ViewerPeer> peer, std::shared_ptr<KeyboardLayout> keyboard,
+                                   QWidget* parent)
+    : QWidget(parent), layout_(std::move(keyboard)), peer_(peer)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -286,10 +288,10 @@ void RemoteScreenView::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
 }
 
-std::optional<int> RemoteScreenView::keyCodeFor(const QKeyEvent& event)
+std::optional<int> RemoteScreenView::keyCodeFor(const QKeyEvent& event, KeyboardLayout& layout)
 {
     if (event.nativeScanCode() != 0)
-        for (std::uint32_t keysym : KeyboardLayout::standard().baseKeysyms(event.nativeScanCode()))
+        for (std::uint32_t keysym : layout.baseKeysyms(event.nativeScanCode()))
             if (auto code = keys::keyCodeForKeysym(keysym))
                 return code;
     if (event.nativeVirtualKey() != 0)
@@ -319,7 +321,7 @@ void RemoteScreenView::sendKey(QKeyEvent* event, bool down)
     event->accept();
     if (event->isAutoRepeat())
         return; // the host repeats a held key itself
-    const auto code = keyCodeFor(*event);
+    const auto code = keyCodeFor(*event, *layout_);
     if (!code)
         return;
     SessionEvent key = SessionEvent::make(SessionEvent::Kind::key);

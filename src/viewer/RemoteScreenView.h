@@ -19,6 +19,7 @@
 //
 // The peer limits pointer and mouse-move events to 60 a second.
 
+#include "platform/KeyboardLayout.h"
 #include "protocol/SessionEvent.h"
 #include "viewer/FrameLayer.h"
 
@@ -45,7 +46,9 @@ public:
     // A notch of a wheel without precise deltas scrolls this many pixels.
     static constexpr double kPixelsPerWheelNotch = 10;
 
-    RemoteScreenView(std::shared_ptr<ViewerPeer> peer, QWidget* parent = nullptr);
+    // layout: the local keyboard, whose keys are sent as the keys they are.
+    RemoteScreenView(std::shared_ptr<ViewerPeer> peer, std::shared_ptr<KeyboardLayout> keyboard,
+                     QWidget* parent = nullptr);
     ~RemoteScreenView() override;
 
     void setMode(HelpMode mode);
@@ -64,8 +67,8 @@ public:
     std::function<void(const SessionEvent&)> sendEvent;
 
     // The key code of a key event (from the key's keysyms without modifiers, else the
-    // keysym it typed); nullopt for keys the key table lacks.
-    static std::optional<int> keyCodeFor(const QKeyEvent& event);
+    // keysym it typed, the keys as layout has them); nullopt for keys the key table lacks.
+    static std::optional<int> keyCodeFor(const QKeyEvent& event, KeyboardLayout& layout);
     // The modifier flags of a key event.
     static std::uint64_t flagsFor(const QKeyEvent& event);
 
@@ -83,6 +86,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    const std::shared_ptr<KeyboardLayout> layout_;
     void send(const SessionEvent& event);
     void sendAt(SessionEvent::Kind kind, QPointF position, std::optional<int> button = std::nullopt,
                 std::optional<int> clickCount = std::nullopt);

@@ -16,7 +16,8 @@ ViewerController::ViewerController(AppServices& services, QObject* parent)
 }
 
 ViewerController::ViewerController(AppServices& services, Options options, QObject* parent)
-    : QObject(parent), services_(services), messenger_(*services.messenger), passwords_(*services.passwords)
+    : QObject(parent), services_(services), messenger_(*services.messenger), passwords_(*services.passwords),
+      keyboardLayout_(options.keyboardLayout)
 {
     MyMacs& myMacs = *services.myMacs;
     hosts_ = std::make_unique<PairedHosts>(

@@ -10,6 +10,7 @@
 // after the host controller. Everything runs on the main thread; closures handed to
 // other objects hold the controller weakly and do nothing once it is gone.
 
+#include "platform/KeyboardLayout.h"
 #include "viewer/PairedHosts.h"
 #include "viewer/RequestAnswers.h"
 #include "viewer/ViewerSession.h"
@@ -50,6 +51,8 @@ public:
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
         // Whether sessions build a real peer (tests of the handshake alone turn it off).
         bool makesPeers = true;
+        // Where the remote screen finds the keys of the local keyboard.
+        std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
     };
 
     explicit ViewerController(AppServices& services, QObject* parent = nullptr);
@@ -63,6 +66,7 @@ public:
     AppServices& services() const { return services_; }
     Messenger& messenger() const { return messenger_; }
     PasswordCenter& passwords() const { return passwords_; }
+    const std::shared_ptr<KeyboardLayout>& keyboardLayout() const { return keyboardLayout_; }
 
     // Whether this machine waits for or is connected to a host.
     bool isHelping() const { return session_->isHelping(); }
@@ -76,6 +80,7 @@ private:
     AppServices& services_;
     Messenger& messenger_;
     PasswordCenter& passwords_;
+    const std::shared_ptr<KeyboardLayout> keyboardLayout_;
     std::unique_ptr<PairedHosts> hosts_;
     std::unique_ptr<RequestAnswers> answers_;
     std::unique_ptr<ViewerSession> session_;

@@ -427,7 +427,7 @@ void ViewerRootView::refresh()
         remoteScreen_ = nullptr;
         shownPeer_ = c.session().peer();
         if (auto peer = c.session().sharedPeer()) {
-            remoteScreen_ = new RemoteScreenView(peer, session_);
+            remoteScreen_ = new RemoteScreenView(peer, c.keyboardLayout(), session_);
             sessionLayout_->addWidget(remoteScreen_, 1);
         }
     }

@@ -55,7 +55,8 @@ std::string stateWord(ViewerPeer::ConnectionState state)
 } // namespace
 
 ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
-    : QObject(parent), parts_(parts), options_(std::move(options))
+    : QObject(parent), parts_(parts), options_(std::move(options)),
+      refusing_(options_.ownerCheck ? nullptr : OwnerCheck::none())
 {
     Defaults& defaults = Defaults::standard();
     // A stored Boolean false turns the sound off; anything else leaves it on.
@@ -82,7 +83,7 @@ Prompts& ViewerSession::prompts() const
 
 OwnerCheck& ViewerSession::ownerCheck() const
 {
-    return options_.ownerCheck ? *options_.ownerCheck : OwnerCheck::standard();
+    return options_.ownerCheck ? *options_.ownerCheck : *refusing_;
 }
 
 bool ViewerSession::isHelping() const

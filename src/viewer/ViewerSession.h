@@ -150,6 +150,7 @@ private:
 
     Parts parts_;
     Options options_;
+    std::shared_ptr<OwnerCheck> refusing_; // stands in for a missing owner check
     Phase phase_;
     std::string connectionInfo_;
     HelpMode mode_ = HelpMode::guide;

@@ -19,7 +19,7 @@ TEST(MenuBarLabel, TheFiveStatesByPrecedence)
 {
     AppRig rig;
     auto permissions = std::make_shared<SwitchablePermissions>();
-    Permissions::setStandard(permissions);
+    rig.platform.permissions = permissions;
     FakeHost grace("Grace");
     rig.pairHosts({grace.record()});
     ASSERT_TRUE(rig.start());
@@ -67,7 +67,6 @@ TEST(MenuBarLabel, TheFiveStatesByPrecedence)
     EXPECT_EQ(state(), State::off);
     viewer.backToDevices();
     EXPECT_EQ(state(), State::off);
-    Permissions::setStandard(nullptr);
 }
 
 } // namespace

@@ -33,7 +33,7 @@ namespace wl::test {
 namespace {
 
 // The work area a window manager publishes, with the top `panel` pixels left to a panel.
-void publishWorkArea(Display* display, int panel)
+void publishWorkArea(::Display* display, int panel)
 {
     const Window root = DefaultRootWindow(display);
     const Atom workArea = XInternAtom(display, "_NET_WORKAREA", False);
@@ -109,7 +109,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
 
     {
         SCOPED_TRACE("the session banner: inside the available area, clear of the tray icon");
-        Display* display = XOpenDisplay(nullptr);
+        ::Display* display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
         QScreen* screen = QGuiApplication::primaryScreen();
         // A top panel of 30 pixels, as a window manager publishes it.
@@ -119,7 +119,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         // The tray icon at the right end of the available area's top, where the banner
         // would otherwise go.
         const QRect tray(available.right() - 29, available.top() + 2, 24, 24);
-        SessionBannerController banner;
+        SessionBannerController banner(Displays::none());
         banner.model.helperFirstName = "Anna";
         banner.trayIconGeometry = [tray] { return tray; };
         banner.present({});
@@ -152,7 +152,7 @@ TEST(WindowLayout, AWindowLeftOutOfAScreenshotTakesItsFrameAlong)
     ASSERT_TRUE(screen.ok());
     screen.fill(0, 0, screen.width(), screen.height(), {255, 255, 255});
     screen.sync();
-    Display* display = XOpenDisplay(nullptr);
+    ::Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
     const Window root = DefaultRootWindow(display);
     const unsigned long red = 0xff0000, grey = 0xc0c0c0;

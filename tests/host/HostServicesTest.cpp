@@ -190,8 +190,9 @@ namespace {
 
 TEST(HostKeepAwake, HoldsOffIdleSleepOnlyWhileWantedAndOnACPower)
 {
-    RecordingPowerManagement power;
-    KeepAwake awake(&power);
+    auto recording = std::make_shared<RecordingPowerManagement>();
+    RecordingPowerManagement& power = *recording;
+    KeepAwake awake(recording);
     EXPECT_FALSE(awake.holdsAssertion());
 
     awake.start(true);
@@ -320,14 +321,12 @@ TEST(HostSessionHistory, LinesAreAppendedInUTCAndNothingIsRewritten)
     // Showing the history of a machine that has none starts it first.
     std::filesystem::remove(path);
     auto workspace = std::make_shared<RecordingWorkspace>();
-    Workspace::setStandard(workspace);
-    openSessionHistory();
+    openSessionHistory(*workspace);
     ASSERT_EQ(workspace->opened, std::vector<std::string>{path.string()});
     std::ifstream started(path);
     std::string first;
     std::getline(started, first);
     EXPECT_EQ(first.substr(22), "Session history started");
-    Workspace::setStandard(nullptr);
 
     // A folder that can't be made: logged, nothing else.
     std::ofstream(state.path() / "blocker") << "x";
@@ -345,13 +344,12 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
     TempDir config;
     auto entry = config.path() / "autostart" / "org.wickerlane.Wickerlane.desktop";
     auto item = std::make_shared<XdgLoginItem>(entry);
-    LoginItem::setStandard(item);
     auto settings = std::make_shared<MemoryDefaults>();
     Defaults::setStandard(settings);
 
-    EXPECT_FALSE(opensAtLogin());
-    setOpensAtLogin(true);
-    EXPECT_TRUE(opensAtLogin());
+    EXPECT_FALSE(opensAtLogin(*item));
+    setOpensAtLogin(*item, true);
+    EXPECT_TRUE(opensAtLogin(*item));
     const std::string program = item->programPath();
     EXPECT_FALSE(program.empty());
     EXPECT_EQ(settings->string(kLoginItemPathKey), program);
@@ -363,10 +361,10 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
     // The same copy starting again changes nothing; a moved copy registers again.
     {
         CapturedLog log;
-        refreshLoginItem();
+        refreshLoginItem(*item);
         EXPECT_FALSE(log.contains("Open at Login now opens"));
         settings->setString(kLoginItemPathKey, "/opt/old/wickerlane");
-        refreshLoginItem();
+        refreshLoginItem(*item);
         EXPECT_TRUE(log.contains("Wickerlane: Open at Login now opens " + program));
         EXPECT_EQ(settings->string(kLoginItemPathKey), program);
     }
@@ -376,22 +374,21 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
         std::ofstream out(entry, std::ios::app);
         out << "Hidden=true\n";
     }
-    EXPECT_FALSE(opensAtLogin());
+    EXPECT_FALSE(opensAtLogin(*item));
 
-    setOpensAtLogin(false);
+    setOpensAtLogin(*item, false);
     EXPECT_FALSE(std::filesystem::exists(entry));
     EXPECT_FALSE(settings->contains(kLoginItemPathKey));
 
     // A failure is logged and changes nothing.
     std::filesystem::create_directories(config.path() / "blocked");
     std::ofstream(config.path() / "blocked" / "autostart") << "a file";
-    LoginItem::setStandard(std::make_shared<XdgLoginItem>(config.path() / "blocked" / "autostart" / "x.desktop"));
+    XdgLoginItem blocked(config.path() / "blocked" / "autostart" / "x.desktop");
     CapturedLog log;
-    setOpensAtLogin(true);
+    setOpensAtLogin(blocked, true);
     EXPECT_TRUE(log.contains("Wickerlane: could not change Open at Login: "));
     EXPECT_FALSE(settings->contains(kLoginItemPathKey));
 
-    LoginItem::setStandard(nullptr);
     Defaults::setStandard(nullptr);
 }
 

@@ -45,7 +45,7 @@ protected:
         ASSERT_TRUE(waitUntil(
             [&] { return rig.host->session().peer() && rig.host->session().peer()->guideChannelOpen(); }, 10000));
         ASSERT_TRUE(waitUntil([&] { return ada.events().size() >= 3; }));
-        auto displays = Displays::standard().list();
+        auto displays = rig.platform.displays->list();
         ASSERT_FALSE(displays.empty());
         screen = displays.front();
     }

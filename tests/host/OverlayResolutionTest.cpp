@@ -107,11 +107,11 @@ TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
     Resolution resolution;
     ASSERT_TRUE(resolution.ok());
     const QSize original = resolution.size();
-    Displays::setStandard(std::make_shared<XRandrDisplays>());
+    auto displays = std::make_shared<XRandrDisplays>();
     resetSharedDisplay();
     {
         ManualTimers timers;
-        GuideOverlayController overlay(timers.factory());
+        GuideOverlayController overlay(displays, LocalInput::none(), timers.factory());
         overlay.show(SessionEvent::make(SessionEvent::Kind::pointer, 0.25, 0.25));
         overlay.show(SessionEvent::make(SessionEvent::Kind::suggest, 0.5, 0.5));
         ASSERT_TRUE(overlay.isShown());
@@ -121,7 +121,7 @@ TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
         auto follows = [&](QSize size) {
             EXPECT_TRUE(waitUntil([&] { return overlay.window()->geometry() == QRect(QPoint(0, 0), size); }, 5000))
                 << overlay.window()->geometry().width() << "x" << overlay.window()->geometry().height();
-            QScreen* screen = qscreenForDisplay();
+            QScreen* screen = qscreenForDisplay(*displays);
             ASSERT_TRUE(screen);
             SuggestionCard* card = overlay.suggestionPanel();
             ASSERT_TRUE(card);
@@ -138,7 +138,6 @@ TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
         follows(original);
         overlay.hide();
     }
-    Displays::setStandard(nullptr);
     resetSharedDisplay();
 }
 

@@ -25,46 +25,42 @@ protected:
     {
         displays = std::make_shared<test::FixedDisplays>(
             std::vector<Display>{display(66, "HDMI-1", 0, true), display(67, "DP-2", 1920, false)});
-        Displays::setStandard(displays);
         resetSharedDisplay();
     }
-    void TearDown() override
-    {
-        resetSharedDisplay();
-        Displays::setStandard(std::make_shared<test::FixedDisplays>());
-    }
+    void TearDown() override { resetSharedDisplay(); }
     std::shared_ptr<test::FixedDisplays> displays;
 };
 } // namespace
 
 TEST_F(SharedDisplayTest, StartsOnTheMainDisplayAndFollowsChanges)
 {
-    EXPECT_EQ(currentDisplays(), (std::vector<DisplayInfo>{{66, "HDMI-1", 1920, 1080}, {67, "DP-2", 1920, 1080}}));
-    EXPECT_EQ(sharedDisplay(), 66u);
-    EXPECT_EQ(screenForDisplay()->name, "HDMI-1");
+    EXPECT_EQ(currentDisplays(*displays),
+              (std::vector<DisplayInfo>{{66, "HDMI-1", 1920, 1080}, {67, "DP-2", 1920, 1080}}));
+    EXPECT_EQ(sharedDisplay(*displays), 66u);
+    EXPECT_EQ(screenForDisplay(*displays)->name, "HDMI-1");
 
     setSharedDisplay(67);
-    EXPECT_EQ(sharedDisplay(), 67u);
-    EXPECT_EQ(screenForDisplay()->name, "DP-2");
+    EXPECT_EQ(sharedDisplay(*displays), 67u);
+    EXPECT_EQ(screenForDisplay(*displays)->name, "DP-2");
 
     // Gone: the first display stands in, and the shared id is not changed by asking.
     displays->setDisplays({display(66, "HDMI-1", 0, true)});
-    EXPECT_EQ(screenForDisplay()->id, 66u);
-    EXPECT_EQ(sharedDisplay(), 67u);
+    EXPECT_EQ(screenForDisplay(*displays)->id, 66u);
+    EXPECT_EQ(sharedDisplay(*displays), 67u);
 
     displays->setDisplays({});
-    EXPECT_EQ(screenForDisplay(), std::nullopt);
-    EXPECT_TRUE(currentDisplays().empty());
+    EXPECT_EQ(screenForDisplay(*displays), std::nullopt);
+    EXPECT_TRUE(currentDisplays(*displays).empty());
     // Without a QGuiApplication there is no QScreen.
-    EXPECT_EQ(qscreenForDisplay(), nullptr);
+    EXPECT_EQ(qscreenForDisplay(*displays), nullptr);
 }
 
 TEST_F(SharedDisplayTest, NoDisplayYetIsNotRemembered)
 {
     displays->setDisplays({});
-    EXPECT_EQ(sharedDisplay(), 0u);
+    EXPECT_EQ(sharedDisplay(*displays), 0u);
     displays->setDisplays({display(5, "eDP-1", 0, false), display(9, "HDMI-1", 0, true)});
-    EXPECT_EQ(sharedDisplay(), 9u);
+    EXPECT_EQ(sharedDisplay(*displays), 9u);
 }
 
 TEST_F(SharedDisplayTest, ObserversHearOfChanges)

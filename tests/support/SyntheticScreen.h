@@ -1,6 +1,6 @@
 #pragma once
 // A screen made in memory, for tests that need the host's capture but not a desktop:
-// its displays (install them as Displays::standard()) may change size at any time, and
+// its displays (hand them in as the platform's displays) may change size at any time, and
 // every pixel of a grab is the colour the test painted last. Its sources stand in for
 // X11ScreenSource; the grabbing thread and the test may use it at once.
 #include "FixedDisplays.h"

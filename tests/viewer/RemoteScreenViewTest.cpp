@@ -88,14 +88,12 @@ protected:
         rig.transport().deliver(host.challenge(rig.helperNonce()));
         rig.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
         ASSERT_TRUE(rig.viewer->session().sharedPeer());
-        KeyboardLayout::setStandard(layout);
     }
-    void TearDown() override { KeyboardLayout::setStandard(nullptr); }
 
     // A view of the given size showing a picture of the given size.
     std::unique_ptr<RemoteScreenView> makeView(QSize view, QSize picture)
     {
-        auto screen = std::make_unique<RemoteScreenView>(rig.viewer->session().sharedPeer());
+        auto screen = std::make_unique<RemoteScreenView>(rig.viewer->session().sharedPeer(), layout);
         screen->resize(view);
         screen->show();
         screen->sendEvent = [this](const SessionEvent& event) { sent.push_back(event); };

@@ -742,7 +742,7 @@ int main(int argc, char** argv)
                                            {InfoKey::publicEDKey, "a2V5"}}));
     rig.defaults->setStringList("WLSTUNServers", {});
     auto permissions = std::make_shared<SwitchablePermissions>();
-    Permissions::setStandard(permissions);
+    rig.platform.permissions = permissions;
     auto ada = device("Ada Lovelace");
     auto bo = device("Bo Diddley", grant(true, 1));
     auto cy = device("Cy Twombly", grant(false, 5));

@@ -687,20 +687,21 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Wickerlane"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    wl::chooseDesktopBackends();
+    wl::WickerlaneApp::Options options;
+    options.platform = wl::chooseDesktopBackends();
     // Qt's timers, on a clock the test may move forward.
     wl::test::WarpTimers timers;
     wl::setStandardTimers(timers.factory());
     auto poster = std::make_shared<WheelWatchingPoster>();
-    wl::InputPoster::setStandard(poster);
+    options.platform.inputPoster = poster;
     wl::applyDarkStyle(app);
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
     auto admin = std::make_shared<wl::test::ScriptedAdminPrompt>();
     wl::Prompts::setStandard(prompts);
-    wl::OwnerCheck::setStandard(owner);
-    wl::AdminPrompt::setStandard(admin);
-    wl::WickerlaneApp program;
+    options.platform.ownerCheck = owner;
+    options.platform.adminPrompt = admin;
+    wl::WickerlaneApp program(std::move(options));
     if (!program.start())
         return 1;
     // Tests drive and photograph the helper's window whether or not it has paired hosts yet.

@@ -113,7 +113,6 @@ struct World {
         char folder[] = "/tmp/wl-fuzz-host.XXXXXX";
         if (::mkdtemp(folder))
             setenv("XDG_DATA_HOME", folder, 1);
-        Permissions::setStandard(permissions);
         offerSDP = makeOffer();
     }
 
@@ -217,7 +216,10 @@ public:
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
         services_ = std::make_unique<AppServices>(options);
         services_->isHelping = [this] { return helping_; };
-        host_ = std::make_unique<HostController>(*services_, HostController::Options{timers_.factory(), &prompts_});
+        Platform platform;
+        platform.permissions = world().permissions;
+        host_ = std::make_unique<HostController>(*services_,
+                                                 HostController::Options{timers_.factory(), &prompts_, {}, platform});
         host_->handshake().onSignalSent = [this](const SignalMessage& message, HostHandshake::Route) {
             if (message.kind == Kind::accepted) {
                 checkAdmission();

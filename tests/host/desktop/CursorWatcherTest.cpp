@@ -36,15 +36,15 @@ QImage decodePng(const std::string& base64)
 
 TEST(CursorWatcherOnX, ANewCursorIsReportedOnceAnUnchangedOneNever)
 {
-    auto displays = Displays::standard().list();
+    auto displays = desktop().displays->list();
     ASSERT_EQ(displays.size(), 2u);
     setSharedDisplay(displays.front().id);
     XEventProbe window("", 100, 100, 400, 300);
     ASSERT_TRUE(window.ok());
-    InputPoster::standard().movePointer(300, 250); // over the window
+    desktop().inputPoster->movePointer(300, 250); // over the window
 
     ManualTimers timers;
-    CursorWatcher watcher(timers.factory());
+    CursorWatcher watcher(desktop().cursorImages, desktop().displays, timers.factory());
     std::vector<CursorShape> reports;
     watcher.onChange = [&](const CursorShape& shape) { reports.push_back(shape); };
     watcher.start();
@@ -122,9 +122,8 @@ TEST(CursorWatcherOnX, ACursorWithoutWidthOrHeightIsNotReported)
     empty.height = 16;
     empty.serial = 7;
     fixed->image = empty;
-    CursorImages::setStandard(fixed);
     ManualTimers timers;
-    CursorWatcher watcher(timers.factory());
+    CursorWatcher watcher(fixed, desktop().displays, timers.factory());
     int reports = 0;
     watcher.onChange = [&](const CursorShape&) { ++reports; };
     watcher.start();
@@ -143,7 +142,6 @@ TEST(CursorWatcherOnX, ACursorWithoutWidthOrHeightIsNotReported)
     ASSERT_TRUE(timers.fireNext(CursorWatcher::kPollInterval));
     EXPECT_EQ(reports, 1);
     watcher.stop();
-    CursorImages::setStandard(desktopCursorImages());
 }
 
 } // namespace

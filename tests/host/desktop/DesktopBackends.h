@@ -1,14 +1,8 @@
 #pragma once
-// The desktop backends the test executable installed (main.cpp), for tests that stand
-// something in front of one for a while and put it back.
-#include <memory>
-
-namespace wl {
-class LocalInput;
-class CursorImages;
-} // namespace wl
+// The desktop backends this test executable made on its test desktop (main.cpp): the
+// displays, input, cursor and keyboard of the platform, for the parts under test.
+#include "platform/Platform.h"
 
 namespace wl::test {
-std::shared_ptr<LocalInput> desktopLocalInput();
-std::shared_ptr<CursorImages> desktopCursorImages();
+const Platform& desktop();
 } // namespace wl::test

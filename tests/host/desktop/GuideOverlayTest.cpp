@@ -2,6 +2,7 @@
 // what the overlay shows over a window (a screenshot, looked at pixel by pixel), the
 // "do it" answers, and the user's own click near a suggestion against one posted for
 // the helper.
+#include "DesktopBackends.h"
 #include "DeskScreen.h"
 
 #include "host/GuideOverlayController.h"
@@ -48,7 +49,7 @@ class GuideOverlay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        displays = Displays::standard().list();
+        displays = desktop().displays->list();
         ASSERT_EQ(displays.size(), 2u);
         setSharedDisplay(displays.front().id);
         overlay.model.helperName = "Ada";
@@ -64,7 +65,7 @@ protected:
 
     std::vector<Display> displays;
     ManualTimers timers;
-    GuideOverlayController overlay{timers.factory()};
+    GuideOverlayController overlay{desktop().displays, desktop().localInput, timers.factory()};
     std::vector<GuideModel::Point> doIt, doAlways;
 };
 
@@ -233,7 +234,7 @@ TEST_F(GuideOverlay, TheUsersOwnClickNearTheSuggestionClearsItAPostedOneNever)
 {
     LocalUser user("");
     ASSERT_TRUE(user.ok());
-    InputInjector injector;
+    InputInjector injector(desktop().inputPoster, desktop().displays);
     XEventProbe window("", 0, 0, 1280, 720);
     // The suggested point is (640, 360) on the left display.
     overlay.show(guide(SessionEvent::Kind::suggest, 0.5, 0.5));

@@ -2,6 +2,7 @@
 // where clicks, drags, scrolls and keys land for given fractions, which device they come
 // from, what releaseAll lets go of, and every key of the key table from the host's
 // keymap back to the helper's key code.
+#include "DesktopBackends.h"
 #include "XDesk.h"
 #include "WaitUntil.h"
 #include "XInputProbe.h"
@@ -70,7 +71,7 @@ class InputInjection : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        displays = Displays::standard().list();
+        displays = desktop().displays->list();
         ASSERT_EQ(displays.size(), 2u) << "the test desktop has two monitors";
         ASSERT_TRUE(probe.ok());
         xtest = probe.coreXTestDevices();
@@ -110,7 +111,7 @@ protected:
     // A window over the whole root, both monitors.
     XEventProbe probe{"", 0, 0, XDesk::kLeft.width + XDesk::kRight.width, XDesk::kRight.height};
     std::vector<int> xtest;
-    InputInjector injector;
+    InputInjector injector{desktop().inputPoster, desktop().displays};
 };
 
 TEST_F(InputInjection, ClicksDragsScrollsAndKeysLandOnEitherDisplay)
@@ -362,7 +363,7 @@ TEST_F(InputInjection, TheKeyTableRoundTripsEveryKey)
         EXPECT_EQ(keys::keyCodeForKeysym(pressed.keysym), entry.code) << std::hex << pressed.keysym;
         // ...and the helper's view, given that key as the X server reports it, sends the code.
         QKeyEvent event(QEvent::KeyPress, 0, Qt::NoModifier, quint32(pressed.detail), pressed.keysym, 0);
-        EXPECT_EQ(RemoteScreenView::keyCodeFor(event), entry.code);
+        EXPECT_EQ(RemoteScreenView::keyCodeFor(event, *desktop().keyboardLayout), entry.code);
         ++checked;
     }
     EXPECT_EQ(checked, int(keys::keyTable().size()) - 1);

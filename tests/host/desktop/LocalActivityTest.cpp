@@ -55,8 +55,8 @@ protected:
     SessionEvent move(double x, double y) { return SessionEvent::make(SessionEvent::Kind::mouseMove, x, y); }
 
     ManualTimers timers;
-    LocalActivityMonitor monitor{timers.factory()};
-    InputInjector injector;
+    LocalActivityMonitor monitor{desktop().localInput, timers.factory()};
+    InputInjector injector{desktop().inputPoster, desktop().displays};
     LocalUser user{""};
     std::vector<bool> changes;
 };
@@ -190,8 +190,9 @@ TEST_F(LocalActivity, OnlyMovesClicksWheelAndTypingCount)
 TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
 {
     // A counter in front of the desktop's local input.
-    auto front = std::make_shared<CountingLocalInput>(*desktopLocalInput());
-    LocalInput::setStandard(front);
+    auto front = std::make_shared<CountingLocalInput>(*desktop().localInput);
+    LocalActivityMonitor monitor{front, timers.factory()};
+    monitor.onChange = [this](bool active) { changes.push_back(active); };
 
     monitor.install();
     monitor.install(); // entering take-over twice: one watch
@@ -226,8 +227,6 @@ TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
     user.moveTo(500, 500);
     processEventsFor(150);
     EXPECT_FALSE(monitor.isActive());
-
-    LocalInput::setStandard(desktopLocalInput());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The session banner on a composited desktop: its texts and controls in each state,
 // its place at the top right of the main screen, and clicks that reach what lies
 // beneath it while it ignores the mouse.
+#include "DesktopBackends.h"
 #include "DeskScreen.h"
 
 #include "host/InputInjector.h"
@@ -50,7 +51,7 @@ protected:
     }
     QRect onScreen(QWidget* child) const { return QRect(child->mapToGlobal(QPoint(0, 0)), child->size()); }
 
-    SessionBannerController banner;
+    SessionBannerController banner{desktop().displays};
     SessionBannerController::Actions actions;
     std::vector<std::string> calls;
 };
@@ -150,8 +151,8 @@ TEST_F(SessionBanner, IgnoringTheMouseLetsClicksThroughToTheWindowBelow)
     processEventsFor(100);
     SessionBannerView* view = banner.panel();
     const QRect stop = onScreen(view->stopButton());
-    setSharedDisplay(Displays::standard().list().front().id);
-    InputInjector injector;
+    setSharedDisplay(desktop().displays->list().front().id);
+    InputInjector injector(desktop().inputPoster, desktop().displays);
     auto click = [&] {
         for (auto kind : {SessionEvent::Kind::mouseMove, SessionEvent::Kind::mouseDown, SessionEvent::Kind::mouseUp}) {
             SessionEvent event = SessionEvent::make(kind, stop.center().x() / 1280.0, stop.center().y() / 720.0);

@@ -1,6 +1,6 @@
 // Runs the desktop tests on a desktop of their own: two RandR monitors side by side and
 // a compositing manager, started before the Qt application connects to it. The desktop
-// backends of the platform's input, cursor, keyboard and displays are installed on it.
+// backends of the platform's input, cursor, keyboard and displays are made on it.
 #include "DesktopBackends.h"
 #include "XDesk.h"
 
@@ -28,18 +28,12 @@
 #include <memory>
 
 namespace {
-std::shared_ptr<wl::LocalInput> localInput;
-std::shared_ptr<wl::CursorImages> cursorImages;
+wl::Platform* desktopPlatform = nullptr;
 } // namespace
 
-std::shared_ptr<wl::LocalInput> wl::test::desktopLocalInput()
+const wl::Platform& wl::test::desktop()
 {
-    return localInput;
-}
-
-std::shared_ptr<wl::CursorImages> wl::test::desktopCursorImages()
-{
-    return cursorImages;
+    return *desktopPlatform;
 }
 
 int main(int argc, char** argv)
@@ -62,24 +56,18 @@ int main(int argc, char** argv)
     {
         QApplication app(argc, argv);
         wl::setStandardTimers(wl::qtTimerFactory());
+        wl::Platform platform;
         if (!listing) {
-            wl::Displays::setStandard(std::make_shared<wl::XRandrDisplays>());
-            wl::InputPoster::setStandard(std::make_shared<wl::XTestInputPoster>());
-            localInput = std::make_shared<wl::XInputLocalInput>();
-            wl::LocalInput::setStandard(localInput);
-            cursorImages = std::make_shared<wl::XFixesCursorImages>();
-            wl::CursorImages::setStandard(cursorImages);
-            wl::KeyboardLayout::setStandard(std::make_shared<wl::XkbKeyboardLayout>());
+            platform.displays = std::make_shared<wl::XRandrDisplays>();
+            platform.inputPoster = std::make_shared<wl::XTestInputPoster>();
+            platform.localInput = std::make_shared<wl::XInputLocalInput>();
+            platform.cursorImages = std::make_shared<wl::XFixesCursorImages>();
+            platform.keyboardLayout = std::make_shared<wl::XkbKeyboardLayout>();
         }
+        desktopPlatform = &platform;
         ::testing::InitGoogleTest(&argc, argv);
         status = RUN_ALL_TESTS();
-        wl::LocalInput::setStandard(nullptr);
-        localInput.reset();
-        cursorImages.reset();
-        wl::InputPoster::setStandard(nullptr);
-        wl::CursorImages::setStandard(nullptr);
-        wl::KeyboardLayout::setStandard(nullptr);
-        wl::Displays::setStandard(nullptr);
+        desktopPlatform = nullptr;
     }
     return status;
 }

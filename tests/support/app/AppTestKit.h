@@ -122,6 +122,7 @@ public:
     bool start()
     {
         WickerlaneApp::Options options;
+        options.platform = platform;
         options.messenger.notifier = &notifier;
         options.messenger.prompts = &prompts;
         options.ownerCheck = &ownerCheck;
@@ -168,6 +169,7 @@ public:
     JournalNotifier notifier{journal};
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
+    Platform platform; // the program's system services (the safe stand-ins unless a test sets one)
     ManualTimers timers;
     ManualTimers updateTimers;
     std::vector<std::shared_ptr<RecordingTransport>> transports;

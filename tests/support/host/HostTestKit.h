@@ -27,6 +27,7 @@
 #include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
 #include "platform/Notifier.h"
+#include "platform/Platform.h"
 #include "platform/SystemServices.h"
 #include "platform/CursorImages.h"
 #include "platform/InputPoster.h"
@@ -72,19 +73,18 @@ public:
         Defaults::setStandard(defaults);
         KeyStore::setStandard(keys);
         resetIdentityCache();
-        Permissions::setStandard(permissions);
-        PowerManagement::setStandard(power);
-        AdminPrompt::setStandard(admin);
-        Workspace::setStandard(workspace);
-        LoginItem::setStandard(std::make_shared<XdgLoginItem>(folder.path() / "autostart" / "wickerlane.desktop"));
-        Notifier::setStandard(notifier);
+        platform.permissions = permissions;
+        platform.power = power;
+        platform.adminPrompt = admin;
+        platform.workspace = workspace;
+        platform.loginItem = std::make_shared<XdgLoginItem>(folder.path() / "autostart" / "wickerlane.desktop");
         if (onTheDesktop) {
-            Displays::setStandard(std::make_shared<XRandrDisplays>());
-            InputPoster::setStandard(std::make_shared<XTestInputPoster>());
-            LocalInput::setStandard(std::make_shared<XInputLocalInput>());
-            CursorImages::setStandard(std::make_shared<XFixesCursorImages>());
+            platform.displays = std::make_shared<XRandrDisplays>();
+            platform.inputPoster = std::make_shared<XTestInputPoster>();
+            platform.localInput = std::make_shared<XInputLocalInput>();
+            platform.cursorImages = std::make_shared<XFixesCursorImages>();
         } else {
-            Displays::setStandard(screen->displays);
+            platform.displays = screen->displays;
         }
         resetSharedDisplay();
         const char* state = std::getenv("XDG_STATE_HOME");
@@ -106,16 +106,6 @@ public:
             unsetenv("XDG_DATA_HOME");
         else
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-        Displays::setStandard(nullptr);
-        InputPoster::setStandard(nullptr);
-        LocalInput::setStandard(nullptr);
-        CursorImages::setStandard(nullptr);
-        Notifier::setStandard(nullptr);
-        LoginItem::setStandard(nullptr);
-        Workspace::setStandard(nullptr);
-        AdminPrompt::setStandard(nullptr);
-        PowerManagement::setStandard(nullptr);
-        Permissions::setStandard(nullptr);
         KeyStore::setStandard(nullptr);
         resetIdentityCache();
         Defaults::setStandard(nullptr);
@@ -148,8 +138,8 @@ public:
         ScreenSources screens = screen->sources();
         if (onTheDesktop)
             screens = [] { return std::make_unique<X11ScreenSource>(); };
-        host =
-            std::make_unique<HostController>(*services, HostController::Options{timers.factory(), &prompts, screens});
+        host = std::make_unique<HostController>(*services,
+                                                HostController::Options{timers.factory(), &prompts, screens, platform});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
         };
@@ -230,6 +220,7 @@ public:
     std::shared_ptr<ScriptedAdminPrompt> admin = std::make_shared<ScriptedAdminPrompt>();
     std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
     std::shared_ptr<RecordingNotifier> notifier = std::make_shared<RecordingNotifier>();
+    Platform platform; // the controller's: the fakes above
     ScriptedPrompts prompts;
     ManualTimers timers;
     bool helping = false;

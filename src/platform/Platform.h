@@ -1,0 +1,35 @@
+#pragma once
+// The platform backends the program works with, one of each, chosen once at start-up
+// (chooseDesktopBackends) and handed down from there: the controllers keep a copy and
+// give each part the pieces it uses. Tests fill one with their own fakes. A
+// default-made one holds the safe stand-ins (each interface's none()).
+
+#include "platform/CursorImages.h"
+#include "platform/Displays.h"
+#include "platform/InputPoster.h"
+#include "platform/KeyboardLayout.h"
+#include "platform/LocalInput.h"
+#include "platform/Notifier.h"
+#include "platform/OwnerCheck.h"
+#include "platform/SystemServices.h"
+
+#include <memory>
+
+namespace wl {
+
+struct Platform {
+    std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
+    std::shared_ptr<PowerManagement> power = PowerManagement::none();
+    std::shared_ptr<LoginItem> loginItem = LoginItem::none();
+    std::shared_ptr<Permissions> permissions = Permissions::none();
+    std::shared_ptr<Workspace> workspace = Workspace::none();
+    std::shared_ptr<Displays> displays = Displays::none();
+    std::shared_ptr<InputPoster> inputPoster = InputPoster::none();
+    std::shared_ptr<LocalInput> localInput = LocalInput::none();
+    std::shared_ptr<CursorImages> cursorImages = CursorImages::none();
+    std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
+    std::shared_ptr<Notifier> notifier = Notifier::none();
+    std::shared_ptr<OwnerCheck> ownerCheck = OwnerCheck::none();
+};
+
+} // namespace wl
