@@ -33,8 +33,9 @@ void refreshDesktopEntry();
 bool claimSingleInstance(std::function<void()> onReopen);
 
 // The updater for a feed and its public key: the program's files are those of the
-// running program's folder; after an installation the new program is started.
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey);
+// running program's folder; after an installation the new program is started. Its
+// questions go to prompts.
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts);
 
 // The screen as the desktop's X server shows it, for the host's sessions and
 // screenshots.
