@@ -19,8 +19,9 @@ namespace wl {
 
 class Prompts;
 
-// Settings, key store (recorded per installation), information keys, log, prompts,
-// owner check (PAM), notifier, displays, timers and the host's system services.
+// Installs the settings, key store (recorded per installation), information keys, log
+// and timers; returns the rest: prompts, owner check (PAM), notifier, displays, input,
+// cursor, keyboard and the host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
