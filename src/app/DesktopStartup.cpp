@@ -62,7 +62,6 @@ Platform chooseDesktopBackends()
     Defaults::setStandard(settings);
     KeyStore::setStandard(makeDesktopKeyStore(*settings));
     InfoDictionary::setStandard(std::make_shared<ProgramInfoDictionary>());
-    Prompts::setStandard(std::make_shared<QtPrompts>());
     Platform platform;
     platform.adminPrompt = std::make_shared<PolkitAdminPrompt>();
     platform.power = std::make_shared<DBusPowerManagement>();
@@ -74,6 +73,7 @@ Platform chooseDesktopBackends()
     platform.localInput = std::make_shared<XInputLocalInput>();
     platform.cursorImages = std::make_shared<XFixesCursorImages>();
     platform.keyboardLayout = std::make_shared<XkbKeyboardLayout>();
+    platform.prompts = std::make_shared<QtPrompts>();
     platform.notifier = std::make_shared<DBusNotifier>();
     platform.ownerCheck = std::make_shared<PamOwnerCheck>();
     return platform;
@@ -96,9 +96,10 @@ bool claimSingleInstance(std::function<void()> onReopen)
     return true;
 }
 
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey)
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts)
 {
     FeedUpdaterOptions options;
+    options.prompts = prompts;
     options.feedURL = feed;
     options.publicKey = publicKey;
     options.currentVersion = WL_PROGRAM_VERSION;

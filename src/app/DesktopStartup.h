@@ -19,8 +19,9 @@ namespace wl {
 
 class Prompts;
 
-// Settings, key store (recorded per installation), information keys, log, prompts,
-// owner check (PAM), notifier, displays, timers and the host's system services.
+// Installs the settings, key store (recorded per installation), information keys, log
+// and timers; returns the rest: prompts, owner check (PAM), notifier, displays, input,
+// cursor, keyboard and the host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
@@ -33,8 +34,9 @@ void refreshDesktopEntry();
 bool claimSingleInstance(std::function<void()> onReopen);
 
 // The updater for a feed and its public key: the program's files are those of the
-// running program's folder; after an installation the new program is started.
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey);
+// running program's folder; after an installation the new program is started. Its
+// questions go to prompts.
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts);
 
 // The screen as the desktop's X server shows it, for the host's sessions and
 // screenshots.

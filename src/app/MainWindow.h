@@ -33,7 +33,7 @@ public:
     // The viewer controller whose root view the window shows (held weakly).
     void setViewer(ViewerController* viewer);
     ViewerController* viewer() const;
-    // The questions the list of people asks (the process-wide prompts when null).
+    // The questions the list of people asks (none are asked when null).
     void setPrompts(Prompts* prompts) { prompts_ = prompts; }
 
     // Shows the window, building it the first time: regular activation policy, raised

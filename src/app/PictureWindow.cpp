@@ -224,7 +224,8 @@ void PictureWindowController::contextMenuEvent(QContextMenuEvent* event)
 
 void PictureWindowController::save()
 {
-    savePicture(file_, prompts_ ? *prompts_ : Prompts::standard());
+    const std::shared_ptr<Prompts> dismissing = prompts_ ? nullptr : Prompts::none();
+    savePicture(file_, prompts_ ? *prompts_ : *dismissing);
 }
 
 // ---- saving ----

@@ -27,7 +27,14 @@ WickerlaneApp::WickerlaneApp() : WickerlaneApp(Options{}) { }
 
 WickerlaneApp::WickerlaneApp(Options options) : options_(std::move(options))
 {
-    // The platform's notifier and owner check serve wherever none was given.
+    // The platform's prompts, notifier and owner check serve wherever none were given.
+    Prompts* prompts = options_.platform.prompts.get();
+    if (!options_.messenger.prompts)
+        options_.messenger.prompts = prompts;
+    if (!options_.host.prompts)
+        options_.host.prompts = prompts;
+    if (!options_.viewer.prompts)
+        options_.viewer.prompts = prompts;
     Notifier* notifier = options_.platform.notifier.get();
     OwnerCheck* ownerCheck = options_.platform.ownerCheck.get();
     if (!options_.messenger.notifier)
@@ -65,7 +72,7 @@ bool WickerlaneApp::start()
         options_.migrate();
     else
         migrateFormerHelperProgram();
-    if (!(options_.identityReadable ? options_.identityReadable() : identityReadableOrQuit(Prompts::standard())))
+    if (!(options_.identityReadable ? options_.identityReadable() : identityReadableOrQuit(*options_.platform.prompts)))
         return false;
     // The one audio device WebRTC's factory is made with, when the first peer needs it.
     if (options_.installAudioDevice)
@@ -91,8 +98,12 @@ bool WickerlaneApp::start()
     services_->messenger->start();
     Log::line("Wickerlane: this computer's device id is " + services_->messenger->identity().deviceId());
 
-    updates_ = std::make_unique<Updates>(options_.makeUpdater ? options_.makeUpdater : makeDesktopUpdater,
-                                         options_.updateTimers);
+    Updates::MakeUpdater makeUpdater = options_.makeUpdater;
+    if (!makeUpdater)
+        makeUpdater = [prompts = options_.platform.prompts.get()](const QUrl& feed, const std::string& publicKey) {
+            return makeDesktopUpdater(feed, publicKey, prompts);
+        };
+    updates_ = std::make_unique<Updates>(std::move(makeUpdater), options_.updateTimers);
     AppServices* hub = services_.get(); // lives as long as the updater
     updates_->isIdle = [hub] { return !hub->isBeingHelped() && !hub->isHelping(); };
     updates_->start();

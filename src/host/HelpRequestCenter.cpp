@@ -124,7 +124,11 @@ HelpRequestCenter::~HelpRequestCenter()
 
 Prompts& HelpRequestCenter::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 std::filesystem::path HelpRequestCenter::picturesFolder()

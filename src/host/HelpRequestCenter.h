@@ -67,7 +67,7 @@ public:
     };
 
     struct Options {
-        // The questions it asks (the open panel); the process-wide prompts when null.
+        // The questions it asks (the open panel); none are asked when null.
         Prompts* prompts = nullptr;
         // The displays: the screenshot is of the main one.
         std::shared_ptr<Displays> displays = Displays::none();
@@ -169,6 +169,8 @@ private:
     void setProblem(std::optional<std::string> problem);
     void appendPicture(std::string jpeg, const std::string& name);
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
 
     Messenger& messenger_;
     std::function<std::vector<PairedDevice>()> helpers_;

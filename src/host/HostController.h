@@ -58,7 +58,7 @@ public:
         // The controller's own timers and the peer's failure grace (the process-wide
         // timers when empty).
         TimerFactory timers;
-        // The questions it asks (the process-wide prompts when null).
+        // The questions it asks (none are asked when null).
         Prompts* prompts = nullptr;
         // The screen that sessions and screenshots read (start-up gives the desktop's).
         ScreenSources screens;

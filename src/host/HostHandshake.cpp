@@ -91,7 +91,11 @@ HostHandshake::~HostHandshake()
 
 Prompts& HostHandshake::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 void HostHandshake::end(SessionEnd reason)

@@ -58,7 +58,7 @@ public:
     };
     struct Options {
         TimerFactory timers; // its timers (the process-wide ones when empty)
-        Prompts* prompts = nullptr; // the consent question (the process-wide prompts when null)
+        Prompts* prompts = nullptr; // the consent question (none are asked when null)
         std::shared_ptr<Permissions> permissions = Permissions::none(); // whether the screen can be read
     };
 
@@ -94,6 +94,8 @@ public:
 
 private:
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     TimerFactory timers() const { return timersOr(options_.timers); }
     void handleHello(const SignalMessage& message);
     void handleProof(const SignalMessage& message);

@@ -83,7 +83,11 @@ HostSession::~HostSession()
 
 Prompts& HostSession::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 void HostSession::setHelperName(std::optional<std::string> name)

@@ -41,7 +41,7 @@ public:
 
     struct Options {
         TimerFactory timers; // its own timers and the peer's (the process-wide ones when empty)
-        Prompts* prompts = nullptr; // the questions it asks (the process-wide prompts when null)
+        Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         ScreenSources screens; // the screen the session shares
         Platform platform; // the displays, input, cursor and permissions it works with
     };
@@ -96,6 +96,8 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     TimerFactory timers() const { return timersOr(options_.timers); }
     void setHelperName(std::optional<std::string> name);
     void refreshBannerSoon();

@@ -35,7 +35,11 @@ PairedHelpers::~PairedHelpers() = default;
 
 Prompts& PairedHelpers::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 std::string PairedHelpers::firstWord(const std::string& name)

@@ -35,7 +35,7 @@ public:
 
     struct Options {
         TimerFactory timers; // the pairing's timers (the process-wide ones when empty)
-        Prompts* prompts = nullptr; // the questions it asks (the process-wide prompts when null)
+        Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
     };
@@ -81,6 +81,8 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     std::optional<std::size_t> indexOf(const std::string& id) const;
 
     Messenger& messenger_;

@@ -29,8 +29,9 @@ public:
     using MailHandler = std::function<void(const StoredMessage&)>;
     using QuietHandler = std::function<void(const MailContent&, const PairedDevice&)>;
 
-    // The messenger keeps its history under "WLMessages". Options and owner check are
-    // for tests; the process-wide ones serve otherwise.
+    // The messenger keeps its history under "WLMessages"; its notifier and prompts come
+    // with the options, the owner check with ownerCheck (when null: nothing is shown or
+    // asked, and the owner check refuses).
     explicit AppServices(MessengerOptions options = {}, OwnerCheck* ownerCheck = nullptr, QObject* parent = nullptr);
     ~AppServices() override;
 

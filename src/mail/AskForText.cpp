@@ -13,7 +13,8 @@ std::optional<std::string> askForText(const std::string& message, const std::str
     request.initialText = initialText;
     request.confirmTitle = confirmTitle;
     request.cancelTitle = "Cancel";
-    auto answer = (prompts ? *prompts : Prompts::standard()).askForText(request);
+    const std::shared_ptr<Prompts> dismissing = prompts ? nullptr : Prompts::none();
+    auto answer = (prompts ? *prompts : *dismissing).askForText(request);
     if (!answer)
         return std::nullopt;
     auto text = trimmedText(*answer);

@@ -10,7 +10,7 @@ namespace wl {
 class Prompts;
 
 // The entered text trimmed of white space and new lines; nullopt when the user cancels
-// or leaves it empty. With no prompts given, the process-wide ones ask.
+// or leaves it empty. With no prompts given, nothing is asked.
 std::optional<std::string> askForText(const std::string& message, const std::string& informativeText,
                                       const std::string& initialText, const std::string& confirmTitle,
                                       Prompts* prompts = nullptr);

@@ -78,7 +78,11 @@ Date Messenger::now() const
 
 Prompts& Messenger::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 std::vector<PairedDevice> Messenger::contacts() const

@@ -38,7 +38,7 @@ struct MessengerOptions {
     // The introduction service's base address; the configured one when empty.
     std::function<QUrl()> serviceURL;
     Notifier* notifier = nullptr; // notifications go nowhere when null
-    Prompts* prompts = nullptr; // Prompts::standard() when null
+    Prompts* prompts = nullptr; // nothing is asked (every question is dismissed) when null
     std::function<Date()> clock; // dateNow when empty
 };
 
@@ -107,6 +107,8 @@ public:
     const MailIdentity& identity() const { return options_.identity; }
     Defaults& defaults() const { return options_.identity.defaults(); }
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     Date now() const;
     std::vector<PairedDevice> contacts() const;
     std::optional<PairedDevice> contact(const std::string& id) const;

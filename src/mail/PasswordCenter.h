@@ -33,7 +33,7 @@ public:
     static constexpr double kSentListAge = 86400;
     static constexpr int kSweepIntervalMs = 5000;
 
-    // With no owner check given, the process-wide one asks.
+    // With no owner check given, it refuses.
     PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck* ownerCheck = nullptr,
                    QObject* parent = nullptr);
     ~PasswordCenter() override;

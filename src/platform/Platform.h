@@ -11,6 +11,7 @@
 #include "platform/LocalInput.h"
 #include "platform/Notifier.h"
 #include "platform/OwnerCheck.h"
+#include "platform/Prompts.h"
 #include "platform/SystemServices.h"
 
 #include <memory>
@@ -28,6 +29,7 @@ struct Platform {
     std::shared_ptr<LocalInput> localInput = LocalInput::none();
     std::shared_ptr<CursorImages> cursorImages = CursorImages::none();
     std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
+    std::shared_ptr<Prompts> prompts = Prompts::none();
     std::shared_ptr<Notifier> notifier = Notifier::none();
     std::shared_ptr<OwnerCheck> ownerCheck = OwnerCheck::none();
 };

@@ -9,8 +9,8 @@ namespace wl {
 
 namespace {
 
-// Stands in until start-up installs the desktop prompts: it cannot ask, so every
-// question is dismissed, and the first one says so in the log.
+// The safe stand-in: it cannot ask, so every question is dismissed, and the first one
+// says so in the log.
 class NoPrompts final : public Prompts {
 public:
     int alert(const AlertRequest& request) override
@@ -53,29 +53,15 @@ private:
     std::atomic<bool> told_{false};
 };
 
-std::mutex standardLock;
-std::shared_ptr<Prompts>& standardSlot()
-{
-    static std::shared_ptr<Prompts> slot = std::make_shared<NoPrompts>();
-    return slot;
-}
-
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 } // namespace
 
-Prompts& Prompts::standard()
+std::shared_ptr<Prompts> Prompts::none()
 {
-    std::lock_guard guard(standardLock);
-    return *standardSlot();
-}
-
-void Prompts::setStandard(std::shared_ptr<Prompts> prompts)
-{
-    std::lock_guard guard(standardLock);
-    standardSlot() = prompts ? std::move(prompts) : std::make_shared<NoPrompts>();
+    return std::make_shared<NoPrompts>();
 }
 
 std::string trimmedText(const std::string& text)

@@ -82,9 +82,9 @@ public:
     // The chosen path; nullopt on cancel.
     virtual std::optional<std::string> savePanel(const SavePanelRequest& request) = 0;
 
-    // The process-wide prompts; they dismiss every question until one is installed.
-    static Prompts& standard();
-    static void setStandard(std::shared_ptr<Prompts> prompts);
+    // The safe stand-in: it can't ask, so every question is dismissed (the first one
+    // says so in the log).
+    static std::shared_ptr<Prompts> none();
 };
 
 // Trims ASCII and Unicode-agnostic white space (space, tab, CR, LF, FF, VT) at both ends.

@@ -55,7 +55,11 @@ PairedHosts::~PairedHosts()
 
 Prompts& PairedHosts::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 Notifier& PairedHosts::notifier() const

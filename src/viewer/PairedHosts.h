@@ -42,7 +42,7 @@ public:
 
     struct Options {
         TimerFactory timers; // the presence timer (the process-wide ones when empty)
-        Prompts* prompts = nullptr; // the process-wide ones when null
+        Prompts* prompts = nullptr; // none are asked when null
         Notifier* notifier = nullptr;
         // The presence question (the introduction service when empty).
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
@@ -87,6 +87,8 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     Notifier& notifier() const;
     TimerFactory timers() const { return timersOr(options_.timers); }
     void saveDevices();

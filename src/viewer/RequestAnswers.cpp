@@ -54,7 +54,11 @@ RequestAnswers::~RequestAnswers()
 
 Prompts& RequestAnswers::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 void RequestAnswers::setResolvedRequests(std::set<std::string> ids)

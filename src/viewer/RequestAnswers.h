@@ -33,7 +33,7 @@ class RequestAnswers final : public QObject {
 public:
     struct Options {
         TimerFactory timers; // the process-wide ones when empty
-        Prompts* prompts = nullptr; // the process-wide ones when null
+        Prompts* prompts = nullptr; // none are asked when null
         // The fetches' signalling links (WebSocket channels when empty).
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
     };
@@ -86,6 +86,8 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     TimerFactory timers() const { return timersOr(options_.timers); }
     void picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
                          const std::function<void(bool)>& retryFetch);

@@ -40,7 +40,8 @@ public:
     struct Options {
         // The controller's timers (the process-wide ones when empty).
         TimerFactory timers;
-        // Its questions, owner check and notifier (the process-wide ones when null).
+        // Its questions, owner check and notifier (when null: nothing is asked, the owner
+        // check refuses, notifications go nowhere).
         Prompts* prompts = nullptr;
         OwnerCheck* ownerCheck = nullptr;
         Notifier* notifier = nullptr;

@@ -78,7 +78,11 @@ ViewerSession::~ViewerSession()
 
 Prompts& ViewerSession::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 OwnerCheck& ViewerSession::ownerCheck() const

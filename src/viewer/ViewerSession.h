@@ -66,7 +66,7 @@ public:
     };
     struct Options {
         TimerFactory timers; // the process-wide ones when empty
-        Prompts* prompts = nullptr; // the process-wide ones when null
+        Prompts* prompts = nullptr; // none are asked when null
         OwnerCheck* ownerCheck = nullptr;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when
         // empty); not yet opened.
@@ -138,6 +138,8 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     OwnerCheck& ownerCheck() const;
     TimerFactory timers() const { return timersOr(options_.timers); }
     void send(const SignalMessage& message);

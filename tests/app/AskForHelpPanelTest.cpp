@@ -51,14 +51,12 @@ protected:
     {
         helpers = {anna.record()};
         prompts = std::make_shared<ScriptedPrompts>();
-        Prompts::setStandard(prompts);
     }
     void TearDown() override
     {
         askForHelp.close();
         processEventsFor(5);
         center.reset();
-        Prompts::setStandard(nullptr);
         Defaults::setStandard(nullptr);
     }
 

@@ -184,7 +184,11 @@ MyMacs& PeopleView::myMacs() const
 
 Prompts& PeopleView::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 Date PeopleView::now() const

@@ -78,7 +78,7 @@ std::string askingBannerText(int people);
 struct PeopleViewOptions {
     std::function<Date()> clock; // dateNow when empty
     TimerFactory timers; // what moves the ages on (the process-wide timers when empty)
-    Prompts* prompts = nullptr; // the process-wide prompts when null
+    Prompts* prompts = nullptr; // none are asked when null
     // Opens a picture window (PictureWindowController::show when empty).
     std::function<void(const TransferredFile&, const QString& title)> openPicture;
 };
@@ -100,6 +100,8 @@ public:
     MyMacs& myMacs() const;
     HelpRequestAnswers& answers() const { return answers_; }
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     Date now() const;
     void openPicture(const TransferredFile& file, const QString& title) const;
 

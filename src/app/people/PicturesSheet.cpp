@@ -195,7 +195,8 @@ void PicturesSheet::openLarger(const TransferredFile& file)
 
 void PicturesSheet::savePicture(const TransferredFile& file)
 {
-    Prompts& prompts = options_.prompts ? *options_.prompts : Prompts::standard();
+    const std::shared_ptr<Prompts> dismissing = options_.prompts ? nullptr : Prompts::none();
+    Prompts& prompts = options_.prompts ? *options_.prompts : *dismissing;
     const PictureSaveResult result = writePictureAs(file, prompts);
     if (result.outcome == PictureSaveResult::Outcome::failed) {
         problem_->setText(QString::fromLatin1(kSaveFailed));

@@ -36,7 +36,7 @@ public:
     static constexpr const char* kSaveFailed = "Couldn't save the picture.";
 
     struct Options {
-        Prompts* prompts = nullptr; // the process-wide prompts when null
+        Prompts* prompts = nullptr; // none are asked when null
         std::function<void(const TransferredFile&, const QString& title)> openPicture;
     };
 

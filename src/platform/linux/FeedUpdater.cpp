@@ -55,7 +55,11 @@ FeedUpdater::~FeedUpdater() = default;
 
 Prompts& FeedUpdater::prompts() const
 {
-    return options_.prompts ? *options_.prompts : Prompts::standard();
+    if (options_.prompts)
+        return *options_.prompts;
+    if (!dismissing_)
+        dismissing_ = Prompts::none();
+    return *dismissing_;
 }
 
 void FeedUpdater::start()

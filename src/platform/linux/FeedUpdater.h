@@ -54,7 +54,7 @@ struct FeedUpdaterOptions {
     qint64 maxArchiveBytes = qint64(512) << 20;
     // Certificates trusted besides the system's (a test's own authority).
     QList<QSslCertificate> extraCertificates;
-    // Outcomes of user-initiated checks (the process-wide prompts when null).
+    // Outcomes of user-initiated checks (none are asked when null).
     Prompts* prompts = nullptr;
 };
 
@@ -102,6 +102,8 @@ private:
     void finish(const std::string& outcome);
     QNetworkReply* get(const QUrl& url, qint64 limit);
     Prompts& prompts() const;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
 
     FeedUpdaterOptions options_;
     QNetworkAccessManager network_;

@@ -698,7 +698,7 @@ int main(int argc, char** argv)
     auto prompts = std::make_shared<wl::test::ScriptedPrompts>();
     auto owner = std::make_shared<wl::test::ScriptedOwnerCheck>();
     auto admin = std::make_shared<wl::test::ScriptedAdminPrompt>();
-    wl::Prompts::setStandard(prompts);
+    options.platform.prompts = prompts;
     options.platform.ownerCheck = owner;
     options.platform.adminPrompt = admin;
     wl::WickerlaneApp program(std::move(options));
