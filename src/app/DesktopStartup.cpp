@@ -57,12 +57,16 @@ Platform chooseDesktopBackends()
     // not give back: the host grew by tens of megabytes with every session.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     installQtLogSink();
-    setStandardTimers(qtTimerFactory());
-    auto settings = std::make_shared<SettingsDefaults>();
-    Defaults::setStandard(settings);
-    KeyStore::setStandard(makeDesktopKeyStore(*settings));
-    InfoDictionary::setStandard(std::make_shared<ProgramInfoDictionary>());
     Platform platform;
+    platform.timers = qtTimerFactory();
+    auto settings = std::make_shared<SettingsDefaults>();
+    platform.defaults = settings;
+    platform.keys = makeDesktopKeyStore(*settings);
+    platform.info = std::make_shared<ProgramInfoDictionary>();
+    setStandardTimers(platform.timers);
+    Defaults::setStandard(platform.defaults);
+    KeyStore::setStandard(platform.keys);
+    InfoDictionary::setStandard(platform.info);
     platform.adminPrompt = std::make_shared<PolkitAdminPrompt>();
     platform.power = std::make_shared<DBusPowerManagement>();
     platform.loginItem = std::make_shared<XdgLoginItem>();

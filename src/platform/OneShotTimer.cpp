@@ -33,6 +33,11 @@ TimerFactory& standardSlot()
 
 } // namespace
 
+TimerFactory dormantTimers()
+{
+    return dormantTimer;
+}
+
 TimerFactory standardTimers()
 {
     std::lock_guard guard(standardLock);

@@ -22,6 +22,10 @@ public:
 using TimerFactory =
     std::function<std::unique_ptr<OneShotTimer>(std::chrono::milliseconds delay, std::function<void()> fire)>;
 
+// Timers that never fire (the first one started says so in the log): the stand-in
+// until real ones are handed in.
+TimerFactory dormantTimers();
+
 // The process-wide factory. Until start-up installs one, timers never fire (and the
 // first one says so in the log). Thread-safe.
 TimerFactory standardTimers();

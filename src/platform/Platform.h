@@ -2,14 +2,19 @@
 // The platform backends the program works with, one of each, chosen once at start-up
 // (chooseDesktopBackends) and handed down from there: the controllers keep a copy and
 // give each part the pieces it uses. Tests fill one with their own fakes. A
-// default-made one holds the safe stand-ins (each interface's none()).
+// default-made one holds the safe stand-ins (each interface's none(), settings and keys
+// in memory, no information keys, timers that never fire).
 
 #include "platform/CursorImages.h"
+#include "platform/Defaults.h"
 #include "platform/Displays.h"
+#include "platform/InfoDictionary.h"
 #include "platform/InputPoster.h"
+#include "platform/KeyStore.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/LocalInput.h"
 #include "platform/Notifier.h"
+#include "platform/OneShotTimer.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
 #include "platform/SystemServices.h"
@@ -19,6 +24,12 @@
 namespace wl {
 
 struct Platform {
+    // The user's settings, the secret keys, the program's information keys and the
+    // timers that code with a delay starts.
+    std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<KeyStore> keys = std::make_shared<MemoryKeyStore>();
+    std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>();
+    TimerFactory timers = dormantTimers();
     std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
     std::shared_ptr<PowerManagement> power = PowerManagement::none();
     std::shared_ptr<LoginItem> loginItem = LoginItem::none();
