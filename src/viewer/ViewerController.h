@@ -75,6 +75,8 @@ public:
     void backToDevices();
 
 Q_SIGNALS:
+    // Any part changed: the hosts, the session (but not its status line), the answers or
+    // My Macs. Views that show one part listen to that part's own signal instead.
     void changed();
 
 private:

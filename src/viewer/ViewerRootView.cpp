@@ -67,7 +67,12 @@ ViewerRootView::ViewerRootView(ViewerController& controller, QWidget* browsing, 
     screens_->addWidget(makeWaiting());
     screens_->addWidget(makeSession());
     screens_->addWidget(makeMessage());
-    connect(&controller, &ViewerController::changed, this, &ViewerRootView::refresh);
+    // A change reaches what shows it: the session's changes the screens and the bar, its
+    // status line's ticks the status label alone, the hosts' changes the plain list.
+    connect(&controller.session(), &ViewerSession::changed, this, &ViewerRootView::refresh);
+    connect(&controller.session(), &ViewerSession::statusChanged, this, &ViewerRootView::refreshStatus);
+    connect(&controller.hosts(), &PairedHosts::changed, this, &ViewerRootView::refreshDeviceList);
+    refreshDeviceList();
     refresh();
 }
 
@@ -244,6 +249,7 @@ QWidget* ViewerRootView::makeSession()
     modeLabel_ = new QLabel(bar);
     statusRow->addWidget(modeLabel_, 0, Qt::AlignRight | Qt::AlignTop);
     displayChooser_ = new QToolButton(bar);
+    displayChooser_->setObjectName(QStringLiteral("displayChooser"));
     displayChooser_->setPopupMode(QToolButton::InstantPopup);
     displayChooser_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     displayChooser_->setToolTip(QStringLiteral("Choose which of their screens to see"));
@@ -323,10 +329,7 @@ void ViewerRootView::refresh()
     using Kind = ViewerController::Phase::Kind;
     const auto& phase = c.session().phase();
     switch (phase.kind) {
-    case Kind::browsing:
-        refreshDeviceList();
-        screens_->setCurrentWidget(browsing_);
-        break;
+    case Kind::browsing: screens_->setCurrentWidget(browsing_); break;
     case Kind::waiting:
         waitingLabel_->setText(
             QStringLiteral("Waiting for %1 to allow access").arg(QString::fromStdString(shownName(phase.text))));
@@ -371,22 +374,30 @@ void ViewerRootView::refresh()
     modeLabel_->setText(modeText);
     setColour(modeLabel_, modeColour);
 
-    // The display chooser, with two or more displays.
+    // The display chooser, with two or more displays: its menu is made again only when
+    // the displays change, so that an open menu stays as it is.
     const auto& displays = c.session().displays();
     displayChooser_->setVisible(displays.size() >= 2);
     if (displays.size() >= 2) {
-        QString shown = QStringLiteral("Screen");
         QMenu* menu = displayChooser_->menu();
-        menu->clear();
-        for (const auto& display : displays) {
+        if (displays != shownDisplays_) {
+            menu->clear();
+            for (const auto& display : displays) {
+                QAction* action = menu->addAction(
+                    QString::fromStdString(shownName(display.name)).replace(QLatin1Char('&'), QStringLiteral("&&")));
+                action->setCheckable(true);
+                connect(action, &QAction::triggered, this, [this, display] { selectDisplay(display); });
+            }
+            shownDisplays_ = displays;
+        }
+        QString shown = QStringLiteral("Screen");
+        const QList<QAction*> actions = menu->actions();
+        for (qsizetype i = 0; i < actions.size() && i < static_cast<qsizetype>(displays.size()); ++i) {
+            const auto& display = displays[static_cast<std::size_t>(i)];
             const bool isShared = c.session().sharedDisplayID() && *c.session().sharedDisplayID() == display.id;
             if (isShared)
                 shown = QString::fromStdString(shownName(display.name));
-            QAction* action = menu->addAction(
-                QString::fromStdString(shownName(display.name)).replace(QLatin1Char('&'), QStringLiteral("&&")));
-            action->setCheckable(true);
-            action->setChecked(isShared);
-            connect(action, &QAction::triggered, this, [this, display] { selectDisplay(display); });
+            actions[i]->setChecked(isShared);
         }
         displayChooser_->setText(QStringLiteral("\u25a3 ") + shown);
     }
@@ -439,6 +450,19 @@ void ViewerRootView::refresh()
     // button width (meant for dialogs) before the bar asks for a wider window.
     for (auto* button : sessionBar_->findChildren<QPushButton*>())
         button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 20);
+    fitBar();
+}
+
+void ViewerRootView::refreshStatus()
+{
+    if (!controller_ || controller_->session().phase().kind != ViewerController::Phase::Kind::connected)
+        return;
+    status_->setText(QString::fromStdString(controller_->session().connectionInfo()));
+    fitBar();
+}
+
+void ViewerRootView::fitBar()
+{
     fitWindowToSession(true);
     // Labels and buttons shown or changed just now count once their layout has settled.
     QTimer::singleShot(0, this, [self = QPointer<ViewerRootView>(this)] {

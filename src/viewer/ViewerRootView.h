@@ -1,9 +1,11 @@
 #pragma once
-// The content of the helper's main window. It observes the viewer controller and shows
+// The content of the helper's main window. It observes the viewer's session and shows
 // one of four screens by its phase: the list of paired Macs while browsing, a waiting
 // screen while the host decides, the live session (the session bar, an optional notice
 // and the remote screen), or a message after a session ended or failed with "Back to
-// devices". Its controls call the controller's operations; it keeps no state of its own.
+// devices". Every screen and the bar are made once and show a change in the widgets
+// they have; the status line's ticks touch the status label alone. Its controls call the
+// controller's operations; it keeps no state of its own beyond what it shows.
 
 #include "protocol/SessionEvent.h"
 #include "viewer/PairingSheet.h"
@@ -12,6 +14,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -58,6 +61,8 @@ public:
 
 private:
     void refresh();
+    void refreshStatus();
+    void fitBar();
     QWidget* makeWaiting();
     QWidget* makeSession();
     QWidget* makeMessage();
@@ -81,6 +86,7 @@ private:
     QLabel* status_ = nullptr;
     QLabel* modeLabel_ = nullptr;
     QToolButton* displayChooser_ = nullptr;
+    std::vector<DisplayInfo> shownDisplays_; // those the chooser's menu holds
     QPushButton* releaseButton_ = nullptr;
     QPushButton* takeOverButton_ = nullptr;
     QPushButton* soundButton_ = nullptr;

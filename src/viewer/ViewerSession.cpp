@@ -507,7 +507,7 @@ void ViewerSession::startStatsTimer()
             return;
         self->startStatsTimerTick();
     });
-    Q_EMIT changed();
+    Q_EMIT statusChanged();
 }
 
 void ViewerSession::startStatsTimerTick()
@@ -546,7 +546,7 @@ void ViewerSession::statusLine()
 void ViewerSession::setConnectionInfo(const std::string& text)
 {
     connectionInfo_ = text;
-    Q_EMIT changed();
+    Q_EMIT statusChanged();
 }
 
 void ViewerSession::requestControl()

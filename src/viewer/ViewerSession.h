@@ -134,7 +134,10 @@ public:
     std::function<void(const SignalMessage&)> onSignalSent;
 
 Q_SIGNALS:
+    // The phase, the host's session events, sound, microphones, the notice or the peer.
     void changed();
+    // The status line alone (connectionInfo), which moves on every second of a session.
+    void statusChanged();
 
 private:
     Prompts& prompts() const;

@@ -445,6 +445,71 @@ TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAn
     rig.view->setParent(nullptr);
 }
 
+// A session's own changes (its phase, its events, its status line every second) show
+// nothing in the list: shown or hidden, the list does no work for them and keeps its
+// widgets and an open menu, while a host's change still shows in place.
+TEST(PeopleView, ASessionsOwnChangesLeaveTheListAloneShownOrHidden)
+{
+    PeopleRig rig;
+    FakeHost mom("Mom's iMac");
+    PairedDevice imac = mom.record();
+    imac.person = "Mom";
+    const auto work = host("Work");
+    rig.history({helpRequest("h", work, rig.now - 30)}); // an age, kept moving by a timer
+    rig.make({imac, work});
+    rig.view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
+    rig.controller().session().connect(imac, false);
+    rig.viewer.transport().deliver(mom.challenge(rig.viewer.helperNonce()));
+    rig.viewer.transport().deliver(SignalMessage::make(SignalMessage::Kind::accepted));
+    ASSERT_EQ(rig.controller().session().phase().kind, ViewerSession::Phase::Kind::connected);
+
+    QPointer<PersonCard> momCard = rig.card("Mom"), workCard = rig.card("Work");
+    QPointer<QWidget> line = rig.line(work);
+    QPointer<QMenu> menu = static_cast<DeviceLine*>(line.data())->makeMenu();
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    const auto armed = rig.ageTimers.delays().size(); // the list draws again: the age timer starts anew
+    auto sessionSeconds = [&] {
+        for (int fps = 28; fps <= 30; ++fps)
+            rig.controller().session().setConnectionInfo("Connected \u00b7 " + std::to_string(fps) + " fps");
+        SessionEvent notice = SessionEvent::make(SessionEvent::Kind::notice);
+        notice.text = "Mom said not now to taking over.";
+        rig.controller().session().handleEvent(notice);
+        processEventsFor(20);
+    };
+    sessionSeconds();
+    EXPECT_EQ(rig.ageTimers.delays().size(), armed);
+    EXPECT_TRUE(menu && menu->isVisible());
+    EXPECT_EQ(rig.card("Mom"), momCard.data());
+    EXPECT_EQ(rig.card("Work"), workCard.data());
+    EXPECT_EQ(rig.line(work), line.data());
+
+    // The host coming online shows in the line there is.
+    rig.online({work});
+    EXPECT_EQ(PeopleRig::text(rig.line(work), "statusText"), "Asking for help \u00b7 just now");
+    EXPECT_EQ(rig.line(work), line.data());
+    EXPECT_TRUE(menu && menu->isVisible());
+    QTest::keyClick(menu, Qt::Key_Escape);
+    processEventsFor(20);
+
+    // Hidden inside its window, as in a session, and shown again: still nothing to do.
+    QWidget window;
+    auto* pages = new QStackedWidget(&window);
+    pages->addWidget(new QWidget);
+    rig.view->setParent(pages);
+    pages->addWidget(rig.view.get());
+    window.show();
+    pages->setCurrentIndex(0);
+    const auto hidden = rig.ageTimers.delays().size();
+    sessionSeconds();
+    pages->setCurrentWidget(rig.view.get());
+    EXPECT_EQ(rig.ageTimers.delays().size(), hidden);
+    EXPECT_EQ(rig.card("Work"), workCard.data());
+    pages->removeWidget(rig.view.get());
+    rig.view->setParent(nullptr);
+}
+
 TEST(PeopleView, WaitingToJoinMyMacsDisablesAddingAgain)
 {
     PeopleRig rig;

@@ -14,8 +14,10 @@
 #include <api/video/video_frame.h>
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -128,6 +130,30 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     displays.displayID = 2;
     rig.viewer->session().handleEvent(displays);
     EXPECT_EQ(view.displayChooserText(), "\u25a3 DELL U2720Q");
+
+    // The bar keeps its widgets: the open screen menu keeps its items through the status
+    // line's ticks and the session's other changes.
+    auto* chooser = view.findChild<QToolButton*>(QStringLiteral("displayChooser"));
+    ASSERT_TRUE(chooser);
+    const QList<QAction*> items = chooser->menu()->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_TRUE(items[1]->isChecked());
+    QPointer<QAction> builtIn = items[0];
+    const QList<QPushButton*> buttons = view.findChildren<QPushButton*>();
+    chooser->menu()->popup(chooser->mapToGlobal(QPoint(0, chooser->height())));
+    processEventsFor(20);
+    ASSERT_TRUE(chooser->menu()->isVisible());
+    rig.viewer->session().setConnectionInfo("Connected \u00b7 29 fps \u00b7 H265 \u00b7 Direct");
+    SessionEvent theirMic = SessionEvent::make(SessionEvent::Kind::microphone);
+    theirMic.active = true;
+    rig.viewer->session().handleEvent(theirMic);
+    processEventsFor(20);
+    EXPECT_EQ(view.statusText(), "Connected \u00b7 29 fps \u00b7 H265 \u00b7 Direct");
+    EXPECT_TRUE(builtIn);
+    EXPECT_EQ(chooser->menu()->actions(), items);
+    EXPECT_TRUE(chooser->menu()->isVisible());
+    EXPECT_EQ(view.findChildren<QPushButton*>(), buttons);
+    chooser->menu()->close();
 
     // Asking to take over: "Asking…", disabled, until the host answers.
     rig.viewer->session().requestControl();

@@ -147,7 +147,10 @@ PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers
     connect(pairButton_, &QPushButton::clicked, this, &PeopleView::showPairingSheet);
     scroll_->setWidget(page);
 
-    connect(&controller_, &ViewerController::changed, this, &PeopleView::modelChanged);
+    // What the list shows comes from these parts; the session's own changes (its phase,
+    // its status line every second) show nothing here.
+    connect(&controller_.hosts(), &PairedHosts::changed, this, &PeopleView::modelChanged);
+    connect(&controller_.answers(), &RequestAnswers::changed, this, &PeopleView::modelChanged);
     connect(&messenger(), &Messenger::changed, this, &PeopleView::modelChanged);
     connect(&passwords(), &PasswordCenter::changed, this, &PeopleView::modelChanged);
     connect(&myMacs(), &MyMacs::changed, this, &PeopleView::modelChanged);

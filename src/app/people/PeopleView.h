@@ -2,14 +2,15 @@
 // The helper's home screen in the main window: one card per person whose Macs this Mac
 // helps (people asking for help first), a banner when several people ask at once, the
 // passwords row, the last messages, and "Pair a Mac…". It keeps no model: at every
-// change of the viewer controller, the messenger, the password centre or My Macs it
-// derives the people, their open help requests and their order again, with ages from
-// its clock, and shows what differs in the widgets it has: cards are kept by person and
-// lines by Mac, made for newcomers and dropped for those gone; a change that changes
-// nothing shown touches no widget. Hidden inside its window it does nothing and catches
-// up when shown. Between changes a timer moves the ages on in place as the minutes pass.
-// Its own state is which cards are expanded. It presents the pairing sheet and, while a
-// request's pictures are to be shown, the pictures sheet.
+// change of the paired hosts, the request answers, the messenger, the password centre
+// or My Macs it derives the people, their open help requests and their order again,
+// with ages from its clock, and shows what differs in the widgets it has: cards are
+// kept by person and lines by Mac, made for newcomers and dropped for those gone; a
+// change that changes nothing shown touches no widget. A session's own changes show
+// nothing here and do not reach it. Hidden inside its window it does nothing and
+// catches up when shown. Between changes a timer moves the ages on in place as the
+// minutes pass. Its own state is which cards are expanded. It presents the pairing
+// sheet and, while a request's pictures are to be shown, the pictures sheet.
 
 #include "app/people/MessagesCard.h"
 #include "app/people/PersonCard.h"
