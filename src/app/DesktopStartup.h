@@ -22,8 +22,8 @@ class DeviceIdentity;
 class Prompts;
 
 // Installs the settings, information keys, log and timers; returns them with the key
-// store (recorded per installation) and the rest: prompts, owner check (PAM), notifier, displays, input,
-// cursor, keyboard and the host's system services.
+// store (recorded per installation) and the rest: prompts, owner check (PAM), notifier,
+// displays, input, cursor, keyboard and the host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
