@@ -65,7 +65,6 @@ Platform chooseDesktopBackends()
     platform.info = std::make_shared<ProgramInfoDictionary>();
     setStandardTimers(platform.timers);
     Defaults::setStandard(platform.defaults);
-    KeyStore::setStandard(platform.keys);
     InfoDictionary::setStandard(platform.info);
     platform.adminPrompt = std::make_shared<PolkitAdminPrompt>();
     platform.power = std::make_shared<DBusPowerManagement>();
@@ -138,23 +137,24 @@ void relaunchNow()
     quitNow();
 }
 
-void migrateFormerHelperProgram()
+void migrateFormerHelperProgram(Defaults& defaults, DeviceIdentity& identity)
 {
-    if (Defaults::standard().boolValue(kMergedAppsKey))
+    if (defaults.boolValue(kMergedAppsKey))
         return;
-    const auto legacy = LegacyHelperLocation::standard();
+    const auto legacy = LegacyHelperLocation::fromEnvironment();
     std::unique_ptr<SettingsDefaults> settings;
     std::unique_ptr<FileKeyStore> keys;
     if (legacy.hasSettings())
         settings = std::make_unique<SettingsDefaults>(QString::fromStdString(legacy.settingsFile.string()));
     if (legacy.hasKeys())
         keys = std::make_unique<FileKeyStore>(legacy.keyFolder);
-    migrateMergedApps(Defaults::standard(), KeyStore::standard(), {settings.get(), keys.get()});
+    if (migrateMergedApps(defaults, identity.keyStore(), {settings.get(), keys.get()}))
+        identity.forget();
 }
 
-bool identityReadableOrQuit(Prompts& prompts)
+bool identityReadableOrQuit(DeviceIdentity& identity, Prompts& prompts)
 {
-    if (deviceSigningKey())
+    if (identity.deviceSigningKey())
         return true;
     Log::line("Wickerlane: this computer's device key can't be read; no new key is made in its place");
     AlertRequest alert;

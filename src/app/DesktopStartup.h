@@ -17,11 +17,13 @@
 
 namespace wl {
 
+class Defaults;
+class DeviceIdentity;
 class Prompts;
 
-// Installs the settings, key store (recorded per installation), information keys, log
-// and timers; returns the rest: prompts, owner check (PAM), notifier, displays, input,
-// cursor, keyboard and the host's system services.
+// Installs the settings, information keys, log and timers; returns them with the key
+// store (recorded per installation) and the rest: prompts, owner check (PAM), notifier,
+// displays, input, cursor, keyboard and the host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
@@ -49,13 +51,14 @@ std::unique_ptr<ScreenSource> makeDesktopScreenSource();
 // Starts the program anew (after an update) and ends this copy the same way.
 [[noreturn]] void relaunchNow();
 
-// Brings over, once, what a former separate helper program left behind.
-void migrateFormerHelperProgram();
+// Brings over, once, what a former separate helper program left behind into these
+// settings and this identity's key store.
+void migrateFormerHelperProgram(Defaults& defaults, DeviceIdentity& identity);
 
 // Whether this computer's device key can be read (made on first use). When it can't,
 // no new key is made: the reason is logged and an alert offers Quit; false when the
 // user chose Quit.
-bool identityReadableOrQuit(Prompts& prompts);
+bool identityReadableOrQuit(DeviceIdentity& identity, Prompts& prompts);
 
 inline constexpr const char* kKeyUnreadableTitle = "Wickerlane can't read this computer's key";
 inline constexpr const char* kKeyUnreadableText =

@@ -9,6 +9,7 @@
 #include "host/HostSession.h"
 #include "host/PairedHelpers.h"
 #include "host/SessionBannerController.h"
+#include "identity/DeviceIdentity.h"
 #include "mail/PasswordsPanelController.h"
 #include "media/PeerConnectionFactory.h"
 #include "media/SessionAudioDevice.h"
@@ -25,8 +26,12 @@ namespace wl {
 
 WickerlaneApp::WickerlaneApp() : WickerlaneApp(Options{}) { }
 
-WickerlaneApp::WickerlaneApp(Options options) : options_(std::move(options))
+WickerlaneApp::WickerlaneApp(Options options)
+    : options_(std::move(options)), identity_(std::make_shared<DeviceIdentity>(options_.platform.keys))
 {
+    if (!options_.messenger.identity.deviceKey)
+        options_.messenger.identity =
+            MailIdentity::of(identity_, options_.platform.defaults, MailIdentity::computerName());
     // The platform's prompts, notifier and owner check serve wherever none were given.
     Prompts* prompts = options_.platform.prompts.get();
     if (!options_.messenger.prompts)
@@ -71,8 +76,9 @@ bool WickerlaneApp::start()
     if (options_.migrate)
         options_.migrate();
     else
-        migrateFormerHelperProgram();
-    if (!(options_.identityReadable ? options_.identityReadable() : identityReadableOrQuit(*options_.platform.prompts)))
+        migrateFormerHelperProgram(*options_.platform.defaults, *identity_);
+    if (!(options_.identityReadable ? options_.identityReadable()
+                                    : identityReadableOrQuit(*identity_, *options_.platform.prompts)))
         return false;
     // The one audio device WebRTC's factory is made with, when the first peer needs it.
     if (options_.installAudioDevice)
@@ -83,11 +89,13 @@ bool WickerlaneApp::start()
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     HostController::Options hostOptions = options_.host;
     hostOptions.platform = options_.platform;
+    hostOptions.identity = identity_;
     if (!hostOptions.screens)
         hostOptions.screens = makeDesktopScreenSource;
     host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
     ViewerController::Options viewerOptions = options_.viewer;
     viewerOptions.keyboardLayout = options_.platform.keyboardLayout;
+    viewerOptions.identity = identity_;
     viewer_ = std::make_unique<ViewerController>(*services_, std::move(viewerOptions));
     installShellPanels(*services_->passwords, host_->askForHelpPanel());
     QPointer<HostController> host(host_.get());

@@ -26,17 +26,22 @@
 
 namespace wl {
 
+class DeviceIdentity;
 class MainWindow;
 class MenuBarExtra;
 
 class WickerlaneApp {
 public:
     struct Options {
-        MessengerOptions messenger; // the process-wide identity when empty; the platform's notifier when null
+        // Its identity: this installation's keys and settings when empty; its notifier: the
+        // platform's when null.
+        MessengerOptions messenger;
         OwnerCheck* ownerCheck = nullptr; // the platform's when null (also the viewer's)
         // The platform backends start-up chose (the safe stand-ins when left alone).
         Platform platform;
-        HostController::Options host; // its screens: the desktop's when empty; its platform: the one above
+        // Their screens: the desktop's when empty; their platform and identity: this
+        // installation's.
+        HostController::Options host;
         ViewerController::Options viewer;
         // The first steps (the desktop's when empty): bringing over the former helper
         // program's things; whether this computer's key can be read (false: the user
@@ -71,6 +76,8 @@ public:
     // window.
     void notificationClicked(const std::string& identifier);
 
+    // This installation's keys (in the platform's key store).
+    const std::shared_ptr<DeviceIdentity>& identity() const { return identity_; }
     AppServices* services() const { return services_.get(); }
     HostController* host() const { return host_.get(); }
     ViewerController* viewer() const { return viewer_.get(); }
@@ -80,6 +87,7 @@ public:
 
 private:
     Options options_;
+    std::shared_ptr<DeviceIdentity> identity_;
     std::unique_ptr<AppServices> services_;
     std::unique_ptr<HostController> host_;
     std::unique_ptr<ViewerController> viewer_;

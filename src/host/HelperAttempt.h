@@ -10,6 +10,8 @@
 
 namespace wl {
 
+class DeviceIdentity;
+
 // The handshake or session in progress.
 struct HelperAttempt {
     PairedDevice helper;
@@ -24,6 +26,6 @@ enum class SessionEnd { stopped = 0, helperLeft = 1, connectionLost = 2, accessR
 std::string wireWord(SessionEnd reason);
 
 // This machine's signature of its answer in the attempt.
-std::optional<std::string> signAnswer(const std::string& sdp, const HelperAttempt& attempt);
+std::optional<std::string> signAnswer(const std::string& sdp, const HelperAttempt& attempt, DeviceIdentity& identity);
 
 } // namespace wl

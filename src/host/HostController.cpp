@@ -3,6 +3,7 @@
 #include "host/HostController.h"
 
 #include "host/AskForHelpPanelController.h"
+#include "identity/DeviceIdentity.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostHandshake.h"
 #include "host/HostSession.h"
@@ -33,8 +34,10 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     : QObject(parent), services_(services), options_(std::move(options)), messenger_(*services.messenger),
       passwords_(*services.passwords)
 {
+    if (!options_.identity)
+        options_.identity = std::make_shared<DeviceIdentity>(options_.platform.keys);
     QPointer<HostController> self(this);
-    relay_ = std::make_unique<RelayLink>();
+    relay_ = std::make_unique<RelayLink>(options_.identity);
     keepAwake_ = std::make_unique<KeepAwake>(options_.platform.power);
     askForHelpPanel_ = std::make_unique<AskForHelpPanelController>();
     auto helpersNow = [self] {
@@ -46,11 +49,13 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     requestOptions.displays = options_.platform.displays;
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
     helpers_ = std::make_unique<PairedHelpers>(
-        messenger_, PairedHelpers::Options{options_.timers, options_.prompts, options_.platform.adminPrompt});
-    session_ = std::make_unique<HostSession>(
-        *helpRequests_, HostSession::Options{options_.timers, options_.prompts, options_.screens, options_.platform});
+        messenger_,
+        PairedHelpers::Options{options_.timers, options_.prompts, options_.platform.adminPrompt, options_.identity});
+    session_ = std::make_unique<HostSession>(*helpRequests_,
+                                             HostSession::Options{options_.timers, options_.prompts, options_.screens,
+                                                                  options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
-        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_},
+        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, options_.identity},
         HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions});
 
     QObject::connect(helpers_.get(), &PairedHelpers::changed, this, &HostController::changed);

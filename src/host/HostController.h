@@ -30,6 +30,7 @@ namespace wl {
 
 class AppServices;
 class AskForHelpPanelController;
+class DeviceIdentity;
 class HelpRequestCenter;
 class HostHandshake;
 class HostSession;
@@ -64,6 +65,8 @@ public:
         ScreenSources screens;
         // The system's services (start-up gives the desktop's).
         Platform platform;
+        // The device this host is (one over platform.keys when null).
+        std::shared_ptr<DeviceIdentity> identity;
     };
 
     static constexpr const char* kAcceptHelpRequestsKey = "WLAcceptHelpRequests";

@@ -305,7 +305,8 @@ void HostHandshake::handleHello(const SignalMessage& message)
 
     SignalMessage challenge = SignalMessage::make(SignalMessage::Kind::challenge);
     challenge.nonce = handshake.hostNonce;
-    challenge.signature = signAsDevice(hostProofMessage(ownDeviceId(), handshake.helperNonce, handshake.hostNonce));
+    challenge.signature = parts_.identity->signAsDevice(
+        hostProofMessage(parts_.identity->deviceId(), handshake.helperNonce, handshake.hostNonce));
     if (handshake.unattended && helper->unattended && helper->unattended->pinSalt)
         challenge.salt = helper->unattended->pinSalt;
     sendOnRelay(challenge, reply);
@@ -400,7 +401,8 @@ void HostHandshake::handleProof(const SignalMessage& message)
     fileOfferApplied_ = false;
     armHandshakeTimer();
 
-    const std::string proof = helperProofMessage(ownDeviceId(), handshake.hostNonce, handshake.helperNonce);
+    const std::string proof =
+        helperProofMessage(parts_.identity->deviceId(), handshake.hostNonce, handshake.helperNonce);
     if (!verifySignature(message.signature, proof, handshake.helper.publicKey)) {
         Log::line("Wickerlane: helper's proof didn't verify; ending");
         decline("notVerified", Route::sessionTransport);
@@ -515,8 +517,9 @@ void HostHandshake::sendRequestPictures(const std::vector<TransferredFile>& pict
         return;
     filePeer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, transport_, relays_, pictures);
     QPointer<HostHandshake> self(this);
-    filePeer_->signAnswer = [self, handshake](const std::string& sdp) -> std::optional<std::string> {
-        return self ? signAnswer(sdp, handshake) : std::nullopt;
+    filePeer_->signAnswer = [self, handshake,
+                             identity = parts_.identity](const std::string& sdp) -> std::optional<std::string> {
+        return self ? signAnswer(sdp, handshake, *identity) : std::nullopt;
     };
     filePeer_->onEnded = [self] {
         if (!self)
@@ -567,9 +570,9 @@ void HostHandshake::handleOffer(const SignalMessage& message)
     peer->applyOffer(message);
 }
 
-std::optional<std::string> signAnswer(const std::string& sdp, const HelperAttempt& handshake)
+std::optional<std::string> signAnswer(const std::string& sdp, const HelperAttempt& handshake, DeviceIdentity& identity)
 {
-    return signAsDevice(answerSignatureMessage(handshake.helperNonce, sdp));
+    return identity.signAsDevice(answerSignatureMessage(handshake.helperNonce, sdp));
 }
 
 } // namespace wl

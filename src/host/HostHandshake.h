@@ -27,6 +27,7 @@ namespace wl {
 class AppServices;
 class FileLinkPeer;
 class HelpRequestCenter;
+class DeviceIdentity;
 class HostSession;
 class PairedHelpers;
 class Prompts;
@@ -55,6 +56,7 @@ public:
         PairedHelpers& helpers;
         HostSession& session;
         HelpRequestCenter& helpRequests;
+        std::shared_ptr<DeviceIdentity> identity; // the device this host proves to be
     };
     struct Options {
         TimerFactory timers; // its timers (the process-wide ones when empty)

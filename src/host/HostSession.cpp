@@ -158,8 +158,9 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
 
     QPointer<HostSession> self(this);
     peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens);
-    peer_->signAnswer = [self, attempt](const std::string& sdp) -> std::optional<std::string> {
-        return self ? signAnswer(sdp, attempt) : std::nullopt;
+    peer_->signAnswer = [self, attempt,
+                         identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
+        return self ? signAnswer(sdp, attempt, *identity) : std::nullopt;
     };
     HostPeer* made = peer_.get();
     peer_->onEnded = [self, made] {

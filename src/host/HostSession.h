@@ -44,6 +44,7 @@ public:
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         ScreenSources screens; // the screen the session shares
         Platform platform; // the displays, input, cursor and permissions it works with
+        std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
     };
 
     HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent = nullptr);

@@ -119,6 +119,8 @@ void PairedHelpers::startPairing()
         return;
     QPointer<PairedHelpers> self(this);
     pairing_ = std::make_unique<PairingHost>(newPairingCode(), options_.timers);
+    if (options_.identity)
+        pairing_->signingKey = options_.identity->deviceSigningKey();
     pairing_->onRequest = [self](const std::string& name, const std::string& key, const std::string& number) {
         if (!self)
             return;

@@ -19,6 +19,7 @@
 
 namespace wl {
 
+class DeviceIdentity;
 class Messenger;
 class PairingHost;
 class PairingPanelController;
@@ -38,6 +39,8 @@ public:
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
+        // The device this host is: its key signs the pairing.
+        std::shared_ptr<DeviceIdentity> identity;
     };
 
     PairedHelpers(Messenger& messenger, Options options, QObject* parent = nullptr);

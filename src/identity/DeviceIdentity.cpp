@@ -14,33 +14,32 @@ namespace wl {
 
 namespace {
 
-struct Cache {
-    std::mutex lock;
-    std::optional<SigningKey> device;
-    std::optional<SigningKey> person;
-    std::optional<AgreementKey> mail;
-};
-
-Cache& cache()
-{
-    static Cache c;
-    return c;
-}
-
 [[noreturn]] void stopBecauseUnstorable(const std::string& item)
 {
     Log::line("Wickerlane: the key \"" + item + "\" could not be stored in the key store; stopping.");
     std::exit(EXIT_FAILURE);
 }
 
+std::string pinMessage(const std::string& hostNonce, const std::string& helperNonce)
+{
+    return "wickerlane-pin|" + hostNonce + "|" + helperNonce;
+}
+
+} // namespace
+
+DeviceIdentity::DeviceIdentity(std::shared_ptr<KeyStore> store)
+    : store_(store ? std::move(store) : std::make_shared<MemoryKeyStore>())
+{
+}
+
 // Loads the item, or makes and stores a new key when there is none.
-// Called with the cache lock held.
+// Called with the lock held.
 template <class Key>
-std::optional<Key> loadOrMake(std::optional<Key>& slot, const std::string& item)
+std::optional<Key> DeviceIdentity::loadOrMake(std::optional<Key>& slot, const std::string& item)
 {
     if (slot)
         return slot;
-    KeyStore& store = KeyStore::standard();
+    KeyStore& store = *store_;
     std::string bytes;
     switch (store.read(item, bytes)) {
     case KeyStore::ReadStatus::found: {
@@ -64,51 +63,44 @@ std::optional<Key> loadOrMake(std::optional<Key>& slot, const std::string& item)
     return slot;
 }
 
-std::string pinMessage(const std::string& hostNonce, const std::string& helperNonce)
+std::optional<SigningKey> DeviceIdentity::deviceSigningKey()
 {
-    return "wickerlane-pin|" + hostNonce + "|" + helperNonce;
+    std::lock_guard guard(lock_);
+    return loadOrMake(device_, kDeviceSigningItem);
 }
 
-} // namespace
-
-std::optional<SigningKey> deviceSigningKey()
+std::optional<SigningKey> DeviceIdentity::personSigningKey()
 {
-    std::lock_guard guard(cache().lock);
-    return loadOrMake(cache().device, kDeviceSigningItem);
+    std::lock_guard guard(lock_);
+    return loadOrMake(person_, kPersonSigningItem);
 }
 
-std::optional<SigningKey> personSigningKey()
+std::optional<AgreementKey> DeviceIdentity::mailAgreementKey()
 {
-    std::lock_guard guard(cache().lock);
-    return loadOrMake(cache().person, kPersonSigningItem);
+    std::lock_guard guard(lock_);
+    return loadOrMake(mail_, kMailAgreementItem);
 }
 
-std::optional<AgreementKey> mailAgreementKey()
+void DeviceIdentity::forget()
 {
-    std::lock_guard guard(cache().lock);
-    return loadOrMake(cache().mail, kMailAgreementItem);
+    std::lock_guard guard(lock_);
+    device_.reset();
+    person_.reset();
+    mail_.reset();
 }
 
-void resetIdentityCache()
+bool DeviceIdentity::storePersonSigningKey(const SigningKey& key)
 {
-    std::lock_guard guard(cache().lock);
-    cache().device.reset();
-    cache().person.reset();
-    cache().mail.reset();
-}
-
-bool storePersonSigningKey(const SigningKey& key)
-{
-    std::lock_guard guard(cache().lock);
-    if (!KeyStore::standard().write(kPersonSigningItem, key.raw())) {
+    std::lock_guard guard(lock_);
+    if (!store_->write(kPersonSigningItem, key.raw())) {
         Log::line("Wickerlane: the person key could not be stored in the key store.");
         return false;
     }
-    cache().person = key;
+    person_ = key;
     return true;
 }
 
-std::optional<std::string> signAsDevice(std::string_view text)
+std::optional<std::string> DeviceIdentity::signAsDevice(std::string_view text)
 {
     auto key = deviceSigningKey();
     if (!key)
@@ -116,7 +108,7 @@ std::optional<std::string> signAsDevice(std::string_view text)
     return key->sign(text);
 }
 
-std::string ownDeviceId()
+std::string DeviceIdentity::deviceId()
 {
     auto key = deviceSigningKey();
     return key ? fingerprintOfRaw(key->publicKeyRaw()) : std::string();

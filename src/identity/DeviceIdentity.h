@@ -2,13 +2,17 @@
 // This installation's keys, proofs, PINs, pairing codes and small helpers of the
 // session handshake.
 //
-// Keys are made on first use in KeyStore::standard() under the items
-// "device-signing", "person-signing" and "mail-agreement". A key that cannot be stored
-// stops the process (logged, then exit); a key that cannot be read gives nullopt (the
-// shell turns that into its alert).
+// DeviceIdentity: one installation's keys, kept in its key store under the items
+// "device-signing", "person-signing" and "mail-agreement" and held in memory once read.
+// Keys are made on first use. A key that cannot be stored stops the process (logged,
+// then exit); a key that cannot be read gives nullopt (the shell turns that into its
+// alert). Start-up makes one per installation and hands it to what acts as this device;
+// a test that runs two installations in one process gives each its own.
 
 #include "identity/Keys.h"
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,16 +25,40 @@ inline constexpr const char* kDeviceSigningItem = "device-signing";
 inline constexpr const char* kPersonSigningItem = "person-signing";
 inline constexpr const char* kMailAgreementItem = "mail-agreement";
 
-std::optional<SigningKey> deviceSigningKey();
-std::optional<SigningKey> personSigningKey();
-std::optional<AgreementKey> mailAgreementKey();
-// Forget the keys cached in memory (tests; after installing another KeyStore).
-void resetIdentityCache();
-// Replaces the person key (adopting a roster's person key); false if it cannot be stored.
-bool storePersonSigningKey(const SigningKey& key);
+class KeyStore;
 
-std::optional<std::string> signAsDevice(std::string_view text);
-std::string ownDeviceId();
+// Safe to use from any thread.
+class DeviceIdentity {
+public:
+    // Keys in the given store (in memory only when null).
+    explicit DeviceIdentity(std::shared_ptr<KeyStore> store);
+
+    std::optional<SigningKey> deviceSigningKey();
+    std::optional<SigningKey> personSigningKey();
+    std::optional<AgreementKey> mailAgreementKey();
+    // Replaces the person key (adopting a roster's person key); false if it cannot be stored.
+    bool storePersonSigningKey(const SigningKey& key);
+
+    std::optional<std::string> signAsDevice(std::string_view text);
+    // The fingerprint of the device key, "" when it cannot be read.
+    std::string deviceId();
+
+    // Drops the keys held in memory: the next use reads the store again (after
+    // something else wrote keys into it).
+    void forget();
+
+    KeyStore& keyStore() const { return *store_; }
+
+private:
+    template <class Key>
+    std::optional<Key> loadOrMake(std::optional<Key>& slot, const std::string& item);
+
+    std::shared_ptr<KeyStore> store_;
+    std::mutex lock_;
+    std::optional<SigningKey> device_;
+    std::optional<SigningKey> person_;
+    std::optional<AgreementKey> mail_;
+};
 
 std::string hostProofMessage(const std::string& hostId, const std::string& helperNonce, const std::string& hostNonce);
 std::string helperProofMessage(const std::string& hostId, const std::string& hostNonce, const std::string& helperNonce);

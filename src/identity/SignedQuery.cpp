@@ -20,9 +20,10 @@ std::vector<std::pair<std::string, std::string>> signedQueryItems(const std::str
     return {{"pub", key.publicKeyBase64()}, {"ts", ts}, {"sig", key.sign(signedQueryMessage(purpose, id, ts))}};
 }
 
-std::optional<std::vector<std::pair<std::string, std::string>>> signedQueryItems(const std::string& purpose)
+std::optional<std::vector<std::pair<std::string, std::string>>> signedQueryItems(const std::string& purpose,
+                                                                                 DeviceIdentity& identity)
 {
-    auto key = deviceSigningKey();
+    auto key = identity.deviceSigningKey();
     if (!key)
         return std::nullopt;
     const auto now =

@@ -22,8 +22,11 @@ std::string signedQueryMessage(const std::string& purpose, const std::string& id
 
 std::vector<std::pair<std::string, std::string>> signedQueryItems(const std::string& purpose, const SigningKey& key,
                                                                   std::int64_t nowUnix);
-// With the device key and the current time; nullopt when the key cannot be read.
-std::optional<std::vector<std::pair<std::string, std::string>>> signedQueryItems(const std::string& purpose);
+class DeviceIdentity;
+
+// With the identity's device key and the current time; nullopt when the key cannot be read.
+std::optional<std::vector<std::pair<std::string, std::string>>> signedQueryItems(const std::string& purpose,
+                                                                                 DeviceIdentity& identity);
 
 // id must be fingerprint(pub), ts a decimal integer within 300 s of now, sig valid.
 bool checkSignedQuery(const std::string& purpose, const std::string& id, const std::string& pub, const std::string& ts,

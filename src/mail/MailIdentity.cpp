@@ -13,19 +13,23 @@ std::string MailIdentity::deviceId() const
     return key ? fingerprintOfRaw(key->publicKeyRaw()) : std::string();
 }
 
-MailIdentity MailIdentity::standard()
+MailIdentity MailIdentity::of(std::shared_ptr<DeviceIdentity> keys, std::shared_ptr<Defaults> defaults,
+                              std::string name)
 {
     MailIdentity identity;
-    identity.deviceKey = [] { return deviceSigningKey(); };
-    identity.mailKey = [] { return mailAgreementKey(); };
-    identity.personKey = [] { return personSigningKey(); };
-    identity.storePersonKey = [](const SigningKey& key) { return storePersonSigningKey(key); };
-    identity.deviceName = [] {
-        auto name = QSysInfo::machineHostName().toStdString();
-        return name.empty() ? std::string("Computer") : name;
-    };
-    identity.defaults = []() -> Defaults& { return Defaults::standard(); };
+    identity.deviceKey = [keys] { return keys->deviceSigningKey(); };
+    identity.mailKey = [keys] { return keys->mailAgreementKey(); };
+    identity.personKey = [keys] { return keys->personSigningKey(); };
+    identity.storePersonKey = [keys](const SigningKey& key) { return keys->storePersonSigningKey(key); };
+    identity.deviceName = [name] { return name; };
+    identity.defaults = [defaults]() -> Defaults& { return *defaults; };
     return identity;
+}
+
+std::string MailIdentity::computerName()
+{
+    auto name = QSysInfo::machineHostName().toStdString();
+    return name.empty() ? std::string("Computer") : name;
 }
 
 MailIdentity MailIdentity::inMemory(std::shared_ptr<Defaults> defaults, std::string name,

@@ -1,6 +1,6 @@
 #pragma once
 // What the mail objects need of this installation: its keys, its name and its settings.
-// standard() reads the process-wide key store and settings; a test that runs two
+// of() reads them from the installation's identity and settings; a test that runs two
 // installations in one process gives each its own.
 
 #include "identity/Keys.h"
@@ -12,6 +12,8 @@
 #include <string>
 
 namespace wl {
+
+class DeviceIdentity;
 
 struct MailIdentity {
     std::function<std::optional<SigningKey>()> deviceKey;
@@ -27,7 +29,11 @@ struct MailIdentity {
     // The device id, "" when the device key cannot be read.
     std::string deviceId() const;
 
-    static MailIdentity standard();
+    // The installation's keys, its settings and the name it goes by.
+    static MailIdentity of(std::shared_ptr<DeviceIdentity> identity, std::shared_ptr<Defaults> defaults,
+                           std::string name);
+    // This computer's host name ("Computer" when it has none).
+    static std::string computerName();
     // Keys held in memory (made fresh unless given), settings in the given store.
     static MailIdentity inMemory(std::shared_ptr<Defaults> defaults, std::string name,
                                  std::optional<SigningKey> device = std::nullopt,

@@ -34,7 +34,7 @@ class Notifier;
 class Prompts;
 
 struct MessengerOptions {
-    MailIdentity identity = MailIdentity::standard();
+    MailIdentity identity; // whose keys, name and settings (required)
     // The introduction service's base address; the configured one when empty.
     std::function<QUrl()> serviceURL;
     Notifier* notifier = nullptr; // notifications go nowhere when null

@@ -78,7 +78,7 @@ int mergeMessages(Defaults& target, Defaults& legacy, const std::string& key)
 
 } // namespace
 
-LegacyHelperLocation LegacyHelperLocation::standard()
+LegacyHelperLocation LegacyHelperLocation::fromEnvironment()
 {
     auto config = xdgFolder("XDG_CONFIG_HOME", ".config");
     auto data = xdgFolder("XDG_DATA_HOME", ".local/share");
@@ -97,16 +97,16 @@ bool LegacyHelperLocation::hasKeys() const
     return std::filesystem::is_directory(keyFolder, error);
 }
 
-void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperStores& legacy)
+int migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperStores& legacy)
 {
     if (defaults.boolValue(kMergedAppsKey))
-        return;
+        return 0;
     bool haveSettings = legacy.settings != nullptr;
     bool haveKeys = legacy.keys != nullptr;
     if (!haveSettings && !haveKeys) {
         defaults.setBool(kMergedAppsKey, true);
         Log::line("Wickerlane: no former helper program to bring over");
-        return;
+        return 0;
     }
 
     int hosts = 0, helpers = 0, messages = 0, keyCount = 0;
@@ -136,13 +136,12 @@ void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperSto
             else
                 Log::line(std::string("Wickerlane: couldn't bring over the key ") + item);
         }
-        if (keyCount)
-            resetIdentityCache();
     }
     defaults.setBool(kMergedAppsKey, true);
     Log::line("Wickerlane: brought over from the former helper program: " + std::to_string(hosts) + " paired Macs, " +
               std::to_string(helpers) + " paired helpers, " + std::to_string(messages) + " messages, " +
               std::to_string(keyCount) + " keys" + (request ? ", the active help request" : ""));
+    return keyCount;
 }
 
 } // namespace wl

@@ -20,7 +20,7 @@ struct LegacyHelperLocation {
 
     // $XDG_CONFIG_HOME/Wickerlane Helper/Wickerlane Helper.conf and
     // $XDG_DATA_HOME/Wickerlane Helper/identity.
-    static LegacyHelperLocation standard();
+    static LegacyHelperLocation fromEnvironment();
     bool hasSettings() const;
     bool hasKeys() const;
 };
@@ -33,6 +33,8 @@ struct LegacyHelperStores {
 
 inline constexpr const char* kMergedAppsKey = "WLMergedApps";
 
-void migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperStores& legacy);
+// Returns how many keys it brought over: whoever holds this installation's keys in
+// memory reads them again then.
+int migrateMergedApps(Defaults& defaults, KeyStore& keys, const LegacyHelperStores& legacy);
 
 } // namespace wl

@@ -38,7 +38,7 @@ void PairingClient::start()
         return;
     started_ = true;
 
-    std::optional<SigningKey> own = signingKey ? signingKey : deviceSigningKey();
+    const std::optional<SigningKey>& own = signingKey;
     if (!own) {
         // Reported on the next turn so that the caller has finished setting up.
         QTimer::singleShot(0, this, [this] { fail(kNoKeyText); });

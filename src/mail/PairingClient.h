@@ -47,7 +47,8 @@ public:
     // The name sent to the host (defaults to the user's full name).
     std::string name;
 
-    // This Mac's signing key; unset: the device key, read at start.
+    // This Mac's signing key, set by whoever makes the client; unset: the key could not be
+    // read, and start() fails.
     std::optional<SigningKey> signingKey;
 
     const std::string& code() const { return code_; }

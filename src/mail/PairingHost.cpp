@@ -59,7 +59,7 @@ void PairingHost::handle(const SignalMessage& message)
         Log::line("Wickerlane: pairing request without a usable key ignored");
         return;
     }
-    std::optional<SigningKey> own = signingKey ? signingKey : deviceSigningKey();
+    const std::optional<SigningKey>& own = signingKey;
     if (!own) {
         finish(std::string(kNoKeyReason));
         return;

@@ -49,7 +49,8 @@ public:
     // This Mac's name as the helper will see it: its user's full name.
     std::string name;
 
-    // This Mac's signing key; unset: the device key, read at start.
+    // This Mac's signing key, set by whoever makes the host; unset: the key could not be
+    // read, and a request ends the pairing.
     std::optional<SigningKey> signingKey;
 
     const std::string& code() const { return code_; }

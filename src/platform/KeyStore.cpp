@@ -2,27 +2,6 @@
 
 namespace wl {
 
-namespace {
-std::mutex standardLock;
-std::shared_ptr<KeyStore>& standardSlot()
-{
-    static std::shared_ptr<KeyStore> slot = std::make_shared<MemoryKeyStore>();
-    return slot;
-}
-} // namespace
-
-KeyStore& KeyStore::standard()
-{
-    std::lock_guard guard(standardLock);
-    return *standardSlot();
-}
-
-void KeyStore::setStandard(std::shared_ptr<KeyStore> store)
-{
-    std::lock_guard guard(standardLock);
-    standardSlot() = store ? std::move(store) : std::make_shared<MemoryKeyStore>();
-}
-
 KeyStore::ReadStatus MemoryKeyStore::read(const std::string& item, std::string& bytes)
 {
     std::lock_guard guard(lock_);

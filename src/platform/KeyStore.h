@@ -19,10 +19,6 @@ public:
     // false when the item could not be stored.
     virtual bool write(const std::string& item, const std::string& bytes) = 0;
     virtual bool remove(const std::string& item) = 0;
-
-    // The process-wide store; an in-memory one until start-up installs the real one.
-    static KeyStore& standard();
-    static void setStandard(std::shared_ptr<KeyStore> store);
 };
 
 class MemoryKeyStore final : public KeyStore {

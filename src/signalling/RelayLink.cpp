@@ -14,7 +14,10 @@
 
 namespace wl {
 
-RelayLink::RelayLink(TimerFactory timers, QObject* parent) : QObject(parent), timers_(std::move(timers)) { }
+RelayLink::RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers, QObject* parent)
+    : QObject(parent), identity_(std::move(identity)), timers_(std::move(timers))
+{
+}
 
 RelayLink::~RelayLink()
 {
@@ -36,8 +39,8 @@ void RelayLink::connect()
     if (channel)
         return;
 
-    std::string deviceId = ownDeviceId();
-    auto items = signedQueryItems(kPurposeHost);
+    std::string deviceId = identity_->deviceId();
+    auto items = signedQueryItems(kPurposeHost, *identity_);
     if (deviceId.empty() || !items) {
         Log::line("Wickerlane: the relay link cannot sign in: this Mac's device key cannot be read");
         scheduleRetry();

@@ -18,6 +18,8 @@
 
 namespace wl {
 
+class DeviceIdentity;
+
 class RelayLink final : public QObject {
     Q_OBJECT
 public:
@@ -27,8 +29,9 @@ public:
     static constexpr int kReplacedCloseCode = 4000;
     static constexpr int kRateLimitedCloseCode = 4429;
 
-    // timers: the back-off and stability timers (the process-wide timers when empty).
-    explicit RelayLink(TimerFactory timers = {}, QObject* parent = nullptr);
+    // identity: the device the link signs in as; timers: the back-off and stability
+    // timers (the process-wide timers when empty).
+    explicit RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers = {}, QObject* parent = nullptr);
     ~RelayLink() override;
 
     std::function<void(const SignalMessage&)> onMessage;
@@ -50,6 +53,7 @@ private:
     void channelClosed(WebSocketSignalChannel* which);
     void scheduleRetry();
 
+    std::shared_ptr<DeviceIdentity> identity_;
     TimerFactory timers_;
     std::unique_ptr<OneShotTimer> retry_;
     std::unique_ptr<OneShotTimer> stable_;

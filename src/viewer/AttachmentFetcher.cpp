@@ -15,11 +15,11 @@
 
 namespace wl {
 
-SignalMessage AttachmentFetcher::helperHello(const std::string& helperNonce)
+SignalMessage AttachmentFetcher::helperHello(const std::string& helperNonce, DeviceIdentity& identity)
 {
     SignalMessage hello = SignalMessage::make(SignalMessage::Kind::hello);
     hello.name = PairingClient::fullUserName();
-    if (auto key = deviceSigningKey())
+    if (auto key = identity.deviceSigningKey())
         hello.publicKey = key->publicKeyBase64();
     hello.nonce = helperNonce;
     return hello;
@@ -41,6 +41,8 @@ AttachmentFetcher::AttachmentFetcher(PairedDevice device, std::string requestId,
     : QObject(parent), device_(std::move(device)), requestId_(std::move(requestId)),
       helperNonce_(std::move(helperNonce)), options_(std::move(options)), started_(std::chrono::steady_clock::now())
 {
+    if (!options_.identity)
+        options_.identity = std::make_shared<DeviceIdentity>(nullptr);
 }
 
 AttachmentFetcher::~AttachmentFetcher()
@@ -96,7 +98,7 @@ void AttachmentFetcher::start()
     if (auto* channel = dynamic_cast<WebSocketSignalChannel*>(transport.get()))
         channel->open();
 
-    SignalMessage hello = helperHello(helperNonce_);
+    SignalMessage hello = helperHello(helperNonce_, *options_.identity);
     hello.purpose = "attachments";
     hello.requestId = requestId_;
     send(hello); // held by the channel until it is open
@@ -150,7 +152,7 @@ void AttachmentFetcher::handleChallenge(const SignalMessage& message)
     if (!transport_)
         return;
     SignalMessage prove = SignalMessage::make(SignalMessage::Kind::prove);
-    prove.signature = signAsDevice(helperProofMessage(device_.id, *hostNonce_, helperNonce_));
+    prove.signature = options_.identity->signAsDevice(helperProofMessage(device_.id, *hostNonce_, helperNonce_));
     send(prove);
 }
 
@@ -162,8 +164,8 @@ void AttachmentFetcher::handleAccepted()
     log(std::string("accepted; ") + (relays_.empty() ? "no relay offered" : "relay available"));
     peer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, transport_, relays_);
     const std::string hostNonce = *hostNonce_;
-    peer_->signOffer = [hostNonce](const std::string& sdp) -> std::optional<std::string> {
-        return signAsDevice(offerSignatureMessage(hostNonce, sdp));
+    peer_->signOffer = [hostNonce, identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
+        return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));
     };
     QPointer<AttachmentFetcher> self(this);
     peer_->onReceived = [self](std::vector<TransferredFile> files) {

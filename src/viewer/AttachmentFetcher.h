@@ -27,6 +27,7 @@
 
 namespace wl {
 
+class DeviceIdentity;
 class FileLinkPeer;
 class SignalTransport;
 
@@ -47,6 +48,8 @@ public:
         // The signalling path to the host (a WebSocket channel to v1/connect/<id> when
         // empty), not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
+        // The device this helper proves to be (one with keys in memory only when null).
+        std::shared_ptr<DeviceIdentity> identity;
     };
 
     static constexpr std::chrono::milliseconds kTimeLimit{40000};
@@ -63,7 +66,7 @@ public:
 
     // The hello a helper opens with, a session's as well as a picture fetch's: this
     // user's name, this machine's signing key and the helper nonce.
-    static SignalMessage helperHello(const std::string& helperNonce);
+    static SignalMessage helperHello(const std::string& helperNonce, DeviceIdentity& identity);
 
     // "unreachable", "notVerified", "gone", "failed".
     static std::string failureName(Failure failure);

@@ -41,6 +41,8 @@ PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
         silent_ = Notifier::none();
         options_.notifier = silent_.get();
     }
+    if (!options_.identity)
+        options_.identity = std::make_shared<DeviceIdentity>(nullptr);
     knownUnattended_ = readIdSet(kKnownUnattendedKey);
     notifyWhenOnline_ = readIdSet(kNotifyWhenOnlineKey);
     devices_ = deviceStore_.load();
@@ -109,7 +111,7 @@ void PairedHosts::setNotifyWhenOnline(std::set<std::string> ids)
 
 std::vector<std::pair<std::string, std::vector<PairedDevice>>> PairedHosts::groupDevices() const
 {
-    const std::string own = ownDeviceId();
+    const std::string own = options_.identity->deviceId();
     std::vector<std::pair<std::string, std::vector<PairedDevice>>> groups;
     for (const auto& device : devices_) {
         std::string group;
@@ -294,6 +296,7 @@ bool PairedHosts::pair(const std::string& code, const std::string& name)
     if (pairing_)
         pairing_->finish();
     auto client = std::make_unique<PairingClient>(*normalized);
+    client->signingKey = options_.identity->deviceSigningKey();
     const std::string typed = trimSpaces(name);
     QPointer<PairedHosts> self(this);
     client->onVerify = [self, typed](const std::string& hostName, const std::string& number) {

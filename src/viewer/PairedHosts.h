@@ -20,6 +20,7 @@
 
 namespace wl {
 
+class DeviceIdentity;
 class MyMacs;
 class Notifier;
 class PairingClient;
@@ -46,6 +47,9 @@ public:
         Notifier* notifier = nullptr;
         // The presence question (the introduction service when empty).
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
+        // The device this helper is: its key signs the pairing (one with keys in memory
+        // only when null).
+        std::shared_ptr<DeviceIdentity> identity;
     };
 
     static constexpr const char* kPairedHostsKey = "WLPairedHosts";

@@ -260,6 +260,7 @@ void RequestAnswers::fetchPictures(const StoredMessage& request, bool quietly,
     AttachmentFetcher::Options options;
     options.timers = options_.timers;
     options.makeTransport = options_.makeTransport;
+    options.identity = options_.identity;
     auto fetcher = std::make_unique<AttachmentFetcher>(*device, request.id, base64Encode(randomBytes(16)), options);
     QPointer<RequestAnswers> self(this);
     fetcher->onDone = [self, request, retryFetch](const AttachmentFetcher::Result& result) {

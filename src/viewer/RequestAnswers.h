@@ -36,6 +36,7 @@ public:
         Prompts* prompts = nullptr; // none are asked when null
         // The fetches' signalling links (WebSocket channels when empty).
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
+        std::shared_ptr<DeviceIdentity> identity; // the device the fetches prove to be
     };
 
     static constexpr const char* kResolvedRequestsKey = "WLResolvedRequests";

@@ -1,6 +1,7 @@
 // The viewer controller: construction and the wiring of its parts.
 #include "viewer/ViewerController.h"
 
+#include "identity/DeviceIdentity.h"
 #include "mail/AppServices.h"
 #include "mail/MyMacs.h"
 #include "mail/StoredMessage.h"
@@ -20,15 +21,18 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
       keyboardLayout_(options.keyboardLayout)
 {
     MyMacs& myMacs = *services.myMacs;
+    if (!options.identity)
+        options.identity = std::make_shared<DeviceIdentity>(nullptr);
     hosts_ = std::make_unique<PairedHosts>(
-        myMacs, PairedHosts::Options{options.timers, options.prompts, options.notifier, options.isOnline});
+        myMacs,
+        PairedHosts::Options{options.timers, options.prompts, options.notifier, options.isOnline, options.identity});
     answers_ = std::make_unique<RequestAnswers>(
         messenger_, passwords_, *hosts_,
-        RequestAnswers::Options{options.timers, options.prompts, options.makeTransport});
-    session_ =
-        std::make_unique<ViewerSession>(ViewerSession::Parts{services_, messenger_, *hosts_, *answers_},
-                                        ViewerSession::Options{options.timers, options.prompts, options.ownerCheck,
-                                                               options.makeTransport, options.makesPeers});
+        RequestAnswers::Options{options.timers, options.prompts, options.makeTransport, options.identity});
+    session_ = std::make_unique<ViewerSession>(
+        ViewerSession::Parts{services_, messenger_, *hosts_, *answers_, options.identity},
+        ViewerSession::Options{options.timers, options.prompts, options.ownerCheck, options.makeTransport,
+                               options.makesPeers});
     QObject::connect(hosts_.get(), &PairedHosts::changed, this, &ViewerController::changed);
     QObject::connect(answers_.get(), &RequestAnswers::changed, this, &ViewerController::changed);
     QObject::connect(session_.get(), &ViewerSession::changed, this, &ViewerController::changed);

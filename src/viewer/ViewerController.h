@@ -54,6 +54,8 @@ public:
         bool makesPeers = true;
         // Where the remote screen finds the keys of the local keyboard.
         std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
+        // The device this helper is (one with keys in memory only when null).
+        std::shared_ptr<DeviceIdentity> identity;
     };
 
     explicit ViewerController(AppServices& services, QObject* parent = nullptr);

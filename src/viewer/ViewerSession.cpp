@@ -159,7 +159,7 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
     if (auto* channel = dynamic_cast<WebSocketSignalChannel*>(transport.get()))
         channel->open();
 
-    SignalMessage hello = AttachmentFetcher::helperHello(handshake.helperNonce);
+    SignalMessage hello = AttachmentFetcher::helperHello(handshake.helperNonce, *parts_.identity);
     if (unattended)
         hello.unattended = true;
     send(hello);
@@ -237,7 +237,7 @@ void ViewerSession::handleChallenge(const SignalMessage& message)
     if (!handshake.unattended) {
         if (transport_) {
             SignalMessage prove = SignalMessage::make(SignalMessage::Kind::prove);
-            prove.signature = signAsDevice(proofText);
+            prove.signature = parts_.identity->signAsDevice(proofText);
             send(prove);
         }
         return;
@@ -282,7 +282,7 @@ void ViewerSession::proveUnattended(bool confirmed, const std::string& helperNon
     if (!transport_)
         return;
     SignalMessage prove = SignalMessage::make(SignalMessage::Kind::prove);
-    prove.signature = signAsDevice(proofText);
+    prove.signature = parts_.identity->signAsDevice(proofText);
     prove.pinProof = pinProof;
     send(prove);
 }
@@ -319,8 +319,8 @@ void ViewerSession::handleAccepted()
     if (options_.makesPeers) {
         auto peer = ViewerPeer::make(transport_, handshake.relays, options_.timers);
         const std::string hostNonce = *handshake.hostNonce;
-        peer->signOffer = [hostNonce](const std::string& sdp) {
-            return signAsDevice(offerSignatureMessage(hostNonce, sdp));
+        peer->signOffer = [hostNonce, identity = parts_.identity](const std::string& sdp) {
+            return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));
         };
         QPointer<ViewerSession> self(this);
         std::weak_ptr<ViewerPeer> weakPeer = peer;

@@ -25,6 +25,7 @@
 namespace wl {
 
 class AppServices;
+class DeviceIdentity;
 class Messenger;
 class OwnerCheck;
 class PairedHosts;
@@ -63,6 +64,7 @@ public:
         Messenger& messenger;
         PairedHosts& hosts;
         RequestAnswers& answers;
+        std::shared_ptr<DeviceIdentity> identity; // the device this helper proves to be
     };
     struct Options {
         TimerFactory timers; // the process-wide ones when empty

@@ -34,14 +34,12 @@ namespace {
 // Start-up never makes new keys in place of ones it can't read: it says so and offers Quit.
 TEST(StartupTest, AnUnreadableKeyAsksToQuitAndMakesNoNewKey)
 {
-    auto unreadable = std::make_shared<UnreadableKeyStore>();
-    KeyStore::setStandard(unreadable);
-    resetIdentityCache();
+    DeviceIdentity unreadable(std::make_shared<UnreadableKeyStore>());
     test::ScriptedPrompts prompts;
     {
         CapturedLog log;
         prompts.answerAlert(0);
-        EXPECT_FALSE(identityReadableOrQuit(prompts));
+        EXPECT_FALSE(identityReadableOrQuit(unreadable, prompts));
         EXPECT_TRUE(log.contains("Wickerlane: this computer's device key can't be read"));
     }
     ASSERT_EQ(prompts.count(), 1u);
@@ -49,17 +47,14 @@ TEST(StartupTest, AnUnreadableKeyAsksToQuitAndMakesNoNewKey)
     EXPECT_EQ(question.title, kKeyUnreadableTitle);
     EXPECT_EQ(question.buttons, (std::vector<std::string>{"Quit", "Continue"}));
     prompts.answerAlert(1);
-    EXPECT_TRUE(identityReadableOrQuit(prompts));
-    EXPECT_EQ(ownDeviceId(), "");
+    EXPECT_TRUE(identityReadableOrQuit(unreadable, prompts));
+    EXPECT_EQ(unreadable.deviceId(), "");
 
     // A store that can be read makes the key on first use and asks nothing.
-    KeyStore::setStandard(std::make_shared<MemoryKeyStore>());
-    resetIdentityCache();
-    EXPECT_TRUE(identityReadableOrQuit(prompts));
+    DeviceIdentity readable(std::make_shared<MemoryKeyStore>());
+    EXPECT_TRUE(identityReadableOrQuit(readable, prompts));
     EXPECT_EQ(prompts.count(), 2u);
-    EXPECT_FALSE(ownDeviceId().empty());
-    KeyStore::setStandard(nullptr);
-    resetIdentityCache();
+    EXPECT_FALSE(readable.deviceId().empty());
 }
 
 } // namespace

@@ -365,7 +365,7 @@ TEST_F(HostSessionLive, ALostConnectionEndsAfterTheGrace)
 TEST_F(HostSessionLive, RemovingTheHelperFromMyMacsEndsTheSession)
 {
     // This machine's roster lists the helper's machine too.
-    auto person = personSigningKey();
+    auto person = rig.identity->personSigningKey();
     ASSERT_TRUE(person);
     MyMacsRoster roster{person->publicKeyBase64(),
                         1,

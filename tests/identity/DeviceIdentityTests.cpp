@@ -22,27 +22,17 @@ std::string bytes0To(int n)
 
 class KeyStorage : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        store = std::make_shared<MemoryKeyStore>();
-        KeyStore::setStandard(store);
-        resetIdentityCache();
-    }
-    void TearDown() override
-    {
-        KeyStore::setStandard(nullptr);
-        resetIdentityCache();
-    }
-    std::shared_ptr<MemoryKeyStore> store;
+    std::shared_ptr<MemoryKeyStore> store = std::make_shared<MemoryKeyStore>();
+    DeviceIdentity identity{store};
 };
 
 } // namespace
 
 TEST_F(KeyStorage, KeysAreMadeOnceAndReusedFromTheStore)
 {
-    auto device = deviceSigningKey();
-    auto person = personSigningKey();
-    auto mail = mailAgreementKey();
+    auto device = identity.deviceSigningKey();
+    auto person = identity.personSigningKey();
+    auto mail = identity.mailAgreementKey();
     ASSERT_TRUE(device && person && mail);
     EXPECT_NE(device->raw(), person->raw());
 
@@ -55,14 +45,14 @@ TEST_F(KeyStorage, KeysAreMadeOnceAndReusedFromTheStore)
     EXPECT_EQ(stored, mail->raw());
 
     // Forgetting the memory cache reads the same keys back.
-    resetIdentityCache();
-    EXPECT_EQ(deviceSigningKey(), device);
-    EXPECT_EQ(personSigningKey(), person);
-    EXPECT_EQ(mailAgreementKey(), mail);
-    EXPECT_EQ(ownDeviceId(), fingerprintOfRaw(device->publicKeyRaw()));
-    EXPECT_EQ(ownDeviceId().size(), 64u);
+    identity.forget();
+    EXPECT_EQ(identity.deviceSigningKey(), device);
+    EXPECT_EQ(identity.personSigningKey(), person);
+    EXPECT_EQ(identity.mailAgreementKey(), mail);
+    EXPECT_EQ(identity.deviceId(), fingerprintOfRaw(device->publicKeyRaw()));
+    EXPECT_EQ(identity.deviceId().size(), 64u);
 
-    auto signature = signAsDevice("text");
+    auto signature = identity.signAsDevice("text");
     ASSERT_TRUE(signature);
     EXPECT_TRUE(verifySignature(signature, "text", device->publicKeyBase64()));
 }
@@ -74,7 +64,7 @@ TEST_F(KeyStorage, ConcurrentFirstUseMakesOneKey)
     std::set<std::string> seen;
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&] {
-            auto key = deviceSigningKey();
+            auto key = identity.deviceSigningKey();
             std::lock_guard guard(lock);
             seen.insert(key ? key->raw() : "");
         });
@@ -87,26 +77,26 @@ TEST_F(KeyStorage, ConcurrentFirstUseMakesOneKey)
 
 TEST_F(KeyStorage, UnreadableKeysReachTheCallerAsNothing)
 {
-    auto device = deviceSigningKey();
+    auto device = identity.deviceSigningKey();
     ASSERT_TRUE(device);
-    resetIdentityCache();
+    identity.forget();
     store->setFailReads(true);
     CapturedLog log;
-    EXPECT_FALSE(deviceSigningKey());
-    EXPECT_FALSE(mailAgreementKey());
-    EXPECT_FALSE(signAsDevice("x"));
-    EXPECT_EQ(ownDeviceId(), "");
+    EXPECT_FALSE(identity.deviceSigningKey());
+    EXPECT_FALSE(identity.mailAgreementKey());
+    EXPECT_FALSE(identity.signAsDevice("x"));
+    EXPECT_EQ(identity.deviceId(), "");
     EXPECT_TRUE(log.contains("Wickerlane: "));
 
     // Once the store answers again the same key is back: nothing was replaced.
     store->setFailReads(false);
-    EXPECT_EQ(deviceSigningKey(), device);
+    EXPECT_EQ(identity.deviceSigningKey(), device);
 }
 
 TEST_F(KeyStorage, AMalformedStoredKeyIsUnreadableAndKept)
 {
     store->write("device-signing", "short");
-    EXPECT_FALSE(deviceSigningKey());
+    EXPECT_FALSE(identity.deviceSigningKey());
     std::string stored;
     store->read("device-signing", stored);
     EXPECT_EQ(stored, "short");
@@ -115,13 +105,13 @@ TEST_F(KeyStorage, AMalformedStoredKeyIsUnreadableAndKept)
 TEST_F(KeyStorage, PersonKeyCanBeReplaced)
 {
     const SigningKey adopted = SigningKey::generate();
-    EXPECT_TRUE(storePersonSigningKey(adopted));
-    EXPECT_EQ(personSigningKey(), adopted);
-    resetIdentityCache();
-    EXPECT_EQ(personSigningKey(), adopted);
+    EXPECT_TRUE(identity.storePersonSigningKey(adopted));
+    EXPECT_EQ(identity.personSigningKey(), adopted);
+    identity.forget();
+    EXPECT_EQ(identity.personSigningKey(), adopted);
     store->setFailWrites(true);
-    EXPECT_FALSE(storePersonSigningKey(SigningKey::generate()));
-    EXPECT_EQ(personSigningKey(), adopted);
+    EXPECT_FALSE(identity.storePersonSigningKey(SigningKey::generate()));
+    EXPECT_EQ(identity.personSigningKey(), adopted);
 }
 
 using KeyStorageDeathTest = KeyStorage;
@@ -130,8 +120,8 @@ TEST_F(KeyStorageDeathTest, AKeyThatCannotBeStoredStopsTheProcess)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     store->setFailWrites(true);
-    EXPECT_EXIT(deviceSigningKey(), ::testing::ExitedWithCode(1), "Wickerlane: .*could not be stored");
-    EXPECT_EXIT(mailAgreementKey(), ::testing::ExitedWithCode(1), "mail-agreement");
+    EXPECT_EXIT(identity.deviceSigningKey(), ::testing::ExitedWithCode(1), "Wickerlane: .*could not be stored");
+    EXPECT_EXIT(identity.mailAgreementKey(), ::testing::ExitedWithCode(1), "mail-agreement");
 }
 
 TEST(Proofs, MessagesHaveTheirTagsAndOrder)

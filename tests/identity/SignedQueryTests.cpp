@@ -60,17 +60,14 @@ TEST(SignedQuery, ItemsCheckAtTheService)
 TEST(SignedQuery, DeviceKeyItems)
 {
     auto store = std::make_shared<MemoryKeyStore>();
-    KeyStore::setStandard(store);
-    resetIdentityCache();
-    auto items = signedQueryItems(kPurposeKeys);
+    DeviceIdentity identity(store);
+    auto items = signedQueryItems(kPurposeKeys, identity);
     ASSERT_TRUE(items);
-    EXPECT_EQ(item(*items, "pub"), deviceSigningKey()->publicKeyBase64());
+    EXPECT_EQ(item(*items, "pub"), identity.deviceSigningKey()->publicKeyBase64());
     const std::int64_t ts = std::stoll(item(*items, "ts"));
-    EXPECT_TRUE(checkSignedQuery(kPurposeKeys, ownDeviceId(), item(*items, "pub"), item(*items, "ts"),
+    EXPECT_TRUE(checkSignedQuery(kPurposeKeys, identity.deviceId(), item(*items, "pub"), item(*items, "ts"),
                                  item(*items, "sig"), ts + 5));
-    resetIdentityCache();
+    identity.forget();
     store->setFailReads(true);
-    EXPECT_FALSE(signedQueryItems(kPurposeKeys));
-    KeyStore::setStandard(nullptr);
-    resetIdentityCache();
+    EXPECT_FALSE(signedQueryItems(kPurposeKeys, identity));
 }

@@ -7,6 +7,7 @@
 #include "identity/DeviceIdentity.h"
 #include "identity/SignedQuery.h"
 #include "platform/InfoDictionary.h"
+#include "platform/KeyStore.h"
 
 #include <QUrlQuery>
 
@@ -46,6 +47,7 @@ struct StatusRecorder {
 class RelayLinkTest : public ::testing::Test {
 protected:
     void TearDown() override { InfoDictionary::setStandard(nullptr); }
+    std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(std::make_shared<MemoryKeyStore>());
 };
 
 } // namespace
@@ -55,7 +57,7 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     LocalWebSocketServer server;
     useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(identity, timers.factory());
     StatusRecorder recorder;
     recorder.attach(link);
 
@@ -64,7 +66,7 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     ASSERT_TRUE(waitUntil([&] { return recorder.changes == std::vector<bool>{true}; }));
     ASSERT_EQ(server.count(), 1u);
 
-    std::string id = ownDeviceId();
+    std::string id = identity->deviceId();
     ASSERT_FALSE(id.empty());
     const QUrl& url = server.last().requestUrl;
     EXPECT_EQ(url.path().toStdString(), "/v1/host/" + id);
@@ -98,7 +100,7 @@ TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterSta
     quint16 port = wl::test::unusedLoopbackPort();
     useIntroductionService(introductionAt(port));
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(identity, timers.factory());
     StatusRecorder recorder;
     recorder.attach(link);
     EXPECT_EQ(link.retryDelay, 1.0);
@@ -145,7 +147,7 @@ TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
     LocalWebSocketServer server;
     useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(identity, timers.factory());
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -167,7 +169,7 @@ TEST_F(RelayLinkTest, StopEndsReconnection)
 {
     useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(identity, timers.factory());
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -187,7 +189,7 @@ TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
     LocalWebSocketServer server;
     useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(identity, timers.factory());
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -210,7 +212,7 @@ TEST_F(RelayLinkTest, SessionTransportOutlivingItsLinkDoesNothing)
     LocalWebSocketServer server;
     useIntroductionService(server.baseURL());
     ManualTimers timers;
-    auto link = std::make_unique<RelayLink>(timers.factory());
+    auto link = std::make_unique<RelayLink>(identity, timers.factory());
     RelaySessionTransport transport(link.get(), std::nullopt);
     transport.send(SignalMessage::make(SignalMessage::Kind::bye)); // no channel yet: nothing
     link->connect();

@@ -53,7 +53,7 @@ TEST_F(ViewerHandshake, HelloChallengeAndProve)
     ASSERT_EQ(hellos.size(), 1u);
     // An attended hello carries no unattended field at all.
     EXPECT_FALSE(hellos[0].unattended.has_value());
-    EXPECT_EQ(hellos[0].publicKey, deviceSigningKey()->publicKeyBase64());
+    EXPECT_EQ(hellos[0].publicKey, rig.identity->deviceSigningKey()->publicKeyBase64());
     EXPECT_EQ(base64Decode(*hellos[0].nonce)->size(), 16u);
 
     // An accepted before any verified challenge is ignored.
@@ -64,14 +64,14 @@ TEST_F(ViewerHandshake, HelloChallengeAndProve)
     auto proves = rig.transport().sentOf(Kind::prove);
     ASSERT_EQ(proves.size(), 1u);
     EXPECT_TRUE(verifySignature(proves[0].signature, helperProofMessage(host.id(), host.hostNonce, rig.helperNonce()),
-                                deviceSigningKey()->publicKeyBase64()));
+                                rig.identity->deviceSigningKey()->publicKeyBase64()));
     EXPECT_FALSE(proves[0].pinProof.has_value());
     // A second challenge replaces the host nonce and sends a new prove.
     rig.transport().deliver(host.challenge(rig.helperNonce()));
     proves = rig.transport().sentOf(Kind::prove);
     ASSERT_EQ(proves.size(), 2u);
     EXPECT_TRUE(verifySignature(proves[1].signature, helperProofMessage(host.id(), host.hostNonce, rig.helperNonce()),
-                                deviceSigningKey()->publicKeyBase64()));
+                                rig.identity->deviceSigningKey()->publicKeyBase64()));
 
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     EXPECT_TRUE(rig.viewer->session().wasAccepted());

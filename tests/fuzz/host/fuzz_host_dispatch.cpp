@@ -106,9 +106,7 @@ struct World {
         // Quiet: the log is not under test (WL_FUZZ_TRACE shows it, and what is admitted).
         if (!std::getenv("WL_FUZZ_TRACE"))
             Log::setSink([](const std::string&) {});
-        KeyStore::setStandard(std::make_shared<MemoryKeyStore>());
-        resetIdentityCache();
-        hostId = ownDeviceId();
+        hostId = identity->deviceId();
         // The open help request's pictures live under the data folder: a private one.
         char folder[] = "/tmp/wl-fuzz-host.XXXXXX";
         if (::mkdtemp(folder))
@@ -138,6 +136,7 @@ struct World {
         return sdp.value_or("v=0\r\n");
     }
 
+    std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(std::make_shared<MemoryKeyStore>());
     std::string hostId;
     SigningKey withPIN = SigningKey::generate(); // unattended with a PIN
     SigningKey withoutPIN = SigningKey::generate(); // unattended without a PIN
@@ -218,8 +217,8 @@ public:
         services_->isHelping = [this] { return helping_; };
         Platform platform;
         platform.permissions = world().permissions;
-        host_ = std::make_unique<HostController>(*services_,
-                                                 HostController::Options{timers_.factory(), &prompts_, {}, platform});
+        host_ = std::make_unique<HostController>(
+            *services_, HostController::Options{timers_.factory(), &prompts_, {}, platform, world().identity});
         host_->handshake().onSignalSent = [this](const SignalMessage& message, HostHandshake::Route) {
             if (message.kind == Kind::accepted) {
                 checkAdmission();

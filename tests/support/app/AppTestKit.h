@@ -97,8 +97,8 @@ public:
     AppRig()
     {
         Defaults::setStandard(defaults);
-        KeyStore::setStandard(keys);
-        resetIdentityCache();
+        platform.defaults = defaults;
+        platform.keys = keys;
         InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
             std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
                                                {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
@@ -111,8 +111,6 @@ public:
         app.reset();
         processEventsFor(10);
         InfoDictionary::setStandard(nullptr);
-        KeyStore::setStandard(nullptr);
-        resetIdentityCache();
         Defaults::setStandard(nullptr);
     }
 
@@ -142,7 +140,7 @@ public:
         options.migrate = [this] { journal.push_back("migrate"); };
         options.identityReadable = [this] {
             journal.push_back("identity");
-            return identityReadableOrQuit(prompts) && keyReadable;
+            return identityReadableOrQuit(*app->identity(), prompts) && keyReadable;
         };
         options.installAudioDevice = [this] { journal.push_back("audio device"); };
         options.makeUpdater = [this](const QUrl&, const std::string&) {

@@ -71,8 +71,7 @@ public:
         defaults->setBool("WLLoopbackOnly", true); // nothing leaves the machine
         defaults->setStringList(kSTUNServersKey, {});
         Defaults::setStandard(defaults);
-        KeyStore::setStandard(keys);
-        resetIdentityCache();
+        platform.keys = keys;
         platform.permissions = permissions;
         platform.power = power;
         platform.adminPrompt = admin;
@@ -106,8 +105,6 @@ public:
             unsetenv("XDG_DATA_HOME");
         else
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-        KeyStore::setStandard(nullptr);
-        resetIdentityCache();
         Defaults::setStandard(nullptr);
         InfoDictionary::setStandard(nullptr);
         resetSharedDisplay();
@@ -130,6 +127,7 @@ public:
     void make()
     {
         MessengerOptions options;
+        options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.notifier = notifier.get();
         options.prompts = &prompts;
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
@@ -138,8 +136,8 @@ public:
         ScreenSources screens = screen->sources();
         if (onTheDesktop)
             screens = [] { return std::make_unique<X11ScreenSource>(); };
-        host = std::make_unique<HostController>(*services,
-                                                HostController::Options{timers.factory(), &prompts, screens, platform});
+        host = std::make_unique<HostController>(
+            *services, HostController::Options{timers.factory(), &prompts, screens, platform, identity});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
         };
@@ -158,8 +156,8 @@ public:
         return waitUntil([this] { return host->isOnline(); }, 10000);
     }
 
-    std::string hostId() const { return ownDeviceId(); }
-    std::string hostKey() const { return deviceSigningKey()->publicKeyBase64(); }
+    std::string hostId() const { return identity->deviceId(); }
+    std::string hostKey() const { return identity->deviceSigningKey()->publicKeyBase64(); }
 
     // The helper reaches this host through the service.
     void reach(ScriptedHelper& helper)
@@ -215,6 +213,7 @@ public:
     std::optional<Date> fixedNow; // the messenger's clock stands still here when set
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
+    std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(keys); // this host's
     std::shared_ptr<SwitchablePermissions> permissions = std::make_shared<SwitchablePermissions>();
     std::shared_ptr<RecordingPowerManagement> power = std::make_shared<RecordingPowerManagement>();
     std::shared_ptr<ScriptedAdminPrompt> admin = std::make_shared<ScriptedAdminPrompt>();

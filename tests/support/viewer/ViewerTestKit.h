@@ -84,17 +84,10 @@ struct FakeHost {
 
 class ViewerRig {
 public:
-    ViewerRig()
-    {
-        Defaults::setStandard(defaults);
-        KeyStore::setStandard(keys);
-        resetIdentityCache();
-    }
+    ViewerRig() { Defaults::setStandard(defaults); }
     ~ViewerRig()
     {
         destroy();
-        KeyStore::setStandard(nullptr);
-        resetIdentityCache();
         Defaults::setStandard(nullptr);
     }
 
@@ -103,6 +96,7 @@ public:
     void make()
     {
         MessengerOptions options;
+        options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.notifier = &notifier;
         options.prompts = &prompts;
         services = std::make_unique<AppServices>(options);
@@ -113,6 +107,7 @@ public:
         viewerOptions.ownerCheck = &ownerCheck;
         viewerOptions.notifier = &notifier;
         viewerOptions.makesPeers = makesPeers;
+        viewerOptions.identity = identity;
         viewerOptions.makeTransport = [this](const std::string& id) {
             auto transport = std::make_shared<RecordingTransport>();
             transports.push_back(transport);
@@ -143,6 +138,7 @@ public:
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
+    std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(keys); // this helper's
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
