@@ -35,8 +35,10 @@ bool claimSingleInstance(std::function<void()> onReopen);
 
 // The updater for a feed and its public key: the program's files are those of the
 // running program's folder; after an installation the new program is started. Its
-// questions go to prompts.
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts);
+// questions go to prompts; timers start its automatic checks; the settings are
+// written out before the relaunch.
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+                                            std::shared_ptr<Defaults> settings, TimerFactory timers);
 
 // The screen as the desktop's X server shows it, for the host's sessions and
 // screenshots.
@@ -45,12 +47,12 @@ std::unique_ptr<ScreenSource> makeDesktopScreenSource();
 // Ends the process at once: settings are written out, and nothing is sent to anyone (no
 // destructor runs that could say goodbye; a session in progress ends for the other
 // side when the connection drops).
-[[noreturn]] void quitNow();
+[[noreturn]] void quitNow(Defaults& settings);
 // Starts the program anew (after an update) and ends this copy the same way.
-[[noreturn]] void relaunchNow();
+[[noreturn]] void relaunchNow(Defaults& settings);
 
-// Brings over, once, what a former separate helper program left behind.
-void migrateFormerHelperProgram();
+// Brings over, once, what a former separate helper program left behind into the settings.
+void migrateFormerHelperProgram(Defaults& defaults);
 
 // Whether this computer's device key can be read (made on first use). When it can't,
 // no new key is made: the reason is logged and an alert offers Quit; false when the

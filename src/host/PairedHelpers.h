@@ -34,7 +34,9 @@ public:
     static constexpr int kMaxWrongPINs = 5;
 
     struct Options {
-        TimerFactory timers; // the pairing's timers (the process-wide ones when empty)
+        TimerFactory timers; // the pairing's timers
+        // The settings the paired helpers and what they were told are kept in.
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
@@ -87,7 +89,7 @@ private:
 
     Messenger& messenger_;
     Options options_;
-    PairedDeviceStore store_{kPairedHelpersKey};
+    PairedDeviceStore store_{*options_.defaults, kPairedHelpersKey};
     std::vector<PairedDevice> helpers_;
     bool isPairing_ = false;
     std::unique_ptr<PairingHost> pairing_;

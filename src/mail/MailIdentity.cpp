@@ -24,7 +24,6 @@ MailIdentity MailIdentity::standard()
         auto name = QSysInfo::machineHostName().toStdString();
         return name.empty() ? std::string("Computer") : name;
     };
-    identity.defaults = []() -> Defaults& { return Defaults::standard(); };
     return identity;
 }
 

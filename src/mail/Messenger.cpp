@@ -62,6 +62,10 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
         silent_ = Notifier::none();
         options_.notifier = silent_.get();
     }
+    if (!options_.identity.defaults) {
+        auto own = std::make_shared<MemoryDefaults>();
+        options_.identity.defaults = [own]() -> Defaults& { return *own; };
+    }
     load();
 }
 

@@ -36,8 +36,8 @@ public:
     static constexpr std::chrono::milliseconds kDefaultExpiry{600'000};
     static constexpr std::chrono::milliseconds kDefaultAnswerDelay{1'000};
 
-    // code: from newPairingCode(). timers: the expiry and answer timers (the process-wide
-    // timers when empty; tests fire them by hand).
+    // code: from newPairingCode(). timers: the expiry and answer timers (tests fire them
+    // by hand; none fires when empty).
     explicit PairingHost(std::string code, TimerFactory timers = {}, QObject* parent = nullptr);
     ~PairingHost() override;
 

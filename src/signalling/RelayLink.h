@@ -27,7 +27,7 @@ public:
     static constexpr int kReplacedCloseCode = 4000;
     static constexpr int kRateLimitedCloseCode = 4429;
 
-    // timers: the back-off and stability timers (the process-wide timers when empty).
+    // timers: the back-off and stability timers (none fires when empty).
     explicit RelayLink(TimerFactory timers = {}, QObject* parent = nullptr);
     ~RelayLink() override;
 

@@ -160,7 +160,7 @@ void AttachmentFetcher::handleAccepted()
     if (!transport_ || !hostNonce_ || peer_)
         return;
     log(std::string("accepted; ") + (relays_.empty() ? "no relay offered" : "relay available"));
-    peer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, transport_, relays_);
+    peer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, transport_, relays_, *options_.defaults);
     const std::string hostNonce = *hostNonce_;
     peer_->signOffer = [hostNonce](const std::string& sdp) -> std::optional<std::string> {
         return signAsDevice(offerSignatureMessage(hostNonce, sdp));

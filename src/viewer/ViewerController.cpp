@@ -20,15 +20,18 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
       keyboardLayout_(options.keyboardLayout)
 {
     MyMacs& myMacs = *services.myMacs;
+    if (!options.timers)
+        options.timers = options.platform.timers;
+    const std::shared_ptr<Defaults>& defaults = options.platform.defaults;
     hosts_ = std::make_unique<PairedHosts>(
-        myMacs, PairedHosts::Options{options.timers, options.prompts, options.notifier, options.isOnline});
+        myMacs, PairedHosts::Options{options.timers, defaults, options.prompts, options.notifier, options.isOnline});
     answers_ = std::make_unique<RequestAnswers>(
         messenger_, passwords_, *hosts_,
-        RequestAnswers::Options{options.timers, options.prompts, options.makeTransport});
-    session_ =
-        std::make_unique<ViewerSession>(ViewerSession::Parts{services_, messenger_, *hosts_, *answers_},
-                                        ViewerSession::Options{options.timers, options.prompts, options.ownerCheck,
-                                                               options.makeTransport, options.makesPeers});
+        RequestAnswers::Options{options.timers, defaults, options.prompts, options.makeTransport});
+    session_ = std::make_unique<ViewerSession>(ViewerSession::Parts{services_, messenger_, *hosts_, *answers_},
+                                               ViewerSession::Options{options.timers, defaults, options.prompts,
+                                                                      options.ownerCheck, options.makeTransport,
+                                                                      options.makesPeers});
     QObject::connect(hosts_.get(), &PairedHosts::changed, this, &ViewerController::changed);
     QObject::connect(answers_.get(), &RequestAnswers::changed, this, &ViewerController::changed);
     QObject::connect(session_.get(), &ViewerSession::changed, this, &ViewerController::changed);

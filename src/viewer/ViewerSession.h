@@ -5,6 +5,7 @@
 // of it, with what the main window shows meanwhile.
 
 #include "media/MicrophoneResult.h"
+#include "platform/Defaults.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
@@ -65,7 +66,8 @@ public:
         RequestAnswers& answers;
     };
     struct Options {
-        TimerFactory timers; // the process-wide ones when empty
+        TimerFactory timers;
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // WLSoundOn, the peer's settings
         Prompts* prompts = nullptr; // none are asked when null
         OwnerCheck* ownerCheck = nullptr;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when

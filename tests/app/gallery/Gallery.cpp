@@ -41,7 +41,6 @@
 #include "platform/SystemServices.h"
 #include "platform/linux/OwnerPasswordDialog.h"
 #include "platform/linux/QtPrompts.h"
-#include "platform/linux/QtTimers.h"
 #include "protocol/Roster.h"
 #include "viewer/PairingSheet.h"
 #include "viewer/ViewerRootView.h"
@@ -271,7 +270,6 @@ void smallWindows(const std::string& silentServiceURL)
     auto requestOptions = [&] {
         HelpRequestCenter::Options options;
         options.picturesFolder = requestPictures.path() / std::to_string(++centres);
-        Defaults::standard().remove(HelpRequestCenter::kActiveKey);
         return options;
     };
     const Date T = dateNow();
@@ -719,7 +717,6 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     applyDarkStyle(app);
-    setStandardTimers(qtTimerFactory());
     folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("gallery");
     QDir().mkpath(folder);
 

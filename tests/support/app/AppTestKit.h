@@ -19,6 +19,7 @@
 #include "platform/Defaults.h"
 #include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
+#include "platform/linux/QtTimers.h"
 
 #include <algorithm>
 #include <memory>
@@ -96,7 +97,8 @@ class AppRig {
 public:
     AppRig()
     {
-        Defaults::setStandard(defaults);
+        platform.defaults = defaults;
+        platform.timers = qtTimerFactory();
         KeyStore::setStandard(keys);
         resetIdentityCache();
         InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
@@ -113,11 +115,16 @@ public:
         InfoDictionary::setStandard(nullptr);
         KeyStore::setStandard(nullptr);
         resetIdentityCache();
-        Defaults::setStandard(nullptr);
     }
 
-    void pairHosts(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{"WLPairedHosts"}.save(hosts); }
-    void pairHelpers(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
+    void pairHosts(const std::vector<PairedDevice>& hosts)
+    {
+        PairedDeviceStore{*defaults, "WLPairedHosts"}.save(hosts);
+    }
+    void pairHelpers(const std::vector<PairedDevice>& helpers)
+    {
+        PairedDeviceStore{*defaults, "WLPairedHelpers"}.save(helpers);
+    }
 
     bool start()
     {

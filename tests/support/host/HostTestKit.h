@@ -26,6 +26,7 @@
 #include "platform/Displays.h"
 #include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
+#include "platform/linux/QtTimers.h"
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 #include "platform/SystemServices.h"
@@ -70,7 +71,8 @@ public:
             std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
         defaults->setBool("WLLoopbackOnly", true); // nothing leaves the machine
         defaults->setStringList(kSTUNServersKey, {});
-        Defaults::setStandard(defaults);
+        platform.defaults = defaults;
+        platform.timers = qtTimerFactory();
         KeyStore::setStandard(keys);
         resetIdentityCache();
         platform.permissions = permissions;
@@ -108,13 +110,15 @@ public:
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
         KeyStore::setStandard(nullptr);
         resetIdentityCache();
-        Defaults::setStandard(nullptr);
         InfoDictionary::setStandard(nullptr);
         resetSharedDisplay();
     }
 
     // Stores the paired helpers as an earlier run of the program left them.
-    void pair(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
+    void pair(const std::vector<PairedDevice>& helpers)
+    {
+        PairedDeviceStore{*defaults, "WLPairedHelpers"}.save(helpers);
+    }
 
     // Leaves an open help request with its pictures as an earlier run of the program did.
     void leaveOpenRequest(HelpRequestCenter::Active active, const std::vector<TransferredFile>& pictures)
@@ -130,6 +134,7 @@ public:
     void make()
     {
         MessengerOptions options;
+        options.identity.defaults = [this]() -> Defaults& { return *defaults; };
         options.notifier = notifier.get();
         options.prompts = &prompts;
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };

@@ -16,6 +16,7 @@
 #include "mail/AppServices.h"
 #include "platform/Defaults.h"
 #include "platform/KeyStore.h"
+#include "platform/linux/QtTimers.h"
 #include "protocol/Date.h"
 #include "signalling/SignalTransport.h"
 #include "viewer/ViewerController.h"
@@ -86,7 +87,6 @@ class ViewerRig {
 public:
     ViewerRig()
     {
-        Defaults::setStandard(defaults);
         KeyStore::setStandard(keys);
         resetIdentityCache();
     }
@@ -95,20 +95,22 @@ public:
         destroy();
         KeyStore::setStandard(nullptr);
         resetIdentityCache();
-        Defaults::setStandard(nullptr);
     }
 
-    void pair(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{"WLPairedHosts"}.save(hosts); }
+    void pair(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{*defaults, "WLPairedHosts"}.save(hosts); }
 
     void make()
     {
         MessengerOptions options;
+        options.identity.defaults = [this]() -> Defaults& { return *defaults; };
         options.notifier = &notifier;
         options.prompts = &prompts;
         services = std::make_unique<AppServices>(options);
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
         viewerOptions.timers = timers.factory();
+        viewerOptions.platform.defaults = defaults;
+        viewerOptions.platform.timers = qtTimerFactory();
         viewerOptions.prompts = &prompts;
         viewerOptions.ownerCheck = &ownerCheck;
         viewerOptions.notifier = &notifier;
