@@ -64,7 +64,6 @@ Platform chooseDesktopBackends()
     platform.keys = makeDesktopKeyStore(*settings);
     platform.info = std::make_shared<ProgramInfoDictionary>(settings);
     KeyStore::setStandard(platform.keys);
-    InfoDictionary::setStandard(platform.info);
     platform.adminPrompt = std::make_shared<PolkitAdminPrompt>();
     platform.power = std::make_shared<DBusPowerManagement>();
     platform.loginItem = std::make_shared<XdgLoginItem>();

@@ -15,6 +15,7 @@
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "platform/Prompts.h"
+#include "signalling/IntroductionService.h"
 
 #include <QGuiApplication>
 #include <QPointer>
@@ -80,6 +81,8 @@ bool WickerlaneApp::start()
     else
         factoryAudioDevice() = SessionAudioDevice::shared();
 
+    if (!options_.messenger.serviceURL)
+        options_.messenger.serviceURL = [info = options_.platform.info] { return IntroductionService::baseURL(*info); };
     if (!options_.messenger.identity.defaults)
         options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
             return *settings;

@@ -36,7 +36,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     if (!options_.timers)
         options_.timers = options_.platform.timers;
     QPointer<HostController> self(this);
-    relay_ = std::make_unique<RelayLink>(options_.platform.timers);
+    relay_ = std::make_unique<RelayLink>(options_.platform.timers, options_.platform.info);
     keepAwake_ = std::make_unique<KeepAwake>(options_.platform.power);
     askForHelpPanel_ = std::make_unique<AskForHelpPanelController>();
     auto helpersNow = [self] {
@@ -50,7 +50,8 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
     helpers_ = std::make_unique<PairedHelpers>(messenger_,
                                                PairedHelpers::Options{options_.timers, options_.platform.defaults,
-                                                                      options_.prompts, options_.platform.adminPrompt});
+                                                                      options_.prompts, options_.platform.adminPrompt,
+                                                                      options_.platform.info});
     session_ = std::make_unique<HostSession>(
         *helpRequests_, HostSession::Options{options_.timers, options_.prompts, options_.screens, options_.platform});
     handshake_ = std::make_unique<HostHandshake>(

@@ -118,7 +118,7 @@ void PairedHelpers::startPairing()
     if (pairing_)
         return;
     QPointer<PairedHelpers> self(this);
-    pairing_ = std::make_unique<PairingHost>(newPairingCode(), options_.timers);
+    pairing_ = std::make_unique<PairingHost>(newPairingCode(), options_.timers, options_.info);
     pairing_->onRequest = [self](const std::string& name, const std::string& key, const std::string& number) {
         if (!self)
             return;

@@ -3,6 +3,7 @@
 // PIN, removing one, replying to one, and telling each whether they have unattended
 // access. The list is stored in the settings and outlives the process.
 
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "platform/SystemServices.h"
 #include "protocol/PairedDevice.h"
@@ -40,6 +41,8 @@ public:
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
+        // Where the service's address comes from.
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
     };
 
     PairedHelpers(Messenger& messenger, Options options, QObject* parent = nullptr);

@@ -1,6 +1,6 @@
 #pragma once
 // What the mail objects need of this installation: its keys, its name and its settings.
-// standard() reads the process-wide key store and settings; a test that runs two
+// standard() reads the process-wide key store (its settings are handed in); a test that runs two
 // installations in one process gives each its own.
 
 #include "identity/Keys.h"

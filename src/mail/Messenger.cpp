@@ -3,6 +3,7 @@
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
+#include "platform/InfoDictionary.h"
 #include "platform/Notifier.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
@@ -109,7 +110,7 @@ QUrl Messenger::serviceURL() const
         if (url.isValid() && !url.isEmpty())
             return url;
     }
-    return IntroductionService::baseURL();
+    return IntroductionService::baseURL(MapInfoDictionary());
 }
 
 QUrl Messenger::endpoint(const std::string& path) const

@@ -8,6 +8,7 @@
 // Everything runs on the main thread. finish() runs once: later events change nothing.
 
 #include "identity/Keys.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 
 #include <QObject>
@@ -37,8 +38,9 @@ public:
     static constexpr std::chrono::milliseconds kDefaultAnswerDelay{1'000};
 
     // code: from newPairingCode(). timers: the expiry and answer timers (tests fire them
-    // by hand; none fires when empty).
-    explicit PairingHost(std::string code, TimerFactory timers = {}, QObject* parent = nullptr);
+    // by hand; none fires when empty). info: where the service's address comes from.
+    PairingHost(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
+                QObject* parent = nullptr);
     ~PairingHost() override;
 
     // Helper's name, helper's public key (base64), comparison number (six digits).
@@ -71,6 +73,7 @@ private:
 
     std::string code_;
     TimerFactory timers_;
+    std::shared_ptr<const InfoDictionary> info_;
     std::shared_ptr<WebSocketSignalChannel> channel_;
     std::unique_ptr<OneShotTimer> expiryTimer_;
     std::unique_ptr<OneShotTimer> answerTimer_;

@@ -14,7 +14,10 @@
 
 namespace wl {
 
-RelayLink::RelayLink(TimerFactory timers, QObject* parent) : QObject(parent), timers_(std::move(timers)) { }
+RelayLink::RelayLink(TimerFactory timers, std::shared_ptr<const InfoDictionary> info, QObject* parent)
+    : QObject(parent), timers_(std::move(timers)), info_(std::move(info))
+{
+}
 
 RelayLink::~RelayLink()
 {
@@ -43,7 +46,7 @@ void RelayLink::connect()
         scheduleRetry();
         return;
     }
-    QUrl url = IntroductionService::webSocketURL(routePath(Route::host, deviceId), *items);
+    QUrl url = IntroductionService::webSocketURL(*info_, routePath(Route::host, deviceId), *items);
     auto next = WebSocketSignalChannel::make(url);
     WebSocketSignalChannel* raw = next.get();
     QPointer<RelayLink> self(this);

@@ -7,6 +7,7 @@
 // for too many connections (4429) or for being replaced by another link of this Mac
 // (4000) it waits the longest. stop() ends it for good. Main thread only.
 
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "signalling/WebSocketSignalChannel.h"
 
@@ -27,8 +28,9 @@ public:
     static constexpr int kReplacedCloseCode = 4000;
     static constexpr int kRateLimitedCloseCode = 4429;
 
-    // timers: the back-off and stability timers (none fires when empty).
-    explicit RelayLink(TimerFactory timers = {}, QObject* parent = nullptr);
+    // timers: the back-off and stability timers (none fires when empty); info: where the
+    // service's address comes from.
+    RelayLink(TimerFactory timers, std::shared_ptr<const InfoDictionary> info, QObject* parent = nullptr);
     ~RelayLink() override;
 
     std::function<void(const SignalMessage&)> onMessage;
@@ -51,6 +53,7 @@ private:
     void scheduleRetry();
 
     TimerFactory timers_;
+    std::shared_ptr<const InfoDictionary> info_;
     std::unique_ptr<OneShotTimer> retry_;
     std::unique_ptr<OneShotTimer> stable_;
 };

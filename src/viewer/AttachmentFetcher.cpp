@@ -81,8 +81,8 @@ void AttachmentFetcher::start()
     if (options_.makeTransport)
         transport = options_.makeTransport(device_.id);
     else
-        transport =
-            WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device_.id)));
+        transport = WebSocketSignalChannel::make(
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device_.id)));
     QPointer<AttachmentFetcher> self(this);
     transport->onMessage = [self](const SignalMessage& message) {
         if (self)

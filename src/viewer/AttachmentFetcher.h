@@ -12,6 +12,7 @@
 
 #include "mail/TransferredFile.h"
 #include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
@@ -48,8 +49,9 @@ public:
         // The signalling path to the host (a WebSocket channel to v1/connect/<id> when
         // empty), not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
-        // The picture link's settings.
+        // The picture link's settings, and where the service's address comes from.
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
     };
 
     static constexpr std::chrono::milliseconds kTimeLimit{40000};

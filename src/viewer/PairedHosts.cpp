@@ -163,7 +163,7 @@ void PairedHosts::refreshStatus()
         if (options_.isOnline)
             options_.isOnline(device.id, answer);
         else
-            IntroductionService::isOnline(device.id, answer, this);
+            IntroductionService::isOnline(*options_.info, device.id, answer, this);
     }
 }
 
@@ -293,7 +293,7 @@ bool PairedHosts::pair(const std::string& code, const std::string& name)
         return false;
     if (pairing_)
         pairing_->finish();
-    auto client = std::make_unique<PairingClient>(*normalized);
+    auto client = std::make_unique<PairingClient>(*normalized, options_.info);
     const std::string typed = trimSpaces(name);
     QPointer<PairedHosts> self(this);
     client->onVerify = [self, typed](const std::string& hostName, const std::string& number) {

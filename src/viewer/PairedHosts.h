@@ -5,6 +5,7 @@
 
 #include "platform/OneShotTimer.h"
 #include "protocol/PairedDevice.h"
+#include "platform/InfoDictionary.h"
 #include "protocol/PairedDeviceStore.h"
 
 #include <QObject>
@@ -44,6 +45,8 @@ public:
         TimerFactory timers; // the presence timer
         // The settings the paired hosts and their flags are kept in.
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // Where the service's address comes from (presence, pairing).
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         Prompts* prompts = nullptr; // none are asked when null
         Notifier* notifier = nullptr;
         // The presence question (the introduction service when empty).

@@ -261,6 +261,7 @@ void RequestAnswers::fetchPictures(const StoredMessage& request, bool quietly,
     options.timers = options_.timers;
     options.makeTransport = options_.makeTransport;
     options.defaults = options_.defaults;
+    options.info = options_.info;
     auto fetcher = std::make_unique<AttachmentFetcher>(*device, request.id, base64Encode(randomBytes(16)), options);
     QPointer<RequestAnswers> self(this);
     fetcher->onDone = [self, request, retryFetch](const AttachmentFetcher::Result& result) {

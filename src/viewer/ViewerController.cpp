@@ -23,13 +23,15 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
     if (!options.timers)
         options.timers = options.platform.timers;
     const std::shared_ptr<Defaults>& defaults = options.platform.defaults;
+    const std::shared_ptr<InfoDictionary>& info = options.platform.info;
     hosts_ = std::make_unique<PairedHosts>(
-        myMacs, PairedHosts::Options{options.timers, defaults, options.prompts, options.notifier, options.isOnline});
+        myMacs,
+        PairedHosts::Options{options.timers, defaults, info, options.prompts, options.notifier, options.isOnline});
     answers_ = std::make_unique<RequestAnswers>(
         messenger_, passwords_, *hosts_,
-        RequestAnswers::Options{options.timers, defaults, options.prompts, options.makeTransport});
+        RequestAnswers::Options{options.timers, defaults, info, options.prompts, options.makeTransport});
     session_ = std::make_unique<ViewerSession>(ViewerSession::Parts{services_, messenger_, *hosts_, *answers_},
-                                               ViewerSession::Options{options.timers, defaults, options.prompts,
+                                               ViewerSession::Options{options.timers, defaults, info, options.prompts,
                                                                       options.ownerCheck, options.makeTransport,
                                                                       options.makesPeers});
     QObject::connect(hosts_.get(), &PairedHosts::changed, this, &ViewerController::changed);

@@ -142,8 +142,8 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
     if (options_.makeTransport) {
         transport = options_.makeTransport(device.id);
     } else {
-        auto channel =
-            WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device.id)));
+        auto channel = WebSocketSignalChannel::make(
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device.id)));
         transport = channel;
     }
     QPointer<ViewerSession> self(this);

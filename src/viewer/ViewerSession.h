@@ -6,6 +6,7 @@
 
 #include "media/MicrophoneResult.h"
 #include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
@@ -68,6 +69,7 @@ public:
     struct Options {
         TimerFactory timers;
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // WLSoundOn, the peer's settings
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
         Prompts* prompts = nullptr; // none are asked when null
         OwnerCheck* ownerCheck = nullptr;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when

@@ -132,8 +132,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
 {
     test::ServiceProcess service;
     ASSERT_TRUE(service.start()) << service.log();
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
+    const MapInfoDictionary info(
+        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
 
     // The host's standing link, as the relay link opens it.
     SigningKey hostKey = SigningKey::generate();
@@ -141,7 +141,7 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     const auto now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     auto hostLink = WebSocketSignalChannel::make(
-        IntroductionService::webSocketURL("v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
+        IntroductionService::webSocketURL(info, "v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
     hostLink->open();
     ASSERT_TRUE(waitUntil([&] { return hostLink->isOpen(); }));
 
@@ -166,7 +166,7 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
         }
     };
 
-    auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + hostId));
+    auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId));
     auto collect =
         std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, helperLink, std::vector<ICEServer>{}, *localOnly());
     collect->signOffer = [](const std::string& sdp) {
@@ -207,7 +207,6 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     serve.reset();
     helperLink->close();
     hostLink->close();
-    InfoDictionary::setStandard(nullptr);
 }
 
 // Two file-link peers joined by an in-process path.

@@ -22,10 +22,10 @@ using wl::test::waitUntil;
 
 namespace {
 
-void useIntroductionService(const QString& baseURL)
+std::shared_ptr<const InfoDictionary> useIntroductionService(const QString& baseURL)
 {
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL.toStdString()}}));
+    return std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL.toStdString()}});
 }
 
 QString introductionAt(quint16 port)
@@ -43,19 +43,16 @@ struct StatusRecorder {
     }
 };
 
-class RelayLinkTest : public ::testing::Test {
-protected:
-    void TearDown() override { InfoDictionary::setStandard(nullptr); }
-};
+class RelayLinkTest : public ::testing::Test { };
 
 } // namespace
 
 TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
 
@@ -96,9 +93,9 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
 TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterStayingOpen)
 {
     quint16 port = wl::test::unusedLoopbackPort();
-    useIntroductionService(introductionAt(port));
+    auto info = useIntroductionService(introductionAt(port));
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     EXPECT_EQ(link.retryDelay, 1.0);
@@ -143,9 +140,9 @@ TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterSta
 TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -165,9 +162,9 @@ TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
 
 TEST_F(RelayLinkTest, StopEndsReconnection)
 {
-    useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
+    auto info = useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -185,9 +182,9 @@ TEST_F(RelayLinkTest, StopEndsReconnection)
 TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(timers.factory());
+    RelayLink link(timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -208,9 +205,9 @@ TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
 TEST_F(RelayLinkTest, SessionTransportOutlivingItsLinkDoesNothing)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    auto link = std::make_unique<RelayLink>(timers.factory());
+    auto link = std::make_unique<RelayLink>(timers.factory(), info);
     RelaySessionTransport transport(link.get(), std::nullopt);
     transport.send(SignalMessage::make(SignalMessage::Kind::bye)); // no channel yet: nothing
     link->connect();

@@ -733,10 +733,10 @@ int main(int argc, char** argv)
 
     // ---- a computer with helpers, a roster, mail and an open help request ----
     AppRig rig;
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+    rig.platform.info = std::make_shared<MapInfoDictionary>(
         std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"},
                                            {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
-                                           {InfoKey::publicEDKey, "a2V5"}}));
+                                           {InfoKey::publicEDKey, "a2V5"}});
     rig.defaults->setStringList("WLSTUNServers", {});
     auto permissions = std::make_shared<SwitchablePermissions>();
     rig.platform.permissions = permissions;

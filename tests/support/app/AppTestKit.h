@@ -101,10 +101,10 @@ public:
         platform.timers = qtTimerFactory();
         KeyStore::setStandard(keys);
         resetIdentityCache();
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+        platform.info = std::make_shared<MapInfoDictionary>(
             std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
                                                {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
-                                               {InfoKey::publicEDKey, "a2V5"}}));
+                                               {InfoKey::publicEDKey, "a2V5"}});
         defaults->setBool("WLLoopbackOnly", true);
         setActivationPolicy(ActivationPolicy::accessory);
     }
@@ -112,7 +112,6 @@ public:
     {
         app.reset();
         processEventsFor(10);
-        InfoDictionary::setStandard(nullptr);
         KeyStore::setStandard(nullptr);
         resetIdentityCache();
     }

@@ -29,6 +29,7 @@
 #include "platform/linux/QtTimers.h"
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
+#include "signalling/IntroductionService.h"
 #include "platform/SystemServices.h"
 #include "platform/CursorImages.h"
 #include "platform/InputPoster.h"
@@ -67,8 +68,9 @@ public:
         : service(std::move(serviceArguments)), onTheDesktop(shared == Screen::desktop)
     {
         started = service.start();
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
+        info = std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
+        platform.info = info;
         defaults->setBool("WLLoopbackOnly", true); // nothing leaves the machine
         defaults->setStringList(kSTUNServersKey, {});
         platform.defaults = defaults;
@@ -110,7 +112,6 @@ public:
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
         KeyStore::setStandard(nullptr);
         resetIdentityCache();
-        InfoDictionary::setStandard(nullptr);
         resetSharedDisplay();
     }
 
@@ -135,6 +136,7 @@ public:
     {
         MessengerOptions options;
         options.identity.defaults = [this]() -> Defaults& { return *defaults; };
+        options.serviceURL = [this] { return IntroductionService::baseURL(*info); };
         options.notifier = notifier.get();
         options.prompts = &prompts;
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
@@ -169,7 +171,7 @@ public:
     // The helper reaches this host through the service.
     void reach(ScriptedHelper& helper)
     {
-        helper.connect(hostId(), hostKey());
+        helper.connect(*info, hostId(), hostKey());
         waitUntil([&] { return helper.connected(); });
     }
 
@@ -219,6 +221,7 @@ public:
     std::string savedData;
     std::optional<Date> fixedNow; // the messenger's clock stands still here when set
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<InfoDictionary> info; // the service's address
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
     std::shared_ptr<SwitchablePermissions> permissions = std::make_shared<SwitchablePermissions>();
     std::shared_ptr<RecordingPowerManagement> power = std::make_shared<RecordingPowerManagement>();

@@ -59,7 +59,7 @@ PairedDevice ScriptedHelper::record(std::optional<UnattendedGrant> grant) const
     return PairedDevice{id(), name, key.publicKeyBase64(), dateNow(), std::move(grant), std::nullopt};
 }
 
-void ScriptedHelper::connect(const std::string& hostId, const std::string& hostPublicKey)
+void ScriptedHelper::connect(const InfoDictionary& info, const std::string& hostId, const std::string& hostPublicKey)
 {
     hostId_ = hostId;
     hostPublicKey_ = hostPublicKey;
@@ -67,7 +67,7 @@ void ScriptedHelper::connect(const std::string& hostId, const std::string& hostP
     taken_ = 0;
     open_ = false;
     closed_ = false;
-    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, hostId)));
+    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, routePath(Route::connect, hostId)));
     channel_->onOpen = [this] { open_ = true; };
     channel_->onMessage = [this](const SignalMessage& message) { handle(message); };
     channel_->onClose = [this] { closed_ = true; };

@@ -110,6 +110,7 @@ public:
         ViewerController::Options viewerOptions;
         viewerOptions.timers = timers.factory();
         viewerOptions.platform.defaults = defaults;
+        viewerOptions.platform.info = info;
         viewerOptions.platform.timers = qtTimerFactory();
         viewerOptions.prompts = &prompts;
         viewerOptions.ownerCheck = &ownerCheck;
@@ -144,6 +145,7 @@ public:
     }
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
