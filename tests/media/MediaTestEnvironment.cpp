@@ -1,5 +1,5 @@
-// Every media test runs with the shared factory made for loopback only: set the
-// setting and make the factory before the first test, whatever its order.
+// Every media test runs with the shared factory made for loopback only: make it with
+// that setting before the first test, whatever its order.
 #include "media/PeerConnectionFactory.h"
 
 #include <api/task_queue/default_task_queue_factory.h>
