@@ -19,9 +19,10 @@ namespace wl {
 
 class Prompts;
 
-// Installs the settings, key store (recorded per installation), information keys, log
-// and timers; returns the rest: prompts, owner check (PAM), notifier, displays, input,
-// cursor, keyboard and the host's system services.
+// Installs the key store (recorded per installation) and the log; returns the settings,
+// the key store, the information keys (which read those settings), the Qt timers, and
+// the rest: prompts, owner check (PAM), notifier, displays, input, cursor, keyboard and
+// the host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
