@@ -430,9 +430,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 120;
-    wl::Defaults::standard().setBool("WLLoopbackOnly", true);
+    wl::MediaSettings loopbackOnly; // nothing leaves the machine
+    loopbackOnly.loopbackOnly = true;
     wl::Log::setSink([](const std::string&) {});
-    if (!wl::makePeerConnectionFactory())
+    if (!wl::makePeerConnectionFactory(loopbackOnly))
         return 1;
     std::printf("glass to glass, %d changes per size and side in turns of 20, 30 fps capture, H.265, everything on "
                 "127.0.0.1\n",

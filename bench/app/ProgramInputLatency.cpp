@@ -198,9 +198,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::clamp(std::atoi(argv[1]), 20, 2000) : 200;
-    wl::Defaults::standard().setBool("WLLoopbackOnly", true);
+    wl::MediaSettings loopbackOnly; // nothing leaves the machine
+    loopbackOnly.loopbackOnly = true;
     wl::Log::setSink([](const std::string&) {});
-    if (!wl::makePeerConnectionFactory())
+    if (!wl::makePeerConnectionFactory(loopbackOnly))
         return 1;
     std::printf("input latency, %d mouse moves, take-over mode, everything on 127.0.0.1\n", samples);
     const Figures reference = dataChannelRoundTrip(samples);

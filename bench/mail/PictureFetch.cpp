@@ -77,16 +77,16 @@ bool runUntil(const std::function<bool()>& done, int limitMs)
 }
 
 // Seconds to fetch the pictures over the file link; nullopt when it failed.
-std::optional<double> fileLinkRound(const std::vector<wl::TransferredFile>& pictures)
+std::optional<double> fileLinkRound(const wl::Defaults& defaults, const std::vector<wl::TransferredFile>& pictures)
 {
     auto toServer = std::make_shared<PipeEnd>();
     auto toCollector = std::make_shared<PipeEnd>();
     QElapsedTimer clock;
     clock.start();
     auto serve = std::make_unique<wl::FileLinkPeer>(wl::FileLinkPeer::Role::serve, toCollector,
-                                                    std::vector<wl::ICEServer>{}, pictures);
-    auto collect =
-        std::make_unique<wl::FileLinkPeer>(wl::FileLinkPeer::Role::collect, toServer, std::vector<wl::ICEServer>{});
+                                                    std::vector<wl::ICEServer>{}, defaults, pictures);
+    auto collect = std::make_unique<wl::FileLinkPeer>(wl::FileLinkPeer::Role::collect, toServer,
+                                                      std::vector<wl::ICEServer>{}, defaults);
     serve->signAnswer = [](const std::string&) { return std::optional<std::string>("signed"); };
     collect->signOffer = [](const std::string&) { return std::optional<std::string>("signed"); };
     toServer->deliver = [&](const wl::SignalMessage& message) {
@@ -120,9 +120,10 @@ std::optional<double> fileLinkRound(const std::vector<wl::TransferredFile>& pict
 }
 
 // Seconds to move the same bytes over a plain ordered data channel; nullopt on failure.
-std::optional<double> plainChannelRound(const std::vector<wl::TransferredFile>& pictures)
+std::optional<double> plainChannelRound(const wl::Defaults& defaults, const std::vector<wl::TransferredFile>& pictures)
 {
-    const auto configuration = wl::makeRTCConfiguration({});
+    const auto configuration = wl::makeRTCConfiguration(defaults, {});
+    const auto media = wl::MediaSettings::read(defaults);
     std::unique_ptr<wl::PeerLink> sender, receiver;
     std::shared_ptr<wl::DataChannelLink> out, in;
     std::uint64_t total = 0;
@@ -147,8 +148,8 @@ std::optional<double> plainChannelRound(const std::vector<wl::TransferredFile>& 
         channel->events.message = [&](const std::string& bytes, bool) { got += bytes.size(); };
         in = channel;
     };
-    sender = std::make_unique<wl::PeerLink>(configuration, senderEvents);
-    receiver = std::make_unique<wl::PeerLink>(configuration, receiverEvents);
+    sender = std::make_unique<wl::PeerLink>(media, configuration, senderEvents);
+    receiver = std::make_unique<wl::PeerLink>(media, configuration, receiverEvents);
     out = sender->createDataChannel("plain", true);
     auto pump = [&] {
         while (file < pictures.size() && out->isOpen() && out->bufferedAmount() < kHighWater) {
@@ -201,12 +202,11 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     auto defaults = std::make_shared<wl::MemoryDefaults>();
-    wl::Defaults::setStandard(defaults);
     // Nothing leaves the machine: loopback candidates only, no STUN server.
     defaults->setBool("WLLoopbackOnly", true);
     defaults->setStringList(wl::kSTUNServersKey, {});
     wl::Log::setSink([](const std::string&) {});
-    if (!wl::makePeerConnectionFactory()) {
+    if (!wl::makePeerConnectionFactory(wl::MediaSettings::read(*defaults))) {
         std::printf("picture fetch: FAILED (no peer-connection factory)\n");
         return 1;
     }
@@ -218,8 +218,8 @@ int main(int argc, char** argv)
     const double mib = 3.0 * kPictureBytes / (1024.0 * 1024.0);
     std::vector<double> fileLink, plain;
     for (int round = 0; round < kRounds; ++round) {
-        auto reference = plainChannelRound(pictures);
-        auto ours = fileLinkRound(pictures);
+        auto reference = plainChannelRound(*defaults, pictures);
+        auto ours = fileLinkRound(*defaults, pictures);
         if (!reference || !ours) {
             std::printf("picture fetch: FAILED in round %d (%s)\n", round + 1,
                         !reference ? "plain data channel" : "file link");

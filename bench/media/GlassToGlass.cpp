@@ -153,9 +153,10 @@ int main(int argc, char** argv)
     int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 60;
     // A second argument "720" measures 1280x720 only (quicker while tuning).
     bool onlyFirstSize = argc > 2 && std::string(argv[2]) == "720";
-    wl::Defaults::standard().setBool("WLLoopbackOnly", true);
+    wl::MediaSettings loopbackOnly; // nothing leaves the machine
+    loopbackOnly.loopbackOnly = true;
     wl::bench::keepLogLines();
-    if (!wl::makePeerConnectionFactory())
+    if (!wl::makePeerConnectionFactory(loopbackOnly))
         wl::bench::failRun("could not make the peer-connection factory");
     bool missedTarget = false;
     std::printf("glass to glass, %d changes per run, 30 fps capture, two peers on 127.0.0.1\n", samples);

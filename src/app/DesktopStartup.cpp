@@ -62,10 +62,7 @@ Platform chooseDesktopBackends()
     auto settings = std::make_shared<SettingsDefaults>();
     platform.defaults = settings;
     platform.keys = makeDesktopKeyStore(*settings);
-    platform.info = std::make_shared<ProgramInfoDictionary>();
-    setStandardTimers(platform.timers);
-    Defaults::setStandard(platform.defaults);
-    InfoDictionary::setStandard(platform.info);
+    platform.info = std::make_shared<ProgramInfoDictionary>(settings);
     platform.adminPrompt = std::make_shared<PolkitAdminPrompt>();
     platform.power = std::make_shared<DBusPowerManagement>();
     platform.loginItem = std::make_shared<XdgLoginItem>();
@@ -99,16 +96,18 @@ bool claimSingleInstance(std::function<void()> onReopen)
     return true;
 }
 
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts)
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+                                            std::shared_ptr<Defaults> settings, TimerFactory timers)
 {
     FeedUpdaterOptions options;
     options.prompts = prompts;
+    options.timers = std::move(timers);
     options.feedURL = feed;
     options.publicKey = publicKey;
     options.currentVersion = WL_PROGRAM_VERSION;
     options.programDirectory = QCoreApplication::applicationDirPath().toStdString();
     options.programName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
-    options.relaunch = [] { relaunchNow(); };
+    options.relaunch = [settings = std::move(settings)] { relaunchNow(*settings); };
     return std::make_unique<FeedUpdater>(options);
 }
 
@@ -117,14 +116,14 @@ std::unique_ptr<ScreenSource> makeDesktopScreenSource()
     return std::make_unique<X11ScreenSource>();
 }
 
-void quitNow()
+void quitNow(Defaults& settings)
 {
-    Defaults::standard().sync();
+    settings.sync();
     Log::line("Wickerlane: quitting");
     std::_Exit(EXIT_SUCCESS);
 }
 
-void relaunchNow()
+void relaunchNow(Defaults& settings)
 {
     // The new copy must not find this one still listening and hand over to it.
     if (runningCopy)
@@ -134,7 +133,7 @@ void relaunchNow()
         arguments.removeFirst();
     if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments))
         Log::line("Wickerlane: the updated program could not be started; open Wickerlane again");
-    quitNow();
+    quitNow(settings);
 }
 
 void migrateFormerHelperProgram(Defaults& defaults, DeviceIdentity& identity)

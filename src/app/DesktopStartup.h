@@ -21,9 +21,10 @@ class Defaults;
 class DeviceIdentity;
 class Prompts;
 
-// Installs the settings, information keys, log and timers; returns them with the key
-// store (recorded per installation) and the rest: prompts, owner check (PAM), notifier,
-// displays, input, cursor, keyboard and the host's system services.
+// Installs the log; returns the settings, the key store (recorded per installation),
+// the information keys (which read those settings), the Qt timers, and the rest:
+// prompts, owner check (PAM), notifier, displays, input, cursor, keyboard and the
+// host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this
@@ -37,8 +38,10 @@ bool claimSingleInstance(std::function<void()> onReopen);
 
 // The updater for a feed and its public key: the program's files are those of the
 // running program's folder; after an installation the new program is started. Its
-// questions go to prompts.
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts);
+// questions go to prompts; timers start its automatic checks; the settings are
+// written out before the relaunch.
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+                                            std::shared_ptr<Defaults> settings, TimerFactory timers);
 
 // The screen as the desktop's X server shows it, for the host's sessions and
 // screenshots.
@@ -47,9 +50,9 @@ std::unique_ptr<ScreenSource> makeDesktopScreenSource();
 // Ends the process at once: settings are written out, and nothing is sent to anyone (no
 // destructor runs that could say goodbye; a session in progress ends for the other
 // side when the connection drops).
-[[noreturn]] void quitNow();
+[[noreturn]] void quitNow(Defaults& settings);
 // Starts the program anew (after an update) and ends this copy the same way.
-[[noreturn]] void relaunchNow();
+[[noreturn]] void relaunchNow(Defaults& settings);
 
 // Brings over, once, what a former separate helper program left behind into these
 // settings and this identity's key store.

@@ -15,7 +15,8 @@
 
 namespace wl {
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+MainWindow::MainWindow(std::shared_ptr<Defaults> defaults, TimerFactory timers, QWidget* parent)
+    : QWidget(parent, Qt::Window), defaults_(std::move(defaults)), timers_(std::move(timers))
 {
     setWindowTitle(QStringLiteral("Wickerlane"));
 }
@@ -44,6 +45,7 @@ void MainWindow::build()
     answers_ = std::make_unique<ViewerRequestAnswers>(*viewer_);
     PeopleView::Options options;
     options.prompts = prompts_;
+    options.timers = timers_;
     peopleView_ = new PeopleView(*viewer_, *answers_, options);
     rootView_ = new ViewerRootView(*viewer_, peopleView_, this);
     layout->addWidget(rootView_);
@@ -51,7 +53,7 @@ void MainWindow::build()
 
     restoring_ = true;
     bool restored = false;
-    if (auto frame = Defaults::standard().data(kFrameKey))
+    if (auto frame = defaults_->data(kFrameKey))
         restored = restoreGeometry(QByteArray::fromStdString(*frame));
     if (!restored) {
         resize(kWidth, kHeight);
@@ -107,7 +109,7 @@ void MainWindow::saveFrame()
 {
     if (restoring_ || !rootView_ || !isVisible())
         return;
-    Defaults::standard().setData(kFrameKey, saveGeometry().toStdString());
+    defaults_->setData(kFrameKey, saveGeometry().toStdString());
 }
 
 } // namespace wl

@@ -5,6 +5,9 @@
 // it while connecting to a computer or during a session ends that session. Its frame
 // is kept in the settings under "WickerlaneMain" and restored at the next launch.
 
+#include "platform/Defaults.h"
+#include "platform/OneShotTimer.h"
+
 #include <QPointer>
 
 #include <memory>
@@ -27,7 +30,9 @@ public:
     static constexpr int kMinimumWidth = 720;
     static constexpr int kMinimumHeight = 480;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // defaults: where the window's frame is kept; timers: what moves the list's ages on.
+    explicit MainWindow(std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(),
+                        TimerFactory timers = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The viewer controller whose root view the window shows (held weakly).
@@ -53,6 +58,8 @@ private:
     void build();
     void saveFrame();
 
+    std::shared_ptr<Defaults> defaults_;
+    TimerFactory timers_;
     QPointer<ViewerController> viewer_;
     Prompts* prompts_ = nullptr;
     std::unique_ptr<HelpRequestAnswers> answers_;

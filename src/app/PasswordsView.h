@@ -120,7 +120,7 @@ public:
 
     explicit PasswordsView(PasswordCenter& center, QWidget* parent = nullptr);
 
-    // Where the copy's clear is scheduled (the process-wide timers when empty).
+    // Where the copy's clear is scheduled (when empty, the clear never comes).
     void setCopyTimers(TimerFactory timers);
     // One step of the clock: takes the current time and updates the texts of the cards
     // and rows shown (which cards and rows there are changes only with the centre).

@@ -83,13 +83,15 @@ void ShellPanel::discardLater()
     deleteLater();
 }
 
-void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp)
+void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp, TimerFactory timers)
 {
     PasswordCenter::WindowMakers makers;
-    makers.passwords = [](PasswordCenter& center) -> std::unique_ptr<PanelWindow> {
+    makers.passwords = [timers](PasswordCenter& center) -> std::unique_ptr<PanelWindow> {
         auto panel = std::make_unique<ShellPanel>(QStringLiteral("Passwords"), ShellPanel::Capture::excluded);
         panel->setObjectName(QStringLiteral("passwordsPanel"));
-        panel->setView(new PasswordsView(center));
+        auto* view = new PasswordsView(center);
+        view->setCopyTimers(timers);
+        panel->setView(view);
         return panel;
     };
     makers.sendPassword = [](PasswordCenter& center) -> std::unique_ptr<SendPasswordWindow> {

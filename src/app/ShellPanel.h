@@ -6,6 +6,7 @@
 // leaves this program (CaptureExclusion) for as long as it exists.
 
 #include "mail/PanelWindow.h"
+#include "platform/OneShotTimer.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -45,6 +46,7 @@ private:
 // Gives the controllers below the shell the makers of their windows: the "Passwords"
 // and "Send a Password" panels of the password centre (both kept out of capture) and the
 // "Ask for help" panel.
-void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp);
+// timers: where the passwords panel schedules the clearing of a copied password.
+void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp, TimerFactory timers = {});
 
 } // namespace wl

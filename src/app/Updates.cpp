@@ -7,8 +7,10 @@
 
 namespace wl {
 
-Updates::Updates(MakeUpdater makeUpdater, TimerFactory timers, QObject* parent)
-    : QObject(parent), makeUpdater_(std::move(makeUpdater)), timers_(std::move(timers))
+Updates::Updates(MakeUpdater makeUpdater, std::shared_ptr<const InfoDictionary> info, TimerFactory timers,
+                 QObject* parent)
+    : QObject(parent), makeUpdater_(std::move(makeUpdater)), info_(std::move(info)),
+      timers_(timersOr(std::move(timers)))
 {
 }
 
@@ -18,7 +20,7 @@ void Updates::start()
 {
     if (controller_ || !makeUpdater_)
         return;
-    const auto& info = InfoDictionary::standard();
+    const InfoDictionary& info = *info_;
     const QUrl feed(QString::fromStdString(info.string(InfoKey::feedURL)), QUrl::StrictMode);
     if (!feed.isValid() || feed.host().isEmpty())
         return;
@@ -61,7 +63,7 @@ void Updates::installWhenIdle()
         return;
     }
     QPointer<Updates> self(this);
-    waitTimer_ = timersOr(timers_)(kIdleRecheck, [self] {
+    waitTimer_ = timers_(kIdleRecheck, [self] {
         if (self)
             self->installWhenIdle();
     });

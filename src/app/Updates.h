@@ -5,6 +5,7 @@
 // this computer helping nobody): when it becomes ready during a session, the question
 // is asked again every 60 seconds until the session is over.
 
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "platform/Updater.h"
 
@@ -26,8 +27,9 @@ public:
 
     static constexpr std::chrono::milliseconds kIdleRecheck{60000};
 
-    // The timers of the idle re-check (the process-wide timers when empty).
-    explicit Updates(MakeUpdater makeUpdater, TimerFactory timers = {}, QObject* parent = nullptr);
+    // info: where the feed and its key come from; timers: those of the idle re-check.
+    Updates(MakeUpdater makeUpdater, std::shared_ptr<const InfoDictionary> info, TimerFactory timers,
+            QObject* parent = nullptr);
     ~Updates() override;
 
     // Whether an update may be installed now; true until start-up replaces it.
@@ -50,6 +52,7 @@ public:
 
 private:
     MakeUpdater makeUpdater_;
+    std::shared_ptr<const InfoDictionary> info_;
     TimerFactory timers_;
     std::unique_ptr<Updater> controller_;
     std::function<void()> install_;

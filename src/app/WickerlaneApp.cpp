@@ -16,6 +16,7 @@
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "platform/Prompts.h"
+#include "signalling/IntroductionService.h"
 
 #include <QGuiApplication>
 #include <QPointer>
@@ -86,6 +87,12 @@ bool WickerlaneApp::start()
     else
         factoryAudioDevice() = SessionAudioDevice::shared();
 
+    if (!options_.messenger.serviceURL)
+        options_.messenger.serviceURL = [info = options_.platform.info] { return IntroductionService::baseURL(*info); };
+    if (!options_.messenger.identity.defaults)
+        options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
+            return *settings;
+        };
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     HostController::Options hostOptions = options_.host;
     hostOptions.platform = options_.platform;
@@ -94,10 +101,11 @@ bool WickerlaneApp::start()
         hostOptions.screens = makeDesktopScreenSource;
     host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
     ViewerController::Options viewerOptions = options_.viewer;
+    viewerOptions.platform = options_.platform;
     viewerOptions.keyboardLayout = options_.platform.keyboardLayout;
     viewerOptions.identity = identity_;
     viewer_ = std::make_unique<ViewerController>(*services_, std::move(viewerOptions));
-    installShellPanels(*services_->passwords, host_->askForHelpPanel());
+    installShellPanels(*services_->passwords, host_->askForHelpPanel(), options_.platform.timers);
     QPointer<HostController> host(host_.get());
     QPointer<ViewerController> viewer(viewer_.get());
     services_->isBeingHelped = [host] { return host && host->helperName().has_value(); };
@@ -108,15 +116,17 @@ bool WickerlaneApp::start()
 
     Updates::MakeUpdater makeUpdater = options_.makeUpdater;
     if (!makeUpdater)
-        makeUpdater = [prompts = options_.platform.prompts.get()](const QUrl& feed, const std::string& publicKey) {
-            return makeDesktopUpdater(feed, publicKey, prompts);
+        makeUpdater = [prompts = options_.platform.prompts.get(), settings = options_.platform.defaults,
+                       timers = options_.platform.timers](const QUrl& feed, const std::string& publicKey) {
+            return makeDesktopUpdater(feed, publicKey, prompts, settings, timers);
         };
-    updates_ = std::make_unique<Updates>(std::move(makeUpdater), options_.updateTimers);
+    updates_ = std::make_unique<Updates>(std::move(makeUpdater), options_.platform.info,
+                                         options_.updateTimers ? options_.updateTimers : options_.platform.timers);
     AppServices* hub = services_.get(); // lives as long as the updater
     updates_->isIdle = [hub] { return !hub->isBeingHelped() && !hub->isHelping(); };
     updates_->start();
 
-    mainWindow_ = std::make_unique<MainWindow>();
+    mainWindow_ = std::make_unique<MainWindow>(options_.platform.defaults, options_.platform.timers);
     mainWindow_->setViewer(viewer_.get());
     mainWindow_->setPrompts(options_.viewer.prompts);
     if (!viewer_->hosts().devices().empty()) {
@@ -132,7 +142,7 @@ bool WickerlaneApp::start()
             if (updates_)
                 updates_->checkForUpdates();
         };
-        actions.quit = options_.quit ? options_.quit : [] { quitNow(); };
+        actions.quit = options_.quit ? options_.quit : [settings = options_.platform.defaults] { quitNow(*settings); };
         menuBarExtra_ = std::make_unique<MenuBarExtra>(*host_, *viewer_, std::move(actions));
         menuBarExtra_->show();
         // The session banner keeps clear of the tray icon.

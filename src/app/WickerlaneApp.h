@@ -50,7 +50,7 @@ public:
         std::function<bool()> identityReadable;
         std::function<void()> installAudioDevice;
         // The updater for a feed and key (the desktop's feed updater when empty) and the
-        // timers of its idle check.
+        // timers of its idle check (the platform's when empty).
         Updates::MakeUpdater makeUpdater;
         TimerFactory updateTimers;
         bool showTray = true;

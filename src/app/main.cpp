@@ -31,9 +31,11 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Wickerlane"));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The settings written out on the way out: the desktop's once start-up has chosen them.
+    std::shared_ptr<wl::Defaults> settings = std::make_shared<wl::MemoryDefaults>();
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) == 0) {
         auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { wl::quitNow(); });
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&settings] { wl::quitNow(*settings); });
         struct sigaction action = {};
         action.sa_handler = askToQuit;
         sigemptyset(&action.sa_mask);
@@ -51,13 +53,14 @@ int main(int argc, char** argv)
 
     wl::WickerlaneApp::Options options;
     options.platform = wl::chooseDesktopBackends();
+    settings = options.platform.defaults;
     wl::refreshDesktopEntry();
     wl::applyDarkStyle(app);
     wl::WickerlaneApp program(std::move(options));
     running = &program;
     if (!program.start())
-        wl::quitNow();
+        wl::quitNow(*settings);
     app.exec();
     // However the event loop ended, nothing is said to anyone on the way out.
-    wl::quitNow();
+    wl::quitNow(*settings);
 }

@@ -29,7 +29,7 @@ class CursorWatcher final : public QObject {
 public:
     static constexpr std::chrono::milliseconds kPollInterval{100};
 
-    // timers: the poll (the process-wide timers when empty).
+    // timers: the poll (it never fires when empty).
     // images: the pointer's image; displays: the shared display it is placed on.
     CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<Displays> displays, TimerFactory timers = {},
                   QObject* parent = nullptr);

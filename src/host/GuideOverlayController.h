@@ -66,7 +66,7 @@ public:
     static constexpr int kCardMargin = 8;
 
     // displays: where the overlay goes; input: the user's clicks while a card shows;
-    // timers: the delay before a "do it" answer is handed on (process-wide when empty).
+    // timers: the delay before a "do it" answer is handed on (never handed on when empty).
     GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<LocalInput> input,
                            TimerFactory timers = {}, QObject* parent = nullptr);
     ~GuideOverlayController() override;

@@ -146,7 +146,7 @@ std::filesystem::path HelpRequestCenter::picturesFolder()
 
 void HelpRequestCenter::restore()
 {
-    auto bytes = Defaults::standard().data(kActiveKey);
+    auto bytes = options_.defaults->data(kActiveKey);
     std::optional<Active> saved;
     if (bytes) {
         auto json = nlohmann::json::parse(*bytes, nullptr, false);
@@ -174,7 +174,7 @@ void HelpRequestCenter::setActive(Active active, std::vector<TransferredFile> pi
 
 void HelpRequestCenter::saveActive()
 {
-    Defaults::standard().setData(kActiveKey, active_ ? active_->toJson().dump() : std::string("null"));
+    options_.defaults->setData(kActiveKey, active_ ? active_->toJson().dump() : std::string("null"));
 }
 
 void HelpRequestCenter::setProblem(std::optional<std::string> problem)

@@ -22,6 +22,7 @@
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
 #include "mail/HelpTopic.h"
+#include "platform/Defaults.h"
 #include "platform/Displays.h"
 #include "platform/ScreenSource.h"
 #include "protocol/Date.h"
@@ -78,6 +79,8 @@ public:
         std::function<std::optional<QImage>(const std::vector<std::uint64_t>& excluded, std::string& error)> screenshot;
         // The screen the real grab reads (a new source for each screenshot's thread).
         ScreenSources screens;
+        // The settings the open request is kept in.
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
     };
 
     static constexpr const char* kActiveKey = "WLActiveHelpRequest";

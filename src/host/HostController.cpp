@@ -36,8 +36,10 @@ HostController::HostController(AppServices& services, Options options, QObject* 
 {
     if (!options_.identity)
         options_.identity = std::make_shared<DeviceIdentity>(options_.platform.keys);
+    if (!options_.timers)
+        options_.timers = options_.platform.timers;
     QPointer<HostController> self(this);
-    relay_ = std::make_unique<RelayLink>(options_.identity);
+    relay_ = std::make_unique<RelayLink>(options_.identity, options_.platform.timers, options_.platform.info);
     keepAwake_ = std::make_unique<KeepAwake>(options_.platform.power);
     askForHelpPanel_ = std::make_unique<AskForHelpPanelController>();
     auto helpersNow = [self] {
@@ -47,16 +49,19 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     requestOptions.prompts = options_.prompts;
     requestOptions.screens = options_.screens;
     requestOptions.displays = options_.platform.displays;
+    requestOptions.defaults = options_.platform.defaults;
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
-    helpers_ = std::make_unique<PairedHelpers>(
-        messenger_,
-        PairedHelpers::Options{options_.timers, options_.prompts, options_.platform.adminPrompt, options_.identity});
+    helpers_ = std::make_unique<PairedHelpers>(messenger_,
+                                               PairedHelpers::Options{options_.timers, options_.platform.defaults,
+                                                                      options_.prompts, options_.platform.adminPrompt,
+                                                                      options_.platform.info, options_.identity});
     session_ = std::make_unique<HostSession>(*helpRequests_,
                                              HostSession::Options{options_.timers, options_.prompts, options_.screens,
                                                                   options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
         HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, options_.identity},
-        HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions});
+        HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions,
+                               options_.platform.defaults});
 
     QObject::connect(helpers_.get(), &PairedHelpers::changed, this, &HostController::changed);
     QObject::connect(session_.get(), &HostSession::changed, this, &HostController::changed);
@@ -90,7 +95,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
             self->handshake_->handleSignal(message);
     };
 
-    refreshLoginItem(*options_.platform.loginItem);
+    refreshLoginItem(*options_.platform.loginItem, *options_.platform.defaults);
     opensAtLogin_ = wl::opensAtLogin(*options_.platform.loginItem);
 
     tellHelpersNoScreenRecording();
@@ -102,7 +107,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
             self->relayOnlineChanged(online);
     };
 
-    if (Defaults::standard().boolValue(kAcceptHelpRequestsKey))
+    if (options_.platform.defaults->boolValue(kAcceptHelpRequestsKey))
         setAcceptingHelpRequests(true);
 
     helpRequests_->onSent = [self] {
@@ -170,7 +175,7 @@ std::string HostController::statusLine() const
 
 void HostController::setAcceptingHelpRequests(bool on)
 {
-    Defaults::standard().setBool(kAcceptHelpRequestsKey, on);
+    options_.platform.defaults->setBool(kAcceptHelpRequestsKey, on);
     keepAwake_->start(on);
     if (on) {
         if (isListening_)
@@ -186,7 +191,7 @@ void HostController::setAcceptingHelpRequests(bool on)
 
 void HostController::setOpensAtLogin(bool on)
 {
-    wl::setOpensAtLogin(*options_.platform.loginItem, on);
+    wl::setOpensAtLogin(*options_.platform.loginItem, *options_.platform.defaults, on);
     setPublished(opensAtLogin_, wl::opensAtLogin(*options_.platform.loginItem));
 }
 
@@ -256,7 +261,7 @@ void HostController::tellHelpersNoScreenRecording()
     Permissions& permissions = *options_.platform.permissions;
     setPublished(canRecordScreen_, permissions.canRecordScreen());
     setPublished(canControl_, permissions.canControl());
-    Defaults& defaults = Defaults::standard();
+    Defaults& defaults = *options_.platform.defaults;
     if (canRecordScreen_) {
         defaults.remove(kToldNoScreenRecordingKey);
         return;

@@ -56,8 +56,7 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The controller's own timers and the peer's failure grace (the process-wide
-        // timers when empty).
+        // The controller's own timers and its parts' (the platform's timers when empty).
         TimerFactory timers;
         // The questions it asks (none are asked when null).
         Prompts* prompts = nullptr;

@@ -6,6 +6,7 @@
 // applies the signed offer. The attempt's transport lives here until the session ends.
 
 #include "host/HelperAttempt.h"
+#include "platform/Defaults.h"
 #include "platform/OneShotTimer.h"
 #include "platform/SystemServices.h"
 #include "protocol/ICEServer.h"
@@ -59,9 +60,10 @@ public:
         std::shared_ptr<DeviceIdentity> identity; // the device this host proves to be
     };
     struct Options {
-        TimerFactory timers; // its timers (the process-wide ones when empty)
+        TimerFactory timers; // its timers
         Prompts* prompts = nullptr; // the consent question (none are asked when null)
         std::shared_ptr<Permissions> permissions = Permissions::none(); // whether the screen can be read
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // the picture link's settings
     };
 
     HostHandshake(Parts parts, Options options, QObject* parent = nullptr);

@@ -117,24 +117,25 @@ struct HostPeer::Impl {
 };
 
 std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                         TimerFactory timers, const ScreenSources& screens)
+                                         TimerFactory timers, const ScreenSources& screens, const Defaults& defaults)
 {
-    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers), screens));
-    peer->build(relays);
+    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers), screens, defaults));
+    peer->build(relays, defaults);
     return peer;
 }
 
 HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-                   const ScreenSources& screens)
-    : signal_(std::move(signal)), timers_(std::move(timers)), impl_(std::make_unique<Impl>())
+                   const ScreenSources& screens, const Defaults& defaults)
+    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), media_(MediaSettings::read(defaults)),
+      impl_(std::make_unique<Impl>())
 {
-    impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays);
+    impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays, defaults);
     impl_->videoSource = ScreenVideoSource::create();
-    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr);
+    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr, media_);
     impl_->captureRate = impl_->capturer->frameRate.load();
 }
 
-void HostPeer::build(const std::vector<ICEServer>& relays)
+void HostPeer::build(const std::vector<ICEServer>& relays, const Defaults& defaults)
 {
     assertMainThread("HostPeer::build");
     // Every event below runs on the main thread while the link is open, that is while
@@ -186,12 +187,12 @@ void HostPeer::build(const std::vector<ICEServer>& relays)
             if (auto open = onChannelOpen)
                 open();
     };
-    auto configuration = makeRTCConfiguration(relays);
+    auto configuration = makeRTCConfiguration(defaults, relays);
     // Left unset, the library pads a screen share up to a minimum transmit rate whenever
     // the encoder sends less (measured: about 70 kbit/s of padding on a still screen).
     // A screen that doesn't change should cost nothing.
     configuration.screencast_min_bitrate = 0;
-    impl_->link = std::make_unique<PeerLink>(configuration, std::move(events));
+    impl_->link = std::make_unique<PeerLink>(media_, configuration, std::move(events));
 }
 
 HostPeer::~HostPeer()
@@ -232,7 +233,7 @@ void HostPeer::answerOffer()
     if (stopped_ || !hasConnection())
         return;
     webrtc::PeerConnectionInterface* connection = impl_->link->connection();
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory();
+    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory(media_);
     auto video = factory->CreateVideoTrack("screen0", impl_->videoSource.get());
     auto videoSender = connection->AddTrack(video, {"screen"});
     if (videoSender.ok())
@@ -270,7 +271,7 @@ void HostPeer::answerOffer()
 void HostPeer::armStatsTimer()
 {
     QPointer<HostPeer> self(this);
-    impl_->statsTimer = timersOr(timers_)(std::chrono::milliseconds(kStatsIntervalMs), [self] {
+    impl_->statsTimer = timers_(std::chrono::milliseconds(kStatsIntervalMs), [self] {
         if (!self || self->stopped_)
             return;
         self->pollStats();
@@ -298,7 +299,7 @@ void HostPeer::finishAnswer(const std::string& sdp)
 void HostPeer::chooseTenBit(bool h265InUse)
 {
     ScreenCapturer& capturer = *impl_->capturer;
-    if (wantsTenBitH265()) {
+    if (wantsTenBitH265(media_)) {
         if (h265InUse != capturer.tenBit.load()) {
             capturer.tenBit = h265InUse;
             capturer.applyPixelFormat();

@@ -11,6 +11,8 @@
 // Main thread only; WebRTC's callbacks reach it through its peer link. Callbacks to
 // the owner run on the main thread. Each session gets a new peer.
 
+#include "media/MediaSettings.h"
+#include "platform/Defaults.h"
 #include "platform/OneShotTimer.h"
 #include "platform/ScreenSource.h"
 #include "protocol/ICEServer.h"
@@ -41,10 +43,11 @@ public:
     static constexpr int kGoodbyeDelayMs = 500;
 
     // Builds the peer connection at once; nothing is sent until an offer is applied.
-    // timers: the failure grace (the process-wide timers when empty); screens: the screen
-    // the capture reads.
+    // timers: the failure grace and the statistics; screens: the screen the capture
+    // reads; defaults: the settings, read once here (WebRTC's and the capture's threads
+    // read none).
     static std::shared_ptr<HostPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                          TimerFactory timers = {}, const ScreenSources& screens = {});
+                                          TimerFactory timers, const ScreenSources& screens, const Defaults& defaults);
     ~HostPeer() override;
 
     std::function<void()> onEnded;
@@ -93,8 +96,8 @@ public:
 private:
     struct Impl;
     HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-             const ScreenSources& screens);
-    void build(const std::vector<ICEServer>& relays);
+             const ScreenSources& screens, const Defaults& defaults);
+    void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void answerOffer();
     void finishAnswer(const std::string& sdp);
     void chooseTenBit(bool h265InUse);
@@ -105,6 +108,7 @@ private:
 
     std::shared_ptr<SignalTransport> signal_;
     TimerFactory timers_;
+    MediaSettings media_;
     std::unique_ptr<Impl> impl_;
     ConnectionState connectionState_ = ConnectionState::fresh;
     bool offerApplied_ = false;

@@ -40,7 +40,7 @@ public:
     static constexpr std::chrono::milliseconds kBannerMouseDelay{300};
 
     struct Options {
-        TimerFactory timers; // its own timers and the peer's (the process-wide ones when empty)
+        TimerFactory timers; // its own timers and the peer's
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         ScreenSources screens; // the screen the session shares
         Platform platform; // the displays, input, cursor and permissions it works with

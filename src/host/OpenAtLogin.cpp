@@ -6,7 +6,7 @@
 
 namespace wl {
 
-void setOpensAtLogin(LoginItem& item, bool on)
+void setOpensAtLogin(LoginItem& item, Defaults& defaults, bool on)
 {
     const std::string path = item.programPath();
     std::string error;
@@ -15,22 +15,22 @@ void setOpensAtLogin(LoginItem& item, bool on)
         return;
     }
     if (on)
-        Defaults::standard().setString(kLoginItemPathKey, path);
+        defaults.setString(kLoginItemPathKey, path);
     else
-        Defaults::standard().remove(kLoginItemPathKey);
+        defaults.remove(kLoginItemPathKey);
 }
 
-void refreshLoginItem(LoginItem& item)
+void refreshLoginItem(LoginItem& item, Defaults& defaults)
 {
     if (!item.isEnabled())
         return;
     const std::string path = item.programPath();
-    if (Defaults::standard().string(kLoginItemPathKey) == path)
+    if (defaults.string(kLoginItemPathKey) == path)
         return;
     Log::line("Wickerlane: Open at Login now opens " + path);
     std::string ignored;
     item.setEnabled(false, path, ignored);
-    setOpensAtLogin(item, true);
+    setOpensAtLogin(item, defaults, true);
 }
 
 bool opensAtLogin(LoginItem& item)

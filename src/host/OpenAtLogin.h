@@ -4,16 +4,17 @@
 
 namespace wl {
 
+class Defaults;
 class LoginItem;
 
 inline constexpr const char* kLoginItemPathKey = "WLLoginItemPath";
 
 // Registers or unregisters the login item; on success remembers the program's path (or
 // forgets it); a failure is logged and changes nothing.
-void setOpensAtLogin(LoginItem& item, bool on);
+void setOpensAtLogin(LoginItem& item, Defaults& defaults, bool on);
 // At start-up: an enabled login item registered for another copy of the program is
 // registered again for this one.
-void refreshLoginItem(LoginItem& item);
+void refreshLoginItem(LoginItem& item, Defaults& defaults);
 bool opensAtLogin(LoginItem& item);
 
 } // namespace wl

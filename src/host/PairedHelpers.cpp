@@ -118,7 +118,7 @@ void PairedHelpers::startPairing()
     if (pairing_)
         return;
     QPointer<PairedHelpers> self(this);
-    pairing_ = std::make_unique<PairingHost>(newPairingCode(), options_.timers);
+    pairing_ = std::make_unique<PairingHost>(newPairingCode(), options_.timers, options_.info);
     if (options_.identity)
         pairing_->signingKey = options_.identity->deviceSigningKey();
     pairing_->onRequest = [self](const std::string& name, const std::string& key, const std::string& number) {
@@ -315,18 +315,18 @@ void PairedHelpers::composeMessage(const StoredMessage& message)
 namespace {
 
 // A settings value holding a JSON object; empty when absent or of another shape.
-nlohmann::json readObject(const char* key)
+nlohmann::json readObject(const Defaults& defaults, const char* key)
 {
-    auto bytes = Defaults::standard().data(key);
+    auto bytes = defaults.data(key);
     if (!bytes)
         return nlohmann::json::object();
     auto json = nlohmann::json::parse(*bytes, nullptr, false);
     return json.is_object() ? json : nlohmann::json::object();
 }
 
-void writeObject(const char* key, const nlohmann::json& json)
+void writeObject(Defaults& defaults, const char* key, const nlohmann::json& json)
 {
-    Defaults::standard().setData(key, json.dump());
+    defaults.setData(key, json.dump());
 }
 
 bool hasAccess(const PairedDevice& helper)
@@ -338,8 +338,8 @@ bool hasAccess(const PairedDevice& helper)
 
 void PairedHelpers::tellAboutAccess()
 {
-    const nlohmann::json told = readObject(kToldAccessKey);
-    const nlohmann::json toldAt = readObject(kToldAccessAtKey);
+    const nlohmann::json told = readObject(*options_.defaults, kToldAccessKey);
+    const nlohmann::json toldAt = readObject(*options_.defaults, kToldAccessAtKey);
     const Date now = messenger_.now();
     for (const auto& helper : helpers_) {
         if (tellingAccess_.count(helper.id))
@@ -371,12 +371,13 @@ void PairedHelpers::tellAboutAccess()
             self->tellingAccess_.erase(id);
             if (!result.ok())
                 return;
-            nlohmann::json toldNow = readObject(kToldAccessKey);
+            Defaults& defaults = *self->options_.defaults;
+            nlohmann::json toldNow = readObject(defaults, kToldAccessKey);
             toldNow[id] = access;
-            writeObject(kToldAccessKey, toldNow);
-            nlohmann::json atNow = readObject(kToldAccessAtKey);
+            writeObject(defaults, kToldAccessKey, toldNow);
+            nlohmann::json atNow = readObject(defaults, kToldAccessAtKey);
             atNow[id] = self->messenger_.now();
-            writeObject(kToldAccessAtKey, atNow);
+            writeObject(defaults, kToldAccessAtKey, atNow);
             // Access may have changed while this notice was on its way: tell the change now
             // rather than at the next check.
             QMetaObject::invokeMethod(

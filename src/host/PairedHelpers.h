@@ -3,6 +3,7 @@
 // PIN, removing one, replying to one, and telling each whether they have unattended
 // access. The list is stored in the settings and outlives the process.
 
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "platform/SystemServices.h"
 #include "protocol/PairedDevice.h"
@@ -35,10 +36,14 @@ public:
     static constexpr int kMaxWrongPINs = 5;
 
     struct Options {
-        TimerFactory timers; // the pairing's timers (the process-wide ones when empty)
+        TimerFactory timers; // the pairing's timers
+        // The settings the paired helpers and what they were told are kept in.
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
+        // Where the service's address comes from.
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         // The device this host is: its key signs the pairing.
         std::shared_ptr<DeviceIdentity> identity;
     };
@@ -90,7 +95,7 @@ private:
 
     Messenger& messenger_;
     Options options_;
-    PairedDeviceStore store_{kPairedHelpersKey};
+    PairedDeviceStore store_{*options_.defaults, kPairedHelpersKey};
     std::vector<PairedDevice> helpers_;
     bool isPairing_ = false;
     std::unique_ptr<PairingHost> pairing_;

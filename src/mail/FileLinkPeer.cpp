@@ -30,7 +30,7 @@ struct FileLinkPeer::Impl {
 };
 
 FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                           std::vector<TransferredFile> files, QObject* parent)
+                           const Defaults& defaults, std::vector<TransferredFile> files, QObject* parent)
     : QObject(parent), role_(role), signal_(std::move(signal)), files_(std::move(files)),
       impl_(std::make_unique<Impl>())
 {
@@ -52,8 +52,8 @@ FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, s
         adoptChannel(std::move(incoming));
         channelOpened();
     };
-    impl_->link =
-        std::make_unique<PeerLink>(makeRTCConfiguration(relays), std::move(events), "Wickerlane: file link: ");
+    impl_->link = std::make_unique<PeerLink>(MediaSettings::read(defaults), makeRTCConfiguration(defaults, relays),
+                                             std::move(events), "Wickerlane: file link: ");
 }
 
 FileLinkPeer::~FileLinkPeer()

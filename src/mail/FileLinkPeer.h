@@ -14,6 +14,7 @@
 // a callback.
 
 #include "mail/TransferredFile.h"
+#include "platform/Defaults.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SignalMessage.h"
 
@@ -45,11 +46,12 @@ public:
     static constexpr std::size_t kChunkSize = 16384;
     static constexpr const char* kChannelLabel = "files";
 
-    // Builds the peer connection at once (the shared factory, the relays' configuration).
-    // When the factory cannot make one, peerConnection() stays null and the link ends
-    // (onEnded) at the first start() or applyOffer().
+    // Builds the peer connection at once (the shared factory, the relays' configuration,
+    // the settings read from defaults now). When the factory cannot make one,
+    // peerConnection() stays null and the link ends (onEnded) at the first start() or
+    // applyOffer().
     FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                 std::vector<TransferredFile> files = {}, QObject* parent = nullptr);
+                 const Defaults& defaults, std::vector<TransferredFile> files = {}, QObject* parent = nullptr);
     ~FileLinkPeer() override;
 
     // From an SDP to its base64 signature (nullopt / unset: the message goes without one).

@@ -3,6 +3,7 @@
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
+#include "platform/InfoDictionary.h"
 #include "platform/Notifier.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
@@ -62,6 +63,10 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
         silent_ = Notifier::none();
         options_.notifier = silent_.get();
     }
+    if (!options_.identity.defaults) {
+        auto own = std::make_shared<MemoryDefaults>();
+        options_.identity.defaults = [own]() -> Defaults& { return *own; };
+    }
     load();
 }
 
@@ -105,7 +110,7 @@ QUrl Messenger::serviceURL() const
         if (url.isValid() && !url.isEmpty())
             return url;
     }
-    return IntroductionService::baseURL();
+    return IntroductionService::baseURL(MapInfoDictionary());
 }
 
 QUrl Messenger::endpoint(const std::string& path) const

@@ -15,8 +15,8 @@
 
 namespace wl {
 
-PairingClient::PairingClient(std::string code, QObject* parent)
-    : QObject(parent), name(fullUserName()), code_(std::move(code))
+PairingClient::PairingClient(std::string code, std::shared_ptr<const InfoDictionary> info, QObject* parent)
+    : QObject(parent), name(fullUserName()), code_(std::move(code)), info_(std::move(info))
 {
 }
 
@@ -46,7 +46,8 @@ void PairingClient::start()
     }
     ownKey_ = own->publicKeyBase64();
 
-    auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::pairJoin, code_)));
+    auto channel =
+        WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info_, routePath(Route::pairJoin, code_)));
     QPointer<PairingClient> self(this);
     channel->onMessage = [self](const SignalMessage& message) {
         if (self)

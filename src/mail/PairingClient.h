@@ -7,6 +7,7 @@
 // Everything runs on the main thread. finish() runs once and drops the callbacks.
 
 #include "identity/Keys.h"
+#include "platform/InfoDictionary.h"
 #include "protocol/PairedDevice.h"
 
 #include <QObject>
@@ -37,7 +38,8 @@ public:
     };
 
     // code: already normalised (normalizePairingCode).
-    explicit PairingClient(std::string code, QObject* parent = nullptr);
+    // info: where the service's address comes from.
+    PairingClient(std::string code, std::shared_ptr<const InfoDictionary> info, QObject* parent = nullptr);
     ~PairingClient() override;
 
     std::function<void(const std::string& hostName, const std::string& number)> onVerify;
@@ -70,6 +72,7 @@ private:
     void fail(const std::string& message);
 
     std::string code_;
+    std::shared_ptr<const InfoDictionary> info_;
     std::shared_ptr<WebSocketSignalChannel> channel_;
     std::optional<Host> host_;
     std::string ownKey_;

@@ -13,8 +13,9 @@
 
 namespace wl {
 
-PairingHost::PairingHost(std::string code, TimerFactory timers, QObject* parent)
-    : QObject(parent), name(userFullName()), code_(std::move(code)), timers_(std::move(timers))
+PairingHost::PairingHost(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
+                         QObject* parent)
+    : QObject(parent), name(userFullName()), code_(std::move(code)), timers_(std::move(timers)), info_(std::move(info))
 {
 }
 
@@ -31,7 +32,8 @@ void PairingHost::start()
         return;
     started_ = true;
 
-    auto channel = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::pairHost, code_)));
+    auto channel =
+        WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info_, routePath(Route::pairHost, code_)));
     QPointer<PairingHost> self(this);
     channel->onMessage = [self](const SignalMessage& message) {
         if (self)

@@ -8,6 +8,7 @@
 // Everything runs on the main thread. finish() runs once: later events change nothing.
 
 #include "identity/Keys.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 
 #include <QObject>
@@ -36,9 +37,10 @@ public:
     static constexpr std::chrono::milliseconds kDefaultExpiry{600'000};
     static constexpr std::chrono::milliseconds kDefaultAnswerDelay{1'000};
 
-    // code: from newPairingCode(). timers: the expiry and answer timers (the process-wide
-    // timers when empty; tests fire them by hand).
-    explicit PairingHost(std::string code, TimerFactory timers = {}, QObject* parent = nullptr);
+    // code: from newPairingCode(). timers: the expiry and answer timers (tests fire them
+    // by hand; none fires when empty). info: where the service's address comes from.
+    PairingHost(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
+                QObject* parent = nullptr);
     ~PairingHost() override;
 
     // Helper's name, helper's public key (base64), comparison number (six digits).
@@ -72,6 +74,7 @@ private:
 
     std::string code_;
     TimerFactory timers_;
+    std::shared_ptr<const InfoDictionary> info_;
     std::shared_ptr<WebSocketSignalChannel> channel_;
     std::unique_ptr<OneShotTimer> expiryTimer_;
     std::unique_ptr<OneShotTimer> answerTimer_;

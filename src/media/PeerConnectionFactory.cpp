@@ -1,7 +1,6 @@
 #include "media/PeerConnectionFactory.h"
 
 #include "media/VideoCodecFactories.h"
-#include "platform/Defaults.h"
 #include "platform/Log.h"
 
 #include <api/audio_codecs/audio_decoder_factory_template.h>
@@ -32,6 +31,7 @@ struct FactoryState {
     std::unique_ptr<rtc::Thread> worker;
     std::unique_ptr<rtc::Thread> signaling;
     rtc::scoped_refptr<webrtc::PeerConnectionFactoryInterface> factory;
+    std::shared_ptr<VideoCodecChoice> codecs = std::make_shared<VideoCodecChoice>();
 };
 
 std::mutex& factoryLock()
@@ -80,10 +80,11 @@ rtc::Thread* factoryNetworkThread()
     return state().network.get();
 }
 
-webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory()
+webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory(const MediaSettings& settings)
 {
     std::lock_guard guard(factoryLock());
     FactoryState& s = state();
+    s.codecs->h265 = settings.h265;
     if (s.factory)
         return s.factory.get();
 
@@ -111,7 +112,7 @@ webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory()
     deps.call_factory = webrtc::CreateCallFactory();
     deps.trials = std::make_unique<webrtc::FieldTrialBasedConfig>();
 
-    if (Defaults::standard().boolValue("WLLoopbackOnly")) {
+    if (settings.loopbackOnly) {
         // Only 127.0.0.1: no other interface is offered, nothing leaves the machine.
         auto network = std::make_unique<rtc::FakeNetworkManager>();
         network->AddInterface(rtc::SocketAddress("127.0.0.1", 0), "lo");
@@ -140,8 +141,8 @@ webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory()
     // and system sounds and process the helper's voice a second time. The voice engine
     // accepts a null module and passes captured audio straight to the encoder.
     media.audio_processing = nullptr;
-    media.video_encoder_factory = std::make_unique<VideoEncoderFactory>();
-    media.video_decoder_factory = std::make_unique<VideoDecoderFactory>();
+    media.video_encoder_factory = std::make_unique<VideoEncoderFactory>(s.codecs);
+    media.video_decoder_factory = std::make_unique<VideoDecoderFactory>(s.codecs);
     media.trials = deps.trials.get();
     deps.media_engine = cricket::CreateMediaEngine(std::move(media));
 
@@ -153,9 +154,9 @@ webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory()
     return s.factory.get();
 }
 
-std::vector<webrtc::RtpCodecCapability> preferredVideoCodecs()
+std::vector<webrtc::RtpCodecCapability> preferredVideoCodecs(const MediaSettings& settings)
 {
-    auto* factory = makePeerConnectionFactory();
+    auto* factory = makePeerConnectionFactory(settings);
     if (!factory)
         return {};
     auto codecs = factory->GetRtpReceiverCapabilities(cricket::MEDIA_TYPE_VIDEO).codecs;

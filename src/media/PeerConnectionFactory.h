@@ -5,7 +5,10 @@
 // and signalling threads, with our own video codec factories (H.265, then H.264, then
 // the library's VP8), Opus/G.711 audio factories and the audio device held in
 // factoryAudioDevice(). With the setting WLLoopbackOnly the port allocator sees only
-// 127.0.0.1 (tests use it: nothing leaves the machine).
+// 127.0.0.1 (tests use it: nothing leaves the machine). The settings come as a value
+// read on the main thread (MediaSettings).
+
+#include "media/MediaSettings.h"
 
 #include <api/audio_codecs/audio_format.h>
 #include <api/media_stream_interface.h>
@@ -23,9 +26,11 @@ namespace wl {
 // the factory uses a silent dummy device.
 rtc::scoped_refptr<webrtc::AudioDeviceModule>& factoryAudioDevice();
 
-// The process-wide factory, made on first call (SSL initialised first). Never null
-// once made; returns nullptr only when the library refuses to make it (logged).
-webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory();
+// The process-wide factory, made on first call (SSL initialised first) with the
+// settings' WLLoopbackOnly. Never null once made; returns nullptr only when the library
+// refuses to make it (logged). Called on the main thread: every call hands the codec
+// factories the settings' H.265 choice for the connections made from now on.
+webrtc::PeerConnectionFactoryInterface* makePeerConnectionFactory(const MediaSettings& settings);
 
 // The factory's threads (made together with the factory; nullptr before).
 rtc::Thread* factorySignalingThread();
@@ -37,6 +42,6 @@ rtc::Thread* factoryNetworkThread();
 
 // The factory's receive-side video codec capabilities (for codec preferences on a
 // transceiver: H.265 first, then H.264, then the rest).
-std::vector<webrtc::RtpCodecCapability> preferredVideoCodecs();
+std::vector<webrtc::RtpCodecCapability> preferredVideoCodecs(const MediaSettings& settings);
 
 } // namespace wl

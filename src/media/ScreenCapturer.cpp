@@ -3,7 +3,6 @@
 #include "media/EncodedFrames.h"
 #include "media/KeyFrameRequest.h"
 #include "platform/CaptureExclusion.h"
-#include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/ScreenSource.h"
 
@@ -39,12 +38,6 @@ ScreenCapturer::Size sentSize(const ScreenRect& rect, double maxWidth)
     return size;
 }
 
-// WLMaxWidth: the widest picture sent (0: as wide as the display).
-double maxWidthSetting()
-{
-    return Defaults::standard().number("WLMaxWidth").value_or(0);
-}
-
 } // namespace
 
 class ScreenCapturer::Stream {
@@ -56,7 +49,7 @@ public:
 // What the capture thread keeps between frames.
 struct ScreenCapturer::Grabbing {
     std::unique_ptr<ScreenSource> screen;
-    double maxWidth = 0; // WLMaxWidth as the last start or switch read it
+    double maxWidth = 0; // WLMaxWidth as the last start or switch handed it over
     ScreenRect region;
     std::vector<uint8_t> scaled;
     // The last picture handed on (rows packed), and when it last changed and was last
@@ -83,8 +76,9 @@ struct ScreenCapturer::Grabbing {
     }
 };
 
-ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen)
-    : source_(std::move(source)), grabbing_(std::make_unique<Grabbing>())
+ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
+                               MediaSettings settings)
+    : source_(std::move(source)), settings_(settings), grabbing_(std::make_unique<Grabbing>())
 {
     grabbing_->screen = std::move(screen);
     thread_ = std::thread([this] { run(); });
@@ -229,8 +223,8 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
 void ScreenCapturer::start(uint32_t displayId, bool tenBitWish, std::function<void()> done)
 {
     tenBit = tenBitWish;
-    // Settings are read here, on the caller's thread: the capture thread reads none.
-    const double maxWidth = maxWidthSetting();
+    // The capture thread reads no settings: it is handed the value the capturer was made with.
+    const double maxWidth = settings_.maxWidth;
     post([this, displayId, tenBitWish, maxWidth, done = std::move(done)] {
         grabbing_->maxWidth = maxWidth;
         std::string error;
@@ -305,7 +299,7 @@ void ScreenCapturer::applyCursor(std::function<void()> done)
 
 void ScreenCapturer::switchDisplay(uint32_t displayId, std::function<void()> done)
 {
-    const double maxWidth = maxWidthSetting();
+    const double maxWidth = settings_.maxWidth;
     post([this, displayId, maxWidth, done = std::move(done)] {
         grabbing_->maxWidth = maxWidth;
         if (stream()) {

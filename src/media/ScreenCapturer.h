@@ -11,6 +11,7 @@
 // Every member may be called from any thread. Completions run on the capture thread;
 // callers that touch controllers hop to their own thread.
 
+#include "media/MediaSettings.h"
 #include "media/ScreenVideoSource.h"
 #include "platform/ScreenSource.h"
 
@@ -51,8 +52,10 @@ public:
     class Stream;
 
     // Takes the source to feed and the screen to read (used on the capture thread only;
-    // without one every start fails); makes the capture thread. Cannot fail.
-    ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen);
+    // without one every start fails) and the settings read on the main thread (WLMaxWidth);
+    // makes the capture thread. Cannot fail.
+    ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
+                   MediaSettings settings = {});
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -138,6 +141,7 @@ private:
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
+    const MediaSettings settings_;
     std::unique_ptr<Grabbing> grabbing_; // capture-thread only
 
     mutable std::mutex countLock_;

@@ -4,7 +4,6 @@
 #include "media/H264Encoder.h"
 #include "media/H265Decoder.h"
 #include "media/H265Encoder.h"
-#include "platform/Defaults.h"
 
 #include <absl/strings/match.h>
 #include <api/video_codecs/h264_profile_level_id.h>
@@ -27,12 +26,19 @@ webrtc::SdpVideoFormat h264Format()
                                     "1");
 }
 
+MediaSettings settingsOf(const std::shared_ptr<const VideoCodecChoice>& choice)
+{
+    MediaSettings settings;
+    settings.h265 = !choice || choice->h265.load();
+    return settings;
+}
+
 } // namespace
 
-std::vector<webrtc::SdpVideoFormat> preferredVideoFormats(bool forEncoding)
+std::vector<webrtc::SdpVideoFormat> preferredVideoFormats(bool forEncoding, const MediaSettings& settings)
 {
     std::vector<webrtc::SdpVideoFormat> formats;
-    bool h265 = !Defaults::standard().boolValue("WLDisableH265");
+    bool h265 = settings.h265;
     if (h265 && (forEncoding ? H265Encoder::isAvailable() : H265Decoder::isAvailable()))
         formats.emplace_back(cricket::kH265CodecName); // bare H265/90000: both ends are this program
     if (forEncoding ? H264Encoder::isAvailable() : H264Decoder::isAvailable())
@@ -41,9 +47,12 @@ std::vector<webrtc::SdpVideoFormat> preferredVideoFormats(bool forEncoding)
     return formats;
 }
 
+VideoEncoderFactory::VideoEncoderFactory(std::shared_ptr<const VideoCodecChoice> choice)
+    : choice_(std::move(choice)) { }
+
 std::vector<webrtc::SdpVideoFormat> VideoEncoderFactory::GetSupportedFormats() const
 {
-    return preferredVideoFormats(true);
+    return preferredVideoFormats(true, settingsOf(choice_));
 }
 
 webrtc::VideoEncoderFactory::CodecSupport VideoEncoderFactory::QueryCodecSupport(
@@ -70,9 +79,12 @@ std::unique_ptr<webrtc::VideoEncoder> VideoEncoderFactory::CreateVideoEncoder(co
     return nullptr;
 }
 
+VideoDecoderFactory::VideoDecoderFactory(std::shared_ptr<const VideoCodecChoice> choice)
+    : choice_(std::move(choice)) { }
+
 std::vector<webrtc::SdpVideoFormat> VideoDecoderFactory::GetSupportedFormats() const
 {
-    return preferredVideoFormats(false);
+    return preferredVideoFormats(false, settingsOf(choice_));
 }
 
 std::unique_ptr<webrtc::VideoDecoder> VideoDecoderFactory::CreateVideoDecoder(const webrtc::SdpVideoFormat& format)

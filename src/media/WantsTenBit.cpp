@@ -1,7 +1,6 @@
 #include "media/WantsTenBit.h"
 
 #include "media/ScreenCapturer.h"
-#include "platform/Defaults.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,11 +13,9 @@ bool canDecodeH265()
     return avcodec_find_decoder(AV_CODEC_ID_HEVC) != nullptr;
 }
 
-bool wantsTenBitH265()
+bool wantsTenBitH265(const MediaSettings& settings)
 {
-    auto& defaults = Defaults::standard();
-    return !defaults.boolValue("WLDisableH265") && canDecodeH265() && !defaults.boolValue("WLDisable10Bit") &&
-        ScreenCapturer::deliversTenBits();
+    return settings.h265 && canDecodeH265() && settings.tenBit && ScreenCapturer::deliversTenBits();
 }
 
 } // namespace wl

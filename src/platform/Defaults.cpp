@@ -2,27 +2,6 @@
 
 namespace wl {
 
-namespace {
-std::mutex standardLock;
-std::shared_ptr<Defaults>& standardSlot()
-{
-    static std::shared_ptr<Defaults> slot = std::make_shared<MemoryDefaults>();
-    return slot;
-}
-} // namespace
-
-Defaults& Defaults::standard()
-{
-    std::lock_guard guard(standardLock);
-    return *standardSlot();
-}
-
-void Defaults::setStandard(std::shared_ptr<Defaults> defaults)
-{
-    std::lock_guard guard(standardLock);
-    standardSlot() = defaults ? std::move(defaults) : std::make_shared<MemoryDefaults>();
-}
-
 bool MemoryDefaults::contains(const std::string& key) const
 {
     std::lock_guard guard(lock_);

@@ -38,14 +38,10 @@ public:
     // Callers that are about to let go of the only other copy of something (mail the
     // service deletes once acknowledged) call it first.
     virtual bool sync() { return true; }
-
-    // The process-wide settings. Start-up installs the desktop backend; until then
-    // (and in tests that install nothing) an in-memory store answers.
-    static Defaults& standard();
-    static void setStandard(std::shared_ptr<Defaults> defaults);
 };
 
-// Settings held in memory only; thread-safe. Used by tests and as the fallback.
+// Settings held in memory only; thread-safe. Used by tests and as the stand-in until
+// real ones are handed in.
 class MemoryDefaults : public Defaults {
 public:
     bool contains(const std::string& key) const override;

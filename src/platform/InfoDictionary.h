@@ -1,8 +1,8 @@
 #pragma once
 // The program's information keys (WLIntroductionURL, SUFeedURL, SUPublicEDKey).
 // The desktop backend answers from compiled-in defaults, overridden by the setting of
-// the same name, then by the environment variable of the same name; start-up installs
-// it. Tests install a fixed map. Until one is installed no key has a value.
+// the same name, then by the environment variable of the same name; start-up puts it
+// into the platform record. Tests hand in a fixed map; the stand-in map has no keys.
 
 #include <map>
 #include <memory>
@@ -19,10 +19,6 @@ public:
     virtual std::optional<std::string> value(const std::string& key) const = 0;
     // The value, or "" when absent.
     std::string string(const std::string& key) const;
-
-    // The process-wide dictionary (empty until one is installed).
-    static InfoDictionary& standard();
-    static void setStandard(std::shared_ptr<InfoDictionary> dictionary);
 };
 
 // A fixed set of keys; thread-safe to read. Used by tests and as a building block.

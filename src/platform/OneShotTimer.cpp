@@ -3,13 +3,12 @@
 #include "platform/Log.h"
 
 #include <atomic>
-#include <mutex>
 
 namespace wl {
 
 namespace {
 
-// Stands in until start-up installs real timers: it never fires.
+// Stands in where no real timers were handed in: it never fires.
 class DormantTimer final : public OneShotTimer {
 public:
     void cancel() override { }
@@ -24,13 +23,6 @@ std::unique_ptr<OneShotTimer> dormantTimer(std::chrono::milliseconds, std::funct
     return std::make_unique<DormantTimer>();
 }
 
-std::mutex standardLock;
-TimerFactory& standardSlot()
-{
-    static TimerFactory slot;
-    return slot;
-}
-
 } // namespace
 
 TimerFactory dormantTimers()
@@ -38,23 +30,9 @@ TimerFactory dormantTimers()
     return dormantTimer;
 }
 
-TimerFactory standardTimers()
-{
-    std::lock_guard guard(standardLock);
-    if (standardSlot())
-        return standardSlot();
-    return dormantTimer;
-}
-
-void setStandardTimers(TimerFactory timers)
-{
-    std::lock_guard guard(standardLock);
-    standardSlot() = std::move(timers);
-}
-
 TimerFactory timersOr(TimerFactory timers)
 {
-    return timers ? std::move(timers) : standardTimers();
+    return timers ? std::move(timers) : dormantTimers();
 }
 
 } // namespace wl

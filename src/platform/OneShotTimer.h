@@ -1,8 +1,8 @@
 #pragma once
-// One-shot timers that code with a delay takes from a factory, so tests can fire
-// them by hand instead of waiting. Start-up installs the Qt timers (QTimer on the
-// calling thread) as the process-wide factory; tests use ManualTimers (tests/support)
-// where they fire timers themselves.
+// One-shot timers that code with a delay takes from a factory it is handed, so tests
+// can fire them by hand instead of waiting. Start-up puts the Qt timers (QTimer on the
+// calling thread) into the platform record; tests use ManualTimers (tests/support)
+// where they fire timers themselves, or the Qt timers.
 
 #include <chrono>
 #include <functional>
@@ -26,11 +26,7 @@ using TimerFactory =
 // until real ones are handed in.
 TimerFactory dormantTimers();
 
-// The process-wide factory. Until start-up installs one, timers never fire (and the
-// first one says so in the log). Thread-safe.
-TimerFactory standardTimers();
-void setStandardTimers(TimerFactory timers);
-// The given factory, or the process-wide one when it is empty.
+// The given factory, or dormantTimers() when it is empty.
 TimerFactory timersOr(TimerFactory timers);
 
 } // namespace wl

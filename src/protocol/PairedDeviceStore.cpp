@@ -7,7 +7,7 @@ namespace wl {
 
 std::vector<PairedDevice> PairedDeviceStore::load() const
 {
-    auto bytes = Defaults::standard().data(key);
+    auto bytes = defaults.data(key);
     if (!bytes)
         return {};
     std::string error;
@@ -29,10 +29,10 @@ void PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const
     }
     if (bytes.empty()) {
         Log::line("Wickerlane: the paired devices under " + key + " could not be encoded; removing them.");
-        Defaults::standard().remove(key);
+        defaults.remove(key);
         return;
     }
-    Defaults::standard().setData(key, bytes);
+    defaults.setData(key, bytes);
 }
 
 } // namespace wl

@@ -1,6 +1,7 @@
 #pragma once
-// A list of paired devices kept as JSON bytes under one Defaults key.
+// A list of paired devices kept as JSON bytes under one key of the given settings.
 
+#include "platform/Defaults.h"
 #include "protocol/PairedDevice.h"
 
 #include <string>
@@ -9,6 +10,7 @@
 namespace wl {
 
 struct PairedDeviceStore {
+    Defaults& defaults;
     std::string key;
 
     // Empty when absent or undecodable.

@@ -39,8 +39,8 @@ std::string candidateType(const std::string& sdp)
 
 } // namespace
 
-ICEDiagnostics::ICEDiagnostics(const std::vector<ICEServer>& relays)
-    : ICEDiagnostics(relays, Defaults::standard().boolValue("WLForceRelay"))
+ICEDiagnostics::ICEDiagnostics(const std::vector<ICEServer>& relays, const Defaults& defaults)
+    : ICEDiagnostics(relays, defaults.boolValue("WLForceRelay"))
 {
 }
 

@@ -12,10 +12,12 @@
 
 namespace wl {
 
+class Defaults;
+
 class ICEDiagnostics {
 public:
-    // Reads WLForceRelay from the settings.
-    explicit ICEDiagnostics(const std::vector<ICEServer>& relays);
+    // Reads WLForceRelay from the settings (on the caller's thread).
+    ICEDiagnostics(const std::vector<ICEServer>& relays, const Defaults& defaults);
     ICEDiagnostics(const std::vector<ICEServer>& relays, bool forceRelay);
 
     // sdp: the candidate line ("candidate:… typ host …"); counted by its type word.

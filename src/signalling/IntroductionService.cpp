@@ -32,9 +32,9 @@ QString encodedQuery(const IntroductionService::QueryItems& items)
     return query;
 }
 
-QUrl withPath(const std::string& path, const IntroductionService::QueryItems& items)
+QUrl withPath(const InfoDictionary& info, const std::string& path, const IntroductionService::QueryItems& items)
 {
-    QUrl url = IntroductionService::baseURL();
+    QUrl url = IntroductionService::baseURL(info);
     QString relative = QString::fromStdString(path);
     while (relative.startsWith(QLatin1Char('/')))
         relative.remove(0, 1);
@@ -49,9 +49,9 @@ QUrl withPath(const std::string& path, const IntroductionService::QueryItems& it
 
 } // namespace
 
-QUrl IntroductionService::baseURL()
+QUrl IntroductionService::baseURL(const InfoDictionary& info)
 {
-    QString text = QString::fromStdString(InfoDictionary::standard().string(InfoKey::introductionURL)).trimmed();
+    QString text = QString::fromStdString(info.string(InfoKey::introductionURL)).trimmed();
     QUrl url(text, QUrl::StrictMode);
     if (text.isEmpty() || !url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
@@ -68,14 +68,15 @@ QUrl IntroductionService::baseURL()
     return url;
 }
 
-QUrl IntroductionService::httpURL(const std::string& path, const QueryItems& queryItems)
+QUrl IntroductionService::httpURL(const InfoDictionary& info, const std::string& path, const QueryItems& queryItems)
 {
-    return withPath(path, queryItems);
+    return withPath(info, path, queryItems);
 }
 
-QUrl IntroductionService::webSocketURL(const std::string& path, const QueryItems& queryItems)
+QUrl IntroductionService::webSocketURL(const InfoDictionary& info, const std::string& path,
+                                       const QueryItems& queryItems)
 {
-    QUrl url = withPath(path, queryItems);
+    QUrl url = withPath(info, path, queryItems);
     url.setScheme(url.scheme() == QLatin1String("https") ? QStringLiteral("wss") : QStringLiteral("ws"));
     return url;
 }
@@ -92,9 +93,10 @@ QNetworkAccessManager& IntroductionService::network()
     return *manager;
 }
 
-void IntroductionService::isOnline(const std::string& deviceId, std::function<void(bool)> callback, QObject* context)
+void IntroductionService::isOnline(const InfoDictionary& info, const std::string& deviceId,
+                                   std::function<void(bool)> callback, QObject* context)
 {
-    QNetworkRequest request(httpURL(routePath(Route::status, deviceId)));
+    QNetworkRequest request(httpURL(info, routePath(Route::status, deviceId)));
     request.setTransferTimeout(kRequestTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply* reply = network().get(request);

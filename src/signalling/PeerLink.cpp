@@ -301,14 +301,14 @@ struct PeerLink::Observer : webrtc::PeerConnectionObserver {
     }
 };
 
-PeerLink::PeerLink(const webrtc::PeerConnectionInterface::RTCConfiguration& configuration, Events events,
-                   std::string logPrefix, Dispatch dispatch)
+PeerLink::PeerLink(const MediaSettings& media, const webrtc::PeerConnectionInterface::RTCConfiguration& configuration,
+                   Events events, std::string logPrefix, Dispatch dispatch)
     : logPrefix_(std::move(logPrefix)), gate_(std::make_shared<detail::PeerGate>(std::move(dispatch))),
       events_(std::move(events)), observer_(std::make_unique<Observer>())
 {
     observer_->link = this;
     observer_->gate = gate_;
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory();
+    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory(media);
     if (!factory) {
         Log::line(logPrefix_ + "no peer-connection factory");
         return;

@@ -12,6 +12,7 @@
 // thread through `dispatch` and runs there only while the link is open. After close()
 // (or destruction) no event reaches the owner.
 
+#include "media/MediaSettings.h"
 #include "protocol/SignalMessage.h"
 
 #include <api/data_channel_interface.h>
@@ -120,10 +121,11 @@ public:
         std::function<void(rtc::scoped_refptr<webrtc::RtpTransceiverInterface>)> track;
     };
 
-    // Makes the connection from the shared factory. When that fails (logged with
-    // logPrefix), connection() is null and every operation does nothing.
-    PeerLink(const webrtc::PeerConnectionInterface::RTCConfiguration& configuration, Events events,
-             std::string logPrefix = "Wickerlane: ", Dispatch dispatch = mainThreadDispatch());
+    // Makes the connection from the shared factory (made or given the media settings
+    // first). When that fails (logged with logPrefix), connection() is null and every
+    // operation does nothing.
+    PeerLink(const MediaSettings& media, const webrtc::PeerConnectionInterface::RTCConfiguration& configuration,
+             Events events, std::string logPrefix = "Wickerlane: ", Dispatch dispatch = mainThreadDispatch());
     ~PeerLink();
     PeerLink(const PeerLink&) = delete;
     PeerLink& operator=(const PeerLink&) = delete;

@@ -14,8 +14,9 @@
 
 namespace wl {
 
-RelayLink::RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers, QObject* parent)
-    : QObject(parent), identity_(std::move(identity)), timers_(std::move(timers))
+RelayLink::RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers,
+                     std::shared_ptr<const InfoDictionary> info, QObject* parent)
+    : QObject(parent), identity_(std::move(identity)), timers_(std::move(timers)), info_(std::move(info))
 {
 }
 
@@ -46,7 +47,7 @@ void RelayLink::connect()
         scheduleRetry();
         return;
     }
-    QUrl url = IntroductionService::webSocketURL(routePath(Route::host, deviceId), *items);
+    QUrl url = IntroductionService::webSocketURL(*info_, routePath(Route::host, deviceId), *items);
     auto next = WebSocketSignalChannel::make(url);
     WebSocketSignalChannel* raw = next.get();
     QPointer<RelayLink> self(this);

@@ -7,6 +7,7 @@
 // for too many connections (4429) or for being replaced by another link of this Mac
 // (4000) it waits the longest. stop() ends it for good. Main thread only.
 
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "signalling/WebSocketSignalChannel.h"
 
@@ -30,8 +31,9 @@ public:
     static constexpr int kRateLimitedCloseCode = 4429;
 
     // identity: the device the link signs in as; timers: the back-off and stability
-    // timers (the process-wide timers when empty).
-    explicit RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers = {}, QObject* parent = nullptr);
+    // timers (none fires when empty); info: where the service's address comes from.
+    RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
+              QObject* parent = nullptr);
     ~RelayLink() override;
 
     std::function<void(const SignalMessage&)> onMessage;
@@ -55,6 +57,7 @@ private:
 
     std::shared_ptr<DeviceIdentity> identity_;
     TimerFactory timers_;
+    std::shared_ptr<const InfoDictionary> info_;
     std::unique_ptr<OneShotTimer> retry_;
     std::unique_ptr<OneShotTimer> stable_;
 };

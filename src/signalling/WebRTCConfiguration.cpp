@@ -4,20 +4,20 @@
 
 namespace wl {
 
-std::vector<std::string> defaultSTUNServers()
+std::vector<std::string> defaultSTUNServers(const Defaults& defaults)
 {
-    Defaults& defaults = Defaults::standard();
     if (defaults.contains(kSTUNServersKey))
         return defaults.stringList(kSTUNServersKey);
     return {"stun:stun.l.google.com:19302", "stun:stun1.l.google.com:19302"};
 }
 
-webrtc::PeerConnectionInterface::RTCConfiguration makeRTCConfiguration(const std::vector<ICEServer>& relays)
+webrtc::PeerConnectionInterface::RTCConfiguration makeRTCConfiguration(const Defaults& defaults,
+                                                                       const std::vector<ICEServer>& relays)
 {
     webrtc::PeerConnectionInterface::RTCConfiguration config;
     config.sdp_semantics = webrtc::SdpSemantics::kUnifiedPlan;
 
-    std::vector<std::string> stun = defaultSTUNServers();
+    std::vector<std::string> stun = defaultSTUNServers(defaults);
     if (!stun.empty()) {
         webrtc::PeerConnectionInterface::IceServer server;
         server.urls = std::move(stun);
@@ -35,7 +35,7 @@ webrtc::PeerConnectionInterface::RTCConfiguration makeRTCConfiguration(const std
         config.servers.push_back(std::move(server));
     }
     config.continual_gathering_policy = webrtc::PeerConnectionInterface::GATHER_CONTINUALLY;
-    if (Defaults::standard().boolValue(kForceRelayKey))
+    if (defaults.boolValue(kForceRelayKey))
         config.type = webrtc::PeerConnectionInterface::kRelay;
     return config;
 }

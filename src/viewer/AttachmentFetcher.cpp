@@ -83,8 +83,8 @@ void AttachmentFetcher::start()
     if (options_.makeTransport)
         transport = options_.makeTransport(device_.id);
     else
-        transport =
-            WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device_.id)));
+        transport = WebSocketSignalChannel::make(
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device_.id)));
     QPointer<AttachmentFetcher> self(this);
     transport->onMessage = [self](const SignalMessage& message) {
         if (self)
@@ -162,7 +162,7 @@ void AttachmentFetcher::handleAccepted()
     if (!transport_ || !hostNonce_ || peer_)
         return;
     log(std::string("accepted; ") + (relays_.empty() ? "no relay offered" : "relay available"));
-    peer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, transport_, relays_);
+    peer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, transport_, relays_, *options_.defaults);
     const std::string hostNonce = *hostNonce_;
     peer_->signOffer = [hostNonce, identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));

@@ -11,6 +11,8 @@
 // Main thread only; every callback it gets (channel, file link, time-out) runs there.
 
 #include "mail/TransferredFile.h"
+#include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
@@ -43,18 +45,21 @@ public:
     };
 
     struct Options {
-        // The time-out (the process-wide timers when empty).
+        // The time-out.
         TimerFactory timers;
         // The signalling path to the host (a WebSocket channel to v1/connect/<id> when
         // empty), not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
+        // The picture link's settings, and where the service's address comes from.
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         // The device this helper proves to be (one with keys in memory only when null).
         std::shared_ptr<DeviceIdentity> identity;
     };
 
     static constexpr std::chrono::milliseconds kTimeLimit{40000};
 
-    AttachmentFetcher(PairedDevice device, std::string requestId, std::string helperNonce, Options options = {},
+    AttachmentFetcher(PairedDevice device, std::string requestId, std::string helperNonce, Options options,
                       QObject* parent = nullptr);
     ~AttachmentFetcher() override;
 

@@ -43,8 +43,8 @@ PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
     }
     if (!options_.identity)
         options_.identity = std::make_shared<DeviceIdentity>(nullptr);
-    knownUnattended_ = readIdSet(kKnownUnattendedKey);
-    notifyWhenOnline_ = readIdSet(kNotifyWhenOnlineKey);
+    knownUnattended_ = readIdSet(*options_.defaults, kKnownUnattendedKey);
+    notifyWhenOnline_ = readIdSet(*options_.defaults, kNotifyWhenOnlineKey);
     devices_ = deviceStore_.load();
 }
 
@@ -69,15 +69,15 @@ Notifier& PairedHosts::notifier() const
     return *options_.notifier;
 }
 
-std::set<std::string> readIdSet(const char* key)
+std::set<std::string> readIdSet(const Defaults& defaults, const char* key)
 {
-    auto list = Defaults::standard().stringList(key);
+    auto list = defaults.stringList(key);
     return {list.begin(), list.end()};
 }
 
-void saveIdSet(const char* key, const std::set<std::string>& ids)
+void saveIdSet(Defaults& defaults, const char* key, const std::set<std::string>& ids)
 {
-    Defaults::standard().setStringList(key, std::vector<std::string>(ids.begin(), ids.end()));
+    defaults.setStringList(key, std::vector<std::string>(ids.begin(), ids.end()));
 }
 
 void PairedHosts::saveDevices()
@@ -96,14 +96,14 @@ std::optional<PairedDevice> PairedHosts::find(const std::string& id) const
 void PairedHosts::setKnownUnattended(std::set<std::string> ids)
 {
     knownUnattended_ = std::move(ids);
-    saveIdSet(kKnownUnattendedKey, knownUnattended_);
+    saveIdSet(*options_.defaults, kKnownUnattendedKey, knownUnattended_);
     Q_EMIT changed();
 }
 
 void PairedHosts::setNotifyWhenOnline(std::set<std::string> ids)
 {
     notifyWhenOnline_ = std::move(ids);
-    saveIdSet(kNotifyWhenOnlineKey, notifyWhenOnline_);
+    saveIdSet(*options_.defaults, kNotifyWhenOnlineKey, notifyWhenOnline_);
     Q_EMIT changed();
 }
 
@@ -165,7 +165,7 @@ void PairedHosts::refreshStatus()
         if (options_.isOnline)
             options_.isOnline(device.id, answer);
         else
-            IntroductionService::isOnline(device.id, answer, this);
+            IntroductionService::isOnline(*options_.info, device.id, answer, this);
     }
 }
 
@@ -295,7 +295,7 @@ bool PairedHosts::pair(const std::string& code, const std::string& name)
         return false;
     if (pairing_)
         pairing_->finish();
-    auto client = std::make_unique<PairingClient>(*normalized);
+    auto client = std::make_unique<PairingClient>(*normalized, options_.info);
     client->signingKey = options_.identity->deviceSigningKey();
     const std::string typed = trimSpaces(name);
     QPointer<PairedHosts> self(this);

@@ -5,6 +5,7 @@
 
 #include "platform/OneShotTimer.h"
 #include "protocol/PairedDevice.h"
+#include "platform/InfoDictionary.h"
 #include "protocol/PairedDeviceStore.h"
 
 #include <QObject>
@@ -42,7 +43,11 @@ public:
     };
 
     struct Options {
-        TimerFactory timers; // the presence timer (the process-wide ones when empty)
+        TimerFactory timers; // the presence timer
+        // The settings the paired hosts and their flags are kept in.
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // Where the service's address comes from (presence, pairing).
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         Prompts* prompts = nullptr; // none are asked when null
         Notifier* notifier = nullptr;
         // The presence question (the introduction service when empty).
@@ -103,7 +108,7 @@ private:
     MyMacs& myMacs_;
     Options options_;
     std::shared_ptr<Notifier> silent_; // stands in for a missing notifier
-    PairedDeviceStore deviceStore_{kPairedHostsKey};
+    PairedDeviceStore deviceStore_{*options_.defaults, kPairedHostsKey};
     std::vector<PairedDevice> devices_;
     std::set<std::string> onlineIDs_;
     std::set<std::string> knownUnattended_;
@@ -114,7 +119,7 @@ private:
 };
 
 // The settings' set of ids under a key, and storing one.
-std::set<std::string> readIdSet(const char* key);
-void saveIdSet(const char* key, const std::set<std::string>& ids);
+std::set<std::string> readIdSet(const Defaults& defaults, const char* key);
+void saveIdSet(Defaults& defaults, const char* key, const std::set<std::string>& ids);
 
 } // namespace wl

@@ -43,7 +43,7 @@ RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, 
                                QObject* parent)
     : QObject(parent), messenger_(messenger), passwords_(passwords), hosts_(hosts), options_(std::move(options))
 {
-    resolvedRequests_ = readIdSet(kResolvedRequestsKey);
+    resolvedRequests_ = readIdSet(*options_.defaults, kResolvedRequestsKey);
 }
 
 RequestAnswers::~RequestAnswers()
@@ -64,7 +64,7 @@ Prompts& RequestAnswers::prompts() const
 void RequestAnswers::setResolvedRequests(std::set<std::string> ids)
 {
     resolvedRequests_ = std::move(ids);
-    saveIdSet(kResolvedRequestsKey, resolvedRequests_);
+    saveIdSet(*options_.defaults, kResolvedRequestsKey, resolvedRequests_);
     Q_EMIT changed();
 }
 
@@ -261,6 +261,8 @@ void RequestAnswers::fetchPictures(const StoredMessage& request, bool quietly,
     options.timers = options_.timers;
     options.makeTransport = options_.makeTransport;
     options.identity = options_.identity;
+    options.defaults = options_.defaults;
+    options.info = options_.info;
     auto fetcher = std::make_unique<AttachmentFetcher>(*device, request.id, base64Encode(randomBytes(16)), options);
     QPointer<RequestAnswers> self(this);
     fetcher->onDone = [self, request, retryFetch](const AttachmentFetcher::Result& result) {

@@ -6,6 +6,8 @@
 
 #include "mail/StoredMessage.h"
 #include "mail/TransferredFile.h"
+#include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "viewer/AttachmentFetcher.h"
 
@@ -32,7 +34,11 @@ class RequestAnswers final : public QObject {
     Q_OBJECT
 public:
     struct Options {
-        TimerFactory timers; // the process-wide ones when empty
+        TimerFactory timers;
+        // The settings the resolved requests are kept in (and the fetches' peers read).
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // Where the service's address comes from (the fetches' links).
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         Prompts* prompts = nullptr; // none are asked when null
         // The fetches' signalling links (WebSocket channels when empty).
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;

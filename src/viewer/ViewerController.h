@@ -11,6 +11,7 @@
 // other objects hold the controller weakly and do nothing once it is gone.
 
 #include "platform/KeyboardLayout.h"
+#include "platform/Platform.h"
 #include "viewer/PairedHosts.h"
 #include "viewer/RequestAnswers.h"
 #include "viewer/ViewerSession.h"
@@ -38,8 +39,10 @@ public:
     using PairingState = PairedHosts::PairingState;
 
     struct Options {
-        // The controller's timers (the process-wide ones when empty).
+        // The controller's timers (the platform's when empty).
         TimerFactory timers;
+        // The system's services; the settings are its defaults.
+        Platform platform;
         // Its questions, owner check and notifier (when null: nothing is asked, the owner
         // check refuses, notifications go nowhere).
         Prompts* prompts = nullptr;

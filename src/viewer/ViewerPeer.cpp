@@ -49,22 +49,24 @@ struct ViewerPeer::Impl {
 };
 
 std::shared_ptr<ViewerPeer> ViewerPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                             TimerFactory timers)
+                                             TimerFactory timers, const Defaults& defaults)
 {
-    std::shared_ptr<ViewerPeer> peer(new ViewerPeer(std::move(signal), relays, std::move(timers)));
-    peer->build(relays);
+    std::shared_ptr<ViewerPeer> peer(new ViewerPeer(std::move(signal), relays, std::move(timers), defaults));
+    peer->build(relays, defaults);
     return peer;
 }
 
-ViewerPeer::ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers)
-    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), impl_(std::make_unique<Impl>()),
-      diagnostics_(std::make_unique<ICEDiagnostics>(relays)), renderer_(std::make_shared<SampleBufferRenderer>())
+ViewerPeer::ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
+                       const Defaults& defaults)
+    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), media_(MediaSettings::read(defaults)),
+      impl_(std::make_unique<Impl>()), diagnostics_(std::make_unique<ICEDiagnostics>(relays, defaults)),
+      renderer_(std::make_shared<SampleBufferRenderer>())
 {
     impl_->stallWatch.framesDecoded = -1;
     impl_->stallWatch.lastRequest = -1e18;
 }
 
-void ViewerPeer::build(const std::vector<ICEServer>& relays)
+void ViewerPeer::build(const std::vector<ICEServer>& relays, const Defaults& defaults)
 {
     // Every event below runs on the main thread while the link is open, that is while
     // this peer exists and has not closed it.
@@ -79,7 +81,7 @@ void ViewerPeer::build(const std::vector<ICEServer>& relays)
         diagnostics_->recordError(url, code, text);
     };
     events.iceConnectionState = [this](PeerLink::IceConnectionState state) { iceStateChanged(int(state)); };
-    impl_->link = std::make_unique<PeerLink>(makeRTCConfiguration(relays), std::move(events));
+    impl_->link = std::make_unique<PeerLink>(media_, makeRTCConfiguration(defaults, relays), std::move(events));
 }
 
 ViewerPeer::~ViewerPeer()
@@ -124,7 +126,7 @@ void ViewerPeer::start()
         return;
     }
     webrtc::PeerConnectionInterface* connection = impl_->link->connection();
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory();
+    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory(media_);
 
     // The host's screen: receive only, H.265 first, then H.264.
     webrtc::RtpTransceiverInit videoInit;

@@ -11,6 +11,8 @@
 // Main thread only; WebRTC's callbacks reach it through its peer link. Each session
 // gets a new peer; it is not reused after close().
 
+#include "media/MediaSettings.h"
+#include "platform/Defaults.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SessionEvent.h"
@@ -46,10 +48,10 @@ public:
     static constexpr std::chrono::milliseconds kGoodbyeDelay{500};
     static constexpr double kPointerInterval = 1.0 / 60.0;
 
-    // timers: the stall poll, the failure grace and the goodbye's delay (the
-    // process-wide timers when empty).
+    // timers: the stall poll, the failure grace and the goodbye's delay; defaults: the
+    // settings, read once here (WebRTC's threads read none).
     static std::shared_ptr<ViewerPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                            TimerFactory timers = {});
+                                            TimerFactory timers, const Defaults& defaults);
     ~ViewerPeer() override;
 
     std::function<void()> onEnded;
@@ -106,8 +108,9 @@ public:
 
 private:
     struct Impl;
-    ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers);
-    void build(const std::vector<ICEServer>& relays);
+    ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
+               const Defaults& defaults);
+    void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void iceStateChanged(int state);
     void schedulePoll();
     void pollStats();
@@ -118,6 +121,7 @@ private:
 
     std::shared_ptr<SignalTransport> signal_;
     TimerFactory timers_;
+    MediaSettings media_;
     std::unique_ptr<Impl> impl_;
     std::unique_ptr<ICEDiagnostics> diagnostics_;
     std::shared_ptr<SampleBufferRenderer> renderer_;

@@ -58,7 +58,7 @@ ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
     : QObject(parent), parts_(parts), options_(std::move(options)),
       refusing_(options_.ownerCheck ? nullptr : OwnerCheck::none())
 {
-    Defaults& defaults = Defaults::standard();
+    Defaults& defaults = *options_.defaults;
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
 }
@@ -142,8 +142,8 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
     if (options_.makeTransport) {
         transport = options_.makeTransport(device.id);
     } else {
-        auto channel =
-            WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, device.id)));
+        auto channel = WebSocketSignalChannel::make(
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device.id)));
         transport = channel;
     }
     QPointer<ViewerSession> self(this);
@@ -317,7 +317,7 @@ void ViewerSession::handleAccepted()
         parts_.answers.setResolvedRequests(std::move(ids));
     }
     if (options_.makesPeers) {
-        auto peer = ViewerPeer::make(transport_, handshake.relays, options_.timers);
+        auto peer = ViewerPeer::make(transport_, handshake.relays, options_.timers, *options_.defaults);
         const std::string hostNonce = *handshake.hostNonce;
         peer->signOffer = [hostNonce, identity = parts_.identity](const std::string& sdp) {
             return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));
@@ -569,7 +569,7 @@ void ViewerSession::releaseControl()
 void ViewerSession::setSoundOn()
 {
     soundOn_ = !soundOn_;
-    Defaults::standard().setBool(kSoundOnKey, soundOn_);
+    options_.defaults->setBool(kSoundOnKey, soundOn_);
     if (peer_ && peer_->hasRemoteAudio())
         peer_->setRemoteAudioEnabled(soundOn_);
     Q_EMIT changed();

@@ -5,6 +5,8 @@
 // of it, with what the main window shows meanwhile.
 
 #include "media/MicrophoneResult.h"
+#include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/PairedDevice.h"
@@ -67,7 +69,9 @@ public:
         std::shared_ptr<DeviceIdentity> identity; // the device this helper proves to be
     };
     struct Options {
-        TimerFactory timers; // the process-wide ones when empty
+        TimerFactory timers;
+        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // WLSoundOn, the peer's settings
+        std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
         Prompts* prompts = nullptr; // none are asked when null
         OwnerCheck* ownerCheck = nullptr;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when

@@ -57,7 +57,6 @@ protected:
         askForHelp.close();
         processEventsFor(5);
         center.reset();
-        Defaults::setStandard(nullptr);
     }
 
     void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = "http://127.0.0.1:9")
@@ -67,8 +66,7 @@ protected:
         center.reset();
         here.contacts = helpers;
         here.make(history, serviceURL);
-        // A centre of its own: no open request left over from the last one.
-        Defaults::setStandard(std::make_shared<MemoryDefaults>());
+        // A centre of its own (its settings in memory): no open request left over from the last one.
         HelpRequestCenter::Options options;
         options.prompts = prompts.get();
         options.picturesFolder = pictures.path() / ("Request Pictures " + std::to_string(++centres));

@@ -43,7 +43,7 @@ TEST(MainWindow, FirstShownCentredThenWhereTheUserLeftIt)
     EXPECT_TRUE(window.isVisible());
 
     // At the next launch (a new window over the same settings) the frame comes back.
-    MainWindow next;
+    MainWindow next(rig.defaults);
     next.setViewer(rig.app->viewer());
     next.present();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&next));

@@ -199,17 +199,12 @@ void whiteDesktopBehind(XScreen& screen, std::initializer_list<QWidget*> windows
 struct OwnRequestCentre {
     OwnRequestCentre(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers)
     {
-        Defaults::setStandard(std::make_shared<MemoryDefaults>());
         HelpRequestCenter::Options options;
         options.picturesFolder = folder.path() / "Request Pictures";
         options.screens = [] { return std::make_unique<X11ScreenSource>(); };
         center.emplace(messenger, std::move(helpers), options);
     }
-    ~OwnRequestCentre()
-    {
-        center.reset();
-        Defaults::setStandard(nullptr);
-    }
+    ~OwnRequestCentre() { center.reset(); }
     HelpRequestCenter* operator->() { return &*center; }
     HelpRequestCenter& operator*() { return *center; }
 

@@ -83,9 +83,9 @@ TEST(Program, GoesOnlineAndQuitsOnSigtermSendingNothing)
         << output;
 
     // A helper reaches it and waits, bound to it at the service.
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
-    auto helper = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + id));
+    const MapInfoDictionary info(
+        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
+    auto helper = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + id));
     std::vector<SignalMessage> atHelper;
     bool helperClosed = false;
     helper->onMessage = [&](const SignalMessage& message) { atHelper.push_back(message); };
@@ -107,7 +107,6 @@ TEST(Program, GoesOnlineAndQuitsOnSigtermSendingNothing)
     EXPECT_FALSE(onlineAtService(service, id));
     output += run.readAll().toStdString();
     EXPECT_NE(output.find("Wickerlane: quitting"), std::string::npos) << output;
-    InfoDictionary::setStandard(nullptr);
 }
 
 } // namespace

@@ -105,8 +105,6 @@ struct UpdateRig {
         newArchive = tarOf({{"wickerlane", newProgram}, {"wickerlane.conf", "new settings"}});
     }
 
-    ~UpdateRig() { InfoDictionary::setStandard(nullptr); }
-
     void serveFeed(const QByteArray& feed) { server.route("/appcast.xml", {200, feed, "application/rss+xml", {}}); }
     // A feed naming the archive at /update.tar, signed as given.
     void serveUpdate(const QByteArray& archive, const std::string& signature, std::optional<qint64> length)
@@ -119,8 +117,8 @@ struct UpdateRig {
     {
         if (feed.empty())
             feed = server.url("/appcast.xml").toStdString();
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(std::map<std::string, std::string>{
-            {InfoKey::feedURL, feed}, {InfoKey::publicEDKey, key.publicKeyBase64()}}));
+        auto info = std::make_shared<MapInfoDictionary>(std::map<std::string, std::string>{
+            {InfoKey::feedURL, feed}, {InfoKey::publicEDKey, key.publicKeyBase64()}});
         updates = std::make_unique<Updates>(
             [this](const QUrl& feedURL, const std::string& publicKey) {
                 FeedUpdaterOptions options;
@@ -137,7 +135,7 @@ struct UpdateRig {
                 feedUpdater = updater.get();
                 return updater;
             },
-            idleTimers.factory());
+            info, idleTimers.factory());
         updates->isIdle = [this] {
             asked.push_back("isBeingHelped");
             if (beingHelped)
@@ -398,12 +396,14 @@ TEST(Updates, NoUpdaterWithoutAFeedWithAHostAndAKey)
         EXPECT_EQ(rig.updates->controller(), nullptr) << feed;
     }
     UpdateRig rig;
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{InfoKey::feedURL, "https://updates.example/appcast.xml"}}));
-    Updates updates([](const QUrl&, const std::string&) -> std::unique_ptr<Updater> {
-        ADD_FAILURE() << "no updater without a key";
-        return nullptr;
-    });
+    Updates updates(
+        [](const QUrl&, const std::string&) -> std::unique_ptr<Updater> {
+            ADD_FAILURE() << "no updater without a key";
+            return nullptr;
+        },
+        std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::feedURL, "https://updates.example/appcast.xml"}}),
+        rig.idleTimers.factory());
     updates.start();
     EXPECT_EQ(updates.controller(), nullptr);
 }
@@ -419,8 +419,6 @@ public:
 
 TEST(Updates, ASecondReadyUpdateReplacesTheWaitingOne)
 {
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(std::map<std::string, std::string>{
-        {InfoKey::feedURL, "https://updates.example/appcast.xml"}, {InfoKey::publicEDKey, "key"}}));
     ManualTimers timers;
     HandOverUpdater* updater = nullptr;
     Updates updates(
@@ -431,6 +429,8 @@ TEST(Updates, ASecondReadyUpdateReplacesTheWaitingOne)
             updater = made.get();
             return made;
         },
+        std::make_shared<MapInfoDictionary>(std::map<std::string, std::string>{
+            {InfoKey::feedURL, "https://updates.example/appcast.xml"}, {InfoKey::publicEDKey, "key"}}),
         timers.factory());
     bool busy = true;
     updates.isIdle = [&] { return !busy; };
@@ -453,7 +453,6 @@ TEST(Updates, ASecondReadyUpdateReplacesTheWaitingOne)
     EXPECT_EQ(timers.activeCount(), 0u);
     updates.installWhenIdle();
     EXPECT_EQ(installed.size(), 1u) << "nothing waits any more";
-    InfoDictionary::setStandard(nullptr);
 }
 
 TEST(Updates, FeedsAndVersions)

@@ -85,7 +85,6 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
     {
         SCOPED_TRACE("the sent help request: the window ends below its Close button");
         TempDir pictures;
-        Defaults::setStandard(std::make_shared<MemoryDefaults>());
         HelpRequestCenter::Options options;
         options.picturesFolder = pictures.path() / "Request Pictures";
         std::vector<PairedDevice> helpers{anna.record()};
@@ -104,7 +103,6 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         EXPECT_NEAR(panel->height(), panel->sizeHint().height(), 2);
         askForHelp.close();
         processEventsFor(5);
-        Defaults::setStandard(nullptr);
     }
 
     {

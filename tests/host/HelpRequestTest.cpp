@@ -346,7 +346,6 @@ class HostRequestPictures : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Defaults::setStandard(defaults);
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, "Host");
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
@@ -357,6 +356,7 @@ protected:
         HelpRequestCenter::Options centerOptions;
         centerOptions.prompts = &prompts;
         centerOptions.picturesFolder = folder.path() / "Request Pictures";
+        centerOptions.defaults = defaults;
         center = std::make_unique<HelpRequestCenter>(
             *messenger, [] { return std::vector<PairedDevice>{}; }, centerOptions);
     }
@@ -364,7 +364,6 @@ protected:
     {
         center.reset();
         messenger.reset();
-        Defaults::setStandard(nullptr);
     }
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();

@@ -121,7 +121,7 @@ TEST(HostSessionPairing, AllowStoresTheHelperAndAnswersAcceptedWithTheUsersName)
     EXPECT_EQ(rig.host->pairedHelpers().pairing()->code(), code);
 
     SigningKey helperKey = SigningKey::generate();
-    PairingClient client(code);
+    PairingClient client(code, rig.info);
     client.name = "Grace Hopper";
     client.signingKey = helperKey;
     std::optional<std::string> hostName;
@@ -154,7 +154,7 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
 
     rig.prompts.answerAlert(1); // "Don't Allow"
     rig.host->pairedHelpers().startPairing();
-    PairingClient refused(rig.host->pairedHelpers().pairing()->code());
+    PairingClient refused(rig.host->pairedHelpers().pairing()->code(), rig.info);
     refused.signingKey = SigningKey::generate();
     std::optional<std::string> failure;
     refused.onFailed = [&](const std::string& text) { failure = text; };
@@ -168,7 +168,7 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
     // told no rather than yes.
     rig.host->pairedHelpers().startPairing();
     const std::string code = rig.host->pairedHelpers().pairing()->code();
-    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/join/" + code));
+    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*rig.info, "v1/pair/join/" + code));
     std::vector<SignalMessage> atHelper;
     raw->onMessage = [&](const SignalMessage& m) { atHelper.push_back(m); };
     raw->open();
@@ -291,7 +291,7 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     };
     auto relay = std::make_shared<Relay>();
     relay->helper = &ada;
-    FileLinkPeer collect(FileLinkPeer::Role::collect, relay, {});
+    FileLinkPeer collect(FileLinkPeer::Role::collect, relay, {}, *rig.defaults);
     const std::string hostNonce = *ada.challenge->nonce;
     collect.signOffer = [&](const std::string& sdp) -> std::optional<std::string> {
         return ada.key.sign(offerSignatureMessage(hostNonce, sdp));

@@ -345,10 +345,9 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
     auto entry = config.path() / "autostart" / "org.wickerlane.Wickerlane.desktop";
     auto item = std::make_shared<XdgLoginItem>(entry);
     auto settings = std::make_shared<MemoryDefaults>();
-    Defaults::setStandard(settings);
 
     EXPECT_FALSE(opensAtLogin(*item));
-    setOpensAtLogin(*item, true);
+    setOpensAtLogin(*item, *settings, true);
     EXPECT_TRUE(opensAtLogin(*item));
     const std::string program = item->programPath();
     EXPECT_FALSE(program.empty());
@@ -361,10 +360,10 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
     // The same copy starting again changes nothing; a moved copy registers again.
     {
         CapturedLog log;
-        refreshLoginItem(*item);
+        refreshLoginItem(*item, *settings);
         EXPECT_FALSE(log.contains("Open at Login now opens"));
         settings->setString(kLoginItemPathKey, "/opt/old/wickerlane");
-        refreshLoginItem(*item);
+        refreshLoginItem(*item, *settings);
         EXPECT_TRUE(log.contains("Wickerlane: Open at Login now opens " + program));
         EXPECT_EQ(settings->string(kLoginItemPathKey), program);
     }
@@ -376,7 +375,7 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
     }
     EXPECT_FALSE(opensAtLogin(*item));
 
-    setOpensAtLogin(*item, false);
+    setOpensAtLogin(*item, *settings, false);
     EXPECT_FALSE(std::filesystem::exists(entry));
     EXPECT_FALSE(settings->contains(kLoginItemPathKey));
 
@@ -385,11 +384,9 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
     std::ofstream(config.path() / "blocked" / "autostart") << "a file";
     XdgLoginItem blocked(config.path() / "blocked" / "autostart" / "x.desktop");
     CapturedLog log;
-    setOpensAtLogin(blocked, true);
+    setOpensAtLogin(blocked, *settings, true);
     EXPECT_TRUE(log.contains("Wickerlane: could not change Open at Login: "));
     EXPECT_FALSE(settings->contains(kLoginItemPathKey));
-
-    Defaults::setStandard(nullptr);
 }
 
 // ---- administrator prompt ----

@@ -29,7 +29,6 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     XScreen screen;
     ASSERT_TRUE(screen.ok());
     auto defaults = std::make_shared<MemoryDefaults>();
-    Defaults::setStandard(defaults);
     MessengerOptions options;
     options.identity = MailIdentity::inMemory(defaults, "Host");
     options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
@@ -39,6 +38,7 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     HelpRequestCenter::Options centerOptions;
     centerOptions.picturesFolder = folder.path() / "Request Pictures";
     centerOptions.screens = [] { return std::make_unique<X11ScreenSource>(); };
+    centerOptions.defaults = defaults;
     HelpRequestCenter center(
         messenger, [] { return std::vector<PairedDevice>{}; }, centerOptions);
 
@@ -77,7 +77,6 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     setenv("DISPLAY", display.c_str(), 1);
     EXPECT_EQ(*center.problem(), "Couldn't take a screenshot. Is Screen Recording allowed for Wickerlane?");
     EXPECT_EQ(center.draft().size(), 1u);
-    Defaults::setStandard(nullptr);
 }
 
 } // namespace

@@ -35,10 +35,12 @@ namespace {
 using test::waitUntil;
 
 // Nothing leaves the machine: loopback candidates only, no public STUN server.
-void keepWebRTCLocal()
+std::shared_ptr<const Defaults> localOnly()
 {
-    Defaults::standard().setBool("WLLoopbackOnly", true);
-    Defaults::standard().setStringList(kSTUNServersKey, {});
+    auto settings = std::make_shared<MemoryDefaults>();
+    settings->setBool("WLLoopbackOnly", true);
+    settings->setStringList(kSTUNServersKey, {});
+    return settings;
 }
 
 std::string testBytes(std::size_t size, unsigned seed)
@@ -107,7 +109,6 @@ void watch(FileLinkPeer& peer, Outcome& outcome)
 
 class FileLinkTest : public ::testing::Test {
 protected:
-    void SetUp() override { keepWebRTCLocal(); }
 };
 
 // The host's side of one connector: what it sends goes to that connector's channel.
@@ -131,8 +132,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
 {
     test::ServiceProcess service;
     ASSERT_TRUE(service.start()) << service.log();
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
+    const MapInfoDictionary info(
+        std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
 
     // The host's standing link, as the relay link opens it.
     SigningKey hostKey = SigningKey::generate();
@@ -140,14 +141,14 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     const auto now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     auto hostLink = WebSocketSignalChannel::make(
-        IntroductionService::webSocketURL("v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
+        IntroductionService::webSocketURL(info, "v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
     hostLink->open();
     ASSERT_TRUE(waitUntil([&] { return hostLink->isOpen(); }));
 
     const std::vector<TransferredFile> pictures = threePictures();
     auto toHelper = std::make_shared<ChannelTransport>(hostLink);
-    auto serve =
-        std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, toHelper, std::vector<ICEServer>{}, pictures);
+    auto serve = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, toHelper, std::vector<ICEServer>{},
+                                                *localOnly(), pictures);
     ASSERT_NE(serve->peerConnection(), nullptr);
     serve->signAnswer = [](const std::string& sdp) {
         return std::optional<std::string>("answer:" + std::to_string(sdp.size()));
@@ -165,8 +166,9 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
         }
     };
 
-    auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/connect/" + hostId));
-    auto collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, helperLink, std::vector<ICEServer>{});
+    auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId));
+    auto collect =
+        std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, helperLink, std::vector<ICEServer>{}, *localOnly());
     collect->signOffer = [](const std::string& sdp) {
         return std::optional<std::string>("offer:" + std::to_string(sdp.size()));
     };
@@ -205,7 +207,6 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     serve.reset();
     helperLink->close();
     hostLink->close();
-    InfoDictionary::setStandard(nullptr);
 }
 
 // Two file-link peers joined by an in-process path.
@@ -217,8 +218,9 @@ struct PipedPair {
     explicit PipedPair(std::vector<TransferredFile> files)
     {
         serve = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, toCollector, std::vector<ICEServer>{},
-                                               std::move(files));
-        collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, toServer, std::vector<ICEServer>{});
+                                               *localOnly(), std::move(files));
+        collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, toServer, std::vector<ICEServer>{},
+                                                 *localOnly());
         toServer->deliver = [this](const SignalMessage& message) {
             if (message.kind == SignalMessage::Kind::offer)
                 serve->applyOffer(message);
@@ -331,7 +333,9 @@ public:
             if (channel_->isOpen())
                 play();
         };
-        link_ = std::make_unique<PeerLink>(makeRTCConfiguration({}), std::move(events), "Wickerlane: test sender: ");
+        auto settings = localOnly();
+        link_ = std::make_unique<PeerLink>(MediaSettings::read(*settings), makeRTCConfiguration(*settings, {}),
+                                           std::move(events), "Wickerlane: test sender: ");
     }
 
     bool ready() const { return link_->connection() != nullptr; }
@@ -407,7 +411,8 @@ struct Scripted {
 
     explicit Scripted(std::vector<Frame> script)
     {
-        collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, toSender, std::vector<ICEServer>{});
+        collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, toSender, std::vector<ICEServer>{},
+                                                 *localOnly());
         watch(*collect, outcome);
         sender = std::make_unique<ScriptedSender>(std::move(script), [this](const SignalMessage& message) {
             if (message.kind == SignalMessage::Kind::answer)

@@ -10,6 +10,7 @@
 #include "mail/PairingClient.h"
 #include "mail/PairingHost.h"
 #include "platform/InfoDictionary.h"
+#include "platform/linux/QtTimers.h"
 #include "protocol/Date.h"
 #include "protocol/SignalMessage.h"
 #include "signalling/IntroductionService.h"
@@ -45,10 +46,11 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(service_, nullptr);
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-            std::map<std::string, std::string>{{InfoKey::introductionURL, service_->httpUrl() + "/"}}));
+        info = std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::introductionURL, service_->httpUrl() + "/"}});
     }
-    void TearDown() override { InfoDictionary::setStandard(nullptr); }
+
+    std::shared_ptr<const InfoDictionary> info;
 
     // What each side reported.
     struct HostEvents {
@@ -113,7 +115,7 @@ TEST_F(PairingTest, BothSidesSeeTheSameNumberAndTheHelperStoresTheHost)
 {
     const std::string code = newPairingCode();
     test::ManualTimers timers;
-    PairingHost host(code, timers.factory());
+    PairingHost host(code, timers.factory(), info);
     host.signingKey = hostKey_;
     host.name = "Studio iMac";
     HostEvents hostEvents;
@@ -121,7 +123,7 @@ TEST_F(PairingTest, BothSidesSeeTheSameNumberAndTheHelperStoresTheHost)
     ASSERT_TRUE(startHost(host));
     ASSERT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{600s});
 
-    PairingClient client(code);
+    PairingClient client(code, info);
     client.signingKey = helperKey_;
     client.name = "Ada Lovelace";
     ClientEvents clientEvents;
@@ -177,13 +179,13 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
 {
     const std::string code = newPairingCode();
     test::ManualTimers timers;
-    PairingHost host(code, timers.factory());
+    PairingHost host(code, timers.factory(), info);
     host.signingKey = hostKey_;
     HostEvents hostEvents;
     watch(host, hostEvents);
     ASSERT_TRUE(startHost(host));
 
-    PairingClient client(code);
+    PairingClient client(code, info);
     client.signingKey = helperKey_;
     ClientEvents clientEvents;
     watch(client, clientEvents);
@@ -208,7 +210,7 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
 
 TEST_F(PairingTest, NoHostWaitingWithTheCode)
 {
-    PairingClient client(newPairingCode());
+    PairingClient client(newPairingCode(), info);
     client.signingKey = helperKey_;
     ClientEvents clientEvents;
     watch(client, clientEvents);
@@ -224,12 +226,12 @@ TEST_F(PairingTest, LinkClosingBeforeTheEnd)
     // The host goes away after its information reached the helper.
     {
         const std::string code = newPairingCode();
-        PairingHost host(code);
+        PairingHost host(code, qtTimerFactory(), info);
         host.signingKey = hostKey_;
         HostEvents hostEvents;
         watch(host, hostEvents);
         ASSERT_TRUE(startHost(host));
-        PairingClient client(code);
+        PairingClient client(code, info);
         client.signingKey = helperKey_;
         ClientEvents clientEvents;
         watch(client, clientEvents);
@@ -246,12 +248,12 @@ TEST_F(PairingTest, LinkClosingBeforeTheEnd)
     // The helper goes away after its request.
     {
         const std::string code = newPairingCode();
-        PairingHost host(code);
+        PairingHost host(code, qtTimerFactory(), info);
         host.signingKey = hostKey_;
         HostEvents hostEvents;
         watch(host, hostEvents);
         ASSERT_TRUE(startHost(host));
-        PairingClient client(code);
+        PairingClient client(code, info);
         client.signingKey = helperKey_;
         ClientEvents clientEvents;
         watch(client, clientEvents);
@@ -270,7 +272,7 @@ TEST_F(PairingTest, ExpiryEndsTheWaitAndTheCodeIsGone)
 {
     const std::string code = newPairingCode();
     test::ManualTimers timers;
-    PairingHost host(code, timers.factory());
+    PairingHost host(code, timers.factory(), info);
     host.signingKey = hostKey_;
     HostEvents hostEvents;
     watch(host, hostEvents);
@@ -284,7 +286,7 @@ TEST_F(PairingTest, ExpiryEndsTheWaitAndTheCodeIsGone)
     EXPECT_EQ(host.channel(), nullptr);
 
     // A helper arriving afterwards finds no one.
-    PairingClient client(code);
+    PairingClient client(code, info);
     client.signingKey = helperKey_;
     ClientEvents clientEvents;
     watch(client, clientEvents);
@@ -299,13 +301,13 @@ TEST_F(PairingTest, ExpiryEndsTheWaitAndTheCodeIsGone)
 TEST_F(PairingTest, HelperToleratesAnUnnamedHostAndIgnoresStrayMessages)
 {
     const std::string code = newPairingCode();
-    auto rawHost = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/host/" + code));
+    auto rawHost = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info, "v1/pair/host/" + code));
     std::vector<SignalMessage> atHost;
     rawHost->onMessage = [&](const SignalMessage& message) { atHost.push_back(message); };
     rawHost->open();
     ASSERT_TRUE(waitUntil([&] { return rawHost->isOpen(); }));
 
-    PairingClient client(code);
+    PairingClient client(code, info);
     client.signingKey = helperKey_;
     client.name = "Grace";
     ClientEvents clientEvents;
@@ -346,14 +348,14 @@ TEST_F(PairingTest, HostAnswersOnlyAGoodRequestOnce)
 {
     const std::string code = newPairingCode();
     test::ManualTimers timers;
-    PairingHost host(code, timers.factory());
+    PairingHost host(code, timers.factory(), info);
     host.signingKey = hostKey_;
     host.name = "Kitchen";
     HostEvents hostEvents;
     watch(host, hostEvents);
     ASSERT_TRUE(startHost(host));
 
-    auto rawHelper = WebSocketSignalChannel::make(IntroductionService::webSocketURL("v1/pair/join/" + code));
+    auto rawHelper = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info, "v1/pair/join/" + code));
     std::vector<SignalMessage> atHelper;
     rawHelper->onMessage = [&](const SignalMessage& message) { atHelper.push_back(message); };
     rawHelper->open();

@@ -2,9 +2,6 @@
 // owner-check dialog need one). Without a display the offscreen platform stands in.
 #include <QApplication>
 
-#include "platform/OneShotTimer.h"
-#include "platform/linux/QtTimers.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,7 +11,6 @@ int main(int argc, char** argv)
     if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    wl::setStandardTimers(wl::qtTimerFactory());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

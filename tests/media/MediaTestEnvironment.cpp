@@ -1,7 +1,6 @@
-// Every media test runs with the shared factory made for loopback only: set the
-// setting and make the factory before the first test, whatever its order.
+// Every media test runs with the shared factory made for loopback only: make it with
+// that setting before the first test, whatever its order.
 #include "media/PeerConnectionFactory.h"
-#include "platform/Defaults.h"
 
 #include <api/task_queue/default_task_queue_factory.h>
 #include <modules/audio_device/include/test_audio_device.h>
@@ -14,14 +13,15 @@ class LoopbackOnlyEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        wl::Defaults::standard().setBool("WLLoopbackOnly", true);
         // An audio device that records pulsed noise and discards what it plays: audio
         // tracks then really send, as they do with the program's own device.
         static auto queues = webrtc::CreateDefaultTaskQueueFactory();
         wl::factoryAudioDevice() = webrtc::TestAudioDeviceModule::Create(
             queues.get(), webrtc::TestAudioDeviceModule::CreatePulsedNoiseCapturer(8000, 48000),
             webrtc::TestAudioDeviceModule::CreateDiscardRenderer(48000));
-        ASSERT_NE(wl::makePeerConnectionFactory(), nullptr);
+        wl::MediaSettings loopbackOnly;
+        loopbackOnly.loopbackOnly = true;
+        ASSERT_NE(wl::makePeerConnectionFactory(loopbackOnly), nullptr);
     }
 };
 

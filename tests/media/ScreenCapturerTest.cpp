@@ -6,7 +6,6 @@
 #include "media/KeyFrameRequest.h"
 #include "media/ScreenCapturer.h"
 #include "platform/CaptureExclusion.h"
-#include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/linux/X11ScreenSource.h"
 
@@ -67,7 +66,6 @@ protected:
         capturer.reset();
         if (source)
             asSource()->RemoveSink(&sink);
-        wl::Defaults::standard().remove("WLMaxWidth");
     }
 
     rtc::VideoSourceInterface<webrtc::VideoFrame>* asSource() { return source.get(); }
@@ -178,7 +176,9 @@ TEST_F(ScreenCapturerTest, ExcludedWindowIsBlackInTheSentFrame)
 
 TEST_F(ScreenCapturerTest, MaxWidthScalesTheCapture)
 {
-    wl::Defaults::standard().setNumber("WLMaxWidth", 960);
+    wl::MediaSettings settings;
+    settings.maxWidth = 960;
+    capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), settings);
     startAndWait(*capturer, 0, false);
     ASSERT_TRUE(capturer->captureSize());
     EXPECT_EQ(capturer->captureSize()->width, 960);

@@ -384,16 +384,15 @@ TEST(H264Codec, BitrateChangesApplyInPlace)
 
 TEST(VideoCodecFactories, OrderAndSettings)
 {
-    auto& defaults = wl::Defaults::standard();
-    defaults.setBool("WLDisableH265", false);
-    auto formats = wl::preferredVideoFormats(true);
+    wl::MemoryDefaults defaults;
+    auto formats = wl::preferredVideoFormats(true, wl::MediaSettings::read(defaults));
     ASSERT_EQ(formats.size(), 3u);
     EXPECT_EQ(formats[0].name, "H265");
     EXPECT_TRUE(formats[0].parameters.empty()) << "bare H265/90000";
     EXPECT_EQ(formats[1].name, "H264");
     EXPECT_EQ(formats[1].parameters.at("packetization-mode"), "1");
     EXPECT_EQ(formats[2].name, "VP8");
-    for (const auto& f : wl::preferredVideoFormats(false))
+    for (const auto& f : wl::preferredVideoFormats(false, wl::MediaSettings::read(defaults)))
         EXPECT_NE(f.name, "VP9");
 
     wl::VideoEncoderFactory encoders;
@@ -401,17 +400,23 @@ TEST(VideoCodecFactories, OrderAndSettings)
     EXPECT_EQ(encoders.CreateVideoEncoder(webrtc::SdpVideoFormat("VP9")), nullptr);
 
     defaults.setBool("WLDisableH265", true);
-    EXPECT_EQ(wl::preferredVideoFormats(true)[0].name, "H264");
-    EXPECT_EQ(wl::preferredVideoFormats(false)[0].name, "H264");
-    EXPECT_FALSE(wl::wantsTenBitH265());
+    const auto noH265 = wl::MediaSettings::read(defaults);
+    EXPECT_EQ(wl::preferredVideoFormats(true, noH265)[0].name, "H264");
+    EXPECT_EQ(wl::preferredVideoFormats(false, noH265)[0].name, "H264");
+    EXPECT_FALSE(wl::wantsTenBitH265(noH265));
+    // A factory made with the choice follows it as the choice changes.
+    auto choice = std::make_shared<wl::VideoCodecChoice>();
+    wl::VideoDecoderFactory decoders(choice);
+    EXPECT_EQ(decoders.GetSupportedFormats()[0].name, "H265");
+    choice->h265 = false;
+    EXPECT_EQ(decoders.GetSupportedFormats()[0].name, "H264");
     defaults.setBool("WLDisableH265", false);
     // The X screen delivers 8 bits per channel: no session asks for 10, whatever the settings.
     EXPECT_TRUE(wl::canDecodeH265());
     EXPECT_FALSE(wl::ScreenCapturer::deliversTenBits());
-    EXPECT_FALSE(wl::wantsTenBitH265());
+    EXPECT_FALSE(wl::wantsTenBitH265(wl::MediaSettings::read(defaults)));
     defaults.setBool("WLDisable10Bit", true);
-    EXPECT_FALSE(wl::wantsTenBitH265());
-    defaults.setBool("WLDisable10Bit", false);
+    EXPECT_FALSE(wl::wantsTenBitH265(wl::MediaSettings::read(defaults)));
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include "media/KeyFrameRequest.h"
 #include "media/ScreenCapturer.h"
-#include "platform/Defaults.h"
 #include "platform/linux/X11ScreenSource.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +30,6 @@ protected:
     {
         peers.reset();
         capturer.reset();
-        wl::Defaults::standard().setBool("WLDisableH265", false);
     }
 
     void startCapture()
@@ -94,10 +92,11 @@ TEST_F(VideoPeers, ScreenTravelsAsH265AndDecodesToTheScreen)
 
 TEST_F(VideoPeers, H264WhenH265IsDisabled)
 {
-    wl::Defaults::standard().setBool("WLDisableH265", true);
+    wl::MediaSettings noH265;
+    noH265.h265 = false;
     screen.paintPattern(11);
     startCapture();
-    peers = std::make_unique<LoopbackPeers>(source);
+    peers = std::make_unique<LoopbackPeers>(source, std::string(), noH265);
     ASSERT_TRUE(peers->connect());
     expectDecodedFrameMatchesScreen();
     auto stats = peers->receiverStats();

@@ -22,10 +22,9 @@ using namespace wl;
 TEST(ProgramInfoDictionary, DefaultsThenSettingsThenEnvironment)
 {
     auto defaults = std::make_shared<MemoryDefaults>();
-    Defaults::setStandard(defaults);
     unsetenv("WLIntroductionURL");
     unsetenv("SUFeedURL");
-    ProgramInfoDictionary info;
+    ProgramInfoDictionary info(defaults);
 
     EXPECT_EQ(info.value("WLIntroductionURL"), "http://127.0.0.1:8787/");
     EXPECT_EQ(info.value("SUFeedURL"), "");
@@ -40,18 +39,16 @@ TEST(ProgramInfoDictionary, DefaultsThenSettingsThenEnvironment)
     setenv("WLIntroductionURL", "http://127.0.0.1:9999/", 1);
     EXPECT_EQ(info.value("WLIntroductionURL"), "http://127.0.0.1:9999/");
     unsetenv("WLIntroductionURL");
-    Defaults::setStandard(nullptr);
 }
 
-TEST(InfoDictionary, AnInstalledMapAnswersForTheProcess)
+TEST(InfoDictionary, AMapAnswersOnlyItsKeys)
 {
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{"WLIntroductionURL", "http://127.0.0.1:1/"}}));
-    EXPECT_EQ(InfoDictionary::standard().string("WLIntroductionURL"), "http://127.0.0.1:1/");
-    EXPECT_EQ(InfoDictionary::standard().string("SUFeedURL"), "");
-    // Until start-up installs the program's own dictionary, no key has a value.
-    InfoDictionary::setStandard(nullptr);
-    EXPECT_EQ(InfoDictionary::standard().value("WLIntroductionURL"), std::nullopt);
+    const InfoDictionary& info =
+        MapInfoDictionary(std::map<std::string, std::string>{{"WLIntroductionURL", "http://127.0.0.1:1/"}});
+    EXPECT_EQ(info.string("WLIntroductionURL"), "http://127.0.0.1:1/");
+    EXPECT_EQ(info.string("SUFeedURL"), "");
+    // The stand-in a platform record starts with has no key at all.
+    EXPECT_EQ(MapInfoDictionary().value("WLIntroductionURL"), std::nullopt);
 }
 
 namespace {

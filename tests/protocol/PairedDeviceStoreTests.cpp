@@ -9,13 +9,7 @@ namespace {
 
 class PairedDevices : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        defaults = std::make_shared<MemoryDefaults>();
-        Defaults::setStandard(defaults);
-    }
-    void TearDown() override { Defaults::setStandard(nullptr); }
-    std::shared_ptr<MemoryDefaults> defaults;
+    std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
 };
 
 PairedDevice sample(const std::string& id)
@@ -32,7 +26,7 @@ PairedDevice sample(const std::string& id)
 
 TEST_F(PairedDevices, SaveAndLoadKeepEveryField)
 {
-    PairedDeviceStore store{"WLPairedHosts"};
+    PairedDeviceStore store{*defaults, "WLPairedHosts"};
     EXPECT_TRUE(store.load().empty());
 
     PairedDevice a = sample("a");
@@ -42,7 +36,7 @@ TEST_F(PairedDevices, SaveAndLoadKeepEveryField)
     store.save({a, b});
     EXPECT_EQ(store.load(), (std::vector<PairedDevice>{a, b}));
     // Another key is another list.
-    EXPECT_TRUE(PairedDeviceStore{"WLPairedHelpers"}.load().empty());
+    EXPECT_TRUE((PairedDeviceStore{*defaults, "WLPairedHelpers"}.load().empty()));
 
     store.save({});
     EXPECT_TRUE(store.load().empty());
@@ -51,7 +45,7 @@ TEST_F(PairedDevices, SaveAndLoadKeepEveryField)
 
 TEST_F(PairedDevices, UndecodableDataLoadsAsEmpty)
 {
-    PairedDeviceStore store{"WLPairedHosts"};
+    PairedDeviceStore store{*defaults, "WLPairedHosts"};
     for (const char* bad : {"", "not json", "{}", "[1]", "[{\"id\":\"a\"}]",
                             "[{\"id\":1,\"name\":\"n\","
                             "\"publicKey\":\"k\",\"pairedAt\":0}]"}) {

@@ -49,12 +49,10 @@ TEST(ICEDiagnostics, SummaryLines)
 
 TEST(ICEDiagnostics, ReadsForceRelayFromTheSettings)
 {
-    auto defaults = std::make_shared<MemoryDefaults>();
-    Defaults::setStandard(defaults);
-    EXPECT_FALSE(ICEDiagnostics({}).forceRelay());
-    defaults->setBool("WLForceRelay", true);
-    EXPECT_TRUE(ICEDiagnostics({}).forceRelay());
-    Defaults::setStandard(nullptr);
+    MemoryDefaults defaults;
+    EXPECT_FALSE(ICEDiagnostics({}, defaults).forceRelay());
+    defaults.setBool("WLForceRelay", true);
+    EXPECT_TRUE(ICEDiagnostics({}, defaults).forceRelay());
 }
 
 TEST(ICEDiagnostics, ManyThreadsAtOnceLoseNothing)

@@ -14,10 +14,9 @@ using wl::test::waitUntil;
 
 namespace {
 
-void useIntroductionService(const std::string& baseURL)
+MapInfoDictionary useIntroductionService(const std::string& baseURL)
 {
-    InfoDictionary::setStandard(
-        std::make_shared<MapInfoDictionary>(std::map<std::string, std::string>{{"WLIntroductionURL", baseURL}}));
+    return MapInfoDictionary(std::map<std::string, std::string>{{"WLIntroductionURL", baseURL}});
 }
 
 // Answers every request with a fixed raw HTTP response (or closes without one) and
@@ -61,10 +60,10 @@ QByteArray httpResponse(int status, const QByteArray& body)
 
 std::optional<bool> askOnline(const std::string& base, const std::string& id = std::string(64, 'a'))
 {
-    useIntroductionService(base);
+    const MapInfoDictionary info = useIntroductionService(base);
     std::optional<bool> answer;
     int calls = 0;
-    IntroductionService::isOnline(id, [&](bool online) {
+    IntroductionService::isOnline(info, id, [&](bool online) {
         answer = online;
         ++calls;
     });
@@ -76,40 +75,41 @@ std::optional<bool> askOnline(const std::string& base, const std::string& id = s
 
 class IntroductionServiceTest : public ::testing::Test {
 protected:
-    void TearDown() override { InfoDictionary::setStandard(nullptr); }
+    MapInfoDictionary info; // no key: the default service
 };
 
 } // namespace
 
 TEST_F(IntroductionServiceTest, WebSocketURLs)
 {
-    useIntroductionService("http://127.0.0.1:8787/");
-    EXPECT_EQ(IntroductionService::webSocketURL("v1/connect/abc").toString(), "ws://127.0.0.1:8787/v1/connect/abc");
+    info = useIntroductionService("http://127.0.0.1:8787/");
+    EXPECT_EQ(IntroductionService::webSocketURL(info, "v1/connect/abc").toString(),
+              "ws://127.0.0.1:8787/v1/connect/abc");
 
-    useIntroductionService("https://intro.example.org");
-    EXPECT_EQ(IntroductionService::webSocketURL("v1/pair/join/ABCD2345").toString(),
+    info = useIntroductionService("https://intro.example.org");
+    EXPECT_EQ(IntroductionService::webSocketURL(info, "v1/pair/join/ABCD2345").toString(),
               "wss://intro.example.org/v1/pair/join/ABCD2345");
 
     // A base with a path keeps it; the path is appended as a component.
-    useIntroductionService("https://example.org/intro");
-    EXPECT_EQ(IntroductionService::webSocketURL("v1/host/ff").toString(), "wss://example.org/intro/v1/host/ff");
-    EXPECT_EQ(IntroductionService::httpURL("v1/status/ff").toString(), "https://example.org/intro/v1/status/ff");
+    info = useIntroductionService("https://example.org/intro");
+    EXPECT_EQ(IntroductionService::webSocketURL(info, "v1/host/ff").toString(), "wss://example.org/intro/v1/host/ff");
+    EXPECT_EQ(IntroductionService::httpURL(info, "v1/status/ff").toString(), "https://example.org/intro/v1/status/ff");
 
     // Query items only when there are some, percent-encoded so base64 survives.
-    useIntroductionService("http://127.0.0.1:8787/");
-    QUrl signedURL =
-        IntroductionService::webSocketURL("v1/host/ab", {{"pub", "a+b/c=="}, {"ts", "1700000000"}, {"sig", "x y&z"}});
+    info = useIntroductionService("http://127.0.0.1:8787/");
+    QUrl signedURL = IntroductionService::webSocketURL(info, "v1/host/ab",
+                                                       {{"pub", "a+b/c=="}, {"ts", "1700000000"}, {"sig", "x y&z"}});
     EXPECT_EQ(signedURL.toString(QUrl::FullyEncoded),
               "ws://127.0.0.1:8787/v1/host/ab?pub=a%2Bb%2Fc%3D%3D&ts=1700000000&sig=x%20y%26z");
     QUrlQuery query(signedURL);
     EXPECT_EQ(query.queryItemValue("pub", QUrl::FullyDecoded), "a+b/c==");
     EXPECT_EQ(query.queryItemValue("sig", QUrl::FullyDecoded), "x y&z");
-    EXPECT_FALSE(IntroductionService::webSocketURL("v1/host/ab", {}).hasQuery());
+    EXPECT_FALSE(IntroductionService::webSocketURL(info, "v1/host/ab", {}).hasQuery());
 
     // Unusable settings fall back to the default service.
     for (const char* bad : {"", "not a url", "ftp://example.org/", "http://"}) {
-        useIntroductionService(bad);
-        EXPECT_EQ(IntroductionService::webSocketURL("v1/status/x").toString(), "ws://127.0.0.1:8787/v1/status/x")
+        info = useIntroductionService(bad);
+        EXPECT_EQ(IntroductionService::webSocketURL(info, "v1/status/x").toString(), "ws://127.0.0.1:8787/v1/status/x")
             << bad;
     }
 }
@@ -151,11 +151,11 @@ TEST_F(IntroductionServiceTest, IsOnlineOnlyForStatus200WithOnlineTrue)
 TEST_F(IntroductionServiceTest, IsOnlineSkipsTheCallbackWhenItsContextIsGone)
 {
     TinyHttpServer online(httpResponse(200, "{\"online\": true}"));
-    useIntroductionService(online.base());
+    info = useIntroductionService(online.base());
     auto context = std::make_unique<QObject>();
     bool called = false;
     IntroductionService::isOnline(
-        "ab", [&](bool) { called = true; }, context.get());
+        info, "ab", [&](bool) { called = true; }, context.get());
     context.reset();
     ASSERT_TRUE(waitUntil([&] { return online.requestLines_.size() == 1; }));
     wl::test::processEventsFor(50);

@@ -23,10 +23,10 @@ using wl::test::waitUntil;
 
 namespace {
 
-void useIntroductionService(const QString& baseURL)
+std::shared_ptr<const InfoDictionary> useIntroductionService(const QString& baseURL)
 {
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL.toStdString()}}));
+    return std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{"WLIntroductionURL", baseURL.toStdString()}});
 }
 
 QString introductionAt(quint16 port)
@@ -46,7 +46,6 @@ struct StatusRecorder {
 
 class RelayLinkTest : public ::testing::Test {
 protected:
-    void TearDown() override { InfoDictionary::setStandard(nullptr); }
     std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(std::make_shared<MemoryKeyStore>());
 };
 
@@ -55,9 +54,9 @@ protected:
 TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(identity, timers.factory());
+    RelayLink link(identity, timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
 
@@ -98,9 +97,9 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
 TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterStayingOpen)
 {
     quint16 port = wl::test::unusedLoopbackPort();
-    useIntroductionService(introductionAt(port));
+    auto info = useIntroductionService(introductionAt(port));
     ManualTimers timers;
-    RelayLink link(identity, timers.factory());
+    RelayLink link(identity, timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     EXPECT_EQ(link.retryDelay, 1.0);
@@ -145,9 +144,9 @@ TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterSta
 TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(identity, timers.factory());
+    RelayLink link(identity, timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -167,9 +166,9 @@ TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
 
 TEST_F(RelayLinkTest, StopEndsReconnection)
 {
-    useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
+    auto info = useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
     ManualTimers timers;
-    RelayLink link(identity, timers.factory());
+    RelayLink link(identity, timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -187,9 +186,9 @@ TEST_F(RelayLinkTest, StopEndsReconnection)
 TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    RelayLink link(identity, timers.factory());
+    RelayLink link(identity, timers.factory(), info);
     StatusRecorder recorder;
     recorder.attach(link);
     link.connect();
@@ -210,9 +209,9 @@ TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
 TEST_F(RelayLinkTest, SessionTransportOutlivingItsLinkDoesNothing)
 {
     LocalWebSocketServer server;
-    useIntroductionService(server.baseURL());
+    auto info = useIntroductionService(server.baseURL());
     ManualTimers timers;
-    auto link = std::make_unique<RelayLink>(identity, timers.factory());
+    auto link = std::make_unique<RelayLink>(identity, timers.factory(), info);
     RelaySessionTransport transport(link.get(), std::nullopt);
     transport.send(SignalMessage::make(SignalMessage::Kind::bye)); // no channel yet: nothing
     link->connect();

@@ -15,8 +15,6 @@ namespace {
 
 class WithSettings : public ::testing::Test {
 protected:
-    void SetUp() override { Defaults::setStandard(defaults); }
-    void TearDown() override { Defaults::setStandard(nullptr); }
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
 };
 
@@ -29,7 +27,7 @@ TEST_F(RTCConfiguration, DefaultSTUNThenOneEntryPerRelay)
     std::vector<ICEServer> relays = {
         ICEServer{{"turn:127.0.0.1:3478?transport=udp", "turn:127.0.0.1:3478?transport=tcp"}, "1700:ab", "secret"},
         ICEServer{{"stun:127.0.0.1:3478"}, "only-user", std::nullopt}, ICEServer{{}, std::nullopt, std::nullopt}};
-    auto config = makeRTCConfiguration(relays);
+    auto config = makeRTCConfiguration(*defaults, relays);
     EXPECT_EQ(config.sdp_semantics, webrtc::SdpSemantics::kUnifiedPlan);
     EXPECT_EQ(config.continual_gathering_policy, webrtc::PeerConnectionInterface::GATHER_CONTINUALLY);
     EXPECT_EQ(config.type, webrtc::PeerConnectionInterface::kAll);
@@ -48,14 +46,14 @@ TEST_F(RTCConfiguration, TheSTUNSettingReplacesTheDefaultsAndForceRelayRestricts
 {
     defaults->setStringList("WLSTUNServers", {});
     defaults->setBool("WLForceRelay", true);
-    auto config = makeRTCConfiguration({ICEServer{{"turn:127.0.0.1:3478"}, "u", "p"}});
+    auto config = makeRTCConfiguration(*defaults, {ICEServer{{"turn:127.0.0.1:3478"}, "u", "p"}});
     ASSERT_EQ(config.servers.size(), 1u);
     EXPECT_EQ(config.servers[0].urls, std::vector<std::string>{"turn:127.0.0.1:3478"});
     EXPECT_EQ(config.type, webrtc::PeerConnectionInterface::kRelay);
-    EXPECT_TRUE(makeRTCConfiguration({}).servers.empty());
+    EXPECT_TRUE(makeRTCConfiguration(*defaults, {}).servers.empty());
 
     defaults->setStringList("WLSTUNServers", {"stun:127.0.0.1:3478"});
-    config = makeRTCConfiguration({});
+    config = makeRTCConfiguration(*defaults, {});
     ASSERT_EQ(config.servers.size(), 1u);
     EXPECT_EQ(config.servers[0].urls, std::vector<std::string>{"stun:127.0.0.1:3478"});
 

@@ -31,20 +31,16 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.start());
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
+        rig.info = std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
         rig.make();
     }
-    void TearDown() override
-    {
-        rig.destroy();
-        InfoDictionary::setStandard(nullptr);
-    }
+    void TearDown() override { rig.destroy(); }
 
     // A host waiting with a new code, answering with `allow` once asked (or not at all).
     std::unique_ptr<PairingHost> waitingHost(std::optional<bool> allow)
     {
-        auto host = std::make_unique<PairingHost>(newPairingCode());
+        auto host = std::make_unique<PairingHost>(newPairingCode(), qtTimerFactory(), rig.info);
         host->name = "Ada Lovelace";
         host->signingKey = hostKey;
         PairingHost* raw = host.get();

@@ -78,7 +78,7 @@ std::string askingBannerText(int people);
 
 struct PeopleViewOptions {
     std::function<Date()> clock; // dateNow when empty
-    TimerFactory timers; // what moves the ages on (the process-wide timers when empty)
+    TimerFactory timers; // what moves the ages on (the ages stay put when empty)
     Prompts* prompts = nullptr; // none are asked when null
     // Opens a picture window (PictureWindowController::show when empty).
     std::function<void(const TransferredFile&, const QString& title)> openPicture;

@@ -46,7 +46,7 @@ struct FeedUpdaterOptions {
     std::string programName = "wickerlane";
     // After a successful installation: start the new program and end this one.
     std::function<void()> relaunch;
-    // The automatic checks (the process-wide timers when empty).
+    // The automatic checks (none when empty).
     TimerFactory timers;
     std::chrono::milliseconds firstCheck{std::chrono::minutes(1)};
     std::chrono::milliseconds checkInterval{std::chrono::hours(24)};

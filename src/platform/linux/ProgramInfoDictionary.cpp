@@ -6,6 +6,10 @@
 
 namespace wl {
 
+ProgramInfoDictionary::ProgramInfoDictionary(std::shared_ptr<const Defaults> settings) : settings_(std::move(settings))
+{
+}
+
 std::optional<std::string> ProgramInfoDictionary::builtIn(const std::string& key)
 {
     if (key == InfoKey::introductionURL)
@@ -21,7 +25,7 @@ std::optional<std::string> ProgramInfoDictionary::value(const std::string& key) 
         return std::nullopt;
     if (const char* env = std::getenv(key.c_str()))
         return std::string(env);
-    if (auto setting = Defaults::standard().string(key))
+    if (auto setting = settings_->string(key))
         return setting;
     return builtIn(key);
 }

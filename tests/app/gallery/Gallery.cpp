@@ -41,7 +41,6 @@
 #include "platform/SystemServices.h"
 #include "platform/linux/OwnerPasswordDialog.h"
 #include "platform/linux/QtPrompts.h"
-#include "platform/linux/QtTimers.h"
 #include "protocol/Roster.h"
 #include "viewer/PairingSheet.h"
 #include "viewer/ViewerRootView.h"
@@ -271,7 +270,6 @@ void smallWindows(const std::string& silentServiceURL)
     auto requestOptions = [&] {
         HelpRequestCenter::Options options;
         options.picturesFolder = requestPictures.path() / std::to_string(++centres);
-        Defaults::standard().remove(HelpRequestCenter::kActiveKey);
         return options;
     };
     const Date T = dateNow();
@@ -719,7 +717,6 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     applyDarkStyle(app);
-    setStandardTimers(qtTimerFactory());
     folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("gallery");
     QDir().mkpath(folder);
 
@@ -736,10 +733,10 @@ int main(int argc, char** argv)
 
     // ---- a computer with helpers, a roster, mail and an open help request ----
     AppRig rig;
-    InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+    rig.platform.info = std::make_shared<MapInfoDictionary>(
         std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"},
                                            {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
-                                           {InfoKey::publicEDKey, "a2V5"}}));
+                                           {InfoKey::publicEDKey, "a2V5"}});
     rig.defaults->setStringList("WLSTUNServers", {});
     auto permissions = std::make_shared<SwitchablePermissions>();
     rig.platform.permissions = permissions;

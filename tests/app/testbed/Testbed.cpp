@@ -204,8 +204,10 @@ private:
 class Testbed {
 public:
     Testbed(wl::WickerlaneApp& program, wl::test::ScriptedPrompts& prompts, wl::test::ScriptedOwnerCheck& owner,
-            wl::test::ScriptedAdminPrompt& admin, wl::test::WarpTimers& timers, WheelWatchingPoster& poster)
-        : program_(program), prompts_(prompts), owner_(owner), admin_(admin), timers_(timers), poster_(poster)
+            wl::test::ScriptedAdminPrompt& admin, wl::test::WarpTimers& timers, WheelWatchingPoster& poster,
+            std::shared_ptr<wl::Defaults> settings)
+        : program_(program), prompts_(prompts), owner_(owner), admin_(admin), timers_(timers), poster_(poster),
+          settings_(std::move(settings))
     {
         // The comparison number the sheet showed, kept after pairing moves on.
         wl::ViewerController* viewer = program_.viewer();
@@ -420,7 +422,7 @@ public:
             return {{"inUse", static_cast<long long>(info.uordblks + info.hblkhd)}};
         }
         if (cmd == "quit") {
-            wl::Defaults::standard().sync();
+            settings_->sync();
             std::_Exit(0);
         }
         return {{"error", "unknown command " + cmd}};
@@ -675,6 +677,7 @@ private:
     wl::test::ScriptedAdminPrompt& admin_;
     wl::test::WarpTimers& timers_;
     WheelWatchingPoster& poster_;
+    std::shared_ptr<wl::Defaults> settings_;
     std::string verifyNumber_;
     Qt::MouseButtons heldButtons_;
 };
@@ -691,7 +694,8 @@ int main(int argc, char** argv)
     options.platform = wl::chooseDesktopBackends();
     // Qt's timers, on a clock the test may move forward.
     wl::test::WarpTimers timers;
-    wl::setStandardTimers(timers.factory());
+    options.platform.timers = timers.factory();
+    auto settings = options.platform.defaults;
     auto poster = std::make_shared<WheelWatchingPoster>();
     options.platform.inputPoster = poster;
     wl::applyDarkStyle(app);
@@ -706,7 +710,7 @@ int main(int argc, char** argv)
         return 1;
     // Tests drive and photograph the helper's window whether or not it has paired hosts yet.
     program.openMainWindow();
-    Testbed testbed(program, *prompts, *owner, *admin, timers, *poster);
+    Testbed testbed(program, *prompts, *owner, *admin, timers, *poster, settings);
     testbed.reply = [](const json& answer) {
         std::string out = answer.dump() + "\n";
         std::fwrite(out.data(), 1, out.size(), stdout);

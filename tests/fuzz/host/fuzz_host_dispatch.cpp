@@ -120,8 +120,7 @@ struct World {
         auto defaults = std::make_shared<MemoryDefaults>();
         defaults->setBool("WLLoopbackOnly", true);
         defaults->setStringList(kSTUNServersKey, {});
-        Defaults::setStandard(defaults);
-        PeerLink link(makeRTCConfiguration({}), {}, "Wickerlane: fuzz: ");
+        PeerLink link(MediaSettings::read(*defaults), makeRTCConfiguration(*defaults, {}), {}, "Wickerlane: fuzz: ");
         if (!link.connection())
             return "v=0\r\n";
         webrtc::RtpTransceiverInit init;
@@ -170,7 +169,6 @@ public:
         auto defaults = std::make_shared<MemoryDefaults>();
         defaults->setBool("WLLoopbackOnly", true);
         defaults->setStringList(kSTUNServersKey, {});
-        Defaults::setStandard(defaults);
         UnattendedGrant pinGrant;
         pinGrant.pinSalt = base64Encode(w.pinSalt);
         pinGrant.pinKey = base64Encode(w.pinKey);
@@ -178,7 +176,7 @@ public:
         UnattendedGrant open;
         helpers_ = {device(w.withPIN, "Ada Lovelace", pinGrant), device(w.withoutPIN, "Bo Open", open),
                     device(w.attended, "Cy Asks", std::nullopt)};
-        PairedDeviceStore{"WLPairedHelpers"}.save(helpers_);
+        PairedDeviceStore{*defaults, "WLPairedHelpers"}.save(helpers_);
         // Access already told: no mail goes out.
         nlohmann::json told = nlohmann::json::object(), at = nlohmann::json::object();
         for (const auto& helper : helpers_) {
@@ -216,6 +214,7 @@ public:
         services_ = std::make_unique<AppServices>(options);
         services_->isHelping = [this] { return helping_; };
         Platform platform;
+        platform.defaults = defaults;
         platform.permissions = world().permissions;
         host_ = std::make_unique<HostController>(
             *services_, HostController::Options{timers_.factory(), &prompts_, {}, platform, world().identity});
@@ -489,6 +488,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Run run(bytes);
         run.play();
     }
-    Defaults::setStandard(nullptr);
     return 0;
 }

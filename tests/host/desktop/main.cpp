@@ -55,8 +55,8 @@ int main(int argc, char** argv)
     int status = 0;
     {
         QApplication app(argc, argv);
-        wl::setStandardTimers(wl::qtTimerFactory());
         wl::Platform platform;
+        platform.timers = wl::qtTimerFactory();
         if (!listing) {
             platform.displays = std::make_shared<wl::XRandrDisplays>();
             platform.inputPoster = std::make_shared<wl::XTestInputPoster>();

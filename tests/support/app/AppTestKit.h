@@ -19,6 +19,7 @@
 #include "platform/Defaults.h"
 #include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
+#include "platform/linux/QtTimers.h"
 
 #include <algorithm>
 #include <memory>
@@ -96,13 +97,13 @@ class AppRig {
 public:
     AppRig()
     {
-        Defaults::setStandard(defaults);
         platform.defaults = defaults;
         platform.keys = keys;
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
+        platform.timers = qtTimerFactory();
+        platform.info = std::make_shared<MapInfoDictionary>(
             std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
                                                {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
-                                               {InfoKey::publicEDKey, "a2V5"}}));
+                                               {InfoKey::publicEDKey, "a2V5"}});
         defaults->setBool("WLLoopbackOnly", true);
         setActivationPolicy(ActivationPolicy::accessory);
     }
@@ -110,12 +111,16 @@ public:
     {
         app.reset();
         processEventsFor(10);
-        InfoDictionary::setStandard(nullptr);
-        Defaults::setStandard(nullptr);
     }
 
-    void pairHosts(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{"WLPairedHosts"}.save(hosts); }
-    void pairHelpers(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
+    void pairHosts(const std::vector<PairedDevice>& hosts)
+    {
+        PairedDeviceStore{*defaults, "WLPairedHosts"}.save(hosts);
+    }
+    void pairHelpers(const std::vector<PairedDevice>& helpers)
+    {
+        PairedDeviceStore{*defaults, "WLPairedHelpers"}.save(helpers);
+    }
 
     bool start()
     {

@@ -26,8 +26,10 @@
 #include "platform/Displays.h"
 #include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
+#include "platform/linux/QtTimers.h"
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
+#include "signalling/IntroductionService.h"
 #include "platform/SystemServices.h"
 #include "platform/CursorImages.h"
 #include "platform/InputPoster.h"
@@ -66,12 +68,14 @@ public:
         : service(std::move(serviceArguments)), onTheDesktop(shared == Screen::desktop)
     {
         started = service.start();
-        InfoDictionary::setStandard(std::make_shared<MapInfoDictionary>(
-            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}}));
+        info = std::make_shared<MapInfoDictionary>(
+            std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
+        platform.info = info;
         defaults->setBool("WLLoopbackOnly", true); // nothing leaves the machine
         defaults->setStringList(kSTUNServersKey, {});
-        Defaults::setStandard(defaults);
+        platform.defaults = defaults;
         platform.keys = keys;
+        platform.timers = qtTimerFactory();
         platform.permissions = permissions;
         platform.power = power;
         platform.adminPrompt = admin;
@@ -105,13 +109,15 @@ public:
             unsetenv("XDG_DATA_HOME");
         else
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-        Defaults::setStandard(nullptr);
-        InfoDictionary::setStandard(nullptr);
+
         resetSharedDisplay();
     }
 
     // Stores the paired helpers as an earlier run of the program left them.
-    void pair(const std::vector<PairedDevice>& helpers) { PairedDeviceStore{"WLPairedHelpers"}.save(helpers); }
+    void pair(const std::vector<PairedDevice>& helpers)
+    {
+        PairedDeviceStore{*defaults, "WLPairedHelpers"}.save(helpers);
+    }
 
     // Leaves an open help request with its pictures as an earlier run of the program did.
     void leaveOpenRequest(HelpRequestCenter::Active active, const std::vector<TransferredFile>& pictures)
@@ -128,6 +134,8 @@ public:
     {
         MessengerOptions options;
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
+        options.identity.defaults = [this]() -> Defaults& { return *defaults; };
+        options.serviceURL = [this] { return IntroductionService::baseURL(*info); };
         options.notifier = notifier.get();
         options.prompts = &prompts;
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
@@ -162,7 +170,7 @@ public:
     // The helper reaches this host through the service.
     void reach(ScriptedHelper& helper)
     {
-        helper.connect(hostId(), hostKey());
+        helper.connect(*info, hostId(), hostKey());
         waitUntil([&] { return helper.connected(); });
     }
 
@@ -212,6 +220,7 @@ public:
     std::string savedData;
     std::optional<Date> fixedNow; // the messenger's clock stands still here when set
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<InfoDictionary> info; // the service's address
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
     std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(keys); // this host's
     std::shared_ptr<SwitchablePermissions> permissions = std::make_shared<SwitchablePermissions>();

@@ -5,6 +5,7 @@
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"
 #include "media/PeerConnectionFactory.h"
+#include "platform/Defaults.h"
 #include "protocol/Date.h"
 #include "protocol/Routes.h"
 #include "signalling/IntroductionService.h"
@@ -58,7 +59,7 @@ PairedDevice ScriptedHelper::record(std::optional<UnattendedGrant> grant) const
     return PairedDevice{id(), name, key.publicKeyBase64(), dateNow(), std::move(grant), std::nullopt};
 }
 
-void ScriptedHelper::connect(const std::string& hostId, const std::string& hostPublicKey)
+void ScriptedHelper::connect(const InfoDictionary& info, const std::string& hostId, const std::string& hostPublicKey)
 {
     hostId_ = hostId;
     hostPublicKey_ = hostPublicKey;
@@ -66,7 +67,7 @@ void ScriptedHelper::connect(const std::string& hostId, const std::string& hostP
     taken_ = 0;
     open_ = false;
     closed_ = false;
-    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(routePath(Route::connect, hostId)));
+    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, routePath(Route::connect, hostId)));
     channel_->onOpen = [this] { open_ = true; };
     channel_->onMessage = [this](const SignalMessage& message) { handle(message); };
     channel_->onClose = [this] { closed_ = true; };
@@ -192,7 +193,13 @@ void ScriptedHelper::startPeer()
         if (state == PeerLink::PeerConnectionState::kConnected)
             peerConnected_ = true;
     };
-    peer_ = std::make_unique<PeerLink>(makeRTCConfiguration({}), std::move(events), "Wickerlane: test helper: ");
+    // Nothing leaves the machine: loopback candidates only, no STUN server.
+    MemoryDefaults local;
+    local.setBool("WLLoopbackOnly", true);
+    local.setStringList(kSTUNServersKey, {});
+    const MediaSettings media = MediaSettings::read(local);
+    peer_ = std::make_unique<PeerLink>(media, makeRTCConfiguration(local, {}), std::move(events),
+                                       "Wickerlane: test helper: ");
     webrtc::PeerConnectionInterface* connection = peer_->connection();
     if (!connection)
         return;
@@ -200,14 +207,14 @@ void ScriptedHelper::startPeer()
     init.direction = webrtc::RtpTransceiverDirection::kRecvOnly;
     auto transceiver = connection->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, init);
     if (transceiver.ok()) {
-        auto codecs = preferredVideoCodecs();
+        auto codecs = preferredVideoCodecs(media);
         transceiver.value()->SetCodecPreferences(codecs);
         auto track = transceiver.value()->receiver()->track();
         video_ =
             rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
         video_->AddOrUpdateSink(&frames_, rtc::VideoSinkWants());
     }
-    auto* factory = makePeerConnectionFactory();
+    auto* factory = makePeerConnectionFactory(media);
     connection->AddTrack(factory->CreateAudioTrack("voice0", factory->CreateAudioSource(cricket::AudioOptions()).get()),
                          {"voice"});
     guide_ = peer_->createDataChannel("guide", true);

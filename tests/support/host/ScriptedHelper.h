@@ -5,6 +5,7 @@
 // receive video, sends a voice track, opens the "guide" channel, checks the host's
 // signed answer and decodes the host's screen.
 #include "identity/Keys.h"
+#include "platform/InfoDictionary.h"
 #include "protocol/PairedDevice.h"
 #include "protocol/SessionEvent.h"
 #include "protocol/SignalMessage.h"
@@ -55,7 +56,7 @@ public:
 
     // ---- signalling ----
     // Opens v1/connect/<hostId>; the service answers with iceServers first.
-    void connect(const std::string& hostId, const std::string& hostPublicKey);
+    void connect(const InfoDictionary& info, const std::string& hostId, const std::string& hostPublicKey);
     bool connected() const;
     bool closed() const;
     void send(const SignalMessage& message);

@@ -110,7 +110,7 @@ struct LoopbackPeers::Side {
     std::shared_ptr<DataChannelLink> channel; // one the other side opened
     std::unique_ptr<PeerLink> link;
 
-    void make(const webrtc::PeerConnectionInterface::RTCConfiguration& config, Side& other)
+    void make(const MediaSettings& media, const webrtc::PeerConnectionInterface::RTCConfiguration& config, Side& other)
     {
         PeerLink::Events events;
         // Candidates go straight to the other side, which holds them until its remote
@@ -130,7 +130,8 @@ struct LoopbackPeers::Side {
             channel = std::move(opened);
             changed.notify_all();
         };
-        link = std::make_unique<PeerLink>(config, std::move(events), "Wickerlane: test peer: ", immediateDispatch());
+        link = std::make_unique<PeerLink>(media, config, std::move(events),
+                                          "Wickerlane: test peer: ", immediateDispatch());
     }
 
     bool waitConnected(std::chrono::steady_clock::time_point deadline)
@@ -146,10 +147,11 @@ struct LoopbackPeers::Side {
     }
 };
 
-LoopbackPeers::LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec)
+LoopbackPeers::LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec, MediaSettings media)
     : sender_(std::make_unique<Side>()), receiver_(std::make_unique<Side>()), source_(std::move(source)),
-      onlyCodec_(std::move(onlyCodec))
+      onlyCodec_(std::move(onlyCodec)), media_(media)
 {
+    media_.loopbackOnly = true;
 }
 
 LoopbackPeers::~LoopbackPeers()
@@ -181,13 +183,13 @@ webrtc::PeerConnectionInterface* LoopbackPeers::receiver()
 
 bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
 {
-    auto* factory = makePeerConnectionFactory();
+    auto* factory = makePeerConnectionFactory(media_);
     if (!factory)
         return false;
     webrtc::PeerConnectionInterface::RTCConfiguration config; // no ICE servers: nothing leaves the machine
     config.sdp_semantics = webrtc::SdpSemantics::kUnifiedPlan;
-    sender_->make(config, *receiver_);
-    receiver_->make(config, *sender_);
+    sender_->make(media_, config, *receiver_);
+    receiver_->make(media_, config, *sender_);
     if (!sender() || !receiver())
         return false;
 
@@ -197,7 +199,7 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     auto transceiver = receiver()->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, init);
     if (!transceiver.ok())
         return false;
-    auto codecs = preferredVideoCodecs();
+    auto codecs = preferredVideoCodecs(media_);
     if (!onlyCodec_.empty()) {
         std::vector<webrtc::RtpCodecCapability> chosen;
         for (const auto& c : codecs) {

@@ -68,7 +68,9 @@ class LoopbackPeers {
 public:
     // onlyCodec: when set, the receiver offers that codec alone (e.g. "VP8" for the
     // library's own codec as a reference in benchmarks).
-    explicit LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec = {});
+    // media: the settings the peers are made with (always on 127.0.0.1 only).
+    explicit LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec = {},
+                           MediaSettings media = {});
     ~LoopbackPeers();
 
     // Offer/answer and candidates; true when both sides are connected.
@@ -97,6 +99,7 @@ private:
     rtc::scoped_refptr<webrtc::VideoTrackInterface> receivedTrack_;
     FrameSink sink_;
     std::string onlyCodec_;
+    MediaSettings media_;
     std::shared_ptr<DataChannelLink> receiverChannel_;
 };
 

@@ -16,6 +16,7 @@
 #include "mail/AppServices.h"
 #include "platform/Defaults.h"
 #include "platform/KeyStore.h"
+#include "platform/linux/QtTimers.h"
 #include "protocol/Date.h"
 #include "signalling/SignalTransport.h"
 #include "viewer/ViewerController.h"
@@ -84,14 +85,10 @@ struct FakeHost {
 
 class ViewerRig {
 public:
-    ViewerRig() { Defaults::setStandard(defaults); }
-    ~ViewerRig()
-    {
-        destroy();
-        Defaults::setStandard(nullptr);
-    }
+    ViewerRig() = default;
+    ~ViewerRig() { destroy(); }
 
-    void pair(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{"WLPairedHosts"}.save(hosts); }
+    void pair(const std::vector<PairedDevice>& hosts) { PairedDeviceStore{*defaults, "WLPairedHosts"}.save(hosts); }
 
     void make()
     {
@@ -103,6 +100,9 @@ public:
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
         viewerOptions.timers = timers.factory();
+        viewerOptions.platform.defaults = defaults;
+        viewerOptions.platform.info = info;
+        viewerOptions.platform.timers = qtTimerFactory();
         viewerOptions.prompts = &prompts;
         viewerOptions.ownerCheck = &ownerCheck;
         viewerOptions.notifier = &notifier;
@@ -137,6 +137,7 @@ public:
     }
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
     std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(keys); // this helper's
     RecordingNotifier notifier;
