@@ -95,6 +95,18 @@ std::vector<std::string> cardOrder(const PeopleRig& rig)
     return out;
 }
 
+// Puts the view on the second page of a shown window whose first page is showing.
+QStackedWidget* hiddenInAWindow(QWidget& window, QWidget* view)
+{
+    auto* pages = new QStackedWidget(&window);
+    pages->addWidget(new QWidget);
+    view->setParent(pages);
+    pages->addWidget(view);
+    window.show();
+    pages->setCurrentIndex(0);
+    return pages;
+}
+
 TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPairsOnReturn)
 {
     PeopleRig rig;
@@ -429,12 +441,7 @@ TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAn
 
     // Hidden inside its window (another page showing), the list waits, then catches up.
     QWidget window;
-    auto* pages = new QStackedWidget(&window);
-    pages->addWidget(new QWidget);
-    rig.view->setParent(pages);
-    pages->addWidget(rig.view.get());
-    window.show();
-    pages->setCurrentIndex(0);
+    auto* pages = hiddenInAWindow(window, rig.view.get());
     presenceTick({});
     EXPECT_EQ(widgets(), before);
     EXPECT_EQ(PeopleRig::text(rig.card("Work"), "personSubtitle"), "1 device \u00b7 1 online");
@@ -495,12 +502,7 @@ TEST(PeopleView, ASessionsOwnChangesLeaveTheListAloneShownOrHidden)
 
     // Hidden inside its window, as in a session, and shown again: still nothing to do.
     QWidget window;
-    auto* pages = new QStackedWidget(&window);
-    pages->addWidget(new QWidget);
-    rig.view->setParent(pages);
-    pages->addWidget(rig.view.get());
-    window.show();
-    pages->setCurrentIndex(0);
+    auto* pages = hiddenInAWindow(window, rig.view.get());
     const auto hidden = rig.ageTimers.delays().size();
     sessionSeconds();
     pages->setCurrentWidget(rig.view.get());
