@@ -5,11 +5,14 @@
 #include "protocol/PairedDevice.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wl {
 
 struct PairedDeviceStore {
+    PairedDeviceStore(Defaults& defaults, std::string key) : defaults(defaults), key(std::move(key)) { }
+
     Defaults& defaults;
     std::string key;
 

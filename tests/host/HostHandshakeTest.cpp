@@ -274,7 +274,7 @@ TEST(HostSessionUnattended, ARightPINAfterWrongOnesResetsTheCountAndTakesOver)
     EXPECT_EQ(*accepted, SignalMessage::make(Kind::accepted)) << "accepted carries no fields";
     EXPECT_EQ(rig.sentOf(Kind::accepted).at(0).route, Route::sessionTransport);
     EXPECT_EQ(rig.host->helpers().at(0).unattended->failedAttempts, 0);
-    EXPECT_EQ(PairedDeviceStore{*rig.defaults, "WLPairedHelpers"}.load().at(0).unattended->failedAttempts, 0);
+    EXPECT_EQ(PairedDeviceStore(*rig.defaults, "WLPairedHelpers").load().at(0).unattended->failedAttempts, 0);
     EXPECT_TRUE(rig.historyHas("Ada Lovelace connected without asking (unattended access)"));
     EXPECT_EQ(rig.host->helperName(), "Ada Lovelace");
     EXPECT_EQ(rig.host->session().mode(), HelpMode::control) << "unattended sessions start in take-over mode";

@@ -429,12 +429,12 @@ TEST_F(ViewerDevices, WhoseIsCancelKeepsThePersonAndAConfirmedEmptyAnswerClearsI
     rig.viewer->hosts().setPerson(ada.record());
     EXPECT_EQ(rig.prompts.questions().at(1).initialText, "Ada Lovelace");
     EXPECT_EQ(rig.viewer->hosts().devices()[0].person, "Ada Lovelace");
-    EXPECT_EQ(PairedDeviceStore{*rig.defaults, "WLPairedHosts"}.load()[0].person, "Ada Lovelace");
+    EXPECT_EQ(PairedDeviceStore(*rig.defaults, "WLPairedHosts").load()[0].person, "Ada Lovelace");
 
     rig.prompts.answerText(std::string("   ")); // confirmed, empty
     rig.viewer->hosts().setPerson(ada.record());
     EXPECT_FALSE(rig.viewer->hosts().devices()[0].person);
-    EXPECT_FALSE(PairedDeviceStore{*rig.defaults, "WLPairedHosts"}.load()[0].person);
+    EXPECT_FALSE(PairedDeviceStore(*rig.defaults, "WLPairedHosts").load()[0].person);
 
     // A device no longer paired is not asked about.
     rig.viewer->hosts().setPerson(bob.record());
@@ -454,7 +454,7 @@ TEST_F(ViewerDevices, RemovingADeviceDropsItsWatchAndUnattendedEntry)
     EXPECT_EQ(rig.viewer->hosts().knownUnattended(), std::set<std::string>{bob.id()});
     EXPECT_EQ(rig.storedSet(PairedHosts::kNotifyWhenOnlineKey), std::set<std::string>{bob.id()});
     EXPECT_EQ(rig.storedSet(PairedHosts::kKnownUnattendedKey), std::set<std::string>{bob.id()});
-    EXPECT_EQ(PairedDeviceStore{*rig.defaults, "WLPairedHosts"}.load().size(), 1u);
+    EXPECT_EQ(PairedDeviceStore(*rig.defaults, "WLPairedHosts").load().size(), 1u);
     // A late presence answer for it finds no watch and posts nothing.
     rig.viewer->hosts().setOnline(true, ada.record());
     EXPECT_TRUE(rig.notifier.posted.empty());
