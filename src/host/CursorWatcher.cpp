@@ -10,9 +10,9 @@
 
 namespace wl {
 
-CursorWatcher::CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<Displays> displays,
+CursorWatcher::CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<SharedDisplay> shared,
                              TimerFactory timers, QObject* parent)
-    : QObject(parent), images_(std::move(images)), displays_(std::move(displays)), timers_(timersOr(std::move(timers)))
+    : QObject(parent), images_(std::move(images)), shared_(std::move(shared)), timers_(timersOr(std::move(timers)))
 {
 }
 
@@ -71,7 +71,7 @@ std::optional<CursorShape> CursorWatcher::shape(const CursorImage& image)
     result.height = image.height;
     result.hotSpotX = image.hotSpotX;
     result.hotSpotY = image.hotSpotY;
-    const auto display = screenForDisplay(*displays_);
+    const auto display = shared_->screen();
     result.screenWidth = display ? double(display->width) : 0.0;
     return result;
 }

@@ -8,7 +8,6 @@
 // Main thread only.
 
 #include "platform/CursorImages.h"
-#include "platform/Displays.h"
 #include "platform/OneShotTimer.h"
 #include "protocol/SessionEvent.h"
 
@@ -23,6 +22,7 @@
 namespace wl {
 
 struct CursorImage;
+class SharedDisplay;
 
 class CursorWatcher final : public QObject {
     Q_OBJECT
@@ -30,8 +30,8 @@ public:
     static constexpr std::chrono::milliseconds kPollInterval{100};
 
     // timers: the poll (it never fires when empty).
-    // images: the pointer's image; displays: the shared display it is placed on.
-    CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<Displays> displays, TimerFactory timers = {},
+    // images: the pointer's image; shared: the shared display it is placed on.
+    CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<SharedDisplay> shared, TimerFactory timers = {},
                   QObject* parent = nullptr);
 
     std::function<void(const CursorShape&)> onChange;
@@ -53,7 +53,7 @@ private:
     void schedule();
 
     const std::shared_ptr<CursorImages> images_;
-    const std::shared_ptr<Displays> displays_;
+    const std::shared_ptr<SharedDisplay> shared_;
     TimerFactory timers_;
     std::unique_ptr<OneShotTimer> timer_;
     bool running_ = false;

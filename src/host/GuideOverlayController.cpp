@@ -22,9 +22,11 @@ constexpr Qt::WindowFlags kFurniture = Qt::Tool | Qt::FramelessWindowHint | Qt::
 
 } // namespace
 
-GuideOverlayController::GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<LocalInput> input,
+GuideOverlayController::GuideOverlayController(std::shared_ptr<Displays> displays,
+                                               std::shared_ptr<SharedDisplay> shared, std::shared_ptr<LocalInput> input,
                                                TimerFactory timers, QObject* parent)
-    : QObject(parent), displays_(std::move(displays)), input_(std::move(input)), timers_(timersOr(std::move(timers)))
+    : QObject(parent), displays_(std::move(displays)), shared_(std::move(shared)), input_(std::move(input)),
+      timers_(timersOr(std::move(timers)))
 {
     QPointer<GuideOverlayController> self(this);
     std::weak_ptr<bool> alive = alive_;
@@ -63,7 +65,7 @@ void GuideOverlayController::refresh()
 void GuideOverlayController::show(const SessionEvent& event)
 {
     if (!window_) {
-        if (QScreen* screen = qscreenForDisplay(*displays_)) {
+        if (QScreen* screen = shared_->qscreen()) {
             auto* view = new GuideOverlayView(model);
             view->setWindowFlags(kFurniture | Qt::WindowTransparentForInput);
             view->setWindowTitle(QStringLiteral("Wickerlane guide"));
@@ -105,7 +107,7 @@ QPoint GuideOverlayController::cardOrigin(QPointF point, QSize card, QRect visib
 void GuideOverlayController::showSuggestionPanel(const GuideModel::Suggestion& suggestion)
 {
     dismissSuggestion();
-    QScreen* screen = qscreenForDisplay(*displays_);
+    QScreen* screen = shared_->qscreen();
     if (!screen)
         return;
     QPointer<GuideOverlayController> self(this);
@@ -152,7 +154,7 @@ void GuideOverlayController::placeSuggestionPanel(QScreen* screen, GuideModel::P
 
     // The user's own clicks, in the root window's pixels.
     pixelRatio_ = screen->devicePixelRatio();
-    if (auto display = screenForDisplay(*displays_))
+    if (auto display = shared_->screen())
         clickTarget_ = QPointF(display->x + display->width * point.x, display->y + display->height * point.y);
     else
         clickTarget_ = at * pixelRatio_;
@@ -162,7 +164,7 @@ void GuideOverlayController::followScreen()
 {
     if (!window_)
         return;
-    QScreen* screen = qscreenForDisplay(*displays_);
+    QScreen* screen = shared_->qscreen();
     if (!screen) {
         hide();
         return;

@@ -38,6 +38,7 @@ class QScreen;
 namespace wl {
 
 class GuideOverlayView;
+class SharedDisplay;
 class SuggestionCard;
 struct LocalInputEvent;
 
@@ -65,10 +66,11 @@ public:
     static constexpr int kCardGap = 40;
     static constexpr int kCardMargin = 8;
 
-    // displays: where the overlay goes; input: the user's clicks while a card shows;
+    // displays: the displays it follows; shared: the display the overlay goes on;
+    // input: the user's clicks while a card shows;
     // timers: the delay before a "do it" answer is handed on (never handed on when empty).
-    GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<LocalInput> input,
-                           TimerFactory timers = {}, QObject* parent = nullptr);
+    GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<SharedDisplay> shared,
+                           std::shared_ptr<LocalInput> input, TimerFactory timers = {}, QObject* parent = nullptr);
     ~GuideOverlayController() override;
 
     GuideModel model;
@@ -109,6 +111,7 @@ private:
     void refresh();
 
     const std::shared_ptr<Displays> displays_;
+    const std::shared_ptr<SharedDisplay> shared_;
     const std::shared_ptr<LocalInput> input_;
     TimerFactory timers_;
     QPointer<GuideOverlayView> window_;

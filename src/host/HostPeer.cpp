@@ -117,17 +117,19 @@ struct HostPeer::Impl {
 };
 
 std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                         TimerFactory timers, const ScreenSources& screens, const Defaults& defaults)
+                                         TimerFactory timers, const ScreenSources& screens,
+                                         std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
 {
-    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers), screens, defaults));
+    std::shared_ptr<HostPeer> peer(
+        new HostPeer(std::move(signal), relays, std::move(timers), screens, std::move(shared), defaults));
     peer->build(relays, defaults);
     return peer;
 }
 
 HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-                   const ScreenSources& screens, const Defaults& defaults)
-    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), media_(MediaSettings::read(defaults)),
-      impl_(std::make_unique<Impl>())
+                   const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
+    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), shared_(std::move(shared)),
+      media_(MediaSettings::read(defaults)), impl_(std::make_unique<Impl>())
 {
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays, defaults);
     impl_->videoSource = ScreenVideoSource::create();
@@ -263,8 +265,7 @@ void HostPeer::answerOffer()
     });
 
     // The capture and the statistics do not wait for the answer.
-    impl_->capturer->start(rememberedSharedDisplay(),
-                           impl_->capturer->tenBit.load() && !impl_->capturer->tenBitRefused());
+    impl_->capturer->start(shared_->remembered(), impl_->capturer->tenBit.load() && !impl_->capturer->tenBitRefused());
     armStatsTimer();
 }
 

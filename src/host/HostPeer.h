@@ -30,6 +30,7 @@
 
 namespace wl {
 
+class SharedDisplay;
 class SignalTransport;
 struct StatsReading;
 
@@ -44,10 +45,11 @@ public:
 
     // Builds the peer connection at once; nothing is sent until an offer is applied.
     // timers: the failure grace and the statistics; screens: the screen the capture
-    // reads; defaults: the settings, read once here (WebRTC's and the capture's threads
-    // read none).
+    // reads; shared: the display the capture starts on; defaults: the settings, read
+    // once here (WebRTC's and the capture's threads read none).
     static std::shared_ptr<HostPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                          TimerFactory timers, const ScreenSources& screens, const Defaults& defaults);
+                                          TimerFactory timers, const ScreenSources& screens,
+                                          std::shared_ptr<SharedDisplay> shared, const Defaults& defaults);
     ~HostPeer() override;
 
     std::function<void()> onEnded;
@@ -96,7 +98,7 @@ public:
 private:
     struct Impl;
     HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-             const ScreenSources& screens, const Defaults& defaults);
+             const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared, const Defaults& defaults);
     void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void answerOffer();
     void finishAnswer(const std::string& sdp);
@@ -108,6 +110,7 @@ private:
 
     std::shared_ptr<SignalTransport> signal_;
     TimerFactory timers_;
+    const std::shared_ptr<SharedDisplay> shared_;
     MediaSettings media_;
     std::unique_ptr<Impl> impl_;
     ConnectionState connectionState_ = ConnectionState::fresh;

@@ -48,13 +48,15 @@ bool microphoneOn()
 } // namespace
 
 HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent)
-    : QObject(parent), helpRequests_(helpRequests), options_(std::move(options))
+    : QObject(parent), helpRequests_(helpRequests), options_(std::move(options)),
+      shared_(std::make_shared<SharedDisplay>(options_.platform.displays))
 {
     QPointer<HostSession> self(this);
     const Platform& platform = options_.platform;
-    overlay_ = std::make_unique<GuideOverlayController>(platform.displays, platform.localInput, options_.timers);
+    overlay_ =
+        std::make_unique<GuideOverlayController>(platform.displays, shared_, platform.localInput, options_.timers);
     banner_ = std::make_unique<SessionBannerController>(platform.displays);
-    injector_ = std::make_unique<InputInjector>(platform.inputPoster, platform.displays);
+    injector_ = std::make_unique<InputInjector>(platform.inputPoster, shared_);
     overlay_->onDoIt = [self](double x, double y) {
         if (self)
             self->doSuggestedClick(x, y);
@@ -119,8 +121,7 @@ void HostSession::sendNotice(const std::string& text)
 CursorWatcher& HostSession::cursorWatcher()
 {
     if (!cursorWatcher_) {
-        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.platform.cursorImages, options_.platform.displays,
-                                                         options_.timers);
+        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.platform.cursorImages, shared_, options_.timers);
         QPointer<HostSession> self(this);
         cursorWatcher_->onChange = [self](const CursorShape& shape) {
             if (self)
@@ -150,14 +151,14 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
         return;
     setHelperName(fullName);
     overlay_->model.helperName = PairedHelpers::firstWord(fullName);
-    setSharedDisplay(options_.platform.displays->mainDisplayID());
+    shared_->set(options_.platform.displays->mainDisplayID());
     {
         auto device = SessionAudioDevice::shared();
         device->setCurrentRole(SessionAudioDevice::Role::hosting);
     }
 
     QPointer<HostSession> self(this);
-    peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens, *options_.platform.defaults);
+    peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens, shared_, *options_.platform.defaults);
     peer_->signAnswer = [self, attempt,
                          identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return self ? signAnswer(sdp, attempt, *identity) : std::nullopt;
@@ -223,7 +224,7 @@ void HostSession::sendState()
     if (peer_) {
         SessionEvent displays = SessionEvent::make(SessionEvent::Kind::displays);
         displays.displays = currentDisplays(*options_.platform.displays);
-        displays.displayID = sharedDisplay(*options_.platform.displays);
+        displays.displayID = shared_->id();
         peer_->send(displays);
     }
     if (mode_ == HelpMode::control) {
@@ -341,14 +342,14 @@ void HostSession::askTakeOver()
 
 void HostSession::selectDisplay(std::uint32_t displayId)
 {
-    if (!peer_ || displayId == sharedDisplay(*options_.platform.displays))
+    if (!peer_ || displayId == shared_->id())
         return;
     bool known = false;
     for (const auto& display : currentDisplays(*options_.platform.displays))
         known = known || display.id == displayId;
     if (!known)
         return;
-    setSharedDisplay(displayId);
+    shared_->set(displayId);
     overlay_->hide();
     peer_->switchDisplay(displayId);
     if (mode_ == HelpMode::control) {
@@ -357,7 +358,7 @@ void HostSession::selectDisplay(std::uint32_t displayId)
     }
     SessionEvent displays = SessionEvent::make(SessionEvent::Kind::displays);
     displays.displays = currentDisplays(*options_.platform.displays);
-    displays.displayID = sharedDisplay(*options_.platform.displays);
+    displays.displayID = shared_->id();
     peer_->send(displays);
 }
 
@@ -368,15 +369,15 @@ void HostSession::screensChanged()
     auto displays = currentDisplays(*options_.platform.displays);
     bool present = false;
     for (const auto& display : displays)
-        present = present || display.id == sharedDisplay(*options_.platform.displays);
+        present = present || display.id == shared_->id();
     if (!present) {
-        setSharedDisplay(options_.platform.displays->mainDisplayID());
+        shared_->set(options_.platform.displays->mainDisplayID());
         overlay_->hide();
-        peer_->switchDisplay(sharedDisplay(*options_.platform.displays));
+        peer_->switchDisplay(shared_->id());
     }
     SessionEvent event = SessionEvent::make(SessionEvent::Kind::displays);
     event.displays = displays;
-    event.displayID = sharedDisplay(*options_.platform.displays);
+    event.displayID = shared_->id();
     peer_->send(event);
 }
 

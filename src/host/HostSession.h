@@ -31,6 +31,7 @@ class InputInjector;
 class LocalActivityMonitor;
 class Prompts;
 class SessionBannerController;
+class SharedDisplay;
 class SignalTransport;
 
 class HostSession final : public QObject {
@@ -62,6 +63,7 @@ public:
     SessionBannerController& banner() const { return *banner_; }
     InputInjector& injector() const { return *injector_; }
     CursorWatcher& cursorWatcher();
+    SharedDisplay& sharedDisplay() const { return *shared_; }
     LocalActivityMonitor& localActivity();
 
     // Starts the session the helper was admitted to, over the attempt's transport.
@@ -114,6 +116,8 @@ private:
     std::optional<std::string> pendingNotice_;
     bool clicksGoThrough_ = false;
     bool askingTakeOver_ = false;
+    // The display the session shares; the overlay, injector, cursor and peer read it.
+    const std::shared_ptr<SharedDisplay> shared_;
     std::unique_ptr<GuideOverlayController> overlay_;
     std::unique_ptr<SessionBannerController> banner_;
     std::unique_ptr<CursorWatcher> cursorWatcher_;

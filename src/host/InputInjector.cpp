@@ -52,8 +52,9 @@ long long takeClicks(long long& carry, long long amount)
 
 } // namespace
 
-InputInjector::InputInjector(std::shared_ptr<InputPoster> poster, std::shared_ptr<Displays> displays, QObject* parent)
-    : QObject(parent), poster_(std::move(poster)), displays_(std::move(displays))
+InputInjector::InputInjector(std::shared_ptr<InputPoster> poster, std::shared_ptr<SharedDisplay> shared,
+                             QObject* parent)
+    : QObject(parent), poster_(std::move(poster)), shared_(std::move(shared))
 {
 }
 
@@ -82,7 +83,7 @@ int InputInjector::pixelFor(double fraction, int origin, int size)
 
 bool InputInjector::moveTo(double x, double y)
 {
-    auto display = screenForDisplay(*displays_);
+    auto display = shared_->screen();
     if (!display)
         return false;
     lastX_ = pixelFor(x, display->x, display->width);

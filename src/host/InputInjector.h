@@ -19,7 +19,6 @@
 //
 // Main thread only.
 
-#include "platform/Displays.h"
 #include "platform/InputPoster.h"
 #include "protocol/SessionEvent.h"
 
@@ -33,6 +32,7 @@
 namespace wl {
 
 class InputPoster;
+class SharedDisplay;
 
 class InputInjector final : public QObject {
     Q_OBJECT
@@ -41,8 +41,9 @@ public:
     // 3000 pixels: about three screens.
     static constexpr int kMaxWheelClicks = 300;
 
-    // poster: where the events go; displays: the shared display they are placed on.
-    InputInjector(std::shared_ptr<InputPoster> poster, std::shared_ptr<Displays> displays, QObject* parent = nullptr);
+    // poster: where the events go; shared: the shared display they are placed on.
+    InputInjector(std::shared_ptr<InputPoster> poster, std::shared_ptr<SharedDisplay> shared,
+                  QObject* parent = nullptr);
 
     void post(const SessionEvent& event);
     // Lets go of every button and key it holds down, where the pointer is now.
@@ -60,7 +61,7 @@ public:
 
 private:
     const std::shared_ptr<InputPoster> poster_;
-    const std::shared_ptr<Displays> displays_;
+    const std::shared_ptr<SharedDisplay> shared_;
     InputPoster& poster() const;
     bool moveTo(double x, double y);
     void postScroll(const SessionEvent& event);

@@ -7,12 +7,6 @@
 
 namespace wl {
 
-namespace {
-std::mutex sharedLock;
-bool sharedKnown = false;
-std::uint32_t sharedId = 0;
-} // namespace
-
 std::vector<DisplayInfo> currentDisplays(Displays& displays)
 {
     std::vector<DisplayInfo> result;
@@ -22,44 +16,39 @@ std::vector<DisplayInfo> currentDisplays(Displays& displays)
     return result;
 }
 
-std::uint32_t sharedDisplay(Displays& displays)
+SharedDisplay::SharedDisplay(std::shared_ptr<Displays> displays) : displays_(std::move(displays)) { }
+
+std::uint32_t SharedDisplay::id()
 {
-    std::lock_guard guard(sharedLock);
-    if (!sharedKnown) {
+    std::lock_guard guard(lock_);
+    if (!known_) {
         // Without any display there is nothing to remember yet; ask again next time.
-        std::uint32_t main = displays.mainDisplayID();
+        std::uint32_t main = displays_->mainDisplayID();
         if (main == 0)
             return 0;
-        sharedId = main;
-        sharedKnown = true;
+        id_ = main;
+        known_ = true;
     }
-    return sharedId;
+    return id_;
 }
 
-std::uint32_t rememberedSharedDisplay()
+std::uint32_t SharedDisplay::remembered() const
 {
-    std::lock_guard guard(sharedLock);
-    return sharedKnown ? sharedId : 0;
+    std::lock_guard guard(lock_);
+    return known_ ? id_ : 0;
 }
 
-void setSharedDisplay(std::uint32_t id)
+void SharedDisplay::set(std::uint32_t id)
 {
-    std::lock_guard guard(sharedLock);
-    sharedId = id;
-    sharedKnown = true;
+    std::lock_guard guard(lock_);
+    id_ = id;
+    known_ = true;
 }
 
-void resetSharedDisplay()
+std::optional<Display> SharedDisplay::screen()
 {
-    std::lock_guard guard(sharedLock);
-    sharedId = 0;
-    sharedKnown = false;
-}
-
-std::optional<Display> screenForDisplay(Displays& displays)
-{
-    std::uint32_t shared = sharedDisplay(displays);
-    auto all = displays.list();
+    std::uint32_t shared = id();
+    auto all = displays_->list();
     for (const auto& display : all)
         if (display.id == shared)
             return display;
@@ -68,14 +57,14 @@ std::optional<Display> screenForDisplay(Displays& displays)
     return all.front();
 }
 
-QScreen* qscreenForDisplay(Displays& displays)
+QScreen* SharedDisplay::qscreen()
 {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return nullptr;
     const auto screens = QGuiApplication::screens();
     if (screens.isEmpty())
         return nullptr;
-    if (auto display = screenForDisplay(displays)) {
+    if (auto display = screen()) {
         QString name = QString::fromStdString(display->output.empty() ? display->name : display->output);
         for (QScreen* screen : screens)
             if (!name.isEmpty() && screen->name() == name)

@@ -4,6 +4,7 @@
 
 #include "host/HostPeer.h"
 #include "host/SessionBannerController.h"
+#include "host/SharedDisplay.h"
 #include "identity/Base64.h"
 #include "mail/MyMacs.h"
 #include "media/SystemAudioDevice.h"
@@ -294,7 +295,7 @@ TEST_F(HostSessionLive, TheHelperSeesTheScreenAndTheSessionState)
     EXPECT_EQ(events[1].active, false);
     EXPECT_EQ(events[2].kind, SessionEvent::Kind::displays);
     ASSERT_TRUE(events[2].displays && !events[2].displays->empty());
-    EXPECT_EQ(events[2].displayID, sharedDisplay(*rig.platform.displays));
+    EXPECT_EQ(events[2].displayID, rig.host->session().sharedDisplay().id());
     EXPECT_EQ(events[2].displays->front().width, 1920);
     EXPECT_EQ(events[2].displays->front().height, 1080);
 

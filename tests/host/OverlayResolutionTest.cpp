@@ -108,10 +108,10 @@ TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
     ASSERT_TRUE(resolution.ok());
     const QSize original = resolution.size();
     auto displays = std::make_shared<XRandrDisplays>();
-    resetSharedDisplay();
+    auto shared = std::make_shared<SharedDisplay>(displays);
     {
         ManualTimers timers;
-        GuideOverlayController overlay(displays, LocalInput::none(), timers.factory());
+        GuideOverlayController overlay(displays, shared, LocalInput::none(), timers.factory());
         overlay.show(SessionEvent::make(SessionEvent::Kind::pointer, 0.25, 0.25));
         overlay.show(SessionEvent::make(SessionEvent::Kind::suggest, 0.5, 0.5));
         ASSERT_TRUE(overlay.isShown());
@@ -121,7 +121,7 @@ TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
         auto follows = [&](QSize size) {
             EXPECT_TRUE(waitUntil([&] { return overlay.window()->geometry() == QRect(QPoint(0, 0), size); }, 5000))
                 << overlay.window()->geometry().width() << "x" << overlay.window()->geometry().height();
-            QScreen* screen = qscreenForDisplay(*displays);
+            QScreen* screen = shared->qscreen();
             ASSERT_TRUE(screen);
             SuggestionCard* card = overlay.suggestionPanel();
             ASSERT_TRUE(card);
@@ -138,7 +138,6 @@ TEST(HostPlatformOverlay, FollowsANewResolutionOfTheSharedDisplay)
         follows(original);
         overlay.hide();
     }
-    resetSharedDisplay();
 }
 
 } // namespace

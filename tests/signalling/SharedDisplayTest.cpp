@@ -25,10 +25,10 @@ protected:
     {
         displays = std::make_shared<test::FixedDisplays>(
             std::vector<Display>{display(66, "HDMI-1", 0, true), display(67, "DP-2", 1920, false)});
-        resetSharedDisplay();
+        shared = std::make_shared<SharedDisplay>(displays);
     }
-    void TearDown() override { resetSharedDisplay(); }
     std::shared_ptr<test::FixedDisplays> displays;
+    std::shared_ptr<SharedDisplay> shared;
 };
 } // namespace
 
@@ -36,31 +36,31 @@ TEST_F(SharedDisplayTest, StartsOnTheMainDisplayAndFollowsChanges)
 {
     EXPECT_EQ(currentDisplays(*displays),
               (std::vector<DisplayInfo>{{66, "HDMI-1", 1920, 1080}, {67, "DP-2", 1920, 1080}}));
-    EXPECT_EQ(sharedDisplay(*displays), 66u);
-    EXPECT_EQ(screenForDisplay(*displays)->name, "HDMI-1");
+    EXPECT_EQ(shared->id(), 66u);
+    EXPECT_EQ(shared->screen()->name, "HDMI-1");
 
-    setSharedDisplay(67);
-    EXPECT_EQ(sharedDisplay(*displays), 67u);
-    EXPECT_EQ(screenForDisplay(*displays)->name, "DP-2");
+    shared->set(67);
+    EXPECT_EQ(shared->id(), 67u);
+    EXPECT_EQ(shared->screen()->name, "DP-2");
 
     // Gone: the first display stands in, and the shared id is not changed by asking.
     displays->setDisplays({display(66, "HDMI-1", 0, true)});
-    EXPECT_EQ(screenForDisplay(*displays)->id, 66u);
-    EXPECT_EQ(sharedDisplay(*displays), 67u);
+    EXPECT_EQ(shared->screen()->id, 66u);
+    EXPECT_EQ(shared->id(), 67u);
 
     displays->setDisplays({});
-    EXPECT_EQ(screenForDisplay(*displays), std::nullopt);
+    EXPECT_EQ(shared->screen(), std::nullopt);
     EXPECT_TRUE(currentDisplays(*displays).empty());
     // Without a QGuiApplication there is no QScreen.
-    EXPECT_EQ(qscreenForDisplay(*displays), nullptr);
+    EXPECT_EQ(shared->qscreen(), nullptr);
 }
 
 TEST_F(SharedDisplayTest, NoDisplayYetIsNotRemembered)
 {
     displays->setDisplays({});
-    EXPECT_EQ(sharedDisplay(*displays), 0u);
+    EXPECT_EQ(shared->id(), 0u);
     displays->setDisplays({display(5, "eDP-1", 0, false), display(9, "HDMI-1", 0, true)});
-    EXPECT_EQ(sharedDisplay(*displays), 9u);
+    EXPECT_EQ(shared->id(), 9u);
 }
 
 TEST_F(SharedDisplayTest, ObserversHearOfChanges)

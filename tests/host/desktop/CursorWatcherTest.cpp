@@ -38,13 +38,14 @@ TEST(CursorWatcherOnX, ANewCursorIsReportedOnceAnUnchangedOneNever)
 {
     auto displays = desktop().displays->list();
     ASSERT_EQ(displays.size(), 2u);
-    setSharedDisplay(displays.front().id);
+    auto shared = std::make_shared<SharedDisplay>(desktop().displays);
+    shared->set(displays.front().id);
     XEventProbe window("", 100, 100, 400, 300);
     ASSERT_TRUE(window.ok());
     desktop().inputPoster->movePointer(300, 250); // over the window
 
     ManualTimers timers;
-    CursorWatcher watcher(desktop().cursorImages, desktop().displays, timers.factory());
+    CursorWatcher watcher(desktop().cursorImages, shared, timers.factory());
     std::vector<CursorShape> reports;
     watcher.onChange = [&](const CursorShape& shape) { reports.push_back(shape); };
     watcher.start();
@@ -96,7 +97,7 @@ TEST(CursorWatcherOnX, ANewCursorIsReportedOnceAnUnchangedOneNever)
 
     // Another display shared, of another width: the same image again with that width,
     // without encoding it again.
-    setSharedDisplay(displays.back().id);
+    shared->set(displays.back().id);
     ASSERT_TRUE(timers.fireNext(CursorWatcher::kPollInterval));
     ASSERT_EQ(reports.size(), 3u);
     EXPECT_EQ(reports.back().png, shape.png);
@@ -111,7 +112,6 @@ TEST(CursorWatcherOnX, ANewCursorIsReportedOnceAnUnchangedOneNever)
     watcher.stop();
 
     window.unsetCursor();
-    resetSharedDisplay();
 }
 
 TEST(CursorWatcherOnX, ACursorWithoutWidthOrHeightIsNotReported)
@@ -123,7 +123,7 @@ TEST(CursorWatcherOnX, ACursorWithoutWidthOrHeightIsNotReported)
     empty.serial = 7;
     fixed->image = empty;
     ManualTimers timers;
-    CursorWatcher watcher(fixed, desktop().displays, timers.factory());
+    CursorWatcher watcher(fixed, std::make_shared<SharedDisplay>(desktop().displays), timers.factory());
     int reports = 0;
     watcher.onChange = [&](const CursorShape&) { ++reports; };
     watcher.start();

@@ -51,7 +51,7 @@ protected:
     {
         displays = desktop().displays->list();
         ASSERT_EQ(displays.size(), 2u);
-        setSharedDisplay(displays.front().id);
+        shared->set(displays.front().id);
         overlay.model.helperName = "Ada";
         overlay.onDoIt = [this](double x, double y) { doIt.push_back({x, y}); };
         overlay.onDoAlways = [this](double x, double y) { doAlways.push_back({x, y}); };
@@ -60,12 +60,12 @@ protected:
     {
         overlay.hide();
         processEventsFor(50);
-        resetSharedDisplay();
     }
 
     std::vector<Display> displays;
     ManualTimers timers;
-    GuideOverlayController overlay{desktop().displays, desktop().localInput, timers.factory()};
+    std::shared_ptr<SharedDisplay> shared = std::make_shared<SharedDisplay>(desktop().displays);
+    GuideOverlayController overlay{desktop().displays, shared, desktop().localInput, timers.factory()};
     std::vector<GuideModel::Point> doIt, doAlways;
 };
 
@@ -197,7 +197,7 @@ TEST_F(GuideOverlay, HideClearsThePointerOnlyAndANewSuggestionReplacesTheOld)
     EXPECT_FALSE(overlay.isShown());
     EXPECT_TRUE(overlay.model.suggestions.empty());
     EXPECT_FALSE(overlay.watchesOwnClicks());
-    setSharedDisplay(displays.back().id);
+    shared->set(displays.back().id);
     overlay.show(guide(SessionEvent::Kind::pointer, 0.5, 0.5));
     ASSERT_TRUE(overlay.isShown());
     EXPECT_EQ(overlay.window()->geometry(), QRect(1280, 0, 1024, 768));
@@ -234,7 +234,7 @@ TEST_F(GuideOverlay, TheUsersOwnClickNearTheSuggestionClearsItAPostedOneNever)
 {
     LocalUser user("");
     ASSERT_TRUE(user.ok());
-    InputInjector injector(desktop().inputPoster, desktop().displays);
+    InputInjector injector(desktop().inputPoster, shared);
     XEventProbe window("", 0, 0, 1280, 720);
     // The suggested point is (640, 360) on the left display.
     overlay.show(guide(SessionEvent::Kind::suggest, 0.5, 0.5));

@@ -77,11 +77,7 @@ protected:
         xtest = probe.coreXTestDevices();
         ASSERT_EQ(xtest.size(), 2u);
     }
-    void TearDown() override
-    {
-        injector.releaseAll();
-        resetSharedDisplay();
-    }
+    void TearDown() override { injector.releaseAll(); }
 
     bool fromXTest(const ProbeEvent& event) const
     {
@@ -111,7 +107,8 @@ protected:
     // A window over the whole root, both monitors.
     XEventProbe probe{"", 0, 0, XDesk::kLeft.width + XDesk::kRight.width, XDesk::kRight.height};
     std::vector<int> xtest;
-    InputInjector injector{desktop().inputPoster, desktop().displays};
+    std::shared_ptr<SharedDisplay> shared = std::make_shared<SharedDisplay>(desktop().displays);
+    InputInjector injector{desktop().inputPoster, shared};
 };
 
 TEST_F(InputInjection, ClicksDragsScrollsAndKeysLandOnEitherDisplay)
@@ -119,7 +116,7 @@ TEST_F(InputInjection, ClicksDragsScrollsAndKeysLandOnEitherDisplay)
     using Kind = SessionEvent::Kind;
     for (const Display& display : displays) {
         SCOPED_TRACE(display.name);
-        setSharedDisplay(display.id);
+        shared->set(display.id);
         // The pixel a fraction falls on (0.7 of 720 is 504, whatever the floating point says).
         auto pixel = [](double f, int origin, int size) {
             return origin + std::min(int(std::floor(f * size + 1e-6)), size - 1);
@@ -208,7 +205,7 @@ TEST_F(InputInjection, ClicksDragsScrollsAndKeysLandOnEitherDisplay)
 TEST_F(InputInjection, ReleaseAllReleasesExactlyWhatIsHeld)
 {
     using Kind = SessionEvent::Kind;
-    setSharedDisplay(displays.front().id);
+    shared->set(displays.front().id);
     probe.focus();
     injector.post(mouse(Kind::mouseDown, 0.5, 0.5, 0));
     injector.post(key(0, true)); // a, held
@@ -254,7 +251,7 @@ TEST_F(InputInjection, ReleaseAllReleasesExactlyWhatIsHeld)
 
 TEST_F(InputInjection, ModifierFlagsCapsLockAndDroppedEvents)
 {
-    setSharedDisplay(displays.front().id);
+    shared->set(displays.front().id);
     probe.focus();
 
     // Command-W with no Command key held: Super is held around the press only.
@@ -343,7 +340,7 @@ TEST_F(InputInjection, ModifierFlagsCapsLockAndDroppedEvents)
 // same code.
 TEST_F(InputInjection, TheKeyTableRoundTripsEveryKey)
 {
-    setSharedDisplay(displays.front().id);
+    shared->set(displays.front().id);
     probe.focus();
     int checked = 0;
     for (const auto& entry : keys::keyTable()) {

@@ -56,7 +56,7 @@ protected:
 
     ManualTimers timers;
     LocalActivityMonitor monitor{desktop().localInput, timers.factory()};
-    InputInjector injector{desktop().inputPoster, desktop().displays};
+    InputInjector injector{desktop().inputPoster, std::make_shared<SharedDisplay>(desktop().displays)};
     LocalUser user{""};
     std::vector<bool> changes;
 };

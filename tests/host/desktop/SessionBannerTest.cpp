@@ -151,8 +151,9 @@ TEST_F(SessionBanner, IgnoringTheMouseLetsClicksThroughToTheWindowBelow)
     processEventsFor(100);
     SessionBannerView* view = banner.panel();
     const QRect stop = onScreen(view->stopButton());
-    setSharedDisplay(desktop().displays->list().front().id);
-    InputInjector injector(desktop().inputPoster, desktop().displays);
+    auto shared = std::make_shared<SharedDisplay>(desktop().displays);
+    shared->set(desktop().displays->list().front().id);
+    InputInjector injector(desktop().inputPoster, shared);
     auto click = [&] {
         for (auto kind : {SessionEvent::Kind::mouseMove, SessionEvent::Kind::mouseDown, SessionEvent::Kind::mouseUp}) {
             SessionEvent event = SessionEvent::make(kind, stop.center().x() / 1280.0, stop.center().y() / 720.0);
@@ -178,7 +179,6 @@ TEST_F(SessionBanner, IgnoringTheMouseLetsClicksThroughToTheWindowBelow)
     EXPECT_EQ(calls, (std::vector<std::string>{"stop"}));
     below.pump();
     EXPECT_TRUE(below.eventsOf(ProbeEvent::Type::buttonPress).empty());
-    resetSharedDisplay();
 }
 
 } // namespace

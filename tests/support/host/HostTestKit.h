@@ -39,7 +39,6 @@
 #include "platform/linux/XInputLocalInput.h"
 #include "platform/linux/XRandrDisplays.h"
 #include "platform/linux/XTestInputPoster.h"
-#include "host/SharedDisplay.h"
 #include "platform/linux/X11ScreenSource.h"
 #include "signalling/WebRTCConfiguration.h"
 
@@ -89,7 +88,6 @@ public:
         } else {
             platform.displays = screen->displays;
         }
-        resetSharedDisplay();
         const char* state = std::getenv("XDG_STATE_HOME");
         savedState = state ? state : "";
         setenv("XDG_STATE_HOME", (folder.path() / "state").c_str(), 1);
@@ -109,8 +107,6 @@ public:
             unsetenv("XDG_DATA_HOME");
         else
             setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-
-        resetSharedDisplay();
     }
 
     // Stores the paired helpers as an earlier run of the program left them.
