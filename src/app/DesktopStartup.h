@@ -21,10 +21,10 @@ class Defaults;
 class DeviceIdentity;
 class Prompts;
 
-// Installs the log; returns the settings, the key store (recorded per installation),
-// the information keys (which read those settings), the Qt timers, and the rest:
-// prompts, owner check (PAM), notifier, displays, input, cursor, keyboard and the
-// host's system services.
+// Sets how the allocator gives memory back and installs the log; returns the settings,
+// the key store (recorded per installation), the information keys (which read those
+// settings), the Qt timers, and the rest: prompts, owner check (PAM), notifier,
+// displays, input, cursor, keyboard and the host's system services.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this

@@ -224,8 +224,8 @@ void PictureWindowController::contextMenuEvent(QContextMenuEvent* event)
 
 void PictureWindowController::save()
 {
-    const std::shared_ptr<Prompts> dismissing = prompts_ ? nullptr : Prompts::none();
-    savePicture(file_, prompts_ ? *prompts_ : *dismissing);
+    std::shared_ptr<Prompts> standIn;
+    savePicture(file_, promptsOr(prompts_, standIn));
 }
 
 // ---- saving ----

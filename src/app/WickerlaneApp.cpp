@@ -33,6 +33,12 @@ WickerlaneApp::WickerlaneApp(Options options)
     if (!options_.messenger.identity.deviceKey)
         options_.messenger.identity =
             MailIdentity::of(identity_, options_.platform.defaults, MailIdentity::computerName());
+    if (!options_.messenger.serviceURL)
+        options_.messenger.serviceURL = [info = options_.platform.info] { return IntroductionService::baseURL(*info); };
+    if (!options_.messenger.identity.defaults)
+        options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
+            return *settings;
+        };
     // The platform's prompts, notifier and owner check serve wherever none were given.
     Prompts* prompts = options_.platform.prompts.get();
     if (!options_.messenger.prompts)
@@ -87,12 +93,6 @@ bool WickerlaneApp::start()
     else
         factoryAudioDevice() = SessionAudioDevice::shared();
 
-    if (!options_.messenger.serviceURL)
-        options_.messenger.serviceURL = [info = options_.platform.info] { return IntroductionService::baseURL(*info); };
-    if (!options_.messenger.identity.defaults)
-        options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
-            return *settings;
-        };
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     HostController::Options hostOptions = options_.host;
     hostOptions.platform = options_.platform;
@@ -102,7 +102,6 @@ bool WickerlaneApp::start()
     host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
     ViewerController::Options viewerOptions = options_.viewer;
     viewerOptions.platform = options_.platform;
-    viewerOptions.keyboardLayout = options_.platform.keyboardLayout;
     viewerOptions.identity = identity_;
     viewer_ = std::make_unique<ViewerController>(*services_, std::move(viewerOptions));
     installShellPanels(*services_->passwords, host_->askForHelpPanel(), options_.platform.timers);

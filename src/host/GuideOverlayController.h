@@ -11,7 +11,7 @@
 // The window is built for the screen of the moment at the first guide event. When the
 // displays change (a new resolution, a monitor moved), the overlay follows: the window
 // covers the shared display's screen as it is now and an open card moves beside its
-// point there. The host controller hides the overlay when the shared display goes away
+// point there. The session hides the overlay when the shared display goes away
 // or another one is shared, so the next event builds it where that one is. Main thread
 // only.
 

@@ -124,11 +124,7 @@ HelpRequestCenter::~HelpRequestCenter()
 
 Prompts& HelpRequestCenter::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 std::filesystem::path HelpRequestCenter::picturesFolder()

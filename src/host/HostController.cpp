@@ -75,12 +75,8 @@ HostController::HostController(AppServices& services, Options options, QObject* 
             self->tellHelpersNoScreenRecording();
     };
     helpers_->onRemoved = [self](const std::string& id) {
-        if (!self)
-            return;
-        self->handshake_->forgetChallenges(id, SessionEnd::accessRemoved);
-        const auto& attempt = self->handshake_->attempt();
-        if (attempt && attempt->helper.id == id)
-            self->endSession(SessionEnd::accessRemoved);
+        if (self)
+            self->helpersRemoved({id});
     };
 
     services_.contactLists.push_back(helpersNow);
@@ -221,13 +217,18 @@ void HostController::helpersChanged(const std::vector<PairedDevice>& roster, con
     auto next = helpers_->mergedWith(roster, removed);
     if (!next)
         return;
-    for (const auto& id : removed)
-        handshake_->forgetChallenges(id, SessionEnd::accessRemoved);
-    const auto& attempt = handshake_->attempt();
-    if (attempt && removed.count(attempt->helper.id))
-        endSession(SessionEnd::accessRemoved);
+    helpersRemoved(removed);
     helpers_->replaceAll(std::move(*next));
     helpers_->tellAboutAccess();
+}
+
+void HostController::helpersRemoved(const std::set<std::string>& ids)
+{
+    for (const auto& id : ids)
+        handshake_->forgetChallenges(id, SessionEnd::accessRemoved);
+    const auto& attempt = handshake_->attempt();
+    if (attempt && ids.count(attempt->helper.id))
+        endSession(SessionEnd::accessRemoved);
 }
 
 void HostController::endSession(EndReason reason)

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,8 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The controller's own timers and its parts' (the platform's timers when empty).
+        // The controller's own timers and its parts' (the platform's timers when empty);
+        // the relay link's back-off always runs on the platform's.
         TimerFactory timers;
         // The questions it asks (none are asked when null).
         Prompts* prompts = nullptr;
@@ -107,6 +109,8 @@ public:
     // The hub's handlers: received mail, the contact list, the My Macs listener.
     void messageReceived(const StoredMessage& message);
     void helpersChanged(const std::vector<PairedDevice>& roster, const std::vector<std::string>& removedIds);
+    // Withdraws the removed helpers' open challenges and ends an attempt of one of them.
+    void helpersRemoved(const std::set<std::string>& ids);
     // Ends the session or the attempt in progress.
     void endSession(EndReason reason);
 

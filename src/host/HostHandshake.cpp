@@ -91,11 +91,7 @@ HostHandshake::~HostHandshake()
 
 Prompts& HostHandshake::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 void HostHandshake::end(SessionEnd reason)

@@ -289,12 +289,8 @@ void HostPeer::finishAnswer(const std::string& sdp)
     if (impl_->audioSender)
         configureSoundEncodings(*impl_->audioSender);
     chooseTenBit(sdpHasH265(sdp));
-    SignalMessage answer = SignalMessage::make(SignalMessage::Kind::answer);
-    answer.sdp = sdp;
-    if (signAnswer)
-        answer.signature = signAnswer(sdp);
     if (signal_)
-        signal_->send(answer);
+        signal_->send(descriptionMessage(SignalMessage::Kind::answer, sdp, signAnswer));
 }
 
 void HostPeer::chooseTenBit(bool h265InUse)

@@ -85,11 +85,7 @@ HostSession::~HostSession()
 
 Prompts& HostSession::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 void HostSession::setHelperName(std::optional<std::string> name)

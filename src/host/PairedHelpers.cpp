@@ -35,11 +35,7 @@ PairedHelpers::~PairedHelpers() = default;
 
 Prompts& PairedHelpers::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 std::string PairedHelpers::firstWord(const std::string& name)

@@ -6,7 +6,7 @@
 // focus; in take-over mode, while the host's user is idle, it lets clicks through so
 // the helper's clicks reach what lies beneath it.
 //
-// The host controller changes the model and then asks for refreshPlacement on the
+// The session changes the model and then asks for refreshPlacement on the
 // next turn of the main loop, which brings the content, size and place up to date.
 // Main thread only.
 

@@ -13,8 +13,8 @@ std::optional<std::string> askForText(const std::string& message, const std::str
     request.initialText = initialText;
     request.confirmTitle = confirmTitle;
     request.cancelTitle = "Cancel";
-    const std::shared_ptr<Prompts> dismissing = prompts ? nullptr : Prompts::none();
-    auto answer = (prompts ? *prompts : *dismissing).askForText(request);
+    std::shared_ptr<Prompts> standIn;
+    auto answer = promptsOr(prompts, standIn).askForText(request);
     if (!answer)
         return std::nullopt;
     auto text = trimmedText(*answer);

@@ -3,7 +3,6 @@
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
-#include "platform/InfoDictionary.h"
 #include "platform/Notifier.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
@@ -83,11 +82,7 @@ Date Messenger::now() const
 
 Prompts& Messenger::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 std::vector<PairedDevice> Messenger::contacts() const
@@ -110,7 +105,7 @@ QUrl Messenger::serviceURL() const
         if (url.isValid() && !url.isEmpty())
             return url;
     }
-    return IntroductionService::baseURL(MapInfoDictionary());
+    return QUrl(QString::fromLatin1(IntroductionService::kDefaultBaseURL));
 }
 
 QUrl Messenger::endpoint(const std::string& path) const

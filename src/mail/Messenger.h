@@ -35,7 +35,7 @@ class Prompts;
 
 struct MessengerOptions {
     MailIdentity identity; // whose keys, name and settings (required)
-    // The introduction service's base address; the configured one when empty.
+    // The introduction service's base address; the built-in default when empty.
     std::function<QUrl()> serviceURL;
     Notifier* notifier = nullptr; // notifications go nowhere when null
     Prompts* prompts = nullptr; // nothing is asked (every question is dismissed) when null
@@ -107,8 +107,6 @@ public:
     const MailIdentity& identity() const { return options_.identity; }
     Defaults& defaults() const { return options_.identity.defaults(); }
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     Date now() const;
     std::vector<PairedDevice> contacts() const;
     std::optional<PairedDevice> contact(const std::string& id) const;
@@ -123,6 +121,8 @@ Q_SIGNALS:
 
 private:
     void load();
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     void save();
     void append(StoredMessage message);
     bool seen(const std::string& id) const;

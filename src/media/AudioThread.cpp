@@ -3,7 +3,6 @@
 #include "platform/MainThread.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <condition_variable>
 #include <deque>

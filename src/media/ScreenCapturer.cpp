@@ -49,7 +49,6 @@ public:
 // What the capture thread keeps between frames.
 struct ScreenCapturer::Grabbing {
     std::unique_ptr<ScreenSource> screen;
-    double maxWidth = 0; // WLMaxWidth as the last start or switch handed it over
     ScreenRect region;
     std::vector<uint8_t> scaled;
     // The last picture handed on (rows packed), and when it last changed and was last
@@ -203,7 +202,7 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
                   std::to_string(chosen));
     if (!grabbing_->prepare(rect, error))
         return false;
-    const Size size = sentSize(rect, grabbing_->maxWidth);
+    const Size size = sentSize(rect, settings_.maxWidth);
     auto stream = std::make_shared<Stream>();
     stream->displayId = chosen;
     std::lock_guard guard(lock_);
@@ -223,10 +222,8 @@ bool ScreenCapturer::attempt(uint32_t displayId, bool tenBits, std::string& erro
 void ScreenCapturer::start(uint32_t displayId, bool tenBitWish, std::function<void()> done)
 {
     tenBit = tenBitWish;
-    // The capture thread reads no settings: it is handed the value the capturer was made with.
-    const double maxWidth = settings_.maxWidth;
-    post([this, displayId, tenBitWish, maxWidth, done = std::move(done)] {
-        grabbing_->maxWidth = maxWidth;
+    // The capture thread reads no settings, only the value the capturer was made with.
+    post([this, displayId, tenBitWish, done = std::move(done)] {
         std::string error;
         bool started = attempt(displayId, tenBitWish, error);
         if (!started && tenBitWish) {
@@ -299,9 +296,7 @@ void ScreenCapturer::applyCursor(std::function<void()> done)
 
 void ScreenCapturer::switchDisplay(uint32_t displayId, std::function<void()> done)
 {
-    const double maxWidth = settings_.maxWidth;
-    post([this, displayId, maxWidth, done = std::move(done)] {
-        grabbing_->maxWidth = maxWidth;
+    post([this, displayId, done = std::move(done)] {
         if (stream()) {
             ScreenRect rect;
             uint32_t chosen = 0;
@@ -312,7 +307,7 @@ void ScreenCapturer::switchDisplay(uint32_t displayId, std::function<void()> don
             } else if (!grabbing_->prepare(rect, error)) {
                 Log::line("Wickerlane: could not switch the shared display: " + error);
             } else {
-                const Size size = sentSize(rect, grabbing_->maxWidth);
+                const Size size = sentSize(rect, settings_.maxWidth);
                 std::lock_guard guard(lock_);
                 if (stream_)
                     stream_->displayId = chosen;

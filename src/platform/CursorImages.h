@@ -1,6 +1,6 @@
 #pragma once
-// The image of the pointer's current cursor. The desktop backend asks XFixes; until
-// start-up installs it there is none.
+// The image of the pointer's current cursor. The desktop backend asks XFixes; the
+// stand-in (none()) has none.
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
 #pragma once
 // The displays of this machine. The desktop backend reads the XRandR monitors: a
 // display's id is its RandR output id, the main display is the primary output.
-// Start-up installs it; tests install FixedDisplays (tests/support). Until one is
-// installed there are no displays.
+// Start-up chooses it; tests hand in FixedDisplays (tests/support). The stand-in
+// (none()) has no displays.
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
 #pragma once
 // Posting input events in the user's name, tagged so that this machine's own watch of
 // local input (LocalInput) can tell them from the user's. The desktop backend posts
-// through XTest: the tag is the X server's XTEST device the events come from. Until
-// start-up installs it nothing can be posted.
+// through XTest: the tag is the X server's XTEST device the events come from. The
+// stand-in (none()) posts nothing.
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 // What the keys of this machine's keyboard type with no modifier held. The desktop
-// backend reads the X keyboard map; until start-up installs it nothing is known.
+// backend reads the X keyboard map; the stand-in (none()) knows nothing.
 
 #include <cstdint>
 #include <memory>

@@ -3,8 +3,8 @@
 // buttons held during it), button presses (the wheel's included) and key presses (with
 // whether the key is a modifier), without what InputPoster posted. Releases are not
 // reported. The desktop backend reads XI2 raw events of the whole display and leaves
-// out those of the XTEST devices that posted events come from. Until start-up
-// installs it, nothing is reported.
+// out those of the XTEST devices that posted events come from. The stand-in (none())
+// reports nothing.
 
 #include <functional>
 #include <memory>

@@ -19,7 +19,7 @@ std::unique_ptr<OneShotTimer> dormantTimer(std::chrono::milliseconds, std::funct
 {
     static std::atomic<bool> told{false};
     if (!told.exchange(true))
-        Log::line("Wickerlane: a timer was started before any timers were installed; it will not fire");
+        Log::line("Wickerlane: a timer was started where no timers were handed in; it will not fire");
     return std::make_unique<DormantTimer>();
 }
 

@@ -64,6 +64,15 @@ std::shared_ptr<Prompts> Prompts::none()
     return std::make_shared<NoPrompts>();
 }
 
+Prompts& promptsOr(Prompts* given, std::shared_ptr<Prompts>& standIn)
+{
+    if (given)
+        return *given;
+    if (!standIn)
+        standIn = Prompts::none();
+    return *standIn;
+}
+
 std::string trimmedText(const std::string& text)
 {
     std::size_t begin = 0, end = text.size();

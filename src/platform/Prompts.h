@@ -1,8 +1,8 @@
 #pragma once
 // Alerts, text prompts and open/save panels. Each call is modal and answers when
-// the user has chosen. Start-up installs the desktop backend (Qt dialogs, raised and
-// activated); tests install ScriptedPrompts (tests/support). Until one is installed
-// every question is dismissed.
+// the user has chosen. Start-up chooses the desktop backend (Qt dialogs, raised and
+// activated); tests hand in ScriptedPrompts (tests/support). The stand-in (none())
+// dismisses every question.
 
 #include <memory>
 #include <optional>
@@ -86,6 +86,10 @@ public:
     // says so in the log).
     static std::shared_ptr<Prompts> none();
 };
+
+// The prompts an object was given; when it was given none, the stand-in that dismisses
+// every question, made on first use and kept in standIn.
+Prompts& promptsOr(Prompts* given, std::shared_ptr<Prompts>& standIn);
 
 // Trims ASCII and Unicode-agnostic white space (space, tab, CR, LF, FF, VT) at both ends.
 std::string trimmedText(const std::string& text);

@@ -10,9 +10,6 @@
 #include <api/set_remote_description_observer_interface.h>
 #include <api/stats/rtc_stats_collector_callback.h>
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 namespace wl {
 
 namespace {

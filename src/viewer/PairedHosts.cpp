@@ -57,11 +57,7 @@ PairedHosts::~PairedHosts()
 
 Prompts& PairedHosts::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 Notifier& PairedHosts::notifier() const

@@ -54,11 +54,7 @@ RequestAnswers::~RequestAnswers()
 
 Prompts& RequestAnswers::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 void RequestAnswers::setResolvedRequests(std::set<std::string> ids)

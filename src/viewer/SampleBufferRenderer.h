@@ -9,8 +9,9 @@
 // before the first picture of that size is enqueued.
 //
 // The counters and the last size are written on the decoding thread under a private
-// lock; the controller's status tick reads a copy of them (counters()). The renderer is made on the main thread and
-// lives as long as its peer; the display layer is a widget that the remote-screen view takes in.
+// lock; the session's status tick reads a copy of them (counters()). The renderer is
+// made on the main thread and lives as long as its peer; the display layer is a widget
+// that the remote-screen view takes in.
 
 #include "viewer/FrameLayer.h"
 

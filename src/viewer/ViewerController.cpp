@@ -18,7 +18,7 @@ ViewerController::ViewerController(AppServices& services, QObject* parent)
 
 ViewerController::ViewerController(AppServices& services, Options options, QObject* parent)
     : QObject(parent), services_(services), messenger_(*services.messenger), passwords_(*services.passwords),
-      keyboardLayout_(options.keyboardLayout)
+      keyboardLayout_(options.platform.keyboardLayout)
 {
     MyMacs& myMacs = *services.myMacs;
     if (!options.identity)

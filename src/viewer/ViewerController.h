@@ -55,8 +55,6 @@ public:
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
         // Whether sessions build a real peer (tests of the handshake alone turn it off).
         bool makesPeers = true;
-        // Where the remote screen finds the keys of the local keyboard.
-        std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
         // The device this helper is (one with keys in memory only when null).
         std::shared_ptr<DeviceIdentity> identity;
     };

@@ -199,7 +199,7 @@ void ViewerPeer::start()
 
     schedulePoll();
 
-    // The offer, with stereo Opus for the host's sound, signed by the controller. An
+    // The offer, with stereo Opus for the host's sound, signed by the session. An
     // offer that can't be made or set ends the attempt at once.
     impl_->link->setLocalDescription(
         [this](std::optional<std::string> sdp, std::string error) {

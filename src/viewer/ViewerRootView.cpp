@@ -1,5 +1,6 @@
 #include "viewer/ViewerRootView.h"
 
+#include "mail/AppServices.h"
 #include "mail/PasswordCenter.h"
 #include "viewer/PairingSheet.h"
 #include "mail/SendPasswordPanelController.h"
@@ -68,10 +69,12 @@ ViewerRootView::ViewerRootView(ViewerController& controller, QWidget* browsing, 
     screens_->addWidget(makeSession());
     screens_->addWidget(makeMessage());
     // A change reaches what shows it: the session's changes the screens and the bar, its
-    // status line's ticks the status label alone, the hosts' changes the plain list.
+    // status line's ticks the status label alone, the hosts' and the roster's changes
+    // (it groups the hosts) the plain list.
     connect(&controller.session(), &ViewerSession::changed, this, &ViewerRootView::refresh);
     connect(&controller.session(), &ViewerSession::statusChanged, this, &ViewerRootView::refreshStatus);
     connect(&controller.hosts(), &PairedHosts::changed, this, &ViewerRootView::refreshDeviceList);
+    connect(controller.services().myMacs.get(), &MyMacs::changed, this, &ViewerRootView::refreshDeviceList);
     refreshDeviceList();
     refresh();
 }

@@ -78,11 +78,7 @@ ViewerSession::~ViewerSession()
 
 Prompts& ViewerSession::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 OwnerCheck& ViewerSession::ownerCheck() const

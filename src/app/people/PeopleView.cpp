@@ -35,6 +35,16 @@ namespace {
 
 constexpr std::size_t kRecentMessages = 5;
 
+// Whether a card showing these rows shows those: the ages aside, which the card's age
+// labels move on by themselves.
+bool sameRowsButAges(const std::vector<MessageRowModel>& shown, const std::vector<MessageRowModel>& rows)
+{
+    return std::equal(shown.begin(), shown.end(), rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return a.message == b.message && a.correspondent == b.correspondent && a.text == b.text &&
+            a.canReply == b.canReply;
+    });
+}
+
 } // namespace
 
 std::string relativeAge(Date date, Date now)
@@ -187,11 +197,7 @@ MyMacs& PeopleView::myMacs() const
 
 Prompts& PeopleView::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 Date PeopleView::now() const
@@ -411,7 +417,7 @@ void PeopleView::refresh()
         order.push_back(passwordsRow_);
 
     auto messages = messagesCardModel(layout_.recentMessages, now);
-    if (messagesCard_ && (layout_.recentMessages.empty() || messagesCard_->rows() != messages)) {
+    if (messagesCard_ && (layout_.recentMessages.empty() || !sameRowsButAges(messagesCard_->rows(), messages))) {
         discardWidget(messagesCard_);
         messagesCard_ = nullptr;
     }

@@ -101,8 +101,6 @@ public:
     MyMacs& myMacs() const;
     HelpRequestAnswers& answers() const { return answers_; }
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     Date now() const;
     void openPicture(const TransferredFile& file, const QString& title) const;
 
@@ -140,6 +138,8 @@ private:
     bool offScreen() const;
 
     ViewerController& controller_;
+    // Dismisses every question when none were given; made on first use.
+    mutable std::shared_ptr<Prompts> dismissing_;
     HelpRequestAnswers& answers_;
     Options options_;
     std::set<std::string> expanded_;

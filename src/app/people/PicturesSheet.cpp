@@ -195,8 +195,8 @@ void PicturesSheet::openLarger(const TransferredFile& file)
 
 void PicturesSheet::savePicture(const TransferredFile& file)
 {
-    const std::shared_ptr<Prompts> dismissing = options_.prompts ? nullptr : Prompts::none();
-    Prompts& prompts = options_.prompts ? *options_.prompts : *dismissing;
+    std::shared_ptr<Prompts> standIn;
+    Prompts& prompts = promptsOr(options_.prompts, standIn);
     const PictureSaveResult result = writePictureAs(file, prompts);
     if (result.outcome == PictureSaveResult::Outcome::failed) {
         problem_->setText(QString::fromLatin1(kSaveFailed));

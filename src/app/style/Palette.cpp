@@ -154,12 +154,13 @@ QColor systemOrange()
 
 QColor systemRed()
 {
-    return QColor(255, 69, 58);
+    return destructiveText();
 }
 
 QColor primaryText()
 {
-    return darkPalette().color(QPalette::WindowText);
+    static const QColor colour = darkPalette().color(QPalette::WindowText);
+    return colour;
 }
 
 QColor pillText()

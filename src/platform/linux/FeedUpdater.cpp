@@ -55,11 +55,7 @@ FeedUpdater::~FeedUpdater() = default;
 
 Prompts& FeedUpdater::prompts() const
 {
-    if (options_.prompts)
-        return *options_.prompts;
-    if (!dismissing_)
-        dismissing_ = Prompts::none();
-    return *dismissing_;
+    return promptsOr(options_.prompts, dismissing_);
 }
 
 void FeedUpdater::start()

@@ -1,7 +1,6 @@
 #include "platform/linux/XTestInputPoster.h"
 
 #include "platform/Log.h"
-#include "platform/MainThread.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
