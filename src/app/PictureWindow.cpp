@@ -79,7 +79,7 @@ void ZoomingScrollView::setPicture(const QImage& picture, const QString& accessi
 
 void ZoomingScrollView::setMagnification(double magnification)
 {
-    magnification_ = std::clamp(magnification, kMinimumMagnification, kMaximumMagnification);
+    magnification_ = std::clamp(magnification, kMinimumMagnification, largest_);
     const QSize size(std::max(1, static_cast<int>(std::lround(picture_.width() * magnification_))),
                      std::max(1, static_cast<int>(std::lround(picture_.height() * magnification_))));
     // Keep the middle of what is seen in the middle.
@@ -100,6 +100,7 @@ void ZoomingScrollView::magnifyToFit()
         return;
     const QSize area = maximumViewportSize();
     const double fit = std::min(area.width() / double(picture_.width()), area.height() / double(picture_.height()));
+    largest_ = std::max(kMaximumMagnification, fit);
     setMagnification(fit);
 }
 
@@ -159,12 +160,12 @@ QImage PictureWindowController::decode(const std::string& data)
 }
 
 PictureWindowController* PictureWindowController::show(const TransferredFile& file, const QString& title,
-                                                       Prompts* prompts)
+                                                       Prompts* prompts, QSize shownAt)
 {
     const QImage picture = decode(file.data);
     if (picture.isNull())
         return nullptr;
-    auto* window = new PictureWindowController(picture, file, title, prompts);
+    auto* window = new PictureWindowController(picture, file, title, prompts, shownAt);
     openPictureWindows().emplace_back(window);
     window->QWidget::show();
     window->raise();
@@ -174,7 +175,7 @@ PictureWindowController* PictureWindowController::show(const TransferredFile& fi
 }
 
 PictureWindowController::PictureWindowController(const QImage& picture, const TransferredFile& file,
-                                                 const QString& title, Prompts* prompts)
+                                                 const QString& title, Prompts* prompts, QSize shownAt)
     : QWidget(nullptr, Qt::Window), scrollView_(new ZoomingScrollView(this)), file_(file), prompts_(prompts)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -184,20 +185,27 @@ PictureWindowController::PictureWindowController(const QImage& picture, const Tr
     layout->addWidget(scrollView_);
     scrollView_->setPicture(picture, title);
 
-    // One point per pixel, each side at most 85 % of the screen's free area.
+    // One point per pixel, or as large as it was shown where it was opened from (a small
+    // picture never looks smaller than it did there), each side at most 85 % of the
+    // screen's free area.
     QSize bound(1224, 765);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         bound = QSize(static_cast<int>(area.width() * 0.85), static_cast<int>(area.height() * 0.85));
     }
+    QSize wanted = picture.size();
+    if (shownAt.isValid() && (shownAt.width() > wanted.width() || shownAt.height() > wanted.height()))
+        wanted = wanted.scaled(shownAt, Qt::KeepAspectRatioByExpanding);
     // A small picture still gets a window wide enough for its whole title.
-    const QSize size = picture.size().boundedTo(bound);
+    const QSize size = wanted.boundedTo(bound);
     resize(std::min(std::max(size.width(), widthForWindowTitle(title)), bound.width()), size.height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
     auto* saveKey = new QShortcut(QKeySequence::Save, this);
     connect(saveKey, &QShortcut::activated, this, &PictureWindowController::save);
+    auto* closeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
 }
 
 PictureWindowController::~PictureWindowController()

@@ -656,6 +656,8 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->size(), QSize(860, 680));
     EXPECT_EQ(PeopleRig::text(sheet, "sheetTitle"), "From Mom's iMac");
+    const QFont titleFont = PeopleRig::child<QLabel>(sheet, "sheetTitle")->font();
+    EXPECT_EQ(titleFont, textFont(TextStyle::title2, QFont::Bold)) << titleFont.toString().toStdString();
     EXPECT_EQ(PeopleRig::text(sheet, "sheetSubtitle"), "Printer \u00b7 \u201cIt says offline\u201d");
     auto tiles = sheet->findChildren<QWidget*>(QStringLiteral("pictureTile"));
     ASSERT_EQ(tiles.size(), 4u);

@@ -1,12 +1,14 @@
 // The picture window: its size by the picture and the screen, the zoom keys as a person
-// types them, any number of windows, data that is no picture or too large a picture,
-// and saving: the bytes as they came, through a file that is only replaced when
+// types them, opened from the pictures sheet never smaller than the sheet drew it,
+// Escape, any number of windows, data that is no picture or too large a picture, and
+// saving: the bytes as they came, through a file that is only replaced when
 // complete, a proposed name made safe, and a failure that says so.
 #include "ScriptedPrompts.h"
 #include "TestDirs.h"
 #include "WaitUntil.h"
 
 #include "app/PictureWindow.h"
+#include "app/people/PicturesSheet.h"
 #include "platform/Log.h"
 
 #include <QBuffer>
@@ -82,6 +84,59 @@ TEST(PictureWindow, ItsSizeAndTheZoomKeys)
     EXPECT_EQ(large->size(), QSize(int(area.width() * 0.85), int(area.height() * 0.85)));
     EXPECT_LT(large->scrollView().magnification(), 0.5);
     EXPECT_NEAR(large->scrollView().magnification() * area.width() * 2, large->scrollView().viewport()->width(), 2);
+    closeAll();
+}
+
+TEST(PictureWindow, OpensFromThePicturesSheetNoSmallerThanItWasThereAndEscapeClosesIt)
+{
+    closeAll();
+    StoredMessage request;
+    request.id = "h";
+    request.peerName = "Mom's iMac";
+    struct Case {
+        QSize size;
+        std::string id;
+    };
+    // Smaller than the sheet draws it (across the tile's width), a tiny one the sheet
+    // draws at more than the zoom keys reach, and a large one.
+    const std::vector<Case> cases = {{{320, 200}, "small"}, {{100, 40}, "tiny"}, {{1600, 1000}, "large"}};
+    std::vector<TransferredFile> files;
+    for (const auto& c : cases) {
+        files.push_back(jpegOf(c.size.width(), c.size.height(), c.id));
+        files.back().id = c.id;
+    }
+    PicturesSheet sheet(request, files, {}, {});
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const auto& c : cases) {
+        QWidget* tile = nullptr;
+        for (auto* each : sheet.findChildren<QWidget*>(QStringLiteral("pictureTile")))
+            if (each->property("fileId").toString().toStdString() == c.id)
+                tile = each;
+        ASSERT_NE(tile, nullptr) << c.id;
+        auto* drawn = tile->findChild<QWidget*>(QStringLiteral("pictureButton"));
+        ASSERT_NE(drawn, nullptr);
+        const int shownWidth = drawn->width(); // the picture spans the tile, its aspect kept
+        QTest::mouseClick(tile->findChild<QWidget*>(QStringLiteral("openLarger")), Qt::LeftButton);
+        ASSERT_FALSE(openPictureWindows().empty());
+        PictureWindowController* window = openPictureWindows().back();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        const double magnification = window->scrollView().magnification();
+        EXPECT_GE(magnification * c.size.width(), shownWidth - 1) << c.id;
+        EXPECT_LE(window->width(), area.width() * 0.85) << c.id;
+        EXPECT_LE(window->height(), area.height() * 0.85) << c.id;
+        if (c.id == "large") {
+            EXPECT_GT(magnification * c.size.width(), shownWidth * 1.5) << "larger than in the sheet";
+        }
+
+        QPointer<PictureWindowController> open(window);
+        window->activateWindow();
+        QTest::keyClick(&window->scrollView(), Qt::Key_Escape);
+        processEventsFor(5);
+        EXPECT_TRUE(open.isNull() || !open->isVisible()) << c.id;
+        EXPECT_TRUE(openPictureWindows().empty()) << c.id;
+    }
     closeAll();
 }
 

@@ -205,12 +205,12 @@ Date PeopleView::now() const
     return options_.clock ? options_.clock() : dateNow();
 }
 
-void PeopleView::openPicture(const TransferredFile& file, const QString& title) const
+void PeopleView::openPicture(const TransferredFile& file, const QString& title, QSize shownAt) const
 {
     if (options_.openPicture)
-        options_.openPicture(file, title);
+        options_.openPicture(file, title, shownAt);
     else
-        PictureWindowController::show(file, title, options_.prompts);
+        PictureWindowController::show(file, title, options_.prompts, shownAt);
 }
 
 void PeopleView::showAge(QLabel* label, std::string prefix, Date date, std::string suffix)
@@ -479,9 +479,9 @@ void PeopleView::syncPicturesSheet()
     QPointer<PeopleView> self(this);
     PicturesSheet::Options sheetOptions;
     sheetOptions.prompts = options_.prompts;
-    sheetOptions.openPicture = [self](const TransferredFile& file, const QString& title) {
+    sheetOptions.openPicture = [self](const TransferredFile& file, const QString& title, QSize shownAt) {
         if (self)
-            self->openPicture(file, title);
+            self->openPicture(file, title, shownAt);
     };
     picturesSheet_ = new PicturesSheet(
         *shown, std::move(files),

@@ -80,8 +80,9 @@ struct PeopleViewOptions {
     std::function<Date()> clock; // dateNow when empty
     TimerFactory timers; // what moves the ages on (the ages stay put when empty)
     Prompts* prompts = nullptr; // none are asked when null
-    // Opens a picture window (PictureWindowController::show when empty).
-    std::function<void(const TransferredFile&, const QString& title)> openPicture;
+    // Opens a picture window (PictureWindowController::show when empty), at least as
+    // large as shownAt.
+    std::function<void(const TransferredFile&, const QString& title, QSize shownAt)> openPicture;
 };
 
 class PeopleView final : public QWidget {
@@ -102,7 +103,7 @@ public:
     HelpRequestAnswers& answers() const { return answers_; }
     Prompts& prompts() const;
     Date now() const;
-    void openPicture(const TransferredFile& file, const QString& title) const;
+    void openPicture(const TransferredFile& file, const QString& title, QSize shownAt = {}) const;
 
     // Brings the list up to the current state now (every observed change does, once the
     // list shows).

@@ -44,6 +44,8 @@ public:
     }
     QSize sizeHint() const override { return {kTileWidth, heightForWidth(kTileWidth)}; }
     QSize minimumSizeHint() const override { return {40, 20}; }
+    // The size the picture is drawn at.
+    QSizeF shownSize() const { return QSizeF(picture_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -53,7 +55,7 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSizeF shown = QSizeF(picture_.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
+        const QSizeF shown = shownSize();
         const QRectF area(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
         QPainterPath clip;
         clip.addRoundedRect(area, 8, 8);
@@ -105,7 +107,7 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     auto* title =
-        plainLabel("From " + shownName(request_.peerName), TextStyle::title1, primaryText(), this, false, QFont::Bold);
+        plainLabel("From " + shownName(request_.peerName), TextStyle::title2, primaryText(), this, false, QFont::Bold);
     title->setObjectName(QStringLiteral("sheetTitle"));
     texts->addWidget(title);
     auto* subtitle = plainLabel(picturesSheetSubtitle(request_), TextStyle::body, secondaryText(), this);
@@ -152,7 +154,10 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
     stack->setSpacing(6);
 
     // Decoded within the limits; a large picture is kept as a smaller copy for the tile.
+    // It opens larger at least as large as the tile draws it (a small picture is drawn
+    // across the tile's width).
     QImage picture = PictureWindowController::decode(file.data);
+    std::function<QSize()> shownAt = [] { return QSize(); };
     if (!picture.isNull()) {
         if (picture.width() > kTileWidth)
             picture = picture.scaledToWidth(kTileWidth, Qt::SmoothTransformation);
@@ -160,7 +165,8 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
         button->setObjectName(QStringLiteral("pictureButton"));
         button->setToolTip(QStringLiteral("Open larger"));
         button->setAccessibleName(QString::fromStdString(shownText(file.name, kShownTopicLength) + ", open larger"));
-        connect(button, &QAbstractButton::clicked, this, [this, file] { openLarger(file); });
+        shownAt = [button] { return button->shownSize().toSize(); };
+        connect(button, &QAbstractButton::clicked, this, [this, file, shownAt] { openLarger(file, shownAt()); });
         stack->addWidget(button);
     }
 
@@ -172,7 +178,7 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
     larger->setObjectName(QStringLiteral("openLarger"));
     larger->setFont(textFont(TextStyle::caption));
     larger->setAutoDefault(false);
-    connect(larger, &QPushButton::clicked, this, [this, file] { openLarger(file); });
+    connect(larger, &QPushButton::clicked, this, [this, file, shownAt] { openLarger(file, shownAt()); });
     row->addWidget(larger);
     auto* save = new QPushButton(QStringLiteral("Save\u2026"), tile);
     save->setObjectName(QStringLiteral("savePicture"));
@@ -184,13 +190,13 @@ QWidget* PicturesSheet::makeTile(const TransferredFile& file, QWidget* parent)
     return tile;
 }
 
-void PicturesSheet::openLarger(const TransferredFile& file)
+void PicturesSheet::openLarger(const TransferredFile& file, QSize shownAt)
 {
     const QString title = pictureWindowTitle(request_, file);
     if (options_.openPicture)
-        options_.openPicture(file, title);
+        options_.openPicture(file, title, shownAt);
     else
-        PictureWindowController::show(file, title, options_.prompts);
+        PictureWindowController::show(file, title, options_.prompts, shownAt);
 }
 
 void PicturesSheet::savePicture(const TransferredFile& file)

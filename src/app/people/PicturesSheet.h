@@ -10,6 +10,7 @@
 #include "mail/TransferredFile.h"
 
 #include <QDialog>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -37,7 +38,8 @@ public:
 
     struct Options {
         Prompts* prompts = nullptr; // none are asked when null
-        std::function<void(const TransferredFile&, const QString& title)> openPicture;
+        // Opens a picture window (PictureWindowController::show when empty).
+        std::function<void(const TransferredFile&, const QString& title, QSize shownAt)> openPicture;
     };
 
     PicturesSheet(StoredMessage request, std::vector<TransferredFile> files, std::function<void()> onClose,
@@ -46,7 +48,8 @@ public:
     const StoredMessage& request() const { return request_; }
     const std::vector<TransferredFile>& files() const { return files_; }
 
-    void openLarger(const TransferredFile& file);
+    // Opens the picture in a window of its own, at least as large as shownAt.
+    void openLarger(const TransferredFile& file, QSize shownAt = {});
     void savePicture(const TransferredFile& file);
     // The problem line shown after a failed save; empty otherwise.
     QString problemText() const;

@@ -139,7 +139,7 @@ public:
         options.clock = [this] { return now; };
         options.timers = ageTimers.factory();
         options.prompts = &viewer.prompts;
-        options.openPicture = [this](const TransferredFile& file, const QString& title) {
+        options.openPicture = [this](const TransferredFile& file, const QString& title, QSize) {
             opened.push_back({file.id, title.toStdString()});
         };
         view = std::make_unique<PeopleView>(*viewer.viewer, answers, options);
