@@ -339,7 +339,7 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     EXPECT_EQ(rig.line(gone), nullptr);
 }
 
-TEST(PeopleView, ACardOpensAndClosesWithAShortEaseOut)
+TEST(PeopleView, ACardAndItsChevronOpenAndCloseWithAShortEaseOut)
 {
     PeopleRig rig;
     const auto work = host("Work");
@@ -348,11 +348,26 @@ TEST(PeopleView, ACardOpensAndClosesWithAShortEaseOut)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
     for (bool opening : {true, false}) {
         const int before = rig.card("Work")->height();
+        auto* chevron = PeopleRig::child<SymbolView>(rig.card("Work"), "chevron");
+        const double from = opening ? 0 : 180, to = opening ? 180 : 0;
+        ASSERT_EQ(chevron->rotation(), from);
         PeopleRig::child(rig.card("Work"), "personHeader")->click(); // no event loop turn yet
-        auto* animation = rig.card("Work")->findChild<QVariantAnimation*>();
+        auto* animation = rig.card("Work")->findChild<QVariantAnimation*>(QString(), Qt::FindDirectChildrenOnly);
         ASSERT_NE(animation, nullptr) << opening;
         EXPECT_EQ(animation->duration(), 150);
         EXPECT_GT(animation->easingCurve().valueForProgress(0.5), 0.6); // fast, then slowing
+
+        // The chevron turns along with the card, never at once: driven here by hand.
+        auto* turn = chevron->findChild<QVariantAnimation*>(QStringLiteral("chevronTurn"));
+        ASSERT_NE(turn, nullptr) << opening;
+        EXPECT_EQ(turn->duration(), animation->duration());
+        EXPECT_EQ(turn->easingCurve(), animation->easingCurve());
+        EXPECT_EQ(chevron->rotation(), from);
+        turn->setCurrentTime(turn->duration() / 2);
+        EXPECT_GT(std::abs(chevron->rotation() - from), 90) << "most of the way at half time";
+        EXPECT_LT(std::abs(chevron->rotation() - from), 180);
+        turn->setCurrentTime(turn->duration());
+        EXPECT_EQ(chevron->rotation(), to);
         QPointer<PersonCard> card = rig.card("Work");
         ASSERT_TRUE(QTest::qWaitFor([&] { return !card->findChild<QVariantAnimation*>(); }, 1000));
         EXPECT_TRUE(opening ? card->height() > before : card->height() < before) << card->height() << " " << before;

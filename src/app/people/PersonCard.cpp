@@ -187,7 +187,33 @@ void PersonCardHeader::setModel(const PersonCardModel& model)
     title_->setText(QString::fromStdString(shownName(model.name)));
     subtitle_->setText(QString::fromStdString(model.subtitle));
     setTextColour(subtitle_, model.asking() ? askingAccent() : secondaryText());
-    chevron_->setRotation(model.expanded ? 180 : 0);
+    turnChevron(model.expanded ? 180 : 0);
+}
+
+void PersonCardHeader::turnChevron(double degrees)
+{
+    if (chevronTurn_) {
+        if (chevronTurn_->endValue().toDouble() == degrees)
+            return;
+        chevronTurn_->stop();
+    }
+    if (chevron_->rotation() == degrees)
+        return;
+    // Hidden, it is simply put in place; shown, it turns as the card opens or closes.
+    if (!isVisible()) {
+        chevron_->setRotation(degrees);
+        return;
+    }
+    auto* turn = new QVariantAnimation(chevron_);
+    turn->setObjectName(QStringLiteral("chevronTurn"));
+    turn->setDuration(PersonCard::kExpandMilliseconds);
+    turn->setEasingCurve(easeOut());
+    turn->setStartValue(chevron_->rotation());
+    turn->setEndValue(degrees);
+    connect(turn, &QVariantAnimation::valueChanged, chevron_,
+            [chevron = chevron_](const QVariant& value) { chevron->setRotation(value.toDouble()); });
+    chevronTurn_ = turn;
+    turn->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 QSize PersonCardHeader::sizeHint() const
