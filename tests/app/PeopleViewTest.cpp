@@ -614,6 +614,38 @@ TEST(PeopleView, TheRequestBlockRepliesMarksDoneAndSendsPasswordsWithoutQuestion
     EXPECT_FALSE(fetching->isEnabled());
 }
 
+TEST(PeopleView, ALongReplyEndsInAnEllipsisAtTheWidthItGets)
+{
+    PeopleRig rig;
+    const auto mom = host("Mom's iMac", "Mom");
+    rig.history({helpRequest("h", mom, rig.now - 120, "Printer")});
+    const std::string said = "I'll be there after work, around six; until then leave the printer on and don't "
+                             "press anything on it, even if it beeps";
+    auto reply = mail("y", mom, K::reply, rig.now - 100, true, said);
+    reply.content.replyTo = "h";
+    rig.answers.replies["h"] = {reply};
+    rig.make({mom});
+    rig.view->resize(760, 900);
+    rig.view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.view.get()));
+    int lastWidth = 0;
+    for (int width : {760, 440}) {
+        rig.view->resize(width, 900);
+        processEventsFor(20);
+        auto* line = PeopleRig::child<QLabel>(PeopleRig::child<QWidget>(rig.view.get(), "repliedText"), "labelText");
+        ASSERT_NE(line, nullptr);
+        EXPECT_NE(line->contentsRect().width(), lastWidth) << "the line follows the list's width";
+        lastWidth = line->contentsRect().width();
+        const QString shown = line->text();
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("You replied: I'll be there"))) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << width << " " << shown.toStdString();
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(shown), line->contentsRect().width()) << width;
+        EXPECT_GT(line->fontMetrics().horizontalAdvance(shown), line->contentsRect().width() * 3 / 4)
+            << "it fills the line";
+        EXPECT_EQ(line->toolTip().toStdString(), "You replied: " + said);
+    }
+}
+
 TEST(PeopleView, AnOpenedPasswordMakesDoneProminentAndThePasswordsRowOpensThePanel)
 {
     PeopleRig rig;

@@ -28,16 +28,18 @@ QColor noteColour()
     return makeSRGBColor(232 / 255.0, 220 / 255.0, 198 / 255.0);
 }
 
-// A small row of a symbol and a text.
+// A small row of a symbol and a text; the text ends in "…" where the row cuts it when
+// asked.
 QWidget* symbolLabel(Symbol symbol, const std::string& text, TextStyle style, const QColor& colour, int weight,
-                     QWidget* parent, bool wraps = false)
+                     QWidget* parent, bool elides = false)
 {
     auto* holder = new QWidget(parent);
     auto* row = new QHBoxLayout(holder);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
     row->addWidget(new SymbolView(symbol, colour, 13, holder), 0, Qt::AlignTop);
-    auto* label = plainLabel(text, style, colour, holder, wraps, weight);
+    QLabel* label = elides ? new ElidedLabel(text, style, colour, holder, weight)
+                           : plainLabel(text, style, colour, holder, false, weight);
     label->setObjectName(QStringLiteral("labelText"));
     row->addWidget(label, 1);
     return holder;
@@ -180,8 +182,9 @@ QWidget* RequestBlock::makeText()
         });
     }
     if (model_.replied) {
+        // A long reply is cut on one line; the whole of it is the line's tooltip.
         auto* replied =
-            symbolLabel(Symbol::replyArrow, *model_.replied, TextStyle::caption, peopleAccent(), -1, holder);
+            symbolLabel(Symbol::replyArrow, *model_.replied, TextStyle::caption, peopleAccent(), -1, holder, true);
         replied->setObjectName(QStringLiteral("repliedText"));
         stack->addWidget(replied);
     }

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QPaintEvent>
 #include <QPointer>
+#include <QResizeEvent>
 
 namespace wl {
 
@@ -133,6 +134,50 @@ void setElidedText(QLabel& label, const QString& text, int width)
 {
     label.setText(QFontMetrics(label.font()).elidedText(text, Qt::ElideRight, width));
     label.setToolTip(text);
+}
+
+ElidedLabel::ElidedLabel(const std::string& text, TextStyle style, const QColor& colour, QWidget* parent, int weight)
+    : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setFont(textFont(style, weight));
+    setTextInteractionFlags(Qt::NoTextInteraction);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setTextColour(this, colour);
+    fullText_ = QString::fromStdString(text);
+    for (QChar& c : fullText_)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    setText(fullText_);
+    setToolTip(fullText_);
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(fullText_) + margins.left() + margins.right() + 2 * margin(),
+            QLabel::sizeHint().height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(QStringLiteral("\u2026")) + margins.left() + margins.right() + 2 * margin(),
+            QLabel::minimumSizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::elide()
+{
+    const QString shown = fontMetrics().elidedText(fullText_, Qt::ElideRight, contentsRect().width() - 2 * margin());
+    if (shown != text())
+        setText(shown);
 }
 
 SymbolView::SymbolView(Symbol symbol, const QColor& colour, int size, QWidget* parent)

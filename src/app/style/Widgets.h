@@ -63,6 +63,26 @@ void discardWidget(QWidget* widget);
 // A short text set in "…" when it doesn't fit the label's width.
 void setElidedText(QLabel& label, const QString& text, int width);
 
+// A one-line label for text as it is that ends in "…" where its width cuts it, again at
+// every width it gets; the whole text is its tooltip. Line breaks in the text show as
+// spaces.
+class ElidedLabel final : public QLabel {
+public:
+    ElidedLabel(const std::string& text, TextStyle style, const QColor& colour, QWidget* parent = nullptr,
+                int weight = -1);
+    const QString& fullText() const { return fullText_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void elide();
+
+    QString fullText_;
+};
+
 // A symbol shown at a fixed size, optionally turned about its centre.
 class SymbolView final : public QWidget {
 public:
