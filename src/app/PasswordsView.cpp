@@ -251,9 +251,13 @@ void ReceivedPasswordCard::redraw()
     }
 
     const bool noteShown = copied_ && now_ - *copied_ < kCopiedNoteFor;
-    if (noteShown)
-        copiedNote_->setText(QString::fromStdString("Copied. Paste it where it's needed; the clipboard clears in " +
-                                                    timeLeftText(*copied_ + kCopiedNoteFor, now_) + "."));
+    if (noteShown) {
+        // "in 59 s" is kept on one line: a wrapped note never ends in a unit alone.
+        QString left = QString::fromStdString("in " + timeLeftText(*copied_ + kCopiedNoteFor, now_));
+        left.replace(QLatin1Char(' '), QChar::Nbsp);
+        copiedNote_->setText(QStringLiteral("Copied. Paste it where it's needed; the clipboard clears ") + left +
+                             QLatin1Char('.'));
+    }
     copiedNote_->setVisible(noteShown);
     problemLine_->setText(problem_ ? QString::fromStdString(*problem_) : QString());
     problemLine_->setVisible(problem_.has_value());

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -207,14 +208,34 @@ TEST_F(PasswordsPanel, CopyPutsItOnTheClipboardAndCountsDownTheClear)
     EXPECT_EQ(clipboardText(), "hunter2");
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data("x-kde-passwordManagerHint"), "secret");
     EXPECT_EQ(textOf(card("r1"), "cardProblem"), "<hidden>") << "a successful copy clears the problem";
-    EXPECT_EQ(note->text().toStdString(), "Copied. Paste it where it's needed; the clipboard clears in 1 min.");
+    EXPECT_EQ(note->text().toStdString(),
+              "Copied. Paste it where it's needed; the clipboard clears in\u00a01\u00a0min.");
     EXPECT_EQ(child<QLabel>(card("r1"), "passwordBox")->text(), QString(10, QChar(0x2022))) << "Copy shows nothing";
     ASSERT_EQ(timers.delays().size(), 1u);
     EXPECT_EQ(timers.delays().back(), std::chrono::milliseconds(60000));
     at(1);
-    EXPECT_EQ(note->text().toStdString(), "Copied. Paste it where it's needed; the clipboard clears in 59 s.");
+    EXPECT_EQ(note->text().toStdString(),
+              "Copied. Paste it where it's needed; the clipboard clears in\u00a059\u00a0s.");
+    // Wrapped at any width, its own among them, the note never ends in the unit alone.
+    std::vector<int> widths{note->contentsRect().width()};
+    for (int width = 120; width <= 520; width += 2)
+        widths.push_back(width);
+    for (int width : widths) {
+        QTextLayout layout(note->text(), note->font());
+        QTextOption wrapping;
+        wrapping.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(wrapping);
+        layout.beginLayout();
+        QString last;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            last = note->text().mid(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+        EXPECT_TRUE(last.contains(QStringLiteral("59"))) << width << ": " << last.toStdString();
+    }
     at(60.3);
-    EXPECT_EQ(note->text().toStdString(), "Copied. Paste it where it's needed; the clipboard clears in 0 s.");
+    EXPECT_EQ(note->text().toStdString(), "Copied. Paste it where it's needed; the clipboard clears in\u00a00\u00a0s.");
     at(60.4);
     EXPECT_FALSE(note->isVisible()) << "gone at the first tick 60 s after the copy";
 
