@@ -594,7 +594,10 @@ void peopleGallery()
         PeopleRig rig;
         const Date now = rig.now;
         auto password = helpRequest("hm", mom, now - 240, "A password", "For the bank's website, please", 2);
-        auto reply = mail("y1", mom, K::reply, now - 200, true, "On my way");
+        // A reply longer than its line: it ends in "…".
+        auto reply = mail("y1", mom, K::reply, now - 200, true,
+                          "On my way. Leave the computer on and don't type anything on the bank's page until I'm "
+                          "there, about twenty minutes");
         reply.content.replyTo = "hm";
         auto sent = mail("p1", mom, K::password, now - 180, true);
         sent.content.replyTo = "hm";
@@ -642,20 +645,33 @@ void peopleGallery()
             shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu-my-macs"));
 
         rig.answers.fetching.clear();
+        const TransferredFile smallOne{"3", "A small one", "image/jpeg", jpegOf(desktopPicture(320, 200))};
         rig.answers.setPictures("hm",
                                 {{"1", "Screenshot 9.41", "image/jpeg", jpegOf(desktopPicture(1440, 900))},
                                  {"2", "The bank's page", "image/jpeg", jpegOf(desktopPicture(900, 1200))},
-                                 {"3", "A small one", "image/jpeg", jpegOf(desktopPicture(320, 200))},
+                                 smallOne,
                                  {"4", "Not a picture", "image/jpeg", "not a picture"}});
         rig.answers.showPictures(password);
         if (PicturesSheet* sheet = rig.view->picturesSheet()) {
             shoot(*sheet, QStringLiteral("pictures-sheet"));
             // Further down, a picture smaller than the tile, drawn across its width.
             auto* list = sheet->findChild<QScrollArea*>(QStringLiteral("sheetPictures"));
+            QSize smallShown;
             for (auto* tile : sheet->findChildren<QWidget*>(QStringLiteral("pictureTile")))
-                if (list && tile->property("fileId").toString() == QStringLiteral("3"))
+                if (list && tile->property("fileId").toString() == QStringLiteral("3")) {
                     list->ensureWidgetVisible(tile, 0, 0);
+                    if (auto* drawn = tile->findChild<QWidget*>(QStringLiteral("pictureButton")))
+                        smallShown = drawn->size();
+                }
             shoot(*sheet, QStringLiteral("pictures-sheet-small-picture"));
+            // Opened larger, as large as the sheet drew it at least.
+            if (auto* larger = PictureWindowController::show(smallOne, pictureWindowTitle(password, smallOne), nullptr,
+                                                             smallShown)) {
+                shoot(*larger, QStringLiteral("picture-window-small-picture-opened-larger"));
+                larger->close();
+            } else {
+                ++failures;
+            }
             sheet->accept();
         } else {
             std::cerr << "gallery: no pictures sheet" << std::endl;
