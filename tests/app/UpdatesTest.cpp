@@ -399,13 +399,12 @@ TEST(Updates, AnInstallationThatCantBeWhollyUndoneSaysWhatIsLeftWhere)
     EXPECT_FALSE(log.contains("Wickerlane: update not installed"));
     ASSERT_EQ(log.lines().size(), 2u) << "installing, then one line for the outcome";
     const std::string line = log.lines()[1];
-    EXPECT_EQ(line.rfind("Wickerlane: update 0.2.0 is half installed: can't keep " + targets.back().string() + " aside",
-                         0),
-              0u)
+    EXPECT_EQ(
+        line.rfind("Wickerlane: update 0.2.0 is half installed: can't keep " + targets.back().string() + " aside", 0),
+        0u)
         << line;
     for (std::size_t i = 0; i + 1 < targets.size(); ++i) {
-        EXPECT_NE(line.find(targets[i].string() + " is the new version's and could not be removed"),
-                  std::string::npos)
+        EXPECT_NE(line.find(targets[i].string() + " is the new version's and could not be removed"), std::string::npos)
             << line;
         EXPECT_TRUE(fs::exists(targets[i] / "inside"));
     }
