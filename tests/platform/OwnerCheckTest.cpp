@@ -111,7 +111,7 @@ TEST(PamOwnerCheckTest, TheDialogSaysAWrongPasswordAndAStackThatCantCheckSaysWhy
         ASSERT_TRUE(field && problem);
         EXPECT_FALSE(problem->isVisible());
         typeAndAllow(dialog, "hunter2-not-it");
-        ASSERT_TRUE(waitUntil([&] { return problem->isVisible() || !shownDialog(); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return !shownDialog() || problem->isVisible(); }, 15000));
         ASSERT_EQ(shownDialog(), dialog);
         EXPECT_EQ(problem->text(), "That password isn't right. Try again.");
         EXPECT_TRUE(field->text().isEmpty());
