@@ -205,7 +205,12 @@ void PairedHelpers::allowUnattendedAccess(const PairedDevice& given)
 {
     if (!indexOf(given.id))
         return;
-    if (!options_.adminPrompt->askForAdminRights())
+    const AdminAnswer rights = options_.adminPrompt->askForAdminRights();
+    if (rights.kind == AdminAnswer::Kind::cannotAsk) {
+        prompts().alert(cannotAskForAdminRightsAlert(rights.problem));
+        return;
+    }
+    if (!rights.isGranted())
         return;
     auto pin = askForUnattendedPIN(given.name);
     if (!pin)
@@ -227,6 +232,16 @@ void PairedHelpers::allowUnattendedAccess(const PairedDevice& given)
     replaceAll(std::move(next));
     appendSessionHistory("Unattended access turned on for " + shownName(name) + (pin->empty() ? "" : " with a PIN"));
     tellAboutAccess();
+}
+
+AlertRequest PairedHelpers::cannotAskForAdminRightsAlert(const std::string& problem)
+{
+    AlertRequest alert;
+    alert.title = "Unattended access wasn't turned on";
+    alert.informativeText = problem;
+    alert.style = AlertRequest::Style::warning;
+    alert.floating = true;
+    return alert;
 }
 
 std::optional<std::string> PairedHelpers::askForUnattendedPIN(const std::string& name)

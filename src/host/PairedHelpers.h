@@ -5,6 +5,7 @@
 
 #include "platform/InfoDictionary.h"
 #include "platform/OneShotTimer.h"
+#include "platform/Prompts.h"
 #include "platform/SystemServices.h"
 #include "protocol/PairedDevice.h"
 #include "protocol/PairedDeviceStore.h"
@@ -69,7 +70,10 @@ public:
     PairingHost* pairing() const { return pairing_.get(); }
     PairingPanelController& pairingPanel() const { return *pairingPanel_; }
 
+    // Administrator rights first: refused, nothing happens; when they can't be asked for at
+    // all, an alert (cannotAskForAdminRightsAlert) says why. Then the PIN.
     void allowUnattendedAccess(const PairedDevice& helper);
+    static AlertRequest cannotAskForAdminRightsAlert(const std::string& problem);
     void turnOffUnattendedAccess(const PairedDevice& helper);
     // The PIN, "" for no PIN, nullopt when the user cancelled.
     std::optional<std::string> askForUnattendedPIN(const std::string& name);

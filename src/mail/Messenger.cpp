@@ -247,6 +247,7 @@ std::string Messenger::sendErrorText(const SendError& error)
     switch (error.kind) {
     case SendError::Kind::noKey: return "Their Wickerlane needs updating before it can receive messages.";
     case SendError::Kind::offline: return "Couldn't reach the Wickerlane service. Check the internet connection.";
+    case SendError::Kind::ownKeyUnreadable: return "Couldn't read this computer's key, so nothing was sent.";
     case SendError::Kind::refused:
         return error.status == 429 ? "Too many messages for now. Try again in a few minutes."
                                    : "The message wasn't accepted.";
@@ -295,7 +296,7 @@ void Messenger::post(const MailContent& content, const PairedDevice& device, con
     auto key = identity().deviceKey ? identity().deviceKey() : std::nullopt;
     if (!key) {
         Log::line("Wickerlane: mail not sent: this Mac's key can't be read");
-        return finish(SendError::refused(0));
+        return finish(SendError::ownKeyUnreadable());
     }
     auto envelope = MailEnvelope::trySeal(content, *key, device.id, mailKey);
     if (!envelope)

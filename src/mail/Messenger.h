@@ -47,13 +47,15 @@ class Messenger final : public QObject {
     Q_PROPERTY(std::vector<wl::StoredMessage> messages READ messages NOTIFY changed)
 public:
     struct SendError {
-        enum class Kind { refused, noKey, offline };
+        // noKey: the recipient's; ownKeyUnreadable: this computer's device key, which signs.
+        enum class Kind { refused, noKey, offline, ownKeyUnreadable };
         Kind kind = Kind::offline;
         int status = 0; // the response status of refused
 
         static SendError refused(int status) { return {Kind::refused, status}; }
         static SendError noKey() { return {Kind::noKey, 0}; }
         static SendError offline() { return {Kind::offline, 0}; }
+        static SendError ownKeyUnreadable() { return {Kind::ownKeyUnreadable, 0}; }
         bool operator==(const SendError&) const = default;
     };
 

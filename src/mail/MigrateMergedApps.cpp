@@ -5,6 +5,7 @@
 #include "mail/StoredMessage.h"
 #include "platform/Log.h"
 #include "protocol/PairedDevice.h"
+#include "protocol/PairedDeviceStore.h"
 
 #include <cstdlib>
 #include <set>
@@ -26,26 +27,24 @@ std::filesystem::path xdgFolder(const char* variable, const char* fallback)
 // Paired devices of both lists by id, the current installation's entry first.
 int mergeDevices(Defaults& target, Defaults& legacy, const std::string& key)
 {
-    auto legacyBytes = legacy.data(key);
-    if (!legacyBytes)
+    if (!legacy.contains(key))
         return 0;
-    auto imported = PairedDevice::decodeList(*legacyBytes);
-    if (!imported)
-        return 0;
-    std::vector<PairedDevice> current;
-    if (auto bytes = target.data(key))
-        current = PairedDevice::decodeList(*bytes).value_or(std::vector<PairedDevice>{});
+    // Records that can't be read are left out of both; the target's bytes are kept aside
+    // before they are replaced (PairedDeviceStore).
+    const auto imported = PairedDeviceStore(legacy, key).load();
+    const PairedDeviceStore store(target, key);
+    std::vector<PairedDevice> current = store.load();
     std::set<std::string> ids;
     for (auto& device : current)
         ids.insert(device.id);
     int added = 0;
-    for (auto& device : *imported)
+    for (auto& device : imported)
         if (ids.insert(device.id).second) {
             current.push_back(device);
             ++added;
         }
     if (added)
-        target.setData(key, PairedDevice::encodeList(current));
+        store.save(current);
     return added;
 }
 

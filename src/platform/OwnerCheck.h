@@ -17,7 +17,8 @@ public:
     // Asks once; every call prompts again. `done` runs exactly once, on the thread that
     // called check (the main thread), with true only when the owner was confirmed. A
     // backend may let the owner try again after a wrong password; every refusal
-    // (cancelled, wrong password, no way to check) answers false and is logged.
+    // (cancelled, wrong password, no way to check) answers false, and all but a cancel
+    // are logged.
     virtual void check(const std::string& reason, std::function<void(bool)> done) = 0;
 
     // The safe stand-in: it refuses, and says why in the log.

@@ -9,10 +9,10 @@ namespace {
 // The safe stand-ins.
 class NoAdminPrompt final : public AdminPrompt {
 public:
-    bool askForAdminRights() override
+    AdminAnswer askForAdminRights() override
     {
         Log::line("Wickerlane: can't ask for administrator rights: no prompt is available");
-        return false;
+        return AdminAnswer::refused();
     }
 };
 

@@ -11,15 +11,30 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace wl {
+
+// What asking for administrator rights came to. A refusal (a wrong password, the prompt
+// dismissed) is a quiet no; cannotAsk means the system could not ask at all, and says
+// what went wrong and what to do about it in words for the person (for an alert).
+struct AdminAnswer {
+    enum class Kind { granted, refused, cannotAsk };
+    Kind kind = Kind::refused;
+    std::string problem; // cannotAsk only
+
+    static AdminAnswer granted() { return {Kind::granted, {}}; }
+    static AdminAnswer refused() { return {Kind::refused, {}}; }
+    static AdminAnswer cannotAsk(std::string problem) { return {Kind::cannotAsk, std::move(problem)}; }
+    bool isGranted() const { return kind == Kind::granted; }
+    bool operator==(const AdminAnswer&) const = default;
+};
 
 class AdminPrompt {
 public:
     virtual ~AdminPrompt() = default;
-    // Asks the system for administrator rights (it shows its own prompt); true only
-    // when they were granted. Runs modally.
-    virtual bool askForAdminRights() = 0;
+    // Asks the system for administrator rights (it shows its own prompt). Runs modally.
+    virtual AdminAnswer askForAdminRights() = 0;
 
     // The safe stand-in (see above).
     static std::shared_ptr<AdminPrompt> none();

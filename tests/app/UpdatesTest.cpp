@@ -352,10 +352,63 @@ TEST(Updates, BadUpdatesChangeNothing)
         rig.start();
         ASSERT_TRUE(rig.runCheck());
         EXPECT_TRUE(rig.unchangedAndClean()) << rig.feedUpdater->lastOutcome();
+        EXPECT_EQ(rig.feedUpdater->lastOutcomeKind(), FeedUpdater::Outcome::notInstalled);
         EXPECT_TRUE(log.contains(c.logged)) << rig.feedUpdater->lastOutcome();
         EXPECT_TRUE(log.contains("Wickerlane: update not installed: "));
         EXPECT_EQ(rig.checkTimers.delays().back(), 24h) << "checks go on";
     }
+}
+
+// The waiting update's files were changed before it was installed: folders with files in
+// them stand where its files were. The installation fails at the last of them (a folder
+// stands at its place in the program's folder too), and the ones moved in before it can't
+// be taken out again. That is not a clean failure: the log line says so and names each
+// path left behind.
+TEST(Updates, AnInstallationThatCantBeWhollyUndoneSaysWhatIsLeftWhere)
+{
+    UpdateRig rig;
+    ASSERT_TRUE(rig.server.listening());
+    rig.serveUpdate(rig.newArchive, rig.key.sign(rig.newArchive.toStdString()), rig.newArchive.size());
+    rig.beingHelped = true;
+    rig.start();
+    ASSERT_TRUE(rig.runCheck());
+    ASSERT_EQ(rig.feedUpdater->lastOutcomeKind(), FeedUpdater::Outcome::ready);
+
+    fs::path files;
+    for (const auto& entry : fs::directory_iterator(rig.installed.path()))
+        if (entry.path().filename().string().rfind(".wickerlane-update-", 0) == 0)
+            files = entry.path() / "files";
+    ASSERT_TRUE(fs::is_directory(files));
+    fs::remove_all(files);
+    for (const char* name : {"part-1", "part-2", "part-3"}) {
+        fs::create_directories(files / name);
+        writeFile(files / name / "inside", "part");
+    }
+    // The order the installation meets them in.
+    std::vector<fs::path> targets;
+    for (const auto& entry : fs::directory_iterator(files))
+        targets.push_back(rig.installed.path() / entry.path().filename());
+    fs::create_directories(targets.back());
+
+    CapturedLog log;
+    rig.beingHelped = false;
+    ASSERT_TRUE(rig.idleTimers.fireNext(60s));
+    EXPECT_EQ(rig.feedUpdater->lastOutcomeKind(), FeedUpdater::Outcome::undoIncomplete)
+        << rig.feedUpdater->lastOutcome();
+    EXPECT_EQ(rig.relaunched, 0);
+    EXPECT_FALSE(log.contains("Wickerlane: update not installed"));
+    ASSERT_EQ(log.lines().size(), 2u) << "installing, then one line for the outcome";
+    const std::string line = log.lines()[1];
+    EXPECT_EQ(
+        line.rfind("Wickerlane: update 0.2.0 is half installed: can't keep " + targets.back().string() + " aside", 0),
+        0u)
+        << line;
+    for (std::size_t i = 0; i + 1 < targets.size(); ++i) {
+        EXPECT_NE(line.find(targets[i].string() + " is the new version's and could not be removed"), std::string::npos)
+            << line;
+        EXPECT_TRUE(fs::exists(targets[i] / "inside"));
+    }
+    EXPECT_EQ(readFile(rig.installed.path() / "wickerlane"), "old program");
 }
 
 TEST(Updates, NothingNewerIsUpToDate)

@@ -194,14 +194,23 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
     rig.make();
 
     // Rights refused: nothing changes, nothing is asked.
-    rig.admin->answers = {false};
+    rig.admin->answers = {AdminAnswer::refused()};
     rig.host->pairedHelpers().allowUnattendedAccess(rig.host->helpers()[0]);
     EXPECT_EQ(rig.admin->asked, 1);
     EXPECT_EQ(rig.prompts.count(), 0u);
     EXPECT_EQ(rig.host->helpers()[0].unattended->failedAttempts, 5);
 
+    // No way to ask for them (no polkit agent, say): an alert says what to do; nothing changes.
+    rig.admin->answers = {AdminAnswer::cannotAsk("No agent is running. Start one.")};
+    rig.host->pairedHelpers().allowUnattendedAccess(rig.host->helpers()[0]);
+    ASSERT_EQ(rig.prompts.count(), 1u);
+    EXPECT_EQ(rig.prompts.questions()[0].title, "Unattended access wasn't turned on");
+    EXPECT_EQ(rig.prompts.questions()[0].informativeText, "No agent is running. Start one.");
+    EXPECT_EQ(rig.host->helpers()[0].unattended->failedAttempts, 5);
+    rig.prompts.clear();
+
     // Too short, then two different ones, then a good PIN: the locked grant is replaced.
-    rig.admin->answers = {true};
+    rig.admin->answers = {AdminAnswer::granted()};
     rig.prompts.answerSecrets(std::make_pair(std::string("12345"), std::string("12345")));
     rig.prompts.answerSecrets(std::make_pair(std::string("123456"), std::string("654321")));
     rig.prompts.answerSecrets(std::make_pair(std::string("24681012"), std::string("24681012")));
@@ -232,7 +241,7 @@ TEST(HostSessionPairing, UnattendedAccessNeedsAdministratorRightsAndAGoodPIN)
 
     // Both boxes empty: access without a PIN.
     rig.prompts.clear();
-    rig.admin->answers = {true};
+    rig.admin->answers = {AdminAnswer::granted()};
     rig.prompts.answerSecrets(std::make_pair(std::string(), std::string()));
     rig.host->pairedHelpers().allowUnattendedAccess(rig.host->helpers()[0]);
     EXPECT_FALSE(rig.host->helpers()[0].unattended->pinKey);

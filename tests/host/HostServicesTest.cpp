@@ -391,20 +391,26 @@ TEST(HostLoginItem, AnAutostartEntryForTheRunningCopy)
 
 // ---- administrator prompt ----
 
+// pkcheck stands in as scripts that exit as pkcheck does: 0 allowed, 1 not allowed and 3
+// dismissed are answers (quiet); 2 (no authentication agent), 126 (no polkit to reach, or
+// bad options), 127 (polkit could not check) and no pkcheck at all are not, and each says
+// what to do and leaves one log line with pkcheck's words.
 TEST(HostAdminPrompt, AsksPolkitForAnAdministratorAction)
 {
     TempDir folder;
-    auto script = [&](const std::string& name, int exitCode) {
+    auto script = [&](const std::string& name, int exitCode, const std::string& said = {}) {
         auto path = folder.path() / name;
         std::ofstream out(path);
-        out << "#!/bin/sh\necho \"$@\" > " << (folder.path() / (name + ".args")).string() << "\nexit " << exitCode
-            << "\n";
+        out << "#!/bin/sh\necho \"$@\" > " << (folder.path() / (name + ".args")).string() << "\n";
+        if (!said.empty())
+            out << "echo '" << said << "' >&2\n";
+        out << "exit " << exitCode << "\n";
         out.close();
         ::chmod(path.c_str(), 0700);
         return path.string();
     };
     PolkitAdminPrompt allowed(script("yes", 0));
-    EXPECT_TRUE(allowed.askForAdminRights());
+    EXPECT_EQ(allowed.askForAdminRights(), AdminAnswer::granted());
     std::ifstream args(folder.path() / "yes.args");
     std::string line;
     std::getline(args, line);
@@ -412,13 +418,45 @@ TEST(HostAdminPrompt, AsksPolkitForAnAdministratorAction)
               "--action-id org.freedesktop.policykit.exec --process " + std::to_string(::getpid()) +
                   " --allow-user-interaction");
 
-    PolkitAdminPrompt refused(script("no", 3));
-    EXPECT_FALSE(refused.askForAdminRights());
-
     CapturedLog log;
-    PolkitAdminPrompt missing((folder.path() / "nothing-here").string());
-    EXPECT_FALSE(missing.askForAdminRights());
-    EXPECT_TRUE(log.contains("can't ask for administrator rights"));
+    for (int code : {1, 3}) {
+        PolkitAdminPrompt refused(script("no-" + std::to_string(code), code, "Not authorized."));
+        EXPECT_EQ(refused.askForAdminRights(), AdminAnswer::refused()) << code;
+    }
+    EXPECT_TRUE(log.lines().empty()) << "a refusal is an answer, not a fault";
+
+    struct Case {
+        std::string program;
+        std::string problem; // a part of what the person is told
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {script("no-agent", 2, "Authorization requires authentication but no agent is available."),
+         "no polkit authentication agent is running. Start your desktop's authentication agent, or install one "
+         "(such as polkit-kde-agent-1, lxpolkit or policykit-1-gnome)",
+         "exited with 2 (no polkit authentication agent): Authorization requires authentication but no agent"},
+        {script("no-polkit", 126,
+                "Error getting authority: Error initializing authority: Could not connect: No such file or directory"),
+         "polkit isn't answering", "exited with 126 (polkit could not check): Error getting authority: "},
+        {script("check-failed", 127, "Error checking for authorization org.freedesktop.policykit.exec: GDBus.Error"),
+         "polkit isn't answering", "exited with 127 (polkit could not check): Error checking for authorization"},
+        {script("old-polkit", 126, "pkcheck: Unknown option --allow-user-interaction"), "doesn't take the options",
+         "exited with 126 (options it does not take): pkcheck: Unknown option"},
+        {(folder.path() / "nothing-here").string(), "pkcheck isn't installed", "is not available"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const auto before = log.lines().size();
+        const AdminAnswer answer = PolkitAdminPrompt(c.program).askForAdminRights();
+        EXPECT_EQ(answer.kind, AdminAnswer::Kind::cannotAsk);
+        EXPECT_EQ(answer.problem.rfind("Wickerlane couldn't ask for an administrator's password because ", 0), 0u)
+            << answer.problem;
+        EXPECT_NE(answer.problem.find(c.problem), std::string::npos) << answer.problem;
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), before + 1);
+        EXPECT_EQ(lines.back().rfind("Wickerlane: can't ask for administrator rights: ", 0), 0u) << lines.back();
+        EXPECT_NE(lines.back().find(c.logged), std::string::npos) << lines.back();
+    }
 }
 
 // ---- permissions ----

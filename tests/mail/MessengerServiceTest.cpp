@@ -324,6 +324,24 @@ TEST_F(MessengerService, SendResultsFollowTheServiceAnswer)
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(*result.error, Messenger::SendError::noKey());
 
+    // This computer's own key can't be read: nothing goes out, and the alert says why.
+    MessengerOptions keyless;
+    keyless.identity = MailIdentity::inMemory(a.defaults, a.name, a.device, a.mail, a.person);
+    keyless.identity.deviceKey = [] { return std::optional<SigningKey>(); };
+    keyless.serviceURL = [&] { return QUrl(QString::fromStdString(service.httpUrl())); };
+    ScriptedPrompts prompts;
+    keyless.prompts = &prompts;
+    Messenger unsignable(
+        "WLMessages", [&] { return a.contacts; }, keyless);
+    result = sendAndWait(unsignable, textMail("signed by whom?"), b.record());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(*result.error, Messenger::SendError::ownKeyUnreadable());
+    prompts.answerText(std::string("and now?"));
+    unsignable.compose(b.record());
+    ASSERT_TRUE(waitUntil([&] { return prompts.count() == 2; }, 10000));
+    EXPECT_EQ(prompts.questions()[1].title, "Message not sent");
+    EXPECT_EQ(prompts.questions()[1].informativeText, "Couldn't read this computer's key, so nothing was sent.");
+
     // Nothing of the failures was stored.
     EXPECT_TRUE(a.messenger->messages().empty());
 

@@ -111,9 +111,11 @@ TEST(QtLog, LinesGoThroughQtInfoAndTheJournal)
     installQtLogSink(journal.path());
     Log::line("Wickerlane: hello from the log test 100%");
     Log::line("Wickerlane: two\nlines");
-    // Where no journal listens, lines still reach stderr, and nothing waits.
+    // Where no journal listens, lines still reach stderr, and nothing waits; the first says
+    // so, once.
     installQtLogSink(journal.path() + ".absent");
     Log::line("Wickerlane: no journal here");
+    Log::line("Wickerlane: still none");
     Log::setSink(nullptr);
     qInstallMessageHandler(previous);
 
@@ -125,8 +127,11 @@ TEST(QtLog, LinesGoThroughQtInfoAndTheJournal)
     EXPECT_EQ(journal.take(), "");
 
     std::lock_guard guard(capturedLock);
-    ASSERT_EQ(captured.size(), 3u);
+    ASSERT_EQ(captured.size(), 5u);
     EXPECT_EQ(captured[0].first, QtInfoMsg);
     EXPECT_EQ(captured[0].second, "Wickerlane: hello from the log test 100%");
-    EXPECT_EQ(captured[2].second, "Wickerlane: no journal here");
+    EXPECT_EQ(captured[2].second,
+              "Wickerlane: no systemd journal listens at " + journal.path() + ".absent; the log goes to stderr only");
+    EXPECT_EQ(captured[3].second, "Wickerlane: no journal here");
+    EXPECT_EQ(captured[4].second, "Wickerlane: still none");
 }

@@ -49,16 +49,16 @@ public:
 
 class ScriptedAdminPrompt final : public AdminPrompt {
 public:
-    bool askForAdminRights() override
+    AdminAnswer askForAdminRights() override
     {
         ++asked;
         if (answers.empty())
-            return false;
-        bool answer = answers.front();
+            return AdminAnswer::refused();
+        AdminAnswer answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    std::deque<bool> answers;
+    std::deque<AdminAnswer> answers; // refused when empty
     int asked = 0;
 };
 

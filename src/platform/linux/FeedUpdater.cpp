@@ -235,11 +235,11 @@ void FeedUpdater::feedArrived(QNetworkReply* reply, bool userInitiated)
             alert.informativeText = "Wickerlane " + options_.currentVersion + " is the newest version.";
             prompts().alert(alert);
         }
-        return finish("up to date");
+        return finish(Outcome::upToDate, "up to date");
     }
     if (newest->version == readyVersion_) {
         Log::line("Wickerlane: update check: " + readyVersion_ + " is ready and waits to be installed");
-        return finish("ready " + readyVersion_);
+        return finish(Outcome::ready, "ready " + readyVersion_);
     }
     download(*newest, userInitiated);
 }
@@ -378,7 +378,7 @@ void FeedUpdater::ready(const FeedItem& item, bool userInitiated)
     archive_.reset();
     const std::string version = item.version;
     readyVersion_ = version;
-    finish("ready " + version);
+    finish(Outcome::ready, "ready " + version);
     QPointer<FeedUpdater> self(this);
     std::function<void()> block = [self, staging, version] {
         if (self)
@@ -399,13 +399,22 @@ bool FeedUpdater::install(const std::shared_ptr<QTemporaryDir>& staging, const s
         bool existed = false;
     };
     std::vector<Step> done;
+    // What could not be put back, each with where things are now.
+    std::vector<std::string> left;
     auto undo = [&] {
         for (auto it = done.rbegin(); it != done.rend(); ++it) {
-            std::error_code ignored;
-            if (it->existed)
-                fs::rename(it->backup, it->target, ignored);
-            else
-                fs::remove(it->target, ignored);
+            std::error_code error;
+            if (it->existed) {
+                fs::rename(it->backup, it->target, error);
+                if (error)
+                    left.push_back(it->target.string() + " is the new version's file; the old one is " +
+                                   it->backup.string() + " (" + error.message() + ")");
+            } else {
+                fs::remove(it->target, error);
+                if (error)
+                    left.push_back(it->target.string() + " is the new version's and could not be removed (" +
+                                   error.message() + ")");
+            }
         }
     };
     std::error_code listing;
@@ -421,24 +430,25 @@ bool FeedUpdater::install(const std::shared_ptr<QTemporaryDir>& staging, const s
         if (!step.existed && errno != ENOENT) {
             const std::string reason = std::strerror(errno);
             undo();
-            fail("can't keep " + step.target.string() + " aside (" + reason + ")", false);
-            return false;
+            return abandonInstall(version, "can't keep " + step.target.string() + " aside (" + reason + ")", left);
         }
         fs::rename(source, step.target, error);
         if (error) {
             const std::string reason = error.message();
-            if (step.existed)
+            if (step.existed) {
                 fs::remove(step.backup, error);
+                if (error)
+                    left.push_back(step.backup.string() + " is a second name of " + step.target.string() +
+                                   " and could not be removed (" + error.message() + ")");
+            }
             undo();
-            fail("can't install " + step.target.string() + " (" + reason + ")", false);
-            return false;
+            return abandonInstall(version, "can't install " + step.target.string() + " (" + reason + ")", left);
         }
         done.push_back(step);
     }
     if (listing) {
         undo();
-        fail("the unpacked update can't be read (" + listing.message() + ")", false);
-        return false;
+        return abandonInstall(version, "the unpacked update can't be read (" + listing.message() + ")", left);
     }
     for (const auto& step : done) {
         std::error_code ignored;
@@ -446,10 +456,29 @@ bool FeedUpdater::install(const std::shared_ptr<QTemporaryDir>& staging, const s
             fs::remove(step.backup, ignored);
     }
     lastOutcome_ = "installed " + version;
+    lastOutcomeKind_ = Outcome::installed;
     Log::line("Wickerlane: update " + version + " installed");
     if (options_.relaunch)
         options_.relaunch();
     return true;
+}
+
+bool FeedUpdater::abandonInstall(const std::string& version, const std::string& reason,
+                                 const std::vector<std::string>& left)
+{
+    if (left.empty()) {
+        fail(reason, false);
+        return false;
+    }
+    std::string where;
+    for (const auto& line : left)
+        where += (where.empty() ? "" : "; ") + line;
+    Log::line("Wickerlane: update " + version + " is half installed: " + reason +
+              ", and undoing it did not finish: " + where);
+    staging_.reset();
+    archive_.reset();
+    finish(Outcome::undoIncomplete, "half installed: " + reason + "; left: " + where);
+    return false;
 }
 
 void FeedUpdater::fail(const std::string& reason, bool userInitiated)
@@ -464,14 +493,15 @@ void FeedUpdater::fail(const std::string& reason, bool userInitiated)
         alert.style = AlertRequest::Style::warning;
         prompts().alert(alert);
     }
-    finish(reason);
+    finish(Outcome::notInstalled, reason);
 }
 
-void FeedUpdater::finish(const std::string& outcome)
+void FeedUpdater::finish(Outcome kind, const std::string& outcome)
 {
     const bool wasChecking = checking_;
     checking_ = false;
     lastOutcome_ = outcome;
+    lastOutcomeKind_ = kind;
     if (!wasChecking)
         return;
     ++checksFinished_;

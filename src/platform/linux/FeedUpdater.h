@@ -10,7 +10,10 @@
 //
 // A feed that does not parse, a download that fails, is cut short or is too large, a
 // bad signature or an archive that does not unpack leaves the installed program as it
-// was, with a log line "Wickerlane: update …".
+// was, with a log line "Wickerlane: update …". So does an installation that fails midway
+// once undone; when the file system refuses part of the undoing too, that is an outcome
+// of its own (Outcome::undoIncomplete), whose log line names every path left changed and
+// where the old file is.
 
 #include "platform/OneShotTimer.h"
 #include "platform/Updater.h"
@@ -88,6 +91,15 @@ public:
     int checksFinished() const { return checksFinished_; }
     // The last outcome: "up to date", "ready <version>", "installed <version>" or the failure.
     const std::string& lastOutcome() const { return lastOutcome_; }
+    enum class Outcome {
+        none,
+        upToDate,
+        ready,
+        installed,
+        notInstalled, // the installed program is as it was
+        undoIncomplete, // an installation failed midway and not all of it could be undone
+    };
+    Outcome lastOutcomeKind() const { return lastOutcomeKind_; }
 
 private:
     void check(bool userInitiated);
@@ -99,7 +111,9 @@ private:
     void ready(const FeedItem& item, bool userInitiated);
     bool install(const std::shared_ptr<QTemporaryDir>& staging, const std::string& version);
     void fail(const std::string& reason, bool userInitiated);
-    void finish(const std::string& outcome);
+    // An installation that failed for `reason`: undone, or left as `left` says.
+    bool abandonInstall(const std::string& version, const std::string& reason, const std::vector<std::string>& left);
+    void finish(Outcome kind, const std::string& outcome);
     QNetworkReply* get(const QUrl& url, qint64 limit);
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
@@ -113,6 +127,7 @@ private:
     int checksFinished_ = 0;
     std::string readyVersion_; // downloaded, verified and handed on; not installed yet
     std::string lastOutcome_;
+    Outcome lastOutcomeKind_ = Outcome::none;
     // The download in progress and its staging folder.
     std::shared_ptr<QTemporaryDir> staging_;
     std::unique_ptr<QFile> archive_;

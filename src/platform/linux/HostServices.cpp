@@ -42,7 +42,23 @@ bool hasService(const QDBusConnection& bus, const QString& name)
 
 // ---- administrator prompt ----
 
-bool PolkitAdminPrompt::askForAdminRights()
+namespace {
+
+std::string cannotAskBecause(const std::string& what)
+{
+    return "Wickerlane couldn't ask for an administrator's password because " + what;
+}
+
+} // namespace
+
+std::string PolkitAdminPrompt::noAgentProblem()
+{
+    return cannotAskBecause("no polkit authentication agent is running. Start your desktop's authentication "
+                            "agent, or install one (such as polkit-kde-agent-1, lxpolkit or policykit-1-gnome) and "
+                            "sign in again. Then try again.");
+}
+
+AdminAnswer PolkitAdminPrompt::askForAdminRights()
 {
     QProcess process;
     process.setProgram(QString::fromStdString(program_));
@@ -57,11 +73,45 @@ bool PolkitAdminPrompt::askForAdminRights()
     process.start();
     if (process.state() != QProcess::NotRunning)
         loop.exec();
-    if (process.error() == QProcess::FailedToStart) {
-        Log::line("Wickerlane: can't ask for administrator rights: " + program_ + " is not available");
-        return false;
+    // pkcheck's own words, first line only ("Error getting authority: …").
+    std::string words = process.readAllStandardError().trimmed().toStdString();
+    words = words.substr(0, words.find('\n'));
+    auto cannotAsk = [&](const std::string& what, const std::string& problem) {
+        Log::line("Wickerlane: can't ask for administrator rights: " + what + (words.empty() ? "" : ": " + words));
+        return AdminAnswer::cannotAsk(problem);
+    };
+    if (process.error() == QProcess::FailedToStart)
+        return cannotAsk(program_ + " is not available",
+                         cannotAskBecause("pkcheck isn't installed. Install polkit (its package is often "
+                                          "named polkitd or policykit-1), then try again."));
+    if (process.exitStatus() != QProcess::NormalExit)
+        return cannotAsk(program_ + " stopped without an answer",
+                         cannotAskBecause("pkcheck stopped without an answer. Try again."));
+    const int code = process.exitCode();
+    const std::string exited = program_ + " exited with " + std::to_string(code);
+    // pkcheck also ends with 126 when polkit can't be reached at all.
+    const bool noAuthority = words.find("Error getting authority") != std::string::npos;
+    switch (code) {
+    case 0: return AdminAnswer::granted();
+    case 1: // not allowed
+    case 3: // the prompt was dismissed
+        return AdminAnswer::refused();
+    case 2: return cannotAsk(exited + " (no polkit authentication agent)", noAgentProblem());
+    case 126:
+        if (!noAuthority)
+            return cannotAsk(exited + " (options it does not take)",
+                             cannotAskBecause("this system's pkcheck doesn't take the options Wickerlane gives "
+                                              "it. Updating polkit may help."));
+        [[fallthrough]];
+    case 127:
+        return cannotAsk(exited + " (polkit could not check)",
+                         cannotAskBecause("polkit isn't answering. Check that polkit is installed and its "
+                                          "service, polkitd, is running, then try again."));
+    default:
+        return cannotAsk(exited,
+                         cannotAskBecause("pkcheck gave an answer Wickerlane doesn't know (" + std::to_string(code) +
+                                          "). Try again."));
     }
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // ---- power management ----

@@ -17,12 +17,19 @@ namespace wl {
 
 // polkit: `pkcheck --allow-user-interaction` for an action that needs an administrator
 // (auth_admin); the polkit agent of the session shows its own prompt. The event loop
-// keeps running while it waits.
+// keeps running while it waits. pkcheck's exit status tells a refusal (1: not allowed,
+// 3: the prompt was dismissed) from not being able to ask at all (2: no authentication
+// agent, 127: polkit could not check, 126: options it can't take or no polkit to reach,
+// or no pkcheck); the latter answers cannotAsk with what to do, and leaves one log line
+// with pkcheck's words.
 class PolkitAdminPrompt final : public AdminPrompt {
 public:
     static constexpr const char* kAction = "org.freedesktop.policykit.exec";
     explicit PolkitAdminPrompt(std::string program = "pkcheck") : program_(std::move(program)) { }
-    bool askForAdminRights() override;
+    AdminAnswer askForAdminRights() override;
+
+    // The problem told when no polkit authentication agent is running (pkcheck's 2).
+    static std::string noAgentProblem();
 
 private:
     std::string program_;

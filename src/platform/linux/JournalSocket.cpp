@@ -59,6 +59,21 @@ bool JournalSocket::send(const std::string& message, int priority)
     return sent == static_cast<ssize_t>(datagram.size());
 }
 
+bool JournalSocket::listening() const
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path_.empty() || path_.size() >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path_.data(), path_.size());
+    const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return false;
+    const bool connected = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(probe);
+    return connected;
+}
+
 bool JournalSocket::stderrIsJournal()
 {
     const char* stream = std::getenv("JOURNAL_STREAM");

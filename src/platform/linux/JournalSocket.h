@@ -23,6 +23,9 @@ public:
     // Thread-safe.
     bool send(const std::string& message, int priority = 6);
 
+    // Whether a journal listens at the path now (nothing is sent).
+    bool listening() const;
+
     // Whether this process's stderr already goes to the journal (systemd's JOURNAL_STREAM
     // names stderr's device and inode).
     static bool stderrIsJournal();

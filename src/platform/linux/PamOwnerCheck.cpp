@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <pwd.h>
 #include <thread>
 #include <unistd.h>
@@ -125,16 +126,18 @@ PamOwnerCheck::Verdict PamOwnerCheck::authenticate(const std::string& pamService
     if (startPam(pamService, user, conv, pamConfigDir, &handle, error) != PAM_SUCCESS)
         return Verdict::cannotCheck;
     int status = pam_authenticate(handle, PAM_DISALLOW_NULL_AUTHTOK);
-    if (status != PAM_SUCCESS && status != PAM_AUTH_ERR && error)
-        *error = pam_strerror(handle, status);
+    // A wrong password, or one a module answers as an unknown user (so as not to say which
+    // of the two was wrong); anything else means the stack could not judge the password:
+    // a module missing or failing, no account data, a conversation that broke down, …
+    const bool judged = status == PAM_SUCCESS || status == PAM_AUTH_ERR || status == PAM_USER_UNKNOWN;
+    if (!judged && error)
+        *error = std::string(pam_strerror(handle, status)) + " (PAM error " + std::to_string(status) + ")";
     pam_end(handle, status);
     // Wipe our copy of the password.
     std::fill(conversation.password.begin(), conversation.password.end(), '\0');
-    switch (status) {
-    case PAM_SUCCESS: return Verdict::confirmed;
-    case PAM_AUTH_ERR: return Verdict::wrongPassword;
-    default: return Verdict::cannotCheck; // conversation failed, service error, no account data, …
-    }
+    if (status == PAM_SUCCESS)
+        return Verdict::confirmed;
+    return judged ? Verdict::wrongPassword : Verdict::cannotCheck;
 }
 
 void PamOwnerCheck::askInDialog(const std::string& reason, Reply reply)
@@ -206,8 +209,7 @@ void PamOwnerCheck::check(const std::string& reason, std::function<void(bool)> d
                                                           std::function<void(Verdict)> judged) {
              if (attempt->finished)
                  return;
-             if (!password) {
-                 Log::line("Wickerlane: the owner wasn't confirmed: the password dialog was cancelled");
+             if (!password) { // the person's own choice: nothing to log
                  attempt->finish(false);
                  return;
              }

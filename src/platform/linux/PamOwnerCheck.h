@@ -3,7 +3,9 @@
 // shows the reason, then runs a PAM conversation for that user off the main thread.
 // Whatever the PAM stack of the service asks (a password, a fingerprint reader's
 // message) is answered from that one dialog. A wrong password keeps the dialog open for
-// another try; when PAM can't check at all nothing is asked. Every refusal is logged.
+// another try; a stack that can't judge the password (a module missing or failing) closes
+// it and answers false; when PAM can't start at all nothing is asked. Cancel answers false
+// quietly; every other refusal is logged, a failure with PAM's words.
 
 #include "platform/OwnerCheck.h"
 

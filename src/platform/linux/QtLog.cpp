@@ -18,6 +18,9 @@ void installQtLogSink(const std::string& journalSocketPath)
             return;
         qInfo("%s", text.c_str());
     });
+    // Said once, at start-up, so that whoever reads stderr knows there is no other copy.
+    if (!stderrIsJournal && !journal->listening())
+        Log::line("Wickerlane: no systemd journal listens at " + journalSocketPath + "; the log goes to stderr only");
 }
 
 } // namespace wl

@@ -39,6 +39,7 @@
 #include "platform/OneShotTimer.h"
 #include "platform/ShownText.h"
 #include "platform/SystemServices.h"
+#include "platform/linux/HostServices.h"
 #include "platform/linux/OwnerPasswordDialog.h"
 #include "platform/linux/QtPrompts.h"
 #include "protocol/Roster.h"
@@ -884,6 +885,8 @@ int main(int argc, char** argv)
                           "It couldn't be written to /media/usb/Screenshot 9.41.jpg: Permission denied"};
     notSaved.style = AlertRequest::Style::warning;
     shootAlert(notSaved, QStringLiteral("alert-picture-not-saved"));
+    shootAlert(PairedHelpers::cannotAskForAdminRightsAlert(PolkitAdminPrompt::noAgentProblem()),
+               QStringLiteral("alert-no-polkit-agent"));
     // The pairing question for a helper whose name is 60 KB of lines behind an override.
     std::string huge = "\u202E<b>Mallory</b>";
     while (huge.size() < 60 * 1024)

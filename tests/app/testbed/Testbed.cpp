@@ -298,7 +298,8 @@ public:
             return {{"ok", true}};
         }
         if (cmd == "adminPrompt") {
-            admin_.answers.push_back(command.value("answer", false));
+            admin_.answers.push_back(command.value("answer", false) ? wl::AdminAnswer::granted()
+                                                                    : wl::AdminAnswer::refused());
             return {{"ok", true}};
         }
         if (cmd == "questions") {

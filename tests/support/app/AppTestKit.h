@@ -20,6 +20,7 @@
 #include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
 #include "platform/linux/QtTimers.h"
+#include "protocol/PairedDevice.h"
 
 #include <algorithm>
 #include <memory>
@@ -113,13 +114,15 @@ public:
         processEventsFor(10);
     }
 
+    // Stored as the program stores them, written straight in: a store's save reads the key
+    // first, and the journal notes only the program's reads.
     void pairHosts(const std::vector<PairedDevice>& hosts)
     {
-        PairedDeviceStore{*defaults, "WLPairedHosts"}.save(hosts);
+        defaults->setData("WLPairedHosts", PairedDevice::encodeList(hosts));
     }
     void pairHelpers(const std::vector<PairedDevice>& helpers)
     {
-        PairedDeviceStore{*defaults, "WLPairedHelpers"}.save(helpers);
+        defaults->setData("WLPairedHelpers", PairedDevice::encodeList(helpers));
     }
 
     bool start()
