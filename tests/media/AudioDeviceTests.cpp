@@ -1,6 +1,9 @@
-// The audio devices against a private PulseAudio (scripts/with-test-env): null sinks for
-// the system sound and the speakers, null sinks' monitors standing for microphones.
+// The audio devices against a PulseAudio of each test's own (set up as the shared one of
+// scripts/with-test-env): null sinks for the system sound and the speakers, null sources
+// and sinks' monitors standing for microphones. The tests change its default source and
+// load and unload modules, which other tests using the shared server must not see.
 
+#include "PulseServer.h"
 #include "TestEnvironment.h"
 
 #include "media/AudioIO.h"
@@ -337,8 +340,11 @@ protected:
     void SetUp() override
     {
         app();
+        WL_REQUIRE_TEST_ENV(pulse_.ok(), "PulseAudio");
+        // The devices' streams and pactl find the server here.
+        setenv("PULSE_SERVER", pulse_.address().c_str(), 1);
         backend_ = std::make_shared<PulseAudioBackend>();
-        WL_REQUIRE_TEST_ENV(std::getenv("PULSE_SERVER") && backend_->connected(), "PulseAudio");
+        ASSERT_TRUE(backend_->connected());
     }
     AudioIO::Options quiet(const std::string& microphone = {}, const std::string& speaker = {})
     {
@@ -361,6 +367,7 @@ protected:
         return result.value_or(MicrophoneResult::notAllowed);
     }
 
+    test::PulseServer pulse_; // made first, ended last
     std::shared_ptr<PulseAudioBackend> backend_;
 };
 

@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "XvfbServer.h"
 
 #include "platform/linux/XConnection.h"
 #include "platform/linux/XRandrDisplays.h"
@@ -18,10 +19,10 @@ using namespace wl;
 
 namespace {
 // The RandR output ids and names as the X server lists them.
-std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
+std::vector<std::pair<std::uint32_t, std::string>> serverOutputs(const std::string& display)
 {
     std::vector<std::pair<std::uint32_t, std::string>> result;
-    auto x = XConnection::open();
+    auto x = XConnection::open(display);
     if (!x)
         return result;
     ::Display* dpy = x->display();
@@ -38,44 +39,51 @@ std::vector<std::pair<std::uint32_t, std::string>> serverOutputs()
         XRRFreeScreenResources(resources);
     return result;
 }
+
+// Each test on an X server of its own: these tests set an output's EDID and the primary
+// output, and other tests resize the shared test server's screen meanwhile.
+class X11Displays : public ::testing::Test {
+protected:
+    void SetUp() override { WL_REQUIRE_TEST_ENV(server.ok(), "Xvfb"); }
+
+    test::XvfbServer server{1280, 720};
+};
 } // namespace
 
-TEST(X11Displays, ListsTheMonitorsOfTheServer)
+TEST_F(X11Displays, ListsTheMonitorsOfTheServer)
 {
-    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
-    auto outputs = serverOutputs();
+    auto outputs = serverOutputs(server.display());
     ASSERT_FALSE(outputs.empty());
 
-    XRandrDisplays displays;
+    XRandrDisplays displays(server.display());
     auto list = displays.list();
     ASSERT_EQ(list.size(), outputs.size());
     const wl::Display& main = list.front();
     EXPECT_TRUE(main.main);
     EXPECT_EQ(main.id, outputs.front().first);
     EXPECT_EQ(main.output, outputs.front().second);
-    EXPECT_EQ(main.name, outputs.front().second) << "the test server's outputs carry no EDID";
+    EXPECT_EQ(main.name, outputs.front().second) << "Xvfb's outputs carry no EDID";
     EXPECT_EQ(main.x, 0);
     EXPECT_EQ(main.y, 0);
-    EXPECT_EQ(main.width, 1920); // the test server's screen (scripts/with-test-env)
-    EXPECT_EQ(main.height, 1080);
+    EXPECT_EQ(main.width, 1280);
+    EXPECT_EQ(main.height, 720);
     EXPECT_EQ(displays.mainDisplayID(), main.id);
     EXPECT_EQ(displays.display(main.id), main);
     EXPECT_EQ(displays.display(main.id + 1000), std::nullopt);
 }
 
-TEST(X11Displays, ThePrimaryOutputIsTheMainDisplay)
+TEST_F(X11Displays, ThePrimaryOutputIsTheMainDisplay)
 {
-    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
-    auto outputs = serverOutputs();
+    auto outputs = serverOutputs(server.display());
     ASSERT_FALSE(outputs.empty());
     {
-        auto x = XConnection::open();
+        auto x = XConnection::open(server.display());
         ASSERT_TRUE(x);
         XRRSetOutputPrimary(x->display(), x->root(), outputs.back().first);
         x->sync();
     }
 
-    XRandrDisplays displays;
+    XRandrDisplays displays(server.display());
     auto list = displays.list();
     ASSERT_FALSE(list.empty());
     EXPECT_EQ(list.front().id, outputs.back().first);
@@ -120,12 +128,11 @@ TEST(DisplayNames, TheMonitorNameComesFromTheEDID)
     EXPECT_EQ(monitorNameFromEDID(badHeader), std::nullopt);
 }
 
-TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
+TEST_F(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
 {
-    WL_REQUIRE_TEST_ENV(std::getenv("DISPLAY"), "the test X server");
-    auto outputs = serverOutputs();
+    auto outputs = serverOutputs(server.display());
     ASSERT_FALSE(outputs.empty());
-    auto x = XConnection::open();
+    auto x = XConnection::open(server.display());
     ASSERT_TRUE(x);
     ::Display* dpy = x->display();
     Atom edid = XInternAtom(dpy, RR_PROPERTY_RANDR_EDID, False);
@@ -134,10 +141,8 @@ TEST(X11Displays, AMonitorWithAnEDIDIsNamedAfterIt)
                             reinterpret_cast<const unsigned char*>(block.data()), static_cast<int>(block.size()));
     XSync(dpy, False);
 
-    XRandrDisplays displays;
+    XRandrDisplays displays(server.display());
     auto main = displays.display(outputs.front().first);
-    XRRDeleteOutputProperty(dpy, outputs.front().first, edid);
-    x->sync();
     ASSERT_TRUE(main);
     EXPECT_EQ(main->name, "Studio View");
     EXPECT_EQ(main->output, outputs.front().second);

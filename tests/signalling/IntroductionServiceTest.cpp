@@ -1,5 +1,6 @@
 #include "signalling/IntroductionService.h"
 
+#include "LocalWebSocketServer.h"
 #include "WaitUntil.h"
 #include "platform/InfoDictionary.h"
 
@@ -139,13 +140,8 @@ TEST_F(IntroductionServiceTest, IsOnlineOnlyForStatus200WithOnlineTrue)
     TinyHttpServer notHttp("SSH-2.0-OpenSSH\r\n\r\n");
     EXPECT_EQ(askOnline(notHttp.base()), false);
 
-    quint16 port;
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-    }
-    EXPECT_EQ(askOnline("http://127.0.0.1:" + std::to_string(port) + "/"), false);
+    wl::test::RefusingLoopbackPort refusing;
+    EXPECT_EQ(askOnline("http://127.0.0.1:" + std::to_string(refusing.port()) + "/"), false);
 }
 
 TEST_F(IntroductionServiceTest, IsOnlineSkipsTheCallbackWhenItsContextIsGone)

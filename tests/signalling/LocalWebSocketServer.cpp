@@ -1,6 +1,9 @@
 #include "LocalWebSocketServer.h"
 
-#include <QTcpServer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace wl::test {
 
@@ -43,13 +46,28 @@ QString LocalWebSocketServer::baseURL() const
     return QStringLiteral("http://127.0.0.1:%1/").arg(port());
 }
 
-quint16 unusedLoopbackPort()
+RefusingLoopbackPort::RefusingLoopbackPort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port_ = ntohs(address.sin_port);
+}
+
+RefusingLoopbackPort::~RefusingLoopbackPort()
+{
+    release();
+}
+
+void RefusingLoopbackPort::release()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 } // namespace wl::test

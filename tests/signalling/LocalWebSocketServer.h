@@ -46,7 +46,22 @@ private:
     std::vector<std::unique_ptr<Peer>> peers_;
 };
 
-// A free loopback port with nothing listening on it (for refused connections).
-quint16 unusedLoopbackPort();
+// A loopback port that refuses connections: bound by this object but not listening, so
+// no other test's server can take it meanwhile (a port found free and let go could be).
+// release() lets go of it just before a server of the test's own listens there.
+class RefusingLoopbackPort {
+public:
+    RefusingLoopbackPort();
+    ~RefusingLoopbackPort();
+    RefusingLoopbackPort(const RefusingLoopbackPort&) = delete;
+    RefusingLoopbackPort& operator=(const RefusingLoopbackPort&) = delete;
+
+    quint16 port() const { return port_; }
+    void release();
+
+private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+};
 
 } // namespace wl::test

@@ -96,7 +96,8 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
 
 TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterStayingOpen)
 {
-    quint16 port = wl::test::unusedLoopbackPort();
+    wl::test::RefusingLoopbackPort refusing;
+    const quint16 port = refusing.port();
     auto info = useIntroductionService(introductionAt(port));
     ManualTimers timers;
     RelayLink link(identity, timers.factory(), info);
@@ -119,6 +120,7 @@ TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterSta
 
     // The service comes up and accepts, but drops the link at once: that was no
     // success, so the next try still waits the longest.
+    refusing.release();
     LocalWebSocketServer server(port);
     ASSERT_TRUE(server.listening());
     ASSERT_TRUE(timers.fireNext());
@@ -166,7 +168,8 @@ TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
 
 TEST_F(RelayLinkTest, StopEndsReconnection)
 {
-    auto info = useIntroductionService(introductionAt(wl::test::unusedLoopbackPort()));
+    wl::test::RefusingLoopbackPort refusing;
+    auto info = useIntroductionService(introductionAt(refusing.port()));
     ManualTimers timers;
     RelayLink link(identity, timers.factory(), info);
     StatusRecorder recorder;

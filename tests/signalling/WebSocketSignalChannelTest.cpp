@@ -110,8 +110,9 @@ TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
 
 TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
 {
-    auto channel = WebSocketSignalChannel::make(
-        QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(wl::test::unusedLoopbackPort())));
+    wl::test::RefusingLoopbackPort refusing;
+    auto channel =
+        WebSocketSignalChannel::make(QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(refusing.port())));
     Recorder recorder;
     recorder.attach(*channel);
     channel->send(bye("never"));

@@ -61,14 +61,17 @@ std::optional<std::string> monitorNameFromEDID(std::string_view edid)
     return std::nullopt;
 }
 
-XRandrDisplays::XRandrDisplays()
-    : x_("no displays are known", [](XConnection& x) {
-          int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-          return XRRQueryExtension(x.display(), &eventBase, &errorBase) &&
-                  XRRQueryVersion(x.display(), &major, &minor) && (major > 1 || (major == 1 && minor >= 5))
-              ? std::string()
-              : std::string("RandR 1.5");
-      })
+XRandrDisplays::XRandrDisplays(std::string displayName)
+    : x_(
+          "no displays are known",
+          [](XConnection& x) {
+              int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+              return XRRQueryExtension(x.display(), &eventBase, &errorBase) &&
+                      XRRQueryVersion(x.display(), &major, &minor) && (major > 1 || (major == 1 && minor >= 5))
+                  ? std::string()
+                  : std::string("RandR 1.5");
+          },
+          std::move(displayName))
 {
     watchScreens();
 }

@@ -29,7 +29,9 @@ public:
     // X resource ids and atoms use the low 29 bits.
     static constexpr std::uint32_t kMonitorWithoutOutput = 0x80000000u;
 
-    XRandrDisplays();
+    // On the named display (the environment's $DISPLAY when empty); the screen signals
+    // observers get are still those of QGuiApplication's own display.
+    explicit XRandrDisplays(std::string displayName = {});
     ~XRandrDisplays() override;
 
     std::vector<Display> list() override;
