@@ -147,6 +147,13 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
         return;
     }
     auto& entry = it->second;
+    // One list for both sides: the TURN username names the host on both.
+    const auto ice = relays_.iceServersFrame(link->key(), unixNow());
+    if (!budget_.hasRoom(2 * ice.size() + 64)) {
+        log("connect to " + idPrefix(link->key()) + " refused: the send budget is spent");
+        link->close(CloseCode::rateLimited);
+        return;
+    }
     if (entry.connectors.size() >= maxConnectorsPerHost) {
         // Room comes from the lowest standing present below proven, the oldest of it first: so
         // links that never say hello with a paired key can't push out a helper who did, and
@@ -166,13 +173,6 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
         log("connect to " + idPrefix(link->key()) + ": too many connectors, sent away the oldest " +
             standingName(room->second.standing) + " one");
         sendAway(entry, room, kCrowdedFrame, CloseCode::busy);
-    }
-    // One list for both sides: the TURN username names the host on both.
-    const auto ice = relays_.iceServersFrame(link->key(), unixNow());
-    if (!budget_.hasRoom(2 * ice.size() + 64)) {
-        log("connect to " + idPrefix(link->key()) + " refused: the send budget is spent");
-        link->close(CloseCode::rateLimited);
-        return;
     }
     const auto channel = nextChannel_++;
     auto& connector = entry.connectors[channel];
