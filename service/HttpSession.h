@@ -33,6 +33,13 @@ inline constexpr const char* kServerName = "wickerlane-introduction";
 // stored mail goes out in a window well below it.
 inline constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
 
+// A host's link carries what each of its connectors has waiting (each within its own budget)
+// and the service's own frames: only a host that stops reading fills it.
+inline std::size_t hostQueueLimit(const ServiceConfig& config)
+{
+    return Hub::maxConnectorsPerHost * config.connectorQueueBytes + kMaxQueuedBytes;
+}
+
 inline void log(const std::string& text)
 {
     wl::Log::line(std::string("wickerlane-introduction: ") + text);
@@ -69,7 +76,8 @@ public:
     WsSession(Stream&& stream, ServerContext& context, Role role, std::string key, std::string address,
               ConnectionLimits::Slot slot)
         : Link(role, std::move(key), std::move(address)), ws_(std::move(stream)), context_(context),
-          budget_(context.budget), slot_(std::move(slot))
+          budget_(context.budget), slot_(std::move(slot)),
+          queueLimit_(role == Role::host ? hostQueueLimit(context.config) : kMaxQueuedBytes)
     {
     }
 
@@ -91,25 +99,14 @@ public:
         ws_.async_accept(request, [self, rateLimited](beast::error_code ec) { self->onAccept(ec, rateLimited); });
     }
 
-    void send(std::shared_ptr<const std::string> text) override
+    void withdraw(std::uint64_t lane) override
     {
-        if (closing_ || !open_)
-            return;
-        const auto size = text->size();
-        if (queuedBytes_ + size > kMaxQueuedBytes) {
-            log(std::string(roleName(role())) + " from " + address() + " dropped: the peer does not read");
-            abort();
-            return;
-        }
-        if (!budget_.take(size)) {
-            log(std::string(roleName(role())) + " from " + address() + " dropped: the send budget is spent");
-            abort();
-            return;
-        }
-        queuedBytes_ += size;
-        queue_.push_back(std::move(text));
-        if (!writing_)
-            writeNext();
+        // The frame on the wire stays: its write still uses the buffer.
+        auto first = queue_.begin() + (writing_ ? 1 : 0);
+        auto kept = std::stable_partition(first, queue_.end(), [&](const Queued& frame) { return frame.lane != lane; });
+        for (auto it = kept; it != queue_.end(); ++it)
+            release(it->text->size());
+        queue_.erase(kept, queue_.end());
     }
 
     void close(std::uint16_t code) override
@@ -142,7 +139,34 @@ public:
         beast::get_lowest_layer(ws_).socket().close(ignored);
     }
 
+protected:
+    void queue(std::shared_ptr<const std::string> text, std::uint64_t lane) override
+    {
+        if (closing_ || !open_)
+            return;
+        const auto size = text->size();
+        if (queuedBytes_ + size > queueLimit_) {
+            log(std::string(roleName(role())) + " from " + address() + " dropped: the peer does not read");
+            abort();
+            return;
+        }
+        if (!budget_.take(size)) {
+            log(std::string(roleName(role())) + " from " + address() + " dropped: the send budget is spent");
+            abort();
+            return;
+        }
+        queuedBytes_ += size;
+        queue_.push_back(Queued{std::move(text), lane});
+        if (!writing_)
+            writeNext();
+    }
+
 private:
+    struct Queued {
+        std::shared_ptr<const std::string> text;
+        std::uint64_t lane = 0; // the connector a host link carries it for; 0: the service's own
+    };
+
     void onAccept(beast::error_code ec, bool rateLimited)
     {
         if (ec)
@@ -189,14 +213,14 @@ private:
         writing_ = true;
         ws_.text(true);
         auto self = std::static_pointer_cast<WsSession>(shared_from_this());
-        ws_.async_write(asio::buffer(*queue_.front()),
+        ws_.async_write(asio::buffer(*queue_.front().text),
                         [self](beast::error_code ec, std::size_t) { self->onWrite(ec); });
     }
 
     void onWrite(beast::error_code ec)
     {
         writing_ = false;
-        release(queue_.front()->size());
+        release(queue_.front().text->size());
         queue_.pop_front();
         if (ec) {
             abort();
@@ -228,7 +252,7 @@ private:
     {
         const std::size_t keep = writing_ ? 1 : 0;
         while (queue_.size() > keep) {
-            release(queue_.back()->size());
+            release(queue_.back().text->size());
             queue_.pop_back();
         }
         if (queue_.empty())
@@ -257,8 +281,9 @@ private:
     SendBudget& budget_;
     ConnectionLimits::Slot slot_;
     beast::flat_buffer buffer_;
-    std::deque<std::shared_ptr<const std::string>> queue_;
+    std::deque<Queued> queue_;
     std::size_t queuedBytes_ = 0;
+    std::size_t queueLimit_;
     std::uint16_t closeCode_ = CloseCode::normal;
     bool open_ = false;
     bool attached_ = false;

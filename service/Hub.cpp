@@ -57,18 +57,49 @@ std::shared_ptr<const std::string> shared(std::string_view data)
 
 // A frame for the host, tagged with the channel of the connector it concerns (a tag the
 // connector may have put there itself is overwritten).
-std::shared_ptr<const std::string> forHost(nlohmann::json frame, std::uint64_t channel)
+std::string tagged(nlohmann::json frame, std::uint64_t channel)
 {
     frame["channel"] = channel;
-    return std::make_shared<const std::string>(frame.dump());
+    return frame.dump();
 }
 
 std::shared_ptr<const std::string> helperLeft(std::uint64_t channel)
 {
-    return forHost({{"kind", "bye"}, {"reason", "helperLeft"}}, channel);
+    return shared(tagged({{"kind", "bye"}, {"reason", "helperLeft"}}, channel));
+}
+
+// A frame on its way to a host for one of its connectors: its bytes count as waiting for
+// that connector until the host's link has written or dropped it.
+class CountedFrame {
+public:
+    CountedFrame(std::string text, std::shared_ptr<Hub::Waiting> waiting)
+        : text(std::move(text)), waiting_(std::move(waiting))
+    {
+        waiting_->bytes += this->text.size();
+    }
+    ~CountedFrame() { waiting_->bytes -= text.size(); }
+    CountedFrame(const CountedFrame&) = delete;
+    CountedFrame& operator=(const CountedFrame&) = delete;
+
+    const std::string text;
+
+private:
+    std::shared_ptr<Hub::Waiting> waiting_;
+};
+
+const char* standingName(Hub::Standing standing)
+{
+    switch (standing) {
+    case Hub::Standing::bound: return "bound";
+    case Hub::Standing::challenged: return "challenged";
+    case Hub::Standing::proven: return "proven";
+    case Hub::Standing::accepted: return "accepted";
+    }
+    return "bound";
 }
 
 const char* const kBusyFrame = R"({"kind":"declined","reason":"busy"})";
+const char* const kCrowdedFrame = R"({"kind":"declined","reason":"crowded"})";
 
 } // namespace
 
@@ -116,33 +147,74 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
         return;
     }
     auto& entry = it->second;
+    // One list for both sides: the TURN username names the host on both.
+    const auto ice = relays_.iceServersFrame(link->key(), unixNow());
+    if (!budget_.hasRoom(2 * ice.size() + 64)) {
+        log("connect to " + idPrefix(link->key()) + " refused: the send budget is spent");
+        link->close(CloseCode::rateLimited);
+        return;
+    }
     if (entry.connectors.size() >= maxConnectorsPerHost) {
-        // Make room by the oldest connector the host has not let in; when it let them all in
-        // (it never does: it serves one helper at a time), the newcomer is the one refused.
-        auto oldest = std::find_if(entry.connectors.begin(), entry.connectors.end(),
-                                   [](const auto& bound) { return !bound.second.accepted; });
-        if (oldest == entry.connectors.end()) {
+        // Room comes from the lowest standing present below proven, the oldest of it first: so
+        // links that never say hello with a paired key can't push out a helper who did, and
+        // nobody pushes out one who proved who it is. When all have, the newcomer is refused.
+        auto room = entry.connectors.end();
+        for (auto bound = entry.connectors.begin(); bound != entry.connectors.end(); ++bound) {
+            if (bound->second.standing < Standing::proven &&
+                (room == entry.connectors.end() || bound->second.standing < room->second.standing))
+                room = bound;
+        }
+        if (room == entry.connectors.end()) {
             log("connect to " + idPrefix(link->key()) + ": busy");
             link->send(shared(kBusyFrame));
             link->close(CloseCode::busy);
             return;
         }
-        auto [channel, dropped] = *oldest;
-        entry.connectors.erase(oldest);
-        channels_.erase(dropped.link.get());
-        dropped.link->send(shared(kBusyFrame));
-        dropped.link->close(CloseCode::busy);
-        entry.host->send(helperLeft(channel));
-        log("connect to " + idPrefix(link->key()) + ": too many connectors, dropped the oldest");
+        log("connect to " + idPrefix(link->key()) + ": too many connectors, sent away the oldest " +
+            standingName(room->second.standing) + " one");
+        sendAway(entry, room, kCrowdedFrame, CloseCode::busy);
     }
     const auto channel = nextChannel_++;
-    entry.connectors[channel] = Connector{link, false};
+    auto& connector = entry.connectors[channel];
+    connector.link = link;
+    connector.frames = static_cast<double>(config_.connectorBurstFrames);
+    connector.refilled = Clock::now();
     channels_[link.get()] = channel;
-    // One list for both sides: the TURN username names the host on both.
-    const auto ice = relays_.iceServersFrame(link->key(), unixNow());
-    entry.host->send(forHost(nlohmann::json::parse(ice), channel));
+    toHost(entry, channel, connector, tagged(nlohmann::json::parse(ice), channel));
     link->send(shared(ice));
     log("helper bound to host " + idPrefix(link->key()) + " on channel " + std::to_string(channel));
+}
+
+void Hub::toHost(HostEntry& entry, std::uint64_t channel, Connector& connector, std::string frame)
+{
+    auto counted = std::make_shared<const CountedFrame>(std::move(frame), connector.waiting);
+    entry.host->sendFor(channel, std::shared_ptr<const std::string>(counted, &counted->text));
+}
+
+void Hub::sendAway(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound, const char* text,
+                   std::uint16_t code)
+{
+    const auto channel = bound->first;
+    const auto link = bound->second.link;
+    entry.connectors.erase(bound);
+    channels_.erase(link.get());
+    entry.host->withdraw(channel);
+    entry.host->send(helperLeft(channel));
+    if (text)
+        link->send(shared(text));
+    link->close(code);
+}
+
+bool Hub::takeFrame(Connector& connector, Clock::time_point now) const
+{
+    const auto elapsed = std::chrono::duration<double>(now - connector.refilled).count();
+    connector.frames = std::min(static_cast<double>(config_.connectorBurstFrames),
+                                connector.frames + elapsed * static_cast<double>(config_.connectorFramesPerSecond));
+    connector.refilled = now;
+    if (connector.frames < 1)
+        return false;
+    connector.frames -= 1;
+    return true;
 }
 
 void Hub::closeConnectors(HostEntry& entry, std::uint16_t code)
@@ -258,7 +330,8 @@ void Hub::frame(const std::shared_ptr<Link>& link, std::string_view data, bool b
 }
 
 // A host frame goes to the connector its `channel` names, without the tag; frames without a
-// channel of a bound connector are dropped.
+// channel of a bound connector are dropped. The host's word on how far a connector got is
+// noted on the way (`proven` is for the service alone).
 void Hub::hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary)
 {
     auto it = hosts_.find(link->key());
@@ -275,11 +348,18 @@ void Hub::hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bo
     auto bound = connectors.find(tag->get<std::uint64_t>());
     if (bound == connectors.end())
         return;
+    auto& standing = bound->second.standing;
+    if (kind == "proven") {
+        standing = std::max(standing, Standing::proven);
+        return;
+    }
+    if (kind == "challenge")
+        standing = std::max(standing, Standing::challenged);
+    if (kind == "accepted")
+        standing = Standing::accepted;
     frame.erase(tag);
     auto connector = bound->second.link;
     connector->send(shared(frame.dump()));
-    if (kind == "accepted")
-        bound->second.accepted = true;
     if (kind == "declined" || kind == "bye") {
         channels_.erase(connector.get());
         connectors.erase(bound);
@@ -288,20 +368,44 @@ void Hub::hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bo
     }
 }
 
+// A connector's frame goes to its host tagged with its channel, within the connector's
+// budgets: frames at once and a second, bytes waiting unwritten on the host's link. A
+// connector past them is closed (4429); the host's link never pays for it.
 void Hub::connectorFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary)
 {
     auto channel = channels_.find(link.get());
     auto it = hosts_.find(link->key());
     if (channel == channels_.end() || it == hosts_.end())
         return;
+    auto& entry = it->second;
+    auto bound = entry.connectors.find(channel->second);
+    if (bound == entry.connectors.end())
+        return;
+    const auto overBudget = [&](const char* what) {
+        log("helper on channel " + std::to_string(bound->first) + " of host " + idPrefix(link->key()) +
+            " closed: " + what);
+        sendAway(entry, bound, nullptr, CloseCode::rateLimited);
+    };
+    if (!takeFrame(bound->second, Clock::now())) {
+        overBudget("over its frame rate");
+        return;
+    }
     auto frame = signalFrame(data, binary);
     if (frame.is_null() || droppedOnConnectPath(frame["kind"].get<std::string>()))
         return;
-    auto tagged = forHost(std::move(frame), channel->second);
+    auto text = tagged(std::move(frame), bound->first);
     // The tag must not push a frame over what the host's link takes.
-    if (tagged->size() > config_.maxFrameBytes)
+    if (text.size() > config_.maxFrameBytes)
         return;
-    it->second.host->send(tagged);
+    if (bound->second.waiting->bytes + text.size() > config_.connectorQueueBytes) {
+        overBudget("over its share of the host's link");
+        return;
+    }
+    if (!budget_.hasRoom(text.size())) {
+        overBudget("the send budget is spent");
+        return;
+    }
+    toHost(entry, bound->first, bound->second, std::move(text));
 }
 
 void Hub::mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data)
@@ -343,6 +447,7 @@ void Hub::detach(const std::shared_ptr<Link>& link)
         if (it == hosts_.end())
             return;
         it->second.connectors.erase(number);
+        it->second.host->withdraw(number);
         it->second.host->send(helperLeft(number));
         log("helper left host " + idPrefix(key) + " (channel " + std::to_string(number) + ")");
         return;

@@ -24,7 +24,8 @@ public:
 
     // Connectors bound to one host at once. A host serves one helper at a time but hears every
     // connector on its own channel, so strangers that never prove who they are cannot keep an
-    // honest helper out; past this many, the oldest connector the host has not accepted goes.
+    // honest helper out. Past this many, a newcomer makes room by the oldest connector of the
+    // lowest standing below proven; when all have proven who they are, the newcomer is refused.
     static constexpr std::size_t maxConnectorsPerHost = 32;
 
     // Stored mail goes out on a mailbox link in a window of about this many bytes: more as the
@@ -58,10 +59,24 @@ public:
 
     std::size_t linkCount() const { return links_.size(); }
 
+    // How far the host has taken a connector, lowest first: nothing yet (or a refusal); a
+    // `challenge` (it said hello with a paired helper's key); `proven` (its proof held) or
+    // `accepted`. Only connectors below proven are ever sent away to make room.
+    enum class Standing { bound, challenged, proven, accepted };
+
+    // What a connector has waiting on its host's link, unwritten: the frames forwarded for it
+    // give their bytes back as the host's link writes or drops them.
+    struct Waiting {
+        std::size_t bytes = 0;
+    };
+
 private:
     struct Connector {
         std::shared_ptr<Link> link;
-        bool accepted = false; // the host sent `accepted` on this channel
+        Standing standing = Standing::bound;
+        std::shared_ptr<Waiting> waiting = std::make_shared<Waiting>();
+        double frames = 0; // frames it may still send at once (refilled at the configured rate)
+        Clock::time_point refilled;
     };
     struct HostEntry {
         std::shared_ptr<Link> host;
@@ -89,6 +104,13 @@ private:
     void hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
     void connectorFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
     void closeConnectors(HostEntry& entry, std::uint16_t code);
+    // Sends the host frame for the connector on channel, counted as waiting for it.
+    void toHost(HostEntry& entry, std::uint64_t channel, Connector& connector, std::string frame);
+    // Unbinds the connector on channel: what it left waiting on the host's link goes, the host
+    // hears `bye` on that channel, and the connector is sent away with text (when given) and code.
+    void sendAway(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound, const char* text,
+                  std::uint16_t code);
+    bool takeFrame(Connector& connector, Clock::time_point now) const;
 
     const ServiceConfig& config_;
     MailStore& store_;

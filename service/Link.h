@@ -25,7 +25,13 @@ public:
 
     // Queues a text frame; dropped once the link is closing. A link whose queue would grow
     // beyond its own limit or the service's send budget is dropped (the peer does not read).
-    virtual void send(std::shared_ptr<const std::string> text) = 0;
+    void send(std::shared_ptr<const std::string> text) { queue(std::move(text), 0); }
+    // The same for a frame a host link carries on behalf of one of its connectors (lane: its
+    // channel, above 0), so that withdraw() can take it back.
+    void sendFor(std::uint64_t lane, std::shared_ptr<const std::string> text) { queue(std::move(text), lane); }
+    // Drops the frames of that lane still waiting (not one already on the wire): a connector
+    // that is gone leaves nothing behind in its host's queue.
+    virtual void withdraw(std::uint64_t lane) = 0;
     // Sends the close frame after the queued frames; later calls do nothing.
     virtual void close(std::uint16_t code) = 0;
     // Drops the queued frames (all but one already on the wire) and sends the close frame.
@@ -44,6 +50,7 @@ public:
     void touch(Clock::time_point now = Clock::now()) { lastActivity_ = now; }
 
 protected:
+    virtual void queue(std::shared_ptr<const std::string> text, std::uint64_t lane) = 0;
     void markClosing() { closingSince_ = Clock::now(); }
 
 private:

@@ -87,6 +87,12 @@ std::string helpText()
            "  --max-connections N         connections open at once in all (default: what the descriptor limit allows)\n"
            "  --send-budget BYTES         frames queued for sending to slow readers, all links together\n"
            "                              (default 67108864)\n"
+           "  --connector-queue BYTES     bytes one helper's link (v1/connect) may have waiting unwritten on\n"
+           "                              its host's link (default 131072); a host's link holds 32 times this\n"
+           "                              plus 1 MiB before the host counts as not reading\n"
+           "  --connector-burst N         frames one helper's link may send at once (default 64)\n"
+           "  --connector-rate N          frames a second it may send after that (default 4); a helper's link\n"
+           "                              past either budget is closed (4429), never its host's\n"
            "  --idle-timeout SECONDS      close links silent this long (default 90)\n"
            "  --pairing-expiry SECONDS    how long a host waits with a pairing code (default 600)\n"
            "  --request-timeout SECONDS   TLS handshake, HTTP request and WebSocket handshake limit (default 30)\n"
@@ -196,6 +202,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         {"--connections-per-address", count(config.connectionsPerAddress, 1)},
         {"--max-connections", count(config.maxConnections, 1)},
         {"--send-budget", count(config.sendBudgetBytes, 1024 * 1024)},
+        {"--connector-queue", count(config.connectorQueueBytes, 1024)},
+        {"--connector-burst", count(config.connectorBurstFrames, 1)},
+        {"--connector-rate", count(config.connectorFramesPerSecond, 1)},
         {"--idle-timeout", millis(config.idleTimeout)},
         {"--pairing-expiry", millis(config.pairingExpiry)},
         {"--request-timeout", millis(config.requestTimeout)},
@@ -238,6 +247,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return fail("--cert and --key go together");
     if (config.sendBudgetBytes / 16 < std::max(config.maxFrameBytes, config.maxMailBodyBytes))
         return fail("--send-budget must be at least 16 times --max-frame and --max-mail-body");
+    if (config.connectorQueueBytes < config.maxFrameBytes)
+        return fail("--connector-queue must be at least --max-frame");
     if (!turnSecretFile.empty()) {
         if (!config.turnSecret.empty())
             return fail("--turn-secret and --turn-secret-file exclude each other");

@@ -34,6 +34,12 @@ struct ServiceConfig {
     std::size_t connectionsPerAddress = 256; // open at once per remote address
     std::size_t maxConnections = 0; // open at once in all; 0: what the descriptor limit allows
     std::size_t sendBudgetBytes = 64u * 1024 * 1024; // frames queued for sending, all links together
+    // What one connector of v1/connect/<id> may put on its host's link: bytes waiting there
+    // unwritten, and frames (a burst, then a steady rate). An honest helper sends a few dozen
+    // frames of some 30 KiB in all; past either budget the connector is closed (4429).
+    std::size_t connectorQueueBytes = 128 * 1024;
+    std::size_t connectorBurstFrames = 64;
+    std::size_t connectorFramesPerSecond = 4;
     std::chrono::milliseconds idleTimeout{90'000};
     std::chrono::milliseconds pairingExpiry{600'000};
     std::chrono::milliseconds requestTimeout{30'000}; // TLS handshake, HTTP request, WebSocket handshake

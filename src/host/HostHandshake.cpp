@@ -185,7 +185,8 @@ void HostHandshake::handleSignal(const SignalMessage& message)
     case Kind::declined:
     case Kind::answer:
     case Kind::pairRequest:
-    case Kind::pairInfo: return;
+    case Kind::pairInfo:
+    case Kind::proven: return;
     }
     // Offers and candidates belong to the attempt: only its own helper's link speaks for it.
     // Once that link has closed, whoever connects next is someone else.
@@ -243,6 +244,9 @@ void HostHandshake::handleHello(const SignalMessage& message)
             connectorLeft(from);
         return;
     }
+    // A channel holds one open challenge at most: a hello again on it gets no new signature.
+    if (auto open = connectors_.find(from); open != connectors_.end() && open->second.challenged)
+        return;
     // 2. Paired.
     std::optional<PairedDevice> helper;
     if (message.publicKey && message.nonce)
@@ -405,6 +409,9 @@ void HostHandshake::handleProof(const SignalMessage& message)
         end(SessionEnd::stopped);
         return;
     }
+    // From now on the service never sends this helper away to make room for others.
+    if (from)
+        sendOnRelay(SignalMessage::make(SignalMessage::Kind::proven), from);
     if (handshake.attachments) {
         sendRequestPictures(*handshake.attachments, handshake);
         return;

@@ -10,9 +10,9 @@ using jsonfields::put;
 
 namespace {
 
-constexpr std::array<const char*, 12> kKindWords = {"hello",    "challenge",  "prove",       "accepted",
-                                                    "declined", "offer",      "answer",      "candidate",
-                                                    "bye",      "iceServers", "pairRequest", "pairInfo"};
+constexpr std::array<const char*, 13> kKindWords = {"hello",       "challenge", "prove",     "accepted", "declined",
+                                                    "offer",       "answer",    "candidate", "bye",      "iceServers",
+                                                    "pairRequest", "pairInfo",  "proven"};
 
 std::optional<SignalMessage> readSignalMessage(const nlohmann::json& j, std::string* error)
 {

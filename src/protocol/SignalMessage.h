@@ -26,7 +26,8 @@ struct SignalMessage {
         bye,
         iceServers,
         pairRequest,
-        pairInfo
+        pairInfo,
+        proven // host to service only: the helper on this channel proved who it is
     };
 
     Kind kind = Kind::hello;

@@ -21,6 +21,9 @@ public:
     // Sends one message; reports no error.
     virtual void send(const SignalMessage& message) = 0;
     virtual void close() = 0;
+    // The close code the other side gave when it closed the path; 0 when it gave none (or
+    // the path has none to give).
+    virtual int closeCode() const { return 0; }
 };
 
 } // namespace wl

@@ -50,7 +50,7 @@ public:
     bool isClosed() const { return closed_; }
     // The close code the other side gave when it closed the link; 0 when it did not
     // (this side closed it, or the connection failed).
-    int closeCode() const { return closeCode_; }
+    int closeCode() const override { return closeCode_; }
 
     // Tests: a shorter ping interval.
     void setPingInterval(std::chrono::milliseconds interval) { pingInterval_ = interval; }

@@ -132,7 +132,8 @@ void AttachmentFetcher::handle(const SignalMessage& message)
     case Kind::prove:
     case Kind::offer:
     case Kind::pairRequest:
-    case Kind::pairInfo: return;
+    case Kind::pairInfo:
+    case Kind::proven: return;
     }
 }
 

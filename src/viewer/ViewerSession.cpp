@@ -147,9 +147,12 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
         if (self)
             self->handleSignal(message);
     };
-    transport->onClose = [self, device] {
-        if (self)
-            self->transportClosed(device);
+    std::weak_ptr<SignalTransport> closing = transport;
+    transport->onClose = [self, device, closing] {
+        if (!self)
+            return;
+        auto closed = closing.lock();
+        self->transportClosed(device, closed ? closed->closeCode() : 0);
     };
     transport_ = transport;
     if (auto* channel = dynamic_cast<WebSocketSignalChannel*>(transport.get()))
@@ -354,6 +357,8 @@ std::string ViewerSession::declineMessage(const std::optional<std::string>& reas
             "Recording.";
     if (word == "busy")
         return name + " is already in a session.";
+    if (word == "crowded")
+        return name + " is getting too many connection attempts right now. Try again in a moment.";
     if (word == "notVerified")
         return name + " couldn't verify this Mac, so it said no.";
     if (word == "notUnattended")
@@ -372,9 +377,15 @@ std::string ViewerSession::declineMessage(const std::optional<std::string>& reas
     return name + " said not now.";
 }
 
-void ViewerSession::transportClosed(const PairedDevice& device)
+void ViewerSession::transportClosed(const PairedDevice& device, int closeCode)
 {
     const std::string name = device.name;
+    // The service closes a link over its limits with 4429 (too many links from this address, or
+    // too much sent to the host while others crowd it).
+    if (!wasAccepted_ && closeCode == 4429) {
+        teardown("Too many connection attempts to " + name + " right now. Try again in a minute.");
+        return;
+    }
     if (!wasAccepted_) {
         teardown("Couldn't reach " + name + ". It may be offline or already in a session.");
         return;

@@ -114,7 +114,8 @@ public:
     // ---- the handshake ----
     void connect(const PairedDevice& device, bool unattended);
     void handleSignal(const SignalMessage& message);
-    void transportClosed(const PairedDevice& device);
+    // The link to the host closed, with the code the service gave (0: none).
+    void transportClosed(const PairedDevice& device, int closeCode = 0);
     static std::string declineMessage(const std::optional<std::string>& reason, const std::string& name);
     // The PIN typed (possibly empty), nullopt on Cancel.
     std::optional<std::string> askPIN(const std::string& name);

@@ -1,10 +1,12 @@
 // The host against people who connect without being the helper they claim, through the
 // real service and a running host program: strangers who bind after the helper's link
 // closed, links that never say anything, impostors with a paired helper's public key but
-// not its private key, a helper who says hello twice, and a helper's person who takes
-// their time over the password and the PIN.
+// not its private key, a helper who says hello twice, crowds of strangers from one address
+// and from many while a helper waits for the person's answer or types a password and a PIN,
+// a burst of large frames and a flood of hellos.
 #include "TwoPrograms.h"
 #include "WaitUntil.h"
+#include "WsTestClient.h"
 
 #include "identity/Base64.h"
 #include "identity/Random.h"
@@ -15,8 +17,121 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+#include <deque>
+#include <thread>
+
 namespace wl::test {
 namespace {
+
+// Strangers binding to the host from this process, on a thread of their own: each binds from
+// the next of the given loopback addresses and, given a paired helper's public key (never
+// its private key), says hello as that helper, once or over and over as fast as its link
+// takes them. The service sends them away as newer ones come (4409) or closes those past
+// their budget (4429); new ones keep coming, up to a count of links, for 60 s at most.
+class Crowd {
+public:
+    struct Plan {
+        std::vector<std::string> sources;
+        std::string helloKey; // empty: they never say anything
+        int links = 0; // opened in all
+        int hellosEach = 1;
+        std::size_t atOnce = 48; // held open here at most
+    };
+
+    Crowd(const ServiceProcess& service, const std::string& hostId, Plan plan)
+        : thread_([this, port = service.port(), target = "/v1/connect/" + hostId, plan = std::move(plan)] {
+              run(port, target, plan);
+          })
+    {
+    }
+    ~Crowd() { stop(); }
+    void stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    // 127.0.<block>.1 … 127.0.<block>.<count>
+    static std::vector<std::string> addresses(int count, int block)
+    {
+        std::vector<std::string> list;
+        for (int i = 1; i <= count; ++i)
+            list.push_back("127.0." + std::to_string(block) + "." + std::to_string(i));
+        return list;
+    }
+
+    bool finished() const { return finished_; }
+    int opened() const { return opened_; }
+    int hellos() const { return hellos_; }
+    int sentAway() const { return sentAway_; }
+    int overBudget() const { return overBudget_; }
+
+private:
+    struct Stranger {
+        std::unique_ptr<WsTestClient> link = std::make_unique<WsTestClient>();
+        int hellos = 0;
+    };
+
+    void run(std::uint16_t port, const std::string& target, const Plan& plan)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::deque<Stranger> strangers;
+        // Moves every link along: the next hello where the last one is written, and the
+        // closed ones counted and gone.
+        auto sweep = [&] {
+            for (auto& stranger : strangers) {
+                stranger.link->poll();
+                if (!plan.helloKey.empty() && !stranger.link->sending() && stranger.hellos < plan.hellosEach &&
+                    !stranger.link->isClosed()) {
+                    SignalMessage hello = SignalMessage::make(SignalMessage::Kind::hello);
+                    hello.publicKey = plan.helloKey;
+                    hello.nonce = base64Encode(randomBytes(16));
+                    hello.name = "Not the helper";
+                    stranger.link->post(hello.encode());
+                    ++stranger.hellos;
+                    ++hellos_;
+                }
+            }
+            std::erase_if(strangers, [&](const Stranger& stranger) {
+                if (!stranger.link->isClosed())
+                    return false;
+                sentAway_ += stranger.link->closeCode() == 4409;
+                overBudget_ += stranger.link->closeCode() == 4429;
+                return true;
+            });
+        };
+        for (int i = 0; i < plan.links && !stop_ && std::chrono::steady_clock::now() < deadline;) {
+            sweep();
+            if (strangers.size() >= plan.atOnce) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            Stranger stranger;
+            WsClientOptions from;
+            from.source = plan.sources[static_cast<std::size_t>(i++) % plan.sources.size()].c_str();
+            if (!stranger.link->open(port, target, nullptr, from))
+                continue;
+            ++opened_;
+            strangers.push_back(std::move(stranger));
+        }
+        for (int i = 0; i < 20; ++i) {
+            sweep();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        strangers.clear();
+        finished_ = true;
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<int> opened_{0};
+    std::atomic<int> hellos_{0};
+    std::atomic<int> sentAway_{0};
+    std::atomic<int> overBudget_{0};
+    std::thread thread_;
+};
 
 // A connector that is not the helper it may claim to be: it speaks the signalling
 // messages of its kind from the test process.
@@ -106,6 +221,24 @@ protected:
 
     std::size_t questionCount() { return host->command({{"cmd", "questions"}})["questions"].size(); }
 
+    // Two crowds of silent strangers, each opening that many links, from one address and
+    // then from 32: they cycle the host's 32 places, each newcomer sending away an older one.
+    void crowdsCome(int linksEach)
+    {
+        for (const auto& sources : {std::vector<std::string>{"127.0.2.1"}, Crowd::addresses(32, 3)}) {
+            Crowd crowd(service, host->deviceId(), {sources, "", linksEach, 1, 48});
+            ASSERT_TRUE(waitUntil([&] { return crowd.finished(); }, 70000));
+            EXPECT_EQ(crowd.opened(), linksEach);
+            EXPECT_GE(crowd.sentAway(), linksEach - 33);
+        }
+    }
+
+    // The host stayed online all along: the service never saw its link go.
+    bool hostNeverWentOffline() const
+    {
+        return service.log().find("host " + host->deviceId().substr(0, 8) + " offline") == std::string::npos;
+    }
+
     void endAndWaitIdle()
     {
         helper->command({{"cmd", "end"}});
@@ -176,6 +309,7 @@ TEST_F(ProgramHostilePeer, ConnectorsThatNeverProveWhoTheyAreDoNotKeepTheHelperO
         ASSERT_TRUE(waitUntil([&] { return twice.challenges() == 1; }, 10000));
         twice.hello();
         processEventsFor(200);
+        EXPECT_EQ(twice.challenges(), 1) << "a channel holds one open challenge";
         const auto asked = questionCount();
         host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
         ASSERT_TRUE(helper->command({{"cmd", "connect"}, {"id", hostId}, {"unattended", false}}).value("ok", false));
@@ -212,8 +346,9 @@ TEST_F(ProgramHostilePeer, ConnectorsThatNeverProveWhoTheyAreDoNotKeepTheHelperO
     ASSERT_NO_FATAL_FAILURE(endAndWaitIdle());
 }
 
-// The helper's person types their password and PIN for 90 s (on both programs' clocks):
-// the host waits for the proof, and the helper gets in.
+// The helper's person types their password and PIN for 90 s (on both programs' clocks)
+// while silent strangers bind and are sent away: the host waits for the proof, the service
+// keeps the challenged helper bound, and the helper gets in.
 TEST_F(ProgramHostilePeer, AnUnattendedHelperWhoTakesTheirTimeOverPasswordAndPINGetsIn)
 {
     ASSERT_NO_FATAL_FAILURE(pair());
@@ -233,6 +368,8 @@ TEST_F(ProgramHostilePeer, AnUnattendedHelperWhoTakesTheirTimeOverPasswordAndPIN
             return !helper->command({{"cmd", "questions"}})["ownerReasons"].empty();
         },
         15000));
+    // Meanwhile silent strangers come and go, from one address and from many.
+    ASSERT_NO_FATAL_FAILURE(crowdsCome(120));
     host->command({{"cmd", "advanceClock"}, {"ms", 90000}});
     helper->command({{"cmd", "advanceClock"}, {"ms", 90000}});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -240,6 +377,79 @@ TEST_F(ProgramHostilePeer, AnUnattendedHelperWhoTakesTheirTimeOverPasswordAndPIN
     ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000))
         << helper->state().dump() << host->log();
     EXPECT_TRUE(historyGets(*host, "connected without asking (unattended access)"));
+    ASSERT_NO_FATAL_FAILURE(endAndWaitIdle());
+}
+
+// A helper who has proven who it is waits while the host's person decides; meanwhile
+// strangers bind, from one address and from 32, cycling the 32 places many times over. None
+// pushes the helper out: when the person allows after 30 s, the session starts.
+TEST_F(ProgramHostilePeer, AProvenHelperWaitingForTheAnswerIsNotPushedOutByStrangers)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    host->command({{"cmd", "hideWindow"}});
+    host->command({{"cmd", "holdAlert"}});
+    const auto asked = questionCount();
+    ASSERT_TRUE(
+        helper->command({{"cmd", "connect"}, {"id", host->deviceId()}, {"unattended", false}}).value("ok", false));
+    ASSERT_TRUE(consentAskedWithin(15000, asked)) << helper->state().dump();
+
+    ASSERT_NO_FATAL_FAILURE(crowdsCome(160));
+    EXPECT_EQ(phaseOf(helper->state()), "waiting") << helper->state().dump();
+    host->command({{"cmd", "advanceClock"}, {"ms", 30000}});
+    ASSERT_TRUE(host->command({{"cmd", "releaseAlert"}, {"button", 0}}).value("released", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000))
+        << helper->state().dump() << host->log();
+    EXPECT_TRUE(hostNeverWentOffline());
+    ASSERT_NO_FATAL_FAILURE(endAndWaitIdle());
+}
+
+// One stranger sends 3 MB in frames of 60 KB, then 32 links flood the host with hellos in
+// the helper's name (each replaced as soon as the service closes it). The host stays online
+// throughout, and the helper gets in within 10 s of asking (asking again, as its person
+// would, when the program says the host is getting too many attempts).
+TEST_F(ProgramHostilePeer, ABurstAndAHelloFloodLeaveTheHostOnlineAndLetTheHelperIn)
+{
+    ASSERT_NO_FATAL_FAILURE(pair());
+    host->command({{"cmd", "hideWindow"}});
+    const std::string hostId = host->deviceId();
+    {
+        WsTestClient stranger;
+        ASSERT_TRUE(stranger.open(service.port(), "/v1/connect/" + hostId));
+        SignalMessage large = SignalMessage::make(SignalMessage::Kind::candidate);
+        large.sdp = std::string(60000, 'x');
+        for (int i = 0; i < 50 && !stranger.isClosed(); ++i)
+            stranger.send(large.encode());
+        stranger.waitClosed(std::chrono::milliseconds(500));
+    }
+
+    Crowd flood(service, hostId, {Crowd::addresses(32, 4), helperPublicKey(), 2000, 1000, 32});
+    ASSERT_TRUE(waitUntil([&] { return flood.hellos() >= 20000 || flood.finished(); }, 60000));
+    EXPECT_TRUE(hostNeverWentOffline());
+    host->command({{"cmd", "answerAlert"}, {"button", 0}, {"checked", false}});
+    QElapsedTimer clock;
+    clock.start();
+    bool in = false;
+    while (!in && clock.elapsed() < 10000) {
+        ASSERT_TRUE(helper->command({{"cmd", "connect"}, {"id", hostId}, {"unattended", false}}).value("ok", false));
+        ASSERT_TRUE(helper->waitFor([&](const json& s) { return phaseOf(s) != "waiting"; },
+                                    static_cast<int>(std::max<qint64>(10000 - clock.elapsed(), 0))))
+            << helper->state().dump();
+        const json state = helper->state();
+        in = phaseOf(state) == "connected";
+        // Sent away while the strangers crowded the host: asked again.
+        if (!in) {
+            ASSERT_NE(state["viewer"].value("phaseText", "").find("too many connection attempts"), std::string::npos)
+                << state.dump();
+        }
+    }
+    EXPECT_TRUE(in) << "within " << clock.elapsed() << " ms";
+    ASSERT_TRUE(waitUntil([&] { return flood.finished(); }, 120000));
+    std::cerr << "flood: " << flood.opened() << " links, " << flood.hellos() << " hellos; " << flood.overBudget()
+              << " closed over their budget, " << flood.sentAway() << " sent away\n";
+    EXPECT_GT(flood.overBudget(), 100);
+    EXPECT_TRUE(hostNeverWentOffline()) << service.log();
+    EXPECT_TRUE(host->state()["host"].value("online", false));
+    ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 1); }, 30000)) << helper->state().dump();
     ASSERT_NO_FATAL_FAILURE(endAndWaitIdle());
 }
 

@@ -400,5 +400,47 @@ TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds
     EXPECT_TRUE(bob.waitFor(Kind::accepted));
 }
 
+// The service makes room among a host's 32 helpers from those who have not proven who they
+// are: the host tells it when a helper's proof holds. Ada is challenged first, 31 others after
+// her; she proves, and while the person decides, a 33rd comes. One of the others goes, not
+// Ada, although she is the oldest of them.
+TEST(HostSessionCrowd, TheHostTellsTheServiceAHelperHasProvenWhoTheyAre)
+{
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    std::vector<std::unique_ptr<ScriptedHelper>> helpers;
+    std::vector<PairedDevice> records;
+    for (int i = 0; i < 33; ++i) {
+        helpers.push_back(std::make_unique<ScriptedHelper>("Helper " + std::to_string(i)));
+        records.push_back(helpers.back()->record());
+    }
+    rig.pair(records);
+    rig.make();
+    ASSERT_TRUE(rig.goOnline());
+    for (int i = 0; i < 32; ++i) {
+        rig.reach(*helpers[i]);
+        helpers[i]->hello();
+        ASSERT_TRUE(helpers[i]->waitFor(Kind::challenge)) << i;
+    }
+    ScriptedHelper& ada = *helpers[0];
+    bool asked = false;
+    rig.prompts.onAlert = [&](const ScriptedPrompts::Question&) -> std::optional<AlertAnswer> {
+        asked = true;
+        rig.reach(*helpers[32]);
+        EXPECT_TRUE(helpers[1]->waitClosed()) << "the oldest challenged helper makes room";
+        auto crowded = helpers[1]->received().back();
+        EXPECT_EQ(crowded.kind, Kind::declined);
+        EXPECT_EQ(crowded.reason, "crowded");
+        EXPECT_FALSE(ada.closed());
+        return AlertAnswer{0, false};
+    };
+    ada.prove();
+    ASSERT_TRUE(ada.waitFor(Kind::accepted));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(rig.sentOf(Kind::proven).size(), 1u);
+    for (const auto& message : ada.received())
+        EXPECT_NE(message.kind, Kind::proven) << "the service keeps it to itself";
+}
+
 } // namespace
 } // namespace wl::test

@@ -109,7 +109,7 @@ TEST(RecordJson, SignalMessage)
     noServers.iceServers = std::vector<ICEServer>{};
     expectGolden(noServers, R"({"iceServers":[],"kind":"iceServers"})");
 
-    for (int k = 0; k <= static_cast<int>(SignalMessage::Kind::pairInfo); ++k) {
+    for (int k = 0; k <= static_cast<int>(SignalMessage::Kind::proven); ++k) {
         const auto kind = static_cast<SignalMessage::Kind>(k);
         EXPECT_EQ(signalKindFromString(toString(kind)), kind);
     }

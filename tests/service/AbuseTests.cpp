@@ -289,11 +289,12 @@ TEST_F(Abuse, PairingAndRelayHostsThatNeverReadParkLittle)
             break;
         std::this_thread::sleep_for(milliseconds(1));
     }
-    // Each parked relay ended with its host link dropped, the sender told the other side left.
-    // The service reads and discards what a sender still had on the way before its close
-    // gets through, which under a sanitizer takes a good while.
+    // Each parked pairing ended with its host link dropped, the sender told the other side
+    // left; each helper bound to a host that does not read was closed once its share of the
+    // host's link was full. The service reads and discards what a sender still had on the way
+    // before its close gets through, which under a sanitizer takes a good while.
     for (std::size_t i = 0; i < pairs.size(); ++i)
-        EXPECT_EQ(pairs[i].sender->waitClosed(scaled(WsTestClient::kWait)), 4410) << "pair " << i;
+        EXPECT_EQ(pairs[i].sender->waitClosed(scaled(WsTestClient::kWait)), i < 20 ? 4410 : 4429) << "pair " << i;
     memory.sample();
     std::cerr << "parked relays: service memory " << memory.baselineKiB / 1024 << " MiB before, at most "
               << memory.highestMiB() << " MiB\n";

@@ -173,51 +173,168 @@ TEST_F(PresenceConnect, BindingSendsIceServersFirstAndForwardsOnTheConnectorsCha
 }
 
 // Connectors that never prove who they are must not keep an honest helper away: each binds on
-// a channel of its own, and only past the limit does the oldest the host did not let in go.
-TEST_F(PresenceConnect, ConnectorsBindSideBySideAndTheOldestUnacceptedMakesRoom)
+// a channel of its own, and only past the limit does one go, the oldest of the lowest standing
+// below proven (bound, then challenged); a helper the host says has proven who it is, or let
+// in, never goes.
+TEST_F(PresenceConnect, RoomIsMadeFromTheLowestStandingAndNeverFromAProvenHelper)
 {
     TestDevice device;
     WsTestClient host;
     ASSERT_TRUE(openHost(host, device));
     std::vector<std::unique_ptr<WsTestClient>> connectors;
     std::vector<std::uint64_t> channels;
-    for (std::size_t i = 0; i < 32; ++i) {
+    auto tell = [&](const std::string& kind, std::size_t i) { host.send(onChannel(signal(kind), channels[i])); };
+    // Sent away to make room: "crowded", 4409, and the host hears that it left.
+    auto expectSentAway = [&](std::size_t i) {
+        EXPECT_EQ(frameJson(connectors[i]->receive().value_or("{}")),
+                  nlohmann::json({{"kind", "declined"}, {"reason", "crowded"}}))
+            << i;
+        EXPECT_EQ(connectors[i]->waitClosed(), 4409) << i;
+        auto left = host.receive();
+        EXPECT_EQ(untagged(left), nlohmann::json({{"kind", "bye"}, {"reason", "helperLeft"}})) << i;
+        EXPECT_EQ(channelOf(left), channels[i]) << i;
+    };
+    // Binds one more, which first sends away the one given.
+    auto newcomer = [&](std::optional<std::size_t> makesRoom = std::nullopt) {
         connectors.push_back(std::make_unique<WsTestClient>());
         channels.push_back(0);
-        ASSERT_NO_FATAL_FAILURE(bind(host, *connectors.back(), device, &channels.back()));
-    }
+        ASSERT_TRUE(connectors.back()->open(port(), "/v1/connect/" + device.id));
+        if (makesRoom)
+            expectSentAway(*makesRoom);
+        auto ice = host.receive();
+        ASSERT_EQ(kindOf(ice), "iceServers");
+        channels.back() = channelOf(ice);
+        ASSERT_EQ(kindOf(connectors.back()->receive()), "iceServers");
+    };
+    for (std::size_t i = 0; i < 32; ++i)
+        ASSERT_NO_FATAL_FAILURE(newcomer());
     std::set<std::uint64_t> distinct(channels.begin(), channels.end());
     EXPECT_EQ(distinct.size(), channels.size());
 
     // Each one's frames reach the host under its channel, and only it hears the answers.
     connectors[5]->send(signal("hello", "\"name\":\"five\""));
-    auto hello = host.receive();
-    EXPECT_EQ(channelOf(hello), channels[5]);
-    host.send(onChannel(signal("accepted"), channels[0]));
+    EXPECT_EQ(channelOf(host.receive()), channels[5]);
+    tell("accepted", 0);
     EXPECT_EQ(connectors[0]->receive(), signal("accepted"));
+    // `proven` is the service's alone: the helper hears nothing of it.
+    tell("proven", 1);
+    tell("challenge", 2);
+    tell("challenge", 3);
+    EXPECT_EQ(connectors[2]->receive(), signal("challenge"));
+    EXPECT_EQ(connectors[3]->receive(), signal("challenge"));
     EXPECT_TRUE(connectors[1]->quietFor(std::chrono::milliseconds(50)));
 
-    // The 33rd: the oldest one the host has not accepted (the second) is sent away busy,
-    // and the host hears that it left.
-    WsTestClient newcomer;
-    ASSERT_TRUE(newcomer.open(port(), "/v1/connect/" + device.id));
-    EXPECT_EQ(frameJson(connectors[1]->receive().value_or("{}")),
-              nlohmann::json({{"kind", "declined"}, {"reason", "busy"}}));
-    EXPECT_EQ(connectors[1]->waitClosed(), 4409);
-    auto left = host.receive();
-    EXPECT_EQ(untagged(left), nlohmann::json({{"kind", "bye"}, {"reason", "helperLeft"}}));
-    EXPECT_EQ(channelOf(left), channels[1]);
-    auto ice = host.receive();
-    EXPECT_EQ(kindOf(ice), "iceServers");
-    EXPECT_EQ(kindOf(newcomer.receive()), "iceServers");
-    newcomer.send(signal("hello"));
-    EXPECT_EQ(channelOf(host.receive()), channelOf(ice));
+    // The 33rd sends away the oldest connector still only bound (the fifth), not the
+    // challenged ones before it.
+    ASSERT_NO_FATAL_FAILURE(newcomer(4));
+    connectors[32]->send(signal("hello"));
+    EXPECT_EQ(channelOf(host.receive()), channels[32]);
 
-    // The accepted one is untouched.
-    connectors[0]->send(signal("offer"));
-    auto offer = host.receive();
-    EXPECT_EQ(untagged(offer), frameJson(signal("offer")));
-    EXPECT_EQ(channelOf(offer), channels[0]);
+    // With everyone challenged, the oldest challenged one goes; then a newcomer that is only
+    // bound goes before any challenged one, however new it is.
+    for (std::size_t i = 5; i <= 32; ++i)
+        tell("challenge", i);
+    for (std::size_t i = 5; i <= 32; ++i)
+        EXPECT_EQ(connectors[i]->receive(), signal("challenge")) << i;
+    ASSERT_NO_FATAL_FAILURE(newcomer(2)); // the 34th
+    ASSERT_NO_FATAL_FAILURE(newcomer(33)); // the 35th
+
+    // Once all are proven or let in, nobody is sent away: the newcomer is refused "busy".
+    for (std::size_t i : {std::size_t(3), std::size_t(34)})
+        tell("proven", i);
+    for (std::size_t i = 5; i <= 32; ++i)
+        tell("proven", i);
+    tell("candidate", 34); // past the host's word on all of them
+    EXPECT_EQ(connectors[34]->receive(), signal("candidate"));
+    WsTestClient refused;
+    ASSERT_TRUE(refused.open(port(), "/v1/connect/" + device.id));
+    EXPECT_EQ(frameJson(refused.receive().value_or("{}")), nlohmann::json({{"kind", "declined"}, {"reason", "busy"}}));
+    EXPECT_EQ(refused.waitClosed(), 4409);
+    EXPECT_TRUE(host.quietFor(std::chrono::milliseconds(50)));
+    // The proven and accepted ones are all still there and heard.
+    for (std::size_t i : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(5), std::size_t(34)}) {
+        EXPECT_FALSE(connectors[i]->isClosed()) << i;
+        connectors[i]->send(signal("offer"));
+        auto offer = host.receive();
+        EXPECT_EQ(untagged(offer), frameJson(signal("offer"))) << i;
+        EXPECT_EQ(channelOf(offer), channels[i]) << i;
+    }
+    tell("accepted", 1);
+    EXPECT_EQ(connectors[1]->receive(), signal("accepted"));
+}
+
+// What a connector sends toward its host is budgeted per connector: frames at once (and a
+// second), bytes waiting unwritten on the host's link. A connector past either is closed
+// (4429) and the host hears it left; the host's link stays, however many connectors push at a
+// host that is not reading.
+TEST_F(PresenceConnect, AConnectorPastItsBudgetIsClosedAndTheHostStaysOnline)
+{
+    TestDevice device;
+    WsTestClient host;
+    // A small receive window: while the test does not poll it, the host does not read.
+    ASSERT_TRUE(host.open(port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
+    const auto byeOn = [](std::uint64_t channel) {
+        return onChannel(signal("bye", "\"reason\":\"helperLeft\""), channel);
+    };
+
+    // 200 frames at once: the first 64 (and what the rate gave back meanwhile) go through.
+    std::uint64_t chattyChannel = 0;
+    {
+        WsTestClient chatty;
+        ASSERT_NO_FATAL_FAILURE(bind(host, chatty, device, &chattyChannel));
+        for (int i = 0; i < 200 && !chatty.isClosed(); ++i)
+            chatty.send(signal("candidate", "\"n\":" + std::to_string(i)));
+        EXPECT_EQ(chatty.waitClosed(), 4429);
+        int candidates = 0;
+        auto frame = host.receive();
+        for (; kindOf(frame) == "candidate"; frame = host.receive())
+            EXPECT_EQ(untagged(frame)["n"], candidates++);
+        EXPECT_EQ(frameJson(frame.value_or("")), frameJson(byeOn(chattyChannel)));
+        EXPECT_GE(candidates, 64);
+        EXPECT_LT(candidates, 80);
+    }
+
+    // One connector's 3 MB burst at the host, which does not read meanwhile; then 32 more
+    // from 32 addresses, 600 KB each.
+    const std::string filler = signal("candidate", "\"pad\":\"" + std::string(60000, 'x') + "\"");
+    std::vector<std::unique_ptr<WsTestClient>> pushers;
+    for (int i = 0; i < 33; ++i) {
+        const std::string source = "127.0.1." + std::to_string(i + 1);
+        pushers.push_back(std::make_unique<WsTestClient>());
+        auto& pusher = *pushers.back();
+        ASSERT_TRUE(pusher.open(port(), "/v1/connect/" + device.id, nullptr, {.source = source.c_str()}));
+        ASSERT_EQ(kindOf(pusher.receive()), "iceServers");
+        for (int frame = 0; frame < (i == 0 ? 50 : 10) && !pusher.isClosed(); ++frame)
+            pusher.send(filler);
+        // The host's link would have passed its limit long before.
+        if (i == 0) {
+            EXPECT_EQ(pusher.waitClosed(), 4429);
+        }
+    }
+    EXPECT_TRUE(online(device.id));
+
+    // The host reads again: its link stood throughout, and it hears of every one that was
+    // closed (what one had still waiting never reaches it).
+    std::set<std::uint64_t> left;
+    for (auto frame = host.receive(); frame; frame = host.receive(std::chrono::milliseconds(500))) {
+        if (kindOf(frame) == "bye")
+            left.insert(channelOf(frame));
+    }
+    EXPECT_FALSE(host.isClosed());
+    std::size_t closed = 0;
+    for (auto& pusher : pushers)
+        closed += pusher->waitClosed(std::chrono::milliseconds(100)) == 4429;
+    EXPECT_EQ(left.size(), closed);
+    EXPECT_GT(closed, 1u);
+    EXPECT_EQ(service->log().find("host link from"), std::string::npos) << "the host's link was dropped";
+    // And a helper is served as before.
+    WsTestClient helper;
+    std::uint64_t channel = 0;
+    ASSERT_NO_FATAL_FAILURE(bind(host, helper, device, &channel));
+    helper.send(signal("hello"));
+    EXPECT_EQ(host.receive(), onChannel(signal("hello"), channel));
+    host.send(onChannel(signal("challenge"), channel));
+    EXPECT_EQ(helper.receive(), signal("challenge"));
 }
 
 TEST_F(PresenceConnect, ConnectorLeavingSendsHelperLeftOnItsChannel)
@@ -283,6 +400,35 @@ TEST_F(PresenceConnect, HostDeclineOrByeEndsTheBinding)
         // The host does not hear helperLeft for a helper it sent away.
         EXPECT_TRUE(host.quietFor(std::chrono::milliseconds(50)));
     }
+}
+
+// When the service's send budget for all links runs out, the connector whose frame found no
+// room is closed (4429), not the host it was for.
+TEST(PresenceConnectBudget, ASpentSendBudgetClosesTheConnectorNotTheHost)
+{
+    TestDevice device;
+    ServiceProcess service({"--send-budget", "1048576"});
+    ASSERT_TRUE(service.start()) << service.log();
+    WsTestClient host;
+    ASSERT_TRUE(host.open(service.port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
+    const std::string filler = signal("candidate", "\"pad\":\"" + std::string(60000, 'x') + "\"");
+    std::vector<std::unique_ptr<WsTestClient>> pushers;
+    // Each stays within its own share (two frames); together they pass the budget.
+    for (int i = 0; i < 32 && service.log().find("the send budget is spent") == std::string::npos; ++i) {
+        pushers.push_back(std::make_unique<WsTestClient>());
+        ASSERT_TRUE(pushers.back()->open(service.port(), "/v1/connect/" + device.id));
+        for (int frame = 0; frame < 2; ++frame)
+            pushers.back()->send(filler);
+    }
+    ASSERT_NE(service.log().find("closed: the send budget is spent"), std::string::npos) << service.log();
+    std::size_t closed = 0;
+    for (auto& pusher : pushers)
+        closed += pusher->waitClosed(std::chrono::milliseconds(100)) == 4429;
+    EXPECT_GE(closed, 1u);
+    EXPECT_EQ(service.log().find("host link from"), std::string::npos) << service.log();
+    std::string status;
+    ServiceProcess::httpRequest(service.port(), "GET", "/v1/status/" + device.id, {}, &status);
+    EXPECT_EQ(frameJson(status), nlohmann::json({{"online", true}}));
 }
 
 TEST(PresenceConnectRelays, IceServersCarryTimeLimitedTurnCredentials)

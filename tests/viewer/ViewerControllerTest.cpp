@@ -235,6 +235,7 @@ TEST_F(ViewerHandshake, RefusalAndGoodbyeTexts)
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"notPaired", "Ada's Mac doesn't recognize this Mac anymore. Pair again with a new code."},
         {"busy", "Ada's Mac is already in a session."},
+        {"crowded", "Ada's Mac is getting too many connection attempts right now. Try again in a moment."},
         {"notVerified", "Ada's Mac couldn't verify this Mac, so it said no."},
         {"wrongPin",
          "That PIN wasn't right. After 5 wrong PINs, unattended access locks until it's turned back on at Ada's Mac."},
@@ -249,6 +250,11 @@ TEST_F(ViewerHandshake, RefusalAndGoodbyeTexts)
         rig.transport().deliver(declined(reason));
         EXPECT_EQ(rig.viewer->session().phase(), Phase::message(text)) << reason;
     }
+    // The service closed the link for too many attempts (4429) before the host let us in.
+    rig.viewer->session().connect(host.record(), false);
+    rig.transport().dropLink(4429);
+    EXPECT_EQ(rig.viewer->session().phase(),
+              Phase::message("Too many connection attempts to Ada's Mac right now. Try again in a minute."));
     // Any bye before acceptance is "said not now"; after, it names the end.
     rig.viewer->session().connect(host.record(), false);
     SignalMessage bye = SignalMessage::make(Kind::bye);

@@ -14,6 +14,9 @@
 //                                → queue scripted answers (taken in order); with hold, the
 //                                  next owner check waits for releaseOwnerCheck
 //   releaseOwnerCheck            → {released}: the held owner check answers now
+//   holdAlert                    → the next alert without a scripted answer stays open (the
+//                                  program waits behind it) until releaseAlert
+//   releaseAlert {button,checked}→ {released}: the held alert answers so now
 //   advanceClock {ms}            → the program's timers run that much time ahead
 //   dropSignalling               → the helper's link to the service closes (a live session
 //                                  carries on directly)
@@ -98,6 +101,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QLineEdit>
@@ -215,6 +219,17 @@ public:
             if (viewer->hosts().pairingState().kind == wl::ViewerController::PairingState::Kind::verify)
                 verifyNumber_ = viewer->hosts().pairingState().number;
         });
+        // A held alert stays open as a person's does, the program's events going on behind it.
+        prompts_.onAlert = [this](const wl::test::ScriptedPrompts::Question&) -> std::optional<wl::AlertAnswer> {
+            if (!holdAlert_)
+                return std::nullopt;
+            holdAlert_ = false;
+            QEventLoop open;
+            heldAlert_ = &open;
+            open.exec();
+            heldAlert_ = nullptr;
+            return heldAnswer_;
+        };
     }
 
     // Writes one answer line.
@@ -286,6 +301,17 @@ public:
             const bool held = owner_.holding();
             owner_.release();
             return {{"released", held}};
+        }
+        if (cmd == "holdAlert") {
+            holdAlert_ = true;
+            return {{"ok", true}};
+        }
+        if (cmd == "releaseAlert") {
+            if (!heldAlert_)
+                return {{"released", false}};
+            heldAnswer_ = wl::AlertAnswer{command.value("button", 0), command.value("checked", false)};
+            heldAlert_->quit();
+            return {{"released", true}};
         }
         if (cmd == "advanceClock") {
             timers_.advance(std::chrono::milliseconds(command.value("ms", 0)));
@@ -681,6 +707,9 @@ private:
     std::shared_ptr<wl::Defaults> settings_;
     std::string verifyNumber_;
     Qt::MouseButtons heldButtons_;
+    bool holdAlert_ = false;
+    QEventLoop* heldAlert_ = nullptr;
+    wl::AlertAnswer heldAnswer_;
 };
 
 } // namespace

@@ -372,9 +372,9 @@ private:
             return;
         }
         case 6: { // kinds the host does not take from helpers
-            static const Kind kinds[] = {Kind::challenge, Kind::accepted,    Kind::declined,
-                                         Kind::answer,    Kind::pairRequest, Kind::pairInfo};
-            SignalMessage other = SignalMessage::make(kinds[bytes_.next() % 6]);
+            static const Kind kinds[] = {Kind::challenge,   Kind::accepted, Kind::declined, Kind::answer,
+                                         Kind::pairRequest, Kind::pairInfo, Kind::proven};
+            SignalMessage other = SignalMessage::make(kinds[bytes_.next() % 7]);
             other.sdp = bytes_.text(16);
             other.reason = bytes_.text(8);
             send(other);

@@ -45,12 +45,14 @@ public:
         if (auto handler = onMessage)
             handler(message);
     }
-    void dropLink()
+    void dropLink(int code = 0)
     {
         closed = true;
+        closedWith = code;
         if (auto handler = onClose)
             handler();
     }
+    int closeCode() const override { return closedWith; }
     std::vector<SignalMessage> sentOf(SignalMessage::Kind kind) const
     {
         std::vector<SignalMessage> out;
@@ -62,6 +64,7 @@ public:
 
     std::vector<SignalMessage> sent;
     bool closed = false;
+    int closedWith = 0;
 };
 
 // A host Mac the helper is paired with: its key signs challenges as a host does.

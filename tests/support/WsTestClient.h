@@ -1,6 +1,6 @@
 #pragma once
-// A real WebSocket client for the service tests (Boost.Beast on its own io_context): every
-// wait is bounded by a timeout.
+// A real WebSocket client for tests against the introduction service (Boost.Beast on its
+// own io_context, so one client belongs to one thread): every wait is bounded by a timeout.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/beast/core.hpp>
@@ -16,6 +16,12 @@
 
 namespace wl::test {
 
+struct WsClientOptions {
+    const char* source = nullptr; // connect from this loopback address ("127.0.3.7")
+    int receiveBuffer = 0; // SO_RCVBUF when above zero: with it, a client that is not polled
+                           // soon stops the service's writes
+};
+
 class WsTestClient {
 public:
     using Duration = std::chrono::milliseconds;
@@ -24,9 +30,10 @@ public:
     WsTestClient();
     ~WsTestClient();
 
+    using Options = WsClientOptions;
     // Opens ws://127.0.0.1:port<target>. False when refused; status gets the HTTP status of a
     // refused upgrade (101 on success, 0 when nothing answered).
-    bool open(std::uint16_t port, const std::string& target, int* status = nullptr);
+    bool open(std::uint16_t port, const std::string& target, int* status = nullptr, const Options& options = {});
 
     void send(const std::string& text);
     void sendBinary(const std::string& bytes);

@@ -30,7 +30,7 @@ void WsTestClient::runUntil(const std::function<bool()>& done, Duration timeout)
     }
 }
 
-bool WsTestClient::open(std::uint16_t port, const std::string& target, int* status)
+bool WsTestClient::open(std::uint16_t port, const std::string& target, int* status, const Options& options)
 {
     if (status)
         *status = 0;
@@ -41,6 +41,18 @@ bool WsTestClient::open(std::uint16_t port, const std::string& target, int* stat
     };
     auto state = std::make_shared<State>();
     auto& stream = beast::get_lowest_layer(ws_);
+    if (options.source || options.receiveBuffer > 0) {
+        beast::error_code ec;
+        stream.socket().open(tcp::v4(), ec);
+        if (!ec && options.receiveBuffer > 0)
+            stream.socket().set_option(asio::socket_base::receive_buffer_size(options.receiveBuffer), ec);
+        if (!ec && options.source)
+            stream.socket().bind(tcp::endpoint(asio::ip::make_address(options.source), 0), ec);
+        if (ec) {
+            closed_ = true;
+            return false;
+        }
+    }
     stream.expires_after(kWait);
     auto host = "127.0.0.1:" + std::to_string(port);
     stream.async_connect(
