@@ -1,5 +1,7 @@
 #include "PulseServer.h"
 
+#include "ChildProcess.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -116,17 +118,7 @@ PulseServer::PulseServer()
 
 PulseServer::~PulseServer()
 {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 50; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_)
-            return;
-        usleep(20000);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
+    stopChild(pid_);
 }
 
 } // namespace wl::test

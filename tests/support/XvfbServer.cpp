@@ -1,5 +1,7 @@
 #include "XvfbServer.h"
 
+#include "ChildProcess.h"
+
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -65,17 +67,7 @@ XvfbServer::XvfbServer(int width, int height, std::vector<std::string> extraArgu
 
 XvfbServer::~XvfbServer()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 50; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_)
-                return;
-            usleep(20000);
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-    }
+    stopChild(pid_);
 }
 
 } // namespace wl::test
