@@ -89,7 +89,9 @@ void WsTestClient::startRead()
         reading_ = false;
         if (ec) {
             closed_ = true;
-            if (ec == websocket::error::closed)
+            // The peer's close frame counts even when the link broke while the answer to it
+            // waited behind a write of ours.
+            if (ec == websocket::error::closed || ws_.reason().code != websocket::close_code::none)
                 closeCode_ = ws_.reason().code;
             return;
         }
