@@ -3,6 +3,7 @@
 #include "media/EncodedFrames.h"
 
 #include "media/KeyFrameRequest.h"
+#include "media/ScreenAtRest.h"
 #include "platform/Log.h"
 
 #include <api/video/encoded_image.h>
@@ -200,10 +201,16 @@ int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame,
         buffer = converted;
     }
 
+    const bool atRest = screenAtRest();
+    framesSinceRest_ = atRest ? 0 : std::min(framesSinceRest_ + 1, INT_MAX / 2);
+
     bool reopen = !context_ || buffer->width() != width_ || buffer->height() != height_ || tenBitInput != tenBit_;
-    if (!reopen && settings_.reopenOnBitrateChange > 0 && bitrate_ > 0) {
+    if (!reopen && atRest) {
+        framesOffRate_ = 0;
+    } else if (!reopen && settings_.reopenOnBitrateChange > 0 && bitrate_ > 0) {
         double ratio = double(targetBitrate_) / double(bitrate_);
-        if (settings_.reopenAtOnceOnDrop > 0 && ratio <= 1.0 - settings_.reopenAtOnceOnDrop) {
+        if (settings_.reopenAtOnceOnDrop > 0 && ratio <= 1.0 - settings_.reopenAtOnceOnDrop &&
+            framesSinceRest_ > settings_.holdFrames) {
             reopen = true;
         } else if (ratio <= 1.0 - settings_.reopenOnBitrateChange ||
                    (settings_.reopenOnBitrateRise > 0 && ratio >= 1.0 + settings_.reopenOnBitrateRise)) {

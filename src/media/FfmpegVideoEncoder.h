@@ -4,10 +4,20 @@
 // no scene cuts, key frames only on request (the receiver's, or the process-wide
 // key-frame flag), bitrate changes applied before the next frame.
 // H265Encoder and H264Encoder are its two configurations.
+//
+// Where a new bitrate reopens the codec (libx265), the frames of a picture at rest,
+// which the screen capture sends again now and then (ScreenAtRest), keep the running
+// rate whatever the target: they cost a few hundred bytes at any rate, and a reopen
+// would send a full picture (at 1080p 50 to 300 kB) on a screen that doesn't move. They
+// don't count towards holdFrames either, and once the picture moves again any change of
+// rate, a halving too, waits until it has held for holdFrames frames: until then the
+// frame rate WebRTC reports still counts the frames of the rest (two or three a second),
+// and a codec opened at that rate gives each frame many times its share.
 
 #include <api/video_codecs/video_encoder.h>
 #include <modules/video_coding/include/video_codec_interface.h>
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -83,6 +93,7 @@ private:
     int64_t nextPts_ = 0;
     int opens_ = 0;
     int framesOffRate_ = 0; // consecutive frames whose target was well off bitrate_
+    int framesSinceRest_ = INT_MAX / 2; // frames since the last one of a picture at rest
     bool initialised_ = false;
     bool libraryInUse_ = false; // libraryInUse was called, libraryDone not yet
     webrtc::VideoCodecMode mode_ = webrtc::VideoCodecMode::kScreensharing;

@@ -2,6 +2,7 @@
 
 #include "media/EncodedFrames.h"
 #include "media/KeyFrameRequest.h"
+#include "media/ScreenAtRest.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Log.h"
 #include "platform/ScreenSource.h"
@@ -345,7 +346,7 @@ void ScreenCapturer::stop(std::shared_ptr<Stream> stream, std::function<void()> 
     });
 }
 
-bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
+ScreenCapturer::Grab ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
 {
     // A screen that doesn't change costs next to nothing: after a change the picture is
     // sent on until the encoder has sharpened it, and then only every kStillResend (an
@@ -389,14 +390,15 @@ bool ScreenCapturer::worthSending(const uint8_t* pixels, int stride)
     const auto still = now - grabbing_->lastChange;
     const int qp = lastEncodedQp();
     const bool sharp = qp <= kSharpQp || still >= kSharpenAtMost;
-    if (still >= sharpenFor.load() && encodedFrameCount() - grabbing_->encodedAtChange >= sharpenFrames.load() &&
-        sharp && now - grabbing_->lastSent < kStillResend) {
+    const bool atRest = !changed && !wanted && still >= sharpenFor.load() &&
+        encodedFrameCount() - grabbing_->encodedAtChange >= sharpenFrames.load() && sharp;
+    if (atRest && now - grabbing_->lastSent < kStillResend) {
         std::lock_guard guard(countLock_);
         ++counts_.framesUnchanged;
-        return false;
+        return Grab::skipped;
     }
     grabbing_->lastSent = now;
-    return true;
+    return atRest ? Grab::atRest : Grab::sent;
 }
 
 void ScreenCapturer::refresh()
@@ -419,7 +421,8 @@ void ScreenCapturer::captureFrame()
     const int stride = grabbed->stride;
     const ScreenRect& region = grabbing_->region;
 
-    if (!worthSending(pixels, stride))
+    const Grab grab = worthSending(pixels, stride);
+    if (grab == Grab::skipped)
         return;
     // X gives 32-bit pixels with undefined padding bytes: force them opaque-agnostic.
     const uint8_t* argb = pixels;
@@ -444,6 +447,7 @@ void ScreenCapturer::captureFrame()
                                        webrtc::ColorSpace::PrimaryID::kBT709, webrtc::ColorSpace::TransferID::kBT709,
                                        webrtc::ColorSpace::MatrixID::kSMPTE170M, webrtc::ColorSpace::RangeID::kFull))
                                    .build();
+    setScreenAtRest(grab == Grab::atRest);
     source_->pushFrame(frame);
     std::lock_guard guard(countLock_);
     ++counts_.framesCaptured;

@@ -84,7 +84,8 @@ public:
     // at least this long and until our encoders have made kSharpenFrames frames since
     // (none are made before the connection stands); then a still screen is sent only
     // every kStillResend until it changes, a key frame is asked for (KeyFrameRequest), or
-    // refresh() is called.
+    // refresh() is called. While those frames of a picture at rest go out, the capture says
+    // so (ScreenAtRest): the encoder keeps its bitrate for them.
     static constexpr std::chrono::milliseconds kSharpenFor{1500};
     static constexpr long long kSharpenFrames = 45;
     // The quantiser at which a still picture counts as sharp, and the longest a still
@@ -137,7 +138,9 @@ private:
     void run();
     bool attempt(uint32_t displayId, bool tenBits, std::string& error);
     void captureFrame();
-    bool worthSending(const uint8_t* pixels, int stride);
+    // Whether the grab goes out, and whether it is the picture at rest sent again.
+    enum class Grab { skipped, sent, atRest };
+    Grab worthSending(const uint8_t* pixels, int stride);
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;

@@ -3,6 +3,7 @@
 #include "media/H265Decoder.h"
 #include "media/H265Encoder.h"
 #include "media/KeyFrameRequest.h"
+#include "media/ScreenAtRest.h"
 #include "media/ScreenCapturer.h"
 #include "media/VideoCodecFactories.h"
 #include "media/WantsTenBit.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <malloc.h>
 #include <vector>
 
@@ -302,6 +304,58 @@ TEST(H265Codec, BitrateHalvedAppliesAtOnceOtherChangesOnceSettled)
     for (int i = 0; i < 20; ++i)
         encoder.Encode(frame8(320, 240, n++), nullptr);
     EXPECT_EQ(encoder.opens(), 4);
+}
+
+// A picture at rest, sent again now and then by the capture, keeps the running rate
+// however the target moves: a reopen would send a full picture on a screen that doesn't
+// move. Once it moves again, a new rate, a halving too, waits until it has held for a
+// second of the moving picture.
+TEST(H265Codec, APictureAtRestKeepsItsRateUntilItMoves)
+{
+    wl::H265Encoder encoder;
+    Collect out;
+    auto codec = settingsFor(webrtc::kVideoCodecH265, 320, 240, 3000);
+    ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    encoder.RegisterEncodeCompleteCallback(&out);
+    auto setRate = [&](uint32_t bps, double fps) {
+        webrtc::VideoBitrateAllocation allocation;
+        allocation.SetBitrate(0, 0, bps);
+        encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, fps));
+    };
+    int n = 0;
+    auto moving = [&] {
+        wl::setScreenAtRest(false);
+        return encoder.Encode(frame8(320, 240, n++), nullptr);
+    };
+    auto atRest = [&] {
+        wl::setScreenAtRest(true);
+        return encoder.Encode(frame8(320, 240, n - 1), nullptr);
+    };
+    auto keys = [&] { return std::count_if(out.images.begin(), out.images.end(), isKey); };
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(moving(), WEBRTC_VIDEO_CODEC_OK);
+    const auto keysBefore = keys();
+    setRate(1'000'000, 3); // the target falls to a third
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(atRest(), WEBRTC_VIDEO_CODEC_OK);
+    setRate(8'000'000, 2); // a probe lifts the estimate for longer than the hold
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(atRest(), WEBRTC_VIDEO_CODEC_OK);
+    setRate(1'000'000, 2);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(atRest(), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_EQ(encoder.opens(), 1) << "the rate of a picture at rest stays";
+    EXPECT_EQ(keys(), keysBefore) << "no key frame on a picture at rest";
+
+    // It moves again: the third of the rate waits for a second of motion, then applies.
+    setRate(1'000'000, 30);
+    for (int i = 0; i < 29; ++i)
+        ASSERT_EQ(moving(), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_EQ(encoder.opens(), 1);
+    EXPECT_EQ(keys(), keysBefore);
+    ASSERT_EQ(moving(), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_EQ(encoder.opens(), 2);
+    EXPECT_TRUE(isKey(out.images.back()));
 }
 
 // Every session opens the H.265 encoder anew, and so does every larger bitrate change:

@@ -3,12 +3,14 @@
 #include "LoopbackPeers.h"
 #include "XScreen.h"
 
+#include "media/EncodedFrames.h"
 #include "media/KeyFrameRequest.h"
 #include "media/ScreenCapturer.h"
 #include "platform/linux/X11ScreenSource.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -88,6 +90,38 @@ TEST_F(VideoPeers, ScreenTravelsAsH265AndDecodesToTheScreen)
         keyed = peers->receiverStats().keyFramesDecoded > before.keyFramesDecoded;
     }
     EXPECT_TRUE(keyed);
+}
+
+// A screen at rest goes out as a frame now and then, and our encoder keeps its rate when
+// the target falls meanwhile (here through the sender's parameters, as the host's
+// adaptation changes them): reopened, it would send a full picture on a screen that
+// doesn't move.
+TEST_F(VideoPeers, AScreenAtRestSendsNoKeyFrameWhenTheTargetFalls)
+{
+    screen.paintPattern(9);
+    startCapture();
+    peers = std::make_unique<LoopbackPeers>(source);
+    ASSERT_TRUE(peers->connect());
+    expectDecodedFrameMatchesScreen();
+    const auto waitUntil = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i)
+            std::this_thread::sleep_for(50ms);
+        return done();
+    };
+    ASSERT_TRUE(waitUntil([&] { return capturer->counts().framesUnchanged > 0; })) << "the capture comes to rest";
+    const long long keys = peers->receiverStats().keyFramesEncoded;
+    for (const auto& sender : peers->sender()->GetSenders()) {
+        if (sender->media_type() != cricket::MEDIA_TYPE_VIDEO)
+            continue;
+        auto parameters = sender->GetParameters();
+        for (auto& encoding : parameters.encodings)
+            encoding.max_bitrate_bps = 60'000; // a fifth of the start rate at most
+        ASSERT_TRUE(sender->SetParameters(parameters).ok());
+    }
+    const long long encoded = wl::encodedFrameCount();
+    ASSERT_TRUE(waitUntil([&] { return wl::encodedFrameCount() >= encoded + 4; }))
+        << "the picture goes out now and then";
+    EXPECT_EQ(peers->receiverStats().keyFramesEncoded, keys);
 }
 
 TEST_F(VideoPeers, H264WhenH265IsDisabled)
