@@ -344,13 +344,18 @@ public:
         return rate("received");
     }
 
-    // What the host's adaptation did, and (WL_BENCH_LOGS) both programs' logs.
-    void report()
+    // With WL_BENCH_LOGS, both programs' logs so far (the still screen's too, once measured).
+    void saveLogs()
     {
         if (const char* folder = std::getenv("WL_BENCH_LOGS")) {
             std::ofstream(std::string(folder) + "/host-" + std::to_string(height_) + ".log") << host_.log();
             std::ofstream(std::string(folder) + "/helper-" + std::to_string(height_) + ".log") << helper_.log();
         }
+    }
+
+    // What the host's adaptation did.
+    void report()
+    {
         std::istringstream lines(host_.log());
         for (std::string line; std::getline(lines, line);)
             if (line.find("Wickerlane: resolution scale") != std::string::npos ||
@@ -480,6 +485,7 @@ int main(int argc, char** argv)
                         stillMet ? "met" : "MISSED");
             failed = failed || !stillMet;
         }
+        programs.saveLogs();
         std::fflush(stdout);
     }
     std::printf("benchmark %s\n", failed ? "FAILED" : "passed");
