@@ -10,7 +10,9 @@
 // moves its live memory by tens of megabytes), and what the long session left behind
 // once it ended, a minute, at most 100 kB too.
 //
-// CPU is each side's user and system time since the row before, in seconds.
+// CPU is each side's user and system time since the row before, in seconds. In the long
+// session each minute also shows the frames the helper painted in it and the host's CPU
+// per painted frame (ms).
 //
 // Usage: wl_bench_memory [sessions, default 30] [seconds per session, default 15]
 //                        [minutes of the long session, default 10]
@@ -200,6 +202,8 @@ public:
     }
 
     ProgramUnderTest& host() { return *host_; }
+    // How many frames the helper has painted in this session.
+    long long framesShown() { return helper_->state()["viewer"].value("framesShown", 0LL); }
     ProgramUnderTest& helper() { return *helper_; }
 
     void keepLogs()
@@ -287,10 +291,13 @@ int main(int argc, char** argv)
     Sample hostEnded, helperEnded; // after the long session has ended
     if (!failed && minutes > 0) {
         printHeader("long, minute");
+        const Sample hostAtStart = sampleOf(bench.host());
         if (!bench.connect()) {
             std::printf("the long session did not start: measurement FAILED\n");
             failed = true;
         } else {
+            long long framesBefore = bench.framesShown();
+            std::vector<double> cpuPerFrame;
             for (int m = 1; m <= minutes; ++m) {
                 // The screen holds still for the last seconds of each minute: the frames in
                 // flight (tens of megabytes while it changes) are through by the reading.
@@ -298,7 +305,21 @@ int main(int argc, char** argv)
                 std::this_thread::sleep_for(kStill);
                 hostMinute.push_back(sampleOf(bench.host()));
                 helperMinute.push_back(sampleOf(bench.helper()));
+                const double hostCpu =
+                    hostMinute.back().cpuSeconds - (m > 1 ? hostMinute[m - 2].cpuSeconds : hostAtStart.cpuSeconds);
                 printRow("minute", m, hostMinute.back(), helperMinute.back());
+                const long long frames = bench.framesShown();
+                if (frames > framesBefore) {
+                    cpuPerFrame.push_back(hostCpu * 1000 / double(frames - framesBefore));
+                    std::printf("           %lld frames painted (%.1f fps), host CPU %.1f ms a frame\n",
+                                frames - framesBefore, double(frames - framesBefore) / 60.0, cpuPerFrame.back());
+                }
+                framesBefore = frames;
+            }
+            if (!cpuPerFrame.empty()) {
+                std::sort(cpuPerFrame.begin(), cpuPerFrame.end());
+                std::printf("host CPU a painted frame in the long session: median %.1f ms (minutes %.1f..%.1f)\n",
+                            cpuPerFrame[cpuPerFrame.size() / 2], cpuPerFrame.front(), cpuPerFrame.back());
             }
             bench.end();
             hostEnded = sampleOf(bench.host());
