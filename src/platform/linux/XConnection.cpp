@@ -13,17 +13,27 @@ namespace wl {
 namespace {
 
 // The open connections' error counts by display. Connections open and close on any
-// thread, hence the lock.
-std::mutex countsLock;
-std::unordered_map<::Display*, std::atomic<int>*> counts;
+// thread, hence the lock. Never destroyed: a connection may close during the process's
+// exit.
+struct ErrorCounts {
+    std::mutex lock;
+    std::unordered_map<::Display*, std::atomic<int>*> byDisplay;
+};
+
+ErrorCounts& errorCounts()
+{
+    static auto* counts = new ErrorCounts;
+    return *counts;
+}
 
 // Raises the count of the connection the error came from. An error of a display that
 // no XConnection holds (a test's own, one being closed) is dropped, and never ends the
 // process either.
 int countError(::Display*, XErrorEvent* event)
 {
-    std::lock_guard guard(countsLock);
-    if (auto found = counts.find(event->display); found != counts.end())
+    ErrorCounts& counts = errorCounts();
+    std::lock_guard guard(counts.lock);
+    if (auto found = counts.byDisplay.find(event->display); found != counts.byDisplay.end())
         ++*found->second;
     return 0;
 }
@@ -49,16 +59,18 @@ std::unique_ptr<XConnection> XConnection::open(const std::string& name)
 
 XConnection::XConnection(::Display* display) : display_(display), owner_(std::this_thread::get_id())
 {
-    std::lock_guard guard(countsLock);
-    counts[display_] = &errors_;
+    ErrorCounts& counts = errorCounts();
+    std::lock_guard guard(counts.lock);
+    counts.byDisplay[display_] = &errors_;
 }
 
 XConnection::~XConnection()
 {
     {
         // Before the close: the next connection opened may get the same address.
-        std::lock_guard guard(countsLock);
-        counts.erase(display_);
+        ErrorCounts& counts = errorCounts();
+        std::lock_guard guard(counts.lock);
+        counts.byDisplay.erase(display_);
     }
     XCloseDisplay(display_);
 }
