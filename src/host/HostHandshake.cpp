@@ -15,6 +15,7 @@
 #include "mail/AppServices.h"
 #include "mail/FileLinkPeer.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/Prompts.h"
 #include "platform/SystemServices.h"
 #include "signalling/RelayLink.h"
@@ -78,6 +79,7 @@ std::string wireWord(SessionEnd reason)
 HostHandshake::HostHandshake(Parts parts, Options options, QObject* parent)
     : QObject(parent), parts_(parts), options_(std::move(options))
 {
+    assertMainThread("HostHandshake::HostHandshake");
 }
 
 HostHandshake::~HostHandshake()
@@ -96,18 +98,21 @@ Prompts& HostHandshake::prompts() const
 
 void HostHandshake::end(SessionEnd reason)
 {
+    assertMainThread("HostHandshake::end");
     if (onEnd)
         onEnd(reason);
 }
 
 void HostHandshake::relayClosed()
 {
+    assertMainThread("HostHandshake::relayClosed");
     connectors_.clear();
     attemptChannel_.reset();
 }
 
 void HostHandshake::finish(SessionEnd reason)
 {
+    assertMainThread("HostHandshake::finish");
     if (auto file = std::move(filePeer_)) {
         file->onEnded = nullptr;
         file->close();
@@ -162,6 +167,7 @@ bool HostHandshake::fromAttempt(std::uint64_t channel) const
 
 void HostHandshake::handleSignal(const SignalMessage& message)
 {
+    assertMainThread("HostHandshake::handleSignal");
     using Kind = SignalMessage::Kind;
     const std::uint64_t from = message.channel.value_or(0);
     switch (message.kind) {
@@ -314,6 +320,7 @@ void HostHandshake::handleHello(const SignalMessage& message)
 
 void HostHandshake::proofTimedOut(std::uint64_t channel, const std::string& hostNonce)
 {
+    assertMainThread("HostHandshake::proofTimedOut");
     auto it = connectors_.find(channel);
     if (it == connectors_.end() || !it->second.challenged || it->second.challenged->hostNonce != hostNonce)
         return;
@@ -326,6 +333,7 @@ void HostHandshake::proofTimedOut(std::uint64_t channel, const std::string& host
 
 void HostHandshake::forgetChallenges(const std::string& helperId, SessionEnd reason)
 {
+    assertMainThread("HostHandshake::forgetChallenges");
     SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
     bye.reason = wireWord(reason);
     for (auto it = connectors_.begin(); it != connectors_.end();) {
@@ -354,6 +362,7 @@ bool HostHandshake::connected() const
 
 void HostHandshake::handshakeTimeCheck()
 {
+    assertMainThread("HostHandshake::handshakeTimeCheck");
     handshakeTimer_.reset();
     if (!transport_ || connected())
         return;
@@ -476,6 +485,7 @@ void HostHandshake::admitUnattended(const HelperAttempt& handshake, const std::o
 
 void HostHandshake::askConsent(const std::string& fullName, const HelperAttempt& handshake)
 {
+    assertMainThread("HostHandshake::askConsent");
     if (parts_.session.peer() || filePeer_ || askingConsent_ || parts_.session.askingTakeOver())
         return;
     // The attempt may have ended while this waited its turn.

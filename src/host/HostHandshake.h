@@ -4,6 +4,9 @@
 // one proves who they are, checks the hello, sends the challenge, checks the proof, asks
 // for consent or admits an unattended helper with their PIN, serves a picture fetch, and
 // applies the signed offer. The attempt's transport lives here until the session ends.
+//
+// Main thread only (checked at its entry points); every callback it gets (relay link,
+// transport, owner's consent, picture link, timers) runs there.
 
 #include "host/HelperAttempt.h"
 #include "platform/Defaults.h"

@@ -17,6 +17,7 @@
 #include "media/SessionAudioDevice.h"
 #include "media/SystemAudioDevice.h"
 #include "platform/Displays.h"
+#include "platform/MainThread.h"
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "platform/SystemServices.h"
@@ -51,6 +52,7 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObje
     : QObject(parent), helpRequests_(helpRequests), options_(std::move(options)),
       shared_(std::make_shared<SharedDisplay>(options_.platform.displays))
 {
+    assertMainThread("HostSession::HostSession");
     QPointer<HostSession> self(this);
     const Platform& platform = options_.platform;
     overlay_ =
@@ -143,6 +145,7 @@ LocalActivityMonitor& HostSession::localActivity()
 void HostSession::start(const std::string& fullName, HelpMode mode, const HelperAttempt& attempt,
                         std::shared_ptr<SignalTransport> transport, const std::vector<ICEServer>& relays)
 {
+    assertMainThread("HostSession::start");
     if (!transport)
         return;
     setHelperName(fullName);
@@ -208,6 +211,7 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
 
 void HostSession::sendState()
 {
+    assertMainThread("HostSession::sendState");
     if (!peer_)
         return;
     SessionEvent modeEvent = SessionEvent::make(SessionEvent::Kind::mode);
@@ -236,6 +240,7 @@ void HostSession::sendState()
 
 void HostSession::handleEvent(const SessionEvent& event)
 {
+    assertMainThread("HostSession::handleEvent");
     using Kind = SessionEvent::Kind;
     switch (event.kind) {
     case Kind::pointer:
@@ -282,6 +287,7 @@ void HostSession::handleEvent(const SessionEvent& event)
 
 void HostSession::setMode(HelpMode mode)
 {
+    assertMainThread("HostSession::setMode");
     if (!peer_)
         return;
     if (mode == HelpMode::control && !options_.platform.permissions->canControl()) {
@@ -312,6 +318,7 @@ void HostSession::setMode(HelpMode mode)
 
 void HostSession::askTakeOver()
 {
+    assertMainThread("HostSession::askTakeOver");
     if (mode_ != HelpMode::guide || askingTakeOver_ || !helperName_)
         return;
     askingTakeOver_ = true;
@@ -338,6 +345,7 @@ void HostSession::askTakeOver()
 
 void HostSession::selectDisplay(std::uint32_t displayId)
 {
+    assertMainThread("HostSession::selectDisplay");
     if (!peer_ || displayId == shared_->id())
         return;
     bool known = false;
@@ -360,6 +368,7 @@ void HostSession::selectDisplay(std::uint32_t displayId)
 
 void HostSession::screensChanged()
 {
+    assertMainThread("HostSession::screensChanged");
     if (!peer_)
         return;
     auto displays = currentDisplays(*options_.platform.displays);
@@ -379,11 +388,13 @@ void HostSession::screensChanged()
 
 void HostSession::restoreBannerMouse(bool localActive)
 {
+    assertMainThread("HostSession::restoreBannerMouse");
     banner_->setIgnoresMouseEvents(mode_ == HelpMode::control && !localActive);
 }
 
 void HostSession::doSuggestedClick(double x, double y)
 {
+    assertMainThread("HostSession::doSuggestedClick");
     if (!peer_ || mode_ != HelpMode::guide)
         return;
     if (!options_.platform.permissions->canControl()) {
@@ -408,12 +419,14 @@ void HostSession::doSuggestedClick(double x, double y)
 
 void HostSession::doSuggestedClicksAlways(double x, double y)
 {
+    assertMainThread("HostSession::doSuggestedClicksAlways");
     setClicksGoThrough(true);
     doSuggestedClick(x, y);
 }
 
 void HostSession::setClicksGoThrough(bool on)
 {
+    assertMainThread("HostSession::setClicksGoThrough");
     if (!peer_ || clicksGoThrough_ == on)
         return;
     clicksGoThrough_ = on;
@@ -434,6 +447,7 @@ void HostSession::setClicksGoThrough(bool on)
 
 void HostSession::localActivityChanged(bool active)
 {
+    assertMainThread("HostSession::localActivityChanged");
     if (active)
         injector_->releaseAll();
     banner_->model.localActive = active;
@@ -449,6 +463,7 @@ void HostSession::localActivityChanged(bool active)
 
 void HostSession::sendCursorShape(const CursorShape& shape)
 {
+    assertMainThread("HostSession::sendCursorShape");
     if (!peer_)
         return;
     SessionEvent event = SessionEvent::make(SessionEvent::Kind::cursor);
@@ -458,6 +473,7 @@ void HostSession::sendCursorShape(const CursorShape& shape)
 
 void HostSession::toggleMicrophoneButton()
 {
+    assertMainThread("HostSession::toggleMicrophoneButton");
     if (!peer_ && !microphoneOn())
         return;
     QPointer<HostSession> self(this);
@@ -469,6 +485,7 @@ void HostSession::toggleMicrophoneButton()
 
 void HostSession::turnMicrophoneOn()
 {
+    assertMainThread("HostSession::turnMicrophoneOn");
     QPointer<HostSession> self(this);
     SystemAudioDevice::shared().setMicrophone(true, [self](MicrophoneResult result) {
         if (self)
@@ -478,6 +495,7 @@ void HostSession::turnMicrophoneOn()
 
 void HostSession::microphoneSwitched(MicrophoneResult result)
 {
+    assertMainThread("HostSession::microphoneSwitched");
     const bool on = microphoneOn();
     banner_->model.microphoneOn = on;
     refreshBannerSoon();
@@ -509,6 +527,7 @@ void HostSession::microphoneSwitched(MicrophoneResult result)
 
 void HostSession::stop(SessionEnd reason)
 {
+    assertMainThread("HostSession::stop");
     if (helperName_)
         appendSessionHistory("Session with " + shownName(*helperName_) + " ended: " + localText(reason, *helperName_));
     if (localActivity_)
@@ -532,6 +551,7 @@ void HostSession::stop(SessionEnd reason)
 
 void HostSession::clear()
 {
+    assertMainThread("HostSession::clear");
     overlay_->hide();
     banner_->hide();
     setHelperName(std::nullopt);
@@ -539,6 +559,7 @@ void HostSession::clear()
 
 void HostSession::requestEnd(SessionEnd reason)
 {
+    assertMainThread("HostSession::requestEnd");
     if (onEnd)
         onEnd(reason);
 }

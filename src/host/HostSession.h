@@ -2,6 +2,9 @@
 // The live session on the host: its peer, the state the helper is told, the events the
 // helper sends, the two modes, the microphone, the shared display, suggested clicks, the
 // hand-back when the user moves, the banner and the guide overlay, and the end.
+//
+// Main thread only (checked at its entry points); every callback it gets (peer, banner,
+// overlay, displays, local input, microphone, timers) runs there.
 
 #include "platform/ScreenSource.h"
 #include "host/HelperAttempt.h"

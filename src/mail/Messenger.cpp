@@ -3,6 +3,7 @@
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
+#include "platform/MainThread.h"
 #include "platform/Notifier.h"
 #include "platform/Log.h"
 #include "platform/Prompts.h"
@@ -58,6 +59,7 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
     : QObject(parent), historyKey_(std::move(historyKey)), seenKey_(historyKey_ + "SeenIds"),
       contacts_(std::move(contacts)), options_(std::move(options))
 {
+    assertMainThread("Messenger::Messenger");
     if (!options_.notifier) {
         silent_ = Notifier::none();
         options_.notifier = silent_.get();
@@ -172,6 +174,7 @@ void Messenger::append(StoredMessage message)
 
 bool Messenger::updateMessage(const std::string& id, const std::function<void(StoredMessage&)>& change)
 {
+    assertMainThread("Messenger::updateMessage");
     for (auto& message : messages_) {
         if (message.id != id)
             continue;
@@ -257,6 +260,7 @@ std::string Messenger::sendErrorText(const SendError& error)
 
 void Messenger::send(const MailContent& content, const PairedDevice& device, std::function<void(SendResult)> done)
 {
+    assertMainThread("Messenger::send");
     QPointer<Messenger> self(this);
     auto finish = [done](SendError error) {
         if (done)
@@ -289,6 +293,7 @@ void Messenger::send(const MailContent& content, const PairedDevice& device, std
 void Messenger::post(const MailContent& content, const PairedDevice& device, const std::string& mailKey,
                      std::function<void(SendResult)> done)
 {
+    assertMainThread("Messenger::post");
     auto finish = [done](SendError error) {
         if (done)
             done(SendResult{std::nullopt, error});
@@ -336,6 +341,7 @@ void Messenger::post(const MailContent& content, const PairedDevice& device, con
 
 void Messenger::compose(const PairedDevice& device, const std::optional<StoredMessage>& answering)
 {
+    assertMainThread("Messenger::compose");
     std::string message = (answering ? "Reply to " : "Message to ") + shownName(device.name);
     std::string informative;
     if (answering && answering->content.text)
@@ -365,6 +371,7 @@ void Messenger::compose(const PairedDevice& device, const std::optional<StoredMe
 
 void Messenger::publishKeyRecord(std::function<void(bool)> done)
 {
+    assertMainThread("Messenger::publishKeyRecord");
     auto device = identity().deviceKey ? identity().deviceKey() : std::nullopt;
     auto mail = identity().mailKey ? identity().mailKey() : std::nullopt;
     if (!device || !mail) {
@@ -405,6 +412,7 @@ void Messenger::publishKeyRecord(std::function<void(bool)> done)
 
 void Messenger::start()
 {
+    assertMainThread("Messenger::start");
     auto& notifier = *options_.notifier;
     notifier.prepare();
     publishKeyRecord();
@@ -431,6 +439,7 @@ void Messenger::start()
 
 void Messenger::stop()
 {
+    assertMainThread("Messenger::stop");
     if (link_)
         link_->stop();
 }
@@ -439,6 +448,7 @@ void Messenger::stop()
 
 void Messenger::receiveFrame(const std::string& frame)
 {
+    assertMainThread("Messenger::receiveFrame");
     auto ackId = handleFrame(frame);
     if (ackId.empty() || !link_)
         return;

@@ -8,7 +8,8 @@
 // quiet kinds (access, linkRequest, linkReply, myMacs) to onQuiet; stores every other
 // kind in the history (newest 200, oldest first, never re-sorted), hands it to onReceive
 // and announces it with a notification; then acknowledges the envelope, in every case.
-// Everything runs on the main thread; results of network work arrive there too.
+// Everything runs on the main thread (checked at its entry points); results of network
+// work arrive there too.
 
 #include "mail/MailIdentity.h"
 #include "mail/StoredMessage.h"

@@ -1,8 +1,8 @@
 #include "signalling/WebSocketSignalChannel.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 
-#include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -82,13 +82,10 @@ void WebSocketSignalChannel::send(const SignalMessage& message)
 {
     if (QThread::currentThread() != thread()) {
         QPointer<WebSocketSignalChannel> self(this);
-        QMetaObject::invokeMethod(
-            this,
-            [self, message] {
-                if (self)
-                    self->send(message);
-            },
-            Qt::QueuedConnection);
+        postToMainThread([self, message] {
+            if (self)
+                self->send(message);
+        });
         return;
     }
     if (closed_)
@@ -170,13 +167,10 @@ void WebSocketSignalChannel::close()
 {
     if (QThread::currentThread() != thread()) {
         QPointer<WebSocketSignalChannel> self(this);
-        QMetaObject::invokeMethod(
-            this,
-            [self] {
-                if (self)
-                    self->close();
-            },
-            Qt::QueuedConnection);
+        postToMainThread([self] {
+            if (self)
+                self->close();
+        });
         return;
     }
     if (closed_)

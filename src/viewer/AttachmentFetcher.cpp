@@ -5,6 +5,7 @@
 #include "mail/FileLinkPeer.h"
 #include "mail/PairingClient.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "protocol/Routes.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
@@ -41,6 +42,7 @@ AttachmentFetcher::AttachmentFetcher(PairedDevice device, std::string requestId,
     : QObject(parent), device_(std::move(device)), requestId_(std::move(requestId)),
       helperNonce_(std::move(helperNonce)), options_(std::move(options)), started_(std::chrono::steady_clock::now())
 {
+    assertMainThread("AttachmentFetcher::AttachmentFetcher");
     if (!options_.identity)
         options_.identity = std::make_shared<DeviceIdentity>(nullptr);
 }
@@ -77,6 +79,7 @@ void AttachmentFetcher::send(const SignalMessage& message)
 
 void AttachmentFetcher::start()
 {
+    assertMainThread("AttachmentFetcher::start");
     if (transport_ || finished_)
         return;
     std::shared_ptr<SignalTransport> transport;
@@ -111,6 +114,7 @@ void AttachmentFetcher::start()
 
 void AttachmentFetcher::handle(const SignalMessage& message)
 {
+    assertMainThread("AttachmentFetcher::handle");
     if (finished_)
         return;
     using Kind = SignalMessage::Kind;
@@ -197,6 +201,7 @@ void AttachmentFetcher::handleAnswer(const SignalMessage& message)
 
 void AttachmentFetcher::transportClosed()
 {
+    assertMainThread("AttachmentFetcher::transportClosed");
     if (finished_)
         return;
     auto transport = std::move(transport_);
@@ -211,6 +216,7 @@ void AttachmentFetcher::transportClosed()
 
 void AttachmentFetcher::finish(Result result)
 {
+    assertMainThread("AttachmentFetcher::finish");
     if (finished_)
         return;
     finished_ = true;

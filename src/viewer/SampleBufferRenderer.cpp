@@ -138,11 +138,13 @@ struct SampleBufferRenderer::Sink final : rtc::VideoSinkInterface<webrtc::VideoF
 SampleBufferRenderer::SampleBufferRenderer()
     : layer_(new FrameLayer), converter_(std::make_unique<Converter>()), sink_(std::make_unique<Sink>(*this))
 {
+    assertMainThread("SampleBufferRenderer::SampleBufferRenderer");
     area_ = layer_->showArea();
 }
 
 SampleBufferRenderer::~SampleBufferRenderer()
 {
+    assertMainThread("SampleBufferRenderer::~SampleBufferRenderer");
     // A layer that no view took in goes with the renderer; one in a view stays there
     // with its last picture.
     if (layer_ && !layer_->parent())

@@ -3,6 +3,7 @@
 #include "media/PeerConnectionFactory.h"
 #include "media/StallWatch.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "signalling/ConnectionFailureGrace.h"
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/OpusStereo.h"
@@ -68,6 +69,7 @@ ViewerPeer::ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICES
 
 void ViewerPeer::build(const std::vector<ICEServer>& relays, const Defaults& defaults)
 {
+    assertMainThread("ViewerPeer::build");
     // Every event below runs on the main thread while the link is open, that is while
     // this peer exists and has not closed it.
     PeerLink::Events events;
@@ -120,6 +122,7 @@ std::vector<std::string> ViewerPeer::preferredCodecOrder(const std::vector<std::
 
 void ViewerPeer::start()
 {
+    assertMainThread("ViewerPeer::start");
     if (!hasConnection()) {
         if (auto ended = onEnded)
             ended();
@@ -218,6 +221,7 @@ void ViewerPeer::start()
 
 void ViewerPeer::applyAnswer(const std::string& sdp)
 {
+    assertMainThread("ViewerPeer::applyAnswer");
     if (!hasConnection())
         return;
     // An answer that can't be set ends the attempt at once.
@@ -239,6 +243,7 @@ void ViewerPeer::giveUp()
 
 void ViewerPeer::addRemoteCandidate(const SignalMessage& message)
 {
+    assertMainThread("ViewerPeer::addRemoteCandidate");
     if (message.kind != SignalMessage::Kind::candidate || !message.sdp)
         return;
     diagnostics_->recordCandidate(*message.sdp, false);
@@ -259,6 +264,7 @@ void ViewerPeer::sendNow(const SessionEvent& event)
 
 void ViewerPeer::send(const SessionEvent& event)
 {
+    assertMainThread("ViewerPeer::send");
     if (!guideOpen())
         return;
     if (!moves_)
@@ -269,6 +275,7 @@ void ViewerPeer::send(const SessionEvent& event)
 
 void ViewerPeer::iceStateChanged(int state)
 {
+    assertMainThread("ViewerPeer::iceStateChanged");
     connectionState_ = static_cast<ConnectionState>(state);
     if (!impl_->failureGrace) {
         impl_->failureGrace = std::make_unique<ConnectionFailureGrace>(timers_);
@@ -325,6 +332,7 @@ void ViewerPeer::pollStats()
 
 void ViewerPeer::checkStall(long long mediaBytes, long long framesDecoded)
 {
+    assertMainThread("ViewerPeer::checkStall");
     if (closed_)
         return;
     if (!impl_->stallWatch.shouldRequestKeyFrame(now(), mediaBytes, framesDecoded))
@@ -366,6 +374,7 @@ std::string ViewerPeer::describeStats(const webrtc::RTCStatsReport& report)
 
 void ViewerPeer::describeStats(std::function<void(std::string)> done)
 {
+    assertMainThread("ViewerPeer::describeStats");
     if (!hasConnection())
         return;
     impl_->link->getStats([done = std::move(done)](rtc::scoped_refptr<const webrtc::RTCStatsReport> report) {
@@ -376,6 +385,7 @@ void ViewerPeer::describeStats(std::function<void(std::string)> done)
 
 void ViewerPeer::transportBytes(std::function<void(ByteCounts)> done)
 {
+    assertMainThread("ViewerPeer::transportBytes");
     if (!hasConnection())
         return;
     impl_->link->getStats([done = std::move(done)](rtc::scoped_refptr<const webrtc::RTCStatsReport> report) {
@@ -405,6 +415,7 @@ bool ViewerPeer::hasRemoteAudio() const
 
 void ViewerPeer::setRemoteAudioEnabled(bool enabled)
 {
+    assertMainThread("ViewerPeer::setRemoteAudioEnabled");
     if (impl_->remoteAudioTrack)
         impl_->remoteAudioTrack->set_enabled(enabled);
 }
@@ -416,6 +427,7 @@ bool ViewerPeer::remoteAudioEnabled() const
 
 void ViewerPeer::setVoiceEnabled(bool enabled)
 {
+    assertMainThread("ViewerPeer::setVoiceEnabled");
     if (impl_->voiceTrack)
         impl_->voiceTrack->set_enabled(enabled);
 }
@@ -427,6 +439,7 @@ bool ViewerPeer::voiceEnabled() const
 
 void ViewerPeer::close(std::optional<SessionEvent> goodbye)
 {
+    assertMainThread("ViewerPeer::close");
     if (closed_)
         return;
     onEnded = nullptr;

@@ -15,6 +15,7 @@
 #include "media/SessionAudioDevice.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
@@ -58,6 +59,7 @@ ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
     : QObject(parent), parts_(parts), options_(std::move(options)),
       refusing_(options_.ownerCheck ? nullptr : OwnerCheck::none())
 {
+    assertMainThread("ViewerSession::ViewerSession");
     Defaults& defaults = *options_.defaults;
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
@@ -110,6 +112,7 @@ void ViewerSession::send(const SignalMessage& message)
 
 void ViewerSession::connect(const PairedDevice& device, bool unattended)
 {
+    assertMainThread("ViewerSession::connect");
     if (parts_.services.isBeingHelped && parts_.services.isBeingHelped()) {
         setPhase(Phase::message("Someone is helping on this Mac right now. Try again when that session has ended."));
         return;
@@ -167,6 +170,7 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
 
 void ViewerSession::handleSignal(const SignalMessage& message)
 {
+    assertMainThread("ViewerSession::handleSignal");
     if (!handshake_)
         return;
     const std::string name = handshake_->device.name;
@@ -256,6 +260,7 @@ void ViewerSession::proveUnattended(bool confirmed, const std::string& helperNon
                                     const std::optional<std::string>& salt, const std::string& hostNonce,
                                     const std::string& proofText)
 {
+    assertMainThread("ViewerSession::proveUnattended");
     // The attempt may have ended or been replaced while the owner was asked.
     if (!handshake_ || handshake_->helperNonce != helperNonce)
         return;
@@ -379,6 +384,7 @@ std::string ViewerSession::declineMessage(const std::optional<std::string>& reas
 
 void ViewerSession::transportClosed(const PairedDevice& device, int closeCode)
 {
+    assertMainThread("ViewerSession::transportClosed");
     const std::string name = device.name;
     // The service closes a link over its limits with 4429 (too many links from this address, or
     // too much sent to the host while others crowd it).
@@ -405,6 +411,7 @@ void ViewerSession::transportClosed(const PairedDevice& device, int closeCode)
 
 void ViewerSession::end()
 {
+    assertMainThread("ViewerSession::end");
     if (transport_) {
         SignalMessage bye = SignalMessage::make(SignalMessage::Kind::bye);
         bye.reason = "helperLeft";
@@ -417,6 +424,7 @@ void ViewerSession::end()
 
 void ViewerSession::teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye)
 {
+    assertMainThread("ViewerSession::teardown");
     statsTimer_.reset();
     connectionInfo_.clear();
     mode_ = HelpMode::guide;
@@ -446,6 +454,7 @@ void ViewerSession::teardown(const std::optional<std::string>& text, const std::
 
 void ViewerSession::handleEvent(const SessionEvent& event)
 {
+    assertMainThread("ViewerSession::handleEvent");
     using Kind = SessionEvent::Kind;
     switch (event.kind) {
     case Kind::mode: {
@@ -490,6 +499,7 @@ void ViewerSession::handleEvent(const SessionEvent& event)
 
 void ViewerSession::clearNotice(const std::optional<std::string>& text)
 {
+    assertMainThread("ViewerSession::clearNotice");
     if (notice_ != text)
         return;
     notice_.reset();
@@ -498,6 +508,7 @@ void ViewerSession::clearNotice(const std::optional<std::string>& text)
 
 void ViewerSession::connectionLost()
 {
+    assertMainThread("ViewerSession::connectionLost");
     std::string text = "The connection was lost.";
     if (peer_)
         text += "\n\n" + peer_->diagnostics().summary();
@@ -519,6 +530,7 @@ void ViewerSession::startStatsTimer()
 
 void ViewerSession::startStatsTimerTick()
 {
+    assertMainThread("ViewerSession::startStatsTimerTick");
     statusLine();
     QPointer<ViewerSession> self(this);
     statsTimer_ = timers()(kStatusInterval, [self] {
@@ -552,12 +564,14 @@ void ViewerSession::statusLine()
 
 void ViewerSession::setConnectionInfo(const std::string& text)
 {
+    assertMainThread("ViewerSession::setConnectionInfo");
     connectionInfo_ = text;
     Q_EMIT statusChanged();
 }
 
 void ViewerSession::requestControl()
 {
+    assertMainThread("ViewerSession::requestControl");
     if (mode_ != HelpMode::guide || !peer_)
         return;
     controlRequested_ = true;
@@ -568,6 +582,7 @@ void ViewerSession::requestControl()
 
 void ViewerSession::releaseControl()
 {
+    assertMainThread("ViewerSession::releaseControl");
     if (mode_ != HelpMode::control || !peer_)
         return;
     peer_->send(SessionEvent::make(SessionEvent::Kind::releaseControl));
@@ -575,6 +590,7 @@ void ViewerSession::releaseControl()
 
 void ViewerSession::setSoundOn()
 {
+    assertMainThread("ViewerSession::setSoundOn");
     soundOn_ = !soundOn_;
     options_.defaults->setBool(kSoundOnKey, soundOn_);
     if (peer_ && peer_->hasRemoteAudio())
@@ -584,6 +600,7 @@ void ViewerSession::setSoundOn()
 
 void ViewerSession::microphoneButton()
 {
+    assertMainThread("ViewerSession::microphoneButton");
     if (!peer_)
         return;
     QPointer<ViewerSession> self(this);
@@ -596,6 +613,7 @@ void ViewerSession::microphoneButton()
 
 void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer)
 {
+    assertMainThread("ViewerSession::microphoneSwitched");
     if (!peer_ || peer_.get() != forPeer)
         return;
     microphoneOn_ = PlaybackAudioDevice::shared().io().microphoneOn.load();
@@ -619,6 +637,7 @@ void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forP
 
 void ViewerSession::selectDisplay(const DisplayInfo& display)
 {
+    assertMainThread("ViewerSession::selectDisplay");
     if (!peer_)
         return;
     SessionEvent event = SessionEvent::make(SessionEvent::Kind::selectDisplay);

@@ -3,6 +3,9 @@
 // unattended with the owner check and the host's PIN), the running session over its
 // peer (the status line, the host's session events, sound and microphone) and every end
 // of it, with what the main window shows meanwhile.
+//
+// Main thread only (checked at its entry points); every callback it gets (signalling,
+// peer, owner check, timers, microphone) runs there.
 
 #include "media/MicrophoneResult.h"
 #include "platform/Defaults.h"
@@ -113,29 +116,20 @@ public:
 
     // ---- the handshake ----
     void connect(const PairedDevice& device, bool unattended);
-    void handleSignal(const SignalMessage& message);
-    // The link to the host closed, with the code the service gave (0: none).
-    void transportClosed(const PairedDevice& device, int closeCode = 0);
-    static std::string declineMessage(const std::optional<std::string>& reason, const std::string& name);
-    // The PIN typed (possibly empty), nullopt on Cancel.
-    std::optional<std::string> askPIN(const std::string& name);
 
     // ---- the session ----
     void end();
-    void teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye = std::nullopt);
+    // The host's session events as the guide channel brings them (public for the tests,
+    // which have no peer to bring them).
     void handleEvent(const SessionEvent& event);
-    void clearNotice(const std::optional<std::string>& text);
-    void connectionLost();
-    void startStatsTimer();
-    void statusLine();
+    // The status line as the stats tick sets it (public for the tests and the gallery,
+    // which show a session's status without a peer).
     void setConnectionInfo(const std::string& text);
     void requestControl();
     void releaseControl();
     void setSoundOn();
     void microphoneButton();
-    void microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer);
     void selectDisplay(const DisplayInfo& display);
-    static std::string endMessage(const std::optional<std::string>& reason, const std::string& name);
 
     // Called with every signalling message sent.
     std::function<void(const SignalMessage&)> onSignalSent;
@@ -154,9 +148,22 @@ private:
     TimerFactory timers() const { return timersOr(options_.timers); }
     void send(const SignalMessage& message);
     void setPhase(Phase phase);
+    void handleSignal(const SignalMessage& message);
+    // The link to the host closed, with the code the service gave (0: none).
+    void transportClosed(const PairedDevice& device, int closeCode = 0);
+    static std::string declineMessage(const std::optional<std::string>& reason, const std::string& name);
+    // The PIN typed (possibly empty), nullopt on Cancel.
+    std::optional<std::string> askPIN(const std::string& name);
     void handleChallenge(const SignalMessage& message);
     void handleAccepted();
+    void teardown(const std::optional<std::string>& text, const std::optional<SessionEvent>& goodbye = std::nullopt);
+    void clearNotice(const std::optional<std::string>& text);
+    void connectionLost();
+    void startStatsTimer();
     void startStatsTimerTick();
+    void statusLine();
+    void microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer);
+    static std::string endMessage(const std::optional<std::string>& reason, const std::string& name);
     void proveUnattended(bool confirmed, const std::string& helperNonce, const std::optional<std::string>& salt,
                          const std::string& hostNonce, const std::string& proofText);
 

@@ -1,10 +1,10 @@
 #include "platform/linux/PamOwnerCheck.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 
 #include "platform/linux/OwnerPasswordDialog.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 #include <security/pam_appl.h>
@@ -217,33 +217,28 @@ void PamOwnerCheck::check(const std::string& reason, std::function<void(bool)> d
                  return;
              attempt->judging = true;
              // PAM may sleep (failure delays) or talk to devices: never on the main thread.
-             QPointer<QCoreApplication> context(QCoreApplication::instance());
-             std::thread([context, attempt, alive, service, configDir, user, secret = std::move(*password),
+             std::thread([attempt, alive, service, configDir, user, secret = std::move(*password),
                           judged = std::move(judged)]() mutable {
                  std::string error;
                  Verdict verdict = authenticate(service, user, secret, &error, configDir);
                  std::fill(secret.begin(), secret.end(), '\0');
-                 if (!context)
-                     return;
-                 QMetaObject::invokeMethod(
-                     context.data(),
-                     [attempt, alive, verdict, error, judged] {
-                         attempt->judging = false;
-                         if (attempt->finished || !*alive)
-                             return;
-                         switch (verdict) {
-                         case Verdict::confirmed: break;
-                         case Verdict::wrongPassword:
-                             Log::line("Wickerlane: the owner wasn't confirmed: the password was wrong");
-                             break;
-                         case Verdict::cannotCheck: Log::line("Wickerlane: can't confirm the owner: " + error); break;
-                         }
-                         if (judged)
-                             judged(verdict);
-                         if (verdict != Verdict::wrongPassword || !judged)
-                             attempt->finish(verdict == Verdict::confirmed);
-                     },
-                     Qt::QueuedConnection);
+                 // Dropped when the application is gone.
+                 postToMainThread([attempt, alive, verdict, error, judged] {
+                     attempt->judging = false;
+                     if (attempt->finished || !*alive)
+                         return;
+                     switch (verdict) {
+                     case Verdict::confirmed: break;
+                     case Verdict::wrongPassword:
+                         Log::line("Wickerlane: the owner wasn't confirmed: the password was wrong");
+                         break;
+                     case Verdict::cannotCheck: Log::line("Wickerlane: can't confirm the owner: " + error); break;
+                     }
+                     if (judged)
+                         judged(verdict);
+                     if (verdict != Verdict::wrongPassword || !judged)
+                         attempt->finish(verdict == Verdict::confirmed);
+                 });
              }).detach();
          }));
 }

@@ -1,6 +1,7 @@
 #include "platform/linux/QtPrompts.h"
 
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +17,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace wl {
 
@@ -31,7 +34,8 @@ bool canShow()
     return false;
 }
 
-// Runs fn on the main thread, waiting for its result.
+// Runs fn on the main thread, waiting for its result (the empty result when the
+// application is gone).
 template <typename Result, typename Fn>
 Result onMainThread(Fn fn)
 {
@@ -39,8 +43,20 @@ Result onMainThread(Fn fn)
     if (QThread::currentThread() == app->thread())
         return fn();
     Result result{};
-    QMetaObject::invokeMethod(
-        app, [&] { result = fn(); }, Qt::BlockingQueuedConnection);
+    std::mutex lock;
+    std::condition_variable answered;
+    bool done = false;
+    // The caller waits below until the work has run: what it refers to outlives it.
+    if (!postToMainThread([&] {
+            Result answer = fn();
+            std::lock_guard guard(lock);
+            result = std::move(answer);
+            done = true;
+            answered.notify_one();
+        }))
+        return result;
+    std::unique_lock guard(lock);
+    answered.wait(guard, [&] { return done; });
     return result;
 }
 

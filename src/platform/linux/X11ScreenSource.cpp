@@ -84,17 +84,18 @@ Window frameWindow(::Display* display, Window root, Window window)
 
 // Root-relative rectangle of a window, borders included; false when it can't be read
 // or isn't viewable.
-bool viewableRect(::Display* display, Window root, Window window, ScreenRect& rect)
+bool viewableRect(XConnection& connection, Window root, Window window, ScreenRect& rect)
 {
-    const int before = XConnection::errorCount();
+    ::Display* display = connection.display();
+    const int before = connection.errorCount();
     XWindowAttributes attributes{};
     Status ok = XGetWindowAttributes(display, window, &attributes);
-    if (!ok || XConnection::errorCount() != before || attributes.map_state != IsViewable)
+    if (!ok || connection.errorCount() != before || attributes.map_state != IsViewable)
         return false;
     int x = 0, y = 0;
     Window child = 0;
     XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child);
-    if (XConnection::errorCount() != before)
+    if (connection.errorCount() != before)
         return false;
     const int b = attributes.border_width;
     rect = {x - b, y - b, attributes.width + 2 * b, attributes.height + 2 * b};
@@ -104,25 +105,27 @@ bool viewableRect(::Display* display, Window root, Window window, ScreenRect& re
 // Root-relative rectangles of those windows that are viewable, with their window
 // manager's frame (title bar and borders): the frame extents the window manager
 // announces and the frame window it put the window into.
-std::vector<ScreenRect> viewableWindows(::Display* display, Window root, const std::vector<std::uint64_t>& windows)
+std::vector<ScreenRect> viewableWindows(XConnection& connection, const std::vector<std::uint64_t>& windows)
 {
+    ::Display* display = connection.display();
+    const Window root = connection.root();
     XWindowAttributes rootAttributes{};
     XGetWindowAttributes(display, root, &rootAttributes);
     std::vector<ScreenRect> rects;
     for (auto id : windows) {
         ScreenRect client;
-        if (!viewableRect(display, root, Window(id), client))
+        if (!viewableRect(connection, root, Window(id), client))
             continue;
-        const int before = XConnection::errorCount();
+        const int before = connection.errorCount();
         // The window manager's title bar and borders go with the window.
         ScreenRect frame = withFrameExtents(display, Window(id), client);
         ScreenRect parent;
         if (Window decorated = frameWindow(display, root, Window(id)); decorated &&
-            viewableRect(display, root, decorated, parent) &&
+            viewableRect(connection, root, decorated, parent) &&
             // A virtual root spanning the whole screen is no frame.
             !(parent.width >= rootAttributes.width && parent.height >= rootAttributes.height))
             frame = boundingRect(frame, parent);
-        rects.push_back(XConnection::errorCount() == before ? frame : client);
+        rects.push_back(connection.errorCount() == before ? frame : client);
     }
     return rects;
 }
@@ -281,7 +284,7 @@ std::optional<ScreenFrame> X11ScreenSource::grab(const std::vector<std::uint64_t
     ScreenFrame frame{reinterpret_cast<std::uint8_t*>(image_->data), image_->bytes_per_line, region_.width,
                       region_.height};
     // Excluded windows go black before anything else sees the picture.
-    blackOut(frame, region_, viewableWindows(display, x_->root(), excluded));
+    blackOut(frame, region_, viewableWindows(*x_, excluded));
     if (withCursor && fixes_)
         compositeCursor(frame);
     return frame;

@@ -6,21 +6,42 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <unordered_map>
 
 namespace wl {
 
 namespace {
 
-std::atomic<int> errors{0};
+// The open connections' error counts by display. Connections open and close on any
+// thread, hence the lock. Never destroyed: a connection may close during the process's
+// exit.
+struct ErrorCounts {
+    std::mutex lock;
+    std::unordered_map<::Display*, std::atomic<int>*> byDisplay;
+};
 
-int countError(::Display*, XErrorEvent*)
+ErrorCounts& errorCounts()
 {
-    ++errors;
+    static auto* counts = new ErrorCounts;
+    return *counts;
+}
+
+// Raises the count of the connection the error came from. An error of a display that
+// no XConnection holds (a test's own, one being closed) is dropped, and never ends the
+// process either.
+int countError(::Display*, XErrorEvent* event)
+{
+    ErrorCounts& counts = errorCounts();
+    std::lock_guard guard(counts.lock);
+    if (auto found = counts.byDisplay.find(event->display); found != counts.byDisplay.end())
+        ++*found->second;
     return 0;
 }
 
 void installErrorHandler()
 {
+    // Xlib has one error handler for the whole process, whatever the connection: this
+    // one is installed once and tells the connections apart by the error's display.
     static std::once_flag installed;
     std::call_once(installed, [] { XSetErrorHandler(countError); });
 }
@@ -36,10 +57,21 @@ std::unique_ptr<XConnection> XConnection::open(const std::string& name)
     return std::unique_ptr<XConnection>(new XConnection(display));
 }
 
-XConnection::XConnection(::Display* display) : display_(display), owner_(std::this_thread::get_id()) { }
+XConnection::XConnection(::Display* display) : display_(display), owner_(std::this_thread::get_id())
+{
+    ErrorCounts& counts = errorCounts();
+    std::lock_guard guard(counts.lock);
+    counts.byDisplay[display_] = &errors_;
+}
 
 XConnection::~XConnection()
 {
+    {
+        // Before the close: the next connection opened may get the same address.
+        ErrorCounts& counts = errorCounts();
+        std::lock_guard guard(counts.lock);
+        counts.byDisplay.erase(display_);
+    }
     XCloseDisplay(display_);
 }
 
@@ -69,10 +101,9 @@ bool XConnection::sync()
     return errorCount() == before;
 }
 
-int XConnection::errorCount()
+int XConnection::errorCount() const
 {
-    installErrorHandler();
-    return errors.load();
+    return errors_.load();
 }
 
 XConnectionOnce::XConnectionOnce(std::string consequence, Check check, std::string displayName)

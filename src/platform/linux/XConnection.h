@@ -11,8 +11,9 @@
 // (the capture thread, a screenshot's worker) opens a connection of its own.
 //
 // Errors: an X error (a window that went away, a refused read) never ends the process.
-// One handler, installed before the first connection opens, counts them; a caller
-// compares errorCount() before and after its requests (after XSync, see sync()).
+// Each connection counts the errors its own requests caused; a caller compares
+// errorCount() before and after its requests (after XSync, see sync()). An error on
+// another connection (another thread's) never shows in this one's count.
 
 #include <atomic>
 #include <functional>
@@ -44,14 +45,16 @@ public:
     // caused an X error.
     bool sync();
 
-    // The X errors on all connections so far.
-    static int errorCount();
+    // The X errors this connection's requests caused so far.
+    int errorCount() const;
 
 private:
     explicit XConnection(_XDisplay* display);
 
     _XDisplay* display_;
     std::atomic<std::thread::id> owner_;
+    // Raised by the error handler, on the thread that waits for the reply (the owner).
+    std::atomic<int> errors_{0};
 };
 
 // A backend's connection, opened on first use: when the display can't be opened, or
