@@ -2,8 +2,8 @@
 
 #include "app/DateText.h"
 #include "app/PictureWindow.h"
-#include "app/style/Widgets.h"
-#include "app/style/Palette.h"
+#include "style/Widgets.h"
+#include "style/Palette.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
 #include "host/PairedHelpers.h"

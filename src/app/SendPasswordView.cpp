@@ -1,8 +1,8 @@
 #include "app/SendPasswordView.h"
 
 #include "app/ShellPanel.h"
-#include "app/style/Widgets.h"
-#include "app/style/Palette.h"
+#include "style/Widgets.h"
+#include "style/Palette.h"
 #include "mail/PasswordCenter.h"
 #include "platform/ShownText.h"
 

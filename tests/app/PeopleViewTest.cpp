@@ -8,7 +8,7 @@
 #include "app/people/DeviceLine.h"
 #include "app/people/MessagesCard.h"
 #include "app/people/PasswordsRow.h"
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 #include "app/people/PersonCard.h"
 #include "app/people/PicturesSheet.h"
 #include "app/people/RequestBlock.h"

@@ -1,7 +1,7 @@
 #include "app/people/PasswordsRow.h"
 
-#include "app/style/Palette.h"
-#include "app/style/Widgets.h"
+#include "style/Palette.h"
+#include "style/Widgets.h"
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
 

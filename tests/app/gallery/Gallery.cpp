@@ -22,7 +22,7 @@
 #include "app/MenuBarExtra.h"
 #include "app/MenuBarIcon.h"
 #include "app/PictureWindow.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "host/GuideOverlayController.h"
 #include "host/GuideOverlayView.h"
 #include "app/people/DeviceLine.h"

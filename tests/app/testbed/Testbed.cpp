@@ -67,7 +67,7 @@
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarExtra.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/WickerlaneApp.h"
 #include "app/people/PeopleView.h"
 #include "app/people/PicturesSheet.h"

@@ -1,4 +1,4 @@
-#include "app/style/TextStyle.h"
+#include "style/TextStyle.h"
 
 #include <QFontDatabase>
 

@@ -1,4 +1,4 @@
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -3,9 +3,9 @@
 // label or a view of their own, rounded fills and outlines, dividers, and the button looks
 // (prominent, plain, pill).
 
-#include "app/style/Palette.h"
-#include "app/style/Symbol.h"
-#include "app/style/TextStyle.h"
+#include "style/Palette.h"
+#include "style/Symbol.h"
+#include "style/TextStyle.h"
 
 #include <QColor>
 #include <QFont>

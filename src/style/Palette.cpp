@@ -1,4 +1,4 @@
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 
 #include <QApplication>
 #include <QStyleFactory>
