@@ -36,4 +36,30 @@ QFont monospacedFont(TextStyle style)
     return font;
 }
 
+QFont floatingFont(int pixels, QFont::Weight weight)
+{
+    QFont font;
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont scaledFont(QFont font, double factor, int weight)
+{
+    font.setPointSizeF(font.pointSizeF() * factor);
+    if (weight >= 0)
+        font.setWeight(static_cast<QFont::Weight>(weight));
+    return font;
+}
+
+QFont fixedFont(int pixels, int weight)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (pixels > 0)
+        font.setPixelSize(pixels);
+    if (weight >= 0)
+        font.setWeight(static_cast<QFont::Weight>(weight));
+    return font;
+}
+
 } // namespace wl
