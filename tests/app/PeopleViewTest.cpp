@@ -142,6 +142,13 @@ TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPa
     processEventsFor(10);
     EXPECT_EQ(rig.view->pairingSheet(), nullptr);
     EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    EXPECT_FALSE(rig.controller().hosts().pairing());
+    // Opened again: the code form, empty.
+    rig.view->showPairingSheet();
+    ASSERT_NE(rig.view->pairingSheet(), nullptr);
+    EXPECT_EQ(rig.view->pairingSheet()->pageName(), "idle");
+    EXPECT_TRUE(rig.view->pairingSheet()->codeField()->text().isEmpty());
+    rig.view->pairingSheet()->reject();
 }
 
 TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequestsCountForNothing)
