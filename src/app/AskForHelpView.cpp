@@ -2,8 +2,8 @@
 
 #include "app/DateText.h"
 #include "app/PictureWindow.h"
-#include "app/style/Widgets.h"
-#include "app/style/Palette.h"
+#include "style/Widgets.h"
+#include "style/Palette.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostController.h"
 #include "host/PairedHelpers.h"
@@ -82,8 +82,7 @@ public:
         setPlaceholderText(QStringLiteral("For example: the printer says it's offline again"));
         setTabChangesFocus(true);
         setFont(textFont(TextStyle::body));
-        setStyleSheet(QStringLiteral("QPlainTextEdit { background: #1c1d20; border: 1px solid #3a3c42; "
-                                     "border-radius: 6px; padding: 3px; }"));
+        styleNoteField(*this);
         connect(document(), &QTextDocument::contentsChanged, this, [this] { fit(); });
         connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
                 [this] { fit(); });
@@ -454,7 +453,7 @@ void AskForHelpView::redrawCompose()
     const bool sending = center_->sending();
     sendButton_->setEnabled(!sending);
     sendButton_->setText(sending ? QString() : QStringLiteral("Send to %1").arg(names));
-    sendButton_->setIcon(sending ? QIcon() : symbolIcon(Symbol::paperplaneFill, 14, QColor(14, 26, 25)));
+    sendButton_->setIcon(sending ? QIcon() : symbolIcon(Symbol::paperplaneFill, 14, peopleDeepFill()));
     if (sending) {
         sendButton_->setFixedWidth(140);
         spinner_->move((140 - spinner_->width()) / 2, (sendButton_->height() - spinner_->height()) / 2);
@@ -518,7 +517,7 @@ void AskForHelpView::redrawPictures()
             button->setObjectName(QString::fromLatin1(name));
             button->setFixedSize(size);
             button->setFlat(true);
-            button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+            styleFrameless(*button);
             auto* box = new RoundedBox(button);
             box->setRadius(8);
             box->setOutline(secondaryText(), 1.5, true);
@@ -666,10 +665,7 @@ void AskForHelpView::rebuildSent()
     auto* cancelRequest = new QPushButton(QStringLiteral("Cancel Request"));
     cancelRequest->setObjectName(QStringLiteral("cancelRequestButton"));
     makeLarge(*cancelRequest);
-    cancelRequest->setStyleSheet(QStringLiteral("QPushButton { background: #3a3c42; color: %1; border: none; "
-                                                "border-radius: 6px; padding: 5px 14px; }"
-                                                "QPushButton:pressed { background: #4a4c52; }")
-                                     .arg(systemRed().name()));
+    stylePlainButton(*cancelRequest, systemRed());
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("closeButton"));
     makeLarge(*close);

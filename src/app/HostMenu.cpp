@@ -36,13 +36,66 @@ HostMenu::HostMenu(HostController& controller, Messenger& messenger, HelpRequest
     : QObject(parent), controller_(&controller), messenger_(&messenger), helpRequests_(&helpRequests),
       actions_(std::move(actions)), menu_(std::make_unique<QMenu>())
 {
-    menu_->setTitle(QStringLiteral("Wickerlane"));
-    connect(&controller, &HostController::changed, this, &HostMenu::scheduleRebuild);
-    connect(&messenger, &Messenger::changed, this, &HostMenu::scheduleRebuild);
-    connect(&helpRequests, &HelpRequestCenter::changed, this, &HostMenu::scheduleRebuild);
-    connect(controller.services().myMacs.get(), &MyMacs::changed, this, &HostMenu::scheduleRebuild);
-    connect(&controller.passwords(), &PasswordCenter::changed, this, &HostMenu::scheduleRebuild);
-    rebuild();
+    QMenu& menu = *menu_;
+    menu.setTitle(QStringLiteral("Wickerlane"));
+
+    // 1–3: where this computer stands.
+    status_ = addText(menu);
+    addButton(menu, "Open Wickerlane\u2026", [this] { openMainWindow(); });
+    fixScreenRecording_ = addButton(menu, "\u26A0\uFE0E Screen Recording is off: helpers can't see this Mac. Fix\u2026",
+                                    [this] { openScreenRecordingSettings(); });
+    fixAccessibility_ = addButton(menu, "Accessibility is off: helpers can guide but not take over. Fix\u2026",
+                                  [this] { openAccessibilitySettings(); });
+    menu.addSeparator();
+
+    // 5: the help request.
+    requestLatest_ = addButton(menu, "", [this] { askForHelp(); });
+    requestAsked_ = addText(menu);
+    cancelRequest_ = addButton(menu, "Cancel Help Request", [this] { cancelHelpRequest(); });
+    askForHelp_ = addButton(menu, "Ask for Help\u2026", [this] { askForHelp(); });
+    menu.addSeparator();
+
+    // 7–8: accepting help requests, the session.
+    turnOff_ = addButton(menu, "Turn Off Help Requests", [this] { turnOffHelpRequests(); });
+    turnOn_ = addButton(menu, "Turn On Help Requests", [this] { turnOnHelpRequests(); });
+    stopSession_ = addButton(menu, "Stop Session", [this] { stopSession(); });
+    menu.addSeparator();
+
+    // 10–13: helpers (their submenus go before the passwords), passwords, messages.
+    pairNewHelper_ = addButton(menu, "Pair a New Helper\u2026", [this] { pairNewHelper(); });
+    noHelpers_ = addText(menu);
+    noHelpers_->setText(menuText("No helpers paired yet"));
+    helpersTitle_ = addText(menu);
+    helpersTitle_->setText(menuText("Helpers who can ask"));
+    passwords_ = addButton(menu, "", [this] { showPasswords(); });
+    messages_ = new QMenu(QStringLiteral("Messages"), &menu);
+    menu.addMenu(messages_);
+    for (std::size_t i = 0; i < kMessageRows; ++i) {
+        MessageRow& row = messageRows_.emplace_back();
+        const std::size_t index = messageRows_.size() - 1;
+        row.action = addButton(*messages_, "", [this, index] {
+            const StoredMessage message = messageRows_[index].message;
+            if (message.content.kind == MailContent::Kind::password)
+                showPasswords();
+            else if (!message.outgoing)
+                replyToMessage(message);
+        });
+    }
+    menu.addSeparator();
+
+    // 15–19: the program.
+    openAtLogin_ = addButton(menu, "", [this] { toggleOpenAtLogin(); });
+    addButton(menu, "Show Session History", [this] { showSessionHistory(); });
+    menu.addSeparator();
+    checkForUpdates_ = addButton(menu, "Check for Updates\u2026", [this] { checkForUpdates(); });
+    addButton(menu, "Quit Wickerlane", [this] { quit(); });
+
+    connect(&controller, &HostController::changed, this, &HostMenu::scheduleRefresh);
+    connect(&messenger, &Messenger::changed, this, &HostMenu::scheduleRefresh);
+    connect(&helpRequests, &HelpRequestCenter::changed, this, &HostMenu::scheduleRefresh);
+    connect(controller.services().myMacs.get(), &MyMacs::changed, this, &HostMenu::scheduleRefresh);
+    connect(&controller.passwords(), &PasswordCenter::changed, this, &HostMenu::scheduleRefresh);
+    refresh();
 }
 
 HostMenu::~HostMenu() = default;
@@ -52,21 +105,21 @@ QString HostMenu::menuText(const std::string& text)
     return QString::fromStdString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-void HostMenu::scheduleRebuild()
+void HostMenu::scheduleRefresh()
 {
-    if (rebuildQueued_)
+    if (refreshQueued_)
         return;
-    rebuildQueued_ = true;
+    refreshQueued_ = true;
     QPointer<HostMenu> self(this);
     QTimer::singleShot(0, this, [self] {
-        if (self && self->rebuildQueued_)
-            self->rebuild();
+        if (self && self->refreshQueued_)
+            self->refresh();
     });
 }
 
-QAction* HostMenu::addText(QMenu& menu, const std::string& text)
+QAction* HostMenu::addText(QMenu& menu)
 {
-    QAction* action = menu.addAction(menuText(text));
+    QAction* action = menu.addAction(QString());
     action->setEnabled(false);
     return action;
 }
@@ -82,168 +135,170 @@ QAction* HostMenu::addButton(QMenu& menu, const std::string& text, std::function
     return action;
 }
 
-void HostMenu::rebuild()
+void HostMenu::refresh()
 {
-    rebuildQueued_ = false;
-    menu_->clear();
-    for (auto& submenu : submenus_)
-        if (submenu)
-            submenu->deleteLater();
-    submenus_.clear();
+    refreshQueued_ = false;
     if (!controller_ || !messenger_ || !helpRequests_)
         return;
     HostController& host = *controller_;
     HelpRequestCenter& requests = *helpRequests_;
-    QMenu& menu = *menu_;
 
     // 1–3: where this computer stands.
-    addText(menu, host.statusLine());
-    addButton(menu, "Open Wickerlane\u2026", [this] { openMainWindow(); });
-    if (!host.canRecordScreen())
-        addButton(menu, "\u26A0\uFE0E Screen Recording is off: helpers can't see this Mac. Fix\u2026",
-                  [this] { openScreenRecordingSettings(); });
-    else if (!host.canControl())
-        addButton(menu, "Accessibility is off: helpers can guide but not take over. Fix\u2026",
-                  [this] { openAccessibilitySettings(); });
-    menu.addSeparator();
+    status_->setText(menuText(host.statusLine()));
+    fixScreenRecording_->setVisible(!host.canRecordScreen());
+    fixAccessibility_->setVisible(host.canRecordScreen() && !host.canControl());
 
     // 5: the help request.
-    if (const auto& active = requests.active()) {
+    const auto& active = requests.active();
+    if (active) {
         const auto replies = requests.replies();
-        std::string first;
+        std::string latest;
         if (replies.empty()) {
-            first = "Help requested \u00B7 waiting for " + requests.helperNamesText();
+            latest = "Help requested \u00B7 waiting for " + requests.helperNamesText();
         } else {
-            const auto& latest = replies.back();
-            first = shownName(latest.peerName) + ": \u201C" +
-                shownText(latest.content.text.value_or(""), kShownLineLength) + "\u201D";
+            const auto& reply = replies.back();
+            latest = shownName(reply.peerName) + ": \u201C" +
+                shownText(reply.content.text.value_or(""), kShownLineLength) + "\u201D";
         }
-        addButton(menu, first, [this] { askForHelp(); });
+        requestLatest_->setText(menuText(latest));
         std::string asked = "Asked " + shortTime(active->sentAt).toStdString();
         if (active->topic)
             asked += " about " + QString::fromStdString(*active->topic).toLower().toStdString();
-        addText(menu, asked);
-        addButton(menu, "Cancel Help Request", [this] { cancelHelpRequest(); });
-    } else {
-        addButton(menu, "Ask for Help\u2026", [this] { askForHelp(); })->setEnabled(!host.helpers().empty());
+        requestAsked_->setText(menuText(asked));
     }
-    menu.addSeparator();
+    for (QAction* action : {requestLatest_, requestAsked_, cancelRequest_})
+        action->setVisible(active.has_value());
+    askForHelp_->setVisible(!active);
+    askForHelp_->setEnabled(!host.helpers().empty());
 
     // 7–8: accepting help requests, the session.
-    if (host.isListening())
-        addButton(menu, "Turn Off Help Requests", [this] { turnOffHelpRequests(); });
-    else
-        addButton(menu, "Turn On Help Requests", [this] { turnOnHelpRequests(); });
-    if (host.helperName())
-        addButton(menu, "Stop Session", [this] { stopSession(); });
-    menu.addSeparator();
+    turnOff_->setVisible(host.isListening());
+    turnOn_->setVisible(!host.isListening());
+    stopSession_->setVisible(host.helperName().has_value());
 
     // 10–13: helpers, passwords, messages.
-    addButton(menu, "Pair a New Helper\u2026", [this] { pairNewHelper(); })->setEnabled(!host.isPairing());
-    if (host.helpers().empty()) {
-        addText(menu, "No helpers paired yet");
-    } else {
-        addText(menu, "Helpers who can ask");
-        for (const auto& helper : host.helpers())
-            menu.addMenu(helperSubmenu(helper, menu));
-    }
+    pairNewHelper_->setEnabled(!host.isPairing());
+    const auto& helpers = host.helpers();
+    noHelpers_->setVisible(helpers.empty());
+    helpersTitle_->setVisible(!helpers.empty());
+    for (std::size_t i = 0; i < helpers.size(); ++i)
+        showHelper(helperMenu(i), helpers[i]);
+    for (std::size_t i = helpers.size(); i < helperMenus_.size(); ++i)
+        helperMenus_[i]->menu->menuAction()->setVisible(false);
     PasswordCenter& passwords = host.passwords();
     const auto received = passwords.received();
     if (!received.empty())
-        addButton(menu, "Passwords (" + std::to_string(received.size()) + " to copy)\u2026",
-                  [this] { showPasswords(); });
-    else if (!passwords.sent().empty())
-        addButton(menu, "Passwords\u2026", [this] { showPasswords(); });
+        passwords_->setText(menuText("Passwords (" + std::to_string(received.size()) + " to copy)\u2026"));
+    else
+        passwords_->setText(menuText("Passwords\u2026"));
+    passwords_->setVisible(!received.empty() || !passwords.sent().empty());
     std::vector<StoredMessage> listed;
     for (const auto& message : messenger_->messages())
         if (listedInMessages(message.content.kind))
             listed.push_back(message);
-    if (!listed.empty()) {
-        auto* submenu = new QMenu(QStringLiteral("Messages"), &menu);
-        submenus_.emplace_back(submenu);
-        messageRows(*submenu, listed);
-        menu.addMenu(submenu);
+    messages_->menuAction()->setVisible(!listed.empty());
+    const auto newest = newestMessages(listed);
+    for (std::size_t i = 0; i < messageRows_.size(); ++i) {
+        messageRows_[i].action->setVisible(i < newest.size());
+        if (i < newest.size())
+            showMessage(messageRows_[i], newest[i]);
     }
-    menu.addSeparator();
 
     // 15–19: the program.
-    addButton(menu, host.opensAtLogin() ? "\u2713 Open at Login" : "Open at Login", [this] { toggleOpenAtLogin(); });
-    addButton(menu, "Show Session History", [this] { showSessionHistory(); });
-    menu.addSeparator();
-    if (actions_.hasUpdater && actions_.hasUpdater())
-        addButton(menu, "Check for Updates\u2026", [this] { checkForUpdates(); });
-    addButton(menu, "Quit Wickerlane", [this] { quit(); });
-    Q_EMIT rebuilt();
+    openAtLogin_->setText(menuText(host.opensAtLogin() ? "\u2713 Open at Login" : "Open at Login"));
+    checkForUpdates_->setVisible(actions_.hasUpdater && actions_.hasUpdater());
+    Q_EMIT refreshed();
 }
 
-QMenu* HostMenu::helperSubmenu(const PairedDevice& helper, QMenu& parent)
+HostMenu::HelperMenu& HostMenu::helperMenu(std::size_t index)
 {
-    std::string title = shownName(helper.name);
+    while (helperMenus_.size() <= index) {
+        auto made = std::make_unique<HelperMenu>();
+        HelperMenu& m = *made;
+        m.menu = new QMenu(menu_.get());
+        menu_->insertMenu(passwords_, m.menu);
+        QMenu& submenu = *m.menu;
+        // Each item acts on the record the submenu shows now.
+        m.paired = addText(submenu);
+        addButton(submenu, "Send a Message\u2026", [this, &m] { sendMessage(m.helper); });
+        addButton(submenu, "Send a Password\u2026", [this, &m] { sendPassword(m.helper); });
+        submenu.addSeparator();
+        m.allow = addButton(submenu, "Allow Unattended Access\u2026", [this, &m] { allowUnattendedAccess(m.helper); });
+        m.locked = addText(submenu);
+        m.reenable =
+            addButton(submenu, "Re-enable Unattended Access\u2026", [this, &m] { allowUnattendedAccess(m.helper); });
+        m.withoutAsking = addText(submenu);
+        m.turnOff = addButton(submenu, "Turn Off Unattended Access", [this, &m] { turnOffUnattendedAccess(m.helper); });
+        submenu.addSeparator();
+        m.mine =
+            addButton(submenu, "One of your Macs: change in the Wickerlane window\u2026", [this] { openMainWindow(); });
+        m.remove = addButton(submenu, "", [this, &m] { removeHelper(m.helper); });
+        helperMenus_.push_back(std::move(made));
+    }
+    return *helperMenus_[index];
+}
+
+void HostMenu::showHelper(HelperMenu& m, const PairedDevice& helper)
+{
+    m.helper = helper;
     const bool mine = controller_ && controller_->services().myMacs->isMine(helper.id);
+    std::string title = shownName(helper.name);
     if (mine)
         title += " \u00B7 my Mac";
     if (helper.unattended)
         title += " \u00B7 unattended";
-    auto* submenu = new QMenu(menuText(title), &parent);
-    submenu->setObjectName(QString::fromStdString(helper.id));
-    submenus_.emplace_back(submenu);
-    helperMenuItems(*submenu, helper);
-    return submenu;
+    m.menu->setTitle(menuText(title));
+    m.menu->setObjectName(QString::fromStdString(helper.id));
+    m.menu->menuAction()->setVisible(true);
+
+    m.paired->setText(menuText("Paired " + abbreviatedDate(helper.pairedAt).toStdString()));
+    const bool locked = helper.unattended && helper.unattended->failedAttempts >= PairedHelpers::kMaxWrongPINs;
+    m.allow->setVisible(!helper.unattended);
+    m.locked->setVisible(locked);
+    m.reenable->setVisible(locked);
+    m.withoutAsking->setVisible(helper.unattended && !locked);
+    m.turnOff->setVisible(helper.unattended.has_value());
+    if (locked)
+        m.locked->setText(menuText("Unattended access locked after " +
+                                   std::to_string(helper.unattended->failedAttempts) + " wrong PINs"));
+    else if (helper.unattended)
+        m.withoutAsking->setText(
+            menuText(std::string("Can connect without asking") + (helper.unattended->pinKey ? " (with PIN)" : "")));
+    m.mine->setVisible(mine);
+    m.remove->setVisible(!mine);
+    m.remove->setText(menuText("Remove " + shownName(helper.name)));
 }
 
-void HostMenu::helperMenuItems(QMenu& submenu, const PairedDevice& helper)
+std::vector<StoredMessage> HostMenu::newestMessages(const std::vector<StoredMessage>& messages)
 {
-    // Each action keeps its own copy of the record as it was when the menu was built.
-    addText(submenu, "Paired " + abbreviatedDate(helper.pairedAt).toStdString());
-    addButton(submenu, "Send a Message\u2026", [this, helper] { sendMessage(helper); });
-    addButton(submenu, "Send a Password\u2026", [this, helper] { sendPassword(helper); });
-    submenu.addSeparator();
-    if (!helper.unattended) {
-        addButton(submenu, "Allow Unattended Access\u2026", [this, helper] { allowUnattendedAccess(helper); });
-    } else if (helper.unattended->failedAttempts >= PairedHelpers::kMaxWrongPINs) {
-        addText(submenu,
-                "Unattended access locked after " + std::to_string(helper.unattended->failedAttempts) + " wrong PINs");
-        addButton(submenu, "Re-enable Unattended Access\u2026", [this, helper] { allowUnattendedAccess(helper); });
-        addButton(submenu, "Turn Off Unattended Access", [this, helper] { turnOffUnattendedAccess(helper); });
-    } else {
-        addText(submenu, std::string("Can connect without asking") + (helper.unattended->pinKey ? " (with PIN)" : ""));
-        addButton(submenu, "Turn Off Unattended Access", [this, helper] { turnOffUnattendedAccess(helper); });
-    }
-    submenu.addSeparator();
-    if (controller_ && controller_->services().myMacs->isMine(helper.id))
-        addButton(submenu, "One of your Macs: change in the Wickerlane window\u2026", [this] { openMainWindow(); });
-    else
-        addButton(submenu, "Remove " + shownName(helper.name), [this, helper] { removeHelper(helper); });
-}
-
-void HostMenu::messageRows(QMenu& submenu, const std::vector<StoredMessage>& messages)
-{
+    std::vector<StoredMessage> newest;
     const std::size_t first = messages.size() > kMessageRows ? messages.size() - kMessageRows : 0;
     for (std::size_t i = messages.size(); i > first; --i)
-        messageRow(submenu, messages[i - 1]);
+        newest.push_back(messages[i - 1]);
+    return newest;
 }
 
-void HostMenu::messageRow(QMenu& submenu, const StoredMessage& message)
+void HostMenu::showMessage(MessageRow& row, const StoredMessage& message)
 {
+    row.message = message;
     const auto& content = message.content;
     if (content.kind == MailContent::Kind::password) {
         const std::string name = shownName(message.peerName);
         const std::string who = message.outgoing ? "To " + name : name;
-        addButton(submenu,
-                  who + ": a password for " + shownText(content.label.value_or("something"), kShownTopicLength),
-                  [this] { showPasswords(); });
+        row.action->setText(
+            menuText(who + ": a password for " + shownText(content.label.value_or("something"), kShownTopicLength)));
+        row.action->setEnabled(true);
         return;
     }
     if (message.outgoing) {
-        addText(submenu,
-                "To " + shownName(message.peerName) + ": " +
-                    shownText(content.text.value_or(content.topic.value_or("")), kShownLineLength));
+        row.action->setText(menuText("To " + shownName(message.peerName) + ": " +
+                                     shownText(content.text.value_or(content.topic.value_or("")), kShownLineLength)));
+        row.action->setEnabled(false);
         return;
     }
-    addButton(submenu,
-              shownName(message.peerName) + ": " + shownText(content.text.value_or(""), kShownLineLength) +
-                  " \u00B7 Reply\u2026",
-              [this, message] { replyToMessage(message); });
+    row.action->setText(menuText(shownName(message.peerName) + ": " +
+                                 shownText(content.text.value_or(""), kShownLineLength) + " \u00B7 Reply\u2026"));
+    row.action->setEnabled(true);
 }
 
 // ---- actions ----

@@ -6,10 +6,11 @@
 // submenu), opens the password windows, lists recent mail, and holds the usual program
 // items.
 //
-// The menu keeps no state: it is built again from the host controller, its help-request
-// centre, the messenger and My Macs whenever one of them publishes a change (on the next
-// turn of the event loop, so an item's action never deletes the item it runs from), and
-// every item calls one operation of those objects or of the shell.
+// The menu's items are made once; whenever the host controller, its help-request centre,
+// the messenger, My Macs or the password centre publishes a change, the items change
+// their texts, whether they show and whether they can be chosen in place (on the next
+// turn of the event loop, so that a burst of changes updates the menu once). Every item
+// calls one operation of those objects or of the shell.
 
 #include "mail/StoredMessage.h"
 #include "protocol/PairedDevice.h"
@@ -51,8 +52,9 @@ public:
     ~HostMenu() override;
 
     QMenu* menu() const { return menu_.get(); }
-    // Builds the menu now (it is built on the next turn after any change by itself).
-    void rebuild();
+    // Brings the items up to date now (they follow any change by themselves on the next
+    // turn).
+    void refresh();
 
     // ---- the actions ----
     void openMainWindow();
@@ -78,33 +80,69 @@ public:
     // of the messages submenu
     void replyToMessage(const StoredMessage& message);
 
-    // ---- the builders ----
-    // A helper's submenu, its title "<name>[ · my Mac][ · unattended]".
-    QMenu* helperSubmenu(const PairedDevice& helper, QMenu& parent);
-    void helperMenuItems(QMenu& submenu, const PairedDevice& helper);
     // The newest 8 of the given messages, newest first.
-    void messageRows(QMenu& submenu, const std::vector<StoredMessage>& messages);
-    void messageRow(QMenu& submenu, const StoredMessage& message);
+    static std::vector<StoredMessage> newestMessages(const std::vector<StoredMessage>& messages);
 
     // Text as a menu shows it: "&" is not a mnemonic.
     static QString menuText(const std::string& text);
 
 Q_SIGNALS:
-    // After every build.
-    void rebuilt();
+    // After every update of the items.
+    void refreshed();
 
 private:
-    void scheduleRebuild();
-    QAction* addText(QMenu& menu, const std::string& text);
+    // A helper's submenu, "<name>[ · my Mac][ · unattended]", made when a helper first
+    // needs it and kept (hidden while fewer helpers are paired).
+    struct HelperMenu {
+        QMenu* menu = nullptr;
+        PairedDevice helper; // the record its items act on
+        QAction* paired = nullptr;
+        QAction* allow = nullptr;
+        QAction* locked = nullptr;
+        QAction* reenable = nullptr;
+        QAction* withoutAsking = nullptr;
+        QAction* turnOff = nullptr;
+        QAction* mine = nullptr;
+        QAction* remove = nullptr;
+    };
+    // A row of the messages submenu and the message it shows.
+    struct MessageRow {
+        QAction* action = nullptr;
+        StoredMessage message;
+    };
+
+    void scheduleRefresh();
+    QAction* addText(QMenu& menu);
     QAction* addButton(QMenu& menu, const std::string& text, std::function<void()> action);
+    HelperMenu& helperMenu(std::size_t index);
+    void showHelper(HelperMenu& menu, const PairedDevice& helper);
+    void showMessage(MessageRow& row, const StoredMessage& message);
 
     QPointer<HostController> controller_;
     QPointer<Messenger> messenger_;
     QPointer<HelpRequestCenter> helpRequests_;
     Actions actions_;
     std::unique_ptr<QMenu> menu_;
-    std::vector<QPointer<QMenu>> submenus_;
-    bool rebuildQueued_ = false;
+    QAction* status_ = nullptr;
+    QAction* fixScreenRecording_ = nullptr;
+    QAction* fixAccessibility_ = nullptr;
+    QAction* requestLatest_ = nullptr;
+    QAction* requestAsked_ = nullptr;
+    QAction* cancelRequest_ = nullptr;
+    QAction* askForHelp_ = nullptr;
+    QAction* turnOff_ = nullptr;
+    QAction* turnOn_ = nullptr;
+    QAction* stopSession_ = nullptr;
+    QAction* pairNewHelper_ = nullptr;
+    QAction* noHelpers_ = nullptr;
+    QAction* helpersTitle_ = nullptr;
+    std::vector<std::unique_ptr<HelperMenu>> helperMenus_;
+    QAction* passwords_ = nullptr;
+    QMenu* messages_ = nullptr;
+    std::vector<MessageRow> messageRows_;
+    QAction* openAtLogin_ = nullptr;
+    QAction* checkForUpdates_ = nullptr;
+    bool refreshQueued_ = false;
 };
 
 } // namespace wl

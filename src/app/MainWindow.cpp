@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/people/PeopleView.h"
 #include "app/people/ViewerRequestAnswers.h"
 #include "platform/ActivationPolicy.h"

@@ -1,5 +1,7 @@
 #include "app/MenuBarIcon.h"
 
+#include "style/Palette.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -23,12 +25,12 @@ std::string MenuBarIcon::description(State state)
 
 QColor MenuBarIcon::panelColour()
 {
-    return QColor(236, 237, 239);
+    return trayIconOnDarkPanel();
 }
 
 QColor MenuBarIcon::lightPanelColour()
 {
-    return QColor(32, 33, 36);
+    return trayIconOnLightPanel();
 }
 
 QColor MenuBarIcon::colourFor(const QColor& panel)

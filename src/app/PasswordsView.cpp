@@ -1,8 +1,8 @@
 #include "app/PasswordsView.h"
 
 #include "app/ConcealedCopy.h"
-#include "app/style/Widgets.h"
-#include "app/style/Palette.h"
+#include "style/Widgets.h"
+#include "style/Palette.h"
 #include "mail/PasswordCenter.h"
 #include "platform/ShownText.h"
 
@@ -46,12 +46,6 @@ std::string timeLeftText(Date end, Date now)
     return std::to_string((n + 59) / 60) + " min";
 }
 
-const QColor& passwordCardFill()
-{
-    static const QColor fill(255, 255, 255, qRound(0.06 * 255));
-    return fill;
-}
-
 // ---- ReceivedPasswordCard ----
 
 ReceivedPasswordCard::ReceivedPasswordCard(PasswordCenter& center, const StoredMessage& message, Date now,
@@ -85,7 +79,7 @@ ReceivedPasswordCard::ReceivedPasswordCard(PasswordCenter& center, const StoredM
     stack->addLayout(header);
 
     auto* box = new RoundedBox;
-    box->setFill(QColor(0, 0, 0, qRound(0.35 * 255)));
+    box->setFill(passwordBoxFill());
     box->setRadius(8);
     auto* boxLayout = new QHBoxLayout(box);
     boxLayout->setContentsMargins(10, 10, 10, 10);
@@ -103,7 +97,7 @@ ReceivedPasswordCard::ReceivedPasswordCard(PasswordCenter& center, const StoredM
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
-    copyButton_ = new QPushButton(symbolIcon(Symbol::fingerprint, 16, QColor(14, 26, 25)), QStringLiteral("Copy"));
+    copyButton_ = new QPushButton(symbolIcon(Symbol::fingerprint, 16, peopleDeepFill()), QStringLiteral("Copy"));
     copyButton_->setObjectName(QStringLiteral("copyButton"));
     copyButton_->setMinimumWidth(90);
     copyButton_->setToolTip(QStringLiteral("Copy the password without showing it"));

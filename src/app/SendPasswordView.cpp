@@ -1,8 +1,8 @@
 #include "app/SendPasswordView.h"
 
 #include "app/ShellPanel.h"
-#include "app/style/Widgets.h"
-#include "app/style/Palette.h"
+#include "style/Widgets.h"
+#include "style/Palette.h"
 #include "mail/PasswordCenter.h"
 #include "platform/ShownText.h"
 
@@ -29,9 +29,7 @@ QLabel* caption(const QString& text)
 // The rounded-border field of the form.
 void roundedBorder(QLineEdit& field)
 {
-    field.setStyleSheet(QStringLiteral("QLineEdit { background: #1c1d20; border: 1px solid #3a3c42; "
-                                       "border-radius: 6px; padding: 4px 6px; }"
-                                       "QLineEdit:focus { border-color: #4cc3b8; }"));
+    styleFormField(field);
 }
 
 QVBoxLayout* section(QVBoxLayout* parent, int spacing)
@@ -110,13 +108,7 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
         segment->setObjectName(QString::fromStdString("lifetime." + rawValue(lifetime)));
         segment->setCheckable(true);
         segment->setChecked(lifetime == lifetime_);
-        const char* corners = index == 0 ? "border-top-left-radius: 6px; border-bottom-left-radius: 6px;"
-            : index == 2                 ? "border-top-right-radius: 6px; border-bottom-right-radius: 6px;"
-                                         : "";
-        segment->setStyleSheet(QStringLiteral("QPushButton { background: #2c2e33; color: #e8e8ea; border: 1px solid "
-                                              "#3a3c42; padding: 4px 0; %1 }"
-                                              "QPushButton:checked { background: #5a5d66; color: white; }")
-                                   .arg(QLatin1String(corners)));
+        styleSegment(*segment, index, int(kAllPasswordLifetimes.size()));
         lifetimes_->addButton(segment, index++);
         segments->addWidget(segment, 1);
     }

@@ -3,7 +3,7 @@
 #include "app/AskForHelpView.h"
 #include "app/PasswordsView.h"
 #include "app/SendPasswordView.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "host/AskForHelpPanelController.h"
 #include "mail/PasswordCenter.h"
 #include "platform/CaptureExclusion.h"

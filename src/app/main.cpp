@@ -3,7 +3,7 @@
 // until it is told to quit; "Quit Wickerlane", SIGTERM and SIGINT end it at once,
 // sending nothing.
 #include "app/DesktopStartup.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/WickerlaneApp.h"
 
 #include <QApplication>

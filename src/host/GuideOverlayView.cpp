@@ -2,6 +2,8 @@
 
 #include "host/GuideOverlayController.h"
 #include "platform/ShownText.h"
+#include "style/Palette.h"
+#include "style/TextStyle.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -11,31 +13,6 @@
 #include <numbers>
 
 namespace wl {
-
-namespace {
-
-QFont tagFont()
-{
-    QFont font;
-    font.setPixelSize(13);
-    font.setWeight(QFont::DemiBold);
-    return font;
-}
-
-} // namespace
-
-QColor guideAccent()
-{
-    static const QColor accent(14, 107, 102);
-    return accent;
-}
-
-QRegion roundedRegion(const QRect& rect, double radius)
-{
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect), radius, radius);
-    return QRegion(path.toFillPolygon().toPolygon());
-}
 
 QPainterPath arrowPath(const QRectF& rect)
 {
@@ -146,7 +123,7 @@ QRegion GuideOverlayView::drawingsRegion() const
 
 QRectF GuideOverlayView::tagRect(QPointF tip) const
 {
-    const QFontMetricsF metrics(tagFont());
+    const QFontMetricsF metrics(floatingFont(13, QFont::DemiBold));
     const QString name = QString::fromStdString(shownName(model_.helperName));
     const double w = metrics.horizontalAdvance(name) + 16, h = metrics.height() + 6;
     // Beside the arrow (2 apart), hanging 20 below the tip.
@@ -175,7 +152,7 @@ void GuideOverlayView::paintEvent(QPaintEvent*)
         const QPointF tip = at(model_.pointer->x, model_.pointer->y);
         const QPainterPath arrow = arrowPath(QRectF(tip, kArrowSize));
         painter.fillPath(arrow, guideAccent());
-        QPen outline(Qt::white, 1.5, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+        QPen outline(floatingText(), 1.5, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         outline.setMiterLimit(10);
         painter.strokePath(arrow, outline);
 
@@ -183,8 +160,8 @@ void GuideOverlayView::paintEvent(QPaintEvent*)
         painter.setPen(Qt::NoPen);
         painter.setBrush(guideAccent());
         painter.drawRoundedRect(tag, tag.height() / 2, tag.height() / 2);
-        painter.setPen(Qt::white);
-        painter.setFont(tagFont());
+        painter.setPen(floatingText());
+        painter.setFont(floatingFont(13, QFont::DemiBold));
         painter.drawText(tag, Qt::AlignCenter, QString::fromStdString(shownName(model_.helperName)));
     }
 }

@@ -17,12 +17,6 @@ namespace wl {
 
 struct GuideModel;
 
-// The colour of every guide drawing.
-QColor guideAccent();
-
-// The pixels of a rounded rectangle, for shaping a window to its outline where no
-// compositing manager blends its clear corners.
-QRegion roundedRegion(const QRect& rect, double radius);
 // The arrow for a rectangle: tip at the top-left corner, drawn on a 14 × 20 grid.
 QPainterPath arrowPath(const QRectF& rect);
 

@@ -1,10 +1,10 @@
 #include "host/PairingPanelController.h"
 
 #include "host/WindowTitleRoom.h"
+#include "style/TextStyle.h"
 
 #include <QCloseEvent>
 #include <QFont>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -63,18 +63,12 @@ void PairingPanelController::show(const std::string& code, std::function<void()>
     layout->setSpacing(12);
 
     auto* title = new QLabel(QString::fromUtf8(kTitle), panel);
-    QFont titleFont = title->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
-    title->setFont(titleFont);
+    title->setFont(scaledFont(title->font(), 1.2, QFont::Bold));
     title->setObjectName("title");
     layout->addWidget(title);
 
     auto* codeLabel = new QLabel(QString::fromStdString(displayCode(code)), panel);
-    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    codeFont.setPointSizeF(codeFont.pointSizeF() * 2.4);
-    codeFont.setBold(true);
-    codeLabel->setFont(codeFont);
+    codeLabel->setFont(scaledFont(fixedFont(), 2.4, QFont::Bold));
     codeLabel->setAlignment(Qt::AlignCenter);
     codeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     codeLabel->setObjectName("code");

@@ -1,38 +1,26 @@
 #include "host/SessionBannerView.h"
 
-#include "host/GuideOverlayView.h"
 #include "host/SessionBannerController.h"
 #include "platform/ShownText.h"
+#include "style/Palette.h"
+#include "style/TextStyle.h"
+#include "style/Widgets.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
-#include <QResizeEvent>
 #include <QTextDocument>
 
 namespace wl {
 
 namespace {
 
-const QColor kDark(27, 29, 31);
-const QColor kTeal(76, 195, 184);
-const QColor kAmber(251, 191, 36);
-
-QFont pixelFont(int pixels, QFont::Weight weight)
-{
-    QFont f;
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
-}
-
 // The dot in the mode's colour.
 class Dot final : public QWidget {
 public:
     explicit Dot(QWidget* parent) : QWidget(parent) { setFixedSize(10, 10); }
-    QColor colour = kTeal;
+    QColor colour = helpAccent();
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -55,7 +43,7 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(kTeal, 2, Qt::SolidLine, Qt::RoundCap));
+        painter.setPen(QPen(helpAccent(), 2, Qt::SolidLine, Qt::RoundCap));
         const double heights[] = {4, 9, 14, 8, 12, 5};
         for (int i = 0; i < 6; ++i) {
             const double x = 2 + i * 2.8, h = heights[i];
@@ -72,7 +60,7 @@ public:
     {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::NoFocus);
-        setFont(style == Style::stop ? pixelFont(16, QFont::Bold) : pixelFont(15, QFont::DemiBold));
+        setFont(style == Style::stop ? floatingFont(16, QFont::Bold) : floatingFont(15, QFont::DemiBold));
     }
     bool on = false; // the microphone's state
 
@@ -96,33 +84,33 @@ protected:
         const int alpha = isDown() ? 200 : 255;
         switch (style_) {
         case Style::outlined: {
-            painter.setPen(QPen(QColor(255, 255, 255, int(255 * 0.7)), 1.5));
+            painter.setPen(QPen(withAlpha(floatingText(), int(255 * 0.7)), 1.5));
             painter.drawRoundedRect(r.adjusted(0.75, 0.75, -0.75, -0.75), r.height() / 2, r.height() / 2);
-            painter.setPen(QColor(255, 255, 255, alpha));
+            painter.setPen(withAlpha(floatingText(), alpha));
             painter.setFont(font());
             painter.drawText(r, Qt::AlignCenter, text());
             return;
         }
         case Style::stop: {
             painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(255, 255, 255, alpha));
+            painter.setBrush(withAlpha(floatingText(), alpha));
             painter.drawRoundedRect(r, r.height() / 2, r.height() / 2);
             const QFontMetricsF metrics(font());
             const double textWidth = metrics.horizontalAdvance(text());
             const double left = (r.width() - (12 + 6 + textWidth)) / 2;
-            painter.setBrush(kDark);
+            painter.setBrush(sessionBannerFill());
             painter.drawRoundedRect(QRectF(left, r.center().y() - 6, 12, 12), 2, 2);
-            painter.setPen(kDark);
+            painter.setPen(sessionBannerFill());
             painter.setFont(font());
             painter.drawText(QRectF(left + 18, 0, textWidth + 2, r.height()), Qt::AlignVCenter | Qt::AlignLeft, text());
             return;
         }
         case Style::microphone: {
             const QRectF circle = r.adjusted(0.75, 0.75, -0.75, -0.75);
-            painter.setPen(on ? Qt::NoPen : QPen(QColor(255, 255, 255, int(255 * 0.7)), 1.5));
-            painter.setBrush(on ? kTeal : Qt::transparent);
+            painter.setPen(on ? Qt::NoPen : QPen(withAlpha(floatingText(), int(255 * 0.7)), 1.5));
+            painter.setBrush(on ? helpAccent() : Qt::transparent);
             painter.drawEllipse(circle);
-            const QColor glyph = on ? kDark : QColor(Qt::white);
+            const QColor glyph = on ? sessionBannerFill() : floatingText();
             const QPointF c = r.center();
             // The microphone: capsule, cradle and stand.
             painter.setPen(Qt::NoPen);
@@ -133,7 +121,7 @@ protected:
             painter.drawArc(QRectF(c.x() - 7, c.y() - 6, 14, 12), 200 * 16, 140 * 16);
             painter.drawLine(QPointF(c.x(), c.y() + 6), QPointF(c.x(), c.y() + 10));
             if (!on) {
-                painter.setPen(QPen(kDark, 4.5, Qt::SolidLine, Qt::RoundCap));
+                painter.setPen(QPen(sessionBannerFill(), 4.5, Qt::SolidLine, Qt::RoundCap));
                 painter.drawLine(c + QPointF(-9, -10), c + QPointF(9, 10));
                 painter.setPen(QPen(glyph, 2, Qt::SolidLine, Qt::RoundCap));
                 painter.drawLine(c + QPointF(-9, -10), c + QPointF(9, 10));
@@ -150,9 +138,8 @@ private:
 } // namespace
 
 SessionBannerView::SessionBannerView(const SessionBannerModel& model, Actions actions, QWidget* parent)
-    : QWidget(parent), model_(model), actions_(std::move(actions))
+    : FloatingPanel(sessionBannerFill(), kCapsule, parent), model_(model), actions_(std::move(actions))
 {
-    setAttribute(Qt::WA_TranslucentBackground);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(20, 6, 6, 6);
     row->setSpacing(12);
@@ -164,8 +151,8 @@ SessionBannerView::SessionBannerView(const SessionBannerModel& model, Actions ac
     dot_ = new Dot(this);
     statusRow->addWidget(dot_);
     status_ = new QLabel(this);
-    status_->setFont(pixelFont(16, QFont::DemiBold));
-    status_->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    status_->setFont(floatingFont(16, QFont::DemiBold));
+    setFloatingTextSheet(*status_);
     status_->setTextFormat(Qt::PlainText);
     statusRow->addWidget(status_);
     helperMicrophone_ = new Waveform(this);
@@ -212,7 +199,7 @@ QString SessionBannerView::statusLine(const SessionBannerModel& model)
 void SessionBannerView::refresh()
 {
     const QString name = QString::fromStdString(shownName(model_.helperFirstName));
-    static_cast<Dot*>(dot_)->colour = model_.mode == HelpMode::control ? kAmber : kTeal;
+    static_cast<Dot*>(dot_)->colour = model_.mode == HelpMode::control ? controlModeAccent() : helpAccent();
     dot_->update();
     status_->setText(statusLine(model_));
     helperMicrophone_->setVisible(model_.helperMicrophoneOn);
@@ -236,36 +223,6 @@ void SessionBannerView::refresh()
     control_->updateGeometry();
     layout()->activate();
     adjustSize();
-}
-
-void SessionBannerView::setShapedToOutline(bool shaped)
-{
-    shaped_ = shaped;
-    applyShape();
-}
-
-void SessionBannerView::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    applyShape();
-}
-
-void SessionBannerView::applyShape()
-{
-    if (shaped_)
-        setMask(roundedRegion(rect(), height() / 2.0));
-    else
-        clearMask();
-}
-
-void SessionBannerView::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(kDark);
-    const QRectF r = QRectF(rect());
-    painter.drawRoundedRect(r, r.height() / 2, r.height() / 2);
 }
 
 } // namespace wl

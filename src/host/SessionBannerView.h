@@ -4,6 +4,8 @@
 // time" (while the helper's clicks go through), this machine's microphone, handing
 // over or taking back control, and Stop.
 
+#include "style/Widgets.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -16,7 +18,7 @@ namespace wl {
 
 struct SessionBannerModel;
 
-class SessionBannerView final : public QWidget {
+class SessionBannerView final : public FloatingPanel {
     Q_OBJECT
 public:
     struct Actions {
@@ -40,17 +42,7 @@ public:
     QAbstractButton* controlButton() const { return control_; }
     QAbstractButton* stopButton() const { return stop_; }
 
-    // Without a compositing manager the clear corners would show black: the window is
-    // then shaped to its rounded outline.
-    void setShapedToOutline(bool shaped);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
-    void applyShape();
-    bool shaped_ = false;
     const SessionBannerModel& model_;
     Actions actions_;
     QWidget* dot_ = nullptr;

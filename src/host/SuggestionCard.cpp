@@ -1,28 +1,20 @@
 #include "host/SuggestionCard.h"
 
-#include "host/GuideOverlayView.h"
 #include "platform/ShownText.h"
+#include "style/Palette.h"
+#include "style/TextStyle.h"
+#include "style/Widgets.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
-#include <QResizeEvent>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace wl {
 
 namespace {
-
-QFont pixelFont(int pixels, QFont::Weight weight)
-{
-    QFont f;
-    f.setPixelSize(pixels);
-    f.setWeight(weight);
-    return f;
-}
 
 // A plain button that draws itself: a capsule filled or outlined, or the close cross.
 class CardButton final : public QAbstractButton {
@@ -33,7 +25,7 @@ public:
         setText(text);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::NoFocus);
-        setFont(style == Style::filled ? wl::pixelFont(14, QFont::Bold) : wl::pixelFont(14, QFont::DemiBold));
+        setFont(style == Style::filled ? floatingFont(14, QFont::Bold) : floatingFont(14, QFont::DemiBold));
     }
     QSize sizeHint() const override
     {
@@ -50,7 +42,7 @@ protected:
         const QRectF r = QRectF(rect());
         const double pressed = isDown() ? 0.8 : 1.0;
         if (style_ == Style::cross) {
-            QColor white(255, 255, 255, int(255 * 0.85 * pressed));
+            const QColor white = withAlpha(floatingText(), int(255 * 0.85 * pressed));
             painter.setPen(QPen(white, 2.2, Qt::SolidLine, Qt::RoundCap));
             const QPointF c = r.center();
             const double d = 4.5;
@@ -61,14 +53,14 @@ protected:
         const double radius = r.height() / 2;
         if (style_ == Style::filled) {
             painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(255, 255, 255, int(255 * pressed)));
+            painter.setBrush(withAlpha(floatingText(), int(255 * pressed)));
             painter.drawRoundedRect(r, radius, radius);
             painter.setPen(guideAccent());
         } else {
-            painter.setPen(QPen(QColor(255, 255, 255, int(255 * 0.8 * pressed)), 1.5));
+            painter.setPen(QPen(withAlpha(floatingText(), int(255 * 0.8 * pressed)), 1.5));
             painter.setBrush(Qt::NoBrush);
             painter.drawRoundedRect(r.adjusted(0.75, 0.75, -0.75, -0.75), radius, radius);
-            painter.setPen(Qt::white);
+            painter.setPen(floatingText());
         }
         painter.setFont(font());
         painter.drawText(r, Qt::AlignCenter, text());
@@ -81,9 +73,8 @@ private:
 } // namespace
 
 SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, QWidget* parent)
-    : QWidget(parent), actions_(std::move(actions))
+    : FloatingPanel(guideAccent(), kRadius, parent), actions_(std::move(actions))
 {
-    setAttribute(Qt::WA_TranslucentBackground);
     const QString name = QString::fromStdString(shownName(helperName));
 
     auto* column = new QVBoxLayout(this);
@@ -96,8 +87,8 @@ SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, Q
     title_ = new QLabel(this);
     title_->setTextFormat(Qt::PlainText);
     title_->setText(name + QStringLiteral(" suggests clicking here"));
-    title_->setFont(pixelFont(15, QFont::DemiBold));
-    title_->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    title_->setFont(floatingFont(15, QFont::DemiBold));
+    setFloatingTextSheet(*title_);
     top->addWidget(title_);
     top->addSpacing(12);
     top->addStretch(1);
@@ -134,35 +125,6 @@ SuggestionCard::SuggestionCard(const std::string& helperName, Actions actions, Q
         if (actions_.doAlways)
             actions_.doAlways();
     });
-}
-
-void SuggestionCard::setShapedToOutline(bool shaped)
-{
-    shaped_ = shaped;
-    applyShape();
-}
-
-void SuggestionCard::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    applyShape();
-}
-
-void SuggestionCard::applyShape()
-{
-    if (shaped_)
-        setMask(roundedRegion(rect(), 14));
-    else
-        clearMask();
-}
-
-void SuggestionCard::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(guideAccent());
-    painter.drawRoundedRect(QRectF(rect()), 14, 14);
 }
 
 } // namespace wl

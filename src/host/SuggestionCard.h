@@ -4,6 +4,8 @@
 // always", on a rounded rectangle in the guide colour. It only calls its actions; the
 // overlay controller places it and decides what they do.
 
+#include "style/Widgets.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -14,9 +16,10 @@ class QLabel;
 
 namespace wl {
 
-class SuggestionCard final : public QWidget {
+class SuggestionCard final : public FloatingPanel {
     Q_OBJECT
 public:
+    static constexpr double kRadius = 14;
     struct Actions {
         std::function<void()> doThisTime;
         std::function<void()> doAlways;
@@ -30,17 +33,7 @@ public:
     QAbstractButton* thisTimeButton() const { return thisTime_; }
     QAbstractButton* alwaysButton() const { return always_; }
 
-    // Without a compositing manager the clear corners would show black: the window is
-    // then shaped to its rounded outline.
-    void setShapedToOutline(bool shaped);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
-    void applyShape();
-    bool shaped_ = false;
     Actions actions_;
     QLabel* title_ = nullptr;
     QAbstractButton* close_ = nullptr;

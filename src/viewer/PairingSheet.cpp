@@ -2,9 +2,11 @@
 
 #include "platform/ShownText.h"
 #include "viewer/ViewerController.h"
+#include "style/Palette.h"
+#include "style/TextStyle.h"
+#include "style/Widgets.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,7 +32,7 @@ QLabel* wrapped(const QString& text, QWidget* parent)
 QLabel* secondary(const QString& text, QWidget* parent)
 {
     auto* label = wrapped(text, parent);
-    label->setStyleSheet(QStringLiteral("color: #6e6e73;"));
+    setTextColourSheet(*label, quietText());
     return label;
 }
 
@@ -88,10 +90,7 @@ PairingSheet::PairingSheet(ViewerController& controller, QWidget* parent) : QDia
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(16);
     auto* title = new QLabel(QStringLiteral("Pair with a Mac"), this);
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
+    title->setFont(scaledFont(title->font(), 1.4, QFont::Bold));
     layout->addWidget(title);
     pages_ = new QStackedWidget(this);
     pages_->addWidget(makeIdlePage());
@@ -112,7 +111,7 @@ QWidget* PairingSheet::makeIdlePage()
     auto* form = new QFormLayout;
     code_ = new QLineEdit(widget);
     code_->setPlaceholderText(QStringLiteral("K7QM-3XRP"));
-    code_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    code_->setFont(fixedFont());
     code_->setAccessibleName(QStringLiteral("Pairing code"));
     form->addRow(QStringLiteral("Pairing code"), code_);
     name_ = new QLineEdit(widget);
@@ -121,10 +120,8 @@ QWidget* PairingSheet::makeIdlePage()
     form->addRow(QStringLiteral("Name (optional)"), name_);
     layout->addLayout(form);
     codeError_ = wrapped(QString::fromUtf8(kCodeErrorText), widget);
-    QFont caption = codeError_->font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
-    codeError_->setFont(caption);
-    codeError_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    codeError_->setFont(scaledFont(codeError_->font(), 0.85));
+    setTextColourSheet(*codeError_, errorText());
     codeError_->setVisible(false);
     layout->addWidget(codeError_);
     auto* buttons = buttonRow();
@@ -160,10 +157,7 @@ QWidget* PairingSheet::makeVerifyPage()
     verifyText_ = wrapped({}, widget);
     layout->addWidget(verifyText_);
     number_ = new QLabel(widget);
-    QFont big = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    big.setPixelSize(40);
-    big.setBold(true);
-    number_->setFont(big);
+    number_->setFont(fixedFont(40, QFont::Bold));
     number_->setAlignment(Qt::AlignCenter);
     layout->addWidget(number_);
     layout->addWidget(secondary(QStringLiteral("If it matches, they click Allow on their Mac. If it doesn't, don't "
@@ -184,7 +178,7 @@ QWidget* PairingSheet::makePairedPage()
     QWidget* widget = page(this, layout);
     widget->setObjectName(QStringLiteral("paired"));
     pairedText_ = wrapped({}, widget);
-    pairedText_->setStyleSheet(QStringLiteral("color: #30b0c7;"));
+    setTextColourSheet(*pairedText_, pairedText());
     layout->addWidget(pairedText_);
     auto* buttons = buttonRow();
     doneButton_ = button(QStringLiteral("Done"), widget);

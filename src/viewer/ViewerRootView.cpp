@@ -2,12 +2,14 @@
 
 #include "mail/AppServices.h"
 #include "mail/PasswordCenter.h"
-#include "viewer/PairingSheet.h"
 #include "mail/SendPasswordPanelController.h"
 #include "platform/ShownText.h"
 #include "viewer/RemoteScreenView.h"
 #include "viewer/ViewerController.h"
 #include "viewer/ViewerPeer.h"
+#include "style/Palette.h"
+#include "style/TextStyle.h"
+#include "style/Widgets.h"
 
 #include <QFont>
 #include <QHBoxLayout>
@@ -15,7 +17,6 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedLayout>
 #include <QPointer>
 #include <QTimer>
@@ -30,31 +31,15 @@ namespace {
 
 constexpr const char* kDot = " \u00b7 ";
 
-QFont scaled(QFont font, double factor, bool bold = false)
-{
-    font.setPointSizeF(font.pointSizeF() * factor);
-    font.setBold(bold);
-    return font;
-}
-
 QLabel* titleLabel(QWidget* parent)
 {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(scaled(label->font(), 1.3));
+    label->setFont(scaledFont(label->font(), 1.3));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignCenter);
     return label;
 }
-
-void setColour(QWidget* widget, const QString& colour)
-{
-    widget->setStyleSheet(colour.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(colour));
-}
-
-const QString kOrange = QStringLiteral("#c93400");
-const QString kSecondary = QStringLiteral("#6e6e73");
-const QString kGreen = QStringLiteral("#248a3d");
 
 } // namespace
 
@@ -62,117 +47,20 @@ ViewerRootView::ViewerRootView(ViewerController& controller, QWidget* browsing, 
     : QWidget(parent), controller_(&controller)
 {
     screens_ = new QStackedLayout(this);
-    browsing_ = browsing ? browsing : makeDeviceList();
+    browsing_ = browsing;
     browsing_->setParent(this);
     screens_->addWidget(browsing_);
     screens_->addWidget(makeWaiting());
     screens_->addWidget(makeSession());
     screens_->addWidget(makeMessage());
     // A change reaches what shows it: the session's changes the screens and the bar, its
-    // status line's ticks the status label alone, the hosts' and the roster's changes
-    // (it groups the hosts) the plain list.
+    // status line's ticks the status label alone.
     connect(&controller.session(), &ViewerSession::changed, this, &ViewerRootView::refresh);
     connect(&controller.session(), &ViewerSession::statusChanged, this, &ViewerRootView::refreshStatus);
-    connect(&controller.hosts(), &PairedHosts::changed, this, &ViewerRootView::refreshDeviceList);
-    connect(controller.services().myMacs.get(), &MyMacs::changed, this, &ViewerRootView::refreshDeviceList);
-    refreshDeviceList();
     refresh();
 }
 
 ViewerRootView::~ViewerRootView() = default;
-
-QWidget* ViewerRootView::makeDeviceList()
-{
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    deviceList_ = new QWidget;
-    deviceRows_ = new QVBoxLayout(deviceList_);
-    deviceRows_->setContentsMargins(20, 16, 20, 16);
-    deviceRows_->setSpacing(8);
-    scroll->setWidget(deviceList_);
-
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* top = new QHBoxLayout;
-    top->setContentsMargins(20, 12, 20, 0);
-    top->addStretch(1);
-    auto* add = new QPushButton(QStringLiteral("Pair with a Mac\u2026"), page);
-    connect(add, &QPushButton::clicked, this, &ViewerRootView::showPairingSheet);
-    top->addWidget(add);
-    layout->addLayout(top);
-    layout->addWidget(scroll, 1);
-    return page;
-}
-
-void ViewerRootView::showPairingSheet()
-{
-    if (!controller_ || pairingSheet_)
-        return;
-    pairingSheet_ = new PairingSheet(*controller_, this);
-    pairingSheet_->setAttribute(Qt::WA_DeleteOnClose);
-    QPointer<ViewerController> controller = controller_;
-    // However the sheet goes away, a pairing still waiting ends with it.
-    connect(pairingSheet_, &QDialog::finished, this, [controller] {
-        if (controller)
-            controller->hosts().cancelPairing();
-    });
-    pairingSheet_->open();
-}
-
-void ViewerRootView::refreshDeviceList()
-{
-    if (!deviceRows_ || !controller_)
-        return;
-    while (QLayoutItem* item = deviceRows_->takeAt(0)) {
-        if (item->widget())
-            item->widget()->deleteLater();
-        delete item;
-    }
-    const auto groups = controller_->hosts().groupDevices();
-    if (groups.empty()) {
-        auto* empty = new QLabel(QStringLiteral("No Macs paired yet."), deviceList_);
-        setColour(empty, kSecondary);
-        deviceRows_->addWidget(empty);
-    }
-    for (const auto& [group, devices] : groups) {
-        auto* header = new QLabel(deviceList_);
-        header->setTextFormat(Qt::PlainText);
-        header->setText(QString::fromStdString(shownName(group)));
-        header->setFont(scaled(header->font(), 1.1, true));
-        deviceRows_->addWidget(header);
-        for (const auto& device : devices) {
-            auto* row = new QWidget(deviceList_);
-            auto* layout = new QHBoxLayout(row);
-            layout->setContentsMargins(12, 0, 0, 0);
-            const bool online = controller_->hosts().onlineIDs().count(device.id) > 0;
-            auto* name = new QLabel(row);
-            name->setTextFormat(Qt::PlainText);
-            name->setText(QString::fromStdString(shownName(device.name)));
-            auto* state = new QLabel(online ? QStringLiteral("\u25cf Online") : QStringLiteral("Offline"), row);
-            setColour(state, online ? kGreen : kSecondary);
-            auto* connectButton = new QPushButton(QStringLiteral("Connect"), row);
-            auto* unattended = new QPushButton(QStringLiteral("Connect Without Asking"), row);
-            unattended->setVisible(controller_->hosts().knownUnattended().count(device.id) > 0);
-            QPointer<ViewerController> controller = controller_;
-            connect(connectButton, &QPushButton::clicked, row, [controller, device] {
-                if (controller)
-                    controller->session().connect(device, false);
-            });
-            connect(unattended, &QPushButton::clicked, row, [controller, device] {
-                if (controller)
-                    controller->session().connect(device, true);
-            });
-            layout->addWidget(name, 1);
-            layout->addWidget(state);
-            layout->addWidget(connectButton);
-            layout->addWidget(unattended);
-            deviceRows_->addWidget(row);
-        }
-    }
-    deviceRows_->addStretch(1);
-}
 
 QWidget* ViewerRootView::makeWaiting()
 {
@@ -238,13 +126,13 @@ QWidget* ViewerRootView::makeSession()
     statusRow->setSpacing(12);
     hostName_ = new QLabel(bar);
     hostName_->setTextFormat(Qt::PlainText);
-    hostName_->setFont(scaled(hostName_->font(), 1.0, true));
+    hostName_->setFont(scaledFont(hostName_->font(), 1.0, QFont::Bold));
     row->addWidget(hostName_);
     status_ = new QLabel(bar);
-    QFont digits = scaled(status_->font(), 0.92);
+    QFont digits = scaledFont(status_->font(), 0.92);
     digits.setStyleHint(QFont::Monospace);
     status_->setFont(digits);
-    setColour(status_, kSecondary);
+    setTextColourSheet(*status_, quietText());
     status_->setTextFormat(Qt::PlainText);
     status_->setWordWrap(true);
     row->addStretch(1);
@@ -277,7 +165,7 @@ QWidget* ViewerRootView::makeSession()
     });
     row->addWidget(soundButton_);
     theirMic_ = new QLabel(bar);
-    theirMic_->setFont(scaled(theirMic_->font(), 0.92));
+    theirMic_->setFont(scaledFont(theirMic_->font(), 0.92));
     row->addWidget(theirMic_);
     micButton_ = new QPushButton(bar);
     connect(micButton_, &QPushButton::clicked, this, &ViewerRootView::microphoneButton);
@@ -299,7 +187,7 @@ QWidget* ViewerRootView::makeSession()
     notice_ = new QLabel(session_);
     notice_->setTextFormat(Qt::PlainText);
     notice_->setWordWrap(true);
-    notice_->setFont(scaled(notice_->font(), 0.92));
+    notice_->setFont(scaledFont(notice_->font(), 0.92));
     notice_->setContentsMargins(10, 0, 10, 8);
     sessionLayout_->addWidget(notice_);
     return session_;
@@ -358,24 +246,25 @@ void ViewerRootView::refresh()
     status_->setText(QString::fromStdString(c.session().connectionInfo()));
 
     // The mode label.
-    QString modeText, modeColour;
+    QString modeText;
+    QColor modeColour;
     if (c.session().mode() == HelpMode::control) {
         modeText = c.session().theyHaveTheMouse()
             ? QStringLiteral("They have the mouse") + kDot + QStringLiteral("paused")
             : QStringLiteral("In control");
-        modeColour = c.session().theyHaveTheMouse() ? kOrange : QString();
+        modeColour = c.session().theyHaveTheMouse() ? takenOverText() : QColor{};
         modeLabel_->setToolTip({});
     } else if (c.session().clicksGoThrough()) {
         modeText = QStringLiteral("Guide") + kDot + QStringLiteral("your clicks go through");
-        modeColour = kOrange;
+        modeColour = takenOverText();
         modeLabel_->setToolTip(QStringLiteral("They chose to let your suggested clicks happen for this session"));
     } else {
         modeText = QStringLiteral("Guide") + kDot + QStringLiteral("click to suggest");
-        modeColour = kSecondary;
+        modeColour = quietText();
         modeLabel_->setToolTip({});
     }
     modeLabel_->setText(modeText);
-    setColour(modeLabel_, modeColour);
+    setTextColourSheet(*modeLabel_, modeColour);
 
     // The display chooser, with two or more displays: its menu is made again only when
     // the displays change, so that an open menu stays as it is.
@@ -422,10 +311,10 @@ void ViewerRootView::refresh()
     theirMic_->setToolTip(c.session().theirMicrophoneOn()
                               ? QStringLiteral("You can hear them")
                               : QStringLiteral("Their microphone is off. Only they can turn it on."));
-    setColour(theirMic_, c.session().theirMicrophoneOn() ? QString() : kSecondary);
+    setTextColourSheet(*theirMic_, c.session().theirMicrophoneOn() ? QColor{} : quietText());
 
     micButton_->setText(c.session().microphoneOn() ? QStringLiteral("Mic on") : QStringLiteral("Mic off"));
-    setColour(micButton_, c.session().microphoneOn() ? kGreen : QString());
+    setTextColourSheet(*micButton_, c.session().microphoneOn() ? microphoneOnText() : QColor{});
     micButton_->setToolTip(c.session().microphoneOn() ? QStringLiteral("Your microphone is on. Click to turn it off.")
                                                       : QStringLiteral("Turn on your microphone to talk with them"));
     micButton_->setAccessibleName(c.session().microphoneOn() ? QStringLiteral("Turn your microphone off")

@@ -8,7 +8,6 @@
 // controller's operations; it keeps no state of its own beyond what it shows.
 
 #include "protocol/SessionEvent.h"
-#include "viewer/PairingSheet.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -31,9 +30,8 @@ class ViewerPeer;
 class ViewerRootView final : public QWidget {
     Q_OBJECT
 public:
-    // browsing: the list of people and Macs (the application's); a plain list of the
-    // paired Macs when none is given.
-    explicit ViewerRootView(ViewerController& controller, QWidget* browsing = nullptr, QWidget* parent = nullptr);
+    // browsing: the list of people and Macs (the application's), which this view takes.
+    ViewerRootView(ViewerController& controller, QWidget* browsing, QWidget* parent = nullptr);
     ~ViewerRootView() override;
 
     ViewerController& controller() const { return *controller_; }
@@ -42,9 +40,6 @@ public:
     void selectDisplay(const DisplayInfo& display);
     void microphoneButton();
     void sendPasswordButton();
-    // The sheet that pairs a new Mac (its dismissal ends a pairing still waiting).
-    void showPairingSheet();
-    PairingSheet* pairingSheet() const { return pairingSheet_; }
 
     // For tests and the gallery: the texts shown now.
     QString waitingText() const;
@@ -66,15 +61,11 @@ private:
     QWidget* makeWaiting();
     QWidget* makeSession();
     QWidget* makeMessage();
-    QWidget* makeDeviceList();
-    void refreshDeviceList();
     void fitWindowToSession(bool inSession);
 
     QPointer<ViewerController> controller_;
     QStackedLayout* screens_ = nullptr;
     QWidget* browsing_ = nullptr;
-    QWidget* deviceList_ = nullptr; // the plain list, when no browsing view was given
-    QVBoxLayout* deviceRows_ = nullptr;
     QLabel* waitingLabel_ = nullptr;
     QLabel* messageLabel_ = nullptr;
     QWidget* session_ = nullptr;
@@ -96,7 +87,6 @@ private:
     QLabel* notice_ = nullptr;
     RemoteScreenView* remoteScreen_ = nullptr;
     ViewerPeer* shownPeer_ = nullptr;
-    QPointer<PairingSheet> pairingSheet_;
 };
 
 } // namespace wl

@@ -46,6 +46,8 @@ std::vector<Line> linesOf(const QMenu& menu)
 {
     std::vector<Line> lines;
     for (const QAction* action : menu.actions()) {
+        if (!action->isVisible())
+            continue;
         if (action->isSeparator())
             lines.push_back({"---", true, false});
         else
@@ -57,7 +59,7 @@ std::vector<Line> linesOf(const QMenu& menu)
 QAction* find(const QMenu& menu, const std::string& text)
 {
     for (QAction* action : menu.actions())
-        if (!action->isSeparator() && shown(action) == text)
+        if (action->isVisible() && !action->isSeparator() && shown(action) == text)
             return action;
     return nullptr;
 }
@@ -79,7 +81,7 @@ bool click(QMenu& menu, const std::string& text)
     if (!QTest::qWaitForWindowExposed(&menu))
         return false;
     const QPoint where = menu.actionGeometry(action).center();
-    QPointer<QMenu> alive(&menu); // a submenu goes when the menu is built again
+    QPointer<QMenu> alive(&menu);
     QTest::mouseMove(&menu, where);
     QTest::mouseClick(&menu, Qt::LeftButton, {}, where);
     processEventsFor(10);
@@ -164,16 +166,21 @@ TEST(HostMenu, WithNoHelpersAndEveryProgramItem)
     ASSERT_TRUE(click(m.now(), "Open Wickerlane\u2026"));
     EXPECT_EQ(m.mainWindowOpened, 1);
 
-    // Help requests on: connecting, then online; off again.
+    // Help requests on: connecting, then online; off again. The items are made once: the
+    // status line is the same item throughout, its text following the controller.
+    QPointer<QAction> status = m.now().actions()[0];
     ASSERT_TRUE(click(m.now(), "Turn On Help Requests"));
     EXPECT_EQ(rig.defaults->boolValue("WLAcceptHelpRequests"), true);
     if (!rig.host->isOnline()) {
-        m.menu->rebuild();
+        m.menu->refresh();
         EXPECT_EQ(linesOf(*m.menu->menu())[0], (Line{"Connecting\u2026", false}));
     }
     EXPECT_TRUE(find(m.now(), "Turn Off Help Requests"));
     ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }, 10000));
     EXPECT_EQ(linesOf(m.now())[0], (Line{"Online \u00B7 waiting for help requests", false}));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(m.now().actions()[0], status.data());
+    EXPECT_EQ(status->text(), QStringLiteral("Online \u00B7 waiting for help requests"));
     ASSERT_TRUE(click(m.now(), "Turn Off Help Requests"));
     EXPECT_EQ(rig.defaults->boolValue("WLAcceptHelpRequests"), false);
     EXPECT_FALSE(rig.host->isListening());
@@ -181,8 +188,11 @@ TEST(HostMenu, WithNoHelpersAndEveryProgramItem)
     EXPECT_TRUE(find(m.now(), "Turn On Help Requests"));
 
     // Open at Login shows what the system reports after the change.
+    QPointer<QAction> openAtLogin = find(m.now(), "Open at Login");
     ASSERT_TRUE(click(m.now(), "Open at Login"));
     EXPECT_TRUE(std::filesystem::exists(rig.folder.path() / "autostart" / "wickerlane.desktop"));
+    ASSERT_TRUE(openAtLogin);
+    EXPECT_EQ(find(m.now(), "\u2713 Open at Login"), openAtLogin.data());
     ASSERT_TRUE(click(m.now(), "\u2713 Open at Login"));
     EXPECT_TRUE(find(m.now(), "Open at Login"));
 
@@ -193,7 +203,7 @@ TEST(HostMenu, WithNoHelpersAndEveryProgramItem)
     // "Check for Updates…" only while an updater exists.
     EXPECT_FALSE(find(m.now(), "Check for Updates\u2026"));
     m.hasUpdater = true;
-    m.menu->rebuild();
+    m.menu->refresh();
     auto lines = linesOf(m.now());
     EXPECT_EQ((std::vector<Line>(lines.end() - 3, lines.end())),
               (std::vector<Line>{sep, {"Check for Updates\u2026"}, {"Quit Wickerlane"}}));

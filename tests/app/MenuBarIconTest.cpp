@@ -2,7 +2,7 @@
 // where they differ (the dome's pointer-shaped hole, the band cleared around the slash,
 // the marks), and one cached icon per state.
 #include "app/MenuBarIcon.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 
 #include <gtest/gtest.h>
 

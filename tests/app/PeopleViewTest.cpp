@@ -8,7 +8,7 @@
 #include "app/people/DeviceLine.h"
 #include "app/people/MessagesCard.h"
 #include "app/people/PasswordsRow.h"
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 #include "app/people/PersonCard.h"
 #include "app/people/PicturesSheet.h"
 #include "app/people/RequestBlock.h"
@@ -142,6 +142,13 @@ TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPa
     processEventsFor(10);
     EXPECT_EQ(rig.view->pairingSheet(), nullptr);
     EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
+    EXPECT_FALSE(rig.controller().hosts().pairing());
+    // Opened again: the code form, empty.
+    rig.view->showPairingSheet();
+    ASSERT_NE(rig.view->pairingSheet(), nullptr);
+    EXPECT_EQ(rig.view->pairingSheet()->pageName(), "idle");
+    EXPECT_TRUE(rig.view->pairingSheet()->codeField()->text().isEmpty());
+    rig.view->pairingSheet()->reject();
 }
 
 TEST(PeopleView, PeopleAskingComeFirstWithTheBannerAndResolvedCancelledOrOldRequestsCountForNothing)

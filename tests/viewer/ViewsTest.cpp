@@ -98,7 +98,7 @@ protected:
 
 TEST_F(ViewerViews, EachScreenOfTheWindow)
 {
-    ViewerRootView view(*rig.viewer);
+    ViewerRootView view(*rig.viewer, new QWidget);
     view.resize(900, 560);
     EXPECT_EQ(view.screenName(), "browsing");
     snapshot(view, "root-browsing");
@@ -191,7 +191,7 @@ TEST_F(ViewerViews, TheWindowMakesRoomForTheSessionBar)
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new ViewerRootView(*rig.viewer, nullptr, &window);
+    auto* view = new ViewerRootView(*rig.viewer, new QWidget, &window);
     layout->addWidget(view);
     window.setMinimumSize(600, 400);
     window.resize(620, 500);
@@ -228,7 +228,7 @@ TEST_F(ViewerViews, TheWindowMakesRoomForTheSessionBar)
 TEST_F(ViewerViews, GuideModePointerAndClicksBecomeEvents)
 {
     accept();
-    ViewerRootView view(*rig.viewer);
+    ViewerRootView view(*rig.viewer, new QWidget);
     view.resize(900, 560);
     view.show();
     rig.viewer->session().peer()->renderer().renderFrame(desktopFrame(320, 180));
@@ -245,7 +245,7 @@ TEST_F(ViewerViews, GuideModePointerAndClicksBecomeEvents)
 
 TEST_F(ViewerViews, BackToDevicesAsksForPresenceAgain)
 {
-    ViewerRootView view(*rig.viewer);
+    ViewerRootView view(*rig.viewer, new QWidget);
     rig.viewer->session().connect(host.record(), false);
     rig.transport().dropLink();
     EXPECT_EQ(view.screenName(), "message");
@@ -253,30 +253,6 @@ TEST_F(ViewerViews, BackToDevicesAsksForPresenceAgain)
     rig.viewer->backToDevices();
     EXPECT_EQ(view.screenName(), "browsing");
     EXPECT_EQ(rig.presenceAsked.size(), asked + 2);
-}
-
-TEST_F(ViewerViews, DismissingThePairingSheetEndsThePairing)
-{
-    ViewerRootView view(*rig.viewer);
-    view.resize(900, 560);
-    view.show();
-    view.showPairingSheet();
-    ASSERT_TRUE(view.pairingSheet());
-    QPointer<PairingSheet> sheet = view.pairingSheet();
-    sheet->codeField()->setText("K7QM-3XRP");
-    sheet->pairAction();
-    EXPECT_EQ(rig.viewer->hosts().pairingState().kind, ViewerController::PairingState::Kind::connecting);
-    snapshot(view, "root-browsing-pairing");
-    sheet->reject(); // Escape, or the window closed
-    processEventsFor(20);
-    EXPECT_EQ(rig.viewer->hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
-    EXPECT_FALSE(rig.viewer->hosts().pairing());
-    EXPECT_FALSE(sheet);
-    // Opened again: the code form, empty.
-    view.showPairingSheet();
-    ASSERT_TRUE(view.pairingSheet());
-    EXPECT_EQ(view.pairingSheet()->pageName(), "idle");
-    EXPECT_TRUE(view.pairingSheet()->codeField()->text().isEmpty());
 }
 
 TEST_F(ViewerViews, EachStateOfThePairingSheet)

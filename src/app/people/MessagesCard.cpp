@@ -1,8 +1,8 @@
 #include "app/people/MessagesCard.h"
 
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/people/HelpRequestAnswers.h"
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "platform/ShownText.h"
 

@@ -1,7 +1,7 @@
 #include "app/people/PasswordsRow.h"
 
-#include "app/style/Palette.h"
-#include "app/style/Widgets.h"
+#include "style/Palette.h"
+#include "style/Widgets.h"
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
 
@@ -28,7 +28,7 @@ PasswordsRow::PasswordsRow(PasswordCenter& passwords, std::size_t received, QWid
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 14, 14, 14);
     row->setSpacing(12);
-    row->addWidget(new SymbolView(Symbol::key, QColor(255, 214, 10), 16, this), 0, Qt::AlignVCenter);
+    row->addWidget(new SymbolView(Symbol::key, systemYellow(), 16, this), 0, Qt::AlignVCenter);
     auto* text = plainLabel(passwordsRowText(received), TextStyle::callout, primaryText(), this, false, QFont::Medium);
     text->setObjectName(QStringLiteral("passwordsText"));
     row->addWidget(text, 0, Qt::AlignVCenter);

@@ -2,11 +2,11 @@
 
 #include "app/DateText.h"
 #include "app/PictureWindow.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/people/HelpRequestAnswers.h"
 #include "app/people/MessagesCard.h"
 #include "app/people/PasswordsRow.h"
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 #include "app/people/PicturesSheet.h"
 #include "mail/AppServices.h"
 #include "mail/Messenger.h"

@@ -1,7 +1,7 @@
 #include "app/people/PersonCard.h"
 
-#include "app/style/Palette.h"
-#include "app/style/Widgets.h"
+#include "style/Palette.h"
+#include "style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "platform/ShownText.h"
 

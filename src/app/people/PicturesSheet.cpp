@@ -1,8 +1,8 @@
 #include "app/people/PicturesSheet.h"
 
 #include "app/PictureWindow.h"
-#include "app/style/Palette.h"
-#include "app/style/Widgets.h"
+#include "style/Palette.h"
+#include "style/Widgets.h"
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 

@@ -1,8 +1,8 @@
 #include "app/people/RequestBlock.h"
 
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/people/HelpRequestAnswers.h"
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 #include "app/people/PeopleView.h"
 #include "mail/AskForText.h"
 #include "mail/PasswordCenter.h"
@@ -22,11 +22,6 @@ namespace {
 
 constexpr const char* kDot = " \u00b7 ";
 constexpr const char* kPasswordTopic = "A password";
-
-QColor noteColour()
-{
-    return makeSRGBColor(232 / 255.0, 220 / 255.0, 198 / 255.0);
-}
 
 // A small row of a symbol and a text; the text ends in "…" where the row cuts it when
 // asked.
@@ -147,7 +142,7 @@ QWidget* RequestBlock::makeText()
         stack->addWidget(topic);
     }
     if (model_.note) {
-        auto* note = plainLabel(*model_.note, TextStyle::body, noteColour(), holder, true);
+        auto* note = plainLabel(*model_.note, TextStyle::body, requestNoteText(), holder, true);
         note->setObjectName(QStringLiteral("requestNote"));
         note->setMinimumHeight(note->fontMetrics().height());
         stack->addWidget(note);
@@ -306,9 +301,7 @@ QWidget* RequestBlock::makeActionRow()
     done->setProperty("prominent", model_.opened);
     if (model_.opened) {
         done->setDefault(true);
-        done->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px; "
-                                           "padding: 4px 12px; font-weight: 600; }")
-                                .arg(peopleAccent().name(), peopleDeepFill().name()));
+        styleSmallFilledButton(*done, peopleAccent(), peopleDeepFill());
     }
     QPointer<PeopleView> owner(&view_);
     connect(done, &QPushButton::clicked, this, [owner, request = model_.request] {

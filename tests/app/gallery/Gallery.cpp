@@ -22,7 +22,7 @@
 #include "app/MenuBarExtra.h"
 #include "app/MenuBarIcon.h"
 #include "app/PictureWindow.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "host/GuideOverlayController.h"
 #include "host/GuideOverlayView.h"
 #include "app/people/DeviceLine.h"
@@ -798,11 +798,11 @@ int main(int argc, char** argv)
         {{{ada.id, "h1"}}, {"Ada Lovelace"}, "Printer", "The printer says it's offline", now - 900, 1}, {});
     waitUntil([&] { return rig.app->host()->isOnline(); }, 10000);
     MenuBarExtra& extra = *rig.app->menuBarExtra();
-    extra.menu().rebuild();
+    extra.menu().refresh();
     QMenu& menu = *extra.menu().menu();
     shootMenu(menu, QStringLiteral("host-menu"));
     for (QAction* action : menu.actions()) {
-        if (QMenu* submenu = action->menu()) {
+        if (QMenu* submenu = action->menu(); submenu && action->isVisible()) {
             QString name = action->text().section(QStringLiteral(" \u00B7"), 0, 0).toLower();
             name.replace(QLatin1Char(' '), QLatin1Char('-')).remove(QLatin1Char('\''));
             shootMenu(*submenu, QStringLiteral("host-menu-") + name);
@@ -814,12 +814,12 @@ int main(int argc, char** argv)
     rig.app->host()->setAcceptingHelpRequests(false);
     permissions->recordScreen = false;
     rig.app->host()->checkPermissions();
-    extra.menu().rebuild();
+    extra.menu().refresh();
     shootMenu(menu, QStringLiteral("host-menu-off-no-screen-recording"));
     permissions->recordScreen = true;
     permissions->control = false;
     rig.app->host()->checkPermissions();
-    extra.menu().rebuild();
+    extra.menu().refresh();
     shootMenu(menu, QStringLiteral("host-menu-no-accessibility"));
     permissions->control = true;
     rig.app->host()->checkPermissions();
@@ -828,8 +828,8 @@ int main(int argc, char** argv)
     rig.app->openMainWindow();
     MainWindow& window = *rig.app->mainWindow();
     shoot(window, QStringLiteral("main-window-browsing"));
-    window.rootView()->showPairingSheet();
-    if (PairingSheet* sheet = window.rootView()->pairingSheet()) {
+    window.peopleView()->showPairingSheet();
+    if (PairingSheet* sheet = window.peopleView()->pairingSheet()) {
         shoot(*sheet, QStringLiteral("pairing-sheet"));
         sheet->reject();
     }

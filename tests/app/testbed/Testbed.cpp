@@ -67,7 +67,7 @@
 #include "app/DesktopStartup.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarExtra.h"
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 #include "app/WickerlaneApp.h"
 #include "app/people/PeopleView.h"
 #include "app/people/PicturesSheet.h"
@@ -416,10 +416,11 @@ public:
             auto* extra = program_.menuBarExtra();
             if (!extra)
                 return {{"ok", false}};
-            extra->menu().rebuild();
+            extra->menu().refresh();
             const QString item = QString::fromStdString(command.value("item", ""));
             for (QAction* action : extra->menu().menu()->actions()) {
-                if (action->text() == wl::HostMenu::menuText(item.toStdString()) && action->isEnabled()) {
+                if (action->isVisible() && action->text() == wl::HostMenu::menuText(item.toStdString()) &&
+                    action->isEnabled()) {
                     action->trigger();
                     return {{"ok", true}};
                 }

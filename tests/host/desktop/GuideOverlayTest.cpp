@@ -9,6 +9,7 @@
 #include "host/GuideOverlayView.h"
 #include "host/InputInjector.h"
 #include "host/SuggestionCard.h"
+#include "style/Palette.h"
 
 #include <QAbstractButton>
 #include <QLabel>

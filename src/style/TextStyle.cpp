@@ -1,4 +1,4 @@
-#include "app/style/TextStyle.h"
+#include "style/TextStyle.h"
 
 #include <QFontDatabase>
 
@@ -33,6 +33,32 @@ QFont monospacedFont(TextStyle style)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(textFont(style).pixelSize());
+    return font;
+}
+
+QFont floatingFont(int pixels, QFont::Weight weight)
+{
+    QFont font;
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont scaledFont(QFont font, double factor, int weight)
+{
+    font.setPointSizeF(font.pointSizeF() * factor);
+    if (weight >= 0)
+        font.setWeight(static_cast<QFont::Weight>(weight));
+    return font;
+}
+
+QFont fixedFont(int pixels, int weight)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (pixels > 0)
+        font.setPixelSize(pixels);
+    if (weight >= 0)
+        font.setWeight(static_cast<QFont::Weight>(weight));
     return font;
 }
 

@@ -29,6 +29,39 @@ const QColor& peopleBackground(); // 141518
 const QColor& peopleCardFill(); // 222428
 const QColor& peopleDeepFill(); // 0E1A19
 
+// The windows that float over the shared screen: the session banner, the suggestion card
+// and the guide's drawings. Their text and outlines are white at an opacity.
+const QColor& guideAccent(); // 0E6B66: every guide drawing and the suggestion card
+const QColor& sessionBannerFill(); // 1B1D1F
+const QColor& controlModeAccent(); // FBBF24: the banner's dot while the helper has control
+const QColor& floatingText(); // FFFFFF
+
+// The password cards: a card's fill and the box that holds the password.
+const QColor& passwordCardFill(); // FFFFFF at 6 %
+const QColor& passwordBoxFill(); // 000000 at 35 %
+// The note of a request for help in the people list.
+const QColor& requestNoteText(); // E8DCC6
+
+// Fields and plain controls of the forms (the help request's note, the password form).
+const QColor& fieldFill(); // 1C1D20
+const QColor& controlFill(); // 3A3C42: a plain button's fill, a field's or a segment's edge
+const QColor& controlPressedFill(); // 4A4C52
+const QColor& segmentFill(); // 2C2E33
+const QColor& segmentCheckedFill(); // 5A5D66
+const QColor& menuSeparator(); // 3D4046
+
+// The tray icon: light on a dark panel, dark on a light one.
+const QColor& trayIconOnDarkPanel(); // ECEDEF
+const QColor& trayIconOnLightPanel(); // 202124
+
+// The texts of the pairing sheet and of the helper's session screens, which keep the
+// system's window colours.
+const QColor& quietText(); // 6E6E73
+const QColor& errorText(); // D70015
+const QColor& pairedText(); // 30B0C7
+const QColor& takenOverText(); // C93400: the helper has the mouse
+const QColor& microphoneOnText(); // 248A3D
+
 // The dark palette of every window: light text on dark fills, the teal accent for
 // selections and links.
 QPalette darkPalette();
@@ -54,5 +87,7 @@ QColor systemRed();
 
 // The colour's tone at an opacity.
 QColor withOpacity(QColor colour, double opacity);
+// The colour with an alpha of 0…255.
+QColor withAlpha(QColor colour, int alpha);
 
 } // namespace wl

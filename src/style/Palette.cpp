@@ -1,4 +1,4 @@
-#include "app/style/Palette.h"
+#include "style/Palette.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -84,6 +84,126 @@ const QColor& peopleDeepFill()
     return colour;
 }
 
+const QColor& guideAccent()
+{
+    static const QColor colour(14, 107, 102);
+    return colour;
+}
+
+const QColor& sessionBannerFill()
+{
+    static const QColor colour(27, 29, 31);
+    return colour;
+}
+
+const QColor& controlModeAccent()
+{
+    static const QColor colour(251, 191, 36);
+    return colour;
+}
+
+const QColor& floatingText()
+{
+    static const QColor colour(Qt::white);
+    return colour;
+}
+
+const QColor& passwordCardFill()
+{
+    static const QColor colour = QColor(255, 255, 255, qRound(0.06 * 255));
+    return colour;
+}
+
+const QColor& passwordBoxFill()
+{
+    static const QColor colour = QColor(0, 0, 0, qRound(0.35 * 255));
+    return colour;
+}
+
+const QColor& requestNoteText()
+{
+    static const QColor colour = makeSRGBColor(232 / 255.0, 220 / 255.0, 198 / 255.0);
+    return colour;
+}
+
+const QColor& fieldFill()
+{
+    static const QColor colour = QColor(0x1c, 0x1d, 0x20);
+    return colour;
+}
+
+const QColor& controlFill()
+{
+    static const QColor colour = QColor(0x3a, 0x3c, 0x42);
+    return colour;
+}
+
+const QColor& controlPressedFill()
+{
+    static const QColor colour = QColor(0x4a, 0x4c, 0x52);
+    return colour;
+}
+
+const QColor& segmentFill()
+{
+    static const QColor colour = QColor(0x2c, 0x2e, 0x33);
+    return colour;
+}
+
+const QColor& segmentCheckedFill()
+{
+    static const QColor colour = QColor(0x5a, 0x5d, 0x66);
+    return colour;
+}
+
+const QColor& menuSeparator()
+{
+    static const QColor colour = QColor(0x3d, 0x40, 0x46);
+    return colour;
+}
+
+const QColor& trayIconOnDarkPanel()
+{
+    static const QColor colour = QColor(236, 237, 239);
+    return colour;
+}
+
+const QColor& trayIconOnLightPanel()
+{
+    static const QColor colour = QColor(32, 33, 36);
+    return colour;
+}
+
+const QColor& quietText()
+{
+    static const QColor colour = QColor(0x6e, 0x6e, 0x73);
+    return colour;
+}
+
+const QColor& errorText()
+{
+    static const QColor colour = QColor(0xd7, 0x00, 0x15);
+    return colour;
+}
+
+const QColor& pairedText()
+{
+    static const QColor colour = QColor(0x30, 0xb0, 0xc7);
+    return colour;
+}
+
+const QColor& takenOverText()
+{
+    static const QColor colour = QColor(0xc9, 0x34, 0x00);
+    return colour;
+}
+
+const QColor& microphoneOnText()
+{
+    static const QColor colour = QColor(0x24, 0x8a, 0x3d);
+    return colour;
+}
+
 QColor secondaryText()
 {
     return of255(152, 156, 163);
@@ -128,7 +248,8 @@ void applyDarkStyle(QApplication& app)
         app.setStyle(fusion);
     app.setPalette(darkPalette());
     // Separators that show on the dark menus.
-    app.setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; background: #3d4046; margin: 4px 8px; }"));
+    app.setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; background: %1; margin: 4px 8px; }")
+                          .arg(menuSeparator().name()));
 }
 
 void applyDarkStyle(QWidget& window)
@@ -171,6 +292,12 @@ QColor pillText()
 QColor withOpacity(QColor colour, double opacity)
 {
     colour.setAlphaF(static_cast<float>(colour.alphaF() * opacity));
+    return colour;
+}
+
+QColor withAlpha(QColor colour, int alpha)
+{
+    colour.setAlpha(alpha);
     return colour;
 }
 

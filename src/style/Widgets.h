@@ -3,14 +3,15 @@
 // label or a view of their own, rounded fills and outlines, dividers, and the button looks
 // (prominent, plain, pill).
 
-#include "app/style/Palette.h"
-#include "app/style/Symbol.h"
-#include "app/style/TextStyle.h"
+#include "style/Palette.h"
+#include "style/Symbol.h"
+#include "style/TextStyle.h"
 
 #include <QColor>
 #include <QFont>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -162,6 +163,51 @@ private:
     QColor textColour_;
     bool hasSymbol_ = false;
     Symbol symbol_ = Symbol::lock;
+};
+
+// Style sheets of the form controls: the help request's note, the password form's fields
+// (outlined in the accent while focused), a segment of a segmented control (index of
+// count; the outer ones rounded), a plain button in a colour, a frameless button, and a
+// small filled button.
+void styleNoteField(QWidget& field);
+void styleFormField(QWidget& field);
+void styleSegment(QPushButton& segment, int index, int count);
+void stylePlainButton(QPushButton& button, const QColor& textColour);
+void styleFrameless(QPushButton& button);
+void styleSmallFilledButton(QPushButton& button, const QColor& fill, const QColor& textColour);
+// A text colour by style sheet (none when invalid): the plain windows that keep the
+// system's window colours.
+void setTextColourSheet(QWidget& widget, const QColor& colour);
+
+// White text on a floating panel's fill, as a style sheet (the label's ground clear).
+void setFloatingTextSheet(QWidget& widget);
+
+// The pixels of a rounded rectangle, for shaping a window to its outline where no
+// compositing manager blends its clear corners.
+QRegion roundedRegion(const QRect& rect, double radius);
+
+// A panel that floats over the shared screen: a rounded fill on a clear window, a capsule
+// when its radius is kCapsule. Without a compositing manager the clear corners would show
+// black: the window is then shaped to its rounded outline.
+class FloatingPanel : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr double kCapsule = -1; // the radius half the panel's height
+    FloatingPanel(const QColor& fill, double radius, QWidget* parent = nullptr);
+    void setShapedToOutline(bool shaped);
+    bool isShapedToOutline() const { return shaped_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    double cornerRadius() const;
+    void applyShape();
+
+    QColor fill_;
+    double radius_;
+    bool shaped_ = false;
 };
 
 } // namespace wl

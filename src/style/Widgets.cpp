@@ -1,4 +1,4 @@
-#include "app/style/Widgets.h"
+#include "style/Widgets.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -374,6 +374,111 @@ void PillButton::paintEvent(QPaintEvent*)
     p.setPen(textColour_);
     p.setFont(font());
     p.drawText(QRect(x, 0, width() - x - 14, height()), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text());
+}
+
+void styleNoteField(QWidget& field)
+{
+    field.setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; border: 1px solid %2; "
+                                       "border-radius: 6px; padding: 3px; }")
+                            .arg(fieldFill().name(), controlFill().name()));
+}
+
+void styleFormField(QWidget& field)
+{
+    field.setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; "
+                                       "border-radius: 6px; padding: 4px 6px; }"
+                                       "QLineEdit:focus { border-color: %3; }")
+                            .arg(fieldFill().name(), controlFill().name(), helpAccent().name()));
+}
+
+void styleSegment(QPushButton& segment, int index, int count)
+{
+    const char* corners = index == 0 ? "border-top-left-radius: 6px; border-bottom-left-radius: 6px;"
+        : index == count - 1         ? "border-top-right-radius: 6px; border-bottom-right-radius: 6px;"
+                                     : "";
+    segment.setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid "
+                                         "%3; padding: 4px 0; %4 }"
+                                         "QPushButton:checked { background: %5; color: white; }")
+                              .arg(segmentFill().name(), primaryText().name(), controlFill().name(),
+                                   QLatin1String(corners), segmentCheckedFill().name()));
+}
+
+void stylePlainButton(QPushButton& button, const QColor& textColour)
+{
+    button.setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; "
+                                        "border-radius: 6px; padding: 5px 14px; }"
+                                        "QPushButton:pressed { background: %3; }")
+                             .arg(controlFill().name(), textColour.name(), controlPressedFill().name()));
+}
+
+void styleFrameless(QPushButton& button)
+{
+    button.setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+}
+
+void styleSmallFilledButton(QPushButton& button, const QColor& fill, const QColor& textColour)
+{
+    button.setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 5px; "
+                                        "padding: 4px 12px; font-weight: 600; }")
+                             .arg(fill.name(), textColour.name()));
+}
+
+void setTextColourSheet(QWidget& widget, const QColor& colour)
+{
+    widget.setStyleSheet(colour.isValid() ? QStringLiteral("color: %1;").arg(colour.name()) : QString());
+}
+
+void setFloatingTextSheet(QWidget& widget)
+{
+    widget.setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+}
+
+QRegion roundedRegion(const QRect& rect, double radius)
+{
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect), radius, radius);
+    return QRegion(path.toFillPolygon().toPolygon());
+}
+
+FloatingPanel::FloatingPanel(const QColor& fill, double radius, QWidget* parent)
+    : QWidget(parent), fill_(fill), radius_(radius)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+double FloatingPanel::cornerRadius() const
+{
+    return radius_ == kCapsule ? height() / 2.0 : radius_;
+}
+
+void FloatingPanel::setShapedToOutline(bool shaped)
+{
+    shaped_ = shaped;
+    applyShape();
+}
+
+void FloatingPanel::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    applyShape();
+}
+
+void FloatingPanel::applyShape()
+{
+    if (shaped_)
+        setMask(roundedRegion(rect(), cornerRadius()));
+    else
+        clearMask();
+}
+
+void FloatingPanel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill_);
+    const double radius = cornerRadius();
+    painter.drawRoundedRect(QRectF(rect()), radius, radius);
 }
 
 } // namespace wl

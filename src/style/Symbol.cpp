@@ -1,4 +1,4 @@
-#include "app/style/Symbol.h"
+#include "style/Symbol.h"
 
 #include <QPainter>
 #include <QPainterPath>
