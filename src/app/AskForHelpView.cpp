@@ -57,12 +57,12 @@ protected:
         const bool chosen = isChecked();
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 10, 10);
-        painter.fillPath(path, chosen ? helpAccentFill() : helpCardFill());
+        painter.fillPath(path, chosen ? accentFill() : cardFill());
         if (chosen) {
-            painter.setPen(QPen(helpAccent(), 1.5));
+            painter.setPen(QPen(accent(), 1.5));
             painter.drawPath(path);
         }
-        painter.setPen(chosen ? helpAccent() : darkPalette().color(QPalette::WindowText));
+        painter.setPen(chosen ? accent() : darkPalette().color(QPalette::WindowText));
         painter.setFont(font());
         painter.drawText(rect(), Qt::AlignCenter, text());
     }
@@ -286,7 +286,7 @@ AskForHelpView::AskForHelpView(HelpRequestCenter& center, std::function<void()> 
     sendButton_->setObjectName(QStringLiteral("sendButton"));
     sendButton_->setMinimumWidth(140);
     makeLarge(*sendButton_);
-    makeProminent(*sendButton_, helpAccent());
+    makeProminent(*sendButton_, accent());
     spinner_ = new QProgressBar(sendButton_);
     spinner_->setObjectName(QStringLiteral("sendingIndicator"));
     spinner_->setRange(0, 0);
@@ -444,7 +444,7 @@ void AskForHelpView::redrawCompose()
 
     const int margin = dropTargeted_ ? 8 : 0;
     pictures_->layout()->setContentsMargins(margin, margin, margin, margin);
-    pictures_->setOutline(helpAccent(), dropTargeted_ ? 2 : 0);
+    pictures_->setOutline(accent(), dropTargeted_ ? 2 : 0);
 
     const auto& problem = center_->problem();
     problem_->setText(problem ? QString::fromStdString(*problem) : QString());
@@ -573,7 +573,7 @@ void AskForHelpView::rebuildSent()
 
     auto* header = new QVBoxLayout;
     header->setSpacing(8);
-    header->addWidget(makeSymbolLabel(Symbol::checkmarkCircleFill, 44, helpAccent()), 0, Qt::AlignHCenter);
+    header->addWidget(makeSymbolLabel(Symbol::checkmarkCircleFill, 44, accent()), 0, Qt::AlignHCenter);
     auto* title = makeLabel(QStringLiteral("Sent to %1").arg(names), TextStyle::title2, {}, "sentTitle", true);
     title->setAlignment(Qt::AlignHCenter);
     header->addWidget(title);
@@ -583,7 +583,7 @@ void AskForHelpView::rebuildSent()
     header->addWidget(when);
     stack->addLayout(header);
 
-    auto* asked = card(helpCardFill(), "askedCard");
+    auto* asked = card(cardFill(), "askedCard");
     auto* askedLayout = new QVBoxLayout(asked);
     askedLayout->setContentsMargins(14, 14, 14, 14);
     askedLayout->setSpacing(6);
@@ -607,12 +607,12 @@ void AskForHelpView::rebuildSent()
     const auto passwordReplies = center_->passwordReplies();
     const auto replies = center_->replies();
     for (const auto& message : passwordReplies) {
-        auto* reply = card(helpAccentFill());
+        auto* reply = card(accentFill());
         reply->setObjectName(QString::fromStdString("passwordReply." + message.id));
         auto* layout = new QHBoxLayout(reply);
         layout->setContentsMargins(14, 14, 14, 14);
         layout->setSpacing(12);
-        layout->addWidget(makeSymbolLabel(Symbol::lockShieldFill, 22, helpAccent()));
+        layout->addWidget(makeSymbolLabel(Symbol::lockShieldFill, 22, accent()));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
         texts->addWidget(
@@ -626,7 +626,7 @@ void AskForHelpView::rebuildSent()
         if (message.sealed) {
             auto* open = new QPushButton(QStringLiteral("Open"));
             open->setObjectName(QStringLiteral("openButton"));
-            makeProminent(*open, helpAccent());
+            makeProminent(*open, accent());
             QPointer<HelpRequestCenter> center(center_);
             connect(open, &QPushButton::clicked, this, [center] {
                 if (center && center->onShowPasswords)
@@ -638,7 +638,7 @@ void AskForHelpView::rebuildSent()
     }
     if (!replies.empty() || !passwordReplies.empty()) {
         for (const auto& message : replies) {
-            auto* reply = card(helpAccentFill());
+            auto* reply = card(accentFill());
             reply->setObjectName(QString::fromStdString("reply." + message.id));
             auto* layout = new QVBoxLayout(reply);
             layout->setContentsMargins(14, 14, 14, 14);
@@ -669,7 +669,7 @@ void AskForHelpView::rebuildSent()
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("closeButton"));
     makeLarge(*close);
-    makeProminent(*close, helpAccent());
+    makeProminent(*close, accent());
     buttons->addWidget(cancelRequest);
     buttons->addStretch(1);
     buttons->addWidget(close);

@@ -101,7 +101,7 @@ ReceivedPasswordCard::ReceivedPasswordCard(PasswordCenter& center, const StoredM
     copyButton_->setObjectName(QStringLiteral("copyButton"));
     copyButton_->setMinimumWidth(90);
     copyButton_->setToolTip(QStringLiteral("Copy the password without showing it"));
-    makeProminent(*copyButton_, helpAccent());
+    makeProminent(*copyButton_, accent());
     showButton_ = new QPushButton(QStringLiteral("Show"));
     showButton_->setObjectName(QStringLiteral("showButton"));
     buttons->addWidget(copyButton_);

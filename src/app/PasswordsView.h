@@ -34,8 +34,6 @@ class RoundedBox;
 // How long from `now` until `end`: whole seconds up to 59 ("0 s" … "59 s"), then minutes
 // rounded up ("1 min" for 60 s, "2 min" for 61 s).
 std::string timeLeftText(Date end, Date now);
-// The fill of a password card and a sent-password row: white at 6 %.
-const QColor& passwordCardFill();
 
 class ReceivedPasswordCard final : public QWidget {
     Q_OBJECT

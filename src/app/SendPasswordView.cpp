@@ -143,7 +143,7 @@ SendPasswordView::SendPasswordView(PasswordCenter& center, const PairedDevice& d
     cancel->setObjectName(QStringLiteral("cancelButton"));
     sendButton_ = new QPushButton;
     sendButton_->setObjectName(QStringLiteral("sendButton"));
-    makeProminent(*sendButton_, helpAccent());
+    makeProminent(*sendButton_, accent());
     buttons->addWidget(cancel);
     buttons->addWidget(sendButton_);
     stack->addLayout(buttons);

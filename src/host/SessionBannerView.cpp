@@ -20,7 +20,7 @@ namespace {
 class Dot final : public QWidget {
 public:
     explicit Dot(QWidget* parent) : QWidget(parent) { setFixedSize(10, 10); }
-    QColor colour = helpAccent();
+    QColor colour = accent();
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -43,7 +43,7 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(helpAccent(), 2, Qt::SolidLine, Qt::RoundCap));
+        painter.setPen(QPen(accent(), 2, Qt::SolidLine, Qt::RoundCap));
         const double heights[] = {4, 9, 14, 8, 12, 5};
         for (int i = 0; i < 6; ++i) {
             const double x = 2 + i * 2.8, h = heights[i];
@@ -108,7 +108,7 @@ protected:
         case Style::microphone: {
             const QRectF circle = r.adjusted(0.75, 0.75, -0.75, -0.75);
             painter.setPen(on ? Qt::NoPen : QPen(withAlpha(floatingText(), int(255 * 0.7)), 1.5));
-            painter.setBrush(on ? helpAccent() : Qt::transparent);
+            painter.setBrush(on ? accent() : Qt::transparent);
             painter.drawEllipse(circle);
             const QColor glyph = on ? sessionBannerFill() : floatingText();
             const QPointF c = r.center();
@@ -199,7 +199,7 @@ QString SessionBannerView::statusLine(const SessionBannerModel& model)
 void SessionBannerView::refresh()
 {
     const QString name = QString::fromStdString(shownName(model_.helperFirstName));
-    static_cast<Dot*>(dot_)->colour = model_.mode == HelpMode::control ? controlModeAccent() : helpAccent();
+    static_cast<Dot*>(dot_)->colour = model_.mode == HelpMode::control ? controlModeAccent() : accent();
     dot_->update();
     status_->setText(statusLine(model_));
     helperMicrophone_->setVisible(model_.helperMicrophoneOn);

@@ -18,33 +18,21 @@ QColor of255(int red, int green, int blue)
 }
 } // namespace
 
-const QColor& helpAccent()
+const QColor& accent()
 {
     static const QColor colour = of255(76, 195, 184);
     return colour;
 }
 
-const QColor& helpAccentFill()
+const QColor& accentFill()
 {
     static const QColor colour = of255(27, 53, 51);
     return colour;
 }
 
-const QColor& helpCardFill()
+const QColor& cardFill()
 {
     static const QColor colour = of255(34, 36, 40);
-    return colour;
-}
-
-const QColor& peopleAccent()
-{
-    static const QColor colour = of255(76, 195, 184);
-    return colour;
-}
-
-const QColor& peopleAccentFill()
-{
-    static const QColor colour = of255(27, 53, 51);
     return colour;
 }
 
@@ -69,12 +57,6 @@ const QColor& askingFill()
 const QColor& peopleBackground()
 {
     static const QColor colour = of255(20, 21, 24);
-    return colour;
-}
-
-const QColor& peopleCardFill()
-{
-    static const QColor colour = of255(34, 36, 40);
     return colour;
 }
 
@@ -218,8 +200,8 @@ QPalette darkPalette()
     palette.setColor(QPalette::Window, window);
     palette.setColor(QPalette::WindowText, text);
     palette.setColor(QPalette::Base, peopleBackground());
-    palette.setColor(QPalette::AlternateBase, peopleCardFill());
-    palette.setColor(QPalette::ToolTipBase, peopleCardFill());
+    palette.setColor(QPalette::AlternateBase, cardFill());
+    palette.setColor(QPalette::ToolTipBase, cardFill());
     palette.setColor(QPalette::ToolTipText, text);
     palette.setColor(QPalette::PlaceholderText, secondaryText());
     palette.setColor(QPalette::Text, text);
@@ -231,10 +213,10 @@ QPalette darkPalette()
     palette.setColor(QPalette::Mid, of255(40, 42, 46));
     palette.setColor(QPalette::Dark, of255(16, 17, 19));
     palette.setColor(QPalette::Shadow, of255(0, 0, 0));
-    palette.setColor(QPalette::Highlight, helpAccent());
+    palette.setColor(QPalette::Highlight, accent());
     palette.setColor(QPalette::HighlightedText, peopleDeepFill());
-    palette.setColor(QPalette::Link, helpAccent());
-    palette.setColor(QPalette::LinkVisited, helpAccent());
+    palette.setColor(QPalette::Link, accent());
+    palette.setColor(QPalette::LinkVisited, accent());
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         palette.setColor(QPalette::Disabled, role, disabledText);
     palette.setColor(QPalette::Disabled, QPalette::Highlight, of255(64, 66, 72));

@@ -15,18 +15,16 @@ namespace wl {
 // The colour with these red, green and blue components (0…1) in sRGB, opacity 1.
 QColor makeSRGBColor(double red, double green, double blue);
 
-// The ask-for-help window.
-const QColor& helpAccent(); // 4CC3B8
-const QColor& helpAccentFill(); // 1B3533
-const QColor& helpCardFill(); // 222428
+// The teal accent, its dark fill and the fill of a card: the ask-for-help window, the
+// people list of the main window, selections and links.
+const QColor& accent(); // 4CC3B8
+const QColor& accentFill(); // 1B3533
+const QColor& cardFill(); // 222428
 
 // The people list of the main window.
-const QColor& peopleAccent(); // 4CC3B8
-const QColor& peopleAccentFill(); // 1B3533
 const QColor& askingAccent(); // F5A524
 const QColor& askingFill(); // 2E2616
 const QColor& peopleBackground(); // 141518
-const QColor& peopleCardFill(); // 222428
 const QColor& peopleDeepFill(); // 0E1A19
 
 // The windows that float over the shared screen: the session banner, the suggestion card

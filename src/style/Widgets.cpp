@@ -388,7 +388,7 @@ void styleFormField(QWidget& field)
     field.setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; "
                                        "border-radius: 6px; padding: 4px 6px; }"
                                        "QLineEdit:focus { border-color: %3; }")
-                            .arg(fieldFill().name(), controlFill().name(), helpAccent().name()));
+                            .arg(fieldFill().name(), controlFill().name(), accent().name()));
 }
 
 void styleSegment(QPushButton& segment, int index, int count)

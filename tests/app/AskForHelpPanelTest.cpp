@@ -297,7 +297,7 @@ TEST_F(AskForHelpPanelTest, PicturesByDropPasteAndTheOpenPanel)
     EXPECT_TRUE(enter.isAccepted());
     EXPECT_TRUE(view()->dropTargeted());
     EXPECT_EQ(section->outlineWidth(), 2);
-    EXPECT_EQ(section->outlineColour(), helpAccent());
+    EXPECT_EQ(section->outlineColour(), accent());
     EXPECT_EQ(section->layout()->contentsMargins(), QMargins(8, 8, 8, 8));
 
     // Five files dropped: the first three are kept.

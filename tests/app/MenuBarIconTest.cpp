@@ -89,21 +89,21 @@ TEST(MenuBarIcon, DescriptionsAndOneIconPerState)
 
 TEST(StyleKit, TheNamedColours)
 {
-    EXPECT_EQ(helpAccent().rgb(), qRgb(0x4C, 0xC3, 0xB8));
-    EXPECT_EQ(helpAccentFill().rgb(), qRgb(0x1B, 0x35, 0x33));
-    EXPECT_EQ(helpCardFill().rgb(), qRgb(0x22, 0x24, 0x28));
-    EXPECT_EQ(peopleAccent().rgb(), qRgb(0x4C, 0xC3, 0xB8));
-    EXPECT_EQ(peopleAccentFill().rgb(), qRgb(0x1B, 0x35, 0x33));
+    EXPECT_EQ(accent().rgb(), qRgb(0x4C, 0xC3, 0xB8));
+    EXPECT_EQ(accentFill().rgb(), qRgb(0x1B, 0x35, 0x33));
+    EXPECT_EQ(cardFill().rgb(), qRgb(0x22, 0x24, 0x28));
+    EXPECT_EQ(accent().rgb(), qRgb(0x4C, 0xC3, 0xB8));
+    EXPECT_EQ(accentFill().rgb(), qRgb(0x1B, 0x35, 0x33));
     EXPECT_EQ(askingAccent().rgb(), qRgb(0xF5, 0xA5, 0x24));
     EXPECT_EQ(askingFill().rgb(), qRgb(0x2E, 0x26, 0x16));
     EXPECT_EQ(peopleBackground().rgb(), qRgb(0x14, 0x15, 0x18));
-    EXPECT_EQ(peopleCardFill().rgb(), qRgb(0x22, 0x24, 0x28));
+    EXPECT_EQ(cardFill().rgb(), qRgb(0x22, 0x24, 0x28));
     EXPECT_EQ(peopleDeepFill().rgb(), qRgb(0x0E, 0x1A, 0x19));
-    for (const QColor* colour : {&helpAccent(), &askingFill(), &peopleDeepFill()}) {
+    for (const QColor* colour : {&accent(), &askingFill(), &peopleDeepFill()}) {
         EXPECT_EQ(colour->alpha(), 255);
         EXPECT_TRUE(colour->toRgb() == *colour) << "sRGB";
     }
-    EXPECT_EQ(&helpAccent(), &helpAccent()) << "made once";
+    EXPECT_EQ(&accent(), &accent()) << "made once";
 }
 
 } // namespace

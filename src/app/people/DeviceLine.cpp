@@ -43,7 +43,7 @@ QColor toneColour(DeviceLineModel::Tone tone)
 {
     switch (tone) {
     case DeviceLineModel::Tone::asking: return askingAccent();
-    case DeviceLineModel::Tone::online: return peopleAccent();
+    case DeviceLineModel::Tone::online: return accent();
     case DeviceLineModel::Tone::offline: break;
     }
     return secondaryText();
@@ -227,7 +227,7 @@ void DeviceLine::present(bool newPrimary)
         // The old button may be the sender of the click that changed the line.
         discardWidget(primary_);
         if (model_.primaryIsPill) {
-            const QColor fill = model_.primary == DeviceLineModel::Primary::helpNow ? askingAccent() : peopleAccent();
+            const QColor fill = model_.primary == DeviceLineModel::Primary::helpNow ? askingAccent() : accent();
             primary_ = new PillButton({}, fill, pillText(), this);
         } else {
             primary_ = new QPushButton(this);

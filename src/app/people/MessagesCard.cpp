@@ -87,7 +87,7 @@ void MessagesCard::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 16, 16);
-    p.fillPath(shape, peopleCardFill());
+    p.fillPath(shape, cardFill());
 }
 
 } // namespace wl

@@ -49,7 +49,7 @@ void PasswordsRow::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 16, 16);
-    p.fillPath(shape, peopleCardFill());
+    p.fillPath(shape, cardFill());
 }
 
 } // namespace wl

@@ -332,7 +332,7 @@ void PeopleView::refresh()
     // What each part shows; a part shows a change in the widgets it has.
     std::vector<QWidget*> order;
     if (layout_.emptyNote && !emptyNote_) {
-        emptyNote_ = new RoundedPanel(peopleCardFill(), 16, column_);
+        emptyNote_ = new RoundedPanel(cardFill(), 16, column_);
         emptyNote_->setObjectName(QStringLiteral("emptyNote"));
         auto* noteLayout = new QVBoxLayout(emptyNote_);
         noteLayout->setContentsMargins(16, 16, 16, 16);

@@ -375,7 +375,7 @@ void PersonCard::paintEvent(QPaintEvent*)
     const QRectF area = QRectF(rect());
     QPainterPath shape;
     shape.addRoundedRect(area, 16, 16);
-    p.fillPath(shape, asking ? askingFill() : peopleCardFill());
+    p.fillPath(shape, asking ? askingFill() : cardFill());
     if (asking) {
         QPainterPath edge;
         edge.addRoundedRect(area.adjusted(0.75, 0.75, -0.75, -0.75), 15.25, 15.25);

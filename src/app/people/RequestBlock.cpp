@@ -179,7 +179,7 @@ QWidget* RequestBlock::makeText()
     if (model_.replied) {
         // A long reply is cut on one line; the whole of it is the line's tooltip.
         auto* replied =
-            symbolLabel(Symbol::replyArrow, *model_.replied, TextStyle::caption, peopleAccent(), -1, holder, true);
+            symbolLabel(Symbol::replyArrow, *model_.replied, TextStyle::caption, accent(), -1, holder, true);
         replied->setObjectName(QStringLiteral("repliedText"));
         stack->addWidget(replied);
     }
@@ -188,16 +188,16 @@ QWidget* RequestBlock::makeText()
 
 QWidget* RequestBlock::makePasswordBlock()
 {
-    auto* block = new RoundedPanel(peopleAccentFill(), 12, this);
+    auto* block = new RoundedPanel(accentFill(), 12, this);
     block->setObjectName(QStringLiteral("passwordBlock"));
-    block->setOutline(withOpacity(peopleAccent(), 0.45), 1);
+    block->setOutline(withOpacity(accent(), 0.45), 1);
     auto* stack = new QVBoxLayout(block);
     stack->setContentsMargins(12, 12, 12, 12);
     stack->setSpacing(10);
 
     auto* status = new QHBoxLayout;
     status->setSpacing(10);
-    auto* shield = new SymbolView(Symbol::lockShield, peopleAccent(), 22, block);
+    auto* shield = new SymbolView(Symbol::lockShield, accent(), 22, block);
     shield->setAccessibleName(QString());
     status->addWidget(shield, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
@@ -219,7 +219,7 @@ QWidget* RequestBlock::makePasswordBlock()
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(8);
-        const QColor colour = line.opened ? peopleAccent() : primaryText();
+        const QColor colour = line.opened ? accent() : primaryText();
         layout->addWidget(symbolLabel(line.opened ? Symbol::checkmarkSeal : Symbol::key, line.text, TextStyle::callout,
                                       colour, QFont::Medium, row),
                           1);
@@ -236,7 +236,7 @@ QWidget* RequestBlock::makePasswordBlock()
         stack->addWidget(row);
     }
 
-    auto* send = new PillButton(QString::fromStdString(model_.sendTitle), peopleAccent(), peopleDeepFill(), block);
+    auto* send = new PillButton(QString::fromStdString(model_.sendTitle), accent(), peopleDeepFill(), block);
     send->setSymbol(Symbol::lock);
     send->setObjectName(QStringLiteral("sendPasswordButton"));
     connect(send, &QPushButton::clicked, this, [owner, request = model_.request] {
@@ -301,7 +301,7 @@ QWidget* RequestBlock::makeActionRow()
     done->setProperty("prominent", model_.opened);
     if (model_.opened) {
         done->setDefault(true);
-        styleSmallFilledButton(*done, peopleAccent(), peopleDeepFill());
+        styleSmallFilledButton(*done, accent(), peopleDeepFill());
     }
     QPointer<PeopleView> owner(&view_);
     connect(done, &QPushButton::clicked, this, [owner, request = model_.request] {

@@ -184,15 +184,12 @@ void colourSwatches()
         const QColor& colour;
     };
     const std::vector<Named> colours = {
-        {"helpAccent", helpAccent()},
-        {"helpAccentFill", helpAccentFill()},
-        {"helpCardFill", helpCardFill()},
-        {"peopleAccent", peopleAccent()},
-        {"peopleAccentFill", peopleAccentFill()},
+        {"accent", accent()},
+        {"accentFill", accentFill()},
+        {"cardFill", cardFill()},
         {"askingAccent", askingAccent()},
         {"askingFill", askingFill()},
         {"peopleBackground", peopleBackground()},
-        {"peopleCardFill", peopleCardFill()},
         {"peopleDeepFill", peopleDeepFill()},
     };
     QImage image(560, int(colours.size()) * 44 + 16, QImage::Format_RGB32);
