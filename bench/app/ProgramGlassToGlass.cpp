@@ -128,7 +128,8 @@ public:
         }
         showStill(*screen_, marker_);
         source_ = wl::ScreenVideoSource::create();
-        capturer_ = std::make_unique<wl::ScreenCapturer>(source_, std::make_unique<wl::X11ScreenSource>());
+        capturer_ = std::make_unique<wl::ScreenCapturer>(source_, std::make_unique<wl::X11ScreenSource>(),
+                                                         std::make_shared<wl::FramePool>());
         std::promise<void> started;
         capturer_->start(0, false, [&] { started.set_value(); });
         started.get_future().wait();

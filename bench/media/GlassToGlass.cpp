@@ -70,7 +70,7 @@ Result measure(int width, int height, const std::string& codec, int samples)
     screen.sync();
 
     auto source = wl::ScreenVideoSource::create();
-    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>());
+    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>(), std::make_shared<wl::FramePool>());
     capturer.frameRate = 30;
     std::promise<void> started;
     capturer.start(0, false, [&] { started.set_value(); });

@@ -16,6 +16,7 @@
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
+#include "media/FramePool.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/ShownText.h"
@@ -55,9 +56,10 @@ HostController::HostController(AppServices& services, Options options, QObject* 
                                                PairedHelpers::Options{options_.timers, options_.platform.defaults,
                                                                       options_.prompts, options_.platform.adminPrompt,
                                                                       options_.platform.info, options_.identity});
+    framePool_ = std::make_shared<FramePool>();
     session_ = std::make_unique<HostSession>(*helpRequests_,
                                              HostSession::Options{options_.timers, options_.prompts, options_.screens,
-                                                                  options_.platform, options_.identity});
+                                                                  framePool_, options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
         HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, options_.identity},
         HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions,

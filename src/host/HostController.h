@@ -32,6 +32,7 @@ namespace wl {
 class AppServices;
 class AskForHelpPanelController;
 class DeviceIdentity;
+class FramePool;
 class HelpRequestCenter;
 class HostHandshake;
 class HostSession;
@@ -142,6 +143,8 @@ private:
     std::unique_ptr<KeepAwake> keepAwake_;
     std::unique_ptr<AskForHelpPanelController> askForHelpPanel_;
     std::unique_ptr<HelpRequestCenter> helpRequests_;
+    // The screen capture's frame buffers: kept from one session to the next.
+    std::shared_ptr<FramePool> framePool_;
     std::unique_ptr<PairedHelpers> helpers_;
     std::unique_ptr<HostSession> session_;
     std::unique_ptr<HostHandshake> handshake_;

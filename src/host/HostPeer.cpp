@@ -118,22 +118,25 @@ struct HostPeer::Impl {
 
 std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                                          TimerFactory timers, const ScreenSources& screens,
-                                         std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
+                                         std::shared_ptr<FramePool> framePool, std::shared_ptr<SharedDisplay> shared,
+                                         const Defaults& defaults)
 {
-    std::shared_ptr<HostPeer> peer(
-        new HostPeer(std::move(signal), relays, std::move(timers), screens, std::move(shared), defaults));
+    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers), screens,
+                                                std::move(framePool), std::move(shared), defaults));
     peer->build(relays, defaults);
     return peer;
 }
 
 HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-                   const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
+                   const ScreenSources& screens, std::shared_ptr<FramePool> framePool,
+                   std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
     : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), shared_(std::move(shared)),
       media_(MediaSettings::read(defaults)), impl_(std::make_unique<Impl>())
 {
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays, defaults);
     impl_->videoSource = ScreenVideoSource::create();
-    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr, media_);
+    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr,
+                                                       std::move(framePool), media_);
     impl_->captureRate = impl_->capturer->frameRate.load();
 }
 

@@ -30,6 +30,7 @@
 
 namespace wl {
 
+class FramePool;
 class SharedDisplay;
 class SignalTransport;
 struct StatsReading;
@@ -45,11 +46,13 @@ public:
 
     // Builds the peer connection at once; nothing is sent until an offer is applied.
     // timers: the failure grace and the statistics; screens: the screen the capture
-    // reads; shared: the display the capture starts on; defaults: the settings, read
-    // once here (WebRTC's and the capture's threads read none).
+    // reads; framePool: where the capture's frame buffers come from (required); shared:
+    // the display the capture starts on; defaults: the settings, read once here (WebRTC's
+    // and the capture's threads read none).
     static std::shared_ptr<HostPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                                           TimerFactory timers, const ScreenSources& screens,
-                                          std::shared_ptr<SharedDisplay> shared, const Defaults& defaults);
+                                          std::shared_ptr<FramePool> framePool, std::shared_ptr<SharedDisplay> shared,
+                                          const Defaults& defaults);
     ~HostPeer() override;
 
     std::function<void()> onEnded;
@@ -98,7 +101,8 @@ public:
 private:
     struct Impl;
     HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-             const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared, const Defaults& defaults);
+             const ScreenSources& screens, std::shared_ptr<FramePool> framePool, std::shared_ptr<SharedDisplay> shared,
+             const Defaults& defaults);
     void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void answerOffer();
     void finishAnswer(const std::string& sdp);

@@ -157,7 +157,8 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
     }
 
     QPointer<HostSession> self(this);
-    peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens, shared_, *options_.platform.defaults);
+    peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens, options_.framePool, shared_,
+                           *options_.platform.defaults);
     peer_->signAnswer = [self, attempt,
                          identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return self ? signAnswer(sdp, attempt, *identity) : std::nullopt;

@@ -27,6 +27,7 @@
 namespace wl {
 
 class CursorWatcher;
+class FramePool;
 class GuideOverlayController;
 class HelpRequestCenter;
 class HostPeer;
@@ -47,6 +48,7 @@ public:
         TimerFactory timers; // its own timers and the peer's
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         ScreenSources screens; // the screen the session shares
+        std::shared_ptr<FramePool> framePool; // the capture's frame buffers, kept across sessions
         Platform platform; // the displays, input, cursor and permissions it works with
         std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
     };

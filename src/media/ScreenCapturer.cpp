@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -77,9 +78,14 @@ struct ScreenCapturer::Grabbing {
 };
 
 ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                               MediaSettings settings)
-    : source_(std::move(source)), settings_(settings), grabbing_(std::make_unique<Grabbing>())
+                               std::shared_ptr<FramePool> framePool, MediaSettings settings)
+    : source_(std::move(source)), framePool_(std::move(framePool)), settings_(settings),
+      grabbing_(std::make_unique<Grabbing>())
 {
+    if (!framePool_) {
+        Log::line("Wickerlane: the screen capture was made without a frame pool");
+        std::abort();
+    }
     grabbing_->screen = std::move(screen);
     thread_ = std::thread([this] { run(); });
 }
@@ -437,7 +443,7 @@ void ScreenCapturer::captureFrame()
         width = configuration->width;
         height = configuration->height;
     }
-    auto buffer = webrtc::I420Buffer::Create(width, height);
+    auto buffer = framePool_->i420(width, height);
     libyuv::ARGBToJ420(argb, argbStride, buffer->MutableDataY(), buffer->StrideY(), buffer->MutableDataU(),
                        buffer->StrideU(), buffer->MutableDataV(), buffer->StrideV(), width, height);
     webrtc::VideoFrame frame = webrtc::VideoFrame::Builder()

@@ -11,6 +11,7 @@
 // Every member may be called from any thread. Completions run on the capture thread;
 // callers that touch controllers hop to their own thread.
 
+#include "media/FramePool.h"
 #include "media/MediaSettings.h"
 #include "media/ScreenVideoSource.h"
 #include "platform/ScreenSource.h"
@@ -51,11 +52,12 @@ public:
     // A running capture. The host takes it out of the capturer and hands it to stop().
     class Stream;
 
-    // Takes the source to feed and the screen to read (used on the capture thread only;
-    // without one every start fails) and the settings read on the main thread (WLMaxWidth);
-    // makes the capture thread. Cannot fail.
+    // Takes the source to feed, the screen to read (used on the capture thread only;
+    // without one every start fails), the pool the frames' buffers come from (required: a
+    // null one is logged and ends the process) and the settings read on the main thread
+    // (WLMaxWidth); makes the capture thread.
     ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                   MediaSettings settings = {});
+                   std::shared_ptr<FramePool> framePool, MediaSettings settings = {});
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -144,6 +146,7 @@ private:
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
+    const std::shared_ptr<FramePool> framePool_;
     const MediaSettings settings_;
     std::unique_ptr<Grabbing> grabbing_; // capture-thread only
 

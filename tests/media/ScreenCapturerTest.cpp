@@ -59,7 +59,7 @@ protected:
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
         asSource()->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
-        capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>());
+        capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool);
     }
     void TearDown() override
     {
@@ -72,6 +72,7 @@ protected:
 
     XScreen screen;
     rtc::scoped_refptr<wl::ScreenVideoSource> source;
+    std::shared_ptr<wl::FramePool> framePool = std::make_shared<wl::FramePool>();
     FrameSink sink;
     std::unique_ptr<wl::ScreenCapturer> capturer;
 };
@@ -178,7 +179,8 @@ TEST_F(ScreenCapturerTest, MaxWidthScalesTheCapture)
 {
     wl::MediaSettings settings;
     settings.maxWidth = 960;
-    capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), settings);
+    capturer =
+        std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool, settings);
     startAndWait(*capturer, 0, false);
     ASSERT_TRUE(capturer->captureSize());
     EXPECT_EQ(capturer->captureSize()->width, 960);
