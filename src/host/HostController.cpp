@@ -28,9 +28,12 @@
 
 namespace wl {
 
-HostController::HostController(AppServices& services, QObject* parent) : HostController(services, Options(), parent) { }
+HostController::HostController(AppServices& services, MediaEngine& engine, QObject* parent)
+    : HostController(services, engine, Options(), parent)
+{
+}
 
-HostController::HostController(AppServices& services, Options options, QObject* parent)
+HostController::HostController(AppServices& services, MediaEngine& engine, Options options, QObject* parent)
     : QObject(parent), services_(services), options_(std::move(options)), messenger_(*services.messenger),
       passwords_(*services.passwords)
 {
@@ -55,11 +58,11 @@ HostController::HostController(AppServices& services, Options options, QObject* 
                                                PairedHelpers::Options{options_.timers, options_.platform.defaults,
                                                                       options_.prompts, options_.platform.adminPrompt,
                                                                       options_.platform.info, options_.identity});
-    session_ = std::make_unique<HostSession>(*helpRequests_,
+    session_ = std::make_unique<HostSession>(*helpRequests_, engine,
                                              HostSession::Options{options_.timers, options_.prompts, options_.screens,
                                                                   options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
-        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, options_.identity},
+        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, engine, options_.identity},
         HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions,
                                options_.platform.defaults});
 

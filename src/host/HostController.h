@@ -29,6 +29,8 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class AppServices;
 class AskForHelpPanelController;
 class DeviceIdentity;
@@ -74,8 +76,9 @@ public:
     static constexpr const char* kToldNoScreenRecordingKey = "WLToldHelpersNoScreenRecording";
     static constexpr std::chrono::milliseconds kPermissionInterval{60000};
 
-    explicit HostController(AppServices& services, QObject* parent = nullptr);
-    HostController(AppServices& services, Options options, QObject* parent = nullptr);
+    // engine: the program's media engine, which its sessions and picture links use.
+    HostController(AppServices& services, MediaEngine& engine, QObject* parent = nullptr);
+    HostController(AppServices& services, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~HostController() override;
 
     // ---- published state ----

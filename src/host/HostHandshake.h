@@ -32,6 +32,7 @@ class DeviceIdentity;
 class HostSession;
 class PairedHelpers;
 class Prompts;
+class MediaEngine;
 class RelayLink;
 class SignalTransport;
 
@@ -57,6 +58,7 @@ public:
         PairedHelpers& helpers;
         HostSession& session;
         HelpRequestCenter& helpRequests;
+        MediaEngine& engine; // the picture link's
         std::shared_ptr<DeviceIdentity> identity; // the device this host proves to be
     };
     struct Options {

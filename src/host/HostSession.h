@@ -23,6 +23,8 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class CursorWatcher;
 class GuideOverlayController;
 class HelpRequestCenter;
@@ -48,7 +50,8 @@ public:
         std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
     };
 
-    HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent = nullptr);
+    // engine: the media of its peers, and the host's audio device.
+    HostSession(HelpRequestCenter& helpRequests, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~HostSession() override;
 
     // The helper's full name while a session runs.
@@ -98,6 +101,7 @@ Q_SIGNALS:
     void changed();
 
 private:
+    bool microphoneOn() const;
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
     mutable std::shared_ptr<Prompts> dismissing_;
@@ -109,6 +113,7 @@ private:
     void requestEnd(SessionEnd reason);
 
     HelpRequestCenter& helpRequests_;
+    MediaEngine& engine_;
     Options options_;
     std::optional<std::string> helperName_;
     std::shared_ptr<HostPeer> peer_;

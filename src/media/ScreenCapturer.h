@@ -13,6 +13,7 @@
 
 #include "media/MediaSettings.h"
 #include "media/ScreenVideoSource.h"
+#include "media/VideoFeedback.h"
 #include "platform/ScreenSource.h"
 
 #include <atomic>
@@ -52,10 +53,11 @@ public:
     class Stream;
 
     // Takes the source to feed and the screen to read (used on the capture thread only;
-    // without one every start fails) and the settings read on the main thread (WLMaxWidth);
-    // makes the capture thread. Cannot fail.
+    // without one every start fails), the feedback it shares with the session's encoders,
+    // and the settings read on the main thread (WLMaxWidth); makes the capture thread.
+    // Cannot fail.
     ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                   MediaSettings settings = {});
+                   std::shared_ptr<VideoFeedback> feedback, MediaSettings settings = {});
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -144,6 +146,7 @@ private:
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
+    const std::shared_ptr<VideoFeedback> feedback_;
     const MediaSettings settings_;
     std::unique_ptr<Grabbing> grabbing_; // capture-thread only
 

@@ -28,7 +28,8 @@ wl::test::AudioStats waitForAudio(wl::test::LoopbackPeers& peers, webrtc::PeerCo
 
 TEST(AudioPeers, AudioFlowsBothWaysWithoutTheLibrarysProcessing)
 {
-    wl::test::LoopbackPeers peers(wl::ScreenVideoSource::create());
+    wl::test::LoopbackPeers peers(wl::test::noisyEngine(), wl::ScreenVideoSource::create(),
+                                  std::make_shared<wl::VideoFeedback>());
     peers.withAudio = true;
     ASSERT_TRUE(peers.connect());
 
