@@ -25,6 +25,10 @@ struct SharedAudioModule::State final : webrtc::AudioTransport {
     rtc::scoped_refptr<webrtc::AudioDeviceModule> device;
     std::mutex control; // serialises the handles' start, stop and registration
     bool callbackRegistered = false; // under control
+    // Whether the shared module has initialised the device (under control). The device's
+    // own Initialized() is no guide: WebRTC's test device, for one, always answers true,
+    // and only its Init() starts the task that records and plays.
+    bool deviceInitialized = false;
     std::mutex delivery; // held while a transport is called, and for entries
     std::vector<Entry> entries; // in the order the handles were made
 
@@ -153,7 +157,12 @@ public:
     {
         std::lock_guard control(state_->control);
         initialized_ = true;
-        return device_.Initialized() ? 0 : device_.Init();
+        if (state_->deviceInitialized)
+            return 0;
+        if (device_.Init() != 0)
+            return -1;
+        state_->deviceInitialized = true;
+        return 0;
     }
     int32_t Terminate() override
     {
@@ -315,7 +324,7 @@ SharedAudioModule::~SharedAudioModule()
         device.StopRecording();
     if (state_->callbackRegistered)
         device.RegisterAudioCallback(nullptr);
-    if (device.Initialized())
+    if (state_->deviceInitialized)
         device.Terminate();
 }
 
