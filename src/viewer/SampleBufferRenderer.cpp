@@ -169,23 +169,41 @@ void SampleBufferRenderer::renderFrame(const webrtc::VideoFrame& frame)
         return;
     }
     const QSize size(frame.width(), frame.height());
-    bool sizeChanged = false;
+    bool post = false;
     {
         std::lock_guard guard(lock_);
         ++counters_.framesShown;
-        sizeChanged = size != counters_.lastSize;
         counters_.lastSize = size;
+        // A picture still waiting for the main thread is replaced: one call is posted
+        // per picture taken, whatever the decoder delivers in between.
+        post = !waiting_;
+        waiting_ = std::make_unique<Waiting>(Waiting{std::move(picture), size});
     }
+    if (!post)
+        return;
     QPointer<SampleBufferRenderer> self(this);
-    postToMainThread([self, picture = std::move(picture), size, sizeChanged]() mutable {
-        if (!self)
-            return;
-        if (sizeChanged)
-            if (auto report = self->onSize)
-                report(size);
-        if (self->layer_)
-            self->layer_->enqueue(std::move(picture), size);
+    postToMainThread([self] {
+        if (self)
+            self->showWaiting();
     });
+}
+
+void SampleBufferRenderer::showWaiting()
+{
+    std::unique_ptr<Waiting> waiting;
+    {
+        std::lock_guard guard(lock_);
+        waiting = std::move(waiting_);
+    }
+    if (!waiting)
+        return;
+    if (waiting->size != shownSize_) {
+        shownSize_ = waiting->size;
+        if (auto report = onSize)
+            report(waiting->size);
+    }
+    if (layer_)
+        layer_->enqueue(std::move(waiting->picture), waiting->size);
 }
 
 } // namespace wl

@@ -5,16 +5,19 @@
 // range unless the frame names its own matrix and range), at the size the display layer
 // shows it when that is smaller (scaled in the same pass, so the main thread only copies
 // it to the screen), counted, and handed to the main thread, where it is enqueued on the
-// display layer and shown at once. A change of the picture's size is reported (onSize)
-// before the first picture of that size is enqueued.
+// display layer and shown at once. Only the newest picture waits for the main thread: one
+// that comes while another still waits replaces it (a busy main thread skips pictures
+// instead of queueing them). A change of the picture's size is reported (onSize) before
+// the first picture of that size is enqueued.
 //
-// The counters and the last size are written on the decoding thread under a private
-// lock; the session's status tick reads a copy of them (counters()). The renderer is
+// The counters, the last size and the waiting picture are written on the decoding
+// thread under a private lock; the session's status tick reads a copy of them (counters()). The renderer is
 // made on the main thread and lives as long as its peer; the display layer is a widget
 // that the remote-screen view takes in.
 
 #include "viewer/FrameLayer.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QSize>
@@ -60,12 +63,20 @@ public:
 private:
     struct Converter;
     struct Sink;
+    // Main thread: enqueues the waiting picture, if one still waits.
+    void showWaiting();
     QPointer<FrameLayer> layer_;
     std::shared_ptr<const ShowArea> area_; // the layer's, for the decoding thread
     std::unique_ptr<Converter> converter_;
     std::unique_ptr<Sink> sink_;
-    mutable std::mutex lock_; // guards counters_
+    mutable std::mutex lock_; // guards counters_ and waiting_
     Counters counters_;
+    struct Waiting {
+        QImage picture;
+        QSize size;
+    };
+    std::unique_ptr<Waiting> waiting_; // converted, not yet taken by the main thread
+    QSize shownSize_{0, 0}; // main thread: the size of the last picture enqueued
 };
 
 } // namespace wl

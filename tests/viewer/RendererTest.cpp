@@ -141,6 +141,28 @@ TEST(Renderer, FramesItCannotShowAreOnlyCounted)
     EXPECT_EQ(renderer.counters().framesUnsupported, 1);
 }
 
+// A main thread that is busy while frames keep coming finds only the newest picture
+// waiting: the pictures in between are skipped, not queued (each 1080p picture is 8 MB).
+TEST(Renderer, OnlyTheNewestPictureWaitsForTheMainThread)
+{
+    SampleBufferRenderer renderer;
+    std::vector<QSize> sizes;
+    renderer.onSize = [&](QSize size) { sizes.push_back(size); };
+    // The decoder delivers 40 frames while the main thread does not run its events.
+    std::thread decoder([&] {
+        for (int i = 0; i < 39; ++i)
+            renderer.renderFrame(frameOf(flat420(64, 32, 16 + i, 128, 128)));
+        renderer.renderFrame(frameOf(flat420(32, 16, 255, 128, 128)));
+    });
+    decoder.join();
+    processEventsFor(50);
+    EXPECT_EQ(renderer.displayLayer()->enqueued(), 1);
+    EXPECT_TRUE(near(renderer.displayLayer()->picture().pixelColor(5, 5), QColor(255, 255, 255), 1))
+        << "the last frame is the one shown";
+    EXPECT_EQ(sizes, std::vector<QSize>{QSize(32, 16)}) << "only the size of what is shown";
+    EXPECT_EQ(renderer.counters().framesShown, 40);
+}
+
 TEST(Renderer, ThePictureIsFittedAndLetterboxed)
 {
     SampleBufferRenderer renderer;
