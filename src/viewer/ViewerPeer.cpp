@@ -1,5 +1,6 @@
 #include "viewer/ViewerPeer.h"
 
+#include "media/DecodedPictureSink.h"
 #include "media/MediaEngine.h"
 #include "media/PeerFactory.h"
 #include "media/StallWatch.h"
@@ -43,6 +44,7 @@ struct ViewerPeer::Impl {
     std::unique_ptr<ConnectionFailureGrace> failureGrace;
     std::shared_ptr<DataChannelLink> guideChannel;
     rtc::scoped_refptr<webrtc::VideoTrackInterface> remoteVideoTrack;
+    std::unique_ptr<DecodedPictureSink> pictures; // on remoteVideoTrack, into the renderer
     rtc::scoped_refptr<webrtc::AudioTrackInterface> remoteAudioTrack;
     rtc::scoped_refptr<webrtc::AudioTrackInterface> voiceTrack;
     StallWatch stallWatch;
@@ -66,6 +68,8 @@ ViewerPeer::ViewerPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> sig
       renderer_(std::make_shared<SampleBufferRenderer>())
 {
     impl_->factory = engine.sessionFactory(media_);
+    impl_->pictures = std::make_unique<DecodedPictureSink>(
+        [renderer = renderer_](const DecodedPicture& picture) { renderer->renderPicture(picture); });
     impl_->stallWatch.framesDecoded = -1;
     impl_->stallWatch.lastRequest = -1e18;
 }
@@ -91,7 +95,7 @@ void ViewerPeer::build(const std::vector<ICEServer>& relays, const Defaults& def
 ViewerPeer::~ViewerPeer()
 {
     if (impl_->remoteVideoTrack)
-        impl_->remoteVideoTrack->RemoveSink(renderer_->sink());
+        impl_->remoteVideoTrack->RemoveSink(impl_->pictures.get());
     if (impl_->link)
         impl_->link->close();
 }
@@ -161,7 +165,7 @@ void ViewerPeer::start()
         if (track && track->kind() == webrtc::MediaStreamTrackInterface::kVideoKind) {
             impl_->remoteVideoTrack =
                 rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
-            impl_->remoteVideoTrack->AddOrUpdateSink(renderer_->sink(), rtc::VideoSinkWants());
+            impl_->remoteVideoTrack->AddOrUpdateSink(impl_->pictures.get(), rtc::VideoSinkWants());
         }
     }
 
@@ -441,7 +445,7 @@ void ViewerPeer::close(std::optional<SessionEvent> goodbye)
     }
     impl_->stallTimer.reset();
     if (impl_->remoteVideoTrack) {
-        impl_->remoteVideoTrack->RemoveSink(renderer_->sink());
+        impl_->remoteVideoTrack->RemoveSink(impl_->pictures.get());
         impl_->remoteVideoTrack = nullptr;
     }
     if (impl_->voiceTrack) {
