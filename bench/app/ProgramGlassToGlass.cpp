@@ -17,7 +17,7 @@
 #include "ServiceProcess.h"
 #include "XScreen.h"
 
-#include "media/PeerConnectionFactory.h"
+#include "TestMediaEngine.h"
 #include "media/ScreenCapturer.h"
 #include "media/SenderEncodings.h"
 #include "platform/Defaults.h"
@@ -129,11 +129,11 @@ public:
         showStill(*screen_, marker_);
         source_ = wl::ScreenVideoSource::create();
         capturer_ = std::make_unique<wl::ScreenCapturer>(source_, std::make_unique<wl::X11ScreenSource>(),
-                                                         std::make_shared<wl::FramePool>());
+                                                         std::make_shared<wl::FramePool>(), feedback_);
         std::promise<void> started;
         capturer_->start(0, false, [&] { started.set_value(); });
         started.get_future().wait();
-        peers_ = std::make_unique<wl::test::LoopbackPeers>(source_, "H265");
+        peers_ = std::make_unique<wl::test::LoopbackPeers>(wl::test::loopbackEngine(), source_, feedback_, "H265");
         if (!peers_->connect()) {
             std::fprintf(stderr, "library side: the peers did not connect\n");
             return;
@@ -204,6 +204,7 @@ private:
     const Marker marker_;
     std::unique_ptr<wl::test::XScreen> screen_;
     rtc::scoped_refptr<wl::ScreenVideoSource> source_;
+    std::shared_ptr<wl::VideoFeedback> feedback_ = std::make_shared<wl::VideoFeedback>();
     std::unique_ptr<wl::ScreenCapturer> capturer_;
     std::unique_ptr<wl::test::LoopbackPeers> peers_;
     bool ready_ = false;
@@ -436,11 +437,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 120;
-    wl::MediaSettings loopbackOnly; // nothing leaves the machine
-    loopbackOnly.loopbackOnly = true;
     wl::Log::setSink([](const std::string&) {});
-    if (!wl::makePeerConnectionFactory(loopbackOnly))
-        return 1;
+    wl::test::loopbackEngine(); // nothing leaves the machine
     std::printf("glass to glass, %d changes per size and side in turns of 20, 30 fps capture, H.265, everything on "
                 "127.0.0.1\n",
                 samples);

@@ -15,7 +15,7 @@
 #include "ServiceProcess.h"
 #include "XInputProbe.h"
 
-#include "media/PeerConnectionFactory.h"
+#include "TestMediaEngine.h"
 #include "media/ScreenVideoSource.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -45,7 +45,8 @@ using wl::bench::figuresOf;
 // an ordered data channel between two peer connections of this process.
 Figures dataChannelRoundTrip(int samples)
 {
-    wl::test::LoopbackPeers peers(wl::ScreenVideoSource::create());
+    wl::test::LoopbackPeers peers(wl::test::loopbackEngine(), wl::ScreenVideoSource::create(),
+                                  std::make_shared<wl::VideoFeedback>());
     peers.withDataChannel = true;
     if (!peers.connect()) {
         std::fprintf(stderr, "reference: the peers did not connect\n");
@@ -198,11 +199,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::clamp(std::atoi(argv[1]), 20, 2000) : 200;
-    wl::MediaSettings loopbackOnly; // nothing leaves the machine
-    loopbackOnly.loopbackOnly = true;
     wl::Log::setSink([](const std::string&) {});
-    if (!wl::makePeerConnectionFactory(loopbackOnly))
-        return 1;
+    wl::test::loopbackEngine(); // nothing leaves the machine
     std::printf("input latency, %d mouse moves, take-over mode, everything on 127.0.0.1\n", samples);
     const Figures reference = dataChannelRoundTrip(samples);
     bool ok = false;

@@ -5,7 +5,7 @@
 // connection. Prints both rates and their ratio; exits non-zero when a run fails or
 // the ratio is below 0.7.
 #include "mail/FileLinkPeer.h"
-#include "media/PeerConnectionFactory.h"
+#include "TestMediaEngine.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "signalling/PeerLink.h"
@@ -83,10 +83,10 @@ std::optional<double> fileLinkRound(const wl::Defaults& defaults, const std::vec
     auto toCollector = std::make_shared<PipeEnd>();
     QElapsedTimer clock;
     clock.start();
-    auto serve = std::make_unique<wl::FileLinkPeer>(wl::FileLinkPeer::Role::serve, toCollector,
-                                                    std::vector<wl::ICEServer>{}, defaults, pictures);
-    auto collect = std::make_unique<wl::FileLinkPeer>(wl::FileLinkPeer::Role::collect, toServer,
-                                                      std::vector<wl::ICEServer>{}, defaults);
+    auto serve = std::make_unique<wl::FileLinkPeer>(wl::test::loopbackEngine(), wl::FileLinkPeer::Role::serve,
+                                                    toCollector, std::vector<wl::ICEServer>{}, defaults, pictures);
+    auto collect = std::make_unique<wl::FileLinkPeer>(wl::test::loopbackEngine(), wl::FileLinkPeer::Role::collect,
+                                                      toServer, std::vector<wl::ICEServer>{}, defaults);
     serve->signAnswer = [](const std::string&) { return std::optional<std::string>("signed"); };
     collect->signOffer = [](const std::string&) { return std::optional<std::string>("signed"); };
     toServer->deliver = [&](const wl::SignalMessage& message) {
@@ -123,7 +123,6 @@ std::optional<double> fileLinkRound(const wl::Defaults& defaults, const std::vec
 std::optional<double> plainChannelRound(const wl::Defaults& defaults, const std::vector<wl::TransferredFile>& pictures)
 {
     const auto configuration = wl::makeRTCConfiguration(defaults, {});
-    const auto media = wl::MediaSettings::read(defaults);
     std::unique_ptr<wl::PeerLink> sender, receiver;
     std::shared_ptr<wl::DataChannelLink> out, in;
     std::uint64_t total = 0;
@@ -148,8 +147,8 @@ std::optional<double> plainChannelRound(const wl::Defaults& defaults, const std:
         channel->events.message = [&](const std::string& bytes, bool) { got += bytes.size(); };
         in = channel;
     };
-    sender = std::make_unique<wl::PeerLink>(media, configuration, senderEvents);
-    receiver = std::make_unique<wl::PeerLink>(media, configuration, receiverEvents);
+    sender = std::make_unique<wl::PeerLink>(wl::test::loopbackEngine().dataFactory(), configuration, senderEvents);
+    receiver = std::make_unique<wl::PeerLink>(wl::test::loopbackEngine().dataFactory(), configuration, receiverEvents);
     out = sender->createDataChannel("plain", true);
     auto pump = [&] {
         while (file < pictures.size() && out->isOpen() && out->bufferedAmount() < kHighWater) {
@@ -203,10 +202,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     auto defaults = std::make_shared<wl::MemoryDefaults>();
     // Nothing leaves the machine: loopback candidates only, no STUN server.
-    defaults->setBool("WLLoopbackOnly", true);
     defaults->setStringList(wl::kSTUNServersKey, {});
     wl::Log::setSink([](const std::string&) {});
-    if (!wl::makePeerConnectionFactory(wl::MediaSettings::read(*defaults))) {
+    if (!wl::test::loopbackEngine().dataFactory()) {
         std::printf("picture fetch: FAILED (no peer-connection factory)\n");
         return 1;
     }

@@ -8,7 +8,7 @@
 #include "LoopbackPeers.h"
 #include "XScreen.h"
 
-#include "media/PeerConnectionFactory.h"
+#include "TestMediaEngine.h"
 #include "media/ScreenCapturer.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -70,7 +70,9 @@ Result measure(int width, int height, const std::string& codec, int samples)
     screen.sync();
 
     auto source = wl::ScreenVideoSource::create();
-    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>(), std::make_shared<wl::FramePool>());
+    auto feedback = std::make_shared<wl::VideoFeedback>();
+    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>(), std::make_shared<wl::FramePool>(),
+                                feedback);
     capturer.frameRate = 30;
     std::promise<void> started;
     capturer.start(0, false, [&] { started.set_value(); });
@@ -78,7 +80,7 @@ Result measure(int width, int height, const std::string& codec, int samples)
     if (!capturer.stream())
         failRun(run + "the screen capture did not start");
 
-    wl::test::LoopbackPeers peers(source, codec);
+    wl::test::LoopbackPeers peers(wl::test::loopbackEngine(), source, feedback, codec);
     if (!peers.connect())
         failRun(run + "the peers did not connect");
     std::mutex lock;
@@ -153,11 +155,8 @@ int main(int argc, char** argv)
     int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 60;
     // A second argument "720" measures 1280x720 only (quicker while tuning).
     bool onlyFirstSize = argc > 2 && std::string(argv[2]) == "720";
-    wl::MediaSettings loopbackOnly; // nothing leaves the machine
-    loopbackOnly.loopbackOnly = true;
     wl::bench::keepLogLines();
-    if (!wl::makePeerConnectionFactory(loopbackOnly))
-        wl::bench::failRun("could not make the peer-connection factory");
+    wl::test::loopbackEngine(); // nothing leaves the machine
     bool missedTarget = false;
     std::printf("glass to glass, %d changes per run, 30 fps capture, two peers on 127.0.0.1\n", samples);
     std::printf("%-10s %-11s %8s %8s %7s | %-10s %8s %8s | %7s %7s\n", "size", "ours", "p50 ms", "p95 ms", "missed",

@@ -2,6 +2,7 @@
 
 #include "identity/DeviceIdentity.h"
 #include "mail/MigrateMergedApps.h"
+#include "media/PulseAudioBackend.h"
 #include "platform/CursorImages.h"
 #include "platform/Defaults.h"
 #include "platform/Displays.h"
@@ -47,6 +48,14 @@ namespace wl {
 namespace {
 SingleInstance* runningCopy = nullptr; // the process's own, while it listens
 } // namespace
+
+MediaEngine::Options chooseMediaBackends(const Defaults& defaults)
+{
+    MediaEngine::Options options;
+    options.loopbackOnly = defaults.boolValue("WLLoopbackOnly");
+    options.audio = std::make_shared<PulseAudioBackend>();
+    return options;
+}
 
 Platform chooseDesktopBackends()
 {

@@ -5,6 +5,7 @@
 // names the interfaces. Tests choose their own fakes and
 // never call this.
 
+#include "media/MediaEngine.h"
 #include "platform/Platform.h"
 #include "platform/ScreenSource.h"
 #include "platform/Updater.h"
@@ -26,6 +27,10 @@ class Prompts;
 // settings), the Qt timers, and the rest: prompts, owner check (PAM), notifier,
 // displays, input, cursor, keyboard and the host's system services.
 Platform chooseDesktopBackends();
+
+// What the media engine is made with: the sound server of the audio devices (PulseAudio's,
+// from PULSE_SERVER or the user's session) and the settings' WLLoopbackOnly.
+MediaEngine::Options chooseMediaBackends(const Defaults& defaults);
 
 // Puts the program into the desktop's list of applications (or points the entry at this
 // copy), so that it can be opened again from there.

@@ -11,8 +11,6 @@
 #include "host/SessionBannerController.h"
 #include "identity/DeviceIdentity.h"
 #include "mail/PasswordsPanelController.h"
-#include "media/PeerConnectionFactory.h"
-#include "media/SessionAudioDevice.h"
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "platform/Prompts.h"
@@ -25,10 +23,8 @@
 
 namespace wl {
 
-WickerlaneApp::WickerlaneApp() : WickerlaneApp(Options{}) { }
-
-WickerlaneApp::WickerlaneApp(Options options)
-    : options_(std::move(options)), identity_(std::make_shared<DeviceIdentity>(options_.platform.keys))
+WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options)
+    : engine_(engine), options_(std::move(options)), identity_(std::make_shared<DeviceIdentity>(options_.platform.keys))
 {
     if (!options_.messenger.identity.deviceKey)
         options_.messenger.identity =
@@ -87,23 +83,17 @@ bool WickerlaneApp::start()
     if (!(options_.identityReadable ? options_.identityReadable()
                                     : identityReadableOrQuit(*identity_, *options_.platform.prompts)))
         return false;
-    // The one audio device WebRTC's factory is made with, when the first peer needs it.
-    if (options_.installAudioDevice)
-        options_.installAudioDevice();
-    else
-        factoryAudioDevice() = SessionAudioDevice::shared();
-
     services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
     HostController::Options hostOptions = options_.host;
     hostOptions.platform = options_.platform;
     hostOptions.identity = identity_;
     if (!hostOptions.screens)
         hostOptions.screens = makeDesktopScreenSource;
-    host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
+    host_ = std::make_unique<HostController>(*services_, engine_, std::move(hostOptions));
     ViewerController::Options viewerOptions = options_.viewer;
     viewerOptions.platform = options_.platform;
     viewerOptions.identity = identity_;
-    viewer_ = std::make_unique<ViewerController>(*services_, std::move(viewerOptions));
+    viewer_ = std::make_unique<ViewerController>(*services_, engine_, std::move(viewerOptions));
     installShellPanels(*services_->passwords, host_->askForHelpPanel(), options_.platform.timers);
     QPointer<HostController> host(host_.get());
     QPointer<ViewerController> viewer(viewer_.get());

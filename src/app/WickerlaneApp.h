@@ -2,11 +2,11 @@
 // The program's objects, made once at start-up in a fixed order and kept for the life
 // of the process: the services hub, the host controller, the viewer controller, the
 // updater, the main window and the tray icon with the host's menu. main() makes one
-// after choosing the platform backends; tests make one over their own fakes.
+// after choosing the platform backends and making the media engine; tests make one
+// over their own fakes.
 //
 // Start-up, in order: closing the last window leaves the program running; the former
-// helper program's things are brought over once; this computer's key is checked; the
-// audio device the peer-connection factory will use is set; the hub (messenger,
+// helper program's things are brought over once; this computer's key is checked; the hub (messenger,
 // password centre, My Macs), the host controller, then the viewer controller are made
 // (so the host's registrations come first in every list of the hub); the hub gets its
 // two questions; My Macs announces its roster; the messenger starts; the updater gets
@@ -28,6 +28,7 @@ namespace wl {
 
 class DeviceIdentity;
 class MainWindow;
+class MediaEngine;
 class MenuBarExtra;
 
 class WickerlaneApp {
@@ -45,10 +46,9 @@ public:
         ViewerController::Options viewer;
         // The first steps (the desktop's when empty): bringing over the former helper
         // program's things; whether this computer's key can be read (false: the user
-        // chose Quit); putting the shared audio device into the peer-connection factory.
+        // chose Quit).
         std::function<void()> migrate;
         std::function<bool()> identityReadable;
-        std::function<void()> installAudioDevice;
         // The updater for a feed and key (the desktop's feed updater when empty) and the
         // timers of its idle check (the platform's when empty).
         Updates::MakeUpdater makeUpdater;
@@ -58,8 +58,8 @@ public:
         std::function<void()> quit;
     };
 
-    WickerlaneApp();
-    explicit WickerlaneApp(Options options);
+    // engine: the program's media engine, which outlives it.
+    WickerlaneApp(MediaEngine& engine, Options options);
     ~WickerlaneApp();
 
     // The start-up sequence; false when the user chose to quit (an unreadable key).
@@ -86,6 +86,7 @@ public:
     MenuBarExtra* menuBarExtra() const { return menuBarExtra_.get(); }
 
 private:
+    MediaEngine& engine_;
     Options options_;
     std::shared_ptr<DeviceIdentity> identity_;
     std::unique_ptr<AppServices> services_;

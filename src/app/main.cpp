@@ -54,9 +54,10 @@ int main(int argc, char** argv)
     wl::WickerlaneApp::Options options;
     options.platform = wl::chooseDesktopBackends();
     settings = options.platform.defaults;
+    wl::MediaEngine media(wl::chooseMediaBackends(*settings));
     wl::refreshDesktopEntry();
     wl::applyDarkStyle(app);
-    wl::WickerlaneApp program(std::move(options));
+    wl::WickerlaneApp program(media, std::move(options));
     running = &program;
     if (!program.start())
         wl::quitNow(*settings);

@@ -16,7 +16,6 @@
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "mail/PasswordsPanelController.h"
-#include "media/FramePool.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/ShownText.h"
@@ -29,9 +28,12 @@
 
 namespace wl {
 
-HostController::HostController(AppServices& services, QObject* parent) : HostController(services, Options(), parent) { }
+HostController::HostController(AppServices& services, MediaEngine& engine, QObject* parent)
+    : HostController(services, engine, Options(), parent)
+{
+}
 
-HostController::HostController(AppServices& services, Options options, QObject* parent)
+HostController::HostController(AppServices& services, MediaEngine& engine, Options options, QObject* parent)
     : QObject(parent), services_(services), options_(std::move(options)), messenger_(*services.messenger),
       passwords_(*services.passwords)
 {
@@ -56,12 +58,11 @@ HostController::HostController(AppServices& services, Options options, QObject* 
                                                PairedHelpers::Options{options_.timers, options_.platform.defaults,
                                                                       options_.prompts, options_.platform.adminPrompt,
                                                                       options_.platform.info, options_.identity});
-    framePool_ = std::make_shared<FramePool>();
-    session_ = std::make_unique<HostSession>(*helpRequests_,
+    session_ = std::make_unique<HostSession>(*helpRequests_, engine,
                                              HostSession::Options{options_.timers, options_.prompts, options_.screens,
-                                                                  framePool_, options_.platform, options_.identity});
+                                                                  options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
-        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, options_.identity},
+        HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, engine, options_.identity},
         HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions,
                                options_.platform.defaults});
 

@@ -29,10 +29,11 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class AppServices;
 class AskForHelpPanelController;
 class DeviceIdentity;
-class FramePool;
 class HelpRequestCenter;
 class HostHandshake;
 class HostSession;
@@ -75,8 +76,9 @@ public:
     static constexpr const char* kToldNoScreenRecordingKey = "WLToldHelpersNoScreenRecording";
     static constexpr std::chrono::milliseconds kPermissionInterval{60000};
 
-    explicit HostController(AppServices& services, QObject* parent = nullptr);
-    HostController(AppServices& services, Options options, QObject* parent = nullptr);
+    // engine: the program's media engine, which its sessions and picture links use.
+    HostController(AppServices& services, MediaEngine& engine, QObject* parent = nullptr);
+    HostController(AppServices& services, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~HostController() override;
 
     // ---- published state ----
@@ -144,7 +146,6 @@ private:
     std::unique_ptr<AskForHelpPanelController> askForHelpPanel_;
     std::unique_ptr<HelpRequestCenter> helpRequests_;
     // The screen capture's frame buffers: kept from one session to the next.
-    std::shared_ptr<FramePool> framePool_;
     std::unique_ptr<PairedHelpers> helpers_;
     std::unique_ptr<HostSession> session_;
     std::unique_ptr<HostHandshake> handshake_;

@@ -35,6 +35,7 @@ class DeviceIdentity;
 class HostSession;
 class PairedHelpers;
 class Prompts;
+class MediaEngine;
 class RelayLink;
 class SignalTransport;
 
@@ -60,6 +61,7 @@ public:
         PairedHelpers& helpers;
         HostSession& session;
         HelpRequestCenter& helpRequests;
+        MediaEngine& engine; // the picture link's
         std::shared_ptr<DeviceIdentity> identity; // the device this host proves to be
     };
     struct Options {

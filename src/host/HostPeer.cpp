@@ -2,7 +2,9 @@
 
 #include "host/VideoAdaptation.h"
 
-#include "media/PeerConnectionFactory.h"
+#include "media/MediaEngine.h"
+#include "media/PeerFactory.h"
+#include "media/VideoFeedback.h"
 #include "media/ScreenCapturer.h"
 #include "media/ScreenVideoSource.h"
 #include "media/SenderEncodings.h"
@@ -107,6 +109,8 @@ struct HostPeer::Impl {
     std::unique_ptr<ConnectionFailureGrace> failureGrace;
     rtc::scoped_refptr<ScreenVideoSource> videoSource;
     std::unique_ptr<ScreenCapturer> capturer;
+    std::shared_ptr<VideoFeedback> feedback = std::make_shared<VideoFeedback>(); // the capture's and the encoders'
+    std::shared_ptr<PeerFactory> factory;
     std::unique_ptr<PeerLink> link;
     std::shared_ptr<DataChannelLink> guideChannel;
     rtc::scoped_refptr<webrtc::RtpSenderInterface> videoSender;
@@ -116,27 +120,28 @@ struct HostPeer::Impl {
     int captureRate = 30; // frames a second the capture runs at without a lower ceiling
 };
 
-std::shared_ptr<HostPeer> HostPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                         TimerFactory timers, const ScreenSources& screens,
-                                         std::shared_ptr<FramePool> framePool, std::shared_ptr<SharedDisplay> shared,
+std::shared_ptr<HostPeer> HostPeer::make(MediaEngine& engine, std::shared_ptr<SignalTransport> signal,
+                                         std::vector<ICEServer> relays, TimerFactory timers,
+                                         const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
                                          const Defaults& defaults)
 {
-    std::shared_ptr<HostPeer> peer(new HostPeer(std::move(signal), relays, std::move(timers), screens,
-                                                std::move(framePool), std::move(shared), defaults));
+    std::shared_ptr<HostPeer> peer(
+        new HostPeer(engine, std::move(signal), relays, std::move(timers), screens, std::move(shared), defaults));
     peer->build(relays, defaults);
     return peer;
 }
 
-HostPeer::HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-                   const ScreenSources& screens, std::shared_ptr<FramePool> framePool,
-                   std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
+HostPeer::HostPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
+                   TimerFactory timers, const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
+                   const Defaults& defaults)
     : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), shared_(std::move(shared)),
       media_(MediaSettings::read(defaults)), impl_(std::make_unique<Impl>())
 {
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays, defaults);
     impl_->videoSource = ScreenVideoSource::create();
     impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr,
-                                                       std::move(framePool), media_);
+                                                       engine.framePool(), impl_->feedback, media_);
+    impl_->factory = engine.sessionFactory(media_, impl_->feedback);
     impl_->captureRate = impl_->capturer->frameRate.load();
 }
 
@@ -197,7 +202,7 @@ void HostPeer::build(const std::vector<ICEServer>& relays, const Defaults& defau
     // the encoder sends less (measured: about 70 kbit/s of padding on a still screen).
     // A screen that doesn't change should cost nothing.
     configuration.screencast_min_bitrate = 0;
-    impl_->link = std::make_unique<PeerLink>(media_, configuration, std::move(events));
+    impl_->link = std::make_unique<PeerLink>(impl_->factory, configuration, std::move(events));
 }
 
 HostPeer::~HostPeer()
@@ -212,6 +217,11 @@ HostPeer::~HostPeer()
     // pages of every arena back to the system.
     if (auto* app = QCoreApplication::instance())
         QTimer::singleShot(kTrimAfterSessionMs, app, [] { malloc_trim(0); });
+}
+
+void HostPeer::requestKeyFrame()
+{
+    impl_->feedback->requestKeyFrame();
 }
 
 bool HostPeer::hasConnection() const
@@ -238,7 +248,7 @@ void HostPeer::answerOffer()
     if (stopped_ || !hasConnection())
         return;
     webrtc::PeerConnectionInterface* connection = impl_->link->connection();
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory(media_);
+    webrtc::PeerConnectionFactoryInterface* factory = impl_->factory->get();
     auto video = factory->CreateVideoTrack("screen0", impl_->videoSource.get());
     auto videoSender = connection->AddTrack(video, {"screen"});
     if (videoSender.ok())

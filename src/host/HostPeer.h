@@ -30,7 +30,7 @@
 
 namespace wl {
 
-class FramePool;
+class MediaEngine;
 class SharedDisplay;
 class SignalTransport;
 struct StatsReading;
@@ -46,12 +46,12 @@ public:
 
     // Builds the peer connection at once; nothing is sent until an offer is applied.
     // timers: the failure grace and the statistics; screens: the screen the capture
-    // reads; framePool: where the capture's frame buffers come from (required); shared:
-    // the display the capture starts on; defaults: the settings, read once here (WebRTC's
-    // and the capture's threads read none).
-    static std::shared_ptr<HostPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                          TimerFactory timers, const ScreenSources& screens,
-                                          std::shared_ptr<FramePool> framePool, std::shared_ptr<SharedDisplay> shared,
+    // reads; shared: the display the capture starts on; defaults: the settings, read
+    // once here (WebRTC's and the capture's threads read none). The engine makes the
+    // peer's own factory, whose encoders answer this peer's key-frame requests only.
+    static std::shared_ptr<HostPeer> make(MediaEngine& engine, std::shared_ptr<SignalTransport> signal,
+                                          std::vector<ICEServer> relays, TimerFactory timers,
+                                          const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
                                           const Defaults& defaults);
     ~HostPeer() override;
 
@@ -69,6 +69,8 @@ public:
     // One event as JSON text on the guide channel, when it is open.
     void send(const SessionEvent& event);
     void setShowsCursor(bool shows);
+    // The viewer asked for a full picture: the next frame of this session is a key frame.
+    void requestKeyFrame();
     // Moves the capture to another display.
     void switchDisplay(std::uint32_t displayId);
     // Ends the peer: the capture stops; with a goodbye event and an open channel the
@@ -100,8 +102,8 @@ public:
 
 private:
     struct Impl;
-    HostPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-             const ScreenSources& screens, std::shared_ptr<FramePool> framePool, std::shared_ptr<SharedDisplay> shared,
+    HostPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
+             TimerFactory timers, const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
              const Defaults& defaults);
     void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void answerOffer();

@@ -13,9 +13,7 @@
 #include "host/SessionBannerController.h"
 #include "host/SessionHistory.h"
 #include "host/SharedDisplay.h"
-#include "media/KeyFrameRequest.h"
-#include "media/SessionAudioDevice.h"
-#include "media/SystemAudioDevice.h"
+#include "media/MediaEngine.h"
 #include "platform/Displays.h"
 #include "platform/MainThread.h"
 #include "platform/Prompts.h"
@@ -41,15 +39,10 @@ std::string localText(SessionEnd reason, const std::string& helperName)
     return "stopped on this Mac";
 }
 
-bool microphoneOn()
-{
-    return SystemAudioDevice::shared().io().microphoneOn.load();
-}
-
 } // namespace
 
-HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent)
-    : QObject(parent), helpRequests_(helpRequests), options_(std::move(options)),
+HostSession::HostSession(HelpRequestCenter& helpRequests, MediaEngine& engine, Options options, QObject* parent)
+    : QObject(parent), helpRequests_(helpRequests), engine_(engine), options_(std::move(options)),
       shared_(std::make_shared<SharedDisplay>(options_.platform.displays))
 {
     assertMainThread("HostSession::HostSession");
@@ -151,13 +144,10 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
     setHelperName(fullName);
     overlay_->model.helperName = PairedHelpers::firstWord(fullName);
     shared_->set(options_.platform.displays->mainDisplayID());
-    {
-        auto device = SessionAudioDevice::shared();
-        device->setCurrentRole(SessionAudioDevice::Role::hosting);
-    }
+    engine_.setAudioRole(MediaEngine::AudioRole::hosting);
 
     QPointer<HostSession> self(this);
-    peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens, options_.framePool, shared_,
+    peer_ = HostPeer::make(engine_, transport, relays, options_.timers, options_.screens, shared_,
                            *options_.platform.defaults);
     peer_->signAnswer = [self, attempt,
                          identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
@@ -277,7 +267,10 @@ void HostSession::handleEvent(const SessionEvent& event)
         if (event.displayID)
             selectDisplay(*event.displayID);
         return;
-    case Kind::keyFrame: requestKeyFrame(); return;
+    case Kind::keyFrame:
+        if (peer_)
+            peer_->requestKeyFrame();
+        return;
     case Kind::mode:
     case Kind::localActivity:
     case Kind::notice:
@@ -472,13 +465,18 @@ void HostSession::sendCursorShape(const CursorShape& shape)
     peer_->send(event);
 }
 
+bool HostSession::microphoneOn() const
+{
+    return engine_.microphoneOn(MediaEngine::AudioRole::hosting);
+}
+
 void HostSession::toggleMicrophoneButton()
 {
     assertMainThread("HostSession::toggleMicrophoneButton");
     if (!peer_ && !microphoneOn())
         return;
     QPointer<HostSession> self(this);
-    SystemAudioDevice::shared().setMicrophone(!microphoneOn(), [self](MicrophoneResult result) {
+    engine_.setMicrophone(MediaEngine::AudioRole::hosting, !microphoneOn(), [self](MicrophoneResult result) {
         if (self)
             self->microphoneSwitched(result);
     });
@@ -488,7 +486,7 @@ void HostSession::turnMicrophoneOn()
 {
     assertMainThread("HostSession::turnMicrophoneOn");
     QPointer<HostSession> self(this);
-    SystemAudioDevice::shared().setMicrophone(true, [self](MicrophoneResult result) {
+    engine_.setMicrophone(MediaEngine::AudioRole::hosting, true, [self](MicrophoneResult result) {
         if (self)
             self->microphoneSwitched(result);
     });
@@ -540,7 +538,7 @@ void HostSession::stop(SessionEnd reason)
     pendingNotice_.reset();
     clicksGoThrough_ = false;
     if (microphoneOn())
-        SystemAudioDevice::shared().switchMicrophoneOff();
+        engine_.switchMicrophoneOff(MediaEngine::AudioRole::hosting);
     if (auto peer = std::move(peer_)) {
         peer_.reset();
         SessionEvent goodbye = SessionEvent::make(SessionEvent::Kind::end);

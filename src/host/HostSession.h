@@ -26,8 +26,9 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class CursorWatcher;
-class FramePool;
 class GuideOverlayController;
 class HelpRequestCenter;
 class HostPeer;
@@ -48,12 +49,12 @@ public:
         TimerFactory timers; // its own timers and the peer's
         Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
         ScreenSources screens; // the screen the session shares
-        std::shared_ptr<FramePool> framePool; // the capture's frame buffers, kept across sessions
         Platform platform; // the displays, input, cursor and permissions it works with
         std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
     };
 
-    HostSession(HelpRequestCenter& helpRequests, Options options, QObject* parent = nullptr);
+    // engine: the media of its peers, and the host's audio device.
+    HostSession(HelpRequestCenter& helpRequests, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~HostSession() override;
 
     // The helper's full name while a session runs.
@@ -103,6 +104,7 @@ Q_SIGNALS:
     void changed();
 
 private:
+    bool microphoneOn() const;
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
     mutable std::shared_ptr<Prompts> dismissing_;
@@ -114,6 +116,7 @@ private:
     void requestEnd(SessionEnd reason);
 
     HelpRequestCenter& helpRequests_;
+    MediaEngine& engine_;
     Options options_;
     std::optional<std::string> helperName_;
     std::shared_ptr<HostPeer> peer_;

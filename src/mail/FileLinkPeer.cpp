@@ -1,5 +1,6 @@
 #include "mail/FileLinkPeer.h"
 
+#include "media/MediaEngine.h"
 #include "platform/Log.h"
 #include "signalling/PeerLink.h"
 #include "signalling/SignalTransport.h"
@@ -29,8 +30,9 @@ struct FileLinkPeer::Impl {
     std::shared_ptr<DataChannelLink> channel;
 };
 
-FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                           const Defaults& defaults, std::vector<TransferredFile> files, QObject* parent)
+FileLinkPeer::FileLinkPeer(MediaEngine& engine, Role role, std::shared_ptr<SignalTransport> signal,
+                           std::vector<ICEServer> relays, const Defaults& defaults, std::vector<TransferredFile> files,
+                           QObject* parent)
     : QObject(parent), role_(role), signal_(std::move(signal)), files_(std::move(files)),
       impl_(std::make_unique<Impl>())
 {
@@ -52,7 +54,7 @@ FileLinkPeer::FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, s
         adoptChannel(std::move(incoming));
         channelOpened();
     };
-    impl_->link = std::make_unique<PeerLink>(MediaSettings::read(defaults), makeRTCConfiguration(defaults, relays),
+    impl_->link = std::make_unique<PeerLink>(engine.dataFactory(), makeRTCConfiguration(defaults, relays),
                                              std::move(events), "Wickerlane: file link: ");
 }
 

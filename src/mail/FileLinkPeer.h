@@ -34,6 +34,7 @@ class PeerConnectionInterface;
 namespace wl {
 
 class DataChannelLink;
+class MediaEngine;
 class SignalTransport;
 
 class FileLinkPeer : public QObject {
@@ -46,11 +47,11 @@ public:
     static constexpr std::size_t kChunkSize = 16384;
     static constexpr const char* kChannelLabel = "files";
 
-    // Builds the peer connection at once (the shared factory, the relays' configuration,
+    // Builds the peer connection at once (the engine's data factory, the relays' configuration,
     // the settings read from defaults now). When the factory cannot make one,
     // peerConnection() stays null and the link ends (onEnded) at the first start() or
     // applyOffer().
-    FileLinkPeer(Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
+    FileLinkPeer(MediaEngine& engine, Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                  const Defaults& defaults, std::vector<TransferredFile> files = {}, QObject* parent = nullptr);
     ~FileLinkPeer() override;
 

@@ -1,9 +1,5 @@
 #include "media/FfmpegVideoEncoder.h"
 
-#include "media/EncodedFrames.h"
-
-#include "media/KeyFrameRequest.h"
-#include "media/ScreenAtRest.h"
 #include "platform/Log.h"
 
 #include <api/video/encoded_image.h>
@@ -51,7 +47,8 @@ void quietLibav()
 
 } // namespace
 
-FfmpegVideoEncoder::FfmpegVideoEncoder(EncoderSettings settings) : settings_(std::move(settings))
+FfmpegVideoEncoder::FfmpegVideoEncoder(EncoderSettings settings, std::shared_ptr<VideoFeedback> feedback)
+    : settings_(std::move(settings)), feedback_(std::move(feedback))
 {
     quietLibav();
 }
@@ -186,7 +183,7 @@ int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame,
     if (!initialised_ || !callback_)
         return WEBRTC_VIDEO_CODEC_UNINITIALIZED;
 
-    bool key = takeKeyFrameRequest();
+    bool key = feedback_->takeKeyFrameRequest();
     if (frameTypes) {
         for (auto type : *frameTypes)
             key = key || type == webrtc::VideoFrameType::kVideoFrameKey;
@@ -201,7 +198,7 @@ int32_t FfmpegVideoEncoder::Encode(const webrtc::VideoFrame& frame,
         buffer = converted;
     }
 
-    const bool atRest = screenAtRest();
+    const bool atRest = feedback_->screenAtRest();
     framesSinceRest_ = atRest ? 0 : std::min(framesSinceRest_ + 1, INT_MAX / 2);
 
     bool reopen = !context_ || buffer->width() != width_ || buffer->height() != height_ || tenBitInput != tenBit_;
@@ -323,7 +320,7 @@ int FfmpegVideoEncoder::sendFrame(AVFrame* av, const webrtc::VideoFrame& source,
             info.codecSpecific.H264.base_layer_sync = false;
             info.codecSpecific.H264.idr_frame = keyFrame;
         }
-        countEncodedFrame(image.qp_);
+        feedback_->countEncodedFrame(image.qp_);
         auto delivered = callback_->OnEncodedImage(image, &info);
         if (delivered.error != webrtc::EncodedImageCallback::Result::OK)
             return WEBRTC_VIDEO_CODEC_ERROR;

@@ -1,12 +1,12 @@
 #pragma once
 // A WebRTC video encoder on a libavcodec software encoder (libx265, libx264), tuned
 // for live screen sharing: zero latency (one frame in, one frame out), no B-frames,
-// no scene cuts, key frames only on request (the receiver's, or the process-wide
-// key-frame flag), bitrate changes applied before the next frame.
+// no scene cuts, key frames only on request (the receiver's, or the session's
+// VideoFeedback), bitrate changes applied before the next frame.
 // H265Encoder and H264Encoder are its two configurations.
 //
 // Where a new bitrate reopens the codec (libx265), the frames of a picture at rest,
-// which the screen capture sends again now and then (ScreenAtRest), keep the running
+// which the screen capture sends again now and then (VideoFeedback::screenAtRest), keep the running
 // rate whatever the target: they cost a few hundred bytes at any rate, and a reopen
 // would send a full picture (at 1080p 50 to 300 kB) on a screen that doesn't move. They
 // don't count towards holdFrames either, and once the picture moves again any change of
@@ -14,12 +14,15 @@
 // frame rate WebRTC reports still counts the frames of the rest (two or three a second),
 // and a codec opened at that rate gives each frame many times its share.
 
+#include "media/VideoFeedback.h"
+
 #include <api/video_codecs/video_encoder.h>
 #include <modules/video_coding/include/video_codec_interface.h>
 
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 struct AVCodecContext;
@@ -59,7 +62,8 @@ struct EncoderSettings {
 
 class FfmpegVideoEncoder : public webrtc::VideoEncoder {
 public:
-    explicit FfmpegVideoEncoder(EncoderSettings settings);
+    // feedback: the session's (key-frame requests in, frames made out).
+    FfmpegVideoEncoder(EncoderSettings settings, std::shared_ptr<VideoFeedback> feedback);
     ~FfmpegVideoEncoder() override;
 
     int InitEncode(const webrtc::VideoCodec* codecSettings, const webrtc::VideoEncoder::Settings& settings) override;
@@ -80,6 +84,7 @@ private:
     int sendFrame(AVFrame* frame, const webrtc::VideoFrame& source, bool key);
 
     EncoderSettings settings_;
+    const std::shared_ptr<VideoFeedback> feedback_;
     webrtc::EncodedImageCallback* callback_ = nullptr;
     AVCodecContext* context_ = nullptr;
     AVPacket* packet_ = nullptr;

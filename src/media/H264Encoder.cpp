@@ -11,7 +11,7 @@ const char* H264Encoder::x264Params()
     return "repeat-headers=1:scenecut=0:bframes=0:keyint=infinite";
 }
 
-H264Encoder::H264Encoder()
+H264Encoder::H264Encoder(std::shared_ptr<VideoFeedback> feedback)
     : FfmpegVideoEncoder(EncoderSettings{"libx264",
                                          webrtc::kVideoCodecH264,
                                          {{"preset", "ultrafast"},
@@ -20,7 +20,8 @@ H264Encoder::H264Encoder()
                                           {"forced-idr", "1"},
                                           {"x264-params", x264Params()}},
                                          false,
-                                         0})
+                                         0},
+                         std::move(feedback))
 {
 }
 

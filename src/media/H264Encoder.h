@@ -9,9 +9,13 @@ namespace wl {
 
 class H264Encoder final : public FfmpegVideoEncoder {
 public:
-    H264Encoder();
+    // feedback: the session's; an encoder of its own (tests, benchmarks) gets one of its own.
+    explicit H264Encoder(std::shared_ptr<VideoFeedback> feedback = std::make_shared<VideoFeedback>());
     static bool isAvailable();
-    static std::unique_ptr<webrtc::VideoEncoder> create() { return std::make_unique<H264Encoder>(); }
+    static std::unique_ptr<webrtc::VideoEncoder> create(std::shared_ptr<VideoFeedback> feedback)
+    {
+        return std::make_unique<H264Encoder>(std::move(feedback));
+    }
     static const char* x264Params();
 };
 

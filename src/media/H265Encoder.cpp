@@ -67,7 +67,10 @@ const char* H265Encoder::x265Params()
     return "repeat-headers=1:scenecut=0:bframes=0:frame-threads=1:keyint=-1:sao=1:limit-sao=1:log-level=error";
 }
 
-H265Encoder::H265Encoder() : FfmpegVideoEncoder(h265Settings()) { }
+H265Encoder::H265Encoder(std::shared_ptr<VideoFeedback> feedback)
+    : FfmpegVideoEncoder(h265Settings(), std::move(feedback))
+{
+}
 
 bool H265Encoder::isAvailable()
 {

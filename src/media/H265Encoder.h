@@ -9,9 +9,13 @@ namespace wl {
 
 class H265Encoder final : public FfmpegVideoEncoder {
 public:
-    H265Encoder();
+    // feedback: the session's; an encoder of its own (tests, benchmarks) gets one of its own.
+    explicit H265Encoder(std::shared_ptr<VideoFeedback> feedback = std::make_shared<VideoFeedback>());
     static bool isAvailable();
-    static std::unique_ptr<webrtc::VideoEncoder> create() { return std::make_unique<H265Encoder>(); }
+    static std::unique_ptr<webrtc::VideoEncoder> create(std::shared_ptr<VideoFeedback> feedback)
+    {
+        return std::make_unique<H265Encoder>(std::move(feedback));
+    }
     // The libx265 settings, also used by the benchmark's command-line reference.
     static const char* x265Params();
 };

@@ -7,7 +7,6 @@ namespace wl {
 MediaSettings MediaSettings::read(const Defaults& defaults)
 {
     MediaSettings settings;
-    settings.loopbackOnly = defaults.boolValue("WLLoopbackOnly");
     settings.h265 = !defaults.boolValue("WLDisableH265");
     settings.tenBit = !defaults.boolValue("WLDisable10Bit");
     settings.maxWidth = defaults.number("WLMaxWidth").value_or(0);

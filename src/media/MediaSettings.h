@@ -7,7 +7,6 @@ namespace wl {
 class Defaults;
 
 struct MediaSettings {
-    bool loopbackOnly = false; // WLLoopbackOnly: WebRTC gathers on 127.0.0.1 only
     bool h265 = true; // not WLDisableH265
     bool tenBit = true; // not WLDisable10Bit
     double maxWidth = 0; // WLMaxWidth: the widest picture sent (0: as wide as the display)

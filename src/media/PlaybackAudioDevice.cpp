@@ -5,12 +5,6 @@
 
 namespace wl {
 
-PlaybackAudioDevice& PlaybackAudioDevice::shared()
-{
-    static auto* device = new PlaybackAudioDevice(PulseAudioBackend::shared(), AudioIO::Options{});
-    return *device;
-}
-
 PlaybackAudioDevice::PlaybackAudioDevice(std::shared_ptr<PulseAudioBackend> backend, AudioIO::Options options)
     : VoiceAudioDevice(std::move(backend), std::move(options), "helper")
 {

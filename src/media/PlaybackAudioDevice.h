@@ -8,8 +8,6 @@ namespace wl {
 
 class PlaybackAudioDevice : public VoiceAudioDevice {
 public:
-    static PlaybackAudioDevice& shared();
-
     PlaybackAudioDevice(std::shared_ptr<PulseAudioBackend> backend, AudioIO::Options options);
     ~PlaybackAudioDevice() override;
 

@@ -76,12 +76,6 @@ PulseAudioBackend::~PulseAudioBackend()
     disconnectLocked();
 }
 
-std::shared_ptr<PulseAudioBackend> PulseAudioBackend::shared()
-{
-    static auto backend = std::make_shared<PulseAudioBackend>();
-    return backend;
-}
-
 void PulseAudioBackend::disconnectLocked()
 {
     if (loop_)

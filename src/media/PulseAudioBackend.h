@@ -32,9 +32,6 @@ public:
     PulseAudioBackend(const PulseAudioBackend&) = delete;
     PulseAudioBackend& operator=(const PulseAudioBackend&) = delete;
 
-    // The process-wide backend on the default server.
-    static std::shared_ptr<PulseAudioBackend> shared();
-
     const std::string& server() const { return server_; }
     bool connected();
     std::optional<std::string> defaultSourceName();

@@ -1,8 +1,5 @@
 #include "media/ScreenCapturer.h"
 
-#include "media/EncodedFrames.h"
-#include "media/KeyFrameRequest.h"
-#include "media/ScreenAtRest.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Log.h"
 #include "platform/ScreenSource.h"
@@ -78,8 +75,9 @@ struct ScreenCapturer::Grabbing {
 };
 
 ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                               std::shared_ptr<FramePool> framePool, MediaSettings settings)
-    : source_(std::move(source)), framePool_(std::move(framePool)), settings_(settings),
+                               std::shared_ptr<FramePool> framePool, std::shared_ptr<VideoFeedback> feedback,
+                               MediaSettings settings)
+    : source_(std::move(source)), framePool_(std::move(framePool)), feedback_(std::move(feedback)), settings_(settings),
       grabbing_(std::make_unique<Grabbing>())
 {
     if (!framePool_) {
@@ -385,19 +383,19 @@ ScreenCapturer::Grab ScreenCapturer::worthSending(const uint8_t* pixels, int str
             changed = true;
         }
     }
-    const bool wanted = refreshWanted_.exchange(false) || keyFrameRequestPending();
+    const bool wanted = refreshWanted_.exchange(false) || feedback_->keyFrameRequestPending();
     if (changed || wanted) {
         grabbing_->lastChange = now;
-        grabbing_->encodedAtChange = encodedFrameCount();
+        grabbing_->encodedAtChange = feedback_->encodedFrameCount();
     }
     // Sharpened: long enough, the encoder has had enough frames of it (none are encoded
     // before the connection stands), and its last frame came out fine, or the encoder
     // has had its chance (a thin link never gets there).
     const auto still = now - grabbing_->lastChange;
-    const int qp = lastEncodedQp();
+    const int qp = feedback_->lastEncodedQp();
     const bool sharp = qp <= kSharpQp || still >= kSharpenAtMost;
     const bool atRest = !changed && !wanted && still >= sharpenFor.load() &&
-        encodedFrameCount() - grabbing_->encodedAtChange >= sharpenFrames.load() && sharp;
+        feedback_->encodedFrameCount() - grabbing_->encodedAtChange >= sharpenFrames.load() && sharp;
     if (atRest && now - grabbing_->lastSent < kStillResend) {
         std::lock_guard guard(countLock_);
         ++counts_.framesUnchanged;
@@ -453,7 +451,7 @@ void ScreenCapturer::captureFrame()
                                        webrtc::ColorSpace::PrimaryID::kBT709, webrtc::ColorSpace::TransferID::kBT709,
                                        webrtc::ColorSpace::MatrixID::kSMPTE170M, webrtc::ColorSpace::RangeID::kFull))
                                    .build();
-    setScreenAtRest(grab == Grab::atRest);
+    feedback_->setScreenAtRest(grab == Grab::atRest);
     source_->pushFrame(frame);
     std::lock_guard guard(countLock_);
     ++counts_.framesCaptured;

@@ -14,6 +14,7 @@
 #include "media/FramePool.h"
 #include "media/MediaSettings.h"
 #include "media/ScreenVideoSource.h"
+#include "media/VideoFeedback.h"
 #include "platform/ScreenSource.h"
 
 #include <atomic>
@@ -54,10 +55,12 @@ public:
 
     // Takes the source to feed, the screen to read (used on the capture thread only;
     // without one every start fails), the pool the frames' buffers come from (required: a
-    // null one is logged and ends the process) and the settings read on the main thread
-    // (WLMaxWidth); makes the capture thread.
+    // null one is logged and ends the process), the feedback it shares with the session's
+    // encoders, and the settings read on the main thread (WLMaxWidth); makes the capture
+    // thread.
     ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                   std::shared_ptr<FramePool> framePool, MediaSettings settings = {});
+                   std::shared_ptr<FramePool> framePool, std::shared_ptr<VideoFeedback> feedback,
+                   MediaSettings settings = {});
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -147,6 +150,7 @@ private:
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
     const std::shared_ptr<FramePool> framePool_;
+    const std::shared_ptr<VideoFeedback> feedback_;
     const MediaSettings settings_;
     std::unique_ptr<Grabbing> grabbing_; // capture-thread only
 

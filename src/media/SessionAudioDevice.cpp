@@ -22,13 +22,6 @@ void copyName(char* target, std::size_t size, const char* text)
 }
 } // namespace
 
-rtc::scoped_refptr<SessionAudioDevice> SessionAudioDevice::shared()
-{
-    static rtc::scoped_refptr<SessionAudioDevice> device =
-        create(SystemAudioDevice::shared(), PlaybackAudioDevice::shared());
-    return device;
-}
-
 rtc::scoped_refptr<SessionAudioDevice> SessionAudioDevice::create(RoleAudioDevice& hosting, RoleAudioDevice& helping)
 {
     return rtc::make_ref_counted<SessionAudioDevice>(hosting, helping);

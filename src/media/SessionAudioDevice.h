@@ -1,5 +1,5 @@
 #pragma once
-// The one audio device handed to WebRTC's peer-connection factory. It forwards WebRTC's
+// The audio device the media engine hands WebRTC's peer-connection factories. It forwards WebRTC's
 // playout and recording to the device of the current role: the host's SystemAudioDevice
 // while hosting, the helper's PlaybackAudioDevice while helping. The role starts as
 // hosting and is written under `lock`; a change moves running playout and recording over
@@ -23,10 +23,7 @@ class SessionAudioDevice : public webrtc::AudioDeviceModule {
 public:
     enum class Role { hosting, helping };
 
-    // The process-wide device over SystemAudioDevice::shared() and
-    // PlaybackAudioDevice::shared(), made on first use with the role hosting.
-    static rtc::scoped_refptr<SessionAudioDevice> shared();
-    // A device over the given pair (tests build their own).
+    // A device over the given pair (the media engine's, or a test's own).
     static rtc::scoped_refptr<SessionAudioDevice> create(RoleAudioDevice& hosting, RoleAudioDevice& helping);
 
     SessionAudioDevice(RoleAudioDevice& hosting, RoleAudioDevice& helping);

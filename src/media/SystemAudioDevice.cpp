@@ -32,12 +32,6 @@ int64_t nowUs()
 }
 } // namespace
 
-SystemAudioDevice& SystemAudioDevice::shared()
-{
-    static auto* device = new SystemAudioDevice(PulseAudioBackend::shared(), Options{});
-    return *device;
-}
-
 SystemAudioDevice::SystemAudioDevice(std::shared_ptr<PulseAudioBackend> backend, Options options)
     : VoiceAudioDevice(backend, options.io, "host"), options_(options),
       systemSound_(options.io.server.empty() ? backend->server() : options.io.server, options.systemSound),

@@ -35,8 +35,6 @@ public:
         bool removeOwnPlayout = true; // cancel the played voice out of the system sound
     };
 
-    static SystemAudioDevice& shared();
-
     SystemAudioDevice(std::shared_ptr<PulseAudioBackend> backend, Options options);
     ~SystemAudioDevice() override;
 

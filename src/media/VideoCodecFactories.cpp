@@ -47,8 +47,11 @@ std::vector<webrtc::SdpVideoFormat> preferredVideoFormats(bool forEncoding, cons
     return formats;
 }
 
-VideoEncoderFactory::VideoEncoderFactory(std::shared_ptr<const VideoCodecChoice> choice)
-    : choice_(std::move(choice)) { }
+VideoEncoderFactory::VideoEncoderFactory(std::shared_ptr<const VideoCodecChoice> choice,
+                                         std::shared_ptr<VideoFeedback> feedback)
+    : choice_(std::move(choice)), feedback_(std::move(feedback))
+{
+}
 
 std::vector<webrtc::SdpVideoFormat> VideoEncoderFactory::GetSupportedFormats() const
 {
@@ -71,9 +74,9 @@ webrtc::VideoEncoderFactory::CodecSupport VideoEncoderFactory::QueryCodecSupport
 std::unique_ptr<webrtc::VideoEncoder> VideoEncoderFactory::CreateVideoEncoder(const webrtc::SdpVideoFormat& format)
 {
     if (isNamed(format, cricket::kH265CodecName))
-        return H265Encoder::create();
+        return H265Encoder::create(feedback_);
     if (isNamed(format, cricket::kH264CodecName))
-        return H264Encoder::create();
+        return H264Encoder::create(feedback_);
     if (isNamed(format, cricket::kVp8CodecName))
         return webrtc::VP8Encoder::Create();
     return nullptr;

@@ -4,6 +4,7 @@
 // screen sharing at 5 fps). WLDisableH265 removes H.265 from both sides.
 
 #include "media/MediaSettings.h"
+#include "media/VideoFeedback.h"
 
 #include <api/video_codecs/sdp_video_format.h>
 #include <api/video_codecs/video_decoder_factory.h>
@@ -25,10 +26,10 @@ struct VideoCodecChoice {
 };
 
 // Both factories answer from the choice they are made with (H.265 offered when made
-// without one).
+// without one). The encoders share the feedback of the session the factory serves.
 class VideoEncoderFactory final : public webrtc::VideoEncoderFactory {
 public:
-    explicit VideoEncoderFactory(std::shared_ptr<const VideoCodecChoice> choice = nullptr);
+    VideoEncoderFactory(std::shared_ptr<const VideoCodecChoice> choice, std::shared_ptr<VideoFeedback> feedback);
     std::vector<webrtc::SdpVideoFormat> GetSupportedFormats() const override;
     CodecSupport QueryCodecSupport(const webrtc::SdpVideoFormat& format,
                                    absl::optional<std::string> scalabilityMode) const override;
@@ -36,6 +37,7 @@ public:
 
 private:
     std::shared_ptr<const VideoCodecChoice> choice_;
+    std::shared_ptr<VideoFeedback> feedback_;
 };
 
 class VideoDecoderFactory final : public webrtc::VideoDecoderFactory {

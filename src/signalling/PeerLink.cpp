@@ -1,6 +1,5 @@
 #include "signalling/PeerLink.h"
 
-#include "media/PeerConnectionFactory.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "signalling/CandidateMessage.h"
@@ -298,20 +297,20 @@ struct PeerLink::Observer : webrtc::PeerConnectionObserver {
     }
 };
 
-PeerLink::PeerLink(const MediaSettings& media, const webrtc::PeerConnectionInterface::RTCConfiguration& configuration,
-                   Events events, std::string logPrefix, Dispatch dispatch)
+PeerLink::PeerLink(std::shared_ptr<PeerFactory> factory,
+                   const webrtc::PeerConnectionInterface::RTCConfiguration& configuration, Events events,
+                   std::string logPrefix, Dispatch dispatch)
     : logPrefix_(std::move(logPrefix)), gate_(std::make_shared<detail::PeerGate>(std::move(dispatch))),
-      events_(std::move(events)), observer_(std::make_unique<Observer>())
+      events_(std::move(events)), observer_(std::make_unique<Observer>()), factory_(std::move(factory))
 {
     observer_->link = this;
     observer_->gate = gate_;
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory(media);
-    if (!factory) {
+    if (!factory_) {
         Log::line(logPrefix_ + "no peer-connection factory");
         return;
     }
-    auto made =
-        factory->CreatePeerConnectionOrError(configuration, webrtc::PeerConnectionDependencies(observer_.get()));
+    auto made = factory_->get()->CreatePeerConnectionOrError(configuration,
+                                                             webrtc::PeerConnectionDependencies(observer_.get()));
     if (!made.ok()) {
         Log::line(logPrefix_ + "could not create the peer connection: " + errorText(made.error()));
         return;

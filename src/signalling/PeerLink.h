@@ -1,6 +1,6 @@
 #pragma once
 // The plumbing every peer connection of the program needs, in one place: the
-// connection made from the shared factory, local and remote descriptions, ICE
+// connection made from its factory, local and remote descriptions, ICE
 // candidates both ways (remote ones wait until the remote description is set), data
 // channels, statistics, the hop of every WebRTC callback to the owner's thread, and the
 // lifetime of the observers. The peers themselves (the host's session peer, the file
@@ -12,7 +12,7 @@
 // thread through `dispatch` and runs there only while the link is open. After close()
 // (or destruction) no event reaches the owner.
 
-#include "media/MediaSettings.h"
+#include "media/PeerFactory.h"
 #include "protocol/SignalMessage.h"
 
 #include <api/data_channel_interface.h>
@@ -121,11 +121,12 @@ public:
         std::function<void(rtc::scoped_refptr<webrtc::RtpTransceiverInterface>)> track;
     };
 
-    // Makes the connection from the shared factory (made or given the media settings
-    // first). When that fails (logged with logPrefix), connection() is null and every
-    // operation does nothing.
-    PeerLink(const MediaSettings& media, const webrtc::PeerConnectionInterface::RTCConfiguration& configuration,
-             Events events, std::string logPrefix = "Wickerlane: ", Dispatch dispatch = mainThreadDispatch());
+    // Makes the connection from the factory (of the media engine; kept while the link
+    // lives). When there is none or that fails (logged with logPrefix), connection() is
+    // null and every operation does nothing.
+    PeerLink(std::shared_ptr<PeerFactory> factory,
+             const webrtc::PeerConnectionInterface::RTCConfiguration& configuration, Events events,
+             std::string logPrefix = "Wickerlane: ", Dispatch dispatch = mainThreadDispatch());
     ~PeerLink();
     PeerLink(const PeerLink&) = delete;
     PeerLink& operator=(const PeerLink&) = delete;
@@ -169,6 +170,7 @@ private:
     std::shared_ptr<detail::PeerGate> gate_;
     Events events_;
     std::unique_ptr<Observer> observer_;
+    std::shared_ptr<PeerFactory> factory_;
     rtc::scoped_refptr<webrtc::PeerConnectionInterface> connection_;
     std::vector<std::weak_ptr<DataChannelLink>> channels_;
     std::vector<SignalMessage> pendingCandidates_;

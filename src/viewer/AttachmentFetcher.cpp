@@ -37,9 +37,9 @@ std::string AttachmentFetcher::failureName(Failure failure)
     return "failed";
 }
 
-AttachmentFetcher::AttachmentFetcher(PairedDevice device, std::string requestId, std::string helperNonce,
-                                     Options options, QObject* parent)
-    : QObject(parent), device_(std::move(device)), requestId_(std::move(requestId)),
+AttachmentFetcher::AttachmentFetcher(MediaEngine& engine, PairedDevice device, std::string requestId,
+                                     std::string helperNonce, Options options, QObject* parent)
+    : QObject(parent), engine_(engine), device_(std::move(device)), requestId_(std::move(requestId)),
       helperNonce_(std::move(helperNonce)), options_(std::move(options)), started_(std::chrono::steady_clock::now())
 {
     assertMainThread("AttachmentFetcher::AttachmentFetcher");
@@ -167,7 +167,8 @@ void AttachmentFetcher::handleAccepted()
     if (!transport_ || !hostNonce_ || peer_)
         return;
     log(std::string("accepted; ") + (relays_.empty() ? "no relay offered" : "relay available"));
-    peer_ = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, transport_, relays_, *options_.defaults);
+    peer_ =
+        std::make_unique<FileLinkPeer>(engine_, FileLinkPeer::Role::collect, transport_, relays_, *options_.defaults);
     const std::string hostNonce = *hostNonce_;
     peer_->signOffer = [hostNonce, identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));

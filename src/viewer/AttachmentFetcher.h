@@ -31,6 +31,7 @@ namespace wl {
 
 class DeviceIdentity;
 class FileLinkPeer;
+class MediaEngine;
 class SignalTransport;
 
 class AttachmentFetcher final : public QObject {
@@ -59,8 +60,9 @@ public:
 
     static constexpr std::chrono::milliseconds kTimeLimit{40000};
 
-    AttachmentFetcher(PairedDevice device, std::string requestId, std::string helperNonce, Options options,
-                      QObject* parent = nullptr);
+    // engine: makes the picture link.
+    AttachmentFetcher(MediaEngine& engine, PairedDevice device, std::string requestId, std::string helperNonce,
+                      Options options, QObject* parent = nullptr);
     ~AttachmentFetcher() override;
 
     // Called once, on the main thread.
@@ -95,6 +97,7 @@ private:
     void log(const std::string& message) const;
     void send(const SignalMessage& message);
 
+    MediaEngine& engine_;
     PairedDevice device_;
     std::string requestId_;
     std::string helperNonce_;

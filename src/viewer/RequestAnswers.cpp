@@ -39,9 +39,10 @@ std::string failureText(AttachmentFetcher::Failure failure)
 
 } // namespace
 
-RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, PairedHosts& hosts, Options options,
-                               QObject* parent)
-    : QObject(parent), messenger_(messenger), passwords_(passwords), hosts_(hosts), options_(std::move(options))
+RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, PairedHosts& hosts, MediaEngine& engine,
+                               Options options, QObject* parent)
+    : QObject(parent), messenger_(messenger), passwords_(passwords), hosts_(hosts), engine_(engine),
+      options_(std::move(options))
 {
     resolvedRequests_ = readIdSet(*options_.defaults, kResolvedRequestsKey);
 }
@@ -259,7 +260,8 @@ void RequestAnswers::fetchPictures(const StoredMessage& request, bool quietly,
     options.identity = options_.identity;
     options.defaults = options_.defaults;
     options.info = options_.info;
-    auto fetcher = std::make_unique<AttachmentFetcher>(*device, request.id, base64Encode(randomBytes(16)), options);
+    auto fetcher =
+        std::make_unique<AttachmentFetcher>(engine_, *device, request.id, base64Encode(randomBytes(16)), options);
     QPointer<RequestAnswers> self(this);
     fetcher->onDone = [self, request, retryFetch](const AttachmentFetcher::Result& result) {
         if (self)

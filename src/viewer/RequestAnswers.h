@@ -24,6 +24,8 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class Messenger;
 class PairedHosts;
 class PasswordCenter;
@@ -52,8 +54,8 @@ public:
     static constexpr std::chrono::milliseconds kMailPrefetchDelay{4000};
     static constexpr std::chrono::milliseconds kRetryPrefetchDelay{10000};
 
-    RequestAnswers(Messenger& messenger, PasswordCenter& passwords, PairedHosts& hosts, Options options,
-                   QObject* parent = nullptr);
+    RequestAnswers(Messenger& messenger, PasswordCenter& passwords, PairedHosts& hosts, MediaEngine& engine,
+                   Options options, QObject* parent = nullptr);
     ~RequestAnswers() override;
 
     const std::set<std::string>& resolvedRequests() const { return resolvedRequests_; }
@@ -105,6 +107,7 @@ private:
     Messenger& messenger_;
     PasswordCenter& passwords_;
     PairedHosts& hosts_;
+    MediaEngine& engine_;
     Options options_;
     std::set<std::string> resolvedRequests_;
     std::map<std::string, std::vector<TransferredFile>> pictures_;

@@ -3,11 +3,6 @@
 #include "platform/MainThread.h"
 #include "viewer/FrameLayer.h"
 
-#include <api/video/i010_buffer.h>
-#include <api/video/i420_buffer.h>
-#include <api/video/video_frame.h>
-#include <api/video/video_sink_interface.h>
-
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -29,55 +24,24 @@ struct SampleBufferRenderer::Converter {
             sws_freeContext(context);
     }
 
-    // An RGB picture of the frame at the size it is shown (never larger than the frame,
-    // scaled down in the same pass), or a null image when the buffer can't be shown.
-    QImage convert(const webrtc::VideoFrame& frame, const ShowArea* area)
+    // An RGB picture of the decoded one at the size it is shown (never larger, scaled
+    // down in the same pass), or a null image when it can't be shown.
+    QImage convert(const DecodedPicture& decoded, const ShowArea* area)
     {
-        rtc::scoped_refptr<webrtc::VideoFrameBuffer> buffer = frame.video_frame_buffer();
-        if (!buffer)
+        if (!decoded.readable())
             return {};
-        const int width = buffer->width();
-        const int height = buffer->height();
-        if (width <= 0 || height <= 0)
-            return {};
-        AVPixelFormat format = AV_PIX_FMT_NONE;
-        const uint8_t* planes[4] = {};
-        int strides[4] = {};
-        rtc::scoped_refptr<webrtc::I420BufferInterface> i420;
-        if (buffer->type() == webrtc::VideoFrameBuffer::Type::kI010) {
-            const webrtc::I010BufferInterface* i010 = buffer->GetI010();
-            format = AV_PIX_FMT_YUV420P10LE; // I010: 10 bits in the low bits of 16
-            planes[0] = reinterpret_cast<const uint8_t*>(i010->DataY());
-            planes[1] = reinterpret_cast<const uint8_t*>(i010->DataU());
-            planes[2] = reinterpret_cast<const uint8_t*>(i010->DataV());
-            strides[0] = i010->StrideY() * 2;
-            strides[1] = i010->StrideU() * 2;
-            strides[2] = i010->StrideV() * 2;
-        } else {
-            i420 = buffer->ToI420();
-            if (!i420)
-                return {};
-            format = AV_PIX_FMT_YUV420P;
-            planes[0] = i420->DataY();
-            planes[1] = i420->DataU();
-            planes[2] = i420->DataV();
-            strides[0] = i420->StrideY();
-            strides[1] = i420->StrideU();
-            strides[2] = i420->StrideV();
-        }
-
-        // BT.709 full range, unless the frame says otherwise (the screen capture's
-        // full-range conversion uses the SMPTE 170M matrix and says so).
+        const int width = decoded.width;
+        const int height = decoded.height;
+        const AVPixelFormat format =
+            decoded.depth == DecodedPicture::Depth::ten ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+        const uint8_t* planes[4] = {decoded.planes[0], decoded.planes[1], decoded.planes[2], nullptr};
+        const int strides[4] = {decoded.strides[0], decoded.strides[1], decoded.strides[2], 0};
         int matrix = SWS_CS_ITU709;
-        bool fullRange = true;
-        if (const auto space = frame.color_space()) {
-            using M = webrtc::ColorSpace::MatrixID;
-            if (space->matrix() == M::kSMPTE170M || space->matrix() == M::kBT470BG)
-                matrix = SWS_CS_SMPTE170M;
-            else if (space->matrix() == M::kBT2020_NCL)
-                matrix = SWS_CS_BT2020;
-            fullRange = space->range() != webrtc::ColorSpace::RangeID::kLimited;
-        }
+        if (decoded.matrix == DecodedPicture::Matrix::smpte170m)
+            matrix = SWS_CS_SMPTE170M;
+        else if (decoded.matrix == DecodedPicture::Matrix::bt2020)
+            matrix = SWS_CS_BT2020;
+        const bool fullRange = decoded.fullRange;
 
         const QSize shown = area ? area->showSize(QSize(width, height)) : QSize(width, height);
         const int outWidth = shown.width(), outHeight = shown.height();
@@ -129,14 +93,7 @@ struct SampleBufferRenderer::Converter {
     bool lastFullRange = false;
 };
 
-struct SampleBufferRenderer::Sink final : rtc::VideoSinkInterface<webrtc::VideoFrame> {
-    explicit Sink(SampleBufferRenderer& owner) : owner(owner) { }
-    void OnFrame(const webrtc::VideoFrame& frame) override { owner.renderFrame(frame); }
-    SampleBufferRenderer& owner;
-};
-
-SampleBufferRenderer::SampleBufferRenderer()
-    : layer_(new FrameLayer), converter_(std::make_unique<Converter>()), sink_(std::make_unique<Sink>(*this))
+SampleBufferRenderer::SampleBufferRenderer() : layer_(new FrameLayer), converter_(std::make_unique<Converter>())
 {
     assertMainThread("SampleBufferRenderer::SampleBufferRenderer");
     area_ = layer_->showArea();
@@ -151,26 +108,21 @@ SampleBufferRenderer::~SampleBufferRenderer()
         delete layer_.data();
 }
 
-rtc::VideoSinkInterface<webrtc::VideoFrame>* SampleBufferRenderer::sink() const
-{
-    return sink_.get();
-}
-
 SampleBufferRenderer::Counters SampleBufferRenderer::counters() const
 {
     std::lock_guard guard(lock_);
     return counters_;
 }
 
-void SampleBufferRenderer::renderFrame(const webrtc::VideoFrame& frame)
+void SampleBufferRenderer::renderPicture(const DecodedPicture& decoded)
 {
-    QImage picture = converter_->convert(frame, area_.get());
+    QImage picture = converter_->convert(decoded, area_.get());
     if (picture.isNull()) {
         std::lock_guard guard(lock_);
         ++counters_.framesUnsupported;
         return;
     }
-    const QSize size(frame.width(), frame.height());
+    const QSize size(decoded.width, decoded.height);
     bool post = false;
     {
         std::lock_guard guard(lock_);

@@ -1,8 +1,8 @@
 #pragma once
-// Shows the host's screen on the helper's side: the video sink the viewer's peer puts
-// on the received video track. Each decoded frame (8-bit I420 or 10-bit I010) is
-// converted on WebRTC's decoding thread to an RGB picture with libswscale (BT.709 full
-// range unless the frame names its own matrix and range), at the size the display layer
+// Shows the host's screen on the helper's side: the viewer's peer hands it each decoded
+// picture from the received video track (DecodedPictureSink). Each picture (8-bit or
+// 10-bit 4:2:0) is converted on WebRTC's decoding thread to an RGB picture with libswscale (BT.709 full
+// range unless the picture names its own matrix and range), at the size the display layer
 // shows it when that is smaller (scaled in the same pass, so the main thread only copies
 // it to the screen), counted, and handed to the main thread, where it is enqueued on the
 // display layer and shown at once. Only the newest picture waits for the main thread: one
@@ -15,6 +15,7 @@
 // made on the main thread and lives as long as its peer; the display layer is a widget
 // that the remote-screen view takes in.
 
+#include "media/DecodedPicture.h"
 #include "viewer/FrameLayer.h"
 
 #include <QImage>
@@ -25,14 +26,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-
-namespace webrtc {
-class VideoFrame;
-}
-namespace rtc {
-template <typename VideoFrameT>
-class VideoSinkInterface;
-}
 
 namespace wl {
 
@@ -55,20 +48,16 @@ public:
     // A copy of the counters as they are now (any thread).
     Counters counters() const;
 
-    // WebRTC's decoding thread: shows one frame.
-    void renderFrame(const webrtc::VideoFrame& frame);
-    // The sink to add to a video track (forwards to renderFrame).
-    rtc::VideoSinkInterface<webrtc::VideoFrame>* sink() const;
+    // The decoding thread (one picture at a time): shows one picture.
+    void renderPicture(const DecodedPicture& picture);
 
 private:
     struct Converter;
-    struct Sink;
     // Main thread: enqueues the waiting picture, if one still waits.
     void showWaiting();
     QPointer<FrameLayer> layer_;
     std::shared_ptr<const ShowArea> area_; // the layer's, for the decoding thread
     std::unique_ptr<Converter> converter_;
-    std::unique_ptr<Sink> sink_;
     mutable std::mutex lock_; // guards counters_ and waiting_
     Counters counters_;
     struct Waiting {

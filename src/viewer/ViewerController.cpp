@@ -11,12 +11,12 @@
 
 namespace wl {
 
-ViewerController::ViewerController(AppServices& services, QObject* parent)
-    : ViewerController(services, Options{}, parent)
+ViewerController::ViewerController(AppServices& services, MediaEngine& engine, QObject* parent)
+    : ViewerController(services, engine, Options{}, parent)
 {
 }
 
-ViewerController::ViewerController(AppServices& services, Options options, QObject* parent)
+ViewerController::ViewerController(AppServices& services, MediaEngine& engine, Options options, QObject* parent)
     : QObject(parent), services_(services), messenger_(*services.messenger), passwords_(*services.passwords),
       keyboardLayout_(options.platform.keyboardLayout)
 {
@@ -30,11 +30,11 @@ ViewerController::ViewerController(AppServices& services, Options options, QObje
     hosts_ = std::make_unique<PairedHosts>(myMacs,
                                            PairedHosts::Options{options.timers, defaults, info, options.prompts,
                                                                 options.notifier, options.isOnline, options.identity});
-    answers_ = std::make_unique<RequestAnswers>(messenger_, passwords_, *hosts_,
+    answers_ = std::make_unique<RequestAnswers>(messenger_, passwords_, *hosts_, engine,
                                                 RequestAnswers::Options{options.timers, defaults, info, options.prompts,
                                                                         options.makeTransport, options.identity});
     session_ = std::make_unique<ViewerSession>(
-        ViewerSession::Parts{services_, messenger_, *hosts_, *answers_, options.identity},
+        ViewerSession::Parts{services_, messenger_, *hosts_, *answers_, engine, options.identity},
         ViewerSession::Options{options.timers, defaults, info, options.prompts, options.ownerCheck,
                                options.makeTransport, options.makesPeers});
     QObject::connect(hosts_.get(), &PairedHosts::changed, this, &ViewerController::changed);

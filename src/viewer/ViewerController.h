@@ -24,6 +24,8 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class AppServices;
 class Messenger;
 class Notifier;
@@ -59,8 +61,9 @@ public:
         std::shared_ptr<DeviceIdentity> identity;
     };
 
-    explicit ViewerController(AppServices& services, QObject* parent = nullptr);
-    ViewerController(AppServices& services, Options options, QObject* parent = nullptr);
+    // engine: the program's media engine, which its sessions and picture links use.
+    ViewerController(AppServices& services, MediaEngine& engine, QObject* parent = nullptr);
+    ViewerController(AppServices& services, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~ViewerController() override;
 
     // ---- the parts ----

@@ -1,6 +1,8 @@
 #include "viewer/ViewerPeer.h"
 
-#include "media/PeerConnectionFactory.h"
+#include "media/DecodedPictureSink.h"
+#include "media/MediaEngine.h"
+#include "media/PeerFactory.h"
 #include "media/StallWatch.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
@@ -38,10 +40,12 @@ double steadySeconds()
 } // namespace
 
 struct ViewerPeer::Impl {
+    std::shared_ptr<PeerFactory> factory;
     std::unique_ptr<PeerLink> link;
     std::unique_ptr<ConnectionFailureGrace> failureGrace;
     std::shared_ptr<DataChannelLink> guideChannel;
     rtc::scoped_refptr<webrtc::VideoTrackInterface> remoteVideoTrack;
+    std::unique_ptr<DecodedPictureSink> pictures; // on remoteVideoTrack, into the renderer
     rtc::scoped_refptr<webrtc::AudioTrackInterface> remoteAudioTrack;
     rtc::scoped_refptr<webrtc::AudioTrackInterface> voiceTrack;
     StallWatch stallWatch;
@@ -49,20 +53,24 @@ struct ViewerPeer::Impl {
     std::unique_ptr<OneShotTimer> goodbyeTimer;
 };
 
-std::shared_ptr<ViewerPeer> ViewerPeer::make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                             TimerFactory timers, const Defaults& defaults)
+std::shared_ptr<ViewerPeer> ViewerPeer::make(MediaEngine& engine, std::shared_ptr<SignalTransport> signal,
+                                             std::vector<ICEServer> relays, TimerFactory timers,
+                                             const Defaults& defaults)
 {
-    std::shared_ptr<ViewerPeer> peer(new ViewerPeer(std::move(signal), relays, std::move(timers), defaults));
+    std::shared_ptr<ViewerPeer> peer(new ViewerPeer(engine, std::move(signal), relays, std::move(timers), defaults));
     peer->build(relays, defaults);
     return peer;
 }
 
-ViewerPeer::ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-                       const Defaults& defaults)
+ViewerPeer::ViewerPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
+                       TimerFactory timers, const Defaults& defaults)
     : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), media_(MediaSettings::read(defaults)),
       impl_(std::make_unique<Impl>()), diagnostics_(std::make_unique<ICEDiagnostics>(relays, defaults)),
       renderer_(std::make_shared<SampleBufferRenderer>())
 {
+    impl_->factory = engine.sessionFactory(media_);
+    impl_->pictures = std::make_unique<DecodedPictureSink>(
+        [renderer = renderer_](const DecodedPicture& picture) { renderer->renderPicture(picture); });
     impl_->stallWatch.framesDecoded = -1;
     impl_->stallWatch.lastRequest = -1e18;
 }
@@ -83,13 +91,13 @@ void ViewerPeer::build(const std::vector<ICEServer>& relays, const Defaults& def
         diagnostics_->recordError(url, code, text);
     };
     events.iceConnectionState = [this](PeerLink::IceConnectionState state) { iceStateChanged(int(state)); };
-    impl_->link = std::make_unique<PeerLink>(media_, makeRTCConfiguration(defaults, relays), std::move(events));
+    impl_->link = std::make_unique<PeerLink>(impl_->factory, makeRTCConfiguration(defaults, relays), std::move(events));
 }
 
 ViewerPeer::~ViewerPeer()
 {
     if (impl_->remoteVideoTrack)
-        impl_->remoteVideoTrack->RemoveSink(renderer_->sink());
+        impl_->remoteVideoTrack->RemoveSink(impl_->pictures.get());
     if (impl_->link)
         impl_->link->close();
 }
@@ -129,7 +137,7 @@ void ViewerPeer::start()
         return;
     }
     webrtc::PeerConnectionInterface* connection = impl_->link->connection();
-    webrtc::PeerConnectionFactoryInterface* factory = makePeerConnectionFactory(media_);
+    webrtc::PeerConnectionFactoryInterface* factory = impl_->factory->get();
 
     // The host's screen: receive only, H.265 first, then H.264.
     webrtc::RtpTransceiverInit videoInit;
@@ -160,7 +168,7 @@ void ViewerPeer::start()
         if (track && track->kind() == webrtc::MediaStreamTrackInterface::kVideoKind) {
             impl_->remoteVideoTrack =
                 rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
-            impl_->remoteVideoTrack->AddOrUpdateSink(renderer_->sink(), rtc::VideoSinkWants());
+            impl_->remoteVideoTrack->AddOrUpdateSink(impl_->pictures.get(), rtc::VideoSinkWants());
         }
     }
 
@@ -450,7 +458,7 @@ void ViewerPeer::close(std::optional<SessionEvent> goodbye)
     }
     impl_->stallTimer.reset();
     if (impl_->remoteVideoTrack) {
-        impl_->remoteVideoTrack->RemoveSink(renderer_->sink());
+        impl_->remoteVideoTrack->RemoveSink(impl_->pictures.get());
         impl_->remoteVideoTrack = nullptr;
     }
     if (impl_->voiceTrack) {

@@ -34,6 +34,7 @@ class RTCStatsReport;
 namespace wl {
 
 class ICEDiagnostics;
+class MediaEngine;
 class MoveLimiter;
 class SampleBufferRenderer;
 class SignalTransport;
@@ -49,9 +50,11 @@ public:
     static constexpr double kPointerInterval = 1.0 / 60.0;
 
     // timers: the stall poll, the failure grace and the goodbye's delay; defaults: the
-    // settings, read once here (WebRTC's threads read none).
-    static std::shared_ptr<ViewerPeer> make(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                                            TimerFactory timers, const Defaults& defaults);
+    // settings, read once here (WebRTC's threads read none). The engine makes the peer's
+    // own factory.
+    static std::shared_ptr<ViewerPeer> make(MediaEngine& engine, std::shared_ptr<SignalTransport> signal,
+                                            std::vector<ICEServer> relays, TimerFactory timers,
+                                            const Defaults& defaults);
     ~ViewerPeer() override;
 
     std::function<void()> onEnded;
@@ -108,8 +111,8 @@ public:
 
 private:
     struct Impl;
-    ViewerPeer(std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays, TimerFactory timers,
-               const Defaults& defaults);
+    ViewerPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
+               TimerFactory timers, const Defaults& defaults);
     void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void iceStateChanged(int state);
     void schedulePoll();

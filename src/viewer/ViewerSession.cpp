@@ -10,9 +10,7 @@
 #include "mail/AppServices.h"
 #include "mail/Messenger.h"
 #include "mail/PairingClient.h"
-#include "media/AudioIO.h"
-#include "media/PlaybackAudioDevice.h"
-#include "media/SessionAudioDevice.h"
+#include "media/MediaEngine.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
@@ -128,7 +126,7 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
         earlier->close();
     statsTimer_.reset();
 
-    SessionAudioDevice::shared()->setCurrentRole(SessionAudioDevice::Role::helping);
+    parts_.engine.setAudioRole(MediaEngine::AudioRole::helping);
 
     Handshake handshake;
     handshake.device = device;
@@ -321,7 +319,7 @@ void ViewerSession::handleAccepted()
         parts_.answers.setResolvedRequests(std::move(ids));
     }
     if (options_.makesPeers) {
-        auto peer = ViewerPeer::make(transport_, handshake.relays, options_.timers, *options_.defaults);
+        auto peer = ViewerPeer::make(parts_.engine, transport_, handshake.relays, options_.timers, *options_.defaults);
         const std::string hostNonce = *handshake.hostNonce;
         peer->signOffer = [hostNonce, identity = parts_.identity](const std::string& sdp) {
             return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));
@@ -438,7 +436,7 @@ void ViewerSession::teardown(const std::optional<std::string>& text, const std::
     theirMicrophoneOn_ = false;
     if (microphoneOn_) {
         microphoneOn_ = false;
-        PlaybackAudioDevice::shared().switchMicrophoneOff();
+        parts_.engine.switchMicrophoneOff(MediaEngine::AudioRole::helping);
     }
     if (auto peer = std::move(peer_))
         peer->close(goodbye);
@@ -605,10 +603,11 @@ void ViewerSession::microphoneButton()
         return;
     QPointer<ViewerSession> self(this);
     ViewerPeer* forPeer = peer_.get();
-    PlaybackAudioDevice::shared().setMicrophone(!microphoneOn_, [self, forPeer](MicrophoneResult result) {
-        if (self)
-            self->microphoneSwitched(result, forPeer);
-    });
+    parts_.engine.setMicrophone(MediaEngine::AudioRole::helping, !microphoneOn_,
+                                [self, forPeer](MicrophoneResult result) {
+                                    if (self)
+                                        self->microphoneSwitched(result, forPeer);
+                                });
 }
 
 void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer)
@@ -616,7 +615,7 @@ void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forP
     assertMainThread("ViewerSession::microphoneSwitched");
     if (!peer_ || peer_.get() != forPeer)
         return;
-    microphoneOn_ = PlaybackAudioDevice::shared().io().microphoneOn.load();
+    microphoneOn_ = parts_.engine.microphoneOn(MediaEngine::AudioRole::helping);
     peer_->setVoiceEnabled(microphoneOn_);
     SessionEvent event = SessionEvent::make(SessionEvent::Kind::microphone);
     event.active = microphoneOn_;

@@ -29,6 +29,8 @@
 
 namespace wl {
 
+class MediaEngine;
+
 class AppServices;
 class DeviceIdentity;
 class Messenger;
@@ -69,6 +71,7 @@ public:
         Messenger& messenger;
         PairedHosts& hosts;
         RequestAnswers& answers;
+        MediaEngine& engine; // the media of its peers, and the helper's audio device
         std::shared_ptr<DeviceIdentity> identity; // the device this helper proves to be
     };
     struct Options {

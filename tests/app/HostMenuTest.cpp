@@ -514,7 +514,7 @@ TEST(HostMenuSession, StopSessionEndsTheHelpersSession)
     viewerOptions.timers = rig.timers.factory();
     viewerOptions.prompts = &rig.prompts;
     viewerOptions.isOnline = [](const std::string&, std::function<void(bool)>) {};
-    ViewerController viewer(*rig.services, viewerOptions);
+    ViewerController viewer(*rig.services, test::loopbackEngine(), viewerOptions);
     MenuBarLabel label(*rig.host, viewer, rig.host->helpRequests());
     EXPECT_EQ(label.state(), MenuBarIcon::State::inSession);
     auto off = std::find(lines.begin(), lines.end(), Line{"Turn Off Help Requests"});

@@ -361,7 +361,8 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     rtc::VideoSourceInterface<webrtc::VideoFrame>* asSource = source.get();
     asSource->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
     {
-        ScreenCapturer capturer(source, std::make_unique<X11ScreenSource>(), std::make_shared<FramePool>());
+        ScreenCapturer capturer(source, std::make_unique<X11ScreenSource>(), std::make_shared<FramePool>(),
+                                std::make_shared<VideoFeedback>());
         std::promise<void> started;
         capturer.start(0, false, [&] { started.set_value(); });
         ASSERT_EQ(started.get_future().wait_for(5s), std::future_status::ready);

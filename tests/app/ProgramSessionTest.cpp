@@ -101,6 +101,14 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
     ASSERT_TRUE(helper->waitFor([&](const json& s) { return connected(s, 10); }, 30000)) << helper->state().dump();
     EXPECT_TRUE(host->state()["host"].value("inSession", false));
     EXPECT_EQ(helper->state()["viewer"].value("screen", ""), "connected");
+    // The host's sound reaches the helper: its audio device records the default sink's
+    // monitor through PulseAudio and its factory sends it (Opus packets flow for silence
+    // too), however many factories the host's engine has made.
+    long long audio = 0;
+    EXPECT_TRUE(helper->waitFor([&](const json&) {
+        audio = helper->command({{"cmd", "bytes"}}).value("audio", 0LL);
+        return audio > 2000;
+    })) << audio;
 
     // The helper's renderer shows the host's screen: at its own size in a window large
     // enough for it.

@@ -90,8 +90,6 @@ TEST(Startup, TheStepsInTheirOrder)
     ASSERT_EQ(j.at(0), "migrate") << "before anything reads settings or keys";
     EXPECT_EQ(j.at(1), "identity");
     EXPECT_EQ(j.at(2), "keys read");
-    EXPECT_LT(rig.at("identity"), rig.at("audio device"));
-    EXPECT_LT(rig.at("audio device"), rig.at("read WLMessages")) << "the audio device before any peer could be made";
     EXPECT_LT(rig.at("read WLMessages"), rig.at("read WLPairedHelpers")) << "hub, then host controller";
     EXPECT_LT(rig.at("read WLPairedHelpers"), rig.at("read WLPairedHosts")) << "host, then viewer controller";
     EXPECT_LT(rig.at("read WLPairedHosts"), rig.at("messenger started"));

@@ -300,7 +300,7 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     };
     auto relay = std::make_shared<Relay>();
     relay->helper = &ada;
-    FileLinkPeer collect(FileLinkPeer::Role::collect, relay, {}, *rig.defaults);
+    FileLinkPeer collect(test::loopbackEngine(), FileLinkPeer::Role::collect, relay, {}, *rig.defaults);
     const std::string hostNonce = *ada.challenge->nonce;
     collect.signOffer = [&](const std::string& sdp) -> std::optional<std::string> {
         return ada.key.sign(offerSignatureMessage(hostNonce, sdp));

@@ -7,7 +7,6 @@
 #include "host/SharedDisplay.h"
 #include "identity/Base64.h"
 #include "mail/MyMacs.h"
-#include "media/SystemAudioDevice.h"
 #include "platform/Log.h"
 #include "protocol/Roster.h"
 
@@ -120,13 +119,13 @@ TEST(HostSessionConsent, TheMicrophoneCheckboxStartsTheMicrophone)
     admit(rig, ada, 0, true);
     ASSERT_TRUE(ada.waitFor(Kind::accepted));
     ASSERT_TRUE(waitUntil([&] { return rig.host->session().banner().model.microphoneOn; }, 10000));
-    EXPECT_TRUE(SystemAudioDevice::shared().io().microphoneOn.load());
+    EXPECT_TRUE(test::loopbackEngine().microphoneOn(MediaEngine::AudioRole::hosting));
     EXPECT_TRUE(rig.historyHas("Microphone turned on with Ada Lovelace"));
 
     // The session's end switches it off again, quietly.
     const auto lines = rig.history().size();
     rig.host->endSession(HostController::EndReason::stopped);
-    EXPECT_FALSE(SystemAudioDevice::shared().io().microphoneOn.load());
+    EXPECT_FALSE(test::loopbackEngine().microphoneOn(MediaEngine::AudioRole::hosting));
     EXPECT_EQ(rig.history().size(), lines + 1); // only the end of the session
 }
 

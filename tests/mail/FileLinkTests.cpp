@@ -8,7 +8,7 @@
 #include "identity/Keys.h"
 #include "identity/SignedQuery.h"
 #include "mail/FileLinkPeer.h"
-#include "media/PeerConnectionFactory.h"
+#include "TestMediaEngine.h"
 #include "platform/Defaults.h"
 #include "platform/InfoDictionary.h"
 #include "platform/Log.h"
@@ -147,8 +147,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
 
     const std::vector<TransferredFile> pictures = threePictures();
     auto toHelper = std::make_shared<ChannelTransport>(hostLink);
-    auto serve = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, toHelper, std::vector<ICEServer>{},
-                                                *localOnly(), pictures);
+    auto serve = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::serve, toHelper,
+                                                std::vector<ICEServer>{}, *localOnly(), pictures);
     ASSERT_NE(serve->peerConnection(), nullptr);
     serve->signAnswer = [](const std::string& sdp) {
         return std::optional<std::string>("answer:" + std::to_string(sdp.size()));
@@ -167,8 +167,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     };
 
     auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId));
-    auto collect =
-        std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, helperLink, std::vector<ICEServer>{}, *localOnly());
+    auto collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, helperLink,
+                                                  std::vector<ICEServer>{}, *localOnly());
     collect->signOffer = [](const std::string& sdp) {
         return std::optional<std::string>("offer:" + std::to_string(sdp.size()));
     };
@@ -217,10 +217,10 @@ struct PipedPair {
 
     explicit PipedPair(std::vector<TransferredFile> files)
     {
-        serve = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::serve, toCollector, std::vector<ICEServer>{},
-                                               *localOnly(), std::move(files));
-        collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, toServer, std::vector<ICEServer>{},
-                                                 *localOnly());
+        serve = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::serve, toCollector,
+                                               std::vector<ICEServer>{}, *localOnly(), std::move(files));
+        collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, toServer,
+                                                 std::vector<ICEServer>{}, *localOnly());
         toServer->deliver = [this](const SignalMessage& message) {
             if (message.kind == SignalMessage::Kind::offer)
                 serve->applyOffer(message);
@@ -334,7 +334,7 @@ public:
                 play();
         };
         auto settings = localOnly();
-        link_ = std::make_unique<PeerLink>(MediaSettings::read(*settings), makeRTCConfiguration(*settings, {}),
+        link_ = std::make_unique<PeerLink>(test::loopbackEngine().dataFactory(), makeRTCConfiguration(*settings, {}),
                                            std::move(events), "Wickerlane: test sender: ");
     }
 
@@ -411,8 +411,8 @@ struct Scripted {
 
     explicit Scripted(std::vector<Frame> script)
     {
-        collect = std::make_unique<FileLinkPeer>(FileLinkPeer::Role::collect, toSender, std::vector<ICEServer>{},
-                                                 *localOnly());
+        collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, toSender,
+                                                 std::vector<ICEServer>{}, *localOnly());
         watch(*collect, outcome);
         sender = std::make_unique<ScriptedSender>(std::move(script), [this](const SignalMessage& message) {
             if (message.kind == SignalMessage::Kind::answer)

@@ -1,6 +1,8 @@
-// Audio through two real peer connections of the shared factory on 127.0.0.1. The
-// factory is made without the library's audio processing module (our own devices do
-// echo cancellation and resampling): audio tracks must still negotiate, send and arrive.
+// Audio through two real peer connections on 127.0.0.1, each with its own factory of the
+// engine over the engine's one audio device (WebRTC's test device here). The factories
+// are made without the library's audio processing module (our own devices do echo
+// cancellation and resampling): audio tracks must still negotiate, send and arrive; and
+// one session's end must not stop another's sound.
 #include "LoopbackPeers.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +30,8 @@ wl::test::AudioStats waitForAudio(wl::test::LoopbackPeers& peers, webrtc::PeerCo
 
 TEST(AudioPeers, AudioFlowsBothWaysWithoutTheLibrarysProcessing)
 {
-    wl::test::LoopbackPeers peers(wl::ScreenVideoSource::create());
+    wl::test::LoopbackPeers peers(wl::test::noisyEngine(), wl::ScreenVideoSource::create(),
+                                  std::make_shared<wl::VideoFeedback>());
     peers.withAudio = true;
     ASSERT_TRUE(peers.connect());
 
@@ -38,6 +41,28 @@ TEST(AudioPeers, AudioFlowsBothWaysWithoutTheLibrarysProcessing)
         EXPECT_GE(stats.packetsReceived, 25);
         EXPECT_GT(stats.bytesReceived, stats.packetsReceived) << "packets carry payload";
         EXPECT_EQ(stats.codec, "audio/opus");
+    }
+}
+
+// A session ends while another goes on: its factories let go of the shared device, which
+// keeps recording for the other's, and that session's sound goes on both ways.
+TEST(AudioPeers, OneSessionsEndLeavesAnothersSoundRunning)
+{
+    auto ending = std::make_unique<wl::test::LoopbackPeers>(wl::test::noisyEngine(), wl::ScreenVideoSource::create(),
+                                                            std::make_shared<wl::VideoFeedback>());
+    wl::test::LoopbackPeers staying(wl::test::noisyEngine(), wl::ScreenVideoSource::create(),
+                                    std::make_shared<wl::VideoFeedback>());
+    ending->withAudio = staying.withAudio = true;
+    ASSERT_TRUE(ending->connect());
+    ASSERT_TRUE(staying.connect());
+    for (auto* peers : {ending.get(), &staying})
+        for (auto* side : {peers->receiver(), peers->sender()})
+            ASSERT_GE(waitForAudio(*peers, side, 10).packetsReceived, 10);
+
+    ending.reset();
+    for (auto* side : {staying.receiver(), staying.sender()}) {
+        const long long before = staying.inboundAudio(side).packetsReceived;
+        EXPECT_GE(waitForAudio(staying, side, before + 25).packetsReceived, before + 25);
     }
 }
 

@@ -2,8 +2,7 @@
 #include "LoopbackPeers.h"
 #include "XScreen.h"
 
-#include "media/EncodedFrames.h"
-#include "media/KeyFrameRequest.h"
+#include "media/VideoFeedback.h"
 #include "media/ScreenCapturer.h"
 #include "platform/CaptureExclusion.h"
 #include "platform/Log.h"
@@ -59,7 +58,8 @@ protected:
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
         asSource()->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
-        capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool);
+        capturer =
+            std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool, feedback);
     }
     void TearDown() override
     {
@@ -74,6 +74,7 @@ protected:
     rtc::scoped_refptr<wl::ScreenVideoSource> source;
     std::shared_ptr<wl::FramePool> framePool = std::make_shared<wl::FramePool>();
     FrameSink sink;
+    std::shared_ptr<wl::VideoFeedback> feedback = std::make_shared<wl::VideoFeedback>();
     std::unique_ptr<wl::ScreenCapturer> capturer;
 };
 
@@ -179,8 +180,8 @@ TEST_F(ScreenCapturerTest, MaxWidthScalesTheCapture)
 {
     wl::MediaSettings settings;
     settings.maxWidth = 960;
-    capturer =
-        std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool, settings);
+    capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool,
+                                                    feedback, settings);
     startAndWait(*capturer, 0, false);
     ASSERT_TRUE(capturer->captureSize());
     EXPECT_EQ(capturer->captureSize()->width, 960);
@@ -244,10 +245,10 @@ TEST_F(ScreenCapturerTest, AStillScreenSlowsDownAfterSharpeningAndAnyChangeResum
     EXPECT_TRUE(resumes()) << "sent on until an encoder has worked on it";
     // Encoded, but still coarse: it keeps going until the encoder has sharpened it.
     for (int i = 0; i < 3; ++i)
-        wl::countEncodedFrame(40);
+        feedback->countEncodedFrame(40);
     std::this_thread::sleep_for(400ms);
     EXPECT_TRUE(resumes()) << "a coarse picture is sent on";
-    wl::countEncodedFrame(wl::ScreenCapturer::kSharpQp);
+    feedback->countEncodedFrame(wl::ScreenCapturer::kSharpQp);
     ASSERT_TRUE(quiet()) << "a still screen stops being sent";
     const long long atRest = captured(*capturer);
     std::this_thread::sleep_for(3200ms);
@@ -265,9 +266,9 @@ TEST_F(ScreenCapturerTest, AStillScreenSlowsDownAfterSharpeningAndAnyChangeResum
     EXPECT_TRUE(changed);
     ASSERT_TRUE(quiet());
 
-    wl::requestKeyFrame(); // the viewer asked for a full picture
+    feedback->requestKeyFrame(); // the viewer asked for a full picture
     EXPECT_TRUE(resumes()) << "a key frame needs a frame to be made on";
-    wl::takeKeyFrameRequest(); // as the encoder does
+    feedback->takeKeyFrameRequest(); // as the encoder does
     ASSERT_TRUE(quiet());
 
     capturer->refresh();

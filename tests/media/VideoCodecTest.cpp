@@ -2,8 +2,7 @@
 #include "media/H264Encoder.h"
 #include "media/H265Decoder.h"
 #include "media/H265Encoder.h"
-#include "media/KeyFrameRequest.h"
-#include "media/ScreenAtRest.h"
+#include "media/VideoFeedback.h"
 #include "media/ScreenCapturer.h"
 #include "media/VideoCodecFactories.h"
 #include "media/WantsTenBit.h"
@@ -103,7 +102,7 @@ bool isKey(const webrtc::EncodedImage& image)
     return image._frameType == VideoFrameType::kVideoFrameKey;
 }
 
-void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType type)
+void keyFramesOnDemand(webrtc::VideoEncoder& encoder, wl::VideoFeedback& feedback, webrtc::VideoCodecType type)
 {
     Collect out;
     auto codec = settingsFor(type, 320, 240);
@@ -111,7 +110,6 @@ void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType typ
     encoder.RegisterEncodeCompleteCallback(&out);
     std::vector<VideoFrameType> delta{VideoFrameType::kVideoFrameDelta};
     std::vector<VideoFrameType> key{VideoFrameType::kVideoFrameKey};
-    wl::takeKeyFrameRequest();
 
     for (int n = 0; n < 10; ++n)
         ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
@@ -122,14 +120,14 @@ void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType typ
     EXPECT_EQ(out.codecTypes[0], type);
     EXPECT_EQ(out.images[3].Timestamp(), 9000u) << "RTP timestamp carried through";
 
-    // The process-wide flag: raised here, read and cleared by the encoder.
-    wl::requestKeyFrame();
+    // The session's request: raised here, read and cleared by the encoder.
+    feedback.requestKeyFrame();
     size_t before = out.images.size();
     for (int n = 10; n < 12; ++n)
         ASSERT_EQ(encoder.Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
     ASSERT_GE(out.images.size(), before + 2);
     EXPECT_TRUE(isKey(out.images[before]) || isKey(out.images[before + 1])) << "key frame within 2 frames";
-    EXPECT_FALSE(wl::keyFrameRequestPending()) << "the encoder clears the flag";
+    EXPECT_FALSE(feedback.keyFrameRequestPending()) << "the encoder clears the request";
 
     // The receiver's request (RTCP PLI/FIR arrives as a key frame type).
     before = out.images.size();
@@ -143,15 +141,66 @@ void keyFramesOnDemand(webrtc::VideoEncoder& encoder, webrtc::VideoCodecType typ
 TEST(H265Codec, KeyFramesOnlyOnTheFlagOrTheReceiversRequest)
 {
     ASSERT_TRUE(wl::H265Encoder::isAvailable());
-    wl::H265Encoder encoder;
-    keyFramesOnDemand(encoder, webrtc::kVideoCodecH265);
+    auto feedback = std::make_shared<wl::VideoFeedback>();
+    wl::H265Encoder encoder(feedback);
+    keyFramesOnDemand(encoder, *feedback, webrtc::kVideoCodecH265);
 }
 
 TEST(H264Codec, KeyFramesOnlyOnTheFlagOrTheReceiversRequest)
 {
     ASSERT_TRUE(wl::H264Encoder::isAvailable());
-    wl::H264Encoder encoder;
-    keyFramesOnDemand(encoder, webrtc::kVideoCodecH264);
+    auto feedback = std::make_shared<wl::VideoFeedback>();
+    wl::H264Encoder encoder(feedback);
+    keyFramesOnDemand(encoder, *feedback, webrtc::kVideoCodecH264);
+}
+
+// Two sessions side by side, each with its encoders made as its factory makes them: a
+// key-frame request of one reaches its own encoder only, whichever encodes first, and
+// each counts only its own frames.
+TEST(VideoCodecs, TwoSessionsKeepTheirKeyFrameRequestsApart)
+{
+    auto first = std::make_shared<wl::VideoFeedback>();
+    auto second = std::make_shared<wl::VideoFeedback>();
+    wl::VideoEncoderFactory firstCodecs(nullptr, first);
+    wl::VideoEncoderFactory secondCodecs(nullptr, second);
+    auto firstEncoder = firstCodecs.CreateVideoEncoder(webrtc::SdpVideoFormat("H265"));
+    auto secondEncoder = secondCodecs.CreateVideoEncoder(webrtc::SdpVideoFormat("H265"));
+    ASSERT_TRUE(firstEncoder && secondEncoder);
+    Collect firstOut, secondOut;
+    auto codec = settingsFor(webrtc::kVideoCodecH265, 320, 240);
+    ASSERT_EQ(firstEncoder->InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(secondEncoder->InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    firstEncoder->RegisterEncodeCompleteCallback(&firstOut);
+    secondEncoder->RegisterEncodeCompleteCallback(&secondOut);
+    std::vector<VideoFrameType> delta{VideoFrameType::kVideoFrameDelta};
+    int n = 0;
+    for (; n < 3; ++n) {
+        ASSERT_EQ(firstEncoder->Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+        ASSERT_EQ(secondEncoder->Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    }
+
+    // The first session's viewer asks; the second session's encoder happens to run first.
+    first->requestKeyFrame();
+    ASSERT_EQ(secondEncoder->Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(firstEncoder->Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(firstOut.images.size(), 4u);
+    ASSERT_EQ(secondOut.images.size(), 4u);
+    EXPECT_FALSE(isKey(secondOut.images.back())) << "the other session's request stays with it";
+    EXPECT_TRUE(isKey(firstOut.images.back())) << "the request reaches its own encoder";
+    EXPECT_FALSE(first->keyFrameRequestPending());
+
+    ++n;
+    second->requestKeyFrame();
+    ASSERT_EQ(firstEncoder->Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(secondEncoder->Encode(frame8(320, 240, n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_FALSE(isKey(firstOut.images.back()));
+    EXPECT_TRUE(isKey(secondOut.images.back()));
+
+    ASSERT_EQ(firstEncoder->Encode(frame8(320, 240, ++n), &delta), WEBRTC_VIDEO_CODEC_OK);
+    EXPECT_EQ(first->encodedFrameCount(), 6);
+    EXPECT_EQ(second->encodedFrameCount(), 5);
+    firstEncoder->Release();
+    secondEncoder->Release();
 }
 
 TEST(H265Codec, MainTenStreamReachesTheRendererAsTenBitBuffer)
@@ -312,7 +361,8 @@ TEST(H265Codec, BitrateHalvedAppliesAtOnceOtherChangesOnceSettled)
 // second of the moving picture.
 TEST(H265Codec, APictureAtRestKeepsItsRateUntilItMoves)
 {
-    wl::H265Encoder encoder;
+    auto feedback = std::make_shared<wl::VideoFeedback>();
+    wl::H265Encoder encoder(feedback);
     Collect out;
     auto codec = settingsFor(webrtc::kVideoCodecH265, 320, 240, 3000);
     ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
@@ -324,11 +374,11 @@ TEST(H265Codec, APictureAtRestKeepsItsRateUntilItMoves)
     };
     int n = 0;
     auto moving = [&] {
-        wl::setScreenAtRest(false);
+        feedback->setScreenAtRest(false);
         return encoder.Encode(frame8(320, 240, n++), nullptr);
     };
     auto atRest = [&] {
-        wl::setScreenAtRest(true);
+        feedback->setScreenAtRest(true);
         return encoder.Encode(frame8(320, 240, n - 1), nullptr);
     };
     auto keys = [&] { return std::count_if(out.images.begin(), out.images.end(), isKey); };
@@ -402,8 +452,9 @@ TEST(H265Codec, ClosedEncodersGiveBackTheirMemory)
 TEST(VideoCodecs, OnlyH265AsksForImmediatePlayout)
 {
     for (auto type : {webrtc::kVideoCodecH265, webrtc::kVideoCodecH264}) {
-        std::unique_ptr<webrtc::VideoEncoder> encoder =
-            type == webrtc::kVideoCodecH265 ? wl::H265Encoder::create() : wl::H264Encoder::create();
+        std::unique_ptr<webrtc::VideoEncoder> encoder = type == webrtc::kVideoCodecH265
+            ? std::make_unique<wl::H265Encoder>()
+            : std::unique_ptr<webrtc::VideoEncoder>(std::make_unique<wl::H264Encoder>());
         Collect out;
         auto codec = settingsFor(type, 320, 240, 1000);
         ASSERT_EQ(encoder->InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
@@ -449,7 +500,7 @@ TEST(VideoCodecFactories, OrderAndSettings)
     for (const auto& f : wl::preferredVideoFormats(false, wl::MediaSettings::read(defaults)))
         EXPECT_NE(f.name, "VP9");
 
-    wl::VideoEncoderFactory encoders;
+    wl::VideoEncoderFactory encoders(nullptr, std::make_shared<wl::VideoFeedback>());
     EXPECT_NE(encoders.CreateVideoEncoder(webrtc::SdpVideoFormat("H265")), nullptr);
     EXPECT_EQ(encoders.CreateVideoEncoder(webrtc::SdpVideoFormat("VP9")), nullptr);
 

@@ -3,8 +3,6 @@
 #include "LoopbackPeers.h"
 #include "XScreen.h"
 
-#include "media/EncodedFrames.h"
-#include "media/KeyFrameRequest.h"
 #include "media/ScreenCapturer.h"
 #include "platform/linux/X11ScreenSource.h"
 
@@ -27,7 +25,7 @@ protected:
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
         capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(),
-                                                        std::make_shared<wl::FramePool>());
+                                                        std::make_shared<wl::FramePool>(), feedback);
     }
     void TearDown() override
     {
@@ -63,6 +61,7 @@ protected:
 
     XScreen screen;
     rtc::scoped_refptr<wl::ScreenVideoSource> source;
+    std::shared_ptr<wl::VideoFeedback> feedback = std::make_shared<wl::VideoFeedback>();
     std::unique_ptr<wl::ScreenCapturer> capturer;
     std::unique_ptr<LoopbackPeers> peers;
 };
@@ -71,7 +70,7 @@ TEST_F(VideoPeers, ScreenTravelsAsH265AndDecodesToTheScreen)
 {
     screen.paintPattern(7);
     startCapture();
-    peers = std::make_unique<LoopbackPeers>(source);
+    peers = std::make_unique<LoopbackPeers>(wl::test::noisyEngine(), source, feedback);
     ASSERT_TRUE(peers->connect());
     expectDecodedFrameMatchesScreen();
     auto stats = peers->receiverStats();
@@ -82,9 +81,9 @@ TEST_F(VideoPeers, ScreenTravelsAsH265AndDecodesToTheScreen)
     screen.paintPattern(8);
     expectDecodedFrameMatchesScreen();
 
-    // A key-frame request through the process-wide flag reaches the receiver.
+    // A key-frame request through the session's feedback reaches the receiver.
     auto before = peers->receiverStats();
-    wl::requestKeyFrame();
+    feedback->requestKeyFrame();
     bool keyed = false;
     for (int i = 0; i < 40 && !keyed; ++i) {
         std::this_thread::sleep_for(50ms);
@@ -101,7 +100,7 @@ TEST_F(VideoPeers, AScreenAtRestSendsNoKeyFrameWhenTheTargetFalls)
 {
     screen.paintPattern(9);
     startCapture();
-    peers = std::make_unique<LoopbackPeers>(source);
+    peers = std::make_unique<LoopbackPeers>(wl::test::noisyEngine(), source, feedback);
     ASSERT_TRUE(peers->connect());
     expectDecodedFrameMatchesScreen();
     const auto waitUntil = [](const std::function<bool()>& done) {
@@ -119,8 +118,8 @@ TEST_F(VideoPeers, AScreenAtRestSendsNoKeyFrameWhenTheTargetFalls)
             encoding.max_bitrate_bps = 60'000; // a fifth of the start rate at most
         ASSERT_TRUE(sender->SetParameters(parameters).ok());
     }
-    const long long encoded = wl::encodedFrameCount();
-    ASSERT_TRUE(waitUntil([&] { return wl::encodedFrameCount() >= encoded + 4; }))
+    const long long encoded = feedback->encodedFrameCount();
+    ASSERT_TRUE(waitUntil([&] { return feedback->encodedFrameCount() >= encoded + 4; }))
         << "the picture goes out now and then";
     EXPECT_EQ(peers->receiverStats().keyFramesEncoded, keys);
 }
@@ -131,7 +130,7 @@ TEST_F(VideoPeers, H264WhenH265IsDisabled)
     noH265.h265 = false;
     screen.paintPattern(11);
     startCapture();
-    peers = std::make_unique<LoopbackPeers>(source, std::string(), noH265);
+    peers = std::make_unique<LoopbackPeers>(wl::test::noisyEngine(), source, feedback, std::string(), noH265);
     ASSERT_TRUE(peers->connect());
     expectDecodedFrameMatchesScreen();
     auto stats = peers->receiverStats();

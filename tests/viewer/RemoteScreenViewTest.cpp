@@ -6,6 +6,7 @@
 
 #include "platform/KeyTable.h"
 #include "platform/KeyboardLayout.h"
+#include "media/DecodedPictureSink.h"
 #include "viewer/FrameLayer.h"
 #include "viewer/MoveLimiter.h"
 #include "viewer/RemoteScreenView.h"
@@ -97,7 +98,8 @@ protected:
         screen->resize(view);
         screen->show();
         screen->sendEvent = [this](const SessionEvent& event) { sent.push_back(event); };
-        rig.viewer->session().peer()->renderer().renderFrame(flatFrame(picture.width(), picture.height()));
+        rig.viewer->session().peer()->renderer().renderPicture(
+            wl::decodedPicture(flatFrame(picture.width(), picture.height())));
         waitUntil([&] { return screen->layer()->enqueued() >= 1; });
         processEventsFor(20);
         return screen;

@@ -5,6 +5,7 @@
 // decoder's thread does.
 #include "WaitUntil.h"
 
+#include "media/DecodedPictureSink.h"
 #include "viewer/FrameLayer.h"
 #include "viewer/SampleBufferRenderer.h"
 
@@ -69,7 +70,7 @@ public:
 
 void renderOnAnotherThread(SampleBufferRenderer& renderer, const webrtc::VideoFrame& frame)
 {
-    std::thread decoder([&] { renderer.renderFrame(frame); });
+    std::thread decoder([&] { renderer.renderPicture(wl::decodedPicture(frame)); });
     decoder.join();
 }
 
@@ -151,8 +152,8 @@ TEST(Renderer, OnlyTheNewestPictureWaitsForTheMainThread)
     // The decoder delivers 40 frames while the main thread does not run its events.
     std::thread decoder([&] {
         for (int i = 0; i < 39; ++i)
-            renderer.renderFrame(frameOf(flat420(64, 32, 16 + i, 128, 128)));
-        renderer.renderFrame(frameOf(flat420(32, 16, 255, 128, 128)));
+            renderer.renderPicture(wl::decodedPicture(frameOf(flat420(64, 32, 16 + i, 128, 128))));
+        renderer.renderPicture(wl::decodedPicture(frameOf(flat420(32, 16, 255, 128, 128))));
     });
     decoder.join();
     processEventsFor(50);

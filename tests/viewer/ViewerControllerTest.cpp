@@ -110,7 +110,7 @@ TEST(ViewerPeerFailure, AFailedDescriptionEndsTheAttemptAtOnce)
     rig.defaults->setBool("WLLoopbackOnly", true);
     rig.defaults->setStringList("WLSTUNServers", {});
 
-    PeerLink link(MediaSettings::read(*rig.defaults), makeRTCConfiguration(*rig.defaults, {}), {});
+    PeerLink link(test::loopbackEngine().dataFactory(), makeRTCConfiguration(*rig.defaults, {}), {});
     std::optional<std::string> linkError;
     link.setLocalDescription([&](std::optional<std::string> sdp, std::string error) { linkError = sdp ? "" : error; },
                              [](const std::string&) { return std::string("v=0\r\nnot an offer"); });

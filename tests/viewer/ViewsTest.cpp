@@ -3,6 +3,7 @@
 // picture of each for people to look at.
 #include "ViewerTestKit.h"
 
+#include "media/DecodedPictureSink.h"
 #include "viewer/FrameLayer.h"
 #include "viewer/PairingSheet.h"
 #include "viewer/RemoteScreenView.h"
@@ -112,7 +113,7 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     rig.transport().deliver(SignalMessage::make(Kind::accepted));
     ASSERT_EQ(view.screenName(), "connected");
     ASSERT_TRUE(view.remoteScreen());
-    rig.viewer->session().peer()->renderer().renderFrame(desktopFrame(1280, 720));
+    rig.viewer->session().peer()->renderer().renderPicture(wl::decodedPicture(desktopFrame(1280, 720)));
     ASSERT_TRUE(waitUntil([&] { return view.remoteScreen()->layer()->enqueued() == 1; }));
     rig.viewer->session().setConnectionInfo(
         "Connected \u00b7 30 fps \u00b7 H265 \u00b7 5120 KB in \u00b7 900 decoded \u00b7 Direct");
@@ -231,7 +232,7 @@ TEST_F(ViewerViews, GuideModePointerAndClicksBecomeEvents)
     ViewerRootView view(*rig.viewer, new QWidget);
     view.resize(900, 560);
     view.show();
-    rig.viewer->session().peer()->renderer().renderFrame(desktopFrame(320, 180));
+    rig.viewer->session().peer()->renderer().renderPicture(wl::decodedPicture(desktopFrame(320, 180)));
     ASSERT_TRUE(waitUntil([&] { return view.remoteScreen()->layer()->enqueued() == 1; }));
     RemoteScreenView& screen = *view.remoteScreen();
     const QRectF picture = screen.layer()->pictureRect();

@@ -736,7 +736,8 @@ int main(int argc, char** argv)
     options.platform.prompts = prompts;
     options.platform.ownerCheck = owner;
     options.platform.adminPrompt = admin;
-    wl::WickerlaneApp program(std::move(options));
+    wl::MediaEngine media(wl::chooseMediaBackends(*settings));
+    wl::WickerlaneApp program(media, std::move(options));
     if (!program.start())
         return 1;
     // Tests drive and photograph the helper's window whether or not it has paired hosts yet.

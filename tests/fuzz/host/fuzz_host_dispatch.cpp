@@ -11,6 +11,7 @@
 //   that very attempt and the user's yes, a right PIN (or a grant without one), or a
 //   picture fetch of a request that helper got;
 // - once the time limit has run out, the host is never left busy.
+#include "TestMediaEngine.h"
 #include "FuzzCheck.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
@@ -120,7 +121,8 @@ struct World {
         auto defaults = std::make_shared<MemoryDefaults>();
         defaults->setBool("WLLoopbackOnly", true);
         defaults->setStringList(kSTUNServersKey, {});
-        PeerLink link(MediaSettings::read(*defaults), makeRTCConfiguration(*defaults, {}), {}, "Wickerlane: fuzz: ");
+        PeerLink link(test::loopbackEngine().dataFactory(), makeRTCConfiguration(*defaults, {}), {},
+                      "Wickerlane: fuzz: ");
         if (!link.connection())
             return "v=0\r\n";
         webrtc::RtpTransceiverInit init;
@@ -217,7 +219,8 @@ public:
         platform.defaults = defaults;
         platform.permissions = world().permissions;
         host_ = std::make_unique<HostController>(
-            *services_, HostController::Options{timers_.factory(), &prompts_, {}, platform, world().identity});
+            *services_, test::loopbackEngine(),
+            HostController::Options{timers_.factory(), &prompts_, {}, platform, world().identity});
         host_->handshake().onSignalSent = [this](const SignalMessage& message, HostHandshake::Route) {
             if (message.kind == Kind::accepted) {
                 checkAdmission();

@@ -5,6 +5,7 @@
 // connections and an updater made by the test. Every step start-up takes that a fake
 // can see goes into one journal, in order. The introduction service is not there (a
 // closed loopback port), so nothing leaves the machine.
+#include "TestMediaEngine.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
 #include "ScriptedOwnerCheck.h"
@@ -150,7 +151,6 @@ public:
             journal.push_back("identity");
             return identityReadableOrQuit(*app->identity(), prompts) && keyReadable;
         };
-        options.installAudioDevice = [this] { journal.push_back("audio device"); };
         options.makeUpdater = [this](const QUrl&, const std::string&) {
             journal.push_back("updater made");
             auto made = std::make_unique<JournalUpdater>(journal);
@@ -159,7 +159,7 @@ public:
         };
         options.updateTimers = updateTimers.factory();
         options.quit = [this] { ++quits; };
-        app = std::make_unique<WickerlaneApp>(options);
+        app = std::make_unique<WickerlaneApp>(test::loopbackEngine(), options);
         return app->start();
     }
 

@@ -5,6 +5,7 @@
 // controller, the session history in a temporary folder, and WebRTC on 127.0.0.1 only.
 // Its sessions share a synthetic screen (which is also the displays) and post no input;
 // a rig on the desktop shares the test X server's screen and posts input there.
+#include "TestMediaEngine.h"
 #include "HostFakes.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
@@ -141,7 +142,8 @@ public:
         if (onTheDesktop)
             screens = [] { return std::make_unique<X11ScreenSource>(); };
         host = std::make_unique<HostController>(
-            *services, HostController::Options{timers.factory(), &prompts, screens, platform, identity});
+            *services, test::loopbackEngine(),
+            HostController::Options{timers.factory(), &prompts, screens, platform, identity});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
         };

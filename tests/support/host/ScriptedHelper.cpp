@@ -4,7 +4,9 @@
 
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"
-#include "media/PeerConnectionFactory.h"
+#include "TestMediaEngine.h"
+#include "media/MediaSettings.h"
+#include "media/PeerFactory.h"
 #include "platform/Defaults.h"
 #include "protocol/Date.h"
 #include "protocol/Routes.h"
@@ -195,10 +197,9 @@ void ScriptedHelper::startPeer()
     };
     // Nothing leaves the machine: loopback candidates only, no STUN server.
     MemoryDefaults local;
-    local.setBool("WLLoopbackOnly", true);
     local.setStringList(kSTUNServersKey, {});
-    const MediaSettings media = MediaSettings::read(local);
-    peer_ = std::make_unique<PeerLink>(media, makeRTCConfiguration(local, {}), std::move(events),
+    auto factory = test::loopbackEngine().sessionFactory(MediaSettings::read(local));
+    peer_ = std::make_unique<PeerLink>(factory, makeRTCConfiguration(local, {}), std::move(events),
                                        "Wickerlane: test helper: ");
     webrtc::PeerConnectionInterface* connection = peer_->connection();
     if (!connection)
@@ -207,16 +208,16 @@ void ScriptedHelper::startPeer()
     init.direction = webrtc::RtpTransceiverDirection::kRecvOnly;
     auto transceiver = connection->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, init);
     if (transceiver.ok()) {
-        auto codecs = preferredVideoCodecs(media);
+        auto codecs = factory->preferredVideoCodecs();
         transceiver.value()->SetCodecPreferences(codecs);
         auto track = transceiver.value()->receiver()->track();
         video_ =
             rtc::scoped_refptr<webrtc::VideoTrackInterface>(static_cast<webrtc::VideoTrackInterface*>(track.get()));
         video_->AddOrUpdateSink(&frames_, rtc::VideoSinkWants());
     }
-    auto* factory = makePeerConnectionFactory(media);
-    connection->AddTrack(factory->CreateAudioTrack("voice0", factory->CreateAudioSource(cricket::AudioOptions()).get()),
-                         {"voice"});
+    connection->AddTrack(
+        factory->get()->CreateAudioTrack("voice0", factory->get()->CreateAudioSource(cricket::AudioOptions()).get()),
+        {"voice"});
     guide_ = peer_->createDataChannel("guide", true);
     if (guide_) {
         guide_->events.message = [this](const std::string& bytes, bool) {

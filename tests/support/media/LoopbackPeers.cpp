@@ -1,11 +1,12 @@
 #include "LoopbackPeers.h"
 
-#include "media/PeerConnectionFactory.h"
 #include "signalling/PeerLink.h"
 
 #include <api/jsep.h>
+#include <api/task_queue/default_task_queue_factory.h>
 #include <api/rtp_transceiver_interface.h>
 #include <api/stats/rtc_stats_collector_callback.h>
+#include <modules/audio_device/include/test_audio_device.h>
 #include <rtc_base/time_utils.h>
 
 #include <future>
@@ -101,6 +102,20 @@ bool remoteDescription(PeerLink& link, webrtc::SdpType type, const std::string& 
 
 } // namespace
 
+MediaEngine& noisyEngine()
+{
+    static auto* engine = [] {
+        static auto queues = webrtc::CreateDefaultTaskQueueFactory();
+        MediaEngine::Options options;
+        options.loopbackOnly = true;
+        options.module = std::make_shared<AudioModuleChoice>(AudioModuleChoice{webrtc::TestAudioDeviceModule::Create(
+            queues.get(), webrtc::TestAudioDeviceModule::CreatePulsedNoiseCapturer(8000, 48000),
+            webrtc::TestAudioDeviceModule::CreateDiscardRenderer(48000))});
+        return new MediaEngine(std::move(options));
+    }();
+    return *engine;
+}
+
 // One side's connection state, as its link reports it on WebRTC's thread.
 struct LoopbackPeers::Side {
     std::mutex lock;
@@ -110,7 +125,8 @@ struct LoopbackPeers::Side {
     std::shared_ptr<DataChannelLink> channel; // one the other side opened
     std::unique_ptr<PeerLink> link;
 
-    void make(const MediaSettings& media, const webrtc::PeerConnectionInterface::RTCConfiguration& config, Side& other)
+    void make(std::shared_ptr<PeerFactory> factory, const webrtc::PeerConnectionInterface::RTCConfiguration& config,
+              Side& other)
     {
         PeerLink::Events events;
         // Candidates go straight to the other side, which holds them until its remote
@@ -130,7 +146,7 @@ struct LoopbackPeers::Side {
             channel = std::move(opened);
             changed.notify_all();
         };
-        link = std::make_unique<PeerLink>(media, config, std::move(events),
+        link = std::make_unique<PeerLink>(std::move(factory), config, std::move(events),
                                           "Wickerlane: test peer: ", immediateDispatch());
     }
 
@@ -147,11 +163,11 @@ struct LoopbackPeers::Side {
     }
 };
 
-LoopbackPeers::LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec, MediaSettings media)
+LoopbackPeers::LoopbackPeers(MediaEngine& engine, rtc::scoped_refptr<ScreenVideoSource> source,
+                             std::shared_ptr<VideoFeedback> feedback, std::string onlyCodec, MediaSettings media)
     : sender_(std::make_unique<Side>()), receiver_(std::make_unique<Side>()), source_(std::move(source)),
-      onlyCodec_(std::move(onlyCodec)), media_(media)
+      onlyCodec_(std::move(onlyCodec)), media_(media), engine_(engine), feedback_(std::move(feedback))
 {
-    media_.loopbackOnly = true;
 }
 
 LoopbackPeers::~LoopbackPeers()
@@ -183,13 +199,14 @@ webrtc::PeerConnectionInterface* LoopbackPeers::receiver()
 
 bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
 {
-    auto* factory = makePeerConnectionFactory(media_);
-    if (!factory)
+    senderFactory_ = engine_.sessionFactory(media_, feedback_);
+    receiverFactory_ = engine_.sessionFactory(media_);
+    if (!senderFactory_ || !receiverFactory_)
         return false;
     webrtc::PeerConnectionInterface::RTCConfiguration config; // no ICE servers: nothing leaves the machine
     config.sdp_semantics = webrtc::SdpSemantics::kUnifiedPlan;
-    sender_->make(media_, config, *receiver_);
-    receiver_->make(media_, config, *sender_);
+    sender_->make(senderFactory_, config, *receiver_);
+    receiver_->make(receiverFactory_, config, *sender_);
     if (!sender() || !receiver())
         return false;
 
@@ -199,7 +216,7 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     auto transceiver = receiver()->AddTransceiver(cricket::MEDIA_TYPE_VIDEO, init);
     if (!transceiver.ok())
         return false;
-    auto codecs = preferredVideoCodecs(media_);
+    auto codecs = receiverFactory_->preferredVideoCodecs();
     if (!onlyCodec_.empty()) {
         std::vector<webrtc::RtpCodecCapability> chosen;
         for (const auto& c : codecs) {
@@ -210,10 +227,10 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     }
     if (!transceiver.value()->SetCodecPreferences(codecs).ok())
         return false;
-    auto audioTrack = [&](const char* id) {
+    auto audioTrack = [&](PeerFactory& factory, const char* id) {
         return factory->CreateAudioTrack(id, factory->CreateAudioSource(cricket::AudioOptions()).get());
     };
-    if (withAudio && !receiver()->AddTrack(audioTrack("voice-receiver"), {"voice"}).ok())
+    if (withAudio && !receiver()->AddTrack(audioTrack(*receiverFactory_, "voice-receiver"), {"voice"}).ok())
         return false;
     // The receiver's track, held by its own reference (no extra one left behind).
     auto receivedTrack = transceiver.value()->receiver()->track();
@@ -230,10 +247,10 @@ bool LoopbackPeers::connect(std::chrono::milliseconds timeout)
     auto offer = localDescription(*receiver_->link);
     if (!offer || !remoteDescription(*sender_->link, webrtc::SdpType::kOffer, *offer))
         return false;
-    auto track = factory->CreateVideoTrack("screen0", source_.get());
+    auto track = (*senderFactory_)->CreateVideoTrack("screen0", source_.get());
     if (!sender()->AddTrack(track, {"screen"}).ok())
         return false;
-    if (withAudio && !sender()->AddTrack(audioTrack("voice-sender"), {"voice"}).ok())
+    if (withAudio && !sender()->AddTrack(audioTrack(*senderFactory_, "voice-sender"), {"voice"}).ok())
         return false;
     auto answer = localDescription(*sender_->link);
     if (!answer || !remoteDescription(*receiver_->link, webrtc::SdpType::kAnswer, *answer))

@@ -4,6 +4,10 @@
 // receive video (H.265 first, then H.264), the sending side answers with a screen track.
 
 #include "media/ScreenVideoSource.h"
+#include "media/MediaEngine.h"
+#include "media/MediaSettings.h"
+#include "media/PeerFactory.h"
+#include "media/VideoFeedback.h"
 #include "signalling/PeerLink.h"
 
 #include <api/peer_connection_interface.h>
@@ -20,6 +24,11 @@
 #include <string>
 
 namespace wl::test {
+
+// An engine for loopback peers that carry sound: on 127.0.0.1 only, every factory records
+// pulsed noise and discards what it plays (WebRTC's test device), so audio tracks really
+// send, as they do with the program's own devices. Made on first use, kept for the process.
+MediaEngine& noisyEngine();
 
 // Collects decoded frames; any thread.
 class FrameSink : public rtc::VideoSinkInterface<webrtc::VideoFrame> {
@@ -69,8 +78,10 @@ public:
     // onlyCodec: when set, the receiver offers that codec alone (e.g. "VP8" for the
     // library's own codec as a reference in benchmarks).
     // media: the settings the peers are made with (always on 127.0.0.1 only).
-    explicit LoopbackPeers(rtc::scoped_refptr<ScreenVideoSource> source, std::string onlyCodec = {},
-                           MediaSettings media = {});
+    // engine: made with loopbackOnly (nothing leaves the machine); feedback: the sending
+    // side's encoders', shared with the capture that feeds the source.
+    LoopbackPeers(MediaEngine& engine, rtc::scoped_refptr<ScreenVideoSource> source,
+                  std::shared_ptr<VideoFeedback> feedback, std::string onlyCodec = {}, MediaSettings media = {});
     ~LoopbackPeers();
 
     // Offer/answer and candidates; true when both sides are connected.
@@ -100,6 +111,10 @@ private:
     FrameSink sink_;
     std::string onlyCodec_;
     MediaSettings media_;
+    MediaEngine& engine_;
+    std::shared_ptr<VideoFeedback> feedback_;
+    std::shared_ptr<PeerFactory> senderFactory_;
+    std::shared_ptr<PeerFactory> receiverFactory_;
     std::shared_ptr<DataChannelLink> receiverChannel_;
 };
 

@@ -3,6 +3,7 @@
 // settings and keys, scripted prompts and owner check, a recording notifier, manual
 // timers, presence answered by the test, and a recording signalling path per connect.
 // A host is a key of the test's own that signs what a real host would.
+#include "TestMediaEngine.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
 #include "ScriptedOwnerCheck.h"
@@ -121,7 +122,7 @@ public:
             presenceAsked.push_back(id);
             pendingPresence.push_back({id, std::move(answer)});
         };
-        viewer = std::make_unique<ViewerController>(*services, viewerOptions);
+        viewer = std::make_unique<ViewerController>(*services, test::loopbackEngine(), viewerOptions);
     }
 
     void destroy()
