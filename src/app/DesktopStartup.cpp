@@ -96,11 +96,11 @@ bool claimSingleInstance(std::function<void()> onReopen)
     return true;
 }
 
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts& prompts,
                                             std::shared_ptr<Defaults> settings, TimerFactory timers)
 {
     FeedUpdaterOptions options;
-    options.prompts = prompts;
+    options.prompts = &prompts;
     options.timers = std::move(timers);
     options.feedURL = feed;
     options.publicKey = publicKey;

@@ -40,7 +40,7 @@ bool claimSingleInstance(std::function<void()> onReopen);
 // running program's folder; after an installation the new program is started. Its
 // questions go to prompts; timers start its automatic checks; the settings are
 // written out before the relaunch.
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts& prompts,
                                             std::shared_ptr<Defaults> settings, TimerFactory timers);
 
 // The screen as the desktop's X server shows it, for the host's sessions and

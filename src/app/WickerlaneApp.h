@@ -33,11 +33,11 @@ class MenuBarExtra;
 class WickerlaneApp {
 public:
     struct Options {
-        // Its identity: this installation's keys and settings when empty; its notifier: the
-        // platform's when null.
+        // Its identity: this installation's keys and settings when empty; its prompts and
+        // notifier are the platform's (left null here).
         MessengerOptions messenger;
-        OwnerCheck* ownerCheck = nullptr; // the platform's when null (also the viewer's)
-        // The platform backends start-up chose (the safe stand-ins when left alone).
+        // The platform backends start-up chose; its timers, prompts, notifier and owner
+        // check are required.
         Platform platform;
         // Their screens: the desktop's when empty; their platform and identity: this
         // installation's.
@@ -49,10 +49,8 @@ public:
         std::function<void()> migrate;
         std::function<bool()> identityReadable;
         std::function<void()> installAudioDevice;
-        // The updater for a feed and key (the desktop's feed updater when empty) and the
-        // timers of its idle check (the platform's when empty).
+        // The updater for a feed and key (the desktop's feed updater when empty).
         Updates::MakeUpdater makeUpdater;
-        TimerFactory updateTimers;
         bool showTray = true;
         // "Quit Wickerlane": ends the process at once (quitNow when empty).
         std::function<void()> quit;

@@ -57,14 +57,10 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The controller's own timers and its parts' (the platform's timers when empty);
-        // the relay link's back-off always runs on the platform's.
-        TimerFactory timers;
-        // The questions it asks (none are asked when null).
-        Prompts* prompts = nullptr;
         // The screen that sessions and screenshots read (start-up gives the desktop's).
         ScreenSources screens;
-        // The system's services (start-up gives the desktop's).
+        // The system's services (start-up gives the desktop's); its timers and prompts
+        // are required.
         Platform platform;
         // The device this host is (one over platform.keys when null).
         std::shared_ptr<DeviceIdentity> identity;
@@ -124,7 +120,7 @@ Q_SIGNALS:
 private:
     QString helperNameText() const { return QString::fromStdString(helperName().value_or("")); }
     QString statusLineText() const { return QString::fromStdString(statusLine()); }
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.platform.timers; }
     void armPermissionTimer();
     void setPublished(bool& field, bool value);
 

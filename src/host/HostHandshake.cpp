@@ -3,6 +3,8 @@
 // and the offer.
 #include "host/HostHandshake.h"
 
+#include "platform/Required.h"
+
 #include "host/HelpRequestCenter.h"
 #include "host/HostPeer.h"
 #include "host/HostSession.h"
@@ -78,6 +80,8 @@ std::string wireWord(SessionEnd reason)
 HostHandshake::HostHandshake(Parts parts, Options options, QObject* parent)
     : QObject(parent), parts_(parts), options_(std::move(options))
 {
+    required(options_.prompts, "HostHandshake", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "HostHandshake");
 }
 
 HostHandshake::~HostHandshake()
@@ -91,7 +95,7 @@ HostHandshake::~HostHandshake()
 
 Prompts& HostHandshake::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 void HostHandshake::end(SessionEnd reason)

@@ -3,6 +3,8 @@
 // clicks, the hand-back when the user moves, and the end.
 #include "host/HostSession.h"
 
+#include "platform/Required.h"
+
 #include "host/CursorWatcher.h"
 #include "host/GuideOverlayController.h"
 #include "host/HelpRequestCenter.h"
@@ -51,6 +53,8 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObje
     : QObject(parent), helpRequests_(helpRequests), options_(std::move(options)),
       shared_(std::make_shared<SharedDisplay>(options_.platform.displays))
 {
+    required(options_.prompts, "HostSession", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "HostSession");
     QPointer<HostSession> self(this);
     const Platform& platform = options_.platform;
     overlay_ =
@@ -85,7 +89,7 @@ HostSession::~HostSession()
 
 Prompts& HostSession::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 void HostSession::setHelperName(std::optional<std::string> name)

@@ -42,7 +42,7 @@ public:
 
     struct Options {
         TimerFactory timers; // its own timers and the peer's
-        Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
+        Prompts* prompts = nullptr; // the questions it asks (required)
         ScreenSources screens; // the screen the session shares
         Platform platform; // the displays, input, cursor and permissions it works with
         std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
@@ -100,8 +100,7 @@ Q_SIGNALS:
 private:
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.timers; }
     void setHelperName(std::optional<std::string> name);
     void refreshBannerSoon();
     void restoreBannerMouse(bool localActive);

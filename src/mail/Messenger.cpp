@@ -1,5 +1,7 @@
 #include "mail/Messenger.h"
 
+#include "platform/Required.h"
+
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
@@ -58,10 +60,8 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
     : QObject(parent), historyKey_(std::move(historyKey)), seenKey_(historyKey_ + "SeenIds"),
       contacts_(std::move(contacts)), options_(std::move(options))
 {
-    if (!options_.notifier) {
-        silent_ = Notifier::none();
-        options_.notifier = silent_.get();
-    }
+    required(options_.notifier, "Messenger", "a notifier");
+    required(options_.prompts, "Messenger", "prompts");
     if (!options_.identity.defaults) {
         auto own = std::make_shared<MemoryDefaults>();
         options_.identity.defaults = [own]() -> Defaults& { return *own; };
@@ -82,7 +82,7 @@ Date Messenger::now() const
 
 Prompts& Messenger::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 std::vector<PairedDevice> Messenger::contacts() const
@@ -340,7 +340,7 @@ void Messenger::compose(const PairedDevice& device, const std::optional<StoredMe
     std::string informative;
     if (answering && answering->content.text)
         informative = "\u201C" + shownText(*answering->content.text, kShownNoteLength, LineBreaks::keep) + "\u201D";
-    auto text = askForText(message, informative, "", "Send", &prompts());
+    auto text = askForText(message, informative, "", "Send", prompts());
     if (!text)
         return;
     MailContent content;

@@ -18,7 +18,7 @@ public:
     static constexpr std::chrono::milliseconds kGrace{10000};
 
     // timers: the grace (it never ends when empty).
-    explicit ConnectionFailureGrace(TimerFactory timers = {});
+    explicit ConnectionFailureGrace(TimerFactory timers);
     ConnectionFailureGrace(const ConnectionFailureGrace&) = delete;
     ConnectionFailureGrace& operator=(const ConnectionFailureGrace&) = delete;
 

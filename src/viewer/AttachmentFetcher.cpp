@@ -41,6 +41,7 @@ AttachmentFetcher::AttachmentFetcher(PairedDevice device, std::string requestId,
     : QObject(parent), device_(std::move(device)), requestId_(std::move(requestId)),
       helperNonce_(std::move(helperNonce)), options_(std::move(options)), started_(std::chrono::steady_clock::now())
 {
+    options_.timers = requiredTimers(std::move(options_.timers), "AttachmentFetcher");
     if (!options_.identity)
         options_.identity = std::make_shared<DeviceIdentity>(nullptr);
 }
@@ -103,7 +104,7 @@ void AttachmentFetcher::start()
     hello.requestId = requestId_;
     send(hello); // held by the channel until it is open
 
-    timeLimit_ = timersOr(options_.timers)(kTimeLimit, [self] {
+    timeLimit_ = options_.timers(kTimeLimit, [self] {
         if (self)
             self->finish(Result{{}, Failure::failed});
     });

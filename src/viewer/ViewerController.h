@@ -39,15 +39,9 @@ public:
     using PairingState = PairedHosts::PairingState;
 
     struct Options {
-        // The controller's timers (the platform's when empty).
-        TimerFactory timers;
-        // The system's services; the settings are its defaults.
+        // The system's services; the settings are its defaults. Its timers, prompts, owner
+        // check and notifier are required.
         Platform platform;
-        // Its questions, owner check and notifier (when null: nothing is asked, the owner
-        // check refuses, notifications go nowhere).
-        Prompts* prompts = nullptr;
-        OwnerCheck* ownerCheck = nullptr;
-        Notifier* notifier = nullptr;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when
         // empty); not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;

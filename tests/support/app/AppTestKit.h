@@ -7,6 +7,7 @@
 // closed loopback port), so nothing leaves the machine.
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "Borrowed.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "ViewerTestKit.h"
@@ -100,7 +101,10 @@ public:
     {
         platform.defaults = defaults;
         platform.keys = keys;
-        platform.timers = qtTimerFactory();
+        platform.timers = timers.factory();
+        platform.prompts = borrowed(prompts);
+        platform.notifier = borrowed(notifier);
+        platform.ownerCheck = borrowed(ownerCheck);
         platform.info = std::make_shared<MapInfoDictionary>(
             std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
                                                {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
@@ -129,15 +133,6 @@ public:
     {
         WickerlaneApp::Options options;
         options.platform = platform;
-        options.messenger.notifier = &notifier;
-        options.messenger.prompts = &prompts;
-        options.ownerCheck = &ownerCheck;
-        options.host.timers = timers.factory();
-        options.host.prompts = &prompts;
-        options.viewer.timers = timers.factory();
-        options.viewer.prompts = &prompts;
-        options.viewer.ownerCheck = &ownerCheck;
-        options.viewer.notifier = &notifier;
         options.viewer.makesPeers = false;
         options.viewer.makeTransport = [this](const std::string&) {
             auto transport = std::make_shared<RecordingTransport>();
@@ -157,7 +152,6 @@ public:
             updater = made.get();
             return made;
         };
-        options.updateTimers = updateTimers.factory();
         options.quit = [this] { ++quits; };
         app = std::make_unique<WickerlaneApp>(options);
         return app->start();
@@ -177,7 +171,6 @@ public:
     ScriptedOwnerCheck ownerCheck;
     Platform platform; // the program's system services (the safe stand-ins unless a test sets one)
     ManualTimers timers;
-    ManualTimers updateTimers;
     std::vector<std::shared_ptr<RecordingTransport>> transports;
     JournalUpdater* updater = nullptr;
     bool keyReadable = true;
