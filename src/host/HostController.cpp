@@ -29,14 +29,11 @@
 
 namespace wl {
 
-HostController::HostController(AppServices& services, QObject* parent) : HostController(services, Options(), parent) { }
-
 HostController::HostController(AppServices& services, Options options, QObject* parent)
     : QObject(parent), services_(services), options_(std::move(options)), messenger_(*services.messenger),
       passwords_(*services.passwords)
 {
-    if (!options_.identity)
-        options_.identity = std::make_shared<DeviceIdentity>(options_.platform.keys);
+    required(options_.identity, "HostController", "an identity");
     options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "HostController");
     Prompts* prompts = required(options_.platform.prompts, "HostController", "prompts").get();
     QPointer<HostController> self(this);

@@ -62,7 +62,7 @@ public:
         // The system's services (start-up gives the desktop's); its timers and prompts
         // are required.
         Platform platform;
-        // The device this host is (one over platform.keys when null).
+        // The device this host is (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 
@@ -70,7 +70,6 @@ public:
     static constexpr const char* kToldNoScreenRecordingKey = "WLToldHelpersNoScreenRecording";
     static constexpr std::chrono::milliseconds kPermissionInterval{60000};
 
-    explicit HostController(AppServices& services, QObject* parent = nullptr);
     HostController(AppServices& services, Options options, QObject* parent = nullptr);
     ~HostController() override;
 

@@ -1,5 +1,7 @@
 #include "viewer/AttachmentFetcher.h"
 
+#include "platform/Required.h"
+
 #include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
 #include "mail/FileLinkPeer.h"
@@ -42,8 +44,7 @@ AttachmentFetcher::AttachmentFetcher(PairedDevice device, std::string requestId,
       helperNonce_(std::move(helperNonce)), options_(std::move(options)), started_(std::chrono::steady_clock::now())
 {
     options_.timers = requiredTimers(std::move(options_.timers), "AttachmentFetcher");
-    if (!options_.identity)
-        options_.identity = std::make_shared<DeviceIdentity>(nullptr);
+    required(options_.identity, "AttachmentFetcher", "an identity");
 }
 
 AttachmentFetcher::~AttachmentFetcher()

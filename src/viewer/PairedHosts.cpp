@@ -42,8 +42,7 @@ PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
     required(options_.prompts, "PairedHosts", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "PairedHosts");
     required(options_.notifier, "PairedHosts", "a notifier");
-    if (!options_.identity)
-        options_.identity = std::make_shared<DeviceIdentity>(nullptr);
+    required(options_.identity, "PairedHosts", "an identity");
     knownUnattended_ = readIdSet(*options_.defaults, kKnownUnattendedKey);
     notifyWhenOnline_ = readIdSet(*options_.defaults, kNotifyWhenOnlineKey);
     devices_ = deviceStore_.load();

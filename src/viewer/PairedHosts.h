@@ -52,8 +52,7 @@ public:
         Notifier* notifier = nullptr; // required
         // The presence question (the introduction service when empty).
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
-        // The device this helper is: its key signs the pairing (one with keys in memory
-        // only when null).
+        // The device this helper is: its key signs the pairing (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 

@@ -12,18 +12,12 @@
 
 namespace wl {
 
-ViewerController::ViewerController(AppServices& services, QObject* parent)
-    : ViewerController(services, Options{}, parent)
-{
-}
-
 ViewerController::ViewerController(AppServices& services, Options options, QObject* parent)
     : QObject(parent), services_(services), messenger_(*services.messenger), passwords_(*services.passwords),
       keyboardLayout_(options.platform.keyboardLayout)
 {
     MyMacs& myMacs = *services.myMacs;
-    if (!options.identity)
-        options.identity = std::make_shared<DeviceIdentity>(nullptr);
+    required(options.identity, "ViewerController", "an identity");
     const TimerFactory timers = requiredTimers(options.platform.timers, "ViewerController");
     Prompts* prompts = required(options.platform.prompts, "ViewerController", "prompts").get();
     Notifier* notifier = required(options.platform.notifier, "ViewerController", "a notifier").get();

@@ -49,11 +49,10 @@ public:
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
         // Whether sessions build a real peer (tests of the handshake alone turn it off).
         bool makesPeers = true;
-        // The device this helper is (one with keys in memory only when null).
+        // The device this helper is (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 
-    explicit ViewerController(AppServices& services, QObject* parent = nullptr);
     ViewerController(AppServices& services, Options options, QObject* parent = nullptr);
     ~ViewerController() override;
 

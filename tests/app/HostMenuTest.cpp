@@ -505,6 +505,7 @@ TEST(HostMenuSession, StopSessionEndsTheHelpersSession)
     viewerOptions.platform.prompts = borrowed(rig.prompts);
     viewerOptions.platform.notifier = rig.notifier;
     viewerOptions.platform.ownerCheck = borrowed(rig.ownerCheck);
+    viewerOptions.identity = rig.identity;
     viewerOptions.isOnline = [](const std::string&, std::function<void(bool)>) {};
     ViewerController viewer(*rig.services, viewerOptions);
     MenuBarLabel label(*rig.host, viewer, rig.host->helpRequests());

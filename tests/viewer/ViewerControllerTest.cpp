@@ -545,7 +545,7 @@ TEST_F(ViewerDevices, AccessNoticesAndRosterMerge)
 // ---- wiring ----
 
 // What the controller needs comes from its owner; a wiring mistake shows where it is made
-// instead of as time-outs that never come or questions nobody sees.
+// instead of as time-outs that never come, questions nobody sees or a key nobody paired.
 TEST(ViewerWiring, AControllerMadeWithoutWhatItNeedsFailsAtOnce)
 {
     const std::vector<std::pair<std::string, std::function<void(ViewerController::Options&)>>> mistakes = {
@@ -553,6 +553,7 @@ TEST(ViewerWiring, AControllerMadeWithoutWhatItNeedsFailsAtOnce)
         {"prompts", [](ViewerController::Options& options) { options.platform.prompts = nullptr; }},
         {"a notifier", [](ViewerController::Options& options) { options.platform.notifier = nullptr; }},
         {"an owner check", [](ViewerController::Options& options) { options.platform.ownerCheck = nullptr; }},
+        {"an identity", [](ViewerController::Options& options) { options.identity = nullptr; }},
     };
     for (const auto& [missing, mistake] : mistakes) {
         SCOPED_TRACE(missing);
