@@ -73,6 +73,7 @@ Platform chooseDesktopBackends()
     platform.localInput = std::make_shared<XInputLocalInput>();
     platform.cursorImages = std::make_shared<XFixesCursorImages>();
     platform.keyboardLayout = std::make_shared<XkbKeyboardLayout>();
+    platform.screens = makeDesktopScreenSource;
     platform.prompts = std::make_shared<QtPrompts>();
     platform.notifier = std::make_shared<DBusNotifier>();
     platform.ownerCheck = std::make_shared<PamOwnerCheck>();

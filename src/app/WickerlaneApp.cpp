@@ -85,12 +85,7 @@ bool WickerlaneApp::start()
         factoryAudioDevice() = SessionAudioDevice::shared();
 
     services_ = std::make_unique<AppServices>(options_.messenger, *options_.platform.ownerCheck);
-    HostController::Options hostOptions = options_.host;
-    hostOptions.platform = options_.platform;
-    hostOptions.identity = identity_;
-    if (!hostOptions.screens)
-        hostOptions.screens = makeDesktopScreenSource;
-    host_ = std::make_unique<HostController>(*services_, std::move(hostOptions));
+    host_ = std::make_unique<HostController>(*services_, HostController::Options{options_.platform, identity_});
     ViewerController::Options viewerOptions = options_.viewer;
     viewerOptions.platform = options_.platform;
     viewerOptions.identity = identity_;

@@ -39,9 +39,8 @@ public:
         // The platform backends start-up chose; its timers, prompts, notifier and owner
         // check are required.
         Platform platform;
-        // Their screens: the desktop's when empty; their platform and identity: this
+        // The viewer controller's own options; its platform and identity are this
         // installation's.
-        HostController::Options host;
         ViewerController::Options viewer;
         // The first steps (the desktop's when empty): bringing over the former helper
         // program's things; whether this computer's key can be read (false: the user

@@ -45,7 +45,7 @@ HostController::HostController(AppServices& services, Options options, QObject* 
     };
     HelpRequestCenter::Options requestOptions;
     requestOptions.prompts = prompts;
-    requestOptions.screens = options_.screens;
+    requestOptions.screens = options_.platform.screens;
     requestOptions.displays = options_.platform.displays;
     requestOptions.defaults = options_.platform.defaults;
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
@@ -53,9 +53,8 @@ HostController::HostController(AppServices& services, Options options, QObject* 
         messenger_,
         PairedHelpers::Options{options_.platform.timers, options_.platform.defaults, prompts,
                                options_.platform.adminPrompt, options_.platform.info, options_.identity});
-    session_ = std::make_unique<HostSession>(*helpRequests_,
-                                             HostSession::Options{options_.platform.timers, prompts, options_.screens,
-                                                                  options_.platform, options_.identity});
+    session_ =
+        std::make_unique<HostSession>(*helpRequests_, HostSession::Options{options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
         HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, options_.identity},
         HostHandshake::Options{options_.platform.timers, prompts, options_.platform.permissions,

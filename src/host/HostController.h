@@ -14,7 +14,6 @@
 #include "host/HelperAttempt.h"
 #include "platform/OneShotTimer.h"
 #include "platform/Platform.h"
-#include "platform/ScreenSource.h"
 #include "protocol/PairedDevice.h"
 
 #include <QObject>
@@ -57,8 +56,6 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The screen that sessions and screenshots read (start-up gives the desktop's).
-        ScreenSources screens;
         // The system's services (start-up gives the desktop's); its timers and prompts
         // are required.
         Platform platform;

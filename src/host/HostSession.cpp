@@ -53,12 +53,12 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, Options options, QObje
     : QObject(parent), helpRequests_(helpRequests), options_(std::move(options)),
       shared_(std::make_shared<SharedDisplay>(options_.platform.displays))
 {
-    required(options_.prompts, "HostSession", "prompts");
-    options_.timers = requiredTimers(std::move(options_.timers), "HostSession");
+    required(options_.platform.prompts, "HostSession", "prompts");
+    options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "HostSession");
     QPointer<HostSession> self(this);
     const Platform& platform = options_.platform;
-    overlay_ =
-        std::make_unique<GuideOverlayController>(platform.displays, shared_, platform.localInput, options_.timers);
+    overlay_ = std::make_unique<GuideOverlayController>(platform.displays, shared_, platform.localInput,
+                                                        options_.platform.timers);
     banner_ = std::make_unique<SessionBannerController>(platform.displays);
     injector_ = std::make_unique<InputInjector>(platform.inputPoster, shared_);
     overlay_->onDoIt = [self](double x, double y) {
@@ -89,7 +89,7 @@ HostSession::~HostSession()
 
 Prompts& HostSession::prompts() const
 {
-    return *options_.prompts;
+    return *options_.platform.prompts;
 }
 
 void HostSession::setHelperName(std::optional<std::string> name)
@@ -121,7 +121,8 @@ void HostSession::sendNotice(const std::string& text)
 CursorWatcher& HostSession::cursorWatcher()
 {
     if (!cursorWatcher_) {
-        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.platform.cursorImages, shared_, options_.timers);
+        cursorWatcher_ =
+            std::make_unique<CursorWatcher>(options_.platform.cursorImages, shared_, options_.platform.timers);
         QPointer<HostSession> self(this);
         cursorWatcher_->onChange = [self](const CursorShape& shape) {
             if (self)
@@ -134,7 +135,7 @@ CursorWatcher& HostSession::cursorWatcher()
 LocalActivityMonitor& HostSession::localActivity()
 {
     if (!localActivity_) {
-        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.platform.localInput, options_.timers);
+        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.platform.localInput, options_.platform.timers);
         QPointer<HostSession> self(this);
         localActivity_->onChange = [self](bool active) {
             if (self)
@@ -158,7 +159,8 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
     }
 
     QPointer<HostSession> self(this);
-    peer_ = HostPeer::make(transport, relays, options_.timers, options_.screens, shared_, *options_.platform.defaults);
+    peer_ = HostPeer::make(transport, relays, options_.platform.timers, options_.platform.screens, shared_,
+                           *options_.platform.defaults);
     peer_->signAnswer = [self, attempt,
                          identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return self ? signAnswer(sdp, attempt, *identity) : std::nullopt;

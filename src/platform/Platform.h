@@ -19,6 +19,7 @@
 #include "platform/OneShotTimer.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
+#include "platform/ScreenSource.h"
 #include "platform/SystemServices.h"
 
 #include <memory>
@@ -42,6 +43,9 @@ struct Platform {
     std::shared_ptr<LocalInput> localInput = LocalInput::none();
     std::shared_ptr<CursorImages> cursorImages = CursorImages::none();
     std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
+    // The screen the host's sessions and screenshots read (a new source for each thread
+    // that reads it); when empty there is none, and a screenshot or session says so.
+    ScreenSources screens;
     // The questions, notifications and owner check: required, like the timers.
     std::shared_ptr<Prompts> prompts;
     std::shared_ptr<Notifier> notifier;

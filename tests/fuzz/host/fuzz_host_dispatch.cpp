@@ -222,7 +222,7 @@ public:
         platform.prompts = test::borrowed(prompts_);
         platform.notifier = test::borrowed(notifier_);
         platform.ownerCheck = test::borrowed(ownerCheck_);
-        host_ = std::make_unique<HostController>(*services_, HostController::Options{{}, platform, world().identity});
+        host_ = std::make_unique<HostController>(*services_, HostController::Options{platform, world().identity});
         host_->handshake().onSignalSent = [this](const SignalMessage& message, HostHandshake::Route) {
             if (message.kind == Kind::accepted) {
                 checkAdmission();

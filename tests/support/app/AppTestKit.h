@@ -102,6 +102,7 @@ public:
         platform.defaults = defaults;
         platform.keys = keys;
         platform.timers = timers.factory();
+        platform.screens = makeDesktopScreenSource;
         platform.prompts = borrowed(prompts);
         platform.notifier = borrowed(notifier);
         platform.ownerCheck = borrowed(ownerCheck);

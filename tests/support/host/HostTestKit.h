@@ -143,10 +143,10 @@ public:
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
         services = std::make_unique<AppServices>(options, ownerCheck);
         services->isHelping = [this] { return helping; };
-        ScreenSources screens = screen->sources();
+        platform.screens = screen->sources();
         if (onTheDesktop)
-            screens = [] { return std::make_unique<X11ScreenSource>(); };
-        host = std::make_unique<HostController>(*services, HostController::Options{screens, platform, identity});
+            platform.screens = [] { return std::make_unique<X11ScreenSource>(); };
+        host = std::make_unique<HostController>(*services, HostController::Options{platform, identity});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
         };
