@@ -24,7 +24,7 @@ class Prompts;
 // Sets how the allocator gives memory back and installs the log; returns the settings,
 // the key store (recorded per installation), the information keys (which read those
 // settings), the Qt timers, and the rest: prompts, owner check (PAM), notifier,
-// displays, input, cursor, keyboard and the host's system services.
+// displays, input, cursor, keyboard, the host's system services and the screen it shares.
 Platform chooseDesktopBackends();
 
 // Puts the program into the desktop's list of applications (or points the entry at this

@@ -17,7 +17,7 @@ class ConnectionFailureGrace {
 public:
     static constexpr std::chrono::milliseconds kGrace{10000};
 
-    // timers: the grace (it never ends when empty).
+    // timers: the grace (required).
     explicit ConnectionFailureGrace(TimerFactory timers);
     ConnectionFailureGrace(const ConnectionFailureGrace&) = delete;
     ConnectionFailureGrace& operator=(const ConnectionFailureGrace&) = delete;
