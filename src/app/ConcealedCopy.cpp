@@ -47,7 +47,7 @@ void copyConcealed(const std::string& text, TimerFactory timers)
 
     static int serial = 0;
     const int id = ++serial;
-    auto timer = timersOr(std::move(timers))(
+    auto timer = requiredTimers(std::move(timers), "copyConcealed")(
         std::chrono::duration_cast<std::chrono::milliseconds>(kConcealedCopyLifetime), [id, copied] {
             clearConcealedIfUnchanged(copied);
             pendingClears().erase(id);

@@ -19,7 +19,7 @@ namespace wl {
 inline constexpr std::chrono::seconds kConcealedCopyLifetime{60};
 inline constexpr const char* kPasswordManagerHintType = "x-kde-passwordManagerHint";
 
-// `timers` schedules the clear (when empty, the clear never comes).
-void copyConcealed(const std::string& text, TimerFactory timers = {});
+// `timers` schedules the clear (required).
+void copyConcealed(const std::string& text, TimerFactory timers);
 
 } // namespace wl

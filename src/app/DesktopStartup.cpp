@@ -82,6 +82,7 @@ Platform chooseDesktopBackends()
     platform.localInput = std::make_shared<XInputLocalInput>();
     platform.cursorImages = std::make_shared<XFixesCursorImages>();
     platform.keyboardLayout = std::make_shared<XkbKeyboardLayout>();
+    platform.screens = makeDesktopScreenSource;
     platform.prompts = std::make_shared<QtPrompts>();
     platform.notifier = std::make_shared<DBusNotifier>();
     platform.ownerCheck = std::make_shared<PamOwnerCheck>();
@@ -105,11 +106,11 @@ bool claimSingleInstance(std::function<void()> onReopen)
     return true;
 }
 
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts& prompts,
                                             std::shared_ptr<Defaults> settings, TimerFactory timers)
 {
     FeedUpdaterOptions options;
-    options.prompts = prompts;
+    options.prompts = &prompts;
     options.timers = std::move(timers);
     options.feedURL = feed;
     options.publicKey = publicKey;

@@ -25,7 +25,7 @@ class Prompts;
 // Sets how the allocator gives memory back and installs the log; returns the settings,
 // the key store (recorded per installation), the information keys (which read those
 // settings), the Qt timers, and the rest: prompts, owner check (PAM), notifier,
-// displays, input, cursor, keyboard and the host's system services.
+// displays, input, cursor, keyboard, the host's system services and the screen it shares.
 Platform chooseDesktopBackends();
 
 // What the media engine is made with: the sound server of the audio devices (PulseAudio's,
@@ -45,7 +45,7 @@ bool claimSingleInstance(std::function<void()> onReopen);
 // running program's folder; after an installation the new program is started. Its
 // questions go to prompts; timers start its automatic checks; the settings are
 // written out before the relaunch.
-std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts* prompts,
+std::unique_ptr<Updater> makeDesktopUpdater(const QUrl& feed, const std::string& publicKey, Prompts& prompts,
                                             std::shared_ptr<Defaults> settings, TimerFactory timers);
 
 // The screen as the desktop's X server shows it, for the host's sessions and

@@ -15,8 +15,9 @@
 
 namespace wl {
 
-MainWindow::MainWindow(std::shared_ptr<Defaults> defaults, TimerFactory timers, QWidget* parent)
-    : QWidget(parent, Qt::Window), defaults_(std::move(defaults)), timers_(std::move(timers))
+MainWindow::MainWindow(std::shared_ptr<Defaults> defaults, TimerFactory timers, Prompts& prompts, QWidget* parent)
+    : QWidget(parent, Qt::Window), defaults_(std::move(defaults)),
+      timers_(requiredTimers(std::move(timers), "MainWindow")), prompts_(prompts)
 {
     setWindowTitle(QStringLiteral("Wickerlane"));
 }
@@ -44,7 +45,7 @@ void MainWindow::build()
     layout->setContentsMargins(0, 0, 0, 0);
     answers_ = std::make_unique<ViewerRequestAnswers>(*viewer_);
     PeopleView::Options options;
-    options.prompts = prompts_;
+    options.prompts = &prompts_;
     options.timers = timers_;
     peopleView_ = new PeopleView(*viewer_, *answers_, options);
     rootView_ = new ViewerRootView(*viewer_, peopleView_, this);

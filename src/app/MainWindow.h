@@ -30,16 +30,14 @@ public:
     static constexpr int kMinimumWidth = 720;
     static constexpr int kMinimumHeight = 480;
 
-    // defaults: where the window's frame is kept; timers: what moves the list's ages on.
-    explicit MainWindow(std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(),
-                        TimerFactory timers = {}, QWidget* parent = nullptr);
+    // defaults: where the window's frame is kept; timers: what moves the list's ages on;
+    // prompts: the questions the list of people asks.
+    MainWindow(std::shared_ptr<Defaults> defaults, TimerFactory timers, Prompts& prompts, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The viewer controller whose root view the window shows (held weakly).
     void setViewer(ViewerController* viewer);
     ViewerController* viewer() const;
-    // The questions the list of people asks (none are asked when null).
-    void setPrompts(Prompts* prompts) { prompts_ = prompts; }
 
     // Shows the window, building it the first time: regular activation policy, raised
     // and activated. Nothing happens without a viewer controller.
@@ -61,7 +59,7 @@ private:
     std::shared_ptr<Defaults> defaults_;
     TimerFactory timers_;
     QPointer<ViewerController> viewer_;
-    Prompts* prompts_ = nullptr;
+    Prompts& prompts_;
     std::unique_ptr<HelpRequestAnswers> answers_;
     ViewerRootView* rootView_ = nullptr;
     PeopleView* peopleView_ = nullptr;

@@ -160,7 +160,7 @@ QImage PictureWindowController::decode(const std::string& data)
 }
 
 PictureWindowController* PictureWindowController::show(const TransferredFile& file, const QString& title,
-                                                       Prompts* prompts, QSize shownAt)
+                                                       Prompts& prompts, QSize shownAt)
 {
     const QImage picture = decode(file.data);
     if (picture.isNull())
@@ -175,7 +175,7 @@ PictureWindowController* PictureWindowController::show(const TransferredFile& fi
 }
 
 PictureWindowController::PictureWindowController(const QImage& picture, const TransferredFile& file,
-                                                 const QString& title, Prompts* prompts, QSize shownAt)
+                                                 const QString& title, Prompts& prompts, QSize shownAt)
     : QWidget(nullptr, Qt::Window), scrollView_(new ZoomingScrollView(this)), file_(file), prompts_(prompts)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -232,8 +232,7 @@ void PictureWindowController::contextMenuEvent(QContextMenuEvent* event)
 
 void PictureWindowController::save()
 {
-    std::shared_ptr<Prompts> standIn;
-    savePicture(file_, promptsOr(prompts_, standIn));
+    savePicture(file_, prompts_);
 }
 
 // ---- saving ----

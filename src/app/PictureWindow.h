@@ -62,12 +62,12 @@ public:
     // when the data is not an image. The picture is shown at its own size, or at shownAt
     // when that is larger (where it was drawn before it was opened), scaled down only to
     // fit the screen.
-    static PictureWindowController* show(const TransferredFile& file, const QString& title, Prompts* prompts = nullptr,
+    static PictureWindowController* show(const TransferredFile& file, const QString& title, Prompts& prompts,
                                          QSize shownAt = {});
     // The image in the data, read within the limits of Pictures; a null image otherwise.
     static QImage decode(const std::string& data);
 
-    PictureWindowController(const QImage& picture, const TransferredFile& file, const QString& title, Prompts* prompts,
+    PictureWindowController(const QImage& picture, const TransferredFile& file, const QString& title, Prompts& prompts,
                             QSize shownAt = {});
     ~PictureWindowController() override;
 
@@ -82,7 +82,7 @@ protected:
 private:
     ZoomingScrollView* scrollView_;
     TransferredFile file_;
-    Prompts* prompts_;
+    Prompts& prompts_;
 };
 
 // The open picture windows, oldest first.

@@ -10,7 +10,7 @@ namespace wl {
 Updates::Updates(MakeUpdater makeUpdater, std::shared_ptr<const InfoDictionary> info, TimerFactory timers,
                  QObject* parent)
     : QObject(parent), makeUpdater_(std::move(makeUpdater)), info_(std::move(info)),
-      timers_(timersOr(std::move(timers)))
+      timers_(requiredTimers(std::move(timers), "Updates"))
 {
 }
 

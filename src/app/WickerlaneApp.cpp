@@ -14,6 +14,7 @@
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "platform/Prompts.h"
+#include "platform/Required.h"
 #include "signalling/IntroductionService.h"
 
 #include <QGuiApplication>
@@ -26,6 +27,7 @@ namespace wl {
 WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options)
     : engine_(engine), options_(std::move(options)), identity_(std::make_shared<DeviceIdentity>(options_.platform.keys))
 {
+    options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "WickerlaneApp");
     if (!options_.messenger.identity.deviceKey)
         options_.messenger.identity =
             MailIdentity::of(identity_, options_.platform.defaults, MailIdentity::computerName());
@@ -35,24 +37,13 @@ WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options)
         options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
             return *settings;
         };
-    // The platform's prompts, notifier and owner check serve wherever none were given.
-    Prompts* prompts = options_.platform.prompts.get();
-    if (!options_.messenger.prompts)
-        options_.messenger.prompts = prompts;
-    if (!options_.host.prompts)
-        options_.host.prompts = prompts;
-    if (!options_.viewer.prompts)
-        options_.viewer.prompts = prompts;
-    Notifier* notifier = options_.platform.notifier.get();
-    OwnerCheck* ownerCheck = options_.platform.ownerCheck.get();
-    if (!options_.messenger.notifier)
-        options_.messenger.notifier = notifier;
-    if (!options_.viewer.notifier)
-        options_.viewer.notifier = notifier;
-    if (!options_.ownerCheck)
-        options_.ownerCheck = ownerCheck;
-    if (!options_.viewer.ownerCheck)
-        options_.viewer.ownerCheck = ownerCheck;
+    // The messenger asks and notifies through the platform's prompts and notifier, as
+    // every other part does; naming others there is a wiring mistake.
+    if (options_.messenger.prompts || options_.messenger.notifier)
+        wiringMistake("WickerlaneApp was given the messenger's prompts or notifier beside the platform's");
+    options_.messenger.prompts = required(options_.platform.prompts, "WickerlaneApp", "prompts").get();
+    options_.messenger.notifier = required(options_.platform.notifier, "WickerlaneApp", "a notifier").get();
+    required(options_.platform.ownerCheck, "WickerlaneApp", "an owner check");
 }
 
 WickerlaneApp::~WickerlaneApp()
@@ -83,13 +74,9 @@ bool WickerlaneApp::start()
     if (!(options_.identityReadable ? options_.identityReadable()
                                     : identityReadableOrQuit(*identity_, *options_.platform.prompts)))
         return false;
-    services_ = std::make_unique<AppServices>(options_.messenger, options_.ownerCheck);
-    HostController::Options hostOptions = options_.host;
-    hostOptions.platform = options_.platform;
-    hostOptions.identity = identity_;
-    if (!hostOptions.screens)
-        hostOptions.screens = makeDesktopScreenSource;
-    host_ = std::make_unique<HostController>(*services_, engine_, std::move(hostOptions));
+    services_ = std::make_unique<AppServices>(options_.messenger, *options_.platform.ownerCheck);
+    host_ =
+        std::make_unique<HostController>(*services_, engine_, HostController::Options{options_.platform, identity_});
     ViewerController::Options viewerOptions = options_.viewer;
     viewerOptions.platform = options_.platform;
     viewerOptions.identity = identity_;
@@ -105,19 +92,18 @@ bool WickerlaneApp::start()
 
     Updates::MakeUpdater makeUpdater = options_.makeUpdater;
     if (!makeUpdater)
-        makeUpdater = [prompts = options_.platform.prompts.get(), settings = options_.platform.defaults,
+        makeUpdater = [prompts = options_.platform.prompts, settings = options_.platform.defaults,
                        timers = options_.platform.timers](const QUrl& feed, const std::string& publicKey) {
-            return makeDesktopUpdater(feed, publicKey, prompts, settings, timers);
+            return makeDesktopUpdater(feed, publicKey, *prompts, settings, timers);
         };
-    updates_ = std::make_unique<Updates>(std::move(makeUpdater), options_.platform.info,
-                                         options_.updateTimers ? options_.updateTimers : options_.platform.timers);
+    updates_ = std::make_unique<Updates>(std::move(makeUpdater), options_.platform.info, options_.platform.timers);
     AppServices* hub = services_.get(); // lives as long as the updater
     updates_->isIdle = [hub] { return !hub->isBeingHelped() && !hub->isHelping(); };
     updates_->start();
 
-    mainWindow_ = std::make_unique<MainWindow>(options_.platform.defaults, options_.platform.timers);
+    mainWindow_ =
+        std::make_unique<MainWindow>(options_.platform.defaults, options_.platform.timers, *options_.platform.prompts);
     mainWindow_->setViewer(viewer_.get());
-    mainWindow_->setPrompts(options_.viewer.prompts);
     if (!viewer_->hosts().devices().empty()) {
         // After launch has finished: on the next turn of the event loop.
         QTimer::singleShot(0, mainWindow_.get(), [this] { openMainWindow(); });

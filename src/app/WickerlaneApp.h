@@ -34,25 +34,22 @@ class MenuBarExtra;
 class WickerlaneApp {
 public:
     struct Options {
-        // Its identity: this installation's keys and settings when empty; its notifier: the
-        // platform's when null.
+        // Its identity: this installation's keys and settings when empty; its prompts and
+        // notifier are the platform's (left null here).
         MessengerOptions messenger;
-        OwnerCheck* ownerCheck = nullptr; // the platform's when null (also the viewer's)
-        // The platform backends start-up chose (the safe stand-ins when left alone).
+        // The platform backends start-up chose; its timers, prompts, notifier and owner
+        // check are required.
         Platform platform;
-        // Their screens: the desktop's when empty; their platform and identity: this
+        // The viewer controller's own options; its platform and identity are this
         // installation's.
-        HostController::Options host;
         ViewerController::Options viewer;
         // The first steps (the desktop's when empty): bringing over the former helper
         // program's things; whether this computer's key can be read (false: the user
         // chose Quit).
         std::function<void()> migrate;
         std::function<bool()> identityReadable;
-        // The updater for a feed and key (the desktop's feed updater when empty) and the
-        // timers of its idle check (the platform's when empty).
+        // The updater for a feed and key (the desktop's feed updater when empty).
         Updates::MakeUpdater makeUpdater;
-        TimerFactory updateTimers;
         bool showTray = true;
         // "Quit Wickerlane": ends the process at once (quitNow when empty).
         std::function<void()> quit;

@@ -12,7 +12,8 @@ namespace wl {
 
 CursorWatcher::CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<SharedDisplay> shared,
                              TimerFactory timers, QObject* parent)
-    : QObject(parent), images_(std::move(images)), shared_(std::move(shared)), timers_(timersOr(std::move(timers)))
+    : QObject(parent), images_(std::move(images)), shared_(std::move(shared)),
+      timers_(requiredTimers(std::move(timers), "CursorWatcher"))
 {
 }
 

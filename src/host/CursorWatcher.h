@@ -29,7 +29,7 @@ class CursorWatcher final : public QObject {
 public:
     static constexpr std::chrono::milliseconds kPollInterval{100};
 
-    // timers: the poll (it never fires when empty).
+    // timers: the poll (required).
     // images: the pointer's image; shared: the shared display it is placed on.
     CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<SharedDisplay> shared, TimerFactory timers = {},
                   QObject* parent = nullptr);

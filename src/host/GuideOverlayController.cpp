@@ -26,7 +26,7 @@ GuideOverlayController::GuideOverlayController(std::shared_ptr<Displays> display
                                                std::shared_ptr<SharedDisplay> shared, std::shared_ptr<LocalInput> input,
                                                TimerFactory timers, QObject* parent)
     : QObject(parent), displays_(std::move(displays)), shared_(std::move(shared)), input_(std::move(input)),
-      timers_(timersOr(std::move(timers)))
+      timers_(requiredTimers(std::move(timers), "GuideOverlayController"))
 {
     QPointer<GuideOverlayController> self(this);
     std::weak_ptr<bool> alive = alive_;

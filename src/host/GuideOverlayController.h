@@ -68,7 +68,7 @@ public:
 
     // displays: the displays it follows; shared: the display the overlay goes on;
     // input: the user's clicks while a card shows;
-    // timers: the delay before a "do it" answer is handed on (never handed on when empty).
+    // timers: the delay before a "do it" answer is handed on (required).
     GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<SharedDisplay> shared,
                            std::shared_ptr<LocalInput> input, TimerFactory timers = {}, QObject* parent = nullptr);
     ~GuideOverlayController() override;

@@ -1,5 +1,7 @@
 #include "host/HelpRequestCenter.h"
 
+#include "platform/Required.h"
+
 #include "host/PairedHelpers.h"
 #include "host/SessionHistory.h"
 #include "media/Pictures.h"
@@ -101,15 +103,10 @@ std::optional<HelpRequestCenter::Active> HelpRequestCenter::Active::fromJson(con
 // ---- life ----
 
 HelpRequestCenter::HelpRequestCenter(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers,
-                                     QObject* parent)
-    : HelpRequestCenter(messenger, std::move(helpers), Options{}, parent)
-{
-}
-
-HelpRequestCenter::HelpRequestCenter(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers,
                                      Options options, QObject* parent)
     : QObject(parent), messenger_(messenger), helpers_(std::move(helpers)), options_(std::move(options))
 {
+    required(options_.prompts, "HelpRequestCenter", "prompts");
     folder_ = options_.picturesFolder.empty() ? picturesFolder() : options_.picturesFolder;
     restore();
 }
@@ -124,7 +121,7 @@ HelpRequestCenter::~HelpRequestCenter()
 
 Prompts& HelpRequestCenter::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 std::filesystem::path HelpRequestCenter::picturesFolder()

@@ -68,7 +68,7 @@ public:
     };
 
     struct Options {
-        // The questions it asks (the open panel); none are asked when null.
+        // The questions it asks (the open panel; required).
         Prompts* prompts = nullptr;
         // The displays: the screenshot is of the main one.
         std::shared_ptr<Displays> displays = Displays::none();
@@ -90,8 +90,6 @@ public:
     static constexpr const char* kPicturesNotKept =
         "The pictures couldn't be saved on this computer, so helpers can see them only until Wickerlane quits.";
 
-    HelpRequestCenter(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers,
-                      QObject* parent = nullptr);
     HelpRequestCenter(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers, Options options,
                       QObject* parent = nullptr);
     ~HelpRequestCenter() override;
@@ -173,7 +171,6 @@ private:
     void appendPicture(std::string jpeg, const std::string& name);
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
 
     Messenger& messenger_;
     std::function<std::vector<PairedDevice>()> helpers_;

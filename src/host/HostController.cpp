@@ -4,6 +4,7 @@
 
 #include "host/AskForHelpPanelController.h"
 #include "identity/DeviceIdentity.h"
+#include "platform/Required.h"
 #include "host/HelpRequestCenter.h"
 #include "host/HostHandshake.h"
 #include "host/HostSession.h"
@@ -28,19 +29,13 @@
 
 namespace wl {
 
-HostController::HostController(AppServices& services, MediaEngine& engine, QObject* parent)
-    : HostController(services, engine, Options(), parent)
-{
-}
-
 HostController::HostController(AppServices& services, MediaEngine& engine, Options options, QObject* parent)
     : QObject(parent), services_(services), options_(std::move(options)), messenger_(*services.messenger),
       passwords_(*services.passwords)
 {
-    if (!options_.identity)
-        options_.identity = std::make_shared<DeviceIdentity>(options_.platform.keys);
-    if (!options_.timers)
-        options_.timers = options_.platform.timers;
+    required(options_.identity, "HostController", "an identity");
+    options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "HostController");
+    Prompts* prompts = required(options_.platform.prompts, "HostController", "prompts").get();
     QPointer<HostController> self(this);
     relay_ = std::make_unique<RelayLink>(options_.identity, options_.platform.timers, options_.platform.info);
     keepAwake_ = std::make_unique<KeepAwake>(options_.platform.power);
@@ -49,21 +44,20 @@ HostController::HostController(AppServices& services, MediaEngine& engine, Optio
         return self && self->helpers_ ? self->helpers_->helpers() : std::vector<PairedDevice>{};
     };
     HelpRequestCenter::Options requestOptions;
-    requestOptions.prompts = options_.prompts;
-    requestOptions.screens = options_.screens;
+    requestOptions.prompts = prompts;
+    requestOptions.screens = options_.platform.screens;
     requestOptions.displays = options_.platform.displays;
     requestOptions.defaults = options_.platform.defaults;
     helpRequests_ = std::make_unique<HelpRequestCenter>(messenger_, helpersNow, std::move(requestOptions));
-    helpers_ = std::make_unique<PairedHelpers>(messenger_,
-                                               PairedHelpers::Options{options_.timers, options_.platform.defaults,
-                                                                      options_.prompts, options_.platform.adminPrompt,
-                                                                      options_.platform.info, options_.identity});
+    helpers_ = std::make_unique<PairedHelpers>(
+        messenger_,
+        PairedHelpers::Options{options_.platform.timers, options_.platform.defaults, prompts,
+                               options_.platform.adminPrompt, options_.platform.info, options_.identity});
     session_ = std::make_unique<HostSession>(*helpRequests_, engine,
-                                             HostSession::Options{options_.timers, options_.prompts, options_.screens,
-                                                                  options_.platform, options_.identity});
+                                             HostSession::Options{options_.platform, options_.identity});
     handshake_ = std::make_unique<HostHandshake>(
         HostHandshake::Parts{services_, *relay_, *helpers_, *session_, *helpRequests_, engine, options_.identity},
-        HostHandshake::Options{options_.timers, options_.prompts, options_.platform.permissions,
+        HostHandshake::Options{options_.platform.timers, prompts, options_.platform.permissions,
                                options_.platform.defaults});
 
     QObject::connect(helpers_.get(), &PairedHelpers::changed, this, &HostController::changed);

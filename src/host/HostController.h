@@ -14,7 +14,6 @@
 #include "host/HelperAttempt.h"
 #include "platform/OneShotTimer.h"
 #include "platform/Platform.h"
-#include "platform/ScreenSource.h"
 #include "protocol/PairedDevice.h"
 
 #include <QObject>
@@ -59,16 +58,10 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The controller's own timers and its parts' (the platform's timers when empty);
-        // the relay link's back-off always runs on the platform's.
-        TimerFactory timers;
-        // The questions it asks (none are asked when null).
-        Prompts* prompts = nullptr;
-        // The screen that sessions and screenshots read (start-up gives the desktop's).
-        ScreenSources screens;
-        // The system's services (start-up gives the desktop's).
+        // The system's services (start-up gives the desktop's); its timers and prompts
+        // are required.
         Platform platform;
-        // The device this host is (one over platform.keys when null).
+        // The device this host is (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 
@@ -77,7 +70,6 @@ public:
     static constexpr std::chrono::milliseconds kPermissionInterval{60000};
 
     // engine: the program's media engine, which its sessions and picture links use.
-    HostController(AppServices& services, MediaEngine& engine, QObject* parent = nullptr);
     HostController(AppServices& services, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~HostController() override;
 
@@ -127,7 +119,7 @@ Q_SIGNALS:
 private:
     QString helperNameText() const { return QString::fromStdString(helperName().value_or("")); }
     QString statusLineText() const { return QString::fromStdString(statusLine()); }
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.platform.timers; }
     void armPermissionTimer();
     void setPublished(bool& field, bool value);
 

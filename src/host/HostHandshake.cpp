@@ -3,6 +3,8 @@
 // and the offer.
 #include "host/HostHandshake.h"
 
+#include "platform/Required.h"
+
 #include "host/HelpRequestCenter.h"
 #include "host/HostPeer.h"
 #include "host/HostSession.h"
@@ -80,6 +82,8 @@ HostHandshake::HostHandshake(Parts parts, Options options, QObject* parent)
     : QObject(parent), parts_(parts), options_(std::move(options))
 {
     assertMainThread("HostHandshake::HostHandshake");
+    required(options_.prompts, "HostHandshake", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "HostHandshake");
 }
 
 HostHandshake::~HostHandshake()
@@ -93,7 +97,7 @@ HostHandshake::~HostHandshake()
 
 Prompts& HostHandshake::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 void HostHandshake::end(SessionEnd reason)

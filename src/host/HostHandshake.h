@@ -66,7 +66,7 @@ public:
     };
     struct Options {
         TimerFactory timers; // its timers
-        Prompts* prompts = nullptr; // the consent question (none are asked when null)
+        Prompts* prompts = nullptr; // the consent question (required)
         std::shared_ptr<Permissions> permissions = Permissions::none(); // whether the screen can be read
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // the picture link's settings
     };
@@ -104,8 +104,7 @@ public:
 private:
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.timers; }
     void handleHello(const SignalMessage& message);
     void handleProof(const SignalMessage& message);
     void handleOffer(const SignalMessage& message);

@@ -134,7 +134,7 @@ std::shared_ptr<HostPeer> HostPeer::make(MediaEngine& engine, std::shared_ptr<Si
 HostPeer::HostPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                    TimerFactory timers, const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
                    const Defaults& defaults)
-    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), shared_(std::move(shared)),
+    : signal_(std::move(signal)), timers_(requiredTimers(std::move(timers), "HostPeer")), shared_(std::move(shared)),
       media_(MediaSettings::read(defaults)), impl_(std::make_unique<Impl>())
 {
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays, defaults);

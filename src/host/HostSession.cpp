@@ -3,6 +3,8 @@
 // clicks, the hand-back when the user moves, and the end.
 #include "host/HostSession.h"
 
+#include "platform/Required.h"
+
 #include "host/CursorWatcher.h"
 #include "host/GuideOverlayController.h"
 #include "host/HelpRequestCenter.h"
@@ -46,10 +48,12 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, MediaEngine& engine, O
       shared_(std::make_shared<SharedDisplay>(options_.platform.displays))
 {
     assertMainThread("HostSession::HostSession");
+    required(options_.platform.prompts, "HostSession", "prompts");
+    options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "HostSession");
     QPointer<HostSession> self(this);
     const Platform& platform = options_.platform;
-    overlay_ =
-        std::make_unique<GuideOverlayController>(platform.displays, shared_, platform.localInput, options_.timers);
+    overlay_ = std::make_unique<GuideOverlayController>(platform.displays, shared_, platform.localInput,
+                                                        options_.platform.timers);
     banner_ = std::make_unique<SessionBannerController>(platform.displays);
     injector_ = std::make_unique<InputInjector>(platform.inputPoster, shared_);
     overlay_->onDoIt = [self](double x, double y) {
@@ -80,7 +84,7 @@ HostSession::~HostSession()
 
 Prompts& HostSession::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.platform.prompts;
 }
 
 void HostSession::setHelperName(std::optional<std::string> name)
@@ -112,7 +116,8 @@ void HostSession::sendNotice(const std::string& text)
 CursorWatcher& HostSession::cursorWatcher()
 {
     if (!cursorWatcher_) {
-        cursorWatcher_ = std::make_unique<CursorWatcher>(options_.platform.cursorImages, shared_, options_.timers);
+        cursorWatcher_ =
+            std::make_unique<CursorWatcher>(options_.platform.cursorImages, shared_, options_.platform.timers);
         QPointer<HostSession> self(this);
         cursorWatcher_->onChange = [self](const CursorShape& shape) {
             if (self)
@@ -125,7 +130,7 @@ CursorWatcher& HostSession::cursorWatcher()
 LocalActivityMonitor& HostSession::localActivity()
 {
     if (!localActivity_) {
-        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.platform.localInput, options_.timers);
+        localActivity_ = std::make_unique<LocalActivityMonitor>(options_.platform.localInput, options_.platform.timers);
         QPointer<HostSession> self(this);
         localActivity_->onChange = [self](bool active) {
             if (self)
@@ -147,7 +152,7 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
     engine_.setAudioRole(MediaEngine::AudioRole::hosting);
 
     QPointer<HostSession> self(this);
-    peer_ = HostPeer::make(engine_, transport, relays, options_.timers, options_.screens, shared_,
+    peer_ = HostPeer::make(engine_, transport, relays, options_.platform.timers, options_.platform.screens, shared_,
                            *options_.platform.defaults);
     peer_->signAnswer = [self, attempt,
                          identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {

@@ -46,10 +46,9 @@ public:
     static constexpr std::chrono::milliseconds kBannerMouseDelay{300};
 
     struct Options {
-        TimerFactory timers; // its own timers and the peer's
-        Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
-        ScreenSources screens; // the screen the session shares
-        Platform platform; // the displays, input, cursor and permissions it works with
+        // The timers (its own and the peer's) and prompts (required), the screen it shares,
+        // the displays, input, cursor and permissions it works with.
+        Platform platform;
         std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
     };
 
@@ -107,8 +106,7 @@ private:
     bool microphoneOn() const;
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.platform.timers; }
     void setHelperName(std::optional<std::string> name);
     void refreshBannerSoon();
     void restoreBannerMouse(bool localActive);

@@ -8,7 +8,7 @@
 namespace wl {
 
 LocalActivityMonitor::LocalActivityMonitor(std::shared_ptr<LocalInput> input, TimerFactory timers, QObject* parent)
-    : QObject(parent), input_(std::move(input)), timers_(timersOr(std::move(timers)))
+    : QObject(parent), input_(std::move(input)), timers_(requiredTimers(std::move(timers), "LocalActivityMonitor"))
 {
 }
 

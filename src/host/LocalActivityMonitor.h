@@ -29,7 +29,7 @@ class LocalActivityMonitor final : public QObject {
 public:
     static constexpr std::chrono::milliseconds kQuietTime{1500};
 
-    // timers: the quiet timer (it never fires when empty).
+    // timers: the quiet timer (required).
     explicit LocalActivityMonitor(std::shared_ptr<LocalInput> input, TimerFactory timers = {},
                                   QObject* parent = nullptr);
     ~LocalActivityMonitor() override;

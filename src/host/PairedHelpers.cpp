@@ -2,6 +2,8 @@
 // replying to one, and the access notices they are sent.
 #include "host/PairedHelpers.h"
 
+#include "platform/Required.h"
+
 #include "host/PairingPanelController.h"
 #include "host/SessionHistory.h"
 #include "identity/Base64.h"
@@ -27,6 +29,7 @@ namespace wl {
 PairedHelpers::PairedHelpers(Messenger& messenger, Options options, QObject* parent)
     : QObject(parent), messenger_(messenger), options_(std::move(options))
 {
+    required(options_.prompts, "PairedHelpers", "prompts");
     pairingPanel_ = std::make_unique<PairingPanelController>();
     helpers_ = store_.load();
 }
@@ -35,7 +38,7 @@ PairedHelpers::~PairedHelpers() = default;
 
 Prompts& PairedHelpers::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 std::string PairedHelpers::firstWord(const std::string& name)

@@ -40,7 +40,7 @@ public:
         TimerFactory timers; // the pairing's timers
         // The settings the paired helpers and what they were told are kept in.
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
-        Prompts* prompts = nullptr; // the questions it asks (none are asked when null)
+        Prompts* prompts = nullptr; // the questions it asks (required)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
         // Where the service's address comes from.
@@ -94,7 +94,6 @@ Q_SIGNALS:
 private:
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     std::optional<std::size_t> indexOf(const std::string& id) const;
 
     Messenger& messenger_;

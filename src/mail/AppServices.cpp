@@ -16,7 +16,7 @@ Messenger::Contacts contactsOf(AppServices* hub)
 }
 } // namespace
 
-AppServices::AppServices(MessengerOptions options, OwnerCheck* ownerCheck, QObject* parent)
+AppServices::AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent)
     : QObject(parent), messenger(std::make_unique<Messenger>("WLMessages", contactsOf(this), std::move(options))),
       passwords(std::make_unique<PasswordCenter>(*messenger, contactsOf(this), ownerCheck)),
       myMacs(std::make_unique<MyMacs>(*messenger))

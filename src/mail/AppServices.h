@@ -30,9 +30,8 @@ public:
     using QuietHandler = std::function<void(const MailContent&, const PairedDevice&)>;
 
     // The messenger keeps its history under "WLMessages"; its identity, notifier and
-    // prompts come with the options, the owner check with ownerCheck (when null: nothing
-    // is shown or asked, and the owner check refuses).
-    explicit AppServices(MessengerOptions options, OwnerCheck* ownerCheck = nullptr, QObject* parent = nullptr);
+    // prompts (required) come with the options; the password centre asks ownerCheck.
+    AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent = nullptr);
     ~AppServices() override;
 
     const std::unique_ptr<Messenger> messenger;

@@ -5,7 +5,7 @@
 namespace wl {
 
 std::optional<std::string> askForText(const std::string& message, const std::string& informativeText,
-                                      const std::string& initialText, const std::string& confirmTitle, Prompts* prompts)
+                                      const std::string& initialText, const std::string& confirmTitle, Prompts& prompts)
 {
     TextRequest request;
     request.title = message;
@@ -13,8 +13,7 @@ std::optional<std::string> askForText(const std::string& message, const std::str
     request.initialText = initialText;
     request.confirmTitle = confirmTitle;
     request.cancelTitle = "Cancel";
-    std::shared_ptr<Prompts> standIn;
-    auto answer = promptsOr(prompts, standIn).askForText(request);
+    auto answer = prompts.askForText(request);
     if (!answer)
         return std::nullopt;
     auto text = trimmedText(*answer);

@@ -10,9 +10,9 @@ namespace wl {
 class Prompts;
 
 // The entered text trimmed of white space and new lines; nullopt when the user cancels
-// or leaves it empty. With no prompts given, nothing is asked.
+// or leaves it empty.
 std::optional<std::string> askForText(const std::string& message, const std::string& informativeText,
                                       const std::string& initialText, const std::string& confirmTitle,
-                                      Prompts* prompts = nullptr);
+                                      Prompts& prompts);
 
 } // namespace wl

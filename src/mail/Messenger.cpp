@@ -1,5 +1,7 @@
 #include "mail/Messenger.h"
 
+#include "platform/Required.h"
+
 #include "identity/SignedQuery.h"
 #include "mail/AskForText.h"
 #include "mail/MailboxLink.h"
@@ -60,10 +62,8 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
       contacts_(std::move(contacts)), options_(std::move(options))
 {
     assertMainThread("Messenger::Messenger");
-    if (!options_.notifier) {
-        silent_ = Notifier::none();
-        options_.notifier = silent_.get();
-    }
+    required(options_.notifier, "Messenger", "a notifier");
+    required(options_.prompts, "Messenger", "prompts");
     if (!options_.identity.defaults) {
         auto own = std::make_shared<MemoryDefaults>();
         options_.identity.defaults = [own]() -> Defaults& { return *own; };
@@ -84,7 +84,7 @@ Date Messenger::now() const
 
 Prompts& Messenger::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 std::vector<PairedDevice> Messenger::contacts() const
@@ -346,7 +346,7 @@ void Messenger::compose(const PairedDevice& device, const std::optional<StoredMe
     std::string informative;
     if (answering && answering->content.text)
         informative = "\u201C" + shownText(*answering->content.text, kShownNoteLength, LineBreaks::keep) + "\u201D";
-    auto text = askForText(message, informative, "", "Send", &prompts());
+    auto text = askForText(message, informative, "", "Send", prompts());
     if (!text)
         return;
     MailContent content;

@@ -38,8 +38,8 @@ struct MessengerOptions {
     MailIdentity identity; // whose keys, name and settings (required)
     // The introduction service's base address; the built-in default when empty.
     std::function<QUrl()> serviceURL;
-    Notifier* notifier = nullptr; // notifications go nowhere when null
-    Prompts* prompts = nullptr; // nothing is asked (every question is dismissed) when null
+    Notifier* notifier = nullptr; // required
+    Prompts* prompts = nullptr; // required
     std::function<Date()> clock; // dateNow when empty
 };
 
@@ -125,7 +125,6 @@ Q_SIGNALS:
 private:
     void load();
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     void save();
     void append(StoredMessage message);
     bool seen(const std::string& id) const;
@@ -142,7 +141,6 @@ private:
     std::string seenKey_;
     Contacts contacts_;
     Options options_;
-    std::shared_ptr<Notifier> silent_; // stands in for a missing notifier
     QNetworkAccessManager network_;
     std::unique_ptr<MailboxLink> link_;
     std::vector<StoredMessage> messages_;

@@ -15,7 +15,8 @@ namespace wl {
 
 PairingHost::PairingHost(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
                          QObject* parent)
-    : QObject(parent), name(userFullName()), code_(std::move(code)), timers_(std::move(timers)), info_(std::move(info))
+    : QObject(parent), name(userFullName()), code_(std::move(code)),
+      timers_(requiredTimers(std::move(timers), "PairingHost")), info_(std::move(info))
 {
 }
 
@@ -44,7 +45,7 @@ void PairingHost::start()
             self->channelClosed();
     };
     channel_ = channel;
-    expiryTimer_ = timersOr(timers_)(kDefaultExpiry, [self] {
+    expiryTimer_ = timers_(kDefaultExpiry, [self] {
         if (!self)
             return;
         Log::line("Wickerlane: pairing code expired");
@@ -90,7 +91,7 @@ void PairingHost::answer(bool allow)
     if (channel_)
         channel_->send(SignalMessage::make(allow ? SignalMessage::Kind::accepted : SignalMessage::Kind::declined));
     QPointer<PairingHost> self(this);
-    answerTimer_ = timersOr(timers_)(kDefaultAnswerDelay, [self] {
+    answerTimer_ = timers_(kDefaultAnswerDelay, [self] {
         if (self)
             self->finish();
     });

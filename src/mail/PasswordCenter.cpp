@@ -31,10 +31,9 @@ std::string passwordName(const StoredMessage& message)
 }
 } // namespace
 
-PasswordCenter::PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck* ownerCheck,
+PasswordCenter::PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck& ownerCheck,
                                QObject* parent)
-    : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck),
-      refusing_(ownerCheck ? nullptr : OwnerCheck::none())
+    : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck)
 {
     sweepTimer_.setInterval(kSweepIntervalMs);
     connect(&sweepTimer_, &QTimer::timeout, this, [this] { sweep(); });
@@ -119,7 +118,7 @@ void PasswordCenter::reveal(const StoredMessage& message, const std::string& rea
             done(std::nullopt);
         return;
     }
-    auto& check = ownerCheck_ ? *ownerCheck_ : *refusing_;
+    auto& check = ownerCheck_;
     QPointer<PasswordCenter> self(this);
     check.check(reason, [self, id = message.id, done](bool confirmed) {
         if (!self || !confirmed) {

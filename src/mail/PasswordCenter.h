@@ -33,8 +33,8 @@ public:
     static constexpr double kSentListAge = 86400;
     static constexpr int kSweepIntervalMs = 5000;
 
-    // With no owner check given, it refuses.
-    PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck* ownerCheck = nullptr,
+    // ownerCheck confirms the owner before a received password is shown or copied.
+    PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck& ownerCheck,
                    QObject* parent = nullptr);
     ~PasswordCenter() override;
 
@@ -89,8 +89,7 @@ private:
 
     Messenger& messenger_;
     Messenger::Contacts contacts_;
-    OwnerCheck* ownerCheck_;
-    std::shared_ptr<OwnerCheck> refusing_; // stands in for a missing owner check
+    OwnerCheck& ownerCheck_;
     QTimer sweepTimer_;
     WindowMakers windowMakers_;
     std::unique_ptr<SendPasswordPanelController> composer_;

@@ -4,7 +4,6 @@
 // recording fake.
 
 #include <functional>
-#include <memory>
 #include <string>
 
 namespace wl {
@@ -22,9 +21,6 @@ public:
 
     // Called on the main thread with the identifier of a notification the user clicked.
     std::function<void(const std::string& identifier)> onActivated;
-
-    // The safe stand-in: notifications go nowhere.
-    static std::shared_ptr<Notifier> none();
 };
 
 } // namespace wl

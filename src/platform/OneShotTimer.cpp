@@ -1,38 +1,14 @@
 #include "platform/OneShotTimer.h"
 
-#include "platform/Log.h"
-
-#include <atomic>
+#include "platform/Required.h"
 
 namespace wl {
 
-namespace {
-
-// Stands in where no real timers were handed in: it never fires.
-class DormantTimer final : public OneShotTimer {
-public:
-    void cancel() override { }
-    bool isActive() const override { return false; }
-};
-
-std::unique_ptr<OneShotTimer> dormantTimer(std::chrono::milliseconds, std::function<void()>)
+TimerFactory requiredTimers(TimerFactory timers, const char* who)
 {
-    static std::atomic<bool> told{false};
-    if (!told.exchange(true))
-        Log::line("Wickerlane: a timer was started where no timers were handed in; it will not fire");
-    return std::make_unique<DormantTimer>();
-}
-
-} // namespace
-
-TimerFactory dormantTimers()
-{
-    return dormantTimer;
-}
-
-TimerFactory timersOr(TimerFactory timers)
-{
-    return timers ? std::move(timers) : dormantTimers();
+    if (!timers)
+        wiringMistake(std::string(who) + " was made without timers");
+    return timers;
 }
 
 } // namespace wl

@@ -22,11 +22,7 @@ public:
 using TimerFactory =
     std::function<std::unique_ptr<OneShotTimer>(std::chrono::milliseconds delay, std::function<void()> fire)>;
 
-// Timers that never fire (the first one started says so in the log): the stand-in
-// until real ones are handed in.
-TimerFactory dormantTimers();
-
-// The given factory, or dormantTimers() when it is empty.
-TimerFactory timersOr(TimerFactory timers);
+// The given factory; an empty one is a wiring mistake (see Required.h) of who.
+TimerFactory requiredTimers(TimerFactory timers, const char* who);
 
 } // namespace wl

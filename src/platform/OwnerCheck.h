@@ -5,7 +5,6 @@
 // the reason and runs PAM off the main thread; tests hand in a scripted fake.
 
 #include <functional>
-#include <memory>
 #include <string>
 
 namespace wl {
@@ -20,34 +19,6 @@ public:
     // (cancelled, wrong password, no way to check) answers false, and all but a cancel
     // are logged.
     virtual void check(const std::string& reason, std::function<void(bool)> done) = 0;
-
-    // The safe stand-in: it refuses, and says why in the log.
-    static std::shared_ptr<OwnerCheck> none();
 };
-
-namespace detail {
-// Answers false and says why in the log: no backend was chosen.
-class RefusingOwnerCheck final : public OwnerCheck {
-public:
-    void check(const std::string& reason, std::function<void(bool)> done) override;
-};
-
-} // namespace detail
-
-inline std::shared_ptr<OwnerCheck> OwnerCheck::none()
-{
-    return std::make_shared<detail::RefusingOwnerCheck>();
-}
 
 } // namespace wl
-
-#include "platform/Log.h"
-
-namespace wl::detail {
-inline void RefusingOwnerCheck::check(const std::string&, std::function<void(bool)> done)
-{
-    Log::line("Wickerlane: can't confirm the owner: no owner check is available");
-    if (done)
-        done(false);
-}
-} // namespace wl::detail

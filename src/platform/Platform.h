@@ -3,7 +3,9 @@
 // (chooseDesktopBackends) and handed down from there: the controllers keep a copy and
 // give each part the pieces it uses. Tests fill one with their own fakes. A
 // default-made one holds the safe stand-ins (each interface's none(), settings and keys
-// in memory, no information keys, timers that never fire).
+// in memory, no information keys) for the services a machine may lack, but no timers,
+// prompts, notifier or owner check: a part made without those is a wiring mistake and
+// says so (platform/Required.h).
 
 #include "platform/CursorImages.h"
 #include "platform/Defaults.h"
@@ -17,6 +19,7 @@
 #include "platform/OneShotTimer.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
+#include "platform/ScreenSource.h"
 #include "platform/SystemServices.h"
 
 #include <memory>
@@ -29,7 +32,7 @@ struct Platform {
     std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
     std::shared_ptr<KeyStore> keys = std::make_shared<MemoryKeyStore>();
     std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>();
-    TimerFactory timers = dormantTimers();
+    TimerFactory timers; // required: every part that waits takes these
     std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
     std::shared_ptr<PowerManagement> power = PowerManagement::none();
     std::shared_ptr<LoginItem> loginItem = LoginItem::none();
@@ -40,9 +43,13 @@ struct Platform {
     std::shared_ptr<LocalInput> localInput = LocalInput::none();
     std::shared_ptr<CursorImages> cursorImages = CursorImages::none();
     std::shared_ptr<KeyboardLayout> keyboardLayout = KeyboardLayout::none();
-    std::shared_ptr<Prompts> prompts = Prompts::none();
-    std::shared_ptr<Notifier> notifier = Notifier::none();
-    std::shared_ptr<OwnerCheck> ownerCheck = OwnerCheck::none();
+    // The screen the host's sessions and screenshots read (a new source for each thread
+    // that reads it); when empty there is none, and a screenshot or session says so.
+    ScreenSources screens;
+    // The questions, notifications and owner check: required, like the timers.
+    std::shared_ptr<Prompts> prompts;
+    std::shared_ptr<Notifier> notifier;
+    std::shared_ptr<OwnerCheck> ownerCheck;
 };
 
 } // namespace wl

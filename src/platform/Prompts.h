@@ -1,8 +1,8 @@
 #pragma once
 // Alerts, text prompts and open/save panels. Each call is modal and answers when
 // the user has chosen. Start-up chooses the desktop backend (Qt dialogs, raised and
-// activated); tests hand in ScriptedPrompts (tests/support). The stand-in (none())
-// dismisses every question.
+// activated); tests hand in ScriptedPrompts (tests/support). There is no stand-in: a
+// part that asks takes the prompts as a required reference.
 
 #include <memory>
 #include <optional>
@@ -81,15 +81,7 @@ public:
     virtual std::vector<std::string> openPanel(const OpenPanelRequest& request) = 0;
     // The chosen path; nullopt on cancel.
     virtual std::optional<std::string> savePanel(const SavePanelRequest& request) = 0;
-
-    // The safe stand-in: it can't ask, so every question is dismissed (the first one
-    // says so in the log).
-    static std::shared_ptr<Prompts> none();
 };
-
-// The prompts an object was given; when it was given none, the stand-in that dismisses
-// every question, made on first use and kept in standIn.
-Prompts& promptsOr(Prompts* given, std::shared_ptr<Prompts>& standIn);
 
 // Trims ASCII and Unicode-agnostic white space (space, tab, CR, LF, FF, VT) at both ends.
 std::string trimmedText(const std::string& text);

@@ -4,7 +4,10 @@
 
 namespace wl {
 
-ConnectionFailureGrace::ConnectionFailureGrace(TimerFactory timers) : timers_(std::move(timers)) { }
+ConnectionFailureGrace::ConnectionFailureGrace(TimerFactory timers)
+    : timers_(requiredTimers(std::move(timers), "ConnectionFailureGrace"))
+{
+}
 
 void ConnectionFailureGrace::update(webrtc::PeerConnectionInterface::IceConnectionState state)
 {
@@ -13,7 +16,7 @@ void ConnectionFailureGrace::update(webrtc::PeerConnectionInterface::IceConnecti
         if (timer)
             return;
         // The timer lives in this object; the callback runs only while it does.
-        timer = timersOr(timers_)(kGrace, [this] {
+        timer = timers_(kGrace, [this] {
             auto fired = std::move(timer);
             timer.reset();
             if (auto handler = giveUp)

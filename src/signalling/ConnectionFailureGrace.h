@@ -17,8 +17,8 @@ class ConnectionFailureGrace {
 public:
     static constexpr std::chrono::milliseconds kGrace{10000};
 
-    // timers: the grace (it never ends when empty).
-    explicit ConnectionFailureGrace(TimerFactory timers = {});
+    // timers: the grace (required).
+    explicit ConnectionFailureGrace(TimerFactory timers);
     ConnectionFailureGrace(const ConnectionFailureGrace&) = delete;
     ConnectionFailureGrace& operator=(const ConnectionFailureGrace&) = delete;
 

@@ -16,7 +16,8 @@ namespace wl {
 
 RelayLink::RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers,
                      std::shared_ptr<const InfoDictionary> info, QObject* parent)
-    : QObject(parent), identity_(std::move(identity)), timers_(std::move(timers)), info_(std::move(info))
+    : QObject(parent), identity_(std::move(identity)), timers_(requiredTimers(std::move(timers), "RelayLink")),
+      info_(std::move(info))
 {
 }
 
@@ -73,7 +74,7 @@ void RelayLink::channelOpened()
 {
     // The delay starts over only once the link has proved itself by staying open.
     QPointer<RelayLink> self(this);
-    stable_ = timersOr(timers_)(kStableAfter, [self] {
+    stable_ = timers_(kStableAfter, [self] {
         if (!self)
             return;
         self->stable_.reset();
@@ -111,7 +112,7 @@ void RelayLink::scheduleRetry()
     auto delay = std::chrono::milliseconds(static_cast<long long>(std::llround(retryDelay * 1000)));
     retryDelay = std::min(retryDelay * 2, kMaxRetryDelay);
     QPointer<RelayLink> self(this);
-    retry_ = timersOr(timers_)(delay, [self] {
+    retry_ = timers_(delay, [self] {
         if (!self || !self->active)
             return;
         self->retry_.reset();

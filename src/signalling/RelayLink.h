@@ -31,7 +31,7 @@ public:
     static constexpr int kRateLimitedCloseCode = 4429;
 
     // identity: the device the link signs in as; timers: the back-off and stability
-    // timers (none fires when empty); info: where the service's address comes from.
+    // timers (required); info: where the service's address comes from.
     RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
               QObject* parent = nullptr);
     ~RelayLink() override;

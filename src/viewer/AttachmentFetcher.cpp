@@ -1,5 +1,7 @@
 #include "viewer/AttachmentFetcher.h"
 
+#include "platform/Required.h"
+
 #include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
 #include "mail/FileLinkPeer.h"
@@ -43,8 +45,8 @@ AttachmentFetcher::AttachmentFetcher(MediaEngine& engine, PairedDevice device, s
       helperNonce_(std::move(helperNonce)), options_(std::move(options)), started_(std::chrono::steady_clock::now())
 {
     assertMainThread("AttachmentFetcher::AttachmentFetcher");
-    if (!options_.identity)
-        options_.identity = std::make_shared<DeviceIdentity>(nullptr);
+    options_.timers = requiredTimers(std::move(options_.timers), "AttachmentFetcher");
+    required(options_.identity, "AttachmentFetcher", "an identity");
 }
 
 AttachmentFetcher::~AttachmentFetcher()
@@ -106,7 +108,7 @@ void AttachmentFetcher::start()
     hello.requestId = requestId_;
     send(hello); // held by the channel until it is open
 
-    timeLimit_ = timersOr(options_.timers)(kTimeLimit, [self] {
+    timeLimit_ = options_.timers(kTimeLimit, [self] {
         if (self)
             self->finish(Result{{}, Failure::failed});
     });

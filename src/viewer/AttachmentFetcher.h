@@ -54,7 +54,7 @@ public:
         // The picture link's settings, and where the service's address comes from.
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
-        // The device this helper proves to be (one with keys in memory only when null).
+        // The device this helper proves to be (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 

@@ -7,7 +7,8 @@ namespace wl {
 
 MoveLimiter::MoveLimiter(double interval, std::function<double()> clock, TimerFactory timers,
                          std::function<void(const SessionEvent&)> send)
-    : interval_(interval), clock_(std::move(clock)), timers_(timersOr(std::move(timers))), send_(std::move(send))
+    : interval_(interval), clock_(std::move(clock)), timers_(requiredTimers(std::move(timers), "MoveLimiter")),
+      send_(std::move(send))
 {
 }
 

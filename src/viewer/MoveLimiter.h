@@ -14,7 +14,7 @@ namespace wl {
 
 class MoveLimiter {
 public:
-    // clock: seconds; timers: the wait for a move's turn (never over when empty).
+    // clock: seconds; timers: the wait for a move's turn (required).
     MoveLimiter(double interval, std::function<double()> clock, TimerFactory timers,
                 std::function<void(const SessionEvent&)> send);
 

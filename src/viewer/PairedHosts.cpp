@@ -1,6 +1,8 @@
 // The paired hosts: groups, presence, the remembered sets, and pairing a new host.
 #include "viewer/PairedHosts.h"
 
+#include "platform/Required.h"
+
 #include "identity/DeviceIdentity.h"
 #include "mail/MyMacs.h"
 #include "mail/PairingClient.h"
@@ -37,12 +39,10 @@ std::string trimSpaces(const std::string& text)
 PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
     : QObject(parent), myMacs_(myMacs), options_(std::move(options))
 {
-    if (!options_.notifier) {
-        silent_ = Notifier::none();
-        options_.notifier = silent_.get();
-    }
-    if (!options_.identity)
-        options_.identity = std::make_shared<DeviceIdentity>(nullptr);
+    required(options_.prompts, "PairedHosts", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "PairedHosts");
+    required(options_.notifier, "PairedHosts", "a notifier");
+    required(options_.identity, "PairedHosts", "an identity");
     knownUnattended_ = readIdSet(*options_.defaults, kKnownUnattendedKey);
     notifyWhenOnline_ = readIdSet(*options_.defaults, kNotifyWhenOnlineKey);
     devices_ = deviceStore_.load();
@@ -57,7 +57,7 @@ PairedHosts::~PairedHosts()
 
 Prompts& PairedHosts::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 Notifier& PairedHosts::notifier() const

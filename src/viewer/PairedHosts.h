@@ -48,12 +48,11 @@ public:
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
         // Where the service's address comes from (presence, pairing).
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
-        Prompts* prompts = nullptr; // none are asked when null
-        Notifier* notifier = nullptr;
+        Prompts* prompts = nullptr; // required
+        Notifier* notifier = nullptr; // required
         // The presence question (the introduction service when empty).
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
-        // The device this helper is: its key signs the pairing (one with keys in memory
-        // only when null).
+        // The device this helper is: its key signs the pairing (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 
@@ -97,9 +96,8 @@ Q_SIGNALS:
 private:
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     Notifier& notifier() const;
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.timers; }
     void saveDevices();
     void pairingVerify(const std::string& typedName, const std::string& hostName, const std::string& number);
     void pairingSucceeded(const std::string& typedName, PairedDevice device);
@@ -107,7 +105,6 @@ private:
 
     MyMacs& myMacs_;
     Options options_;
-    std::shared_ptr<Notifier> silent_; // stands in for a missing notifier
     PairedDeviceStore deviceStore_{*options_.defaults, kPairedHostsKey};
     std::vector<PairedDevice> devices_;
     std::set<std::string> onlineIDs_;

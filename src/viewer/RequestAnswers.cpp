@@ -3,6 +3,8 @@
 // that they are there when the helper looks) and on demand.
 #include "viewer/RequestAnswers.h"
 
+#include "platform/Required.h"
+
 #include "identity/Base64.h"
 #include "identity/Random.h"
 #include "mail/AppServices.h"
@@ -44,6 +46,8 @@ RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, 
     : QObject(parent), messenger_(messenger), passwords_(passwords), hosts_(hosts), engine_(engine),
       options_(std::move(options))
 {
+    required(options_.prompts, "RequestAnswers", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "RequestAnswers");
     resolvedRequests_ = readIdSet(*options_.defaults, kResolvedRequestsKey);
 }
 
@@ -55,7 +59,7 @@ RequestAnswers::~RequestAnswers()
 
 Prompts& RequestAnswers::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 void RequestAnswers::setResolvedRequests(std::set<std::string> ids)

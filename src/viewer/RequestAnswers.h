@@ -41,7 +41,7 @@ public:
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
         // Where the service's address comes from (the fetches' links).
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
-        Prompts* prompts = nullptr; // none are asked when null
+        Prompts* prompts = nullptr; // required
         // The fetches' signalling links (WebSocket channels when empty).
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
         std::shared_ptr<DeviceIdentity> identity; // the device the fetches prove to be
@@ -96,8 +96,7 @@ Q_SIGNALS:
 private:
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.timers; }
     void picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
                          const std::function<void(bool)>& retryFetch);
     void showAlert(const std::string& title, const std::string& text);

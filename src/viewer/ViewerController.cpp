@@ -5,38 +5,33 @@
 #include "mail/AppServices.h"
 #include "mail/MyMacs.h"
 #include "mail/StoredMessage.h"
+#include "platform/Required.h"
 #include "protocol/MailContent.h"
 
 #include <QPointer>
 
 namespace wl {
 
-ViewerController::ViewerController(AppServices& services, MediaEngine& engine, QObject* parent)
-    : ViewerController(services, engine, Options{}, parent)
-{
-}
-
 ViewerController::ViewerController(AppServices& services, MediaEngine& engine, Options options, QObject* parent)
     : QObject(parent), services_(services), messenger_(*services.messenger), passwords_(*services.passwords),
       keyboardLayout_(options.platform.keyboardLayout)
 {
     MyMacs& myMacs = *services.myMacs;
-    if (!options.identity)
-        options.identity = std::make_shared<DeviceIdentity>(nullptr);
-    if (!options.timers)
-        options.timers = options.platform.timers;
+    required(options.identity, "ViewerController", "an identity");
+    const TimerFactory timers = requiredTimers(options.platform.timers, "ViewerController");
+    Prompts* prompts = required(options.platform.prompts, "ViewerController", "prompts").get();
+    Notifier* notifier = required(options.platform.notifier, "ViewerController", "a notifier").get();
+    OwnerCheck* ownerCheck = required(options.platform.ownerCheck, "ViewerController", "an owner check").get();
     const std::shared_ptr<Defaults>& defaults = options.platform.defaults;
     const std::shared_ptr<InfoDictionary>& info = options.platform.info;
-    hosts_ = std::make_unique<PairedHosts>(myMacs,
-                                           PairedHosts::Options{options.timers, defaults, info, options.prompts,
-                                                                options.notifier, options.isOnline, options.identity});
-    answers_ = std::make_unique<RequestAnswers>(messenger_, passwords_, *hosts_, engine,
-                                                RequestAnswers::Options{options.timers, defaults, info, options.prompts,
-                                                                        options.makeTransport, options.identity});
+    hosts_ = std::make_unique<PairedHosts>(
+        myMacs, PairedHosts::Options{timers, defaults, info, prompts, notifier, options.isOnline, options.identity});
+    answers_ = std::make_unique<RequestAnswers>(
+        messenger_, passwords_, *hosts_, engine,
+        RequestAnswers::Options{timers, defaults, info, prompts, options.makeTransport, options.identity});
     session_ = std::make_unique<ViewerSession>(
         ViewerSession::Parts{services_, messenger_, *hosts_, *answers_, engine, options.identity},
-        ViewerSession::Options{options.timers, defaults, info, options.prompts, options.ownerCheck,
-                               options.makeTransport, options.makesPeers});
+        ViewerSession::Options{timers, defaults, info, prompts, ownerCheck, options.makeTransport, options.makesPeers});
     QObject::connect(hosts_.get(), &PairedHosts::changed, this, &ViewerController::changed);
     QObject::connect(answers_.get(), &RequestAnswers::changed, this, &ViewerController::changed);
     QObject::connect(session_.get(), &ViewerSession::changed, this, &ViewerController::changed);

@@ -41,15 +41,9 @@ public:
     using PairingState = PairedHosts::PairingState;
 
     struct Options {
-        // The controller's timers (the platform's when empty).
-        TimerFactory timers;
-        // The system's services; the settings are its defaults.
+        // The system's services; the settings are its defaults. Its timers, prompts, owner
+        // check and notifier are required.
         Platform platform;
-        // Its questions, owner check and notifier (when null: nothing is asked, the owner
-        // check refuses, notifications go nowhere).
-        Prompts* prompts = nullptr;
-        OwnerCheck* ownerCheck = nullptr;
-        Notifier* notifier = nullptr;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when
         // empty); not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
@@ -57,12 +51,11 @@ public:
         std::function<void(const std::string& deviceId, std::function<void(bool)> answer)> isOnline;
         // Whether sessions build a real peer (tests of the handshake alone turn it off).
         bool makesPeers = true;
-        // The device this helper is (one with keys in memory only when null).
+        // The device this helper is (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 
     // engine: the program's media engine, which its sessions and picture links use.
-    ViewerController(AppServices& services, MediaEngine& engine, QObject* parent = nullptr);
     ViewerController(AppServices& services, MediaEngine& engine, Options options, QObject* parent = nullptr);
     ~ViewerController() override;
 

@@ -64,8 +64,9 @@ std::shared_ptr<ViewerPeer> ViewerPeer::make(MediaEngine& engine, std::shared_pt
 
 ViewerPeer::ViewerPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
                        TimerFactory timers, const Defaults& defaults)
-    : signal_(std::move(signal)), timers_(timersOr(std::move(timers))), media_(MediaSettings::read(defaults)),
-      impl_(std::make_unique<Impl>()), diagnostics_(std::make_unique<ICEDiagnostics>(relays, defaults)),
+    : signal_(std::move(signal)), timers_(requiredTimers(std::move(timers), "ViewerPeer")),
+      media_(MediaSettings::read(defaults)), impl_(std::make_unique<Impl>()),
+      diagnostics_(std::make_unique<ICEDiagnostics>(relays, defaults)),
       renderer_(std::make_shared<SampleBufferRenderer>())
 {
     impl_->factory = engine.sessionFactory(media_);

@@ -3,6 +3,8 @@
 // events, the status line, sound and microphone) and every end of it.
 #include "viewer/ViewerSession.h"
 
+#include "platform/Required.h"
+
 #include "identity/Base64.h"
 #include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
@@ -54,10 +56,12 @@ std::string stateWord(ViewerPeer::ConnectionState state)
 } // namespace
 
 ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
-    : QObject(parent), parts_(parts), options_(std::move(options)),
-      refusing_(options_.ownerCheck ? nullptr : OwnerCheck::none())
+    : QObject(parent), parts_(parts), options_(std::move(options))
 {
     assertMainThread("ViewerSession::ViewerSession");
+    required(options_.ownerCheck, "ViewerSession", "an owner check");
+    required(options_.prompts, "ViewerSession", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "ViewerSession");
     Defaults& defaults = *options_.defaults;
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
@@ -78,12 +82,12 @@ ViewerSession::~ViewerSession()
 
 Prompts& ViewerSession::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 OwnerCheck& ViewerSession::ownerCheck() const
 {
-    return options_.ownerCheck ? *options_.ownerCheck : *refusing_;
+    return *options_.ownerCheck;
 }
 
 bool ViewerSession::isHelping() const

@@ -78,8 +78,8 @@ public:
         TimerFactory timers;
         std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // WLSoundOn, the peer's settings
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
-        Prompts* prompts = nullptr; // none are asked when null
-        OwnerCheck* ownerCheck = nullptr;
+        Prompts* prompts = nullptr; // required
+        OwnerCheck* ownerCheck = nullptr; // required
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when
         // empty); not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
@@ -146,9 +146,8 @@ Q_SIGNALS:
 private:
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     OwnerCheck& ownerCheck() const;
-    TimerFactory timers() const { return timersOr(options_.timers); }
+    TimerFactory timers() const { return options_.timers; }
     void send(const SignalMessage& message);
     void setPhase(Phase phase);
     void handleSignal(const SignalMessage& message);
@@ -172,7 +171,6 @@ private:
 
     Parts parts_;
     Options options_;
-    std::shared_ptr<OwnerCheck> refusing_; // stands in for a missing owner check
     Phase phase_;
     std::string connectionInfo_;
     HelpMode mode_ = HelpMode::guide;

@@ -511,8 +511,11 @@ TEST(HostMenuSession, StopSessionEndsTheHelpersSession)
     EXPECT_EQ(lines[0], (Line{"Ada Lovelace is helping", false}));
     // The tray shows a session, the host's side being the first rule.
     ViewerController::Options viewerOptions;
-    viewerOptions.timers = rig.timers.factory();
-    viewerOptions.prompts = &rig.prompts;
+    viewerOptions.platform.timers = rig.timers.factory();
+    viewerOptions.platform.prompts = borrowed(rig.prompts);
+    viewerOptions.platform.notifier = rig.notifier;
+    viewerOptions.platform.ownerCheck = borrowed(rig.ownerCheck);
+    viewerOptions.identity = rig.identity;
     viewerOptions.isOnline = [](const std::string&, std::function<void(bool)>) {};
     ViewerController viewer(*rig.services, test::loopbackEngine(), viewerOptions);
     MenuBarLabel label(*rig.host, viewer, rig.host->helpRequests());

@@ -43,7 +43,7 @@ TEST(MainWindow, FirstShownCentredThenWhereTheUserLeftIt)
     EXPECT_TRUE(window.isVisible());
 
     // At the next launch (a new window over the same settings) the frame comes back.
-    MainWindow next(rig.defaults);
+    MainWindow next(rig.defaults, rig.timers.factory(), rig.prompts);
     next.setViewer(rig.app->viewer());
     next.present();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&next));
@@ -54,7 +54,9 @@ TEST(MainWindow, FirstShownCentredThenWhereTheUserLeftIt)
 
 TEST(MainWindow, WithoutAViewerNothingShows)
 {
-    MainWindow window;
+    ManualTimers timers;
+    ScriptedPrompts prompts;
+    MainWindow window(std::make_shared<MemoryDefaults>(), timers.factory(), prompts);
     window.present();
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(window.isBuilt());

@@ -200,6 +200,7 @@ struct OwnRequestCentre {
     OwnRequestCentre(Messenger& messenger, std::function<std::vector<PairedDevice>()> helpers)
     {
         HelpRequestCenter::Options options;
+        options.prompts = &prompts;
         options.picturesFolder = folder.path() / "Request Pictures";
         options.screens = [] { return std::make_unique<X11ScreenSource>(); };
         center.emplace(messenger, std::move(helpers), options);
@@ -209,6 +210,7 @@ struct OwnRequestCentre {
     HelpRequestCenter& operator*() { return *center; }
 
     TempDir folder;
+    ScriptedPrompts prompts;
     std::optional<HelpRequestCenter> center;
 };
 

@@ -47,7 +47,8 @@ void closeAll()
 
 TEST(PictureWindow, ItsSizeAndTheZoomKeys)
 {
-    auto* small = PictureWindowController::show(jpegOf(400, 300), "Ada \u00B7 Screenshot 9.41");
+    ScriptedPrompts prompts;
+    auto* small = PictureWindowController::show(jpegOf(400, 300), "Ada \u00B7 Screenshot 9.41", prompts);
     ASSERT_NE(small, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(small));
     EXPECT_EQ(small->size(), QSize(400, 300)) << "one point per pixel";
@@ -78,7 +79,7 @@ TEST(PictureWindow, ItsSizeAndTheZoomKeys)
     // Larger than 85 % of the screen's free area: the window keeps to that bound and the
     // picture is fitted into it.
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    auto* large = PictureWindowController::show(jpegOf(area.width() * 2, area.height()), "Ada \u00B7 Wide");
+    auto* large = PictureWindowController::show(jpegOf(area.width() * 2, area.height()), "Ada \u00B7 Wide", prompts);
     ASSERT_NE(large, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(large));
     EXPECT_EQ(large->size(), QSize(int(area.width() * 0.85), int(area.height() * 0.85)));
@@ -105,7 +106,8 @@ TEST(PictureWindow, OpensFromThePicturesSheetNoSmallerThanItWasThereAndEscapeClo
         files.push_back(jpegOf(c.size.width(), c.size.height(), c.id));
         files.back().id = c.id;
     }
-    PicturesSheet sheet(request, files, {}, {});
+    ScriptedPrompts prompts;
+    PicturesSheet sheet(request, files, {}, {&prompts, {}});
     sheet.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -142,10 +144,11 @@ TEST(PictureWindow, OpensFromThePicturesSheetNoSmallerThanItWasThereAndEscapeClo
 
 TEST(PictureWindow, ManyWindowsAndWhatOpensNone)
 {
+    ScriptedPrompts prompts;
     closeAll();
     const auto file = jpegOf(200, 100);
-    auto* first = PictureWindowController::show(file, "One");
-    auto* second = PictureWindowController::show(file, "One");
+    auto* first = PictureWindowController::show(file, "One", prompts);
+    auto* second = PictureWindowController::show(file, "One", prompts);
     ASSERT_TRUE(first && second);
     EXPECT_NE(first, second);
     EXPECT_EQ(openPictureWindows().size(), 2u);
@@ -156,8 +159,8 @@ TEST(PictureWindow, ManyWindowsAndWhatOpensNone)
     EXPECT_TRUE(second->isVisible());
 
     // Not a picture: no window, no message.
-    EXPECT_EQ(PictureWindowController::show({"x", "x", "image/jpeg", "not a picture at all"}, "x"), nullptr);
-    EXPECT_EQ(PictureWindowController::show({"x", "x", "image/jpeg", ""}, "x"), nullptr);
+    EXPECT_EQ(PictureWindowController::show({"x", "x", "image/jpeg", "not a picture at all"}, "x", prompts), nullptr);
+    EXPECT_EQ(PictureWindowController::show({"x", "x", "image/jpeg", ""}, "x", prompts), nullptr);
     // A picture that claims 60000 x 60000 pixels is not decoded.
     QImage tall(1, 1, QImage::Format_RGB32);
     QByteArray png;
@@ -187,7 +190,7 @@ TEST(PictureWindow, ManyWindowsAndWhatOpensNone)
         EXPECT_EQ(QImageReader(&header).size(), QSize(60000, 60000)) << "the header reads as valid";
     }
     EXPECT_TRUE(PictureWindowController::decode(png.toStdString()).isNull());
-    EXPECT_EQ(PictureWindowController::show({"x", "x", "image/png", png.toStdString()}, "x"), nullptr);
+    EXPECT_EQ(PictureWindowController::show({"x", "x", "image/png", png.toStdString()}, "x", prompts), nullptr);
     EXPECT_EQ(openPictureWindows().size(), 1u);
     closeAll();
     EXPECT_TRUE(openPictureWindows().empty());
@@ -259,7 +262,7 @@ TEST(PictureWindow, SavingWritesTheBytesOrSaysWhyNot)
     }
 
     // From the window: Ctrl+S.
-    auto* window = PictureWindowController::show(file, "Ada \u00B7 Printer", &prompts);
+    auto* window = PictureWindowController::show(file, "Ada \u00B7 Printer", prompts);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     const auto fromWindow = folder.path() / "from window.jpg";

@@ -86,6 +86,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         SCOPED_TRACE("the sent help request: the window ends below its Close button");
         TempDir pictures;
         HelpRequestCenter::Options options;
+        options.prompts = &here.prompts;
         options.picturesFolder = pictures.path() / "Request Pictures";
         std::vector<PairedDevice> helpers{anna.record()};
         HelpRequestCenter center(

@@ -132,7 +132,10 @@ TEST_F(HostRequests, SentToEveryHelperInTurnRecordedForThoseWhoGotIt)
         ASSERT_TRUE(sendAndWait(*rig.services->messenger, textMail("hello " + std::to_string(i)), cy.record()).ok());
 
     std::vector<PairedDevice> helpers = {bo.record(), cy.record(), ann.record()};
-    HelpRequestCenter center(*rig.services->messenger, [&] { return helpers; });
+    HelpRequestCenter::Options centerOptions;
+    centerOptions.prompts = &rig.prompts;
+    HelpRequestCenter center(
+        *rig.services->messenger, [&] { return helpers; }, centerOptions);
     int sentCalls = 0;
     center.onSent = [&] { ++sentCalls; };
     center.addPicture(pictureOf(640, 400, Qt::blue), "scan");
@@ -433,6 +436,7 @@ TEST_F(HostRequestPictures, ChosenDroppedAndPastedUpToThree)
     EXPECT_EQ(center->draft().size(), 3u);
     bool screenshotTaken = false;
     HelpRequestCenter::Options options;
+    options.prompts = &prompts;
     options.picturesFolder = folder.path() / "other";
     options.screenshot = [&](const std::vector<std::uint64_t>&, std::string&) -> std::optional<QImage> {
         screenshotTaken = true;
@@ -469,6 +473,7 @@ TEST_F(HostRequestPictures, PicturesThatCantBeKeptAreLoggedAndNamed)
     // A file stands where the folder goes.
     writeFile(folder, "blocked", "a file");
     HelpRequestCenter::Options options;
+    options.prompts = &prompts;
     options.picturesFolder = folder.path() / "blocked" / "Request Pictures";
     HelpRequestCenter blocked(
         *messenger, [] { return std::vector<PairedDevice>{}; }, options);

@@ -392,7 +392,7 @@ TEST(HostSessionTimeLimit, AChallengeHoldsNothingAndAProvenAttemptThatStallsEnds
     EXPECT_FALSE(rig.host->handshake().busy());
     EXPECT_EQ(rig.host->statusLine(), "Connecting\u2026");
     ASSERT_TRUE(rig.service.start());
-    ASSERT_TRUE(waitUntil([&] { return rig.host->isOnline(); }, 15000));
+    ASSERT_TRUE(rig.reconnect());
     rig.reach(bob);
     bob.hello(true);
     ASSERT_TRUE(bob.waitFor(Kind::challenge));

@@ -2,6 +2,8 @@
 // this program's own windows left out, and the text when the screen can't be read.
 #include "TestEnvironment.h"
 #include "HostFakes.h"
+#include "RecordingNotifier.h"
+#include "ScriptedPrompts.h"
 #include "TestDirs.h"
 #include "WaitUntil.h"
 #include "XScreen.h"
@@ -32,10 +34,15 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     MessengerOptions options;
     options.identity = MailIdentity::inMemory(defaults, "Host");
     options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
+    RecordingNotifier notifier;
+    ScriptedPrompts prompts;
+    options.notifier = &notifier;
+    options.prompts = &prompts;
     Messenger messenger(
         "WLMessages", [] { return std::vector<PairedDevice>{}; }, options);
     TempDir folder;
     HelpRequestCenter::Options centerOptions;
+    centerOptions.prompts = &prompts;
     centerOptions.picturesFolder = folder.path() / "Request Pictures";
     centerOptions.screens = [] { return std::make_unique<X11ScreenSource>(); };
     centerOptions.defaults = defaults;

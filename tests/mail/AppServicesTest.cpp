@@ -1,6 +1,7 @@
 // The services hub: the contact list both sides see, and the order in which mail
 // reaches the parties.
 #include "RecordingNotifier.h"
+#include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 
 #include "mail/AppServices.h"
@@ -24,10 +25,11 @@ struct Hub {
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.serviceURL = [] { return QUrl("http://127.0.0.1:9/"); }; // nothing there
-        services = std::make_unique<AppServices>(options);
+        services = std::make_unique<AppServices>(options, ownerCheck);
     }
     test::RecordingNotifier notifier;
     test::ScriptedPrompts prompts;
+    test::ScriptedOwnerCheck ownerCheck;
     std::unique_ptr<AppServices> services;
 };
 

@@ -41,7 +41,7 @@ struct Mac {
         options.clock = [this] { return clockOffset + dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, &ownerCheck);
+        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck);
         myMacs = std::make_unique<MyMacs>(*messenger);
         myMacs->confirm = [this](const std::string& title, const std::string&, const std::string&, const std::string&) {
             confirmations.push_back(title);

@@ -331,6 +331,7 @@ TEST_F(MessengerService, SendResultsFollowTheServiceAnswer)
     keyless.serviceURL = [&] { return QUrl(QString::fromStdString(service.httpUrl())); };
     ScriptedPrompts prompts;
     keyless.prompts = &prompts;
+    keyless.notifier = &a.notifier;
     Messenger unsignable(
         "WLMessages", [&] { return a.contacts; }, keyless);
     result = sendAndWait(unsignable, textMail("signed by whom?"), b.record());

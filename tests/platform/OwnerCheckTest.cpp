@@ -170,12 +170,5 @@ TEST(PamOwnerCheckTest, TheDialogSaysAWrongPasswordAndAStackThatCantCheckSaysWhy
         EXPECT_EQ(line.find("hunter2"), std::string::npos) << line;
 }
 
-TEST(PamOwnerCheckTest, TheStandInRefuses)
-{
-    std::optional<bool> result;
-    OwnerCheck::none()->check("reason", [&](bool ok) { result = ok; });
-    EXPECT_EQ(result, false);
-}
-
 } // namespace
 } // namespace wl::test

@@ -4,6 +4,8 @@
 #include "ViewerTestKit.h"
 
 #include "mail/MyMacs.h"
+#include "platform/Log.h"
+#include "platform/Required.h"
 #include "protocol/MailContent.h"
 #include "signalling/PeerLink.h"
 #include "signalling/WebRTCConfiguration.h"
@@ -538,6 +540,30 @@ TEST_F(ViewerDevices, AccessNoticesAndRosterMerge)
     rig.viewer->hosts().myMacsRosterChanged({}, {ada.id()});
     ASSERT_EQ(rig.viewer->hosts().devices().size(), 1u);
     EXPECT_EQ(rig.viewer->hosts().devices()[0].id, bob.id());
+}
+
+// ---- wiring ----
+
+// What the controller needs comes from its owner; a wiring mistake shows where it is made
+// instead of as time-outs that never come, questions nobody sees or a key nobody paired.
+TEST(ViewerWiring, AControllerMadeWithoutWhatItNeedsFailsAtOnce)
+{
+    const std::vector<std::pair<std::string, std::function<void(ViewerController::Options&)>>> mistakes = {
+        {"timers", [](ViewerController::Options& options) { options.platform.timers = nullptr; }},
+        {"prompts", [](ViewerController::Options& options) { options.platform.prompts = nullptr; }},
+        {"a notifier", [](ViewerController::Options& options) { options.platform.notifier = nullptr; }},
+        {"an owner check", [](ViewerController::Options& options) { options.platform.ownerCheck = nullptr; }},
+        {"an identity", [](ViewerController::Options& options) { options.identity = nullptr; }},
+    };
+    for (const auto& [missing, mistake] : mistakes) {
+        SCOPED_TRACE(missing);
+        ViewerRig rig;
+        rig.rewire = mistake;
+        CapturedLog log;
+        EXPECT_THROW(rig.make(), WiringMistake);
+        EXPECT_EQ(rig.viewer, nullptr);
+        EXPECT_TRUE(log.contains("Wickerlane: ViewerController was made without " + missing));
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "app/people/PeopleView.h"
 
+#include "platform/Required.h"
+
 #include "app/DateText.h"
 #include "app/PictureWindow.h"
 #include "style/Palette.h"
@@ -115,6 +117,8 @@ PeopleLayout peopleLayout(const std::vector<std::pair<std::string, std::vector<P
 PeopleView::PeopleView(ViewerController& controller, HelpRequestAnswers& answers, Options options, QWidget* parent)
     : QWidget(parent), controller_(controller), answers_(answers), options_(std::move(options))
 {
+    required(options_.prompts, "PeopleView", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "PeopleView");
     setObjectName(QStringLiteral("peopleView"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -197,7 +201,7 @@ MyMacs& PeopleView::myMacs() const
 
 Prompts& PeopleView::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 Date PeopleView::now() const
@@ -210,7 +214,7 @@ void PeopleView::openPicture(const TransferredFile& file, const QString& title, 
     if (options_.openPicture)
         options_.openPicture(file, title, shownAt);
     else
-        PictureWindowController::show(file, title, options_.prompts, shownAt);
+        PictureWindowController::show(file, title, prompts(), shownAt);
 }
 
 void PeopleView::showAge(QLabel* label, std::string prefix, Date date, std::string suffix)
@@ -270,7 +274,7 @@ void PeopleView::scheduleAges()
         return;
     const auto delay = std::chrono::milliseconds(std::max<long long>(1000, std::llround(std::ceil(soonest * 1000))));
     QPointer<PeopleView> self(this);
-    ageTimer_ = timersOr(options_.timers)(delay, [self] {
+    ageTimer_ = options_.timers(delay, [self] {
         if (self)
             self->updateAges();
     });

@@ -78,8 +78,8 @@ std::string askingBannerText(int people);
 
 struct PeopleViewOptions {
     std::function<Date()> clock; // dateNow when empty
-    TimerFactory timers; // what moves the ages on (the ages stay put when empty)
-    Prompts* prompts = nullptr; // none are asked when null
+    TimerFactory timers; // what moves the ages on (required)
+    Prompts* prompts = nullptr; // required
     // Opens a picture window (PictureWindowController::show when empty), at least as
     // large as shownAt.
     std::function<void(const TransferredFile&, const QString& title, QSize shownAt)> openPicture;
@@ -140,7 +140,6 @@ private:
 
     ViewerController& controller_;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
     HelpRequestAnswers& answers_;
     Options options_;
     std::set<std::string> expanded_;

@@ -1,5 +1,7 @@
 #include "app/people/PicturesSheet.h"
 
+#include "platform/Required.h"
+
 #include "app/PictureWindow.h"
 #include "style/Palette.h"
 #include "style/Widgets.h"
@@ -94,6 +96,7 @@ PicturesSheet::PicturesSheet(StoredMessage request, std::vector<TransferredFile>
     : QDialog(parent), request_(std::move(request)), files_(std::move(files)), onClose_(std::move(onClose)),
       options_(std::move(options))
 {
+    required(options_.prompts, "PicturesSheet", "prompts");
     setObjectName(QStringLiteral("picturesSheet"));
     setWindowTitle(QString::fromStdString("From " + shownName(request_.peerName)));
     setWindowModality(Qt::WindowModal);
@@ -196,13 +199,12 @@ void PicturesSheet::openLarger(const TransferredFile& file, QSize shownAt)
     if (options_.openPicture)
         options_.openPicture(file, title, shownAt);
     else
-        PictureWindowController::show(file, title, options_.prompts, shownAt);
+        PictureWindowController::show(file, title, *options_.prompts, shownAt);
 }
 
 void PicturesSheet::savePicture(const TransferredFile& file)
 {
-    std::shared_ptr<Prompts> standIn;
-    Prompts& prompts = promptsOr(options_.prompts, standIn);
+    Prompts& prompts = *options_.prompts;
     const PictureSaveResult result = writePictureAs(file, prompts);
     if (result.outcome == PictureSaveResult::Outcome::failed) {
         problem_->setText(QString::fromLatin1(kSaveFailed));

@@ -37,7 +37,7 @@ public:
     static constexpr const char* kSaveFailed = "Couldn't save the picture.";
 
     struct Options {
-        Prompts* prompts = nullptr; // none are asked when null
+        Prompts* prompts = nullptr; // required
         // Opens a picture window (PictureWindowController::show when empty).
         std::function<void(const TransferredFile&, const QString& title, QSize shownAt)> openPicture;
     };

@@ -267,7 +267,7 @@ QMenu* RequestBlock::makeReplyMenu()
     connect(write, &QAction::triggered, menu, [owner, request] {
         if (!owner)
             return;
-        auto text = askForText("Reply to " + shownName(request.peerName), "", "", "Send", &owner->prompts());
+        auto text = askForText("Reply to " + shownName(request.peerName), "", "", "Send", owner->prompts());
         if (text && owner)
             owner->answers().sendReply(request, *text);
     });

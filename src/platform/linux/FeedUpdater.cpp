@@ -1,5 +1,7 @@
 #include "platform/linux/FeedUpdater.h"
 
+#include "platform/Required.h"
+
 #include "platform/Log.h"
 #include "platform/Prompts.h"
 
@@ -48,6 +50,8 @@ std::string versionText(const FeedItem& item)
 
 FeedUpdater::FeedUpdater(FeedUpdaterOptions options, QObject* parent) : QObject(parent), options_(std::move(options))
 {
+    required(options_.prompts, "FeedUpdater", "prompts");
+    options_.timers = requiredTimers(std::move(options_.timers), "FeedUpdater");
     network_.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
@@ -55,7 +59,7 @@ FeedUpdater::~FeedUpdater() = default;
 
 Prompts& FeedUpdater::prompts() const
 {
-    return promptsOr(options_.prompts, dismissing_);
+    return *options_.prompts;
 }
 
 void FeedUpdater::start()
@@ -67,7 +71,7 @@ void FeedUpdater::start()
 void FeedUpdater::scheduleCheck(std::chrono::milliseconds delay)
 {
     QPointer<FeedUpdater> self(this);
-    timer_ = timersOr(options_.timers)(delay, [self] {
+    timer_ = options_.timers(delay, [self] {
         if (self)
             self->check(false);
     });

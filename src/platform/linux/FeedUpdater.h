@@ -57,7 +57,7 @@ struct FeedUpdaterOptions {
     qint64 maxArchiveBytes = qint64(512) << 20;
     // Certificates trusted besides the system's (a test's own authority).
     QList<QSslCertificate> extraCertificates;
-    // Outcomes of user-initiated checks (none are asked when null).
+    // Outcomes of user-initiated checks (required).
     Prompts* prompts = nullptr;
 };
 
@@ -117,7 +117,6 @@ private:
     QNetworkReply* get(const QUrl& url, qint64 limit);
     Prompts& prompts() const;
     // Dismisses every question when none were given; made on first use.
-    mutable std::shared_ptr<Prompts> dismissing_;
 
     FeedUpdaterOptions options_;
     QNetworkAccessManager network_;

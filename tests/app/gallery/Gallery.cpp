@@ -233,6 +233,13 @@ void trayIcons()
     save(image, QStringLiteral("tray-icons"));
 }
 
+// The picture windows' questions (none is asked while they are photographed).
+Prompts& galleryPrompts()
+{
+    static ScriptedPrompts prompts;
+    return prompts;
+}
+
 // ---- the ask-for-help and password windows, from fixtures ----
 
 QImage photo(int w, int h, int seed)
@@ -267,6 +274,7 @@ void smallWindows(const std::string& silentServiceURL)
     int centres = 0;
     auto requestOptions = [&] {
         HelpRequestCenter::Options options;
+        options.prompts = &galleryPrompts();
         options.picturesFolder = requestPictures.path() / std::to_string(++centres);
         return options;
     };
@@ -663,8 +671,8 @@ void peopleGallery()
                 }
             shoot(*sheet, QStringLiteral("pictures-sheet-small-picture"));
             // Opened larger, as large as the sheet drew it at least.
-            if (auto* larger = PictureWindowController::show(smallOne, pictureWindowTitle(password, smallOne), nullptr,
-                                                             smallShown)) {
+            if (auto* larger = PictureWindowController::show(smallOne, pictureWindowTitle(password, smallOne),
+                                                             galleryPrompts(), smallShown)) {
                 shoot(*larger, QStringLiteral("picture-window-small-picture-opened-larger"));
                 larger->close();
             } else {
@@ -852,8 +860,8 @@ int main(int argc, char** argv)
     buffer.open(QIODevice::WriteOnly);
     desktopPicture(1280, 800).save(&buffer, "JPEG", 85);
     TransferredFile picture{"f1", "Screenshot 9.41", "image/jpeg", jpeg.toStdString()};
-    if (auto* pictureWindow =
-            PictureWindowController::show(picture, QStringLiteral("Ada Lovelace \u00B7 Screenshot 9.41"))) {
+    if (auto* pictureWindow = PictureWindowController::show(
+            picture, QStringLiteral("Ada Lovelace \u00B7 Screenshot 9.41"), galleryPrompts())) {
         shoot(*pictureWindow, QStringLiteral("picture-window"));
         pictureWindow->scrollView().setMagnification(1.25);
         shoot(*pictureWindow, QStringLiteral("picture-window-zoomed"));

@@ -15,6 +15,8 @@
 #include "FuzzCheck.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "Borrowed.h"
+#include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 
 #include "host/HelpRequestCenter.h"
@@ -213,14 +215,17 @@ public:
         options.notifier = &notifier_;
         options.prompts = &prompts_;
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
-        services_ = std::make_unique<AppServices>(options);
+        services_ = std::make_unique<AppServices>(options, ownerCheck_);
         services_->isHelping = [this] { return helping_; };
         Platform platform;
         platform.defaults = defaults;
         platform.permissions = world().permissions;
-        host_ = std::make_unique<HostController>(
-            *services_, test::loopbackEngine(),
-            HostController::Options{timers_.factory(), &prompts_, {}, platform, world().identity});
+        platform.timers = timers_.factory();
+        platform.prompts = test::borrowed(prompts_);
+        platform.notifier = test::borrowed(notifier_);
+        platform.ownerCheck = test::borrowed(ownerCheck_);
+        host_ = std::make_unique<HostController>(*services_, test::loopbackEngine(),
+                                                 HostController::Options{platform, world().identity});
         host_->handshake().onSignalSent = [this](const SignalMessage& message, HostHandshake::Route) {
             if (message.kind == Kind::accepted) {
                 checkAdmission();
@@ -469,6 +474,7 @@ private:
     Bytes& bytes_;
     test::ScriptedPrompts prompts_;
     test::RecordingNotifier notifier_;
+    test::ScriptedOwnerCheck ownerCheck_;
     test::ManualTimers timers_;
     std::vector<PairedDevice> helpers_;
     std::unique_ptr<AppServices> services_;

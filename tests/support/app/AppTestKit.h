@@ -8,6 +8,7 @@
 #include "TestMediaEngine.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "Borrowed.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "ViewerTestKit.h"
@@ -101,7 +102,11 @@ public:
     {
         platform.defaults = defaults;
         platform.keys = keys;
-        platform.timers = qtTimerFactory();
+        platform.timers = timers.factory();
+        platform.screens = makeDesktopScreenSource;
+        platform.prompts = borrowed(prompts);
+        platform.notifier = borrowed(notifier);
+        platform.ownerCheck = borrowed(ownerCheck);
         platform.info = std::make_shared<MapInfoDictionary>(
             std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
                                                {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
@@ -130,15 +135,6 @@ public:
     {
         WickerlaneApp::Options options;
         options.platform = platform;
-        options.messenger.notifier = &notifier;
-        options.messenger.prompts = &prompts;
-        options.ownerCheck = &ownerCheck;
-        options.host.timers = timers.factory();
-        options.host.prompts = &prompts;
-        options.viewer.timers = timers.factory();
-        options.viewer.prompts = &prompts;
-        options.viewer.ownerCheck = &ownerCheck;
-        options.viewer.notifier = &notifier;
         options.viewer.makesPeers = false;
         options.viewer.makeTransport = [this](const std::string&) {
             auto transport = std::make_shared<RecordingTransport>();
@@ -157,7 +153,6 @@ public:
             updater = made.get();
             return made;
         };
-        options.updateTimers = updateTimers.factory();
         options.quit = [this] { ++quits; };
         app = std::make_unique<WickerlaneApp>(test::loopbackEngine(), options);
         return app->start();
@@ -177,7 +172,6 @@ public:
     ScriptedOwnerCheck ownerCheck;
     Platform platform; // the program's system services (the safe stand-ins unless a test sets one)
     ManualTimers timers;
-    ManualTimers updateTimers;
     std::vector<std::shared_ptr<RecordingTransport>> transports;
     JournalUpdater* updater = nullptr;
     bool keyReadable = true;

@@ -56,7 +56,7 @@ struct Installation {
         options.clock = [this] { return frozen ? now : dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? check : &ownerCheck);
+        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck);
         messenger->onReceive = [this](const StoredMessage& message) { passwords->handle(message); };
     }
 

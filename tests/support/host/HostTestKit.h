@@ -9,6 +9,8 @@
 #include "HostFakes.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "Borrowed.h"
+#include "ScriptedOwnerCheck.h"
 #include "ScriptedHelper.h"
 #include "ScriptedPrompts.h"
 #include "SyntheticScreen.h"
@@ -31,6 +33,7 @@
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 #include "signalling/IntroductionService.h"
+#include "signalling/RelayLink.h"
 #include "platform/SystemServices.h"
 #include "platform/CursorImages.h"
 #include "platform/InputPoster.h"
@@ -75,7 +78,10 @@ public:
         defaults->setStringList(kSTUNServersKey, {});
         platform.defaults = defaults;
         platform.keys = keys;
-        platform.timers = qtTimerFactory();
+        platform.timers = timers.factory();
+        platform.prompts = borrowed(prompts);
+        platform.notifier = notifier;
+        platform.ownerCheck = borrowed(ownerCheck);
         platform.permissions = permissions;
         platform.power = power;
         platform.adminPrompt = admin;
@@ -136,14 +142,13 @@ public:
         options.notifier = notifier.get();
         options.prompts = &prompts;
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
-        services = std::make_unique<AppServices>(options);
+        services = std::make_unique<AppServices>(options, ownerCheck);
         services->isHelping = [this] { return helping; };
-        ScreenSources screens = screen->sources();
+        platform.screens = screen->sources();
         if (onTheDesktop)
-            screens = [] { return std::make_unique<X11ScreenSource>(); };
-        host = std::make_unique<HostController>(
-            *services, test::loopbackEngine(),
-            HostController::Options{timers.factory(), &prompts, screens, platform, identity});
+            platform.screens = [] { return std::make_unique<X11ScreenSource>(); };
+        host = std::make_unique<HostController>(*services, test::loopbackEngine(),
+                                                HostController::Options{platform, identity});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
         };
@@ -156,10 +161,23 @@ public:
         test::processEventsFor(20);
     }
 
+    // Online, with the relay link settled: its timer that starts the back-off over has
+    // fired, so that the only timers left are the ones a test looks at.
     bool goOnline()
     {
         host->setAcceptingHelpRequests(true);
-        return waitUntil([this] { return host->isOnline(); }, 10000);
+        if (!waitUntil([this] { return host->isOnline(); }, 10000))
+            return false;
+        return waitUntil([this] { return timers.activeCount(RelayLink::kStableAfter) > 0; }) &&
+            timers.fireNext(RelayLink::kStableAfter);
+    }
+    // The relay link went and the service is back: its first retry comes at once.
+    bool reconnect()
+    {
+        const std::chrono::milliseconds firstRetry{static_cast<long long>(RelayLink::kFirstRetryDelay * 1000)};
+        if (!waitUntil([&] { return timers.activeCount(firstRetry) > 0; }) || !timers.fireNext(firstRetry))
+            return false;
+        return waitUntil([this] { return host->isOnline(); }, 15000);
     }
 
     std::string hostId() const { return identity->deviceId(); }
@@ -228,6 +246,7 @@ public:
     std::shared_ptr<RecordingNotifier> notifier = std::make_shared<RecordingNotifier>();
     Platform platform; // the controller's: the fakes above
     ScriptedPrompts prompts;
+    ScriptedOwnerCheck ownerCheck;
     ManualTimers timers;
     bool helping = false;
     std::unique_ptr<AppServices> services;

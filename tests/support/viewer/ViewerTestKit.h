@@ -5,6 +5,7 @@
 // A host is a key of the test's own that signs what a real host would.
 #include "TestMediaEngine.h"
 #include "ManualTimers.h"
+#include "Borrowed.h"
 #include "RecordingNotifier.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
@@ -100,16 +101,15 @@ public:
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.notifier = &notifier;
         options.prompts = &prompts;
-        services = std::make_unique<AppServices>(options);
+        services = std::make_unique<AppServices>(options, ownerCheck);
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
-        viewerOptions.timers = timers.factory();
         viewerOptions.platform.defaults = defaults;
         viewerOptions.platform.info = info;
-        viewerOptions.platform.timers = qtTimerFactory();
-        viewerOptions.prompts = &prompts;
-        viewerOptions.ownerCheck = &ownerCheck;
-        viewerOptions.notifier = &notifier;
+        viewerOptions.platform.timers = timers.factory();
+        viewerOptions.platform.prompts = borrowed(prompts);
+        viewerOptions.platform.ownerCheck = borrowed(ownerCheck);
+        viewerOptions.platform.notifier = borrowed(notifier);
         viewerOptions.makesPeers = makesPeers;
         viewerOptions.identity = identity;
         viewerOptions.makeTransport = [this](const std::string& id) {
@@ -122,6 +122,8 @@ public:
             presenceAsked.push_back(id);
             pendingPresence.push_back({id, std::move(answer)});
         };
+        if (rewire)
+            rewire(viewerOptions);
         viewer = std::make_unique<ViewerController>(*services, test::loopbackEngine(), viewerOptions);
     }
 
@@ -150,6 +152,8 @@ public:
     ManualTimers timers;
     bool beingHelped = false;
     bool makesPeers = false;
+    // Changes the controller's options just before it is made (tests of its wiring).
+    std::function<void(ViewerController::Options&)> rewire;
     std::vector<std::shared_ptr<RecordingTransport>> transports;
     std::vector<std::string> connectedTo;
     std::vector<std::string> presenceAsked;
