@@ -19,6 +19,7 @@
 
 #include "TestMediaEngine.h"
 #include "media/ScreenCapturer.h"
+#include "platform/CaptureExclusion.h"
 #include "media/SenderEncodings.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -129,6 +130,7 @@ public:
         showStill(*screen_, marker_);
         source_ = wl::ScreenVideoSource::create();
         capturer_ = std::make_unique<wl::ScreenCapturer>(source_, std::make_unique<wl::X11ScreenSource>(),
+                                                         std::make_shared<wl::CaptureExclusion>(),
                                                          std::make_shared<wl::FramePool>(), feedback_);
         std::promise<void> started;
         capturer_->start(0, false, [&] { started.set_value(); });

@@ -10,6 +10,7 @@
 
 #include "TestMediaEngine.h"
 #include "media/ScreenCapturer.h"
+#include "platform/CaptureExclusion.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/linux/X11ScreenSource.h"
@@ -71,8 +72,8 @@ Result measure(int width, int height, const std::string& codec, int samples)
 
     auto source = wl::ScreenVideoSource::create();
     auto feedback = std::make_shared<wl::VideoFeedback>();
-    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>(), std::make_shared<wl::FramePool>(),
-                                feedback);
+    wl::ScreenCapturer capturer(source, std::make_unique<wl::X11ScreenSource>(),
+                                std::make_shared<wl::CaptureExclusion>(), std::make_shared<wl::FramePool>(), feedback);
     capturer.frameRate = 30;
     std::promise<void> started;
     capturer.start(0, false, [&] { started.set_value(); });

@@ -243,8 +243,8 @@ void SendPasswordView::sendErrorText(const std::optional<Messenger::SendError>& 
 
 // ---- SendPasswordPanel ----
 
-SendPasswordPanel::SendPasswordPanel(PasswordCenter& center)
-    : center_(&center), panel_(new ShellPanel(QStringLiteral("Send a Password"), ShellPanel::Capture::excluded))
+SendPasswordPanel::SendPasswordPanel(PasswordCenter& center, std::shared_ptr<CaptureExclusion> exclusion)
+    : center_(&center), panel_(new ShellPanel(QStringLiteral("Send a Password"), std::move(exclusion)))
 {
     panel_->setObjectName(QStringLiteral("sendPasswordPanel"));
 }

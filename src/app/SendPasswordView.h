@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace wl {
+
+class CaptureExclusion;
 
 class PasswordCenter;
 class ShellPanel;
@@ -70,7 +73,8 @@ private:
 // for every show.
 class SendPasswordPanel final : public SendPasswordWindow {
 public:
-    explicit SendPasswordPanel(PasswordCenter& center);
+    // exclusion: the registry that keeps the panel out of capture.
+    SendPasswordPanel(PasswordCenter& center, std::shared_ptr<CaptureExclusion> exclusion);
     ~SendPasswordPanel() override;
 
     void host(const PairedDevice& device, const std::optional<StoredMessage>& request,

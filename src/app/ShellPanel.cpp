@@ -7,6 +7,7 @@
 #include "host/AskForHelpPanelController.h"
 #include "mail/PasswordCenter.h"
 #include "platform/CaptureExclusion.h"
+#include "platform/Required.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -14,7 +15,7 @@
 
 namespace wl {
 
-ShellPanel::ShellPanel(const QString& title, Capture capture, QWidget* parent)
+ShellPanel::ShellPanel(const QString& title, std::shared_ptr<CaptureExclusion> excludedFrom, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(title);
@@ -24,9 +25,10 @@ ShellPanel::ShellPanel(const QString& title, Capture capture, QWidget* parent)
     layout->setSpacing(0);
     // The window follows the view's size and can't be resized by hand.
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    if (capture == Capture::excluded) {
+    if (excludedFrom) {
         // The native window exists from here on, so it is registered before it first shows.
-        exclusion_ = std::make_unique<ScopedCaptureExclusion>(static_cast<CaptureExclusion::WindowId>(winId()));
+        exclusion_ = std::make_unique<ScopedCaptureExclusion>(std::move(excludedFrom),
+                                                              static_cast<CaptureExclusion::WindowId>(winId()));
     }
 }
 
@@ -83,24 +85,26 @@ void ShellPanel::discardLater()
     deleteLater();
 }
 
-void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp, TimerFactory timers)
+void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp,
+                        std::shared_ptr<CaptureExclusion> exclusion, TimerFactory timers)
 {
+    required(exclusion, "The shell's panels", "a capture exclusion");
     PasswordCenter::WindowMakers makers;
-    makers.passwords = [timers](PasswordCenter& center) -> std::unique_ptr<PanelWindow> {
-        auto panel = std::make_unique<ShellPanel>(QStringLiteral("Passwords"), ShellPanel::Capture::excluded);
+    makers.passwords = [timers, exclusion](PasswordCenter& center) -> std::unique_ptr<PanelWindow> {
+        auto panel = std::make_unique<ShellPanel>(QStringLiteral("Passwords"), exclusion);
         panel->setObjectName(QStringLiteral("passwordsPanel"));
         auto* view = new PasswordsView(center);
         view->setCopyTimers(timers);
         panel->setView(view);
         return panel;
     };
-    makers.sendPassword = [](PasswordCenter& center) -> std::unique_ptr<SendPasswordWindow> {
-        return std::make_unique<SendPasswordPanel>(center);
+    makers.sendPassword = [exclusion](PasswordCenter& center) -> std::unique_ptr<SendPasswordWindow> {
+        return std::make_unique<SendPasswordPanel>(center, exclusion);
     };
     passwords.setWindowMakers(std::move(makers));
     askForHelp.makePanel = [](HelpRequestCenter& center,
                               std::function<void()> onClose) -> std::unique_ptr<PanelWindow> {
-        auto panel = std::make_unique<ShellPanel>(QStringLiteral("Ask for help"), ShellPanel::Capture::allowed);
+        auto panel = std::make_unique<ShellPanel>(QStringLiteral("Ask for help"), nullptr);
         panel->setObjectName(QStringLiteral("askForHelpPanel"));
         panel->setView(new AskForHelpView(center, std::move(onClose)));
         return panel;

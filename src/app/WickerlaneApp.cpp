@@ -81,7 +81,8 @@ bool WickerlaneApp::start()
     viewerOptions.platform = options_.platform;
     viewerOptions.identity = identity_;
     viewer_ = std::make_unique<ViewerController>(*services_, engine_, std::move(viewerOptions));
-    installShellPanels(*services_->passwords, host_->askForHelpPanel(), options_.platform.timers);
+    installShellPanels(*services_->passwords, host_->askForHelpPanel(), options_.platform.captureExclusion,
+                       options_.platform.timers);
     QPointer<HostController> host(host_.get());
     QPointer<ViewerController> viewer(viewer_.get());
     services_->isBeingHelped = [host] { return host && host->helperName().has_value(); };

@@ -122,25 +122,26 @@ struct HostPeer::Impl {
 
 std::shared_ptr<HostPeer> HostPeer::make(MediaEngine& engine, std::shared_ptr<SignalTransport> signal,
                                          std::vector<ICEServer> relays, TimerFactory timers,
-                                         const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
-                                         const Defaults& defaults)
+                                         const ScreenSources& screens, std::shared_ptr<CaptureExclusion> exclusion,
+                                         std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
 {
-    std::shared_ptr<HostPeer> peer(
-        new HostPeer(engine, std::move(signal), relays, std::move(timers), screens, std::move(shared), defaults));
+    std::shared_ptr<HostPeer> peer(new HostPeer(engine, std::move(signal), relays, std::move(timers), screens,
+                                                std::move(exclusion), std::move(shared), defaults));
     peer->build(relays, defaults);
     return peer;
 }
 
 HostPeer::HostPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                   TimerFactory timers, const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
-                   const Defaults& defaults)
+                   TimerFactory timers, const ScreenSources& screens, std::shared_ptr<CaptureExclusion> exclusion,
+                   std::shared_ptr<SharedDisplay> shared, const Defaults& defaults)
     : signal_(std::move(signal)), timers_(requiredTimers(std::move(timers), "HostPeer")), shared_(std::move(shared)),
       media_(MediaSettings::read(defaults)), impl_(std::make_unique<Impl>())
 {
     impl_->diagnostics = std::make_unique<ICEDiagnostics>(relays, defaults);
     impl_->videoSource = ScreenVideoSource::create();
-    impl_->capturer = std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr,
-                                                       engine.framePool(), impl_->feedback, media_);
+    impl_->capturer =
+        std::make_unique<ScreenCapturer>(impl_->videoSource, screens ? screens() : nullptr, std::move(exclusion),
+                                         engine.framePool(), impl_->feedback, media_);
     impl_->factory = engine.sessionFactory(media_, impl_->feedback);
     impl_->captureRate = impl_->capturer->frameRate.load();
 }

@@ -30,6 +30,7 @@
 
 namespace wl {
 
+class CaptureExclusion;
 class MediaEngine;
 class SharedDisplay;
 class SignalTransport;
@@ -46,13 +47,13 @@ public:
 
     // Builds the peer connection at once; nothing is sent until an offer is applied.
     // timers: the failure grace and the statistics; screens: the screen the capture
-    // reads; shared: the display the capture starts on; defaults: the settings, read
-    // once here (WebRTC's and the capture's threads read none). The engine makes the
-    // peer's own factory, whose encoders answer this peer's key-frame requests only.
+    // reads; exclusion: the windows it blacks out; shared: the display the capture starts on; defaults: the settings,
+    // read once here (WebRTC's and the capture's threads read none). The engine makes the peer's own factory, whose
+    // encoders answer this peer's key-frame requests only.
     static std::shared_ptr<HostPeer> make(MediaEngine& engine, std::shared_ptr<SignalTransport> signal,
                                           std::vector<ICEServer> relays, TimerFactory timers,
-                                          const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
-                                          const Defaults& defaults);
+                                          const ScreenSources& screens, std::shared_ptr<CaptureExclusion> exclusion,
+                                          std::shared_ptr<SharedDisplay> shared, const Defaults& defaults);
     ~HostPeer() override;
 
     std::function<void()> onEnded;
@@ -103,8 +104,8 @@ public:
 private:
     struct Impl;
     HostPeer(MediaEngine& engine, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-             TimerFactory timers, const ScreenSources& screens, std::shared_ptr<SharedDisplay> shared,
-             const Defaults& defaults);
+             TimerFactory timers, const ScreenSources& screens, std::shared_ptr<CaptureExclusion> exclusion,
+             std::shared_ptr<SharedDisplay> shared, const Defaults& defaults);
     void build(const std::vector<ICEServer>& relays, const Defaults& defaults);
     void answerOffer();
     void finishAnswer(const std::string& sdp);

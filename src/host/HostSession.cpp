@@ -152,8 +152,8 @@ void HostSession::start(const std::string& fullName, HelpMode mode, const Helper
     engine_.setAudioRole(MediaEngine::AudioRole::hosting);
 
     QPointer<HostSession> self(this);
-    peer_ = HostPeer::make(engine_, transport, relays, options_.platform.timers, options_.platform.screens, shared_,
-                           *options_.platform.defaults);
+    peer_ = HostPeer::make(engine_, transport, relays, options_.platform.timers, options_.platform.screens,
+                           options_.platform.captureExclusion, shared_, *options_.platform.defaults);
     peer_->signAnswer = [self, attempt,
                          identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return self ? signAnswer(sdp, attempt, *identity) : std::nullopt;

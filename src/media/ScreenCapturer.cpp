@@ -1,6 +1,7 @@
 #include "media/ScreenCapturer.h"
 
 #include "platform/CaptureExclusion.h"
+#include "platform/Required.h"
 #include "platform/Log.h"
 #include "platform/ScreenSource.h"
 
@@ -75,15 +76,14 @@ struct ScreenCapturer::Grabbing {
 };
 
 ScreenCapturer::ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                               std::shared_ptr<FramePool> framePool, std::shared_ptr<VideoFeedback> feedback,
-                               MediaSettings settings)
-    : source_(std::move(source)), framePool_(std::move(framePool)), feedback_(std::move(feedback)), settings_(settings),
+                               std::shared_ptr<const CaptureExclusion> exclusion, std::shared_ptr<FramePool> framePool,
+                               std::shared_ptr<VideoFeedback> feedback, MediaSettings settings)
+    : source_(std::move(source)),
+      exclusion_(required(std::move(exclusion), "The screen capture", "a capture exclusion")),
+      framePool_(required(std::move(framePool), "The screen capture", "a frame pool")),
+      feedback_(required(std::move(feedback), "The screen capture", "a video feedback")), settings_(settings),
       grabbing_(std::make_unique<Grabbing>())
 {
-    if (!framePool_) {
-        Log::line("Wickerlane: the screen capture was made without a frame pool");
-        std::abort();
-    }
     grabbing_->screen = std::move(screen);
     thread_ = std::thread([this] { run(); });
 }
@@ -417,7 +417,7 @@ void ScreenCapturer::captureFrame()
     if (!configuration || !current || current->stopped)
         return;
     std::string error;
-    auto grabbed = grabbing_->screen->grab(CaptureExclusion::shared().windows(),
+    auto grabbed = grabbing_->screen->grab(exclusion_->windows(),
                                            configuration->showsCursor && grabbing_->screen->canShowCursor(), error);
     if (!grabbed)
         return;

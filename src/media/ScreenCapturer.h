@@ -1,7 +1,7 @@
 #pragma once
 // The host's screen capture. Runs on its own thread, "wickerlane.capture": grabs the
 // shared display from its screen source (X11ScreenSource on the desktop: XShm) at the
-// frame rate, with the windows registered with CaptureExclusion blacked out and the
+// frame rate, with the windows registered with its CaptureExclusion blacked out and the
 // cursor drawn in when it is to be shown, scales down to WLMaxWidth when set, converts
 // to full-range I420 and hands the frame straight to the WebRTC video source.
 //
@@ -31,6 +31,8 @@
 
 namespace wl {
 
+class CaptureExclusion;
+
 class ScreenCapturer {
 public:
     // '420f' (8-bit 4:2:0 full range) or 'l10r' (10-bit RGB, never granted on X11).
@@ -54,13 +56,13 @@ public:
     class Stream;
 
     // Takes the source to feed, the screen to read (used on the capture thread only;
-    // without one every start fails), the pool the frames' buffers come from (required: a
-    // null one is logged and ends the process), the feedback it shares with the session's
-    // encoders, and the settings read on the main thread (WLMaxWidth); makes the capture
-    // thread.
+    // without one every start fails), the registry of the windows to black out, the pool
+    // the frames' buffers come from, the feedback it shares with the session's encoders
+    // (the last three required: a missing one is a wiring mistake), and the settings read
+    // on the main thread (WLMaxWidth); makes the capture thread.
     ScreenCapturer(rtc::scoped_refptr<ScreenVideoSource> source, std::unique_ptr<ScreenSource> screen,
-                   std::shared_ptr<FramePool> framePool, std::shared_ptr<VideoFeedback> feedback,
-                   MediaSettings settings = {});
+                   std::shared_ptr<const CaptureExclusion> exclusion, std::shared_ptr<FramePool> framePool,
+                   std::shared_ptr<VideoFeedback> feedback, MediaSettings settings = {});
     ~ScreenCapturer();
     ScreenCapturer(const ScreenCapturer&) = delete;
     ScreenCapturer& operator=(const ScreenCapturer&) = delete;
@@ -149,6 +151,7 @@ private:
     void applyPixelFormatLocked(std::unique_lock<std::mutex>& lock);
 
     rtc::scoped_refptr<ScreenVideoSource> source_;
+    const std::shared_ptr<const CaptureExclusion> exclusion_;
     const std::shared_ptr<FramePool> framePool_;
     const std::shared_ptr<VideoFeedback> feedback_;
     const MediaSettings settings_;

@@ -1,6 +1,5 @@
 #include "media/Screenshot.h"
 
-#include "platform/CaptureExclusion.h"
 #include "platform/ScreenSource.h"
 
 #include <cstring>
@@ -8,15 +7,13 @@
 namespace wl {
 
 std::optional<ScreenPicture> grabScreenshot(ScreenSource& screen, std::uint32_t displayId,
-                                            const std::vector<std::uint64_t>& alsoExcluded, std::string& error)
+                                            const std::vector<std::uint64_t>& excluded, std::string& error)
 {
     if (!screen.open(error))
         return std::nullopt;
     ScreenRect region;
     std::uint32_t chosen = 0;
     screen.findDisplay(displayId, region, chosen); // an unknown display: the first one
-    std::vector<std::uint64_t> excluded = CaptureExclusion::shared().windows();
-    excluded.insert(excluded.end(), alsoExcluded.begin(), alsoExcluded.end());
     std::optional<ScreenFrame> frame;
     if (!screen.prepare(region, error) || !(frame = screen.grab(excluded, false, error))) {
         screen.release();

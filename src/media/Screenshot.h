@@ -1,7 +1,7 @@
 #pragma once
 // One picture of a display, for a help request: the display's pixels as they are now,
-// without the cursor, with the windows registered with CaptureExclusion and any others
-// given blacked out (the program's own windows stay out of it).
+// without the cursor, with the windows given blacked out (the caller names the program's
+// own windows, which stay out of it).
 
 #include <cstdint>
 #include <optional>
@@ -22,6 +22,6 @@ struct ScreenPicture {
 // source of the calling thread's own. nullopt, with the reason in error, when the
 // display can't be read.
 std::optional<ScreenPicture> grabScreenshot(ScreenSource& screen, std::uint32_t displayId,
-                                            const std::vector<std::uint64_t>& alsoExcluded, std::string& error);
+                                            const std::vector<std::uint64_t>& excluded, std::string& error);
 
 } // namespace wl

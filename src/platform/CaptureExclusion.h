@@ -1,12 +1,13 @@
 #pragma once
-// Windows kept out of screen capture (password panels, the program's own windows in
-// screenshots). Code that shows such a window registers its native window id (X11
-// Window, i.e. QWidget::winId()); the screen capturer blacks out the rectangles of
-// the registered windows, their window manager's frames (title bar and borders)
-// included, before a frame leaves the process. Thread-safe.
+// Windows kept out of screen capture (the password panels). Start-up makes one registry
+// and hands it down in the platform record: code that shows such a window registers its
+// native window id (X11 Window, i.e. QWidget::winId()); the screen capturer blacks out
+// the rectangles of the registered windows, their window manager's frames (title bar
+// and borders) included, before a frame leaves the process. Thread-safe.
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -15,12 +16,6 @@ namespace wl {
 class CaptureExclusion {
 public:
     using WindowId = std::uint64_t;
-
-    static CaptureExclusion& shared()
-    {
-        static CaptureExclusion registry;
-        return registry;
-    }
 
     void add(WindowId window)
     {
@@ -54,18 +49,20 @@ private:
     std::vector<WindowId> windows_;
 };
 
-// Registers a window for as long as the object lives.
+// Registers a window with a registry for as long as the object lives.
 class ScopedCaptureExclusion {
 public:
-    explicit ScopedCaptureExclusion(CaptureExclusion::WindowId window) : window_(window)
+    ScopedCaptureExclusion(std::shared_ptr<CaptureExclusion> registry, CaptureExclusion::WindowId window)
+        : registry_(std::move(registry)), window_(window)
     {
-        CaptureExclusion::shared().add(window_);
+        registry_->add(window_);
     }
-    ~ScopedCaptureExclusion() { CaptureExclusion::shared().remove(window_); }
+    ~ScopedCaptureExclusion() { registry_->remove(window_); }
     ScopedCaptureExclusion(const ScopedCaptureExclusion&) = delete;
     ScopedCaptureExclusion& operator=(const ScopedCaptureExclusion&) = delete;
 
 private:
+    std::shared_ptr<CaptureExclusion> registry_;
     CaptureExclusion::WindowId window_;
 };
 

@@ -7,6 +7,7 @@
 // prompts, notifier or owner check: a part made without those is a wiring mistake and
 // says so (platform/Required.h).
 
+#include "platform/CaptureExclusion.h"
 #include "platform/CursorImages.h"
 #include "platform/Defaults.h"
 #include "platform/Displays.h"
@@ -46,6 +47,9 @@ struct Platform {
     // The screen the host's sessions and screenshots read (a new source for each thread
     // that reads it); when empty there is none, and a screenshot or session says so.
     ScreenSources screens;
+    // The windows kept out of every picture of the screen that leaves this program: the
+    // shell's password panels register theirs, the sessions' capture reads them.
+    std::shared_ptr<CaptureExclusion> captureExclusion = std::make_shared<CaptureExclusion>();
     // The questions, notifications and owner check: required, like the timers.
     std::shared_ptr<Prompts> prompts;
     std::shared_ptr<Notifier> notifier;

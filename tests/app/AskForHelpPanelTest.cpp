@@ -13,6 +13,7 @@
 #include "app/AskForHelpView.h"
 #include "app/DateText.h"
 #include "app/ShellPanel.h"
+#include "platform/CaptureExclusion.h"
 #include "style/Widgets.h"
 #include "style/Palette.h"
 #include "host/AskForHelpPanelController.h"
@@ -73,7 +74,7 @@ protected:
         center = std::make_unique<HelpRequestCenter>(
             *here.messenger, [this] { return helpers; }, options);
         center->onShowPasswords = [this] { ++passwordsShown; };
-        installShellPanels(*here.passwords, askForHelp);
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
     }
     void show()
     {

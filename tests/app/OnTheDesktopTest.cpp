@@ -16,6 +16,7 @@
 #include "app/ConcealedCopy.h"
 #include "app/PasswordsView.h"
 #include "app/ShellPanel.h"
+#include "platform/CaptureExclusion.h"
 #include "host/AskForHelpPanelController.h"
 #include "host/HelpRequestCenter.h"
 #include "mail/PasswordsPanelController.h"
@@ -275,7 +276,7 @@ TEST(OnTheDesktopScreenshot, TheAskForHelpWindowLeavesItselfOut)
     here.make();
     OwnRequestCentre center(*here.messenger, [&] { return here.contacts; });
     AskForHelpPanelController askForHelp;
-    installShellPanels(*here.passwords, askForHelp);
+    installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
     askForHelp.show(*center);
     auto* panel = dynamic_cast<ShellPanel*>(askForHelp.panel());
     ASSERT_NE(panel, nullptr);
@@ -336,7 +337,8 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     here.contacts = {anna.record()};
     here.make({here.receivedPassword(anna, "r1", "Wi-Fi", "oneHour", kFixtureNow + 3600)});
     AskForHelpPanelController askForHelp;
-    installShellPanels(*here.passwords, askForHelp);
+    const auto exclusion = std::make_shared<CaptureExclusion>();
+    installShellPanels(*here.passwords, askForHelp, exclusion);
     here.passwords->panel().show();
     auto* passwords = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
     ASSERT_NE(passwords, nullptr);
@@ -363,7 +365,7 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     rtc::VideoSourceInterface<webrtc::VideoFrame>* asSource = source.get();
     asSource->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
     {
-        ScreenCapturer capturer(source, std::make_unique<X11ScreenSource>(), std::make_shared<FramePool>(),
+        ScreenCapturer capturer(source, std::make_unique<X11ScreenSource>(), exclusion, std::make_shared<FramePool>(),
                                 std::make_shared<VideoFeedback>());
         std::promise<void> started;
         capturer.start(0, false, [&] { started.set_value(); });

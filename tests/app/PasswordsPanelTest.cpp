@@ -10,6 +10,7 @@
 
 #include "app/PasswordsView.h"
 #include "app/ShellPanel.h"
+#include "platform/CaptureExclusion.h"
 #include "host/AskForHelpPanelController.h"
 #include "mail/PasswordsPanelController.h"
 #include "platform/Log.h"
@@ -48,7 +49,7 @@ protected:
     void open(const std::vector<StoredMessage>& history, OwnerCheck* check = nullptr)
     {
         here.make(history, "http://127.0.0.1:9", check);
-        installShellPanels(*here.passwords, askForHelp);
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
         here.passwords->panel().show();
         panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
         ASSERT_NE(panel, nullptr);

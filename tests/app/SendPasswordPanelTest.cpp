@@ -8,6 +8,7 @@
 
 #include "app/SendPasswordView.h"
 #include "app/ShellPanel.h"
+#include "platform/CaptureExclusion.h"
 #include "host/AskForHelpPanelController.h"
 #include "mail/PasswordsPanelController.h"
 #include "mail/SendPasswordPanelController.h"
@@ -34,7 +35,7 @@ protected:
     void make(const std::string& serviceURL = "http://127.0.0.1:9")
     {
         here.make({}, serviceURL);
-        installShellPanels(*here.passwords, askForHelp);
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
     }
     void show(const PairedDevice& device, const std::optional<StoredMessage>& request = std::nullopt)
     {

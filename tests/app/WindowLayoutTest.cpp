@@ -55,7 +55,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
     here.contacts = {anna.record()};
     here.make();
     AskForHelpPanelController askForHelp;
-    installShellPanels(*here.passwords, askForHelp);
+    installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
 
     {
         SCOPED_TRACE("Send a Password: the Send button stays put across the lifetimes' explanations");
@@ -175,11 +175,9 @@ TEST(WindowLayout, AWindowLeftOutOfAScreenshotTakesItsFrameAlong)
     XSync(display, False);
     processEventsFor(50);
 
-    ScopedCaptureExclusion leftOut(client);
-    ScopedCaptureExclusion alsoLeftOut(framed);
     std::string error;
     X11ScreenSource source;
-    const auto picture = grabScreenshot(source, 0, {}, error);
+    const auto picture = grabScreenshot(source, 0, {client, framed}, error);
     ASSERT_TRUE(picture) << error;
 
     EXPECT_TRUE(black(pixel(*picture, 500, 350))) << "the client window";

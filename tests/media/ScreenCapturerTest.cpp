@@ -58,8 +58,8 @@ protected:
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
         asSource()->AddOrUpdateSink(&sink, rtc::VideoSinkWants());
-        capturer =
-            std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool, feedback);
+        capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), exclusion,
+                                                        framePool, feedback);
     }
     void TearDown() override
     {
@@ -75,6 +75,7 @@ protected:
     std::shared_ptr<wl::FramePool> framePool = std::make_shared<wl::FramePool>();
     FrameSink sink;
     std::shared_ptr<wl::VideoFeedback> feedback = std::make_shared<wl::VideoFeedback>();
+    std::shared_ptr<wl::CaptureExclusion> exclusion = std::make_shared<wl::CaptureExclusion>();
     std::unique_ptr<wl::ScreenCapturer> capturer;
 };
 
@@ -159,9 +160,9 @@ TEST_F(ScreenCapturerTest, ExcludedWindowIsBlackInTheSentFrame)
     auto visible = sink.waitFor([](const webrtc::VideoFrame& f) { return meanLuma(f, 210, 110, 280, 180) > 230; }, 5s);
     ASSERT_TRUE(visible) << "the window shows while it is not registered";
 
-    wl::CaptureExclusion::shared().add(window);
+    exclusion->add(window);
     auto black = sink.waitFor([](const webrtc::VideoFrame& f) { return meanLuma(f, 200, 100, 300, 200) < 2; }, 5s);
-    wl::CaptureExclusion::shared().remove(window);
+    exclusion->remove(window);
     ASSERT_TRUE(black) << "registered window blacked out";
     EXPECT_GT(meanLuma(*black, 520, 100, 100, 200), 230) << "the rest of the screen is untouched";
     EXPECT_GT(meanLuma(*black, 200, 320, 300, 50), 230);
@@ -169,19 +170,19 @@ TEST_F(ScreenCapturerTest, ExcludedWindowIsBlackInTheSentFrame)
     auto back = sink.waitFor([](const webrtc::VideoFrame& f) { return meanLuma(f, 210, 110, 280, 180) > 230; }, 5s);
     EXPECT_TRUE(back) << "unregistered: visible again";
     // A registered window that no longer exists does not disturb capture.
-    wl::CaptureExclusion::shared().add(window);
+    exclusion->add(window);
     screen.destroyWindow(window);
     long long before = sink.count();
     EXPECT_TRUE(sink.waitFor([&](const webrtc::VideoFrame&) { return sink.count() > before + 2; }, 5s));
-    wl::CaptureExclusion::shared().remove(window);
+    exclusion->remove(window);
 }
 
 TEST_F(ScreenCapturerTest, MaxWidthScalesTheCapture)
 {
     wl::MediaSettings settings;
     settings.maxWidth = 960;
-    capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), framePool,
-                                                    feedback, settings);
+    capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(), exclusion,
+                                                    framePool, feedback, settings);
     startAndWait(*capturer, 0, false);
     ASSERT_TRUE(capturer->captureSize());
     EXPECT_EQ(capturer->captureSize()->width, 960);

@@ -4,6 +4,7 @@
 #include "XScreen.h"
 
 #include "media/ScreenCapturer.h"
+#include "platform/CaptureExclusion.h"
 #include "platform/linux/X11ScreenSource.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ protected:
         ASSERT_TRUE(screen.ok()) << "needs the test Xvfb (scripts/with-test-env)";
         source = wl::ScreenVideoSource::create();
         capturer = std::make_unique<wl::ScreenCapturer>(source, std::make_unique<wl::X11ScreenSource>(),
+                                                        std::make_shared<wl::CaptureExclusion>(),
                                                         std::make_shared<wl::FramePool>(), feedback);
     }
     void TearDown() override
