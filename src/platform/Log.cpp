@@ -6,6 +6,8 @@
 namespace wl {
 
 namespace {
+// One sink per process: Qt's message handler and the libraries' log callbacks, which the
+// sink also serves, are process-wide themselves, and lines come from every thread.
 std::mutex sinkLock;
 std::function<void(const std::string&)>& sinkSlot()
 {

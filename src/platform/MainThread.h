@@ -42,8 +42,9 @@ class MainThreadInbox final : public QObject {
 public:
     static MainThreadInbox& instance()
     {
-        // Made by whichever thread posts first and handed to the main thread; it lives
-        // as long as the process.
+        // One per process, as Qt has one application object and one main thread: made
+        // by whichever thread posts first and handed to the main thread; it lives as long
+        // as the process.
         static MainThreadInbox* inbox = [] {
             auto* made = new MainThreadInbox;
             made->moveToThread(QCoreApplication::instance()->thread());
