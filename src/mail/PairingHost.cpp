@@ -54,6 +54,11 @@ void PairingHost::start()
     channel->open();
 }
 
+bool PairingHost::isWaiting() const
+{
+    return !finished_ && channel_ && channel_->isOpen();
+}
+
 void PairingHost::handle(const SignalMessage& message)
 {
     if (finished_ || message.kind != SignalMessage::Kind::pairRequest || helperKey_)

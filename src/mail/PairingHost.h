@@ -56,6 +56,8 @@ public:
     std::optional<SigningKey> signingKey;
 
     const std::string& code() const { return code_; }
+    // Whether the service holds the code: the link to it is open and the pairing goes on.
+    bool isWaiting() const;
     const std::optional<std::string>& helperKey() const { return helperKey_; }
     bool finished() const { return finished_; }
     WebSocketSignalChannel* channel() const { return channel_.get(); }

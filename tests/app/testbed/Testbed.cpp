@@ -101,6 +101,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
@@ -270,6 +271,12 @@ public:
         }
         if (cmd == "startPairing") {
             host.pairedHelpers().startPairing();
+            // A person reads the code off the screen and types it in; a test sends it at
+            // once, so the answer waits until the service holds the code.
+            QDeadlineTimer deadline(10000);
+            while (host.pairedHelpers().pairing() && !host.pairedHelpers().pairing()->isWaiting() &&
+                   !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             return {{"code", host.pairedHelpers().pairing() ? host.pairedHelpers().pairing()->code() : std::string()}};
         }
         if (cmd == "answerAlert") {
