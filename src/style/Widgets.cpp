@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPointer>
 #include <QResizeEvent>
+#include <QWindow>
 
 namespace wl {
 
@@ -457,10 +458,51 @@ void FloatingPanel::setShapedToOutline(bool shaped)
     applyShape();
 }
 
+void FloatingPanel::setLetsClicksThrough(bool through)
+{
+    clicksThrough_ = through;
+    applyInputRegion();
+}
+
 void FloatingPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     applyShape();
+    // A hidden window gets its new size only as it shows.
+    if (isVisible())
+        applyInputRegion();
+}
+
+void FloatingPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window takes its size on the screen only after this event.
+    QMetaObject::invokeMethod(
+        this, [this] { applyInputRegion(); }, Qt::QueuedConnection);
+}
+
+void FloatingPanel::applyInputRegion()
+{
+    // On the platform window alone, so the panel is not made again.
+    QWindow* window = windowHandle();
+    if (!window)
+        return;
+    if (clicksThrough_) {
+        window->setFlag(Qt::WindowTransparentForInput, true);
+        return;
+    }
+    // Qt on X11 gives a window that stops letting clicks through an input region of the
+    // size it has at that moment, and leaves it as it is when the window grows: a click on
+    // the new part would go through to the window beneath. The region is given again at
+    // each new size.
+    if (window->flags() & Qt::WindowTransparentForInput) {
+        window->setFlag(Qt::WindowTransparentForInput, false);
+        inputRegionSize_ = size();
+    } else if (inputRegionSize_.isValid() && inputRegionSize_ != size()) {
+        window->setFlag(Qt::WindowTransparentForInput, true);
+        window->setFlag(Qt::WindowTransparentForInput, false);
+        inputRegionSize_ = size();
+    }
 }
 
 void FloatingPanel::applyShape()

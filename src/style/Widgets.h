@@ -188,7 +188,9 @@ QRegion roundedRegion(const QRect& rect, double radius);
 
 // A panel that floats over the shared screen: a rounded fill on a clear window, a capsule
 // when its radius is kCapsule. Without a compositing manager the clear corners would show
-// black: the window is then shaped to its rounded outline.
+// black: the window is then shaped to its rounded outline. The panel owns the shape of its
+// window, what it shows and where it takes clicks, and renews both whenever it changes
+// size; it may let every click through to what lies beneath it for a while.
 class FloatingPanel : public QWidget {
     Q_OBJECT
 public:
@@ -196,18 +198,25 @@ public:
     FloatingPanel(const QColor& fill, double radius, QWidget* parent = nullptr);
     void setShapedToOutline(bool shaped);
     bool isShapedToOutline() const { return shaped_; }
+    void setLetsClicksThrough(bool through);
+    bool letsClicksThrough() const { return clicksThrough_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     double cornerRadius() const;
     void applyShape();
+    void applyInputRegion();
 
     QColor fill_;
     double radius_;
     bool shaped_ = false;
+    bool clicksThrough_ = false;
+    // The size the window's input region was given for, once it has one of its own.
+    QSize inputRegionSize_;
 };
 
 } // namespace wl
