@@ -1,7 +1,8 @@
 #include "style/Palette.h"
 
+#include "style/ProgramStyle.h"
+
 #include <QApplication>
-#include <QStyleFactory>
 #include <QWidget>
 
 namespace wl {
@@ -226,8 +227,7 @@ QPalette darkPalette()
 
 void applyDarkStyle(QApplication& app)
 {
-    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        app.setStyle(fusion);
+    app.setStyle(new ProgramStyle);
     app.setPalette(darkPalette());
     // Separators that show on the dark menus.
     app.setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; background: %1; margin: 4px 8px; }")

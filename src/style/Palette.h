@@ -63,7 +63,8 @@ const QColor& microphoneOnText(); // 248A3D
 // The dark palette of every window: light text on dark fills, the teal accent for
 // selections and links.
 QPalette darkPalette();
-// Makes the dark style the application's: the Fusion style with the dark palette.
+// Makes the dark style the application's: the program's style (ProgramStyle.h) with the
+// dark palette.
 void applyDarkStyle(QApplication& app);
 // The same palette for one window (and its children) only.
 void applyDarkStyle(QWidget& window);
