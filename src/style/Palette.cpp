@@ -187,6 +187,12 @@ const QColor& microphoneOnText()
     return colour;
 }
 
+QColor problemTextOn(const QColor& window)
+{
+    static const QColor onLight = QColor(0xc4, 0x1e, 0x1a);
+    return window.lightness() < 128 ? destructiveText() : onLight;
+}
+
 QColor secondaryText()
 {
     return of255(152, 156, 163);
