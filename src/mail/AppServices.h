@@ -30,8 +30,9 @@ public:
     using QuietHandler = std::function<void(const MailContent&, const PairedDevice&)>;
 
     // The messenger keeps its history under "WLMessages"; its identity, notifier and
-    // prompts (required) come with the options; the password centre asks ownerCheck.
-    AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent = nullptr);
+    // prompts (required) come with the options; the password centre asks ownerCheck and
+    // sweeps on `timers` (required).
+    AppServices(MessengerOptions options, OwnerCheck& ownerCheck, TimerFactory timers, QObject* parent = nullptr);
     ~AppServices() override;
 
     const std::unique_ptr<Messenger> messenger;

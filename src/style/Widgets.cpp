@@ -1,13 +1,16 @@
 #include "style/Widgets.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPaintEvent>
 #include <QPointer>
 #include <QResizeEvent>
+#include <QTextDocument>
 #include <QWindow>
 
 namespace wl {
@@ -135,6 +138,22 @@ void setElidedText(QLabel& label, const QString& text, int width)
 {
     label.setText(QFontMetrics(label.font()).elidedText(text, Qt::ElideRight, width));
     label.setToolTip(text);
+}
+
+void setMenuItemText(QMenu& menu, QAction& item, const QString& text, const QString& tail)
+{
+    const QFontMetrics metrics(menu.font());
+    const QString whole = text + tail;
+    QString shown = whole;
+    if (metrics.horizontalAdvance(whole) > kMenuTextWidth)
+        shown =
+            metrics.elidedText(text, Qt::ElideRight, std::max(0, kMenuTextWidth - metrics.horizontalAdvance(tail))) +
+            tail;
+    item.setText(QString(shown).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // As rich text that quotes the text as it is: a tool tip would read markup in plain
+    // text as its own, and it wraps a long text only when it is rich text.
+    item.setToolTip(shown == whole ? QString() : Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal));
+    menu.setToolTipsVisible(true);
 }
 
 ElidedLabel::ElidedLabel(const std::string& text, TextStyle style, const QColor& colour, QWidget* parent, int weight)

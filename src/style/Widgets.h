@@ -17,6 +17,9 @@
 
 #include <string>
 
+class QAction;
+class QMenu;
+
 namespace wl {
 
 // A label in a style and colour (the window's text colour when invalid), wrapping when
@@ -63,6 +66,15 @@ void discardWidget(QWidget* widget);
 
 // A short text set in "…" when it doesn't fit the label's width.
 void setElidedText(QLabel& label, const QString& text, int width);
+
+// The widest a menu item's text is drawn, in pixels: about the program's longest fixed
+// item. Names, replies and messages from another machine can be far longer.
+inline constexpr int kMenuTextWidth = 380;
+// Sets the text of an item of `menu` (or of a submenu's title in it) as text as it is:
+// "&" shows as itself, and past kMenuTextWidth in the menu's font the text ends in "…"
+// before `tail`, which always shows whole. The whole text of a cut item is its tool tip,
+// as plain text, which the menu shows when the pointer rests on the item.
+void setMenuItemText(QMenu& menu, QAction& item, const QString& text, const QString& tail = {});
 
 // A one-line label for text as it is that ends in "…" where its width cuts it, again at
 // every width it gets; the whole text is its tooltip. Line breaks in the text show as

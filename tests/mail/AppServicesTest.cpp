@@ -1,5 +1,6 @@
 // The services hub: the contact list both sides see, and the order in which mail
 // reaches the parties.
+#include "ManualTimers.h"
 #include "RecordingNotifier.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
@@ -25,11 +26,12 @@ struct Hub {
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.serviceURL = [] { return QUrl("http://127.0.0.1:9/"); }; // nothing there
-        services = std::make_unique<AppServices>(options, ownerCheck);
+        services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
     }
     test::RecordingNotifier notifier;
     test::ScriptedPrompts prompts;
     test::ScriptedOwnerCheck ownerCheck;
+    test::ManualTimers timers;
     std::unique_ptr<AppServices> services;
 };
 

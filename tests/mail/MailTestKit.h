@@ -2,6 +2,7 @@
 // One simulated installation for mail tests: its own settings, keys, clock, prompts,
 // notifier and owner check, and a messenger, password centre and My Macs wired the way
 // the services hub wires them.
+#include "ManualTimers.h"
 #include "RecordingNotifier.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
@@ -41,7 +42,7 @@ struct Mac {
         options.clock = [this] { return clockOffset + dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck);
+        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck, sweeps.factory());
         myMacs = std::make_unique<MyMacs>(*messenger);
         myMacs->confirm = [this](const std::string& title, const std::string&, const std::string&, const std::string&) {
             confirmations.push_back(title);
@@ -94,6 +95,7 @@ struct Mac {
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
+    ManualTimers sweeps; // the password centre's, fired by no one
     bool confirmAnswer = true;
     std::vector<std::string> confirmations;
     std::vector<MailContent> quiet;

@@ -215,7 +215,7 @@ public:
         options.notifier = &notifier_;
         options.prompts = &prompts_;
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
-        services_ = std::make_unique<AppServices>(options, ownerCheck_);
+        services_ = std::make_unique<AppServices>(options, ownerCheck_, timers_.factory());
         services_->isHelping = [this] { return helping_; };
         Platform platform;
         platform.defaults = defaults;

@@ -134,6 +134,7 @@ public:
     bool start()
     {
         WickerlaneApp::Options options;
+        options.messenger.clock = clock;
         options.platform = platform;
         options.viewer.makesPeers = false;
         options.viewer.makeTransport = [this](const std::string&) {
@@ -171,6 +172,7 @@ public:
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
     Platform platform; // the program's system services (the safe stand-ins unless a test sets one)
+    std::function<Date()> clock; // the messenger's (dateNow when empty)
     ManualTimers timers;
     std::vector<std::shared_ptr<RecordingTransport>> transports;
     JournalUpdater* updater = nullptr;

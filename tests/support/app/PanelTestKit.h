@@ -4,6 +4,7 @@
 // wired as the services hub wires them. Other computers are just keys that seal
 // passwords for it; `service` empty means a service that is not there (every send then
 // fails as offline).
+#include "ManualTimers.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "RecordingNotifier.h"
@@ -56,7 +57,8 @@ struct Installation {
         options.clock = [this] { return frozen ? now : dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck);
+        passwords =
+            std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck, sweeps.factory());
         messenger->onReceive = [this](const StoredMessage& message) { passwords->handle(message); };
     }
 
@@ -124,6 +126,7 @@ struct Installation {
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
+    ManualTimers sweeps; // the password centre's, fired by no one
     bool frozen = true;
     Date now = kFixtureNow;
     std::unique_ptr<Messenger> messenger;

@@ -142,7 +142,7 @@ public:
         options.notifier = notifier.get();
         options.prompts = &prompts;
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
-        services = std::make_unique<AppServices>(options, ownerCheck);
+        services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
         services->isHelping = [this] { return helping; };
         platform.screens = screen->sources();
         if (onTheDesktop)

@@ -101,7 +101,7 @@ public:
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.notifier = &notifier;
         options.prompts = &prompts;
-        services = std::make_unique<AppServices>(options, ownerCheck);
+        services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
         viewerOptions.platform.defaults = defaults;
