@@ -1,6 +1,7 @@
 // The services hub: the contact list both sides see, and the order in which mail
 // reaches the parties.
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 
@@ -24,9 +25,10 @@ struct Hub {
         options.identity = MailIdentity::inMemory(std::make_shared<MemoryDefaults>(), "Here");
         options.notifier = &notifier;
         options.prompts = &prompts;
-        options.serviceURL = [] { return QUrl("http://127.0.0.1:9/"); }; // nothing there
+        options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
         services = std::make_unique<AppServices>(options, ownerCheck);
     }
+    test::RefusingPort noService; // nothing there
     test::RecordingNotifier notifier;
     test::ScriptedPrompts prompts;
     test::ScriptedOwnerCheck ownerCheck;

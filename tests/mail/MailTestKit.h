@@ -3,6 +3,7 @@
 // notifier and owner check, and a messenger, password centre and My Macs wired the way
 // the services hub wires them.
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "ServiceProcess.h"
@@ -30,12 +31,15 @@ struct Mac {
     {
     }
 
-    // Builds the objects; `service` empty means a service that is not there.
+    // Builds the objects; `service` empty means a service that is not there (a loopback
+    // port of this Mac's own that refuses).
     void make(const std::string& serviceURL)
     {
+        const QUrl service(QString::fromStdString(serviceURL.empty() ? noService.httpUrl() : serviceURL));
+        expectOwnServiceAddress(service, name);
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, name, device, mail, person);
-        options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
+        options.serviceURL = [service] { return service; };
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.clock = [this] { return clockOffset + dateNow(); };
@@ -89,6 +93,7 @@ struct Mac {
     SigningKey device;
     AgreementKey mail;
     SigningKey person;
+    RefusingPort noService;
     double clockOffset = 0;
     std::vector<PairedDevice> contacts;
     RecordingNotifier notifier;

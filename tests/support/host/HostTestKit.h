@@ -9,6 +9,7 @@
 #include "HostFakes.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "Borrowed.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedHelper.h"
@@ -135,6 +136,7 @@ public:
 
     void make()
     {
+        expectOwnServiceAddress(IntroductionService::baseURL(*info), "the host under test");
         MessengerOptions options;
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.identity.defaults = [this]() -> Defaults& { return *defaults; };
