@@ -351,7 +351,7 @@ protected:
     {
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, "Host");
-        options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
+        options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
         options.prompts = &prompts;
         options.notifier = &notifier;
         messenger = std::make_unique<Messenger>(
@@ -370,6 +370,7 @@ protected:
     }
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    RefusingPort noService;
     TempDir folder;
     TempDir files;
     ScriptedPrompts prompts;

@@ -2,6 +2,7 @@
 // reaches the parties.
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 
@@ -25,9 +26,10 @@ struct Hub {
         options.identity = MailIdentity::inMemory(std::make_shared<MemoryDefaults>(), "Here");
         options.notifier = &notifier;
         options.prompts = &prompts;
-        options.serviceURL = [] { return QUrl("http://127.0.0.1:9/"); }; // nothing there
+        options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
         services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
     }
+    test::RefusingPort noService; // nothing there
     test::RecordingNotifier notifier;
     test::ScriptedPrompts prompts;
     test::ScriptedOwnerCheck ownerCheck;

@@ -4,6 +4,7 @@
 // the services hub wires them.
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "ServiceProcess.h"
@@ -31,12 +32,15 @@ struct Mac {
     {
     }
 
-    // Builds the objects; `service` empty means a service that is not there.
+    // Builds the objects; `service` empty means a service that is not there (a loopback
+    // port of this Mac's own that refuses).
     void make(const std::string& serviceURL)
     {
+        const QUrl service(QString::fromStdString(serviceURL.empty() ? noService.httpUrl() : serviceURL));
+        expectOwnServiceAddress(service, name);
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, name, device, mail, person);
-        options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
+        options.serviceURL = [service] { return service; };
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.clock = [this] { return clockOffset + dateNow(); };
@@ -90,6 +94,7 @@ struct Mac {
     SigningKey device;
     AgreementKey mail;
     SigningKey person;
+    RefusingPort noService;
     double clockOffset = 0;
     std::vector<PairedDevice> contacts;
     RecordingNotifier notifier;

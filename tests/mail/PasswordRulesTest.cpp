@@ -53,7 +53,7 @@ protected:
     {
         mac.destroy();
         mac.defaults->setData("WLMessages", StoredMessage::encodeList(history));
-        mac.make("http://127.0.0.1:9");
+        mac.make({}); // no service
         mac.clockOffset = T - dateNow();
     }
     Messenger& messenger() { return *mac.messenger; }
@@ -193,7 +193,7 @@ TEST_F(Rules, StoredHistoryKeepsTheNewest200AndSkipsBrokenEntries)
     EXPECT_EQ(messenger().messages().front().id, "m5");
     mac.destroy();
     mac.defaults->setData("WLMessages", "not json");
-    mac.make("http://127.0.0.1:9");
+    mac.make({}); // no service
     EXPECT_TRUE(mac.messenger->messages().empty());
 }
 
