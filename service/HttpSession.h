@@ -33,6 +33,12 @@ inline constexpr const char* kServerName = "wickerlane-introduction";
 // stored mail goes out in a window well below it.
 inline constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
 
+// The kernel's send buffer of a WebSocket link (Linux doubles it). Left to itself the kernel
+// grows it to several MB, all of which a peer that stops reading would hold before anything
+// waits in the link's queue, where its limits, the connectors' shares and the send budget
+// apply. Signalling frames are small and stored mail goes out a 256 KiB window at a time.
+inline constexpr int kSocketSendBufferBytes = 256 * 1024;
+
 // A host's link carries what each of its connectors has waiting (each within its own budget)
 // and the service's own frames: only a host that stops reading fills it.
 inline std::size_t hostQueueLimit(const ServiceConfig& config)
@@ -86,6 +92,9 @@ public:
     void start(http::request<http::string_body> request, bool rateLimited)
     {
         beast::get_lowest_layer(ws_).expires_never();
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws_).socket().set_option(asio::socket_base::send_buffer_size(kSocketSendBufferBytes),
+                                                         ignored);
         websocket::stream_base::timeout timeouts{};
         timeouts.handshake_timeout = context_.config.requestTimeout;
         timeouts.idle_timeout = websocket::stream_base::none();
