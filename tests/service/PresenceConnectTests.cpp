@@ -415,10 +415,10 @@ std::string largeFrame(const std::string& kind)
     return signal(kind, "\"pad\":\"" + std::string(60000, 'x') + "\"");
 }
 
-// Fills the socket of a host link that does not read (on loopback it takes several MB): a
-// helper sends to it until it is closed (4429) for its share of the host's link, which counts
-// only what the socket did not take. What that host is sent from then on stays queued. The
-// service needs a --connector-burst of some hundreds.
+// Fills the socket of a host link that does not read: a helper sends to it until it is closed
+// (4429) for its share of the host's link, which counts only what the socket did not take.
+// What that host is sent from then on stays queued. The service needs a --connector-burst
+// the filler can't reach.
 void fillHostSocket(std::uint16_t port, const TestDevice& host)
 {
     WsTestClient filler;
