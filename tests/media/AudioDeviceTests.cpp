@@ -704,7 +704,7 @@ TEST_F(AudioDevices, SystemSoundComesFromTheDefaultSinkOnItsOwnThread)
     std::mutex mutex;
     std::string threadName;
     SystemSoundCapture capture;
-    ASSERT_TRUE(capture.start([&](const int16_t* samples, std::size_t frames) {
+    ASSERT_TRUE(capture.start([&](const int16_t* samples, std::size_t frames, SpeakerTime) {
         std::vector<int16_t> left(frames);
         for (std::size_t i = 0; i < frames; ++i)
             left[i] = samples[2 * i];
