@@ -7,6 +7,7 @@
 
 #include <modules/audio_processing/include/audio_processing.h>
 
+#include <chrono>
 #include <vector>
 
 namespace wl {
@@ -246,13 +247,25 @@ bool AudioIO::restart()
         });
     }
     if (e->speaker) {
-        e->speakerThread = std::make_unique<AudioThread>("wickerlane.audio.out", [e, render] {
+        const int bufferMs = options_.playbackBufferMs;
+        e->speakerThread = std::make_unique<AudioThread>("wickerlane.audio.out", [e, render, bufferMs] {
             std::vector<int16_t> frame(kFrames * kPlaybackChannels);
             std::vector<int16_t> scratch(frame.size());
             const webrtc::StreamConfig config(kRate, kPlaybackChannels);
+            bool first = true;
+            uint64_t breaks = 0;
             while (!e->stopping) {
+                // Before the server has told the stream's timing, a full buffer is ahead.
+                SpeakerTime time;
+                time.us = e->speaker->speakerTimeUs().value_or(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                                   std::chrono::steady_clock::now().time_since_epoch())
+                                                                   .count() +
+                                                               int64_t{bufferMs} * 1000);
+                time.follows = !first && e->speaker->breaks() == breaks;
+                breaks = e->speaker->breaks();
+                first = false;
                 if (render)
-                    render(frame.data(), kFrames, kPlaybackChannels);
+                    render(frame.data(), kFrames, kPlaybackChannels, time);
                 else
                     std::fill(frame.begin(), frame.end(), 0);
                 // What is played is the echo the microphone will hear.

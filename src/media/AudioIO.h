@@ -8,6 +8,7 @@
 // The flags say what the engine should run; restart() stops it and rebuilds it for them.
 
 #include "media/MicrophoneResult.h"
+#include "media/PulseStream.h"
 
 #include <atomic>
 #include <cstddef>
@@ -39,8 +40,9 @@ public:
 
     // 10 ms of processed microphone sound: 48 kHz mono.
     using CaptureHandler = std::function<void(const int16_t* samples, std::size_t frames)>;
-    // Fills 10 ms of sound to play: 48 kHz, kPlaybackChannels interleaved.
-    using RenderSource = std::function<void(int16_t* samples, std::size_t frames, int channels)>;
+    // Fills 10 ms of sound to play: 48 kHz, kPlaybackChannels interleaved, and when it
+    // reaches the speaker.
+    using RenderSource = std::function<void(int16_t* samples, std::size_t frames, int channels, SpeakerTime time)>;
 
     AudioIO(std::shared_ptr<PulseAudioBackend> backend, Options options);
     ~AudioIO();

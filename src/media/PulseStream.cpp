@@ -26,6 +26,10 @@ void streamReady(pa_stream*, size_t, void* loop)
 {
     signalLoop(loop);
 }
+void streamBroke(pa_stream*, void* breaks)
+{
+    ++*static_cast<std::atomic<uint64_t>*>(breaks);
+}
 } // namespace
 
 PulseStream::PulseStream(StreamSetup setup) : spec_(std::move(setup)) { }
@@ -97,6 +101,8 @@ std::unique_ptr<PulseStream> PulseStream::openOnce(const StreamSetup& setup, std
     pa_stream_set_state_callback(self->stream_, streamStateChanged, self->loop_);
     pa_stream_set_read_callback(self->stream_, streamReady, self->loop_);
     pa_stream_set_write_callback(self->stream_, streamReady, self->loop_);
+    pa_stream_set_underflow_callback(self->stream_, streamBroke, &self->breaks_);
+    pa_stream_set_overflow_callback(self->stream_, streamBroke, &self->breaks_);
 
     const auto bytesFor = [&](int ms) {
         return static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(ms) * 1000, &format));
@@ -177,6 +183,7 @@ bool PulseStream::read(int16_t* samples, std::size_t frames)
                 continue;
             }
             if (!data) { // a hole in the recording: skip it
+                ++breaks_;
                 pa_stream_drop(stream_);
                 continue;
             }
@@ -235,6 +242,31 @@ void PulseStream::interrupt()
     interrupted_ = true;
     pa_threaded_mainloop_signal(loop_, 0);
     pa_threaded_mainloop_unlock(loop_);
+}
+
+std::optional<int64_t> PulseStream::speakerTimeUs()
+{
+    pa_threaded_mainloop_lock(loop_);
+    std::optional<int64_t> result;
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (good() && pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+        const int64_t now =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        const int64_t signedLatency = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
+        if (spec_.direction == Direction::playback) {
+            result = now + signedLatency;
+        } else {
+            // The server counts a fragment as unread until all of it is: what was read of it
+            // is newer than its start.
+            const auto* format = pa_stream_get_sample_spec(stream_);
+            const int64_t read = peekData_ && format ? static_cast<int64_t>(pa_bytes_to_usec(peekOffset_, format)) : 0;
+            result = now - signedLatency + read;
+        }
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    return result;
 }
 
 std::string PulseStream::deviceName() const

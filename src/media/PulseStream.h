@@ -3,9 +3,11 @@
 // or playing into a sink, with its own connection to the sound server. read() and
 // write() block the calling (audio) thread; interrupt() wakes it from another thread.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct pa_threaded_mainloop;
@@ -13,6 +15,14 @@ struct pa_context;
 struct pa_stream;
 
 namespace wl {
+
+// Where 10 ms of a stream's sound sit in time: when its first sample reaches (or reached)
+// the speaker, in microseconds of the steady clock (PulseStream::speakerTimeUs), and
+// whether it follows the stream's previous 10 ms with no break in between.
+struct SpeakerTime {
+    int64_t us = 0;
+    bool follows = false;
+};
 
 class PulseStream {
 public:
@@ -39,6 +49,16 @@ public:
     bool write(const int16_t* samples, std::size_t frames);
     void interrupt();
 
+    // When the next sample written will be played (playback), or when the next sample read
+    // was played or recorded (recording), in microseconds of the steady clock, by the
+    // server's interpolated timing. A sink's monitor hears what the sink plays before the
+    // speaker does: its times are those of the speaker too. Nothing until the server has
+    // told the stream's timing.
+    std::optional<int64_t> speakerTimeUs();
+    // How often the stream's sound broke off so far: a playback stream ran dry, or a
+    // recording lost sound. What is written or read between two equal counts follows on.
+    uint64_t breaks() const { return breaks_; }
+
     const StreamSetup& setup() const { return spec_; }
     std::string deviceName() const; // the device the server connected the stream to
 
@@ -53,6 +73,7 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     bool interrupted_ = false; // under the mainloop lock
+    std::atomic<uint64_t> breaks_{0};
     const uint8_t* peekData_ = nullptr;
     std::size_t peekLength_ = 0;
     std::size_t peekOffset_ = 0;

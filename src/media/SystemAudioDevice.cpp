@@ -4,10 +4,12 @@
 #include "media/PulseAudioBackend.h"
 #include "platform/Log.h"
 
+#include <api/audio/echo_canceller3_factory.h>
 #include <modules/audio_processing/include/audio_processing.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 namespace wl {
 
@@ -19,6 +21,32 @@ constexpr std::size_t kMaxSystemBacklogFrames = 15 * AudioIO::kFrames;
 constexpr int64_t kMicrophoneStallUs = 50'000;
 // The played voice counts as playing while its last frame is at most this old.
 constexpr int64_t kPlayoutStaleUs = 200'000;
+// Each 10 ms of system sound goes to the canceller with the 10 ms of voice that reaches
+// the speaker this much later; the voice is rendered a playback buffer (40 ms) ahead, so
+// it is normally there by the time that system sound comes in. When the playback runs
+// late, the capture waits for it at most kWaitForVoice.
+constexpr int64_t kReferenceLeadUs = 15'000;
+constexpr auto kWaitForVoice = std::chrono::milliseconds(20);
+// The echo delay the canceller is told, in its own accounting of what it was given: with
+// kReferenceLeadUs it puts the echo some 10 ms into the stretch its filter covers, so that
+// timings a few milliseconds off either way still fall inside.
+constexpr int kEchoDelayMs = 0;
+// The played voice kept on the speaker's timeline: far more than is on its way there.
+constexpr int64_t kTimelineFrames = 16384;
+// A stream's frames follow one another on the timeline unless the stream broke off, or
+// its timing puts a frame further than this away (a break it did not tell of). The
+// server's timings wander by several milliseconds, more on a busy machine: only a break
+// moves the frames to where the timing puts them.
+constexpr int64_t kTimelineGap = 30 * AudioIO::kRate / 1000;
+// Timings that keep drifting away from the frames' places by more than this (a sound
+// card's clock against the steady clock) are followed by a sample now and then.
+constexpr double kTimelineSlew = 2.0 * AudioIO::kRate / 1000;
+constexpr int kTimelineSlewFrames = 25;
+
+int64_t onTimeline(int64_t us)
+{
+    return us * AudioIO::kRate / 1'000'000;
+}
 
 int16_t saturate(int value)
 {
@@ -35,6 +63,7 @@ int64_t nowUs()
 SystemAudioDevice::SystemAudioDevice(std::shared_ptr<PulseAudioBackend> backend, Options options)
     : VoiceAudioDevice(backend, options.io, "host"), options_(options),
       systemSound_(options.io.server.empty() ? backend->server() : options.io.server, options.systemSound),
+      played_(static_cast<std::size_t>(kTimelineFrames) * AudioIO::kPlaybackChannels),
       systemRing_(2 * kMaxSystemBacklogFrames * SystemSoundCapture::kChannels)
 {
 }
@@ -70,7 +99,9 @@ bool SystemAudioDevice::startRecordingPath()
 {
     systemRing_.clear();
     // Without system sound the microphone alone is sent.
-    systemSound_.start([this](const int16_t* samples, std::size_t frames) { deliverSystemSound(samples, frames); });
+    systemSound_.start([this](const int16_t* samples, std::size_t frames, SpeakerTime time) {
+        deliverSystemSound(samples, frames, time);
+    });
     return true;
 }
 
@@ -85,40 +116,117 @@ bool SystemAudioDevice::microphoneFlowing() const
     return nowUs() - lastMicrophoneUs_.load() <= kMicrophoneStallUs;
 }
 
-void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t frames, int channels)
+int64_t SystemAudioDevice::Timeline::place(SpeakerTime time)
 {
-    if (!options_.removeOwnPlayout || frames != AudioIO::kFrames)
+    int64_t at = onTimeline(time.us);
+    const int64_t off = at - end;
+    if (started && time.follows && std::abs(off) <= kTimelineGap) {
+        at = end;
+        drift += (static_cast<double>(off) - drift) / 256;
+        if (++sinceSlew >= kTimelineSlewFrames && std::abs(drift) > kTimelineSlew) {
+            const int64_t step = drift > 0 ? 1 : -1;
+            at += step;
+            drift -= static_cast<double>(step);
+            sinceSlew = 0;
+        }
+    } else {
+        drift = 0;
+    }
+    started = true;
+    end = at + static_cast<int64_t>(AudioIO::kFrames);
+    return at;
+}
+
+void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t frames, int channels, SpeakerTime time)
+{
+    if (!options_.removeOwnPlayout || frames != AudioIO::kFrames || channels != AudioIO::kPlaybackChannels)
         return;
-    std::lock_guard lock(ownPlayoutMutex_);
+    constexpr auto stride = static_cast<std::size_t>(AudioIO::kPlaybackChannels);
+    const auto slot = [](int64_t position) { return static_cast<std::size_t>(position % kTimelineFrames) * stride; };
+    std::lock_guard lock(playedMutex_);
+    const int64_t before = playing_.end;
+    const bool continued = playing_.started;
+    const int64_t at = playing_.place(time);
+    if (!continued || at - before >= kTimelineFrames) {
+        playedFrom_ = at;
+    } else {
+        // The playback broke off: silence reached the speaker meanwhile. (A restarted
+        // stream plays over what its predecessor left unplayed.)
+        for (int64_t p = before; p < at; ++p)
+            std::fill_n(played_.begin() + static_cast<std::ptrdiff_t>(slot(p)), stride, int16_t{0});
+    }
+    for (std::size_t i = 0; i < frames; ++i)
+        std::copy_n(samples + i * stride, stride,
+                    played_.begin() + static_cast<std::ptrdiff_t>(slot(at + static_cast<int64_t>(i))));
+    playedFrom_ = std::max(playedFrom_, playing_.end - kTimelineFrames);
+    playedChanged_.notify_all();
+}
+
+bool SystemAudioDevice::takeReference(SpeakerTime played)
+{
+    constexpr auto stride = static_cast<std::size_t>(AudioIO::kPlaybackChannels);
+    const int64_t from = heard_.place(played) + onTimeline(kReferenceLeadUs);
+    const int64_t to = from + static_cast<int64_t>(AudioIO::kFrames);
+    reference_.assign(AudioIO::kFrames * stride, 0);
+    std::unique_lock lock(playedMutex_);
+    if (playing_.end < to && playing_.end > from - onTimeline(kPlayoutStaleUs))
+        playedChanged_.wait_for(lock, kWaitForVoice, [&] { return playing_.end >= to; });
+    const int64_t first = std::max(from, playedFrom_);
+    const int64_t last = std::min(to, playing_.end);
+    for (int64_t p = first; p < last; ++p)
+        std::copy_n(
+            played_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(p % kTimelineFrames) * stride),
+            stride, reference_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(p - from) * stride));
+    return first < last;
+}
+
+bool SystemAudioDevice::removeOwnPlayout(const int16_t* input, std::size_t frames, SpeakerTime played)
+{
+    const bool voice = takeReference(played);
+    if (voice)
+        lastReferenceUs_ = played.us;
+    if (!voice && (!ownPlayout_ || played.us - lastReferenceUs_ > kPlayoutStaleUs))
+        return false;
     if (!ownPlayout_) {
         webrtc::AudioProcessing::Config config;
         config.echo_canceller.enabled = true;
         config.pipeline.multi_channel_capture = true; // the system sound stays stereo
         config.pipeline.multi_channel_render = true;
-        ownPlayout_ = webrtc::AudioProcessingBuilder().SetConfig(config).Create();
+        // The echo's delay is known (kEchoDelayMs): the canceller's own estimate, which a
+        // steady tone can lead astray, is not needed.
+        webrtc::EchoCanceller3Config canceller;
+        canceller.delay.use_external_delay_estimator = true;
+        ownPlayout_ = webrtc::AudioProcessingBuilder()
+                          .SetConfig(config)
+                          .SetEchoControlFactory(std::make_unique<webrtc::EchoCanceller3Factory>(canceller))
+                          .Create();
         if (!ownPlayout_)
-            return;
+            return false;
+        // Set up for both streams at once: set up for one at a time on their first frames,
+        // it would lose the first played frame, and with it the alignment it is told.
+        const webrtc::StreamConfig stereo(SystemSoundCapture::kRate, SystemSoundCapture::kChannels);
+        webrtc::ProcessingConfig streams;
+        streams.input_stream() = stereo;
+        streams.output_stream() = stereo;
+        streams.reverse_input_stream() = stereo;
+        streams.reverse_output_stream() = stereo;
+        ownPlayout_->Initialize(streams);
     }
-    const webrtc::StreamConfig format(AudioIO::kRate, static_cast<std::size_t>(channels));
-    reference_.assign(samples, samples + frames * static_cast<std::size_t>(channels));
+    // One frame of reference, then one of system sound: the canceller sees them in step.
+    const webrtc::StreamConfig format(SystemSoundCapture::kRate, SystemSoundCapture::kChannels);
     ownPlayout_->ProcessReverseStream(reference_.data(), format, format, reference_.data());
-    lastPlayoutUs_ = nowUs();
+    cleaned_.assign(input, input + frames * SystemSoundCapture::kChannels);
+    ownPlayout_->set_stream_delay_ms(kEchoDelayMs);
+    ownPlayout_->ProcessStream(cleaned_.data(), format, format, cleaned_.data());
+    return true;
 }
 
-void SystemAudioDevice::deliverSystemSound(const int16_t* input, std::size_t frames)
+void SystemAudioDevice::deliverSystemSound(const int16_t* input, std::size_t frames, SpeakerTime played)
 {
     const int16_t* samples = input;
     // While the helper's voice plays, take it out of what the monitor heard.
-    if (nowUs() - lastPlayoutUs_.load() <= kPlayoutStaleUs && frames == AudioIO::kFrames) {
-        std::lock_guard lock(ownPlayoutMutex_);
-        if (ownPlayout_) {
-            const webrtc::StreamConfig format(SystemSoundCapture::kRate, SystemSoundCapture::kChannels);
-            cleaned_.assign(input, input + frames * SystemSoundCapture::kChannels);
-            ownPlayout_->set_stream_delay_ms(AudioIO::Options{}.playbackBufferMs + 10);
-            ownPlayout_->ProcessStream(cleaned_.data(), format, format, cleaned_.data());
-            samples = cleaned_.data();
-        }
-    }
+    if (options_.removeOwnPlayout && frames == AudioIO::kFrames && removeOwnPlayout(input, frames, played))
+        samples = cleaned_.data();
     std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
     {

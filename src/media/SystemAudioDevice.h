@@ -9,7 +9,13 @@
 //
 // The helper's voice, played through the default sink, comes back in that sink's monitor;
 // while it plays, an echo canceller with the played voice as reference takes it out of
-// the system sound again, so the helper does not hear themselves.
+// the system sound again (before any microphone is mixed in), so the helper does not
+// hear themselves. The canceller runs on the capture thread alone. The played voice is
+// laid out on a timeline of when it reaches the speaker (by the playback stream's
+// timing), and each 10 ms of system sound, placed on it by the capture stream's timing,
+// goes in with the voice a fixed moment later: the echo keeps one small, steady delay
+// however the playback and capture threads are scheduled, and across restarts of the
+// playback stream (switching the microphone restarts the engine).
 
 #include "media/SampleRing.h"
 #include "media/SystemSoundCapture.h"
@@ -22,6 +28,7 @@ class AudioProcessing;
 }
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -45,32 +52,55 @@ public:
     // Switches the microphone off without a completion (the end of a session).
     void switchMicrophoneOff();
 
-    // 10 ms of system sound (48 kHz stereo), from the capture thread: mixed with the
-    // microphone and handed to the delegate while recording.
-    void deliverSystemSound(const int16_t* samples, std::size_t frames);
+    // 10 ms of system sound (48 kHz stereo) and when it was played, from the capture
+    // thread: cleaned of the played voice, mixed with the microphone and handed to the
+    // delegate while recording.
+    void deliverSystemSound(const int16_t* samples, std::size_t frames, SpeakerTime played);
 
 protected:
     void microphoneSound(const int16_t* samples, std::size_t frames) override;
     void microphoneChanged(bool on) override;
     bool startRecordingPath() override;
     void stopRecordingPath() override;
-    void playoutRendered(const int16_t* samples, std::size_t frames, int channels) override;
+    void playoutRendered(const int16_t* samples, std::size_t frames, int channels, SpeakerTime time) override;
 
 private:
     bool microphoneFlowing() const;
+    // The played voice due with the system sound played then, into reference_; false when
+    // none is (silence then).
+    bool takeReference(SpeakerTime played);
+    // Cleans the system sound into cleaned_ while the voice plays; false when it is left.
+    bool removeOwnPlayout(const int16_t* input, std::size_t frames, SpeakerTime played);
+
+    // Where a stream's 10 ms frames go on the speaker's timeline (48 kHz samples of the
+    // steady clock): one after another, as the speaker plays them or the monitor hears
+    // them; where the stream's timing puts them after it broke off.
+    struct Timeline {
+        int64_t place(SpeakerTime time); // a frame's first sample
+        int64_t end = 0; // after the last frame placed
+        bool started = false;
+        double drift = 0; // how far the timings are from the places, smoothed
+        int sinceSlew = 0; // frames since the places last followed the drift
+    };
 
     Options options_;
     SystemSoundCapture systemSound_;
-    // The canceller of the played voice in the system sound; made when playout starts.
-    std::mutex ownPlayoutMutex_;
-    rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // under ownPlayoutMutex_
-    std::atomic<int64_t> lastPlayoutUs_{0};
+    // The played voice on the speaker's timeline, stereo, in a ring: what reached the
+    // speaker from playedFrom_ to playing_.end (silence where nothing did).
+    std::mutex playedMutex_;
+    std::condition_variable playedChanged_;
+    std::vector<int16_t> played_; // under playedMutex_, as the next two
+    Timeline playing_;
+    int64_t playedFrom_ = 0;
+    Timeline heard_; // the system sound's frames: capture thread only, as the next two
+    rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // the canceller
+    int64_t lastReferenceUs_ = 0; // when the last played voice came with the system sound
     SampleRing systemRing_; // stereo system sound waiting for the microphone
     bool mixing_ = false; // under stateMutex_
     std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame
     std::vector<int16_t> mixBuffer_; // microphone thread only
-    std::vector<int16_t> reference_; // playback thread only
-    std::vector<int16_t> cleaned_; // capture thread only
+    std::vector<int16_t> reference_; // capture thread only, as the next
+    std::vector<int16_t> cleaned_;
 };
 
 } // namespace wl

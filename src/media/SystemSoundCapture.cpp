@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 namespace wl {
@@ -44,11 +45,23 @@ bool SystemSoundCapture::start(Handler handler)
     thread_ = std::make_unique<AudioThread>(
         kThreadName, [stream, handler = std::move(handler), stopping = stopping_, ended = ended_] {
             std::vector<int16_t> frame(kFrames * kChannels);
+            constexpr int64_t kFrameUs = int64_t{kFrames} * 1'000'000 / kRate;
+            bool first = true;
+            uint64_t breaks = 0;
             while (!*stopping) {
                 if (!stream->read(frame.data(), kFrames))
                     break;
+                // Before the server has told the stream's timing, the frame just ended.
+                SpeakerTime time;
+                time.us = stream->speakerTimeUs().value_or(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                               std::chrono::steady_clock::now().time_since_epoch())
+                                                               .count()) -
+                    kFrameUs;
+                time.follows = !first && stream->breaks() == breaks;
+                breaks = stream->breaks();
+                first = false;
                 if (handler)
-                    handler(frame.data(), kFrames);
+                    handler(frame.data(), kFrames, time);
             }
             if (!*stopping)
                 Log::line("Wickerlane: system sound capture ended");

@@ -1,7 +1,9 @@
 #pragma once
 // System sound: what the machine plays, recorded from the default sink's monitor source
 // on its own thread "wickerlane.capture.audio" and handed, 10 ms at a time (48 kHz stereo),
-// straight to the host's audio device.
+// straight to the host's audio device, with the time its first sample was played.
+
+#include "media/PulseStream.h"
 
 #include <atomic>
 #include <cstddef>
@@ -23,7 +25,7 @@ public:
     static constexpr int kChannels = 2;
     static constexpr std::size_t kFrames = 480;
 
-    using Handler = std::function<void(const int16_t* samples, std::size_t frames)>;
+    using Handler = std::function<void(const int16_t* samples, std::size_t frames, SpeakerTime time)>;
 
     // source: empty for the default sink's monitor.
     explicit SystemSoundCapture(std::string server = {}, std::string source = {});

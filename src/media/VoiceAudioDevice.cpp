@@ -29,8 +29,9 @@ AudioIO& VoiceAudioDevice::io()
         io_ = std::make_unique<AudioIO>(backend_, options_);
         io_->setCaptureHandler(
             [this](const int16_t* samples, std::size_t frames) { microphoneSound(samples, frames); });
-        io_->setRenderSource(
-            [this](int16_t* samples, std::size_t frames, int channels) { renderPlayout(samples, frames, channels); });
+        io_->setRenderSource([this](int16_t* samples, std::size_t frames, int channels, SpeakerTime time) {
+            renderPlayout(samples, frames, channels, time);
+        });
         io_->setOnInputChanged([this] { tellInputChanged(); });
     }
     return *io_;
@@ -55,7 +56,7 @@ void VoiceAudioDevice::tellInputChanged()
         delegate->dispatchAsync([delegate] { delegate->notifyAudioInputInterrupted(); });
 }
 
-void VoiceAudioDevice::renderPlayout(int16_t* samples, std::size_t frames, int channels)
+void VoiceAudioDevice::renderPlayout(int16_t* samples, std::size_t frames, int channels, SpeakerTime time)
 {
     std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate = nullptr;
@@ -68,7 +69,7 @@ void VoiceAudioDevice::renderPlayout(int16_t* samples, std::size_t frames, int c
         delegate->getPlayoutData(samples, frames, static_cast<std::size_t>(channels), AudioIO::kRate);
     else
         std::fill(samples, samples + frames * static_cast<std::size_t>(channels), int16_t{0});
-    playoutRendered(samples, frames, channels);
+    playoutRendered(samples, frames, channels, time);
 }
 
 bool VoiceAudioDevice::startPlayout()

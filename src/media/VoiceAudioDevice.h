@@ -41,8 +41,9 @@ protected:
     virtual void microphoneSound(const int16_t* samples, std::size_t frames) = 0;
     // After a microphone switch or an input change, on the switch queue.
     virtual void microphoneChanged(bool on);
-    // 10 ms of sound just handed to the speakers (48 kHz interleaved), on the engine's thread.
-    virtual void playoutRendered(const int16_t*, std::size_t, int) { }
+    // 10 ms of sound just handed to the speakers (48 kHz interleaved), on the engine's
+    // thread, and when it reaches them.
+    virtual void playoutRendered(const int16_t*, std::size_t, int, SpeakerTime) { }
     virtual bool startRecordingPath() { return true; }
     virtual void stopRecordingPath() { }
     // Tells the delegate, through its queue, that the input changed.
@@ -59,7 +60,7 @@ protected:
     bool recording_ = false;
 
 private:
-    void renderPlayout(int16_t* samples, std::size_t frames, int channels);
+    void renderPlayout(int16_t* samples, std::size_t frames, int channels, SpeakerTime time);
 
     std::shared_ptr<PulseAudioBackend> backend_;
     AudioIO::Options options_;
