@@ -24,9 +24,10 @@
 
 namespace wl {
 
-WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options)
-    : engine_(engine), options_(std::move(options)), identity_(std::make_shared<DeviceIdentity>(options_.platform.keys))
+WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options) : engine_(engine), options_(std::move(options))
 {
+    required(options_.platform.defaults, "WickerlaneApp", "a settings store");
+    identity_ = std::make_shared<DeviceIdentity>(required(options_.platform.keys, "WickerlaneApp", "a key store"));
     options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "WickerlaneApp");
     if (!options_.messenger.identity.deviceKey)
         options_.messenger.identity =

@@ -58,8 +58,8 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The system's services (start-up gives the desktop's); its timers and prompts
-        // are required.
+        // The system's services (start-up gives the desktop's); its settings, timers and
+        // prompts are required.
         Platform platform;
         // The device this host is (required).
         std::shared_ptr<DeviceIdentity> identity;

@@ -83,6 +83,7 @@ HostHandshake::HostHandshake(Parts parts, Options options, QObject* parent)
 {
     assertMainThread("HostHandshake::HostHandshake");
     required(options_.prompts, "HostHandshake", "prompts");
+    required(options_.defaults, "HostHandshake", "a settings store");
     options_.timers = requiredTimers(std::move(options_.timers), "HostHandshake");
 }
 

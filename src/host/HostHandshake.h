@@ -68,7 +68,7 @@ public:
         TimerFactory timers; // its timers
         Prompts* prompts = nullptr; // the consent question (required)
         std::shared_ptr<Permissions> permissions = Permissions::none(); // whether the screen can be read
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // the picture link's settings
+        std::shared_ptr<Defaults> defaults; // the picture link's settings (required)
     };
 
     HostHandshake(Parts parts, Options options, QObject* parent = nullptr);

@@ -64,10 +64,8 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
     assertMainThread("Messenger::Messenger");
     required(options_.notifier, "Messenger", "a notifier");
     required(options_.prompts, "Messenger", "prompts");
-    if (!options_.identity.defaults) {
-        auto own = std::make_shared<MemoryDefaults>();
-        options_.identity.defaults = [own]() -> Defaults& { return *own; };
-    }
+    if (!options_.identity.defaults)
+        wiringMistake("Messenger was made without a settings store");
     load();
 }
 

@@ -47,6 +47,7 @@ AttachmentFetcher::AttachmentFetcher(MediaEngine& engine, PairedDevice device, s
     assertMainThread("AttachmentFetcher::AttachmentFetcher");
     options_.timers = requiredTimers(std::move(options_.timers), "AttachmentFetcher");
     required(options_.identity, "AttachmentFetcher", "an identity");
+    required(options_.defaults, "AttachmentFetcher", "a settings store");
 }
 
 AttachmentFetcher::~AttachmentFetcher()

@@ -37,7 +37,8 @@ std::string trimSpaces(const std::string& text)
 } // namespace
 
 PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
-    : QObject(parent), myMacs_(myMacs), options_(std::move(options))
+    : QObject(parent), myMacs_(myMacs), options_(std::move(options)),
+      deviceStore_(*required(options_.defaults, "PairedHosts", "a settings store"), kPairedHostsKey)
 {
     required(options_.prompts, "PairedHosts", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "PairedHosts");

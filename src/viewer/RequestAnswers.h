@@ -37,8 +37,9 @@ class RequestAnswers final : public QObject {
 public:
     struct Options {
         TimerFactory timers;
-        // The settings the resolved requests are kept in (and the fetches' peers read).
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // The settings the resolved requests are kept in (and the fetches' peers read;
+        // required).
+        std::shared_ptr<Defaults> defaults;
         // Where the service's address comes from (the fetches' links).
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         Prompts* prompts = nullptr; // required

@@ -62,7 +62,7 @@ ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
     required(options_.ownerCheck, "ViewerSession", "an owner check");
     required(options_.prompts, "ViewerSession", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "ViewerSession");
-    Defaults& defaults = *options_.defaults;
+    Defaults& defaults = *required(options_.defaults, "ViewerSession", "a settings store");
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
 }

@@ -76,7 +76,7 @@ public:
     };
     struct Options {
         TimerFactory timers;
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // WLSoundOn, the peer's settings
+        std::shared_ptr<Defaults> defaults; // WLSoundOn, the peer's settings (required)
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
         Prompts* prompts = nullptr; // required
         OwnerCheck* ownerCheck = nullptr; // required

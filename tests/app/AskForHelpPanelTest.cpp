@@ -70,6 +70,7 @@ protected:
         // A centre of its own (its settings in memory): no open request left over from the last one.
         HelpRequestCenter::Options options;
         options.prompts = prompts.get();
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = pictures.path() / ("Request Pictures " + std::to_string(++centres));
         center = std::make_unique<HelpRequestCenter>(
             *here.messenger, [this] { return helpers; }, options);

@@ -202,6 +202,7 @@ struct OwnRequestCentre {
     {
         HelpRequestCenter::Options options;
         options.prompts = &prompts;
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = folder.path() / "Request Pictures";
         options.screens = [] { return std::make_unique<X11ScreenSource>(); };
         center.emplace(messenger, std::move(helpers), options);

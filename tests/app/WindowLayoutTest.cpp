@@ -87,6 +87,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         TempDir pictures;
         HelpRequestCenter::Options options;
         options.prompts = &here.prompts;
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = pictures.path() / "Request Pictures";
         std::vector<PairedDevice> helpers{anna.record()};
         HelpRequestCenter center(

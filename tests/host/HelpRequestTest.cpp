@@ -134,6 +134,7 @@ TEST_F(HostRequests, SentToEveryHelperInTurnRecordedForThoseWhoGotIt)
     std::vector<PairedDevice> helpers = {bo.record(), cy.record(), ann.record()};
     HelpRequestCenter::Options centerOptions;
     centerOptions.prompts = &rig.prompts;
+    centerOptions.defaults = std::make_shared<MemoryDefaults>();
     HelpRequestCenter center(
         *rig.services->messenger, [&] { return helpers; }, centerOptions);
     int sentCalls = 0;
@@ -437,6 +438,7 @@ TEST_F(HostRequestPictures, ChosenDroppedAndPastedUpToThree)
     bool screenshotTaken = false;
     HelpRequestCenter::Options options;
     options.prompts = &prompts;
+    options.defaults = std::make_shared<MemoryDefaults>();
     options.picturesFolder = folder.path() / "other";
     options.screenshot = [&](const std::vector<std::uint64_t>&, std::string&) -> std::optional<QImage> {
         screenshotTaken = true;
@@ -474,6 +476,7 @@ TEST_F(HostRequestPictures, PicturesThatCantBeKeptAreLoggedAndNamed)
     writeFile(folder, "blocked", "a file");
     HelpRequestCenter::Options options;
     options.prompts = &prompts;
+    options.defaults = std::make_shared<MemoryDefaults>();
     options.picturesFolder = folder.path() / "blocked" / "Request Pictures";
     HelpRequestCenter blocked(
         *messenger, [] { return std::vector<PairedDevice>{}; }, options);

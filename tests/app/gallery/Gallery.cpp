@@ -276,6 +276,7 @@ void smallWindows(const std::string& silentServiceURL)
     auto requestOptions = [&] {
         HelpRequestCenter::Options options;
         options.prompts = &galleryPrompts();
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = requestPictures.path() / std::to_string(++centres);
         return options;
     };
