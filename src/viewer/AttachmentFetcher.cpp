@@ -90,7 +90,7 @@ void AttachmentFetcher::start()
         transport = options_.makeTransport(device_.id);
     else
         transport = WebSocketSignalChannel::make(
-            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device_.id)));
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device_.id)), options_.timers);
     QPointer<AttachmentFetcher> self(this);
     transport->onMessage = [self](const SignalMessage& message) {
         if (self)

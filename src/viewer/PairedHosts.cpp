@@ -292,7 +292,7 @@ bool PairedHosts::pair(const std::string& code, const std::string& name)
         return false;
     if (pairing_)
         pairing_->finish();
-    auto client = std::make_unique<PairingClient>(*normalized, options_.info);
+    auto client = std::make_unique<PairingClient>(*normalized, timers(), options_.info);
     client->signingKey = options_.identity->deviceSigningKey();
     const std::string typed = trimSpaces(name);
     QPointer<PairedHosts> self(this);

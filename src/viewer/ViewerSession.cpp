@@ -144,7 +144,7 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
         transport = options_.makeTransport(device.id);
     } else {
         auto channel = WebSocketSignalChannel::make(
-            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device.id)));
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device.id)), timers());
         transport = channel;
     }
     QPointer<ViewerSession> self(this);

@@ -14,6 +14,7 @@
 #include "signalling/IntroductionService.h"
 #include "signalling/RelayLink.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <nlohmann/json.hpp>
 
@@ -121,7 +122,7 @@ TEST(HostSessionPairing, AllowStoresTheHelperAndAnswersAcceptedWithTheUsersName)
     EXPECT_EQ(rig.host->pairedHelpers().pairing()->code(), code);
 
     SigningKey helperKey = SigningKey::generate();
-    PairingClient client(code, rig.info);
+    PairingClient client(code, qtTimerFactory(), rig.info);
     client.name = "Grace Hopper";
     client.signingKey = helperKey;
     std::optional<std::string> hostName;
@@ -154,7 +155,7 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
 
     rig.prompts.answerAlert(1); // "Don't Allow"
     rig.host->pairedHelpers().startPairing();
-    PairingClient refused(rig.host->pairedHelpers().pairing()->code(), rig.info);
+    PairingClient refused(rig.host->pairedHelpers().pairing()->code(), qtTimerFactory(), rig.info);
     refused.signingKey = SigningKey::generate();
     std::optional<std::string> failure;
     refused.onFailed = [&](const std::string& text) { failure = text; };
@@ -168,7 +169,8 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
     // told no rather than yes.
     rig.host->pairedHelpers().startPairing();
     const std::string code = rig.host->pairedHelpers().pairing()->code();
-    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*rig.info, "v1/pair/join/" + code));
+    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*rig.info, "v1/pair/join/" + code),
+                                            qtTimerFactory());
     std::vector<SignalMessage> atHelper;
     raw->onMessage = [&](const SignalMessage& m) { atHelper.push_back(m); };
     raw->open();

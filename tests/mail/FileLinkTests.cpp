@@ -16,6 +16,7 @@
 #include "signalling/PeerLink.h"
 #include "signalling/WebRTCConfiguration.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QCoreApplication>
 
@@ -141,7 +142,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     const auto now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     auto hostLink = WebSocketSignalChannel::make(
-        IntroductionService::webSocketURL(info, "v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
+        IntroductionService::webSocketURL(info, "v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)),
+        qtTimerFactory());
     hostLink->open();
     ASSERT_TRUE(waitUntil([&] { return hostLink->isOpen(); }));
 
@@ -166,7 +168,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
         }
     };
 
-    auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId));
+    auto helperLink =
+        WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId), qtTimerFactory());
     auto collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, helperLink,
                                                   std::vector<ICEServer>{}, *localOnly());
     collect->signOffer = [](const std::string& sdp) {

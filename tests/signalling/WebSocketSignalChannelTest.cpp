@@ -3,6 +3,7 @@
 #include "LocalWebSocketServer.h"
 #include "WaitUntil.h"
 #include "platform/Log.h"
+#include "platform/linux/QtTimers.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,7 @@ TEST(WebSocketSignalChannel, MessagesSentBeforeOpenGoOutInOrderOnOpen)
 {
     LocalWebSocketServer server;
     ASSERT_TRUE(server.listening());
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
 
@@ -70,7 +71,7 @@ TEST(WebSocketSignalChannel, MessagesSentBeforeOpenGoOutInOrderOnOpen)
 TEST(WebSocketSignalChannel, CloseActsOnceWithNormalClosure)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -95,7 +96,7 @@ TEST(WebSocketSignalChannel, CloseActsOnceWithNormalClosure)
 TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -111,8 +112,8 @@ TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
 TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
 {
     wl::test::RefusingLoopbackPort refusing;
-    auto channel =
-        WebSocketSignalChannel::make(QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(refusing.port())));
+    auto channel = WebSocketSignalChannel::make(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(refusing.port())), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->send(bye("never"));
@@ -126,7 +127,7 @@ TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
 TEST(WebSocketSignalChannel, FrameOver65536BytesIsRefused)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -152,7 +153,7 @@ TEST(WebSocketSignalChannel, OversizedOutgoingAndUnreadableIncomingMessagesAreDr
 {
     CapturedLog log;
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -174,7 +175,7 @@ TEST(WebSocketSignalChannel, OversizedOutgoingAndUnreadableIncomingMessagesAreDr
 TEST(WebSocketSignalChannel, DroppingTheLastReferenceInsideOnCloseIsSafe)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     std::weak_ptr<WebSocketSignalChannel> weak = channel;
     int closes = 0;
     channel->onClose = [&] {
@@ -192,7 +193,7 @@ TEST(WebSocketSignalChannel, DroppingTheLastReferenceInsideOnCloseIsSafe)
 TEST(WebSocketSignalChannel, SendAndCloseFromAnotherThreadHopToTheOwner)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
