@@ -38,12 +38,13 @@ WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options) : engine_(eng
         options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
             return *settings;
         };
-    // The messenger asks and notifies through the platform's prompts and notifier, as
-    // every other part does; naming others there is a wiring mistake.
-    if (options_.messenger.prompts || options_.messenger.notifier)
-        wiringMistake("WickerlaneApp was given the messenger's prompts or notifier beside the platform's");
+    // The messenger asks, notifies and waits through the platform's prompts, notifier and
+    // timers, as every other part does; naming others there is a wiring mistake.
+    if (options_.messenger.prompts || options_.messenger.notifier || options_.messenger.timers)
+        wiringMistake("WickerlaneApp was given the messenger's prompts, notifier or timers beside the platform's");
     options_.messenger.prompts = required(options_.platform.prompts, "WickerlaneApp", "prompts").get();
     options_.messenger.notifier = required(options_.platform.notifier, "WickerlaneApp", "a notifier").get();
+    options_.messenger.timers = options_.platform.timers;
     required(options_.platform.ownerCheck, "WickerlaneApp", "an owner check");
 }
 

@@ -34,8 +34,8 @@ class MenuBarExtra;
 class WickerlaneApp {
 public:
     struct Options {
-        // Its identity: this installation's keys and settings when empty; its prompts and
-        // notifier are the platform's (left null here).
+        // Its identity: this installation's keys and settings when empty; its prompts,
+        // notifier and timers are the platform's (left empty here).
         MessengerOptions messenger;
         // The platform backends start-up chose; its settings, key store, timers, prompts,
         // notifier and owner check are required.

@@ -17,8 +17,8 @@ Messenger::Contacts contactsOf(AppServices* hub)
 } // namespace
 
 AppServices::AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent)
-    : QObject(parent), messenger(std::make_unique<Messenger>("WLMessages", contactsOf(this), std::move(options))),
-      passwords(std::make_unique<PasswordCenter>(*messenger, contactsOf(this), ownerCheck)),
+    : QObject(parent), messenger(std::make_unique<Messenger>("WLMessages", contactsOf(this), options)),
+      passwords(std::make_unique<PasswordCenter>(*messenger, contactsOf(this), ownerCheck, options.timers)),
       myMacs(std::make_unique<MyMacs>(*messenger))
 {
     QPointer<AppServices> weak(this);

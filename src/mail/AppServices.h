@@ -29,8 +29,9 @@ public:
     using MailHandler = std::function<void(const StoredMessage&)>;
     using QuietHandler = std::function<void(const MailContent&, const PairedDevice&)>;
 
-    // The messenger keeps its history under "WLMessages"; its identity, notifier and
-    // prompts (required) come with the options; the password centre asks ownerCheck.
+    // The messenger keeps its history under "WLMessages"; its identity, notifier, prompts
+    // and timers (required) come with the options; the password centre asks ownerCheck
+    // and sweeps on the same timers.
     AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent = nullptr);
     ~AppServices() override;
 

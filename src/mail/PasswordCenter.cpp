@@ -32,17 +32,28 @@ std::string passwordName(const StoredMessage& message)
 } // namespace
 
 PasswordCenter::PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck& ownerCheck,
-                               QObject* parent)
-    : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck)
+                               TimerFactory timers, QObject* parent)
+    : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck),
+      timers_(requiredTimers(std::move(timers), "PasswordCenter"))
 {
-    sweepTimer_.setInterval(kSweepIntervalMs);
-    connect(&sweepTimer_, &QTimer::timeout, this, [this] { sweep(); });
-    sweepTimer_.start();
+    armSweep();
     // Views of the centre redraw when the history changes.
     connect(&messenger_, &Messenger::changed, this, &PasswordCenter::changed);
 }
 
-PasswordCenter::~PasswordCenter() = default;
+PasswordCenter::~PasswordCenter()
+{
+    sweepTimer_.reset();
+}
+
+// One sweep every interval, each arming the next.
+void PasswordCenter::armSweep()
+{
+    sweepTimer_ = timers_(kSweepInterval, [this] {
+        sweep();
+        armSweep();
+    });
+}
 
 std::optional<PairedDevice> PasswordCenter::contact(const std::string& id) const
 {

@@ -7,9 +7,9 @@
 
 #include "mail/Messenger.h"
 #include "mail/SentPasswordState.h"
+#include "platform/OneShotTimer.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -31,10 +31,11 @@ public:
     static constexpr double kMaximumLifetime = 3660; // seconds after it was stored
     static constexpr double kOnceGrace = 60; // seconds after a once-password was opened
     static constexpr double kSentListAge = 86400;
-    static constexpr int kSweepIntervalMs = 5000;
+    static constexpr std::chrono::milliseconds kSweepInterval{5000};
 
-    // ownerCheck confirms the owner before a received password is shown or copied.
-    PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck& ownerCheck,
+    // ownerCheck confirms the owner before a received password is shown or copied; the
+    // sweep waits on timers (required).
+    PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck& ownerCheck, TimerFactory timers,
                    QObject* parent = nullptr);
     ~PasswordCenter() override;
 
@@ -86,11 +87,13 @@ private:
     void open(const std::string& id, const std::function<void(std::optional<std::string>)>& done);
     void sendReceipt(const StoredMessage& message, const std::string& text);
     std::optional<PairedDevice> contact(const std::string& id) const;
+    void armSweep();
 
     Messenger& messenger_;
     Messenger::Contacts contacts_;
     OwnerCheck& ownerCheck_;
-    QTimer sweepTimer_;
+    TimerFactory timers_;
+    std::unique_ptr<OneShotTimer> sweepTimer_;
     WindowMakers windowMakers_;
     std::unique_ptr<SendPasswordPanelController> composer_;
     std::unique_ptr<PasswordsPanelController> panel_;

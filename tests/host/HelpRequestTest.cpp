@@ -355,6 +355,7 @@ protected:
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
         options.prompts = &prompts;
         options.notifier = &notifier;
+        options.timers = qtTimerFactory();
         messenger = std::make_unique<Messenger>(
             "WLMessages", [] { return std::vector<PairedDevice>{}; }, options);
         HelpRequestCenter::Options centerOptions;

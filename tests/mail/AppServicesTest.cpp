@@ -6,6 +6,7 @@
 
 #include "mail/AppServices.h"
 #include "identity/Keys.h"
+#include "platform/linux/QtTimers.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ struct Hub {
         options.identity = MailIdentity::inMemory(std::make_shared<MemoryDefaults>(), "Here");
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.serviceURL = [] { return QUrl("http://127.0.0.1:9/"); }; // nothing there
         services = std::make_unique<AppServices>(options, ownerCheck);
     }

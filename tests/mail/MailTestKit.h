@@ -14,6 +14,7 @@
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "platform/Defaults.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QUrl>
 
@@ -38,10 +39,11 @@ struct Mac {
         options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.clock = [this] { return clockOffset + dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck);
+        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck, options.timers);
         myMacs = std::make_unique<MyMacs>(*messenger);
         myMacs->confirm = [this](const std::string& title, const std::string&, const std::string&, const std::string&) {
             confirmations.push_back(title);

@@ -214,6 +214,7 @@ public:
         options.identity = MailIdentity::inMemory(defaults, "Host");
         options.notifier = &notifier_;
         options.prompts = &prompts_;
+        options.timers = timers_.factory();
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
         services_ = std::make_unique<AppServices>(options, ownerCheck_);
         services_->isHelping = [this] { return helping_; };

@@ -14,6 +14,7 @@
 #include "mail/Messenger.h"
 #include "mail/PasswordCenter.h"
 #include "platform/Defaults.h"
+#include "platform/linux/QtTimers.h"
 #include "protocol/MailEnvelope.h"
 
 #include <QApplication>
@@ -53,10 +54,12 @@ struct Installation {
         options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.clock = [this] { return frozen ? now : dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck);
+        passwords =
+            std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck, options.timers);
         messenger->onReceive = [this](const StoredMessage& message) { passwords->handle(message); };
     }
 

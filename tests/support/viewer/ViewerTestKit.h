@@ -101,6 +101,7 @@ public:
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         services = std::make_unique<AppServices>(options, ownerCheck);
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
