@@ -170,7 +170,6 @@ private:
     void setProblem(std::optional<std::string> problem);
     void appendPicture(std::string jpeg, const std::string& name);
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
 
     Messenger& messenger_;
     std::function<std::vector<PairedDevice>()> helpers_;

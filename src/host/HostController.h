@@ -137,7 +137,6 @@ private:
     std::unique_ptr<KeepAwake> keepAwake_;
     std::unique_ptr<AskForHelpPanelController> askForHelpPanel_;
     std::unique_ptr<HelpRequestCenter> helpRequests_;
-    // The screen capture's frame buffers: kept from one session to the next.
     std::unique_ptr<PairedHelpers> helpers_;
     std::unique_ptr<HostSession> session_;
     std::unique_ptr<HostHandshake> handshake_;

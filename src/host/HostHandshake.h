@@ -103,7 +103,6 @@ public:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     TimerFactory timers() const { return options_.timers; }
     void handleHello(const SignalMessage& message);
     void handleProof(const SignalMessage& message);

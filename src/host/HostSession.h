@@ -105,7 +105,6 @@ Q_SIGNALS:
 private:
     bool microphoneOn() const;
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     TimerFactory timers() const { return options_.platform.timers; }
     void setHelperName(std::optional<std::string> name);
     void refreshBannerSoon();

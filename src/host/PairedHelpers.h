@@ -93,7 +93,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     std::optional<std::size_t> indexOf(const std::string& id) const;
 
     Messenger& messenger_;

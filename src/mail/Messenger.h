@@ -127,7 +127,6 @@ Q_SIGNALS:
 
 private:
     void load();
-    // Dismisses every question when none were given; made on first use.
     void save();
     void append(StoredMessage message);
     bool seen(const std::string& id) const;

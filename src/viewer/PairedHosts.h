@@ -95,7 +95,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     Notifier& notifier() const;
     TimerFactory timers() const { return options_.timers; }
     void saveDevices();

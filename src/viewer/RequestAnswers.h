@@ -96,7 +96,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     TimerFactory timers() const { return options_.timers; }
     void picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
                          const std::function<void(bool)>& retryFetch);

@@ -145,7 +145,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     OwnerCheck& ownerCheck() const;
     TimerFactory timers() const { return options_.timers; }
     void send(const SignalMessage& message);
