@@ -11,6 +11,7 @@
 #include "mail/PairingHost.h"
 #include "platform/Account.h"
 #include "platform/Log.h"
+#include "platform/Required.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/RelayLink.h"
 #include "signalling/WebSocketSignalChannel.h"
@@ -331,6 +332,55 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     ASSERT_TRUE(waitUntil([&] { return !rig.host->handshake().busy(); }, 10000));
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");
     EXPECT_FALSE(rig.historyHas("ended: stopped on this Mac"));
+}
+
+// ---- wiring ----
+
+// What the host keeps from one run to the next goes into the settings its owner hands
+// in: the controller and each of its parts made without them say so where they are
+// made, instead of forgetting the paired helpers and the open request at every start.
+TEST(HostWiring, APartMadeWithoutSettingsFailsAtOnce)
+{
+    HostRig rig;
+    rig.make();
+    HostController& host = *rig.host;
+    MediaEngine& engine = test::loopbackEngine();
+    Platform unset = rig.platform;
+    unset.defaults = nullptr;
+    const std::vector<std::pair<std::string, std::function<void()>>> parts = {
+        {"HostController",
+         [&] {
+             std::make_unique<HostController>(*rig.services, engine, HostController::Options{unset, rig.identity});
+         }},
+        {"PairedHelpers",
+         [&] {
+             std::make_unique<PairedHelpers>(
+                 *rig.services->messenger,
+                 PairedHelpers::Options{.timers = unset.timers, .prompts = &rig.prompts, .identity = rig.identity});
+         }},
+        {"HostHandshake",
+         [&] {
+             std::make_unique<HostHandshake>(HostHandshake::Parts{*rig.services, host.handshake().relay(),
+                                                                  host.pairedHelpers(), host.session(),
+                                                                  host.helpRequests(), engine, rig.identity},
+                                             HostHandshake::Options{.timers = unset.timers, .prompts = &rig.prompts});
+         }},
+        {"HelpRequestCenter",
+         [&] {
+             std::make_unique<HelpRequestCenter>(
+                 *rig.services->messenger, [] { return std::vector<PairedDevice>{}; },
+                 HelpRequestCenter::Options{.prompts = &rig.prompts});
+         }},
+        {"HostSession",
+         [&] {
+             std::make_unique<HostSession>(host.helpRequests(), engine, HostSession::Options{unset, rig.identity});
+         }},
+    };
+    for (const auto& [part, make] : parts) {
+        CapturedLog log;
+        EXPECT_THROW(make(), WiringMistake) << part;
+        EXPECT_TRUE(log.contains("Wickerlane: " + part + " was made without a settings store")) << part;
+    }
 }
 
 } // namespace
