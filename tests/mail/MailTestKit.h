@@ -39,7 +39,7 @@ struct Mac {
         options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
         options.notifier = &notifier;
         options.prompts = &prompts;
-        options.timers = qtTimerFactory();
+        options.timers = timers;
         options.clock = [this] { return clockOffset + dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
@@ -92,6 +92,7 @@ struct Mac {
     AgreementKey mail;
     SigningKey person;
     double clockOffset = 0;
+    TimerFactory timers = qtTimerFactory(); // the messenger's and the password centre's
     std::vector<PairedDevice> contacts;
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
