@@ -75,7 +75,7 @@ protected:
         center = std::make_unique<HelpRequestCenter>(
             *here.messenger, [this] { return helpers; }, options);
         center->onShowPasswords = [this] { ++passwordsShown; };
-        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());
     }
     void show()
     {
