@@ -534,7 +534,7 @@ void HostHandshake::sendRequestPictures(const std::vector<TransferredFile>& pict
     if (!transport_)
         return;
     filePeer_ = std::make_unique<FileLinkPeer>(parts_.engine, FileLinkPeer::Role::serve, transport_, relays_,
-                                               *options_.defaults, pictures);
+                                               *options_.defaults, timers(), pictures);
     QPointer<HostHandshake> self(this);
     filePeer_->signAnswer = [self, handshake,
                              identity = parts_.identity](const std::string& sdp) -> std::optional<std::string> {

@@ -170,8 +170,8 @@ void AttachmentFetcher::handleAccepted()
     if (!transport_ || !hostNonce_ || peer_)
         return;
     log(std::string("accepted; ") + (relays_.empty() ? "no relay offered" : "relay available"));
-    peer_ =
-        std::make_unique<FileLinkPeer>(engine_, FileLinkPeer::Role::collect, transport_, relays_, *options_.defaults);
+    peer_ = std::make_unique<FileLinkPeer>(engine_, FileLinkPeer::Role::collect, transport_, relays_,
+                                           *options_.defaults, options_.timers);
     const std::string hostNonce = *hostNonce_;
     peer_->signOffer = [hostNonce, identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));

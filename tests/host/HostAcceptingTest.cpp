@@ -303,7 +303,8 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     };
     auto relay = std::make_shared<Relay>();
     relay->helper = &ada;
-    FileLinkPeer collect(test::loopbackEngine(), FileLinkPeer::Role::collect, relay, {}, *rig.defaults);
+    FileLinkPeer collect(test::loopbackEngine(), FileLinkPeer::Role::collect, relay, {}, *rig.defaults,
+                         qtTimerFactory());
     const std::string hostNonce = *ada.challenge->nonce;
     collect.signOffer = [&](const std::string& sdp) -> std::optional<std::string> {
         return ada.key.sign(offerSignatureMessage(hostNonce, sdp));

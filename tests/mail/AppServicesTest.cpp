@@ -3,10 +3,12 @@
 #include "RecordingNotifier.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
+#include "TestMediaEngine.h"
 
 #include "mail/AppServices.h"
 #include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
+#include "mail/FileLinkPeer.h"
 #include "mail/MailboxLink.h"
 #include "mail/PairingClient.h"
 #include "platform/Log.h"
@@ -125,6 +127,11 @@ TEST(MailWiring, APartMadeWithoutSettingsOrTimersFailsAtOnce)
          }},
         {"MailboxLink was made without timers",
          [] { std::make_unique<MailboxLink>([] { return std::optional<QUrl>(); }, TimerFactory{}); }},
+        {"FileLinkPeer was made without timers",
+         [] {
+             std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, nullptr,
+                                            std::vector<ICEServer>{}, MemoryDefaults{}, TimerFactory{});
+         }},
         {"PairingClient was made without timers",
          [] {
              std::make_unique<PairingClient>(newPairingCode(), TimerFactory{}, std::make_shared<MapInfoDictionary>());
