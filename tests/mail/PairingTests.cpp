@@ -202,7 +202,7 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
     EXPECT_TRUE(client.finished());
 
     if (hostEvents.finishes == 0) {
-        ASSERT_TRUE(timers.fireNext());
+        ASSERT_TRUE(timers.fireNext(1s));
     }
     EXPECT_EQ(hostEvents.finishes, 1);
     EXPECT_EQ(hostEvents.reason, std::nullopt);

@@ -33,6 +33,7 @@
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
 #include "platform/OneShotTimer.h"
+#include "platform/linux/QtTimers.h"
 #include "platform/SystemServices.h"
 #include "protocol/PairedDeviceStore.h"
 #include "signalling/PeerLink.h"
@@ -214,7 +215,7 @@ public:
         options.identity = MailIdentity::inMemory(defaults, "Host");
         options.notifier = &notifier_;
         options.prompts = &prompts_;
-        options.timers = timers_.factory();
+        options.timers = qtTimerFactory();
         options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
         services_ = std::make_unique<AppServices>(options, ownerCheck_);
         services_->isHelping = [this] { return helping_; };
