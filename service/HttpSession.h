@@ -33,6 +33,12 @@ inline constexpr const char* kServerName = "wickerlane-introduction";
 // stored mail goes out in a window well below it.
 inline constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
 
+// The kernel's send buffer of a WebSocket link (Linux doubles it). Left to itself the kernel
+// grows it to several MB, all of which a peer that stops reading would hold before anything
+// waits in the link's queue, where its limits, the connectors' shares and the send budget
+// apply. Signalling frames are small and stored mail goes out a 256 KiB window at a time.
+inline constexpr int kSocketSendBufferBytes = 256 * 1024;
+
 // A host's link carries what each of its connectors has waiting (each within its own budget)
 // and the service's own frames: only a host that stops reading fills it.
 inline std::size_t hostQueueLimit(const ServiceConfig& config)
@@ -86,6 +92,9 @@ public:
     void start(http::request<http::string_body> request, bool rateLimited)
     {
         beast::get_lowest_layer(ws_).expires_never();
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws_).socket().set_option(asio::socket_base::send_buffer_size(kSocketSendBufferBytes),
+                                                         ignored);
         websocket::stream_base::timeout timeouts{};
         timeouts.handshake_timeout = context_.config.requestTimeout;
         timeouts.idle_timeout = websocket::stream_base::none();
@@ -102,11 +111,12 @@ public:
     void withdraw(std::uint64_t lane) override
     {
         // The frame on the wire stays: its write still uses the buffer.
-        auto first = queue_.begin() + (writing_ ? 1 : 0);
-        auto kept = std::stable_partition(first, queue_.end(), [&](const Queued& frame) { return frame.lane != lane; });
-        for (auto it = kept; it != queue_.end(); ++it)
-            release(it->text->size());
-        queue_.erase(kept, queue_.end());
+        auto it = findLane(lane);
+        if (it == lanes_.end())
+            return;
+        for (const auto& frame : it->frames)
+            release(frame->size());
+        eraseLane(it);
     }
 
     void close(std::uint16_t code) override
@@ -140,7 +150,7 @@ public:
     }
 
 protected:
-    void queue(std::shared_ptr<const std::string> text, std::uint64_t lane) override
+    void queue(std::shared_ptr<const std::string> text, std::uint64_t lane, bool owed) override
     {
         if (closing_ || !open_)
             return;
@@ -150,22 +160,44 @@ protected:
             abort();
             return;
         }
-        if (!budget_.take(size)) {
+        if (owed) {
+            budget_.charge(size);
+        } else if (!budget_.take(size)) {
             log(std::string(roleName(role())) + " from " + address() + " dropped: the send budget is spent");
             abort();
             return;
         }
         queuedBytes_ += size;
-        queue_.push_back(Queued{std::move(text), lane});
+        auto it = findLane(lane);
+        if (it == lanes_.end())
+            it = lanes_.insert(lanes_.end(), Lane{lane, {}});
+        it->frames.push_back(std::move(text));
         if (!writing_)
             writeNext();
     }
 
 private:
-    struct Queued {
-        std::shared_ptr<const std::string> text;
-        std::uint64_t lane = 0; // the connector a host link carries it for; 0: the service's own
+    // The frames waiting for one connector of a host link (or, lane 0, everything a link
+    // carries otherwise), oldest first.
+    struct Lane {
+        std::uint64_t id = 0;
+        std::deque<std::shared_ptr<const std::string>> frames;
     };
+
+    typename std::vector<Lane>::iterator findLane(std::uint64_t lane)
+    {
+        return std::find_if(lanes_.begin(), lanes_.end(), [&](const Lane& waiting) { return waiting.id == lane; });
+    }
+
+    void eraseLane(typename std::vector<Lane>::iterator it)
+    {
+        const auto index = static_cast<std::size_t>(it - lanes_.begin());
+        lanes_.erase(it);
+        if (index < turn_)
+            --turn_;
+        if (turn_ >= lanes_.size())
+            turn_ = 0;
+    }
 
     void onAccept(beast::error_code ec, bool rateLimited)
     {
@@ -208,31 +240,36 @@ private:
         read();
     }
 
+    // The next frame of the lane whose turn it is; that lane's next frame waits until every
+    // other lane with frames waiting has written one.
     void writeNext()
     {
+        auto lane = lanes_.begin() + static_cast<std::ptrdiff_t>(turn_);
+        onWire_ = std::move(lane->frames.front());
+        lane->frames.pop_front();
+        if (lane->frames.empty())
+            eraseLane(lane);
+        else
+            turn_ = (turn_ + 1) % lanes_.size();
         writing_ = true;
         ws_.text(true);
         auto self = std::static_pointer_cast<WsSession>(shared_from_this());
-        ws_.async_write(asio::buffer(*queue_.front().text),
-                        [self](beast::error_code ec, std::size_t) { self->onWrite(ec); });
+        ws_.async_write(asio::buffer(*onWire_), [self](beast::error_code ec, std::size_t) { self->onWrite(ec); });
     }
 
     void onWrite(beast::error_code ec)
     {
         writing_ = false;
-        release(queue_.front().text->size());
-        queue_.pop_front();
+        release(onWire_->size());
+        onWire_.reset();
         if (ec) {
             abort();
             return;
         }
-        if (!queue_.empty()) {
+        if (!lanes_.empty())
             writeNext();
-        } else {
-            queue_.shrink_to_fit();
-            if (closing_ && !closeSent_)
-                sendClose();
-        }
+        else if (closing_ && !closeSent_)
+            sendClose();
         if (attached_ && !closing_)
             context_.hub.drained(shared_from_this());
     }
@@ -250,13 +287,13 @@ private:
     // Drops every queued frame but the one on the wire, whose buffer its write still uses.
     void dropQueued()
     {
-        const std::size_t keep = writing_ ? 1 : 0;
-        while (queue_.size() > keep) {
-            release(queue_.back().text->size());
-            queue_.pop_back();
+        for (const auto& lane : lanes_) {
+            for (const auto& frame : lane.frames)
+                release(frame->size());
         }
-        if (queue_.empty())
-            queue_.shrink_to_fit();
+        lanes_.clear();
+        lanes_.shrink_to_fit();
+        turn_ = 0;
     }
 
     void release(std::size_t bytes)
@@ -281,7 +318,9 @@ private:
     SendBudget& budget_;
     ConnectionLimits::Slot slot_;
     beast::flat_buffer buffer_;
-    std::deque<Queued> queue_;
+    std::vector<Lane> lanes_; // lanes with frames waiting; lanes_[turn_] writes next
+    std::size_t turn_ = 0;
+    std::shared_ptr<const std::string> onWire_; // the frame being written
     std::size_t queuedBytes_ = 0;
     std::size_t queueLimit_;
     std::uint16_t closeCode_ = CloseCode::normal;

@@ -87,6 +87,12 @@ private:
     std::shared_ptr<Hub::Waiting> waiting_;
 };
 
+std::shared_ptr<const std::string> counted(std::string text, const std::shared_ptr<Hub::Waiting>& waiting)
+{
+    auto frame = std::make_shared<const CountedFrame>(std::move(text), waiting);
+    return std::shared_ptr<const std::string>(frame, &frame->text);
+}
+
 const char* standingName(Hub::Standing standing)
 {
     switch (standing) {
@@ -180,26 +186,27 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
     connector.frames = static_cast<double>(config_.connectorBurstFrames);
     connector.refilled = Clock::now();
     channels_[link.get()] = channel;
-    toHost(entry, channel, connector, tagged(nlohmann::json::parse(ice), channel));
+    entry.host->tell(channel, counted(tagged(nlohmann::json::parse(ice), channel), connector.waiting));
     link->send(shared(ice));
     log("helper bound to host " + idPrefix(link->key()) + " on channel " + std::to_string(channel));
 }
 
-void Hub::toHost(HostEntry& entry, std::uint64_t channel, Connector& connector, std::string frame)
+std::shared_ptr<Link> Hub::unbind(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound)
 {
-    auto counted = std::make_shared<const CountedFrame>(std::move(frame), connector.waiting);
-    entry.host->sendFor(channel, std::shared_ptr<const std::string>(counted, &counted->text));
+    const auto channel = bound->first;
+    auto link = std::move(bound->second.link);
+    entry.connectors.erase(bound);
+    channels_.erase(link.get());
+    entry.host->withdraw(channel);
+    return link;
 }
 
 void Hub::sendAway(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound, const char* text,
                    std::uint16_t code)
 {
     const auto channel = bound->first;
-    const auto link = bound->second.link;
-    entry.connectors.erase(bound);
-    channels_.erase(link.get());
-    entry.host->withdraw(channel);
-    entry.host->send(helperLeft(channel));
+    const auto link = unbind(entry, bound);
+    entry.host->tell(channel, helperLeft(channel));
     if (text)
         link->send(shared(text));
     link->close(code);
@@ -361,8 +368,7 @@ void Hub::hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bo
     auto connector = bound->second.link;
     connector->send(shared(frame.dump()));
     if (kind == "declined" || kind == "bye") {
-        channels_.erase(connector.get());
-        connectors.erase(bound);
+        unbind(it->second, bound);
         connector->close(CloseCode::normal);
         log("host " + idPrefix(link->key()) + " ended a binding (" + kind + ")");
     }
@@ -405,7 +411,7 @@ void Hub::connectorFrame(const std::shared_ptr<Link>& link, std::string_view dat
         overBudget("the send budget is spent");
         return;
     }
-    toHost(entry, bound->first, bound->second, std::move(text));
+    entry.host->sendFor(bound->first, counted(std::move(text), bound->second.waiting));
 }
 
 void Hub::mailboxFrame(const std::shared_ptr<Link>& link, std::string_view data)
@@ -442,13 +448,13 @@ void Hub::detach(const std::shared_ptr<Link>& link)
         if (channel == channels_.end())
             return;
         const auto number = channel->second;
-        channels_.erase(channel);
         auto it = hosts_.find(key);
-        if (it == hosts_.end())
+        if (it == hosts_.end() || !it->second.connectors.count(number)) {
+            channels_.erase(channel);
             return;
-        it->second.connectors.erase(number);
-        it->second.host->withdraw(number);
-        it->second.host->send(helperLeft(number));
+        }
+        unbind(it->second, it->second.connectors.find(number));
+        it->second.host->tell(number, helperLeft(number));
         log("helper left host " + idPrefix(key) + " (channel " + std::to_string(number) + ")");
         return;
     }

@@ -104,10 +104,12 @@ private:
     void hostFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
     void connectorFrame(const std::shared_ptr<Link>& link, std::string_view data, bool binary);
     void closeConnectors(HostEntry& entry, std::uint16_t code);
-    // Sends the host frame for the connector on channel, counted as waiting for it.
-    void toHost(HostEntry& entry, std::uint64_t channel, Connector& connector, std::string frame);
-    // Unbinds the connector on channel: what it left waiting on the host's link goes, the host
-    // hears `bye` on that channel, and the connector is sent away with text (when given) and code.
+    // Unbinds a connector, however it goes: what it left waiting unwritten on the host's link
+    // goes with it, so that the host's link holds only the shares of connectors still bound.
+    // Returns its link.
+    std::shared_ptr<Link> unbind(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound);
+    // Unbinds the connector on channel, the host hears `bye` on that channel, and the
+    // connector is sent away with text (when given) and code.
     void sendAway(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound, const char* text,
                   std::uint16_t code);
     bool takeFrame(Connector& connector, Clock::time_point now) const;

@@ -25,10 +25,16 @@ public:
 
     // Queues a text frame; dropped once the link is closing. A link whose queue would grow
     // beyond its own limit or the service's send budget is dropped (the peer does not read).
-    void send(std::shared_ptr<const std::string> text) { queue(std::move(text), 0); }
+    void send(std::shared_ptr<const std::string> text) { queue(std::move(text), 0, false); }
     // The same for a frame a host link carries on behalf of one of its connectors (lane: its
-    // channel, above 0), so that withdraw() can take it back.
-    void sendFor(std::uint64_t lane, std::shared_ptr<const std::string> text) { queue(std::move(text), lane); }
+    // channel, above 0). The link writes its lanes in turn, one frame each, so that no
+    // connector's frames wait behind more than one frame of each other's; withdraw() takes a
+    // lane's frames back.
+    void sendFor(std::uint64_t lane, std::shared_ptr<const std::string> text) { queue(std::move(text), lane, false); }
+    // What the service itself tells a host about one of its connectors (its `iceServers`, that
+    // it left), on that connector's lane: never refused for the send budget, only by the
+    // link's own limit.
+    void tell(std::uint64_t lane, std::shared_ptr<const std::string> text) { queue(std::move(text), lane, true); }
     // Drops the frames of that lane still waiting (not one already on the wire): a connector
     // that is gone leaves nothing behind in its host's queue.
     virtual void withdraw(std::uint64_t lane) = 0;
@@ -50,7 +56,8 @@ public:
     void touch(Clock::time_point now = Clock::now()) { lastActivity_ = now; }
 
 protected:
-    virtual void queue(std::shared_ptr<const std::string> text, std::uint64_t lane) = 0;
+    // owed: the service's own word, which takes from the send budget even when it is spent.
+    virtual void queue(std::shared_ptr<const std::string> text, std::uint64_t lane, bool owed) = 0;
     void markClosing() { closingSince_ = Clock::now(); }
 
 private:

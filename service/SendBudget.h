@@ -25,6 +25,14 @@ public:
             peak_ = used_;
         return true;
     }
+    // Takes n bytes even past the limit: for what the service owes a link it keeps (the
+    // link's own queue limit bounds it). Until enough is given back, take() finds no room.
+    void charge(std::size_t n)
+    {
+        used_ += n;
+        if (used_ > peak_)
+            peak_ = used_;
+    }
     void give(std::size_t n) { used_ = n > used_ ? 0 : used_ - n; }
     bool hasRoom(std::size_t n, double share = 1.0) const
     {

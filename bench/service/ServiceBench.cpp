@@ -495,8 +495,11 @@ void startOrFail(wl::test::ServiceProcess& process)
 int run()
 {
     raiseDescriptorLimit();
-    const std::vector<std::string> benchLimits = {"--connection-rate", "1000000",        "--request-rate",
-                                                  "10000000",          "--idle-timeout", "600"};
+    // The bench's helpers send thousands of frames a second: lift the per-helper frame budget,
+    // which would close them after their first burst.
+    const std::vector<std::string> benchLimits = {"--connection-rate", "1000000", "--request-rate",    "10000000",
+                                                  "--idle-timeout",    "600",     "--connector-burst", "1000000",
+                                                  "--connector-rate",  "1000000"};
 
     // 1. Throughput next to the echo server.
     double service = 0, echo = 0;

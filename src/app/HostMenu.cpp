@@ -14,6 +14,7 @@
 #include "mail/SendPasswordPanelController.h"
 #include "platform/ShownText.h"
 #include "platform/SystemServices.h"
+#include "style/Widgets.h"
 
 #include <QAction>
 #include <QMenu>
@@ -22,6 +23,17 @@
 namespace wl {
 
 namespace {
+
+QString q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// Text from another machine on one line, whole: the menu cuts it to its width.
+std::string line(const std::optional<std::string>& text)
+{
+    return shownText(text.value_or(""), kShownNoteLength);
+}
 
 bool listedInMessages(MailContent::Kind kind)
 {
@@ -144,27 +156,28 @@ void HostMenu::refresh()
     HelpRequestCenter& requests = *helpRequests_;
 
     // 1–3: where this computer stands.
-    status_->setText(menuText(host.statusLine()));
+    setMenuItemText(*menu_, *status_, q(host.statusLine()));
     fixScreenRecording_->setVisible(!host.canRecordScreen());
     fixAccessibility_->setVisible(host.canRecordScreen() && !host.canControl());
 
     // 5: the help request.
     const auto& active = requests.active();
     if (active) {
+        // The whole reply is in the ask-for-help window this item opens, and in its tool tip.
         const auto replies = requests.replies();
-        std::string latest;
         if (replies.empty()) {
-            latest = "Help requested \u00B7 waiting for " + requests.helperNamesText();
+            setMenuItemText(*menu_, *requestLatest_,
+                            q("Help requested \u00B7 waiting for " + requests.helperNamesText()));
         } else {
             const auto& reply = replies.back();
-            latest = shownName(reply.peerName) + ": \u201C" +
-                shownText(reply.content.text.value_or(""), kShownLineLength) + "\u201D";
+            setMenuItemText(*menu_, *requestLatest_,
+                            q(shownName(reply.peerName) + ": \u201C" + line(reply.content.text)),
+                            QStringLiteral("\u201D"));
         }
-        requestLatest_->setText(menuText(latest));
-        std::string asked = "Asked " + shortTime(active->sentAt).toStdString();
+        QString asked = QStringLiteral("Asked ") + shortTime(active->sentAt);
         if (active->topic)
-            asked += " about " + QString::fromStdString(*active->topic).toLower().toStdString();
-        requestAsked_->setText(menuText(asked));
+            asked += QStringLiteral(" about ") + q(*active->topic).toLower();
+        setMenuItemText(*menu_, *requestAsked_, asked);
     }
     for (QAction* action : {requestLatest_, requestAsked_, cancelRequest_})
         action->setVisible(active.has_value());
@@ -242,12 +255,12 @@ void HostMenu::showHelper(HelperMenu& m, const PairedDevice& helper)
 {
     m.helper = helper;
     const bool mine = controller_ && controller_->services().myMacs->isMine(helper.id);
-    std::string title = shownName(helper.name);
+    std::string marks;
     if (mine)
-        title += " \u00B7 my Mac";
+        marks += " \u00B7 my Mac";
     if (helper.unattended)
-        title += " \u00B7 unattended";
-    m.menu->setTitle(menuText(title));
+        marks += " \u00B7 unattended";
+    setMenuItemText(*menu_, *m.menu->menuAction(), q(shownName(helper.name)), q(marks));
     m.menu->setObjectName(QString::fromStdString(helper.id));
     m.menu->menuAction()->setVisible(true);
 
@@ -266,7 +279,7 @@ void HostMenu::showHelper(HelperMenu& m, const PairedDevice& helper)
             menuText(std::string("Can connect without asking") + (helper.unattended->pinKey ? " (with PIN)" : "")));
     m.mine->setVisible(mine);
     m.remove->setVisible(!mine);
-    m.remove->setText(menuText("Remove " + shownName(helper.name)));
+    setMenuItemText(*m.menu, *m.remove, q("Remove " + shownName(helper.name)));
 }
 
 std::vector<StoredMessage> HostMenu::newestMessages(const std::vector<StoredMessage>& messages)
@@ -282,22 +295,26 @@ void HostMenu::showMessage(MessageRow& row, const StoredMessage& message)
 {
     row.message = message;
     const auto& content = message.content;
+    // A cut row says the rest in its tool tip; "Reply…" shows the message whole in its
+    // question, and the Passwords window the password's label.
     if (content.kind == MailContent::Kind::password) {
         const std::string name = shownName(message.peerName);
         const std::string who = message.outgoing ? "To " + name : name;
-        row.action->setText(
-            menuText(who + ": a password for " + shownText(content.label.value_or("something"), kShownTopicLength)));
+        setMenuItemText(
+            *messages_, *row.action,
+            q(who + ": a password for " + shownText(content.label.value_or("something"), kShownTopicLength)));
         row.action->setEnabled(true);
         return;
     }
     if (message.outgoing) {
-        row.action->setText(menuText("To " + shownName(message.peerName) + ": " +
-                                     shownText(content.text.value_or(content.topic.value_or("")), kShownLineLength)));
+        setMenuItemText(
+            *messages_, *row.action,
+            q("To " + shownName(message.peerName) + ": " + line(content.text ? content.text : content.topic)));
         row.action->setEnabled(false);
         return;
     }
-    row.action->setText(menuText(shownName(message.peerName) + ": " +
-                                 shownText(content.text.value_or(""), kShownLineLength) + " \u00B7 Reply\u2026"));
+    setMenuItemText(*messages_, *row.action, q(shownName(message.peerName) + ": " + line(content.text)),
+                    QStringLiteral(" \u00B7 Reply\u2026"));
     row.action->setEnabled(true);
 }
 

@@ -10,7 +10,9 @@
 // the messenger, My Macs or the password centre publishes a change, the items change
 // their texts, whether they show and whether they can be chosen in place (on the next
 // turn of the event loop, so that a burst of changes updates the menu once). Every item
-// calls one operation of those objects or of the shell.
+// calls one operation of those objects or of the shell. Names, replies and messages from
+// another machine end in "…" at the width a menu carries; such an item says them whole
+// in its tool tip.
 
 #include "mail/StoredMessage.h"
 #include "protocol/PairedDevice.h"

@@ -76,7 +76,8 @@ bool WickerlaneApp::start()
     if (!(options_.identityReadable ? options_.identityReadable()
                                     : identityReadableOrQuit(*identity_, *options_.platform.prompts)))
         return false;
-    services_ = std::make_unique<AppServices>(options_.messenger, *options_.platform.ownerCheck);
+    services_ =
+        std::make_unique<AppServices>(options_.messenger, *options_.platform.ownerCheck, options_.platform.timers);
     host_ =
         std::make_unique<HostController>(*services_, engine_, HostController::Options{options_.platform, identity_});
     ViewerController::Options viewerOptions = options_.viewer;

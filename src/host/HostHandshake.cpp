@@ -488,15 +488,8 @@ void HostHandshake::admitUnattended(const HelperAttempt& handshake, const std::o
     end(SessionEnd::stopped);
 }
 
-void HostHandshake::askConsent(const std::string& fullName, const HelperAttempt& handshake)
+AlertRequest HostHandshake::consentAlert(const std::string& fullName)
 {
-    assertMainThread("HostHandshake::askConsent");
-    if (parts_.session.peer() || filePeer_ || askingConsent_ || parts_.session.askingTakeOver())
-        return;
-    // The attempt may have ended while this waited its turn.
-    if (!attempt_ || attempt_->helper.id != handshake.helper.id || attempt_->helperNonce != handshake.helperNonce)
-        return;
-    askingConsent_ = true;
     const std::string first = PairedHelpers::firstWord(fullName);
     AlertRequest alert;
     alert.title = first + " wants to help with your Mac";
@@ -506,8 +499,20 @@ void HostHandshake::askConsent(const std::string& fullName, const HelperAttempt&
     alert.buttons = {"Let " + first + " show me", "Let " + first + " take over", "Not now"};
     alert.checkbox = "Start with my microphone on, so we can talk";
     alert.floating = true;
+    return alert;
+}
+
+void HostHandshake::askConsent(const std::string& fullName, const HelperAttempt& handshake)
+{
+    assertMainThread("HostHandshake::askConsent");
+    if (parts_.session.peer() || filePeer_ || askingConsent_ || parts_.session.askingTakeOver())
+        return;
+    // The attempt may have ended while this waited its turn.
+    if (!attempt_ || attempt_->helper.id != handshake.helper.id || attempt_->helperNonce != handshake.helperNonce)
+        return;
+    askingConsent_ = true;
     QPointer<HostHandshake> self(this);
-    AlertAnswer answer = prompts().alertWithCheckbox(alert);
+    AlertAnswer answer = prompts().alertWithCheckbox(consentAlert(fullName));
     if (!self)
         return;
     askingConsent_ = false;

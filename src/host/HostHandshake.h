@@ -11,6 +11,7 @@
 #include "host/HelperAttempt.h"
 #include "platform/Defaults.h"
 #include "platform/OneShotTimer.h"
+#include "platform/Prompts.h"
 #include "platform/SystemServices.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SignalMessage.h"
@@ -54,6 +55,10 @@ public:
 
     // The path a signalling message left by.
     enum class Route { relayChannel, sessionTransport };
+
+    // The question a helper's arrival asks: show me, take over or not now, with "Start with
+    // my microphone on" unchecked.
+    static AlertRequest consentAlert(const std::string& fullName);
 
     struct Parts {
         AppServices& services;

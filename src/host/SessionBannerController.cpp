@@ -5,7 +5,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QWindow>
 
 #include <algorithm>
 
@@ -87,9 +86,8 @@ void SessionBannerController::setIgnoresMouseEvents(bool ignores)
 
 void SessionBannerController::applyMouseHandling()
 {
-    // On the platform window alone, so the banner is not made again.
-    if (panel_ && panel_->windowHandle())
-        panel_->windowHandle()->setFlag(Qt::WindowTransparentForInput, ignoresMouse_);
+    if (panel_)
+        panel_->setLetsClicksThrough(ignoresMouse_);
 }
 
 } // namespace wl

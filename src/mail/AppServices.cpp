@@ -16,9 +16,9 @@ Messenger::Contacts contactsOf(AppServices* hub)
 }
 } // namespace
 
-AppServices::AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent)
-    : QObject(parent), messenger(std::make_unique<Messenger>("WLMessages", contactsOf(this), options)),
-      passwords(std::make_unique<PasswordCenter>(*messenger, contactsOf(this), ownerCheck, options.timers)),
+AppServices::AppServices(MessengerOptions options, OwnerCheck& ownerCheck, TimerFactory timers, QObject* parent)
+    : QObject(parent), messenger(std::make_unique<Messenger>("WLMessages", contactsOf(this), std::move(options))),
+      passwords(std::make_unique<PasswordCenter>(*messenger, contactsOf(this), ownerCheck, std::move(timers))),
       myMacs(std::make_unique<MyMacs>(*messenger))
 {
     QPointer<AppServices> weak(this);

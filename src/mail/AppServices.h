@@ -30,9 +30,9 @@ public:
     using QuietHandler = std::function<void(const MailContent&, const PairedDevice&)>;
 
     // The messenger keeps its history under "WLMessages"; its identity, notifier, prompts
-    // and timers (required) come with the options; the password centre asks ownerCheck
-    // and sweeps on the same timers.
-    AppServices(MessengerOptions options, OwnerCheck& ownerCheck, QObject* parent = nullptr);
+    // and timers (required) come with the options; the password centre asks ownerCheck and
+    // sweeps on `timers` (required).
+    AppServices(MessengerOptions options, OwnerCheck& ownerCheck, TimerFactory timers, QObject* parent = nullptr);
     ~AppServices() override;
 
     const std::unique_ptr<Messenger> messenger;

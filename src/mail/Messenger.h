@@ -41,7 +41,7 @@ struct MessengerOptions {
     std::function<QUrl()> serviceURL;
     Notifier* notifier = nullptr; // required
     Prompts* prompts = nullptr; // required
-    // The mailbox link's reconnection and ping, and the password centre's sweep (required).
+    // The mailbox link's reconnection and ping (required).
     TimerFactory timers;
     std::function<Date()> clock; // dateNow when empty
 };

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace wl {
 
@@ -36,24 +37,14 @@ PasswordCenter::PasswordCenter(Messenger& messenger, Messenger::Contacts contact
     : QObject(parent), messenger_(messenger), contacts_(std::move(contacts)), ownerCheck_(ownerCheck),
       timers_(requiredTimers(std::move(timers), "PasswordCenter"))
 {
-    armSweep();
-    // Views of the centre redraw when the history changes.
+    // Views of the centre redraw when the history changes; a password that came, or was
+    // opened, may end sooner than the one the timer waits for.
     connect(&messenger_, &Messenger::changed, this, &PasswordCenter::changed);
+    connect(&messenger_, &Messenger::changed, this, &PasswordCenter::scheduleSweep);
+    scheduleSweep();
 }
 
-PasswordCenter::~PasswordCenter()
-{
-    sweepTimer_.reset();
-}
-
-// One sweep every interval, each arming the next.
-void PasswordCenter::armSweep()
-{
-    sweepTimer_ = timers_(kSweepInterval, [this] {
-        sweep();
-        armSweep();
-    });
-}
+PasswordCenter::~PasswordCenter() = default;
 
 std::optional<PairedDevice> PasswordCenter::contact(const std::string& id) const
 {
@@ -266,6 +257,32 @@ void PasswordCenter::sweep()
         messenger_.updateMessage(id, [](StoredMessage& m) { m.sealed.reset(); });
     if (!over.empty())
         Q_EMIT changed();
+    scheduleSweep();
+}
+
+void PasswordCenter::scheduleSweep()
+{
+    std::optional<Date> next;
+    for (auto& message : messenger_.messages())
+        if (!message.outgoing && isPassword(message) && message.sealed) {
+            const Date end = expiry(message);
+            if (!next || end < *next)
+                next = end;
+        }
+    if (!next) {
+        sweepTimer_.reset();
+        sweepFor_.reset();
+        return;
+    }
+    if (sweepTimer_ && sweepTimer_->isActive() && sweepFor_ == next)
+        return;
+    const double seconds = std::clamp(*next - messenger_.now(), 0.0, kSweepIntervalMs / 1000.0);
+    QPointer<PasswordCenter> self(this);
+    sweepFor_ = next;
+    sweepTimer_ = timers_(std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000))), [self] {
+        if (self)
+            self->sweep();
+    });
 }
 
 SendPasswordPanelController& PasswordCenter::composer()

@@ -2,8 +2,11 @@
 // Keeps received and sent passwords. A received password stays sealed in the history
 // until its user reveals it after the owner check; the centre sends the "delivered" and
 // "opened" receipts, works out what became of a sent password from the receipts that
-// came back, and every 5 seconds wipes the envelopes of received passwords whose time is
-// over.
+// came back, and wipes the envelope of a received password the moment its time is over:
+// one change of the centre, which every view of it (the Passwords window, the main
+// window's passwords row, the host's menu) follows at once. While a received password
+// waits for its end the centre looks again at least every 5 seconds, should the clock
+// have jumped.
 
 #include "mail/Messenger.h"
 #include "mail/SentPasswordState.h"
@@ -31,10 +34,10 @@ public:
     static constexpr double kMaximumLifetime = 3660; // seconds after it was stored
     static constexpr double kOnceGrace = 60; // seconds after a once-password was opened
     static constexpr double kSentListAge = 86400;
-    static constexpr std::chrono::milliseconds kSweepInterval{5000};
+    static constexpr int kSweepIntervalMs = 5000; // the longest between two looks
 
     // ownerCheck confirms the owner before a received password is shown or copied; the
-    // sweep waits on timers (required).
+    // sweeps run on `timers` (required).
     PasswordCenter(Messenger& messenger, Messenger::Contacts contacts, OwnerCheck& ownerCheck, TimerFactory timers,
                    QObject* parent = nullptr);
     ~PasswordCenter() override;
@@ -63,7 +66,8 @@ public:
     // are logged.
     void unsend(const StoredMessage& message, std::function<void(std::optional<std::string> problem)> done = {});
     void didSend(const PairedDevice& device, const std::string& label);
-    // Wipes the envelopes of received passwords past their expiry (the 5-second timer).
+    // Wipes the envelopes of received passwords past their expiry (run by the centre's
+    // timer at the next expiry).
     void sweep();
 
     SendPasswordPanelController& composer();
@@ -87,13 +91,15 @@ private:
     void open(const std::string& id, const std::function<void(std::optional<std::string>)>& done);
     void sendReceipt(const StoredMessage& message, const std::string& text);
     std::optional<PairedDevice> contact(const std::string& id) const;
-    void armSweep();
+    // Sets the timer for the next received password's end (at most kSweepIntervalMs away).
+    void scheduleSweep();
 
     Messenger& messenger_;
     Messenger::Contacts contacts_;
     OwnerCheck& ownerCheck_;
     TimerFactory timers_;
     std::unique_ptr<OneShotTimer> sweepTimer_;
+    std::optional<Date> sweepFor_; // the end the timer is set for
     WindowMakers windowMakers_;
     std::unique_ptr<SendPasswordPanelController> composer_;
     std::unique_ptr<PasswordsPanelController> panel_;

@@ -1,7 +1,8 @@
 #include "style/Palette.h"
 
+#include "style/ProgramStyle.h"
+
 #include <QApplication>
-#include <QStyleFactory>
 #include <QWidget>
 
 namespace wl {
@@ -186,6 +187,12 @@ const QColor& microphoneOnText()
     return colour;
 }
 
+QColor problemTextOn(const QColor& window)
+{
+    static const QColor onLight = QColor(0xc4, 0x1e, 0x1a);
+    return window.lightness() < 128 ? destructiveText() : onLight;
+}
+
 QColor secondaryText()
 {
     return of255(152, 156, 163);
@@ -226,8 +233,7 @@ QPalette darkPalette()
 
 void applyDarkStyle(QApplication& app)
 {
-    if (auto* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        app.setStyle(fusion);
+    app.setStyle(new ProgramStyle);
     app.setPalette(darkPalette());
     // Separators that show on the dark menus.
     app.setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; background: %1; margin: 4px 8px; }")

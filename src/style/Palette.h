@@ -59,11 +59,15 @@ const QColor& errorText(); // D70015
 const QColor& pairedText(); // 30B0C7
 const QColor& takenOverText(); // C93400: the helper has the mouse
 const QColor& microphoneOnText(); // 248A3D
+// A problem said in a dialog that keeps the desktop's window colours (the owner check's
+// "That password isn't right"): a red that reads on that window's ground.
+QColor problemTextOn(const QColor& window); // FF453A on a dark window, C41E1A on a light one
 
 // The dark palette of every window: light text on dark fills, the teal accent for
 // selections and links.
 QPalette darkPalette();
-// Makes the dark style the application's: the Fusion style with the dark palette.
+// Makes the dark style the application's: the program's style (ProgramStyle.h) with the
+// dark palette.
 void applyDarkStyle(QApplication& app);
 // The same palette for one window (and its children) only.
 void applyDarkStyle(QWidget& window);

@@ -1,13 +1,17 @@
 #include "style/Widgets.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPaintEvent>
 #include <QPointer>
 #include <QResizeEvent>
+#include <QTextDocument>
+#include <QWindow>
 
 namespace wl {
 
@@ -134,6 +138,22 @@ void setElidedText(QLabel& label, const QString& text, int width)
 {
     label.setText(QFontMetrics(label.font()).elidedText(text, Qt::ElideRight, width));
     label.setToolTip(text);
+}
+
+void setMenuItemText(QMenu& menu, QAction& item, const QString& text, const QString& tail)
+{
+    const QFontMetrics metrics(menu.font());
+    const QString whole = text + tail;
+    QString shown = whole;
+    if (metrics.horizontalAdvance(whole) > kMenuTextWidth)
+        shown =
+            metrics.elidedText(text, Qt::ElideRight, std::max(0, kMenuTextWidth - metrics.horizontalAdvance(tail))) +
+            tail;
+    item.setText(QString(shown).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // As rich text that quotes the text as it is: a tool tip would read markup in plain
+    // text as its own, and it wraps a long text only when it is rich text.
+    item.setToolTip(shown == whole ? QString() : Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal));
+    menu.setToolTipsVisible(true);
 }
 
 ElidedLabel::ElidedLabel(const std::string& text, TextStyle style, const QColor& colour, QWidget* parent, int weight)
@@ -457,10 +477,51 @@ void FloatingPanel::setShapedToOutline(bool shaped)
     applyShape();
 }
 
+void FloatingPanel::setLetsClicksThrough(bool through)
+{
+    clicksThrough_ = through;
+    applyInputRegion();
+}
+
 void FloatingPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     applyShape();
+    // A hidden window gets its new size only as it shows.
+    if (isVisible())
+        applyInputRegion();
+}
+
+void FloatingPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window takes its size on the screen only after this event.
+    QMetaObject::invokeMethod(
+        this, [this] { applyInputRegion(); }, Qt::QueuedConnection);
+}
+
+void FloatingPanel::applyInputRegion()
+{
+    // On the platform window alone, so the panel is not made again.
+    QWindow* window = windowHandle();
+    if (!window)
+        return;
+    if (clicksThrough_) {
+        window->setFlag(Qt::WindowTransparentForInput, true);
+        return;
+    }
+    // Qt on X11 gives a window that stops letting clicks through an input region of the
+    // size it has at that moment, and leaves it as it is when the window grows: a click on
+    // the new part would go through to the window beneath. The region is given again at
+    // each new size.
+    if (window->flags() & Qt::WindowTransparentForInput) {
+        window->setFlag(Qt::WindowTransparentForInput, false);
+        inputRegionSize_ = size();
+    } else if (inputRegionSize_.isValid() && inputRegionSize_ != size()) {
+        window->setFlag(Qt::WindowTransparentForInput, true);
+        window->setFlag(Qt::WindowTransparentForInput, false);
+        inputRegionSize_ = size();
+    }
 }
 
 void FloatingPanel::applyShape()

@@ -17,6 +17,9 @@
 
 #include <string>
 
+class QAction;
+class QMenu;
+
 namespace wl {
 
 // A label in a style and colour (the window's text colour when invalid), wrapping when
@@ -63,6 +66,15 @@ void discardWidget(QWidget* widget);
 
 // A short text set in "…" when it doesn't fit the label's width.
 void setElidedText(QLabel& label, const QString& text, int width);
+
+// The widest a menu item's text is drawn, in pixels: about the program's longest fixed
+// item. Names, replies and messages from another machine can be far longer.
+inline constexpr int kMenuTextWidth = 380;
+// Sets the text of an item of `menu` (or of a submenu's title in it) as text as it is:
+// "&" shows as itself, and past kMenuTextWidth in the menu's font the text ends in "…"
+// before `tail`, which always shows whole. The whole text of a cut item is its tool tip,
+// as plain text, which the menu shows when the pointer rests on the item.
+void setMenuItemText(QMenu& menu, QAction& item, const QString& text, const QString& tail = {});
 
 // A one-line label for text as it is that ends in "…" where its width cuts it, again at
 // every width it gets; the whole text is its tooltip. Line breaks in the text show as
@@ -188,7 +200,9 @@ QRegion roundedRegion(const QRect& rect, double radius);
 
 // A panel that floats over the shared screen: a rounded fill on a clear window, a capsule
 // when its radius is kCapsule. Without a compositing manager the clear corners would show
-// black: the window is then shaped to its rounded outline.
+// black: the window is then shaped to its rounded outline. The panel owns the shape of its
+// window, what it shows and where it takes clicks, and renews both whenever it changes
+// size; it may let every click through to what lies beneath it for a while.
 class FloatingPanel : public QWidget {
     Q_OBJECT
 public:
@@ -196,18 +210,25 @@ public:
     FloatingPanel(const QColor& fill, double radius, QWidget* parent = nullptr);
     void setShapedToOutline(bool shaped);
     bool isShapedToOutline() const { return shaped_; }
+    void setLetsClicksThrough(bool through);
+    bool letsClicksThrough() const { return clicksThrough_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     double cornerRadius() const;
     void applyShape();
+    void applyInputRegion();
 
     QColor fill_;
     double radius_;
     bool shaped_ = false;
+    bool clicksThrough_ = false;
+    // The size the window's input region was given for, once it has one of its own.
+    QSize inputRegionSize_;
 };
 
 } // namespace wl

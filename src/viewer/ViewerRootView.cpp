@@ -275,8 +275,8 @@ void ViewerRootView::refresh()
         if (displays != shownDisplays_) {
             menu->clear();
             for (const auto& display : displays) {
-                QAction* action = menu->addAction(
-                    QString::fromStdString(shownName(display.name)).replace(QLatin1Char('&'), QStringLiteral("&&")));
+                QAction* action = menu->addAction(QString());
+                setMenuItemText(*menu, *action, QString::fromStdString(shownName(display.name)));
                 action->setCheckable(true);
                 connect(action, &QAction::triggered, this, [this, display] { selectDisplay(display); });
             }

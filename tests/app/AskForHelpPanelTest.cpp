@@ -60,7 +60,7 @@ protected:
         center.reset();
     }
 
-    void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = "http://127.0.0.1:9")
+    void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = {})
     {
         askForHelp.close();
         processEventsFor(2);

@@ -14,10 +14,15 @@
 #include "mail/PasswordsPanelController.h"
 #include "mail/SendPasswordPanelController.h"
 #include "protocol/Roster.h"
+#include "style/Widgets.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -480,6 +485,80 @@ TEST(HostMenu, PasswordsItemByWhatThereIs)
         EXPECT_EQ(line.text.find("Passwords"), std::string::npos);
         EXPECT_NE(line.text, "Messages");
     }
+}
+
+// What a person reads where the pointer rests on the item: its tool tip, as plain text.
+std::string toolTipOf(QMenu& menu, QAction* action)
+{
+    menu.popup(QPoint(40, 40));
+    if (!action || !QTest::qWaitForWindowExposed(&menu))
+        return "<no item>";
+    const QPoint where = menu.actionGeometry(action).center();
+    QHelpEvent rest(QEvent::ToolTip, where, menu.mapToGlobal(where));
+    QApplication::sendEvent(&menu, &rest);
+    QTextDocument said;
+    said.setHtml(QToolTip::text());
+    const std::string text = QToolTip::isVisible() ? said.toPlainText().toStdString() : "<no tool tip>";
+    QToolTip::hideText();
+    menu.hide();
+    return text;
+}
+
+QAction* startingWith(const QMenu& menu, const std::string& start)
+{
+    for (QAction* action : menu.actions())
+        if (action->isVisible() && shown(action).rfind(start, 0) == 0)
+            return action;
+    return nullptr;
+}
+
+// Names, replies and messages far wider than a menu: the menu keeps its width, each item
+// ends in "…" before what always follows it, and the whole text shows where the pointer
+// rests on it.
+TEST(HostMenu, LongNamesRepliesAndMessagesEndInAnEllipsisAndShowWholeWhereThePointerRests)
+{
+    using K = MailContent::Kind;
+    HostRig rig;
+    ASSERT_TRUE(rig.started);
+    const std::string name = "Augusta Ada King, Countess of Lovelace, of Ockham Park, Surrey";
+    auto ada = helperRecord(name, grant(false, 0));
+    rig.pair({ada});
+    std::string said = "On my way";
+    while (said.size() < 1000)
+        said += ", and the printer can wait for me";
+    auto reply = stored("y1", ada, false, K::reply, said, dateNow() - 10);
+    reply.content.replyTo = "h1";
+    rig.defaults->setData(
+        "WLMessages", StoredMessage::encodeList({stored("m1", ada, false, K::message, said, dateNow() - 20), reply}));
+    rig.make();
+    MenuRig m(rig);
+    rig.host->helpRequests().setActive({{{ada.id, "h1"}}, {name}, std::nullopt, std::nullopt, dateNow() - 40, 0}, {});
+
+    QMenu& menu = m.now();
+    menu.popup(QPoint(40, 40));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    EXPECT_LE(menu.width(), kMenuTextWidth + 120) << "as wide as its fixed items, about";
+    menu.hide();
+
+    QAction* latest = startingWith(menu, "Augusta");
+    ASSERT_TRUE(latest);
+    EXPECT_TRUE(shown(latest).ends_with("\u2026\u201D")) << shown(latest);
+    EXPECT_EQ(toolTipOf(menu, latest), name + ": \u201C" + said + "\u201D");
+
+    QAction* helper = nullptr;
+    for (QAction* action : menu.actions())
+        if (action->menu() && action->isVisible() && shown(action).rfind("Augusta", 0) == 0)
+            helper = action;
+    ASSERT_TRUE(helper && helper->menu());
+    EXPECT_TRUE(shown(helper).ends_with("\u2026 \u00B7 unattended")) << shown(helper);
+    EXPECT_EQ(toolTipOf(menu, helper), name + " \u00B7 unattended");
+
+    QMenu* messages = submenu(menu, "Messages");
+    ASSERT_TRUE(messages);
+    QAction* row = startingWith(*messages, "Augusta");
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(shown(row).ends_with("\u2026 \u00B7 Reply\u2026")) << shown(row);
+    EXPECT_EQ(toolTipOf(*messages, row), name + ": " + said + " \u00B7 Reply\u2026");
 }
 
 } // namespace

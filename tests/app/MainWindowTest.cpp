@@ -1,12 +1,18 @@
 // The main window over a real viewer controller: its first size and place, the saved
-// frame, its minimum size, one window however often it is shown, and what closing it
-// ends.
+// frame, its minimum size, one window however often it is shown, what closing it ends,
+// and its passwords row beside the Passwords window when a password ends.
 #include "AppTestKit.h"
 
 #include "app/MainWindow.h"
+#include "app/PasswordsView.h"
+#include "app/ShellPanel.h"
+#include "app/people/PasswordsRow.h"
+#include "app/people/PeopleView.h"
+#include "mail/PasswordsPanelController.h"
 #include "viewer/ViewerRootView.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QTest>
 
@@ -103,6 +109,54 @@ TEST(MainWindow, ClosingEndsAConnectionButNotAMessageOrTheList)
     window.close();
     EXPECT_EQ(rig.transports[1]->sent.size(), sent);
     EXPECT_EQ(viewer.session().phase().kind, ViewerController::Phase::Kind::message);
+}
+
+// A received password ends while the main window and the Passwords window show it: both
+// let it go with the password centre's one change at that moment.
+TEST(MainWindow, ThePasswordsRowAndThePasswordsWindowLetAPasswordGoTogetherWhenItEnds)
+{
+    AppRig rig;
+    Date now = std::floor(dateNow());
+    rig.clock = [&now] { return now; };
+    auto key = SigningKey::generate();
+    PairedDevice mom{fingerprintOfRaw(key.publicKeyRaw()), "Mom's iMac", key.publicKeyBase64(), now - 86400, {}, {}};
+    rig.pairHosts({mom});
+    StoredMessage password;
+    password.id = "in";
+    password.peerId = mom.id;
+    password.peerName = mom.name;
+    password.content.kind = MailContent::Kind::password;
+    password.content.sentAt = now - 60;
+    password.content.expiresAt = now + 3;
+    password.sealed = MailEnvelope{};
+    password.at = now - 60;
+    rig.defaults->setData("WLMessages", StoredMessage::encodeList({password}));
+    ASSERT_TRUE(rig.start());
+    rig.app->openMainWindow();
+    PasswordCenter& centre = *rig.app->services()->passwords;
+    centre.panel().show();
+    auto* panel = dynamic_cast<ShellPanel*>(centre.panel().panel());
+    ASSERT_NE(panel, nullptr);
+    auto* passwords = qobject_cast<PasswordsView*>(panel->view());
+    ASSERT_NE(passwords, nullptr);
+    PeopleView& people = *rig.app->mainWindow()->peopleView();
+    auto rowText = [&] {
+        auto* row = people.findChild<PasswordsRow*>(QStringLiteral("passwordsRow"));
+        auto* text = row ? row->findChild<QLabel*>(QStringLiteral("passwordsText")) : nullptr;
+        return text ? text->text().toStdString() : std::string("<no row>");
+    };
+    EXPECT_EQ(rowText(), "1 password to copy");
+    EXPECT_NE(passwords->card("in"), nullptr);
+
+    // Its end: the clock reaches it, and the timer the centre set for that moment fires.
+    now += 3;
+    passwords->tick();
+    EXPECT_TRUE(rig.timers.fireNext(std::chrono::milliseconds(3000))) << "a timer for the moment it ends";
+    EXPECT_EQ(passwords->card("in"), nullptr);
+    auto* empty = passwords->findChild<QLabel*>(QStringLiteral("emptyText"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->text(), QStringLiteral("No passwords right now."));
+    EXPECT_EQ(rowText(), "<no row>");
 }
 
 } // namespace

@@ -1,10 +1,21 @@
 // The tray icon as drawn: its five pictures at twice the size, checked pixel by pixel
 // where they differ (the dome's pointer-shaped hole, the band cleared around the slash,
-// the marks), and one cached icon per state.
+// the marks), and one cached icon per state. The style kit's named colours, and its check
+// boxes and radio buttons as the program draws them (the consent question's "Start with my
+// microphone on" is one): unchecked, the indicator stands out from the window it sits on,
+// on the dark palette and on a light desktop's.
 #include "app/MenuBarIcon.h"
 #include "style/Palette.h"
+#include "style/ProgramStyle.h"
+
+#include <QCheckBox>
+#include <QRadioButton>
+#include <QStyleOptionButton>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
 
 namespace wl {
 namespace {
@@ -104,6 +115,50 @@ TEST(StyleKit, TheNamedColours)
         EXPECT_TRUE(colour->toRgb() == *colour) << "sRGB";
     }
     EXPECT_EQ(&accent(), &accent()) << "made once";
+}
+
+// The contrast ratio of two colours (1 to 21), as the accessibility guidelines count it.
+double contrast(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+TEST(StyleKit, AnUncheckedBoxOrRadioButtonStandsOutOnDarkAndLightWindows)
+{
+    ProgramStyle style;
+    const std::pair<const char*, QPalette> palettes[] = {{"dark", darkPalette()}, {"light", style.standardPalette()}};
+    for (const auto& [name, palette] : palettes) {
+        for (bool radio : {false, true}) {
+            std::unique_ptr<QAbstractButton> button;
+            if (radio)
+                button = std::make_unique<QRadioButton>(QStringLiteral("Take over"));
+            else
+                button = std::make_unique<QCheckBox>(QStringLiteral("Start with my microphone on, so we can talk"));
+            button->setStyle(&style);
+            button->setPalette(palette);
+            button->setAutoFillBackground(true);
+            button->adjustSize();
+            const QImage image = button->grab().toImage();
+            QStyleOptionButton option;
+            option.initFrom(button.get());
+            const QRect indicator = style.subElementRect(
+                radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &option, button.get());
+            ASSERT_FALSE(indicator.isEmpty());
+            // The indicator's most distinct pixel against the window: its outline, unchecked.
+            const QColor ground = palette.color(QPalette::Window);
+            double best = 1;
+            for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+                for (int x = indicator.left(); x <= indicator.right(); ++x)
+                    best = std::max(best, contrast(image.pixelColor(x, y), ground));
+            // 3:1, the least the guidelines ask of a control's outline.
+            EXPECT_GE(best, 3.0) << name << (radio ? " radio button" : " check box");
+        }
+    }
 }
 
 } // namespace

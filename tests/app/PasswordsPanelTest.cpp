@@ -48,7 +48,7 @@ protected:
     // Opens the panel the way every caller does: through the centre's panel controller.
     void open(const std::vector<StoredMessage>& history, OwnerCheck* check = nullptr)
     {
-        here.make(history, "http://127.0.0.1:9", check);
+        here.make(history, {}, check);
         installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), timers.factory());
         here.passwords->panel().show();
         panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());

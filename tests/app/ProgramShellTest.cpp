@@ -6,10 +6,9 @@
 //   - without a tray: no paired computer to help, so no window at launch; a second
 //     launch asks the first to show its main window and ends, and a third finds the same
 //     single window.
+#include "ProgramDesktop.h"
 #include "ServiceProcess.h"
-#include "TestDirs.h"
 #include "WaitUntil.h"
-#include "XvfbServer.h"
 
 #include <QImage>
 #include <QProcess>
@@ -26,60 +25,6 @@
 
 namespace wl::test {
 namespace {
-
-// A private display with a home for the program.
-struct Desktop {
-    Desktop()
-    {
-        std::filesystem::create_directories(home.path() / ".config" / "Wickerlane");
-        std::filesystem::create_directories(home.path() / ".local" / "share");
-        std::filesystem::create_directories(home.path() / ".local" / "state");
-    }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const auto h = home.path();
-        env.insert("HOME", QString::fromStdString(h.string()));
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString((h / ".config").string()));
-        env.insert("XDG_DATA_HOME", QString::fromStdString((h / ".local/share").string()));
-        env.insert("XDG_STATE_HOME", QString::fromStdString((h / ".local/state").string()));
-        env.insert("DISPLAY", QString::fromStdString(xvfb.display()));
-        env.remove("QT_QPA_PLATFORM");
-        env.remove("WLIntroductionURL");
-        return env;
-    }
-
-    // Runs an X tool on this display; its output.
-    std::string run(const QString& program, const QStringList& arguments) const
-    {
-        QProcess tool;
-        tool.setProcessEnvironment(environment());
-        tool.start(program, arguments);
-        if (!tool.waitForFinished(10000))
-            tool.kill();
-        return tool.readAllStandardOutput().toStdString();
-    }
-
-    void settings(const std::string& text) const
-    {
-        std::ofstream(home.path() / ".config" / "Wickerlane" / "Wickerlane.ini") << "[General]\n" << text;
-    }
-
-    XvfbServer xvfb{1280, 720};
-    TempDir home;
-};
-
-// A window's place on screen from `xwininfo -root -tree`: the line naming it.
-std::optional<QRect> windowWhere(const std::string& tree, const QString& pattern)
-{
-    QRegularExpression line(pattern + QStringLiteral(R"(.*\s(\d+)x(\d+)[+-]-?\d+[+-]-?\d+\s+\+(-?\d+)\+(-?\d+))"));
-    auto match = line.match(QString::fromStdString(tree));
-    if (!match.hasMatch())
-        return std::nullopt;
-    return QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(1).toInt(),
-                 match.captured(2).toInt());
-}
 
 QImage screenshot(const Desktop& desktop, const std::string& path)
 {
@@ -101,18 +46,7 @@ TEST(ProgramShell, RunShowsTheTrayIconWhoseMenuOpensAndQuits)
     const bool serviceWasThere = answersAt8787();
 
     // A desktop with a tray.
-    QProcess tray;
-    tray.setProcessEnvironment(desktop.environment());
-    tray.start(QStringLiteral("trayer"),
-               {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("right"),
-                QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"),
-                QStringLiteral("32"), QStringLiteral("--transparent"), QStringLiteral("false")});
-    ASSERT_TRUE(tray.waitForStarted(5000)) << "trayer is not installed (scripts/install-deps)";
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            return desktop.run("xwininfo", {"-root", "-tree"}).find("\"panel\"") != std::string::npos;
-        },
-        10000));
+    ASSERT_TRUE(desktop.startTray()) << "trayer is not installed (scripts/install-deps)";
 
     // scripts/run, as a person starts it (the build is there already).
     const std::filesystem::path program = WL_PROGRAM_BINARY;
@@ -153,9 +87,8 @@ TEST(ProgramShell, RunShowsTheTrayIconWhoseMenuOpensAndQuits)
     std::optional<QRect> icon;
     ASSERT_TRUE(waitUntil(
         [&] {
-            icon = windowWhere(desktop.run("xwininfo", {"-root", "-tree"}),
-                               QStringLiteral(R"("Wickerlane": \("wickerlane")"));
-            return icon && icon->y() < 32;
+            icon = trayIcon(desktop);
+            return icon.has_value();
         },
         10000))
         << desktop.run("xwininfo", {"-root", "-tree"});
@@ -202,8 +135,6 @@ TEST(ProgramShell, RunShowsTheTrayIconWhoseMenuOpensAndQuits)
     if (!serviceWasThere) {
         EXPECT_TRUE(waitUntil([] { return !answersAt8787(); }, 5000)) << "scripts/run stops the service it started";
     }
-    tray.terminate();
-    tray.waitForFinished(3000);
 }
 
 TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
@@ -220,17 +151,6 @@ TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
         process.start(QStringLiteral(WL_PROGRAM_BINARY), QStringList{});
         return process.waitForStarted(5000);
     };
-    auto visibleMainWindows = [&] {
-        const auto ids = desktop.run("xdotool", {"search", "--onlyvisible", "--name", "^Wickerlane$"});
-        std::vector<std::string> found;
-        std::istringstream lines(ids);
-        for (std::string line; std::getline(lines, line);) {
-            const auto geometry = desktop.run("xwininfo", {"-id", QString::fromStdString(line)});
-            if (geometry.find("Width: 760") != std::string::npos)
-                found.push_back(line);
-        }
-        return found;
-    };
 
     QProcess first;
     ASSERT_TRUE(launch(first));
@@ -243,7 +163,7 @@ TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
         20000))
         << output;
     processEventsFor(500);
-    EXPECT_TRUE(visibleMainWindows().empty()) << "no paired computer to help: the tray alone";
+    EXPECT_TRUE(visibleMainWindows(desktop).empty()) << "no paired computer to help: the tray alone";
     EXPECT_NE((output + first.readAll().toStdString()).find("this desktop shows no tray icons"), std::string::npos);
 
     // A second launch: it hands over and ends; the first shows its main window.
@@ -256,7 +176,7 @@ TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
     std::vector<std::string> windows;
     ASSERT_TRUE(waitUntil(
         [&] {
-            windows = visibleMainWindows();
+            windows = visibleMainWindows(desktop);
             return windows.size() == 1;
         },
         5000));
@@ -267,7 +187,7 @@ TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
     ASSERT_TRUE(launch(third));
     ASSERT_TRUE(third.waitForFinished(10000));
     processEventsFor(300);
-    EXPECT_EQ(visibleMainWindows(), windows);
+    EXPECT_EQ(visibleMainWindows(desktop), windows);
 
     // Its entry in the desktop's applications launches this program.
     std::ifstream entry(desktop.home.path() / ".local/share/applications/org.wickerlane.Wickerlane.desktop");

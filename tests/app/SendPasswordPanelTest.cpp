@@ -32,7 +32,7 @@ protected:
         processEventsFor(5);
     }
 
-    void make(const std::string& serviceURL = "http://127.0.0.1:9")
+    void make(const std::string& serviceURL = {})
     {
         here.make({}, serviceURL);
         installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());

@@ -352,7 +352,7 @@ protected:
     {
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, "Host");
-        options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
+        options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
         options.prompts = &prompts;
         options.notifier = &notifier;
         options.timers = qtTimerFactory();
@@ -372,6 +372,7 @@ protected:
     }
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    RefusingPort noService;
     TempDir folder;
     TempDir files;
     ScriptedPrompts prompts;

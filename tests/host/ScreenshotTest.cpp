@@ -3,6 +3,7 @@
 #include "TestEnvironment.h"
 #include "HostFakes.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedPrompts.h"
 #include "TestDirs.h"
 #include "WaitUntil.h"
@@ -34,7 +35,8 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     auto defaults = std::make_shared<MemoryDefaults>();
     MessengerOptions options;
     options.identity = MailIdentity::inMemory(defaults, "Host");
-    options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
+    RefusingPort noService;
+    options.serviceURL = [&] { return QUrl(QString::fromStdString(noService.httpUrl())); };
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
     options.notifier = &notifier;

@@ -1,6 +1,8 @@
 // The services hub: the contact list both sides see, and the order in which mail
 // reaches the parties.
+#include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "TestMediaEngine.h"
@@ -32,13 +34,15 @@ struct Hub {
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.timers = qtTimerFactory();
-        options.serviceURL = [] { return QUrl("http://127.0.0.1:9/"); }; // nothing there
-        services = std::make_unique<AppServices>(options, ownerCheck);
+        options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
+        services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
     }
     MessengerOptions options;
+    test::RefusingPort noService; // nothing there
     test::RecordingNotifier notifier;
     test::ScriptedPrompts prompts;
     test::ScriptedOwnerCheck ownerCheck;
+    test::ManualTimers timers;
     std::unique_ptr<AppServices> services;
 };
 

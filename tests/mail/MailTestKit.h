@@ -2,7 +2,9 @@
 // One simulated installation for mail tests: its own settings, keys, clock, prompts,
 // notifier and owner check, and a messenger, password centre and My Macs wired the way
 // the services hub wires them.
+#include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "ServiceProcess.h"
@@ -31,19 +33,22 @@ struct Mac {
     {
     }
 
-    // Builds the objects; `service` empty means a service that is not there.
+    // Builds the objects; `service` empty means a service that is not there (a loopback
+    // port of this Mac's own that refuses).
     void make(const std::string& serviceURL)
     {
+        const QUrl service(QString::fromStdString(serviceURL.empty() ? noService.httpUrl() : serviceURL));
+        expectOwnServiceAddress(service, name);
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, name, device, mail, person);
-        options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
+        options.serviceURL = [service] { return service; };
         options.notifier = &notifier;
         options.prompts = &prompts;
-        options.timers = timers;
+        options.timers = qtTimerFactory();
         options.clock = [this] { return clockOffset + dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
-        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck, options.timers);
+        passwords = std::make_unique<PasswordCenter>(*messenger, contactsOf, ownerCheck, sweeps.factory());
         myMacs = std::make_unique<MyMacs>(*messenger);
         myMacs->confirm = [this](const std::string& title, const std::string&, const std::string&, const std::string&) {
             confirmations.push_back(title);
@@ -91,12 +96,13 @@ struct Mac {
     SigningKey device;
     AgreementKey mail;
     SigningKey person;
+    RefusingPort noService;
     double clockOffset = 0;
-    TimerFactory timers = qtTimerFactory(); // the messenger's and the password centre's
     std::vector<PairedDevice> contacts;
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
+    ManualTimers sweeps; // the password centre's, fired by no one
     bool confirmAnswer = true;
     std::vector<std::string> confirmations;
     std::vector<MailContent> quiet;

@@ -3,7 +3,6 @@
 // replies, and the tables of help topics and lifetimes. Each case seeds the stored
 // history and reads it through a messenger with a fixed clock.
 #include "MailTestKit.h"
-#include "ManualTimers.h"
 
 #include "mail/HelpTopic.h"
 #include "mail/PasswordLifetime.h"
@@ -54,13 +53,11 @@ protected:
     {
         mac.destroy();
         mac.defaults->setData("WLMessages", StoredMessage::encodeList(history));
-        mac.timers = timers.factory();
-        mac.make("http://127.0.0.1:9");
+        mac.make({}); // no service
         mac.clockOffset = T - dateNow();
     }
     Messenger& messenger() { return *mac.messenger; }
     PasswordCenter& center() { return *mac.passwords; }
-    ManualTimers timers;
     Mac mac{"This Mac"};
 };
 
@@ -140,13 +137,12 @@ TEST_F(Rules, PasswordListsOfTheCentre)
     ASSERT_EQ(center().sentTo("request-1").size(), 1u);
     EXPECT_TRUE(center().sentTo("nothing").empty());
 
-    // The sweep, every five seconds on the timers the centre was handed, wipes the
-    // envelope once the expiry has come, not before.
+    // The sweep wipes the envelope once the expiry has come, not before.
     mac.clockOffset = T + 899.9 - dateNow();
-    ASSERT_TRUE(timers.fireNext(PasswordCenter::kSweepInterval));
+    center().sweep();
     EXPECT_EQ(center().received().size(), 1u);
     mac.clockOffset = T + 900 - dateNow();
-    ASSERT_TRUE(timers.fireNext(PasswordCenter::kSweepInterval));
+    center().sweep();
     EXPECT_TRUE(center().received().empty());
     EXPECT_FALSE(messenger().message("in")->sealed.has_value());
 }
@@ -197,7 +193,7 @@ TEST_F(Rules, StoredHistoryKeepsTheNewest200AndSkipsBrokenEntries)
     EXPECT_EQ(messenger().messages().front().id, "m5");
     mac.destroy();
     mac.defaults->setData("WLMessages", "not json");
-    mac.make("http://127.0.0.1:9");
+    mac.make({}); // no service
     EXPECT_TRUE(mac.messenger->messages().empty());
 }
 

@@ -1,5 +1,6 @@
 // Presence through the host's relay link, and the connect path's binding and forwarding.
 
+#include "RawSocket.h"
 #include "ServiceTestKit.h"
 
 #include "identity/Base64.h"
@@ -7,6 +8,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <deque>
 #include <set>
 #include <thread>
 
@@ -403,37 +405,204 @@ TEST_F(PresenceConnect, HostDeclineOrByeEndsTheBinding)
     }
 }
 
-// When the service's send budget for all links runs out, the connector whose frame found no
-// room is closed (4429), not the host it was for.
-TEST(PresenceConnectBudget, ASpentSendBudgetClosesTheConnectorNotTheHost)
+// What a host's link carries for connectors that are gone, and for one connector ahead of
+// another. Each test starts a service of its own with the flags it needs.
+using HostLink = ServiceTest;
+
+// A large signalling frame, tagged just under the largest frame the service takes.
+std::string largeFrame(const std::string& kind)
 {
-    TestDevice device;
-    ServiceProcess service({"--send-budget", "1048576"});
-    ASSERT_TRUE(service.start()) << service.log();
-    WsTestClient host;
-    ASSERT_TRUE(host.open(service.port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
-    const std::string filler = signal("candidate", "\"pad\":\"" + std::string(60000, 'x') + "\"");
-    std::vector<std::unique_ptr<WsTestClient>> pushers;
-    // Each stays within its own share (two frames); together they pass the budget.
-    for (int i = 0; i < 32 && service.log().find("the send budget is spent") == std::string::npos; ++i) {
-        pushers.push_back(std::make_unique<WsTestClient>());
-        ASSERT_TRUE(pushers.back()->open(service.port(), "/v1/connect/" + device.id));
-        for (int frame = 0; frame < 2; ++frame)
-            pushers.back()->send(filler);
+    return signal(kind, "\"pad\":\"" + std::string(60000, 'x') + "\"");
+}
+
+// Fills the socket of a host link that does not read: a helper sends to it until it is closed
+// (4429) for its share of the host's link, which counts only what the socket did not take.
+// What that host is sent from then on stays queued. The service needs a --connector-burst
+// the filler can't reach.
+void fillHostSocket(std::uint16_t port, const TestDevice& host)
+{
+    WsTestClient filler;
+    ASSERT_TRUE(filler.open(port, "/v1/connect/" + host.id));
+    ASSERT_EQ(kindOf(filler.receive()), "iceServers");
+    const auto frame = largeFrame("filler");
+    for (int i = 0; i < 1000 && !filler.isClosed(); ++i) {
+        filler.send(frame);
+        filler.poll();
     }
-    // The service handles the frames in its own time.
-    const auto spent = [&] { return service.log().find("closed: the send budget is spent") != std::string::npos; };
-    for (int i = 0; i < 250 && !spent(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(spent()) << service.log();
-    std::size_t closed = 0;
-    for (auto& pusher : pushers)
-        closed += pusher->waitClosed(std::chrono::milliseconds(100)) == 4429;
-    EXPECT_GE(closed, 1u);
-    EXPECT_EQ(service.log().find("host link from"), std::string::npos) << service.log();
-    std::string status;
-    ServiceProcess::httpRequest(service.port(), "GET", "/v1/status/" + device.id, {}, &status);
-    EXPECT_EQ(frameJson(status), nlohmann::json({{"online", true}}));
+    ASSERT_EQ(filler.waitClosed(), 4429);
+}
+
+// When the send budget for all links runs out (here other hosts' links that never read hold
+// it), the connector whose frame finds no room is closed (4429), never its host: what the
+// service itself tells a reading host (`iceServers`, that a helper left) gets through however
+// little is left, as its helpers are closed for the budget, sent away and close.
+TEST_F(HostLink, ASpentSendBudgetClosesTheConnectorNotTheHost)
+{
+    startService({"--send-budget", "1048576", "--connector-burst", "1000"});
+    // Another host that never reads, its socket full: frames its helpers send stay queued and
+    // spend the budget byte by byte.
+    TestDevice other;
+    RawSocket otherHost(port(), RawSocket::Options{4096});
+    ASSERT_TRUE(otherHost.upgrade(other.hostTarget()));
+    ASSERT_NO_FATAL_FAILURE(fillHostSocket(port(), other));
+    std::vector<std::unique_ptr<WsTestClient>> spenders;
+    for (int i = 0; i < 12; ++i) {
+        spenders.push_back(std::make_unique<WsTestClient>());
+        ASSERT_TRUE(spenders.back()->open(port(), "/v1/connect/" + other.id));
+        ASSERT_EQ(kindOf(spenders.back()->receive()), "iceServers");
+    }
+
+    TestDevice device;
+    WsTestClient host;
+    ASSERT_TRUE(host.open(port(), device.hostTarget()));
+    std::deque<std::pair<std::unique_ptr<WsTestClient>, std::uint64_t>> helpers; // oldest first
+    const auto bindHelper = [&] {
+        auto helper = std::make_unique<WsTestClient>();
+        ASSERT_TRUE(helper->open(port(), "/v1/connect/" + device.id));
+        const auto ice = host.receive();
+        ASSERT_EQ(kindOf(ice), "iceServers");
+        ASSERT_EQ(kindOf(helper->receive()), "iceServers");
+        helpers.emplace_back(std::move(helper), channelOf(ice));
+    };
+    for (int i = 0; i < 32; ++i)
+        ASSERT_NO_FATAL_FAILURE(bindHelper());
+    const auto expectLeft = [&](const std::optional<std::string>& frame, std::uint64_t channel) {
+        EXPECT_EQ(untagged(frame), nlohmann::json({{"kind", "bye"}, {"reason", "helperLeft"}}));
+        EXPECT_EQ(channelOf(frame), channel);
+    };
+
+    // Whether `size` bytes (tagged) are left: the oldest helper sends that much; the host gets it,
+    // or the helper is closed (4429) and the host hears it left.
+    const auto left = [&](std::size_t size) {
+        auto& [helper, channel] = helpers.front();
+        const auto base = onChannel(signal("probe", "\"pad\":\"\""), channel).size();
+        helper->send(signal("probe", "\"pad\":\"" + std::string(size - base, 'p') + "\""));
+        auto heard = host.receive();
+        if (kindOf(heard) == "probe" || !heard)
+            return heard.has_value();
+        expectLeft(heard, channel);
+        EXPECT_EQ(helper->waitClosed(), 4429);
+        helpers.pop_front();
+        return false;
+    };
+    // Queues at most `size` bytes (tagged) for good on the other host's link.
+    std::size_t spender = 0, queued = 0;
+    const auto spend = [&](std::size_t size) {
+        if (queued + size > 120000) {
+            ++spender;
+            queued = 0;
+        }
+        ASSERT_LT(spender, spenders.size());
+        auto& client = *spenders[spender];
+        client.send(size < 40 ? signal("f") : signal("f", "\"p\":\"" + std::string(size - 33, 'f') + "\""));
+        ASSERT_TRUE(client.roundTrip());
+        queued += size;
+    };
+    // Spends the budget until less than `size` is left, `step` bytes at a time.
+    const auto spendUntilBelow = [&](std::size_t size, std::size_t step) {
+        for (int i = 0; i < 40 && left(size); ++i)
+            ASSERT_NO_FATAL_FAILURE(spend(step));
+        ASSERT_FALSE(host.isClosed()) << "the host's link was dropped with less than " << size << " bytes left";
+    };
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(60000, 60000));
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(6000, 6000));
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(600, 600));
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(240, 60));
+
+    // From 180 to 240 bytes left: a newcomer past 32 sends the oldest helper away.
+    while (helpers.size() < 32)
+        ASSERT_NO_FATAL_FAILURE(bindHelper());
+    auto& [sentAway, sentAwayChannel] = helpers.front();
+    WsTestClient newcomer;
+    ASSERT_TRUE(newcomer.open(port(), "/v1/connect/" + device.id));
+    EXPECT_EQ(frameJson(sentAway->receive().value_or("{}")),
+              nlohmann::json({{"kind", "declined"}, {"reason", "crowded"}}));
+    EXPECT_EQ(sentAway->waitClosed(), 4409);
+    ASSERT_EQ(kindOf(newcomer.receive()), "iceServers");
+    std::set<std::string> heard; // the two concern different helpers: in either order
+    for (int i = 0; i < 2; ++i) {
+        const auto frame = host.receive();
+        heard.insert(kindOf(frame) + (channelOf(frame) == sentAwayChannel ? " of the one sent away" : ""));
+    }
+    EXPECT_EQ(heard, (std::set<std::string>{"bye of the one sent away", "iceServers"}));
+    helpers.pop_front();
+
+    // Less than the host's `bye` is left: its helpers go all the same, the host hears of each.
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(40, 26));
+    for (int i = 0; i < 2; ++i) {
+        helpers.front().first->close();
+        expectLeft(host.receive(), helpers.front().second);
+        helpers.pop_front();
+    }
+    WsTestClient late;
+    ASSERT_TRUE(late.open(port(), "/v1/connect/" + device.id));
+    EXPECT_EQ(late.waitClosed(), 4429) << "the budget was not spent";
+    EXPECT_FALSE(host.isClosed());
+    EXPECT_TRUE(online(device.id));
+    EXPECT_EQ(service->log().find("host link from"), std::string::npos) << "the host's link was dropped";
+}
+
+// A connector the host declines takes back what it left unwritten on the host's link, as one
+// that closes or is sent away does: a host that does not keep up stays online however many
+// strangers it declines, each after two large frames.
+TEST_F(HostLink, DeclinedStrangersTakeTheirFramesWithThem)
+{
+    startService({"--connector-burst", "1000"});
+    TestDevice device;
+    WsTestClient host;
+    ASSERT_TRUE(host.open(port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
+    ASSERT_NO_FATAL_FAILURE(fillHostSocket(port(), device));
+    // The host reads nothing more: it takes each stranger's channel from the service's log, as
+    // its `iceServers` waits behind what the socket holds.
+    const auto latestChannel = [&] {
+        const auto log = service->log();
+        const auto at = log.find(" on channel ", log.rfind("helper bound to host "));
+        return at == std::string::npos ? std::uint64_t(0) : std::stoull(log.substr(at + 12));
+    };
+    const auto frame = largeFrame("candidate");
+    for (int i = 0; i < 120; ++i) {
+        WsTestClient stranger;
+        ASSERT_TRUE(stranger.open(port(), "/v1/connect/" + device.id)) << i;
+        ASSERT_EQ(kindOf(stranger.receive()), "iceServers") << i;
+        stranger.send(frame);
+        stranger.send(frame);
+        ASSERT_TRUE(stranger.roundTrip()) << i; // both wait on the host's link
+        host.send(onChannel(signal("declined", "\"reason\":\"busy\""), latestChannel()));
+        EXPECT_EQ(kindOf(stranger.receive()), "declined") << i;
+        EXPECT_EQ(stranger.waitClosed(), 1000) << i;
+    }
+    EXPECT_TRUE(online(device.id));
+    EXPECT_EQ(service->log().find("host link from"), std::string::npos) << "the host's link was dropped";
+}
+
+// The host's link writes its connectors' frames in turn, one each: an honest helper's frame
+// waits behind at most one frame of a stranger that queued 2 MB ahead of it.
+TEST_F(HostLink, AnHonestHelpersFramePassesAStrangersBurst)
+{
+    // Room for 2 MB of one connector on the host's link.
+    startService({"--connector-queue", "2621440", "--connector-burst", "1000"});
+    TestDevice device;
+    WsTestClient host;
+    ASSERT_TRUE(host.open(port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
+    ASSERT_NO_FATAL_FAILURE(fillHostSocket(port(), device));
+    WsTestClient stranger, helper;
+    ASSERT_TRUE(stranger.open(port(), "/v1/connect/" + device.id));
+    ASSERT_EQ(kindOf(stranger.receive()), "iceServers");
+    ASSERT_TRUE(helper.open(port(), "/v1/connect/" + device.id));
+    ASSERT_EQ(kindOf(helper.receive()), "iceServers");
+    const auto burst = largeFrame("candidate");
+    for (int i = 0; i < 34; ++i)
+        stranger.send(burst);
+    ASSERT_TRUE(stranger.roundTrip()); // all of it waits on the host's link
+    helper.send(signal("hello"));
+
+    // The host reads again: what its socket held, then the queued frames.
+    int strangersBefore = 0;
+    auto frame = host.receive();
+    for (; frame && kindOf(frame) != "hello"; frame = host.receive())
+        strangersBefore += kindOf(frame) == "candidate";
+    ASSERT_EQ(kindOf(frame), "hello");
+    EXPECT_LE(strangersBefore, 2);
 }
 
 TEST(PresenceConnectRelays, IceServersCarryTimeLimitedTurnCredentials)

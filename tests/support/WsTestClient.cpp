@@ -77,6 +77,10 @@ bool WsTestClient::open(std::uint16_t port, const std::string& target, int* stat
         return false;
     }
     ws_.read_message_max(8u * 1024 * 1024);
+    ws_.control_callback([this](websocket::frame_type kind, beast::string_view) {
+        if (kind == websocket::frame_type::pong)
+            ++pongs_;
+    });
     opened_ = true;
     startRead();
     return true;
@@ -170,6 +174,14 @@ void WsTestClient::ping()
     auto done = std::make_shared<bool>(false);
     ws_.async_ping({}, [done](beast::error_code) { *done = true; });
     runUntil([&] { return *done; }, kWait);
+}
+
+bool WsTestClient::roundTrip(Duration timeout)
+{
+    const int before = pongs_;
+    ping();
+    runUntil([&] { return pongs_ > before || closed_; }, timeout);
+    return pongs_ > before;
 }
 
 std::optional<std::string> WsTestClient::receive(Duration timeout)

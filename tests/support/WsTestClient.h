@@ -43,6 +43,9 @@ public:
     void poll();
     bool sending() const { return writing_ || !outgoing_.empty(); }
     void ping();
+    // A ping and its pong: once the pong is back, the service has handled every frame this
+    // client sent before the ping. False when the link closed or no pong came in time.
+    bool roundTrip(Duration timeout = kWait);
     // The next frame; nullopt on timeout or when the link closed.
     std::optional<std::string> receive(Duration timeout = kWait);
     // True when no frame arrives within `window` (and the link stays open).
@@ -80,6 +83,7 @@ private:
     bool closed_ = false;
     bool lastText_ = true;
     int closeCode_ = -1;
+    int pongs_ = 0;
 };
 
 // Percent-encodes a query value (everything but unreserved characters).

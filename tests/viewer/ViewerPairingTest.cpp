@@ -50,7 +50,8 @@ protected:
                 raw->answer(*allow);
         };
         host->start();
-        waitUntil([&] { return raw->channel() && raw->channel()->isOpen(); });
+        // A helper joins at once: the service holds the code first.
+        EXPECT_TRUE(waitUntil([&] { return raw->isWaiting(); }, 10000)) << "the service never held the code";
         return host;
     }
 

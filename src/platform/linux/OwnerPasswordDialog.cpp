@@ -1,9 +1,11 @@
 #include "platform/linux/OwnerPasswordDialog.h"
 
+#include "style/Palette.h"
+#include "style/Widgets.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -27,8 +29,7 @@ OwnerPasswordDialog::OwnerPasswordDialog(const std::string& reason, QWidget* par
     problem_ = new QLabel(QStringLiteral("That password isn't right. Try again."));
     problem_->setObjectName(QStringLiteral("problemLabel"));
     // A red that reads on the desktop's light or dark windows.
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
-    problem_->setStyleSheet(dark ? QStringLiteral("color: #ff453a;") : QStringLiteral("color: #c41e1a;"));
+    setTextColourSheet(*problem_, problemTextOn(palette().color(QPalette::Window)));
     problem_->setWordWrap(true);
     // Keeps its place while hidden, so the dialog does not jump when it appears.
     auto policy = problem_->sizePolicy();

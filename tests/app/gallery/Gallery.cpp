@@ -53,7 +53,9 @@
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QDir>
+#include <QHelpEvent>
 #include <QMenu>
+#include <QToolTip>
 #include <QPainter>
 #include <QScrollArea>
 #include <QLineEdit>
@@ -106,7 +108,47 @@ void shootMenu(QMenu& menu, const QString& name)
     menu.hide();
 }
 
-// The alert the program's prompts would show, photographed and dismissed.
+// The menu with the pointer resting on its first item that begins so: the menu and the
+// tool tip it shows, in one picture.
+void shootMenuToolTip(QMenu& menu, const QString& begins, const QString& name)
+{
+    menu.popup(QPoint(10, 10));
+    if (!QTest::qWaitForWindowExposed(&menu))
+        std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
+    processEventsFor(40);
+    QAction* item = nullptr;
+    for (QAction* action : menu.actions())
+        if (!item && action->isVisible() && action->text().startsWith(begins))
+            item = action;
+    const QPoint at = item ? menu.actionGeometry(item).center() : QPoint();
+    QHelpEvent rest(QEvent::ToolTip, at, menu.mapToGlobal(at));
+    QApplication::sendEvent(&menu, &rest);
+    processEventsFor(40);
+    QWidget* tip = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            tip = widget;
+    if (!item || !tip) {
+        std::cerr << "gallery: no tool tip for " << name.toStdString() << std::endl;
+        ++failures;
+        menu.hide();
+        return;
+    }
+    const QRect both = menu.geometry().united(tip->geometry());
+    QImage image(both.size(), QImage::Format_RGB32);
+    image.fill(QColor(52, 101, 164));
+    {
+        QPainter p(&image);
+        p.drawImage(menu.geometry().topLeft() - both.topLeft(), menu.grab().toImage());
+        p.drawImage(tip->geometry().topLeft() - both.topLeft(), tip->grab().toImage());
+    }
+    save(image, name);
+    QToolTip::hideText();
+    menu.hide();
+}
+
+// The alert the program's prompts would show (with its check box, when it has one),
+// photographed and dismissed.
 void shootAlert(const AlertRequest& request, const QString& name)
 {
     QTimer::singleShot(300, [name] {
@@ -122,7 +164,7 @@ void shootAlert(const AlertRequest& request, const QString& name)
             ++failures;
         }
     });
-    QtPrompts().alert(request);
+    QtPrompts().alertWithCheckbox(request);
 }
 
 PairedDevice device(const std::string& name, std::optional<UnattendedGrant> grant = std::nullopt,
@@ -808,6 +850,18 @@ int main(int argc, char** argv)
     extra.menu().refresh();
     QMenu& menu = *extra.menu().menu();
     shootMenu(menu, QStringLiteral("host-menu"));
+    // A reply far longer than a menu is wide ends in "…"; where the pointer rests on it, the
+    // tool tip says it whole.
+    std::string longReply = "I'll look at it at six";
+    while (longReply.size() < 600)
+        longReply += ", and if the light is still green we'll try the other cable and then the driver";
+    rig.app->services()->messenger->updateMessage("y1", [&](StoredMessage& m) { m.content.text = longReply; });
+    extra.menu().refresh();
+    shootMenu(menu, QStringLiteral("host-menu-long-reply"));
+    shootMenuToolTip(menu, QStringLiteral("Ada Lovelace: \u201C"), QStringLiteral("host-menu-long-reply-tool-tip"));
+    rig.app->services()->messenger->updateMessage("y1",
+                                                  [&](StoredMessage& m) { m.content.text = "I'll look at it at six"; });
+    extra.menu().refresh();
     for (QAction* action : menu.actions()) {
         if (QMenu* submenu = action->menu(); submenu && action->isVisible()) {
             QString name = action->text().section(QStringLiteral(" \u00B7"), 0, 0).toLower();
@@ -892,6 +946,8 @@ int main(int argc, char** argv)
                           "It couldn't be written to /media/usb/Screenshot 9.41.jpg: Permission denied"};
     notSaved.style = AlertRequest::Style::warning;
     shootAlert(notSaved, QStringLiteral("alert-picture-not-saved"));
+    // A helper's arrival: the microphone box unchecked on the dark dialog.
+    shootAlert(HostHandshake::consentAlert("Ada Lovelace"), QStringLiteral("alert-consent-microphone-unchecked"));
     shootAlert(PairedHelpers::cannotAskForAdminRightsAlert(PolkitAdminPrompt::noAgentProblem()),
                QStringLiteral("alert-no-polkit-agent"));
     // The pairing question for a helper whose name is 60 KB of lines behind an override.

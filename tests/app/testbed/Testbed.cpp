@@ -86,6 +86,7 @@
 #include "platform/Log.h"
 #include "platform/OwnerCheck.h"
 #include "platform/Prompts.h"
+#include "platform/Required.h"
 #include "platform/SystemServices.h"
 #include "platform/linux/XTestInputPoster.h"
 #include "viewer/FrameLayer.h"
@@ -97,6 +98,8 @@
 #include "viewer/ViewerRootView.h"
 
 #include <nlohmann/json.hpp>
+
+#include <exception>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -773,6 +776,10 @@ int main(int argc, char** argv)
             std::optional<json> answer;
             try {
                 answer = testbed.run(json::parse(line));
+            } catch (const wl::WiringMistake&) {
+                // A part made without what it needs ends this program as it ends the
+                // shipped one, instead of becoming an answer a test may not look at.
+                std::terminate();
             } catch (const std::exception& error) {
                 answer = json{{"error", error.what()}};
             }

@@ -15,6 +15,7 @@
 #include "FuzzCheck.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "Borrowed.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
@@ -30,6 +31,7 @@
 #include "identity/Keys.h"
 #include "mail/AppServices.h"
 #include "platform/Defaults.h"
+#include "platform/InfoDictionary.h"
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
 #include "platform/OneShotTimer.h"
@@ -147,6 +149,10 @@ struct World {
     SigningKey attended = SigningKey::generate(); // no grant
     SigningKey stranger = SigningKey::generate(); // not paired
     std::shared_ptr<Permitted> permissions = std::make_shared<Permitted>();
+    // The introduction service: none (a loopback port of our own that refuses).
+    test::RefusingPort noService;
+    std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{InfoKey::introductionURL, noService.httpUrl() + "/"}});
     std::string offerSDP;
     // The PIN keys are slow to derive on purpose: once.
     std::string pinSalt = makePINSalt();
@@ -216,11 +222,12 @@ public:
         options.notifier = &notifier_;
         options.prompts = &prompts_;
         options.timers = qtTimerFactory();
-        options.serviceURL = [] { return QUrl("http://127.0.0.1:1/"); };
-        services_ = std::make_unique<AppServices>(options, ownerCheck_);
+        options.serviceURL = [] { return QUrl(QString::fromStdString(world().noService.httpUrl())); };
+        services_ = std::make_unique<AppServices>(options, ownerCheck_, timers_.factory());
         services_->isHelping = [this] { return helping_; };
         Platform platform;
         platform.defaults = defaults;
+        platform.info = world().info;
         platform.permissions = world().permissions;
         platform.timers = timers_.factory();
         platform.prompts = test::borrowed(prompts_);

@@ -4,10 +4,12 @@
 // timers, presence answered by nobody, a recording signalling path for the helper's
 // connections and an updater made by the test. Every step start-up takes that a fake
 // can see goes into one journal, in order. The introduction service is not there (a
-// closed loopback port), so nothing leaves the machine.
+// loopback port of the rig's own that refuses) unless a test points the information keys
+// at one it started, so nothing leaves the machine.
 #include "TestMediaEngine.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "Borrowed.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
@@ -108,7 +110,7 @@ public:
         platform.notifier = borrowed(notifier);
         platform.ownerCheck = borrowed(ownerCheck);
         platform.info = std::make_shared<MapInfoDictionary>(
-            std::map<std::string, std::string>{{InfoKey::introductionURL, "http://127.0.0.1:9/"},
+            std::map<std::string, std::string>{{InfoKey::introductionURL, noService.httpUrl() + "/"},
                                                {InfoKey::feedURL, "https://updates.wickerlane.invalid/appcast.xml"},
                                                {InfoKey::publicEDKey, "a2V5"}});
         defaults->setBool("WLLoopbackOnly", true);
@@ -133,7 +135,9 @@ public:
 
     bool start()
     {
+        expectOwnServiceAddress(IntroductionService::baseURL(*platform.info), "the program under test");
         WickerlaneApp::Options options;
+        options.messenger.clock = clock;
         options.platform = platform;
         options.viewer.makesPeers = false;
         options.viewer.makeTransport = [this](const std::string&) {
@@ -165,12 +169,14 @@ public:
     }
 
     Journal journal;
+    RefusingPort noService;
     std::shared_ptr<JournalDefaults> defaults = std::make_shared<JournalDefaults>(journal);
     std::shared_ptr<JournalKeyStore> keys = std::make_shared<JournalKeyStore>(journal);
     JournalNotifier notifier{journal};
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
     Platform platform; // the program's system services (the safe stand-ins unless a test sets one)
+    std::function<Date()> clock; // the messenger's (dateNow when empty)
     ManualTimers timers;
     std::vector<std::shared_ptr<RecordingTransport>> transports;
     JournalUpdater* updater = nullptr;

@@ -2,11 +2,13 @@
 // Fixtures of the small windows: one installation with its own settings, keys, history,
 // prompts and owner check, a clock the test sets, and a messenger and password centre
 // wired as the services hub wires them. Other computers are just keys that seal
-// passwords for it; `service` empty means a service that is not there (every send then
-// fails as offline).
+// passwords for it; `service` empty means a service that is not there (a loopback port
+// of the installation's own that refuses: every send fails as offline).
+#include "ManualTimers.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "WaitUntil.h"
 
 #include "identity/Keys.h"
@@ -43,15 +45,17 @@ struct Installation {
     explicit Installation(std::string name = "This Mac") : self{std::move(name)} { }
 
     // Builds the objects over the history; a frozen clock unless `frozen` is false.
-    void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = "http://127.0.0.1:9",
+    void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = {},
               OwnerCheck* check = nullptr)
     {
         passwords.reset();
         messenger.reset();
         defaults->setData("WLMessages", StoredMessage::encodeList(history));
+        const QUrl service(QString::fromStdString(serviceURL.empty() ? noService.httpUrl() : serviceURL));
+        expectOwnServiceAddress(service, self.name);
         MessengerOptions options;
         options.identity = MailIdentity::inMemory(defaults, self.name, self.device, self.mail, SigningKey::generate());
-        options.serviceURL = [serviceURL] { return QUrl(QString::fromStdString(serviceURL)); };
+        options.serviceURL = [service] { return service; };
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.timers = qtTimerFactory();
@@ -59,7 +63,7 @@ struct Installation {
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);
         passwords =
-            std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck, options.timers);
+            std::make_unique<PasswordCenter>(*messenger, contactsOf, check ? *check : ownerCheck, sweeps.factory());
         messenger->onReceive = [this](const StoredMessage& message) { passwords->handle(message); };
     }
 
@@ -122,11 +126,13 @@ struct Installation {
     }
 
     Computer self;
+    RefusingPort noService;
     std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
     std::vector<PairedDevice> contacts;
     RecordingNotifier notifier;
     ScriptedPrompts prompts;
     ScriptedOwnerCheck ownerCheck;
+    ManualTimers sweeps; // the password centre's, fired by no one
     bool frozen = true;
     Date now = kFixtureNow;
     std::unique_ptr<Messenger> messenger;

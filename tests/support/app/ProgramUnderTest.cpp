@@ -75,6 +75,9 @@ bool ProgramUnderTest::start()
         setenv("XDG_STATE_HOME", (home + "/.local/state").c_str(), 1);
         setenv("DISPLAY", xvfb_.display().c_str(), 1);
         unsetenv("QT_QPA_PLATFORM");
+        // The settings name the test's service; the variable would win over them and may
+        // name a developer's own.
+        unsetenv("WLIntroductionURL");
         execl(testbedBinary(), testbedBinary(), static_cast<char*>(nullptr));
         _exit(127);
     }

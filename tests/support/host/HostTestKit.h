@@ -9,6 +9,7 @@
 #include "HostFakes.h"
 #include "ManualTimers.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "Borrowed.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedHelper.h"
@@ -25,6 +26,7 @@
 #include "host/PairedHelpers.h"
 #include "identity/DeviceIdentity.h"
 #include "mail/AppServices.h"
+#include "mail/PairingHost.h"
 #include "platform/Defaults.h"
 #include "platform/Displays.h"
 #include "platform/InfoDictionary.h"
@@ -135,6 +137,7 @@ public:
 
     void make()
     {
+        expectOwnServiceAddress(IntroductionService::baseURL(*info), "the host under test");
         MessengerOptions options;
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
         options.identity.defaults = [this]() -> Defaults& { return *defaults; };
@@ -143,7 +146,7 @@ public:
         options.prompts = &prompts;
         options.timers = qtTimerFactory();
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
-        services = std::make_unique<AppServices>(options, ownerCheck);
+        services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
         services->isHelping = [this] { return helping; };
         platform.screens = screen->sources();
         if (onTheDesktop)
@@ -179,6 +182,21 @@ public:
         if (!waitUntil([&] { return timers.activeCount(firstRetry) > 0; }) || !timers.fireNext(firstRetry))
             return false;
         return waitUntil([this] { return host->isOnline(); }, 15000);
+    }
+
+    // Starts pairing as the menu does and waits until the service holds the code, as a
+    // person reading it off the screen would find it: a helper may join at once. The
+    // code, or "" when the service never held it.
+    std::string startPairing()
+    {
+        host->pairedHelpers().startPairing();
+        const auto waiting = [this] {
+            auto* pairing = host->pairedHelpers().pairing();
+            return pairing && pairing->isWaiting();
+        };
+        if (!waitUntil(waiting, 10000))
+            return {};
+        return host->pairedHelpers().pairing()->code();
     }
 
     std::string hostId() const { return identity->deviceId(); }

@@ -2,11 +2,14 @@
 // A helper under test: the real viewer controller and services hub over in-memory
 // settings and keys, scripted prompts and owner check, a recording notifier, manual
 // timers, presence answered by the test, and a recording signalling path per connect.
-// A host is a key of the test's own that signs what a real host would.
+// A host is a key of the test's own that signs what a real host would. The introduction
+// service is not there (a loopback port of the rig's own that refuses) unless a test
+// points `info` at one it started.
 #include "TestMediaEngine.h"
 #include "ManualTimers.h"
 #include "Borrowed.h"
 #include "RecordingNotifier.h"
+#include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
 #include "WaitUntil.h"
@@ -20,6 +23,7 @@
 #include "platform/KeyStore.h"
 #include "platform/linux/QtTimers.h"
 #include "protocol/Date.h"
+#include "signalling/IntroductionService.h"
 #include "signalling/SignalTransport.h"
 #include "viewer/ViewerController.h"
 
@@ -97,12 +101,14 @@ public:
 
     void make()
     {
+        expectOwnServiceAddress(IntroductionService::baseURL(*info), "the helper under test");
         MessengerOptions options;
         options.identity = MailIdentity::of(identity, defaults, MailIdentity::computerName());
+        options.serviceURL = [this] { return IntroductionService::baseURL(*info); };
         options.notifier = &notifier;
         options.prompts = &prompts;
         options.timers = qtTimerFactory();
-        services = std::make_unique<AppServices>(options, ownerCheck);
+        services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
         viewerOptions.platform.defaults = defaults;
@@ -144,7 +150,10 @@ public:
     }
 
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
-    std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
+    RefusingPort noService;
+    // The service's address.
+    std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>(
+        std::map<std::string, std::string>{{InfoKey::introductionURL, noService.httpUrl() + "/"}});
     std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
     std::shared_ptr<DeviceIdentity> identity = std::make_shared<DeviceIdentity>(keys); // this helper's
     RecordingNotifier notifier;
