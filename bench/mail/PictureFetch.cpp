@@ -8,6 +8,7 @@
 #include "TestMediaEngine.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/linux/QtTimers.h"
 #include "signalling/PeerLink.h"
 #include "signalling/SignalTransport.h"
 #include "signalling/WebRTCConfiguration.h"
@@ -83,10 +84,12 @@ std::optional<double> fileLinkRound(const wl::Defaults& defaults, const std::vec
     auto toCollector = std::make_shared<PipeEnd>();
     QElapsedTimer clock;
     clock.start();
-    auto serve = std::make_unique<wl::FileLinkPeer>(wl::test::loopbackEngine(), wl::FileLinkPeer::Role::serve,
-                                                    toCollector, std::vector<wl::ICEServer>{}, defaults, pictures);
-    auto collect = std::make_unique<wl::FileLinkPeer>(wl::test::loopbackEngine(), wl::FileLinkPeer::Role::collect,
-                                                      toServer, std::vector<wl::ICEServer>{}, defaults);
+    auto serve =
+        std::make_unique<wl::FileLinkPeer>(wl::test::loopbackEngine(), wl::FileLinkPeer::Role::serve, toCollector,
+                                           std::vector<wl::ICEServer>{}, defaults, wl::qtTimerFactory(), pictures);
+    auto collect =
+        std::make_unique<wl::FileLinkPeer>(wl::test::loopbackEngine(), wl::FileLinkPeer::Role::collect, toServer,
+                                           std::vector<wl::ICEServer>{}, defaults, wl::qtTimerFactory());
     serve->signAnswer = [](const std::string&) { return std::optional<std::string>("signed"); };
     collect->signOffer = [](const std::string&) { return std::optional<std::string>("signed"); };
     toServer->deliver = [&](const wl::SignalMessage& message) {

@@ -89,6 +89,7 @@ void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& as
                         std::shared_ptr<CaptureExclusion> exclusion, TimerFactory timers)
 {
     required(exclusion, "The shell's panels", "a capture exclusion");
+    timers = requiredTimers(std::move(timers), "The shell's panels");
     PasswordCenter::WindowMakers makers;
     makers.passwords = [timers, exclusion](PasswordCenter& center) -> std::unique_ptr<PanelWindow> {
         auto panel = std::make_unique<ShellPanel>(QStringLiteral("Passwords"), exclusion);

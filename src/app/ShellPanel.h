@@ -49,8 +49,9 @@ private:
 // and "Send a Password" panels of the password centre (both kept out of capture) and the
 // "Ask for help" panel.
 // exclusion: the registry that keeps the password panels out of capture (required);
-// timers: where the passwords panel schedules the clearing of a copied password.
+// timers: where the passwords panel schedules the clearing of a copied password
+// (required).
 void installShellPanels(PasswordCenter& passwords, AskForHelpPanelController& askForHelp,
-                        std::shared_ptr<CaptureExclusion> exclusion, TimerFactory timers = {});
+                        std::shared_ptr<CaptureExclusion> exclusion, TimerFactory timers);
 
 } // namespace wl

@@ -24,9 +24,10 @@
 
 namespace wl {
 
-WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options)
-    : engine_(engine), options_(std::move(options)), identity_(std::make_shared<DeviceIdentity>(options_.platform.keys))
+WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options) : engine_(engine), options_(std::move(options))
 {
+    required(options_.platform.defaults, "WickerlaneApp", "a settings store");
+    identity_ = std::make_shared<DeviceIdentity>(required(options_.platform.keys, "WickerlaneApp", "a key store"));
     options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "WickerlaneApp");
     if (!options_.messenger.identity.deviceKey)
         options_.messenger.identity =
@@ -37,12 +38,13 @@ WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options)
         options_.messenger.identity.defaults = [settings = options_.platform.defaults]() -> Defaults& {
             return *settings;
         };
-    // The messenger asks and notifies through the platform's prompts and notifier, as
-    // every other part does; naming others there is a wiring mistake.
-    if (options_.messenger.prompts || options_.messenger.notifier)
-        wiringMistake("WickerlaneApp was given the messenger's prompts or notifier beside the platform's");
+    // The messenger asks, notifies and waits through the platform's prompts, notifier and
+    // timers, as every other part does; naming others there is a wiring mistake.
+    if (options_.messenger.prompts || options_.messenger.notifier || options_.messenger.timers)
+        wiringMistake("WickerlaneApp was given the messenger's prompts, notifier or timers beside the platform's");
     options_.messenger.prompts = required(options_.platform.prompts, "WickerlaneApp", "prompts").get();
     options_.messenger.notifier = required(options_.platform.notifier, "WickerlaneApp", "a notifier").get();
+    options_.messenger.timers = options_.platform.timers;
     required(options_.platform.ownerCheck, "WickerlaneApp", "an owner check");
 }
 

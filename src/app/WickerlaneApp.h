@@ -34,11 +34,11 @@ class MenuBarExtra;
 class WickerlaneApp {
 public:
     struct Options {
-        // Its identity: this installation's keys and settings when empty; its prompts and
-        // notifier are the platform's (left null here).
+        // Its identity: this installation's keys and settings when empty; its prompts,
+        // notifier and timers are the platform's (left empty here).
         MessengerOptions messenger;
-        // The platform backends start-up chose; its timers, prompts, notifier and owner
-        // check are required.
+        // The platform backends start-up chose; its settings, key store, timers, prompts,
+        // notifier and owner check are required.
         Platform platform;
         // The viewer controller's own options; its platform and identity are this
         // installation's.

@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,10 +33,14 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The settings written out on the way out: the desktop's once start-up has chosen them.
-    std::shared_ptr<wl::Defaults> settings = std::make_shared<wl::MemoryDefaults>();
+    std::shared_ptr<wl::Defaults> settings;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) == 0) {
         auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&settings] { wl::quitNow(*settings); });
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&settings] {
+            if (!settings) // before start-up chose them there is nothing to write out
+                std::_Exit(EXIT_SUCCESS);
+            wl::quitNow(*settings);
+        });
         struct sigaction action = {};
         action.sa_handler = askToQuit;
         sigemptyset(&action.sa_mask);

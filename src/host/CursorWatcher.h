@@ -31,7 +31,7 @@ public:
 
     // timers: the poll (required).
     // images: the pointer's image; shared: the shared display it is placed on.
-    CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<SharedDisplay> shared, TimerFactory timers = {},
+    CursorWatcher(std::shared_ptr<CursorImages> images, std::shared_ptr<SharedDisplay> shared, TimerFactory timers,
                   QObject* parent = nullptr);
 
     std::function<void(const CursorShape&)> onChange;

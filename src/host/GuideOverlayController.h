@@ -70,7 +70,7 @@ public:
     // input: the user's clicks while a card shows;
     // timers: the delay before a "do it" answer is handed on (required).
     GuideOverlayController(std::shared_ptr<Displays> displays, std::shared_ptr<SharedDisplay> shared,
-                           std::shared_ptr<LocalInput> input, TimerFactory timers = {}, QObject* parent = nullptr);
+                           std::shared_ptr<LocalInput> input, TimerFactory timers, QObject* parent = nullptr);
     ~GuideOverlayController() override;
 
     GuideModel model;

@@ -107,6 +107,7 @@ HelpRequestCenter::HelpRequestCenter(Messenger& messenger, std::function<std::ve
     : QObject(parent), messenger_(messenger), helpers_(std::move(helpers)), options_(std::move(options))
 {
     required(options_.prompts, "HelpRequestCenter", "prompts");
+    required(options_.defaults, "HelpRequestCenter", "a settings store");
     folder_ = options_.picturesFolder.empty() ? picturesFolder() : options_.picturesFolder;
     restore();
 }

@@ -79,8 +79,8 @@ public:
         std::function<std::optional<QImage>(const std::vector<std::uint64_t>& excluded, std::string& error)> screenshot;
         // The screen the real grab reads (a new source for each screenshot's thread).
         ScreenSources screens;
-        // The settings the open request is kept in.
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // The settings the open request is kept in (required).
+        std::shared_ptr<Defaults> defaults;
     };
 
     static constexpr const char* kActiveKey = "WLActiveHelpRequest";
@@ -170,7 +170,6 @@ private:
     void setProblem(std::optional<std::string> problem);
     void appendPicture(std::string jpeg, const std::string& name);
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
 
     Messenger& messenger_;
     std::function<std::vector<PairedDevice>()> helpers_;

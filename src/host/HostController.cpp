@@ -34,6 +34,7 @@ HostController::HostController(AppServices& services, MediaEngine& engine, Optio
       passwords_(*services.passwords)
 {
     required(options_.identity, "HostController", "an identity");
+    required(options_.platform.defaults, "HostController", "a settings store");
     options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "HostController");
     Prompts* prompts = required(options_.platform.prompts, "HostController", "prompts").get();
     QPointer<HostController> self(this);

@@ -58,8 +58,8 @@ public:
     using EndReason = SessionEnd;
 
     struct Options {
-        // The system's services (start-up gives the desktop's); its timers and prompts
-        // are required.
+        // The system's services (start-up gives the desktop's); its settings, timers and
+        // prompts are required.
         Platform platform;
         // The device this host is (required).
         std::shared_ptr<DeviceIdentity> identity;
@@ -137,7 +137,6 @@ private:
     std::unique_ptr<KeepAwake> keepAwake_;
     std::unique_ptr<AskForHelpPanelController> askForHelpPanel_;
     std::unique_ptr<HelpRequestCenter> helpRequests_;
-    // The screen capture's frame buffers: kept from one session to the next.
     std::unique_ptr<PairedHelpers> helpers_;
     std::unique_ptr<HostSession> session_;
     std::unique_ptr<HostHandshake> handshake_;

@@ -83,6 +83,7 @@ HostHandshake::HostHandshake(Parts parts, Options options, QObject* parent)
 {
     assertMainThread("HostHandshake::HostHandshake");
     required(options_.prompts, "HostHandshake", "prompts");
+    required(options_.defaults, "HostHandshake", "a settings store");
     options_.timers = requiredTimers(std::move(options_.timers), "HostHandshake");
 }
 
@@ -538,7 +539,7 @@ void HostHandshake::sendRequestPictures(const std::vector<TransferredFile>& pict
     if (!transport_)
         return;
     filePeer_ = std::make_unique<FileLinkPeer>(parts_.engine, FileLinkPeer::Role::serve, transport_, relays_,
-                                               *options_.defaults, pictures);
+                                               *options_.defaults, timers(), pictures);
     QPointer<HostHandshake> self(this);
     filePeer_->signAnswer = [self, handshake,
                              identity = parts_.identity](const std::string& sdp) -> std::optional<std::string> {

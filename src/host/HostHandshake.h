@@ -73,7 +73,7 @@ public:
         TimerFactory timers; // its timers
         Prompts* prompts = nullptr; // the consent question (required)
         std::shared_ptr<Permissions> permissions = Permissions::none(); // whether the screen can be read
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // the picture link's settings
+        std::shared_ptr<Defaults> defaults; // the picture link's settings (required)
     };
 
     HostHandshake(Parts parts, Options options, QObject* parent = nullptr);
@@ -108,7 +108,6 @@ public:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     TimerFactory timers() const { return options_.timers; }
     void handleHello(const SignalMessage& message);
     void handleProof(const SignalMessage& message);

@@ -46,8 +46,8 @@ public:
     static constexpr std::chrono::milliseconds kBannerMouseDelay{300};
 
     struct Options {
-        // The timers (its own and the peer's) and prompts (required), the screen it shares,
-        // the displays, input, cursor and permissions it works with.
+        // The timers (its own and the peer's), prompts and settings (required), the screen
+        // it shares, the displays, input, cursor and permissions it works with.
         Platform platform;
         std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
     };
@@ -105,7 +105,6 @@ Q_SIGNALS:
 private:
     bool microphoneOn() const;
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     TimerFactory timers() const { return options_.platform.timers; }
     void setHelperName(std::optional<std::string> name);
     void refreshBannerSoon();

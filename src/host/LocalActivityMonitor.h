@@ -30,8 +30,7 @@ public:
     static constexpr std::chrono::milliseconds kQuietTime{1500};
 
     // timers: the quiet timer (required).
-    explicit LocalActivityMonitor(std::shared_ptr<LocalInput> input, TimerFactory timers = {},
-                                  QObject* parent = nullptr);
+    LocalActivityMonitor(std::shared_ptr<LocalInput> input, TimerFactory timers, QObject* parent = nullptr);
     ~LocalActivityMonitor() override;
 
     // Called with true when the user starts and false when they stop.

@@ -27,7 +27,8 @@
 namespace wl {
 
 PairedHelpers::PairedHelpers(Messenger& messenger, Options options, QObject* parent)
-    : QObject(parent), messenger_(messenger), options_(std::move(options))
+    : QObject(parent), messenger_(messenger), options_(std::move(options)),
+      store_(*required(options_.defaults, "PairedHelpers", "a settings store"), kPairedHelpersKey)
 {
     required(options_.prompts, "PairedHelpers", "prompts");
     pairingPanel_ = std::make_unique<PairingPanelController>();

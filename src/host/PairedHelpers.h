@@ -38,8 +38,8 @@ public:
 
     struct Options {
         TimerFactory timers; // the pairing's timers
-        // The settings the paired helpers and what they were told are kept in.
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // The settings the paired helpers and what they were told are kept in (required).
+        std::shared_ptr<Defaults> defaults;
         Prompts* prompts = nullptr; // the questions it asks (required)
         // Asked before unattended access is turned on.
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
@@ -93,12 +93,11 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     std::optional<std::size_t> indexOf(const std::string& id) const;
 
     Messenger& messenger_;
     Options options_;
-    PairedDeviceStore store_{*options_.defaults, kPairedHelpersKey};
+    PairedDeviceStore store_;
     std::vector<PairedDevice> helpers_;
     bool isPairing_ = false;
     std::unique_ptr<PairingHost> pairing_;

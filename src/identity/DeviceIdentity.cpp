@@ -5,6 +5,7 @@
 #include "identity/Random.h"
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
+#include "platform/Required.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +29,7 @@ std::string pinMessage(const std::string& hostNonce, const std::string& helperNo
 } // namespace
 
 DeviceIdentity::DeviceIdentity(std::shared_ptr<KeyStore> store)
-    : store_(store ? std::move(store) : std::make_shared<MemoryKeyStore>())
+    : store_(required(store, "DeviceIdentity", "a key store"))
 {
 }
 

@@ -30,7 +30,7 @@ class KeyStore;
 // Safe to use from any thread.
 class DeviceIdentity {
 public:
-    // Keys in the given store (in memory only when null).
+    // Keys in the given store (required: start-up hands in the platform's).
     explicit DeviceIdentity(std::shared_ptr<KeyStore> store);
 
     std::optional<SigningKey> deviceSigningKey();

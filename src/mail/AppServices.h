@@ -29,8 +29,8 @@ public:
     using MailHandler = std::function<void(const StoredMessage&)>;
     using QuietHandler = std::function<void(const MailContent&, const PairedDevice&)>;
 
-    // The messenger keeps its history under "WLMessages"; its identity, notifier and
-    // prompts (required) come with the options; the password centre asks ownerCheck and
+    // The messenger keeps its history under "WLMessages"; its identity, notifier, prompts
+    // and timers (required) come with the options; the password centre asks ownerCheck and
     // sweeps on `timers` (required).
     AppServices(MessengerOptions options, OwnerCheck& ownerCheck, TimerFactory timers, QObject* parent = nullptr);
     ~AppServices() override;

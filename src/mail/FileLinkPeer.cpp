@@ -7,7 +7,8 @@
 #include "signalling/WebRTCConfiguration.h"
 
 #include <QMetaObject>
-#include <QTimer>
+
+#include <chrono>
 
 #include <nlohmann/json.hpp>
 
@@ -21,7 +22,7 @@ constexpr std::uint64_t kHighWater = 1024 * 1024;
 
 // How long the serving side waits for the channel to finish closing after the receipt
 // before it closes the connection anyway.
-constexpr int kCloseGraceMs = 2000;
+constexpr std::chrono::milliseconds kCloseGrace{2000};
 
 } // namespace
 
@@ -31,9 +32,10 @@ struct FileLinkPeer::Impl {
 };
 
 FileLinkPeer::FileLinkPeer(MediaEngine& engine, Role role, std::shared_ptr<SignalTransport> signal,
-                           std::vector<ICEServer> relays, const Defaults& defaults, std::vector<TransferredFile> files,
-                           QObject* parent)
-    : QObject(parent), role_(role), signal_(std::move(signal)), files_(std::move(files)),
+                           std::vector<ICEServer> relays, const Defaults& defaults, TimerFactory timers,
+                           std::vector<TransferredFile> files, QObject* parent)
+    : QObject(parent), role_(role), signal_(std::move(signal)),
+      timers_(requiredTimers(std::move(timers), "FileLinkPeer")), files_(std::move(files)),
       impl_(std::make_unique<Impl>())
 {
     PeerLink::Events events;
@@ -275,7 +277,7 @@ void FileLinkPeer::handleText(const std::string& text)
             // The collector has everything: close the channel, then the connection.
             if (auto channel = impl_->channel)
                 channel->requestClose();
-            QTimer::singleShot(kCloseGraceMs, this, [this] { end(); });
+            closeGrace_ = timers_(kCloseGrace, [this] { end(); });
         }
         return;
     }
@@ -396,6 +398,7 @@ void FileLinkPeer::end()
 
 void FileLinkPeer::teardown()
 {
+    closeGrace_.reset();
     if (auto channel = std::move(impl_->channel))
         channel->close();
     impl_->channel = nullptr;

@@ -15,6 +15,7 @@
 
 #include "mail/TransferredFile.h"
 #include "platform/Defaults.h"
+#include "platform/OneShotTimer.h"
 #include "protocol/ICEServer.h"
 #include "protocol/SignalMessage.h"
 
@@ -50,9 +51,11 @@ public:
     // Builds the peer connection at once (the engine's data factory, the relays' configuration,
     // the settings read from defaults now). When the factory cannot make one,
     // peerConnection() stays null and the link ends (onEnded) at the first start() or
-    // applyOffer().
+    // applyOffer(). timers: the serving side's wait for the channel to close after the
+    // receipt (required).
     FileLinkPeer(MediaEngine& engine, Role role, std::shared_ptr<SignalTransport> signal, std::vector<ICEServer> relays,
-                 const Defaults& defaults, std::vector<TransferredFile> files = {}, QObject* parent = nullptr);
+                 const Defaults& defaults, TimerFactory timers, std::vector<TransferredFile> files = {},
+                 QObject* parent = nullptr);
     ~FileLinkPeer() override;
 
     // From an SDP to its base64 signature (nullopt / unset: the message goes without one).
@@ -101,8 +104,10 @@ private:
 
     Role role_;
     std::shared_ptr<SignalTransport> signal_;
+    TimerFactory timers_;
     std::vector<TransferredFile> files_;
     std::unique_ptr<Impl> impl_;
+    std::unique_ptr<OneShotTimer> closeGrace_;
     bool finished_ = false;
     bool delivered_ = false;
     bool connected_ = false;

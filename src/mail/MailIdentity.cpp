@@ -22,7 +22,8 @@ MailIdentity MailIdentity::of(std::shared_ptr<DeviceIdentity> keys, std::shared_
     identity.personKey = [keys] { return keys->personSigningKey(); };
     identity.storePersonKey = [keys](const SigningKey& key) { return keys->storePersonSigningKey(key); };
     identity.deviceName = [name] { return name; };
-    identity.defaults = [defaults]() -> Defaults& { return *defaults; };
+    if (defaults)
+        identity.defaults = [defaults]() -> Defaults& { return *defaults; };
     return identity;
 }
 
@@ -53,7 +54,8 @@ MailIdentity MailIdentity::inMemory(std::shared_ptr<Defaults> defaults, std::str
         return true;
     };
     identity.deviceName = [name] { return name; };
-    identity.defaults = [defaults]() -> Defaults& { return *defaults; };
+    if (defaults)
+        identity.defaults = [defaults]() -> Defaults& { return *defaults; };
     return identity;
 }
 

@@ -23,8 +23,8 @@ struct MailIdentity {
     std::function<bool(const SigningKey&)> storePersonKey;
     // This computer's name as other Macs see it in a roster.
     std::function<std::string()> deviceName;
-    // The settings to keep history, seen ids, roster and sets in (the messenger keeps its
-    // own in memory when empty; start-up hands in the platform's).
+    // The settings to keep history, seen ids, roster and sets in (required: start-up
+    // hands in the platform's; empty when of() or inMemory() were given none).
     std::function<Defaults&()> defaults;
 
     // The device id, "" when the device key cannot be read.

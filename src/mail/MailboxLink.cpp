@@ -5,31 +5,26 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 
 namespace wl {
 
 namespace {
-constexpr int kPingIntervalMs = 25000;
+constexpr std::chrono::milliseconds kPingInterval{25000};
 constexpr quint64 kMaxFrameBytes = 65536;
 constexpr quint16 kReplacedCode = 4000;
 constexpr quint16 kRateLimitedCode = 4429;
 } // namespace
 
-MailboxLink::MailboxLink(std::function<std::optional<QUrl>()> makeURL, QObject* parent)
-    : QObject(parent), makeURL_(std::move(makeURL))
+MailboxLink::MailboxLink(std::function<std::optional<QUrl>()> makeURL, TimerFactory timers, QObject* parent)
+    : QObject(parent), makeURL_(std::move(makeURL)), timers_(requiredTimers(std::move(timers), "MailboxLink"))
 {
-    reconnect_.setSingleShot(true);
-    connect(&reconnect_, &QTimer::timeout, this, [this] { connectNow(); });
-    ping_.setInterval(kPingIntervalMs);
-    connect(&ping_, &QTimer::timeout, this, [this] {
-        if (socket_ && open_)
-            socket_->ping();
-    });
 }
 
 MailboxLink::~MailboxLink()
 {
     running_ = false;
+    reconnect_.reset();
     dropSocket();
 }
 
@@ -52,13 +47,24 @@ void MailboxLink::start()
 void MailboxLink::stop()
 {
     running_ = false;
-    reconnect_.stop();
+    reconnect_.reset();
     dropSocket();
+}
+
+// One ping every interval while the link is open, each arming the next.
+void MailboxLink::armPing()
+{
+    ping_ = timers_(kPingInterval, [this] {
+        if (!socket_ || !open_)
+            return;
+        socket_->ping();
+        armPing();
+    });
 }
 
 void MailboxLink::dropSocket()
 {
-    ping_.stop();
+    ping_.reset();
     open_ = false;
     if (!socket_)
         return;
@@ -86,7 +92,7 @@ void MailboxLink::connectNow()
     connect(socket, &QWebSocket::connected, this, [this] {
         open_ = true;
         delayMs_ = initialMs_;
-        ping_.start();
+        armPing();
         if (onOpen)
             onOpen();
     });
@@ -127,7 +133,7 @@ void MailboxLink::scheduleReconnect()
 {
     if (!running_)
         return;
-    reconnect_.start(delayMs_);
+    reconnect_ = timers_(std::chrono::milliseconds(delayMs_), [this] { connectNow(); });
     delayMs_ = std::min(delayMs_ * 2, maximumMs_);
 }
 

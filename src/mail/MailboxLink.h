@@ -6,10 +6,10 @@
 // pings every 25 s so the service does not drop it as idle.
 
 #include <QObject>
-#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
+#include "platform/OneShotTimer.h"
 #include "signalling/RelayLink.h"
 
 #include <functional>
@@ -23,8 +23,9 @@ class MailboxLink final : public QObject {
     Q_OBJECT
 public:
     // makeURL gives a freshly signed URL for each connection attempt; nullopt when it
-    // cannot (keys unreadable), and the link tries again later.
-    explicit MailboxLink(std::function<std::optional<QUrl>()> makeURL, QObject* parent = nullptr);
+    // cannot (keys unreadable), and the link tries again later. The reconnection and the
+    // ping wait on timers (required).
+    MailboxLink(std::function<std::optional<QUrl>()> makeURL, TimerFactory timers, QObject* parent = nullptr);
     ~MailboxLink() override;
 
     void start();
@@ -48,11 +49,13 @@ private:
     void connectNow();
     void scheduleReconnect();
     void dropSocket();
+    void armPing();
 
     std::function<std::optional<QUrl>()> makeURL_;
+    TimerFactory timers_;
     std::unique_ptr<QWebSocket> socket_;
-    QTimer reconnect_;
-    QTimer ping_;
+    std::unique_ptr<OneShotTimer> reconnect_;
+    std::unique_ptr<OneShotTimer> ping_;
     bool running_ = false;
     bool open_ = false;
     // The relay link's back-off: 1 s doubling to 30 s.

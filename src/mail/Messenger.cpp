@@ -64,10 +64,9 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
     assertMainThread("Messenger::Messenger");
     required(options_.notifier, "Messenger", "a notifier");
     required(options_.prompts, "Messenger", "prompts");
-    if (!options_.identity.defaults) {
-        auto own = std::make_shared<MemoryDefaults>();
-        options_.identity.defaults = [own]() -> Defaults& { return *own; };
-    }
+    options_.timers = requiredTimers(std::move(options_.timers), "Messenger");
+    if (!options_.identity.defaults)
+        wiringMistake("Messenger was made without a settings store");
     load();
 }
 
@@ -419,11 +418,13 @@ void Messenger::start()
     if (!link_) {
         QPointer<Messenger> self(this);
         auto id = identity().deviceId();
-        link_ = std::make_unique<MailboxLink>([self, id]() -> std::optional<QUrl> {
-            if (!self || id.empty())
-                return std::nullopt;
-            return self->signedEndpoint(routePath(Route::mail, id), kPurposeMailbox, true);
-        });
+        link_ = std::make_unique<MailboxLink>(
+            [self, id]() -> std::optional<QUrl> {
+                if (!self || id.empty())
+                    return std::nullopt;
+                return self->signedEndpoint(routePath(Route::mail, id), kPurposeMailbox, true);
+            },
+            options_.timers);
         link_->onEnvelope = [self](const std::string& frame) {
             if (self)
                 self->receiveFrame(frame);

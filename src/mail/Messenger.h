@@ -13,6 +13,7 @@
 
 #include "mail/MailIdentity.h"
 #include "mail/StoredMessage.h"
+#include "platform/OneShotTimer.h"
 #include "protocol/PairedDevice.h"
 
 #include <QNetworkAccessManager>
@@ -40,6 +41,8 @@ struct MessengerOptions {
     std::function<QUrl()> serviceURL;
     Notifier* notifier = nullptr; // required
     Prompts* prompts = nullptr; // required
+    // The mailbox link's reconnection and ping (required).
+    TimerFactory timers;
     std::function<Date()> clock; // dateNow when empty
 };
 
@@ -124,7 +127,6 @@ Q_SIGNALS:
 
 private:
     void load();
-    // Dismisses every question when none were given; made on first use.
     void save();
     void append(StoredMessage message);
     bool seen(const std::string& id) const;

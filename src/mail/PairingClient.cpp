@@ -15,8 +15,10 @@
 
 namespace wl {
 
-PairingClient::PairingClient(std::string code, std::shared_ptr<const InfoDictionary> info, QObject* parent)
-    : QObject(parent), name(fullUserName()), code_(std::move(code)), info_(std::move(info))
+PairingClient::PairingClient(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
+                             QObject* parent)
+    : QObject(parent), name(fullUserName()), code_(std::move(code)),
+      timers_(requiredTimers(std::move(timers), "PairingClient")), info_(std::move(info))
 {
 }
 
@@ -46,8 +48,8 @@ void PairingClient::start()
     }
     ownKey_ = own->publicKeyBase64();
 
-    auto channel =
-        WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info_, routePath(Route::pairJoin, code_)));
+    auto channel = WebSocketSignalChannel::make(
+        IntroductionService::webSocketURL(*info_, routePath(Route::pairJoin, code_)), timers_);
     QPointer<PairingClient> self(this);
     channel->onMessage = [self](const SignalMessage& message) {
         if (self)

@@ -8,6 +8,7 @@
 
 #include "identity/Keys.h"
 #include "platform/InfoDictionary.h"
+#include "platform/OneShotTimer.h"
 #include "protocol/PairedDevice.h"
 
 #include <QObject>
@@ -38,8 +39,10 @@ public:
     };
 
     // code: already normalised (normalizePairingCode).
+    // timers: the link's (required).
     // info: where the service's address comes from.
-    PairingClient(std::string code, std::shared_ptr<const InfoDictionary> info, QObject* parent = nullptr);
+    PairingClient(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
+                  QObject* parent = nullptr);
     ~PairingClient() override;
 
     std::function<void(const std::string& hostName, const std::string& number)> onVerify;
@@ -72,6 +75,7 @@ private:
     void fail(const std::string& message);
 
     std::string code_;
+    TimerFactory timers_;
     std::shared_ptr<const InfoDictionary> info_;
     std::shared_ptr<WebSocketSignalChannel> channel_;
     std::optional<Host> host_;

@@ -33,8 +33,8 @@ void PairingHost::start()
         return;
     started_ = true;
 
-    auto channel =
-        WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info_, routePath(Route::pairHost, code_)));
+    auto channel = WebSocketSignalChannel::make(
+        IntroductionService::webSocketURL(*info_, routePath(Route::pairHost, code_)), timers_);
     QPointer<PairingHost> self(this);
     channel->onMessage = [self](const SignalMessage& message) {
         if (self)

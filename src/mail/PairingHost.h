@@ -37,8 +37,9 @@ public:
     static constexpr std::chrono::milliseconds kDefaultExpiry{600'000};
     static constexpr std::chrono::milliseconds kDefaultAnswerDelay{1'000};
 
-    // code: from newPairingCode(). timers: the expiry and answer timers (tests fire them
-    // by hand; none fires when empty). info: where the service's address comes from.
+    // code: from newPairingCode(). timers: the expiry and answer timers and the link's
+    // ping (required; tests fire them by hand). info: where the service's address comes
+    // from.
     PairingHost(std::string code, TimerFactory timers, std::shared_ptr<const InfoDictionary> info,
                 QObject* parent = nullptr);
     ~PairingHost() override;

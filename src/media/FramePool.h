@@ -8,7 +8,7 @@
 // holds all of them, the next buffer is one of its own, freed when released. Asking for
 // another size drops the kept buffers (those still held are freed when WebRTC lets go).
 //
-// One pool outlives the sessions (the host controller makes it); every member may be
+// One pool outlives the sessions (the media engine keeps it); every member may be
 // called from any thread.
 
 #include <api/scoped_refptr.h>

@@ -40,8 +40,8 @@ public:
     virtual bool sync() { return true; }
 };
 
-// Settings held in memory only; thread-safe. Used by tests and as the stand-in until
-// real ones are handed in.
+// Settings held in memory only; thread-safe. Used by tests: the program keeps its
+// settings in lasting storage, and a part made without any is a wiring mistake.
 class MemoryDefaults : public Defaults {
 public:
     bool contains(const std::string& key) const override;

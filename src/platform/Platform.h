@@ -2,8 +2,8 @@
 // The platform backends the program works with, one of each, chosen once at start-up
 // (chooseDesktopBackends) and handed down from there: the controllers keep a copy and
 // give each part the pieces it uses. Tests fill one with their own fakes. A
-// default-made one holds the safe stand-ins (each interface's none(), settings and keys
-// in memory, no information keys) for the services a machine may lack, but no timers,
+// default-made one holds the safe stand-ins (each interface's none(), no information
+// keys) for the services a machine may lack, but no settings, key store, timers,
 // prompts, notifier or owner check: a part made without those is a wiring mistake and
 // says so (platform/Required.h).
 
@@ -30,8 +30,8 @@ namespace wl {
 struct Platform {
     // The user's settings, the secret keys, the program's information keys and the
     // timers that code with a delay starts.
-    std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
-    std::shared_ptr<KeyStore> keys = std::make_shared<MemoryKeyStore>();
+    std::shared_ptr<Defaults> defaults; // required: what is kept from one run to the next
+    std::shared_ptr<KeyStore> keys; // required: this installation's keys
     std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>();
     TimerFactory timers; // required: every part that waits takes these
     std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();

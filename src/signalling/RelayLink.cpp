@@ -49,7 +49,7 @@ void RelayLink::connect()
         return;
     }
     QUrl url = IntroductionService::webSocketURL(*info_, routePath(Route::host, deviceId), *items);
-    auto next = WebSocketSignalChannel::make(url);
+    auto next = WebSocketSignalChannel::make(url, timers_);
     WebSocketSignalChannel* raw = next.get();
     QPointer<RelayLink> self(this);
     next->onOpen = [self] {

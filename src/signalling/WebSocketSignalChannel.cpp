@@ -5,14 +5,13 @@
 
 #include <QPointer>
 #include <QThread>
-#include <QTimer>
 #include <QWebSocket>
 
 namespace wl {
 
-std::shared_ptr<WebSocketSignalChannel> WebSocketSignalChannel::make(const QUrl& url)
+std::shared_ptr<WebSocketSignalChannel> WebSocketSignalChannel::make(const QUrl& url, TimerFactory timers)
 {
-    return std::shared_ptr<WebSocketSignalChannel>(new WebSocketSignalChannel(url),
+    return std::shared_ptr<WebSocketSignalChannel>(new WebSocketSignalChannel(url, std::move(timers)),
                                                    [](WebSocketSignalChannel* channel) {
                                                        channel->shutDownQuietly();
                                                        channel->deleteLater();
@@ -25,8 +24,7 @@ void WebSocketSignalChannel::shutDownQuietly()
     onOpen = nullptr;
     onMessage = nullptr;
     onClose = nullptr;
-    if (ping_)
-        ping_->stop();
+    ping_.reset();
     if (socket_) {
         socket_->disconnect(this);
         if (!closed_ && socket_->state() != QAbstractSocket::UnconnectedState)
@@ -35,16 +33,12 @@ void WebSocketSignalChannel::shutDownQuietly()
     closed_ = true;
 }
 
-WebSocketSignalChannel::WebSocketSignalChannel(const QUrl& url) : url_(url)
+WebSocketSignalChannel::WebSocketSignalChannel(const QUrl& url, TimerFactory timers)
+    : url_(url), timers_(requiredTimers(std::move(timers), "WebSocketSignalChannel"))
 {
     socket_ = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     socket_->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
     socket_->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
-    ping_ = new QTimer(this);
-    QObject::connect(ping_, &QTimer::timeout, this, [this] {
-        if (socket_ && opened_ && !closed_)
-            socket_->ping();
-    });
     QObject::connect(socket_, &QWebSocket::connected, this, &WebSocketSignalChannel::handleConnected);
     QObject::connect(socket_, &QWebSocket::disconnected, this, [this] {
         if (!closed_)
@@ -63,6 +57,7 @@ WebSocketSignalChannel::WebSocketSignalChannel(const QUrl& url) : url_(url)
 
 WebSocketSignalChannel::~WebSocketSignalChannel()
 {
+    ping_.reset();
     if (socket_) {
         socket_->disconnect(this);
         if (!closed_)
@@ -114,7 +109,7 @@ void WebSocketSignalChannel::handleConnected()
     if (closed_)
         return;
     opened_ = true;
-    ping_->start(pingInterval_);
+    armPing();
     // Keep the object alive through the handlers below.
     auto keep = weak_from_this().lock();
     auto pending = std::move(pending_);
@@ -128,6 +123,17 @@ void WebSocketSignalChannel::handleConnected()
         return;
     if (auto handler = onOpen)
         handler();
+}
+
+// One ping every interval while the link is open, each arming the next.
+void WebSocketSignalChannel::armPing()
+{
+    ping_ = timers_(kPingInterval, [this] {
+        if (!socket_ || !opened_ || closed_)
+            return;
+        socket_->ping();
+        armPing();
+    });
 }
 
 void WebSocketSignalChannel::handleText(const QString& text)
@@ -176,7 +182,7 @@ void WebSocketSignalChannel::close()
     if (closed_)
         return;
     closed_ = true;
-    ping_->stop();
+    ping_.reset();
     pending_.clear();
     auto keep = weak_from_this().lock();
     // No more events from the socket: this close is the only one reported.

@@ -6,8 +6,9 @@
 // too. It never reconnects. Lives on the thread that made it (the main thread);
 // send() and close() from another thread hop there.
 //
-// Usage: auto channel = WebSocketSignalChannel::make(url); set the handlers; open().
+// Usage: auto channel = WebSocketSignalChannel::make(url, timers); set the handlers; open().
 
+#include "platform/OneShotTimer.h"
 #include "signalling/SignalTransport.h"
 
 #include <QObject>
@@ -18,7 +19,6 @@
 #include <string>
 #include <vector>
 
-class QTimer;
 class QWebSocket;
 
 namespace wl {
@@ -33,8 +33,9 @@ public:
 
     // Owned by shared pointers. When the last reference goes, the socket closes (1000)
     // without calling any handler, and the object is deleted later on its own thread,
-    // so dropping the last reference inside a handler is safe.
-    static std::shared_ptr<WebSocketSignalChannel> make(const QUrl& url);
+    // so dropping the last reference inside a handler is safe. The ping waits on timers
+    // (required).
+    static std::shared_ptr<WebSocketSignalChannel> make(const QUrl& url, TimerFactory timers);
 
     ~WebSocketSignalChannel() override;
 
@@ -52,22 +53,20 @@ public:
     // (this side closed it, or the connection failed).
     int closeCode() const override { return closeCode_; }
 
-    // Tests: a shorter ping interval.
-    void setPingInterval(std::chrono::milliseconds interval) { pingInterval_ = interval; }
-
 private:
-    explicit WebSocketSignalChannel(const QUrl& url);
+    WebSocketSignalChannel(const QUrl& url, TimerFactory timers);
 
     void shutDownQuietly();
     void handleConnected();
     void handleText(const QString& text);
     void handleBinary(const QByteArray& bytes);
     void sendText(const std::string& text);
+    void armPing();
 
     QUrl url_;
     QWebSocket* socket_ = nullptr;
-    QTimer* ping_ = nullptr;
-    std::chrono::milliseconds pingInterval_ = kPingInterval;
+    TimerFactory timers_;
+    std::unique_ptr<OneShotTimer> ping_;
     std::vector<std::string> pending_;
     bool started_ = false;
     bool opened_ = false;

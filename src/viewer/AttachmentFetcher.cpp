@@ -47,6 +47,7 @@ AttachmentFetcher::AttachmentFetcher(MediaEngine& engine, PairedDevice device, s
     assertMainThread("AttachmentFetcher::AttachmentFetcher");
     options_.timers = requiredTimers(std::move(options_.timers), "AttachmentFetcher");
     required(options_.identity, "AttachmentFetcher", "an identity");
+    required(options_.defaults, "AttachmentFetcher", "a settings store");
 }
 
 AttachmentFetcher::~AttachmentFetcher()
@@ -89,7 +90,7 @@ void AttachmentFetcher::start()
         transport = options_.makeTransport(device_.id);
     else
         transport = WebSocketSignalChannel::make(
-            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device_.id)));
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device_.id)), options_.timers);
     QPointer<AttachmentFetcher> self(this);
     transport->onMessage = [self](const SignalMessage& message) {
         if (self)
@@ -169,8 +170,8 @@ void AttachmentFetcher::handleAccepted()
     if (!transport_ || !hostNonce_ || peer_)
         return;
     log(std::string("accepted; ") + (relays_.empty() ? "no relay offered" : "relay available"));
-    peer_ =
-        std::make_unique<FileLinkPeer>(engine_, FileLinkPeer::Role::collect, transport_, relays_, *options_.defaults);
+    peer_ = std::make_unique<FileLinkPeer>(engine_, FileLinkPeer::Role::collect, transport_, relays_,
+                                           *options_.defaults, options_.timers);
     const std::string hostNonce = *hostNonce_;
     peer_->signOffer = [hostNonce, identity = options_.identity](const std::string& sdp) -> std::optional<std::string> {
         return identity->signAsDevice(offerSignatureMessage(hostNonce, sdp));

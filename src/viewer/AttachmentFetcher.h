@@ -51,8 +51,8 @@ public:
         // The signalling path to the host (a WebSocket channel to v1/connect/<id> when
         // empty), not yet opened.
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
-        // The picture link's settings, and where the service's address comes from.
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // The picture link's settings (required), and where the service's address comes from.
+        std::shared_ptr<Defaults> defaults;
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         // The device this helper proves to be (required).
         std::shared_ptr<DeviceIdentity> identity;

@@ -37,7 +37,8 @@ std::string trimSpaces(const std::string& text)
 } // namespace
 
 PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
-    : QObject(parent), myMacs_(myMacs), options_(std::move(options))
+    : QObject(parent), myMacs_(myMacs), options_(std::move(options)),
+      deviceStore_(*required(options_.defaults, "PairedHosts", "a settings store"), kPairedHostsKey)
 {
     required(options_.prompts, "PairedHosts", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "PairedHosts");
@@ -291,7 +292,7 @@ bool PairedHosts::pair(const std::string& code, const std::string& name)
         return false;
     if (pairing_)
         pairing_->finish();
-    auto client = std::make_unique<PairingClient>(*normalized, options_.info);
+    auto client = std::make_unique<PairingClient>(*normalized, timers(), options_.info);
     client->signingKey = options_.identity->deviceSigningKey();
     const std::string typed = trimSpaces(name);
     QPointer<PairedHosts> self(this);

@@ -44,8 +44,8 @@ public:
 
     struct Options {
         TimerFactory timers; // the presence timer
-        // The settings the paired hosts and their flags are kept in.
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // The settings the paired hosts and their flags are kept in (required).
+        std::shared_ptr<Defaults> defaults;
         // Where the service's address comes from (presence, pairing).
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         Prompts* prompts = nullptr; // required
@@ -95,7 +95,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     Notifier& notifier() const;
     TimerFactory timers() const { return options_.timers; }
     void saveDevices();
@@ -105,7 +104,7 @@ private:
 
     MyMacs& myMacs_;
     Options options_;
-    PairedDeviceStore deviceStore_{*options_.defaults, kPairedHostsKey};
+    PairedDeviceStore deviceStore_;
     std::vector<PairedDevice> devices_;
     std::set<std::string> onlineIDs_;
     std::set<std::string> knownUnattended_;

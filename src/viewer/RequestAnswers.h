@@ -37,8 +37,9 @@ class RequestAnswers final : public QObject {
 public:
     struct Options {
         TimerFactory timers;
-        // The settings the resolved requests are kept in (and the fetches' peers read).
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>();
+        // The settings the resolved requests are kept in (and the fetches' peers read;
+        // required).
+        std::shared_ptr<Defaults> defaults;
         // Where the service's address comes from (the fetches' links).
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
         Prompts* prompts = nullptr; // required
@@ -95,7 +96,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     TimerFactory timers() const { return options_.timers; }
     void picturesFetched(const StoredMessage& request, const AttachmentFetcher::Result& result,
                          const std::function<void(bool)>& retryFetch);

@@ -22,7 +22,8 @@ ViewerController::ViewerController(AppServices& services, MediaEngine& engine, O
     Prompts* prompts = required(options.platform.prompts, "ViewerController", "prompts").get();
     Notifier* notifier = required(options.platform.notifier, "ViewerController", "a notifier").get();
     OwnerCheck* ownerCheck = required(options.platform.ownerCheck, "ViewerController", "an owner check").get();
-    const std::shared_ptr<Defaults>& defaults = options.platform.defaults;
+    const std::shared_ptr<Defaults>& defaults =
+        required(options.platform.defaults, "ViewerController", "a settings store");
     const std::shared_ptr<InfoDictionary>& info = options.platform.info;
     hosts_ = std::make_unique<PairedHosts>(
         myMacs, PairedHosts::Options{timers, defaults, info, prompts, notifier, options.isOnline, options.identity});

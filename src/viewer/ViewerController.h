@@ -41,8 +41,8 @@ public:
     using PairingState = PairedHosts::PairingState;
 
     struct Options {
-        // The system's services; the settings are its defaults. Its timers, prompts, owner
-        // check and notifier are required.
+        // The system's services; the settings are its defaults. Its settings, timers,
+        // prompts, owner check and notifier are required.
         Platform platform;
         // The signalling link to a host (a WebSocket channel to v1/connect/<id> when
         // empty); not yet opened.

@@ -62,7 +62,7 @@ ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
     required(options_.ownerCheck, "ViewerSession", "an owner check");
     required(options_.prompts, "ViewerSession", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "ViewerSession");
-    Defaults& defaults = *options_.defaults;
+    Defaults& defaults = *required(options_.defaults, "ViewerSession", "a settings store");
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
 }
@@ -144,7 +144,7 @@ void ViewerSession::connect(const PairedDevice& device, bool unattended)
         transport = options_.makeTransport(device.id);
     } else {
         auto channel = WebSocketSignalChannel::make(
-            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device.id)));
+            IntroductionService::webSocketURL(*options_.info, routePath(Route::connect, device.id)), timers());
         transport = channel;
     }
     QPointer<ViewerSession> self(this);

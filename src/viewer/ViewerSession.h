@@ -76,7 +76,7 @@ public:
     };
     struct Options {
         TimerFactory timers;
-        std::shared_ptr<Defaults> defaults = std::make_shared<MemoryDefaults>(); // WLSoundOn, the peer's settings
+        std::shared_ptr<Defaults> defaults; // WLSoundOn, the peer's settings (required)
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>(); // the service's address
         Prompts* prompts = nullptr; // required
         OwnerCheck* ownerCheck = nullptr; // required
@@ -145,7 +145,6 @@ Q_SIGNALS:
 
 private:
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
     OwnerCheck& ownerCheck() const;
     TimerFactory timers() const { return options_.timers; }
     void send(const SignalMessage& message);

@@ -70,11 +70,12 @@ protected:
         // A centre of its own (its settings in memory): no open request left over from the last one.
         HelpRequestCenter::Options options;
         options.prompts = prompts.get();
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = pictures.path() / ("Request Pictures " + std::to_string(++centres));
         center = std::make_unique<HelpRequestCenter>(
             *here.messenger, [this] { return helpers; }, options);
         center->onShowPasswords = [this] { ++passwordsShown; };
-        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());
     }
     void show()
     {

@@ -590,6 +590,7 @@ TEST(HostMenuSession, StopSessionEndsTheHelpersSession)
     EXPECT_EQ(lines[0], (Line{"Ada Lovelace is helping", false}));
     // The tray shows a session, the host's side being the first rule.
     ViewerController::Options viewerOptions;
+    viewerOptions.platform.defaults = std::make_shared<MemoryDefaults>();
     viewerOptions.platform.timers = rig.timers.factory();
     viewerOptions.platform.prompts = borrowed(rig.prompts);
     viewerOptions.platform.notifier = rig.notifier;

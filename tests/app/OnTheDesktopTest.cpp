@@ -202,6 +202,7 @@ struct OwnRequestCentre {
     {
         HelpRequestCenter::Options options;
         options.prompts = &prompts;
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = folder.path() / "Request Pictures";
         options.screens = [] { return std::make_unique<X11ScreenSource>(); };
         center.emplace(messenger, std::move(helpers), options);
@@ -276,7 +277,7 @@ TEST(OnTheDesktopScreenshot, TheAskForHelpWindowLeavesItselfOut)
     here.make();
     OwnRequestCentre center(*here.messenger, [&] { return here.contacts; });
     AskForHelpPanelController askForHelp;
-    installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
+    installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());
     askForHelp.show(*center);
     auto* panel = dynamic_cast<ShellPanel*>(askForHelp.panel());
     ASSERT_NE(panel, nullptr);
@@ -338,7 +339,7 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     here.make({here.receivedPassword(anna, "r1", "Wi-Fi", "oneHour", kFixtureNow + 3600)});
     AskForHelpPanelController askForHelp;
     const auto exclusion = std::make_shared<CaptureExclusion>();
-    installShellPanels(*here.passwords, askForHelp, exclusion);
+    installShellPanels(*here.passwords, askForHelp, exclusion, qtTimerFactory());
     here.passwords->panel().show();
     auto* passwords = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
     ASSERT_NE(passwords, nullptr);

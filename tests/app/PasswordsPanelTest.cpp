@@ -49,7 +49,7 @@ protected:
     void open(const std::vector<StoredMessage>& history, OwnerCheck* check = nullptr)
     {
         here.make(history, {}, check);
-        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), timers.factory());
         here.passwords->panel().show();
         panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
         ASSERT_NE(panel, nullptr);

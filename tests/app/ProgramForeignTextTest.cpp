@@ -9,6 +9,7 @@
 #include "identity/Keys.h"
 #include "protocol/SignalMessage.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QList>
 #include <QString>
@@ -48,8 +49,8 @@ TEST(ProgramForeignText, APairingHelpersHugeNameIsAskedAboutCutAndCleaned)
     request.name = name;
     request.publicKey = key.publicKeyBase64();
     ASSERT_LT(request.encode().size(), static_cast<std::size_t>(WebSocketSignalChannel::kMaxMessageBytes));
-    auto channel =
-        WebSocketSignalChannel::make(QUrl(QString::fromStdString(service.wsUrl() + "/v1/pair/join/" + code)));
+    auto channel = WebSocketSignalChannel::make(QUrl(QString::fromStdString(service.wsUrl() + "/v1/pair/join/" + code)),
+                                                qtTimerFactory());
     bool gotInfo = false, accepted = false, closed = false;
     channel->onMessage = [&](const SignalMessage& message) {
         gotInfo = gotInfo || message.kind == SignalMessage::Kind::pairInfo;

@@ -11,6 +11,7 @@
 #include "identity/Base64.h"
 #include "identity/Random.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -166,7 +167,7 @@ public:
 private:
     void connect()
     {
-        link_ = WebSocketSignalChannel::make(url_);
+        link_ = WebSocketSignalChannel::make(url_, qtTimerFactory());
         link_->onOpen = [this] {
             if (kind_ != Kind::silent)
                 hello();

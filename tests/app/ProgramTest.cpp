@@ -11,6 +11,7 @@
 #include "protocol/SignalMessage.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -85,7 +86,8 @@ TEST(Program, GoesOnlineAndQuitsOnSigtermSendingNothing)
     // A helper reaches it and waits, bound to it at the service.
     const MapInfoDictionary info(
         std::map<std::string, std::string>{{InfoKey::introductionURL, service.httpUrl() + "/"}});
-    auto helper = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + id));
+    auto helper =
+        WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + id), qtTimerFactory());
     std::vector<SignalMessage> atHelper;
     bool helperClosed = false;
     helper->onMessage = [&](const SignalMessage& message) { atHelper.push_back(message); };

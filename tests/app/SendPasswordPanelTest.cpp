@@ -35,7 +35,7 @@ protected:
     void make(const std::string& serviceURL = {})
     {
         here.make({}, serviceURL);
-        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());
     }
     void show(const PairedDevice& device, const std::optional<StoredMessage>& request = std::nullopt)
     {

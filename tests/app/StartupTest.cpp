@@ -15,6 +15,7 @@
 #include "mail/SendPasswordPanelController.h"
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
+#include "platform/Required.h"
 #include "platform/linux/DesktopPlatform.h"
 #include "platform/linux/HostServices.h"
 #include "protocol/Roster.h"
@@ -181,6 +182,25 @@ TEST(Startup, QuittingAtTheKeyAlertMakesNothing)
     EXPECT_EQ(rig.app->services(), nullptr);
     EXPECT_EQ(rig.at("messenger started"), rig.journal.size());
     EXPECT_EQ(rig.app->menuBarExtra(), nullptr);
+}
+
+// Start-up hands the application its settings and key store with the other backends:
+// made without them it says so at once, instead of starting over in memory with new
+// keys and nothing paired.
+TEST(Startup, AnApplicationMadeWithoutItsSettingsOrKeysFailsAtOnce)
+{
+    const std::vector<std::pair<std::string, std::function<void(Platform&)>>> mistakes = {
+        {"a settings store", [](Platform& platform) { platform.defaults = nullptr; }},
+        {"a key store", [](Platform& platform) { platform.keys = nullptr; }},
+    };
+    for (const auto& [missing, unset] : mistakes) {
+        AppRig rig;
+        unset(rig.platform);
+        CapturedLog log;
+        EXPECT_THROW(rig.start(), WiringMistake) << missing;
+        EXPECT_EQ(rig.app, nullptr) << missing;
+        EXPECT_TRUE(log.contains("Wickerlane: WickerlaneApp was made without " + missing)) << missing;
+    }
 }
 
 TEST(Startup, NotificationClicksLeadWhereTheySay)

@@ -55,7 +55,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
     here.contacts = {anna.record()};
     here.make();
     AskForHelpPanelController askForHelp;
-    installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>());
+    installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());
 
     {
         SCOPED_TRACE("Send a Password: the Send button stays put across the lifetimes' explanations");
@@ -87,6 +87,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         TempDir pictures;
         HelpRequestCenter::Options options;
         options.prompts = &here.prompts;
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = pictures.path() / "Request Pictures";
         std::vector<PairedDevice> helpers{anna.record()};
         HelpRequestCenter center(

@@ -134,6 +134,7 @@ TEST_F(HostRequests, SentToEveryHelperInTurnRecordedForThoseWhoGotIt)
     std::vector<PairedDevice> helpers = {bo.record(), cy.record(), ann.record()};
     HelpRequestCenter::Options centerOptions;
     centerOptions.prompts = &rig.prompts;
+    centerOptions.defaults = std::make_shared<MemoryDefaults>();
     HelpRequestCenter center(
         *rig.services->messenger, [&] { return helpers; }, centerOptions);
     int sentCalls = 0;
@@ -354,6 +355,7 @@ protected:
         options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
         options.prompts = &prompts;
         options.notifier = &notifier;
+        options.timers = qtTimerFactory();
         messenger = std::make_unique<Messenger>(
             "WLMessages", [] { return std::vector<PairedDevice>{}; }, options);
         HelpRequestCenter::Options centerOptions;
@@ -438,6 +440,7 @@ TEST_F(HostRequestPictures, ChosenDroppedAndPastedUpToThree)
     bool screenshotTaken = false;
     HelpRequestCenter::Options options;
     options.prompts = &prompts;
+    options.defaults = std::make_shared<MemoryDefaults>();
     options.picturesFolder = folder.path() / "other";
     options.screenshot = [&](const std::vector<std::uint64_t>&, std::string&) -> std::optional<QImage> {
         screenshotTaken = true;
@@ -475,6 +478,7 @@ TEST_F(HostRequestPictures, PicturesThatCantBeKeptAreLoggedAndNamed)
     writeFile(folder, "blocked", "a file");
     HelpRequestCenter::Options options;
     options.prompts = &prompts;
+    options.defaults = std::make_shared<MemoryDefaults>();
     options.picturesFolder = folder.path() / "blocked" / "Request Pictures";
     HelpRequestCenter blocked(
         *messenger, [] { return std::vector<PairedDevice>{}; }, options);

@@ -11,9 +11,11 @@
 #include "mail/PairingHost.h"
 #include "platform/Account.h"
 #include "platform/Log.h"
+#include "platform/Required.h"
 #include "signalling/IntroductionService.h"
 #include "signalling/RelayLink.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <nlohmann/json.hpp>
 
@@ -120,7 +122,7 @@ TEST(HostSessionPairing, AllowStoresTheHelperAndAnswersAcceptedWithTheUsersName)
     EXPECT_EQ(rig.host->pairedHelpers().pairing()->code(), code);
 
     SigningKey helperKey = SigningKey::generate();
-    PairingClient client(code, rig.info);
+    PairingClient client(code, qtTimerFactory(), rig.info);
     client.name = "Grace Hopper";
     client.signingKey = helperKey;
     std::optional<std::string> hostName;
@@ -154,7 +156,7 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
     rig.prompts.answerAlert(1); // "Don't Allow"
     const std::string first = rig.startPairing();
     ASSERT_FALSE(first.empty()) << "the service holds the code";
-    PairingClient refused(first, rig.info);
+    PairingClient refused(first, qtTimerFactory(), rig.info);
     refused.signingKey = SigningKey::generate();
     std::optional<std::string> failure;
     refused.onFailed = [&](const std::string& text) { failure = text; };
@@ -168,7 +170,8 @@ TEST(HostSessionPairing, DontAllowAndAnUnusableKeyAreDeclined)
     // told no rather than yes.
     const std::string code = rig.startPairing();
     ASSERT_FALSE(code.empty()) << "the service holds the code";
-    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*rig.info, "v1/pair/join/" + code));
+    auto raw = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*rig.info, "v1/pair/join/" + code),
+                                            qtTimerFactory());
     std::vector<SignalMessage> atHelper;
     raw->onMessage = [&](const SignalMessage& m) { atHelper.push_back(m); };
     raw->open();
@@ -300,7 +303,8 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     };
     auto relay = std::make_shared<Relay>();
     relay->helper = &ada;
-    FileLinkPeer collect(test::loopbackEngine(), FileLinkPeer::Role::collect, relay, {}, *rig.defaults);
+    FileLinkPeer collect(test::loopbackEngine(), FileLinkPeer::Role::collect, relay, {}, *rig.defaults,
+                         qtTimerFactory());
     const std::string hostNonce = *ada.challenge->nonce;
     collect.signOffer = [&](const std::string& sdp) -> std::optional<std::string> {
         return ada.key.sign(offerSignatureMessage(hostNonce, sdp));
@@ -329,6 +333,55 @@ TEST(HostSessionPictures, TheRequestsPicturesGoToTheHelperItWasSentTo)
     ASSERT_TRUE(waitUntil([&] { return !rig.host->handshake().busy(); }, 10000));
     EXPECT_EQ(rig.sentOf(Kind::bye).back().message.reason, "stopped");
     EXPECT_FALSE(rig.historyHas("ended: stopped on this Mac"));
+}
+
+// ---- wiring ----
+
+// What the host keeps from one run to the next goes into the settings its owner hands
+// in: the controller and each of its parts made without them say so where they are
+// made, instead of forgetting the paired helpers and the open request at every start.
+TEST(HostWiring, APartMadeWithoutSettingsFailsAtOnce)
+{
+    HostRig rig;
+    rig.make();
+    HostController& host = *rig.host;
+    MediaEngine& engine = test::loopbackEngine();
+    Platform unset = rig.platform;
+    unset.defaults = nullptr;
+    const std::vector<std::pair<std::string, std::function<void()>>> parts = {
+        {"HostController",
+         [&] {
+             std::make_unique<HostController>(*rig.services, engine, HostController::Options{unset, rig.identity});
+         }},
+        {"PairedHelpers",
+         [&] {
+             std::make_unique<PairedHelpers>(
+                 *rig.services->messenger,
+                 PairedHelpers::Options{.timers = unset.timers, .prompts = &rig.prompts, .identity = rig.identity});
+         }},
+        {"HostHandshake",
+         [&] {
+             std::make_unique<HostHandshake>(HostHandshake::Parts{*rig.services, host.handshake().relay(),
+                                                                  host.pairedHelpers(), host.session(),
+                                                                  host.helpRequests(), engine, rig.identity},
+                                             HostHandshake::Options{.timers = unset.timers, .prompts = &rig.prompts});
+         }},
+        {"HelpRequestCenter",
+         [&] {
+             std::make_unique<HelpRequestCenter>(
+                 *rig.services->messenger, [] { return std::vector<PairedDevice>{}; },
+                 HelpRequestCenter::Options{.prompts = &rig.prompts});
+         }},
+        {"HostSession",
+         [&] {
+             std::make_unique<HostSession>(host.helpRequests(), engine, HostSession::Options{unset, rig.identity});
+         }},
+    };
+    for (const auto& [part, make] : parts) {
+        CapturedLog log;
+        EXPECT_THROW(make(), WiringMistake) << part;
+        EXPECT_TRUE(log.contains("Wickerlane: " + part + " was made without a settings store")) << part;
+    }
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "mail/Messenger.h"
 #include "platform/Defaults.h"
 #include "platform/linux/X11ScreenSource.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QImage>
 #include <QUrl>
@@ -40,6 +41,7 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     ScriptedPrompts prompts;
     options.notifier = &notifier;
     options.prompts = &prompts;
+    options.timers = qtTimerFactory();
     Messenger messenger(
         "WLMessages", [] { return std::vector<PairedDevice>{}; }, options);
     TempDir folder;

@@ -2,6 +2,7 @@
 #include "identity/DeviceIdentity.h"
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
+#include "platform/Required.h"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,15 @@ TEST_F(KeyStorageDeathTest, AKeyThatCannotBeStoredStopsTheProcess)
     store->setFailWrites(true);
     EXPECT_EXIT(identity.deviceSigningKey(), ::testing::ExitedWithCode(1), "Wickerlane: .*could not be stored");
     EXPECT_EXIT(identity.mailAgreementKey(), ::testing::ExitedWithCode(1), "mail-agreement");
+}
+
+// Without its store an identity would make new keys at every start, and every computer
+// paired with this one would stop knowing it: a wiring mistake, shown where it is made.
+TEST(KeyStorageWiring, AnIdentityMadeWithoutAKeyStoreFailsAtOnce)
+{
+    CapturedLog log;
+    EXPECT_THROW(DeviceIdentity{nullptr}, WiringMistake);
+    EXPECT_TRUE(log.contains("Wickerlane: DeviceIdentity was made without a key store"));
 }
 
 TEST(Proofs, MessagesHaveTheirTagsAndOrder)

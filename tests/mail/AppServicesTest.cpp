@@ -5,9 +5,17 @@
 #include "RefusingPort.h"
 #include "ScriptedOwnerCheck.h"
 #include "ScriptedPrompts.h"
+#include "TestMediaEngine.h"
 
 #include "mail/AppServices.h"
+#include "identity/DeviceIdentity.h"
 #include "identity/Keys.h"
+#include "mail/FileLinkPeer.h"
+#include "mail/MailboxLink.h"
+#include "mail/PairingClient.h"
+#include "platform/Log.h"
+#include "platform/Required.h"
+#include "platform/linux/QtTimers.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +30,14 @@ PairedDevice device(const std::string& id, const std::string& name)
 struct Hub {
     Hub()
     {
-        MessengerOptions options;
         options.identity = MailIdentity::inMemory(std::make_shared<MemoryDefaults>(), "Here");
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.serviceURL = [this] { return QUrl(QString::fromStdString(noService.httpUrl())); };
         services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
     }
+    MessengerOptions options;
     test::RefusingPort noService; // nothing there
     test::RecordingNotifier notifier;
     test::ScriptedPrompts prompts;
@@ -97,6 +106,46 @@ TEST(AppServicesTest, MailReachesTheHandlersInOrderThenThePasswordCentre)
     link.text = "declined";
     hub.services->deliverQuiet(link, device("a", "Ada"));
     EXPECT_EQ(quiet, (std::vector<std::string>{"access from Ada", "second", "other from Ada", "second"}));
+}
+
+// What the mail parts need comes from their owner: settings and timers. Made without
+// them, each says so where it is made instead of keeping the history in memory until
+// the next start, or never reconnecting, pinging or sweeping.
+TEST(MailWiring, APartMadeWithoutSettingsOrTimersFailsAtOnce)
+{
+    Hub hub;
+    auto messengerWithout = [&](std::function<void(MessengerOptions&)> unset) {
+        MessengerOptions options = hub.options;
+        unset(options);
+        std::make_unique<Messenger>("WLMessages", Messenger::Contacts{}, options);
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> mistakes = {
+        {"Messenger was made without a settings store",
+         [&] { messengerWithout([](MessengerOptions& options) { options.identity.defaults = nullptr; }); }},
+        {"Messenger was made without timers",
+         [&] { messengerWithout([](MessengerOptions& options) { options.timers = nullptr; }); }},
+        {"PasswordCenter was made without timers",
+         [&] {
+             std::make_unique<PasswordCenter>(*hub.services->messenger, Messenger::Contacts{}, hub.ownerCheck,
+                                              TimerFactory{});
+         }},
+        {"MailboxLink was made without timers",
+         [] { std::make_unique<MailboxLink>([] { return std::optional<QUrl>(); }, TimerFactory{}); }},
+        {"FileLinkPeer was made without timers",
+         [] {
+             std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, nullptr,
+                                            std::vector<ICEServer>{}, MemoryDefaults{}, TimerFactory{});
+         }},
+        {"PairingClient was made without timers",
+         [] {
+             std::make_unique<PairingClient>(newPairingCode(), TimerFactory{}, std::make_shared<MapInfoDictionary>());
+         }},
+    };
+    for (const auto& [mistake, make] : mistakes) {
+        CapturedLog log;
+        EXPECT_THROW(make(), WiringMistake) << mistake;
+        EXPECT_TRUE(log.contains("Wickerlane: " + mistake)) << mistake;
+    }
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "signalling/PeerLink.h"
 #include "signalling/WebRTCConfiguration.h"
 #include "signalling/WebSocketSignalChannel.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QCoreApplication>
 
@@ -141,14 +142,15 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
     const auto now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     auto hostLink = WebSocketSignalChannel::make(
-        IntroductionService::webSocketURL(info, "v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)));
+        IntroductionService::webSocketURL(info, "v1/host/" + hostId, signedQueryItems(kPurposeHost, hostKey, now)),
+        qtTimerFactory());
     hostLink->open();
     ASSERT_TRUE(waitUntil([&] { return hostLink->isOpen(); }));
 
     const std::vector<TransferredFile> pictures = threePictures();
     auto toHelper = std::make_shared<ChannelTransport>(hostLink);
     auto serve = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::serve, toHelper,
-                                                std::vector<ICEServer>{}, *localOnly(), pictures);
+                                                std::vector<ICEServer>{}, *localOnly(), qtTimerFactory(), pictures);
     ASSERT_NE(serve->peerConnection(), nullptr);
     serve->signAnswer = [](const std::string& sdp) {
         return std::optional<std::string>("answer:" + std::to_string(sdp.size()));
@@ -166,9 +168,10 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
         }
     };
 
-    auto helperLink = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId));
+    auto helperLink =
+        WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, "v1/connect/" + hostId), qtTimerFactory());
     auto collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, helperLink,
-                                                  std::vector<ICEServer>{}, *localOnly());
+                                                  std::vector<ICEServer>{}, *localOnly(), qtTimerFactory());
     collect->signOffer = [](const std::string& sdp) {
         return std::optional<std::string>("offer:" + std::to_string(sdp.size()));
     };
@@ -217,10 +220,11 @@ struct PipedPair {
 
     explicit PipedPair(std::vector<TransferredFile> files)
     {
-        serve = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::serve, toCollector,
-                                               std::vector<ICEServer>{}, *localOnly(), std::move(files));
+        serve =
+            std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::serve, toCollector,
+                                           std::vector<ICEServer>{}, *localOnly(), qtTimerFactory(), std::move(files));
         collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, toServer,
-                                                 std::vector<ICEServer>{}, *localOnly());
+                                                 std::vector<ICEServer>{}, *localOnly(), qtTimerFactory());
         toServer->deliver = [this](const SignalMessage& message) {
             if (message.kind == SignalMessage::Kind::offer)
                 serve->applyOffer(message);
@@ -412,7 +416,7 @@ struct Scripted {
     explicit Scripted(std::vector<Frame> script)
     {
         collect = std::make_unique<FileLinkPeer>(test::loopbackEngine(), FileLinkPeer::Role::collect, toSender,
-                                                 std::vector<ICEServer>{}, *localOnly());
+                                                 std::vector<ICEServer>{}, *localOnly(), qtTimerFactory());
         watch(*collect, outcome);
         sender = std::make_unique<ScriptedSender>(std::move(script), [this](const SignalMessage& message) {
             if (message.kind == SignalMessage::Kind::answer)

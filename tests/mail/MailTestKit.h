@@ -16,6 +16,7 @@
 #include "mail/MyMacs.h"
 #include "mail/PasswordCenter.h"
 #include "platform/Defaults.h"
+#include "platform/linux/QtTimers.h"
 
 #include <QUrl>
 
@@ -43,6 +44,7 @@ struct Mac {
         options.serviceURL = [service] { return service; };
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.clock = [this] { return clockOffset + dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);

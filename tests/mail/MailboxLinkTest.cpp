@@ -1,6 +1,7 @@
 // The mailbox link through a service restart: it backs off while the service is gone,
 // comes back by itself, and then receives what was posted while it was away.
 #include "MailTestKit.h"
+#include "platform/linux/QtTimers.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ TEST(MailboxLinkRecovery, WaitsTheLongestAfterTheServiceRefusesItForTooManyConne
     ASSERT_TRUE(service.start()) << service.log();
     const std::string id(64, 'a');
     const auto url = QUrl(QString::fromStdString(service.wsUrl() + "/v1/mail/" + id));
-    MailboxLink link([url]() -> std::optional<QUrl> { return url; });
+    MailboxLink link([url]() -> std::optional<QUrl> { return url; }, qtTimerFactory());
     link.setBackoff(20, 2000);
     int opens = 0;
     link.onOpen = [&] { ++opens; };

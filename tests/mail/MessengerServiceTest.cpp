@@ -169,6 +169,7 @@ TEST_F(MessengerService, MailArrivingWhileThisMacsKeysCannotBeReadIsKeptForLater
     options.serviceURL = [url] { return QUrl(QString::fromStdString(url)); };
     options.notifier = &b.notifier;
     options.prompts = &b.prompts;
+    options.timers = qtTimerFactory();
     b.destroy();
     Messenger messenger(
         "WLMessages", [this] { return b.contacts; }, options);
@@ -231,6 +232,7 @@ TEST_F(MessengerService, MailIsAcknowledgedOnlyOnceTheSettingsAreWritten)
     options.serviceURL = [url] { return QUrl(QString::fromStdString(url)); };
     options.notifier = &b.notifier;
     options.prompts = &b.prompts;
+    options.timers = qtTimerFactory();
     b.destroy();
     Messenger messenger(
         "WLMessages", [this] { return b.contacts; }, options);
@@ -331,6 +333,7 @@ TEST_F(MessengerService, SendResultsFollowTheServiceAnswer)
     keyless.serviceURL = [&] { return QUrl(QString::fromStdString(service.httpUrl())); };
     ScriptedPrompts prompts;
     keyless.prompts = &prompts;
+    keyless.timers = qtTimerFactory();
     keyless.notifier = &a.notifier;
     Messenger unsignable(
         "WLMessages", [&] { return a.contacts; }, keyless);

@@ -121,9 +121,10 @@ TEST_F(PairingTest, BothSidesSeeTheSameNumberAndTheHelperStoresTheHost)
     HostEvents hostEvents;
     watch(host, hostEvents);
     ASSERT_TRUE(startHost(host));
-    ASSERT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{600s});
+    // The expiry, and the link's ping.
+    ASSERT_EQ(timers.delays(), (std::vector<std::chrono::milliseconds>{600s, WebSocketSignalChannel::kPingInterval}));
 
-    PairingClient client(code, info);
+    PairingClient client(code, qtTimerFactory(), info);
     client.signingKey = helperKey_;
     client.name = "Ada Lovelace";
     ClientEvents clientEvents;
@@ -157,11 +158,12 @@ TEST_F(PairingTest, BothSidesSeeTheSameNumberAndTheHelperStoresTheHost)
 
     // The answer finishes the host a second later, silently (or earlier, as silently,
     // when the helper's leaving closes the rendezvous first); the expiry is off.
-    ASSERT_EQ(timers.delays().size(), 2u);
-    EXPECT_EQ(timers.delays()[1], 1s);
+    ASSERT_EQ(timers.delays().size(), 3u);
+    EXPECT_EQ(timers.delays()[2], 1s);
+    EXPECT_EQ(timers.activeCount(600s), 0u);
     if (hostEvents.finishes == 0) {
-        EXPECT_EQ(timers.activeCount(), 1u);
-        ASSERT_TRUE(timers.fireNext());
+        EXPECT_EQ(timers.activeCount(1s), 1u);
+        ASSERT_TRUE(timers.fireNext(1s));
     }
     EXPECT_EQ(hostEvents.finishes, 1);
     EXPECT_EQ(hostEvents.reason, std::nullopt);
@@ -185,7 +187,7 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
     watch(host, hostEvents);
     ASSERT_TRUE(startHost(host));
 
-    PairingClient client(code, info);
+    PairingClient client(code, qtTimerFactory(), info);
     client.signingKey = helperKey_;
     ClientEvents clientEvents;
     watch(client, clientEvents);
@@ -200,7 +202,7 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
     EXPECT_TRUE(client.finished());
 
     if (hostEvents.finishes == 0) {
-        ASSERT_TRUE(timers.fireNext());
+        ASSERT_TRUE(timers.fireNext(1s));
     }
     EXPECT_EQ(hostEvents.finishes, 1);
     EXPECT_EQ(hostEvents.reason, std::nullopt);
@@ -210,7 +212,7 @@ TEST_F(PairingTest, DeclinedPairingTellsTheHelper)
 
 TEST_F(PairingTest, NoHostWaitingWithTheCode)
 {
-    PairingClient client(newPairingCode(), info);
+    PairingClient client(newPairingCode(), qtTimerFactory(), info);
     client.signingKey = helperKey_;
     ClientEvents clientEvents;
     watch(client, clientEvents);
@@ -231,7 +233,7 @@ TEST_F(PairingTest, LinkClosingBeforeTheEnd)
         HostEvents hostEvents;
         watch(host, hostEvents);
         ASSERT_TRUE(startHost(host));
-        PairingClient client(code, info);
+        PairingClient client(code, qtTimerFactory(), info);
         client.signingKey = helperKey_;
         ClientEvents clientEvents;
         watch(client, clientEvents);
@@ -253,7 +255,7 @@ TEST_F(PairingTest, LinkClosingBeforeTheEnd)
         HostEvents hostEvents;
         watch(host, hostEvents);
         ASSERT_TRUE(startHost(host));
-        PairingClient client(code, info);
+        PairingClient client(code, qtTimerFactory(), info);
         client.signingKey = helperKey_;
         ClientEvents clientEvents;
         watch(client, clientEvents);
@@ -277,7 +279,8 @@ TEST_F(PairingTest, ExpiryEndsTheWaitAndTheCodeIsGone)
     HostEvents hostEvents;
     watch(host, hostEvents);
     ASSERT_TRUE(startHost(host));
-    ASSERT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{600s});
+    // The expiry, and the link's ping.
+    ASSERT_EQ(timers.delays(), (std::vector<std::chrono::milliseconds>{600s, WebSocketSignalChannel::kPingInterval}));
 
     ASSERT_TRUE(timers.fireNext());
     EXPECT_EQ(hostEvents.finishes, 1);
@@ -286,7 +289,7 @@ TEST_F(PairingTest, ExpiryEndsTheWaitAndTheCodeIsGone)
     EXPECT_EQ(host.channel(), nullptr);
 
     // A helper arriving afterwards finds no one.
-    PairingClient client(code, info);
+    PairingClient client(code, qtTimerFactory(), info);
     client.signingKey = helperKey_;
     ClientEvents clientEvents;
     watch(client, clientEvents);
@@ -301,13 +304,14 @@ TEST_F(PairingTest, ExpiryEndsTheWaitAndTheCodeIsGone)
 TEST_F(PairingTest, HelperToleratesAnUnnamedHostAndIgnoresStrayMessages)
 {
     const std::string code = newPairingCode();
-    auto rawHost = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info, "v1/pair/host/" + code));
+    auto rawHost = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info, "v1/pair/host/" + code),
+                                                qtTimerFactory());
     std::vector<SignalMessage> atHost;
     rawHost->onMessage = [&](const SignalMessage& message) { atHost.push_back(message); };
     rawHost->open();
     ASSERT_TRUE(waitUntil([&] { return rawHost->isOpen(); }));
 
-    PairingClient client(code, info);
+    PairingClient client(code, qtTimerFactory(), info);
     client.signingKey = helperKey_;
     client.name = "Grace";
     ClientEvents clientEvents;
@@ -355,7 +359,8 @@ TEST_F(PairingTest, HostAnswersOnlyAGoodRequestOnce)
     watch(host, hostEvents);
     ASSERT_TRUE(startHost(host));
 
-    auto rawHelper = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info, "v1/pair/join/" + code));
+    auto rawHelper = WebSocketSignalChannel::make(IntroductionService::webSocketURL(*info, "v1/pair/join/" + code),
+                                                  qtTimerFactory());
     std::vector<SignalMessage> atHelper;
     rawHelper->onMessage = [&](const SignalMessage& message) { atHelper.push_back(message); };
     rawHelper->open();

@@ -89,9 +89,9 @@ TEST_F(RelayLinkTest, SignsInAsThisMacAndPassesMessagesBothWays)
     declined.channel = 7;
     EXPECT_EQ(SignalMessage::decode(server.last().received[0]), declined);
     EXPECT_TRUE(link.isConnected());
-    // No retry waits; only the check that the link stays open.
-    EXPECT_EQ(timers.activeCount(), 1u);
-    EXPECT_EQ(timers.delays(), std::vector<std::chrono::milliseconds>{10s});
+    // No retry waits; only the channel's ping and the check that the link stays open.
+    EXPECT_EQ(timers.activeCount(), 2u);
+    EXPECT_EQ(timers.delays(), (std::vector<std::chrono::milliseconds>{WebSocketSignalChannel::kPingInterval, 10s}));
 }
 
 TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterStayingOpen)
@@ -133,7 +133,7 @@ TEST_F(RelayLinkTest, BacksOffFromOneSecondDoublingToThirtyAndResetsOnlyAfterSta
     ASSERT_TRUE(timers.fireNext());
     ASSERT_TRUE(waitUntil([&] { return server.count() == 2 && link.isConnected(); }));
     EXPECT_EQ(timers.delays().back(), 10s);
-    ASSERT_TRUE(timers.fireNext());
+    ASSERT_TRUE(timers.fireNext(10s));
     EXPECT_EQ(link.retryDelay, 1.0);
     server.last().socket->close(QWebSocketProtocol::CloseCodeGoingAway);
     ASSERT_TRUE(waitUntil([&] { return timers.activeCount() == 1 && !link.channel; }));
@@ -156,7 +156,7 @@ TEST_F(RelayLinkTest, TooManyLinksOrReplacedByAnotherLinkWaitsTheLongest)
     for (int code : {4429, 4000}) {
         ASSERT_TRUE(waitUntil([&] { return link.isConnected(); })) << code;
         // Even a link that had proved itself waits the longest after these.
-        ASSERT_TRUE(timers.fireNext());
+        ASSERT_TRUE(timers.fireNext(10s));
         EXPECT_EQ(link.retryDelay, 1.0);
         server.last().socket->close(static_cast<QWebSocketProtocol::CloseCode>(code));
         ASSERT_TRUE(waitUntil([&] { return !link.channel && timers.activeCount() == 1; })) << code;
@@ -203,7 +203,8 @@ TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
     ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
     EXPECT_EQ(server.last().closeCode, QWebSocketProtocol::CloseCodeNormal);
     wl::test::processEventsFor(30);
-    EXPECT_EQ(timers.delays().size(), 1u); // only the stay-open check, cancelled
+    // Only the channel's ping and the stay-open check, both cancelled.
+    EXPECT_EQ(timers.delays(), (std::vector<std::chrono::milliseconds>{WebSocketSignalChannel::kPingInterval, 10s}));
     EXPECT_EQ(timers.activeCount(), 0u);
     EXPECT_EQ(recorder.changes.size(), 2u);
     EXPECT_EQ(server.count(), 1u);

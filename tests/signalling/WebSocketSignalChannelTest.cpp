@@ -1,8 +1,13 @@
 #include "signalling/WebSocketSignalChannel.h"
 
 #include "LocalWebSocketServer.h"
+#include "ManualTimers.h"
 #include "WaitUntil.h"
 #include "platform/Log.h"
+#include "platform/Required.h"
+#include "platform/linux/QtTimers.h"
+
+#include <QWebSocket>
 
 #include <gtest/gtest.h>
 
@@ -45,7 +50,7 @@ TEST(WebSocketSignalChannel, MessagesSentBeforeOpenGoOutInOrderOnOpen)
 {
     LocalWebSocketServer server;
     ASSERT_TRUE(server.listening());
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
 
@@ -70,7 +75,7 @@ TEST(WebSocketSignalChannel, MessagesSentBeforeOpenGoOutInOrderOnOpen)
 TEST(WebSocketSignalChannel, CloseActsOnceWithNormalClosure)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -95,7 +100,7 @@ TEST(WebSocketSignalChannel, CloseActsOnceWithNormalClosure)
 TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -111,8 +116,8 @@ TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
 TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
 {
     wl::test::RefusingLoopbackPort refusing;
-    auto channel =
-        WebSocketSignalChannel::make(QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(refusing.port())));
+    auto channel = WebSocketSignalChannel::make(
+        QUrl(QStringLiteral("ws://127.0.0.1:%1/v1/connect/x").arg(refusing.port())), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->send(bye("never"));
@@ -126,7 +131,7 @@ TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
 TEST(WebSocketSignalChannel, FrameOver65536BytesIsRefused)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -152,7 +157,7 @@ TEST(WebSocketSignalChannel, OversizedOutgoingAndUnreadableIncomingMessagesAreDr
 {
     CapturedLog log;
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -174,7 +179,7 @@ TEST(WebSocketSignalChannel, OversizedOutgoingAndUnreadableIncomingMessagesAreDr
 TEST(WebSocketSignalChannel, DroppingTheLastReferenceInsideOnCloseIsSafe)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     std::weak_ptr<WebSocketSignalChannel> weak = channel;
     int closes = 0;
     channel->onClose = [&] {
@@ -192,7 +197,7 @@ TEST(WebSocketSignalChannel, DroppingTheLastReferenceInsideOnCloseIsSafe)
 TEST(WebSocketSignalChannel, SendAndCloseFromAnotherThreadHopToTheOwner)
 {
     LocalWebSocketServer server;
-    auto channel = WebSocketSignalChannel::make(urlOf(server));
+    auto channel = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
     Recorder recorder;
     recorder.attach(*channel);
     channel->open();
@@ -207,4 +212,35 @@ TEST(WebSocketSignalChannel, SendAndCloseFromAnotherThreadHopToTheOwner)
     ASSERT_EQ(server.last().received.size(), 20u);
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(SignalMessage::decode(server.last().received[i]), bye(std::to_string(i)));
+}
+
+// The ping keeps an idle link from being dropped by the service. It waits on the timers
+// the channel is handed (a channel made without them is a wiring mistake): each one
+// fired goes out on the wire, the other side's pong comes back, and the next is armed;
+// closing stops them.
+TEST(WebSocketSignalChannel, PingsOnTheTimersItIsHandedUntilItCloses)
+{
+    {
+        CapturedLog log;
+        EXPECT_THROW(WebSocketSignalChannel::make(QUrl(QStringLiteral("ws://127.0.0.1:9/")), {}), WiringMistake);
+        EXPECT_TRUE(log.contains("Wickerlane: WebSocketSignalChannel was made without timers"));
+    }
+    LocalWebSocketServer server;
+    wl::test::ManualTimers timers;
+    auto channel = WebSocketSignalChannel::make(urlOf(server), timers.factory());
+    Recorder recorder;
+    recorder.attach(*channel);
+    channel->open();
+    ASSERT_TRUE(waitUntil([&] { return recorder.opens == 1; }));
+    auto* socket = channel->findChild<QWebSocket*>();
+    ASSERT_NE(socket, nullptr);
+    int pongs = 0;
+    QObject::connect(socket, &QWebSocket::pong, socket, [&] { ++pongs; });
+    for (int ping = 1; ping <= 2; ++ping) {
+        ASSERT_EQ(timers.activeCount(WebSocketSignalChannel::kPingInterval), 1u) << ping;
+        ASSERT_TRUE(timers.fireNext(WebSocketSignalChannel::kPingInterval));
+        ASSERT_TRUE(waitUntil([&] { return pongs == ping; })) << ping;
+    }
+    channel->close();
+    EXPECT_EQ(timers.activeCount(), 0u);
 }

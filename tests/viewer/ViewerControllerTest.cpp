@@ -4,6 +4,10 @@
 #include "ViewerTestKit.h"
 
 #include "mail/MyMacs.h"
+#include "viewer/AttachmentFetcher.h"
+#include "viewer/PairedHosts.h"
+#include "viewer/RequestAnswers.h"
+#include "viewer/ViewerSession.h"
 #include "platform/Log.h"
 #include "platform/Required.h"
 #include "protocol/MailContent.h"
@@ -545,10 +549,12 @@ TEST_F(ViewerDevices, AccessNoticesAndRosterMerge)
 // ---- wiring ----
 
 // What the controller needs comes from its owner; a wiring mistake shows where it is made
-// instead of as time-outs that never come, questions nobody sees or a key nobody paired.
+// instead of as time-outs that never come, questions nobody sees, a key nobody paired or
+// paired hosts forgotten at the next start.
 TEST(ViewerWiring, AControllerMadeWithoutWhatItNeedsFailsAtOnce)
 {
     const std::vector<std::pair<std::string, std::function<void(ViewerController::Options&)>>> mistakes = {
+        {"a settings store", [](ViewerController::Options& options) { options.platform.defaults = nullptr; }},
         {"timers", [](ViewerController::Options& options) { options.platform.timers = nullptr; }},
         {"prompts", [](ViewerController::Options& options) { options.platform.prompts = nullptr; }},
         {"a notifier", [](ViewerController::Options& options) { options.platform.notifier = nullptr; }},
@@ -563,6 +569,45 @@ TEST(ViewerWiring, AControllerMadeWithoutWhatItNeedsFailsAtOnce)
         EXPECT_THROW(rig.make(), WiringMistake);
         EXPECT_EQ(rig.viewer, nullptr);
         EXPECT_TRUE(log.contains("Wickerlane: ViewerController was made without " + missing));
+    }
+
+    // Its parts, made by another owner that forgot the settings, say so as well.
+    ViewerRig rig;
+    rig.make();
+    const TimerFactory timers = rig.timers.factory();
+    MediaEngine& engine = test::loopbackEngine();
+    const std::vector<std::pair<std::string, std::function<void()>>> parts = {
+        {"PairedHosts",
+         [&] {
+             std::make_unique<PairedHosts>(
+                 *rig.services->myMacs,
+                 PairedHosts::Options{
+                     .timers = timers, .prompts = &rig.prompts, .notifier = &rig.notifier, .identity = rig.identity});
+         }},
+        {"RequestAnswers",
+         [&] {
+             std::make_unique<RequestAnswers>(
+                 *rig.services->messenger, *rig.services->passwords, rig.viewer->hosts(), engine,
+                 RequestAnswers::Options{.timers = timers, .prompts = &rig.prompts, .identity = rig.identity});
+         }},
+        {"ViewerSession",
+         [&] {
+             std::make_unique<ViewerSession>(
+                 ViewerSession::Parts{*rig.services, *rig.services->messenger, rig.viewer->hosts(),
+                                      rig.viewer->answers(), engine, rig.identity},
+                 ViewerSession::Options{.timers = timers, .prompts = &rig.prompts, .ownerCheck = &rig.ownerCheck});
+         }},
+        {"AttachmentFetcher",
+         [&] {
+             std::make_unique<AttachmentFetcher>(
+                 engine, PairedDevice{}, "request", "nonce",
+                 AttachmentFetcher::Options{.timers = timers, .identity = rig.identity});
+         }},
+    };
+    for (const auto& [part, make] : parts) {
+        CapturedLog log;
+        EXPECT_THROW(make(), WiringMistake) << part;
+        EXPECT_TRUE(log.contains("Wickerlane: " + part + " was made without a settings store")) << part;
     }
 }
 

@@ -284,7 +284,8 @@ TEST_F(ViewerPictures, FetchedOverTheSignedFileLinkEvenWhenTheSignallingCloses)
 
     // The serving side, its messages handed over by the test.
     auto toHelper = std::make_shared<RecordingTransport>();
-    FileLinkPeer serve(test::loopbackEngine(), FileLinkPeer::Role::serve, toHelper, {}, *rig.defaults, pictures);
+    FileLinkPeer serve(test::loopbackEngine(), FileLinkPeer::Role::serve, toHelper, {}, *rig.defaults, qtTimerFactory(),
+                       pictures);
     serve.signAnswer = [&](const std::string& sdp) {
         return std::optional<std::string>(host.key.sign(answerSignatureMessage(helperNonce, sdp)));
     };

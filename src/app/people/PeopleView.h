@@ -139,7 +139,6 @@ private:
     bool offScreen() const;
 
     ViewerController& controller_;
-    // Dismisses every question when none were given; made on first use.
     HelpRequestAnswers& answers_;
     Options options_;
     std::set<std::string> expanded_;

@@ -116,7 +116,6 @@ private:
     void finish(Outcome kind, const std::string& outcome);
     QNetworkReply* get(const QUrl& url, qint64 limit);
     Prompts& prompts() const;
-    // Dismisses every question when none were given; made on first use.
 
     FeedUpdaterOptions options_;
     QNetworkAccessManager network_;

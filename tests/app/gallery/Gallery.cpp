@@ -318,6 +318,7 @@ void smallWindows(const std::string& silentServiceURL)
     auto requestOptions = [&] {
         HelpRequestCenter::Options options;
         options.prompts = &galleryPrompts();
+        options.defaults = std::make_shared<MemoryDefaults>();
         options.picturesFolder = requestPictures.path() / std::to_string(++centres);
         return options;
     };
@@ -333,7 +334,7 @@ void smallWindows(const std::string& silentServiceURL)
         here.contacts = helpers;
         here.make({}, silentServiceURL);
         AskForHelpPanelController controller;
-        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
         HelpRequestCenter center(
             *here.messenger, [&] { return helpers; }, requestOptions());
         controller.show(center);
@@ -400,7 +401,7 @@ void smallWindows(const std::string& silentServiceURL)
                 history = {answer("y1", "I'll look at it at six", T - 300), locked, used};
             here.make(history, silentServiceURL);
             AskForHelpPanelController controller;
-            installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+            installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
             HelpRequestCenter center(
                 *here.messenger, [&] { return helpers; }, requestOptions());
             center.setActive({{{ada.id(), "h1"}, {bo.id(), "h2"}},
@@ -426,7 +427,7 @@ void smallWindows(const std::string& silentServiceURL)
         here.contacts = helpers;
         here.make({}, silentServiceURL);
         AskForHelpPanelController controller;
-        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
         here.passwords->composer().show(ada.record());
         auto* window = dynamic_cast<SendPasswordPanel*>(here.passwords->composer().panel());
         shoot(*window->window(), QStringLiteral("send-password-empty"));
@@ -456,7 +457,7 @@ void smallWindows(const std::string& silentServiceURL)
         here.now = T;
         here.make({}, silentServiceURL);
         AskForHelpPanelController controller;
-        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
         here.passwords->panel().show();
         auto* panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
         shoot(*panel, QStringLiteral("passwords-empty"));
@@ -475,7 +476,7 @@ void smallWindows(const std::string& silentServiceURL)
             receipt(bo, "k2", "s2", "opened", T - 90),
         };
         here.make(history, silentServiceURL);
-        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
         here.passwords->panel().show();
         panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
         auto* view = qobject_cast<PasswordsView*>(panel->view());
@@ -500,7 +501,7 @@ void smallWindows(const std::string& silentServiceURL)
         // The sent rows alone, with one card.
         here.make({history[1], history[3], history[4], history[5], history[6], history[7], history[8]},
                   silentServiceURL);
-        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
         here.passwords->panel().show();
         panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
         shoot(*panel, QStringLiteral("passwords-one-card-and-sent-rows"));
@@ -510,7 +511,7 @@ void smallWindows(const std::string& silentServiceURL)
             history.push_back(here.receivedPassword(bo, "x" + std::to_string(i), "Key " + std::to_string(i),
                                                     "fifteenMinutes", T + 600, "x", T));
         here.make(history, silentServiceURL);
-        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>());
+        installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
         here.passwords->panel().show();
         panel = dynamic_cast<ShellPanel*>(here.passwords->panel().panel());
         shoot(*panel, QStringLiteral("passwords-scrolling"));

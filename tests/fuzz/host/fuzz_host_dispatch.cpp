@@ -35,6 +35,7 @@
 #include "platform/KeyStore.h"
 #include "platform/Log.h"
 #include "platform/OneShotTimer.h"
+#include "platform/linux/QtTimers.h"
 #include "platform/SystemServices.h"
 #include "protocol/PairedDeviceStore.h"
 #include "signalling/PeerLink.h"
@@ -220,6 +221,7 @@ public:
         options.identity = MailIdentity::inMemory(defaults, "Host");
         options.notifier = &notifier_;
         options.prompts = &prompts_;
+        options.timers = qtTimerFactory();
         options.serviceURL = [] { return QUrl(QString::fromStdString(world().noService.httpUrl())); };
         services_ = std::make_unique<AppServices>(options, ownerCheck_, timers_.factory());
         services_->isHelping = [this] { return helping_; };

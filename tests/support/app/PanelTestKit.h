@@ -16,6 +16,7 @@
 #include "mail/Messenger.h"
 #include "mail/PasswordCenter.h"
 #include "platform/Defaults.h"
+#include "platform/linux/QtTimers.h"
 #include "protocol/MailEnvelope.h"
 
 #include <QApplication>
@@ -57,6 +58,7 @@ struct Installation {
         options.serviceURL = [service] { return service; };
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.clock = [this] { return frozen ? now : dateNow(); };
         auto contactsOf = [this] { return contacts; };
         messenger = std::make_unique<Messenger>("WLMessages", contactsOf, options);

@@ -144,6 +144,7 @@ public:
         options.serviceURL = [this] { return IntroductionService::baseURL(*info); };
         options.notifier = notifier.get();
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         options.clock = [this] { return fixedNow ? *fixedNow : dateNow(); };
         services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
         services->isHelping = [this] { return helping; };

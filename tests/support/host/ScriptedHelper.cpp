@@ -15,6 +15,7 @@
 #include "signalling/WebRTCConfiguration.h"
 #include "signalling/WebSocketSignalChannel.h"
 #include "identity/Random.h"
+#include "platform/linux/QtTimers.h"
 
 #include <api/rtp_transceiver_interface.h>
 
@@ -69,7 +70,8 @@ void ScriptedHelper::connect(const InfoDictionary& info, const std::string& host
     taken_ = 0;
     open_ = false;
     closed_ = false;
-    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, routePath(Route::connect, hostId)));
+    channel_ = WebSocketSignalChannel::make(IntroductionService::webSocketURL(info, routePath(Route::connect, hostId)),
+                                            qtTimerFactory());
     channel_->onOpen = [this] { open_ = true; };
     channel_->onMessage = [this](const SignalMessage& message) { handle(message); };
     channel_->onClose = [this] { closed_ = true; };

@@ -107,6 +107,7 @@ public:
         options.serviceURL = [this] { return IntroductionService::baseURL(*info); };
         options.notifier = &notifier;
         options.prompts = &prompts;
+        options.timers = qtTimerFactory();
         services = std::make_unique<AppServices>(options, ownerCheck, timers.factory());
         services->isBeingHelped = [this] { return beingHelped; };
         ViewerController::Options viewerOptions;
