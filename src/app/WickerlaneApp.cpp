@@ -32,6 +32,8 @@ WickerlaneApp::WickerlaneApp(MediaEngine& engine, Options options) : engine_(eng
     if (!options_.messenger.identity.deviceKey)
         options_.messenger.identity =
             MailIdentity::of(identity_, options_.platform.defaults, MailIdentity::computerName());
+    // Every part finds the service where the platform's information says.
+    IntroductionService::requiredBaseURL(options_.platform.info, "WickerlaneApp");
     if (!options_.messenger.serviceURL)
         options_.messenger.serviceURL = [info = options_.platform.info] { return IntroductionService::baseURL(*info); };
     if (!options_.messenger.identity.defaults)

@@ -59,7 +59,7 @@ SuggestionCard* GuideOverlayController::suggestionPanel() const
 void GuideOverlayController::refresh()
 {
     if (window_)
-        window_->refresh();
+        window_->refresh(model);
 }
 
 void GuideOverlayController::show(const SessionEvent& event)

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace wl {
 
@@ -32,7 +33,7 @@ QPainterPath arrowPath(const QRectF& rect)
     return path;
 }
 
-GuideOverlayView::GuideOverlayView(const GuideModel& model, QWidget* parent) : QWidget(parent), model_(model)
+GuideOverlayView::GuideOverlayView(GuideModel model, QWidget* parent) : QWidget(parent), model_(std::move(model))
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -70,17 +71,17 @@ QRectF GuideOverlayView::ringBounds() const
 void GuideOverlayView::present()
 {
     presented_ = true;
-    refresh();
+    redraw();
 }
 
-void GuideOverlayView::refresh()
+void GuideOverlayView::refresh(GuideModel model)
 {
-    if (model_.suggestions.empty() || shaped_) {
-        pulseTimer_.stop();
-    } else if (!pulseTimer_.isActive()) {
-        pulseClock_.start();
-        pulseTimer_.start();
-    }
+    model_ = std::move(model);
+    redraw();
+}
+
+void GuideOverlayView::redraw()
+{
     if (shaped_) {
         const QRegion region = drawingsRegion();
         if (presented_ && !region.isEmpty()) {
@@ -93,7 +94,19 @@ void GuideOverlayView::refresh()
     } else if (presented_ && !isVisible()) {
         show();
     }
+    if (model_.suggestions.empty() || shaped_ || !isVisible()) {
+        pulseTimer_.stop();
+    } else if (!pulseTimer_.isActive()) {
+        pulseClock_.start();
+        pulseTimer_.start();
+    }
     update();
+}
+
+void GuideOverlayView::hideEvent(QHideEvent* event)
+{
+    pulseTimer_.stop();
+    QWidget::hideEvent(event);
 }
 
 QRegion GuideOverlayView::drawingsRegion() const

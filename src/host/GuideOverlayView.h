@@ -2,8 +2,12 @@
 // What the guide overlay draws over the shared screen: the helper's pointer (an arrow
 // with the helper's first name on a tag beside it) and the suggested click (a ring that
 // swells and fades, then shrinks and brightens, every 0.8 s). The window is clear
-// everywhere else and lets every click through; the overlay controller owns it and its
-// model.
+// everywhere else and lets every click through. It draws from its own copy of the
+// model, which its owner hands it at each change: a window on its way out (hidden, to be
+// deleted on a later turn of the loop) reads nothing of an owner that may be gone, and
+// its pulse runs only while it is shown.
+
+#include "host/GuideOverlayController.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -15,8 +19,6 @@
 
 namespace wl {
 
-struct GuideModel;
-
 // The arrow for a rectangle: tip at the top-left corner, drawn on a 14 × 20 grid.
 QPainterPath arrowPath(const QRectF& rect);
 
@@ -27,7 +29,7 @@ public:
     static constexpr double kRingDiameter = 56;
     static constexpr int kPulseMs = 800;
 
-    explicit GuideOverlayView(const GuideModel& model, QWidget* parent = nullptr);
+    explicit GuideOverlayView(GuideModel model = {}, QWidget* parent = nullptr);
 
     // Without a compositing manager the window's clear parts would show black: the
     // window is then shaped to its drawings (the ring drawn still, not pulsing) and
@@ -38,7 +40,7 @@ public:
     // soon as it draws something).
     void present();
     // The model changed: redraw, and pulse while a suggestion is shown.
-    void refresh();
+    void refresh(GuideModel model);
     // The pixels the drawings cover (with their edges), in this view's coordinates.
     QRegion drawingsRegion() const;
     // The name tag's rectangle for a pointer tip at a point of this view.
@@ -48,12 +50,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QPointF at(double x, double y) const;
     QRectF ringBounds() const;
+    void redraw();
 
-    const GuideModel& model_;
+    GuideModel model_;
     QTimer pulseTimer_;
     QElapsedTimer pulseClock_;
     bool shaped_ = false;

@@ -16,6 +16,7 @@
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "platform/SystemServices.h"
+#include "signalling/IntroductionService.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -31,6 +32,7 @@ PairedHelpers::PairedHelpers(Messenger& messenger, Options options, QObject* par
       store_(*required(options_.defaults, "PairedHelpers", "a settings store"), kPairedHelpersKey)
 {
     required(options_.prompts, "PairedHelpers", "prompts");
+    IntroductionService::requiredBaseURL(options_.info, "PairedHelpers");
     pairingPanel_ = std::make_unique<PairingPanelController>();
     helpers_ = store_.load();
 }

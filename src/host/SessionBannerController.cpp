@@ -68,7 +68,7 @@ void SessionBannerController::refreshPlacement()
 {
     if (!panel_)
         return;
-    panel_->refresh();
+    panel_->refresh(model);
     // The main screen: the one with the primary output.
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)

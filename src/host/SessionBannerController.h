@@ -24,15 +24,6 @@
 
 namespace wl {
 
-struct SessionBannerModel {
-    std::string helperFirstName;
-    HelpMode mode = HelpMode::guide;
-    bool localActive = false;
-    bool clicksGoThrough = false;
-    bool microphoneOn = false;
-    bool helperMicrophoneOn = false;
-};
-
 class SessionBannerController final : public QObject {
     Q_OBJECT
 public:

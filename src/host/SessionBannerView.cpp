@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QTextDocument>
 
+#include <utility>
+
 namespace wl {
 
 namespace {
@@ -137,8 +139,8 @@ private:
 
 } // namespace
 
-SessionBannerView::SessionBannerView(const SessionBannerModel& model, Actions actions, QWidget* parent)
-    : FloatingPanel(sessionBannerFill(), kCapsule, parent), model_(model), actions_(std::move(actions))
+SessionBannerView::SessionBannerView(SessionBannerModel model, Actions actions, QWidget* parent)
+    : FloatingPanel(sessionBannerFill(), kCapsule, parent), model_(std::move(model)), actions_(std::move(actions))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(20, 6, 6, 6);
@@ -183,7 +185,7 @@ SessionBannerView::SessionBannerView(const SessionBannerModel& model, Actions ac
     connect(microphone_, &QAbstractButton::clicked, this, call(&Actions::onToggleMicrophone));
     connect(control_, &QAbstractButton::clicked, this, call(&Actions::onToggleControl));
     connect(stop_, &QAbstractButton::clicked, this, call(&Actions::onStop));
-    refresh();
+    redraw();
 }
 
 QString SessionBannerView::statusLine(const SessionBannerModel& model)
@@ -196,7 +198,13 @@ QString SessionBannerView::statusLine(const SessionBannerModel& model)
                                  : name + QStringLiteral(" is helping with your Mac");
 }
 
-void SessionBannerView::refresh()
+void SessionBannerView::refresh(SessionBannerModel model)
+{
+    model_ = std::move(model);
+    redraw();
+}
+
+void SessionBannerView::redraw()
 {
     const QString name = QString::fromStdString(shownName(model_.helperFirstName));
     static_cast<Dot*>(dot_)->colour = model_.mode == HelpMode::control ? controlModeAccent() : accent();

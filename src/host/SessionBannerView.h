@@ -2,8 +2,11 @@
 // The session banner's content: a dark pill with a dot in the mode's colour, who helps
 // and how, the helper's microphone, and the host user's four controls: "Ask each
 // time" (while the helper's clicks go through), this machine's microphone, handing
-// over or taking back control, and Stop.
+// over or taking back control, and Stop. It shows its own copy of the model, which its
+// owner hands it at each change: a banner on its way out reads nothing of an owner that
+// may be gone.
 
+#include "protocol/SessionEvent.h"
 #include "style/Widgets.h"
 
 #include <QWidget>
@@ -16,7 +19,15 @@ class QLabel;
 
 namespace wl {
 
-struct SessionBannerModel;
+// What the banner shows.
+struct SessionBannerModel {
+    std::string helperFirstName;
+    HelpMode mode = HelpMode::guide;
+    bool localActive = false;
+    bool clicksGoThrough = false;
+    bool microphoneOn = false;
+    bool helperMicrophoneOn = false;
+};
 
 class SessionBannerView final : public FloatingPanel {
     Q_OBJECT
@@ -28,12 +39,12 @@ public:
         std::function<void()> onStop;
     };
 
-    SessionBannerView(const SessionBannerModel& model, Actions actions, QWidget* parent = nullptr);
+    SessionBannerView(SessionBannerModel model, Actions actions, QWidget* parent = nullptr);
 
     // The status line for a model.
     static QString statusLine(const SessionBannerModel& model);
     // Follows the model: texts, colours, which controls show.
-    void refresh();
+    void refresh(SessionBannerModel model);
 
     QLabel* status() const { return status_; }
     QWidget* helperMicrophone() const { return helperMicrophone_; }
@@ -43,7 +54,9 @@ public:
     QAbstractButton* stopButton() const { return stop_; }
 
 private:
-    const SessionBannerModel& model_;
+    void redraw();
+
+    SessionBannerModel model_;
     Actions actions_;
     QWidget* dot_ = nullptr;
     QLabel* status_ = nullptr;

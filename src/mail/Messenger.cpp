@@ -67,6 +67,8 @@ Messenger::Messenger(std::string historyKey, Contacts contacts, Options options,
     options_.timers = requiredTimers(std::move(options_.timers), "Messenger");
     if (!options_.identity.defaults)
         wiringMistake("Messenger was made without a settings store");
+    if (!options_.serviceURL || !IntroductionService::isUsableBase(options_.serviceURL()))
+        wiringMistake("Messenger was made without a service address");
     load();
 }
 
@@ -101,17 +103,15 @@ std::optional<PairedDevice> Messenger::contact(const std::string& id) const
 
 QUrl Messenger::serviceURL() const
 {
-    if (options_.serviceURL) {
-        auto url = options_.serviceURL();
-        if (url.isValid() && !url.isEmpty())
-            return url;
-    }
-    return QUrl(QString::fromLatin1(IntroductionService::kDefaultBaseURL));
+    auto url = options_.serviceURL();
+    return IntroductionService::isUsableBase(url) ? url : QUrl();
 }
 
 QUrl Messenger::endpoint(const std::string& path) const
 {
     auto base = serviceURL();
+    if (base.isEmpty())
+        return base; // no request goes anywhere: it fails as offline
     auto basePath = base.path();
     if (!basePath.endsWith('/'))
         basePath += '/';
@@ -125,6 +125,8 @@ std::optional<QUrl> Messenger::signedEndpoint(const std::string& path, const std
     if (!key)
         return std::nullopt;
     auto url = endpoint(path);
+    if (url.isEmpty())
+        return std::nullopt;
     if (webSocket)
         url.setScheme(url.scheme() == "https" ? "wss" : "ws");
     std::string query;

@@ -37,7 +37,8 @@ class Prompts;
 
 struct MessengerOptions {
     MailIdentity identity; // whose keys, name and settings (required)
-    // The introduction service's base address; the built-in default when empty.
+    // The introduction service's base address (required, an absolute http or https URL):
+    // no request goes out while it gives none.
     std::function<QUrl()> serviceURL;
     Notifier* notifier = nullptr; // required
     Prompts* prompts = nullptr; // required

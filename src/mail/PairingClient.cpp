@@ -20,6 +20,7 @@ PairingClient::PairingClient(std::string code, TimerFactory timers, std::shared_
     : QObject(parent), name(fullUserName()), code_(std::move(code)),
       timers_(requiredTimers(std::move(timers), "PairingClient")), info_(std::move(info))
 {
+    IntroductionService::requiredBaseURL(info_, "PairingClient");
 }
 
 PairingClient::~PairingClient()

@@ -18,6 +18,7 @@ PairingHost::PairingHost(std::string code, TimerFactory timers, std::shared_ptr<
     : QObject(parent), name(userFullName()), code_(std::move(code)),
       timers_(requiredTimers(std::move(timers), "PairingHost")), info_(std::move(info))
 {
+    IntroductionService::requiredBaseURL(info_, "PairingHost");
 }
 
 PairingHost::~PairingHost()

@@ -32,6 +32,7 @@ struct Platform {
     // timers that code with a delay starts.
     std::shared_ptr<Defaults> defaults; // required: what is kept from one run to the next
     std::shared_ptr<KeyStore> keys; // required: this installation's keys
+    // required by every part that reaches the introduction service: its WLIntroductionURL
     std::shared_ptr<InfoDictionary> info = std::make_shared<MapInfoDictionary>();
     TimerFactory timers; // required: every part that waits takes these
     std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();

@@ -1,9 +1,9 @@
 #include "signalling/IntroductionService.h"
 
 #include "platform/InfoDictionary.h"
-#include "platform/Log.h"
 #include "protocol/Routes.h"
 #include "platform/MainThread.h"
+#include "platform/Required.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -35,6 +35,8 @@ QString encodedQuery(const IntroductionService::QueryItems& items)
 QUrl withPath(const InfoDictionary& info, const std::string& path, const IntroductionService::QueryItems& items)
 {
     QUrl url = IntroductionService::baseURL(info);
+    if (url.isEmpty())
+        return url;
     QString relative = QString::fromStdString(path);
     while (relative.startsWith(QLatin1Char('/')))
         relative.remove(0, 1);
@@ -49,22 +51,31 @@ QUrl withPath(const InfoDictionary& info, const std::string& path, const Introdu
 
 } // namespace
 
+bool IntroductionService::isUsableBase(const QUrl& url)
+{
+    return url.isValid() && !url.host().isEmpty() &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
 QUrl IntroductionService::baseURL(const InfoDictionary& info)
 {
-    QString text = QString::fromStdString(info.string(InfoKey::introductionURL)).trimmed();
+    const QString text = QString::fromStdString(info.string(InfoKey::introductionURL)).trimmed();
     QUrl url(text, QUrl::StrictMode);
-    if (text.isEmpty() || !url.isValid() || url.host().isEmpty() ||
-        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
-        if (!text.isEmpty())
-            Log::line("Wickerlane: the introduction URL " + text.toStdString() + " is not usable; using " +
-                      kDefaultBaseURL);
-        url = QUrl(QString::fromLatin1(kDefaultBaseURL));
-    }
+    if (text.isEmpty() || !isUsableBase(url))
+        return QUrl();
     QString path = url.path();
     if (!path.endsWith(QLatin1Char('/')))
         url.setPath(path + QLatin1Char('/'));
     url.setQuery(QString());
     url.setFragment(QString());
+    return url;
+}
+
+QUrl IntroductionService::requiredBaseURL(const std::shared_ptr<const InfoDictionary>& info, const char* who)
+{
+    QUrl url = info ? baseURL(*info) : QUrl();
+    if (url.isEmpty())
+        wiringMistake(std::string(who) + " was made without a service address");
     return url;
 }
 
@@ -77,6 +88,8 @@ QUrl IntroductionService::webSocketURL(const InfoDictionary& info, const std::st
                                        const QueryItems& queryItems)
 {
     QUrl url = withPath(info, path, queryItems);
+    if (url.isEmpty())
+        return url;
     url.setScheme(url.scheme() == QLatin1String("https") ? QStringLiteral("wss") : QStringLiteral("ws"));
     return url;
 }

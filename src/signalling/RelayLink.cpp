@@ -19,6 +19,7 @@ RelayLink::RelayLink(std::shared_ptr<DeviceIdentity> identity, TimerFactory time
     : QObject(parent), identity_(std::move(identity)), timers_(requiredTimers(std::move(timers), "RelayLink")),
       info_(std::move(info))
 {
+    IntroductionService::requiredBaseURL(info_, "RelayLink");
 }
 
 RelayLink::~RelayLink()

@@ -48,6 +48,7 @@ AttachmentFetcher::AttachmentFetcher(MediaEngine& engine, PairedDevice device, s
     options_.timers = requiredTimers(std::move(options_.timers), "AttachmentFetcher");
     required(options_.identity, "AttachmentFetcher", "an identity");
     required(options_.defaults, "AttachmentFetcher", "a settings store");
+    IntroductionService::requiredBaseURL(options_.info, "AttachmentFetcher");
 }
 
 AttachmentFetcher::~AttachmentFetcher()

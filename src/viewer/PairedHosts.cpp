@@ -44,6 +44,7 @@ PairedHosts::PairedHosts(MyMacs& myMacs, Options options, QObject* parent)
     options_.timers = requiredTimers(std::move(options_.timers), "PairedHosts");
     required(options_.notifier, "PairedHosts", "a notifier");
     required(options_.identity, "PairedHosts", "an identity");
+    IntroductionService::requiredBaseURL(options_.info, "PairedHosts");
     knownUnattended_ = readIdSet(*options_.defaults, kKnownUnattendedKey);
     notifyWhenOnline_ = readIdSet(*options_.defaults, kNotifyWhenOnlineKey);
     devices_ = deviceStore_.load();

@@ -16,6 +16,7 @@
 #include "platform/Prompts.h"
 #include "platform/ShownText.h"
 #include "protocol/MailContent.h"
+#include "signalling/IntroductionService.h"
 #include "viewer/PairedHosts.h"
 
 #include <QPointer>
@@ -49,6 +50,7 @@ RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, 
     required(options_.prompts, "RequestAnswers", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "RequestAnswers");
     required(options_.defaults, "RequestAnswers", "a settings store");
+    IntroductionService::requiredBaseURL(options_.info, "RequestAnswers");
     resolvedRequests_ = readIdSet(*options_.defaults, kResolvedRequestsKey);
 }
 

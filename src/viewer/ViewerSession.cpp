@@ -63,6 +63,7 @@ ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
     required(options_.prompts, "ViewerSession", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "ViewerSession");
     Defaults& defaults = *required(options_.defaults, "ViewerSession", "a settings store");
+    IntroductionService::requiredBaseURL(options_.info, "ViewerSession");
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
 }

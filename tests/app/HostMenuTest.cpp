@@ -591,6 +591,7 @@ TEST(HostMenuSession, StopSessionEndsTheHelpersSession)
     // The tray shows a session, the host's side being the first rule.
     ViewerController::Options viewerOptions;
     viewerOptions.platform.defaults = std::make_shared<MemoryDefaults>();
+    viewerOptions.platform.info = rig.info;
     viewerOptions.platform.timers = rig.timers.factory();
     viewerOptions.platform.prompts = borrowed(rig.prompts);
     viewerOptions.platform.notifier = rig.notifier;

@@ -108,10 +108,11 @@ TEST(AppServicesTest, MailReachesTheHandlersInOrderThenThePasswordCentre)
     EXPECT_EQ(quiet, (std::vector<std::string>{"access from Ada", "second", "other from Ada", "second"}));
 }
 
-// What the mail parts need comes from their owner: settings and timers. Made without
-// them, each says so where it is made instead of keeping the history in memory until
-// the next start, or never reconnecting, pinging or sweeping.
-TEST(MailWiring, APartMadeWithoutSettingsOrTimersFailsAtOnce)
+// What the mail parts need comes from their owner: settings, timers and the service's
+// address. Made without them, each says so where it is made instead of keeping the
+// history in memory until the next start, never reconnecting, pinging or sweeping, or
+// reaching whatever service listens on the program's default address.
+TEST(MailWiring, APartMadeWithoutSettingsTimersOrAServiceAddressFailsAtOnce)
 {
     Hub hub;
     auto messengerWithout = [&](std::function<void(MessengerOptions&)> unset) {
@@ -139,6 +140,15 @@ TEST(MailWiring, APartMadeWithoutSettingsOrTimersFailsAtOnce)
         {"PairingClient was made without timers",
          [] {
              std::make_unique<PairingClient>(newPairingCode(), TimerFactory{}, std::make_shared<MapInfoDictionary>());
+         }},
+        {"Messenger was made without a service address",
+         [&] { messengerWithout([](MessengerOptions& options) { options.serviceURL = nullptr; }); }},
+        {"Messenger was made without a service address",
+         [&] { messengerWithout([](MessengerOptions& options) { options.serviceURL = [] { return QUrl(); }; }); }},
+        {"PairingClient was made without a service address",
+         [&] {
+             std::make_unique<PairingClient>(newPairingCode(), hub.timers.factory(),
+                                             std::make_shared<MapInfoDictionary>());
          }},
     };
     for (const auto& [mistake, make] : mistakes) {

@@ -38,6 +38,21 @@ TEST(ProgramInfoDictionary, DefaultsThenSettingsThenEnvironment)
 
     setenv("WLIntroductionURL", "http://127.0.0.1:9999/", 1);
     EXPECT_EQ(info.value("WLIntroductionURL"), "http://127.0.0.1:9999/");
+
+    // The program's default address is this dictionary's own: an introduction URL that
+    // cannot be used, set or in the environment, gives it, and says so in the log; an
+    // empty one gives it quietly.
+    for (const char* bad : {"not a url", "ftp://example.org/", "http://", "", " "}) {
+        CapturedLog log;
+        setenv("WLIntroductionURL", bad, 1);
+        EXPECT_EQ(info.value("WLIntroductionURL"), "http://127.0.0.1:8787/") << bad;
+        unsetenv("WLIntroductionURL");
+        defaults->setString("WLIntroductionURL", bad);
+        EXPECT_EQ(info.value("WLIntroductionURL"), "http://127.0.0.1:8787/") << bad;
+        const std::string line =
+            std::string("Wickerlane: the introduction URL ") + bad + " is not usable; using http://127.0.0.1:8787/";
+        EXPECT_EQ(log.contains(line), !QString(bad).trimmed().isEmpty()) << bad;
+    }
     unsetenv("WLIntroductionURL");
 }
 

@@ -76,7 +76,7 @@ std::optional<bool> askOnline(const std::string& base, const std::string& id = s
 
 class IntroductionServiceTest : public ::testing::Test {
 protected:
-    MapInfoDictionary info; // no key: the default service
+    MapInfoDictionary info; // no key: no service
 };
 
 } // namespace
@@ -107,12 +107,14 @@ TEST_F(IntroductionServiceTest, WebSocketURLs)
     EXPECT_EQ(query.queryItemValue("sig", QUrl::FullyDecoded), "x y&z");
     EXPECT_FALSE(IntroductionService::webSocketURL(info, "v1/host/ab", {}).hasQuery());
 
-    // Unusable settings fall back to the default service.
+    // A dictionary without a usable URL gives none: no part falls back to an address it
+    // was not given (the program's default is its own dictionary's).
     for (const char* bad : {"", "not a url", "ftp://example.org/", "http://"}) {
         info = useIntroductionService(bad);
-        EXPECT_EQ(IntroductionService::webSocketURL(info, "v1/status/x").toString(), "ws://127.0.0.1:8787/v1/status/x")
-            << bad;
+        EXPECT_TRUE(IntroductionService::webSocketURL(info, "v1/status/x").isEmpty()) << bad;
+        EXPECT_TRUE(IntroductionService::httpURL(info, "v1/status/x").isEmpty()) << bad;
     }
+    EXPECT_TRUE(IntroductionService::baseURL(MapInfoDictionary()).isEmpty());
 }
 
 TEST_F(IntroductionServiceTest, IsOnlineOnlyForStatus200WithOnlineTrue)

@@ -1,6 +1,6 @@
 #include "RefusingPort.h"
 
-#include "signalling/IntroductionService.h"
+#include "platform/linux/ProgramInfoDictionary.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +40,13 @@ std::string RefusingPort::httpUrl() const
 
 void expectOwnServiceAddress(const QUrl& url, const std::string& who)
 {
-    const int defaultPort = QUrl(QString::fromLatin1(IntroductionService::kDefaultBaseURL)).port();
+    const int defaultPort = QUrl(QString::fromLatin1(ProgramInfoDictionary::kDefaultIntroductionURL)).port();
     EXPECT_TRUE(url.isValid() && !url.isEmpty() && url.port() > 0 && url.port() != defaultPort)
-        << who << " would reach the introduction service at " << url.toString().toStdString()
-        << (url.isEmpty() ? " (none given: the default " + std::string(IntroductionService::kDefaultBaseURL) + ")" : "")
-        << ", which this test did not start: give it a ServiceProcess's address or a RefusingPort's";
+        << who
+        << (url.isEmpty() ? std::string(" was given no service address")
+                          : " would reach the introduction service at " + url.toString().toStdString() +
+                    ", which this test did not start")
+        << ": give it a ServiceProcess's address or a RefusingPort's";
 }
 
 } // namespace wl::test

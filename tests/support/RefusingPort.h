@@ -1,9 +1,10 @@
 #pragma once
 // Where a test's program parts find the introduction service. A developer may have
 // scripts/run and its service on the program's default address (127.0.0.1:8787) beside
-// the tests, so no part a test makes may fall back to it: each points at a service the
-// test started (ServiceProcess) or, where the test wants none, at a RefusingPort. The
-// rigs check the address their parts were given with expectOwnServiceAddress.
+// the tests, so no part a test makes may reach it: each points at a service the test
+// started (ServiceProcess) or, where the test wants none, at a RefusingPort (a part made
+// without an address fails where it is made). The rigs check the address their parts
+// were given with expectOwnServiceAddress.
 #include <QUrl>
 
 #include <cstdint>

@@ -1,10 +1,27 @@
 #include "platform/linux/ProgramInfoDictionary.h"
 
 #include "platform/Defaults.h"
+#include "platform/Log.h"
+
+#include <QString>
+#include <QUrl>
 
 #include <cstdlib>
 
 namespace wl {
+
+namespace {
+
+// As the introduction service's client takes a base address: absolute, http or https,
+// with a host.
+bool usableIntroductionURL(const std::string& text)
+{
+    const QUrl url(QString::fromStdString(text).trimmed(), QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty() &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+} // namespace
 
 ProgramInfoDictionary::ProgramInfoDictionary(std::shared_ptr<const Defaults> settings) : settings_(std::move(settings))
 {
@@ -23,11 +40,23 @@ std::optional<std::string> ProgramInfoDictionary::value(const std::string& key) 
 {
     if (key.empty())
         return std::nullopt;
+    std::optional<std::string> given;
     if (const char* env = std::getenv(key.c_str()))
-        return std::string(env);
-    if (auto setting = settings_->string(key))
-        return setting;
-    return builtIn(key);
+        given = std::string(env);
+    else
+        given = settings_->string(key);
+    if (key == InfoKey::introductionURL && given && !usableIntroductionURL(*given)) {
+        if (!QString::fromStdString(*given).trimmed().isEmpty()) {
+            std::lock_guard guard(lock_);
+            if (loggedUnusable_ != *given) {
+                loggedUnusable_ = *given;
+                Log::line("Wickerlane: the introduction URL " + *given + " is not usable; using " +
+                          kDefaultIntroductionURL);
+            }
+        }
+        given.reset();
+    }
+    return given ? given : builtIn(key);
 }
 
 } // namespace wl

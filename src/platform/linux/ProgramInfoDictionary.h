@@ -2,11 +2,18 @@
 // The program's information keys: compiled-in defaults, overridden by the setting of
 // the same name (in the settings it is given), then by the environment variable of the
 // same name. An empty environment variable or setting counts as set.
+//
+// The introduction service's address is the one value the program cannot do without,
+// and its default lives here only: an empty one gives the default, and one that is not
+// an absolute http or https URL with a host is logged (once for each such value) and
+// gives the default too, so that the parts always have an address they can use.
 
 #include "platform/Defaults.h"
 #include "platform/InfoDictionary.h"
 
 #include <memory>
+#include <mutex>
+#include <string>
 
 namespace wl {
 
@@ -23,6 +30,8 @@ public:
 
 private:
     std::shared_ptr<const Defaults> settings_;
+    mutable std::mutex lock_;
+    mutable std::string loggedUnusable_; // the unusable introduction URL last logged
 };
 
 } // namespace wl

@@ -542,7 +542,7 @@ void guideAndBanner()
     GuideOverlayView overlay(model);
     overlay.setAttribute(Qt::WA_TranslucentBackground);
     overlay.resize(screen);
-    overlay.refresh();
+    overlay.refresh(model);
     SuggestionCard card("Ada", {});
     card.adjustSize();
     shoot(card, QStringLiteral("host-suggestion-card"));
@@ -573,7 +573,6 @@ void guideAndBanner()
     };
     auto shown = [](SessionBannerView& banner) {
         banner.setAttribute(Qt::WA_TranslucentBackground);
-        banner.refresh();
         banner.adjustSize();
         banner.show();
         if (!QTest::qWaitForWindowExposed(&banner))

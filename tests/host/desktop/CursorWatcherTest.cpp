@@ -73,7 +73,7 @@ TEST(CursorWatcherOnX, ANewCursorIsReportedOnceAnUnchangedOneNever)
     ASSERT_EQ(reports.size(), 2u);
     const CursorPicture expected = currentCursorPicture();
     ASSERT_GT(expected.width, 0);
-    const CursorShape& shape = reports.back();
+    const CursorShape shape = reports.back(); // a copy: more reports come
     EXPECT_EQ(shape.width, expected.width);
     EXPECT_EQ(shape.height, expected.height);
     EXPECT_EQ(shape.hotSpotX, expected.hotSpotX);

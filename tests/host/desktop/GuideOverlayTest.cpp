@@ -149,7 +149,7 @@ TEST_F(GuideOverlay, WithoutACompositorTheWindowIsShapedToItsDrawings)
 
     model.pointer = GuideModel::Point{0.25, 0.25};
     model.suggestions = {{1, {0.5, 0.5}}};
-    view.refresh();
+    view.refresh(model);
     processEventsFor(200);
     ASSERT_TRUE(view.isVisible());
     const QRegion mask = view.mask();
@@ -166,13 +166,13 @@ TEST_F(GuideOverlay, WithoutACompositorTheWindowIsShapedToItsDrawings)
 
     // The pointer moves: the shape follows.
     model.pointer = GuideModel::Point{0.75, 0.25};
-    view.refresh();
+    view.refresh(model);
     EXPECT_TRUE(view.mask().contains(QPoint(961, 184)));
     EXPECT_FALSE(view.mask().contains(QPoint(321, 184)));
 
     model.pointer.reset();
     model.suggestions.clear();
-    view.refresh();
+    view.refresh(model);
     EXPECT_FALSE(view.isVisible());
 }
 
