@@ -7,7 +7,6 @@
 
 #include <modules/audio_processing/include/audio_processing.h>
 
-#include <chrono>
 #include <vector>
 
 namespace wl {
@@ -213,6 +212,13 @@ bool AudioIO::restart()
 
     Engine* e = engine.get();
     const int delayMs = options_.playbackBufferMs + 10;
+    // Sound the microphone recorded longer ago than this is left out: a source hands over
+    // what it held when it was switched on at once (a null source up to two seconds), and a
+    // thread that ran far behind catches up by skipping, not by sending its backlog. A source
+    // whose own latency is that long (some wireless headsets) would be skipped for good: after
+    // kMaxStaleMicrophoneFrames left out in a row, its sound is sent as it comes.
+    constexpr int64_t kStaleMicrophoneUs = 200'000;
+    constexpr int kMaxStaleMicrophoneFrames = 300;
     if (e->microphone) {
         e->microphoneThread = std::make_unique<AudioThread>("wickerlane.audio.in", [e, capture, delayMs] {
             const int rate = e->microphoneRate;
@@ -220,9 +226,17 @@ bool AudioIO::restart()
             std::vector<int16_t> output(kFrames);
             const webrtc::StreamConfig inputConfig(rate, 1);
             const webrtc::StreamConfig outputConfig(kRate, 1);
+            int staleInARow = 0;
             while (!e->stopping) {
                 if (!e->microphone->read(input.data(), input.size()))
                     break;
+                if (const auto recorded = e->microphone->speakerTimeUs();
+                    staleInARow >= 0 && recorded && PulseStream::steadyNowUs() - *recorded > kStaleMicrophoneUs) {
+                    staleInARow = staleInARow + 1 < kMaxStaleMicrophoneFrames ? staleInARow + 1 : -1;
+                    continue;
+                }
+                if (staleInARow > 0)
+                    staleInARow = 0;
                 if (e->processing) {
                     e->processing->set_stream_delay_ms(delayMs);
                     // In place when no resampling is needed: the module leaves the frame
@@ -257,10 +271,7 @@ bool AudioIO::restart()
             while (!e->stopping) {
                 // Before the server has told the stream's timing, a full buffer is ahead.
                 SpeakerTime time;
-                time.us = e->speaker->speakerTimeUs().value_or(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                                   std::chrono::steady_clock::now().time_since_epoch())
-                                                                   .count() +
-                                                               int64_t{bufferMs} * 1000);
+                time.us = e->speaker->speakerTimeUs().value_or(PulseStream::steadyNowUs() + int64_t{bufferMs} * 1000);
                 time.follows = !first && e->speaker->breaks() == breaks;
                 breaks = e->speaker->breaks();
                 first = false;

@@ -244,6 +244,12 @@ void PulseStream::interrupt()
     pa_threaded_mainloop_unlock(loop_);
 }
 
+int64_t PulseStream::steadyNowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 std::optional<int64_t> PulseStream::speakerTimeUs()
 {
     pa_threaded_mainloop_lock(loop_);
@@ -251,9 +257,7 @@ std::optional<int64_t> PulseStream::speakerTimeUs()
     pa_usec_t latency = 0;
     int negative = 0;
     if (good() && pa_stream_get_latency(stream_, &latency, &negative) == 0) {
-        const int64_t now =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count();
+        const int64_t now = steadyNowUs();
         const int64_t signedLatency = negative ? -static_cast<int64_t>(latency) : static_cast<int64_t>(latency);
         if (spec_.direction == Direction::playback) {
             result = now + signedLatency;

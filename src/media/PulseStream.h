@@ -55,6 +55,8 @@ public:
     // speaker does: its times are those of the speaker too. Nothing until the server has
     // told the stream's timing.
     std::optional<int64_t> speakerTimeUs();
+    // Now, on the clock of speakerTimeUs.
+    static int64_t steadyNowUs();
     // How often the stream's sound broke off so far: a playback stream ran dry, or a
     // recording lost sound. What is written or read between two equal counts follows on.
     uint64_t breaks() const { return breaks_; }

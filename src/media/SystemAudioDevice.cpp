@@ -17,8 +17,12 @@ namespace {
 // At most this much system sound waits for the microphone: enough for the bursts of an
 // idle output's monitor, little enough to keep the sound in step with the picture.
 constexpr std::size_t kMaxSystemBacklogFrames = 15 * AudioIO::kFrames;
-// The microphone paces the recording while its last frame is at most this old.
-constexpr int64_t kMicrophoneStallUs = 50'000;
+// A sound is waited for while its last frame is at most this old: on a busy machine an
+// audio thread runs some tens of milliseconds late now and then.
+constexpr int64_t kSoundStallUs = 100'000;
+// At most this much of the microphone waits for the system sound: a little more than it
+// is waited for, so that none is lost before the microphone goes on alone.
+constexpr std::size_t kMaxMicrophoneBacklogFrames = 12 * AudioIO::kFrames;
 // The played voice counts as playing while its last frame is at most this old.
 constexpr int64_t kPlayoutStaleUs = 200'000;
 // Each 10 ms of system sound goes to the canceller with the 10 ms of voice that reaches
@@ -53,18 +57,14 @@ int16_t saturate(int value)
     return static_cast<int16_t>(std::clamp(value, -32768, 32767));
 }
 
-int64_t nowUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 } // namespace
 
 SystemAudioDevice::SystemAudioDevice(std::shared_ptr<PulseAudioBackend> backend, Options options)
     : VoiceAudioDevice(backend, options.io, "host"), options_(options),
       systemSound_(options.io.server.empty() ? backend->server() : options.io.server, options.systemSound),
       played_(static_cast<std::size_t>(kTimelineFrames) * AudioIO::kPlaybackChannels),
-      systemRing_(2 * kMaxSystemBacklogFrames * SystemSoundCapture::kChannels)
+      systemRing_((kMaxSystemBacklogFrames + AudioIO::kFrames) * SystemSoundCapture::kChannels),
+      microphoneRing_(kMaxMicrophoneBacklogFrames + AudioIO::kFrames)
 {
 }
 
@@ -82,9 +82,12 @@ bool SystemAudioDevice::mixing() const
 
 void SystemAudioDevice::microphoneChanged(bool on)
 {
+    // What the microphone left waits for nothing any more; the system sound that waited
+    // for it goes on with the next that comes.
+    std::lock_guard delivering(deliveryMutex_);
     std::lock_guard lock(stateMutex_);
     mixing_ = on;
-    systemRing_.clear();
+    microphoneRing_.clear();
 }
 
 void SystemAudioDevice::switchMicrophoneOff()
@@ -97,7 +100,11 @@ void SystemAudioDevice::switchMicrophoneOff()
 
 bool SystemAudioDevice::startRecordingPath()
 {
-    systemRing_.clear();
+    {
+        std::lock_guard delivering(deliveryMutex_);
+        systemRing_.clear();
+        microphoneRing_.clear();
+    }
     // Without system sound the microphone alone is sent.
     systemSound_.start([this](const int16_t* samples, std::size_t frames, SpeakerTime time) {
         deliverSystemSound(samples, frames, time);
@@ -108,12 +115,19 @@ bool SystemAudioDevice::startRecordingPath()
 void SystemAudioDevice::stopRecordingPath()
 {
     systemSound_.stop();
+    std::lock_guard delivering(deliveryMutex_);
     systemRing_.clear();
+    microphoneRing_.clear();
 }
 
 bool SystemAudioDevice::microphoneFlowing() const
 {
-    return nowUs() - lastMicrophoneUs_.load() <= kMicrophoneStallUs;
+    return PulseStream::steadyNowUs() - lastMicrophoneUs_.load() <= kSoundStallUs;
+}
+
+bool SystemAudioDevice::systemSoundFlowing() const
+{
+    return PulseStream::steadyNowUs() - lastSystemUs_.load() <= kSoundStallUs;
 }
 
 int64_t SystemAudioDevice::Timeline::place(SpeakerTime time)
@@ -223,28 +237,44 @@ bool SystemAudioDevice::removeOwnPlayout(const int16_t* input, std::size_t frame
 
 void SystemAudioDevice::deliverSystemSound(const int16_t* input, std::size_t frames, SpeakerTime played)
 {
+    lastSystemUs_ = PulseStream::steadyNowUs();
     const int16_t* samples = input;
     // While the helper's voice plays, take it out of what the monitor heard.
     if (options_.removeOwnPlayout && frames == AudioIO::kFrames && removeOwnPlayout(input, frames, played))
         samples = cleaned_.data();
+    constexpr std::size_t channels = SystemSoundCapture::kChannels;
     std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
+    bool mix;
     {
         std::lock_guard lock(stateMutex_);
         if (!recording_ || !delegate_)
             return;
-        if (mixing_ && microphoneFlowing()) {
-            systemRing_.push(samples, frames * SystemSoundCapture::kChannels);
-            return;
-        }
         delegate = delegate_;
+        mix = mixing_ && microphoneFlowing();
     }
-    delegate->deliverRecordedData(samples, frames, SystemSoundCapture::kChannels, SystemSoundCapture::kRate);
+    if (mix && frames == AudioIO::kFrames) {
+        systemRing_.push(samples, frames * channels);
+        mixBuffer_.resize(frames * channels);
+        while (systemRing_.size() > kMaxSystemBacklogFrames * channels)
+            systemRing_.pop(mixBuffer_.data(), frames * channels);
+        mixOut(delegate, false);
+        return;
+    }
+    // Alone: first what waited for the microphone.
+    mixBuffer_.resize(AudioIO::kFrames * channels);
+    while (systemRing_.size() >= mixBuffer_.size()) {
+        systemRing_.pop(mixBuffer_.data(), mixBuffer_.size());
+        delegate->deliverRecordedData(mixBuffer_.data(), AudioIO::kFrames, channels, SystemSoundCapture::kRate);
+    }
+    delegate->deliverRecordedData(samples, frames, channels, SystemSoundCapture::kRate);
 }
 
 void SystemAudioDevice::microphoneSound(const int16_t* samples, std::size_t frames)
 {
-    lastMicrophoneUs_ = nowUs();
+    lastMicrophoneUs_ = PulseStream::steadyNowUs();
+    if (frames != AudioIO::kFrames)
+        return;
     std::lock_guard delivering(deliveryMutex_);
     AudioDeviceDelegate* delegate;
     {
@@ -253,15 +283,28 @@ void SystemAudioDevice::microphoneSound(const int16_t* samples, std::size_t fram
             return;
         delegate = delegate_;
     }
-    const std::size_t channels = SystemSoundCapture::kChannels;
+    microphoneRing_.push(samples, frames);
+    microphoneBuffer_.resize(frames);
+    while (microphoneRing_.size() > kMaxMicrophoneBacklogFrames)
+        microphoneRing_.pop(microphoneBuffer_.data(), frames);
+    // Without system sound the microphone alone is sent.
+    mixOut(delegate, !systemSoundFlowing());
+}
+
+void SystemAudioDevice::mixOut(AudioDeviceDelegate* delegate, bool microphoneAlone)
+{
+    constexpr std::size_t frames = AudioIO::kFrames;
+    constexpr std::size_t channels = SystemSoundCapture::kChannels;
     mixBuffer_.resize(frames * channels);
-    while (systemRing_.size() > (kMaxSystemBacklogFrames + frames) * channels)
+    microphoneBuffer_.resize(frames);
+    while (microphoneRing_.size() >= frames && (microphoneAlone || systemRing_.size() >= frames * channels)) {
+        microphoneRing_.pop(microphoneBuffer_.data(), frames);
         systemRing_.pop(mixBuffer_.data(), frames * channels);
-    systemRing_.pop(mixBuffer_.data(), frames * channels);
-    for (std::size_t i = 0; i < frames; ++i)
-        for (std::size_t c = 0; c < channels; ++c)
-            mixBuffer_[i * channels + c] = saturate(mixBuffer_[i * channels + c] + samples[i]);
-    delegate->deliverRecordedData(mixBuffer_.data(), frames, channels, AudioIO::kRate);
+        for (std::size_t i = 0; i < frames; ++i)
+            for (std::size_t c = 0; c < channels; ++c)
+                mixBuffer_[i * channels + c] = saturate(mixBuffer_[i * channels + c] + microphoneBuffer_[i]);
+        delegate->deliverRecordedData(mixBuffer_.data(), frames, channels, AudioIO::kRate);
+    }
 }
 
 } // namespace wl

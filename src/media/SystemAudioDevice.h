@@ -3,9 +3,12 @@
 // captured on "wickerlane.capture.audio") with the host's microphone mixed in while that
 // is on; its playout is the helper's voice through the default sink.
 //
-// A monitor of an idle output delivers sound in bursts or not at all, so while the
-// microphone is mixed in and flowing, the microphone paces the recording and the system
-// sound waits in a ring; otherwise the system sound is handed on as it comes.
+// While the microphone is mixed in, the two sounds wait in rings for each other and go on
+// together, 10 ms of each, as soon as both are there: neither is handed on with silence
+// in place of the other while that still comes. A monitor of an idle output delivers in
+// bursts or not at all: a sound that stopped coming is waited for no longer (the other
+// goes on alone), and of a burst only the newest waits. Otherwise the system sound is
+// handed on as it comes.
 //
 // The helper's voice, played through the default sink, comes back in that sink's monitor;
 // while it plays, an echo canceller with the played voice as reference takes it out of
@@ -66,6 +69,9 @@ protected:
 
 private:
     bool microphoneFlowing() const;
+    bool systemSoundFlowing() const;
+    // Hands on what waits in the rings: the two together, or the microphone alone.
+    void mixOut(AudioDeviceDelegate* delegate, bool microphoneAlone);
     // The played voice due with the system sound played then, into reference_; false when
     // none is (silence then).
     bool takeReference(SpeakerTime played);
@@ -95,10 +101,13 @@ private:
     Timeline heard_; // the system sound's frames: capture thread only, as the next two
     rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // the canceller
     int64_t lastReferenceUs_ = 0; // when the last played voice came with the system sound
+    // The rings and the mix: under deliveryMutex_.
     SampleRing systemRing_; // stereo system sound waiting for the microphone
+    SampleRing microphoneRing_; // the microphone waiting for the system sound
+    std::vector<int16_t> mixBuffer_, microphoneBuffer_;
     bool mixing_ = false; // under stateMutex_
     std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame
-    std::vector<int16_t> mixBuffer_; // microphone thread only
+    std::atomic<int64_t> lastSystemUs_{0}; // and of the last system sound
     std::vector<int16_t> reference_; // capture thread only, as the next
     std::vector<int16_t> cleaned_;
 };

@@ -5,7 +5,6 @@
 #include "platform/Log.h"
 
 #include <atomic>
-#include <chrono>
 #include <vector>
 
 namespace wl {
@@ -53,10 +52,7 @@ bool SystemSoundCapture::start(Handler handler)
                     break;
                 // Before the server has told the stream's timing, the frame just ended.
                 SpeakerTime time;
-                time.us = stream->speakerTimeUs().value_or(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                               std::chrono::steady_clock::now().time_since_epoch())
-                                                               .count()) -
-                    kFrameUs;
+                time.us = stream->speakerTimeUs().value_or(PulseStream::steadyNowUs()) - kFrameUs;
                 time.follows = !first && stream->breaks() == breaks;
                 breaks = stream->breaks();
                 first = false;
