@@ -62,7 +62,7 @@ int FfmpegVideoEncoder::InitEncode(const webrtc::VideoCodec* codecSettings, cons
 {
     if (!codecSettings || codecSettings->width < 2 || codecSettings->height < 2)
         return WEBRTC_VIDEO_CODEC_ERR_PARAMETER;
-    close(true);
+    close();
     mode_ = codecSettings->mode;
     maxFrameRate_ = codecSettings->maxFramerate > 0 ? int(codecSettings->maxFramerate) : 30;
     frameRate_ = maxFrameRate_;
@@ -91,13 +91,13 @@ int32_t FfmpegVideoEncoder::Release()
     return WEBRTC_VIDEO_CODEC_OK;
 }
 
-void FfmpegVideoEncoder::close(bool reopening)
+void FfmpegVideoEncoder::close()
 {
     if (context_)
         avcodec_free_context(&context_);
     if (packet_)
         av_packet_free(&packet_);
-    if (libraryInUse_ && !reopening) {
+    if (libraryInUse_) {
         libraryInUse_ = false;
         if (settings_.libraryDone)
             settings_.libraryDone();
@@ -106,7 +106,7 @@ void FfmpegVideoEncoder::close(bool reopening)
 
 bool FfmpegVideoEncoder::open(int width, int height, bool tenBit)
 {
-    close(true);
+    close();
     const AVCodec* codec = avcodec_find_encoder_by_name(settings_.codecName.c_str());
     if (!codec) {
         Log::line("Wickerlane: video encoder " + settings_.codecName + " is not available");

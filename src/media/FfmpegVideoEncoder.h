@@ -53,9 +53,9 @@ struct EncoderSettings {
     int holdFrames = 0;
     // Ask the receiver to show frames as soon as they are decoded (playout delay 0).
     bool showAtOnce = false;
-    // Called before the codec is opened and once it is closed for good (not between the
-    // close and open of a reopen), for a library that keeps process-wide tables it can
-    // only free while none of its encoders is open.
+    // Called before the codec is opened and once it is closed, the close of a reopen
+    // too, for a library that keeps process-wide tables it can only free while none of
+    // its encoders is open.
     void (*libraryInUse)() = nullptr;
     void (*libraryDone)() = nullptr;
 };
@@ -79,8 +79,7 @@ public:
 
 private:
     bool open(int width, int height, bool tenBit);
-    // reopening: an open follows at once, so the library stays in use.
-    void close(bool reopening = false);
+    void close();
     int sendFrame(AVFrame* frame, const webrtc::VideoFrame& source, bool key);
 
     EncoderSettings settings_;

@@ -411,7 +411,8 @@ TEST(H265Codec, APictureAtRestKeepsItsRateUntilItMoves)
 // Every session opens the H.265 encoder anew, and so does every larger bitrate change:
 // what an encoder took must come back when it closes. libx265 kept about 200 kB of
 // per-row buffers at 1080p from each encoder it closed, and a motion-cost table for
-// every quantiser it had used (each session at another bitrate uses a few more).
+// every quantiser it had used (each session at another bitrate uses a few more, and so
+// does each reopen within a long session).
 TEST(H265Codec, ClosedEncodersGiveBackTheirMemory)
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -445,6 +446,25 @@ TEST(H265Codec, ClosedEncodersGiveBackTheirMemory)
     const double perSession = (inUse() - before) / kSessions;
     EXPECT_LT(perSession, 50'000) << "bytes kept per closed 1080p encoder";
     EXPECT_EQ(out.images.size(), size_t(2 * (1 + kSessions)));
+
+    // One long session: the target halves again and again, and each halving reopens.
+    auto codec = settingsFor(webrtc::kVideoCodecH265, w, h, 8000);
+    ASSERT_EQ(encoder.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(encoder.Encode(first, nullptr), WEBRTC_VIDEO_CODEC_OK);
+    ASSERT_EQ(encoder.Encode(second, nullptr), WEBRTC_VIDEO_CODEC_OK);
+    const int opensBefore = encoder.opens();
+    const double open = inUse();
+    for (int i = 1; i <= kSessions; ++i) {
+        webrtc::VideoBitrateAllocation allocation;
+        allocation.SetBitrate(0, 0, 8'000'000u >> i);
+        encoder.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+        ASSERT_EQ(encoder.Encode(i % 2 ? first : second, nullptr), WEBRTC_VIDEO_CODEC_OK);
+        ASSERT_EQ(encoder.Encode(i % 2 ? second : first, nullptr), WEBRTC_VIDEO_CODEC_OK);
+    }
+    EXPECT_EQ(encoder.opens(), opensBefore + kSessions);
+    const double perReopen = (inUse() - open) / kSessions;
+    EXPECT_LT(perReopen, 50'000) << "bytes kept per reopen";
+    encoder.Release();
 }
 
 // Our H.265 stream asks the receiver to show each frame at once (playout delay 0: the
