@@ -159,7 +159,9 @@ TEST_F(Abuse, MailboxLinksOntoAFullMailboxThatNeverReadStayWithinMemory)
     }
     EXPECT_EQ(prober.failures(), 0);
     EXPECT_GT(prober.count(), 100);
-    EXPECT_LT(prober.slowestMs(), scaled(milliseconds(50)).count());
+    // A service held up by the flood keeps its other clients waiting for seconds; a busy
+    // test machine alone delays an answer by tens of milliseconds now and then.
+    EXPECT_LT(prober.slowestMs(), scaled(milliseconds(1000)).count());
 
     // A client that reads gets every envelope once, in the order they were posted, and
     // acknowledges each as it goes.
