@@ -304,8 +304,9 @@ public:
                              {"y1", 0.18},
                              {"bright", bright},
                              {"timeoutMs", 1000}});
-        // The watch is in place once the helper reads the line; give it a moment.
-        std::this_thread::sleep_for(5ms);
+        // The helper answers the next line only after it has read this one: the watch is
+        // in place then.
+        helper_.command({{"cmd", "state"}});
         const double cpuBefore = cpuSeconds(host_.pid());
         const auto before = std::chrono::steady_clock::now();
         const uint8_t v = bright ? 255 : 0;

@@ -29,6 +29,7 @@
 #include <QLayout>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -55,15 +56,13 @@ protected:
     }
     void TearDown() override
     {
-        askForHelp.close();
-        processEventsFor(5);
+        closePanel();
         center.reset();
     }
 
     void make(const std::vector<StoredMessage>& history = {}, const std::string& serviceURL = {})
     {
-        askForHelp.close();
-        processEventsFor(2);
+        closePanel();
         center.reset();
         here.contacts = helpers;
         here.make(history, serviceURL);
@@ -76,6 +75,13 @@ protected:
             *here.messenger, [this] { return helpers; }, options);
         center->onShowPasswords = [this] { ++passwordsShown; };
         installShellPanels(*here.passwords, askForHelp, std::make_shared<CaptureExclusion>(), qtTimerFactory());
+    }
+    // Drops the panel and waits until it is gone: its view follows the centre.
+    void closePanel()
+    {
+        QPointer<QWidget> gone = panel();
+        askForHelp.close();
+        EXPECT_TRUE(waitUntil([&] { return gone.isNull(); }));
     }
     void show()
     {
@@ -152,9 +158,10 @@ TEST_F(AskForHelpPanelTest, ThePanelIsKeptUntilItsOwnButtonsCloseIt)
     EXPECT_EQ(askForHelp.shownCount(), 2);
 
     // Cancel drops it: a fresh form next time; the pictures belong to the centre.
+    QPointer<QWidget> dropped = panel();
     QTest::mouseClick(button("cancelButton"), Qt::LeftButton);
     EXPECT_EQ(askForHelp.panel(), nullptr);
-    processEventsFor(5);
+    ASSERT_TRUE(waitUntil([&] { return dropped.isNull(); }));
     show();
     EXPECT_FALSE(view()->topic().has_value());
     EXPECT_EQ(note()->toPlainText(), "");
@@ -354,9 +361,8 @@ TEST_F(AskForHelpPanelTest, TheSentStateInItsShapes)
     make();
     show();
     center->setActive(active({"Anna Berg", "Bob"}), {});
-    processEventsFor(5);
+    ASSERT_TRUE(waitUntil([&] { return shown("sentState"); }));
     EXPECT_FALSE(shown("composeForm"));
-    ASSERT_TRUE(shown("sentState"));
     EXPECT_EQ(text("sentTitle"), "Sent to Anna and Bob");
     EXPECT_EQ(text("sentTime"),
               (shortTime(T - 120) + QStringLiteral(" \u00b7 you can keep using your Mac")).toStdString());
@@ -395,7 +401,7 @@ TEST_F(AskForHelpPanelTest, TheSentStateInItsShapes)
     make({reply("m1", "On my way"), reply("m2", std::nullopt), sealedReply, usedReply});
     show();
     center->setActive(active(), {});
-    processEventsFor(5);
+    ASSERT_TRUE(waitUntil([&] { return child<QWidget>(view(), "reply.m1") != nullptr; }));
     auto* first = child<QWidget>(view(), "reply.m1");
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(textOf(first, "replyText"), "Anna: \u201cOn my way\u201d");
@@ -431,16 +437,16 @@ TEST_F(AskForHelpPanelTest, FacesFollowTheRequestAndItsButtons)
     EXPECT_TRUE(shown("sentState"));
     // Ended by a helper: back to the form as it was.
     center->clearActive();
-    processEventsFor(5);
-    EXPECT_TRUE(shown("composeForm"));
+    EXPECT_TRUE(waitUntil([&] { return shown("composeForm"); }));
     EXPECT_EQ(view()->topic(), HelpTopic::internet);
 
     // Close keeps the request; Return is Close in the sent state.
     center->setActive(active(), {});
+    QPointer<QWidget> closed = panel();
     QTest::mouseClick(button("closeButton"), Qt::LeftButton);
     EXPECT_EQ(askForHelp.panel(), nullptr);
     EXPECT_TRUE(center->active().has_value());
-    processEventsFor(5);
+    ASSERT_TRUE(waitUntil([&] { return closed.isNull(); }));
     show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(panel()));
     QTest::keyClick(panel(), Qt::Key_Return);
@@ -501,8 +507,7 @@ TEST_F(AskForHelpPanelTest, ARealSendTurnsThePanelIntoTheSentState)
             EXPECT_EQ(m.content.text, std::optional<std::string>("it's offline"));
             EXPECT_FALSE(m.content.attachments.has_value());
         }
-    askForHelp.close();
-    processEventsFor(5);
+    closePanel();
     center.reset();
     helper.messenger.reset();
 }

@@ -89,7 +89,8 @@ bool click(QMenu& menu, const std::string& text)
     QPointer<QMenu> alive(&menu);
     QTest::mouseMove(&menu, where);
     QTest::mouseClick(&menu, Qt::LeftButton, {}, where);
-    processEventsFor(10);
+    if (!waitForNextTurn())
+        return false;
     if (alive)
         alive->hide();
     return true;
@@ -109,7 +110,7 @@ struct MenuRig {
     // The menu as it is after pending changes are in.
     QMenu& now()
     {
-        processEventsFor(5);
+        EXPECT_TRUE(waitForNextTurn());
         return *menu->menu();
     }
     std::unique_ptr<HostMenu> menu;

@@ -38,7 +38,9 @@ TEST(MainWindow, FirstShownCentredThenWhereTheUserLeftIt)
     window.resize(300, 200);
     EXPECT_EQ(window.size(), QSize(720, 480));
     window.setGeometry(QRect(QPoint(100, 80), QSize(900, 700)));
-    processEventsFor(20);
+    // The X server's answer to every change so far is in: none comes after the frame is read.
+    ASSERT_TRUE(
+        waitUntil([&] { return window.windowHandle()->geometry() == QRect(QPoint(100, 80), QSize(900, 700)); }));
     const QRect frame = window.geometry();
     window.close();
 
@@ -74,9 +76,8 @@ TEST(MainWindow, ClosingEndsAConnectionButNotAMessageOrTheList)
     FakeHost grace("Grace");
     rig.pairHosts({grace.record()});
     ASSERT_TRUE(rig.start());
-    QCoreApplication::processEvents();
     MainWindow& window = *rig.app->mainWindow();
-    ASSERT_TRUE(window.isVisible());
+    ASSERT_TRUE(waitUntil([&] { return window.isVisible(); })) << "it opens on the next turn";
     auto& viewer = *rig.app->viewer();
 
     // Browsing: closing ends nothing; the program stays, as an accessory.

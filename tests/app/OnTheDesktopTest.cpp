@@ -30,12 +30,15 @@
 #include <QMimeData>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <initializer_list>
@@ -111,8 +114,8 @@ TEST_F(OnTheDesktopConcealedCopy, WhatAnotherProgramCopiedStays)
     other.closeWriteChannel();
     ASSERT_TRUE(waitUntil([&] { return readClipboard() == "copied elsewhere"; }, 5000));
 
+    // The check runs inside fireNext; a wrong wipe would reach the X server before the read.
     ASSERT_TRUE(timers.fireNext(kMinute));
-    processEventsFor(20);
     EXPECT_EQ(readClipboard(), "copied elsewhere");
 
     QGuiApplication::clipboard()->clear(); // takes the clipboard back; the other xclip ends
@@ -187,12 +190,17 @@ private:
 // A white desktop behind the windows, painted once they stand where they stay.
 void whiteDesktopBehind(XScreen& screen, std::initializer_list<QWidget*> windows)
 {
-    processEventsFor(200);
+    EXPECT_TRUE(waitUntil([&] {
+        return std::all_of(windows.begin(), windows.end(), [](QWidget* window) {
+            return window->windowHandle() && window->windowHandle()->isExposed() &&
+                window->windowHandle()->geometry() == window->geometry();
+        });
+    })) << "the X server has the windows where they stay";
     screen.fill(0, 0, screen.width(), screen.height(), {255, 255, 255});
     screen.sync();
     for (QWidget* window : windows)
         window->update();
-    processEventsFor(200);
+    EXPECT_TRUE(waitForNextTurn()) << "they have drawn themselves again";
 }
 
 // A help request centre of the test's own: its settings in memory, its pictures in a
@@ -306,14 +314,14 @@ TEST(OnTheDesktopScreenshot, TheAskForHelpWindowLeavesItselfOut)
     EXPECT_LT(mean(shot, area.adjusted(8, 8, -8, -8)), 6) << "the ask-for-help window is left out";
     EXPECT_GT(mean(shot, QRect(area.right() + 40, area.top() + 10, 100, 180)), 240)
         << "the desktop beside it is in the picture";
-    processEventsFor(20);
+    ASSERT_TRUE(waitUntil([&] { return child<QWidget>(panel->view(), "picture.0") != nullptr; }));
     auto* thumbnail = child<QWidget>(panel->view(), "picture.0");
-    ASSERT_NE(thumbnail, nullptr);
     EXPECT_TRUE(thumbnail->isVisibleTo(panel->view()));
     if (const char* gallery = std::getenv("WL_GALLERY_DIR"))
         shot.copy(0, 0, 1100, 760).save(QString::fromUtf8(gallery) + "/screenshot-ask-for-help-left-out.png");
+    QPointer<QWidget> gone = panel;
     askForHelp.close();
-    processEventsFor(5);
+    EXPECT_TRUE(waitUntil([&] { return gone.isNull(); })) << "the panel goes before the centre it shows";
 }
 
 int maxLuma(const webrtc::VideoFrame& frame, QRect area)
@@ -384,8 +392,9 @@ TEST(OnTheDesktopCaptureExclusion, ARevealedPasswordIsBlackInTheSessionsPicture)
     }
     asSource->RemoveSink(&sink);
     EXPECT_TRUE(view->card("r1")->isRevealed()) << "on this screen the password still shows";
+    QPointer<QWidget> gone = ask;
     askForHelp.close();
-    processEventsFor(5);
+    EXPECT_TRUE(waitUntil([&] { return gone.isNull(); })) << "the panel goes before the centre it shows";
 }
 
 } // namespace

@@ -42,7 +42,7 @@ protected:
     {
         if (panel)
             panel->hide();
-        processEventsFor(5);
+        EXPECT_TRUE(waitForNextTurn()) << "an owner check's answer still queued is in";
     }
 
     // Opens the panel the way every caller does: through the centre's panel controller.
@@ -122,8 +122,7 @@ TEST_F(PasswordsPanel, ScrollsWhenTheCardsNeedMoreHeightThanThePanelHas)
     for (int i = 0; i < 6; ++i)
         history.push_back(Installation::sentPassword(bo, "s" + std::to_string(i), "Door", "oneHour", T + 3600));
     open(history);
-    processEventsFor(20);
-    EXPECT_EQ(panel->height(), PasswordsView::kMaximumHeight);
+    EXPECT_TRUE(waitUntil([&] { return panel->height() == PasswordsView::kMaximumHeight; })) << panel->height();
     auto* scroll = child<QScrollArea>(view, "passwordsScroll");
     ASSERT_NE(scroll, nullptr);
     EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0) << "the rest is reachable by scrolling";
@@ -131,8 +130,7 @@ TEST_F(PasswordsPanel, ScrollsWhenTheCardsNeedMoreHeightThanThePanelHas)
     auto* last = child<QWidget>(view, "sent.s5");
     ASSERT_NE(last, nullptr);
     scroll->ensureWidgetVisible(last);
-    processEventsFor(10);
-    EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(waitUntil([&] { return scroll->verticalScrollBar()->value() > 0; }));
 }
 
 TEST_F(PasswordsPanel, TheCardsHeaderTitleAndTimeLeft)
@@ -163,7 +161,7 @@ TEST_F(PasswordsPanel, ShowRevealsForThirtySecondsAfterTheOwnerCheck)
     here.ownerCheck.answer(false);
     QTest::mouseClick(button(card("r1"), "showButton"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return here.ownerCheck.count() == 1; }));
-    processEventsFor(10);
+    ASSERT_TRUE(waitForNextTurn()) << "the answer is in";
     EXPECT_EQ(here.ownerCheck.reasons().back(), "show the Wi-Fi password from Anna");
     EXPECT_EQ(box->text(), QString(10, QChar(0x2022)));
     EXPECT_EQ(textOf(card("r1"), "cardProblem"), "<hidden>");
@@ -290,7 +288,7 @@ TEST_F(PasswordsPanel, ExpiryAtItsBoundary)
     QTest::mouseClick(button(card("r1"), "copyButton"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return textOf(card("r1"), "cardProblem") == "It has expired."; }));
     QTest::mouseClick(button(card("r1"), "showButton"), Qt::LeftButton);
-    processEventsFor(10);
+    ASSERT_TRUE(waitForNextTurn()) << "an owner check would have been answered";
     EXPECT_EQ(textOf(card("r1"), "cardProblem"), "It has expired.");
     EXPECT_EQ(here.ownerCheck.count(), 1u);
 }

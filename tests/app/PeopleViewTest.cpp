@@ -139,8 +139,7 @@ TEST(PeopleView, WithNoPairedMacsShowsTheNoteAndThePairButtonWhosePairingSheetPa
     EXPECT_TRUE(sheet->isVisible());
     // Closing it, here while it waits, leaves the controller's pairing idle.
     rig.view->pairingSheet()->reject();
-    processEventsFor(10);
-    EXPECT_EQ(rig.view->pairingSheet(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return rig.view->pairingSheet() == nullptr; }));
     EXPECT_EQ(rig.controller().hosts().pairingState().kind, ViewerController::PairingState::Kind::idle);
     EXPECT_FALSE(rig.controller().hosts().pairing());
     // Opened again: the code form, empty.
@@ -340,10 +339,9 @@ TEST(PeopleView, TheContextMenuReachesTheMessengerThePasswordCentreMyMacsAndTheC
     QMenu* last = menuOf(gone);
     EXPECT_TRUE(action(last, "remove")->property("destructive").toBool());
     action(last, "remove")->trigger();
-    processEventsFor(10);
+    EXPECT_TRUE(waitUntil([&] { return rig.line(gone) == nullptr; }));
     EXPECT_EQ(prompts.count(), 0u);
     EXPECT_EQ(rig.controller().hosts().devices().size(), 2u);
-    EXPECT_EQ(rig.line(gone), nullptr);
 }
 
 TEST(PeopleView, ACardAndItsChevronOpenAndCloseWithAShortEaseOut)
@@ -376,7 +374,7 @@ TEST(PeopleView, ACardAndItsChevronOpenAndCloseWithAShortEaseOut)
         turn->setCurrentTime(turn->duration());
         EXPECT_EQ(chevron->rotation(), to);
         QPointer<PersonCard> card = rig.card("Work");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !card->findChild<QVariantAnimation*>(); }, 1000));
+        ASSERT_TRUE(waitUntil([&] { return !card->findChild<QVariantAnimation*>(); }));
         EXPECT_TRUE(opening ? card->height() > before : card->height() < before) << card->height() << " " << before;
     }
 }
@@ -433,7 +431,7 @@ TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAn
         ASSERT_TRUE(rig.viewer.timers.fireNext(PairedHosts::kPresenceInterval));
         for (auto& presence : rig.viewer.pendingPresence)
             presence.answer(online.count(presence.id) > 0);
-        processEventsFor(20);
+        ASSERT_TRUE(waitForNextTurn()) << "the answers are in";
     };
 
     QPointer<QWidget> line = rig.line(away), cabin = rig.card("Cabin"), workCard = rig.card("Work");
@@ -450,8 +448,9 @@ TEST(PeopleView, ChangesShowInTheWidgetsThereAreWithAnOpenMenuAndTheScrollKeptAn
     EXPECT_EQ(rig.card("Cabin"), cabin.data());
     EXPECT_EQ(rig.card("Work"), workCard.data());
     EXPECT_EQ(scroll->value(), 40);
+    QPointer<QMenu> closing(menu);
     QTest::keyClick(menu, Qt::Key_Escape);
-    processEventsFor(20);
+    EXPECT_TRUE(waitUntil([&] { return closing.isNull(); })) << "it goes when it closes";
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     EXPECT_EQ(rig.line(away), line.data());
 
@@ -505,7 +504,7 @@ TEST(PeopleView, ASessionsOwnChangesLeaveTheListAloneShownOrHidden)
         SessionEvent notice = SessionEvent::make(SessionEvent::Kind::notice);
         notice.text = "Mom said not now to taking over.";
         rig.controller().session().handleEvent(notice);
-        processEventsFor(20);
+        ASSERT_TRUE(waitForNextTurn()) << "the changes are in";
     };
     sessionSeconds();
     EXPECT_EQ(rig.ageTimers.delays().size(), armed);
@@ -520,7 +519,7 @@ TEST(PeopleView, ASessionsOwnChangesLeaveTheListAloneShownOrHidden)
     EXPECT_EQ(rig.line(work), line.data());
     EXPECT_TRUE(menu && menu->isVisible());
     QTest::keyClick(menu, Qt::Key_Escape);
-    processEventsFor(20);
+    ASSERT_TRUE(waitUntil([&] { return menu.isNull(); })) << "it goes when it closes";
 
     // Hidden inside its window, as in a session, and shown again: still nothing to do.
     QWidget window;
@@ -638,10 +637,16 @@ TEST(PeopleView, ALongReplyEndsInAnEllipsisAtTheWidthItGets)
     int lastWidth = 0;
     for (int width : {760, 440}) {
         rig.view->resize(width, 900);
-        processEventsFor(20);
-        auto* line = PeopleRig::child<QLabel>(PeopleRig::child<QWidget>(rig.view.get(), "repliedText"), "labelText");
+        auto replied = [&] {
+            return PeopleRig::child<QLabel>(PeopleRig::child<QWidget>(rig.view.get(), "repliedText"), "labelText");
+        };
+        // The X server has the new size, and the line has followed it.
+        EXPECT_TRUE(waitUntil([&] {
+            return rig.view->windowHandle()->geometry().width() == width && replied() &&
+                replied()->contentsRect().width() != lastWidth;
+        })) << "the line follows the list's width";
+        auto* line = replied();
         ASSERT_NE(line, nullptr);
-        EXPECT_NE(line->contentsRect().width(), lastWidth) << "the line follows the list's width";
         lastWidth = line->contentsRect().width();
         const QString shown = line->text();
         EXPECT_TRUE(shown.startsWith(QStringLiteral("You replied: I'll be there"))) << shown.toStdString();
@@ -767,9 +772,8 @@ TEST(PicturesSheet, ShowsTheRequestsPicturesOpensThemLargerSavesThemAndClosesOnR
 
     // Return closes it, and the pictures are no longer shown.
     QTest::keyClick(sheet, Qt::Key_Return);
-    processEventsFor(20);
+    EXPECT_TRUE(waitUntil([&] { return rig.view->picturesSheet() == nullptr; }));
     EXPECT_EQ(rig.answers.shown, std::nullopt);
-    EXPECT_EQ(rig.view->picturesSheet(), nullptr);
     EXPECT_EQ(rig.answers.calls.back(), "setPicturesShown none");
 }
 
@@ -785,8 +789,7 @@ TEST(PicturesSheet, AnEmptyListShowsTheHeaderAndNothingElse)
     EXPECT_EQ(PeopleRig::text(rig.view->picturesSheet(), "sheetSubtitle"), "");
     EXPECT_TRUE(rig.view->picturesSheet()->findChildren<QWidget*>(QStringLiteral("pictureTile")).empty());
     PeopleRig::click(PeopleRig::child(rig.view->picturesSheet(), "closeButton"));
-    processEventsFor(10);
-    EXPECT_EQ(rig.view->picturesSheet(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return rig.view->picturesSheet() == nullptr; }));
 }
 
 TEST(ViewerRequestAnswers, TheListAnswersThroughTheViewerController)

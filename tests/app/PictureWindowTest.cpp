@@ -14,11 +14,13 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -37,12 +39,17 @@ TransferredFile jpegOf(int width, int height, const std::string& name = "Screens
     return TransferredFile{"f1", name, "image/jpeg", bytes.toStdString()};
 }
 
+// Closes every picture window and waits until they are gone.
 void closeAll()
 {
-    for (auto& window : std::vector(openPictureWindows()))
+    const auto windows = openPictureWindows();
+    for (const auto& window : windows)
         if (window)
             window->close();
-    processEventsFor(5);
+    EXPECT_TRUE(waitUntil([&] {
+        return openPictureWindows().empty() &&
+            std::all_of(windows.begin(), windows.end(), [](const auto& window) { return window.isNull(); });
+    }));
 }
 
 TEST(PictureWindow, ItsSizeAndTheZoomKeys)
@@ -132,12 +139,12 @@ TEST(PictureWindow, OpensFromThePicturesSheetNoSmallerThanItWasThereAndEscapeClo
             EXPECT_GT(magnification * c.size.width(), shownWidth * 1.5) << "larger than in the sheet";
         }
 
+        // Escape is the active window's key.
         QPointer<PictureWindowController> open(window);
         window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window)) << c.id;
         QTest::keyClick(&window->scrollView(), Qt::Key_Escape);
-        processEventsFor(5);
-        EXPECT_TRUE(open.isNull() || !open->isVisible()) << c.id;
-        EXPECT_TRUE(openPictureWindows().empty()) << c.id;
+        EXPECT_TRUE(waitUntil([&] { return open.isNull() && openPictureWindows().empty(); })) << c.id;
     }
     closeAll();
 }
@@ -152,8 +159,9 @@ TEST(PictureWindow, ManyWindowsAndWhatOpensNone)
     ASSERT_TRUE(first && second);
     EXPECT_NE(first, second);
     EXPECT_EQ(openPictureWindows().size(), 2u);
+    QPointer<PictureWindowController> closed(first);
     first->close();
-    processEventsFor(5);
+    EXPECT_TRUE(waitUntil([&] { return closed.isNull(); }));
     ASSERT_EQ(openPictureWindows().size(), 1u);
     EXPECT_EQ(openPictureWindows()[0], second);
     EXPECT_TRUE(second->isVisible());
@@ -268,8 +276,9 @@ TEST(PictureWindow, SavingWritesTheBytesOrSaysWhyNot)
     const auto fromWindow = folder.path() / "from window.jpg";
     prompts.answerSave(fromWindow.string());
     window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window)) << "Ctrl+S is the active window's key";
     QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(fromWindow); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(fromWindow); }));
     EXPECT_EQ(readAll(fromWindow), file.data);
     closeAll();
 }

@@ -7,6 +7,7 @@
 // in the middle of a session, a session started from the helper's list of people, and a
 // help request with pictures answered from that list.
 #include "TwoPrograms.h"
+#include "PulseServer.h"
 #include "ServiceProcess.h"
 #include "XInputProbe.h"
 #include "XScreen.h"
@@ -28,7 +29,20 @@ namespace {
 
 using json = nlohmann::json;
 
-class ProgramSession : public TwoPrograms { };
+// The two programs get a sound server of their own: on the shared one, every test's
+// programs open their streams at once, and on a busy machine it keeps a connection waiting
+// longer than a program tries before it gives up on sound for the session.
+class ProgramSession : public TwoPrograms {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pulse.ok());
+        setenv("PULSE_SERVER", pulse.address().c_str(), 1); // the programs inherit it
+        TwoPrograms::SetUp();
+    }
+
+    PulseServer pulse;
+};
 
 // Waits for a press of a button at a root pixel, posted through XTest (the devices
 // that carry the helper's input).
@@ -150,7 +164,8 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
         };
         std::vector<uint8_t> shown;
         bool arrow = false;
-        for (int attempt = 0; attempt < 20 && !arrow; ++attempt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!arrow && std::chrono::steady_clock::now() < deadline) {
             shown = hostScreen(false);
             ASSERT_FALSE(shown.empty());
             const auto tip = pixelAt(shown, 320 + 4, 540 + 12);

@@ -29,7 +29,7 @@ protected:
     {
         if (auto* p = panel())
             p->hide();
-        processEventsFor(5);
+        EXPECT_TRUE(waitForNextTurn()) << "what the panel queued has run";
     }
 
     void make(const std::string& serviceURL = {})
@@ -40,7 +40,7 @@ protected:
     void show(const PairedDevice& device, const std::optional<StoredMessage>& request = std::nullopt)
     {
         here.passwords->composer().show(device, request);
-        processEventsFor(5);
+        ASSERT_TRUE(waitForNextTurn()) << "what showing it queued has run";
     }
     SendPasswordPanel* window() { return dynamic_cast<SendPasswordPanel*>(here.passwords->composer().panel()); }
     ShellPanel* panel() { return window() ? window()->window() : nullptr; }
@@ -271,7 +271,7 @@ TEST_F(SendPasswordThroughTheService, ASendFinishingAfterItsFormWasReplacedLeave
     ASSERT_TRUE(outgoingPasswords().empty()) << "the first send is still under way";
 
     ASSERT_TRUE(waitUntil([&] { return outgoingPasswords().size() == 1; }, 15000));
-    processEventsFor(50);
+    ASSERT_TRUE(waitForNextTurn()) << "the send's end has reached the composer";
     EXPECT_TRUE(panel()->isVisible()) << "the late send did not close Bo's form";
     EXPECT_EQ(form(), newer);
     EXPECT_EQ(field("labelField")->text(), "Door");

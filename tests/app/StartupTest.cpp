@@ -136,8 +136,7 @@ TEST(Startup, TheStepsInTheirOrder)
     EXPECT_EQ(window->viewer(), &viewer);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(activationPolicy(), ActivationPolicy::accessory);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return window->isVisible(); }));
     EXPECT_EQ(window->windowTitle(), "Wickerlane");
     EXPECT_EQ(activationPolicy(), ActivationPolicy::regular);
 
@@ -152,7 +151,7 @@ TEST(Startup, WithNoPairedHostsOnlyTheTray)
     AppRig rig;
     rig.pairHelpers({deviceNamed("Ada")});
     ASSERT_TRUE(rig.start());
-    processEventsFor(20);
+    ASSERT_TRUE(waitForNextTurn()) << "where the window would open";
     EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing the window never quits";
     EXPECT_FALSE(rig.app->mainWindow()->isVisible());
     EXPECT_FALSE(rig.app->mainWindow()->isBuilt());
@@ -228,8 +227,8 @@ TEST(Startup, NotificationClicksLeadWhereTheySay)
                               {stored("fromHelper", helper, K::message), stored("fromHost", host, K::message),
                                stored("password", helper, K::password), reply, stored("asked", host, K::helpRequest)}));
     ASSERT_TRUE(rig.start());
-    processEventsFor(5);
     auto* window = rig.app->mainWindow();
+    ASSERT_TRUE(waitUntil([&] { return window->isVisible(); })) << "it opens on the next turn";
     window->close();
 
     rig.notifier.onActivated("online-" + host.id);

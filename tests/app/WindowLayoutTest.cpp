@@ -20,6 +20,7 @@
 #include "platform/linux/X11ScreenSource.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 
@@ -70,7 +71,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         std::optional<int> height;
         for (const char* lifetime : {"lifetime.once", "lifetime.fifteenMinutes", "lifetime.oneHour", "lifetime.once"}) {
             QTest::mouseClick(child<QPushButton>(window->form(), lifetime), Qt::LeftButton);
-            processEventsFor(20);
+            ASSERT_TRUE(waitForNextTurn()) << "the layout has had its pass";
             const QPoint now = send->mapTo(panel, QPoint(0, 0));
             if (!at) {
                 at = now;
@@ -97,14 +98,15 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         auto* panel = dynamic_cast<ShellPanel*>(askForHelp.panel());
         ASSERT_NE(panel, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(panel));
-        processEventsFor(20);
+        ASSERT_TRUE(waitForNextTurn()) << "the layout has had its pass";
         auto* close = child<QPushButton>(panel, "closeButton");
         ASSERT_NE(close, nullptr);
         const int below = panel->height() - close->mapTo(panel, QPoint(0, close->height())).y();
         EXPECT_LE(below, 22 + 2) << "only the view's margin below the buttons";
         EXPECT_NEAR(panel->height(), panel->sizeHint().height(), 2);
+        QPointer<QWidget> gone = panel;
         askForHelp.close();
-        processEventsFor(5);
+        EXPECT_TRUE(waitUntil([&] { return gone.isNull(); })) << "the panel goes before its centre";
     }
 
     {
@@ -114,7 +116,7 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         QScreen* screen = QGuiApplication::primaryScreen();
         // A top panel of 30 pixels, as a window manager publishes it.
         publishWorkArea(display, 30);
-        EXPECT_TRUE(waitUntil([&] { return screen->availableGeometry().top() == 30; }, 2000));
+        EXPECT_TRUE(waitUntil([&] { return screen->availableGeometry().top() == 30; }));
         const QRect available = screen->availableGeometry();
         // The tray icon at the right end of the available area's top, where the banner
         // would otherwise go.
@@ -124,8 +126,10 @@ TEST(WindowLayout, PanelsAndTheBannerKeepTheirPlaceAndSize)
         banner.trayIconGeometry = [tray] { return tray; };
         banner.present({});
         ASSERT_TRUE(banner.panel());
-        processEventsFor(20);
-        const QRect placed(banner.panel()->pos(), banner.panel()->size());
+        auto placedAt = [&] { return QRect(banner.panel()->pos(), banner.panel()->size()); };
+        EXPECT_TRUE(waitUntil([&] { return available.contains(placedAt()) && !placedAt().intersects(tray); }))
+            << "placed once its size is known";
+        const QRect placed = placedAt();
         EXPECT_TRUE(available.contains(placed)) << "within the available area";
         EXPECT_FALSE(placed.intersects(tray)) << "clear of the tray icon";
         banner.hide();
@@ -174,7 +178,14 @@ TEST(WindowLayout, AWindowLeftOutOfAScreenshotTakesItsFrameAlong)
                     PropModeReplace, reinterpret_cast<const unsigned char*>(extents), 4);
     const Window titleBar = window(root, 896, 206, 308, 24, red);
     XSync(display, False);
-    processEventsFor(50);
+    ASSERT_TRUE(waitUntil([&] {
+        for (Window w : {frame, client, framed, titleBar}) {
+            XWindowAttributes attributes{};
+            if (!XGetWindowAttributes(display, w, &attributes) || attributes.map_state != IsViewable)
+                return false;
+        }
+        return true;
+    }));
 
     std::string error;
     X11ScreenSource source;

@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace wl::test {
 namespace {
 
@@ -104,6 +106,21 @@ protected:
         return waitUntil([&] { return !center.sending(); }, 20000);
     }
 
+    // Mail from the host on its way to a helper has arrived: a message the host sends after
+    // it has.
+    void mailIn(Mac& mac)
+    {
+        const std::string text = "mark " + std::to_string(++marks_);
+        ASSERT_TRUE(sendAndWait(*rig.services->messenger, textMail(text), mac.record()).ok());
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return std::any_of(mac.received.begin(), mac.received.end(),
+                                   [&](const StoredMessage& message) { return message.content.text == text; });
+            },
+            15000))
+            << text;
+    }
+
     std::vector<StoredMessage> receivedOf(const Mac& mac, MailContent::Kind kind) const
     {
         std::vector<StoredMessage> out;
@@ -118,6 +135,7 @@ protected:
     Mac bo{"Bo Missing"}; // has published no mail key
     Mac cy{"Cy Away"}; // published a key, never reads: the mailbox fills up
     Mac dee{"Dee Reader"}; // reads her mail
+    int marks_ = 0;
 };
 
 TEST_F(HostRequests, SentToEveryHelperInTurnRecordedForThoseWhoGotIt)
@@ -163,7 +181,7 @@ TEST_F(HostRequests, SentToEveryHelperInTurnRecordedForThoseWhoGotIt)
     EXPECT_EQ(active.attachments, 2);
     EXPECT_EQ(sentCalls, 1);
     ASSERT_TRUE(waitUntil([&] { return !receivedOf(ann, MailContent::Kind::helpRequest).empty(); }));
-    test::processEventsFor(300);
+    ASSERT_NO_FATAL_FAILURE(mailIn(ann));
     auto requests = receivedOf(ann, MailContent::Kind::helpRequest);
     ASSERT_EQ(requests.size(), 1u) << "one request, however often it was pressed";
     EXPECT_EQ(requests[0].id, active.sent.at(ann.id()));
@@ -252,7 +270,15 @@ TEST_F(HostRequests, EndedByAHelpersDoneAndByCancellingWhichSkipsRemovedHelpers)
     done.sentAt = dateNow();
     done.replyTo = "an older request";
     ASSERT_TRUE(sendAndWait(*ann.messenger, done, ann.contacts[0]).ok());
-    test::processEventsFor(500);
+    // A message Ann sends after it has reached the host: so has the "done" (her mailbox at
+    // the service hands them on in turn).
+    ASSERT_TRUE(sendAndWait(*ann.messenger, textMail("after the done"), ann.contacts[0]).ok());
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& messages = rig.services->messenger->messages();
+        return std::any_of(messages.begin(), messages.end(), [](const StoredMessage& message) {
+            return message.content.text == std::optional<std::string>("after the done");
+        });
+    }));
     EXPECT_TRUE(center.active());
     // Ann's "done" for this one ends it.
     done.replyTo = annRequest;
@@ -273,7 +299,7 @@ TEST_F(HostRequests, EndedByAHelpersDoneAndByCancellingWhichSkipsRemovedHelpers)
     EXPECT_TRUE(rig.historyHas("Cancelled the help request"));
     ASSERT_TRUE(waitUntil([&] { return !receivedOf(ann, MailContent::Kind::cancel).empty(); }));
     EXPECT_EQ(receivedOf(ann, MailContent::Kind::cancel)[0].content.replyTo, std::optional<std::string>(second));
-    test::processEventsFor(500);
+    ASSERT_NO_FATAL_FAILURE(mailIn(dee));
     EXPECT_TRUE(receivedOf(dee, MailContent::Kind::cancel).empty());
     EXPECT_FALSE(center.problem());
 
@@ -451,7 +477,8 @@ TEST_F(HostRequestPictures, ChosenDroppedAndPastedUpToThree)
     for (int i = 0; i < 3; ++i)
         full.addPicture(pictureOf(10, 10, Qt::red), "p");
     full.takeScreenshot();
-    test::processEventsFor(200);
+    // Refused at once: no thread is started that could take one later.
+    ASSERT_TRUE(test::waitForNextTurn());
     EXPECT_FALSE(screenshotTaken) << "no screenshot is even taken when three are there";
 
     // Removing one makes room again; a drop of nothing usable is not taken.

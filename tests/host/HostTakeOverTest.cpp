@@ -126,10 +126,11 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
     ASSERT_TRUE(rig.timers.fireNext(GuideOverlayController::kDoItDelay));
     EXPECT_TRUE(host.session().clicksGoThrough());
     ASSERT_TRUE(pressAt(probe, 1, screen.x + screen.width / 10, screen.y + screen.height / 10));
-    processEventsFor(10);
+    ASSERT_TRUE(waitUntil([&] {
+        SessionBannerView* shown = host.session().banner().panel();
+        return shown && shown->askEachTimeButton()->isVisibleTo(shown);
+    })) << "the banner offers Ask each time";
     SessionBannerView* banner = host.session().banner().panel();
-    ASSERT_TRUE(banner);
-    EXPECT_TRUE(banner->askEachTimeButton()->isVisibleTo(banner));
     // A suggestion now clicks at once, with no card.
     probe.clear();
     ada.sendEvent(SessionEvent::make(EventKind::suggest, 0.75, 0.75));
@@ -200,7 +201,12 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
         event.button = 0;
         ada.sendEvent(event);
     }
-    processEventsFor(200);
+    // The helper's microphone going on, after the click on the same channel: once the
+    // banner shows it, the host has had the click too.
+    SessionEvent microphone = SessionEvent::make(EventKind::microphone);
+    microphone.active = true;
+    ada.sendEvent(microphone);
+    ASSERT_TRUE(waitUntil([&] { return host.session().banner().model.helperMicrophoneOn; }));
     probe.pump();
     EXPECT_TRUE(probe.eventsOf(ProbeEvent::Type::buttonPress).empty()) << "the helper is paused";
     // Quiet for 1.5 s: the helper has the mouse again.

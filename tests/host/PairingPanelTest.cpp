@@ -4,6 +4,7 @@
 #include "host/PairingPanelController.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -40,9 +41,10 @@ TEST(PairingPanelTest, ShowsTheCodeInTwoHalvesAndCancels)
     EXPECT_EQ(controller.panel(), nullptr);
 
     controller.show("ABCDEFGH", [&] { ++cancels; });
+    QPointer<QWidget> orderedOut = controller.panel();
     controller.close();
     EXPECT_EQ(controller.panel(), nullptr);
-    test::processEventsFor(20);
+    ASSERT_TRUE(test::waitUntil([&] { return orderedOut.isNull(); }));
     EXPECT_EQ(cancels, 2);
 }
 

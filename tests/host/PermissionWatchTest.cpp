@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace wl::test {
 namespace {
 
@@ -43,8 +45,22 @@ protected:
 
     void tick() { ASSERT_TRUE(rig.timers.fireNext(HostController::kPermissionInterval)); }
 
-    // Lets mail that is on its way arrive.
-    void settle() { processEventsFor(1500); }
+    // Lets mail that is on its way arrive: a message the host sends after it has reached
+    // Ann and Bo.
+    void settle()
+    {
+        MailContent mark;
+        mark.kind = MailContent::Kind::message;
+        mark.text = "settled " + std::to_string(++settles_);
+        mark.sentAt = dateNow();
+        for (Mac* mac : {&ann, &bo})
+            rig.services->messenger->send(mark, mac->record());
+        auto got = [&](const Mac& mac) {
+            return std::any_of(mac.received.begin(), mac.received.end(),
+                               [&](const StoredMessage& message) { return message.content.text == mark.text; });
+        };
+        ASSERT_TRUE(waitUntil([&] { return got(ann) && got(bo); }, 15000)) << *mark.text;
+    }
 
     static int noScreenMails(const Mac& mac)
     {
@@ -85,6 +101,7 @@ protected:
     Mac ann{"Ann Example"};
     Mac bo{"Bo Example"};
     Mac cy{"Cy Nokey"}; // never publishes a mail key
+    int settles_ = 0;
 };
 
 TEST_F(HostWatch, ScreenRecordingOffIsToldOncePerPeriodWhileAccepting)
@@ -132,6 +149,7 @@ TEST_F(HostWatch, ScreenRecordingOffIsToldOncePerPeriodWhileAccepting)
     EXPECT_FALSE(rig.host->canRecordScreen());
     EXPECT_FALSE(rig.defaults->boolValue(HostController::kToldNoScreenRecordingKey));
     EXPECT_EQ(rig.history().size(), lines);
+    EXPECT_TRUE(waitUntil([&] { return noScreenMails(ann) == 2; }));
     settle();
     EXPECT_EQ(noScreenMails(ann), 2);
 }

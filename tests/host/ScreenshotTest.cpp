@@ -61,8 +61,10 @@ TEST(HostPlatformScreenshot, TheMainDisplayWithoutThisProgramsWindows)
     window.setStyleSheet("background: rgb(20, 200, 20);");
     window.setGeometry(200, 150, 400, 300);
     window.show();
-    ASSERT_TRUE(waitUntil([&] { return window.isVisible() && window.windowHandle()->isExposed(); }));
-    processEventsFor(200);
+    ASSERT_TRUE(waitUntil([&] {
+        return window.isVisible() && window.windowHandle()->isExposed() &&
+            window.windowHandle()->geometry() == QRect(200, 150, 400, 300);
+    })) << "the X server has the window where it stays";
 
     center.takeScreenshot();
     ASSERT_TRUE(waitUntil([&] { return center.draft().size() == 1; }, 10000));

@@ -194,7 +194,8 @@ TEST_F(FileLinkTest, MovesThreePicturesThroughTheService)
 
     // The server closes the link on the receipt; both sides report the end once.
     ASSERT_TRUE(waitUntil([&] { return served.ended == 1 && collected.ended == 1; }, 10000));
-    test::processEventsFor(200);
+    // Both have ended: what they had handed to this thread before is all there is.
+    ASSERT_TRUE(test::waitForNextTurn());
     EXPECT_EQ(served.ended, 1);
     EXPECT_EQ(collected.ended, 1);
     EXPECT_EQ(collected.received, 1);
@@ -258,7 +259,7 @@ TEST_F(FileLinkTest, ServingBeyondTheLimitsFailsTheLink)
         watch(*pair.collect, collected);
         pair.collect->start();
         ASSERT_TRUE(waitUntil([&] { return served.ended == 1 && collected.ended == 1; }, 15000));
-        test::processEventsFor(100);
+        ASSERT_TRUE(test::waitForNextTurn()) << "what they handed to this thread before ending is in";
         EXPECT_EQ(served.ended, 1);
         EXPECT_EQ(collected.ended, 1);
         EXPECT_EQ(collected.received, 0);
@@ -298,7 +299,8 @@ TEST_F(FileLinkTest, CloseEndsWithoutCallbacks)
     EXPECT_EQ(collected.files, files);
     EXPECT_TRUE(pair.collect->isFinished());
     EXPECT_EQ(pair.collect->peerConnection(), nullptr);
-    test::processEventsFor(100);
+    // Its connection is gone: what it had handed to this thread before is all there is.
+    ASSERT_TRUE(test::waitForNextTurn());
     EXPECT_EQ(collected.ended, 0);
     EXPECT_EQ(served.ended, 1);
 
@@ -309,7 +311,7 @@ TEST_F(FileLinkTest, CloseEndsWithoutCallbacks)
     idle.collect->close();
     idle.collect->close();
     idle.collect->start();
-    test::processEventsFor(50);
+    ASSERT_TRUE(test::waitForNextTurn());
     EXPECT_EQ(quiet.ended, 0);
 }
 
@@ -477,7 +479,7 @@ TEST_F(FileLinkTest, CollectorFailsTheLinkWhenTheTransferDoesNotAddUp)
         ASSERT_TRUE(run.sender->ready());
         run.collect->start();
         ASSERT_TRUE(waitUntil([&] { return run.outcome.ended == 1; }, 15000));
-        test::processEventsFor(100);
+        ASSERT_TRUE(test::waitForNextTurn()) << "what it handed to this thread before ending is in";
         EXPECT_EQ(run.outcome.ended, 1);
         EXPECT_EQ(run.outcome.received, 0);
         EXPECT_TRUE(log.contains("Wickerlane: file link failed"));

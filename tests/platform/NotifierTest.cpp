@@ -8,6 +8,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
@@ -69,14 +70,18 @@ TEST(DBusNotifierTest, PostsWithTheDefaultSoundAndReportsClicks)
     EXPECT_TRUE(fake.calls[0].actions.contains("default"));
     EXPECT_EQ(fake.calls[0].hints.value("sound-name").toString(), "message-new-instant");
 
-    // Wait until the notifier knows both ids, then click the second one.
-    processEventsFor(50);
+    // Wait until the notifier knows both ids (no answer to a post is still to come), then
+    // click the second one.
+    ASSERT_TRUE(waitUntil([&] { return notifier.findChildren<QDBusPendingCallWatcher*>().empty(); }));
     Q_EMIT fake.ActionInvoked(42, QStringLiteral("default"));
     ASSERT_TRUE(waitUntil([&] { return clicked.size() == 1; }));
     EXPECT_EQ(clicked[0], "message-2");
-    Q_EMIT fake.ActionInvoked(99, QStringLiteral("default")); // not ours
-    processEventsFor(50);
-    EXPECT_EQ(clicked.size(), 1u);
+    // One that is not ours, then the first: only the first is reported (the bus keeps
+    // their order).
+    Q_EMIT fake.ActionInvoked(99, QStringLiteral("default"));
+    Q_EMIT fake.ActionInvoked(41, QStringLiteral("default"));
+    ASSERT_TRUE(waitUntil([&] { return clicked.size() >= 2; }));
+    EXPECT_EQ(clicked, (std::vector<std::string>{"message-2", "message-1"}));
 
     bus.unregisterService(kName);
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-notifications"));
@@ -91,7 +96,8 @@ TEST(DBusNotifierTest, WithoutAServiceNothingIsPosted)
     notifier.onActivated = [&](const std::string&) { activated = true; };
     notifier.post("title", "body", "id-1");
     notifier.post("title", "body", "id-2");
-    processEventsFor(50);
+    ASSERT_TRUE(waitUntil([&] { return notifier.findChildren<QDBusPendingCallWatcher*>().empty(); }))
+        << "no post under way";
     // Said once, not for every post; nothing was shown, so nothing can be clicked.
     const std::string missing = "Wickerlane: no notification service on the session bus; notifications are off";
     auto lines = log.lines();

@@ -120,15 +120,16 @@ protected:
             return false;
         return nlohmann::json::parse(body, nullptr, false).value("online", false);
     }
-    // Polls presence until it equals `expected` (bounded).
+    // Polls presence until it equals `expected` (for ten seconds at most).
     bool waitOnline(const std::string& id, bool expected)
     {
-        for (int i = 0; i < 400; ++i) {
-            if (online(id) == expected)
-                return true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (online(id) != expected) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        return false;
+        return true;
     }
     // Waits (bounded) until the service's log holds text.
     bool waitForLog(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const

@@ -182,7 +182,7 @@ TEST_F(RelayLinkTest, StopEndsReconnection)
     EXPECT_EQ(timers.activeCount(), 0u);
     EXPECT_FALSE(timers.fireNext());
     EXPECT_EQ(recorder.changes, (std::vector<bool>{false, false}));
-    wl::test::processEventsFor(30);
+    ASSERT_TRUE(wl::test::waitForNextTurn()) << "what the stop queued has run";
     EXPECT_EQ(timers.delays().size(), 1u);
 }
 
@@ -202,7 +202,7 @@ TEST_F(RelayLinkTest, StopWhileConnectedClosesQuietlyAndDoesNotRetry)
     EXPECT_EQ(recorder.changes, (std::vector<bool>{true, false}));
     ASSERT_TRUE(waitUntil([&] { return server.last().closed; }));
     EXPECT_EQ(server.last().closeCode, QWebSocketProtocol::CloseCodeNormal);
-    wl::test::processEventsFor(30);
+    ASSERT_TRUE(wl::test::waitForNextTurn()) << "what the closing queued has run";
     // Only the channel's ping and the stay-open check, both cancelled.
     EXPECT_EQ(timers.delays(), (std::vector<std::chrono::milliseconds>{WebSocketSignalChannel::kPingInterval, 10s}));
     EXPECT_EQ(timers.activeCount(), 0u);

@@ -91,10 +91,18 @@ TEST(WebSocketSignalChannel, CloseActsOnceWithNormalClosure)
     // Nothing goes out or comes in after close, and it never reconnects.
     channel->send(bye("late"));
     channel->open();
-    wl::test::processEventsFor(50);
-    EXPECT_EQ(server.count(), 1u);
-    EXPECT_TRUE(server.last().received.empty());
+    // A fresh channel opened after them: once it is open, a connection or a message the
+    // closed one had started would be at the server too.
+    Recorder laterRecorder;
+    auto later = WebSocketSignalChannel::make(urlOf(server), qtTimerFactory());
+    laterRecorder.attach(*later);
+    later->open();
+    ASSERT_TRUE(waitUntil([&] { return laterRecorder.opens == 1 && server.count() >= 2; }));
+    ASSERT_TRUE(wl::test::waitForNextTurn());
+    EXPECT_EQ(server.count(), 2u) << "the closed one did not connect again";
+    EXPECT_TRUE(server.peer(0).received.empty());
     EXPECT_EQ(recorder.closes, 1);
+    later->close();
 }
 
 TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
@@ -108,7 +116,7 @@ TEST(WebSocketSignalChannel, RemoteCloseEndsInOneClose)
     server.last().socket->close(QWebSocketProtocol::CloseCode(4410));
     ASSERT_TRUE(waitUntil([&] { return recorder.closes == 1; }));
     channel->close();
-    wl::test::processEventsFor(30);
+    ASSERT_TRUE(wl::test::waitForNextTurn()) << "what the closing queued has run";
     EXPECT_EQ(recorder.closes, 1);
     EXPECT_EQ(server.count(), 1u);
 }
@@ -124,7 +132,7 @@ TEST(WebSocketSignalChannel, RefusedConnectionEndsInCloseAndDropsQueuedMessages)
     channel->open();
     ASSERT_TRUE(waitUntil([&] { return recorder.closes == 1; }));
     EXPECT_EQ(recorder.opens, 0);
-    wl::test::processEventsFor(30);
+    ASSERT_TRUE(wl::test::waitForNextTurn()) << "what the refusal queued has run";
     EXPECT_EQ(recorder.closes, 1);
 }
 
@@ -190,7 +198,7 @@ TEST(WebSocketSignalChannel, DroppingTheLastReferenceInsideOnCloseIsSafe)
     channel->open();
     ASSERT_TRUE(waitUntil([&] { return closes == 1; }));
     EXPECT_TRUE(weak.expired());
-    wl::test::processEventsFor(30);
+    ASSERT_TRUE(wl::test::waitForNextTurn()) << "what the closing queued has run";
     EXPECT_EQ(closes, 1);
 }
 

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 namespace wl::test {
 
@@ -19,6 +20,18 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
             QThread::usleep(200);
     }
     return true;
+}
+
+bool waitForNextTurn(int timeoutMs)
+{
+    // A queued call comes after every call queued before it; the zero-time timer it
+    // starts fires after every timer started before it.
+    QObject context;
+    bool turned = false;
+    QMetaObject::invokeMethod(
+        &context, [&context, &turned] { QTimer::singleShot(0, &context, [&turned] { turned = true; }); },
+        Qt::QueuedConnection);
+    return waitUntil([&] { return turned; }, timeoutMs);
 }
 
 void processEventsFor(int milliseconds)

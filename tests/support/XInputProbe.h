@@ -49,7 +49,7 @@ public:
     std::vector<ProbeEvent> eventsOf(ProbeEvent::Type type) const;
     void clear() { events_.clear(); }
     // Pumps (and runs the Qt event loop) until pred holds or the time is up.
-    bool waitFor(const std::function<bool(const std::vector<ProbeEvent>&)>& pred, int timeoutMs = 3000);
+    bool waitFor(const std::function<bool(const std::vector<ProbeEvent>&)>& pred, int timeoutMs = 5000);
     // The source ids of the X server's "Virtual core XTEST" devices.
     std::vector<int> coreXTestDevices();
     // Gives the window the keyboard focus again.

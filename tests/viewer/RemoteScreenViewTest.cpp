@@ -24,6 +24,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <X11/keysym.h>
 
@@ -91,6 +92,12 @@ protected:
         ASSERT_TRUE(rig.viewer->session().sharedPeer());
     }
 
+    // The X server has the window at this size: no answer to an earlier resize is still to come.
+    static bool settled(QWidget& window, QSize size)
+    {
+        return window.size() == size && window.windowHandle() && window.windowHandle()->geometry().size() == size;
+    }
+
     // A view of the given size showing a picture of the given size.
     std::unique_ptr<RemoteScreenView> makeView(QSize view, QSize picture)
     {
@@ -100,8 +107,7 @@ protected:
         screen->sendEvent = [this](const SessionEvent& event) { sent.push_back(event); };
         rig.viewer->session().peer()->renderer().renderPicture(
             wl::decodedPicture(flatFrame(picture.width(), picture.height())));
-        waitUntil([&] { return screen->layer()->enqueued() >= 1; });
-        processEventsFor(20);
+        EXPECT_TRUE(waitUntil([&] { return screen->layer()->enqueued() >= 1 && settled(*screen, view); }));
         return screen;
     }
 
@@ -381,12 +387,12 @@ TEST_F(RemoteScreen, TheHostsCursorOverThePictureAtItsScale)
 
     // Never below half size; larger pictures scale it up.
     screen->resize(360, 203);
-    processEventsFor(20);
+    EXPECT_TRUE(waitUntil([&] { return settled(*screen, QSize(360, 203)); }));
     screen->setMode(HelpMode::control);
     move(*screen, {180, 100});
     EXPECT_DOUBLE_EQ(screen->remoteCursorScale(), 0.5);
     screen->resize(2880, 1620);
-    processEventsFor(20);
+    EXPECT_TRUE(waitUntil([&] { return settled(*screen, QSize(2880, 1620)); }));
     move(*screen, {1000, 800});
     EXPECT_DOUBLE_EQ(screen->remoteCursorScale(), 2.0);
     EXPECT_EQ(screen->remoteCursor()->pixmap().size(), QSize(64, 64));

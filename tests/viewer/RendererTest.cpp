@@ -135,7 +135,8 @@ TEST(Renderer, FramesItCannotShowAreOnlyCounted)
     int sizeReports = 0;
     renderer.onSize = [&](QSize) { ++sizeReports; };
     renderOnAnotherThread(renderer, frameOf(rtc::make_ref_counted<OpaqueBuffer>()));
-    processEventsFor(30);
+    ASSERT_TRUE(waitUntil([&] { return renderer.counters().framesUnsupported == 1; }));
+    ASSERT_TRUE(waitForNextTurn()) << "anything it handed to the main thread is in";
     EXPECT_EQ(sizeReports, 0);
     EXPECT_EQ(renderer.displayLayer()->enqueued(), 0);
     EXPECT_EQ(renderer.counters().framesShown, 0);
@@ -156,7 +157,8 @@ TEST(Renderer, OnlyTheNewestPictureWaitsForTheMainThread)
         renderer.renderPicture(wl::decodedPicture(frameOf(flat420(32, 16, 255, 128, 128))));
     });
     decoder.join();
-    processEventsFor(50);
+    ASSERT_TRUE(waitUntil([&] { return renderer.displayLayer()->enqueued() >= 1; }));
+    ASSERT_TRUE(waitForNextTurn()) << "anything more it handed to the main thread is in";
     EXPECT_EQ(renderer.displayLayer()->enqueued(), 1);
     EXPECT_TRUE(near(renderer.displayLayer()->picture().pixelColor(5, 5), QColor(255, 255, 255), 1))
         << "the last frame is the one shown";

@@ -199,7 +199,7 @@ TEST_F(ViewerHandshake, AnOwnerAnswerForAnEndedAttemptChangesNothing)
     connectAndChallenge(true);
     auto& first = rig.transport();
     rig.viewer->session().end(); // before the owner check answers
-    processEventsFor(20);
+    ASSERT_TRUE(waitForNextTurn()) << "the owner check has answered";
     EXPECT_TRUE(first.sentOf(Kind::prove).empty());
     EXPECT_EQ(rig.viewer->session().phase(), Phase::browsing());
 }

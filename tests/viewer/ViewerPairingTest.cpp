@@ -21,7 +21,7 @@ using State = ViewerController::PairingState;
 void snapshot(QWidget& widget, const std::string& name)
 {
     widget.show();
-    processEventsFor(30);
+    waitForNextTurn(); // the layout's pass
     if (const char* folder = std::getenv("WL_GALLERY_DIR"))
         widget.grab().save(QString::fromStdString(std::string(folder) + "/" + name + ".png"));
 }

@@ -52,7 +52,8 @@ protected:
     // The alerts shown so far, as title and text.
     std::vector<std::pair<std::string, std::string>> alerts()
     {
-        processEventsFor(20);
+        // An alert is shown on the next turn of the event loop, outside the callback that asks for it.
+        EXPECT_TRUE(waitForNextTurn());
         std::vector<std::pair<std::string, std::string>> out;
         for (const auto& question : rig.prompts.questions())
             if (question.kind == ScriptedPrompts::Question::Kind::alert)

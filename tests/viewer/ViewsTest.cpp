@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ void snapshot(QWidget& widget, const std::string& name)
 {
     const char* folder = std::getenv("WL_GALLERY_DIR");
     widget.show();
-    processEventsFor(30);
+    waitForNextTurn(); // the layout's pass
     if (!folder)
         return;
     widget.grab().save(QString::fromStdString(std::string(folder) + "/" + name + ".png"));
@@ -142,13 +143,12 @@ TEST_F(ViewerViews, EachScreenOfTheWindow)
     QPointer<QAction> builtIn = items[0];
     const QList<QPushButton*> buttons = view.findChildren<QPushButton*>();
     chooser->menu()->popup(chooser->mapToGlobal(QPoint(0, chooser->height())));
-    processEventsFor(20);
-    ASSERT_TRUE(chooser->menu()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return chooser->menu()->isVisible(); }));
     rig.viewer->session().setConnectionInfo("Connected \u00b7 29 fps \u00b7 H265 \u00b7 Direct");
     SessionEvent theirMic = SessionEvent::make(SessionEvent::Kind::microphone);
     theirMic.active = true;
     rig.viewer->session().handleEvent(theirMic);
-    processEventsFor(20);
+    ASSERT_TRUE(waitForNextTurn()) << "the changes are in";
     EXPECT_EQ(view.statusText(), "Connected \u00b7 29 fps \u00b7 H265 \u00b7 Direct");
     EXPECT_TRUE(builtIn);
     EXPECT_EQ(chooser->menu()->actions(), items);
@@ -197,11 +197,15 @@ TEST_F(ViewerViews, TheWindowMakesRoomForTheSessionBar)
     window.setMinimumSize(600, 400);
     window.resize(620, 500);
     window.show();
-    processEventsFor(30);
+    ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
     accept();
     ASSERT_EQ(view->screenName(), "connected");
     rig.viewer->session().setConnectionInfo("Connected \u00b7 30 fps \u00b7 H265 \u00b7 5120 KB in \u00b7 Direct");
-    processEventsFor(30);
+    // The window has grown to the bar, the X server has it at that size, and the layout
+    // has had its pass.
+    EXPECT_TRUE(waitUntil(
+        [&] { return window.minimumWidth() > 600 && window.windowHandle()->geometry().size() == window.size(); }));
+    ASSERT_TRUE(waitForNextTurn());
     QWidget* bar = nullptr;
     for (QPushButton* button : view->findChildren<QPushButton*>())
         if (button->text() == "End")

@@ -60,11 +60,13 @@
 #include <QScrollArea>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
 #include <QDialog>
 #include <QTimer>
+#include <QVariantAnimation>
 
 #include <algorithm>
 #include <cstdio>
@@ -94,7 +96,7 @@ void shoot(QWidget& widget, const QString& name)
     widget.show();
     if (!QTest::qWaitForWindowExposed(&widget))
         std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
-    processEventsFor(60);
+    waitForNextTurn(); // the layout's pass
     save(widget.grab().toImage(), name);
 }
 
@@ -103,7 +105,7 @@ void shootMenu(QMenu& menu, const QString& name)
     menu.popup(QPoint(10, 10));
     if (!QTest::qWaitForWindowExposed(&menu))
         std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
-    processEventsFor(40);
+    waitForNextTurn(); // the layout's pass
     save(menu.grab().toImage(), name);
     menu.hide();
 }
@@ -293,6 +295,15 @@ QImage photo(int w, int h, int seed)
     return image;
 }
 
+// Drops the ask-for-help panel and waits until it is gone: its view follows the centre.
+void dropPanel(AskForHelpPanelController& controller)
+{
+    QPointer<QWidget> gone = dynamic_cast<QWidget*>(controller.panel());
+    controller.close();
+    if (!waitUntil([&] { return gone.isNull(); }))
+        std::cerr << "gallery: the ask-for-help panel stayed" << std::endl;
+}
+
 void clickNamed(QWidget* root, const char* name)
 {
     if (auto* button = root->findChild<QAbstractButton*>(QString::fromLatin1(name)))
@@ -359,8 +370,7 @@ void smallWindows(const std::string& silentServiceURL)
 
         clickNamed(view, "sendButton");
         shoot(*panel, QStringLiteral("ask-for-help-compose-sending"));
-        controller.close();
-        processEventsFor(20);
+        dropPanel(controller);
 
         std::vector<PairedDevice> none;
         HelpRequestCenter lonely(
@@ -369,8 +379,7 @@ void smallWindows(const std::string& silentServiceURL)
         panel = dynamic_cast<ShellPanel*>(controller.panel());
         clickNamed(panel->view(), "sendButton");
         shoot(*panel, QStringLiteral("ask-for-help-compose-no-helpers"));
-        controller.close();
-        processEventsFor(20);
+        dropPanel(controller);
     }
     {
         auto answer = [&](const std::string& id, const std::string& text, Date at) {
@@ -415,8 +424,7 @@ void smallWindows(const std::string& silentServiceURL)
             shoot(*dynamic_cast<ShellPanel*>(controller.panel()),
                   withReplies ? QStringLiteral("ask-for-help-sent-with-replies")
                               : QStringLiteral("ask-for-help-sent-waiting"));
-            controller.close();
-            processEventsFor(20);
+            dropPanel(controller);
         }
     }
 
@@ -577,7 +585,7 @@ void guideAndBanner()
         banner.show();
         if (!QTest::qWaitForWindowExposed(&banner))
             std::cerr << "gallery: the banner was not shown" << std::endl;
-        processEventsFor(60);
+        waitForNextTurn(); // the layout's pass
         banner.adjustSize();
     };
     for (const auto& c : cases) {
@@ -686,7 +694,8 @@ void peopleGallery()
         rig.answers.fetching = {"ha"};
         rig.view->refresh();
         // The card opens over a short animation.
-        processEventsFor(PersonCard::kExpandMilliseconds + 50);
+        if (!waitUntil([&] { return rig.card("Mom") && !rig.card("Mom")->findChild<QVariantAnimation*>(); }))
+            std::cerr << "gallery: Mom's card kept opening" << std::endl;
         shoot(*rig.view, QStringLiteral("people-two-asking-expanded-fetching"));
         if (auto* line = static_cast<DeviceLine*>(rig.line(work)))
             shootMenu(*line->makeMenu(), QStringLiteral("people-device-menu"));
@@ -726,7 +735,8 @@ void peopleGallery()
             std::cerr << "gallery: no pictures sheet" << std::endl;
             ++failures;
         }
-        processEventsFor(20);
+        if (!waitUntil([&] { return rig.view->picturesSheet() == nullptr; }))
+            std::cerr << "gallery: the pictures sheet stayed" << std::endl;
     }
     {
         // Nobody reachable: one asks from a Mac that went offline, one is watched.
@@ -893,7 +903,8 @@ int main(int argc, char** argv)
         shoot(*sheet, QStringLiteral("pairing-sheet"));
         sheet->reject();
     }
-    processEventsFor(20);
+    if (!waitUntil([&] { return window.peopleView()->pairingSheet() == nullptr; }))
+        std::cerr << "gallery: the pairing sheet stayed" << std::endl;
     rig.app->viewer()->session().connect(work, false);
     shoot(window, QStringLiteral("main-window-waiting"));
     SignalMessage declined = SignalMessage::make(SignalMessage::Kind::declined);

@@ -64,12 +64,10 @@ TEST(CursorWatcherOnX, ANewCursorIsReportedOnceAnUnchangedOneNever)
     // The window gets a hand cursor.
     constexpr unsigned kHand = 60; // XC_hand2
     window.setFontCursor(kHand);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            timers.fireNext(CursorWatcher::kPollInterval);
-            return reports.size() >= 2;
-        },
-        3000));
+    ASSERT_TRUE(waitUntil([&] {
+        timers.fireNext(CursorWatcher::kPollInterval);
+        return reports.size() >= 2;
+    }));
     ASSERT_EQ(reports.size(), 2u);
     const CursorPicture expected = currentCursorPicture();
     ASSERT_GT(expected.width, 0);

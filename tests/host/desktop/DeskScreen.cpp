@@ -1,5 +1,7 @@
 #include "DeskScreen.h"
 
+#include <QGuiApplication>
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -29,6 +31,15 @@ void saveForGallery(const QImage& image, const std::string& name)
 {
     if (const char* folder = std::getenv("WL_GALLERY_DIR"))
         image.save(QString::fromStdString(std::string(folder) + "/" + name + ".png"), "PNG");
+}
+
+bool syncWithX()
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->display())
+        return false;
+    XSync(x11->display(), False);
+    return true;
 }
 
 bool near(const QColor& a, const QColor& b, int tolerance)

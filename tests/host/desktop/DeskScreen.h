@@ -25,6 +25,10 @@ QImage screenshot(int x, int y, int width, int height);
 // Saves a picture under $WL_GALLERY_DIR when set.
 void saveForGallery(const QImage& image, const std::string& name);
 
+// Whether the X server has handled every request this program made so far (a round trip
+// on Qt's own connection to it).
+bool syncWithX();
+
 bool near(const QColor& a, const QColor& b, int tolerance = 24);
 bool isWhitish(const QColor& c);
 int countNear(const QImage& image, const QRect& area, const QColor& colour, int tolerance = 24);

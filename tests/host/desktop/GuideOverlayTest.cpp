@@ -9,10 +9,13 @@
 #include "host/GuideOverlayView.h"
 #include "host/InputInjector.h"
 #include "host/SuggestionCard.h"
+#include "platform/LocalInput.h"
 #include "style/Palette.h"
 
 #include <QAbstractButton>
 #include <QLabel>
+
+#include <algorithm>
 
 namespace wl::test {
 namespace {
@@ -60,7 +63,7 @@ protected:
     void TearDown() override
     {
         overlay.hide();
-        processEventsFor(50);
+        EXPECT_TRUE(waitForNextTurn()) << "what hiding queued has run";
     }
 
     std::vector<Display> displays;
@@ -91,9 +94,14 @@ TEST_F(GuideOverlay, PointerTagRingAndCardOverAWindow)
     EXPECT_EQ(card->closeButton()->toolTip(), "Not now: you can click it yourself, or ignore it");
     EXPECT_EQ(card->geometry().topLeft(),
               GuideOverlayController::cardOrigin({640, 360}, card->size(), QRect(0, 0, 1280, 720)));
-    processEventsFor(300);
-
-    const QImage screen = screenshot(0, 0, 1280, 720);
+    // Both windows drawn on the composited screen: the arrow's tip and the card.
+    QImage screen;
+    EXPECT_TRUE(waitUntil([&] {
+        screen = screenshot(0, 0, 1280, 720);
+        const QRect cardArea = card->geometry();
+        return near(screen.pixelColor(323, 190), guideAccent(), 40) &&
+            countNear(screen, cardArea, guideAccent(), 40) > cardArea.width() * cardArea.height() / 3;
+    }));
     saveForGallery(screen, "guide-overlay");
     // Away from every drawing the window shows through: the overlay is clear.
     EXPECT_TRUE(near(screen.pixelColor(100, 600), blue)) << screen.pixelColor(100, 600).name().toStdString();
@@ -124,9 +132,7 @@ TEST_F(GuideOverlay, PointerTagRingAndCardOverAWindow)
 
     // The pointer and the tag at the very corners of the display.
     overlay.show(guide(SessionEvent::Kind::pointer, 0, 0));
-    processEventsFor(100);
-    const QImage corner = screenshot(0, 0, 60, 60);
-    EXPECT_TRUE(near(corner.pixelColor(3, 10), guideAccent(), 40));
+    EXPECT_TRUE(waitUntil([] { return near(screenshot(0, 0, 60, 60).pixelColor(3, 10), guideAccent(), 40); }));
 }
 
 // Without a compositing manager the clear parts of the overlay would be black over the
@@ -144,14 +150,15 @@ TEST_F(GuideOverlay, WithoutACompositorTheWindowIsShapedToItsDrawings)
     view.setGeometry(0, 0, 1280, 720);
     view.setShapedToDrawings(true);
     view.present();
-    processEventsFor(50);
+    ASSERT_TRUE(waitForNextTurn());
     EXPECT_FALSE(view.isVisible()) << "nothing to draw, no window";
 
     model.pointer = GuideModel::Point{0.25, 0.25};
     model.suggestions = {{1, {0.5, 0.5}}};
     view.refresh(model);
-    processEventsFor(200);
     ASSERT_TRUE(view.isVisible());
+    // Drawn on the X server's screen: the arrow shows over the blue window.
+    EXPECT_TRUE(waitUntil([&] { return near(screenshot(0, 0, 1280, 720).pixelColor(322, 188), guideAccent(), 40); }));
     const QRegion mask = view.mask();
     EXPECT_TRUE(mask.contains(QPoint(321, 184))) << "the arrow";
     EXPECT_TRUE(mask.contains(view.tagRect({320, 180}).center().toPoint())) << "the name tag";
@@ -186,7 +193,8 @@ TEST_F(GuideOverlay, HideClearsThePointerOnlyAndANewSuggestionReplacesTheOld)
     ASSERT_EQ(overlay.model.suggestions.size(), 1u);
     EXPECT_TRUE(overlay.suggestionPanel());
     overlay.show(guide(SessionEvent::Kind::suggest, 0.7, 0.7));
-    processEventsFor(20);
+    EXPECT_TRUE(
+        waitUntil([&] { return (!first || !first->isVisible()) && overlay.suggestionPanel() != first.data(); }));
     ASSERT_EQ(overlay.model.suggestions.size(), 1u);
     EXPECT_EQ(overlay.model.suggestions[0].point, (GuideModel::Point{0.7, 0.7}));
     EXPECT_TRUE(!first || !first->isVisible()) << "one card at a time";
@@ -240,6 +248,20 @@ TEST_F(GuideOverlay, TheUsersOwnClickNearTheSuggestionClearsItAPostedOneNever)
     // The suggested point is (640, 360) on the left display.
     overlay.show(guide(SessionEvent::Kind::suggest, 0.5, 0.5));
     ASSERT_TRUE(overlay.watchesOwnClicks());
+    // The user's events as a watcher of the test's own gets them: the overlay's watcher
+    // has each one by the time this one has.
+    std::vector<LocalInputEvent> seen;
+    struct Watch {
+        int token;
+        ~Watch() { desktop().localInput->unwatch(token); }
+    } watch{desktop().localInput->watch([&](const LocalInputEvent& event) { seen.push_back(event); })};
+    auto cameThrough = [&](LocalInputEvent::Kind kind, int button) {
+        return waitUntil([&] {
+            return std::any_of(seen.begin(), seen.end(), [&](const LocalInputEvent& event) {
+                return event.kind == kind && event.button == button;
+            });
+        });
+    };
 
     // The helper's click, posted right on the point: the suggestion stays.
     for (auto kind : {SessionEvent::Kind::mouseMove, SessionEvent::Kind::mouseDown, SessionEvent::Kind::mouseUp}) {
@@ -253,24 +275,26 @@ TEST_F(GuideOverlay, TheUsersOwnClickNearTheSuggestionClearsItAPostedOneNever)
                 return true;
         return false;
     }));
-    processEventsFor(150);
+    // A move of the user's after it: the local input has read the posted click by then.
+    user.moveTo(640 + 34, 360 + 35);
+    ASSERT_TRUE(cameThrough(LocalInputEvent::Kind::pointerMotion, 0));
     EXPECT_EQ(overlay.model.suggestions.size(), 1u);
     EXPECT_TRUE(overlay.suggestionPanel());
 
     // The user's own click 48.8 away: it stays.
-    user.moveTo(640 + 34, 360 + 35);
+    seen.clear();
     user.click(1);
-    processEventsFor(150);
+    ASSERT_TRUE(cameThrough(LocalInputEvent::Kind::buttonPress, 1));
     EXPECT_EQ(overlay.model.suggestions.size(), 1u);
     // A right click right on it: it stays.
     user.moveTo(640, 360);
     user.click(3);
-    processEventsFor(150);
+    ASSERT_TRUE(cameThrough(LocalInputEvent::Kind::buttonPress, 3));
     EXPECT_EQ(overlay.model.suggestions.size(), 1u);
     // Exactly 48 away: gone.
     user.moveTo(640 + 48, 360);
     user.click(1);
-    ASSERT_TRUE(waitUntil([&] { return overlay.model.suggestions.empty(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return overlay.model.suggestions.empty(); }));
     EXPECT_FALSE(overlay.suggestionPanel());
     EXPECT_FALSE(overlay.watchesOwnClicks());
 }

@@ -53,6 +53,21 @@ protected:
     void TearDown() override { monitor.stop(); }
 
     SessionEvent move(double x, double y) { return SessionEvent::make(SessionEvent::Kind::mouseMove, x, y); }
+    // Every event of the user's before now has reached the local input's watchers: a press
+    // of the user's Shift (a modifier alone, which is no activity) comes to a watcher of
+    // the test's own after them.
+    bool allSeen()
+    {
+        bool shift = false;
+        const int token = desktop().localInput->watch([&](const LocalInputEvent& event) {
+            shift = shift || (event.kind == LocalInputEvent::Kind::keyPress && event.modifierKey);
+        });
+        user.key(50, true);
+        user.key(50, false);
+        const bool seen = waitUntil([&] { return shift; });
+        desktop().localInput->unwatch(token);
+        return seen;
+    }
 
     ManualTimers timers;
     LocalActivityMonitor monitor{desktop().localInput, timers.factory()};
@@ -66,11 +81,13 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
     monitor.install();
     EXPECT_TRUE(monitor.isInstalled());
 
-    // The helper's stream: sixty moves a second for a second, with clicks and keys.
+    // The helper's stream: sixty moves at sixty a second, with clicks and keys (paced, not
+    // bounded by the clock: a slow build posts them all, later).
     QElapsedTimer clock;
     clock.start();
-    int posted = 0;
-    while (clock.elapsed() < 1000) {
+    for (int posted = 0; posted < 60; ++posted) {
+        // The next sixtieth of a second.
+        waitUntil([&] { return clock.elapsed() >= posted * 1000 / 60; });
         const double t = double(posted % 60) / 60.0;
         injector.post(move(0.2 + 0.6 * t, 0.3 + 0.4 * t));
         if (posted % 20 == 0) {
@@ -85,10 +102,9 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
             key.down = false;
             injector.post(key);
         }
-        ++posted;
-        processEventsFor(16);
     }
-    EXPECT_GE(posted, 50);
+    // The user's Shift comes after the last posted event (the same server, in order).
+    ASSERT_TRUE(allSeen());
     EXPECT_TRUE(changes.empty()) << "posted input never counts";
     EXPECT_FALSE(monitor.isActive());
     EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 0u);
@@ -98,7 +114,7 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
     injector.post(move(0.45, 0.45));
     user.moveTo(300, 300);
     injector.post(move(0.5, 0.5));
-    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
     EXPECT_EQ(changes, (std::vector<bool>{true}));
 
     // Quiet again: a key of the user's counts too, even just after a posted move (and a
@@ -107,20 +123,20 @@ TEST_F(LocalActivity, TheUsersOwnInputCountsPostedInputNever)
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
     injector.post(move(0.4, 0.4));
     user.key(38, true);
-    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
     ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
     user.key(38, false);
-    processEventsFor(150);
+    ASSERT_TRUE(allSeen());
     EXPECT_FALSE(monitor.isActive()) << "a release alone is not activity";
 
     // A button press of the user's (a right one too) counts, just after a posted move too;
     // its release does not.
     injector.post(move(0.6, 0.6));
     user.press(3);
-    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
     ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
     user.release(3);
-    processEventsFor(150);
+    ASSERT_TRUE(allSeen());
     EXPECT_FALSE(monitor.isActive());
     EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false, true, false}));
 }
@@ -129,19 +145,22 @@ TEST_F(LocalActivity, OnlyMovesClicksWheelAndTypingCount)
 {
     monitor.install();
     // How many of the user's events counted while act ran: each one that counts starts the
-    // quiet time afresh. A plain key press follows, and counts, so that everything act
-    // did has been seen once it has.
+    // quiet time afresh. A click of the wheel up follows, and counts: once a watcher of the
+    // test's own has it, everything act did has been seen too.
     auto counted = [&](const std::function<void()>& act) {
+        bool wheelUp = false;
+        const int token = desktop().localInput->watch([&](const LocalInputEvent& event) {
+            wheelUp = wheelUp || (event.kind == LocalInputEvent::Kind::buttonPress && event.button == 4);
+        });
         const std::size_t before = timers.delays().size();
         act();
-        user.key(38, true); // a
-        EXPECT_TRUE(waitUntil([&] { return timers.delays().size() > before; }, 3000));
-        processEventsFor(150);
-        user.key(38, false);
+        user.click(4);
+        EXPECT_TRUE(waitUntil([&] { return wheelUp; }));
+        desktop().localInput->unwatch(token);
         return timers.delays().size() - before - 1;
     };
     user.moveTo(200, 200);
-    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
 
     // A modifier key alone, a middle click or drag, releases: none counts.
     EXPECT_EQ(counted([&] {
@@ -170,8 +189,9 @@ TEST_F(LocalActivity, OnlyMovesClicksWheelAndTypingCount)
     // A left drag counts, the press and the moves; so do the wheel and a key with a
     // modifier held.
     EXPECT_EQ(counted([&] {
+                  const std::size_t pressed = timers.delays().size();
                   user.press(1);
-                  processEventsFor(50);
+                  EXPECT_TRUE(waitUntil([&] { return timers.delays().size() > pressed; })) << "the press counted";
                   user.moveTo(420, 320);
               }),
               2u);
@@ -199,12 +219,13 @@ TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
     EXPECT_EQ(front->watches, 1);
 
     user.moveTo(100, 100);
-    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
     EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 1u);
     // More movement: the quiet time starts again, one change only.
     for (int i = 1; i <= 5; ++i) {
+        const std::size_t before = timers.delays().size();
         user.moveTo(100 + 20 * i, 100);
-        processEventsFor(20);
+        EXPECT_TRUE(waitUntil([&] { return timers.delays().size() > before; })) << "move " << i;
     }
     EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 1u);
     EXPECT_GE(timers.delays().size(), 3u);
@@ -216,7 +237,7 @@ TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
 
     // stop() while active reports the end once; while quiet it reports nothing.
     user.moveTo(400, 400);
-    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
     monitor.stop();
     EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
     EXPECT_EQ(front->unwatches, 1);
@@ -225,7 +246,7 @@ TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
     EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 0u);
     // Stopped: the user's input is no longer watched.
     user.moveTo(500, 500);
-    processEventsFor(150);
+    ASSERT_TRUE(allSeen());
     EXPECT_FALSE(monitor.isActive());
 }
 

@@ -41,13 +41,20 @@ protected:
     void TearDown() override
     {
         banner.hide();
-        processEventsFor(30);
+        EXPECT_TRUE(waitForNextTurn()) << "the banner is gone";
     }
     void present(const SessionBannerModel& model)
     {
         banner.model = model;
         banner.present(actions);
-        processEventsFor(150);
+        ASSERT_TRUE(waitUntil([&] { return inPlace(); })) << "the banner is on the X server's screen";
+    }
+    // The banner is shown, and the X server has it where the banner has placed itself.
+    bool inPlace() const
+    {
+        SessionBannerView* view = banner.panel();
+        return view && view->windowHandle() && view->windowHandle()->isExposed() &&
+            view->windowHandle()->geometry() == view->geometry();
     }
     QRect onScreen(QWidget* child) const { return QRect(child->mapToGlobal(QPoint(0, 0)), child->size()); }
 
@@ -74,7 +81,14 @@ TEST_F(SessionBanner, EachStateSaysWhoHelpsAndHow)
     // Top right of the main screen's visible area.
     const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(view->geometry().topRight(), QPoint(visible.right() - 12, visible.top() + 8));
-    QImage shot = screenshot(0, 0, 1280, 80);
+    QImage shot;
+    auto drawn = [&](const QColor& colour, int tolerance, int atLeast) {
+        return waitUntil([&] {
+            shot = screenshot(0, 0, 1280, 80);
+            return countNear(shot, view->geometry(), colour, tolerance) > atLeast;
+        });
+    };
+    EXPECT_TRUE(drawn(QColor(27, 29, 31), 12, view->width() * view->height() / 3)) << "drawn on the screen";
     saveForGallery(shot.copy(view->geometry().adjusted(-8, -8, 8, 8)), "banner-guide");
     // The dark pill with a teal dot and white text.
     EXPECT_GT(countNear(shot, view->geometry(), QColor(27, 29, 31), 12), view->width() * view->height() / 3);
@@ -86,7 +100,7 @@ TEST_F(SessionBanner, EachStateSaysWhoHelpsAndHow)
     banner.model.helperMicrophoneOn = true;
     banner.model.microphoneOn = true;
     banner.refreshPlacement();
-    processEventsFor(100);
+    ASSERT_TRUE(waitUntil([&] { return inPlace(); })) << "the X server has the banner's new size";
     EXPECT_EQ(view->status()->text(), "Ada is helping \u00b7 their clicks go through");
     EXPECT_TRUE(view->askEachTimeButton()->isVisible());
     EXPECT_TRUE(view->helperMicrophone()->isVisible());
@@ -100,15 +114,15 @@ TEST_F(SessionBanner, EachStateSaysWhoHelpsAndHow)
     banner.model.clicksGoThrough = false;
     banner.model.mode = HelpMode::control;
     banner.refreshPlacement();
-    processEventsFor(50);
+    ASSERT_TRUE(waitUntil([&] { return inPlace(); })) << "the X server has the banner's new size";
     EXPECT_EQ(view->status()->text(), "Ada is controlling your Mac");
     EXPECT_EQ(view->controlButton()->text(), "Take back control");
     EXPECT_FALSE(view->askEachTimeButton()->isVisible());
     banner.model.localActive = true;
     banner.refreshPlacement();
-    processEventsFor(100);
+    ASSERT_TRUE(waitUntil([&] { return inPlace(); })) << "the X server has the banner's new size";
     EXPECT_EQ(view->status()->text(), "You have the mouse \u00b7 Ada is paused");
-    shot = screenshot(0, 0, 1280, 80);
+    EXPECT_TRUE(drawn(QColor(251, 191, 36), 30, 20)) << "the amber dot on the screen";
     saveForGallery(shot.copy(view->geometry().adjusted(-8, -8, 8, 8)), "banner-control-paused");
     EXPECT_GT(countNear(shot, view->geometry(), QColor(251, 191, 36), 30), 20) << "the amber dot";
 
@@ -132,9 +146,10 @@ TEST_F(SessionBanner, EveryControlCallsItsAction)
     for (QAbstractButton* button :
          {view->askEachTimeButton(), view->microphoneButton(), view->controlButton(), view->stopButton()}) {
         const QPoint centre = onScreen(button).center();
+        const std::size_t before = calls.size();
         user.moveTo(centre.x(), centre.y());
         user.click(1);
-        processEventsFor(100);
+        EXPECT_TRUE(waitUntil([&] { return calls.size() > before; })) << button->objectName().toStdString();
     }
     EXPECT_EQ(calls, (std::vector<std::string>{"ask", "microphone", "control", "stop"}));
 }
@@ -148,7 +163,7 @@ TEST_F(SessionBanner, IgnoringTheMouseLetsClicksThroughToTheWindowBelow)
     ASSERT_TRUE(below.ok());
     present(model);
     banner.setIgnoresMouseEvents(true);
-    processEventsFor(100);
+    ASSERT_TRUE(syncWithX()) << "the X server has the banner's empty input region";
     SessionBannerView* view = banner.panel();
     const QRect stop = onScreen(view->stopButton());
     auto shared = std::make_shared<SharedDisplay>(desktop().displays);
@@ -173,9 +188,9 @@ TEST_F(SessionBanner, IgnoringTheMouseLetsClicksThroughToTheWindowBelow)
     // Taking mouse events again: the click is the banner's.
     below.clear();
     banner.setIgnoresMouseEvents(false);
-    processEventsFor(100);
+    ASSERT_TRUE(syncWithX()) << "the X server has the banner's input region back";
     click();
-    ASSERT_TRUE(waitUntil([&] { return !calls.empty(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return !calls.empty(); }));
     EXPECT_EQ(calls, (std::vector<std::string>{"stop"}));
     below.pump();
     EXPECT_TRUE(below.eventsOf(ProbeEvent::Type::buttonPress).empty());

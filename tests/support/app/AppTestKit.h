@@ -119,7 +119,7 @@ public:
     ~AppRig()
     {
         app.reset();
-        processEventsFor(10);
+        waitForNextTurn(); // what the program left to delete goes
     }
 
     // Stored as the program stores them, written straight in: a store's save reads the key

@@ -148,7 +148,7 @@ public:
     ~PeopleRig()
     {
         view.reset();
-        processEventsFor(10);
+        waitForNextTurn(); // what the list left to delete goes
     }
 
     ViewerController& controller() { return *viewer.viewer; }
@@ -190,7 +190,7 @@ public:
     {
         ASSERT_NE(button, nullptr);
         QTest::mouseClick(button, Qt::LeftButton);
-        QApplication::processEvents();
+        ASSERT_TRUE(waitForNextTurn()) << "what the click queued has run";
     }
 
     ViewerRig viewer;

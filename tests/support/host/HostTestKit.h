@@ -162,7 +162,7 @@ public:
     {
         host.reset();
         services.reset();
-        test::processEventsFor(20);
+        test::waitForNextTurn(); // what they left to delete goes
     }
 
     // Online, with the relay link settled: its timer that starts the back-off over has

@@ -138,7 +138,7 @@ public:
     {
         viewer.reset();
         services.reset();
-        processEventsFor(10);
+        waitForNextTurn(); // what they left to delete goes
     }
 
     RecordingTransport& transport() { return *transports.back(); }
