@@ -7,6 +7,8 @@
 
 #include <modules/audio_processing/include/audio_processing.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 namespace wl {
@@ -16,6 +18,9 @@ struct AudioIO::Shared {
     CaptureHandler capture;
     RenderSource render;
     std::function<void()> inputChanged;
+    // The playback's target latency: it grows each time the playback runs dry, and keeps
+    // what it learned across restarts of the engine.
+    std::atomic<int> playbackBufferMs{0};
 };
 
 struct AudioIO::Engine {
@@ -47,6 +52,12 @@ struct AudioIO::Engine {
 
 namespace {
 
+// A playback that runs dry (its thread ran late on a busy machine) breaks the helper's voice
+// and moves its echo: the server starts it again wherever the next sound comes. Each time,
+// the playback keeps this much more sound ahead, up to kMaxPlaybackBufferMs.
+constexpr int kPlaybackBufferStepMs = 20;
+constexpr int kMaxPlaybackBufferMs = 200;
+
 // Rates the microphone stream may run at; the processing module converts them to 48 kHz.
 int captureRateFor(int sourceRate)
 {
@@ -65,6 +76,7 @@ int captureRateFor(int sourceRate)
 AudioIO::AudioIO(std::shared_ptr<PulseAudioBackend> backend, Options options)
     : backend_(std::move(backend)), options_(std::move(options)), shared_(std::make_shared<Shared>())
 {
+    shared_->playbackBufferMs = options_.playbackBufferMs;
     std::weak_ptr<Shared> weak = shared_;
     listenerId_ = backend_->addDefaultSourceListener([weak](const std::string&) {
         auto shared = weak.lock();
@@ -201,7 +213,7 @@ bool AudioIO::restart()
         setup.name = "Wickerlane playback";
         setup.rate = kRate;
         setup.channels = kPlaybackChannels;
-        setup.bufferMs = options_.playbackBufferMs;
+        setup.bufferMs = shared_->playbackBufferMs;
         std::string error;
         engine->speaker = PulseStream::open(setup, &error);
         if (!engine->speaker) {
@@ -211,7 +223,7 @@ bool AudioIO::restart()
     }
 
     Engine* e = engine.get();
-    const int delayMs = options_.playbackBufferMs + 10;
+    std::shared_ptr<Shared> shared = shared_;
     // Sound the microphone recorded longer ago than this is left out: a source hands over
     // what it held when it was switched on at once (a null source up to two seconds), and a
     // thread that ran far behind catches up by skipping, not by sending its backlog. A source
@@ -220,7 +232,7 @@ bool AudioIO::restart()
     constexpr int64_t kStaleMicrophoneUs = 200'000;
     constexpr int kMaxStaleMicrophoneFrames = 300;
     if (e->microphone) {
-        e->microphoneThread = std::make_unique<AudioThread>("wickerlane.audio.in", [e, capture, delayMs] {
+        e->microphoneThread = std::make_unique<AudioThread>("wickerlane.audio.in", [e, capture, shared] {
             const int rate = e->microphoneRate;
             std::vector<int16_t> input(static_cast<std::size_t>(rate / 100));
             std::vector<int16_t> output(kFrames);
@@ -238,7 +250,7 @@ bool AudioIO::restart()
                 if (staleInARow > 0)
                     staleInARow = 0;
                 if (e->processing) {
-                    e->processing->set_stream_delay_ms(delayMs);
+                    e->processing->set_stream_delay_ms(shared->playbackBufferMs + 10);
                     // In place when no resampling is needed: the module leaves the frame
                     // untouched when none of its parts has work to do.
                     if (rate == kRate) {
@@ -261,8 +273,7 @@ bool AudioIO::restart()
         });
     }
     if (e->speaker) {
-        const int bufferMs = options_.playbackBufferMs;
-        e->speakerThread = std::make_unique<AudioThread>("wickerlane.audio.out", [e, render, bufferMs] {
+        e->speakerThread = std::make_unique<AudioThread>("wickerlane.audio.out", [e, render, shared] {
             std::vector<int16_t> frame(kFrames * kPlaybackChannels);
             std::vector<int16_t> scratch(frame.size());
             const webrtc::StreamConfig config(kRate, kPlaybackChannels);
@@ -271,8 +282,15 @@ bool AudioIO::restart()
             while (!e->stopping) {
                 // Before the server has told the stream's timing, a full buffer is ahead.
                 SpeakerTime time;
-                time.us = e->speaker->speakerTimeUs().value_or(PulseStream::steadyNowUs() + int64_t{bufferMs} * 1000);
+                time.us = e->speaker->speakerTimeUs().value_or(PulseStream::steadyNowUs() +
+                                                               int64_t{shared->playbackBufferMs} * 1000);
                 time.follows = !first && e->speaker->breaks() == breaks;
+                if (!time.follows && !first && shared->playbackBufferMs < kMaxPlaybackBufferMs) {
+                    const int grown = std::min(shared->playbackBufferMs + kPlaybackBufferStepMs, kMaxPlaybackBufferMs);
+                    shared->playbackBufferMs = grown;
+                    e->speaker->setPlaybackBufferMs(grown);
+                    Log::line("Wickerlane: the playback ran dry; it keeps " + std::to_string(grown) + " ms ahead now");
+                }
                 breaks = e->speaker->breaks();
                 first = false;
                 if (render)

@@ -10,6 +10,22 @@
 namespace wl {
 
 namespace {
+// A playback stream keeps bufferMs of sound ahead of the speaker (the server's and the
+// stream's together) and asks for 10 ms at a time; a recording hands over bufferMs at a time.
+pa_buffer_attr bufferAttributes(const pa_sample_spec& format, int bufferMs)
+{
+    const auto bytesFor = [&](int ms) {
+        return static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(ms) * 1000, &format));
+    };
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.prebuf = static_cast<uint32_t>(-1);
+    attributes.tlength = bytesFor(std::max(bufferMs, 10));
+    attributes.minreq = bytesFor(10);
+    attributes.fragsize = bytesFor(std::max(bufferMs, 10));
+    return attributes;
+}
+
 void signalLoop(void* loop)
 {
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
@@ -104,15 +120,7 @@ std::unique_ptr<PulseStream> PulseStream::openOnce(const StreamSetup& setup, std
     pa_stream_set_underflow_callback(self->stream_, streamBroke, &self->breaks_);
     pa_stream_set_overflow_callback(self->stream_, streamBroke, &self->breaks_);
 
-    const auto bytesFor = [&](int ms) {
-        return static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(ms) * 1000, &format));
-    };
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.prebuf = static_cast<uint32_t>(-1);
-    attributes.tlength = bytesFor(std::max(setup.bufferMs, 10));
-    attributes.minreq = bytesFor(10);
-    attributes.fragsize = bytesFor(std::max(setup.bufferMs, 10));
+    const pa_buffer_attr attributes = bufferAttributes(format, setup.bufferMs);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE);
     const char* device = setup.device.empty() ? nullptr : setup.device.c_str();
@@ -241,6 +249,17 @@ void PulseStream::interrupt()
     pa_threaded_mainloop_lock(loop_);
     interrupted_ = true;
     pa_threaded_mainloop_signal(loop_, 0);
+    pa_threaded_mainloop_unlock(loop_);
+}
+
+void PulseStream::setPlaybackBufferMs(int ms)
+{
+    pa_threaded_mainloop_lock(loop_);
+    if (good() && spec_.direction == Direction::playback) {
+        const pa_buffer_attr attributes = bufferAttributes(*pa_stream_get_sample_spec(stream_), ms);
+        if (pa_operation* operation = pa_stream_set_buffer_attr(stream_, &attributes, nullptr, nullptr))
+            pa_operation_unref(operation);
+    }
     pa_threaded_mainloop_unlock(loop_);
 }
 

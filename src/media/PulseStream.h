@@ -48,6 +48,8 @@ public:
     // Writes exactly frames frames, waiting for room; false when failed or interrupted.
     bool write(const int16_t* samples, std::size_t frames);
     void interrupt();
+    // Playback: keeps this much sound ahead of the speaker from now on.
+    void setPlaybackBufferMs(int ms);
 
     // When the next sample written will be played (playback), or when the next sample read
     // was played or recorded (recording), in microseconds of the steady clock, by the
