@@ -15,6 +15,7 @@
 #include "signalling/ICEDiagnostics.h"
 #include "signalling/PeerLink.h"
 #include "signalling/RouteDescription.h"
+#include "signalling/ScreenBandwidth.h"
 #include "host/SharedDisplay.h"
 #include "signalling/SignalTransport.h"
 #include "signalling/WebRTCConfiguration.h"
@@ -246,7 +247,10 @@ void HostPeer::applyOffer(const SignalMessage& offer)
     if (stopped_ || !hasConnection() || !offer.sdp || offerApplied_)
         return;
     offerApplied_ = true;
-    impl_->link->setRemoteDescription(webrtc::SdpType::kOffer, *offer.sdp, [this](std::string error) {
+    // The screen's stream is made from the offer, before its encodings can apply: it
+    // takes the screen's highest rate from there.
+    const std::string sdp = withVideoBandwidth(*offer.sdp, kScreenMaxBitrateBps / 1000);
+    impl_->link->setRemoteDescription(webrtc::SdpType::kOffer, sdp, [this](std::string error) {
         if (!error.empty()) {
             Log::line("Wickerlane: could not apply offer: " + error);
             return;

@@ -50,6 +50,7 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, MediaEngine& engine, O
     assertMainThread("HostSession::HostSession");
     required(options_.platform.prompts, "HostSession", "prompts");
     required(options_.platform.defaults, "HostSession", "a settings store");
+    required(options_.identity, "HostSession", "an identity");
     options_.platform.timers = requiredTimers(std::move(options_.platform.timers), "HostSession");
     QPointer<HostSession> self(this);
     const Platform& platform = options_.platform;

@@ -49,7 +49,7 @@ public:
         // The timers (its own and the peer's), prompts and settings (required), the screen
         // it shares, the displays, input, cursor and permissions it works with.
         Platform platform;
-        std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers
+        std::shared_ptr<DeviceIdentity> identity; // signs the answers to the helper's offers (required)
     };
 
     // engine: the media of its peers, and the host's audio device.

@@ -32,6 +32,8 @@ PairedHelpers::PairedHelpers(Messenger& messenger, Options options, QObject* par
       store_(*required(options_.defaults, "PairedHelpers", "a settings store"), kPairedHelpersKey)
 {
     required(options_.prompts, "PairedHelpers", "prompts");
+    required(options_.identity, "PairedHelpers", "an identity");
+    options_.timers = requiredTimers(std::move(options_.timers), "PairedHelpers");
     IntroductionService::requiredBaseURL(options_.info, "PairedHelpers");
     pairingPanel_ = std::make_unique<PairingPanelController>();
     helpers_ = store_.load();
@@ -121,8 +123,7 @@ void PairedHelpers::startPairing()
         return;
     QPointer<PairedHelpers> self(this);
     pairing_ = std::make_unique<PairingHost>(newPairingCode(), options_.timers, options_.info);
-    if (options_.identity)
-        pairing_->signingKey = options_.identity->deviceSigningKey();
+    pairing_->signingKey = options_.identity->deviceSigningKey();
     pairing_->onRequest = [self](const std::string& name, const std::string& key, const std::string& number) {
         if (!self)
             return;

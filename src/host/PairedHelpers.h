@@ -37,7 +37,7 @@ public:
     static constexpr int kMaxWrongPINs = 5;
 
     struct Options {
-        TimerFactory timers; // the pairing's timers
+        TimerFactory timers; // the pairing's timers (required)
         // The settings the paired helpers and what they were told are kept in (required).
         std::shared_ptr<Defaults> defaults;
         Prompts* prompts = nullptr; // the questions it asks (required)
@@ -45,7 +45,7 @@ public:
         std::shared_ptr<AdminPrompt> adminPrompt = AdminPrompt::none();
         // Where the service's address comes from.
         std::shared_ptr<const InfoDictionary> info = std::make_shared<MapInfoDictionary>();
-        // The device this host is: its key signs the pairing.
+        // The device this host is: its key signs the pairing (required).
         std::shared_ptr<DeviceIdentity> identity;
     };
 

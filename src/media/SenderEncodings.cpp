@@ -15,7 +15,7 @@ void configureScreenEncodings(webrtc::RtpSenderInterface& sender)
     parameters.degradation_preference = webrtc::DegradationPreference::DISABLED;
     for (auto& encoding : parameters.encodings) {
         encoding.min_bitrate_bps = 300000;
-        encoding.max_bitrate_bps = 16000000;
+        encoding.max_bitrate_bps = kScreenMaxBitrateBps;
         encoding.max_framerate = 60;
     }
     auto result = sender.SetParameters(parameters);

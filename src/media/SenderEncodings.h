@@ -10,6 +10,14 @@ class RtpSenderInterface;
 
 namespace wl {
 
+// The screen's highest bitrate: also what the host tells the library a screen stream
+// may reach when it makes one (before the encodings above apply).
+constexpr int kScreenMaxBitrateBps = 16'000'000;
+
+// The helper's voice: at most Opus's own rate for a voice, given when its sender is made
+// so that the library knows the voice's range before it knows the codec.
+constexpr int kVoiceMaxBitrateBps = 32'000;
+
 void configureScreenEncodings(webrtc::RtpSenderInterface& sender);
 void configureSoundEncodings(webrtc::RtpSenderInterface& sender);
 

@@ -4,6 +4,7 @@
 #include "protocol/Routes.h"
 #include "platform/MainThread.h"
 #include "platform/Required.h"
+#include "platform/ServiceURL.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -53,8 +54,7 @@ QUrl withPath(const InfoDictionary& info, const std::string& path, const Introdu
 
 bool IntroductionService::isUsableBase(const QUrl& url)
 {
-    return url.isValid() && !url.host().isEmpty() &&
-        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+    return isUsableServiceURL(url);
 }
 
 QUrl IntroductionService::baseURL(const InfoDictionary& info)

@@ -50,6 +50,7 @@ RequestAnswers::RequestAnswers(Messenger& messenger, PasswordCenter& passwords, 
     required(options_.prompts, "RequestAnswers", "prompts");
     options_.timers = requiredTimers(std::move(options_.timers), "RequestAnswers");
     required(options_.defaults, "RequestAnswers", "a settings store");
+    required(options_.identity, "RequestAnswers", "an identity");
     IntroductionService::requiredBaseURL(options_.info, "RequestAnswers");
     resolvedRequests_ = readIdSet(*options_.defaults, kResolvedRequestsKey);
 }

@@ -36,7 +36,7 @@ class RequestAnswers final : public QObject {
     Q_OBJECT
 public:
     struct Options {
-        TimerFactory timers;
+        TimerFactory timers; // required
         // The settings the resolved requests are kept in (and the fetches' peers read;
         // required).
         std::shared_ptr<Defaults> defaults;
@@ -45,7 +45,7 @@ public:
         Prompts* prompts = nullptr; // required
         // The fetches' signalling links (WebSocket channels when empty).
         std::function<std::shared_ptr<SignalTransport>(const std::string& deviceId)> makeTransport;
-        std::shared_ptr<DeviceIdentity> identity; // the device the fetches prove to be
+        std::shared_ptr<DeviceIdentity> identity; // the device the fetches prove to be (required)
     };
 
     static constexpr const char* kResolvedRequestsKey = "WLResolvedRequests";

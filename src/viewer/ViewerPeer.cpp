@@ -3,6 +3,7 @@
 #include "media/DecodedPictureSink.h"
 #include "media/MediaEngine.h"
 #include "media/PeerFactory.h"
+#include "media/SenderEncodings.h"
 #include "media/StallWatch.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
@@ -187,6 +188,7 @@ void ViewerPeer::start()
         webrtc::RtpTransceiverInit audioInit;
         audioInit.direction = webrtc::RtpTransceiverDirection::kSendRecv;
         audioInit.stream_ids = {"voice"};
+        audioInit.send_encodings.emplace_back().max_bitrate_bps = kVoiceMaxBitrateBps;
         auto audio = connection->AddTransceiver(voice, audioInit);
         impl_->remoteAudioTrack = nullptr;
         if (audio.ok()) {

@@ -233,6 +233,21 @@ TEST_F(ProgramSession, PairConnectSeeGuideAndLeave)
             !s["host"].value("handshake", true);
     }));
     EXPECT_TRUE(historyGets(*host, " ended it")) << host->command({{"cmd", "history"}}).dump();
+
+    // The media library had the rates it asks for: the screen's stream is made with its
+    // highest rate, and each side's sound stream knows its range before its codec. What
+    // is left is one line on each side, written as the library makes the sound's stream
+    // (it reads the stream's settings before it has stored them).
+    auto count = [](const std::string& log, const std::string& line) {
+        int found = 0;
+        for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            ++found;
+        return found;
+    };
+    const std::string hostLog = host->log(), helperLog = helper->log();
+    EXPECT_EQ(count(hostLog, "Initial encoder max bitrate = -1"), 0);
+    EXPECT_LE(count(hostLog, "Config is invalid: min_bitrate_bps=-1"), 1);
+    EXPECT_LE(count(helperLog, "Config is invalid: min_bitrate_bps=-1"), 1);
 }
 
 TEST_F(ProgramSession, UnattendedWithOwnerCheckAndPinThenLockedOut)

@@ -159,10 +159,7 @@ TEST(ProgramShell, WithoutATrayASecondLaunchShowsTheWindow)
     QProcessEnvironment environment = desktop.environment();
     environment.insert("WLIntroductionURL", QString::fromStdString(service.httpUrl() + "/"));
     auto launch = [&](QProcess& process) {
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(WL_PROGRAM_BINARY), QStringList{});
-        return process.waitForStarted(5000);
+        return launchProgram(process, QStringLiteral(WL_PROGRAM_BINARY), environment);
     };
 
     QProcess first;

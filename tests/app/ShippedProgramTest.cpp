@@ -68,10 +68,7 @@ void livesOnADesktop(Session session)
         environment.insert("PULSE_CLIENTCONFIG", QString::fromStdString((home / "pulse-client.conf").string()));
     }
     auto launch = [&](QProcess& process) {
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(WL_PROGRAM_BINARY), QStringList{});
-        return process.waitForStarted(10000);
+        return launchProgram(process, QStringLiteral(WL_PROGRAM_BINARY), environment);
     };
 
     QProcess program;

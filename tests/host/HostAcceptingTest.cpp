@@ -382,6 +382,36 @@ TEST(HostWiring, APartMadeWithoutSettingsFailsAtOnce)
         EXPECT_THROW(make(), WiringMistake) << part;
         EXPECT_TRUE(log.contains("Wickerlane: " + part + " was made without a settings store")) << part;
     }
+
+    // Nor do they wait for a pairing or a session to find the identity that signs it, or
+    // the pairing's timers, missing.
+    const std::vector<std::tuple<std::string, std::string, std::function<void()>>> others = {
+        {"PairedHelpers", "an identity",
+         [&] {
+             std::make_unique<PairedHelpers>(*rig.services->messenger,
+                                             PairedHelpers::Options{.timers = rig.platform.timers,
+                                                                    .defaults = rig.platform.defaults,
+                                                                    .prompts = &rig.prompts,
+                                                                    .info = rig.platform.info});
+         }},
+        {"PairedHelpers", "timers",
+         [&] {
+             std::make_unique<PairedHelpers>(*rig.services->messenger,
+                                             PairedHelpers::Options{.defaults = rig.platform.defaults,
+                                                                    .prompts = &rig.prompts,
+                                                                    .info = rig.platform.info,
+                                                                    .identity = rig.identity});
+         }},
+        {"HostSession", "an identity",
+         [&] {
+             std::make_unique<HostSession>(host.helpRequests(), engine, HostSession::Options{rig.platform, nullptr});
+         }},
+    };
+    for (const auto& [part, missing, make] : others) {
+        CapturedLog log;
+        EXPECT_THROW(make(), WiringMistake) << part << " without " << missing;
+        EXPECT_TRUE(log.contains("Wickerlane: " + part + " was made without " + missing)) << part;
+    }
 }
 
 } // namespace

@@ -17,7 +17,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <malloc.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -465,6 +468,65 @@ TEST(H265Codec, ClosedEncodersGiveBackTheirMemory)
     const double perReopen = (inUse() - open) / kSessions;
     EXPECT_LT(perReopen, 50'000) << "bytes kept per reopen";
     encoder.Release();
+}
+
+// Two sessions' encoders, each on its thread as WebRTC runs them: one reopens for a new
+// rate again and again while the other encodes a moving picture. libx265's motion-cost
+// tables are the process's, shared by both: the reopen's close must not free them while
+// the other encoder works with them (it would read freed memory or none at all).
+TEST(H265Codec, OneEncoderReopensWhileAnotherEncodes)
+{
+    constexpr int w = 640, h = 360;
+    std::vector<webrtc::VideoFrame> frames;
+    for (int n = 0; n < 8; ++n)
+        frames.push_back(frame8(w, h, n));
+
+    wl::H265Encoder steady;
+    Collect steadyOut;
+    auto steadyCodec = settingsFor(webrtc::kVideoCodecH265, w, h, 2000);
+    ASSERT_EQ(steady.InitEncode(&steadyCodec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+    steady.RegisterEncodeCompleteCallback(&steadyOut);
+    std::atomic<bool> done{false};
+    int steadyEncoded = 0, steadyFailed = 0;
+    std::thread steadyThread([&] {
+        // Bounded, whatever the other side does.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        for (int n = 0; !done && n < 100'000 && std::chrono::steady_clock::now() < deadline; ++n) {
+            if (steady.Encode(frames[size_t(n) % frames.size()], nullptr) == WEBRTC_VIDEO_CODEC_OK)
+                ++steadyEncoded;
+            else
+                ++steadyFailed;
+        }
+    });
+
+    wl::H265Encoder reopening;
+    Collect reopenedOut;
+    reopening.RegisterEncodeCompleteCallback(&reopenedOut);
+    int expectedOpens = 0, n = 0;
+    constexpr int kRounds = 4, kHalvings = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        auto codec = settingsFor(webrtc::kVideoCodecH265, w, h, 16000);
+        ASSERT_EQ(reopening.InitEncode(&codec, kEncoderSettings), WEBRTC_VIDEO_CODEC_OK);
+        ASSERT_EQ(reopening.Encode(frames[size_t(n++) % frames.size()], nullptr), WEBRTC_VIDEO_CODEC_OK);
+        expectedOpens += 1 + kHalvings;
+        for (int i = 1; i <= kHalvings; ++i) {
+            webrtc::VideoBitrateAllocation allocation;
+            allocation.SetBitrate(0, 0, 16'000'000u >> i);
+            reopening.SetRates(webrtc::VideoEncoder::RateControlParameters(allocation, 30));
+            ASSERT_EQ(reopening.Encode(frames[size_t(n++) % frames.size()], nullptr), WEBRTC_VIDEO_CODEC_OK);
+            ASSERT_EQ(reopening.Encode(frames[size_t(n++) % frames.size()], nullptr), WEBRTC_VIDEO_CODEC_OK);
+        }
+        reopening.Release();
+    }
+    done = true;
+    steadyThread.join();
+
+    EXPECT_EQ(reopening.opens(), expectedOpens) << "each halving reopened";
+    EXPECT_EQ(reopenedOut.images.size(), size_t(n));
+    EXPECT_EQ(steadyFailed, 0);
+    EXPECT_GT(steadyEncoded, 0);
+    EXPECT_EQ(steadyOut.images.size(), size_t(steadyEncoded)) << "one frame in, one frame out";
+    steady.Release();
 }
 
 // Our H.265 stream asks the receiver to show each frame at once (playout delay 0: the

@@ -609,6 +609,15 @@ TEST(ViewerWiring, AControllerMadeWithoutWhatItNeedsFailsAtOnce)
         EXPECT_THROW(make(), WiringMistake) << part;
         EXPECT_TRUE(log.contains("Wickerlane: " + part + " was made without a settings store")) << part;
     }
+
+    // The answers do not wait for their first fetch to find the identity it proves missing.
+    CapturedLog log;
+    EXPECT_THROW(std::make_unique<RequestAnswers>(
+                     *rig.services->messenger, *rig.services->passwords, rig.viewer->hosts(), engine,
+                     RequestAnswers::Options{
+                         .timers = timers, .defaults = rig.defaults, .info = rig.info, .prompts = &rig.prompts}),
+                 WiringMistake);
+    EXPECT_TRUE(log.contains("Wickerlane: RequestAnswers was made without an identity"));
 }
 
 } // namespace

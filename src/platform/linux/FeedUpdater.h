@@ -49,7 +49,7 @@ struct FeedUpdaterOptions {
     std::string programName = "wickerlane";
     // After a successful installation: start the new program and end this one.
     std::function<void()> relaunch;
-    // The automatic checks (none when empty).
+    // The automatic checks' timers (required).
     TimerFactory timers;
     std::chrono::milliseconds firstCheck{std::chrono::minutes(1)};
     std::chrono::milliseconds checkInterval{std::chrono::hours(24)};

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/ServiceURL.h"
 
 #include <QString>
 #include <QUrl>
@@ -9,19 +10,6 @@
 #include <cstdlib>
 
 namespace wl {
-
-namespace {
-
-// As the introduction service's client takes a base address: absolute, http or https,
-// with a host.
-bool usableIntroductionURL(const std::string& text)
-{
-    const QUrl url(QString::fromStdString(text).trimmed(), QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty() &&
-        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
-
-} // namespace
 
 ProgramInfoDictionary::ProgramInfoDictionary(std::shared_ptr<const Defaults> settings) : settings_(std::move(settings))
 {
@@ -45,8 +33,9 @@ std::optional<std::string> ProgramInfoDictionary::value(const std::string& key) 
         given = std::string(env);
     else
         given = settings_->string(key);
-    if (key == InfoKey::introductionURL && given && !usableIntroductionURL(*given)) {
-        if (!QString::fromStdString(*given).trimmed().isEmpty()) {
+    const QString trimmed = given ? QString::fromStdString(*given).trimmed() : QString();
+    if (key == InfoKey::introductionURL && given && !isUsableServiceURL(QUrl(trimmed, QUrl::StrictMode))) {
+        if (!trimmed.isEmpty()) {
             std::lock_guard guard(lock_);
             if (loggedUnusable_ != *given) {
                 loggedUnusable_ = *given;

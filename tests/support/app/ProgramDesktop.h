@@ -97,6 +97,16 @@ struct Desktop {
     QProcess tray;
 };
 
+// Starts the program at `binary` (no arguments) with this environment, its output and errors
+// in one stream; whether it started within ten seconds.
+inline bool launchProgram(QProcess& process, const QString& binary, const QProcessEnvironment& environment)
+{
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(binary, QStringList{});
+    return process.waitForStarted(10000);
+}
+
 // A window's place on screen from `xwininfo -root -tree`: the line naming it.
 inline std::optional<QRect> windowWhere(const std::string& tree, const QString& pattern)
 {
