@@ -117,7 +117,7 @@ void shootMenuToolTip(QMenu& menu, const QString& begins, const QString& name)
     menu.popup(QPoint(10, 10));
     if (!QTest::qWaitForWindowExposed(&menu))
         std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
-    processEventsFor(40);
+    waitForNextTurn(); // the layout's pass
     QAction* item = nullptr;
     for (QAction* action : menu.actions())
         if (!item && action->isVisible() && action->text().startsWith(begins))
@@ -125,11 +125,14 @@ void shootMenuToolTip(QMenu& menu, const QString& begins, const QString& name)
     const QPoint at = item ? menu.actionGeometry(item).center() : QPoint();
     QHelpEvent rest(QEvent::ToolTip, at, menu.mapToGlobal(at));
     QApplication::sendEvent(&menu, &rest);
-    processEventsFor(40);
     QWidget* tip = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->inherits("QTipLabel") && widget->isVisible())
-            tip = widget;
+    waitUntil([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                tip = widget;
+        return tip != nullptr;
+    });
+    waitForNextTurn(); // the tip's layout
     if (!item || !tip) {
         std::cerr << "gallery: no tool tip for " << name.toStdString() << std::endl;
         ++failures;
