@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -26,6 +27,7 @@
 #include <QShortcut>
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <QtMath>
 #include <QVBoxLayout>
@@ -151,6 +153,38 @@ QPixmap thumbnail(const QImage& image, QSize size, qreal ratio)
     return pixmap;
 }
 
+// The text as a wrapping label shows it whole at any width: a run of more characters
+// than kLongRun without a space (an address, a code) may also break between any two of
+// its characters. Without that, one such run makes the label as wide as the run, and
+// what does not fit the window is cut off at its side.
+constexpr int kLongRun = 16;
+
+QString wrappable(const QString& text)
+{
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    QString out;
+    out.reserve(text.size());
+    bool inRun = false;
+    bool longRun = false;
+    int start = 0;
+    for (int end = graphemes.toNextBoundary(); end != -1; start = end, end = graphemes.toNextBoundary()) {
+        const QStringView grapheme = QStringView(text).mid(start, end - start);
+        if (grapheme.front().isSpace()) {
+            inRun = false;
+        } else if (!inRun) {
+            inRun = true;
+            int runEnd = start;
+            while (runEnd < text.size() && !text.at(runEnd).isSpace())
+                ++runEnd;
+            longRun = runEnd - start > kLongRun;
+        } else if (longRun) {
+            out += QChar(0x200B); // zero width space: a place to break
+        }
+        out += grapheme;
+    }
+    return out;
+}
+
 QString quoted(const std::string& text)
 {
     return QStringLiteral("\u201c%1\u201d").arg(QString::fromStdString(text));
@@ -188,13 +222,12 @@ AskForHelpView::AskForHelpView(HelpRequestCenter& center, std::function<void()> 
     : QWidget(parent), center_(&center), messenger_(&center.messenger()), onClose_(std::move(onClose))
 {
     setObjectName(QStringLiteral("askForHelpView"));
-    setFixedWidth(kWidth);
+    setMaximumWidth(kWidth);
     setMinimumHeight(kMinimumHeight);
     setAcceptDrops(true);
     faces_ = new QVBoxLayout(this);
     faces_->setContentsMargins(22, 22, 22, 22);
     faces_->setSpacing(0);
-    faces_->setAlignment(Qt::AlignTop);
 
     // ---- the compose form ----
     compose_ = new QWidget;
@@ -297,6 +330,9 @@ AskForHelpView::AskForHelpView(HelpRequestCenter& center, std::function<void()> 
     buttons->addWidget(sendButton_);
     form->addLayout(buttons);
     faces_->addWidget(compose_);
+    // Whatever height the window has beyond the face's goes below it. (An alignment of the
+    // layout instead would size the face by its size hint, shorter than its wrapped texts.)
+    faces_->addStretch(1);
 
     connect(cancel, &QPushButton::clicked, this, [this] {
         if (onClose_)
@@ -320,6 +356,11 @@ AskForHelpView::AskForHelpView(HelpRequestCenter& center, std::function<void()> 
     connect(&center, &HelpRequestCenter::changed, this, &AskForHelpView::redraw);
     connect(&center.messenger(), &Messenger::changed, this, &AskForHelpView::redraw);
     redraw();
+}
+
+QSize AskForHelpView::sizeHint() const
+{
+    return {kWidth, std::max(heightForWidth(kWidth), minimumHeight())};
 }
 
 void AskForHelpView::send()
@@ -421,8 +462,8 @@ void AskForHelpView::redraw()
         compose_->show();
         redrawCompose();
     }
-    if (QWidget* window = this->window(); window != this && window->layout())
-        window->layout()->activate();
+    // Laid out now, so that the window around it follows before anything else happens.
+    QCoreApplication::sendPostedEvents(this, QEvent::LayoutRequest);
 }
 
 void AskForHelpView::redrawCompose()
@@ -591,10 +632,11 @@ void AskForHelpView::rebuildSent()
         makeLabel(QStringLiteral("YOU ASKED ABOUT"), TextStyle::caption, secondaryText(), "askedCaption");
     askedCaption->setFont(textFont(TextStyle::caption, QFont::DemiBold));
     askedLayout->addWidget(askedCaption);
-    askedLayout->addWidget(makeLabel(QString::fromStdString(active.topic.value_or("Help with your Mac")),
+    askedLayout->addWidget(makeLabel(wrappable(QString::fromStdString(active.topic.value_or("Help with your Mac"))),
                                      TextStyle::headline, {}, "askedTopic", true));
     if (active.note)
-        askedLayout->addWidget(makeLabel(quoted(*active.note), TextStyle::body, secondaryText(), "askedNote", true));
+        askedLayout->addWidget(
+            makeLabel(wrappable(quoted(*active.note)), TextStyle::body, secondaryText(), "askedNote", true));
     if (active.attachments > 0)
         askedLayout->addWidget(
             symbolLine(Symbol::photoOnRectangle,
@@ -615,10 +657,10 @@ void AskForHelpView::rebuildSent()
         layout->addWidget(makeSymbolLabel(Symbol::lockShieldFill, 22, accent()));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
-        texts->addWidget(
-            makeLabel(QString::fromStdString(shownName(message.peerName) + " sent the password for " +
-                                             shownText(message.content.label.value_or("you"), kShownTopicLength)),
-                      TextStyle::headline, {}, "passwordReplyTitle", true));
+        texts->addWidget(makeLabel(
+            wrappable(QString::fromStdString(shownName(message.peerName) + " sent the password for " +
+                                             shownText(message.content.label.value_or("you"), kShownTopicLength))),
+            TextStyle::headline, {}, "passwordReplyTitle", true));
         texts->addWidget(makeLabel(message.sealed ? QStringLiteral("Locked so only this Mac can open it")
                                                   : QStringLiteral("Used or expired"),
                                    TextStyle::caption, secondaryText(), "passwordReplyState"));
@@ -643,10 +685,10 @@ void AskForHelpView::rebuildSent()
             auto* layout = new QVBoxLayout(reply);
             layout->setContentsMargins(14, 14, 14, 14);
             layout->setSpacing(2);
-            layout->addWidget(
-                makeLabel(QString::fromStdString(shownName(message.peerName) + ": ") +
-                              quoted(shownText(message.content.text.value_or(""), kShownNoteLength, LineBreaks::keep)),
-                          TextStyle::headline, {}, "replyText", true));
+            layout->addWidget(makeLabel(
+                wrappable(QString::fromStdString(shownName(message.peerName) + ": ") +
+                          quoted(shownText(message.content.text.value_or(""), kShownNoteLength, LineBreaks::keep))),
+                TextStyle::headline, {}, "replyText", true));
             layout->addWidget(makeLabel(shortTime(message.at), TextStyle::caption, secondaryText(), "replyTime"));
             stack->addWidget(reply);
         }
@@ -684,7 +726,7 @@ void AskForHelpView::rebuildSent()
         if (onClose_)
             onClose_();
     });
-    faces_->addWidget(sent_);
+    faces_->insertWidget(faces_->indexOf(compose_) + 1, sent_);
     sent_->show();
 }
 

@@ -37,6 +37,10 @@ public:
 
     AskForHelpView(HelpRequestCenter& center, std::function<void()> onClose, QWidget* parent = nullptr);
 
+    // As wide as kWidth, and as high as its content at that width; narrower beside a
+    // scroll bar.
+    QSize sizeHint() const override;
+
     const std::optional<HelpTopic>& topic() const { return topic_; }
     bool dropTargeted() const { return dropTargeted_; }
     // The Send action: the centre sends the topic and the note as typed.

@@ -36,7 +36,11 @@ QLabel* makeLabel(const QString& text, TextStyle style, const QColor& colour, co
         label->setObjectName(QString::fromLatin1(objectName));
     if (wraps) {
         label->setWordWrap(true);
-        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+        // Its height follows its width: without that, layouts give it the height of
+        // its text laid out at its preferred width, and longer texts lose lines.
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+        policy.setHeightForWidth(true);
+        label->setSizePolicy(policy);
     }
     return label;
 }

@@ -32,6 +32,9 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <gtest/gtest.h>
 
@@ -426,6 +429,100 @@ TEST_F(AskForHelpPanelTest, TheSentStateInItsShapes)
     EXPECT_EQ(child<QWidget>(view(), "deliveryLine"), nullptr);
     EXPECT_EQ(child<QWidget>(view(), "reply.m1"), nullptr);
     EXPECT_NE(child<QWidget>(view(), "passwordReply.p1"), nullptr);
+}
+
+// A reply of up to 2,000 characters and a password reply with the longest label, each
+// with a run of characters wider than the window, are read whole: the window grows with
+// them to the height of the screen's available area, and scrolls from there to its
+// Close button.
+TEST_F(AskForHelpPanelTest, LongRepliesGrowTheWindowThenScroll)
+{
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    auto words = [](std::size_t length) {
+        std::string text = "See https://support.example.com/printers/offline-but-light-is-green-0123456789 first. ";
+        while (text.size() < length)
+            text += "I'll look at it at six, and if the light is still green we'll try the other cable. ";
+        text.resize(length - 3);
+        return text + "END";
+    };
+    const std::string label = std::string(110, 'W') + " last word";
+    auto sealed = here.receivedPassword(anna, "p1", label, "oneHour", T + 3600);
+    sealed.content.replyTo = "q1";
+    // What a label shows, without the places to break it offers.
+    auto shownOf = [](QLabel* shown) { return shown->text().remove(QChar(0x200B)).toStdString(); };
+    std::optional<int> shortHeight;
+    for (std::size_t length : {100, 412, 2000}) {
+        SCOPED_TRACE(testing::Message() << length << " characters");
+        const std::string said = words(length);
+        make({reply("m1", said), sealed});
+        center->setActive(active(), {});
+        show();
+        ASSERT_TRUE(waitForNextTurn()) << "the layout has had its pass";
+        auto* replyText = child<QLabel>(child<QWidget>(view(), "reply.m1"), "replyText");
+        auto* passwordTitle = child<QLabel>(child<QWidget>(view(), "passwordReply.p1"), "passwordReplyTitle");
+        ASSERT_NE(replyText, nullptr);
+        ASSERT_NE(passwordTitle, nullptr);
+        EXPECT_EQ(shownOf(replyText), "Anna: \u201c" + said + "\u201d");
+        EXPECT_EQ(shownOf(passwordTitle), "Anna sent the password for " + label);
+
+        EXPECT_EQ(panel()->width(), 400);
+        EXPECT_TRUE(available.contains(panel()->frameGeometry())) << "on the screen";
+        // Each text has the room its lines need, and the view around it has room for it.
+        for (QLabel* text : {replyText, passwordTitle}) {
+            SCOPED_TRACE(text->objectName().toStdString());
+            EXPECT_GE(text->width(), text->minimumSizeHint().width()) << "no line wider than the label";
+            EXPECT_GE(text->height(), text->heightForWidth(text->width())) << "no line below the label";
+            EXPECT_TRUE(view()->rect().contains(QRect(text->mapTo(view(), QPoint(0, 0)), text->size())));
+        }
+        EXPECT_LE(view()->width(), 400);
+        const int needed = view()->heightForWidth(view()->width());
+        EXPECT_GE(view()->height(), needed);
+
+        // What the window can't show at once, it scrolls to; the bar is there only then.
+        auto* scroller = panel()->findChild<QScrollArea*>();
+        const bool scrolls = scroller && scroller->verticalScrollBar()->isVisible();
+        if (needed <= available.height()) {
+            EXPECT_FALSE(scrolls);
+            EXPECT_EQ(panel()->height(), needed) << "as high as its content";
+        } else {
+            ASSERT_TRUE(scrolls) << "content of " << needed << " on a screen of " << available.height();
+            EXPECT_EQ(panel()->height(), available.height()) << "grown to the screen's height";
+            EXPECT_EQ(view()->height(), scroller->viewport()->height() + scroller->verticalScrollBar()->maximum());
+        }
+        if (!shortHeight) {
+            shortHeight = panel()->height();
+        } else {
+            EXPECT_GT(panel()->height(), *shortHeight) << "grown with the reply";
+        }
+        if (length == 2000) {
+            EXPECT_TRUE(scrolls) << "2,000 characters: taller than the test screen";
+        }
+
+        // The Close button at the end of it all is within reach, and so is the reply's start.
+        auto* close = button("closeButton");
+        if (scroller)
+            scroller->ensureWidgetVisible(close, 0, 0);
+        EXPECT_TRUE(panel()->rect().contains(QRect(close->mapTo(panel(), QPoint(0, 0)), close->size())));
+        if (scroller)
+            scroller->ensureWidgetVisible(replyText, 0, 0);
+        EXPECT_TRUE(panel()->rect().contains(replyText->mapTo(panel(), QPoint(0, 0))));
+    }
+
+    // The open window follows the reply as it changes: up to the screen's height, moved
+    // back onto the screen from its centred place, and down to its content, bar gone.
+    make({reply("m1", words(100)), sealed});
+    center->setActive(active(), {});
+    show();
+    ASSERT_TRUE(waitForNextTurn()) << "the layout has had its pass";
+    EXPECT_EQ(panel()->height(), *shortHeight);
+    EXPECT_GT(panel()->y(), available.top()) << "centred";
+    here.messenger->updateMessage("m1", [&](StoredMessage& m) { m.content.text = words(2000); });
+    ASSERT_TRUE(waitUntil([&] { return panel()->height() == available.height(); })) << panel()->height();
+    EXPECT_TRUE(panel()->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return available.contains(panel()->frameGeometry()); })) << "on the screen";
+    here.messenger->updateMessage("m1", [&](StoredMessage& m) { m.content.text = words(100); });
+    ASSERT_TRUE(waitUntil([&] { return panel()->height() == *shortHeight; })) << panel()->height();
+    EXPECT_FALSE(panel()->findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
 }
 
 TEST_F(AskForHelpPanelTest, FacesFollowTheRequestAndItsButtons)

@@ -58,6 +58,7 @@
 #include <QToolTip>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -117,7 +118,7 @@ void shootMenuToolTip(QMenu& menu, const QString& begins, const QString& name)
     menu.popup(QPoint(10, 10));
     if (!QTest::qWaitForWindowExposed(&menu))
         std::cerr << "gallery: " << name.toStdString() << " was not shown" << std::endl;
-    processEventsFor(40);
+    waitForNextTurn(); // the layout's pass
     QAction* item = nullptr;
     for (QAction* action : menu.actions())
         if (!item && action->isVisible() && action->text().startsWith(begins))
@@ -125,11 +126,14 @@ void shootMenuToolTip(QMenu& menu, const QString& begins, const QString& name)
     const QPoint at = item ? menu.actionGeometry(item).center() : QPoint();
     QHelpEvent rest(QEvent::ToolTip, at, menu.mapToGlobal(at));
     QApplication::sendEvent(&menu, &rest);
-    processEventsFor(40);
     QWidget* tip = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->inherits("QTipLabel") && widget->isVisible())
-            tip = widget;
+    waitUntil([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                tip = widget;
+        return tip != nullptr;
+    });
+    waitForNextTurn(); // the tip's layout
     if (!item || !tip) {
         std::cerr << "gallery: no tool tip for " << name.toStdString() << std::endl;
         ++failures;
@@ -404,10 +408,21 @@ void smallWindows(const std::string& silentServiceURL)
         used.content.replyTo = "h2";
         used.peerName = "Bo Diddley";
         used.sealed.reset();
-        for (bool withReplies : {false, true}) {
+        // A reply of 2,000 characters, an address among them, beside a password reply: the
+        // window grows to the screen's height and scrolls to the rest.
+        std::string longReply = "I'll look at it at six. Until then, see "
+                                "https://support.example.com/printers/offline-but-the-light-is-green";
+        while (longReply.size() < 2000)
+            longReply += ", and if the light is still green we'll try the other cable, then the driver";
+        longReply.resize(1996);
+        longReply += " Ada";
+        for (int shape : {0, 1, 2}) {
+            const bool withReplies = shape > 0;
             std::vector<StoredMessage> history;
-            if (withReplies)
+            if (shape == 1)
                 history = {answer("y1", "I'll look at it at six", T - 300), locked, used};
+            if (shape == 2)
+                history = {answer("y1", longReply, T - 300), locked};
             here.make(history, silentServiceURL);
             AskForHelpPanelController controller;
             installShellPanels(*here.passwords, controller, std::make_shared<CaptureExclusion>(), qtTimerFactory());
@@ -421,9 +436,22 @@ void smallWindows(const std::string& silentServiceURL)
                               withReplies ? 1 : 2},
                              {});
             controller.show(center);
-            shoot(*dynamic_cast<ShellPanel*>(controller.panel()),
-                  withReplies ? QStringLiteral("ask-for-help-sent-with-replies")
-                              : QStringLiteral("ask-for-help-sent-waiting"));
+            auto* panel = dynamic_cast<ShellPanel*>(controller.panel());
+            if (shape < 2) {
+                shoot(*panel,
+                      withReplies ? QStringLiteral("ask-for-help-sent-with-replies")
+                                  : QStringLiteral("ask-for-help-sent-waiting"));
+            } else {
+                shoot(*panel, QStringLiteral("ask-for-help-sent-long-reply"));
+                auto* scroller = panel->findChild<QScrollArea*>();
+                if (scroller && scroller->verticalScrollBar()->isVisible()) {
+                    scroller->verticalScrollBar()->setValue(scroller->verticalScrollBar()->maximum());
+                    shoot(*panel, QStringLiteral("ask-for-help-sent-long-reply-end"));
+                } else {
+                    std::cerr << "gallery: the long reply does not scroll" << std::endl;
+                    ++failures;
+                }
+            }
             dropPanel(controller);
         }
     }
