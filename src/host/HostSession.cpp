@@ -73,12 +73,17 @@ HostSession::HostSession(HelpRequestCenter& helpRequests, MediaEngine& engine, O
         if (self)
             self->screensChanged();
     });
+    microphoneWatcher_ = engine_.addMicrophoneWatcher(MediaEngine::AudioRole::hosting, [self] {
+        if (self)
+            self->microphoneFollowed();
+    });
 }
 
 HostSession::~HostSession()
 {
     alive_.reset();
     options_.platform.displays->removeObserver(displaysObserver_);
+    engine_.removeMicrophoneWatcher(MediaEngine::AudioRole::hosting, microphoneWatcher_);
     if (peer_)
         peer_->stop();
     peer_.reset();
@@ -477,13 +482,21 @@ bool HostSession::microphoneOn() const
     return engine_.microphoneOn(MediaEngine::AudioRole::hosting);
 }
 
+bool HostSession::microphoneLeftOn() const
+{
+    return microphoneOn() || engine_.microphoneLeftOn(MediaEngine::AudioRole::hosting);
+}
+
 void HostSession::toggleMicrophoneButton()
 {
     assertMainThread("HostSession::toggleMicrophoneButton");
-    if (!peer_ && !microphoneOn())
+    // A microphone that went away is still on as far as the user is concerned: a click
+    // leaves it off.
+    const bool leftOn = microphoneLeftOn();
+    if (!peer_ && !leftOn)
         return;
     QPointer<HostSession> self(this);
-    engine_.setMicrophone(MediaEngine::AudioRole::hosting, !microphoneOn(), [self](MicrophoneResult result) {
+    engine_.setMicrophone(MediaEngine::AudioRole::hosting, !leftOn, [self](MicrophoneResult result) {
         if (self)
             self->microphoneSwitched(result);
     });
@@ -504,6 +517,7 @@ void HostSession::microphoneSwitched(MicrophoneResult result)
     assertMainThread("HostSession::microphoneSwitched");
     const bool on = microphoneOn();
     banner_->model.microphoneOn = on;
+    banner_->model.microphoneAway = !on && microphoneLeftOn();
     refreshBannerSoon();
     if (peer_) {
         SessionEvent event = SessionEvent::make(SessionEvent::Kind::microphone);
@@ -531,6 +545,27 @@ void HostSession::microphoneSwitched(MicrophoneResult result)
     prompts().alert(alert);
 }
 
+void HostSession::microphoneFollowed()
+{
+    assertMainThread("HostSession::microphoneFollowed");
+    // Only a session's microphone follows its input device; the end switches it off.
+    if (!peer_)
+        return;
+    const bool on = microphoneOn();
+    const bool away = !on && microphoneLeftOn();
+    const bool told = banner_->model.microphoneOn;
+    if (on == told && away == banner_->model.microphoneAway)
+        return;
+    banner_->model.microphoneOn = on;
+    banner_->model.microphoneAway = away;
+    refreshBannerSoon();
+    if (on != told) {
+        SessionEvent event = SessionEvent::make(SessionEvent::Kind::microphone);
+        event.active = on;
+        peer_->send(event);
+    }
+}
+
 void HostSession::stop(SessionEnd reason)
 {
     assertMainThread("HostSession::stop");
@@ -544,7 +579,7 @@ void HostSession::stop(SessionEnd reason)
     mode_ = HelpMode::guide;
     pendingNotice_.reset();
     clicksGoThrough_ = false;
-    if (microphoneOn())
+    if (microphoneLeftOn())
         engine_.switchMicrophoneOff(MediaEngine::AudioRole::hosting);
     if (auto peer = std::move(peer_)) {
         peer_.reset();

@@ -95,6 +95,8 @@ public:
     void toggleMicrophoneButton();
     void turnMicrophoneOn();
     void microphoneSwitched(MicrophoneResult result);
+    // The microphone stopped or came back by itself: the banner and the helper follow.
+    void microphoneFollowed();
 
     // The session asks to end (the banner's Stop, the helper's end, a lost connection).
     std::function<void(SessionEnd)> onEnd;
@@ -104,6 +106,7 @@ Q_SIGNALS:
 
 private:
     bool microphoneOn() const;
+    bool microphoneLeftOn() const;
     Prompts& prompts() const;
     TimerFactory timers() const { return options_.platform.timers; }
     void setHelperName(std::optional<std::string> name);
@@ -130,6 +133,7 @@ private:
     std::unique_ptr<LocalActivityMonitor> localActivity_;
     std::unique_ptr<OneShotTimer> bannerMouseTimer_;
     int displaysObserver_ = 0;
+    int microphoneWatcher_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

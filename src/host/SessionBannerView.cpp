@@ -218,12 +218,19 @@ void SessionBannerView::redraw()
 
     auto* microphone = static_cast<BannerButton*>(microphone_);
     microphone->on = model_.microphoneOn;
-    microphone_->setToolTip(Qt::convertFromPlainText(
-        model_.microphoneOn
-            ? QStringLiteral("Your microphone is on. Click to turn it off.")
-            : QStringLiteral("Your microphone is off. Click to talk with ") + name + QStringLiteral(".")));
-    microphone_->setAccessibleName(model_.microphoneOn ? QStringLiteral("Turn your microphone off")
-                                                       : QStringLiteral("Turn your microphone on"));
+    if (model_.microphoneOn) {
+        microphone_->setToolTip(
+            Qt::convertFromPlainText(QStringLiteral("Your microphone is on. Click to turn it off.")));
+        microphone_->setAccessibleName(QStringLiteral("Turn your microphone off"));
+    } else if (model_.microphoneAway) {
+        microphone_->setToolTip(Qt::convertFromPlainText(QStringLiteral(
+            "Your microphone went away. It comes back on when you connect one. Click to leave it off.")));
+        microphone_->setAccessibleName(QStringLiteral("Leave your microphone off"));
+    } else {
+        microphone_->setToolTip(Qt::convertFromPlainText(QStringLiteral("Your microphone is off. Click to talk with ") +
+                                                         name + QStringLiteral(".")));
+        microphone_->setAccessibleName(QStringLiteral("Turn your microphone on"));
+    }
     microphone_->update();
 
     control_->setText(model_.mode == HelpMode::control ? QStringLiteral("Take back control")

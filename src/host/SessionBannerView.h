@@ -26,6 +26,9 @@ struct SessionBannerModel {
     bool localActive = false;
     bool clicksGoThrough = false;
     bool microphoneOn = false;
+    // The microphone was left on but its input device went away: it shows off, and comes
+    // back on by itself with the next input device.
+    bool microphoneAway = false;
     bool helperMicrophoneOn = false;
 };
 

@@ -230,6 +230,21 @@ void MediaEngine::setMicrophone(AudioRole role, bool on, std::function<void(Micr
     impl_->device(role).setMicrophone(on, std::move(completion));
 }
 
+bool MediaEngine::microphoneLeftOn(AudioRole role)
+{
+    return impl_->device(role).microphoneLeftOn();
+}
+
+int MediaEngine::addMicrophoneWatcher(AudioRole role, std::function<void()> watcher)
+{
+    return impl_->device(role).addMicrophoneWatcher(std::move(watcher));
+}
+
+void MediaEngine::removeMicrophoneWatcher(AudioRole role, int id)
+{
+    impl_->device(role).removeMicrophoneWatcher(id);
+}
+
 void MediaEngine::switchMicrophoneOff(AudioRole role)
 {
     impl_->device(role);

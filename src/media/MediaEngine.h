@@ -62,6 +62,12 @@ public:
     bool microphoneOn(AudioRole role);
     void setMicrophone(AudioRole role, bool on, std::function<void(MicrophoneResult)> completion);
     void switchMicrophoneOff(AudioRole role);
+    // Whether the person left a role's microphone on: it records (microphoneOn), or its
+    // input device went away and it comes back on with the next one.
+    bool microphoneLeftOn(AudioRole role);
+    // Called on the main thread after a role's microphone stopped or came back by itself.
+    int addMicrophoneWatcher(AudioRole role, std::function<void()> watcher);
+    void removeMicrophoneWatcher(AudioRole role, int id);
 
     // A new factory for one session, its encoders bound to feedback (a fresh one when
     // null), with the settings' codec choice. Null when the library refuses (logged).

@@ -31,9 +31,7 @@ void PlaybackAudioDevice::microphoneSound(const int16_t* samples, std::size_t fr
 
 void PlaybackAudioDevice::switchMicrophoneOff()
 {
-    auto& engine = io();
-    engine.microphoneOn = false;
-    engine.restart();
+    switchOffAtOnce();
     tellInputChanged();
 }
 

@@ -14,7 +14,8 @@ public:
     int recordingChannels() const override { return 1; }
 
     // Switches the microphone off at once (a session ending): the engine restarts
-    // without it and the delegate is told that the input changed.
+    // without it, it no longer counts as left on, and the delegate is told that the
+    // input changed.
     void switchMicrophoneOff();
 
 protected:

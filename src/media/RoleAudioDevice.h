@@ -29,8 +29,15 @@ public:
     // Switches the microphone and later calls completion on the main thread; afterwards
     // io().microphoneOn holds the real state.
     virtual void setMicrophone(bool on, std::function<void(MicrophoneResult)> completion) = 0;
-    // Follows a changed input device: rebuilds the engine when the microphone runs.
+    // Follows a changed input device: a microphone left on moves to the input device there
+    // is now, stops while there is none, and comes back with the next.
     virtual void inputInterrupted() = 0;
+    // Whether the person left the microphone on: it records, or waits for an input device.
+    virtual bool microphoneLeftOn() const = 0;
+    // Called on the main thread after the microphone stopped or came back by itself, its
+    // input device gone or back; the watcher reads io().microphoneOn and microphoneLeftOn.
+    virtual int addMicrophoneWatcher(std::function<void()> watcher) = 0;
+    virtual void removeMicrophoneWatcher(int id) = 0;
 };
 
 } // namespace wl

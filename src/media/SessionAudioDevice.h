@@ -32,7 +32,7 @@ public:
     void setCurrentRole(Role role);
     RoleAudioDevice& device(Role role);
 
-    // Told (on the device queue) after each input change was followed.
+    // Told (on the device queue) of each input change a device followed.
     void setOnInputInterrupted(std::function<void()> observer);
 
     // webrtc::AudioDeviceModule

@@ -92,10 +92,7 @@ void SystemAudioDevice::microphoneChanged(bool on)
 
 void SystemAudioDevice::switchMicrophoneOff()
 {
-    auto& engine = io();
-    engine.microphoneOn = false;
-    engine.restart();
-    microphoneChanged(false);
+    switchOffAtOnce();
 }
 
 bool SystemAudioDevice::startRecordingPath()

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace wl {
 
@@ -17,6 +18,7 @@ VoiceAudioDevice::VoiceAudioDevice(std::shared_ptr<PulseAudioBackend> backend, A
 
 VoiceAudioDevice::~VoiceAudioDevice()
 {
+    closing_ = true;
     waitForSwitches();
     std::lock_guard lock(ioMutex_);
     io_.reset();
@@ -32,7 +34,7 @@ AudioIO& VoiceAudioDevice::io()
         io_->setRenderSource([this](int16_t* samples, std::size_t frames, int channels, SpeakerTime time) {
             renderPlayout(samples, frames, channels, time);
         });
-        io_->setOnInputChanged([this] { tellInputChanged(); });
+        io_->setOnInputChanged([this] { inputInterrupted(); });
     }
     return *io_;
 }
@@ -142,6 +144,7 @@ void VoiceAudioDevice::setMicrophone(bool on, std::function<void(MicrophoneResul
         const bool before = engine.microphoneOn;
         const MicrophoneResult result = engine.switchMicrophone(on);
         const bool after = engine.microphoneOn;
+        leftOn_ = after;
         microphoneChanged(after);
         if (before != after)
             tellInputChanged();
@@ -154,31 +157,90 @@ void VoiceAudioDevice::setMicrophone(bool on, std::function<void(MicrophoneResul
 
 void VoiceAudioDevice::inputInterrupted()
 {
-    switches_.post([this] {
-        auto& engine = io();
-        if (!engine.microphoneOn)
+    if (closing_ || !leftOn_)
+        return;
+    switches_.post([this] { followInput(); });
+}
+
+void VoiceAudioDevice::followInput()
+{
+    // The person may have switched it off meanwhile; a device on its way out follows nothing.
+    if (closing_ || !leftOn_)
+        return;
+    auto& engine = io();
+    const bool before = engine.microphoneOn;
+    auto source = engine.microphoneSource();
+    if (before && source && *source == engine.microphoneInUse() && engine.microphoneRunning())
+        return;
+    if (!source) {
+        if (!before)
             return;
-        auto source = engine.microphoneSource();
-        if (source && *source == engine.microphoneInUse() && engine.microphoneRunning())
-            return;
-        if (!source) {
-            Log::line("Wickerlane: the microphone went away");
-            engine.microphoneOn = false;
-            engine.restart();
-            microphoneChanged(false);
-            return;
-        }
-        Log::line("Wickerlane: following the new microphone " + *source);
+        Log::line("Wickerlane: the " + name_ + " microphone went away; it comes back with the next input device");
+        engine.microphoneOn = false;
+        engine.restart();
+    } else {
+        Log::line("Wickerlane: the " + name_ + " microphone " + (before ? "follows " : "comes back on ") + *source);
+        engine.microphoneOn = true;
         if (!engine.restart() && !engine.microphoneRunning()) {
+            Log::line("Wickerlane: the " + name_ + " microphone could not start on " + *source);
             engine.microphoneOn = false;
             engine.restart();
-            microphoneChanged(false);
         }
+    }
+    const bool after = engine.microphoneOn;
+    microphoneChanged(after);
+    // A start that failed again changed nothing: the delegate, which has both devices
+    // follow, is not told (it would have this one try again at once).
+    if (before || after)
+        tellInputChanged();
+    if (before != after)
+        tellWatchers();
+}
+
+void VoiceAudioDevice::switchOffAtOnce()
+{
+    switches_.sync([this] {
+        leftOn_ = false;
+        auto& engine = io();
+        engine.microphoneOn = false;
+        engine.restart();
+        microphoneChanged(false);
+    });
+}
+
+int VoiceAudioDevice::addMicrophoneWatcher(std::function<void()> watcher)
+{
+    std::lock_guard lock(watchers_->mutex);
+    const int id = watchers_->next++;
+    watchers_->list[id] = std::move(watcher);
+    return id;
+}
+
+void VoiceAudioDevice::removeMicrophoneWatcher(int id)
+{
+    std::lock_guard lock(watchers_->mutex);
+    watchers_->list.erase(id);
+}
+
+void VoiceAudioDevice::tellWatchers()
+{
+    // Looked up on the main thread, where watchers come and go: one removed meanwhile is
+    // not called, and the list outlives the device.
+    runOnMainThread([watchers = watchers_] {
+        std::vector<std::function<void()>> calls;
+        {
+            std::lock_guard lock(watchers->mutex);
+            for (const auto& [id, watcher] : watchers->list)
+                calls.push_back(watcher);
+        }
+        for (const auto& call : calls)
+            call();
     });
 }
 
 void VoiceAudioDevice::stopEngine()
 {
+    closing_ = true;
     waitForSwitches();
     std::lock_guard lock(ioMutex_);
     if (io_)

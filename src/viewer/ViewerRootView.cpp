@@ -313,12 +313,23 @@ void ViewerRootView::refresh()
                               : QStringLiteral("Their microphone is off. Only they can turn it on."));
     setTextColourSheet(*theirMic_, c.session().theirMicrophoneOn() ? QColor{} : quietText());
 
-    micButton_->setText(c.session().microphoneOn() ? QStringLiteral("Mic on") : QStringLiteral("Mic off"));
+    // A microphone left on whose input device went away records nothing: it says so, and
+    // a click leaves it off instead of waiting for the next input device.
+    if (c.session().microphoneOn()) {
+        micButton_->setText(QStringLiteral("Mic on"));
+        micButton_->setToolTip(QStringLiteral("Your microphone is on. Click to turn it off."));
+        micButton_->setAccessibleName(QStringLiteral("Turn your microphone off"));
+    } else if (c.session().microphoneAway()) {
+        micButton_->setText(QStringLiteral("No mic"));
+        micButton_->setToolTip(
+            QStringLiteral("Your microphone went away. It comes back on when you connect one. Click to leave it off."));
+        micButton_->setAccessibleName(QStringLiteral("Leave your microphone off"));
+    } else {
+        micButton_->setText(QStringLiteral("Mic off"));
+        micButton_->setToolTip(QStringLiteral("Turn on your microphone to talk with them"));
+        micButton_->setAccessibleName(QStringLiteral("Turn your microphone on"));
+    }
     setTextColourSheet(*micButton_, c.session().microphoneOn() ? microphoneOnText() : QColor{});
-    micButton_->setToolTip(c.session().microphoneOn() ? QStringLiteral("Your microphone is on. Click to turn it off.")
-                                                      : QStringLiteral("Turn on your microphone to talk with them"));
-    micButton_->setAccessibleName(c.session().microphoneOn() ? QStringLiteral("Turn your microphone off")
-                                                             : QStringLiteral("Turn your microphone on"));
 
     notice_->setVisible(c.session().notice().has_value());
     notice_->setText(QString::fromStdString(shownText(c.session().notice().value_or(""), kShownLineLength)));
@@ -430,6 +441,11 @@ QString ViewerRootView::displayChooserText() const
 QString ViewerRootView::noticeText() const
 {
     return notice_->isVisibleTo(session_) ? notice_->text() : QString();
+}
+
+QString ViewerRootView::microphoneText() const
+{
+    return micButton_->text();
 }
 
 QString ViewerRootView::statusText() const

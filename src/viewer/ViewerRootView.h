@@ -50,6 +50,7 @@ public:
     bool displayChooserShown() const;
     QString displayChooserText() const;
     QString noticeText() const;
+    QString microphoneText() const;
     QString statusText() const;
     // The screen shown: "browsing", "waiting", "connected" or "message".
     QString screenName() const;

@@ -66,10 +66,16 @@ ViewerSession::ViewerSession(Parts parts, Options options, QObject* parent)
     IntroductionService::requiredBaseURL(options_.info, "ViewerSession");
     // A stored Boolean false turns the sound off; anything else leaves it on.
     soundOn_ = !defaults.contains(kSoundOnKey) || !defaults.number(kSoundOnKey) || defaults.boolValue(kSoundOnKey);
+    QPointer<ViewerSession> self(this);
+    microphoneWatcher_ = parts_.engine.addMicrophoneWatcher(MediaEngine::AudioRole::helping, [self] {
+        if (self)
+            self->microphoneFollowed();
+    });
 }
 
 ViewerSession::~ViewerSession()
 {
+    parts_.engine.removeMicrophoneWatcher(MediaEngine::AudioRole::helping, microphoneWatcher_);
     statsTimer_.reset();
     noticeTimers_.clear();
     if (peer_)
@@ -439,8 +445,9 @@ void ViewerSession::teardown(const std::optional<std::string>& text, const std::
     displays_.clear();
     sharedDisplayID_.reset();
     theirMicrophoneOn_ = false;
-    if (microphoneOn_) {
+    if (microphoneOn_ || microphoneAway_) {
         microphoneOn_ = false;
+        microphoneAway_ = false;
         parts_.engine.switchMicrophoneOff(MediaEngine::AudioRole::helping);
     }
     if (auto peer = std::move(peer_))
@@ -608,7 +615,9 @@ void ViewerSession::microphoneButton()
         return;
     QPointer<ViewerSession> self(this);
     ViewerPeer* forPeer = peer_.get();
-    parts_.engine.setMicrophone(MediaEngine::AudioRole::helping, !microphoneOn_,
+    // A microphone that went away is still on as far as the helper is concerned: a click
+    // leaves it off.
+    parts_.engine.setMicrophone(MediaEngine::AudioRole::helping, !(microphoneOn_ || microphoneAway_),
                                 [self, forPeer](MicrophoneResult result) {
                                     if (self)
                                         self->microphoneSwitched(result, forPeer);
@@ -621,6 +630,7 @@ void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forP
     if (!peer_ || peer_.get() != forPeer)
         return;
     microphoneOn_ = parts_.engine.microphoneOn(MediaEngine::AudioRole::helping);
+    microphoneAway_ = !microphoneOn_ && parts_.engine.microphoneLeftOn(MediaEngine::AudioRole::helping);
     peer_->setVoiceEnabled(microphoneOn_);
     SessionEvent event = SessionEvent::make(SessionEvent::Kind::microphone);
     event.active = microphoneOn_;
@@ -635,6 +645,27 @@ void ViewerSession::microphoneSwitched(MicrophoneResult result, ViewerPeer* forP
         break;
     case MicrophoneResult::couldNotStart: notice_ = "The microphone couldn't be started."; break;
     case MicrophoneResult::done: break;
+    }
+    Q_EMIT changed();
+}
+
+void ViewerSession::microphoneFollowed()
+{
+    assertMainThread("ViewerSession::microphoneFollowed");
+    // Without a session the microphone was switched off (teardown): nothing follows.
+    if (!peer_ || !(microphoneOn_ || microphoneAway_))
+        return;
+    const bool on = parts_.engine.microphoneOn(MediaEngine::AudioRole::helping);
+    const bool away = !on && parts_.engine.microphoneLeftOn(MediaEngine::AudioRole::helping);
+    if (on == microphoneOn_ && away == microphoneAway_)
+        return;
+    microphoneAway_ = away;
+    if (on != microphoneOn_) {
+        microphoneOn_ = on;
+        peer_->setVoiceEnabled(on);
+        SessionEvent event = SessionEvent::make(SessionEvent::Kind::microphone);
+        event.active = on;
+        peer_->send(event);
     }
     Q_EMIT changed();
 }

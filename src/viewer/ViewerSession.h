@@ -110,6 +110,9 @@ public:
     std::optional<std::uint32_t> sharedDisplayID() const { return sharedDisplayID_; }
     bool soundOn() const { return soundOn_; }
     bool microphoneOn() const { return microphoneOn_; }
+    // The helper left the microphone on, but its input device went away: nothing records
+    // until one comes back, and then the microphone comes back on by itself.
+    bool microphoneAway() const { return microphoneAway_; }
     bool theirMicrophoneOn() const { return theirMicrophoneOn_; }
     ViewerPeer* peer() const { return peer_.get(); }
     std::shared_ptr<ViewerPeer> sharedPeer() const { return peer_; }
@@ -164,6 +167,8 @@ private:
     void startStatsTimerTick();
     void statusLine();
     void microphoneSwitched(MicrophoneResult result, ViewerPeer* forPeer);
+    // The microphone stopped or came back by itself: the host is told what records now.
+    void microphoneFollowed();
     static std::string endMessage(const std::optional<std::string>& reason, const std::string& name);
     void proveUnattended(bool confirmed, const std::string& helperNonce, const std::optional<std::string>& salt,
                          const std::string& hostNonce, const std::string& proofText);
@@ -182,7 +187,9 @@ private:
     std::optional<std::uint32_t> sharedDisplayID_;
     bool soundOn_ = true;
     bool microphoneOn_ = false;
+    bool microphoneAway_ = false;
     bool theirMicrophoneOn_ = false;
+    int microphoneWatcher_ = 0;
     std::shared_ptr<ViewerPeer> peer_;
     std::unique_ptr<OneShotTimer> statsTimer_;
     long long lastFramesShown_ = 0;

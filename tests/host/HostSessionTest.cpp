@@ -1,14 +1,18 @@
 // Consent and the live session, against the real service with a scripted helper that
 // runs a real peer connection on loopback and decodes the host's synthetic screen.
 #include "HostTestKit.h"
+#include "PulseServer.h"
 
 #include "host/HostPeer.h"
 #include "host/SessionBannerController.h"
 #include "host/SharedDisplay.h"
 #include "identity/Base64.h"
 #include "mail/MyMacs.h"
+#include "media/PulseAudioBackend.h"
 #include "platform/Log.h"
 #include "protocol/Roster.h"
+
+#include <QAbstractButton>
 
 #include <api/video/i420_buffer.h>
 
@@ -438,6 +442,81 @@ TEST_F(HostSessionLive, ALowBitrateShrinksThePictureAndLowersTheFrameRate)
     EXPECT_TRUE(log.contains("scale=2.0 maxFps=12"));
     // The helper gets the smaller picture.
     EXPECT_TRUE(waitUntil([&] { return ada.frames().last()->width() == 960; }, 10000));
+}
+
+// A live session whose host records its microphone from a PulseAudio of the test's own,
+// whose input devices the test takes away and brings back.
+class HostMicrophone : public HostSessionLive {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pulse.ok());
+        rig.engine = &engine;
+        HostSessionLive::SetUp();
+    }
+
+    // What the helper was last told of the host's microphone.
+    std::optional<bool> toldHelper() const
+    {
+        const auto events = ada.events();
+        for (auto event = events.rbegin(); event != events.rend(); ++event)
+            if (event->kind == SessionEvent::Kind::microphone)
+                return event->active.value_or(false);
+        return std::nullopt;
+    }
+    std::vector<std::string> recording() const { return pulse.recordingFrom("Wickerlane microphone"); }
+
+    PulseServer pulse;
+    MediaEngine engine{[this] {
+        MediaEngine::Options options;
+        options.loopbackOnly = true;
+        options.audio = std::make_shared<PulseAudioBackend>(pulse.address());
+        return options;
+    }()};
+};
+
+TEST_F(HostMicrophone, ALeftOnMicrophoneStopsWithItsInputDeviceAndComesBackWithIt)
+{
+    startLiveSession();
+    HostSession& session = rig.host->session();
+    const SessionBannerModel& banner = session.banner().model;
+    session.toggleMicrophoneButton();
+    ASSERT_TRUE(waitUntil([&] { return banner.microphoneOn && toldHelper() == true; }, 10000));
+    EXPECT_EQ(recording(), std::vector<std::string>{"wl_mic"});
+
+    // The only input device goes (a headset unplugged): PulseAudio falls back to the
+    // monitor of an output, which is no microphone. Nothing records, the banner's button
+    // shows it off, waiting for an input device, and the helper is told it is off.
+    pulse.pactl("unload-module module-null-source");
+    ASSERT_TRUE(waitUntil(
+        [&] { return !banner.microphoneOn && banner.microphoneAway && toldHelper() == false && recording().empty(); },
+        10000))
+        << testing::PrintToString(recording());
+    ASSERT_TRUE(waitUntil([&] {
+        return session.banner().panel() &&
+            session.banner().panel()->microphoneButton()->accessibleName() == "Leave your microphone off";
+    }));
+
+    // It comes back: the microphone that was left on records from it again by itself.
+    pulse.pactl("load-module module-null-source source_name=wl_mic rate=48000 channels=1");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return banner.microphoneOn && !banner.microphoneAway && toldHelper() == true &&
+                recording() == std::vector<std::string>{"wl_mic"};
+        },
+        10000))
+        << testing::PrintToString(recording());
+    EXPECT_TRUE(waitUntil(
+        [&] { return session.banner().panel()->microphoneButton()->accessibleName() == "Turn your microphone off"; }));
+
+    // Gone again, a click on the banner's button leaves it off for good.
+    pulse.pactl("unload-module module-null-source");
+    ASSERT_TRUE(waitUntil([&] { return banner.microphoneAway; }, 10000));
+    session.toggleMicrophoneButton();
+    ASSERT_TRUE(waitUntil([&] { return !banner.microphoneAway && !banner.microphoneOn; }, 10000));
+    EXPECT_TRUE(rig.historyHas("Microphone turned off with Ada Lovelace"));
+    EXPECT_FALSE(engine.microphoneLeftOn(MediaEngine::AudioRole::hosting));
+    EXPECT_EQ(toldHelper(), false);
 }
 
 } // namespace

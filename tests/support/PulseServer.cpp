@@ -7,7 +7,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <cstdio>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -119,6 +122,47 @@ PulseServer::PulseServer()
 PulseServer::~PulseServer()
 {
     stopChild(pid_);
+}
+
+std::string PulseServer::pactl(const std::string& arguments) const
+{
+    std::string output;
+    if (FILE* pipe = popen(("pactl -s '" + address_ + "' " + arguments + " 2>/dev/null").c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
+        output.pop_back();
+    return output;
+}
+
+std::vector<std::string> PulseServer::recordingFrom(const std::string& mediaName) const
+{
+    // "<index>\t<name>\t..." a source.
+    std::map<std::string, std::string> sources;
+    std::istringstream shortList(pactl("list short sources"));
+    for (std::string line; std::getline(shortList, line);) {
+        const auto tab = line.find('\t');
+        if (tab != std::string::npos)
+            sources[line.substr(0, tab)] = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+    }
+    // Each stream's block holds "Source: <index>" and then its properties.
+    std::vector<std::string> found;
+    std::string source;
+    std::istringstream list(pactl("list source-outputs"));
+    for (std::string line; std::getline(list, line);) {
+        const auto start = line.find_first_not_of(" \t");
+        if (start == std::string::npos)
+            continue;
+        const std::string_view text = std::string_view(line).substr(start);
+        if (text.starts_with("Source: "))
+            source = std::string(text.substr(8));
+        else if (text == "media.name = \"" + mediaName + "\"")
+            found.push_back(sources.count(source) ? sources[source] : source);
+    }
+    return found;
 }
 
 } // namespace wl::test

@@ -8,6 +8,7 @@
 #include "TestDirs.h"
 
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace wl::test {
@@ -21,6 +22,11 @@ public:
 
     bool ok() const { return !address_.empty(); }
     const std::string& address() const { return address_; }
+
+    // Runs pactl against this server; its output, trimmed.
+    std::string pactl(const std::string& arguments) const;
+    // The sources that streams of this media name record from now, one entry a stream.
+    std::vector<std::string> recordingFrom(const std::string& mediaName) const;
 
 private:
     TempDir folder_;

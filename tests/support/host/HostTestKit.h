@@ -151,7 +151,7 @@ public:
         platform.screens = screen->sources();
         if (onTheDesktop)
             platform.screens = [] { return std::make_unique<X11ScreenSource>(); };
-        host = std::make_unique<HostController>(*services, test::loopbackEngine(),
+        host = std::make_unique<HostController>(*services, engine ? *engine : test::loopbackEngine(),
                                                 HostController::Options{platform, identity});
         host->handshake().onSignalSent = [this](const SignalMessage& message, Route route) {
             sent.push_back({message, route});
@@ -268,6 +268,9 @@ public:
     ScriptedOwnerCheck ownerCheck;
     ManualTimers timers;
     bool helping = false;
+    // The host's media, when not the test executable's loopback engine (made before the
+    // rig's controller and ended after it).
+    MediaEngine* engine = nullptr;
     std::unique_ptr<AppServices> services;
     std::unique_ptr<HostController> host;
     std::vector<Sent> sent;

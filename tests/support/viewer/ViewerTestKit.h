@@ -131,7 +131,8 @@ public:
         };
         if (rewire)
             rewire(viewerOptions);
-        viewer = std::make_unique<ViewerController>(*services, test::loopbackEngine(), viewerOptions);
+        viewer =
+            std::make_unique<ViewerController>(*services, engine ? *engine : test::loopbackEngine(), viewerOptions);
     }
 
     void destroy()
@@ -162,6 +163,9 @@ public:
     ManualTimers timers;
     bool beingHelped = false;
     bool makesPeers = false;
+    // The helper's media, when not the test executable's loopback engine (made before the
+    // rig and ended after it).
+    MediaEngine* engine = nullptr;
     // Changes the controller's options just before it is made (tests of its wiring).
     std::function<void(ViewerController::Options&)> rewire;
     std::vector<std::shared_ptr<RecordingTransport>> transports;
