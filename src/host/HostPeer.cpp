@@ -1,5 +1,6 @@
 #include "host/HostPeer.h"
 
+#include "host/MemoryTrim.h"
 #include "host/VideoAdaptation.h"
 
 #include "media/MediaEngine.h"
@@ -31,7 +32,6 @@
 #include <chrono>
 
 #include <sstream>
-#include <malloc.h>
 
 namespace wl {
 
@@ -48,7 +48,9 @@ constexpr int kTrimAfterSessionMs = 2000;
 // its heap, and only when a large block is freed there: what is freed below stays with
 // the process, and so do whole arenas whose threads have ended. Over a long session the
 // arenas' free memory grew in steps (5 to 12 MB in half an hour here), and the host's
-// RSS with it while its live memory stayed flat. A trim takes a millisecond or a few.
+// RSS with it while its live memory stayed flat. A trim of a large heap over many arenas
+// takes tens of milliseconds: it runs on a thread of its own (MemoryTrim), off the main
+// thread that posts the helper's input.
 constexpr int kStatsReadingsPerTrim = 15'000 / HostPeer::kStatsIntervalMs;
 
 std::string withoutLineBreaks(std::string text)
@@ -229,7 +231,7 @@ HostPeer::~HostPeer()
     // malloc arenas of their own, which glibc keeps; once they are gone, hand the free
     // pages of every arena back to the system.
     if (auto* app = QCoreApplication::instance())
-        QTimer::singleShot(kTrimAfterSessionMs, app, [] { malloc_trim(0); });
+        QTimer::singleShot(kTrimAfterSessionMs, app, [] { MemoryTrim::request(); });
 }
 
 void HostPeer::requestKeyFrame()
@@ -307,7 +309,7 @@ void HostPeer::armStatsTimer()
         self->pollStats();
         if (++self->impl_->readingsSinceTrim >= kStatsReadingsPerTrim) {
             self->impl_->readingsSinceTrim = 0;
-            malloc_trim(0);
+            MemoryTrim::request();
         }
         self->armStatsTimer();
     });

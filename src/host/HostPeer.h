@@ -7,7 +7,8 @@
 // after the failure grace. Every 3 seconds it reads the statistics: they tell the codec
 // in use (which decides 10-bit capture), they adapt the picture's size and frame-rate
 // ceiling to the link (VideoAdaptation), and they make a log line. Every 15 seconds it
-// hands the memory malloc keeps free back to the system.
+// has the memory malloc keeps free handed back to the system (MemoryTrim, off the main
+// thread).
 //
 // Main thread only; WebRTC's callbacks reach it through its peer link. Callbacks to
 // the owner run on the main thread. Each session gets a new peer.

@@ -143,6 +143,9 @@ LocalActivityMonitor& HostSession::localActivity()
             if (self)
                 self->localActivityChanged(active);
         };
+        // Resting on the banner, the user keeps the mouse: Stop and "Take back control"
+        // take their click however long they pause before it.
+        localActivity_->holdsActivity = [self](QPointF pixel) { return self && self->banner_->covers(pixel); };
     }
     return *localActivity_;
 }
@@ -265,8 +268,11 @@ void HostSession::handleEvent(const SessionEvent& event)
     case Kind::scroll:
     case Kind::key:
         if (mode_ == HelpMode::control && !(localActivity_ && localActivity_->isActive()) &&
-            options_.platform.permissions->canControl())
+            options_.platform.permissions->canControl()) {
+            if (event.kind != Kind::key && localActivity_)
+                localActivity_->forgetUserPointer();
             injector_->post(event);
+        }
         return;
     case Kind::requestControl: askTakeOver(); return;
     case Kind::releaseControl: setMode(HelpMode::guide); return;

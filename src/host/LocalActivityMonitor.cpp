@@ -38,6 +38,7 @@ void LocalActivityMonitor::stop()
     token_ = 0;
     installed_ = false;
     quietTimer_.reset();
+    userPointer_.reset();
     if (active_) {
         active_ = false;
         if (onChange)
@@ -63,14 +64,20 @@ bool LocalActivityMonitor::counts(const LocalInputEvent& event)
 void LocalActivityMonitor::handle(const LocalInputEvent& event)
 {
     assertMainThread("LocalActivityMonitor::handle");
-    if (!installed_ || !counts(event))
+    if (!installed_)
         return;
-    QPointer<LocalActivityMonitor> self(this);
+    const bool pointer = event.kind != LocalInputEvent::Kind::keyPress;
+    if (pointer && event.x && event.y)
+        userPointer_ = QPointF(*event.x, *event.y);
+    if (!counts(event)) {
+        // Held on by the pointer's resting place, the activity ends after the quiet time
+        // from whatever next moves the pointer.
+        if (active_ && pointer && !quietTimer_)
+            startQuietTime();
+        return;
+    }
     // The quiet time starts again with every event of the user's.
-    quietTimer_ = timers_(kQuietTime, [self] {
-        if (self)
-            self->quietTimerFired();
-    });
+    startQuietTime();
     if (!active_) {
         active_ = true;
         if (onChange)
@@ -78,10 +85,21 @@ void LocalActivityMonitor::handle(const LocalInputEvent& event)
     }
 }
 
+void LocalActivityMonitor::startQuietTime()
+{
+    QPointer<LocalActivityMonitor> self(this);
+    quietTimer_ = timers_(kQuietTime, [self] {
+        if (self)
+            self->quietTimerFired();
+    });
+}
+
 void LocalActivityMonitor::quietTimerFired()
 {
     quietTimer_.reset();
     if (!active_)
+        return;
+    if (userPointer_ && holdsActivity && holdsActivity(*userPointer_))
         return;
     active_ = false;
     if (onChange)

@@ -9,16 +9,25 @@
 // modifier. Releases, drags with the right or the middle button, middle and other
 // buttons' presses, and a modifier key alone do not.
 //
+// The quiet time does not end the activity while the user's own pointer rests where
+// holdsActivity says (the session's banner, with Stop and "Take back control" on it):
+// a user who stops there for a moment before clicking still has the mouse, and the
+// banner still takes the click. Their next move of the pointer starts the quiet time
+// again. The pointer's place is the one their last pointer event had, forgotten once
+// the helper's posted input moves the pointer (forgetUserPointer).
+//
 // Main thread only.
 
 #include "platform/LocalInput.h"
 #include "platform/OneShotTimer.h"
 
 #include <QObject>
+#include <QPointF>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace wl {
 
@@ -35,6 +44,9 @@ public:
 
     // Called with true when the user starts and false when they stop.
     std::function<void(bool active)> onChange;
+    // Whether the user's pointer resting at a pixel of the root window keeps the
+    // activity on past the quiet time.
+    std::function<bool(QPointF pixel)> holdsActivity;
 
     // Starts watching when not watching yet.
     void install();
@@ -48,7 +60,14 @@ public:
     // Whether an event of the user's counts as activity.
     static bool counts(const LocalInputEvent& event);
 
+    // Where the user's own pointer was at their last pointer event (root-window pixels),
+    // while no posted input has moved the pointer since; nothing once the monitor stops.
+    std::optional<QPointF> userPointer() const { return userPointer_; }
+    // The helper's posted input moves the pointer away from where the user left it.
+    void forgetUserPointer() { userPointer_.reset(); }
+
 private:
+    void startQuietTime();
     void quietTimerFired();
 
     const std::shared_ptr<LocalInput> input_;
@@ -57,6 +76,7 @@ private:
     int token_ = 0;
     bool active_ = false;
     std::unique_ptr<OneShotTimer> quietTimer_;
+    std::optional<QPointF> userPointer_;
 };
 
 } // namespace wl

@@ -4,6 +4,7 @@
 #include "platform/MainThread.h"
 
 #include <QGuiApplication>
+#include <QRectF>
 #include <QScreen>
 
 #include <algorithm>
@@ -82,6 +83,16 @@ void SessionBannerController::setIgnoresMouseEvents(bool ignores)
 {
     ignoresMouse_ = ignores;
     applyMouseHandling();
+}
+
+bool SessionBannerController::covers(QPointF pixel) const
+{
+    if (!panel_ || !panel_->isVisible())
+        return false;
+    // The window system's pixels are the device's; Qt places windows in its own.
+    const qreal ratio = panel_->devicePixelRatioF();
+    const QRectF frame(QPointF(panel_->pos()) * ratio, QSizeF(panel_->size()) * ratio);
+    return frame.contains(pixel);
 }
 
 void SessionBannerController::applyMouseHandling()

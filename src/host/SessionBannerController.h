@@ -15,6 +15,7 @@
 #include "protocol/SessionEvent.h"
 
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
 #include <QRect>
 
@@ -49,6 +50,8 @@ public:
     void refreshPlacement();
     // Whether the banner lets mouse events through to what is below it.
     void setIgnoresMouseEvents(bool ignores);
+    // Whether a pixel of the root window (the X server's pixels) is on the shown banner.
+    bool covers(QPointF pixel) const;
 
     bool isShown() const { return panel_ != nullptr; }
     bool ignoresMouseEvents() const { return ignoresMouse_; }

@@ -2,7 +2,7 @@
 // helper on a real peer connection: the helper's pointer on the overlay, a suggested
 // click let through from its card, the banner's every control, the helper's mouse and
 // keys posted on the private Xvfb, the cursor shape, and the host's user taking control
-// back with input of their own (a second master device).
+// back with input of their own (a second master device), Stop among them after a pause.
 #include "TestEnvironment.h"
 #include "HostTestKit.h"
 #include "XInputProbe.h"
@@ -17,6 +17,9 @@
 #include "platform/Displays.h"
 
 #include <QAbstractButton>
+
+// After the test framework and Qt: X's macros clash with their names.
+#include <X11/Xlib.h>
 
 namespace wl::test {
 namespace {
@@ -82,6 +85,30 @@ protected:
                     return true;
             return false;
         });
+    }
+
+    // Whether the X server stacks window `above` over window `below` (both children of
+    // the root window).
+    static bool stackedAbove(unsigned long above, unsigned long below)
+    {
+        ::Display* x = XOpenDisplay(nullptr);
+        if (!x)
+            return false;
+        ::Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        int aboveAt = -1, belowAt = -1;
+        if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count; ++i) {
+                if (children[i] == above)
+                    aboveAt = int(i);
+                if (children[i] == below)
+                    belowAt = int(i);
+            }
+            if (children)
+                XFree(children);
+        }
+        XCloseDisplay(x);
+        return belowAt >= 0 && aboveAt > belowAt;
     }
 
     HostRig rig{{}, HostRig::Screen::desktop};
@@ -222,6 +249,68 @@ TEST_F(HostSessionTakeOver, GuideLetAClickThroughTakeOverAndHandBack)
     ASSERT_TRUE(ada.waitFor(Kind::bye));
     EXPECT_EQ(ada.received().back().reason, "stopped");
     EXPECT_TRUE(rig.historyHas("Session with Ada Lovelace ended: stopped on this Mac"));
+}
+
+// In take-over the user's own pointer stops on Stop and rests there, past the quiet time
+// that would hand the mouse back to the helper, before clicking: the user keeps the mouse,
+// the click is the banner's and ends the session, and the window beneath gets none. The
+// helper's clicks on the banner's place go through it to that window.
+TEST_F(HostSessionTakeOver, StopTakesTheUsersClickAfterAPauseAndLetsTheHelpersThrough)
+{
+    HostController& host = *rig.host;
+    XEventProbe probe("", screen.x, screen.y, screen.width, screen.height);
+    ASSERT_TRUE(probe.ok());
+    const auto xtest = probe.coreXTestDevices();
+    LocalUser user("");
+    ASSERT_TRUE(user.ok());
+
+    host.session().setMode(HelpMode::control);
+    ASSERT_EQ(host.session().mode(), HelpMode::control);
+    SessionBannerView* banner = host.session().banner().panel();
+    ASSERT_TRUE(banner);
+    // The banner over the window that stands for what lies beneath it.
+    banner->raise();
+    ASSERT_TRUE(waitUntil([&] { return stackedAbove(banner->winId(), probe.window()); }));
+    ASSERT_TRUE(waitForNextTurn());
+    const QPoint stop =
+        banner->stopButton()->mapToGlobal(banner->stopButton()->rect().center()) * banner->devicePixelRatioF();
+    ASSERT_TRUE(stop.x() >= screen.x && stop.x() < screen.x + screen.width && stop.y() >= screen.y &&
+                stop.y() < screen.y + screen.height);
+
+    // The helper's click on Stop's place reaches the window beneath.
+    for (auto kind : {EventKind::mouseMove, EventKind::mouseDown, EventKind::mouseUp}) {
+        SessionEvent event = SessionEvent::make(kind, (stop.x() - screen.x + 0.5) / screen.width,
+                                                (stop.y() - screen.y + 0.5) / screen.height);
+        event.button = 0;
+        ada.sendEvent(event);
+    }
+    ASSERT_TRUE(pressAt(probe, 1, stop.x(), stop.y())) << "the helper's click goes through the banner";
+    EXPECT_TRUE(std::find(xtest.begin(), xtest.end(), probe.eventsOf(ProbeEvent::Type::buttonPress).back().sourceid) !=
+                xtest.end());
+    EXPECT_TRUE(host.helperName());
+
+    // The user's own pointer comes to Stop and rests there 2.5 s: past the quiet time
+    // they still have the mouse, and the banner still takes clicks.
+    const std::size_t beforeUser = ada.events().size();
+    user.moveTo(stop.x() - 2, stop.y());
+    ASSERT_TRUE(helperGot(EventKind::localActivity, std::nullopt, beforeUser));
+    ASSERT_EQ(lastOf(EventKind::localActivity)->active, true);
+    ASSERT_TRUE(rig.timers.fireNext(LocalActivityMonitor::kQuietTime));
+    processEventsFor(1000);
+    EXPECT_EQ(lastOf(EventKind::localActivity)->active, true) << "the helper got the mouse back";
+    EXPECT_TRUE(host.session().localActivity().isActive());
+    EXPECT_FALSE(host.session().banner().ignoresMouseEvents());
+
+    // The click: the session ends, and nothing reaches the window beneath.
+    probe.pump();
+    probe.clear();
+    user.click(1);
+    const bool ended = waitUntil([&] { return !host.helperName(); }, 10000);
+    probe.pump();
+    EXPECT_TRUE(probe.eventsOf(ProbeEvent::Type::buttonPress).empty()) << "the window beneath got the click";
+    ASSERT_TRUE(ended) << "Stop took the user's click";
+    ASSERT_TRUE(ada.waitFor(Kind::bye));
+    EXPECT_EQ(ada.received().back().reason, "stopped");
 }
 
 } // namespace

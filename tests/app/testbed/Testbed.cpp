@@ -56,6 +56,9 @@
 //   click {name,card,device}     → clicks the button with that object name in the list (in
 //                                  the card of that person, on the line of that device) or
 //                                  in the pictures sheet
+//   fragmentHeap {mb,threads}    → {ok}: a heap like a long session's, to trim: that many MB
+//                                  in 32-KB blocks from that many threads' arenas, every
+//                                  other block freed (the last call's blocks go first)
 //   quit                         → exits at once
 #include "HostFakes.h"
 #include "ScriptedOwnerCheck.h"
@@ -80,6 +83,7 @@
 #include "host/HostSession.h"
 #include "host/PairedHelpers.h"
 #include "host/HostPeer.h"
+#include "host/MemoryTrim.h"
 #include "mail/HelpTopic.h"
 #include "mail/PairingHost.h"
 #include "platform/Defaults.h"
@@ -124,6 +128,12 @@
 #include <iostream>
 #include <malloc.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <latch>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -457,7 +467,16 @@ public:
         if (cmd == "memory") {
             // Bytes in use by malloc (small blocks and mapped ones), for the memory benchmark.
             const struct mallinfo2 info = mallinfo2();
-            return {{"inUse", static_cast<long long>(info.uordblks + info.hblkhd)}};
+            const wl::MemoryTrim::Figures trims = wl::MemoryTrim::figures();
+            return {{"inUse", static_cast<long long>(info.uordblks + info.hblkhd)},
+                    {"trims", trims.trims},
+                    {"lastTrimUs", trims.last.count()},
+                    {"longestTrimUs", trims.longest.count()}};
+        }
+        if (cmd == "fragmentHeap") {
+            fragmentHeap(std::clamp(command.value("mb", 256), 1, 1024),
+                         std::clamp(command.value("threads", 24), 1, 64));
+            return {{"ok", true}};
         }
         if (cmd == "quit") {
             settings_->sync();
@@ -467,6 +486,37 @@ public:
     }
 
 private:
+    void fragmentHeap(int megabytes, int threads)
+    {
+        constexpr std::size_t kBlock = 32 * 1024;
+        for (auto& blocks : fragments_)
+            for (void* block : blocks)
+                std::free(block);
+        fragments_.assign(std::size_t(threads), {});
+        const std::size_t perThread = std::size_t(megabytes) * 1024 * 1024 / kBlock / std::size_t(threads);
+        // All alive before the first allocation: each thread gets an arena of its own.
+        std::latch started(threads);
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                started.arrive_and_wait();
+                std::vector<void*> all;
+                for (std::size_t i = 0; i < perThread; ++i) {
+                    void* block = std::malloc(kBlock);
+                    std::memset(block, int(i), kBlock);
+                    all.push_back(block);
+                }
+                for (std::size_t i = 0; i < all.size(); ++i) {
+                    if (i % 2)
+                        std::free(all[i]);
+                    else
+                        fragments_[std::size_t(t)].push_back(all[i]);
+                }
+            });
+        for (auto& worker : workers)
+            worker.join();
+    }
+
     std::optional<json> watchMarker(const json& command)
     {
         auto* window = program_.mainWindow();
@@ -721,6 +771,8 @@ private:
     bool holdAlert_ = false;
     QEventLoop* heldAlert_ = nullptr;
     wl::AlertAnswer heldAnswer_;
+    // The blocks fragmentHeap keeps, by thread.
+    std::vector<std::vector<void*>> fragments_;
 };
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "host/SharedDisplay.h"
 
 #include <QElapsedTimer>
+#include <QRectF>
 
 #include <gtest/gtest.h>
 
@@ -248,6 +249,44 @@ TEST_F(LocalActivity, QuietTimeStartsAgainWithEveryEvent)
     user.moveTo(500, 500);
     ASSERT_TRUE(allSeen());
     EXPECT_FALSE(monitor.isActive());
+}
+
+TEST_F(LocalActivity, ThePointerRestingOnTheControlsHoldsTheActivity)
+{
+    const QRectF controls(600, 20, 200, 50);
+    monitor.holdsActivity = [&](QPointF pixel) { return controls.contains(pixel); };
+    monitor.install();
+
+    // Resting on the controls past the quiet time: still active, until the pointer moves
+    // off them and is quiet there.
+    user.moveTo(700, 40);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    EXPECT_TRUE(monitor.isActive());
+    EXPECT_EQ(timers.activeCount(LocalActivityMonitor::kQuietTime), 0u);
+    ASSERT_TRUE(monitor.userPointer());
+    EXPECT_EQ(*monitor.userPointer(), QPointF(700, 40));
+    // A right press there counts, and is held on too; the drag off them with the button
+    // held counts for nothing, but it moves the pointer: the quiet time starts again.
+    user.press(3);
+    ASSERT_TRUE(waitUntil([&] { return timers.activeCount(LocalActivityMonitor::kQuietTime) == 1; }));
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    EXPECT_TRUE(monitor.isActive()) << "the press was still on the controls";
+    user.moveTo(300, 300);
+    user.release(3);
+    ASSERT_TRUE(waitUntil([&] { return timers.activeCount(LocalActivityMonitor::kQuietTime) == 1; }));
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    EXPECT_FALSE(monitor.isActive());
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+
+    // Where the helper's input took the pointer, the user's last place holds nothing.
+    user.moveTo(700, 40);
+    ASSERT_TRUE(waitUntil([&] { return monitor.isActive(); }));
+    monitor.forgetUserPointer();
+    ASSERT_TRUE(timers.fireNext(LocalActivityMonitor::kQuietTime));
+    EXPECT_FALSE(monitor.isActive());
+    monitor.stop();
+    EXPECT_FALSE(monitor.userPointer());
 }
 
 } // namespace
