@@ -390,7 +390,7 @@ private:
         bool upgrade = websocket::is_upgrade(request);
         bool keepAlive = request.keep_alive();
 
-        if (!context_.requests.allow(address_)) {
+        if (!context_.requests.allow(addressKey(address_))) {
             if (upgrade && method_ == Method::get && target_.isWebSocketRoute() && target_.keyValid) {
                 Link::Role role = Link::Role::connector;
                 switch (target_.kind) {
