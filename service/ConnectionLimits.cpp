@@ -1,6 +1,24 @@
 #include "ConnectionLimits.h"
 
+#include <boost/asio/ip/address.hpp>
+
+#include <algorithm>
+
 namespace wl::service {
+
+std::string addressKey(const std::string& address)
+{
+    boost::system::error_code ec;
+    const auto parsed = boost::asio::ip::make_address(address, ec);
+    if (ec || parsed.is_v4())
+        return address;
+    const auto v6 = parsed.to_v6();
+    if (v6.is_v4_mapped())
+        return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, v6).to_string();
+    auto bytes = v6.to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return boost::asio::ip::address_v6(bytes).to_string() + "/64";
+}
 
 ConnectionLimits::Slot::Slot(std::shared_ptr<Counts> counts, std::string address)
     : counts_(std::move(counts)), address_(std::move(address))
@@ -38,8 +56,9 @@ ConnectionLimits::ConnectionLimits(std::size_t perAddress, std::size_t total) : 
 {
 }
 
-std::optional<ConnectionLimits::Slot> ConnectionLimits::admit(const std::string& address, Refusal* why)
+std::optional<ConnectionLimits::Slot> ConnectionLimits::admit(const std::string& remote, Refusal* why)
 {
+    const auto address = addressKey(remote);
     if (counts_->total >= total_) {
         if (why)
             *why = Refusal::serviceFull;
@@ -58,7 +77,7 @@ std::optional<ConnectionLimits::Slot> ConnectionLimits::admit(const std::string&
 
 std::size_t ConnectionLimits::openFrom(const std::string& address) const
 {
-    auto it = counts_->perAddress.find(address);
+    auto it = counts_->perAddress.find(addressKey(address));
     return it == counts_->perAddress.end() ? 0 : it->second;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // How many connections are open, per remote address and in all. A connection holds a Slot
 // from accept to its end; the service refuses a new one at accept, before it costs more
-// than a moment, when its address or the whole service is at its limit.
+// than a moment, when its address or the whole service is at its limit. Per-address limits,
+// these and the rates, count an address by its addressKey().
 
 #include <cstddef>
 #include <memory>
@@ -10,6 +11,12 @@
 #include <unordered_map>
 
 namespace wl::service {
+
+// What per-address limits count a remote address as: an IPv4 address (also one mapped into
+// IPv6) as itself; an IPv6 address by its /64 ("2001:db8:1:2::/64"), the block one
+// subscriber gets, where any one machine may pick from 2^64 addresses. Text that is no
+// address stays as it is.
+std::string addressKey(const std::string& address);
 
 class ConnectionLimits {
     struct Counts {
@@ -40,7 +47,7 @@ public:
 
     ConnectionLimits(std::size_t perAddress, std::size_t total);
 
-    // A slot for a new connection from address, or why there is none.
+    // A slot for a new connection from address (counted by its key), or why there is none.
     std::optional<Slot> admit(const std::string& address, Refusal* why = nullptr);
 
     std::size_t open() const { return counts_->total; }

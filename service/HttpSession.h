@@ -15,9 +15,11 @@
 
 #include <algorithm>
 #include <deque>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace wl::service::sessions {
@@ -108,15 +110,18 @@ public:
         ws_.async_accept(request, [self, rateLimited](beast::error_code ec) { self->onAccept(ec, rateLimited); });
     }
 
-    void withdraw(std::uint64_t lane) override
+    bool withdraw(std::uint64_t lane) override
     {
-        // The frame on the wire stays: its write still uses the buffer.
-        auto it = findLane(lane);
+        // The frame on the wire stays: its write still uses the buffer. A lane with nothing
+        // waiting has written its first frame.
+        auto it = lanes_.find(lane);
         if (it == lanes_.end())
-            return;
-        for (const auto& frame : it->frames)
-            release(frame->size());
+            return true;
+        const bool begun = it->second.begun;
+        for (const auto& frame : it->second.frames)
+            release(SendBudget::costOf(frame->size()));
         eraseLane(it);
+        return begun;
     }
 
     void close(std::uint16_t code) override
@@ -150,17 +155,17 @@ public:
     }
 
 protected:
-    void queue(std::shared_ptr<const std::string> text, std::uint64_t lane, bool owed) override
+    void queue(std::shared_ptr<const std::string> text, std::uint64_t lane, Kind kind) override
     {
         if (closing_ || !open_)
             return;
-        const auto size = text->size();
+        const auto size = SendBudget::costOf(text->size());
         if (queuedBytes_ + size > queueLimit_) {
             log(std::string(roleName(role())) + " from " + address() + " dropped: the peer does not read");
             abort();
             return;
         }
-        if (owed) {
+        if (kind != Kind::forwarded) {
             budget_.charge(size);
         } else if (!budget_.take(size)) {
             log(std::string(roleName(role())) + " from " + address() + " dropped: the send budget is spent");
@@ -168,35 +173,32 @@ protected:
             return;
         }
         queuedBytes_ += size;
-        auto it = findLane(lane);
-        if (it == lanes_.end())
-            it = lanes_.insert(lanes_.end(), Lane{lane, {}});
-        it->frames.push_back(std::move(text));
+        auto [it, added] = lanes_.try_emplace(lane);
+        if (added) {
+            // A new lane writes after every lane already waiting has had its turn.
+            it->second.turn = turns_.insert(turns_.end(), lane);
+            it->second.begun = kind != Kind::opening;
+        }
+        it->second.frames.push_back(std::move(text));
         if (!writing_)
             writeNext();
     }
 
 private:
     // The frames waiting for one connector of a host link (or, lane 0, everything a link
-    // carries otherwise), oldest first.
+    // carries otherwise: on a host link, what the service itself tells it), oldest first. A
+    // lane exists while it has frames waiting.
     struct Lane {
-        std::uint64_t id = 0;
         std::deque<std::shared_ptr<const std::string>> frames;
+        std::list<std::uint64_t>::iterator turn; // its place in turns_
+        bool begun = true; // false until the lane's opening frame has left the queue
     };
+    using Lanes = std::unordered_map<std::uint64_t, Lane>;
 
-    typename std::vector<Lane>::iterator findLane(std::uint64_t lane)
+    void eraseLane(typename Lanes::iterator it)
     {
-        return std::find_if(lanes_.begin(), lanes_.end(), [&](const Lane& waiting) { return waiting.id == lane; });
-    }
-
-    void eraseLane(typename std::vector<Lane>::iterator it)
-    {
-        const auto index = static_cast<std::size_t>(it - lanes_.begin());
+        turns_.erase(it->second.turn);
         lanes_.erase(it);
-        if (index < turn_)
-            --turn_;
-        if (turn_ >= lanes_.size())
-            turn_ = 0;
     }
 
     void onAccept(beast::error_code ec, bool rateLimited)
@@ -244,13 +246,15 @@ private:
     // other lane with frames waiting has written one.
     void writeNext()
     {
-        auto lane = lanes_.begin() + static_cast<std::ptrdiff_t>(turn_);
-        onWire_ = std::move(lane->frames.front());
-        lane->frames.pop_front();
-        if (lane->frames.empty())
+        auto lane = lanes_.find(turns_.front());
+        auto& frames = lane->second.frames;
+        onWire_ = std::move(frames.front());
+        frames.pop_front();
+        lane->second.begun = true;
+        if (frames.empty())
             eraseLane(lane);
         else
-            turn_ = (turn_ + 1) % lanes_.size();
+            turns_.splice(turns_.end(), turns_, turns_.begin());
         writing_ = true;
         ws_.text(true);
         auto self = std::static_pointer_cast<WsSession>(shared_from_this());
@@ -260,7 +264,7 @@ private:
     void onWrite(beast::error_code ec)
     {
         writing_ = false;
-        release(onWire_->size());
+        release(SendBudget::costOf(onWire_->size()));
         onWire_.reset();
         if (ec) {
             abort();
@@ -287,13 +291,12 @@ private:
     // Drops every queued frame but the one on the wire, whose buffer its write still uses.
     void dropQueued()
     {
-        for (const auto& lane : lanes_) {
+        for (const auto& [id, lane] : lanes_) {
             for (const auto& frame : lane.frames)
-                release(frame->size());
+                release(SendBudget::costOf(frame->size()));
         }
         lanes_.clear();
-        lanes_.shrink_to_fit();
-        turn_ = 0;
+        turns_.clear();
     }
 
     void release(std::size_t bytes)
@@ -318,8 +321,10 @@ private:
     SendBudget& budget_;
     ConnectionLimits::Slot slot_;
     beast::flat_buffer buffer_;
-    std::vector<Lane> lanes_; // lanes with frames waiting; lanes_[turn_] writes next
-    std::size_t turn_ = 0;
+    // Lanes with frames waiting, by id: at most one for each connector bound to a host and the
+    // service's own. turns_ holds their ids in the order they write, the next first.
+    Lanes lanes_;
+    std::list<std::uint64_t> turns_;
     std::shared_ptr<const std::string> onWire_; // the frame being written
     std::size_t queuedBytes_ = 0;
     std::size_t queueLimit_;
@@ -390,7 +395,7 @@ private:
         bool upgrade = websocket::is_upgrade(request);
         bool keepAlive = request.keep_alive();
 
-        if (!context_.requests.allow(address_)) {
+        if (!context_.requests.allow(addressKey(address_))) {
             if (upgrade && method_ == Method::get && target_.isWebSocketRoute() && target_.keyValid) {
                 Link::Role role = Link::Role::connector;
                 switch (target_.kind) {

@@ -155,7 +155,7 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
     auto& entry = it->second;
     // One list for both sides: the TURN username names the host on both.
     const auto ice = relays_.iceServersFrame(link->key(), unixNow());
-    if (!budget_.hasRoom(2 * ice.size() + 64)) {
+    if (!budget_.hasRoom(2 * SendBudget::costOf(ice.size()) + 64)) {
         log("connect to " + idPrefix(link->key()) + " refused: the send budget is spent");
         link->close(CloseCode::rateLimited);
         return;
@@ -186,27 +186,34 @@ void Hub::attachConnector(const std::shared_ptr<Link>& link)
     connector.frames = static_cast<double>(config_.connectorBurstFrames);
     connector.refilled = Clock::now();
     channels_[link.get()] = channel;
-    entry.host->tell(channel, counted(tagged(nlohmann::json::parse(ice), channel), connector.waiting));
+    entry.host->begin(channel, counted(tagged(nlohmann::json::parse(ice), channel), connector.waiting));
     link->send(shared(ice));
     log("helper bound to host " + idPrefix(link->key()) + " on channel " + std::to_string(channel));
 }
 
-std::shared_ptr<Link> Hub::unbind(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound)
+Hub::Unbound Hub::unbind(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound)
 {
     const auto channel = bound->first;
     auto link = std::move(bound->second.link);
     entry.connectors.erase(bound);
     channels_.erase(link.get());
-    entry.host->withdraw(channel);
-    return link;
+    const bool told = entry.host->withdraw(channel);
+    return {std::move(link), told};
+}
+
+void Hub::left(HostEntry& entry, std::uint64_t channel, const Unbound& unbound)
+{
+    if (unbound.told)
+        entry.host->tell(helperLeft(channel));
 }
 
 void Hub::sendAway(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound, const char* text,
                    std::uint16_t code)
 {
     const auto channel = bound->first;
-    const auto link = unbind(entry, bound);
-    entry.host->tell(channel, helperLeft(channel));
+    const auto unbound = unbind(entry, bound);
+    left(entry, channel, unbound);
+    const auto& link = unbound.link;
     if (text)
         link->send(shared(text));
     link->close(code);
@@ -407,7 +414,7 @@ void Hub::connectorFrame(const std::shared_ptr<Link>& link, std::string_view dat
         overBudget("over its share of the host's link");
         return;
     }
-    if (!budget_.hasRoom(text.size())) {
+    if (!budget_.hasRoom(SendBudget::costOf(text.size()))) {
         overBudget("the send budget is spent");
         return;
     }
@@ -453,8 +460,7 @@ void Hub::detach(const std::shared_ptr<Link>& link)
             channels_.erase(channel);
             return;
         }
-        unbind(it->second, it->second.connectors.find(number));
-        it->second.host->tell(number, helperLeft(number));
+        left(it->second, number, unbind(it->second, it->second.connectors.find(number)));
         log("helper left host " + idPrefix(key) + " (channel " + std::to_string(number) + ")");
         return;
     }

@@ -106,10 +106,18 @@ private:
     void closeConnectors(HostEntry& entry, std::uint16_t code);
     // Unbinds a connector, however it goes: what it left waiting unwritten on the host's link
     // goes with it, so that the host's link holds only the shares of connectors still bound.
-    // Returns its link.
-    std::shared_ptr<Link> unbind(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound);
-    // Unbinds the connector on channel, the host hears `bye` on that channel, and the
-    // connector is sent away with text (when given) and code.
+    // A connector whose `iceServers` never left the host's queue takes it along: the host was
+    // never told of it.
+    struct Unbound {
+        std::shared_ptr<Link> link;
+        bool told = false; // the host was told the channel began
+    };
+    Unbound unbind(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound);
+    // The host hears `bye` on the channel of a connector that left, if it was told of it: what
+    // the service queues for a host stays bounded by what the host has read, whatever the churn.
+    void left(HostEntry& entry, std::uint64_t channel, const Unbound& unbound);
+    // Unbinds the connector on channel, the host hears `bye` on that channel (see left()), and
+    // the connector is sent away with text (when given) and code.
     void sendAway(HostEntry& entry, std::map<std::uint64_t, Connector>::iterator bound, const char* text,
                   std::uint16_t code);
     bool takeFrame(Connector& connector, Clock::time_point now) const;

@@ -25,19 +25,29 @@ public:
 
     // Queues a text frame; dropped once the link is closing. A link whose queue would grow
     // beyond its own limit or the service's send budget is dropped (the peer does not read).
-    void send(std::shared_ptr<const std::string> text) { queue(std::move(text), 0, false); }
+    void send(std::shared_ptr<const std::string> text) { queue(std::move(text), 0, Kind::forwarded); }
     // The same for a frame a host link carries on behalf of one of its connectors (lane: its
     // channel, above 0). The link writes its lanes in turn, one frame each, so that no
     // connector's frames wait behind more than one frame of each other's; withdraw() takes a
     // lane's frames back.
-    void sendFor(std::uint64_t lane, std::shared_ptr<const std::string> text) { queue(std::move(text), lane, false); }
-    // What the service itself tells a host about one of its connectors (its `iceServers`, that
-    // it left), on that connector's lane: never refused for the send budget, only by the
-    // link's own limit.
-    void tell(std::uint64_t lane, std::shared_ptr<const std::string> text) { queue(std::move(text), lane, true); }
+    void sendFor(std::uint64_t lane, std::shared_ptr<const std::string> text)
+    {
+        queue(std::move(text), lane, Kind::forwarded);
+    }
+    // What the service tells a host when a connector binds (its `iceServers`): the first frame
+    // of that connector's lane. Never refused for the send budget, only by the link's own limit.
+    void begin(std::uint64_t lane, std::shared_ptr<const std::string> text)
+    {
+        queue(std::move(text), lane, Kind::opening);
+    }
+    // What the service itself tells a host (that a connector left): on a lane of its own, 0, so
+    // that a host's link has at most one lane for each bound connector and this one. Never
+    // refused for the send budget, only by the link's own limit.
+    void tell(std::shared_ptr<const std::string> text) { queue(std::move(text), 0, Kind::owed); }
     // Drops the frames of that lane still waiting (not one already on the wire): a connector
-    // that is gone leaves nothing behind in its host's queue.
-    virtual void withdraw(std::uint64_t lane) = 0;
+    // that is gone leaves nothing behind in its host's queue. True when the peer was told the
+    // lane began: its first frame has left the queue (false when it goes with the rest).
+    virtual bool withdraw(std::uint64_t lane) = 0;
     // Sends the close frame after the queued frames; later calls do nothing.
     virtual void close(std::uint16_t code) = 0;
     // Drops the queued frames (all but one already on the wire) and sends the close frame.
@@ -56,8 +66,11 @@ public:
     void touch(Clock::time_point now = Clock::now()) { lastActivity_ = now; }
 
 protected:
-    // owed: the service's own word, which takes from the send budget even when it is spent.
-    virtual void queue(std::shared_ptr<const std::string> text, std::uint64_t lane, bool owed) = 0;
+    // forwarded: takes from the send budget, or drops the link when it is spent. owed: the
+    // service's own word, which takes from the budget even when it is spent; opening: the same,
+    // and the first frame of its lane.
+    enum class Kind { forwarded, owed, opening };
+    virtual void queue(std::shared_ptr<const std::string> text, std::uint64_t lane, Kind kind) = 0;
     void markClosing() { closingSince_ = Clock::now(); }
 
 private:

@@ -1,8 +1,8 @@
 #pragma once
 // The bytes the service may hold queued for sending, over all links together. A link takes
-// from it for each frame it queues and gives back once the frame is written or dropped, so
-// readers that stop reading can't make the service grow beyond the budget. Mailbox streams
-// use only a share of it, so that signalling always finds room.
+// what each frame it queues costs (costOf) and gives it back once the frame is written or
+// dropped, so readers that stop reading can't make the service grow beyond the budget.
+// Mailbox streams use only a share of it, so that signalling always finds room.
 
 #include <cstddef>
 
@@ -45,6 +45,12 @@ public:
 
     // Mailbox streams stop taking at this share of the limit.
     static constexpr double mailShare = 0.75;
+
+    // What a queued frame of textBytes costs the service: its text, and the shared string
+    // holding it with its counts and its place in its lane (some 90 to 120 bytes measured).
+    // A small frame (a host's `bye` is about 50 bytes) costs more than twice its text.
+    static constexpr std::size_t frameOverheadBytes = 112;
+    static constexpr std::size_t costOf(std::size_t textBytes) { return textBytes + frameOverheadBytes; }
 
 private:
     std::size_t limit_;

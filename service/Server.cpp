@@ -147,7 +147,7 @@ void Server::accept()
             refuse(socket, address,
                    why == ConnectionLimits::Refusal::serviceFull ? "the service is at its connection limit"
                                                                  : "too many open connections from this address");
-        else if (!context_.connections.allow(address))
+        else if (!context_.connections.allow(addressKey(address)))
             refuse(socket, address, "over the connection rate limit");
         else {
             socket.set_option(tcp::no_delay(true), ignored);

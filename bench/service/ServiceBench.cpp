@@ -3,10 +3,15 @@
 //     the service, next to a plain Beast WebSocket echo server (one thread, like the service)
 //     measured in the same run; one "message" is one frame the server reads and writes on;
 //  2. forwarding latency (helper -> service -> host) at a paced 1,000 messages/s;
-//  3. memory of the service per idle relay link, with 10,000 host links open.
-// Every loop is bounded in count and time; all traffic stays on 127.0.0.1.
+//  3. memory of the service per idle relay link, with 10,000 host links open;
+//  4. the service's CPU to write a host's queue once the host reads again, after 20k, 40k and
+//     80k strangers bound and left while it did not read, next to the CPU of those departures.
+// Every loop is bounded in count and time; all traffic stays on 127.0.0.1. With the argument
+// "departures", only 4 runs.
 
+#include "BindAndLeave.h"
 #include "ServiceProcess.h"
+#include "WsTestClient.h"
 
 #include "identity/Keys.h"
 #include "identity/SignedQuery.h"
@@ -30,6 +35,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <time.h>
 #include <vector>
 
 namespace asio = boost::asio;
@@ -492,7 +498,88 @@ void startOrFail(wl::test::ServiceProcess& process)
         failRun("the service did not start" + (process.log().empty() ? " (it wrote nothing)" : ":\n" + process.log()));
 }
 
-int run()
+// The CPU time the process has used so far, in seconds; negative when unknown.
+double processCpuSeconds(pid_t pid)
+{
+    clockid_t clock{};
+    timespec now{};
+    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &now) != 0)
+        return -1;
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+struct Departures {
+    double churnCpu = 0; // the service's, for the binds and departures themselves
+    double writeCpu = 0; // the service's, to write the host's queue once it reads again
+    std::size_t frames = 0; // what the host read then
+    long rssGrowthKiB = 0; // over the departures
+};
+
+// A host that does not read (a 4 KiB receive buffer, never polled) while `count` strangers
+// bind and leave; then it reads until nothing comes for half a second.
+Departures departures(const std::vector<std::string>& limits, std::size_t count)
+{
+    wl::test::ServiceProcess process(limits);
+    startOrFail(process);
+    const auto key = wl::SigningKey::generate();
+    wl::test::WsTestClient host;
+    if (!host.open(process.port(), hostTarget(key), nullptr, {.receiveBuffer = 4096}))
+        failRun("the host's link did not open");
+    const auto id = wl::fingerprintOfRaw(key.publicKeyRaw());
+    wl::test::BindAndLeave strangers(process.port(), "/v1/connect/" + id,
+                                     {.sources = wl::test::BindAndLeave::loopbackSources(8)});
+    Departures result;
+    const long rssBefore = residentKiB(process.pid());
+    const double before = processCpuSeconds(process.pid());
+    const auto churn = strangers.run(count, std::chrono::minutes(10));
+    const double churned = processCpuSeconds(process.pid());
+    result.rssGrowthKiB = residentKiB(process.pid()) - rssBefore;
+    if (churn.bound != count)
+        failRun(std::to_string(churn.bound) + " of " + std::to_string(count) + " strangers bound");
+    if (before < 0 || churned < 0)
+        failRun("could not read the service's CPU time");
+    result.churnCpu = churned - before;
+    // What the service had yet to handle of the last departures goes to the churn.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double reading = processCpuSeconds(process.pid());
+    const auto deadline = Clock::now() + std::chrono::minutes(5);
+    while (host.receive(std::chrono::milliseconds(500)) && Clock::now() < deadline)
+        ++result.frames;
+    if (host.isClosed())
+        failRun("the host's link closed");
+    result.writeCpu = processCpuSeconds(process.pid()) - reading;
+    return result;
+}
+
+// Writing a host's queue after 20k, 40k and 80k departures: at most linear in them (it holds
+// only what concerns channels the host was told of), and a small share of the departures'
+// own CPU.
+void departureRuns(const std::vector<std::string>& limits)
+{
+    const std::size_t counts[] = {20000, 40000, 80000};
+    Departures runs[3];
+    for (int i = 0; i < 3; ++i) {
+        runs[i] = departures(limits, counts[i]);
+        std::printf("%zu departures: the service's CPU %.3f s for them, %.1f ms to write the host's queue "
+                    "(the host read %zu frames; ratio %.5f); resident memory +%ld KiB\n",
+                    counts[i], runs[i].churnCpu, runs[i].writeCpu * 1000, runs[i].frames,
+                    runs[i].writeCpu / runs[i].churnCpu, runs[i].rssGrowthKiB);
+    }
+    // Below 10 ms, CPU times are too short to compare.
+    const auto atLeast = [](double seconds) { return std::max(seconds, 0.010); };
+    const double growth40 = atLeast(runs[1].writeCpu) / atLeast(runs[0].writeCpu);
+    const double growth80 = atLeast(runs[2].writeCpu) / atLeast(runs[0].writeCpu);
+    const double share80 = runs[2].writeCpu / runs[2].churnCpu;
+    std::printf("writing the queue, 40k against 20k departures: %.2f (linear: 2; target <= 2.5: %s)\n", growth40,
+                verdict(growth40 <= 2.5));
+    std::printf("writing the queue, 80k against 20k departures: %.2f (linear: 4; target <= 5: %s)\n", growth80,
+                verdict(growth80 <= 5.0));
+    std::printf("writing the queue after 80k departures: %.4f s, %.5f of the departures' own CPU "
+                "(target < 0.25 s and < 0.05: %s)\n",
+                runs[2].writeCpu, share80, verdict(runs[2].writeCpu < 0.25 && share80 < 0.05));
+}
+
+int run(bool departuresOnly)
 {
     raiseDescriptorLimit();
     // The bench's helpers send thousands of frames a second: lift the per-helper frame budget,
@@ -500,6 +587,12 @@ int run()
     const std::vector<std::string> benchLimits = {"--connection-rate", "1000000", "--request-rate",    "10000000",
                                                   "--idle-timeout",    "600",     "--connector-burst", "1000000",
                                                   "--connector-rate",  "1000000"};
+    if (departuresOnly) {
+        departureRuns(benchLimits);
+        if (missedTarget)
+            std::printf("MISSED: a target was not met\n");
+        return missedTarget ? 1 : 0;
+    }
 
     // 1. Throughput next to the echo server.
     double service = 0, echo = 0;
@@ -560,6 +653,9 @@ int run()
         for (auto& endpoint : warm)
             endpoint->drop();
     }
+
+    // 4. Writing a host's queue after departures.
+    departureRuns(benchLimits);
     if (missedTarget)
         std::printf("MISSED: a target was not met\n");
     return missedTarget ? 1 : 0;
@@ -567,10 +663,10 @@ int run()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     try {
-        return run();
+        return run(argc > 1 && std::string(argv[1]) == "departures");
     } catch (const RunFailed& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "FAILED: %s\n", failure.why.c_str());

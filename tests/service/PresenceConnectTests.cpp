@@ -1,5 +1,6 @@
 // Presence through the host's relay link, and the connect path's binding and forwarding.
 
+#include "BindAndLeave.h"
 #include "RawSocket.h"
 #include "ServiceTestKit.h"
 
@@ -8,7 +9,9 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <atomic>
 #include <deque>
+#include <iostream>
 #include <set>
 #include <thread>
 
@@ -316,13 +319,19 @@ TEST_F(PresenceConnect, AConnectorPastItsBudgetIsClosedAndTheHostStaysOnline)
     }
     EXPECT_TRUE(online(device.id));
 
-    // The host reads again: its link stood throughout, and it hears of every one that was
-    // closed (what one had still waiting never reaches it).
-    std::set<std::uint64_t> left;
+    // The host reads again: its link stood throughout, and it hears of every one it was told
+    // of leave, and of no other (what one had still waiting, its `iceServers` too, never
+    // reaches it).
+    std::set<std::uint64_t> told = {chattyChannel}, left;
     for (auto frame = host.receive(); frame; frame = host.receive(std::chrono::milliseconds(500))) {
-        if (kindOf(frame) == "bye")
+        if (kindOf(frame) == "iceServers")
+            told.insert(channelOf(frame));
+        if (kindOf(frame) == "bye") {
+            EXPECT_TRUE(told.count(channelOf(frame))) << "bye on a channel the host was never told of";
             left.insert(channelOf(frame));
+        }
     }
+    told.erase(chattyChannel);
     EXPECT_FALSE(host.isClosed());
     // Every pusher the host heard leave has its close by now, or soon.
     auto closedOverBudget = [&] {
@@ -333,10 +342,11 @@ TEST_F(PresenceConnect, AConnectorPastItsBudgetIsClosedAndTheHostStaysOnline)
     };
     std::size_t closed = closedOverBudget();
     for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         closed < left.size() && std::chrono::steady_clock::now() < deadline;)
+         closed < pushers.size() && std::chrono::steady_clock::now() < deadline;)
         closed = closedOverBudget();
-    EXPECT_EQ(left.size(), closed);
-    EXPECT_GT(closed, 1u);
+    EXPECT_EQ(closed, pushers.size());
+    EXPECT_EQ(left, told);
+    EXPECT_GE(left.size(), 1u);
     EXPECT_EQ(service->log().find("host link from"), std::string::npos) << "the host's link was dropped";
     // And a helper is served as before.
     WsTestClient helper;
@@ -512,12 +522,14 @@ TEST_F(HostLink, ASpentSendBudgetClosesTheConnectorNotTheHost)
             ASSERT_NO_FATAL_FAILURE(spend(step));
         ASSERT_FALSE(host.isClosed()) << "the host's link was dropped with less than " << size << " bytes left";
     };
-    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(60000, 60000));
-    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(6000, 6000));
-    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(600, 600));
-    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(240, 60));
+    // A frame costs the budget its text and some 110 bytes besides: each step below takes
+    // less than its limit, so that the last one leaves 770 to 910 bytes.
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(60000, 30000));
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(6000, 3000));
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(1500, 300));
+    ASSERT_NO_FATAL_FAILURE(spendUntilBelow(800, 20));
 
-    // From 180 to 240 bytes left: a newcomer past 32 sends the oldest helper away.
+    // Enough for what a newcomer past 32 costs, who sends the oldest helper away.
     while (helpers.size() < 32)
         ASSERT_NO_FATAL_FAILURE(bindHelper());
     auto& [sentAway, sentAwayChannel] = helpers.front();
@@ -611,6 +623,135 @@ TEST_F(HostLink, AnHonestHelpersFramePassesAStrangersBurst)
         strangersBefore += kindOf(frame) == "candidate";
     ASSERT_EQ(kindOf(frame), "hello");
     EXPECT_LE(strangersBefore, 2);
+}
+
+// Strangers that bind and leave by the ten thousand while the host does not read leave
+// nothing on its link: the host hears that a channel ended only when it heard that it began
+// (a stranger whose `iceServers` never left the queue takes both with it), and then hears of
+// every one. Its link holds a lane for each bound connector and one for the service's own
+// frames, so an honest helper's frame queued after all of them waits behind what the two
+// sockets hold and at most one frame of each other lane.
+TEST_F(HostLink, DepartedStrangersLeaveNoLaneBehind)
+{
+    startService({"--idle-timeout", "600"});
+    TestDevice device;
+    WsTestClient host, helper;
+    ASSERT_TRUE(host.open(port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
+    ASSERT_TRUE(helper.open(port(), "/v1/connect/" + device.id));
+    ASSERT_EQ(kindOf(helper.receive()), "iceServers");
+    const auto channel = channelOf(host.receive());
+    host.send(onChannel(signal("proven"), channel)); // never sent away to make room
+    ASSERT_TRUE(host.roundTrip());
+
+    // The host reads nothing meanwhile.
+    constexpr std::size_t departures = 80000;
+    BindAndLeave strangers(port(), "/v1/connect/" + device.id, {.sources = BindAndLeave::loopbackSources(8)});
+    const auto churn = strangers.run(departures, std::chrono::minutes(10));
+    std::cout << "strangers: " << churn.bound << " bound and left in " << churn.seconds << " s ("
+              << churn.boundPerSecond() << " a second)\n";
+    ASSERT_EQ(churn.bound, departures);
+    helper.send(signal("offer"));
+    ASSERT_TRUE(helper.roundTrip());
+
+    // The host reads again.
+    std::set<std::uint64_t> told, left;
+    std::size_t bytesBeforeOffer = 0;
+    bool offer = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    for (auto frame = host.receive(); frame && std::chrono::steady_clock::now() < deadline;
+         frame = host.receive(std::chrono::seconds(2))) {
+        const auto kind = kindOf(frame);
+        offer = offer || kind == "offer";
+        if (!offer)
+            bytesBeforeOffer += frame->size();
+        if (kind == "iceServers")
+            told.insert(channelOf(frame));
+        if (kind == "bye") {
+            const auto [at, first] = left.insert(channelOf(frame));
+            if (!told.count(*at) || !first)
+                ADD_FAILURE() << "bye on channel " << *at << (first ? ", never told of" : " again");
+            if (HasFailure())
+                break;
+        }
+    }
+    std::cout << "the host was told of " << told.size() << " strangers, heard " << left.size() << " leave, and read "
+              << bytesBeforeOffer << " bytes before the helper's offer\n";
+    EXPECT_TRUE(offer);
+    // The service's socket holds at most 512 KiB, the host's 8 KiB.
+    EXPECT_LT(bytesBeforeOffer, 600u * 1024) << "the helper's frame waited behind " << left.size() << " byes";
+    EXPECT_EQ(left, told);
+    EXPECT_FALSE(host.isClosed());
+    EXPECT_EQ(service->log().find("host link from"), std::string::npos) << "the host's link was dropped";
+}
+
+// A host that reads 20 KB/s stays online through three minutes of strangers binding and
+// leaving a thousand times a second, from 250 addresses within the default per-address limits;
+// then an honest helper gets in.
+TEST_F(HostLink, ASlowHostStaysOnlineThroughChurn)
+{
+    startService({"--connection-rate", "60", "--request-rate", "1200", "--connections-per-address", "256"});
+    TestDevice device;
+    WsTestClient host;
+    ASSERT_TRUE(host.open(port(), device.hostTarget(), nullptr, {.receiveBuffer = 4096}));
+    BindAndLeave strangers(port(), "/v1/connect/" + device.id,
+                           {.sources = BindAndLeave::loopbackSources(250), .underWay = 64, .perSecond = 1000});
+    BindAndLeave::Result churn;
+    std::atomic<bool> churning = true;
+    std::thread churner([&] {
+        churn = strangers.run(SIZE_MAX, std::chrono::minutes(3));
+        churning = false;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    auto pinged = start;
+    double read = 0;
+    std::set<std::uint64_t> told;
+    std::size_t neverTold = 0;
+    while (churning && !host.isClosed()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - pinged > std::chrono::seconds(10)) { // not idle
+            host.ping();
+            pinged = now;
+        }
+        if (read > 20000 * std::chrono::duration<double>(now - start).count()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (auto frame = host.receive(std::chrono::milliseconds(100))) {
+            read += static_cast<double>(frame->size());
+            if (kindOf(frame) == "iceServers")
+                told.insert(channelOf(frame));
+            else if (kindOf(frame) == "bye" && !told.erase(channelOf(frame)))
+                ++neverTold;
+        }
+    }
+    const auto heard = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    churner.join();
+    std::cout << "strangers: " << churn.bound << " bound and left in " << churn.seconds << " s ("
+              << churn.boundPerSecond() << " a second), " << churn.refused << " refused; the host read " << read / 1000
+              << " KB\n";
+    RecordProperty("boundPerSecond", static_cast<int>(churn.boundPerSecond()));
+    EXPECT_GT(churn.bound, 10000u);
+    EXPECT_EQ(neverTold, 0u) << "byes on channels the host was never told of";
+    ASSERT_FALSE(host.isClosed()) << "the host's link closed after " << heard << " s";
+    EXPECT_EQ(service->log().find("host link from"), std::string::npos) << "the host's link was dropped";
+    EXPECT_TRUE(online(device.id));
+
+    // An honest helper gets in, as the host reads on.
+    WsTestClient helper;
+    ASSERT_TRUE(helper.open(port(), "/v1/connect/" + device.id, nullptr, {.source = "127.0.0.1"}));
+    ASSERT_EQ(kindOf(helper.receive()), "iceServers");
+    helper.send(signal("hello"));
+    std::uint64_t channel = 0;
+    while (!channel) {
+        const auto frame = host.receive(std::chrono::seconds(30));
+        if (!frame)
+            break;
+        if (kindOf(frame) == "hello")
+            channel = channelOf(frame);
+    }
+    ASSERT_NE(channel, 0u) << "the helper's hello never reached the host";
+    host.send(onChannel(signal("challenge"), channel));
+    EXPECT_EQ(helper.receive(), signal("challenge"));
 }
 
 TEST(PresenceConnectRelays, IceServersCarryTimeLimitedTurnCredentials)

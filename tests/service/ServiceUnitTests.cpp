@@ -1,6 +1,7 @@
 // Units of the service core that have rules of their own: request targets and their
 // query items, rate limits, relay credentials, the command line, the mail store.
 
+#include "ConnectionLimits.h"
 #include "MailStore.h"
 #include "RateLimiter.h"
 #include "RelayServers.h"
@@ -60,6 +61,42 @@ TEST(ServiceUnitRateLimiter, WindowAndRefill)
     EXPECT_FALSE(limiter.allow("a", t0 + 3500ms));
     limiter.prune(t0 + 60s);
     EXPECT_EQ(limiter.trackedKeys(), 0u);
+}
+
+// One machine may pick any address of its IPv6 /64: the per-address limits count the /64 as
+// one address, and IPv4 addresses each as themselves.
+TEST(ServiceUnitLimits, AnIpv6SlashSixtyFourIsOneAddress)
+{
+    ConnectionLimits limits(2, 100);
+    std::vector<ConnectionLimits::Slot> held;
+    const auto admitted = [&](const char* address) {
+        auto slot = limits.admit(address);
+        if (slot)
+            held.push_back(std::move(*slot));
+        return slot.has_value();
+    };
+    EXPECT_TRUE(admitted("2001:db8:1:2::1"));
+    EXPECT_TRUE(admitted("2001:db8:1:2:ffff:ffff:ffff:fffe"));
+    EXPECT_FALSE(admitted("2001:db8:1:2:8000::7")) << "a third address of the same /64";
+    EXPECT_TRUE(admitted("2001:db8:1:3::1")) << "the next /64";
+    EXPECT_EQ(limits.openFrom("2001:db8:1:2::42"), 2u);
+    EXPECT_EQ(limits.openFrom("2001:db8:1:3::42"), 1u);
+    EXPECT_TRUE(admitted("192.0.2.1"));
+    EXPECT_TRUE(admitted("192.0.2.1"));
+    EXPECT_FALSE(admitted("192.0.2.1"));
+    EXPECT_TRUE(admitted("192.0.2.2"));
+    EXPECT_FALSE(admitted("::ffff:192.0.2.1")) << "IPv4 mapped into IPv6 is the IPv4 address";
+    held.clear();
+    EXPECT_EQ(limits.open(), 0u);
+
+    // The connection and request rates go by the same key.
+    RateLimiter rate(1, std::chrono::seconds(10));
+    const auto now = RateLimiter::Clock::now();
+    EXPECT_TRUE(rate.allow(addressKey("2001:db8:1:2::1"), now));
+    EXPECT_FALSE(rate.allow(addressKey("2001:db8:1:2::2"), now));
+    EXPECT_TRUE(rate.allow(addressKey("2001:db8:1:3::1"), now));
+    EXPECT_TRUE(rate.allow(addressKey("192.0.2.1"), now));
+    EXPECT_TRUE(rate.allow(addressKey("192.0.2.2"), now));
 }
 
 TEST(ServiceUnitRelays, FrameShapes)
