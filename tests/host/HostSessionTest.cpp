@@ -8,7 +8,7 @@
 #include "host/SharedDisplay.h"
 #include "identity/Base64.h"
 #include "mail/MyMacs.h"
-#include "media/PulseAudioBackend.h"
+#include "TestMediaEngine.h"
 #include "platform/Log.h"
 #include "protocol/Roster.h"
 
@@ -456,23 +456,11 @@ protected:
     }
 
     // What the helper was last told of the host's microphone.
-    std::optional<bool> toldHelper() const
-    {
-        const auto events = ada.events();
-        for (auto event = events.rbegin(); event != events.rend(); ++event)
-            if (event->kind == SessionEvent::Kind::microphone)
-                return event->active.value_or(false);
-        return std::nullopt;
-    }
+    std::optional<bool> toldHelper() const { return lastMicrophoneState(ada.events()); }
     std::vector<std::string> recording() const { return pulse.recordingFrom("Wickerlane microphone"); }
 
     PulseServer pulse;
-    MediaEngine engine{[this] {
-        MediaEngine::Options options;
-        options.loopbackOnly = true;
-        options.audio = std::make_shared<PulseAudioBackend>(pulse.address());
-        return options;
-    }()};
+    MediaEngine engine{soundEngineOptions(pulse.address())};
 };
 
 TEST_F(HostMicrophone, ALeftOnMicrophoneStopsWithItsInputDeviceAndComesBackWithIt)

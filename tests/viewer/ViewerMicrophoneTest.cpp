@@ -5,7 +5,7 @@
 #include "PulseServer.h"
 #include "ViewerTestKit.h"
 
-#include "media/PulseAudioBackend.h"
+#include "TestMediaEngine.h"
 #include "signalling/PeerLink.h"
 #include "signalling/WebRTCConfiguration.h"
 #include "viewer/ViewerPeer.h"
@@ -84,22 +84,11 @@ protected:
     }
 
     // What the host was last told of the helper's microphone.
-    std::optional<bool> toldHost() const
-    {
-        for (auto event = told.rbegin(); event != told.rend(); ++event)
-            if (event->kind == SessionEvent::Kind::microphone)
-                return event->active.value_or(false);
-        return std::nullopt;
-    }
+    std::optional<bool> toldHost() const { return lastMicrophoneState(told); }
     std::vector<std::string> recording() const { return pulse.recordingFrom("Wickerlane microphone"); }
 
     PulseServer pulse;
-    MediaEngine engine{[this] {
-        MediaEngine::Options options;
-        options.loopbackOnly = true;
-        options.audio = std::make_shared<PulseAudioBackend>(pulse.address());
-        return options;
-    }()};
+    MediaEngine engine{soundEngineOptions(pulse.address())};
     ViewerRig rig;
     FakeHost host{"Ada's Mac"};
     std::unique_ptr<PeerLink> hostLink;
