@@ -91,6 +91,7 @@ void SystemAudioDevice::microphoneChanged(bool on)
     std::lock_guard lock(stateMutex_);
     mixing_ = on;
     microphoneRing_.clear();
+    balance_.reset();
 }
 
 void SystemAudioDevice::switchMicrophoneOff()
@@ -107,6 +108,7 @@ bool SystemAudioDevice::startRecordingPath()
         std::lock_guard delivering(deliveryMutex_);
         systemRing_.clear();
         microphoneRing_.clear();
+        balance_.reset();
     }
     // Without system sound the microphone alone is sent.
     systemSound_.start([this](const int16_t* samples, std::size_t frames, SpeakerTime time) {
@@ -345,6 +347,17 @@ void SystemAudioDevice::mixOut(AudioDeviceDelegate* delegate, bool microphoneAlo
             for (std::size_t c = 0; c < channels; ++c)
                 mixBuffer_[i * channels + c] = saturate(mixBuffer_[i * channels + c] + microphoneBuffer_[i]);
         delegate->deliverRecordedData(mixBuffer_.data(), frames, channels, AudioIO::kRate);
+        if (microphoneAlone) {
+            balance_.reset();
+            continue;
+        }
+        // The two cards' clocks differ a little: a single frame of the one ahead goes.
+        int16_t dropped[channels];
+        switch (balance_.after(microphoneRing_.size(), systemRing_.size() / channels)) {
+        case RingBalance::Trim::first: microphoneRing_.pop(dropped, 1); break;
+        case RingBalance::Trim::second: systemRing_.pop(dropped, channels); break;
+        case RingBalance::Trim::none: break;
+        }
     }
 }
 

@@ -115,6 +115,7 @@ private:
     // The rings and the mix: under deliveryMutex_.
     SampleRing systemRing_; // stereo system sound waiting for the microphone
     SampleRing microphoneRing_; // the microphone waiting for the system sound
+    RingBalance balance_; // of the microphone (first) against the system sound
     std::vector<int16_t> mixBuffer_, microphoneBuffer_;
     bool mixing_ = false; // under stateMutex_
     std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame
