@@ -274,9 +274,11 @@ bool AudioIO::restart()
                 SpeakerTime time;
                 time.us = e->speaker->speakerTimeUs().value_or(now + int64_t{lead.ms()} * 1000);
                 time.follows = !first && e->speaker->breaks() == breaks;
+                time.aheadUs = int64_t{lead.ms()} * 1000;
                 if (!first && (time.follows ? lead.played(now) : lead.ranDry(now))) {
                     shared->playbackBufferMs = lead.ms();
                     e->speaker->setPlaybackBufferMs(lead.ms());
+                    time.aheadUs = int64_t{lead.ms()} * 1000;
                     Log::line(std::string("Wickerlane: ") +
                               (time.follows ? "the playback kept up for minutes" : "the playback ran dry") +
                               "; it keeps " + std::to_string(lead.ms()) + " ms ahead now");

@@ -39,9 +39,8 @@ constexpr int kEchoDelayMs = 0;
 // The played voice kept on the speaker's timeline: far more than is on its way there.
 constexpr int64_t kTimelineFrames = 16384;
 // The voice is looked for this many frames in a row in vain while it plays before the
-// timelines are anchored again; after the second time the steady clock places the frames.
-constexpr int kMissesBeforeAnchoring = 20;
-constexpr int kAnchoringsBeforeClock = 2;
+// timelines are anchored again.
+constexpr int kMissesBeforeAnchoring = 10;
 // The playback's timing is followed again once it agrees with the steady clock's place
 // for this many frames in a row.
 constexpr int kAgreeingFrames = 100;
@@ -142,14 +141,15 @@ void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t fram
     constexpr auto stride = static_cast<std::size_t>(AudioIO::kPlaybackChannels);
     const auto slot = [](int64_t position) { return static_cast<std::size_t>(position % kTimelineFrames) * stride; };
     const int64_t now = PulseStream::steadyNowUs();
-    followingFrames_ = time.follows ? followingFrames_ + 1 : 0;
     if (std::any_of(samples, samples + frames * stride, [](int16_t sample) { return sample != 0; }))
         lastVoiceUs_ = now;
     std::lock_guard lock(playedMutex_);
+    followingFrames_ = time.follows ? followingFrames_ + 1 : 0;
+    playTimingUs_ = time.us;
     if (std::exchange(anchorPlayingAgain_, false))
         playing_.anchorAgain();
     if (byClock_) {
-        const int64_t byClock = now + static_cast<int64_t>(playLeadUs_);
+        const int64_t byClock = now + time.aheadUs + static_cast<int64_t>(playLeadUs_);
         if (followingFrames_ >= kSettlingFrames)
             agreeing_ = std::abs(time.us - byClock) <= kAgreeUs ? agreeing_ + 1 : 0;
         if (agreeing_ >= kAgreeingFrames) {
@@ -165,7 +165,7 @@ void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t fram
             time.us -= static_cast<int64_t>(*playOffsetUs_);
         }
     } else if (aligned_ && followingFrames_ >= kSettlingFrames) {
-        playLeadUs_ += (static_cast<double>(time.us - now) - playLeadUs_) / 64;
+        playLeadUs_ += (static_cast<double>(time.us - now - time.aheadUs) - playLeadUs_) / 64;
     }
     const int64_t before = playing_.end();
     const bool continued = playing_.started();
@@ -189,6 +189,7 @@ bool SystemAudioDevice::takeReference(SpeakerTime played)
 {
     constexpr auto stride = static_cast<std::size_t>(AudioIO::kPlaybackChannels);
     const int64_t now = PulseStream::steadyNowUs();
+    const int64_t timed = onTimeline(played.us) + onTimeline(kReferenceLeadUs); // where the timing puts it
     if (!byClock_) {
         heardOffsetUs_.reset();
     } else {
@@ -211,21 +212,21 @@ bool SystemAudioDevice::takeReference(SpeakerTime played)
     const bool found = first < last;
     if (found) {
         misses_ = 0;
-        anchoredAgain_ = 0;
         if (!byClock_)
             heardLagUs_ += (static_cast<double>(now - played.us) - heardLagUs_) / 64;
     } else if (now - lastVoiceUs_ <= kPlayoutStaleUs && ++misses_ >= kMissesBeforeAnchoring) {
-        // No voice where the voice plays: the two timelines went apart. Each goes where its
-        // stream's timing puts it; when that does not bring them together, the timings
-        // disagree, and the steady clock places the frames until they agree again.
+        // No voice where the voice plays: the two timelines went apart. Where the two streams'
+        // timings put the frames, the voice is found again: each is anchored where its timing
+        // puts it. Where not, the timings disagree (one moved without a break), and the steady
+        // clock places the frames until they agree again.
         misses_ = 0;
-        if (++anchoredAgain_ >= kAnchoringsBeforeClock && !byClock_) {
+        const int64_t timedEnd = onTimeline(playTimingUs_) + static_cast<int64_t>(AudioIO::kFrames);
+        if (!byClock_ && (timed < timedEnd - kTimelineFrames || timed > timedEnd + onTimeline(kPlayoutStaleUs))) {
             Log::line("Wickerlane: the played voice is not where the system sound's timing puts it; "
                       "placing both by the clock");
             byClock_ = true;
             agreeing_ = 0;
             playOffsetUs_.reset();
-            anchoredAgain_ = 0;
         }
         heard_.anchorAgain();
         anchorPlayingAgain_ = true;

@@ -90,11 +90,14 @@ private:
     // speaker from playedFrom_ to playing_.end (silence where nothing did).
     std::mutex playedMutex_;
     std::condition_variable playedChanged_;
-    std::vector<int16_t> played_; // under playedMutex_, as the next seven
+    std::vector<int16_t> played_; // under playedMutex_, as what follows up to aligned_
     SpeakerTimeline playing_;
     int64_t playedFrom_ = 0;
     bool anchorPlayingAgain_ = false; // the next played frame goes where its timing puts it
-    double playLeadUs_ = 0; // how far ahead of now the voice reaches the speaker, smoothed
+    int64_t playTimingUs_ = 0; // where the playback's timing put its last frame
+    // How much later than the playback means to keep ahead of now the voice reaches the
+    // speaker, smoothed.
+    double playLeadUs_ = 0;
     int followingFrames_ = 0; // played frames since the playback last broke off
     int agreeing_ = 0; // frames in a row whose timing agreed with the steady clock's place
     std::optional<double> playOffsetUs_; // how far the timing is off by the clock, smoothed
@@ -105,11 +108,10 @@ private:
     // less how far that was off then, until the playback's timing agrees again.
     std::atomic<bool> byClock_{false};
     std::atomic<int64_t> lastVoiceUs_{0}; // steady clock of the last played frame that was not silence
-    SpeakerTimeline heard_; // the system sound's frames: capture thread only, as the next six
+    SpeakerTimeline heard_; // the system sound's frames: capture thread only, as the next five
     double heardLagUs_ = 10'000; // how long ago now the system sound was played, smoothed
     std::optional<double> heardOffsetUs_; // how far the timing is off by the clock, smoothed
     int misses_ = 0; // frames in a row that found no voice while it played
-    int anchoredAgain_ = 0; // times in a row the timelines were anchored again without finding it
     rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // the canceller
     int64_t lastReferenceUs_ = 0; // when the last played voice came with the system sound
     // The rings and the mix: under deliveryMutex_.
