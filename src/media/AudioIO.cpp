@@ -1,8 +1,10 @@
 #include "media/AudioIO.h"
 
 #include "media/AudioThread.h"
+#include "media/PlaybackLead.h"
 #include "media/PulseAudioBackend.h"
 #include "media/PulseStream.h"
+#include "media/StaleSound.h"
 #include "platform/Log.h"
 
 #include <modules/audio_processing/include/audio_processing.h>
@@ -18,9 +20,11 @@ struct AudioIO::Shared {
     CaptureHandler capture;
     RenderSource render;
     std::function<void()> inputChanged;
-    // The playback's target latency: it grows each time the playback runs dry, and keeps
-    // what it learned across restarts of the engine.
+    // The playback's target latency: it grows each time the playback runs dry and comes down
+    // again after minutes without a break, across restarts of the engine. The lead is the
+    // running playback thread's alone; the microphone's thread reads the latency.
     std::atomic<int> playbackBufferMs{0};
+    std::unique_ptr<PlaybackLead> lead;
 };
 
 struct AudioIO::Engine {
@@ -52,12 +56,6 @@ struct AudioIO::Engine {
 
 namespace {
 
-// A playback that runs dry (its thread ran late on a busy machine) breaks the helper's voice
-// and moves its echo: the server starts it again wherever the next sound comes. Each time,
-// the playback keeps this much more sound ahead, up to kMaxPlaybackBufferMs.
-constexpr int kPlaybackBufferStepMs = 20;
-constexpr int kMaxPlaybackBufferMs = 200;
-
 // Rates the microphone stream may run at; the processing module converts them to 48 kHz.
 int captureRateFor(int sourceRate)
 {
@@ -77,6 +75,7 @@ AudioIO::AudioIO(std::shared_ptr<PulseAudioBackend> backend, Options options)
     : backend_(std::move(backend)), options_(std::move(options)), shared_(std::make_shared<Shared>())
 {
     shared_->playbackBufferMs = options_.playbackBufferMs;
+    shared_->lead = std::make_unique<PlaybackLead>(options_.playbackBufferMs);
     std::weak_ptr<Shared> weak = shared_;
     listenerId_ = backend_->addDefaultSourceListener([weak](const std::string&) {
         auto shared = weak.lock();
@@ -224,13 +223,6 @@ bool AudioIO::restart()
 
     Engine* e = engine.get();
     std::shared_ptr<Shared> shared = shared_;
-    // Sound the microphone recorded longer ago than this is left out: a source hands over
-    // what it held when it was switched on at once (a null source up to two seconds), and a
-    // thread that ran far behind catches up by skipping, not by sending its backlog. A source
-    // whose own latency is that long (some wireless headsets) would be skipped for good: after
-    // kMaxStaleMicrophoneFrames left out in a row, its sound is sent as it comes.
-    constexpr int64_t kStaleMicrophoneUs = 200'000;
-    constexpr int kMaxStaleMicrophoneFrames = 300;
     if (e->microphone) {
         e->microphoneThread = std::make_unique<AudioThread>("wickerlane.audio.in", [e, capture, shared] {
             const int rate = e->microphoneRate;
@@ -238,17 +230,12 @@ bool AudioIO::restart()
             std::vector<int16_t> output(kFrames);
             const webrtc::StreamConfig inputConfig(rate, 1);
             const webrtc::StreamConfig outputConfig(kRate, 1);
-            int staleInARow = 0;
+            StaleSound stale;
             while (!e->stopping) {
                 if (!e->microphone->read(input.data(), input.size()))
                     break;
-                if (const auto recorded = e->microphone->speakerTimeUs();
-                    staleInARow >= 0 && recorded && PulseStream::steadyNowUs() - *recorded > kStaleMicrophoneUs) {
-                    staleInARow = staleInARow + 1 < kMaxStaleMicrophoneFrames ? staleInARow + 1 : -1;
+                if (!stale.keep(e->microphone->speakerTimeUs(), PulseStream::steadyNowUs()))
                     continue;
-                }
-                if (staleInARow > 0)
-                    staleInARow = 0;
                 if (e->processing) {
                     e->processing->set_stream_delay_ms(shared->playbackBufferMs + 10);
                     // In place when no resampling is needed: the module leaves the frame
@@ -279,17 +266,22 @@ bool AudioIO::restart()
             const webrtc::StreamConfig config(kRate, kPlaybackChannels);
             bool first = true;
             uint64_t breaks = 0;
+            PlaybackLead& lead = *shared->lead;
+            lead.started(PulseStream::steadyNowUs());
             while (!e->stopping) {
                 // Before the server has told the stream's timing, a full buffer is ahead.
+                const int64_t now = PulseStream::steadyNowUs();
                 SpeakerTime time;
-                time.us = e->speaker->speakerTimeUs().value_or(PulseStream::steadyNowUs() +
-                                                               int64_t{shared->playbackBufferMs} * 1000);
+                time.us = e->speaker->speakerTimeUs().value_or(now + int64_t{lead.ms()} * 1000);
                 time.follows = !first && e->speaker->breaks() == breaks;
-                if (!time.follows && !first && shared->playbackBufferMs < kMaxPlaybackBufferMs) {
-                    const int grown = std::min(shared->playbackBufferMs + kPlaybackBufferStepMs, kMaxPlaybackBufferMs);
-                    shared->playbackBufferMs = grown;
-                    e->speaker->setPlaybackBufferMs(grown);
-                    Log::line("Wickerlane: the playback ran dry; it keeps " + std::to_string(grown) + " ms ahead now");
+                time.aheadUs = int64_t{lead.ms()} * 1000;
+                if (!first && (time.follows ? lead.played(now) : lead.ranDry(now))) {
+                    shared->playbackBufferMs = lead.ms();
+                    e->speaker->setPlaybackBufferMs(lead.ms());
+                    time.aheadUs = int64_t{lead.ms()} * 1000;
+                    Log::line(std::string("Wickerlane: ") +
+                              (time.follows ? "the playback kept up for minutes" : "the playback ran dry") +
+                              "; it keeps " + std::to_string(lead.ms()) + " ms ahead now");
                 }
                 breaks = e->speaker->breaks();
                 first = false;

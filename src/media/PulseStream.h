@@ -18,10 +18,12 @@ namespace wl {
 
 // Where 10 ms of a stream's sound sit in time: when its first sample reaches (or reached)
 // the speaker, in microseconds of the steady clock (PulseStream::speakerTimeUs), and
-// whether it follows the stream's previous 10 ms with no break in between.
+// whether it follows the stream's previous 10 ms with no break in between. A playback
+// tells too how much sound it means to keep ahead of the speaker.
 struct SpeakerTime {
     int64_t us = 0;
     bool follows = false;
+    int64_t aheadUs = 0;
 };
 
 class PulseStream {

@@ -1,6 +1,15 @@
 #include "media/SampleRing.h"
 
 #include <algorithm>
+#include <cstdint>
+
+namespace {
+// What is left in a ring at the least over a second of pairs taken out stands there for
+// good: of a burst, or of one sound's card running faster. One frame of it is left out with
+// each pair while more than 2 ms stand.
+constexpr int kWindowPairs = 100;
+constexpr std::size_t kTolerance = 96;
+} // namespace
 
 namespace wl {
 
@@ -49,6 +58,31 @@ void SampleRing::clear()
     std::lock_guard lock(mutex_);
     head_ = 0;
     size_ = 0;
+}
+
+void RingBalance::reset()
+{
+    pairs_ = 0;
+    least_ = {SIZE_MAX, SIZE_MAX};
+    standing_ = {0, 0};
+}
+
+RingBalance::Trim RingBalance::after(std::size_t first, std::size_t second)
+{
+    least_ = {std::min(least_[0], first), std::min(least_[1], second)};
+    if (++pairs_ % kWindowPairs == 0) {
+        standing_ = least_;
+        least_ = {SIZE_MAX, SIZE_MAX};
+    }
+    if (standing_[0] > kTolerance && first > 0) {
+        --standing_[0];
+        return Trim::first;
+    }
+    if (standing_[1] > kTolerance && second > 0) {
+        --standing_[1];
+        return Trim::second;
+    }
+    return Trim::none;
 }
 
 } // namespace wl

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace wl {
 
@@ -37,15 +38,16 @@ constexpr auto kWaitForVoice = std::chrono::milliseconds(20);
 constexpr int kEchoDelayMs = 0;
 // The played voice kept on the speaker's timeline: far more than is on its way there.
 constexpr int64_t kTimelineFrames = 16384;
-// A stream's frames follow one another on the timeline unless the stream broke off, or
-// its timing puts a frame further than this away (a break it did not tell of). The
-// server's timings wander by several milliseconds, more on a busy machine: only a break
-// moves the frames to where the timing puts them.
-constexpr int64_t kTimelineGap = 30 * AudioIO::kRate / 1000;
-// Timings that keep drifting away from the frames' places by more than this (a sound
-// card's clock against the steady clock) are followed by a sample now and then.
-constexpr double kTimelineSlew = 2.0 * AudioIO::kRate / 1000;
-constexpr int kTimelineSlewFrames = 25;
+// The voice is looked for this many frames in a row in vain while it plays before the
+// timelines are anchored again.
+constexpr int kMissesBeforeAnchoring = 10;
+// The playback's timing is followed again once it agrees with the steady clock's place
+// for this many frames in a row.
+constexpr int kAgreeingFrames = 100;
+constexpr int64_t kAgreeUs = 30'000;
+// A stream that starts or broke off fills its buffer at once: its frames are rendered as the
+// speaker takes them only after this many.
+constexpr int kSettlingFrames = 20;
 
 int64_t onTimeline(int64_t us)
 {
@@ -88,6 +90,7 @@ void SystemAudioDevice::microphoneChanged(bool on)
     std::lock_guard lock(stateMutex_);
     mixing_ = on;
     microphoneRing_.clear();
+    balance_.reset();
 }
 
 void SystemAudioDevice::switchMicrophoneOff()
@@ -101,6 +104,7 @@ bool SystemAudioDevice::startRecordingPath()
         std::lock_guard delivering(deliveryMutex_);
         systemRing_.clear();
         microphoneRing_.clear();
+        balance_.reset();
     }
     // Without system sound the microphone alone is sent.
     systemSound_.start([this](const int16_t* samples, std::size_t frames, SpeakerTime time) {
@@ -127,38 +131,43 @@ bool SystemAudioDevice::systemSoundFlowing() const
     return PulseStream::steadyNowUs() - lastSystemUs_.load() <= kSoundStallUs;
 }
 
-int64_t SystemAudioDevice::Timeline::place(SpeakerTime time)
-{
-    int64_t at = onTimeline(time.us);
-    const int64_t off = at - end;
-    if (started && time.follows && std::abs(off) <= kTimelineGap) {
-        at = end;
-        drift += (static_cast<double>(off) - drift) / 256;
-        if (++sinceSlew >= kTimelineSlewFrames && std::abs(drift) > kTimelineSlew) {
-            const int64_t step = drift > 0 ? 1 : -1;
-            at += step;
-            drift -= static_cast<double>(step);
-            sinceSlew = 0;
-        }
-    } else {
-        drift = 0;
-    }
-    started = true;
-    end = at + static_cast<int64_t>(AudioIO::kFrames);
-    return at;
-}
-
 void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t frames, int channels, SpeakerTime time)
 {
     if (!options_.removeOwnPlayout || frames != AudioIO::kFrames || channels != AudioIO::kPlaybackChannels)
         return;
     constexpr auto stride = static_cast<std::size_t>(AudioIO::kPlaybackChannels);
     const auto slot = [](int64_t position) { return static_cast<std::size_t>(position % kTimelineFrames) * stride; };
+    const int64_t now = PulseStream::steadyNowUs();
+    if (std::any_of(samples, samples + frames * stride, [](int16_t sample) { return sample != 0; }))
+        lastVoiceUs_ = now;
     std::lock_guard lock(playedMutex_);
-    const int64_t before = playing_.end;
-    const bool continued = playing_.started;
+    followingFrames_ = time.follows ? followingFrames_ + 1 : 0;
+    playTimingUs_ = time.us;
+    if (std::exchange(anchorPlayingAgain_, false))
+        playing_.anchorAgain();
+    if (byClock_) {
+        const int64_t byClock = now + time.aheadUs + static_cast<int64_t>(playLeadUs_);
+        if (followingFrames_ >= kSettlingFrames)
+            agreeing_ = std::abs(time.us - byClock) <= kAgreeUs ? agreeing_ + 1 : 0;
+        if (agreeing_ >= kAgreeingFrames) {
+            byClock_ = false;
+        } else {
+            // Learnt from frames rendered as the speaker takes them, not while a new stream
+            // fills its buffer at once.
+            const auto off = static_cast<double>(time.us - byClock);
+            if (!playOffsetUs_)
+                playOffsetUs_ = off;
+            else if (time.follows && followingFrames_ >= kSettlingFrames)
+                *playOffsetUs_ += (off - *playOffsetUs_) / 64;
+            time.us -= static_cast<int64_t>(*playOffsetUs_);
+        }
+    } else if (aligned_ && followingFrames_ >= kSettlingFrames) {
+        playLeadUs_ += (static_cast<double>(time.us - now - time.aheadUs) - playLeadUs_) / 64;
+    }
+    const int64_t before = playing_.end();
+    const bool continued = playing_.started();
     const int64_t at = playing_.place(time);
-    if (!continued || at - before >= kTimelineFrames) {
+    if (!continued || at - before >= kTimelineFrames || at < playedFrom_) {
         playedFrom_ = at;
     } else {
         // The playback broke off: silence reached the speaker meanwhile. (A restarted
@@ -169,26 +178,58 @@ void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t fram
     for (std::size_t i = 0; i < frames; ++i)
         std::copy_n(samples + i * stride, stride,
                     played_.begin() + static_cast<std::ptrdiff_t>(slot(at + static_cast<int64_t>(i))));
-    playedFrom_ = std::max(playedFrom_, playing_.end - kTimelineFrames);
+    playedFrom_ = std::max(playedFrom_, playing_.end() - kTimelineFrames);
     playedChanged_.notify_all();
 }
 
 bool SystemAudioDevice::takeReference(SpeakerTime played)
 {
     constexpr auto stride = static_cast<std::size_t>(AudioIO::kPlaybackChannels);
+    const int64_t now = PulseStream::steadyNowUs();
+    const int64_t timed = onTimeline(played.us) + onTimeline(kReferenceLeadUs); // where the timing puts it
+    if (!byClock_) {
+        heardOffsetUs_.reset();
+    } else {
+        const auto off = static_cast<double>(played.us - (now - static_cast<int64_t>(heardLagUs_)));
+        heardOffsetUs_ = heardOffsetUs_ ? *heardOffsetUs_ + (off - *heardOffsetUs_) / 64 : off;
+        played.us -= static_cast<int64_t>(*heardOffsetUs_);
+    }
     const int64_t from = heard_.place(played) + onTimeline(kReferenceLeadUs);
     const int64_t to = from + static_cast<int64_t>(AudioIO::kFrames);
     reference_.assign(AudioIO::kFrames * stride, 0);
     std::unique_lock lock(playedMutex_);
-    if (playing_.end < to && playing_.end > from - onTimeline(kPlayoutStaleUs))
-        playedChanged_.wait_for(lock, kWaitForVoice, [&] { return playing_.end >= to; });
+    if (playing_.end() < to && playing_.end() > from - onTimeline(kPlayoutStaleUs))
+        playedChanged_.wait_for(lock, kWaitForVoice, [&] { return playing_.end() >= to; });
     const int64_t first = std::max(from, playedFrom_);
-    const int64_t last = std::min(to, playing_.end);
+    const int64_t last = std::min(to, playing_.end());
     for (int64_t p = first; p < last; ++p)
         std::copy_n(
             played_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(p % kTimelineFrames) * stride),
             stride, reference_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(p - from) * stride));
-    return first < last;
+    const bool found = first < last;
+    if (found) {
+        misses_ = 0;
+        if (!byClock_)
+            heardLagUs_ += (static_cast<double>(now - played.us) - heardLagUs_) / 64;
+    } else if (now - lastVoiceUs_ <= kPlayoutStaleUs && ++misses_ >= kMissesBeforeAnchoring) {
+        // No voice where the voice plays: the two timelines went apart. Where the two streams'
+        // timings put the frames, the voice is found again: each is anchored where its timing
+        // puts it. Where not, the timings disagree (one moved without a break), and the steady
+        // clock places the frames until they agree again.
+        misses_ = 0;
+        const int64_t timedEnd = onTimeline(playTimingUs_) + static_cast<int64_t>(AudioIO::kFrames);
+        if (!byClock_ && (timed < timedEnd - kTimelineFrames || timed > timedEnd + onTimeline(kPlayoutStaleUs))) {
+            Log::line("Wickerlane: the played voice is not where the system sound's timing puts it; "
+                      "placing both by the clock");
+            byClock_ = true;
+            agreeing_ = 0;
+            playOffsetUs_.reset();
+        }
+        heard_.anchorAgain();
+        anchorPlayingAgain_ = true;
+    }
+    aligned_ = found;
+    return found;
 }
 
 bool SystemAudioDevice::removeOwnPlayout(const int16_t* input, std::size_t frames, SpeakerTime played)
@@ -196,7 +237,10 @@ bool SystemAudioDevice::removeOwnPlayout(const int16_t* input, std::size_t frame
     const bool voice = takeReference(played);
     if (voice)
         lastReferenceUs_ = played.us;
-    if (!voice && (!ownPlayout_ || played.us - lastReferenceUs_ > kPlayoutStaleUs))
+    // While the voice plays, the system sound goes through the canceller even where the voice
+    // was not found with it.
+    const bool playing = PulseStream::steadyNowUs() - lastVoiceUs_ <= kPlayoutStaleUs;
+    if (!voice && !playing && (!ownPlayout_ || played.us - lastReferenceUs_ > kPlayoutStaleUs))
         return false;
     if (!ownPlayout_) {
         webrtc::AudioProcessing::Config config;
@@ -301,6 +345,17 @@ void SystemAudioDevice::mixOut(AudioDeviceDelegate* delegate, bool microphoneAlo
             for (std::size_t c = 0; c < channels; ++c)
                 mixBuffer_[i * channels + c] = saturate(mixBuffer_[i * channels + c] + microphoneBuffer_[i]);
         delegate->deliverRecordedData(mixBuffer_.data(), frames, channels, AudioIO::kRate);
+        if (microphoneAlone) {
+            balance_.reset();
+            continue;
+        }
+        // The two cards' clocks differ a little: a single frame of the one ahead goes.
+        int16_t dropped[channels];
+        switch (balance_.after(microphoneRing_.size(), systemRing_.size() / channels)) {
+        case RingBalance::Trim::first: microphoneRing_.pop(dropped, 1); break;
+        case RingBalance::Trim::second: systemRing_.pop(dropped, channels); break;
+        case RingBalance::Trim::none: break;
+        }
     }
 }
 

@@ -18,9 +18,14 @@
 // timing), and each 10 ms of system sound, placed on it by the capture stream's timing,
 // goes in with the voice a fixed moment later: the echo keeps one small, steady delay
 // however the playback and capture threads are scheduled, and across restarts of the
-// playback stream (switching the microphone restarts the engine).
+// playback stream (switching the microphone restarts the engine). While the voice plays,
+// the system sound always goes through the canceller; where it finds no played voice at its
+// place, the two timelines went apart (a stream's timing moved without a break): within a
+// fraction of a second both are anchored again, by their timings or, when those disagree, by
+// the steady clock.
 
 #include "media/SampleRing.h"
+#include "media/SpeakerTimeline.h"
 #include "media/SystemSoundCapture.h"
 #include "media/VoiceAudioDevice.h"
 
@@ -33,6 +38,7 @@ class AudioProcessing;
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace wl {
@@ -78,32 +84,40 @@ private:
     // Cleans the system sound into cleaned_ while the voice plays; false when it is left.
     bool removeOwnPlayout(const int16_t* input, std::size_t frames, SpeakerTime played);
 
-    // Where a stream's 10 ms frames go on the speaker's timeline (48 kHz samples of the
-    // steady clock): one after another, as the speaker plays them or the monitor hears
-    // them; where the stream's timing puts them after it broke off.
-    struct Timeline {
-        int64_t place(SpeakerTime time); // a frame's first sample
-        int64_t end = 0; // after the last frame placed
-        bool started = false;
-        double drift = 0; // how far the timings are from the places, smoothed
-        int sinceSlew = 0; // frames since the places last followed the drift
-    };
-
     Options options_;
     SystemSoundCapture systemSound_;
     // The played voice on the speaker's timeline, stereo, in a ring: what reached the
     // speaker from playedFrom_ to playing_.end (silence where nothing did).
     std::mutex playedMutex_;
     std::condition_variable playedChanged_;
-    std::vector<int16_t> played_; // under playedMutex_, as the next two
-    Timeline playing_;
+    std::vector<int16_t> played_; // under playedMutex_, as what follows up to aligned_
+    SpeakerTimeline playing_;
     int64_t playedFrom_ = 0;
-    Timeline heard_; // the system sound's frames: capture thread only, as the next two
+    bool anchorPlayingAgain_ = false; // the next played frame goes where its timing puts it
+    int64_t playTimingUs_ = 0; // where the playback's timing put its last frame
+    // How much later than the playback means to keep ahead of now the voice reaches the
+    // speaker, smoothed.
+    double playLeadUs_ = 0;
+    int followingFrames_ = 0; // played frames since the playback last broke off
+    int agreeing_ = 0; // frames in a row whose timing agreed with the steady clock's place
+    std::optional<double> playOffsetUs_; // how far the timing is off by the clock, smoothed
+    // Whether the voice was found with the system sound when last looked for.
+    std::atomic<bool> aligned_{false};
+    // The streams' timings disagree: their frames go on the timeline where the steady clock
+    // puts them (as far ahead or behind as while the voice was found), each by its timing
+    // less how far that was off then, until the playback's timing agrees again.
+    std::atomic<bool> byClock_{false};
+    std::atomic<int64_t> lastVoiceUs_{0}; // steady clock of the last played frame that was not silence
+    SpeakerTimeline heard_; // the system sound's frames: capture thread only, as the next five
+    double heardLagUs_ = 10'000; // how long ago now the system sound was played, smoothed
+    std::optional<double> heardOffsetUs_; // how far the timing is off by the clock, smoothed
+    int misses_ = 0; // frames in a row that found no voice while it played
     rtc::scoped_refptr<webrtc::AudioProcessing> ownPlayout_; // the canceller
     int64_t lastReferenceUs_ = 0; // when the last played voice came with the system sound
     // The rings and the mix: under deliveryMutex_.
     SampleRing systemRing_; // stereo system sound waiting for the microphone
     SampleRing microphoneRing_; // the microphone waiting for the system sound
+    RingBalance balance_; // of the microphone (first) against the system sound
     std::vector<int16_t> mixBuffer_, microphoneBuffer_;
     bool mixing_ = false; // under stateMutex_
     std::atomic<int64_t> lastMicrophoneUs_{0}; // steady clock of the last microphone frame

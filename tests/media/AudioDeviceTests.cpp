@@ -553,6 +553,7 @@ struct OwnPlayoutLevels {
     double system = 1000; // the system's own sound
     double systemGap = 0; // seconds: the longest the system sound went missing as the microphone came on
     std::vector<double> voices; // the voice in each second watched
+    std::vector<double> systems; // and the system sound
 };
 
 // The host's recorded sound while it plays the helper's voice (700 Hz, in bursts) over the
@@ -649,6 +650,7 @@ OwnPlayoutLevels ownPlayoutInSystemSound(std::shared_ptr<PulseAudioBackend> back
             transport.recorded.pop(heard.data(), heard.size());
             const auto now = levels(heard);
             result.voices.push_back(now.voice);
+            result.systems.push_back(now.system);
             voicePower += std::pow(10.0, now.voice / 10) / seconds;
             systemLevels.push_back(now.system);
         }
@@ -683,16 +685,24 @@ TEST_F(AudioDevices, HelpersVoicePlayedByTheHostIsTakenOutOfTheSystemSound)
             [&](const OwnPlayoutLevels& l) { return kept.voice - l.voice >= lower && l.system > kept.system - 6.0; },
             stalls);
         ASSERT_LT(removed.voice, 100.0) << "the host's sound did not flow";
-        std::string seconds;
+        std::string seconds, systemSeconds;
         for (double voice : removed.voices)
             seconds += " " + std::to_string(static_cast<int>(std::lround(voice)));
+        for (double level : removed.systems)
+            systemSeconds += " " + std::to_string(static_cast<int>(std::lround(level)));
+        // The system sound in double talk: at most this far below its level with nothing removed.
+        double dip = 0;
+        for (double level : removed.systems)
+            dip = std::max(dip, kept.system - level);
         std::printf("voice in the host's sound, microphone %s%s: %.1f dB kept, %.1f dB removed (each second:%s dB); "
-                    "system sound %.1f / %.1f dB, missing for %.1f s at the switch\n",
+                    "system sound %.1f / %.1f dB (each second:%s dB, down %.1f dB at most), missing for %.1f s at "
+                    "the switch\n",
                     microphone ? "on" : "off", stalls > 0ms ? ", playback late" : "", kept.voice, removed.voice,
-                    seconds.c_str(), kept.system, removed.system, removed.systemGap);
+                    seconds.c_str(), kept.system, removed.system, systemSeconds.c_str(), dip, removed.systemGap);
         EXPECT_GE(kept.voice - removed.voice, lower);
         EXPECT_GT(removed.system, kept.system - 6.0) << "the system's own sound stays";
         EXPECT_LT(removed.systemGap, 0.5) << "the system sound goes on as the microphone comes on";
+        EXPECT_LE(dip, 10.0) << "the system sound in double talk, each second:" << systemSeconds;
     }
 }
 
@@ -809,6 +819,92 @@ TEST_F(AudioDevices, SystemSoundComesFromTheDefaultSinkOnItsOwnThread)
     EXPECT_GT(toneLevelDb(samples, 1000), -25.0);
     std::lock_guard lock(mutex);
     EXPECT_EQ(threadName, "wickerlane.capture.audio");
+}
+
+} // namespace
+} // namespace wl
+
+namespace wl {
+namespace {
+
+// The host's device with the playback's timing moved by `jump` from the moment it is set,
+// as a sound server's timing can move without telling of a break.
+class JumpingHost : public SystemAudioDevice {
+public:
+    using SystemAudioDevice::SystemAudioDevice;
+    std::atomic<int64_t> jumpUs{0};
+
+protected:
+    void playoutRendered(const int16_t* samples, std::size_t frames, int channels, SpeakerTime time) override
+    {
+        time.us += jumpUs.load();
+        SystemAudioDevice::playoutRendered(samples, frames, channels, time);
+    }
+};
+
+TEST_F(AudioDevices, HelpersVoiceStaysOutWhenThePlaybacksTimingJumps)
+{
+    // The helper's voice comes in bursts of 0.4 s every 2 s; the host's playback runs dry
+    // once, and its timing moves half a second meanwhile, further than the played voice is
+    // kept: the system sound's frames find none where their timing puts them. The host then
+    // switches the microphone on (the playback starts anew, its timing as far off).
+    SystemAudioDevice::Options options;
+    options.io.noiseSuppression = false;
+    JumpingHost host(backend_, options); // plays into the default sink, wl_system
+    PlaybackAudioDevice spareHelper(backend_, {});
+    auto session = SessionAudioDevice::create(host, spareHelper);
+    TestTransport transport;
+    std::size_t phase = 0;
+    std::atomic<bool> stall{false};
+    transport.play = [&](int16_t* out, std::size_t n) {
+        if (stall.exchange(false)) {
+            host.jumpUs = 500'000;
+            std::this_thread::sleep_for(100ms); // more than the playback keeps ahead: it runs dry
+        }
+        auto chunk = sine(700, n, 1, phase % 96000 < 19200 ? 0.25 : 0.0, phase);
+        std::copy(chunk.begin(), chunk.end(), out);
+    };
+    session->RegisterAudioCallback(&transport);
+    session->Init();
+    SinkKeepAlive running({"wl_system"});
+    TonePlayer system("wl_system", 1000, 0.1, 300);
+    ASSERT_TRUE(system.ok()) << system.error();
+    session->StartRecording();
+    session->StartPlayout();
+    ASSERT_FALSE(
+        listenUntil("wl_system.monitor", 500ms, [](const auto& w) { return toneLevelDb(w, 700) > -40.0; }).empty());
+    // A second of voice in the host's sound: 0.4 s of the tone, -20 dB with nothing removed.
+    constexpr double kKept = -20.0;
+    std::vector<int16_t> second(48000);
+    const auto nextSecond = [&] {
+        EXPECT_TRUE(pumpUntil([&] { return transport.recorded.size() >= second.size(); }, 5s));
+        transport.recorded.pop(second.data(), second.size());
+        return std::pair{toneLevelDb(second, 700), toneLevelDb(second, 1000)};
+    };
+    for (int s = 0; s < 3; ++s)
+        nextSecond();
+    stall = true;
+    // Seven seconds with the microphone off, then seven with it on: the voice is down by
+    // 20 dB in each after the first two.
+    for (const bool microphone : {false, true}) {
+        if (microphone) {
+            ASSERT_EQ(switchMicrophone(host, true), MicrophoneResult::done);
+        }
+        std::string voices, systems;
+        double loudest = -200;
+        for (int s = 0; s < 7; ++s) {
+            const auto [voice, system] = nextSecond();
+            voices += " " + std::to_string(std::lround(voice));
+            systems += " " + std::to_string(std::lround(system));
+            if (s >= 2)
+                loudest = std::max(loudest, voice);
+        }
+        std::printf("after the playback's timing jumped, microphone %s, each second: voice%s dB; system sound%s dB\n",
+                    microphone ? "on" : "off", voices.c_str(), systems.c_str());
+        EXPECT_LE(loudest, kKept - 20.0) << (microphone ? "microphone on" : "microphone off")
+                                         << ", voice each second:" << voices;
+    }
+    session->Terminate();
 }
 
 } // namespace
