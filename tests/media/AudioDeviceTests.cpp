@@ -3,6 +3,7 @@
 // and sinks' monitors standing for microphones. The tests change its default source and
 // load and unload modules, which other tests using the shared server must not see.
 
+#include "ChildProcess.h"
 #include "PulseServer.h"
 #include "TestEnvironment.h"
 
@@ -42,6 +43,8 @@ using namespace std::chrono_literals;
 namespace wl {
 namespace {
 
+using test::commandOutput;
+
 QCoreApplication& app()
 {
     if (auto* existing = QCoreApplication::instance())
@@ -66,35 +69,23 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
-std::string run(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
-        output.pop_back();
-    return output;
-}
-
 // Test sinks and sources, removed again at the end of the test.
 class Modules {
 public:
     ~Modules()
     {
         for (auto& id : ids_)
-            run("pactl unload-module " + id);
+            commandOutput("pactl unload-module " + id);
     }
     void nullSink(const std::string& name)
     {
-        ids_.push_back(run("pactl load-module module-null-sink sink_name=" + name + " rate=48000 channels=2"));
+        ids_.push_back(
+            commandOutput("pactl load-module module-null-sink sink_name=" + name + " rate=48000 channels=2"));
     }
     void nullSource(const std::string& name)
     {
-        ids_.push_back(run("pactl load-module module-null-source source_name=" + name + " rate=48000 channels=1"));
+        ids_.push_back(
+            commandOutput("pactl load-module module-null-source source_name=" + name + " rate=48000 channels=1"));
     }
 
 private:
@@ -714,10 +705,10 @@ TEST_F(AudioDevices, MicrophoneResults)
     EXPECT_FALSE(missing.io().microphoneOn);
 
     // Only a monitor of an output as the default source: no microphone either.
-    run("pactl set-default-source wl_system.monitor");
+    commandOutput("pactl set-default-source wl_system.monitor");
     PlaybackAudioDevice monitorOnly(backend_, quiet());
     EXPECT_EQ(switchMicrophone(monitorOnly, true), MicrophoneResult::noMicrophone);
-    run("pactl set-default-source wl_mic");
+    commandOutput("pactl set-default-source wl_mic");
 
     // An engine that cannot start: the device exists, the streams' server is gone.
     auto unreachable = quiet();
@@ -755,10 +746,10 @@ TEST_F(AudioDevices, ChangedInputDeviceIsFollowed)
     pumpUntil([&] { return interruptions > 0; }, 1s); // the switch itself counts as a change
     const int before = interruptions;
 
-    run("pactl set-default-source wl_mic2");
+    commandOutput("pactl set-default-source wl_mic2");
     EXPECT_TRUE(pumpUntil([&] { return interruptions > before && helper.io().microphoneInUse() == "wl_mic2"; }));
     EXPECT_TRUE(helper.io().microphoneRunning());
-    run("pactl set-default-source wl_mic");
+    commandOutput("pactl set-default-source wl_mic");
     EXPECT_TRUE(pumpUntil([&] { return helper.io().microphoneInUse() == "wl_mic"; }));
     helper.io().stop();
 }

@@ -126,16 +126,7 @@ PulseServer::~PulseServer()
 
 std::string PulseServer::pactl(const std::string& arguments) const
 {
-    std::string output;
-    if (FILE* pipe = popen(("pactl -s '" + address_ + "' " + arguments + " 2>/dev/null").c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
-        output.pop_back();
-    return output;
+    return commandOutput("pactl -s '" + address_ + "' " + arguments);
 }
 
 std::vector<std::string> PulseServer::recordingFrom(const std::string& mediaName) const
