@@ -34,7 +34,9 @@ AudioIO& VoiceAudioDevice::io()
         io_->setRenderSource([this](int16_t* samples, std::size_t frames, int channels, SpeakerTime time) {
             renderPlayout(samples, frames, channels, time);
         });
-        io_->setOnInputChanged([this] { inputInterrupted(); });
+        // Called on the sound server's thread until the engine goes, which may be while
+        // this device is being destroyed: the call is not dispatched through the object.
+        io_->setOnInputChanged([this] { VoiceAudioDevice::inputInterrupted(); });
     }
     return *io_;
 }
