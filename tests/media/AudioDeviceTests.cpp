@@ -733,13 +733,14 @@ TEST_F(AudioDevices, MicrophoneResults)
 
 TEST_F(AudioDevices, ChangedInputDeviceIsFollowed)
 {
+    // Outlives the devices: a change they follow after the last check still reaches it.
+    std::atomic<int> interruptions{0};
     Modules modules;
     modules.nullSource("wl_mic2");
     PlaybackAudioDevice helper(backend_, quiet());
     SystemAudioDevice spareHost(backend_, {quiet(), {}});
     auto session = SessionAudioDevice::create(spareHost, helper);
     session->setCurrentRole(SessionAudioDevice::Role::helping);
-    std::atomic<int> interruptions{0};
     session->setOnInputInterrupted([&] { ++interruptions; });
     ASSERT_EQ(switchMicrophone(helper, true), MicrophoneResult::done);
     EXPECT_EQ(helper.io().microphoneInUse(), "wl_mic");
