@@ -7,11 +7,18 @@
 // card's clock runs off the steady clock by up to a few hundred parts per million: the
 // frames keep their places through the wandering, and follow the drift a sample at a time,
 // at the rate it is measured at.
+//
+// Two streams of one card (what a sink plays and what its monitor hears) run on one clock:
+// the timeline of the later one follows the steps of the earlier one, at the same places,
+// rather than measuring the drift itself. Measured apart, the two would step at different
+// moments and by different amounts, each step moving the one against the other by a sample.
 
 #include "media/PulseStream.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
+#include <utility>
 
 namespace wl {
 
@@ -23,8 +30,9 @@ public:
     // stream did not tell of) is placed where its timing puts it.
     static constexpr int64_t kGap = 30 * kRate / 1000;
 
-    // A frame's first sample.
-    int64_t place(SpeakerTime time);
+    // A frame's first sample. With a leader, a timeline of the same card's sound placed
+    // ahead of this one, the frames take the leader's steps where it has placed sound.
+    int64_t place(SpeakerTime time, const SpeakerTimeline* leader = nullptr);
     // The next frame goes where its timing puts it.
     void anchorAgain() { started_ = false; }
 
@@ -33,6 +41,10 @@ public:
     int anchors() const { return anchors_; } // how often frames went where their timing put them
 
 private:
+    // What the steps taken after `from` up to `to` add up to, or nothing when this timeline
+    // did not place the sound there.
+    std::optional<int64_t> stepsAfter(int64_t from, int64_t to) const;
+
     int64_t end_ = 0;
     bool started_ = false;
     int anchors_ = 0;
@@ -42,6 +54,10 @@ private:
     double corrected_ = 0; // moved towards the timings beyond the drift in this window
     int following_ = 0; // frames placed since the last anchoring
     std::optional<double> windowStart_; // the distance when the window began
+    // The steps of the last second: where the frames ran to before each, and by how much.
+    std::deque<std::pair<int64_t, int64_t>> steps_;
+    int64_t anchoredAt_ = 0; // where the frames last went by their timing
+    int64_t ledThrough_ = 0; // up to where a leader's steps were looked at
 };
 
 } // namespace wl

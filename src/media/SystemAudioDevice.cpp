@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -162,7 +163,13 @@ void SystemAudioDevice::playoutRendered(const int16_t* samples, std::size_t fram
             time.us -= static_cast<int64_t>(*playOffsetUs_);
         }
     } else if (aligned_ && followingFrames_ >= kSettlingFrames) {
-        playLeadUs_ += (static_cast<double>(time.us - now - time.aheadUs) - playLeadUs_) / 64;
+        // A frame whose timing moved (the capture has not noticed yet) teaches nothing; a lead
+        // that really changed is taken after a run of such frames.
+        const auto lead = static_cast<double>(time.us - now - time.aheadUs);
+        if (std::abs(lead - playLeadUs_) <= kAgreeUs || ++leadOutliers_ > kAgreeingFrames) {
+            playLeadUs_ += (lead - playLeadUs_) / 64;
+            leadOutliers_ = 0;
+        }
     }
     const int64_t before = playing_.end();
     const bool continued = playing_.started();
@@ -194,10 +201,12 @@ bool SystemAudioDevice::takeReference(SpeakerTime played)
         heardOffsetUs_ = heardOffsetUs_ ? *heardOffsetUs_ + (off - *heardOffsetUs_) / 64 : off;
         played.us -= static_cast<int64_t>(*heardOffsetUs_);
     }
-    const int64_t from = heard_.place(played) + onTimeline(kReferenceLeadUs);
+    // The monitor hears what the sink plays: the system sound's frames take the played
+    // voice's steps, and the two stay the same number of samples apart.
+    std::unique_lock lock(playedMutex_);
+    const int64_t from = heard_.place(played, &playing_) + onTimeline(kReferenceLeadUs);
     const int64_t to = from + static_cast<int64_t>(AudioIO::kFrames);
     reference_.assign(AudioIO::kFrames * stride, 0);
-    std::unique_lock lock(playedMutex_);
     if (playing_.end() < to && playing_.end() > from - onTimeline(kPlayoutStaleUs))
         playedChanged_.wait_for(lock, kWaitForVoice, [&] { return playing_.end() >= to; });
     const int64_t first = std::max(from, playedFrom_);

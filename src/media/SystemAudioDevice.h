@@ -98,6 +98,7 @@ private:
     // How much later than the playback means to keep ahead of now the voice reaches the
     // speaker, smoothed.
     double playLeadUs_ = 0;
+    int leadOutliers_ = 0; // frames in a row whose lead was far from it
     int followingFrames_ = 0; // played frames since the playback last broke off
     int agreeing_ = 0; // frames in a row whose timing agreed with the steady clock's place
     std::optional<double> playOffsetUs_; // how far the timing is off by the clock, smoothed
@@ -108,7 +109,8 @@ private:
     // less how far that was off then, until the playback's timing agrees again.
     std::atomic<bool> byClock_{false};
     std::atomic<int64_t> lastVoiceUs_{0}; // steady clock of the last played frame that was not silence
-    SpeakerTimeline heard_; // the system sound's frames: capture thread only, as the next five
+    SpeakerTimeline heard_; // the system sound's frames: under playedMutex_, on the capture thread
+    // The next four: capture thread only.
     double heardLagUs_ = 10'000; // how long ago now the system sound was played, smoothed
     std::optional<double> heardOffsetUs_; // how far the timing is off by the clock, smoothed
     int misses_ = 0; // frames in a row that found no voice while it played

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -24,23 +25,46 @@ TEST(AudioTiming, TimelineKeepsInStepWithADriftingCardThroughNoisyTimings)
 {
     // An hour of 10 ms frames from a card whose clock runs 200 ppm fast or slow, told by
     // timings with 2 ms of noise: after the first minutes the frames stay within 2 ms of
-    // where the card plays them, and never jump.
+    // where the card plays them, and never jump. What its monitor hears, told by timings
+    // with noise of their own and placed 50 ms later, follows the played frames' steps: the
+    // two stay the same number of samples apart, as the echo does.
     for (const double ppm : {200.0, -200.0}) {
         SCOPED_TRACE(ppm);
         std::mt19937 random(7);
         std::normal_distribution<double> noise(0, 2000);
         SpeakerTimeline timeline;
+        SpeakerTimeline heard;
         const int64_t origin = 3'600'000'000;
+        constexpr int64_t kFrames = 360'000;
+        constexpr int64_t kHeardLater = 5;
+        std::vector<int64_t> placed(kFrames);
+        const auto playedUs = [&](int64_t frame) {
+            return static_cast<double>(origin) + static_cast<double>(frame) * 10'000 * (1 + ppm * 1e-6);
+        };
         double worst = 0;
-        for (int64_t frame = 0; frame < 360'000; ++frame) {
-            const double played = static_cast<double>(origin) + static_cast<double>(frame) * 10'000 * (1 + ppm * 1e-6);
-            const SpeakerTime time{static_cast<int64_t>(std::llround(played + noise(random))), frame > 0};
-            const int64_t at = timeline.place(time);
-            if (frame >= 3 * kMinute / 10'000)
-                worst = std::max(worst, std::abs(static_cast<double>(at) - played * 48'000 / 1'000'000) / 48);
+        std::optional<int64_t> apart;
+        int64_t worstApart = 0;
+        for (int64_t frame = 0; frame < kFrames + kHeardLater; ++frame) {
+            if (frame < kFrames) {
+                const double played = playedUs(frame);
+                const SpeakerTime time{static_cast<int64_t>(std::llround(played + noise(random))), frame > 0};
+                placed[frame] = timeline.place(time);
+                if (frame >= 3 * kMinute / 10'000)
+                    worst = std::max(worst,
+                                     std::abs(static_cast<double>(placed[frame]) - played * 48'000 / 1'000'000) / 48);
+            }
+            if (const int64_t h = frame - kHeardLater; h >= 0) {
+                const SpeakerTime time{static_cast<int64_t>(std::llround(playedUs(h) + noise(random))), h > 0};
+                const int64_t distance = heard.place(time, &timeline) - placed[h];
+                if (!apart)
+                    apart = distance;
+                worstApart = std::max(worstApart, std::abs(distance - *apart));
+            }
         }
         EXPECT_EQ(timeline.anchors(), 1) << "placed by the timings alone after the first frame";
         EXPECT_LE(worst, 2.0) << "ms from where the card plays it";
+        EXPECT_EQ(heard.anchors(), 1);
+        EXPECT_LE(worstApart, 4) << "samples the heard frames moved against the played ones";
     }
 }
 
