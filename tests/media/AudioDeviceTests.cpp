@@ -824,6 +824,7 @@ namespace {
 class JumpingHost : public SystemAudioDevice {
 public:
     using SystemAudioDevice::SystemAudioDevice;
+    ~JumpingHost() override { stopEngine(); } // as every device: its threads end before it does
     std::atomic<int64_t> jumpUs{0};
 
 protected:
