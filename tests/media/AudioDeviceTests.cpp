@@ -826,10 +826,13 @@ public:
     using SystemAudioDevice::SystemAudioDevice;
     ~JumpingHost() override { stopEngine(); } // as every device: its threads end before it does
     std::atomic<int64_t> jumpUs{0};
+    std::atomic<int> breaks{0}; // played frames that did not follow on from the one before
 
 protected:
     void playoutRendered(const int16_t* samples, std::size_t frames, int channels, SpeakerTime time) override
     {
+        if (!time.follows)
+            ++breaks;
         time.us += jumpUs.load();
         SystemAudioDevice::playoutRendered(samples, frames, channels, time);
     }
@@ -878,24 +881,34 @@ TEST_F(AudioDevices, HelpersVoiceStaysOutWhenThePlaybacksTimingJumps)
         nextSecond();
     stall = true;
     // Seven seconds with the microphone off, then fifteen with it on: the voice is down by
-    // 20 dB in each after the first two.
+    // 20 dB in each after the first two. On a busy machine the playback may run dry again:
+    // the canceller then finds the echo anew, and in that second and the next the voice is
+    // held to 10 dB down (marked * below).
     for (const bool microphone : {false, true}) {
         if (microphone) {
             ASSERT_EQ(switchMicrophone(host, true), MicrophoneResult::done);
         }
         std::string voices, systems;
-        double loudest = -200;
+        double loudest = -200, loudestAfterBreak = -200;
+        bool brokeBefore = false;
         for (int s = 0; s < (microphone ? 15 : 7); ++s) {
+            const int breaks = host.breaks;
             const auto [voice, system] = nextSecond();
-            voices += " " + std::to_string(std::lround(voice));
+            const bool broke = host.breaks != breaks;
+            const bool afterBreak = broke || brokeBefore;
+            brokeBefore = broke;
+            voices += " " + std::to_string(std::lround(voice)) + (afterBreak ? "*" : "");
             systems += " " + std::to_string(std::lround(system));
+            double& bound = afterBreak ? loudestAfterBreak : loudest;
             if (s >= 2)
-                loudest = std::max(loudest, voice);
+                bound = std::max(bound, voice);
         }
         std::printf("after the playback's timing jumped, microphone %s, each second: voice%s dB; system sound%s dB\n",
                     microphone ? "on" : "off", voices.c_str(), systems.c_str());
         EXPECT_LE(loudest, kKept - 20.0) << (microphone ? "microphone on" : "microphone off")
                                          << ", voice each second:" << voices;
+        EXPECT_LE(loudestAfterBreak, kKept - 10.0)
+            << (microphone ? "microphone on" : "microphone off") << ", voice each second:" << voices;
     }
     session->Terminate();
 }
