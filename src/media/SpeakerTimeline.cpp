@@ -42,7 +42,7 @@ int64_t SpeakerTimeline::place(SpeakerTime time, const SpeakerTimeline* leader)
         at = end_;
         distance_ += (static_cast<double>(off) - distance_) / kSmoothing;
         // Where the leader placed this sound, its steps are this frame's.
-        const auto led = leader ? leader->stepsAfter(std::max(ledThrough_, end_ - kFrames), end_) : std::nullopt;
+        const auto led = leader ? leader->stepsAfter(ledThrough_, end_) : std::nullopt;
         ledThrough_ = end_;
         if (led) {
             distance_ -= static_cast<double>(*led);
